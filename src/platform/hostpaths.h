@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Files of the host (/proc, /sys, /run/udev, /dev/disk, /etc/netplan, /mnt)
+// are read under one root, "/" by default, so tests can lay out a fake host.
+// The environment variable MOULD_MONITOR_HOST_ROOT sets the root at start.
+namespace HostPaths {
+
+QString root();
+void setRoot(const QString& root);
+
+// The host path as seen under the root: path("/proc/cpuinfo") -> "<root>/proc/cpuinfo".
+QString path(const QString& absolutePath);
+
+} // namespace HostPaths

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Outcome of one external program run.
+struct ShellResult
+{
+    bool started = false;   // the program could be started at all
+    bool timedOut = false;  // killed at the time-out
+    int exitCode = -1;
+    QByteArray stdOut;
+    QByteArray stdErr;
+
+    bool ok() const { return started && !timedOut && exitCode == 0; }
+};
+
+// The one way this program runs other programs. A program and its argument
+// list are passed as they are (never through a shell line built from text),
+// so nothing typed by a user or sent by a peer can become a command.
+// Tests replace the instance to record calls instead of running them.
+class ShellRunner
+{
+public:
+    static constexpr int kDefaultTimeoutMs = 30000;
+
+    virtual ~ShellRunner() = default;
+
+    // Runs and waits, at most timeoutMs (<= 0: no limit); the program is killed at the limit.
+    virtual ShellResult run(const QString& program, const QStringList& args,
+                            int timeoutMs = kDefaultTimeoutMs, const QByteArray& stdinData = QByteArray());
+
+    // Starts a program that outlives the call; false when it could not start.
+    virtual bool startDetached(const QString& program, const QStringList& args,
+                               const QString& workingDirectory = QString());
+
+    // The runner in use. setInstance(nullptr) restores the real one; the caller keeps ownership.
+    static ShellRunner& instance();
+    static void setInstance(ShellRunner* runner);
+};
+
+// Shorthands for the common case.
+inline ShellResult runProgram(const QString& program, const QStringList& args,
+                              int timeoutMs = ShellRunner::kDefaultTimeoutMs)
+{
+    return ShellRunner::instance().run(program, args, timeoutMs);
+}

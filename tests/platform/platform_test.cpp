@@ -1,0 +1,85 @@
+#include "clock.h"
+#include "devicefile.h"
+#include "fakehostroot.h"
+#include "fakeshellrunner.h"
+#include "hostpaths.h"
+#include "shellrunner.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+TEST(ShellRunner, PassesArgumentsWithoutAShell)
+{
+    // Shell syntax in an argument must arrive as plain text.
+    const ShellResult result = runProgram("/bin/echo", {"a;b", "$(id)", "`x`"});
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.stdOut, QByteArray("a;b $(id) `x`\n"));
+}
+
+TEST(ShellRunner, ReportsExitCodesMissingProgramsAndTimeouts)
+{
+    EXPECT_EQ(runProgram("/bin/false", {}).exitCode, 1);
+    EXPECT_FALSE(runProgram("/bin/false", {}).ok());
+
+    const ShellResult missing = runProgram("/nonexistent/program", {});
+    EXPECT_FALSE(missing.started);
+    EXPECT_FALSE(missing.ok());
+
+    const ShellResult slow = runProgram("/bin/sleep", {"5"}, 200);
+    EXPECT_TRUE(slow.timedOut);
+    EXPECT_FALSE(slow.ok());
+}
+
+TEST(ShellRunner, FakeRecordsCallsAndIsRemovedAfterwards)
+{
+    {
+        FakeShellRunner fake;
+        fake.setOutput("blkid", "/dev/sda1: TYPE=\"ext4\"\n");
+        const ShellResult result = runProgram("blkid", {"-o", "list"});
+        EXPECT_EQ(result.stdOut, QByteArray("/dev/sda1: TYPE=\"ext4\"\n"));
+        EXPECT_TRUE(ShellRunner::instance().startDetached("reboot", {}));
+        EXPECT_EQ(fake.lines(), (QStringList{"blkid -o list", "reboot"}));
+        EXPECT_TRUE(fake.calls().at(1).detached);
+    }
+    // The real runner is back.
+    EXPECT_TRUE(runProgram("/bin/true", {}).ok());
+}
+
+TEST(HostPaths, MapsAbsolutePathsUnderTheRoot)
+{
+    EXPECT_EQ(HostPaths::path("/proc/cpuinfo"), QString("/proc/cpuinfo"));
+    FakeHostRoot host;
+    ASSERT_TRUE(host.write("/proc/cpuinfo", "vendor_id\t: Test\n"));
+    QFile file(HostPaths::path("/proc/cpuinfo"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("vendor_id\t: Test\n"));
+    EXPECT_TRUE(HostPaths::path("/proc/cpuinfo").startsWith(host.root()));
+}
+
+TEST(Clock, FixedClockAdvancesAndResets)
+{
+    const QDateTime moment(QDate(2026, 3, 1), QTime(5, 59, 59));
+    Clock::setFixed(moment);
+    EXPECT_EQ(Clock::now(), moment);
+    Clock::advance(1000);
+    EXPECT_EQ(Clock::now(), QDateTime(QDate(2026, 3, 1), QTime(6, 0, 0)));
+    Clock::reset();
+    EXPECT_LE(qAbs(Clock::now().secsTo(QDateTime::currentDateTime())), 1);
+}
+
+TEST(Clock, MonotonicNeverGoesBack)
+{
+    qint64 last = MonotonicClock::ns();
+    for (int i = 0; i < 1000; ++i) {
+        const qint64 now = MonotonicClock::ns();
+        ASSERT_GE(now, last);
+        last = now;
+    }
+}
+
+TEST(DeviceFile, MissingDevicesFailQuietly)
+{
+    EXPECT_LT(DeviceFile::openDevice("/nonexistent/led", 0), 0);
+    EXPECT_EQ(DeviceFile::ioctlInt(-1, 0, 0), -1);
+    EXPECT_FALSE(DeviceFile::writeText("/nonexistent/dir/bl_power", "1"));
+}

@@ -1,0 +1,68 @@
+#include "fakeshellrunner.h"
+
+#include <QMutexLocker>
+
+FakeShellRunner::FakeShellRunner() { ShellRunner::setInstance(this); }
+FakeShellRunner::~FakeShellRunner() { ShellRunner::setInstance(nullptr); }
+
+ShellResult FakeShellRunner::run(const QString& program, const QStringList& args, int, const QByteArray&)
+{
+    QMutexLocker lock(&m_mutex);
+    m_calls.append({program, args, false});
+    if (m_results.contains(program))
+        return m_results.value(program);
+    ShellResult ok;
+    ok.started = true;
+    ok.exitCode = 0;
+    return ok;
+}
+
+bool FakeShellRunner::startDetached(const QString& program, const QStringList& args, const QString&)
+{
+    QMutexLocker lock(&m_mutex);
+    m_calls.append({program, args, true});
+    return !m_results.contains(program) || m_results.value(program).started;
+}
+
+void FakeShellRunner::setResult(const QString& program, const ShellResult& result)
+{
+    QMutexLocker lock(&m_mutex);
+    m_results.insert(program, result);
+}
+
+void FakeShellRunner::setOutput(const QString& program, const QByteArray& stdOut, int exitCode)
+{
+    ShellResult result;
+    result.started = true;
+    result.exitCode = exitCode;
+    result.stdOut = stdOut;
+    setResult(program, result);
+}
+
+QList<FakeShellRunner::Call> FakeShellRunner::calls() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_calls;
+}
+
+QStringList FakeShellRunner::lines() const
+{
+    QStringList out;
+    for (const Call& call : calls())
+        out << call.line();
+    return out;
+}
+
+bool FakeShellRunner::ran(const QString& program) const
+{
+    for (const Call& call : calls())
+        if (call.program == program)
+            return true;
+    return false;
+}
+
+void FakeShellRunner::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_calls.clear();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "shellrunner.h"
+
+#include <QList>
+#include <QMap>
+#include <QMutex>
+
+// Records every program the code under test would run and answers from a
+// table instead of running anything. Installed for its lifetime.
+class FakeShellRunner : public ShellRunner
+{
+public:
+    struct Call
+    {
+        QString program;
+        QStringList args;
+        bool detached = false;
+        QString line() const { return (QStringList{program} + args).join(' '); }
+    };
+
+    FakeShellRunner();
+    ~FakeShellRunner() override;
+
+    ShellResult run(const QString& program, const QStringList& args, int timeoutMs,
+                    const QByteArray& stdinData) override;
+    bool startDetached(const QString& program, const QStringList& args, const QString& workingDirectory) override;
+
+    // The answer for a program (by name, as passed); unknown programs exit 0 with no output.
+    void setResult(const QString& program, const ShellResult& result);
+    void setOutput(const QString& program, const QByteArray& stdOut, int exitCode = 0);
+
+    QList<Call> calls() const;
+    QStringList lines() const;
+    bool ran(const QString& program) const;
+    void clear();
+
+private:
+    mutable QMutex m_mutex;
+    QList<Call> m_calls;
+    QMap<QString, ShellResult> m_results;
+};
