@@ -1,0 +1,34 @@
+#pragma once
+
+// Clocks, device id and address helpers shared by start-up and the network parts.
+// They keep no state and may run in any thread.
+
+#include <QString>
+#include <QtGlobal>
+#include <string>
+
+// Wall-clock milliseconds since 1970-01-01 UTC: for stamps that peers see.
+qint64 gettimeofday_ms();
+// Wall-clock hundredths of a second modulo 10^9 (wraps about every 115 days).
+int curtime_qint64_2_int();
+
+// Time-outs and alive stamps: milliseconds, and hundredths of a second, of a
+// clock that never jumps when the wall clock is set and does not wrap.
+qint64 monotonic_ms();
+qint64 monotonic_cs();
+
+// The box's identifier reported to the network side.
+QString getlocal_deviceid();
+// UUID of the ext4 file system (the one mounted at "/" when blkid lists it), or empty.
+QString found_diskuuid_by_blkid();
+
+std::string nint2string(unsigned int addr);
+std::string ethaddr2string(unsigned char* mac);
+int string2ethaddr(const QString& text, unsigned char* mac);
+int set_socket_nonblock(int fd);
+unsigned short RandPort();
+// Fills mac, ip, mask and gateway (in that order) of the interface; 0 or a negative step code.
+int GetIfAddr(char* ifname, char* ip, char* mask, char* gateway, char* mac);
+QString new_uuid();
+bool setIPLast(QString& ip, int n);
+QString getSubNet(const QString& ip, const QString& mask);
