@@ -8,6 +8,8 @@
 #include <QVector>
 #include <QRgb>
 
+#include "controlportbase.h"
+
 class QMutex;
 class QPixmap;
 class MainWindowBase;
@@ -89,7 +91,8 @@ extern QPixmap* gpPixmapLine;
 extern MainWindowBase* gpWin;
 extern WizardPara* gpWPara;
 extern WizardPara* gpWParaBak;
-extern ControlPort* gpControlIO;
+// The IO link (a ControlPort); its outputs are reachable from every library.
+extern ControlPortBase* gpControlIO;
 extern WarnBox* gpWarnBox;
 extern ChooseBox* gpChooseBox;
 extern PasswordBox* gpPasswordBox;
