@@ -1,0 +1,184 @@
+#include "graymatch.h"
+#include "surf.h"
+#include "synthframes.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+cv::Mat flat(int w, int h, int v) { return cv::Mat(h, w, CV_8UC1, cv::Scalar(v)); }
+
+cv::Mat withSpot(const cv::Mat& base, cv::Rect spot, int v)
+{
+    cv::Mat img = base.clone();
+    img(spot).setTo(v);
+    return img;
+}
+
+GrayMatch trained(const cv::Mat& templ, int sensitivity, int amplify = 0, int edgeIgnore = 0)
+{
+    GrayMatch m;
+    EXPECT_TRUE(m.Create(templ.cols, templ.rows, flat(templ.cols, templ.rows, 255), edgeIgnore));
+    EXPECT_TRUE(m.AddTemp(templ));
+    EXPECT_TRUE(m.Train(sensitivity, amplify, 100, 150));
+    return m;
+}
+
+} // namespace
+
+TEST(GrayMatch, EmptyModelIsOnePointerAndInvalid)
+{
+    EXPECT_EQ(sizeof(GrayMatch), sizeof(void*));
+    EXPECT_EQ(sizeof(SURF), sizeof(void*));
+    GrayMatch m;
+    EXPECT_FALSE(m.IsValid());
+    cv::Mat defects = cv::Mat::zeros(10, 10, CV_8UC1);
+    EXPECT_FALSE(m.Match(flat(10, 10, 0), defects));
+    // Created and trained without templates: still not valid.
+    m.Create(10, 10, cv::Mat(), 0);
+    EXPECT_FALSE(m.Train(50, 0, 100, 150));
+    EXPECT_FALSE(m.IsValid());
+}
+
+TEST(GrayMatch, ToleranceFollowsSensitivityAndAmplify)
+{
+    // 5 + 0.6 x (100 - s), divided by 1 + amplify.
+    EXPECT_EQ(trained(flat(8, 8, 100), 25).tolerance(), 50);
+    EXPECT_EQ(trained(flat(8, 8, 100), 100).tolerance(), 5);
+    EXPECT_EQ(trained(flat(8, 8, 100), 0).tolerance(), 65);
+    EXPECT_EQ(trained(flat(8, 8, 100), 0, 1).tolerance(), 33);
+}
+
+TEST(GrayMatch, MarksADarkSpotOnlyBeyondTheTolerance)
+{
+    const cv::Mat templ = flat(60, 40, 120);
+    const cv::Mat live = withSpot(templ, cv::Rect(20, 10, 10, 10), 60);  // 60 below
+    cv::Mat defects = cv::Mat::zeros(40, 60, CV_8UC1);
+
+    GrayMatch sensitive = trained(templ, 25);  // tolerance 50
+    ASSERT_TRUE(sensitive.IsValid());
+    ASSERT_TRUE(sensitive.Match(live, defects));
+    EXPECT_EQ(cv::countNonZero(defects), 100);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(20, 10, 10, 10))), 100);
+
+    GrayMatch dull = trained(templ, 0);  // tolerance 65
+    defects.setTo(0);
+    dull.Match(live, defects);
+    EXPECT_EQ(cv::countNonZero(defects), 0);
+
+    GrayMatch amplified = trained(templ, 0, 1);  // tolerance 33
+    amplified.Match(live, defects);
+    EXPECT_EQ(cv::countNonZero(defects), 100);
+}
+
+TEST(GrayMatch, RangeOfSeveralTemplatesAndMask)
+{
+    GrayMatch m;
+    cv::Mat mask = flat(60, 40, 255);
+    mask(cv::Rect(0, 0, 30, 40)).setTo(0);  // left half ignored
+    m.Create(60, 40, mask, 0);
+    m.AddTemp(flat(60, 40, 100));
+    m.AddTemp(flat(60, 40, 160));
+    m.Train(100, 0, 100, 150);  // tolerance 5
+    cv::Mat defects;
+    // Anything between the two templates is fine.
+    m.Match(flat(60, 40, 130), defects);
+    EXPECT_EQ(cv::countNonZero(defects), 0);
+    cv::Mat live = flat(60, 40, 130);
+    live(cv::Rect(5, 5, 10, 10)).setTo(255);   // masked out
+    live(cv::Rect(40, 5, 10, 10)).setTo(255);  // checked
+    m.Match(live, defects);
+    EXPECT_EQ(cv::countNonZero(defects), 100);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(40, 5, 10, 10))), 100);
+}
+
+TEST(GrayMatch, EdgeIgnoreToleratesASlightlyMovedEdge)
+{
+    cv::Mat templ = flat(60, 40, 50);
+    templ(cv::Rect(30, 0, 30, 40)).setTo(200);
+    const cv::Mat live = synth::shifted(templ, 2, 0);
+    cv::Mat liveFilled = live.clone();
+    liveFilled(cv::Rect(0, 0, 2, 40)).setTo(50);
+
+    cv::Mat defects;
+    trained(templ, 50, 0, 0).Match(liveFilled, defects);
+    EXPECT_GE(cv::countNonZero(defects), 40);  // a column along the edge
+    trained(templ, 50, 0, 1).Match(liveFilled, defects);
+    EXPECT_EQ(cv::countNonZero(defects), 0);
+}
+
+TEST(GrayMatch, CopiesInputsAcceptsViewsAndRefusesWrongSizes)
+{
+    cv::Mat storeT, storeL, storeD;
+    cv::Mat templ = flat(30, 20, 120);
+    cv::Mat templView = synth::nonContinuous(templ, storeT);
+    GrayMatch m;
+    m.Create(30, 20, cv::Mat(), 0);
+    m.AddTemp(templView);
+    storeT.setTo(0);  // the model must hold its own copy
+    m.Train(100, 0, 100, 150);
+
+    const cv::Mat liveView = synth::nonContinuous(withSpot(templ, cv::Rect(3, 3, 4, 4), 200), storeL);
+    cv::Mat defectsView = synth::nonContinuous(cv::Mat::zeros(20, 30, CV_8UC1), storeD);
+    ASSERT_TRUE(m.Match(liveView, defectsView));
+    EXPECT_EQ(cv::countNonZero(defectsView), 16);  // written into the caller's view
+    EXPECT_EQ(storeD.at<uchar>(0, 0), 33);        // outside the view untouched
+
+    cv::Mat defects;
+    EXPECT_FALSE(m.Match(flat(31, 20, 120), defects));
+    EXPECT_FALSE(m.Match(cv::Mat(20, 30, CV_16UC1), defects));
+    EXPECT_FALSE(m.AddTemp(cv::Mat()));
+}
+
+TEST(Surf, IdenticalScoresFullAndStructureChangesScoreLow)
+{
+    const cv::Mat templ = synth::scene(80, 60, 3);
+    SURF m;
+    ASSERT_TRUE(m.Create(80, 60, flat(80, 60, 255)));
+    ASSERT_TRUE(m.AddTemp(templ, 1, 50, 80));
+    ASSERT_TRUE(m.Train(0, 0, 0, 0));
+    ASSERT_TRUE(m.IsValid());
+
+    cv::Mat defects = cv::Mat::zeros(60, 80, CV_8UC1);
+    cv::Mat same = templ.clone();
+    EXPECT_EQ(int(m.Match(same, defects)), 100);
+    EXPECT_EQ(cv::countNonZero(defects), 0);
+
+    cv::Mat brighter = templ + 10;
+    EXPECT_GE(m.Match(brighter, defects), 90.0f);
+
+    cv::Mat other;
+    cv::flip(templ, other, -1);  // same grey levels, other structure
+    EXPECT_LT(m.Match(other, defects), 60.0f);
+
+    cv::Mat spotted = templ.clone();
+    spotted(cv::Rect(10, 10, 12, 12)).setTo(255);
+    cv::Mat spotDefects = cv::Mat::zeros(60, 80, CV_8UC1);
+    const float s = m.Match(spotted, spotDefects);
+    EXPECT_LT(s, 100.0f);
+    EXPECT_GT(s, 60.0f);
+    EXPECT_GT(cv::countNonZero(spotDefects(cv::Rect(10, 10, 12, 12))), 0);
+    EXPECT_EQ(cv::countNonZero(spotDefects(cv::Rect(40, 30, 40, 30))), 0);
+}
+
+TEST(Surf, BestOfSeveralTemplatesAndInvalidModels)
+{
+    const cv::Mat a = synth::scene(50, 50, 1), b = synth::scene(50, 50, 2);
+    SURF m;
+    m.Create(50, 50, cv::Mat());
+    m.AddTemp(a, 1, 50, 0);
+    m.AddTemp(b, 1, 50, 0);
+    m.Train(0, 0, 0, 0);
+    cv::Mat defects, bb = b.clone();
+    EXPECT_EQ(int(m.Match(bb, defects)), 100);
+
+    SURF empty;
+    EXPECT_FALSE(empty.IsValid());
+    EXPECT_EQ(empty.Match(bb, defects), 0.0f);
+    empty.Create(50, 50, cv::Mat());
+    EXPECT_FALSE(empty.Train(0, 0, 0, 0));
+    cv::Mat wrong(10, 10, CV_8UC1);
+    EXPECT_EQ(m.Match(wrong, defects), 0.0f);
+    m.Clear();
+    EXPECT_FALSE(m.IsValid());
+}
