@@ -31,6 +31,7 @@ void MainWindowBase::MScale(float) {}
 void MainWindowBase::MScaleSetToMin() {}
 void MainWindowBase::updateMScale(int, int) {}
 void MainWindowBase::StopDetect() {}
+bool MainWindowBase::isOutputHeld(int) const { return false; }
 void MainWindowBase::SlotReturn() {}
 void MainWindowBase::SlotStartStop() {}
 void MainWindowBase::SlotSystemPara() {}

@@ -78,6 +78,9 @@ public:
     virtual void MScaleSetToMin();
     virtual void updateMScale(int x, int y);
     virtual void StopDetect();
+    // Whether an NG or a lost camera still holds this output on, so that
+    // clearing another alarm (the production alarm) must leave it.
+    virtual bool isOutputHeld(int output) const;
 
 signals:
     void sendRecord(int detect, int hour, QList<bool> cameraOK, bool last);
