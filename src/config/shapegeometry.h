@@ -1,0 +1,25 @@
+#pragma once
+
+// Helpers shared by the ROI shapes.
+
+#include <QPoint>
+#include <QtGlobal>
+
+namespace ShapeGeometry {
+
+// Handle size and the margins of shape picking, display pixels.
+constexpr int kHandle = 20;
+constexpr int kHalfHandle = 10;
+constexpr int kPenWidth = 3;
+// Start value of the display scale factors until setShowA gives the real ones.
+constexpr float kDefaultScale = 1.0f;
+
+// v in single precision rounded to the nearest integer, ties to even.
+int nearest(float v);
+// A scale factor usable as a divisor.
+float safeScale(float s);
+// Camera frame size seen through a display scale factor (gShowW / sx, gShowH / sy).
+int frameWidth(float sx);
+int frameHeight(float sy);
+
+} // namespace ShapeGeometry
