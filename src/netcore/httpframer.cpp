@@ -1,0 +1,102 @@
+#include "httpframer.h"
+
+#include "sci_execobj_recv.h"
+
+namespace {
+const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+const QByteArray kVersion = QByteArrayLiteral("HTTP/1.1");
+}
+
+HttpFramer::HttpFramer(int sessionId, const NetLimits& limits) : sessionId_(sessionId), limits_(limits) {}
+
+void HttpFramer::setPeer(const QHostAddress& address, quint16 port)
+{
+    peerAddress_ = address;
+    peerPort_ = port;
+}
+
+void HttpFramer::fail(int status, const QString& text, bool response, const QString& uuid)
+{
+    errorStatus_ = status;
+    errorText_ = text;
+    errorInResponse_ = response;
+    errorUuid_ = uuid;
+    buffer_.clear();
+    current_.reset();
+}
+
+// Takes one header block off the buffer; false when it is incomplete or refused.
+bool HttpFramer::startMessage()
+{
+    const int end = buffer_.indexOf(kHeadEnd);
+    if (end < 0) {
+        if (buffer_.size() > limits_.maxHeaderBytes + kHeadEnd.size())
+            fail(431, "header too large", buffer_.startsWith(kVersion));
+        return false;
+    }
+    if (end > limits_.maxHeaderBytes) {
+        fail(431, "header too large", buffer_.startsWith(kVersion));
+        return false;
+    }
+    const QByteArray block = buffer_.left(end);
+    buffer_.remove(0, end + kHeadEnd.size());
+
+    // The start line is the first line naming the version; stray lines before it are skipped.
+    // A start line without any header line after it is not a message of this dialect.
+    int lineStart = 0;
+    int startLine = -1;
+    while (lineStart < block.size()) {
+        const int lineEnd = block.indexOf(kCrLf, lineStart);
+        if (lineEnd < 0)
+            break;
+        if (block.mid(lineStart, lineEnd - lineStart).contains(kVersion)) {
+            startLine = lineStart;
+            break;
+        }
+        lineStart = lineEnd + kCrLf.size();
+    }
+    if (startLine < 0) {
+        fail(400, "no HTTP/1.1 request line with header", block.startsWith(kVersion));
+        return false;
+    }
+    current_ = QSharedPointer<SCI_ExecObj_Recv>::create(block.mid(startLine), sessionId_, limits_);
+    if (current_->errorStatus() != 0) {
+        fail(current_->errorStatus(), current_->errorText(), current_->isResponse(), current_->uuid());
+        return false;
+    }
+    current_->setDuplex_Info(peerAddress_, peerPort_);
+    if (hooks_.start)
+        hooks_.start(*current_);
+    return true;
+}
+
+bool HttpFramer::feed(const QByteArray& bytes)
+{
+    if (failed())
+        return false;
+    buffer_.append(bytes);
+    while (!stopped_) {
+        bool fresh = false;
+        if (!current_) {
+            if (buffer_.isEmpty() || !startMessage())
+                break;
+            fresh = true;
+        }
+        const int need = current_->getNeedLength();
+        if (need > 0 && !buffer_.isEmpty()) {
+            if (!fresh && hooks_.body)
+                hooks_.body(*current_);
+            const int take = qMin(need, buffer_.size());
+            current_->addBody(take == buffer_.size() ? buffer_ : buffer_.left(take));
+            buffer_.remove(0, take);
+        }
+        if (current_->getNeedLength() > 0)
+            break;
+        const QSharedPointer<SCI_ExecObj_Recv> done = current_;
+        current_.reset();
+        if (hooks_.finish)
+            hooks_.finish(done);
+    }
+    return !failed();
+}

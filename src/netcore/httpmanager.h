@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ctask_formdata.h"
+#include "tcpreactor.h"
+
+#include <QFuture>
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+#include <functional>
+
+class QThreadPool;
+
+// Role of a network service: 0 server, 1 client; any other value makes no reactor.
+enum VEKT_TYPE { VEKT_SERVER = 0, VEKT_CLIENT = 1 };
+
+// Base of every network service: a reactor, a route table from URL to handler,
+// and the rule that decides in which thread a request is handled.
+class HttpManager : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kWorkerThreads = 2;
+
+    explicit HttpManager(VEKT_TYPE type);
+    ~HttpManager() override;
+
+    void Reload_Future_Workfunc(bool stopOnly);
+    inline void sendAsync(CTask_FormData const& task)
+    {
+        if (reactor_)
+            reactor_->post_async(task);
+    }
+    QSharedPointer<VEKC::TcpReactor> reactor() const { return reactor_; }
+
+signals:
+    void readyToClose();
+    void new_message_arrive();
+
+public slots:
+    virtual bool startReactor(QHostAddress const& address, quint16 port, int mode);
+    virtual void callback_immediately(CTask_FormData const& request, int code, QString text);
+    virtual void SlotRecvResponse(CTask_FormData task, bool stashed);
+    virtual void SlotRecvRequest(CTask_FormData task);
+    virtual void SlotRecvRequest_Pre_ThreadMold2(CTask_FormData task);
+    virtual void SlotRecvRequest_ThreadMold2(CTask_FormData task);
+
+protected:
+    void logTiming(const char* text, CTask_FormData& task, bool always);
+    void workerStep();
+
+    QSharedPointer<VEKC::TcpReactor> reactor_;
+    VEKT_TYPE type_;
+    QMap<QString, std::function<void(CTask_FormData)>> routes_;
+    QMutex mutex_;
+    QList<CTask_FormData> pendingTasks_;
+    QList<QFuture<void>> futures_;
+    QSharedPointer<QThreadPool> workerPool_;
+    QList<QString> busyUrls_;
+};

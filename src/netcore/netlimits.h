@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Every limit of the HTTP layer, named once. Sessions take a NetLimits value
+// from their reactor so that tests can shorten the time limits.
+namespace NetDefaults {
+constexpr int kMaxHeaderBytes = 16 * 1024;           // larger header: 431
+constexpr qint64 kMaxBodyBytes = 64LL * 1024 * 1024; // larger body: 413
+constexpr int kMessageTimeoutMs = 30000;  // a started message must be complete by then
+constexpr int kIdleTimeoutMs = 120000;    // a silent connection is closed after this
+constexpr int kSendTimeoutMs = 30000;     // one file transfer, header included
+constexpr int kFixLandTimeoutMs = 10000;  // one paced byte-array transfer
+constexpr int kMaxConnections = 64;       // sessions of one server reactor
+constexpr int kSendChunkBytes = 65536;    // file and paced writes go out in chunks of this
+constexpr int kSendHighWaterBytes = 4 * kSendChunkBytes; // refill the socket below this
+constexpr int kMaxImageSide = 16384;      // largest width or height of a received image
+constexpr int kMaxPostSyncTimeoutMs = 60000;
+}
+
+struct NetLimits
+{
+    int maxHeaderBytes = NetDefaults::kMaxHeaderBytes;
+    qint64 maxBodyBytes = NetDefaults::kMaxBodyBytes;
+    int messageTimeoutMs = NetDefaults::kMessageTimeoutMs;
+    int idleTimeoutMs = NetDefaults::kIdleTimeoutMs;
+    int sendTimeoutMs = NetDefaults::kSendTimeoutMs;
+    int maxConnections = NetDefaults::kMaxConnections;
+};

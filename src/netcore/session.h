@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ctask_formdata.h"
+#include "httpframer.h"
+#include "netlimits.h"
+#include "sci_execobj_recv.h"
+#include "sci_execobj_send.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QSharedPointer>
+#include <QThread>
+#include <atomic>
+#include <deque>
+
+class QTcpSocket;
+class QTimer;
+
+// One TCP connection of a reactor. Lives in the reactor's thread: frames the
+// received bytes into records and writes outgoing messages one after the other.
+class Session : public QThread
+{
+    Q_OBJECT
+public:
+    Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& limits = NetLimits());
+    ~Session() override;
+
+    int id() const { return id_; }
+    bool isWorking();
+    QTcpSocket* socket() const { return socket_.data(); }
+
+    void analyseBuffer_Setup1();
+    void analyseBuffer_Setup2_5();
+    // Queue-based receive path in the session's own thread; the live path never uses it.
+    void analyseBuffer_Setup2();
+
+signals:
+    void sigRequest(CTask_FormData obj);
+    void sigResponse(CTask_FormData obj);
+
+public slots:
+    // 1 when written (or queued behind a transfer) on this thread, 0 when re-posted to it.
+    int SlotSendAction(SCI_ExecObj_Send send);
+
+protected:
+    void run() override;
+
+private:
+    void onReadyRead();
+    void onBytesWritten();
+    void onDisconnected();
+    void onLiveTimeout();
+    void onSendTimeout();
+    void sendNext();
+    void refuse();
+    void rearmLiveTimer();
+    void closeNow(const char* why);
+
+    int id_;
+    std::atomic<bool> running_{false};
+    QSharedPointer<QTcpSocket> socket_;
+    QHostAddress peerAddress_;
+    unsigned short peerPort_ = 0;
+    QMutex queueMutex_;
+    QByteArray recvBuffer_;
+    QSharedPointer<SCI_ExecObj_Recv> current_;
+    QList<SCI_ExecObj_Recv> queue_;
+    bool inProgress_ = false;
+    void* reactor_;
+
+    NetLimits limits_;
+    HttpFramer framer_;
+    std::deque<SCI_ExecObj_Send> sendQueue_;
+    QTimer* liveTimer_ = nullptr;
+    QTimer* sendTimer_ = nullptr;
+    qint64 messageStartMs_ = 0;
+    qint64 lastActivityMs_ = 0;
+    bool closeAfterSend_ = false;
+};

@@ -1,0 +1,66 @@
+#include "tcpclireactor.h"
+
+#include "cqtcpsocket.h"
+#include "session.h"
+
+#include <QPointer>
+#include <QThreadPool>
+
+namespace VEKC {
+
+TcpCliReactor::~TcpCliReactor()
+{
+    deinitialize();
+    remove_ClientSession(-1);
+}
+
+bool TcpCliReactor::isRunning() const
+{
+    return socketThreadPool_->activeThreadCount() > 0;
+}
+
+bool TcpCliReactor::onStart()
+{
+    QPointer<CQTcpSocket> socket;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        socket = new CQTcpSocket(nullptr);
+    }
+    socket->connectToHost(address_, port_, QIODevice::ReadWrite);
+    if (!socket->waitForConnected(kConnectWaitMs)) {
+        delete socket.data();
+        return false;
+    }
+    adoptSocket(socket.data());
+    return true;
+}
+
+void TcpCliReactor::onFinish()
+{
+    remove_ClientSession(-1);
+}
+
+int TcpCliReactor::hasSession()
+{
+    QMutexLocker lock(&sessionMutex_);
+    for (const QPointer<Session>& s : sessions_)
+        if (s)
+            return 1;
+    return 0;
+}
+
+QList<int> TcpCliReactor::getAliveSession()
+{
+    bool reconnect = false;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        for (const QPointer<Session>& s : sessions_)
+            if (s && !s->isWorking())
+                reconnect = true;
+    }
+    if (reconnect && !reAction(address_, port_))
+        return {};
+    return TcpReactor::getAliveSession();
+}
+
+} // namespace VEKC

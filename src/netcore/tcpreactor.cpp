@@ -1,0 +1,380 @@
+#include "tcpreactor.h"
+
+#include "publictools.h"
+#include "sci_execobj_send.h"
+#include "session.h"
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QEventLoop>
+#include <QSemaphore>
+#include <QTcpSocket>
+#include <QThread>
+#include <QThreadPool>
+
+namespace VEKC {
+
+std::atomic<int> TcpReactor::_increase_index_session{0};
+
+namespace {
+std::atomic<int> g_postUuidCounter{0};
+}
+
+TcpReactor::TcpReactor() : socketThreadPool_(new QThreadPool)
+{
+    socketThreadPool_->setMaxThreadCount(1);
+    qRegisterMetaType<CTask_FormData>("CTask_FormData");
+    qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
+    qRegisterMetaType<SCI_ExecObj_Send>("SCI_ExecObj_Send");
+    connect(&taskTimer_, &QTimer::timeout, this, &TcpReactor::expireTasks, Qt::QueuedConnection);
+    taskTimer_.start(kTaskExpiryPeriodMs);
+    connect(&sessionTimer_, &QTimer::timeout, this, [this] { remove_ClientSession(-2); }, Qt::QueuedConnection);
+    sessionTimer_.start(kSessionSweepPeriodMs);
+}
+
+TcpReactor::~TcpReactor()
+{
+    taskTimer_.stop();
+    sessionTimer_.stop();
+    socketThreadPool_->waitForDone(-1);
+}
+
+bool TcpReactor::loopActive() const
+{
+    return running_ || socketThreadPool_->activeThreadCount() > 0;
+}
+
+bool TcpReactor::initialize()
+{
+    if (isRunning() || loopActive())
+        return false;
+    auto started = QSharedPointer<QSemaphore>::create(0);
+    auto ok = QSharedPointer<std::atomic<bool>>::create(false);
+    socketThreadPool_->start([this, started, ok] {
+        QEventLoop loop;
+        connect(this, &TcpReactor::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        if (!onStart()) {
+            started->release();
+            return;
+        }
+        aliveStamp_ = monotonic_ms();
+        running_ = true;
+        *ok = true;
+        started->release();
+        QTimer alive;
+        connect(&alive, &QTimer::timeout, [this] { aliveStamp_ = monotonic_ms(); });
+        alive.start(kAliveTickMs);
+        loop.exec();
+        alive.stop();
+        running_ = false;
+        onFinish();
+        // Objects let go with deleteLater during the loop die before the thread idles.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    });
+    started->acquire();
+    return *ok;
+}
+
+void TcpReactor::deinitialize()
+{
+    if (!loopActive())
+        return;
+    emit readyToClose();
+    if (!socketThreadPool_->waitForDone(-1))
+        qInfo() << "socketThreadPool_->waitForDone error!";
+}
+
+bool TcpReactor::reAction(QHostAddress const& address, quint16 port)
+{
+    deinitialize();
+    address_ = address;
+    port_ = port;
+    return initialize();
+}
+
+void TcpReactor::blockAllRecvSIG()
+{
+    disconnect(this, &TcpReactor::sigRequest, nullptr, nullptr);
+    disconnect(this, &TcpReactor::sigResponse, nullptr, nullptr);
+}
+
+QString TcpReactor::stampUuid() const
+{
+    return QStringLiteral("defalut#%1#%2")
+        .arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss_zzz"))
+        .arg(g_postUuidCounter.fetch_add(1) + 1);
+}
+
+bool TcpReactor::post_async(CTask_FormData const& task)
+{
+    CTask_FormData copy = task;
+    if (copy.uuid.isEmpty())
+        copy.uuid = stampUuid();
+    // Registered before it leaves, so that a fast response finds its entry.
+    // Responses are not registered: nothing will ever answer them.
+    if (!copy.url.isEmpty())
+        append_TcpTask(copy);
+    addSendQueue(copy);
+    return true;
+}
+
+bool TcpReactor::post_sync(CTask_FormData& request, CTask_FormData& response, int timeout)
+{
+    if (getAliveSession().isEmpty())
+        return false;
+    if (timeout < 1 || timeout > NetDefaults::kMaxPostSyncTimeoutMs)
+        return false;
+    if (request.uuid.isEmpty())
+        request.uuid = stampUuid();
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, [&loop] { loop.exit(0); });
+    bool ended = false;
+    const QString uuid = request.uuid;
+    auto link = connect(this, &TcpReactor::sigResponse, &loop,
+                        [&](CTask_FormData reply, bool) {
+                            if (ended || reply.uuid != uuid)
+                                return;
+                            response = reply;
+                            ended = true;
+                            loop.exit(1);
+                        },
+                        Qt::QueuedConnection);
+    append_TcpTask(request);
+    addSendQueue(request);
+    timer.start(timeout);
+    const int rc = loop.exec();
+    ended = true;
+    disconnect(link);
+    return rc != 0;
+}
+
+QList<int> TcpReactor::getAliveSession()
+{
+    QList<int> ids;
+    QMutexLocker lock(&sessionMutex_);
+    for (auto it = sessions_.cbegin(); it != sessions_.cend(); ++it)
+        if (it.value() && it.value()->isWorking())
+            ids << it.key();
+    return ids;
+}
+
+void TcpReactor::InitSession(Session* session)
+{
+    connect(session, &Session::sigRequest, this, [this](CTask_FormData obj) {
+        CTask_FormData copy = obj;
+        updateSoftCnted();
+        emit sigRequest(copy);
+    }, Qt::DirectConnection);
+    connect(session, &Session::sigResponse, this, [this](CTask_FormData obj) {
+        CTask_FormData copy = obj;
+        updateSoftCnted();
+        if (isAliveTcpTask(copy.uuid)) {
+            copy.taskInfo = remove_TaskFromList(copy.uuid);
+            emit sigResponse(copy, true);
+        } else {
+            emit sigResponse(copy, false);
+        }
+    }, Qt::DirectConnection);
+    // A closing or lost connection leaves the map at once and dies in its own thread.
+    const int id = session->id();
+    QPointer<Session> guard(session);
+    auto drop = [this, id, guard] {
+        {
+            QMutexLocker lock(&sessionMutex_);
+            auto it = sessions_.find(id);
+            if (it != sessions_.end() && it.value() == guard)
+                sessions_.erase(it);
+        }
+        if (guard)
+            guard->deleteLater();
+    };
+    QTcpSocket* socket = session->socket();
+    if (!socket)
+        return;
+    connect(socket, &QAbstractSocket::stateChanged, session, [drop](QAbstractSocket::SocketState state) {
+        if (state == QAbstractSocket::ClosingState)
+            drop();
+    });
+    connect(socket, &QAbstractSocket::disconnected, session, drop);
+}
+
+Session* TcpReactor::adoptSocket(QTcpSocket* socket)
+{
+    updateSoftCnted();
+    const int id = _increase_index_session.fetch_add(1) + 1;
+    auto* session = new Session(this, socket, id, limits_);
+    InitSession(session);
+    append_ClientSession(session);
+    return session;
+}
+
+void TcpReactor::addSendQueue(CTask_FormData const& task)
+{
+    const SCI_ExecObj_Send send(task);
+    QList<QPointer<Session>> here;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        QList<QPointer<Session>> chosen;
+        if (task.sessionId == -1) {
+            chosen = sessions_.values();
+        } else if (task.sessionId != -2) {
+            auto it = sessions_.constFind(task.sessionId);
+            if (it != sessions_.cend())
+                chosen << it.value();
+        }
+        // Posting to another thread happens under the lock, which keeps the session alive;
+        // writes on this thread happen after it, since a write may close the connection.
+        for (const QPointer<Session>& s : chosen) {
+            if (!s)
+                continue;
+            if (s->thread() == QThread::currentThread())
+                here << s;
+            else
+                s->SlotSendAction(send);
+        }
+    }
+    for (const QPointer<Session>& s : here)
+        if (s)
+            s->SlotSendAction(send);
+}
+
+void TcpReactor::updateSoftCnted()
+{
+    softCntedTime_ = gettimeofday_ms();
+}
+
+void TcpReactor::append_ClientSession(void* session)
+{
+    auto* s = static_cast<Session*>(session);
+    QMutexLocker lock(&sessionMutex_);
+    sessions_.insert(s->id(), s);
+}
+
+void TcpReactor::remove_ClientSession(int id)
+{
+    QList<QPointer<Session>> doomed;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        for (const int key : sessions_.keys()) {
+            const QPointer<Session> s = sessions_.value(key);
+            if (!s) {
+                sessions_.remove(key);
+            } else if (id == -1 || key == id) {
+                doomed << s;
+                sessions_.remove(key);
+            }
+        }
+    }
+    for (const QPointer<Session>& s : doomed) {
+        if (!s)
+            continue;
+        if (s->thread() == QThread::currentThread())
+            delete s.data();
+        else
+            s->deleteLater();
+    }
+}
+
+int TcpReactor::sessionCount()
+{
+    QMutexLocker lock(&sessionMutex_);
+    int n = 0;
+    for (const QPointer<Session>& s : sessions_)
+        n += s ? 1 : 0;
+    return n;
+}
+
+int TcpReactor::taskCount()
+{
+    QMutexLocker lock(&taskMutex_);
+    return tcpTasks_.size();
+}
+
+void TcpReactor::append_TcpTask(CTask_FormData const& task)
+{
+    if (task.uuid.isEmpty())
+        return;
+    TcpTsk_Info info(task.uuid);
+    info.url = task.url;
+    QMutexLocker lock(&taskMutex_);
+    tcpTasks_.insert(task.uuid, info);
+}
+
+void TcpReactor::append_TcpTask(QString const& uuid)
+{
+    if (uuid.isEmpty())
+        return;
+    TcpTsk_Info info(uuid);
+    info.url = uuid;
+    QMutexLocker lock(&taskMutex_);
+    tcpTasks_.insert(uuid, info);
+}
+
+void TcpReactor::update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant> args)
+{
+    QMutexLocker lock(&taskMutex_);
+    auto it = tcpTasks_.find(uuid);
+    if (it == tcpTasks_.end())
+        return;
+    TcpTsk_Info& info = it.value();
+    if (key == "tskup_firstrecv_timing") {
+        info.firstrecv_timing = gettimeofday_ms();
+        info.recv_times = 1;
+    } else if (key == "tskup_recv_times") {
+        info.recv_times += 1;
+    } else if (key == "tskup_finishrecv_timing") {
+        info.finishrecv_timing = gettimeofday_ms();
+    } else if (key == "tskup_chg_recvpacklength") {
+        info.tskup_chg_recvpacklength(args);
+    } else if (key == "tskup_finishact_timing") {
+        info.finishact_timing = gettimeofday_ms();
+    }
+}
+
+CVariant<TcpTsk_Info> TcpReactor::getTcpTask(QString uuid)
+{
+    CVariant<TcpTsk_Info> holder;
+    QMutexLocker lock(&taskMutex_);
+    auto it = tcpTasks_.constFind(uuid);
+    if (it != tcpTasks_.cend())
+        holder.setValue(it.value());
+    return holder;
+}
+
+CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString uuid)
+{
+    CVariant<TcpTsk_Info> holder;
+    QMutexLocker lock(&taskMutex_);
+    auto it = tcpTasks_.find(uuid);
+    if (it == tcpTasks_.end())
+        return holder;
+    TcpTsk_Info info = it.value();
+    tcpTasks_.erase(it);
+    info.finishact_timing = gettimeofday_ms();
+    holder.setValue(info);
+    return holder;
+}
+
+bool TcpReactor::isAliveTcpTask(QString uuid)
+{
+    QMutexLocker lock(&taskMutex_);
+    return tcpTasks_.contains(uuid);
+}
+
+void TcpReactor::expireTasks()
+{
+    const qint64 now = gettimeofday_ms();
+    QMutexLocker lock(&taskMutex_);
+    for (auto it = tcpTasks_.begin(); it != tcpTasks_.end();) {
+        if (now - it.value().create_timing > kTaskMaxAgeMs)
+            it = tcpTasks_.erase(it);
+        else
+            ++it;
+    }
+}
+
+} // namespace VEKC

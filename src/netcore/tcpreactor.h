@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ctask_formdata.h"
+#include "netlimits.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <QSharedPointer>
+#include <QTimer>
+#include <atomic>
+
+class QThreadPool;
+class Session;
+class QTcpSocket;
+
+namespace VEKC {
+
+// Transport half of a network service: its connections run in a one-thread
+// pool with an event loop of their own; records travel in and out by session id.
+class TcpReactor : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kTaskExpiryPeriodMs = 30001;
+    static constexpr int kTaskMaxAgeMs = 60000;
+    static constexpr int kSessionSweepPeriodMs = 10001;
+    static constexpr int kAliveTickMs = 1000;
+    static constexpr int kAliveWindowMs = 2000;
+
+    TcpReactor();
+    ~TcpReactor() override;
+
+    void append_TcpTask(CTask_FormData const& task);
+    void append_TcpTask(QString const& uuid);
+    CVariant<TcpTsk_Info> remove_TaskFromList(QString uuid);
+    void update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant> args);
+    CVariant<TcpTsk_Info> getTcpTask(QString uuid);
+    bool isAliveTcpTask(QString uuid);
+    void append_ClientSession(void* session);
+    void remove_ClientSession(int id);
+
+    // Limits handed to every session made from now on.
+    void setLimits(const NetLimits& limits) { limits_ = limits; }
+    NetLimits limits() const { return limits_; }
+    int sessionCount();
+    int taskCount();
+
+    // Ms since the epoch of the last connection made or record received.
+    std::atomic<qint64> softCntedTime_{0};
+
+signals:
+    void sigRequest(CTask_FormData obj);
+    void sigResponse(CTask_FormData obj, bool stashed);
+    void readyToClose();
+
+public slots:
+    virtual bool isRunning() const = 0;
+    virtual bool reAction(QHostAddress const& address, quint16 port);
+    virtual void blockAllRecvSIG();
+    virtual bool post_sync(CTask_FormData& request, CTask_FormData& response, int timeout);
+    virtual bool post_async(CTask_FormData const& task);
+    virtual QList<int> getAliveSession();
+    virtual bool onStart() = 0;
+    virtual void onFinish() = 0;
+    virtual bool initialize();
+    virtual void deinitialize();
+    virtual void InitSession(Session* session);
+    virtual void addSendQueue(CTask_FormData const& task);
+    virtual void updateSoftCnted();
+
+protected:
+    // The accept or connect step's share: a session for the socket, wired and listed.
+    Session* adoptSocket(QTcpSocket* socket);
+    void expireTasks();
+    QString stampUuid() const;
+    bool loopActive() const;
+
+    QSharedPointer<QThreadPool> socketThreadPool_;
+    QMutex sessionMutex_;
+    QMap<int, QPointer<Session>> sessions_;
+    QMutex taskMutex_;
+    QMap<QString, TcpTsk_Info> tcpTasks_;
+    QTimer taskTimer_;
+    QTimer sessionTimer_;
+    QHostAddress address_;
+    quint16 port_ = 0;
+    // Liveness: the loop's running flag and a monotonic stamp (never the wall clock).
+    std::atomic<bool> running_{false};
+    std::atomic<qint64> aliveStamp_{0};
+    NetLimits limits_;
+
+    static std::atomic<int> _increase_index_session;
+};
+
+} // namespace VEKC
