@@ -1,5 +1,7 @@
 #include "mainwindowbase.h"
 
+#include "globals.h"
+
 #include <QSqlDatabase>
 
 MainWindowBase::MainWindowBase(QWidget* parent)
@@ -10,7 +12,13 @@ MainWindowBase::MainWindowBase(QWidget* parent)
         greyColorTable.append(qRgb(i, i, i));
 }
 
-MainWindowBase::~MainWindowBase() = default;
+MainWindowBase::~MainWindowBase()
+{
+    // The children (edits, keypads, dialogs) are destroyed after the members:
+    // they must not reach this window through gpWin any more.
+    if (gpWin == this)
+        gpWin = nullptr;
+}
 
 QSqlDatabase MainWindowBase::recordDatabase() const { return QSqlDatabase(); }
 void MainWindowBase::InsertRecord(QString, QString) {}

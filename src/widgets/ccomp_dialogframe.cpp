@@ -1,0 +1,118 @@
+#include "ccomp_dialogframe.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace {
+constexpr int kTitleBarHeight = 60;
+constexpr int kMinWidth = 1000;
+constexpr int kMinHeight = 800;
+}
+
+CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
+    : QDialog(parent)
+{
+    qInfo() << "open dialog:" + title;
+
+    auto* titleBar = new QWidget(this);
+    titleBar->setFixedHeight(kTitleBarHeight);
+    titleBar->setStyleSheet(QStringLiteral("color:white;background-color:rgb(80,80,80);font-size:32px"));
+
+    m_titleLabel = new QLabel(titleBar);
+    m_titleLabel->setFixedHeight(kTitleBarHeight);
+    m_titleLabel->setText(title);
+
+    auto* confirm = new QPushButton(QStringLiteral("确定"), titleBar);
+    confirm->setFixedSize(100, 50);
+    confirm->setStyleSheet(QStringLiteral("outline:0px;border:none;font-size:32px;color:white;background-color:#8BC34A;"));
+    connect(confirm, SIGNAL(pressed()), this, SLOT(acceptDialog()));
+
+    m_titleLayout = new QHBoxLayout;
+    m_titleLayout->addWidget(m_titleLabel);
+    m_titleLayout->addStretch();
+    m_titleLayout->addWidget(confirm);
+    m_titleLayout->setContentsMargins(8, 0, 8, 0);
+    titleBar->setLayout(m_titleLayout);
+
+    m_body = new QWidget(this);
+
+    auto* frameLayout = new QVBoxLayout;
+    frameLayout->addWidget(titleBar);
+    frameLayout->addWidget(m_body);
+    frameLayout->setMargin(0);
+    frameLayout->setSpacing(5);
+    frameLayout->setContentsMargins(0, 0, 0, 5);
+    setLayout(frameLayout);
+
+    setMinimumSize(kMinWidth, kMinHeight);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+}
+
+void CComp_DialogFrame::acceptDialog()
+{
+    accept();
+}
+
+void CComp_DialogFrame::addTitleWgt(QWidget* w)
+{
+    m_titleLayout->insertWidget(m_titleLayout->count() - 1, w);
+}
+
+void CComp_DialogFrame::setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra)
+{
+    box->setItemDelegate(itemDelegate);
+    box->setStyleSheet(
+        QStringLiteral(
+            "QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;"
+            "combobox-popup:0;}"
+            "QComboBox::drop-down{width:40px;height:40px;border-style:none;}"
+            "QComboBox::down-arrow{width:30px;height:30px;image:url(:/img/Resources/RightTriangle.png);}"
+            "QComboBox::down-arrow:open{image: url(:/img/Resources/DownTriangle.png);}"
+            "QComboBox QAbstractItemView::item {outline:0px;color:black;min-height:45px;height:40px;"
+            "background-color:white;}"
+            "QComboBox QAbstractItemView::item:focus {color:white;min-height:50px;height:40px;"
+            "background-color:#607D8B;}")
+        + extra);
+}
+
+QString CComp_DialogFrame::defaultStyle()
+{
+    return QStringLiteral(
+        "QDialog{background-color:rgb(110,110,110);outline:0px;border:none;}"
+        "QTabWidget::pane{border: 1px solid #BDBDBD;background-color:#616161;}"
+        "QTabWidget::tab-bar{alignment:left;top:1px;}"
+        "QTabBar::tab{color:white;border: 1px solid #BDBDBD;padding-left: 10px;padding-right: 10px;}"
+        "QTabBar::tab:selected{height:50px;width:110px;color:white;font-size:26px;background-color:#616161;"
+        "border: 1px solid #BDBDBD;border-bottom: 1px solid #616161;}"
+        "QTabBar::tab:!selected{height:40px;width:110px;font-size:22px;top:10px;"
+        "background-color: rgb(110, 110, 110);}"
+        "QPushButton{outline:0px;border:none;font-size:32px;color:white;background-color:#00BCD4;}"
+        "QLabel{color:white;font-size:26px;}"
+        "QRadioButton,QCheckBox{color:white;font-size:26px;}"
+        "QRadioButton::indicator{width:32px;height:32px;}"
+        "QCheckBox::indicator{width:32px;height:32px;}"
+        "QRadioButton::indicator::unchecked {image: url(:/img/Resources/RadioBox1.png);}"
+        "QRadioButton::indicator::checked {image: url(:/img/Resources/RadioBox2.png);}"
+        "QCheckBox::indicator::unchecked {image: url(./images/CheckBox1.png);}"
+        "QCheckBox::indicator::checked {image: url(./images/CheckBox2.png);}"
+        "QListWidget{font-size:22px;color:white;background-color:#616161;alternate-background-color:#757575;"
+        "border:1px solid #BDBDBD;}"
+        "QScrollArea{background-color:rgb(80,80,80);}"
+        "QLineEdit{color:white;font-size:20px;padding:0px 5px 0px 5px;border: 1px solid #959595;height:32px;}"
+        "QLineEdit:!focus{border: 1px solid #959595;background:transparent;color:white;}"
+        "QLineEdit:focus{background:white;color:black;}");
+}
+
+void CComp_DialogFrame::setDefaultWgt(QWidget* w, const QString& extra)
+{
+    w->setStyleSheet(defaultStyle() + extra);
+}
+
+void CComp_DialogFrame::mousePressEvent(QMouseEvent* event) { QDialog::mousePressEvent(event); }
+void CComp_DialogFrame::mouseReleaseEvent(QMouseEvent* event) { QDialog::mouseReleaseEvent(event); }
+void CComp_DialogFrame::mouseMoveEvent(QMouseEvent* event) { QDialog::mouseMoveEvent(event); }

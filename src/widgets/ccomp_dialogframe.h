@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QStyledItemDelegate;
+
+// Frame of the large settings dialogs of the network side: a gray title bar
+// with the title and a green confirm button, and a body the subclass fills.
+class CComp_DialogFrame : public QDialog
+{
+    Q_OBJECT
+public:
+    CComp_DialogFrame(const QString& title, QWidget* parent);
+
+    // Inserts a widget into the title bar just left of the confirm button.
+    void addTitleWgt(QWidget* w);
+
+    static void setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra);
+    static void setDefaultWgt(QWidget* w, const QString& extra);
+    static QString defaultStyle();
+
+    QLabel* titleLabel() const { return m_titleLabel; }
+    QWidget* bodyWidget() const { return m_body; }
+    QHBoxLayout* titleLayout() const { return m_titleLayout; }
+
+public slots:
+    virtual void acceptDialog();
+
+protected:
+    // The frame cannot be dragged: the pointer events behave as in QDialog.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+    QLabel* m_titleLabel;
+    QWidget* m_body;
+    QHBoxLayout* m_titleLayout;
+};

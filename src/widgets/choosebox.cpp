@@ -1,0 +1,55 @@
+#include "choosebox.h"
+
+#include "colorbutton.h"
+#include "dialogpainter.h"
+#include "globals.h"
+
+#include <QPainter>
+
+namespace {
+constexpr int kButtonW = DialogPainter::kButtonW;
+constexpr int kButtonH = DialogPainter::kButtonH;
+constexpr int kButtonClass = DialogPainter::kButtonClass;
+constexpr int kRowYes = 122;
+constexpr int kRowNo = 123;
+}
+
+ChooseBox::ChooseBox(QWidget* parent, int width, int height)
+    : QDialog(parent)
+    , m_width(width)
+    , m_height(height)
+{
+    setGeometry(DialogPainter::centred(width, height));
+    setFixedSize(width, height);
+
+    m_yes = new ColorButton(lanText(kRowYes), this, kButtonClass);
+    m_yes->setGeometry(width / 2 - 270, height / 2 + 50, kButtonW, kButtonH);
+    connect(m_yes, &QPushButton::clicked, this, &QDialog::accept);
+
+    m_no = new ColorButton(lanText(kRowNo), this, kButtonClass);
+    m_no->setGeometry(width / 2 + 50, height / 2 + 50, kButtonW, kButtonH);
+    connect(m_no, &QPushButton::clicked, this, &QDialog::reject);
+
+    hide();
+    raise();
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
+}
+
+ChooseBox::~ChooseBox() = default;
+
+void ChooseBox::setText(const QString& text)
+{
+    m_text = text;
+    update();
+}
+
+void ChooseBox::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    DialogPainter::drawBackground(painter, rect());
+    painter.setPen(Qt::red);
+    painter.setFont(DialogPainter::font());
+    painter.drawText(QRect(QPoint(0, 0), QPoint(m_width - 1, m_height / 2 - 51)),
+                     Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
+    DialogPainter::drawFrame(painter, width(), height());
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QPushButton>
+
+// The program's push button: dark grey, white text, orange while pressed or
+// checked. The size class picks the font size (3 dialog buttons, 4 panel buttons).
+class ColorButton : public QPushButton
+{
+public:
+    ColorButton(const QString& text, QWidget* parent, int size);
+    ~ColorButton() override;
+
+    // Auto-repeat while held: first repeat after 300 ms, then every 50 ms.
+    void SetRepeat();
+
+    int sizeClass() const { return m_size; }
+    // Font size in pixels of a size class in a language.
+    static int fontPixelSize(int size, int language);
+    static QString styleFor(int fontPixels);
+
+private:
+    int m_size;
+};

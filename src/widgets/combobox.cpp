@@ -1,0 +1,25 @@
+#include "combobox.h"
+
+#include <QEvent>
+#include <QListView>
+
+ComboBox::ComboBox(QWidget* parent)
+    : QComboBox(parent)
+{
+    installEventFilter(this);
+    setFocusPolicy(Qt::NoFocus);
+    setView(new QListView(this));
+}
+
+void ComboBox::setItemHeight(int px)
+{
+    setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item{height:%1px;}").arg(px)
+                  + QStringLiteral("QComboBox::tab-bar{border-width:0px;}"));
+}
+
+bool ComboBox::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == this && event->type() == QEvent::MouseButtonPress)
+        emit clicked();
+    return QComboBox::eventFilter(watched, event);
+}

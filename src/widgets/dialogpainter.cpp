@@ -1,0 +1,54 @@
+#include "dialogpainter.h"
+
+#include "globals.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QWidget>
+
+namespace {
+const QColor kPlainBackground(38, 42, 50);
+constexpr int kFramePen = 5;
+}
+
+void DialogPainter::drawBackground(QPainter& painter, const QRect& area)
+{
+    if (gpPixmapBG && !gpPixmapBG->isNull())
+        painter.drawPixmap(area, *gpPixmapBG);
+    else
+        painter.fillRect(area, kPlainBackground);
+}
+
+void DialogPainter::drawFrame(QPainter& painter, int width, int height)
+{
+    painter.setPen(QPen(Qt::white, kFramePen));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRect(QPoint(0, 0), QPoint(width - 2, height - 2)));
+}
+
+QFont DialogPainter::font(int pixelSize, const char* family)
+{
+    QFont f(QString::fromLatin1(family));
+    f.setPixelSize(pixelSize);
+    return f;
+}
+
+void DialogPainter::drawKeypad(QPainter& painter, const QRect& area, int width, int height)
+{
+    painter.fillRect(area, QColor(255, 251, 240, 200));
+    painter.setPen(QColor(QStringLiteral("#191532")));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(0, 0, width - 1, height - 1);
+}
+
+void DialogPainter::setYellowText(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::All, QPalette::WindowText, Qt::yellow);
+    widget->setPalette(palette);
+}
+
+QRect DialogPainter::centred(int w, int h)
+{
+    return QRect(gShowW / 2 - w / 2, gShowH / 2 - h / 2, w, h);
+}

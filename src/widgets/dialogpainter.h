@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QFont>
+
+class QPainter;
+class QRect;
+class QWidget;
+
+// The look shared by the message, question and login dialogs: the background
+// picture stretched over the dialog (a plain fill when it is missing), texts in
+// "wqy-microhei" and a white frame.
+class DialogPainter
+{
+public:
+    static constexpr int kTextPixels = 40;
+    // The shared boxes: 750 x 370 with 220 x 100 buttons of size class 3.
+    static constexpr int kBoxW = 750;
+    static constexpr int kBoxH = 370;
+    static constexpr int kButtonW = 220;
+    static constexpr int kButtonH = 100;
+    static constexpr int kButtonClass = 3;
+
+    // A w x h rectangle centred on the screen (gShowW x gShowH, integer halves).
+    static QRect centred(int w, int h);
+
+    static void drawBackground(QPainter& painter, const QRect& area);
+    // White frame of pen width 5 from (0, 0) to (width - 2, height - 2).
+    static void drawFrame(QPainter& painter, int width, int height);
+    static QFont font(int pixelSize = kTextPixels, const char* family = "wqy-microhei");
+    // Yellow text (window text of every colour group): captions and titles.
+    static void setYellowText(QWidget* widget);
+    // The keypads: the painted area in a translucent cream, a dark 1 px outline.
+    static void drawKeypad(QPainter& painter, const QRect& area, int width, int height);
+};

@@ -1,0 +1,30 @@
+#include "productalarmwarnbox.h"
+
+#include "globals.h"
+#include "mainwindowbase.h"
+
+namespace {
+constexpr int kRowProductionReached = 720;
+constexpr int kClampOutput = 0;
+constexpr int kAlarmOutput = 2;
+}
+
+ProductAlarmWarnBox::ProductAlarmWarnBox(QWidget* parent)
+    : WarnBox(parent)
+{
+    setText(lanText(kRowProductionReached));
+}
+
+void ProductAlarmWarnBox::accept()
+{
+    if (gpControlIO) {
+        // Output 0 interlocks the clamp; an NG or a lost camera may still need it.
+        if (!gpWin || !gpWin->isOutputHeld(kClampOutput))
+            gpControlIO->IOSetOut(kClampOutput, 0);
+        gpControlIO->IOSetOut(kAlarmOutput, 0);
+        gpControlIO->IOFlashOut();
+    }
+    if (gpWin)
+        gpWin->prodAlarmCount = 0;
+    QDialog::accept();
+}

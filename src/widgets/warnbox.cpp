@@ -1,0 +1,78 @@
+#include "warnbox.h"
+
+#include "colorbutton.h"
+#include "dialogpainter.h"
+#include "globals.h"
+#include "mainwindowbase.h"
+#include "wizardpara.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kWidth = DialogPainter::kBoxW;
+constexpr int kHeight = DialogPainter::kBoxH;
+constexpr int kButtonW = DialogPainter::kButtonW;
+constexpr int kButtonH = DialogPainter::kButtonH;
+constexpr int kButtonClass = DialogPainter::kButtonClass;
+constexpr int kRowConfirm = 121;
+}
+
+WarnBox::WarnBox(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    placeCentred();
+
+    m_ok = new ColorButton(lanText(kRowConfirm), this, kButtonClass);
+    m_ok->setFixedSize(kButtonW, kButtonH);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setMargin(0);
+    layout->addStretch(20);
+    layout->addWidget(m_ok, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    layout->addStretch(3);
+}
+
+WarnBox::~WarnBox() = default;
+
+void WarnBox::placeCentred()
+{
+    setGeometry(DialogPainter::centred(kWidth, kHeight));
+}
+
+void WarnBox::setText(const QString& text)
+{
+    m_text = text;
+    update();
+}
+
+void WarnBox::showEvent(QShowEvent* event)
+{
+    placeCentred();
+    if (gpWin && gpWin->lcdOff) {
+        gpWin->LCDOnOff(1);
+        if (gpWPara && gpWPara->screenOffTime > 0 && gpWin->lcdTimer)
+            gpWin->lcdTimer->start(gpWPara->screenOffTime * 1000);
+    }
+    QDialog::showEvent(event);
+}
+
+void WarnBox::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+}
+
+void WarnBox::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    DialogPainter::drawBackground(painter, rect());
+    painter.setPen(Qt::red);
+    painter.setFont(DialogPainter::font());
+    painter.drawText(QRect(QPoint(0, 5), QPoint(width() - 1, 2 * height() / 3 + 4)),
+                     Qt::AlignHCenter | Qt::AlignVCenter, m_text);
+    DialogPainter::drawFrame(painter, width(), height());
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDialog>
+
+class ColorButton;
+
+// The shared message box: a red text over the background picture and a
+// Confirm button. Showing it lights a dark screen.
+class WarnBox : public QDialog
+{
+public:
+    explicit WarnBox(QWidget* parent);
+    ~WarnBox() override;
+
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    ColorButton* okButton() const { return m_ok; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+    // Centred 750 x 370 on the screen (the screen size may be set after construction).
+    void placeCentred();
+
+    QString m_text;
+    ColorButton* m_ok;
+};
