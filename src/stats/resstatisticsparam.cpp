@@ -1,0 +1,571 @@
+#include "resstatisticsparam.h"
+
+#include "clock.h"
+#include "globals.h"
+#include "resstatisticsdatabase.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QtDebug>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+const char kConfigFile[] = "resstatistics.json";
+const char kTimeFile[] = "restime.txt";
+const char kDefaultGroup[] = "default";
+
+ResStatisticsParam* gInstance = nullptr;
+ResStatisticsParam::ScreenHooks gScreenHooks;
+
+int wrapHour(int hour)
+{
+    return ((hour % kHoursPerDay) + kHoursPerDay) % kHoursPerDay;
+}
+
+// Hours of a shift from its start to its end hour; equal hours mean no hour.
+int spanHours(int start, int end)
+{
+    return wrapHour(end + kHoursPerDay - start);
+}
+
+// Pads or cuts an hourly list to one value per hour of the day.
+void fitToDay(QList<int>& hours)
+{
+    while (hours.size() < kHoursPerDay)
+        hours.append(0);
+    while (hours.size() > kHoursPerDay)
+        hours.removeLast();
+}
+
+void fitToDay(CountDetect& d)
+{
+    fitToDay(d.OK);
+    fitToDay(d.NG);
+}
+
+void fitToDay(CountCamera& c)
+{
+    fitToDay(c.cycle);
+    for (CountDetect& d : c.detects)
+        fitToDay(d);
+}
+
+void bump(QList<int>& hours, int hour)
+{
+    while (hours.size() <= hour)
+        hours.append(0);
+    ++hours[hour];
+}
+
+void growDetects(CountCamera& camera, int count)
+{
+    while (camera.detects.size() < count) {
+        CountDetect fresh;
+        ResStatisticsParam::initStuCountDetect(fresh);
+        camera.detects.append(fresh);
+    }
+}
+
+} // namespace
+
+void ResStatisticsParam::setScreenHooks(ScreenHooks hooks)
+{
+    gScreenHooks = std::move(hooks);
+}
+
+ResStatisticsParam::ResStatisticsParam(QObject* parent)
+    : QObject(parent)
+{
+}
+
+ResStatisticsParam::~ResStatisticsParam()
+{
+    if (m_databaseThread) {
+        m_databaseThread->quit();
+        m_databaseThread->wait();
+    }
+    delete database;
+    if (gInstance == this)
+        gInstance = nullptr;
+}
+
+ResStatisticsParam* ResStatisticsParam::getInstance()
+{
+    if (!gInstance)
+        gInstance = new ResStatisticsParam();
+    return gInstance;
+}
+
+void ResStatisticsParam::init(QString groupName, int detectCount_)
+{
+    if (database)
+        return;
+    curGroupName = groupName;
+    detectCount = detectCount_;
+    laodConfig();
+
+    m_databaseThread = std::make_unique<QThread>();
+    database = new ResStatisticsDatabase(this, nullptr);
+    QJsonObject json;
+    database->loadCountFromJson(QString::fromLatin1(ResStatisticsDatabase::kCurrentDayFile), json);
+    database->moveToThread(m_databaseThread.get());
+    m_databaseThread->start(QThread::InheritPriority);
+
+    StuCountFromJson(countList, json);
+    normaliseLiveDay();
+    checkCameraDetectCount(detectCount);
+    calcCount(countList);
+    showGroupName = countList.groups.first().groupName;
+
+    connect(this, &ResStatisticsParam::sigUpdateRecord, database, &ResStatisticsDatabase::slotUpdateRecord);
+    connect(this, &ResStatisticsParam::sigSaveRecord, database, &ResStatisticsDatabase::slotSaveRecord);
+    connect(database, &ResStatisticsDatabase::sigLoadFinish, this, &ResStatisticsParam::slotRecvRecord);
+    connect(this, &ResStatisticsParam::sigSaveRecord, this, [](QString, QJsonObject, bool archive) {
+        if (archive && gScreenHooks.updateList)
+            gScreenHooks.updateList();
+    });
+
+    for (int i = 0; i < kMaxCameras; ++i)
+        cycleFlags.append(true);
+    timer = new QTimer(this);
+    timer->setInterval(kSaveIntervalMs);
+    connect(timer, &QTimer::timeout, this, &ResStatisticsParam::checkDate);
+}
+
+// A day read from an old, foreign or damaged file is brought to full hourly
+// lists, and an empty day gets the current group, so counting never indexes
+// past a list and the screen always has a first group.
+void ResStatisticsParam::normaliseLiveDay()
+{
+    if (countList.date.isEmpty())
+        countList.date = getCurDBDate();
+    for (CountGroup& group : countList.groups) {
+        fitToDay(group.total);
+        for (CountCamera& camera : group.cameras)
+            fitToDay(camera);
+    }
+    if (countList.groups.isEmpty())
+        liveGroup();
+}
+
+void ResStatisticsParam::setTimer(bool on)
+{
+    if (!timer)
+        return;
+    if (on)
+        timer->start();
+    else
+        timer->stop();
+}
+
+void ResStatisticsParam::checkCameraDetectCount(int n)
+{
+    detectCount = n;
+    for (CountGroup& group : countList.groups) {
+        if (group.groupName != curGroupName)
+            continue;
+        growDetects(group.total, n);
+        for (CountCamera& camera : group.cameras)
+            growDetects(camera, n);
+    }
+}
+
+CountGroup* ResStatisticsParam::findLiveGroup(const QString& name)
+{
+    for (CountGroup& group : countList.groups) {
+        if (group.groupName == name)
+            return &group;
+    }
+    return nullptr;
+}
+
+CountGroup& ResStatisticsParam::liveGroup()
+{
+    if (CountGroup* found = findLiveGroup(curGroupName))
+        return *found;
+    CountGroup group;
+    group.morningStart = 8;
+    group.nightStart = 20;
+    initStuCountGroup(group, curGroupName);
+    countList.groups.append(group);
+    return countList.groups.last();
+}
+
+uint ResStatisticsParam::latestDayStart() const
+{
+    const QDateTime now = Clock::now();
+    QDateTime start(now.date(), QTime(wrapHour(morningsStart), 0));
+    if (start > now)
+        start = start.addDays(-1);
+    return static_cast<uint>(start.toSecsSinceEpoch());
+}
+
+int ResStatisticsParam::currentHourIndex() const
+{
+    const qint64 elapsed = Clock::now().toSecsSinceEpoch() - static_cast<qint64>(time);
+    return static_cast<int>(std::clamp<qint64>(elapsed / kSecondsPerHour, 0, kHoursPerDay - 1));
+}
+
+void ResStatisticsParam::addRecord(int detect, int /*hour*/, QList<bool> cameraOK, bool last)
+{
+    if (detect < 0 || detect >= kMaxDetections) {
+        qWarning() << "statistics: detection index out of range:" << detect;
+        return;
+    }
+    CountGroup& group = liveGroup();
+    const int hour = currentHourIndex();
+
+    bool allOK = true;
+    const int cameras = std::min<int>(cameraOK.size(), group.cameras.size());
+    for (int c = 0; c < cameras; ++c) {
+        CountCamera& camera = group.cameras[c];
+        growDetects(camera, detect + 1);
+        CountDetect& entry = camera.detects[detect];
+        bump(cameraOK[c] ? entry.OK : entry.NG, hour);
+        allOK = allOK && cameraOK[c];
+        if (c < cycleFlags.size())
+            cycleFlags[c] = cycleFlags[c] && cameraOK[c];
+    }
+    growDetects(group.total, detect + 1);
+    CountDetect& totalEntry = group.total.detects[detect];
+    bump(allOK ? totalEntry.OK : totalEntry.NG, hour);
+    groupCycleFlag = groupCycleFlag && allOK;
+
+    if (last) {
+        const int flagged = std::min<int>(cycleFlags.size(), group.cameras.size());
+        for (int c = 0; c < flagged; ++c) {
+            CountDetect& cycle = group.cameras[c].cycle;
+            bump(cycleFlags[c] ? cycle.OK : cycle.NG, hour);
+            cycleFlags[c] = true;
+        }
+        bump(groupCycleFlag ? group.total.cycle.OK : group.total.cycle.NG, hour);
+        groupCycleFlag = true;
+    }
+
+    calcCount(group);
+    if (gScreenHooks.checkUpdate)
+        gScreenHooks.checkUpdate();
+}
+
+void ResStatisticsParam::checkDate()
+{
+    const qint64 elapsed = Clock::now().toSecsSinceEpoch() - static_cast<qint64>(time);
+    const bool dayOver = elapsed >= kSecondsPerDay;
+    calcCount(countList);
+    emit sigSaveRecord(getCurDBDate(), StuCountToJson(countList), dayOver);
+    if (!dayOver)
+        return;
+    time = latestDayStart();
+    saveConfig();
+    CountGroup group;
+    group.morningStart = 8;
+    group.nightStart = 20;
+    initStuCountGroup(group, curGroupName);
+    countList.groups = {group};
+    countList.date = getCurDBDate();
+    calcCount(countList);
+}
+
+QString ResStatisticsParam::getCurDBDate() const
+{
+    return QDateTime::fromSecsSinceEpoch(time).toString(QLatin1String(kDayDateFormat));
+}
+
+QStringList ResStatisticsParam::getGroups() const
+{
+    QStringList names;
+    for (const CountGroup& group : showList.groups)
+        names.append(group.groupName);
+    return names;
+}
+
+CountGroup ResStatisticsParam::getGoupFromName(QString name) const
+{
+    for (const CountGroup& group : showList.groups) {
+        if (group.groupName == name)
+            return group;
+    }
+    return CountGroup();
+}
+
+void ResStatisticsParam::setCurGroup()
+{
+    if (CountGroup* group = findLiveGroup(curGroupName)) {
+        group->morningStart = morningsStart;
+        group->nightStart = nightStart;
+    }
+}
+
+const CountDetect* ResStatisticsParam::selectEntry(const CountGroup& group, int camera, int detect) const
+{
+    if (group.groupName == QLatin1String("null"))
+        return nullptr;
+    if (camera != kAllCamerasIndex && (camera < 0 || camera >= group.cameras.size()))
+        return nullptr;
+    const CountCamera& chosen = camera == kAllCamerasIndex ? group.total : group.cameras[camera];
+    if (detect == kWholeCycleIndex)
+        return &chosen.cycle;
+    if (detect < 0 || detect >= chosen.detects.size())
+        return nullptr;
+    return &chosen.detects[detect];
+}
+
+QList<int> ResStatisticsParam::getRes(ShiftType t, bool ok, int camera, int detect) const
+{
+    const CountGroup group = getGoupFromName(showGroupName);
+    const CountDetect* entry = selectEntry(group, camera, detect);
+    if (!entry)
+        return {};
+    const QList<int>& hours = ok ? entry->OK : entry->NG;
+    switch (t) {
+    case ShiftMorning:
+        return hours.mid(0, spanHours(morningsStart, morningsEnd));
+    case ShiftNight:
+        return hours.mid(wrapHour(nightStart - morningsStart), spanHours(nightStart, nightEnd));
+    case ShiftDay:
+        return hours;
+    }
+    return {};
+}
+
+int ResStatisticsParam::getCount(ShiftType t, bool ok, int camera, int detect) const
+{
+    const CountGroup group = getGoupFromName(showGroupName);
+    const CountDetect* entry = selectEntry(group, camera, detect);
+    if (!entry)
+        return 0;
+    const sCount* span = nullptr;
+    switch (t) {
+    case ShiftMorning: span = &entry->morning; break;
+    case ShiftNight: span = &entry->night; break;
+    case ShiftDay: span = &entry->day; break;
+    }
+    if (!span)
+        return 0;
+    return ok ? span->ok : span->ng;
+}
+
+QList<int> ResStatisticsParam::getShiftTimeList(ShiftType t) const
+{
+    int start = 0;
+    int end = 0;
+    switch (t) {
+    case ShiftMorning: start = morningsStart; end = morningsEnd; break;
+    case ShiftNight: start = nightStart; end = nightEnd; break;
+    case ShiftDay: start = 0; end = kHoursPerDay; break;
+    default: return {};
+    }
+    if (end <= start)
+        end += kHoursPerDay;
+    QList<int> hours;
+    for (int h = start; h < end; ++h)
+        hours.append(wrapHour(h));
+    return hours;
+}
+
+void ResStatisticsParam::slotUpdateRecord(int row, QString path)
+{
+    if (row != 0) {
+        emit sigUpdateRecord(path);
+        return;
+    }
+    showList = countList;
+    calcCount(showList);
+    emit sigLoadFinish(true);
+}
+
+void ResStatisticsParam::slotRecvRecord(QJsonObject json, bool ok)
+{
+    if (ok)
+        StuCountFromJson(showList, json);
+    else
+        initStuCount(showList);
+    calcCount(showList);
+    emit sigLoadFinish(ok);
+}
+
+void ResStatisticsParam::laodConfig()
+{
+    QFile file(QString::fromLatin1(kConfigFile));
+    if (!file.open(QIODevice::ReadOnly)) {
+        createNewTime();
+        saveConfig();
+        return;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        qWarning().noquote() << "laodConfig fail, Error parsing JSON:" << error.errorString();
+        createNewTime();
+        saveConfig();
+        return;
+    }
+    laodConfigFromJson(document.object());
+}
+
+void ResStatisticsParam::laodConfigFromJson(QJsonObject obj)
+{
+    struct HourKey { const char* key; int* member; };
+    const HourKey hourKeys[] = {
+        {"morningsStart", &morningsStart}, {"morningsEnd", &morningsEnd},
+        {"nightStart", &nightStart}, {"nightEnd", &nightEnd},
+    };
+    for (const HourKey& entry : hourKeys) {
+        const int hour = obj.value(QLatin1String(entry.key)).toInt(0);
+        if (hour >= 0 && hour < kHoursPerDay)
+            *entry.member = hour;
+        else
+            qWarning() << "statistics: ignoring shift hour" << entry.key << hour;
+    }
+
+    // Older files hold the day start as a number; a missing or unreadable start
+    // would date the live day 1970 and archive it at once, so a fresh one is taken.
+    const QJsonValue value = obj.value(QLatin1String("time"));
+    bool ok = false;
+    qint64 seconds = 0;
+    if (value.isString()) {
+        seconds = value.toString().toLongLong(&ok);
+    } else if (value.isDouble()) {
+        seconds = static_cast<qint64>(value.toDouble());
+        ok = true;
+    }
+    if (ok && seconds > 0 && seconds <= std::numeric_limits<uint>::max())
+        time = static_cast<uint>(seconds);
+    else
+        createNewTime();
+}
+
+void ResStatisticsParam::saveConfig()
+{
+    QJsonObject obj;
+    obj.insert(QStringLiteral("time"), QString::number(time));
+    obj.insert(QStringLiteral("morningsStart"), morningsStart);
+    obj.insert(QStringLiteral("morningsEnd"), morningsEnd);
+    obj.insert(QStringLiteral("nightStart"), nightStart);
+    obj.insert(QStringLiteral("nightEnd"), nightEnd);
+    QSaveFile file(QString::fromLatin1(kConfigFile));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
+    file.commit();
+}
+
+void ResStatisticsParam::createNewTime()
+{
+    time = latestDayStart();
+}
+
+bool ResStatisticsParam::checkParam(QJsonObject& obj) const
+{
+    obj.insert(QStringLiteral("time"), QString::number(time));
+    return obj.value(QLatin1String("morningsStart")).toInt(0) != morningsStart
+        || obj.value(QLatin1String("morningsEnd")).toInt(0) != morningsEnd
+        || obj.value(QLatin1String("nightStart")).toInt(0) != nightStart
+        || obj.value(QLatin1String("nightEnd")).toInt(0) != nightEnd;
+}
+
+void ResStatisticsParam::readTime()
+{
+    QFile file(QString::fromLatin1(kTimeFile));
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream >> time;
+        return;
+    }
+    createNewTime();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream << time;
+    }
+}
+
+void ResStatisticsParam::calcCount(CountDetect& d) const
+{
+    initStuStatisticsCount(d.morning);
+    initStuStatisticsCount(d.night);
+    initStuStatisticsCount(d.day);
+    const int morningHours = spanHours(morningsStart, morningsEnd);
+    for (int i = 0; i < d.OK.size(); ++i) {
+        (i < morningHours ? d.morning : d.night).ok += d.OK[i];
+        d.day.ok += d.OK[i];
+    }
+    for (int i = 0; i < d.NG.size(); ++i) {
+        (i < morningHours ? d.morning : d.night).ng += d.NG[i];
+        d.day.ng += d.NG[i];
+    }
+}
+
+void ResStatisticsParam::calcCount(CountCamera& c) const
+{
+    for (CountDetect& d : c.detects)
+        calcCount(d);
+    calcCount(c.cycle);
+}
+
+void ResStatisticsParam::calcCount(CountGroup& g) const
+{
+    for (CountCamera& c : g.cameras)
+        calcCount(c);
+    calcCount(g.total);
+}
+
+void ResStatisticsParam::calcCount(CountGroupList& l) const
+{
+    for (CountGroup& g : l.groups)
+        calcCount(g);
+}
+
+void ResStatisticsParam::initStuStatisticsCount(sCount& s)
+{
+    s = sCount();
+}
+
+void ResStatisticsParam::initStuCountDetect(CountDetect& d)
+{
+    d = CountDetect();
+    for (int i = 0; i < kHoursPerDay; ++i) {
+        d.OK.append(0);
+        d.NG.append(0);
+    }
+}
+
+void ResStatisticsParam::initStuCountCamera(CountCamera& c)
+{
+    c = CountCamera();
+    initStuCountDetect(c.cycle);
+    c.detects.clear();
+    for (int i = 0; i < gDNum; ++i) {
+        CountDetect d;
+        initStuCountDetect(d);
+        c.detects.append(d);
+    }
+}
+
+void ResStatisticsParam::initStuCountGroup(CountGroup& g, QString name)
+{
+    g.cameras.clear();
+    for (int i = 0; i < numCamera; ++i) {
+        CountCamera c;
+        initStuCountCamera(c);
+        g.cameras.append(c);
+    }
+    initStuCountCamera(g.total);
+    g.groupName = name;
+}
+
+void ResStatisticsParam::initStuCount(CountGroupList& l) const
+{
+    CountGroup group;
+    group.morningStart = 8;
+    group.nightStart = 20;
+    initStuCountGroup(group, QString::fromLatin1(kDefaultGroup));
+    l.groups = {group};
+    l.date = getCurDBDate();
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "counttypes.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class QThread;
+class QTimer;
+class ResStatisticsDatabase;
+
+// The production counters of the live day and of the day shown on the
+// statistics screen, the shift hours and the production day start. Lives in
+// the GUI thread; the day files are written by ResStatisticsDatabase in its
+// own thread.
+class ResStatisticsParam : public QObject
+{
+    Q_OBJECT
+public:
+    // The statistics screen sits above this library; it registers how it is
+    // refreshed (and created when it does not exist yet).
+    struct ScreenHooks
+    {
+        std::function<void()> checkUpdate;  // after each counted step
+        std::function<void()> updateList;   // when a day is being archived
+    };
+    static void setScreenHooks(ScreenHooks hooks);
+
+    static constexpr int kSaveIntervalMs = 60000;
+
+    explicit ResStatisticsParam(QObject* parent = nullptr);
+    ~ResStatisticsParam() override;
+
+    static ResStatisticsParam* getInstance();
+
+    void init(QString groupName, int detectCount);
+    void setTimer(bool on);
+    void checkCameraDetectCount(int n);
+
+    QString getCurDBDate() const;
+    QString getCurGroupName() const { return curGroupName; }
+    QStringList getGroups() const;
+    CountGroup getGoupFromName(QString name) const;
+    void setCurGroup();
+
+    QList<int> getRes(ShiftType t, bool ok, int camera, int detect) const;
+    int getCount(ShiftType t, bool ok, int camera, int detect) const;
+    QList<int> getShiftTimeList(ShiftType t) const;
+
+    void laodConfig();
+    void laodConfigFromJson(QJsonObject obj);
+    void saveConfig();
+    void createNewTime();
+    bool checkParam(QJsonObject& obj) const;
+    void readTime();
+
+    void calcCount(CountDetect& d) const;
+    void calcCount(CountCamera& c) const;
+    void calcCount(CountGroup& g) const;
+    void calcCount(CountGroupList& l) const;
+
+    // Fresh entries: each replaces the whole argument.
+    static void initStuStatisticsCount(sCount& s);
+    static void initStuCountDetect(CountDetect& d);
+    static void initStuCountCamera(CountCamera& c);
+    static void initStuCountGroup(CountGroup& g, QString name);
+    void initStuCount(CountGroupList& l) const;
+
+    // Day counter JSON; the writers write list positions as ids.
+    static QJsonObject StuCountDetectToJson(CountDetect d, int id);
+    static QJsonObject StuCountCameraToJson(CountCamera c, int id, int& detectsWritten);
+    static QJsonObject StuCountGroupToJson(CountGroup g);
+    static QJsonObject StuCountToJson(CountGroupList l);
+    static void StuCountDetectFromJson(CountDetect& d, QJsonObject o);
+    static void StuCountCameraFromJson(CountCamera& c, QJsonObject o);
+    static void StuCountGroupFromJson(CountGroup& g, QJsonObject o);
+    static void StuCountFromJson(CountGroupList& l, QJsonObject o);
+
+    // The latest production day start (at morningsStart) that is not after now.
+    uint latestDayStart() const;
+    // Hour index of now in the current production day, 0..23.
+    int currentHourIndex() const;
+
+    ResStatisticsDatabase* database = nullptr;
+    QTimer* timer = nullptr;
+    uint time = 0;
+    QString curGroupName = QStringLiteral("default");
+    int detectCount = 2;
+    CountGroupList countList;
+    CountGroupList showList;
+    QString showGroupName;
+    QList<bool> cycleFlags;
+    bool groupCycleFlag = true;
+    int morningsStart = 8;
+    int morningsEnd = 20;
+    int nightStart = 20;
+    int nightEnd = 8;
+
+signals:
+    void sigUpdateRecord(QString path);
+    void sigLoadFinish(bool ok);
+    void sigSaveRecord(QString date, QJsonObject counters, bool archive);
+
+public slots:
+    void addRecord(int detect, int hour, QList<bool> cameraOK, bool last);
+    void slotUpdateRecord(int row, QString path);
+    void slotRecvRecord(QJsonObject json, bool ok);
+    void checkDate();
+
+private:
+    CountGroup* findLiveGroup(const QString& name);
+    CountGroup& liveGroup();
+    const CountDetect* selectEntry(const CountGroup& group, int camera, int detect) const;
+    void normaliseLiveDay();
+
+    std::unique_ptr<QThread> m_databaseThread;
+};
