@@ -217,7 +217,7 @@ void CammerSingleton::LoadDatafromFile(RoiMaskOwner* maskOwner)
             }
             case kShapeRect: {
                 ClustomRect& shape = rectRoi[g][r];
-                const int x1 = clampCoordinate(n, 1);
+                const int x1 = clampCoordinate(in.next(), 1);
                 const int y1 = clampCoordinate(in.next(), 0);
                 const int x2 = clampCoordinate(in.next(), 1);
                 const int y2 = clampCoordinate(in.next(), 0);

@@ -5,6 +5,15 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QRect>
+#include <ostream>
+
+// Readable failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << "(" << r.left() << "," << r.top() << ")-(" << r.right() << "," << r.bottom() << ")";
+}
 
 // A temporary application folder with "PARAM.db" open as the connection
 // "dbIn", holding an empty sysparam and cammer0..7 (name, value) tables.
