@@ -1,0 +1,237 @@
+#include "controlport.h"
+
+#include "clock.h"
+#include "devicefile.h"
+#include "globals.h"
+
+#include <QDebug>
+#include <QMetaObject>
+#include <QMutex>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+quint16 bit(int n)
+{
+    return quint16(1u << n);
+}
+
+} // namespace
+
+ControlPort::ControlPort(QObject* parent)
+    : QObject(parent)
+    , m_devicePath(devicePathForPort(0))
+    , m_pulseTimer(new QTimer(this))
+{
+    // main creates the IO mutex first; a test or tool without main still gets one.
+    if (!pMutexIO) {
+        static QMutex ownMutex;
+        pMutexIO = &ownMutex;
+    }
+    m_pulseTimer->setSingleShot(true);
+    m_pulseTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_pulseTimer, &QTimer::timeout, this, &ControlPort::SlotPulseTimeout);
+}
+
+ControlPort::~ControlPort()
+{
+    if (m_thread)
+        m_thread->stop();
+    if (gpControlIO == this)
+        gpControlIO = nullptr;
+}
+
+QString ControlPort::devicePathForPort(int port)
+{
+    const QString override = qEnvironmentVariable(kDeviceOverrideEnv);
+    if (!override.isEmpty())
+        return override;
+    return QString::fromLatin1(kPortPattern).arg(port);
+}
+
+bool ControlPort::validOutput(int output)
+{
+    if (output >= 0 && output < kOutputCount)
+        return true;
+    DeviceFile::logOnce(QStringLiteral("ioout:%1").arg(output),
+                        QStringLiteral("IO output %1 does not exist, ignored").arg(output));
+    return false;
+}
+
+void ControlPort::IOSetOut(int output, int state)
+{
+    if (!validOutput(output))
+        return;
+    const quint16 before = m_outputs;
+    auto apply = [this](int n, int s) { m_outputs = s ? quint16(m_outputs | bit(n)) : quint16(m_outputs & ~bit(n)); };
+    apply(output, state);
+    if (m_output4Use >= 1 && m_output4Use <= 3 && output == m_output4Use - 1)
+        apply(3, state);
+    // Reaches the thread at the next event-loop turn even if the caller never flashes.
+    if (m_outputs != before && !m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, [this] { if (m_flushQueued) IOFlashOut(); }, Qt::QueuedConnection);
+    }
+}
+
+void ControlPort::IOFlashOut()
+{
+    m_flushQueued = false;
+    if (m_thread)
+        m_thread->publishOutputs(lineOutputWord());
+}
+
+int ControlPort::IOGetOut(int output) const
+{
+    if (output < 0 || output >= kOutputCount)
+        return 0;
+    return (m_outputs & bit(output)) ? 1 : 0;
+}
+
+void ControlPort::setOutputInversion(quint16 mask)
+{
+    m_inversion = mask;
+    IOFlashOut();
+}
+
+void ControlPort::IOPulseOut(int output, int state, int tenths)
+{
+    if (!validOutput(output))
+        return;
+    m_deferred.erase(std::remove_if(m_deferred.begin(), m_deferred.end(),
+                                    [output](const Deferred& d) { return d.info.output == output; }),
+                     m_deferred.end());
+    IOSetOut(output, state);
+    IOFlashOut();
+    if (tenths > 0)
+        schedule(output, state ? 0 : 1, tenths * kPulseTickMs);
+    armPulseTimer();
+}
+
+void ControlPort::IODelayOut(int output, int state, int delayMs)
+{
+    if (!validOutput(output))
+        return;
+    schedule(output, state, std::max(delayMs, 0));
+    armPulseTimer();
+}
+
+void ControlPort::schedule(int output, int state, int delayMs)
+{
+    Deferred entry{MonotonicClock::ms() + delayMs, ++m_sequence, stru_outputInfo{output, state}};
+    const auto later = std::upper_bound(m_deferred.begin(), m_deferred.end(), entry, [](const Deferred& a, const Deferred& b) {
+        return a.dueMs < b.dueMs || (a.dueMs == b.dueMs && a.sequence < b.sequence);
+    });
+    m_deferred.insert(later, entry);
+}
+
+void ControlPort::armPulseTimer()
+{
+    if (m_deferred.empty()) {
+        m_pulseTimer->stop();
+        return;
+    }
+    const qint64 wait = m_deferred.front().dueMs - MonotonicClock::ms();
+    m_pulseTimer->start(int(std::max<qint64>(wait, 0)));
+}
+
+void ControlPort::SlotPulseTimeout()
+{
+    const qint64 now = MonotonicClock::ms();
+    bool changed = false;
+    while (!m_deferred.empty() && m_deferred.front().dueMs <= now) {
+        const stru_outputInfo info = m_deferred.front().info;
+        m_deferred.erase(m_deferred.begin());
+        IOSetOut(info.output, info.state);
+        changed = true;
+    }
+    if (changed)
+        IOFlashOut();
+    armPulseTimer();
+}
+
+int ControlPort::IOGetIn(int input) const
+{
+    if (input < 0 || input >= kInputCount)
+        return 0;
+    return (m_inputs & bit(input)) ? 1 : 0;
+}
+
+qint64 ControlPort::inputChangedAt(int input) const
+{
+    if (input < 0 || input >= kInputCount)
+        return 0;
+    return m_inputChangedAt[input];
+}
+
+bool ControlPort::takeTrigger(int input)
+{
+    if (!hasTrigger(input))
+        return false;
+    m_triggers = quint16(m_triggers & ~bit(input));
+    return true;
+}
+
+bool ControlPort::hasTrigger(int input) const
+{
+    return input >= 0 && input < kTriggerInputs && (m_triggers & bit(input));
+}
+
+void ControlPort::clearTriggers()
+{
+    m_triggers = 0;
+}
+
+void ControlPort::SlotIOChange(int rawInputs)
+{
+    m_rawInputs = quint16(rawInputs);
+    quint16 inputs = m_rawInputs;
+    if (m_input4Use >= 1 && m_input4Use <= 3 && (inputs & bit(3)))
+        inputs = quint16(inputs | bit(m_input4Use - 1));
+    const quint16 changed = quint16(inputs ^ m_inputs);
+    if (!changed)
+        return;
+    const quint16 rising = quint16(changed & inputs);
+    const qint64 now = MonotonicClock::ms();
+    for (int n = 0; n < kInputCount; ++n) {
+        if (changed & bit(n))
+            m_inputChangedAt[n] = now;
+    }
+    m_triggers = quint16(m_triggers | (rising & (bit(kTriggerInputs) - 1)));
+    m_inputs = inputs;
+    emit sigIOChange(int(inputs));
+}
+
+void ControlPort::SlotLinkChanged(bool up)
+{
+    m_linkUp = up;
+    emit sigLinkChanged(up);
+}
+
+void ControlPort::InitIOThread()
+{
+    if (m_thread)
+        return;
+    m_thread = std::make_unique<IOThread>(m_devicePath);
+    m_thread->setTiming(m_timing);
+    connect(m_thread.get(), &IOThread::sigIOChange, this, &ControlPort::SlotIOChange, Qt::QueuedConnection);
+    connect(m_thread.get(), &IOThread::sigLinkChanged, this, &ControlPort::SlotLinkChanged, Qt::QueuedConnection);
+    m_thread->publishOutputs(lineOutputWord());
+    m_thread->stampWatchdog();
+    m_thread->start();
+    qInfo().noquote() << "IO thread started on" << m_devicePath;
+}
+
+void ControlPort::stampWatchdog()
+{
+    if (m_thread)
+        m_thread->stampWatchdog();
+}
+
+void ControlPort::setWatchdogFlag(bool on)
+{
+    if (m_thread)
+        m_thread->setWatchdogFlag(on);
+}

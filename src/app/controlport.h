@@ -1,0 +1,126 @@
+#pragma once
+
+#include "controlportbase.h"
+#include "iothread.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+// One deferred output change, applied through ControlPort::IOSetOut when its pulse timer ends.
+struct stru_outputInfo
+{
+    int output = 0;
+    int state = 0;
+};
+
+// The IO board as the GUI thread sees it: the wanted output word, the input
+// levels and latched trigger edges, pulse outputs, and the IO thread that
+// carries the words to and from the board. Lives in the GUI thread.
+class ControlPort : public QObject, public ControlPortBase
+{
+    Q_OBJECT
+public:
+    static constexpr int kOutputCount = 16;
+    static constexpr int kInputCount = 16;
+    static constexpr int kTriggerInputs = 8;
+    static constexpr int kPulseTickMs = 100;  // pulse lengths are given in tenths of a second
+    // The board's port for a port number; MM_IO_DEVICE in the environment
+    // overrides it (a simulator's pseudo-terminal in tests and the demo).
+    static constexpr const char* kPortPattern = "/dev/ttyS%1";
+    static constexpr const char* kDeviceOverrideEnv = "MM_IO_DEVICE";
+
+    explicit ControlPort(QObject* parent = nullptr);
+    ~ControlPort() override;
+
+    static QString devicePathForPort(int port);
+
+    // Outputs (logical state: 1 = the function is active).
+    void IOSetOut(int output, int state) override;
+    void IOFlashOut() override;
+    int IOGetOut(int output) const;
+    quint16 outputWord() const { return m_outputs; }
+    // The word on the line: logical outputs with the inverted ones flipped.
+    quint16 lineOutputWord() const { return quint16(m_outputs ^ m_inversion); }
+    // Switches an output to state now and back after tenths x 100 ms; tenths <= 0
+    // leaves it switched. A new pulse of the same output replaces its pending end.
+    void IOPulseOut(int output, int state, int tenths);
+    // Applies a change after delayMs (in order with other changes due at the same time).
+    void IODelayOut(int output, int state, int delayMs);
+    int pendingOutputChanges() const { return int(m_deferred.size()); }
+
+    // Inputs as last reported by the board (input 4 mapping applied).
+    int IOGetIn(int input) const;
+    quint16 inputWord() const { return m_inputs; }
+    // Monotonic ms of the last level change of an input (0 = never changed).
+    qint64 inputChangedAt(int input) const;
+    // Trigger inputs 0..7: a rising edge is latched until taken.
+    bool takeTrigger(int input);
+    bool hasTrigger(int input) const;
+    void clearTriggers();
+
+    // Set-up before InitIOThread (the main window fills it from the parameters).
+    void setPortNumber(int port) { m_devicePath = devicePathForPort(port); }
+    void setDevicePath(const QString& path) { m_devicePath = path; }
+    QString devicePath() const { return m_devicePath; }
+    void setTiming(const IOThread::Timing& timing) { m_timing = timing; }
+    // Bit n set: output n is driven inverted, so it is on while idle.
+    void setOutputInversion(quint16 mask);
+    // k = 1..3: output 3 is switched together with output k - 1; 0: alone.
+    void setOutput4Use(int k) { m_output4Use = k; }
+    // k = 1..3: the level of input 3 also counts as input k - 1; 0: alone.
+    void setInput4Use(int k) { m_input4Use = k; }
+
+    // Starts the IO thread once; the published word is the current one.
+    void InitIOThread();
+    void stampWatchdog();
+    void setWatchdogFlag(bool on);
+    bool isLinkUp() const { return m_linkUp; }
+    IOThread* ioThread() const { return m_thread.get(); }
+
+signals:
+    // In the GUI thread, after the levels are stored and the edges latched.
+    void sigIOChange(int inputWord);
+    void sigLinkChanged(bool up);
+
+private slots:
+    void SlotIOChange(int rawInputs);
+    void SlotPulseTimeout();
+    void SlotLinkChanged(bool up);
+
+private:
+    struct Deferred
+    {
+        qint64 dueMs;
+        quint64 sequence;
+        stru_outputInfo info;
+    };
+
+    static bool validOutput(int output);
+    void schedule(int output, int state, int delayMs);
+    void armPulseTimer();
+
+    QString m_devicePath;
+    IOThread::Timing m_timing;
+    std::unique_ptr<IOThread> m_thread;
+
+    quint16 m_outputs = 0;
+    quint16 m_inversion = 0;
+    int m_output4Use = 0;
+    bool m_flushQueued = false;
+
+    quint16 m_rawInputs = 0;
+    quint16 m_inputs = 0;
+    int m_input4Use = 0;
+    qint64 m_inputChangedAt[kInputCount] = {};
+    quint16 m_triggers = 0;
+    bool m_linkUp = false;
+
+    std::vector<Deferred> m_deferred;  // by due time, then by sequence
+    quint64 m_sequence = 0;
+    QTimer* m_pulseTimer = nullptr;
+};

@@ -1,0 +1,393 @@
+#include "boardsimprocess.h"
+#include "controlport.h"
+#include "globals.h"
+#include "iothread.h"
+#include "tempappdir.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Processes events until the condition holds or the time is up.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+IOThread::Timing fastTiming()
+{
+    IOThread::Timing t;
+    t.watchdogMs = 60000;
+    t.answerTimeoutMs = 250;
+    t.reopenDelayMs = 50;
+    return t;
+}
+
+} // namespace
+
+class IOLinkTest : public AppDirTest
+{
+protected:
+    QString linkPath() const { return appDir.filePath("ioboard.tty"); }
+    QString recordPath() const { return appDir.filePath("outputs.log"); }
+
+    void startSim(const QString& socket = QString())
+    {
+        sim = std::make_unique<BoardSimProcess>(linkPath(), recordPath(), socket);
+        ASSERT_TRUE(sim->start()) << qPrintable(BoardSimProcess::binaryPath());
+    }
+
+    void startPort(const IOThread::Timing& timing = fastTiming(), quint16 inversion = 0)
+    {
+        port = std::make_unique<ControlPort>();
+        port->setDevicePath(linkPath());
+        port->setTiming(timing);
+        port->setOutputInversion(inversion);
+        connect();
+        port->InitIOThread();
+    }
+
+    void connect()
+    {
+        QObject::connect(port.get(), &ControlPort::sigIOChange, port.get(), [this](int word) {
+            inputEvents.append(word);
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                offThreadSignals++;
+        });
+        QObject::connect(port.get(), &ControlPort::sigLinkChanged, port.get(), [this](bool up) {
+            if (!up)
+                linkDrops++;
+        });
+    }
+
+    void TearDown() override
+    {
+        port.reset();
+        sim.reset();
+    }
+
+    std::unique_ptr<BoardSimProcess> sim;
+    std::unique_ptr<ControlPort> port;
+    QVector<int> inputEvents;
+    int offThreadSignals = 0;
+    int linkDrops = 0;
+};
+
+TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
+{
+    startSim();
+    startPort();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    EXPECT_TRUE(inputEvents.isEmpty()) << "all inputs low: nothing changed";
+
+    EXPECT_EQ(sim->command("in 0 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(0) == 1; }));
+    EXPECT_EQ(inputEvents.last(), 0x0001);
+    EXPECT_EQ(offThreadSignals, 0);
+    EXPECT_GT(port->inputChangedAt(0), 0);
+    EXPECT_TRUE(port->takeTrigger(0));
+    EXPECT_FALSE(port->takeTrigger(0)) << "an edge is taken once";
+
+    // A short pulse is latched even though its level is gone before anyone looks.
+    EXPECT_EQ(sim->command("pulse 2 30"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->hasTrigger(2); }));
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(2) == 0; }));
+    EXPECT_TRUE(port->takeTrigger(2));
+
+    // Input 3 doubling as input 1.
+    port->setInput4Use(2);
+    EXPECT_EQ(sim->command("in 3 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(3) == 1; }));
+    EXPECT_EQ(port->IOGetIn(1), 1);
+    EXPECT_TRUE(port->hasTrigger(1));
+    // Inputs beyond the trigger range keep their level but latch nothing.
+    EXPECT_EQ(sim->command("in 12 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(12) == 1; }));
+    EXPECT_FALSE(port->hasTrigger(12));
+    EXPECT_EQ(port->IOGetIn(16), 0);
+}
+
+TEST_F(IOLinkTest, ControlSocketRaisesInputs)
+{
+    const QString socketPath = appDir.filePath("sim.sock");
+    startSim(socketPath);
+    startPort();
+    QLocalSocket client;
+    client.connectToServer(socketPath);
+    ASSERT_TRUE(client.waitForConnected(3000));
+    client.write("pulse 5 40\nbogus\n");
+    ASSERT_TRUE(waitFor([&] { return client.canReadLine(); }));
+    EXPECT_EQ(client.readLine().trimmed(), "ok");
+    ASSERT_TRUE(waitFor([&] { return client.canReadLine(); }));
+    EXPECT_TRUE(client.readLine().startsWith("error"));
+    ASSERT_TRUE(waitFor([&] { return port->takeTrigger(5); }));
+}
+
+TEST_F(IOLinkTest, OutputsReachTheLineWithInversionAndCoupling)
+{
+    startSim();
+    startPort(fastTiming(), 0x0004);  // output 2 on while idle
+    ASSERT_GE(sim->waitForWord(0x0004), 0) << "the idle word goes out first";
+
+    port->IOSetOut(0, 1);
+    port->IOFlashOut();
+    ASSERT_GE(sim->waitForWord(0x0005), 0);
+
+    // Without IOFlashOut the change still goes out at the next event-loop turn.
+    port->IOSetOut(2, 1);
+    ASSERT_GE(sim->waitForWord(0x0001), 0);
+    EXPECT_EQ(port->IOGetOut(2), 1);
+    EXPECT_EQ(port->outputWord(), 0x0005);
+
+    // Output 3 follows output 1 when so configured.
+    port->setOutput4Use(2);
+    port->IOSetOut(1, 1);
+    port->IOFlashOut();
+    ASSERT_GE(sim->waitForWord(0x000B), 0);
+    EXPECT_TRUE(waitFor([&] { return port->ioThread()->stats().boardOutputs == 0x000B; }));
+
+    // Out-of-range outputs are ignored.
+    port->IOSetOut(16, 1);
+    port->IOSetOut(-1, 1);
+    EXPECT_EQ(port->outputWord(), 0x000F);
+}
+
+TEST_F(IOLinkTest, PulseOutputsEndAfterTheirLength)
+{
+    startSim();
+    startPort();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+
+    port->IOPulseOut(1, 1, 2);  // 0.2 s
+    const int on = sim->waitForWord(0x0002);
+    ASSERT_GE(on, 0);
+    const int off = sim->waitForWord(0x0000, 3000, on + 1);
+    ASSERT_GE(off, 0);
+    const qint64 length = sim->records()[off].monotonicMs - sim->records()[on].monotonicMs;
+    EXPECT_GE(length, 170);
+    EXPECT_LE(length, 450);
+    EXPECT_EQ(port->pendingOutputChanges(), 0);
+
+    // A new pulse of the same output restarts it instead of being cut by the old end.
+    port->IOPulseOut(0, 1, 3);
+    const int first = sim->waitForWord(0x0001, 3000, off + 1);
+    ASSERT_GE(first, 0);
+    settle(150);
+    port->IOPulseOut(0, 1, 3);
+    const int end = sim->waitForWord(0x0000, 3000, first + 1);
+    ASSERT_GE(end, 0);
+    EXPECT_GE(sim->records()[end].monotonicMs - sim->records()[first].monotonicMs, 400);
+}
+
+TEST(ControlPortOutputs, DeferredChangesApplyInOrderWithoutALink)
+{
+    ControlPort port;
+    port.IODelayOut(5, 1, 40);
+    port.IODelayOut(5, 0, 40);  // same moment: applied after the first
+    port.IODelayOut(6, 1, 10);
+    EXPECT_EQ(port.pendingOutputChanges(), 3);
+    EXPECT_TRUE(waitFor([&] { return port.pendingOutputChanges() == 0; }, 2000));
+    EXPECT_EQ(port.IOGetOut(5), 0);
+    EXPECT_EQ(port.IOGetOut(6), 1);
+
+    port.IOPulseOut(7, 1, 0);  // no length: stays on
+    settle(50);
+    EXPECT_EQ(port.IOGetOut(7), 1);
+    EXPECT_EQ(port.pendingOutputChanges(), 0);
+
+    port.IOPulseOut(8, 0, 1);  // inverse pulse: off now, on afterwards
+    EXPECT_EQ(port.IOGetOut(8), 0);
+    EXPECT_TRUE(waitFor([&] { return port.IOGetOut(8) == 1; }, 2000));
+    port.IODelayOut(99, 1, 0);
+    EXPECT_EQ(port.pendingOutputChanges(), 0);
+}
+
+TEST(ControlPortOutputs, PortPathAndGlobalPointer)
+{
+    const QByteArray saved = qgetenv(ControlPort::kDeviceOverrideEnv);
+    qunsetenv(ControlPort::kDeviceOverrideEnv);
+    EXPECT_EQ(ControlPort::devicePathForPort(3), "/dev/ttyS3");
+    qputenv(ControlPort::kDeviceOverrideEnv, "/tmp/some-pty");
+    EXPECT_EQ(ControlPort::devicePathForPort(3), "/tmp/some-pty");
+    if (saved.isEmpty())
+        qunsetenv(ControlPort::kDeviceOverrideEnv);
+    else
+        qputenv(ControlPort::kDeviceOverrideEnv, saved);
+
+    IOThread::Timing defaults;
+    EXPECT_EQ(defaults.intervalMs, 5);
+    EXPECT_EQ(defaults.watchdogMs, 11000);
+
+    auto port = std::make_unique<ControlPort>();
+    gpControlIO = port.get();
+    gpControlIO->IOSetOut(4, 1);  // reachable through the shared interface
+    EXPECT_EQ(port->IOGetOut(4), 1);
+    port.reset();
+    EXPECT_EQ(gpControlIO, nullptr) << "no dangling global after the port is gone";
+}
+
+TEST_F(IOLinkTest, WatchdogSilencesTheLinkUntilStampedAgain)
+{
+    startSim();
+    IOThread::Timing timing = fastTiming();
+    timing.watchdogMs = 300;
+    startPort(timing);
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    ASSERT_TRUE(port->ioThread()->isTalking());
+
+    // No stamps: the thread falls silent after the watchdog time and stays silent.
+    ASSERT_TRUE(waitFor([&] { return !port->ioThread()->isTalking(); }, 2000));
+    settle(30);
+    const quint64 framesAtStop = sim->frames();
+    settle(200);
+    EXPECT_LE(sim->frames(), framesAtStop + 1);
+    EXPECT_EQ(linkDrops, 0) << "a silenced link is not a lost board";
+
+    // Stamps bring it back.
+    QTimer stamper;
+    QObject::connect(&stamper, &QTimer::timeout, [&] { port->stampWatchdog(); });
+    stamper.start(50);
+    ASSERT_TRUE(waitFor([&] { return port->ioThread()->isTalking(); }));
+    const quint64 framesAgain = sim->frames();
+    settle(200);
+    EXPECT_GT(sim->frames(), framesAgain + 10);
+
+    // Clearing the flag silences it at once despite fresh stamps.
+    port->setWatchdogFlag(false);
+    ASSERT_TRUE(waitFor([&] { return !port->ioThread()->isTalking(); }, 200));
+}
+
+TEST_F(IOLinkTest, ReopensAfterTheDeviceDisappearsAndResendsOutputs)
+{
+    startSim();
+    startPort();
+    port->IOSetOut(3, 1);
+    port->IOFlashOut();
+    ASSERT_GE(sim->waitForWord(0x0008), 0);
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+
+    sim->stop();  // the terminal vanishes
+    ASSERT_TRUE(waitFor([&] { return !port->isLinkUp(); }));
+    EXPECT_GE(port->ioThread()->stats().lostReopens, 1u);
+    port->IOSetOut(4, 1);
+    port->IOFlashOut();
+    settle(150);  // a few failed reopen attempts
+
+    const int before = sim->records().size();
+    startSim();
+    const int resent = sim->waitForWord(0x0018, 3000, before);
+    ASSERT_GE(resent, 0) << "outputs set before and during the outage reach the new board";
+    EXPECT_EQ(resent, before) << "and they are the first word it sees";
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    EXPECT_GE(port->ioThread()->stats().opens, 2u);
+    EXPECT_EQ(sim->command("in 1 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(1) == 1; }));
+}
+
+TEST_F(IOLinkTest, BoardThatStopsAnsweringIsReopened)
+{
+    startSim();
+    startPort();
+    port->IOSetOut(0, 1);
+    port->IOFlashOut();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+
+    EXPECT_EQ(sim->command("mute 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return !port->isLinkUp(); }));
+    EXPECT_GE(port->ioThread()->stats().noAnswerReopens, 1u);
+    EXPECT_EQ(sim->command("mute 0"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    EXPECT_TRUE(sim->command("status").startsWith("ok outputs 0x0001"));
+}
+
+TEST_F(IOLinkTest, GarbageAndBadSumsAreDroppedAndCounted)
+{
+    startSim();
+    startPort();
+    EXPECT_EQ(sim->command("in 0 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(0) == 1; }));
+    const int eventsBefore = inputEvents.size();
+
+    EXPECT_EQ(sim->command("badsum 20"), "ok");
+    EXPECT_EQ(sim->command("garbage 300"), "ok");
+    ASSERT_TRUE(waitFor([&] {
+        const IOThread::Stats s = port->ioThread()->stats();
+        return s.badSums >= 20 && s.skippedBytes >= 300;
+    }));
+    settle(100);
+    EXPECT_EQ(inputEvents.size(), eventsBefore) << "no corrupted answer changed an input";
+    EXPECT_EQ(port->IOGetIn(0), 1);
+    EXPECT_EQ(linkDrops, 0);
+    EXPECT_TRUE(port->isLinkUp());
+}
+
+TEST_F(IOLinkTest, MissingDeviceAtStartIsRetried)
+{
+    startPort();
+    settle(200);
+    EXPECT_FALSE(port->isLinkUp());
+    port->IOSetOut(6, 1);
+    startSim();
+    ASSERT_GE(sim->waitForWord(0x0040), 0);
+    EXPECT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+}
+
+TEST_F(IOLinkTest, GuiThreadIsNeverHeldByTheLink)
+{
+    startSim();
+    startPort();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+
+    qint64 worstCallNs = 0;
+    qint64 worstGapMs = 0;
+    QElapsedTimer gap;
+    gap.start();
+    auto exercise = [&](int ms) {
+        QDeadlineTimer deadline(ms);
+        while (!deadline.hasExpired()) {
+            QElapsedTimer call;
+            call.start();
+            port->IOSetOut(1, int(gap.elapsed() / 10 % 2));
+            port->IOFlashOut();
+            port->stampWatchdog();
+            worstCallNs = std::max(worstCallNs, call.nsecsElapsed());
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            worstGapMs = std::max(worstGapMs, gap.restart());
+            QThread::usleep(500);
+        }
+    };
+    exercise(200);
+    sim->command("mute 1");
+    exercise(400);  // board silent, link reopening
+    sim->stop();
+    exercise(300);  // device gone
+    EXPECT_LT(worstCallNs, 20 * 1000 * 1000LL);
+    EXPECT_LT(worstGapMs, 50);
+
+    QElapsedTimer teardown;
+    teardown.start();
+    port.reset();
+    EXPECT_LT(teardown.elapsed(), 500) << "stopping the IO thread does not hang";
+}

@@ -1,0 +1,231 @@
+#include "boardsimulator.h"
+
+#include "clock.h"
+
+#include <QDateTime>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kReadChunk = 512;
+constexpr int kMaxGarbage = 4096;
+constexpr int kMaxPulseMs = 600000;
+
+bool parseNumber(const QString& text, int* value)
+{
+    bool ok = false;
+    const int v = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toInt(&ok, 16) : text.toInt(&ok, 10);
+    if (ok)
+        *value = v;
+    return ok;
+}
+
+bool parseInput(const QString& text, int* input)
+{
+    return parseNumber(text, input) && *input >= 0 && *input < IOFrame::kWordBits;
+}
+
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+} // namespace
+
+BoardSimulator::BoardSimulator(QObject* parent)
+    : QObject(parent)
+    , m_autoTimer(new QTimer(this))
+{
+    connect(m_autoTimer, &QTimer::timeout, this, [this] { pulse(m_autoInput, m_autoPulseMs); });
+}
+
+BoardSimulator::~BoardSimulator()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slaveKeep >= 0)
+        ::close(m_slaveKeep);
+}
+
+bool BoardSimulator::openPty(QString* error)
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+        *error = QStringLiteral("no pseudo-terminal: %1").arg(errnoText());
+        return false;
+    }
+    const char* name = ::ptsname(m_master);
+    if (!name) {
+        *error = QStringLiteral("ptsname: %1").arg(errnoText());
+        return false;
+    }
+    m_slavePath = QString::fromLocal8Bit(name);
+    m_slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slaveKeep < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(m_slavePath, errnoText());
+        return false;
+    }
+    // Raw from the start, so no byte is echoed or translated before the host sets the line up.
+    termios tio{};
+    ::tcgetattr(m_slaveKeep, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(m_slaveKeep, TCSANOW, &tio);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &BoardSimulator::onReadable);
+    return true;
+}
+
+bool BoardSimulator::setRecordFile(const QString& path, QString* error)
+{
+    m_record.setFileName(path);
+    if (!m_record.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, m_record.errorString());
+        return false;
+    }
+    return true;
+}
+
+void BoardSimulator::onReadable()
+{
+    char chunk[kReadChunk];
+    for (;;) {
+        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        m_decoder.feed(chunk, int(n));
+    }
+    QByteArray frame;
+    while (m_decoder.takeFrame(&frame))
+        answer(IOFrame::decodeHost(frame));
+}
+
+void BoardSimulator::answer(const IOFrame::HostFrame& frame)
+{
+    if (frame.command != IOFrame::kCmdExchange)
+        return;
+    ++m_frames;
+    if (!m_haveOutputs || frame.outputs != m_outputs)
+        record(frame.outputs);
+    m_outputs = frame.outputs;
+    m_haveOutputs = true;
+    if (m_muted)
+        return;
+    QByteArray reply;
+    for (; m_garbagePending > 0; --m_garbagePending)
+        reply.append(char(std::rand() & 0xFF));
+    QByteArray board = IOFrame::encodeBoard({IOFrame::kCmdExchange, m_inputs, m_outputs});
+    if (m_badSumPending > 0) {
+        --m_badSumPending;
+        board[IOFrame::kBoardFrameSize - 2] = char(board[IOFrame::kBoardFrameSize - 2] ^ 0x5A);
+    }
+    reply.append(board);
+    // The host reads every 5 ms; a full pty buffer only means it is away, so the answer is dropped.
+    const ssize_t written = ::write(m_master, reply.constData(), size_t(reply.size()));
+    Q_UNUSED(written);
+}
+
+void BoardSimulator::record(quint16 word)
+{
+    if (!m_record.isOpen())
+        return;
+    const QString line = QStringLiteral("%1 %2 0x%3\n")
+                             .arg(Clock::now().toString(Qt::ISODateWithMs))
+                             .arg(MonotonicClock::ms())
+                             .arg(word, 4, 16, QLatin1Char('0'));
+    m_record.write(line.toUtf8());
+    m_record.flush();
+}
+
+void BoardSimulator::setInput(int input, bool on)
+{
+    const quint16 bit = quint16(1u << input);
+    m_inputs = on ? quint16(m_inputs | bit) : quint16(m_inputs & ~bit);
+}
+
+void BoardSimulator::pulse(int input, int ms)
+{
+    setInput(input, true);
+    QTimer::singleShot(ms, this, [this, input] { setInput(input, false); });
+}
+
+QString BoardSimulator::usageText()
+{
+    return QStringLiteral(
+        "Commands (one per line, on stdin or the control socket; inputs and outputs 0..15):\n"
+        "  in N 0|1            set input N low or high\n"
+        "  pulse N [MS]        input N high for MS ms (default 300): a trigger\n"
+        "  inputs WORD         set the whole input word (decimal or 0x hex)\n"
+        "  auto N SECONDS [MS] pulse input N every SECONDS seconds; SECONDS 0 stops\n"
+        "  mute 0|1            1: stop answering the host; 0: answer again\n"
+        "  garbage N           send N random bytes before the next answer\n"
+        "  badsum [N]          corrupt the sum of the next N answers (default 1)\n"
+        "  status              outputs, inputs and frames seen\n"
+        "  quit                end the simulator\n"
+        "Replies are one line: \"ok ...\" or \"error ...\".\n");
+}
+
+QString BoardSimulator::execute(const QString& line)
+{
+    const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return QString();
+    const QString cmd = words.first().toLower();
+    const int argc = words.size() - 1;
+    int a = 0;
+    int b = 0;
+    if (cmd == QLatin1String("in") && argc == 2 && parseInput(words[1], &a) && parseNumber(words[2], &b)) {
+        setInput(a, b != 0);
+    } else if ((cmd == QLatin1String("pulse") || cmd == QLatin1String("trigger")) && argc >= 1 && parseInput(words[1], &a)) {
+        b = kDefaultPulseMs;
+        if (argc >= 2 && (!parseNumber(words[2], &b) || b < 1 || b > kMaxPulseMs))
+            return QStringLiteral("error: pulse length 1..%1 ms").arg(kMaxPulseMs);
+        pulse(a, b);
+    } else if (cmd == QLatin1String("inputs") && argc == 1 && parseNumber(words[1], &a) && a >= 0 && a <= 0xFFFF) {
+        m_inputs = quint16(a);
+    } else if (cmd == QLatin1String("auto") && argc >= 2 && parseInput(words[1], &a)) {
+        bool ok = false;
+        const double seconds = words[2].toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 3600)
+            return QStringLiteral("error: seconds 0..3600");
+        m_autoPulseMs = kDefaultPulseMs;
+        if (argc >= 3 && (!parseNumber(words[3], &m_autoPulseMs) || m_autoPulseMs < 1 || m_autoPulseMs > kMaxPulseMs))
+            return QStringLiteral("error: pulse length 1..%1 ms").arg(kMaxPulseMs);
+        m_autoInput = a;
+        if (seconds > 0)
+            m_autoTimer->start(int(seconds * 1000));
+        else
+            m_autoTimer->stop();
+    } else if (cmd == QLatin1String("mute") && argc == 1 && parseNumber(words[1], &a)) {
+        m_muted = a != 0;
+    } else if (cmd == QLatin1String("garbage") && argc == 1 && parseNumber(words[1], &a) && a >= 0 && a <= kMaxGarbage) {
+        m_garbagePending += a;
+    } else if (cmd == QLatin1String("badsum") && argc <= 1) {
+        b = 1;
+        if (argc == 1 && (!parseNumber(words[1], &b) || b < 0))
+            return QStringLiteral("error: badsum [N]");
+        m_badSumPending += b;
+    } else if (cmd == QLatin1String("status") && argc == 0) {
+        return QStringLiteral("ok outputs 0x%1 inputs 0x%2 frames %3 bad %4")
+            .arg(m_outputs, 4, 16, QLatin1Char('0'))
+            .arg(m_inputs, 4, 16, QLatin1Char('0'))
+            .arg(m_frames)
+            .arg(m_decoder.badSums());
+    } else if (cmd == QLatin1String("quit") && argc == 0) {
+        emit quitRequested();
+    } else if (cmd == QLatin1String("help")) {
+        return QStringLiteral("ok see --help");
+    } else {
+        return QStringLiteral("error: unknown command: %1").arg(line.simplified());
+    }
+    return QStringLiteral("ok");
+}
