@@ -101,7 +101,11 @@ void SCI_ExecObj_Recv::parseHeader(const NetLimits& limits)
     for (int i = 1; i < lines.size(); ++i) {
         const QString& line = lines.at(i);
         const int colon = line.indexOf(':');
-        if (colon <= 0 || hasControlChar(line) || line.left(colon).contains(' ')) {
+        if (hasControlChar(line)) {
+            refuse(400, "control character in header");
+            return;
+        }
+        if (colon <= 0 || line.left(colon).contains(' ')) {
             refuse(400, "malformed header line");
             return;
         }

@@ -200,8 +200,12 @@ void Session::sendNext()
         }
         sendQueue_.pop_front();
     }
-    if (closeAfterSend_ && socket_)
+    if (closeAfterSend_ && socket_) {
         socket_->disconnectFromHost();
+        // A peer that never reads the last reply is cut off at the message limit.
+        if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
+            liveTimer_->start(limits_.messageTimeoutMs);
+    }
 }
 
 void Session::onBytesWritten()
@@ -241,7 +245,7 @@ void Session::onDisconnected()
 
 void Session::rearmLiveTimer()
 {
-    if (!liveTimer_)
+    if (!liveTimer_ || closeAfterSend_)
         return;
     const qint64 now = monotonic_ms();
     const qint64 due = framer_.inProgress() ? messageStartMs_ + limits_.messageTimeoutMs
@@ -252,6 +256,10 @@ void Session::rearmLiveTimer()
 void Session::onLiveTimeout()
 {
     const qint64 now = monotonic_ms();
+    if (closeAfterSend_) {
+        closeNow("last reply not taken in time");
+        return;
+    }
     if (framer_.inProgress() && now - messageStartMs_ >= limits_.messageTimeoutMs) {
         closeNow("message not completed in time");
         return;

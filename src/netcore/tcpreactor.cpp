@@ -74,6 +74,8 @@ bool TcpReactor::initialize()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     });
     started->acquire();
+    if (!*ok)
+        socketThreadPool_->waitForDone(-1);   // a failed start leaves no thread behind
     return *ok;
 }
 
@@ -179,7 +181,8 @@ void TcpReactor::InitSession(Session* session)
             emit sigResponse(copy, false);
         }
     }, Qt::DirectConnection);
-    // A closing or lost connection leaves the map at once and dies in its own thread.
+    // A lost connection leaves the map at once and dies in its own thread. A closing
+    // one waits for disconnected(), so that a last reply still drains before the socket goes.
     const int id = session->id();
     QPointer<Session> guard(session);
     auto drop = [this, id, guard] {
@@ -195,10 +198,6 @@ void TcpReactor::InitSession(Session* session)
     QTcpSocket* socket = session->socket();
     if (!socket)
         return;
-    connect(socket, &QAbstractSocket::stateChanged, session, [drop](QAbstractSocket::SocketState state) {
-        if (state == QAbstractSocket::ClosingState)
-            drop();
-    });
     connect(socket, &QAbstractSocket::disconnected, session, drop);
 }
 

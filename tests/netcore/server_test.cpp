@@ -1,0 +1,242 @@
+#include "netcoretestkit.h"
+#include "shellrunner.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject bodyJson(const RawResponse& r)
+{
+    return QJsonDocument::fromJson(r.body).object();
+}
+
+QString makeFile(const QTemporaryDir& dir, const QString& name, int size)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    QByteArray chunk(65536, '\0');
+    for (int i = 0; i < chunk.size(); ++i)
+        chunk[i] = char(i * 7 + 3);
+    for (int left = size; left > 0; left -= chunk.size())
+        f.write(chunk.left(qMin(left, chunk.size())));
+    return path;
+}
+
+} // namespace
+
+TEST(HttpServer, CurlGetPostAndNotFound)
+{
+    ServiceHost host;
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(host.port());
+
+    ShellResult r = runProgram("curl", {"-s", "-i", "--max-time", "10", base + "/echo?x=1&name=a%20b"}, 20000);
+    ASSERT_TRUE(r.ok()) << r.stdErr.toStdString();
+    EXPECT_TRUE(r.stdOut.startsWith("HTTP/1.1 200 OK\r\n"));
+    const QByteArray body = r.stdOut.mid(r.stdOut.indexOf("\r\n\r\n") + 4);
+    const QJsonObject result = QJsonDocument::fromJson(body).object().value("result").toObject();
+    EXPECT_EQ(result.value("q_x").toString(), "1");
+    EXPECT_EQ(result.value("q_name").toString(), "a b");
+
+    r = runProgram("curl", {"-s", "--max-time", "10", "-H", "Content-Type: application/json", "-d", R"({"a":5})",
+                            base + "/echo"}, 20000);
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(QJsonDocument::fromJson(r.stdOut).object().value("result").toObject().value("a").toInt(), 5);
+
+    r = runProgram("curl", {"-s", "-i", "--max-time", "10", "-A", "req-42", base + "/nothing"}, 20000);
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r.stdOut.startsWith("HTTP/1.1 404 Not Found\r\n"));
+    EXPECT_TRUE(r.stdOut.contains("\r\nUser-Agent: req-42\r\n"));
+    EXPECT_TRUE(r.stdOut.endsWith(R"({"code":-1,"msg":"no found url","result":{}})"));
+}
+
+TEST(HttpServer, PythonKeepAliveGetAndPost)
+{
+    ServiceHost host;
+    const QByteArray script = R"(
+import http.client, json, sys
+c = http.client.HTTPConnection('127.0.0.1', int(sys.argv[1]), timeout=10)
+c.request('GET', '/echo?k=v')
+r1 = c.getresponse(); b1 = json.loads(r1.read())
+sock = c.sock
+c.request('POST', '/echo', body=json.dumps({'n': 7}), headers={'Content-Type': 'application/json'})
+r2 = c.getresponse(); b2 = json.loads(r2.read())
+print(json.dumps({'s1': r1.status, 's2': r2.status, 'k': b1['result']['q_k'], 'n': b2['result']['n'],
+                  'same': sock is c.sock}))
+)";
+    const ShellResult r = ShellRunner::instance().run("python3", {"-c", QString::fromUtf8(script),
+                                                                  QString::number(host.port())}, 20000);
+    ASSERT_TRUE(r.ok()) << r.stdErr.toStdString();
+    const QJsonObject out = QJsonDocument::fromJson(r.stdOut).object();
+    EXPECT_EQ(out.value("s1").toInt(), 200);
+    EXPECT_EQ(out.value("s2").toInt(), 200);
+    EXPECT_EQ(out.value("k").toString(), "v");
+    EXPECT_EQ(out.value("n").toInt(), 7);
+    EXPECT_TRUE(out.value("same").toBool());
+}
+
+TEST(HttpServer, PipelinedAndSplitRequests)
+{
+    ServiceHost host;
+    RawClient c(host.port());
+    // Both requests of one segment are answered (each by its uuid; the 404 needs no handler).
+    c.send(request("POST", "/echo", R"({"i":1})", "User-Agent: p1\r\n")
+           + request("POST", "/none", R"({"i":2})", "User-Agent: p2\r\n"));
+    const RawResponse a = c.readResponse();
+    const RawResponse b = c.readResponse();
+    ASSERT_TRUE(a.complete && b.complete);
+    QMap<QByteArray, QByteArray> byUuid{{a.headers.value("user-agent"), a.firstLine},
+                                        {b.headers.value("user-agent"), b.firstLine}};
+    EXPECT_EQ(byUuid.value("p1"), "HTTP/1.1 200 OK");
+    EXPECT_EQ(byUuid.value("p2"), "HTTP/1.1 404 Not Found");
+
+    const QByteArray bytes = request("POST", "/echo", R"({"i":3})");
+    c.send(bytes.left(10));
+    QThread::msleep(20);
+    c.send(bytes.mid(10, bytes.size() - 12));
+    QThread::msleep(20);
+    c.send(bytes.right(2));
+    const RawResponse s = c.readResponse();
+    ASSERT_TRUE(s.complete);
+    EXPECT_EQ(bodyJson(s).value("result").toObject().value("i").toInt(), 3);
+}
+
+TEST(HttpServer, RefusedRequestsAreAnsweredAndClosed)
+{
+    ServiceHost host;
+    struct Case
+    {
+        QByteArray bytes;
+        QByteArray firstLine;
+    };
+    const QList<Case> cases = {
+        {request("POST", "/echo", "{broken"), "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.0\r\nHost: a\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.1\r\nUser-Agent: a\x01" "b\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"POST /echo HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n", "HTTP/1.1 413 Payload Too Large"},
+        {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "HTTP/1.1 501 Not Implemented"},
+        {"POST /echo HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 431 Request Header Fields Too Large"},
+    };
+    for (const Case& k : cases) {
+        RawClient c(host.port());
+        c.send(k.bytes);
+        const RawResponse r = c.readResponse();
+        ASSERT_TRUE(r.complete) << k.bytes.left(60).toStdString() << " got: " << r.raw.toStdString();
+        EXPECT_EQ(r.firstLine, k.firstLine);
+        EXPECT_EQ(bodyJson(r).value("code").toInt(), -1);
+        EXPECT_TRUE(c.waitClosed(3000));
+    }
+    // The server still serves after all that.
+    RawClient ok(host.port());
+    ok.send(request("GET", "/echo"));
+    EXPECT_EQ(ok.readResponse().firstLine, "HTTP/1.1 200 OK");
+}
+
+TEST(HttpServer, SlowAndIdleConnectionsAreClosed)
+{
+    NetLimits limits;
+    limits.messageTimeoutMs = 300;
+    limits.idleTimeoutMs = 700;
+    ServiceHost host(4, limits);
+
+    RawClient slow(host.port());
+    slow.send("POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
+    EXPECT_TRUE(slow.waitClosed(2000));
+
+    RawClient idle(host.port());
+    idle.send(request("GET", "/echo"));
+    EXPECT_TRUE(idle.readResponse().complete);
+    EXPECT_FALSE(idle.waitClosed(300));
+    EXPECT_TRUE(idle.waitClosed(2000));
+    EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 2000));
+}
+
+TEST(HttpServer, ConnectionCapAndPromptRemoval)
+{
+    NetLimits limits;
+    limits.maxConnections = 2;
+    ServiceHost host(4, limits);
+    auto a = std::make_unique<RawClient>(host.port());
+    RawClient b(host.port());
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 2; }));
+    RawClient refused(host.port());
+    EXPECT_TRUE(refused.waitClosed(3000));
+    b.send(request("GET", "/echo"));
+    EXPECT_TRUE(b.readResponse().complete);
+
+    // A client that goes away leaves the table at once, not at the next sweep.
+    a.reset();
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 1; }, 2000));
+    RawClient again(host.port());
+    again.send(request("GET", "/echo"));
+    EXPECT_TRUE(again.readResponse().complete);
+}
+
+TEST(HttpServer, BusyUrlGets503WhileOthersWait)
+{
+    ServiceHost host;
+    RawClient first(host.port());
+    first.send(request("GET", "/hold", QByteArray(), "User-Agent: h1\r\n"));
+    ASSERT_TRUE(host.service()->holdEntered.tryAcquire(1, 5000));
+
+    RawClient second(host.port());
+    second.send(request("GET", "/hold", QByteArray(), "User-Agent: h2\r\n"));
+    const RawResponse busy = second.readResponse();
+    ASSERT_TRUE(busy.complete);
+    EXPECT_EQ(busy.firstLine, "HTTP/1.1 503 Service Unavailable");
+    EXPECT_EQ(busy.headers.value("user-agent"), "h2");
+    EXPECT_EQ(bodyJson(busy).value("msg").toString(), QString::fromUtf8("服务器忙碌中"));
+
+    RawClient other(host.port());
+    other.send(request("GET", "/echo"));
+    EXPECT_FALSE(other.readResponse(200).complete);   // queued behind the running handler
+
+    host.service()->holdRelease.release();
+    const RawResponse held = first.readResponse();
+    EXPECT_EQ(held.headers.value("user-agent"), "h1");
+    EXPECT_TRUE(bodyJson(held).value("result").toObject().value("held").toBool());
+    EXPECT_TRUE(other.readResponse().complete);
+}
+
+TEST(HttpServer, FilesStreamInOrderAndSurviveAbort)
+{
+    QTemporaryDir dir;
+    const int size = 3 * 1024 * 1024 + 5;
+    const QString path = makeFile(dir, "f.bin", size);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray expected = f.readAll();
+    ServiceHost host;
+
+    RawClient c(host.port());
+    const QByteArray target = "/file?path=" + QUrl::toPercentEncoding(path);
+    c.send(request("GET", target) + request("POST", "/echo", R"({"after":1})"));
+    const RawResponse file = c.readResponse(10000);
+    ASSERT_TRUE(file.complete);
+    EXPECT_EQ(file.headers.value("content-type"), "application/octet-stream");
+    EXPECT_TRUE(file.body == expected);
+    const RawResponse after = c.readResponse();
+    EXPECT_EQ(bodyJson(after).value("result").toObject().value("after").toInt(), 1);
+
+    c.send(request("GET", "/file?path=" + QUrl::toPercentEncoding(dir.filePath("gone.jpg"))));
+    EXPECT_EQ(bodyJson(c.readResponse()).value("code").toInt(), 1);
+
+    {
+        RawClient quitter(host.port());
+        quitter.send(request("GET", target));
+        quitter.socket()->waitForReadyRead(3000);
+        quitter.socket()->abort();
+    }
+    EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 1; }, 3000));
+    c.send(request("GET", "/echo"));
+    EXPECT_TRUE(c.readResponse().complete);
+}
