@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstddef>
+
+// Routes Qt's message functions into glog files under "./cnt_net/workspace/log/"
+// and, once per start, turns the previous run's files into at most 20
+// numbered archives. One instance per process, created by main before
+// anything else logs and never deleted.
+class LogManager : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char* kLogDir = "./cnt_net/workspace/log/";
+    static constexpr const char* kStdoutDir = "./cnt_net/workspace/log_stdout/";
+    static constexpr int kMaxArchives = 20;
+    static constexpr int kMaxStdoutFiles = 50;
+
+    explicit LogManager(QObject* parent = nullptr);
+
+    static LogManager* __instance;
+
+    static void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+    // Start-up tidying of the log folder; runs before glog opens its files.
+    static void clearup_cachelogfile();
+    // Keeps the newest kMaxStdoutFiles files of the standard-output folder.
+    static void pruneStdoutFiles();
+};
+
+// glog's failure writer: each piece of a crash report as one ERROR message.
+void SignalHandle(const char* data, std::size_t size);
