@@ -416,3 +416,29 @@ TEST_F(HostInfoTest, ConfigJsonDecidesLcdSupportAndFrameRate)
     fresh.loadConfigFromJson();
     EXPECT_TRUE(fresh.appConfig.isEmpty());
 }
+
+TEST_F(WizardParaTest, ModeThreeNamesComeFromTheFunctionTables)
+{
+    gLan = 1;
+    gaLanStr[4 * 302 + 1] = "Safety";
+    gaLanStr[4 * 307 + 1] = "Alrm";
+    setRow("sysparam", "numFailDetect", "3 0 0 0 0 0 0 0");
+    setRow("sysparam", "system2", "0 0 0 0 0 0 0 0 0 0 0 0 1 0 0 0 0 0");
+    setRow("sysparam", "system10", "1 15 0 0 0 0 0 7 2 13 4 0 0 0 0 0 31 0 0 1");
+    WizardPara w;
+    w.LoadDatafromFile();
+    EXPECT_EQ(gaName[0], "Back");
+    EXPECT_EQ(gaName[1], "Safety");
+    EXPECT_EQ(gaName[2], "Clear alarm");
+    EXPECT_EQ(gaName[8], "Transfer mold");
+    EXPECT_EQ(gaName[9], "Alrm");
+    EXPECT_EQ(gaName[10], "Robot");
+    EXPECT_EQ(gaName[11], "Alrm");
+    EXPECT_EQ(gaName[12], "OK");
+    for (int f = 0; f < WizardPara::kInFunctions; ++f)
+        for (int l = 0; l < 4; ++l)
+            EXPECT_NE(gInName[4 * f + l], nullptr);
+    for (int f = 0; f < WizardPara::kOutFunctions; ++f)
+        EXPECT_NE(gOutName[4 * f + 3], nullptr);
+    gLan = 0;
+}

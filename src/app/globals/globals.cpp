@@ -42,9 +42,41 @@ bool gisTempAlarm = false;
 
 const int TriginNo[8] = {1, 3, 4, 5, 6, 7, 8, 9};
 
-// Filled with the function names by the parameter store's IO naming.
-const char* gInName[64] = {};
-const char* gOutName[56] = {};
+// Input functions (16) and output functions (14), one text per language.
+const char* gInName[64] = {
+    "开模", "Open", "開模", "型開き",
+    "顶退", "Back", "頂退", "後退",
+    "备用", "RSV", "備用", "予備",
+    "锁模", "Clamp", "鎖模", "型締め",
+    "顶针", "Ejector", "頂針", "エジェクタ",
+    "左模具", "Left mold", "左模具", "左金型",
+    "右模具", "Right mold", "右模具", "右金型",
+    "转模", "Transfer mold", "轉模", "金型移送",
+    "复位", "Reset", "復位", "リセット",
+    "启动", "Start", "啟動", "スタート",
+    "取件", "Pick-up", "取件", "取出し",
+    "合模完成", "Clamp done", "合模完成", "型締め完了",
+    "射胶", "Injection", "射膠", "射出",
+    "储料", "Charging", "儲料", "計量",
+    "机械手", "Robot", "機械手", "ロボット",
+    "清除报警", "Clear alarm", "清除報警", "アラーム解除",
+};
+const char* gOutName[56] = {
+    "锁模", "Clmp", "鎖模", "型締め",
+    "顶针", "Thim", "頂針", "エジェクタ",
+    "报警", "Alrm", "報警", "アラーム",
+    "备用", "RSV", "備用", "予備",
+    "合格", "OK", "合格", "OK",
+    "不良", "NG", "不良", "NG",
+    "输出4", "O 4", "輸出4", "出力4",
+    "输出5", "O 5", "輸出5", "出力5",
+    "停机", "Stop machine", "停機", "機械停止",
+    "允许取件", "Pick-up permit", "允許取件", "取出し許可",
+    "检测完成", "Detect done", "檢測完成", "検出完了",
+    "检测中", "Detecting", "檢測中", "検出中",
+    "转模", "Transfer mold", "轉模", "金型移送",
+    "机械手", "Robot", "機械手", "ロボット",
+};
 
 QMutex* pMutexIO = nullptr;
 QMutex* pMutexSaveFail = nullptr;
