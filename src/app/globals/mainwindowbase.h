@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QPointer>
 #include <QStringList>
 #include <QVector>
@@ -52,6 +53,15 @@ public:
     int prodAlarmCount = 0;
     int stageFlag = 0;
     double zoomX = 0, zoomY = 0, zoomScale = 1.0;
+
+    // Timers and countdowns the camera views show.
+    QTimer* resultTimer = nullptr;   // single-shot 2000 ms after a check: NG pixels are tinted while it runs
+    QTimer* hintTimer = nullptr;     // 3000 ms: the camera view draws gDrawHint while it runs
+    QTimer* delayTimer[8] = {};      // detection delay timers
+    float delayCountdown[8] = {};    // remaining delay of each detection, seconds
+    bool recheckActive = false;      // a re-inspection is running
+    int recheckMade[8] = {};         // re-inspections made per detection
+    QPoint touchPoint;               // last touch on the camera shown alone
 
     DrawROIWidget* pDrawROIWidget = nullptr;
     WizardParaWidget* pWizardParaWidget = nullptr;
