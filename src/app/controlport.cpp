@@ -43,6 +43,11 @@ ControlPort::~ControlPort()
         gpControlIO = nullptr;
 }
 
+ControlPort* ControlPort::fromGlobal()
+{
+    return dynamic_cast<ControlPort*>(gpControlIO);
+}
+
 QString ControlPort::devicePathForPort(int port)
 {
     const QString override = qEnvironmentVariable(kDeviceOverrideEnv);
@@ -176,7 +181,7 @@ bool ControlPort::takeTrigger(int input)
 
 bool ControlPort::hasTrigger(int input) const
 {
-    return input >= 0 && input < kTriggerInputs && (m_triggers & bit(input));
+    return input >= 0 && input < kInputCount && (m_triggers & bit(input));
 }
 
 void ControlPort::clearTriggers()
@@ -199,7 +204,7 @@ void ControlPort::SlotIOChange(int rawInputs)
         if (changed & bit(n))
             m_inputChangedAt[n] = now;
     }
-    m_triggers = quint16(m_triggers | (rising & (bit(kTriggerInputs) - 1)));
+    m_triggers = quint16(m_triggers | rising);
     m_inputs = inputs;
     emit sigIOChange(int(inputs));
 }
@@ -216,6 +221,7 @@ void ControlPort::InitIOThread()
         return;
     m_thread = std::make_unique<IOThread>(m_devicePath);
     m_thread->setTiming(m_timing);
+    m_thread->setWatchdogFlag(m_watchdogFlag);
     connect(m_thread.get(), &IOThread::sigIOChange, this, &ControlPort::SlotIOChange, Qt::QueuedConnection);
     connect(m_thread.get(), &IOThread::sigLinkChanged, this, &ControlPort::SlotLinkChanged, Qt::QueuedConnection);
     m_thread->publishOutputs(lineOutputWord());
@@ -232,6 +238,7 @@ void ControlPort::stampWatchdog()
 
 void ControlPort::setWatchdogFlag(bool on)
 {
+    m_watchdogFlag = on;
     if (m_thread)
         m_thread->setWatchdogFlag(on);
 }

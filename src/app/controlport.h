@@ -21,13 +21,16 @@ struct stru_outputInfo
 // The IO board as the GUI thread sees it: the wanted output word, the input
 // levels and latched trigger edges, pulse outputs, and the IO thread that
 // carries the words to and from the board. Lives in the GUI thread.
+// Set-up by its owner: setPortNumber(ioPort), setOutputInversion (from the
+// outputs' initial states), setOutput4Use/setInput4Use, then InitIOThread().
+// The detection cycle stamps the watchdog at every pass and takes triggers;
+// StopWTD clears the watchdog flag.
 class ControlPort : public QObject, public ControlPortBase
 {
     Q_OBJECT
 public:
     static constexpr int kOutputCount = 16;
     static constexpr int kInputCount = 16;
-    static constexpr int kTriggerInputs = 8;
     static constexpr int kPulseTickMs = 100;  // pulse lengths are given in tenths of a second
     // The board's port for a port number; MM_IO_DEVICE in the environment
     // overrides it (a simulator's pseudo-terminal in tests and the demo).
@@ -36,6 +39,9 @@ public:
 
     explicit ControlPort(QObject* parent = nullptr);
     ~ControlPort() override;
+
+    // gpControlIO as the ControlPort it is (null when it is none).
+    static ControlPort* fromGlobal();
 
     static QString devicePathForPort(int port);
 
@@ -58,7 +64,7 @@ public:
     quint16 inputWord() const { return m_inputs; }
     // Monotonic ms of the last level change of an input (0 = never changed).
     qint64 inputChangedAt(int input) const;
-    // Trigger inputs 0..7: a rising edge is latched until taken.
+    // A rising edge of any input is latched until taken (trigger inputs).
     bool takeTrigger(int input);
     bool hasTrigger(int input) const;
     void clearTriggers();
@@ -119,6 +125,7 @@ private:
     qint64 m_inputChangedAt[kInputCount] = {};
     quint16 m_triggers = 0;
     bool m_linkUp = false;
+    bool m_watchdogFlag = true;
 
     std::vector<Deferred> m_deferred;  // by due time, then by sequence
     quint64 m_sequence = 0;

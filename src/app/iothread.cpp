@@ -106,11 +106,14 @@ void IOThread::run()
     quint16 lastInputs = 0;
     qint64 nextOpenAt = 0;
     qint64 lastAnswerAt = 0;
-    bool openFailureLogged = false;
+    bool outageLogged = false;  // one warning per outage, however many reopens it takes
+    const int interval = std::max(1, m_timing.intervalMs);
     m_talking.store(false);
 
     auto closeLink = [&](const QString& why, std::atomic<quint64>& counter) {
-        qWarning().noquote() << "IO board link closed:" << why << "- reopening" << m_devicePath;
+        if (!outageLogged)
+            qWarning().noquote() << "IO board link closed:" << why << "- reopening" << m_devicePath;
+        outageLogged = true;
         port.close();
         decoder.clear();
         ++counter;
@@ -120,7 +123,7 @@ void IOThread::run()
 
     while (!isInterruptionRequested()) {
         const qint64 slotStart = MonotonicClock::ms();
-        const qint64 slotEnd = slotStart + m_timing.intervalMs;
+        const qint64 slotEnd = slotStart + interval;
 
         if (!watchdogAlive(slotStart)) {
             if (m_talking.exchange(false))
@@ -141,22 +144,22 @@ void IOThread::run()
                 continue;
             }
             if (!port.open(m_devicePath, m_baud)) {
-                if (!openFailureLogged)
+                if (!outageLogged)
                     qWarning().noquote() << "IO board port" << m_devicePath << "cannot be opened:" << port.errorString();
-                openFailureLogged = true;
+                outageLogged = true;
                 nextOpenAt = slotStart + m_timing.reopenDelayMs;
                 continue;
             }
-            openFailureLogged = false;
             ++m_opens;
             decoder.clear();
             lastAnswerAt = slotStart;
-            qInfo().noquote() << "IO board port" << m_devicePath << "open";
+            if (!outageLogged)
+                qInfo().noquote() << "IO board port" << m_devicePath << "open";
         }
 
         const quint16 outputs = publishedOutputs();
         const SerialPort::Status sent = port.write(IOFrame::encodeHost({IOFrame::kCmdExchange, outputs}),
-                                                   m_timing.intervalMs);
+                                                   interval);
         if (sent == SerialPort::Status::Lost || sent == SerialPort::Status::Error) {
             closeLink(port.errorString(), m_lostReopens);
             continue;
@@ -206,6 +209,9 @@ void IOThread::run()
         const qint64 now = MonotonicClock::ms();
         if (answered) {
             lastAnswerAt = now;
+            if (outageLogged)
+                qInfo().noquote() << "IO board answering again on" << m_devicePath;
+            outageLogged = false;
             setLinkUp(true);
         } else if (now - lastAnswerAt > m_timing.answerTimeoutMs) {
             closeLink(QStringLiteral("no answer for %1 ms").arg(now - lastAnswerAt), m_noAnswerReopens);

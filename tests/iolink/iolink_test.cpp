@@ -122,11 +122,11 @@ TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
     ASSERT_TRUE(waitFor([&] { return port->IOGetIn(3) == 1; }));
     EXPECT_EQ(port->IOGetIn(1), 1);
     EXPECT_TRUE(port->hasTrigger(1));
-    // Inputs beyond the trigger range keep their level but latch nothing.
-    EXPECT_EQ(sim->command("in 12 1"), "ok");
-    ASSERT_TRUE(waitFor([&] { return port->IOGetIn(12) == 1; }));
-    EXPECT_FALSE(port->hasTrigger(12));
+    // Trigger choices reach input 8 (the ninth input).
+    EXPECT_EQ(sim->command("pulse 8 30"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->takeTrigger(8); }));
     EXPECT_EQ(port->IOGetIn(16), 0);
+    EXPECT_FALSE(port->takeTrigger(16));
 }
 
 TEST_F(IOLinkTest, ControlSocketRaisesInputs)
@@ -312,7 +312,9 @@ TEST_F(IOLinkTest, BoardThatStopsAnsweringIsReopened)
     startPort();
     port->IOSetOut(0, 1);
     port->IOFlashOut();
-    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    EXPECT_EQ(sim->command("in 0 1"), "ok");
+    ASSERT_TRUE(waitFor([&] { return port->takeTrigger(0); }));
+    const int events = inputEvents.size();
 
     EXPECT_EQ(sim->command("mute 1"), "ok");
     ASSERT_TRUE(waitFor([&] { return !port->isLinkUp(); }));
@@ -320,6 +322,11 @@ TEST_F(IOLinkTest, BoardThatStopsAnsweringIsReopened)
     EXPECT_EQ(sim->command("mute 0"), "ok");
     ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
     EXPECT_TRUE(sim->command("status").startsWith("ok outputs 0x0001"));
+    // The input held high through the outage is no new edge: no phantom trigger.
+    settle(50);
+    EXPECT_EQ(inputEvents.size(), events);
+    EXPECT_FALSE(port->hasTrigger(0));
+    EXPECT_EQ(port->IOGetIn(0), 1);
 }
 
 TEST_F(IOLinkTest, GarbageAndBadSumsAreDroppedAndCounted)
@@ -383,8 +390,9 @@ TEST_F(IOLinkTest, GuiThreadIsNeverHeldByTheLink)
     exercise(400);  // board silent, link reopening
     sim->stop();
     exercise(300);  // device gone
-    EXPECT_LT(worstCallNs, 20 * 1000 * 1000LL);
-    EXPECT_LT(worstGapMs, 50);
+    // Far below the link's own time-outs, with room for a busy build machine.
+    EXPECT_LT(worstCallNs, 100 * 1000 * 1000LL);
+    EXPECT_LT(worstGapMs, 200);
 
     QElapsedTimer teardown;
     teardown.start();

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -158,20 +159,37 @@ void BoardSimulator::pulse(int input, int ms)
     QTimer::singleShot(ms, this, [this, input] { setInput(input, false); });
 }
 
+namespace {
+
+// A command: its name, the argument count it takes and its usage line.
+struct CommandSpec
+{
+    const char* name;
+    int minArgs;
+    int maxArgs;
+    const char* usage;
+};
+
+constexpr CommandSpec kCommands[] = {
+    {"in", 2, 2, "in N 0|1            set input N low or high"},
+    {"pulse", 1, 2, "pulse N [MS]        input N high for MS ms (default 300): a trigger"},
+    {"inputs", 1, 1, "inputs WORD         set the whole input word (decimal or 0x hex)"},
+    {"auto", 2, 3, "auto N SECONDS [MS] pulse input N every SECONDS seconds; SECONDS 0 stops"},
+    {"mute", 1, 1, "mute 0|1            1: stop answering the host; 0: answer again"},
+    {"garbage", 1, 1, "garbage N           send N random bytes (at most 4096) before the next answer"},
+    {"badsum", 0, 1, "badsum [N]          corrupt the sum of the next N answers (default 1)"},
+    {"status", 0, 0, "status              outputs, inputs and frames seen"},
+    {"quit", 0, 0, "quit                end the simulator"},
+};
+
+} // namespace
+
 QString BoardSimulator::usageText()
 {
-    return QStringLiteral(
-        "Commands (one per line, on stdin or the control socket; inputs and outputs 0..15):\n"
-        "  in N 0|1            set input N low or high\n"
-        "  pulse N [MS]        input N high for MS ms (default 300): a trigger\n"
-        "  inputs WORD         set the whole input word (decimal or 0x hex)\n"
-        "  auto N SECONDS [MS] pulse input N every SECONDS seconds; SECONDS 0 stops\n"
-        "  mute 0|1            1: stop answering the host; 0: answer again\n"
-        "  garbage N           send N random bytes before the next answer\n"
-        "  badsum [N]          corrupt the sum of the next N answers (default 1)\n"
-        "  status              outputs, inputs and frames seen\n"
-        "  quit                end the simulator\n"
-        "Replies are one line: \"ok ...\" or \"error ...\".\n");
+    QString text = QStringLiteral("Commands (one per line, on stdin or the control socket; inputs 0..15):\n");
+    for (const CommandSpec& spec : kCommands)
+        text += QStringLiteral("  %1\n").arg(QLatin1String(spec.usage));
+    return text + QStringLiteral("Replies are one line: \"ok ...\" or \"error ...\".\n");
 }
 
 QString BoardSimulator::execute(const QString& line)
@@ -180,52 +198,67 @@ QString BoardSimulator::execute(const QString& line)
     if (words.isEmpty())
         return QString();
     const QString cmd = words.first().toLower();
-    const int argc = words.size() - 1;
-    int a = 0;
-    int b = 0;
-    if (cmd == QLatin1String("in") && argc == 2 && parseInput(words[1], &a) && parseNumber(words[2], &b)) {
-        setInput(a, b != 0);
-    } else if ((cmd == QLatin1String("pulse") || cmd == QLatin1String("trigger")) && argc >= 1 && parseInput(words[1], &a)) {
-        b = kDefaultPulseMs;
-        if (argc >= 2 && (!parseNumber(words[2], &b) || b < 1 || b > kMaxPulseMs))
-            return QStringLiteral("error: pulse length 1..%1 ms").arg(kMaxPulseMs);
-        pulse(a, b);
-    } else if (cmd == QLatin1String("inputs") && argc == 1 && parseNumber(words[1], &a) && a >= 0 && a <= 0xFFFF) {
-        m_inputs = quint16(a);
-    } else if (cmd == QLatin1String("auto") && argc >= 2 && parseInput(words[1], &a)) {
+    const QStringList args = words.mid(1);
+    const CommandSpec* spec = nullptr;
+    for (const CommandSpec& candidate : kCommands) {
+        if (cmd == QLatin1String(candidate.name))
+            spec = &candidate;
+    }
+    if (!spec)
+        return QStringLiteral("error: unknown command: %1").arg(cmd);
+    const QString usage = QStringLiteral("error: usage: %1").arg(QString::fromLatin1(spec->usage).section(QLatin1String("  "), 0, 0));
+    if (args.size() < spec->minArgs || args.size() > spec->maxArgs)
+        return usage;
+
+    int input = 0;
+    int value = 0;
+    int ms = kDefaultPulseMs;
+    const bool inputOk = !args.isEmpty() && parseInput(args[0], &input);
+    if (cmd == QLatin1String("in")) {
+        if (!inputOk || !parseNumber(args[1], &value))
+            return usage;
+        setInput(input, value != 0);
+    } else if (cmd == QLatin1String("pulse")) {
+        if (!inputOk || (args.size() > 1 && (!parseNumber(args[1], &ms) || ms < 1 || ms > kMaxPulseMs)))
+            return usage;
+        pulse(input, ms);
+    } else if (cmd == QLatin1String("inputs")) {
+        if (!parseNumber(args[0], &value) || value < 0 || value > 0xFFFF)
+            return usage;
+        m_inputs = quint16(value);
+    } else if (cmd == QLatin1String("auto")) {
         bool ok = false;
-        const double seconds = words[2].toDouble(&ok);
-        if (!ok || seconds < 0 || seconds > 3600)
-            return QStringLiteral("error: seconds 0..3600");
-        m_autoPulseMs = kDefaultPulseMs;
-        if (argc >= 3 && (!parseNumber(words[3], &m_autoPulseMs) || m_autoPulseMs < 1 || m_autoPulseMs > kMaxPulseMs))
-            return QStringLiteral("error: pulse length 1..%1 ms").arg(kMaxPulseMs);
-        m_autoInput = a;
+        const double seconds = args[1].toDouble(&ok);
+        if (!inputOk || !ok || seconds < 0 || seconds > 3600
+            || (args.size() > 2 && (!parseNumber(args[2], &ms) || ms < 1 || ms > kMaxPulseMs)))
+            return usage;
+        m_autoInput = input;
+        m_autoPulseMs = ms;
         if (seconds > 0)
             m_autoTimer->start(int(seconds * 1000));
         else
             m_autoTimer->stop();
-    } else if (cmd == QLatin1String("mute") && argc == 1 && parseNumber(words[1], &a)) {
-        m_muted = a != 0;
-    } else if (cmd == QLatin1String("garbage") && argc == 1 && parseNumber(words[1], &a) && a >= 0 && a <= kMaxGarbage) {
-        m_garbagePending += a;
-    } else if (cmd == QLatin1String("badsum") && argc <= 1) {
-        b = 1;
-        if (argc == 1 && (!parseNumber(words[1], &b) || b < 0))
-            return QStringLiteral("error: badsum [N]");
-        m_badSumPending += b;
-    } else if (cmd == QLatin1String("status") && argc == 0) {
+    } else if (cmd == QLatin1String("mute")) {
+        if (!parseNumber(args[0], &value))
+            return usage;
+        m_muted = value != 0;
+    } else if (cmd == QLatin1String("garbage")) {
+        if (!parseNumber(args[0], &value) || value < 0 || value > kMaxGarbage)
+            return usage;
+        m_garbagePending = std::min(m_garbagePending + value, kMaxGarbage);
+    } else if (cmd == QLatin1String("badsum")) {
+        value = 1;
+        if (!args.isEmpty() && (!parseNumber(args[0], &value) || value < 0))
+            return usage;
+        m_badSumPending += value;
+    } else if (cmd == QLatin1String("status")) {
         return QStringLiteral("ok outputs 0x%1 inputs 0x%2 frames %3 bad %4")
             .arg(m_outputs, 4, 16, QLatin1Char('0'))
             .arg(m_inputs, 4, 16, QLatin1Char('0'))
             .arg(m_frames)
             .arg(m_decoder.badSums());
-    } else if (cmd == QLatin1String("quit") && argc == 0) {
+    } else if (cmd == QLatin1String("quit")) {
         emit quitRequested();
-    } else if (cmd == QLatin1String("help")) {
-        return QStringLiteral("ok see --help");
-    } else {
-        return QStringLiteral("error: unknown command: %1").arg(line.simplified());
     }
     return QStringLiteral("ok");
 }
