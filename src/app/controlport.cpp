@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "devicefile.h"
 #include "globals.h"
+#include "wizardpara.h"
 
 #include <QDebug>
 #include <QMetaObject>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -93,6 +95,19 @@ int ControlPort::IOGetOut(int output) const
     if (output < 0 || output >= kOutputCount)
         return 0;
     return (m_outputs & bit(output)) ? 1 : 0;
+}
+
+void ControlPort::configure(const WizardPara& para)
+{
+    setPortNumber(para.ioPort);
+    quint16 inversion = 0;
+    for (int n = 0; n < int(std::size(para.outInitState)); ++n) {
+        if (para.outInitState[n])
+            inversion = quint16(inversion | bit(n));
+    }
+    setOutput4Use(para.output4Use);
+    setInput4Use(para.input4Use);
+    setOutputInversion(inversion);
 }
 
 void ControlPort::setOutputInversion(quint16 mask)

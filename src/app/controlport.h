@@ -10,6 +10,7 @@
 #include <vector>
 
 class QTimer;
+class WizardPara;
 
 // One deferred output change, applied through ControlPort::IOSetOut when its pulse timer ends.
 struct stru_outputInfo
@@ -21,8 +22,8 @@ struct stru_outputInfo
 // The IO board as the GUI thread sees it: the wanted output word, the input
 // levels and latched trigger edges, pulse outputs, and the IO thread that
 // carries the words to and from the board. Lives in the GUI thread.
-// Set-up by its owner: setPortNumber(ioPort), setOutputInversion (from the
-// outputs' initial states), setOutput4Use/setInput4Use, then InitIOThread().
+// Set-up by its owner: configure(*gpWPara) (or the single setters), then
+// InitIOThread().
 // The detection cycle stamps the watchdog at every pass and takes triggers;
 // StopWTD clears the watchdog flag.
 class ControlPort : public QObject, public ControlPortBase
@@ -69,7 +70,9 @@ public:
     bool hasTrigger(int input) const;
     void clearTriggers();
 
-    // Set-up before InitIOThread (the main window fills it from the parameters).
+    // Set-up before InitIOThread: port number, inverted outputs (initial
+    // state 1), output 4 and input 4 use, all from the parameter record.
+    void configure(const WizardPara& para);
     void setPortNumber(int port) { m_devicePath = devicePathForPort(port); }
     void setDevicePath(const QString& path) { m_devicePath = path; }
     QString devicePath() const { return m_devicePath; }

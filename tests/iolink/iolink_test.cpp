@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "iothread.h"
 #include "tempappdir.h"
+#include "wizardpara.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -246,6 +247,29 @@ TEST(ControlPortOutputs, PortPathAndGlobalPointer)
     EXPECT_EQ(port->IOGetOut(4), 1);
     port.reset();
     EXPECT_EQ(gpControlIO, nullptr) << "no dangling global after the port is gone";
+}
+
+TEST(ControlPortOutputs, ConfiguredFromTheParameterRecord)
+{
+    const QByteArray saved = qgetenv(ControlPort::kDeviceOverrideEnv);
+    qunsetenv(ControlPort::kDeviceOverrideEnv);
+    WizardPara para;
+    para.ioPort = 2;
+    para.outInitState[2] = 1;  // alarm output on while idle
+    para.outInitState[8] = 1;
+    para.output4Use = 1;       // output 3 with output 0
+    para.input4Use = 3;        // input 3 also as input 2
+    ControlPort port;
+    port.configure(para);
+    if (!saved.isEmpty())
+        qputenv(ControlPort::kDeviceOverrideEnv, saved);
+
+    EXPECT_EQ(port.devicePath(), "/dev/ttyS2");
+    EXPECT_EQ(port.lineOutputWord(), 0x0104);
+    port.IOSetOut(0, 1);
+    port.IOSetOut(2, 1);
+    EXPECT_EQ(port.outputWord(), 0x000D);
+    EXPECT_EQ(port.lineOutputWord(), 0x0109);
 }
 
 TEST_F(IOLinkTest, WatchdogSilencesTheLinkUntilStampedAgain)
