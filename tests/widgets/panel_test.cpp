@@ -1,0 +1,171 @@
+// Buttons, combo boxes and the main screen's button panel.
+#include "widgetfixture.h"
+
+#include "colorbutton.h"
+#include "combobox.h"
+#include "fuzzycombobox.h"
+#include "globals.h"
+#include "indexbutton.h"
+#include "statisticsscreen.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using PanelTest = WidgetTest;
+
+TEST_F(PanelTest, ButtonFontFollowsSizeClassAndLanguage)
+{
+    for (int lan = 0; lan < kLanguageCount; ++lan) {
+        gLan = lan;
+        EXPECT_EQ(ColorButton::fontPixelSize(4, lan), lan == 0 ? 33 : 30);
+        EXPECT_EQ(ColorButton::fontPixelSize(3, lan), lan == 0 ? 27 : 22);
+        EXPECT_EQ(ColorButton::fontPixelSize(2, lan), 25);
+        EXPECT_EQ(ColorButton::fontPixelSize(0, lan), 25);
+        ColorButton button("x", nullptr, 4);
+        EXPECT_TRUE(button.styleSheet().contains(QStringLiteral("font-size:%1px;").arg(lan == 0 ? 33 : 30)));
+        EXPECT_TRUE(button.testAttribute(Qt::WA_StyledBackground));
+    }
+    ColorButton step("+ 1", nullptr, 3);
+    step.SetRepeat();
+    EXPECT_TRUE(step.autoRepeat());
+    EXPECT_EQ(step.autoRepeatDelay(), 300);
+    EXPECT_EQ(step.autoRepeatInterval(), 50);
+}
+
+TEST_F(PanelTest, ComboBoxReportsPressesAndItemHeightReplacesTheStyle)
+{
+    auto* combo = new ComboBox(win.get());
+    combo->addItems({"a", "b"});
+    combo->show();
+    combo->setStyleSheet("QComboBox{color:red;}");
+    combo->setItemHeight(66);
+    EXPECT_EQ(combo->styleSheet(),
+              "QComboBox QAbstractItemView::item{height:66px;}QComboBox::tab-bar{border-width:0px;}");
+    EXPECT_EQ(combo->focusPolicy(), Qt::NoFocus);
+    QSignalSpy clicks(combo, &ComboBox::clicked);
+    touch(combo);
+    EXPECT_EQ(clicks.count(), 1);
+    combo->hidePopup();
+}
+
+TEST_F(PanelTest, FuzzyComboBoxFiltersAndFallsBackWhenNothingMatches)
+{
+    FuzzyComboBox combo(nullptr);
+    combo.setStringList({"Alpha", "beta", "Gamma", "ALPHABET"});
+    combo.setCurrentIndex(2);
+    combo.setFilterFixedString("alp");
+    combo.checkFilterResult(2);
+    ASSERT_EQ(combo.count(), 2);
+    EXPECT_EQ(combo.itemText(1), "ALPHABET");
+
+    combo.setFilterFixedString("zzz");
+    combo.checkFilterResult(2);
+    EXPECT_EQ(combo.count(), 4);
+    EXPECT_EQ(combo.currentText(), "Gamma");
+}
+
+namespace {
+struct SnapshotCase
+{
+    int snapshot, trigMode, prodDetect;
+    bool product, mould, choice;
+};
+} // namespace
+
+TEST_F(PanelTest, SnapshotButtonsFollowTheParameters)
+{
+    const SnapshotCase cases[] = {
+        {0, 0, 1, false, false, false}, {0, 2, 1, false, false, false}, {1, 0, 1, true, true, false},
+        {1, 0, 0, false, true, false},  {1, 1, 0, false, false, true},  {1, 3, 1, false, false, true},
+    };
+    for (const SnapshotCase& c : cases) {
+        para->manualSnapshot = c.snapshot;
+        para->trigMode = c.trigMode;
+        para->enableProdDetect = c.prodDetect;
+        para->useStatistics = c.snapshot;
+        IndexButton panel(win.get());
+        panel.show();
+        SCOPED_TRACE(QStringLiteral("switch %1 mode %2 prod %3").arg(c.snapshot).arg(c.trigMode).arg(c.prodDetect).toStdString());
+        EXPECT_EQ(panel.productSnapButton()->isVisible(), c.product);
+        EXPECT_EQ(panel.mouldSnapButton()->isVisible(), c.mould);
+        EXPECT_EQ(panel.detectionChoice()->isVisible(), c.choice);
+        EXPECT_EQ(panel.choiceSnapButton()->isVisible(), c.choice);
+        EXPECT_EQ(panel.statisticsButton()->isVisible(), c.snapshot != 0);
+        EXPECT_TRUE(panel.resampleButton()->isVisible());
+    }
+}
+
+TEST_F(PanelTest, DetectionChoiceListsTheDetectionsOfTheTriggerMode)
+{
+    para->trigMode = 3;
+    para->detectCount = 4;
+    IndexButton ordinals(win.get());
+    ASSERT_EQ(ordinals.detectionChoice()->count(), 4);
+    EXPECT_EQ(ordinals.detectionChoice()->itemText(0), lanText(477));
+    EXPECT_EQ(ordinals.detectionChoice()->itemText(3), lanText(480));
+    EXPECT_EQ(ordinals.CurChooseTrig(), 0);
+
+    para->trigMode = 1;
+    gDNum = 2;
+    IndexButton named(win.get());
+    ASSERT_EQ(named.detectionChoice()->count(), 2);
+    EXPECT_EQ(named.detectionChoice()->itemText(1), lanText(373));
+
+    para->trigMode = 0;
+    IndexButton none(win.get());
+    EXPECT_EQ(none.detectionChoice()->count(), 0);
+    EXPECT_EQ(none.CurChooseTrig(), -1);
+}
+
+TEST_F(PanelTest, PanelSitsAtTheRightEdgeAndHidesItself)
+{
+    setScreen(1024, 768);
+    IndexButton panel(win.get());
+    EXPECT_EQ(panel.geometry(), QRect(1024 - 240, 0, 240, 768));
+    EXPECT_FALSE(panel.isVisible());  // hidden until the main window shows it
+    panel.show();
+    EXPECT_EQ(panel.shownFlag(), 1);
+
+    panel.autoHideTimer()->start(IndexButton::kAutoHideMs);
+    panel.SlotShowHideTimeout();
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_FALSE(panel.autoHideTimer()->isActive());
+
+    panel.show();
+    touch(panel.logoButton());  // a touch on the logo of a shown panel hides it whole
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(panel.shownFlag(), 0);
+
+    panel.show();
+    panel.ShowHide(0);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(panel.shownFlag(), 1);
+    panel.SlotShowHideTimeout();
+    panel.checkShowHide();
+    EXPECT_EQ(panel.shownFlag(), 1);
+    EXPECT_TRUE(panel.isVisible());
+}
+
+TEST_F(PanelTest, ButtonsStartTheMainWindowActionsAndTheStatisticsScreen)
+{
+    para->manualSnapshot = 1;
+    para->enableProdDetect = 1;
+    para->useStatistics = 1;
+    IndexButton panel(win.get());
+    panel.show();
+    for (QWidget* button : {static_cast<QWidget*>(panel.multiScreenButton()), static_cast<QWidget*>(panel.startStopButton()),
+                            static_cast<QWidget*>(panel.systemParaButton()), static_cast<QWidget*>(panel.resampleButton()),
+                            static_cast<QWidget*>(panel.areaButton()), static_cast<QWidget*>(panel.mouldSnapButton()),
+                            static_cast<QWidget*>(panel.productSnapButton())})
+        touch(button);
+    EXPECT_EQ(win->calls, QStringList({"SlotReturn", "SlotStartStop", "SlotSystemPara", "SlotReTrain", "SlotAdjustArea",
+                                       "SlotManualTrig 1", "SlotManualTrig 0"}));
+
+    EXPECT_FALSE(StatisticsScreen::open());
+    int opened = 0;
+    StatisticsScreen::setOpener([&opened] { ++opened; });
+    touch(panel.statisticsButton());
+    StatisticsScreen::setOpener(nullptr);
+    EXPECT_EQ(opened, 1);
+}
