@@ -8,8 +8,6 @@
 #include "roimaskowner.h"
 #include "wizardpara.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -69,27 +67,6 @@ int clampCoordinate(long long v, int isX)
     return c;
 }
 
-bool execBound(QSqlQuery& query, const QString& sql, const QVariantList& values)
-{
-    query.prepare(sql);
-    for (const QVariant& v : values)
-        query.addBindValue(v);
-    if (query.exec())
-        return true;
-    qWarning("%s failed: %s", qPrintable(sql), qPrintable(query.lastError().text()));
-    return false;
-}
-
-// Updates the row, or inserts it when no row changed.
-bool writeRow(QSqlQuery& query, const QString& table, const QString& key, const QString& value)
-{
-    if (!execBound(query, QString("update %1 set value=? where name=?").arg(table), {value, key}))
-        return false;
-    if (query.numRowsAffected() > 0)
-        return true;
-    return execBound(query, QString("insert into %1 values(?, ?)").arg(table), {key, value});
-}
-
 } // namespace
 
 CammerSingleton::CammerSingleton(int index, RoiMaskOwner* maskOwner) : camIndex(index), owner(maskOwner)
@@ -144,7 +121,7 @@ void CammerSingleton::LoadDatafromFile(RoiMaskOwner* maskOwner)
         if (detect == ParamDatabase::Lookup::Missing) {
             roiCount[g] = 0;
             QSqlQuery insert(ParamDatabase::database());
-            execBound(insert, QString("insert into %1 values(?, ?)").arg(table), {detectKey(g), QString("0")});
+            ParamDatabase::execBound(insert, QString("insert into %1 values(?, ?)").arg(table), {detectKey(g), QString("0")});
             continue;
         }
         NumberReader detectRow(value);
@@ -274,35 +251,27 @@ QString CammerSingleton::roiValue(int g, int r) const
 
 bool CammerSingleton::SaveDatatoFile()
 {
-    QSqlDatabase db = ParamDatabase::database();
     const QString table = tableName();
-    if (!db.isOpen() || !db.transaction()) {
-        qWarning("%s: Failed to start transaction: %s", qPrintable(table), qPrintable(db.lastError().text()));
-        return false;
-    }
-    QSqlQuery query(db);
-    bool ok = true;
     const QString remove = QString("delete from %1 where name=?").arg(table);
-    for (int g = 0; g < kGroups && ok; ++g) {
-        if (!groupLoaded[g])
-            continue;
-        const int count = std::clamp(roiCount[g], 0, kMaxRois);
-        QStringList detect{QString::number(count)};
-        for (int item : groupRecord[g])
-            detect << QString::number(item);
-        ok = writeRow(query, table, detectKey(g), detect.join(' '));
-        for (int r = 0; r < count && ok; ++r)
-            ok = writeRow(query, table, roiKey(g, r), roiValue(g, r));
-        for (int r = count; r < kMaxRois && ok; ++r)
-            ok = execBound(query, remove, {roiKey(g, r)});
-    }
-    if (ok && !db.commit()) {
-        qWarning("%s: Failed to commit transaction: %s", qPrintable(table), qPrintable(db.lastError().text()));
-        ok = false;
-    }
-    if (!ok)
-        db.rollback();
-    return ok;
+    return ParamDatabase::inTransaction([&](QSqlQuery& query) {
+        for (int g = 0; g < kGroups; ++g) {
+            if (!groupLoaded[g])
+                continue;
+            const int count = std::clamp(roiCount[g], 0, kMaxRois);
+            QStringList detect{QString::number(count)};
+            for (int item : groupRecord[g])
+                detect << QString::number(item);
+            if (!ParamDatabase::writeRow(query, table, detectKey(g), detect.join(' ')))
+                return false;
+            for (int r = 0; r < count; ++r)
+                if (!ParamDatabase::writeRow(query, table, roiKey(g, r), roiValue(g, r)))
+                    return false;
+            for (int r = count; r < kMaxRois; ++r)
+                if (!ParamDatabase::execBound(query, remove, {roiKey(g, r)}))
+                    return false;
+        }
+        return true;
+    });
 }
 
 void CammerSingleton::setSelectRoi(int i)

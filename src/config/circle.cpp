@@ -128,11 +128,8 @@ void Circle::Draw(QPainter& p) const
     if (selected) {
         const QPoint points[4] = {QPoint(centerX, rect.top()), QPoint(rect.right(), centerY),
                                   QPoint(centerX, rect.bottom()), QPoint(rect.left(), centerY)};
-        for (int i = 0; i < 4; ++i) {
-            pen.setColor(handle == 2 * i + 1 ? Qt::yellow : Qt::magenta);
-            p.setPen(pen);
-            p.drawRect(QRect(points[i] - QPoint(kHalfHandle, kHalfHandle), QSize(kHandle, kHandle)));
-        }
+        for (int i = 0; i < 4; ++i)
+            drawHandle(p, pen, points[i], handle == 2 * i + 1);
         pen.setColor(Qt::magenta);
         p.setPen(pen);
     }

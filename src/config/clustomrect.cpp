@@ -112,11 +112,8 @@ void ClustomRect::Draw(QPainter& p) const
         p.drawRect(rect);
     } else {
         const QPoint corners[4] = {rect.topLeft(), rect.topRight(), rect.bottomRight(), rect.bottomLeft()};
-        for (int i = 0; i < 4; ++i) {
-            pen.setColor(handle == 2 * i ? Qt::yellow : Qt::magenta);
-            p.setPen(pen);
-            p.drawRect(QRect(corners[i] - QPoint(kHalfHandle, kHalfHandle), QSize(kHandle, kHandle)));
-        }
+        for (int i = 0; i < 4; ++i)
+            drawHandle(p, pen, corners[i], handle == 2 * i);
         for (int i = 0; i < 4; ++i) {
             pen.setColor(handle == 2 * i + 1 ? Qt::yellow : Qt::magenta);
             p.setPen(pen);

@@ -34,4 +34,43 @@ Lookup selectValue(const QString& sql, const QString& name, QString* value)
     return Lookup::Found;
 }
 
+bool execBound(QSqlQuery& query, const QString& sql, const QList<QVariant>& values)
+{
+    query.prepare(sql);
+    for (const QVariant& v : values)
+        query.addBindValue(v);
+    if (query.exec())
+        return true;
+    qWarning("%s failed: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    return false;
+}
+
+bool writeRow(QSqlQuery& query, const QString& table, const QString& name, const QString& value)
+{
+    if (!execBound(query, QString("update %1 set value=? where name=?").arg(table), {value, name}))
+        return false;
+    if (query.numRowsAffected() > 0)
+        return true;
+    return execBound(query, QString("insert into %1 values(?, ?)").arg(table), {name, value});
+}
+
+bool inTransaction(const std::function<bool(QSqlQuery& query)>& body)
+{
+    QSqlDatabase db = database();
+    if (!db.isOpen() || !db.transaction()) {
+        qInfo("Failed to start transaction: %s", qPrintable(db.lastError().text()));
+        return false;
+    }
+    QSqlQuery query(db);
+    bool ok = body(query);
+    query.finish();
+    if (ok && !db.commit()) {
+        qInfo("Failed to commit transaction: %s", qPrintable(db.lastError().text()));
+        ok = false;
+    }
+    if (!ok)
+        db.rollback();
+    return ok;
+}
+
 } // namespace ParamDatabase

@@ -232,11 +232,8 @@ void RePolygon::Draw(QPainter& p) const
     pen.setWidth(kPenWidth);
     p.setPen(pen);
     if (selected && !hand) {
-        for (int i = 0; i < nodeCount; ++i) {
-            pen.setColor(i == node ? Qt::yellow : Qt::magenta);
-            p.setPen(pen);
-            p.drawRect(QRect(nodes[i] - QPoint(kHalfHandle, kHalfHandle), QSize(kHandle, kHandle)));
-        }
+        for (int i = 0; i < nodeCount; ++i)
+            drawHandle(p, pen, nodes[i], i == node);
     }
     if (selected) {
         pen.setColor(Qt::magenta);

@@ -2,6 +2,9 @@
 
 #include "globals.h"
 
+#include <QPainter>
+#include <QPen>
+
 #include <cmath>
 
 namespace ShapeGeometry {
@@ -24,6 +27,13 @@ int frameWidth(float sx)
 int frameHeight(float sy)
 {
     return nearest(float(gShowH) / safeScale(sy));
+}
+
+void drawHandle(QPainter& painter, QPen& pen, QPoint centre, bool active)
+{
+    pen.setColor(active ? Qt::yellow : Qt::magenta);
+    painter.setPen(pen);
+    painter.drawRect(QRect(centre - QPoint(kHalfHandle, kHalfHandle), QSize(kHandle, kHandle)));
 }
 
 } // namespace ShapeGeometry

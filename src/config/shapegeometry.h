@@ -5,6 +5,9 @@
 #include <QPoint>
 #include <QtGlobal>
 
+class QPainter;
+class QPen;
+
 namespace ShapeGeometry {
 
 // Handle size and the margins of shape picking, display pixels.
@@ -21,5 +24,7 @@ float safeScale(float s);
 // Camera frame size seen through a display scale factor (gShowW / sx, gShowH / sy).
 int frameWidth(float sx);
 int frameHeight(float sy);
+// A 20 x 20 handle square around centre: yellow while in use, else magenta.
+void drawHandle(QPainter& painter, QPen& pen, QPoint centre, bool active);
 
 } // namespace ShapeGeometry

@@ -4,15 +4,11 @@
 #include "mainwindowbase.h"
 #include "paramdatabase.h"
 
-#include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -143,7 +139,6 @@ const DefaultRow kDefaultRows[] = {
 };
 
 const char kSelectSql[] = "select value from sysparam where name=?";
-const char kUpdateSql[] = "update sysparam set value=? where name=?";
 const char kInsertSql[] = "insert into sysparam values(?, ?)";
 
 // Items are read like stream extraction: the first missing or unreadable
@@ -178,17 +173,6 @@ const DefaultRow* defaultRowFor(const QString& key)
             return &row;
     }
     return nullptr;
-}
-
-bool execBound(QSqlQuery& query, const char* sql, const QString& first, const QString& second)
-{
-    query.prepare(sql);
-    query.addBindValue(first);
-    query.addBindValue(second);
-    if (query.exec())
-        return true;
-    qWarning("%s failed for %s: %s", sql, qPrintable(second), qPrintable(query.lastError().text()));
-    return false;
 }
 
 // A value outside [lo, hi] becomes the fallback.
@@ -233,7 +217,7 @@ void WizardPara::LoadDatafromFile()
             if (!fallback)
                 continue;
             QSqlQuery insert(ParamDatabase::database());
-            execBound(insert, kInsertSql, key, fallback->value);
+            ParamDatabase::execBound(insert, kInsertSql, {key, fallback->value});
             // The inserted defaults count for this run too.
             value = fallback->value;
         }
@@ -373,31 +357,15 @@ void WizardPara::deriveDetections()
 
 bool WizardPara::SaveDatatoFile()
 {
-    QSqlDatabase db = ParamDatabase::database();
-    if (!db.isOpen() || !db.transaction()) {
-        qInfo("Failed to start transaction: %s", qPrintable(db.lastError().text()));
-        return false;
-    }
-    QSqlQuery query(db);
-    bool ok = true;
-    for (const Row& row : sysparamRows(*this)) {
-        const QString value =
-            row.isPassword ? QString::fromLatin1(password, int(qstrnlen(password, kPasswordSize))) : writeItems(row.items);
-        if (!execBound(query, kUpdateSql, value, row.key)) {
-            ok = false;
-            break;
+    const std::vector<Row> rows = sysparamRows(*this);
+    return ParamDatabase::inTransaction([&](QSqlQuery& query) {
+        for (const Row& row : rows) {
+            const QString value = row.isPassword
+                                      ? QString::fromLatin1(password, int(qstrnlen(password, kPasswordSize)))
+                                      : writeItems(row.items);
+            if (!ParamDatabase::writeRow(query, "sysparam", row.key, value))
+                return false;
         }
-        // A row that is not there yet is added, so no setting is silently dropped.
-        if (query.numRowsAffected() == 0 && !execBound(query, kInsertSql, row.key, value)) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok && !db.commit()) {
-        qInfo("Failed to commit transaction: %s", qPrintable(db.lastError().text()));
-        ok = false;
-    }
-    if (!ok)
-        db.rollback();
-    return ok;
+        return true;
+    });
 }

@@ -5,6 +5,7 @@
 #include "globals.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <fstream>
@@ -66,11 +67,13 @@ void WizardPara::updateGroupName()
 
 void WizardPara::SaveAddFile()
 {
-    QFile file(kIndexFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    // Written whole or not at all: a torn index would select another group at the next start.
+    QSaveFile file(kIndexFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
-    QTextStream(&file) << groupIndex << '\n';
-    file.close();
+    file.write(QByteArray::number(groupIndex) + '\n');
+    if (!file.commit())
+        return;
     updateGroupName();
 }
 
