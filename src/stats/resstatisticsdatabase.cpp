@@ -29,7 +29,9 @@ namespace {
 const char kSaveConnection[] = "dbResStatistics";
 const char kReadConnection[] = "dbFindResStatistics";
 const char kCurrentDayBaseName[] = "ResStatistics";
-const char kSelectJson[] = "select value1 from resstatistics where name='statisticsjson'";
+// Read as bytes: the text is UTF-8 in the file and is parsed as UTF-8, so a
+// round trip through UTF-16 is skipped (it costs as much as the parse).
+const char kSelectJson[] = "select CAST(value1 AS BLOB) from resstatistics where name='statisticsjson'";
 // Row 544: "Res statistics file error, please / restore parameter group / or contact supplier".
 constexpr int kFileErrorTextRow = 544;
 constexpr int kOldFormatTotalIndex = 8;
@@ -69,13 +71,13 @@ void readOldHours(const QString& text, QList<int>& hours)
 
 } // namespace
 
-QString ResStatisticsDatabase::readJsonText(QSqlQuery& query, bool* rowFound)
+QByteArray ResStatisticsDatabase::readJsonText(QSqlQuery& query, bool* rowFound)
 {
-    QString text;
+    QByteArray text;
     bool found = false;
     if (query.exec(QString::fromLatin1(kSelectJson)) && query.next()) {
         found = true;
-        text = query.value(0).toString();
+        text = query.value(0).toByteArray();
     }
     query.finish();
     if (rowFound)
@@ -178,7 +180,7 @@ QJsonObject ResStatisticsDatabase::oldFormatDay(QSqlQuery& query, const QString&
 
 QJsonObject ResStatisticsDatabase::loadCountFromJson(QSqlQuery query, QString path)
 {
-    QString text = readJsonText(query);
+    QByteArray text = readJsonText(query);
     if (text.isEmpty()) {
         QString date = removeSuffix(path);
         QString groupName = QStringLiteral("default");
@@ -197,7 +199,7 @@ QJsonObject ResStatisticsDatabase::loadCountFromJson(QSqlQuery query, QString pa
             return built;
         }
     }
-    return QJsonDocument::fromJson(text.toUtf8()).object();
+    return QJsonDocument::fromJson(text).object();
 }
 
 bool ResStatisticsDatabase::saveCountFromJson(QJsonObject counters, QSqlQuery query)

@@ -2,6 +2,7 @@
 
 #include "counttypes.h"
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -37,7 +38,7 @@ public:
     static bool loadCountCamera(CountCamera& camera, int cameraIndex, QSqlQuery query);
     static bool loadCountDetect(CountDetect& detect, QString sql, QSqlQuery query);
     // value1 of the "statisticsjson" row; empty when there is none.
-    static QString readJsonText(QSqlQuery& query, bool* rowFound = nullptr);
+    static QByteArray readJsonText(QSqlQuery& query, bool* rowFound = nullptr);
     // A day built from the old-format rows of an open file, as a counter document.
     static QJsonObject oldFormatDay(QSqlQuery& query, const QString& date, const QString& groupName);
 

@@ -257,11 +257,11 @@ std::optional<QJsonObject> readDay(DayFileConnection& connection, const QString&
     QJsonObject json;
     {
         QSqlQuery query(connection.db());
-        const QString text = ResStatisticsDatabase::readJsonText(query);
+        const QByteArray text = ResStatisticsDatabase::readJsonText(query);
         if (text.isEmpty())
             json = ResStatisticsDatabase::oldFormatDay(query, oldDate, oldGroup);
         else
-            json = QJsonDocument::fromJson(text.toUtf8()).object();
+            json = QJsonDocument::fromJson(text).object();
     }
     connection.close();
     return json;
