@@ -9,6 +9,7 @@
 #include <glog/logging.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <utime.h>
 
 namespace {
@@ -118,6 +119,8 @@ TEST_F(LogManagerTest, StandardOutputFolderKeepsTheFiftyNewest)
 // glog starts once per process: the logging itself runs in a forked child.
 TEST_F(LogManagerTest, MessagesReachTheirGlogFiles)
 {
+    touch("LOG_20240102-030405.1234.log");
+    ASSERT_TRUE(QFile::link("LOG_20240102-030405.1234.log", kLog + "prog.INFO"));
     EXPECT_EXIT(
         {
             LogManager::__instance = new LogManager(nullptr);
@@ -140,4 +143,19 @@ TEST_F(LogManagerTest, MessagesReachTheirGlogFiles)
     EXPECT_TRUE(warning.contains("\tbroken"));
     EXPECT_TRUE(readLogs("ERROR_").contains("\tbroken"));
     EXPECT_TRUE(QDir("cnt_net/workspace/log_stdout").exists());
+    EXPECT_TRUE(QFile::exists(kLog + "1_LOG_20240102_030405.txt")); // the previous run, archived first
+}
+
+TEST_F(LogManagerTest, CrashReportReachesTheErrorLog)
+{
+    EXPECT_EXIT(
+        {
+            LogManager::__instance = new LogManager(nullptr);
+            qInfo("before the crash");
+            raise(SIGSEGV);
+        },
+        ::testing::KilledBySignal(SIGSEGV), "");
+    const QByteArray error = readLogs("ERROR_");
+    EXPECT_TRUE(error.contains("SIGSEGV")) << error.toStdString();
+    EXPECT_TRUE(error.contains("logmanager.cpp:26]"));
 }
