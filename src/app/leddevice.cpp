@@ -69,6 +69,15 @@ bool LedDevice::backlightOnOff(int on)
     return DeviceFile::writeText(HostPaths::path(QString::fromLatin1(kBacklightPath)), on ? "0\n" : "1\n");
 }
 
+void LedDevice::switchBacklight(int on, bool deviceControl)
+{
+    if (deviceControl)
+        lcdOnOff(on);
+    else
+        backlightOnOff(on);
+    qInfo().noquote() << "LCDOnOff isOn" << on << (deviceControl ? "false" : "true");
+}
+
 void LEDOnOff(int lamp, int on)
 {
     LedDevice::setLamp(lamp, on);

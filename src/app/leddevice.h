@@ -33,6 +33,10 @@ public:
     static bool lcdOnOff(int on);
     // Backlight through sysfs ("0" = on, "1" = off), under the host root.
     static bool backlightOnOff(int on);
+    // The backlight as the main window's LCDOnOff switches it: the LED device's
+    // LCD control when the panel supports it, else sysfs; logs "LCDOnOff isOn"
+    // with the argument and whether the device control was left out.
+    static void switchBacklight(int on, bool deviceControl);
 };
 
 // The system's lamp call: lamps 4 running, 5 heartbeat, 6 OK, 7 NG.

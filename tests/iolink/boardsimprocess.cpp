@@ -77,7 +77,7 @@ QString BoardSimProcess::command(const QString& line, int timeoutMs)
     return readLine(timeoutMs);
 }
 
-QVector<BoardSimProcess::Record> BoardSimProcess::records() const
+QVector<BoardSimProcess::Record> BoardSimProcess::records(const QByteArray& direction) const
 {
     QVector<Record> out;
     QFile file(m_record);
@@ -85,9 +85,8 @@ QVector<BoardSimProcess::Record> BoardSimProcess::records() const
         return out;
     while (!file.atEnd()) {
         const QList<QByteArray> parts = file.readLine().trimmed().split(' ');
-        if (parts.size() != 3)
-            continue;
-        out.append({parts[1].toLongLong(), quint16(parts[2].mid(2).toUInt(nullptr, 16))});
+        if (parts.size() == 4 && parts[2] == direction)
+            out.append({parts[1].toLongLong(), quint16(parts[3].mid(2).toUInt(nullptr, 16))});
     }
     return out;
 }

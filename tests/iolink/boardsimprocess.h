@@ -27,8 +27,8 @@ public:
 
     // Sends one command line on stdin and waits for its reply line.
     QString command(const QString& line, int timeoutMs = 3000);
-    // Output words recorded so far.
-    QVector<Record> records() const;
+    // Words recorded so far: "out" (from the host) or "in" (simulated inputs).
+    QVector<Record> records(const QByteArray& direction = "out") const;
     // Waits (processing events) until the simulator has recorded the word; its record index or -1.
     int waitForWord(quint16 word, int timeoutMs = 3000, int fromIndex = 0) const;
     // Frames the simulator has seen ("status").

@@ -130,6 +130,26 @@ TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
     EXPECT_FALSE(port->takeTrigger(16));
 }
 
+TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
+{
+    startSim();
+    startPort();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    QObject::connect(port.get(), &ControlPort::sigIOChange, port.get(), [this] {
+        if (port->takeTrigger(4))
+            port->IOPulseOut(2, 1, 1);
+    });
+    EXPECT_EQ(sim->command("pulse 4 50"), "ok");
+    const int out = sim->waitForWord(0x0004);
+    ASSERT_GE(out, 0);
+    const QVector<BoardSimProcess::Record> inputs = sim->records("in");
+    ASSERT_FALSE(inputs.isEmpty());
+    EXPECT_EQ(inputs[0].word, 0x0010);
+    const qint64 latency = sim->records()[out].monotonicMs - inputs[0].monotonicMs;
+    EXPECT_GE(latency, 0);
+    EXPECT_LT(latency, 200) << "two 5 ms exchanges and one queued signal";
+}
+
 TEST_F(IOLinkTest, ControlSocketRaisesInputs)
 {
     const QString socketPath = appDir.filePath("sim.sock");

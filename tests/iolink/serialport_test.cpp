@@ -108,7 +108,11 @@ TEST(LedDevice, LampsAndBacklightWithoutTheDevice)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "1\n");
     file.close();
-    EXPECT_TRUE(LedDevice::backlightOnOff(1));
+    LedDevice::switchBacklight(1, false);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "0\n");
+    file.close();
+    LedDevice::switchBacklight(0, true);  // device control without a device: sysfs untouched
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "0\n");
 }

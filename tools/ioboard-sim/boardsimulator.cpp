@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -116,7 +117,7 @@ void BoardSimulator::answer(const IOFrame::HostFrame& frame)
         return;
     ++m_frames;
     if (!m_haveOutputs || frame.outputs != m_outputs)
-        record(frame.outputs);
+        record("out", frame.outputs);
     m_outputs = frame.outputs;
     m_haveOutputs = true;
     if (m_muted)
@@ -135,22 +136,37 @@ void BoardSimulator::answer(const IOFrame::HostFrame& frame)
     Q_UNUSED(written);
 }
 
-void BoardSimulator::record(quint16 word)
+qint64 BoardSimulator::monotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void BoardSimulator::record(const char* direction, quint16 word)
 {
     if (!m_record.isOpen())
         return;
-    const QString line = QStringLiteral("%1 %2 0x%3\n")
+    const QString line = QStringLiteral("%1 %2 %3 0x%4\n")
                              .arg(Clock::now().toString(Qt::ISODateWithMs))
-                             .arg(MonotonicClock::ms())
+                             .arg(monotonicMs())
+                             .arg(QLatin1String(direction))
                              .arg(word, 4, 16, QLatin1Char('0'));
     m_record.write(line.toUtf8());
     m_record.flush();
 }
 
+void BoardSimulator::setInputs(quint16 word)
+{
+    if (word != m_inputs)
+        record("in", word);
+    m_inputs = word;
+}
+
 void BoardSimulator::setInput(int input, bool on)
 {
     const quint16 bit = quint16(1u << input);
-    m_inputs = on ? quint16(m_inputs | bit) : quint16(m_inputs & ~bit);
+    setInputs(on ? quint16(m_inputs | bit) : quint16(m_inputs & ~bit));
 }
 
 void BoardSimulator::pulse(int input, int ms)
@@ -225,7 +241,7 @@ QString BoardSimulator::execute(const QString& line)
     } else if (cmd == QLatin1String("inputs")) {
         if (!parseNumber(args[0], &value) || value < 0 || value > 0xFFFF)
             return usage;
-        m_inputs = quint16(value);
+        setInputs(quint16(value));
     } else if (cmd == QLatin1String("auto")) {
         bool ok = false;
         const double seconds = args[1].toDouble(&ok);

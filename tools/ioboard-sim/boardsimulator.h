@@ -10,8 +10,8 @@ class QSocketNotifier;
 class QTimer;
 
 // The IO board on a pseudo-terminal: answers every host frame with the input
-// word, keeps the output word the host sends and records each new one with a
-// time stamp. Inputs are raised by commands (see usageText()).
+// word, keeps the output word the host sends and records each new output and
+// input word with time stamps. Inputs are raised by commands (see usageText()).
 class BoardSimulator : public QObject
 {
     Q_OBJECT
@@ -38,7 +38,11 @@ signals:
 private:
     void onReadable();
     void answer(const IOFrame::HostFrame& frame);
-    void record(quint16 word);
+    // One line "<ISO time> <CLOCK_MONOTONIC ms> out|in 0x<word>": the monotonic
+    // stamps of two processes on one machine can be compared (latency).
+    void record(const char* direction, quint16 word);
+    static qint64 monotonicMs();
+    void setInputs(quint16 word);
     void setInput(int input, bool on);
     void pulse(int input, int ms);
 

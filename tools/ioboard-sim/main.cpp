@@ -79,7 +79,7 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     const QCommandLineOption linkOption(QStringLiteral("link"), QStringLiteral("Also make <path> a symbolic link to the terminal."), QStringLiteral("path"));
     const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("Write the terminal's path into <file>."), QStringLiteral("file"));
-    const QCommandLineOption recordOption(QStringLiteral("record"), QStringLiteral("Append every new output word to <file>, one line each: <ISO time> <monotonic ms> 0x<word>."), QStringLiteral("file"));
+    const QCommandLineOption recordOption(QStringLiteral("record"), QStringLiteral("Append every new output and input word to <file>, one line each: <ISO time> <CLOCK_MONOTONIC ms> out|in 0x<word>."), QStringLiteral("file"));
     const QCommandLineOption socketOption(QStringLiteral("socket"), QStringLiteral("Accept command lines on the unix socket <path>."), QStringLiteral("path"));
     const QCommandLineOption autoOption(QStringLiteral("auto"), QStringLiteral("Pulse input N every S seconds (for MS ms) from the start."), QStringLiteral("N:S[:MS]"));
     parser.addOptions({linkOption, pathFileOption, recordOption, socketOption, autoOption});
