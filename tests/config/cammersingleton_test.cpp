@@ -276,3 +276,17 @@ TEST_F(CammerSingletonTest, SelectingUsesTheCurrentGroup)
     EXPECT_EQ(store->selectedRoi, 1);
     gpWin = nullptr;
 }
+
+TEST(CammerSingletonSizeTest, AnEmptyStoreIsSmall)
+{
+    // Growable polygon nodes: the fixed 8096-node arrays cost about 100 MB per store.
+    EXPECT_LT(sizeof(CammerSingleton), size_t(5) << 20);
+    auto a = std::make_unique<CammerSingleton>(0, nullptr);
+    QPoint nodes[3] = {{10, 10}, {50, 10}, {10, 50}};
+    a->polygonRoi[3][7] = RePolygon(3, nodes);
+    auto b = std::make_unique<CammerSingleton>(1, nullptr);
+    *b = *a; // whole-store copy, as the editor does
+    b->polygonRoi[3][7].nodes[0] = QPoint(20, 20);
+    EXPECT_EQ(a->polygonRoi[3][7].nodes[0], QPoint(10, 10));
+    EXPECT_EQ(b->polygonRoi[3][7].nodeCount, 3);
+}
