@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr qint64 kMaxTimerWaitMs = 3600 * 1000;
+
 quint16 bit(int n)
 {
     return quint16(1u << n);
@@ -126,7 +128,7 @@ void ControlPort::IOPulseOut(int output, int state, int tenths)
     IOSetOut(output, state);
     IOFlashOut();
     if (tenths > 0)
-        schedule(output, state ? 0 : 1, tenths * kPulseTickMs);
+        schedule(output, state ? 0 : 1, qint64(tenths) * kPulseTickMs);
     armPulseTimer();
 }
 
@@ -138,7 +140,7 @@ void ControlPort::IODelayOut(int output, int state, int delayMs)
     armPulseTimer();
 }
 
-void ControlPort::schedule(int output, int state, int delayMs)
+void ControlPort::schedule(int output, int state, qint64 delayMs)
 {
     Deferred entry{MonotonicClock::ms() + delayMs, ++m_sequence, stru_outputInfo{output, state}};
     const auto later = std::upper_bound(m_deferred.begin(), m_deferred.end(), entry, [](const Deferred& a, const Deferred& b) {
@@ -153,8 +155,9 @@ void ControlPort::armPulseTimer()
         m_pulseTimer->stop();
         return;
     }
+    // A far-off change re-arms the timer when the capped wait ends.
     const qint64 wait = m_deferred.front().dueMs - MonotonicClock::ms();
-    m_pulseTimer->start(int(std::max<qint64>(wait, 0)));
+    m_pulseTimer->start(int(std::clamp<qint64>(wait, 0, kMaxTimerWaitMs)));
 }
 
 void ControlPort::SlotPulseTimeout()

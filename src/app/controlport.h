@@ -110,7 +110,7 @@ private:
     };
 
     static bool validOutput(int output);
-    void schedule(int output, int state, int delayMs);
+    void schedule(int output, int state, qint64 delayMs);
     void armPulseTimer();
 
     QString m_devicePath;

@@ -265,6 +265,11 @@ TEST(ControlPortOutputs, PortPathAndGlobalPointer)
     gpControlIO = port.get();
     gpControlIO->IOSetOut(4, 1);  // reachable through the shared interface
     EXPECT_EQ(port->IOGetOut(4), 1);
+    EXPECT_EQ(ControlPort::fromGlobal(), port.get());
+    port->IOPulseOut(5, 1, 2000000000);  // absurd length: no overflow into an immediate end
+    settle(20);
+    EXPECT_EQ(port->IOGetOut(5), 1);
+    EXPECT_EQ(port->pendingOutputChanges(), 1);
     port.reset();
     EXPECT_EQ(gpControlIO, nullptr) << "no dangling global after the port is gone";
 }
