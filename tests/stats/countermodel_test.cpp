@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "globals.h"
+#include "mainwindowbase.h"
 #include "resstatisticsparam.h"
 
 #include <QDir>
@@ -433,4 +434,19 @@ TEST_F(CounterModel, TimerSavesEveryMinuteOnlyWhileOn)
     EXPECT_TRUE(model.timer->isActive());
     model.setTimer(false);
     EXPECT_FALSE(model.timer->isActive());
+}
+
+TEST_F(CounterModel, MainWindowStepsArriveThroughSendRecord)
+{
+    ResStatisticsParam model;
+    start(model);
+    MainWindowBase window;
+    QObject::connect(&window, &MainWindowBase::sendRecord, &model, &ResStatisticsParam::addRecord);
+    emit window.sendRecord(0, 10, {true, true}, false);
+    emit window.sendRecord(1, 10, {false, true}, true);
+    const CountGroup& group = model.countList.groups.first();
+    EXPECT_EQ(group.total.detects[0].OK, hourList(2));
+    EXPECT_EQ(group.total.detects[1].NG, hourList(2));
+    EXPECT_EQ(group.cameras[0].cycle.NG, hourList(2));
+    EXPECT_EQ(group.cameras[1].cycle.OK, hourList(2));
 }

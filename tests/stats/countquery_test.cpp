@@ -9,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+#include <QtConcurrent>
 #include <QJsonArray>
 #include <set>
 #include <gtest/gtest.h>
@@ -284,4 +286,33 @@ TEST_F(CountQuery, BadTimesAndOverlongRangesAreRefusedAtOnce)
     const QJsonObject backwards = query("2026-06-05 12:00:00", "2026-06-05 10:00:00");
     EXPECT_EQ(seriesLengths(backwards), std::set<int>{0});
     EXPECT_FALSE(QFile::exists("ResStatistics/2026-06-05.db"));
+}
+
+TEST_F(CountQuery, RunsBesideTheDatabaseThreadWithoutSharingItsConnection)
+{
+    makeTemplate();
+    archive("2026-06-01", day("2026-06-01", 2, 2));
+    ResStatisticsParam model;
+    model.init(QStringLiteral("default"), 2);
+    QSignalSpy loaded(&model, &ResStatisticsParam::sigLoadFinish);
+    const QString path = QDir("ResStatistics").absolutePath() + "//2026-06-01.db";
+
+    // Queries in a pool thread while the database thread reads the same day.
+    QFuture<int> queries = QtConcurrent::run([] {
+        int good = 0;
+        for (int i = 0; i < 20; ++i) {
+            QJsonObject out;
+            ResStatisticsDatabase::loadCount("2026-06-01 08:00:00", "2026-06-01 12:00:00", out, "default");
+            good += values(out["detect_all"]) == QList<int>{steps(-1, -1, 0), steps(-1, -1, 1), steps(-1, -1, 2),
+                                                              steps(-1, -1, 3), steps(-1, -1, 4)};
+        }
+        return good;
+    });
+    for (int i = 0; i < 20; ++i)
+        model.slotUpdateRecord(1, path);
+    EXPECT_EQ(queries.result(), 20);
+    while (loaded.size() < 20)
+        ASSERT_TRUE(loaded.wait(5000));
+    for (const QList<QVariant>& answer : loaded)
+        EXPECT_TRUE(answer.at(0).toBool());
 }
