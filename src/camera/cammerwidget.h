@@ -1,0 +1,273 @@
+#pragma once
+
+#include "camerainterface.h"
+#include "cameraunitstate.h"
+#include "circle.h"
+#include "clustomrect.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class CammerRecong;
+class ColorButton;
+class ComboBox;
+class MainWindowBase;
+class QLabel;
+class QTimer;
+class Slider;
+class WizardPara;
+
+// The camera unit: owns one camera, its frame buffers, the active and edited
+// ROI parameters and the recognition engine; shows the frame with ROIs and
+// results, is the touch surface for ROI editing, carries the ROI parameter
+// panel and stores NG, re-train and ignore images. GUI thread only.
+// The engine's plain state (sizes, buffers, masks, templates, results) is the
+// CameraUnitState base.
+class CammerWidget : public QWidget, public CameraUnitState
+{
+    Q_OBJECT
+public:
+    static constexpr int kSerialBytes = 100;
+    static constexpr int kHistoryFrames = 10;
+    static constexpr int kMaxPolyPoints = 8096;
+    static constexpr int kRetryMs = 1000;
+    static constexpr int kFpsPollMs = 1000;
+
+    CammerWidget(MainWindowBase* parent, int camIndex, _cameraInfo info);
+    ~CammerWidget() override;
+
+    // Camera control and image settings.
+    void CameraOpen();
+    void initSetting();
+    void CameraClose();
+    bool CameraStart();
+    void CameraStop();
+    void SetSpeed();
+    void SetExposeTime();
+    void SetAdjustPlus();
+    void SetSharp();
+    void SetContrast();
+    void SetGamma();
+    void SetSaturation();
+    void Set3DNoise();
+    void Set2DNoise();
+    void SetWDR();
+    void SetHMirror();
+    void SetVMirror();
+    bool UpdateImage();
+    void ManualUpdateImage();
+    void CameraChangeTrig(bool on);
+    void RestoreDefaultSettings();
+    void HotCameraUpdateROI();
+
+    // ROI parameter panel.
+    void ShowHideROIPara();
+    void updateSyncROIText(int group);
+    static bool GetFuncInitParam(int code, int& sensitivity, int& area, int& minWH);
+
+    // ROI selection and geometry.
+    void setCurRoi(int roi);
+    void DeselectROI();
+    bool GetSelectedRect();
+    bool PtInRegion(QPoint p);
+    bool PtInRect(QPoint p);
+    bool PtInRectMove(QPoint p);
+    void SavePolygon();
+    void MUpdateXYV(int x, int y);
+    QPoint getPointsCenter() const;
+    void BackMask();
+    void RestorMask();
+    void setWinSW();
+    void setWinSH();
+    void setShowSW();
+    void setShowSH();
+
+    // Touch editing.
+    void DeleteROI(int roi);
+
+    // NG images, re-train images, ignore masks.
+    void LoadIgnorePoint();
+    void SaveIgnorePoint(int group);
+
+    // Main window and settings screen access.
+    MainWindowBase* mainWindow() const { return m_win; }
+
+public slots:
+    void TimerFPS();
+    void TimerShowAlarm();
+    void SlotLoss();
+    void SlotChangeFunc();
+    void SlotSensitivity(int v);
+    void SlotArea(int v);
+    void SlotMinWH(int v);
+    void SlotChangeParaShow();
+    void SlotOutN(int n);
+    void SlotSyncParam();
+    void SlotSyncROI();
+    void SlotNextROI();
+    void SlotChangeObject();
+    void SlotAdd10();
+    void SlotAdd1();
+    void SlotSub1();
+    void SlotSub10();
+    void SlotSize(int step);
+    void SlotMoveT();
+    void SlotMoveB();
+    void SlotMoveL();
+    void SlotMoveR();
+    void SlotMove(int dx, int dy);
+    void SlotMoveAll();
+    void SlotCopyArea(QPoint p);
+    void SlotCheckDoubleClicked(QPoint p);
+    void SaveFailImage(int group, int slot);
+    void UpdateFailImage(int group, int slot);
+    void SaveReTrainImage(int group);
+
+signals:
+    void clicked(QPoint pos);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+public:
+    CammerRecong* pRecong = nullptr;
+    char cameraSN[kSerialBytes] = {};
+    QString pluginName;
+    bool isOpen = false;
+    float showSW = 1.0f;
+    float showSH = 1.0f;
+    float winSW = 1.0f;
+    float winSH = 1.0f;
+    unsigned char* pShowBuf = nullptr;
+    unsigned char* pRGBABuf = nullptr;
+    QImage showImage;
+    QTimer* pTimerShowAlarm = nullptr;
+    QTimer* pTimerFPS = nullptr;
+
+    // Touch-editing state.
+    int handle = -1;
+    int drawState = 0;  // 0 idle, 1 drawing, 2 moving, 3 dragging a handle, 5 new shape pressed
+    bool isShapeEdit = false;
+    ClustomRect newRect;
+    Circle newCircle;
+    QPoint lastPoint;
+    QPoint curPoint;
+    QPoint pressPoint;
+    QPoint polyPoints[kMaxPolyPoints];
+    int polyPointCount = 0;
+    bool isPolyStarted = false;
+    bool isPressed = false;
+
+    bool isParaShow = false;
+    bool groupPassed[kGroups] = {};
+
+    // ROI parameter panel.
+    int panelX = 0;
+    int panelY = 0;
+    Slider* pSliderMinWH = nullptr;
+    Slider* pSliderSensitivity = nullptr;
+    Slider* pSliderArea = nullptr;
+    QLabel* pLabelFunc = nullptr;
+    ColorButton* pBtnFunc = nullptr;
+    ColorButton* pBtnParaSwitch = nullptr;
+    ComboBox* pComboOutN = nullptr;
+    int selNode = 0;
+    ColorButton* pBtnObject = nullptr;
+    ColorButton* pBtnAdd10 = nullptr;
+    ColorButton* pBtnAdd1 = nullptr;
+    ColorButton* pBtnSub1 = nullptr;
+    ColorButton* pBtnSub10 = nullptr;
+    ColorButton* pBtnNextROI = nullptr;
+    ColorButton* pBtnSyncParam = nullptr;
+    ColorButton* pBtnSyncROI = nullptr;
+    int moveMode = 0;
+    ColorButton* pBtnMove = nullptr;
+    ColorButton* pBtnMoveT = nullptr;
+    ColorButton* pBtnMoveB = nullptr;
+    ColorButton* pBtnMoveL = nullptr;
+    ColorButton* pBtnMoveR = nullptr;
+    ColorButton* pBtnMoveAll = nullptr;
+
+    int curRoi = -1;
+    int prevRoi = -1;
+    bool reTrainPending[kGroups] = {};
+    int blinkPhase = 0;
+    int fps = 0;
+    int lossCount = 0;
+    bool isConnected = true;
+    int detectTimeMs = 0;
+    unsigned char* pHistory[kGroups][kHistoryFrames] = {};
+    QString historyTime[kGroups][kHistoryFrames];
+    int historyIndex = 0;
+    int historyCount[kGroups] = {};
+    bool isSimulated = false;
+    bool isPolyDblTap = false;
+    CameraInterface* pCamera = nullptr;
+
+private:
+    // The record in force for the live setters: the settings screen's copy while it is visible.
+    const WizardPara* settingsRecord() const;
+    template <typename Send> void applySetting(bool stopAround, Send send);
+    void retryReconnect();
+    int groupCount() const;
+    void loadTemplates(int groups);
+    void buildPanel();
+    QString folderFor(int group) const;
+    bool ensureFolder(int group) const;
+    QVector<QRgb> greyPalette() const;
+
+    // The shared message and question boxes with a language row.
+    static void warn(int row);
+    static bool askYes(int row);
+
+    // Panel and geometry helpers.
+    void setPanelAnchor(int group, int roi);
+    void refreshShape(int group, int roi);
+    void storePackedPart(int& word, int value, bool byteSized);
+    void startDrawingHint(int value);
+    int firstEnabledFunction() const;
+    void initNewRoiParams(int group, int n);
+    bool selectedShapeIsSelected(int group, int roi) const;
+    void clearShapeSelection(int group, int roi);
+    void setShapeSelected(int group, int roi, bool on);
+    bool shapeHit(int group, int roi, QPoint p);
+
+    // Painting helpers.
+    void frameToRGBA();
+    void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);
+    QString detectionName(int group) const;
+    // Sets the pen and returns the status word of the first title line.
+    QString statusWord(QPainter& painter, int group, bool full) const;
+    QString roiParamText(int group, int roi, bool editor) const;
+    void paintRecordView(QPainter& painter);
+    void paintRecentNg(QPainter& painter);
+    void paintCameraView(QPainter& painter);
+
+    // Touch helpers.
+    QPoint viewPoint(const QPoint& pos) const;
+    void pressInEditor(const QPoint& p);
+    void moveInEditor(const QPoint& p, Qt::MouseButtons buttons);
+    void releaseInEditor();
+    void createDrawnShape(int group);
+
+    MainWindowBase* m_win = nullptr;
+    std::unique_ptr<CammerSingleton> m_singleton;
+    std::unique_ptr<CammerSingleton> m_singletonEdit;
+    std::unique_ptr<CammerRecong> m_recong;
+    QTimer* m_retryTimer = nullptr;
+    std::vector<std::vector<unsigned char>> m_frames;  // show, RGBA and history buffers
+    QElapsedTimer m_lastTap;
+    QPoint m_lastTapPoint;
+    bool m_haveTap = false;
+};

@@ -1,0 +1,285 @@
+// NG images, re-train images, templates and ignore masks of the camera unit.
+#include "cammerwidget.h"
+
+#include "cammersingleton.h"
+#include "globals.h"
+#include "mainwindowbase.h"
+#include "miscfunc.h"
+#include "wizardpara.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QMutexLocker>
+#include <QPainter>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kRowSafetyDoor = 265;
+constexpr int kRowClearMethod = 120;
+constexpr int kRowOkRedetect = 143;
+constexpr int kMaxLabelledRois = 37;  // from this many ROIs on, labels lose the parameter part
+constexpr int kFontNg = 26;
+constexpr int kFontLabel = 16;
+const QPoint kHeaderAt(5, 80);
+const QPoint kBannerAt(5, 110);
+const QPoint kClearTextAt(55, 80);
+
+// Alarm-clear state of the main window: the stamped texts and the state after stamping.
+struct ClearStamp
+{
+    int state;
+    int firstRow;
+    int secondRow;
+    int next;
+};
+const ClearStamp kClearStamps[] = {
+    {4, kRowClearMethod, 47, 9},
+    {5, kRowClearMethod, 48, 9},
+    {6, kRowClearMethod, 338, 9},
+    {7, kRowClearMethod, 61, 8},
+    {8, kRowOkRedetect, -1, 10},
+};
+
+// Copies an image's rows into a packed buffer (bitmap rows are padded to 4 bytes).
+void copyRows(const QImage& image, unsigned char* dst, int rowBytes)
+{
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(dst + static_cast<size_t>(y) * rowBytes, image.constScanLine(y), static_cast<size_t>(rowBytes));
+}
+
+}  // namespace
+
+QString CammerWidget::folderFor(int group) const
+{
+    return QStringLiteral("./cammer%1%2").arg(camIndex + 1).arg(group + 1);
+}
+
+bool CammerWidget::ensureFolder(int group) const
+{
+    // A missing folder would lose the file without notice.
+    if (QDir().mkpath(folderFor(group)))
+        return true;
+    qWarning() << "cannot create" << folderFor(group);
+    return false;
+}
+
+QVector<QRgb> CammerWidget::greyPalette() const
+{
+    if (m_win && m_win->greyColorTable.size() == 256)
+        return m_win->greyColorTable;
+    QVector<QRgb> table(256);
+    for (int i = 0; i < 256; ++i)
+        table[i] = qRgb(i, i, i);
+    return table;
+}
+
+void CammerWidget::loadTemplates(int groups)
+{
+    const int slotCount = qMax(0, gTempNum);
+    const int rowBytes = isColor ? 4 * imageW : imageW;
+    for (int g = 0; g < groups; ++g) {
+        templateCount[g] = 0;
+        for (int t = 0; t < slotCount; ++t) {
+            unsigned char* buffer = pTemplate[g][t];
+            const QImage image(QStringLiteral("%1/template%2.bmp").arg(folderFor(g)).arg(t));
+            const bool fits = !image.isNull() && image.width() == imageW && image.height() == imageH
+                              && qint64(image.depth()) * imageW * imageH == 8LL * frameBytes;
+            if (fits) {
+                pTemplateValid[g][t] = 1;
+                ++templateCount[g];
+                copyRows(image, buffer, rowBytes);
+            } else {
+                pTemplateValid[g][t] = 0;
+                std::memset(buffer, 0, static_cast<size_t>(frameBytes));
+            }
+        }
+        if (slotCount > 0 && !pTemplateValid[g][0]) {
+            // A made-up template 0: black with a white middle half, so every group can learn.
+            pTemplateValid[g][0] = 1;
+            ++templateCount[g];
+            const int bpp = isColor ? 4 : 1;
+            unsigned char* buffer = pTemplate[g][0];
+            const int x0 = imageW / 4, x1 = qMin(imageW - 1, 3 * (imageW / 4));
+            const int y0 = imageH / 4, y1 = qMin(imageH - 1, 3 * (imageH / 4));
+            for (int y = y0; y <= y1; ++y)
+                std::memset(buffer + (static_cast<size_t>(y) * imageW + x0) * bpp, 255,
+                            static_cast<size_t>(x1 - x0 + 1) * bpp);
+        }
+    }
+}
+
+void CammerWidget::LoadIgnorePoint()
+{
+    const int groups = groupCount();
+    for (int g = 0; g < groups; ++g) {
+        unsigned char* mask = pIgnoreMask[g];
+        std::memset(mask, 0, static_cast<size_t>(imagePixels));
+        QImage image(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g)));
+        if (image.isNull() || image.width() != imageW || image.height() != imageH)
+            continue;
+        // Palette indices are the mask bytes; any other depth is read as grey.
+        if (image.format() != QImage::Format_Indexed8 && image.format() != QImage::Format_Grayscale8)
+            image = image.convertToFormat(QImage::Format_Grayscale8);
+        copyRows(image, mask, imageW);
+    }
+}
+
+void CammerWidget::SaveIgnorePoint(int group)
+{
+    if (group < 0 || group >= kGroups || !pIgnoreMask[group] || !ensureFolder(group))
+        return;
+    QImage image(pIgnoreMask[group], imageW, imageH, imageW, QImage::Format_Indexed8);
+    image.setColorTable(greyPalette());
+    const QString path = QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(group));
+    if (!image.save(path))
+        qWarning() << "cannot write" << path;
+}
+
+void CammerWidget::SaveReTrainImage(int group)
+{
+    if (group < 0 || group >= kGroups || pTemplate[group].empty())
+        return;
+    const size_t bytes = static_cast<size_t>(frameBytes);
+    std::memcpy(pCheckBuf, pCaptureBuf, bytes);
+    std::memcpy(pShowBuf, pCheckBuf, bytes);
+    unsigned char* tmpl = pTemplate[group][0];
+    std::memcpy(tmpl, pCheckBuf, bytes);
+
+    if (!ensureFolder(group))
+        return;
+    QImage image;
+    if (isColor) {
+        image = QImage(tmpl, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
+    } else {
+        image = QImage(tmpl, imageW, imageH, imageW, QImage::Format_Indexed8);
+        image.setColorTable(greyPalette());
+    }
+    const QString path = QStringLiteral("%1/template0.bmp").arg(folderFor(group));
+    if (!image.save(path))
+        qWarning() << "cannot write" << path;
+}
+
+void CammerWidget::SaveFailImage(int group, int slot)
+{
+    if (group < 0 || group >= kGroups || slot < 0 || slot > 1 || !pSingleton)
+        return;
+    if (isColor)
+        std::memcpy(pRGBABuf, pCheckBuf, 4u * static_cast<size_t>(imagePixels));
+    else
+        Gray2RGBA(pCheckBuf, reinterpret_cast<int*>(pRGBABuf), imageW, imageH);
+    QImage picture(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
+    {
+        QPainter painter(&picture);
+        QFont font("wqy-microhei");
+        font.setPixelSize(kFontNg);
+        painter.setFont(font);
+        painter.setPen(slot == 0 ? Qt::red : Qt::green);
+        painter.drawText(kHeaderAt, slot == 0 ? QStringLiteral("NG") : QStringLiteral("OK"));
+        painter.drawText(kBannerAt, m_win && m_win->safetyDoorTriggered ? lanText(kRowSafetyDoor) : QString());
+        font.setPixelSize(kFontLabel);
+        painter.setFont(font);
+
+        const CammerSingleton& store = *pSingleton;
+        const int count = qBound(0, store.roiCount[group], static_cast<int>(kRois));
+        QPoint anchor = kHeaderAt;
+        for (int r = 0; r < count; ++r) {
+            const bool ok = roiResult[group][r];
+            if (!ok) {
+                if (pMutexSaveFail) {
+                    QMutexLocker lock(pMutexSaveFail);
+                    if (gFailIndex[camIndex][group] == 0)
+                        gFailIndex[camIndex][group] = r + 1;
+                } else if (gFailIndex[camIndex][group] == 0) {
+                    gFailIndex[camIndex][group] = r + 1;
+                }
+                painter.setPen(Qt::red);
+                const NgBoxList& boxes = ngBoxes[group][r];
+                const int n = qBound(0, boxes.count(), static_cast<int>(NgBoxList::kMaxBoxes));
+                for (int b = 1; b <= n; ++b) {
+                    const int* box = boxes.entry[b];
+                    painter.drawRect(QRect(QPoint(box[0], box[1]), QPoint(box[2] - 1, box[3] - 1)));
+                }
+            } else {
+                painter.setPen(Qt::green);
+            }
+            switch (store.roiShape[group][r]) {
+            case CammerSingleton::kShapePolygon: {
+                const RePolygon& poly = store.polygonRoi[group][r];
+                if (!poly.imageNodes.isEmpty()) {
+                    painter.drawPolygon(poly.imageNodes.constData(), poly.imageNodes.size());
+                    anchor = poly.imageNodes.first();
+                }
+                break;
+            }
+            case CammerSingleton::kShapeCircle: {
+                const Circle& circle = store.circleRoi[group][r];
+                painter.save();
+                painter.scale(1.0 / screenSW, 1.0 / screenSH);
+                circle.Draw(painter);
+                painter.restore();
+                anchor = circle.imageRect.topLeft();
+                break;
+            }
+            case CammerSingleton::kShapeRect: {
+                const QRect& box = store.rectRoi[group][r].imageRect;
+                painter.drawRect(box);
+                anchor = box.topLeft();
+                break;
+            }
+            default:
+                break;
+            }
+            painter.setPen(ok ? Qt::green : Qt::red);
+            const QString value = QString::number(roiValue[group][r]);
+            const QString label = count < kMaxLabelledRois
+                                      ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, false), value)
+                                      : QStringLiteral("%1: %2").arg(r + 1).arg(value);
+            painter.drawText(QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)),
+                             Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
+    }
+    unsigned char* target = gpFailImage[camIndex][group][slot];
+    if (!target)
+        return;
+    QMutexLocker lock(pMutexSaveFail);
+    std::memcpy(target, pRGBABuf, 4u * static_cast<size_t>(imagePixels));
+}
+
+void CammerWidget::UpdateFailImage(int group, int slot)
+{
+    if (group < 0 || group >= kGroups || slot < 0 || slot > 1)
+        return;
+    unsigned char* stored = gpFailImage[camIndex][group][slot];
+    if (!stored)
+        return;
+    QImage picture(imageW, imageH, QImage::Format_RGB32);
+    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        std::memcpy(picture.bits(), stored, bytes);
+    }
+    QString first, second;
+    if (m_win) {
+        int& state = m_win->alarmClearState[camIndex][group];
+        for (const ClearStamp& stamp : kClearStamps) {
+            if (stamp.state != state)
+                continue;
+            first = lanText(stamp.firstRow);
+            second = stamp.secondRow >= 0 ? lanText(stamp.secondRow) : QString();
+            state = stamp.next;
+            break;
+        }
+    }
+    {
+        QPainter painter(&picture);
+        QFont font("wqy-microhei");
+        font.setPixelSize(kFontNg);
+        painter.setFont(font);
+        painter.setPen(Qt::red);
+        painter.drawText(kClearTextAt, QStringLiteral("%1%2").arg(first, second));
+    }
+    QMutexLocker lock(pMutexSaveFail);
+    std::memcpy(stored, picture.constBits(), bytes);
+}

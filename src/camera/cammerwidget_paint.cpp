@@ -1,0 +1,446 @@
+// The camera view: frame, NG and ignore tints, ROI outlines with labels, status lines.
+#include "cammerwidget.h"
+
+#include "cammersingleton.h"
+#include "drawroiwidget.h"
+#include "globals.h"
+#include "mainwindowbase.h"
+#include "miscfunc.h"
+#include "roifunctiontable.h"
+#include "roishapevisit.h"
+#include "wizardpara.h"
+
+#include <QPainter>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxLabelledRois = 37;
+constexpr int kFontTitle = 35;
+constexpr int kFontResult = 100;
+constexpr int kFontCountdown = 45;
+constexpr int kFontRoi = 30;
+constexpr float kCountdownFloor = 0.02f;
+const QColor kAreaColour("#E9967A");
+const QRgb kTintRed = qRgb(255, 0, 0);
+const QRgb kTintCyan = qRgb(0, 255, 255);
+
+// Language rows of the view.
+constexpr int kRowOkRecords = 216, kRowNgRecords = 217, kRowRecordTitle = 218;
+constexpr int kRowOkImages = 699, kRowNgImages = 700;
+constexpr int kRowResampling = 310, kRowStopping = 311, kRowDetecting = 312, kRowDetected = 528, kRowWaiting = 529;
+constexpr int kRowCamStatus = 313, kRowLately = 314, kRowTemplates = 315, kRowCounters = 316;
+constexpr int kRowRecheck = 701, kRowFilterSize = 22, kRowArea = 24, kRowDoubleClick = 711, kRowColour = 712;
+
+bool timerRunning(const QTimer* t) { return t && t->isActive(); }
+
+QFont viewFont(int pixels)
+{
+    QFont font("wqy-microhei");
+    font.setPixelSize(pixels);
+    font.setWeight(50);
+    return font;
+}
+
+}  // namespace
+
+void CammerWidget::frameToRGBA()
+{
+    if (isColor)
+        std::memcpy(pRGBABuf, pShowBuf, 4u * static_cast<size_t>(imagePixels));
+    else
+        Gray2RGBA(pShowBuf, reinterpret_cast<int*>(pRGBABuf), imageW, imageH);
+}
+
+void CammerWidget::tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour)
+{
+    // Boxes near the edge may reach past the frame: clip before touching pixels.
+    const QRect box = imageBox.intersected(QRect(0, 0, imageW, imageH));
+    if (box.isEmpty() || !mask)
+        return;
+    auto* pixels = reinterpret_cast<QRgb*>(pRGBABuf);
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        const size_t row = static_cast<size_t>(y) * imageW;
+        for (int x = box.left(); x <= box.right(); ++x) {
+            if (mask[row + x])
+                pixels[row + x] = colour;
+        }
+    }
+}
+
+QString CammerWidget::detectionName(int group) const
+{
+    const int mode = gpWPara ? gpWPara->trigMode : 0;
+    if (mode == 1 || mode == 2)
+        return lanText(372 + group);
+    if (mode == 3)
+        return lanText(477 + group);
+    return lanText(263 + group);
+}
+
+QString CammerWidget::roiParamText(int group, int r, bool editor) const
+{
+    const CammerSingleton& s = editor ? *pSingletonEdit : *pSingleton;
+    const WizardPara* p = gpWPara;
+    const bool showAll = p && p->showAllParams;
+    const int sens = s.roiSensitivity[group][r];
+    const int area = s.roiArea[group][r];
+    const int minWH = s.roiMinWH[group][r];
+    const auto low16 = [](int v) { return static_cast<unsigned>(v) & 0xFFFFu; };
+    const auto high16 = [](int v) { return (static_cast<unsigned>(v) >> 16) & 0xFFFFu; };
+    switch (s.roiFunction[group][r]) {
+    case 0:
+        if (showAll)
+            return editor ? QStringLiteral("%1,%2,%3").arg(sens).arg(area).arg(minWH) : QString::number(area);
+        return editor ? QStringLiteral("%1, %2, %3").arg(sens).arg(p ? p->area : 0).arg(p ? p->filterSize : 0)
+                      : QString::number(p ? p->area : 0);
+    case 1:
+        return editor ? QStringLiteral("%1--%2,%3--%4").arg(sens).arg(area).arg(minWH & 0xFF).arg((minWH >> 8) & 0xFF)
+                      : QStringLiteral("%1--%2").arg(sens).arg(area);
+    case 4:
+    case 5:
+        return editor ? QStringLiteral("%1, %2").arg(sens & 0xFF).arg(area) : QStringLiteral("%1--%2").arg(area).arg(minWH);
+    case 6:
+        return QString::number(sens);
+    case 7:
+    case 8:
+        return editor ? QStringLiteral("%1,%2--%3,%4").arg(sens & 0xFF).arg(low16(area)).arg(high16(area)).arg(minWH)
+                      : QStringLiteral("%1--%2").arg(low16(area)).arg(high16(area));
+    case 9:
+        return QStringLiteral("%1, %2").arg(p ? p->minColorArea : 0).arg(p ? p->maxColorArea : 0);
+    default:
+        return QString::number(area);
+    }
+}
+
+QString CammerWidget::statusWord(QPainter& painter, int g, bool full) const
+{
+    if (reTrainPending[g]) {
+        painter.setPen(Qt::cyan);
+        return lanText(kRowResampling);
+    }
+    if (m_win->runState == 3) {
+        painter.setPen(Qt::red);
+        return lanText(kRowStopping) + (full && gisTempAlarm ? QStringLiteral("   温度报警") : QString());
+    }
+    painter.setPen(Qt::green);
+    if (!full)
+        return lanText(kRowDetecting);
+    if (m_win->recheckActive)
+        return lanText(kRowRecheck).arg((gpWPara ? gpWPara->recheckTimes : 0) - m_win->recheckMade[g]);
+    static const int kDetectStateRows[4] = {-1, kRowDetecting, kRowDetected, kRowWaiting};
+    const int state = m_win->detectState;
+    return state >= 1 && state <= 3 ? lanText(kDetectStateRows[state]) : QString();
+}
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    if (!isOpen || !pShowBuf || !m_win)
+        return;
+    QPainter painter(this);
+    painter.setFont(viewFont(kFontTitle));
+    if (gSource == 3 || gSource == 4)
+        paintRecordView(painter);
+    else if (gSource == 2)
+        paintRecentNg(painter);
+    else if (camIndex < numCamera)
+        paintCameraView(painter);
+}
+
+void CammerWidget::paintRecordView(QPainter& painter)
+{
+    const DrawROIWidget* editor = m_win->pDrawROIWidget;
+    const QString title = lanText(gSource == 3 ? kRowOkRecords : kRowNgRecords);
+    painter.setFont(viewFont(kFontTitle));
+    painter.setPen(Qt::green);
+    if (!editor)
+        return;
+    if (editor->recordCount >= 1 && !editor->recordImage.isNull()) {
+        painter.save();
+        painter.translate(m_win->zoomX, m_win->zoomY);
+        painter.scale(m_win->zoomScale, m_win->zoomScale);
+        painter.drawImage(0, 0, editor->recordImage.scaled(size(), Qt::IgnoreAspectRatio));
+        painter.restore();
+    }
+    const QString name = detectionName(m_win->curDetect);
+    if (gLan == 3) {
+        painter.drawText(QPoint(5, 40), lanText(kRowRecordTitle).arg(editor->recordCamera + 1).arg(name));
+        painter.drawText(QPoint(655, 85), editor->recordText);
+        return;
+    }
+    painter.drawText(QPoint(5, 40), title + lanText(kRowRecordTitle).arg(editor->recordCamera + 1).arg(name));
+    painter.drawText(QPoint(705, 40), QStringLiteral("%1 %2 / %3")
+                                          .arg(lanText(gSource == 3 ? kRowOkImages : kRowNgImages))
+                                          .arg(editor->recordIndex + 1)
+                                          .arg(editor->recordCount));
+    painter.drawText(QPoint(1205, 40), editor->recordText);
+}
+
+void CammerWidget::paintRecentNg(QPainter& painter)
+{
+    frameToRGBA();
+    painter.save();
+    painter.translate(m_win->zoomX, m_win->zoomY);
+    painter.scale(m_win->zoomScale, m_win->zoomScale);
+    painter.drawImage(0, 0, showImage.scaled(size(), Qt::IgnoreAspectRatio));
+    painter.restore();
+    const int g = qBound(0, m_win->curDetect, kGroups - 1);
+    const QString status = statusWord(painter, g, false);
+    painter.setFont(viewFont(kFontTitle));
+    painter.drawText(QPoint(5, 40), lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status));
+    painter.setPen(Qt::green);
+    painter.drawText(QPoint(700, 40), lanText(kRowLately).arg(detectionName(g)).arg(historyIndex + 1)
+                                          .arg(qMin(historyCount[g], static_cast<int>(kHistoryFrames))));
+    if (historyIndex >= 0 && historyIndex < kHistoryFrames)
+        painter.drawText(QPoint(5, 80), historyTime[g][historyIndex]);
+}
+
+void CammerWidget::paintCameraView(QPainter& painter)
+{
+    const bool editor = gSource == 0;
+    const CammerSingleton* store = editor ? pSingletonEdit : pSingleton;
+    if (!store)
+        return;
+    const int g = qBound(0, editor ? m_win->curDetect : m_win->checkDetect, kGroups - 1);
+    const int count = qBound(0, store->roiCount[g], static_cast<int>(kRois));
+    const int page = m_win->pageState;
+    const bool selected = camIndex == m_win->selCamera;
+    const WizardPara* p = gpWPara;
+    auto imageBox = [store, g](int r) {
+        QRect box;
+        visitRoiShape(*store, g, r, [&box](const auto& shape) { box = shape.imageRect; });
+        return box;
+    };
+    auto zoom = [this, &painter] {
+        painter.translate(m_win->zoomX, m_win->zoomY);
+        painter.scale(m_win->zoomScale, m_win->zoomScale);
+    };
+
+    // 1-4: the frame with its tints.
+    frameToRGBA();
+    painter.save();
+    if (selected)
+        zoom();
+    const bool resultShown = timerRunning(m_win->resultTimer);
+    const bool alarmEditor = page == 2 && gSource == 1;
+    const bool tintNg = (!camOK && resultShown) || (alarmEditor && blinkPhase == 0);
+    if (tintNg) {
+        for (int r = 0; r < count; ++r) {
+            if (!roiResult[g][r])
+                tintBoxes(imageBox(r), pSensMask, kTintRed);
+        }
+    }
+    if (editor || (alarmEditor && blinkPhase == 2)) {
+        for (int r = 0; r < count; ++r)
+            tintBoxes(imageBox(r), pIgnoreMask[g], kTintCyan);
+    }
+    if (isSensPreview && curRoi >= 0 && curRoi < count)
+        tintBoxes(imageBox(curRoi), pSensMask, kTintCyan);
+
+    // 5: the frame, or template 0 in the alarm view's second blink phase.
+    const bool sameSize = imageW == gShowW && imageH == gShowH;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
+    const Qt::TransformationMode mode = sameSize ? Qt::FastTransformation : Qt::SmoothTransformation;
+    const bool showTemplate = p && p->NgShowSwitch && !camOK && alarmEditor && blinkPhase == 1
+                              && !pTemplate[g].empty();
+    if (showTemplate) {
+        const QImage tmpl = isColor ? QImage(pTemplate[g][0], imageW, imageH, 4 * imageW, QImage::Format_RGB32)
+                                    : QImage(pTemplate[g][0], imageW, imageH, imageW, QImage::Format_Grayscale8);
+        painter.drawImage(0, 0, tmpl.scaled(size(), Qt::IgnoreAspectRatio, mode));
+    } else if (size() == showImage.size()) {
+        painter.drawImage(0, 0, showImage);
+    } else {
+        painter.drawImage(0, 0, showImage.scaled(size(), Qt::IgnoreAspectRatio, mode));
+    }
+
+    // 6: the large result word.
+    if (page == 1 || (gSource == 1 && page >= 0 && page <= 2)) {
+        painter.save();
+        painter.scale(winSW, winSH);
+        painter.setFont(viewFont(kFontResult));
+        painter.setPen(camOK ? Qt::green : Qt::red);
+        painter.drawText(QPoint(5, 200), camOK ? QStringLiteral("OK") : QStringLiteral("NG"));
+        painter.restore();
+    }
+
+    // 7: the ROI layer.
+    QString keptLabel;
+    if (page == 0 || page == 1 || editor || alarmEditor) {
+        painter.setFont(viewFont(kFontRoi));
+        if (editor) {
+            const int h = height() - 1;
+            const bool showAll = p && p->showAllParams;
+            painter.setPen(Qt::blue);
+            painter.drawText(QRect(QPoint(10, h - 89), QPoint(159, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                             QStringLiteral("%1 :").arg(lanText(kRowFilterSize)));
+            painter.fillRect(QRect(QPoint(160, h - 89), QPoint(189, h - 60)), Qt::blue);
+            if (!showAll)
+                painter.drawText(QRect(QPoint(205, h - 89), QPoint(354, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                                 QString::number(p ? p->filterSize : 0));
+            painter.setPen(kAreaColour);
+            painter.drawText(QRect(QPoint(10, h - 44), QPoint(159, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                             QStringLiteral("%1 :").arg(lanText(kRowArea)));
+            painter.fillRect(QRect(QPoint(160, h - 44), QPoint(189, h - 15)), kAreaColour);
+            if (!showAll)
+                painter.drawText(QRect(QPoint(205, h - 44), QPoint(354, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                                 QString::number(p ? p->area : 0));
+        }
+        QPoint anchor(5, 80);
+        for (int r = 0; r < count; ++r) {
+            const bool isSel = r == curRoi;
+            if (editor && !(curRoi < 0 || isSel || moveMode == 2))
+                continue;
+            const int kind = store->roiShape[g][r];
+            const int fn = store->roiFunction[g][r];
+            const QRect box = imageBox(r);
+            if (editor && (isSel || curRoi < 0)) {
+                // Size marks of the filter and the area, a quarter box width left and right of the centre.
+                int filterSide = 0, areaSide = 0;
+                if (p && !p->showAllParams) {
+                    filterSide = p->filterSize;
+                    areaSide = int(std::sqrt(double(qMax(0, p->area))));
+                } else if (fn == 0) {
+                    filterSide = store->roiMinWH[g][r];
+                    areaSide = int(std::sqrt(double(qMax(0, store->roiArea[g][r]))));
+                } else if (fn == 7 || fn == 8) {
+                    filterSide = 2 * store->roiMinWH[g][r] + 1;
+                }
+                const QPointF centre = QRectF(box).center();
+                auto mark = [&](double cx, int side, const QColor& colour) {
+                    if (side <= 0)
+                        return;
+                    const QRectF square((cx - side / 2.0) * screenSW * winSW, (centre.y() - side / 2.0) * screenSH * winSH,
+                                        side * screenSW * winSW, side * screenSH * winSH);
+                    painter.fillRect(square, colour);
+                };
+                mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
+                mark(centre.x() + box.width() / 4.0, areaSide, kAreaColour);
+                const int mode = m_win->drawMode;
+                if (p && p->continuationArea && curRoi >= 0 && (mode == 1 || mode == 4 || (mode == 2 && m_win->isFreeHand))) {
+                    painter.setPen(Qt::green);
+                    const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
+                    painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
+                }
+            }
+            painter.save();
+            painter.scale(winSW, winSH);
+            QColor pen = page == 0 ? QColor(Qt::darkBlue) : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
+            if (fn == 2)
+                pen = Qt::yellow;
+            painter.setPen(pen);
+            bool labelled = true;
+            switch (kind) {
+            case CammerSingleton::kShapePolygon: {
+                const RePolygon& poly = store->polygonRoi[g][r];
+                poly.Draw(painter);
+                if (!poly.nodes.isEmpty())
+                    anchor = poly.nodes.first();
+                if (editor && isSel && selNode < poly.nodeCount) {
+                    const QPoint node = poly.nodes[selNode];
+                    painter.setPen(QPen(Qt::cyan, 2));
+                    painter.drawEllipse(QRect(node - QPoint(5, 5), node + QPoint(4, 4)));
+                }
+                labelled = !editor;
+                break;
+            }
+            case CammerSingleton::kShapeCircle:
+                store->circleRoi[g][r].Draw(painter);
+                anchor = store->circleRoi[g][r].rect.topLeft();
+                break;
+            case CammerSingleton::kShapeRect:
+                store->rectRoi[g][r].Draw(painter);
+                anchor = store->rectRoi[g][r].rect.topLeft();
+                break;
+            default:
+                break;
+            }
+            const QString value = QString::number(roiValue[g][r]);
+            const QString label = count < kMaxLabelledRois
+                                      ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(g, r, editor), value)
+                                      : QStringLiteral("%1: %2").arg(r + 1).arg(value);
+            if (editor && curRoi >= 0) {
+                if (kind != CammerSingleton::kShapePolygon)
+                    keptLabel = label;
+            } else if (labelled) {
+                painter.setPen(pen);
+                const int lift = editor ? 29 : 26;
+                painter.drawText(QRect(QPoint(anchor.x(), anchor.y() - lift), QPoint(anchor.x() + 399, anchor.y() - lift + 24)),
+                                 Qt::AlignLeft | Qt::AlignVCenter, label);
+            }
+            painter.restore();
+        }
+        // The size hint of a parameter slider, on the selected ROI.
+        if (editor && curRoi >= 0 && curRoi < count && timerRunning(m_win->hintTimer) && gDrawHint > 0) {
+            const QPointF c = QRectF(imageBox(curRoi)).center();
+            painter.setPen(Qt::yellow);
+            painter.drawRect(QRectF((c.x() - gDrawHint / 2.0) * screenSW * winSW, (c.y() - gDrawHint / 2.0) * screenSH * winSH,
+                                    gDrawHint * screenSW * winSW, gDrawHint * screenSH * winSH));
+        }
+    }
+    painter.restore();
+
+    // 9-13: status texts.
+    painter.save();
+    painter.scale(winSW, winSH);
+    const QString status = statusWord(painter, g, true);
+    painter.setFont(viewFont(kFontTitle));
+    painter.drawText(QPoint(5, 40), lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status));
+
+    for (int d = 0; d < qMin(gDNum, static_cast<int>(kMaxDetections)); ++d) {
+        if (!timerRunning(m_win->delayTimer[d]))
+            continue;
+        if (m_win->delayCountdown[d] > kCountdownFloor) {
+            painter.setFont(viewFont(kFontCountdown));
+            painter.drawText(QPoint(5, 90), QString::number(double(m_win->delayCountdown[d]), 'g', 3));
+        }
+        break;
+    }
+
+    painter.setFont(viewFont(kFontTitle));
+    painter.setPen(Qt::green);
+    if (editor) {
+        painter.drawText(QPoint(850, 40), lanText(kRowTemplates).arg(curTemplate + 1).arg(templateCount[g]).arg(keptLabel));
+        if (selected && page != 1 && isColor) {
+            const auto v = static_cast<quint32>(m_win->pickValue);
+            painter.drawText(QPoint(800, 80), lanText(kRowColour) + QStringLiteral("%1, %2, %3")
+                                                                       .arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF));
+        }
+        painter.drawText(QPoint(5, 80), gTempTime);
+    } else {
+        const int c = qBound(0, camIndex, kMaxCameras - 1);
+        painter.drawText(QPoint(750, 40), lanText(kRowCounters).arg(gFailCycleNum[c]).arg(gAllCycleNum[c]).arg(fps));
+        if (p && p->showDetectTime)
+            painter.drawText(QPoint(20, height() - 100), QStringLiteral("检测耗时 %1 ms").arg(detectTimeMs));
+    }
+    painter.restore();
+
+    // 14: the shape being drawn.
+    if (drawState != 1)
+        return;
+    painter.save();
+    if (selected)
+        zoom();
+    painter.setPen(Qt::green);
+    const int tool = m_win->drawMode;
+    if (tool == 2 && polyPointCount > 0) {
+        const bool cont = p && p->continuationArea;
+        if (cont && polyPointCount > 2 && !m_win->isFreeHand) {
+            const QPoint c = getPointsCenter();
+            painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
+        }
+        painter.setPen(QPen(cont ? Qt::magenta : Qt::green, 2));
+        if (p && p->polygonOpenStart)
+            painter.drawPolyline(polyPoints, polyPointCount);
+        else
+            painter.drawPolygon(polyPoints, polyPointCount);
+        painter.setPen(QPen(Qt::cyan, 2));
+        painter.drawEllipse(QRect(polyPoints[0] - QPoint(5, 5), polyPoints[0] + QPoint(4, 4)));
+    } else if (tool == 4) {
+        newCircle.Draw(painter);
+    } else if (tool == 1) {
+        newRect.Draw(painter);
+    }
+    painter.restore();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "mainwindowbase.h"
+#include "tempappdir.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "fakeshellrunner.h"
+
+// The main window as the camera code sees it: records what it is told.
+class RecordingMainWindow : public MainWindowBase
+{
+public:
+    struct Record { QString text; QString type; };
+    QList<Record> records;
+    int flushCount = 0;
+    int lostCount = 0;
+
+    void InsertRecord(QString text, QString type) override { records.append({text, type}); }
+    void FLushAll() override { ++flushCount; }
+    void LostCamera() override { ++lostCount; }
+};
+
+// A temporary application folder with the built camera plug-ins copied into
+// Plugins/Cameras, a camera script and its call log.
+class CameraPluginTest : public AppDirTest
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Copies a built plug-in ("simcamera", "simrealcamera", "brokencamera") into Plugins/Cameras.
+    void installPlugin(const QString& name);
+    // Writes the script: cameras of the simulated and of the real-type build.
+    void writeScript(const QJsonArray& simulated, const QJsonArray& real);
+    static QJsonObject camera(const QString& serial, int width = 64, int height = 48);
+
+    QStringList callLog() const;
+    // Lines of the call log for one camera (without the serial) or one plug-in.
+    QStringList callsOf(const QString& who) const;
+
+    std::unique_ptr<FakeShellRunner> shell;
+    std::unique_ptr<RecordingMainWindow> window;
+};
