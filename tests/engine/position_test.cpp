@@ -158,26 +158,12 @@ TEST(ImgHomoTrans, ScaleShrinksLargeTemplatesOnly)
     EXPECT_FALSE(h.transImageHomo(src, dst, 0.4f));  // no template features
 }
 
-namespace {
-// A richly textured frame: shapes over blurred noise.
-cv::Mat texture(int w, int h)
-{
-    cv::Mat noise(h, w, CV_8UC1);
-    cv::RNG rng(3);
-    rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
-    cv::GaussianBlur(noise, noise, cv::Size(0, 0), 2.0);
-    cv::Mat img = synth::scene(w, h, 21);
-    cv::addWeighted(img, 0.6, noise, 0.8, -40, img);
-    return img;
-}
-} // namespace
-
 TEST_F(EngineTest, AlignmentWarpsATiltedFrameOntoTheTemplate)
 {
     constexpr int w = 800, h = 600;
     setUpCamera(w, h, false, 1);
     para.angleCorrection = 1;
-    const cv::Mat t = texture(w, h);
+    const cv::Mat t = synth::textured(w, h, 21);
     setTemplate(0, 0, t);
     engine->CreateHomoShape(0);
     EXPECT_GE(engine->homoTrans[0].features[1].keypoints.size(), 300u);

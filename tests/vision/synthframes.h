@@ -39,6 +39,18 @@ inline cv::Mat scene(int w, int h, unsigned seed = 7)
     return img;
 }
 
+// A richly textured frame (for feature matching): the scene over blurred noise.
+inline cv::Mat textured(int w, int h, unsigned seed)
+{
+    cv::Mat noise(h, w, CV_8UC1);
+    cv::RNG rng(seed);
+    rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(noise, noise, cv::Size(0, 0), 2.0);
+    cv::Mat img = scene(w, h, seed);
+    cv::addWeighted(img, 0.6, noise, 0.8, -40, img);
+    return img;
+}
+
 // The scene moved by (dx, dy); uncovered pixels 0.
 inline cv::Mat shifted(const cv::Mat& src, int dx, int dy)
 {
