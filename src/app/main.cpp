@@ -1,43 +1,159 @@
+#include "controlport.h"
+#include "counttypes.h"
+#include "daridoziri.h"
+#include "devicefile.h"
 #include "globals.h"
+#include "hostpaths.h"
 #include "languagetable.h"
-#include "mainwindowbase.h"
+#include "leddevice.h"
+#include "logmanager.h"
+#include "mapplication.h"
+#include "publictools.h"
+#include "shellrunner.h"
+#include "splashframe.h"
+#include "startupservices.h"
 #include "terminationsignals.h"
+#include "versionjson.h"
+#include "wizardpara.h"
 
-#include <QApplication>
 #include <QDebug>
+#include <QDialog>
+#include <QProgressBar>
 #include <QDir>
-#include <QLabel>
-#include <QScreen>
-#include <QVBoxLayout>
+#include <QEventLoop>
+#include <QFile>
+#include <QMutex>
+#include <QPair>
+#include <QPixmap>
+#include <QTextCodec>
+#include <QTimer>
+
+namespace {
+
+constexpr int kIoPrivilegeLevel = 3;
+constexpr int kRowLoaded = 651;
+constexpr int kRowStarted = 652;
+constexpr const char* kNetCardScript = "./cnt_net/orulx40_upnetcard.py";
+constexpr const char* kDesktopNotice = "监视器已开启";
+// Splash steps while the cameras power up, one a second.
+constexpr int kCameraWaitSteps[] = {18, 21, 23, 26, 29, 31, 34, 37, 39, 42};
+
+struct PixmapFile
+{
+    QPixmap** target;
+    const char* path;
+};
+
+const PixmapFile kPixmaps[] = {
+    {&gpPixmapBG, "./images/background.png"},
+    {&gpPixmapEdit, "./images/edit.png"},
+    {&gpPixmapSlideru, "./images/slideru.png"},
+    {&gpPixmapSliderd, "./images/sliderd.png"},
+    {&gpPixmapSlidert, "./images/slidert.png"},
+    {&gpPixmapTitle, "./images/title.png"},
+    {&gpPixmapLine, "./images/line.png"},
+};
+
+// Waits without blocking the splash screen's painting.
+void waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void logKernelVersion()
+{
+    QFile file(HostPaths::path("/proc/version"));
+    if (file.open(QIODevice::ReadOnly))
+        qInfo().noquote() << "kernel:" << QString::fromLocal8Bit(file.readAll()).trimmed();
+}
+
+void registerMetaTypes()
+{
+    qRegisterMetaType<CountGroup>("CountGroup");
+    qRegisterMetaType<QPair<QString, QString>>("QPair<QString,QString>");
+}
+
+void loadPixmaps()
+{
+    for (const PixmapFile& file : kPixmaps) {
+        auto* pixmap = new QPixmap(QString::fromLatin1(file.path));
+        if (pixmap->isNull())
+            qWarning() << "picture missing:" << file.path;
+        *file.target = pixmap;
+    }
+}
+
+void waitForHardware(SplashFrame& splash)
+{
+    ShellRunner::instance().startDetached("python3", {QString::fromLatin1(kNetCardScript)}, QDir::currentPath());
+    for (int step = 6; step <= 10; ++step) {
+        splash.flushstep(step, QStringLiteral("配置网卡中..."));
+        waitMs(1000);
+    }
+    splash.flushstep(15, QStringLiteral("等待相机开启..."));
+    for (int step : kCameraWaitSteps) {
+        waitMs(1000);
+        splash.flushstep(step, QStringLiteral("等待相机开启..."));
+    }
+    splash.flushstep(50, QStringLiteral("相机等待完毕..."));
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    TerminationSignals::install();
+    registerMetaTypes();
+    DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
+    LedDevice::open();
+
+    MApplication app(argc, argv);
     gAppDirPath = QDir::currentPath();
 
+    auto* splash = new SplashFrame;
+    g_splashframe = splash;
+    splash->show();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    if (!LogManager::__instance)
+        LogManager::__instance = new LogManager(nullptr);
+    // After the logging set-up, which installs its own crash handlers.
+    TerminationSignals::install();
+    logKernelVersion();
+
+    splash->flushstep(0, QStringLiteral("启动..."));
+    if (!isOpen_Env())
+        waitForHardware(*splash);
+
+    qInfo() << "version" << kProgramVersion;
+    pMutexIO = new QMutex;
+    pMutexSaveFail = new QMutex;
     if (LanguageTable::load() < 0)
         qWarning() << "starting with empty texts";
+    loadPixmaps();
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        gShowW = screen->geometry().width();
-        gShowH = screen->geometry().height();
-    }
-
-    MainWindowBase window;
+    splash->flushstep(60, QStringLiteral("加载应用程序..."));
+    DaRiDoziri window;
     gpWin = &window;
-    window.setObjectName("mainWindow");
-    window.setWindowTitle("mould-monitor");
-    window.setStyleSheet("background-color: rgb(30, 30, 30); color: white;");
-    auto* layout = new QVBoxLayout(&window);
-    auto* banner = new QLabel(QString("mould-monitor %1").arg(kProgramVersion), &window);
-    banner->setAlignment(Qt::AlignCenter);
-    layout->addWidget(banner);
+    splash->flushstep(90, lanText(kRowLoaded));
+
+    gDeviceID = getlocal_deviceid();
+    writeVersionToJson();
+    StartupServices::startNetworkHub();
+    StartupServices::startUsbImageCopy(gpWPara->days, gpWPara->useDiskSaveImage != 0);
+    StartupServices::startDiskManager();
+    window.controlPort()->InitIOThread();
     window.showFullScreen();
+
+    splash->flushstep(100, lanText(kRowStarted));
+    splash->finish(&window);
+    splash->deleteLater();
+    g_splashframe = nullptr;
+    ShellRunner::instance().startDetached("notify-send", {QString::fromUtf8(kDesktopNotice)});
     qInfo().noquote() << "main window shown" << gShowW << "x" << gShowH;
 
     const int rc = app.exec();
-    gpWin = nullptr;
     qInfo() << "exit" << rc;
+    gpWin = nullptr;
     return rc;
 }

@@ -1,0 +1,728 @@
+#include "daridoziri.h"
+
+#include "cameramanager.h"
+#include "cammerwidget.h"
+#include "cammerwidgetunit.h"
+#include "choosebox.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "countfile.h"
+#include "detectioncycle.h"
+#include "edit.h"
+#include "floatslider.h"
+#include "globals.h"
+#include "indexbutton.h"
+#include "iostatus.h"
+#include "leddevice.h"
+#include "lostcamerawarnbox.h"
+#include "mapplication.h"
+#include "numberinput.h"
+#include "numcharinput.h"
+#include "paramdatabase.h"
+#include "paramdefaults.h"
+#include "passwordbox.h"
+#include "productalarmwarnbox.h"
+#include "recordstore.h"
+#include "resstatisticsparam.h"
+#include "savefialimagethread.h"
+#include "shellrunner.h"
+#include "splashframe.h"
+#include "vek_netmn.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QProgressBar>
+#include <QDebug>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSlider>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+constexpr int kRowCameraUnavailable = 39;
+constexpr int kRowStopDetection = 127;
+constexpr int kRowStartDetection = 136;
+constexpr int kRowAdvanced = 154;
+constexpr int kRowPrimary = 155;
+constexpr int kRowUnlogged = 156;
+constexpr int kChooseBoxWidth = 750;
+constexpr int kChooseBoxHeight = 370;
+constexpr int kScaleSliderWidth = 1000;
+constexpr int kScaleSliderHeight = 35;
+constexpr int kScaleFactor = 100;
+constexpr int kScaleMin = 100;
+constexpr int kScaleMax = 500;
+constexpr int kRunning = 1;
+constexpr int kTraining = 2;
+constexpr int kStopped = 3;
+constexpr int kPageAlarm = 2;
+constexpr int kClampOutput = 0;
+constexpr int kEjectorOutput = 1;
+constexpr int kAllGroupsTrigMode = 3;
+constexpr int kInvertibleOutputs = 9;
+
+void splashStep(int percent, const QString& text = QString())
+{
+    if (g_splashframe)
+        g_splashframe->flushstep(percent, text);
+}
+} // namespace
+
+DaRiDoziri::DaRiDoziri(QWidget* parent)
+    : MainWindowBase(parent)
+{
+    setObjectName("mainWindow");
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        gShowW = screen->geometry().width();
+        gShowH = screen->geometry().height();
+    }
+    resize(gShowW, gShowH);
+    setStyleSheet("DaRiDoziri { background-color: black; }");
+
+    createSharedDialogs();
+    openDatabases();
+    loadParameters();
+    createKeypads();
+    gpPasswordBox = new PasswordBox(nullptr);
+    pIndexButton = new IndexButton(this);
+
+    m_scaleSlider = new FloatSlider(this);
+    m_scaleSlider->setFixedSize(kScaleSliderWidth, kScaleSliderHeight);
+    m_scaleSlider->scaleFactor = kScaleFactor;
+    m_scaleSlider->slider->setRange(kScaleMin, kScaleMax);
+    connect(m_scaleSlider, &FloatSlider::updateValue, this, [this](float value) { MScale(value); });
+    m_scaleSlider->setVisible(gpWPara->imageZoom != 0);
+
+    splashStep(71, QStringLiteral("加载界面中..."));
+    m_imageWriter = std::make_unique<SaveFialImageThread>();
+    buildCameras();
+    splashStep(75);
+    allocateFailImages();
+    splashStep(75);
+    createIoLink();
+    m_ioStatus = new IOStatus(m_io.get(), this);
+    splashStep(80);
+
+    ResStatisticsParam* statistics = ResStatisticsParam::getInstance();
+    statistics->init(gpWPara->getCurGroupName(), gDNum);
+    statistics->setTimer(gpWPara->useStatistics != 0);
+    connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
+
+    m_imageWriter->start();
+    createTimers();
+    splashStep(85);
+
+    m_cycle = new DetectionCycle(this, m_io.get(), this);
+    QVector<DetectionUnit*> units;
+    for (auto& unit : m_units)
+        units << unit.get();
+    m_cycle->setUnits(units);
+    connect(m_cycle, &DetectionCycle::sigCameraLostChanged, this, &DaRiDoziri::SlotCameraLostChanged);
+    selCamera = numCamera;
+    runState = kRunning;
+    updateStartStopText();
+    ChangeCammer();
+    m_cycle->start();
+    splashStep(90);
+
+    installEventFilter(this);
+    if (MApplication* app = MApplication::instance())
+        connect(app, &MApplication::sigUserActivity, this, &DaRiDoziri::SlotUserActivity);
+    adoptSharedDialogs();
+    restartUserTimers();
+    LEDOnOff(LedDevice::LampOK, 1);
+    LEDOnOff(LedDevice::LampNG, 0);
+}
+
+DaRiDoziri::~DaRiDoziri()
+{
+    // The keypads die with this window; they must not come back at shut-down.
+    disconnect(m_numPadRecreate);
+    disconnect(m_charPadRecreate);
+    if (m_cycle)
+        m_cycle->stop();
+    if (m_imageWriter)
+        m_imageWriter->stop();
+    if (gpControlIO == m_io.get())
+        gpControlIO = nullptr;
+    m_io.reset();
+    m_units.clear();
+    delete gpLostCameraWarnBox;
+    gpLostCameraWarnBox = nullptr;
+    gpProductAlarmWarnBox = nullptr;
+    gpWarnBox = nullptr;
+    gpChooseBox = nullptr;
+    gpPasswordBox = nullptr;
+    FLushAll();
+}
+
+void DaRiDoziri::createSharedDialogs()
+{
+    gpWarnBox = new WarnBox(nullptr);
+    gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
+}
+
+void DaRiDoziri::createKeypads()
+{
+    gpNumPad = new NumberInput(nullptr);
+    gpNumCharPad = new NumCharInput(nullptr);
+    // A keypad destroyed with a screen it was moved into is made again (once).
+    m_numPadRecreate = connect(gpNumPad, &QObject::destroyed, this, [] { gpNumPad = new NumberInput(nullptr); });
+    m_charPadRecreate = connect(gpNumCharPad, &QObject::destroyed, this, [] { gpNumCharPad = new NumCharInput(nullptr); });
+    curEdit = nullptr;
+}
+
+void DaRiDoziri::openDatabases()
+{
+    QSqlDatabase db = QSqlDatabase::contains(ParamDatabase::kConnectionName)
+                          ? QSqlDatabase::database(ParamDatabase::kConnectionName, false)
+                          : QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
+    db.setDatabaseName(ParamDatabase::kFileName);
+    if (!db.open() || !ParamDefaults::ensure(db))
+        qCritical() << "PARAM.db cannot be used:" << db.lastError().text();
+    m_records = std::make_unique<RecordStore>();
+    m_records->open();
+}
+
+void DaRiDoziri::loadParameters()
+{
+    gpWPara = new WizardPara;
+    gpWPara->LoadDatafromFile();
+    gpWPara->loadCpuInfo();
+    gpWPara->loadConfigFromJson();
+    gpWParaBak = new WizardPara;
+    gTempNum = gpWPara->tempNumber;
+    gisGrayHue = gpWPara->grayChannel;
+    gPicNumNG = gpWPara->ngRecordNum;
+    gPicNumOK = gpWPara->okRecordNum;
+    CountFile::read();
+}
+
+void DaRiDoziri::buildCameras()
+{
+    CameraManager* manager = CameraManager::getInstance();
+    manager->loadPlugins();
+    manager->loadCameraSN();
+    manager->findCameras();
+    manager->sortCamera();
+
+    auto build = [this, manager] {
+        numCamera = 0;
+        QVector<_cameraInfo> kept;
+        const QVector<_cameraInfo> listed = manager->cameras;
+        for (int i = 0; i < listed.size() && i < kMaxUnits; ++i) {
+            auto* widget = new CammerWidget(this, numCamera, listed.at(i));
+            if (!widget->isOpen) {
+                delete widget;
+                continue;
+            }
+            m_cameraWidgets << widget;
+            m_units.push_back(std::make_unique<CammerWidgetUnit>(widget));
+            m_imageWriter->setImageSize(numCamera, widget->imageW, widget->imageH);
+            kept << listed.at(i);
+            ++numCamera;
+        }
+        manager->cameras = kept;
+    };
+    build();
+    if (numCamera == 0) {
+        manager->cameras.clear();
+        manager->findSumulateCameras();
+        build();
+    }
+    manager->checkCameraCount();
+    qInfo() << "cameras in use:" << numCamera;
+}
+
+void DaRiDoziri::setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units)
+{
+    m_units = std::move(units);
+    QVector<DetectionUnit*> list;
+    numCamera = 0;
+    for (auto& unit : m_units) {
+        list << unit.get();
+        m_imageWriter->setImageSize(unit->cameraIndex(), unit->imageWidth(), unit->imageHeight());
+        ++numCamera;
+    }
+    m_cycle->setUnits(list);
+    allocateFailImages();
+    selCamera = numCamera;
+    ChangeCammer();
+}
+
+void DaRiDoziri::allocateFailImages()
+{
+    m_failImageStorage.clear();
+    for (auto& unit : m_units) {
+        const int camera = unit->cameraIndex();
+        if (camera < 0 || camera >= kMaxCameras)
+            continue;
+        const size_t bytes = 4u * size_t(unit->imageWidth()) * size_t(unit->imageHeight());
+        for (int group = 0; group < kMaxDetections; ++group) {
+            for (int slot = 0; slot < 2; ++slot) {
+                m_failImageStorage.emplace_back(bytes, 0);
+                gpFailImage[camera][group][slot] = m_failImageStorage.back().data();
+            }
+        }
+    }
+}
+
+void DaRiDoziri::createIoLink()
+{
+    m_io = std::make_unique<ControlPort>();
+    m_io->setPortNumber(gpWPara->ioPort);
+    quint16 inversion = 0;
+    for (int output = 0; output < kInvertibleOutputs; ++output)
+        if (gpWPara->outInitState[output])
+            inversion |= quint16(1u << output);
+    m_io->setOutputInversion(inversion);
+    m_io->setOutput4Use(gpWPara->output4Use);
+    m_io->setInput4Use(gpWPara->input4Use);
+    gpControlIO = m_io.get();
+}
+
+void DaRiDoziri::createTimers()
+{
+    lcdTimer = new QTimer(this);
+    lcdTimer->setSingleShot(true);
+    connect(lcdTimer, &QTimer::timeout, this, &DaRiDoziri::SlotLcdTimeout);
+    m_logoutTimer = new QTimer(this);
+    m_logoutTimer->setSingleShot(true);
+    connect(m_logoutTimer, &QTimer::timeout, this, &DaRiDoziri::SlotLogout);
+    m_hintTimer = new QTimer(this);
+    m_hintTimer->setSingleShot(true);
+    m_hintTimer->setInterval(kHintMs);
+}
+
+void DaRiDoziri::adoptSharedDialogs()
+{
+    gpWarnBox->hide();
+    for (QWidget* dialog : {static_cast<QWidget*>(gpWarnBox), static_cast<QWidget*>(gpChooseBox),
+                            static_cast<QWidget*>(gpPasswordBox)})
+        dialog->setParent(this, dialog->windowFlags());
+    gpNumPad->setParent(this);
+    gpNumCharPad->setParent(this);
+    gpNumPad->hide();
+    gpNumCharPad->hide();
+    gpChooseBox->setWindowFlags(gpChooseBox->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
+    gpLostCameraWarnBox = new LostCameraWarnBox(nullptr);
+    gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
+    gpProductAlarmWarnBox->hide();
+}
+
+QString DaRiDoziri::levelText(int level)
+{
+    switch (level) {
+    case 2: return lanText(kRowAdvanced);
+    case 1: return lanText(kRowPrimary);
+    default: return lanText(kRowUnlogged);
+    }
+}
+
+QSqlDatabase DaRiDoziri::recordDatabase() const
+{
+    return m_records->database();
+}
+
+void DaRiDoziri::InsertRecord(QString text, QString type)
+{
+    m_records->insert(levelText(loginLevel), text, type);
+}
+
+void DaRiDoziri::CountWrite()
+{
+    if (!CountFile::write())
+        qWarning() << "count.ini not written";
+}
+
+void DaRiDoziri::LCDOnOff(int on)
+{
+    const bool device = gpWPara && gpWPara->isSupportLCD();
+    if (device)
+        LedDevice::lcdOnOff(on);
+    else
+        LedDevice::backlightOnOff(on);
+    qInfo() << "LCDOnOff isOn" << on << (device ? "false" : "true");
+    lcdOff = on ? 0 : 1;
+}
+
+void DaRiDoziri::StopWTD()
+{
+    if (m_io)
+        m_io->setWatchdogFlag(false);
+    QThread::sleep(1);
+}
+
+void DaRiDoziri::FLushAll()
+{
+    if (m_records)
+        m_records->close();
+    if (QSqlDatabase::contains(ParamDatabase::kConnectionName))
+        QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+    QThread::msleep(kFlushWaitMs);
+}
+
+void DaRiDoziri::rebootSystem()
+{
+    InsertRecord(QStringLiteral("reboot"), QStringLiteral("operate"));
+    StopWTD();
+    FLushAll();
+    runProgram("sync", {});
+    runProgram("reboot", {});
+}
+
+void DaRiDoziri::powerOff()
+{
+    InsertRecord(QStringLiteral("power off"), QStringLiteral("operate"));
+    StopWTD();
+    FLushAll();
+    runProgram("sync", {});
+    runProgram("init", {"0"});
+}
+
+void DaRiDoziri::changeLanguage(int language)
+{
+    if (language < 0 || language >= kLanguageCount || !gpWPara)
+        return;
+    gLan = language;
+    gpWPara->SaveDatatoFile();
+    FLushAll();
+    ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
+                                          QCoreApplication::arguments().mid(1), QDir::currentPath());
+    QCoreApplication::quit();
+}
+
+int DaRiDoziri::CheckPassword()
+{
+    if (!gpWPara || gpWPara->isPswUsed == 0)
+        return 1;
+    if (loginLevel == 0 && gpPasswordBox)
+        gpPasswordBox->exec();
+    if (loginLevel > 0)
+        restartUserTimers();
+    return loginLevel;
+}
+
+bool DaRiDoziri::CheckRoot()
+{
+    if (loginLevel == 2)
+        return true;
+    if (gpPasswordBox)
+        gpPasswordBox->exec();
+    if (loginLevel > 0)
+        restartUserTimers();
+    return loginLevel == 2;
+}
+
+void DaRiDoziri::restartUserTimers()
+{
+    if (!gpWPara)
+        return;
+    if (gpWPara->autoLogout > 0 && loginLevel > 0)
+        m_logoutTimer->start(gpWPara->autoLogout * kLogoutMinuteMs);
+    if (gpWPara->screenOffTime > 0 && lcdTimer)
+        lcdTimer->start(gpWPara->screenOffTime * 1000);
+}
+
+void DaRiDoziri::SlotUserActivity()
+{
+    if (lcdOff)
+        LCDOnOff(1);
+    restartUserTimers();
+}
+
+void DaRiDoziri::SlotLogout()
+{
+    loginLevel = 0;
+}
+
+void DaRiDoziri::SlotLcdTimeout()
+{
+    LCDOnOff(0);
+}
+
+bool DaRiDoziri::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress && watched == this) {
+        for (QWidget* pad : {static_cast<QWidget*>(gpNumPad), static_cast<QWidget*>(gpNumCharPad)})
+            if (pad && pad->isVisible() && pad != watched)
+                pad->hide();
+    }
+    return MainWindowBase::eventFilter(watched, event);
+}
+
+void DaRiDoziri::LostCamera()
+{
+    qInfo() << "lsotCamera";
+    if (runState != kStopped && gpControlIO) {
+        gpControlIO->IOSetOut(kClampOutput, 1);
+        gpControlIO->IOFlashOut();
+    }
+    if (gpWPara && gpWPara->cameraDisconnect == 0) {
+        if (gpWarnBox) {
+            gpWarnBox->setText(lanText(kRowCameraUnavailable));
+            gpWarnBox->show();
+        }
+    } else if (gpLostCameraWarnBox) {
+        gpLostCameraWarnBox->show();
+    }
+    update();
+    QCoreApplication::processEvents();
+}
+
+void DaRiDoziri::SlotCameraLostChanged(bool lost)
+{
+    if (lost)
+        return;
+    if (gpLostCameraWarnBox)
+        gpLostCameraWarnBox->hide();
+    const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
+    if (gpControlIO && !isOutputHeld(kClampOutput) && !productionAlarm) {
+        gpControlIO->IOSetOut(kClampOutput, 0);
+        gpControlIO->IOFlashOut();
+    }
+}
+
+bool DaRiDoziri::isOutputHeld(int output) const
+{
+    if (output < 0)
+        return false;
+    if (m_cycle && (m_cycle->heldOutputs() & (1u << output)))
+        return true;
+    if (output == kClampOutput && runState != kStopped && m_cycle && m_cycle->anyCameraLost())
+        return true;
+    return false;
+}
+
+int DaRiDoziri::CameraCheck()
+{
+    for (auto& unit : m_units)
+        if (!unit->isConnected())
+            return 0;
+    return 1;
+}
+
+void DaRiDoziri::CameraRestart()
+{
+    for (auto& unit : m_units)
+        if (!unit->isConnected())
+            unit->reconnect();
+    CameraCheck();
+}
+
+void DaRiDoziri::CameraSetSpeed()
+{
+    for (auto& unit : m_units)
+        unit->setSpeed();
+}
+
+void DaRiDoziri::CheckNG(bool ng)
+{
+    m_cycle->CheckNG(ng);
+}
+
+QStringList DaRiDoziri::getPathContext() const
+{
+    return {QStringLiteral("PARAM.db"), QStringLiteral("RECORD"), QStringLiteral("alarmimage"),
+            QStringLiteral("ResStatistics"), QStringLiteral("cnt_net/workspace/log")};
+}
+
+QRect DaRiDoziri::cameraArea() const
+{
+    const int panel = pIndexButton && pIndexButton->isVisible() ? IndexButton::kWidth : 0;
+    return QRect(0, 0, qMax(1, width() - panel), qMax(1, height() - kStatusBarHeight));
+}
+
+void DaRiDoziri::ChangeCammer()
+{
+    const QRect area = cameraArea();
+    const int count = int(m_units.size());
+    if (pIndexButton)
+        pIndexButton->setGeometry(width() - IndexButton::kWidth, 0, IndexButton::kWidth, height() - kStatusBarHeight);
+    if (m_ioStatus)
+        m_ioStatus->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
+    if (m_scaleSlider)
+        m_scaleSlider->move(area.left() + (area.width() - m_scaleSlider->width()) / 2, area.bottom() - m_scaleSlider->height());
+
+    const int columns = count <= 1 ? 1 : count <= 4 ? 2 : count <= 6 ? 3 : 4;
+    const int rows = count <= 2 ? 1 : 2;
+    const int cellW = area.width() / columns;
+    const int cellH = count == 2 ? area.height() : area.height() / rows;
+    for (int i = 0; i < count; ++i) {
+        QWidget* view = m_units[size_t(i)]->view();
+        if (!view)
+            continue;
+        if (selCamera < count) {
+            view->setVisible(i == selCamera);
+            if (i == selCamera)
+                view->setGeometry(area);
+        } else {
+            view->setGeometry(area.left() + (i % columns) * cellW, area.top() + (i / columns) * cellH, cellW, cellH);
+            view->show();
+        }
+    }
+    for (CammerWidget* widget : m_cameraWidgets) {
+        widget->setWinSW();
+        widget->setWinSH();
+        widget->setShowSW();
+        widget->setShowSH();
+    }
+    MScaleSetToMin();
+    update();
+}
+
+void DaRiDoziri::MScale(float scale)
+{
+    zoomScale = scale;
+    if (qFuzzyCompare(scale, 1.0f)) {
+        zoomX = 0;
+        zoomY = 0;
+    }
+    for (auto& unit : m_units)
+        if (unit->view())
+            unit->view()->update();
+    update();
+}
+
+void DaRiDoziri::MScaleSetToMin()
+{
+    if (m_scaleSlider)
+        m_scaleSlider->setToMinValue();
+}
+
+void DaRiDoziri::updateMScale(int x, int y)
+{
+    if (zoomScale <= 1.0)
+        return;
+    zoomX += x;
+    zoomY += y;
+    for (auto& unit : m_units)
+        if (unit->view())
+            unit->view()->update();
+    if (m_scaleSlider)
+        m_scaleSlider->startTimer();
+}
+
+void DaRiDoziri::resizeEvent(QResizeEvent* event)
+{
+    MainWindowBase::resizeEvent(event);
+    ChangeCammer();
+}
+
+void DaRiDoziri::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+}
+
+void DaRiDoziri::updateStartStopText()
+{
+    if (pIndexButton && pIndexButton->startStopButton())
+        pIndexButton->startStopButton()->setText(lanText(runState == kStopped ? kRowStartDetection : kRowStopDetection));
+}
+
+void DaRiDoziri::StopDetect()
+{
+    runState = kStopped;
+    if (m_cycle)
+        m_cycle->cancelCountdowns();
+    VEK_NETMN::getInstance()->roiResultCache.clear();
+    if (gpControlIO && gpWPara) {
+        if (gpWPara->stopClampOnStop)
+            gpControlIO->IOSetOut(kClampOutput, 1);
+        if (gpWPara->noEjectorOnStop)
+            gpControlIO->IOSetOut(kEjectorOutput, 0);
+        gpControlIO->IOFlashOut();
+    }
+    LEDOnOff(LedDevice::LampRunning, 0);
+}
+
+void DaRiDoziri::SlotStartStop()
+{
+    if (runState == kStopped) {
+        runState = kRunning;
+        if (gpControlIO && gpWPara && gpWPara->stopClampOnStop && !isOutputHeld(kClampOutput)) {
+            gpControlIO->IOSetOut(kClampOutput, 0);
+            gpControlIO->IOFlashOut();
+        }
+        InsertRecord(lanText(kRowStartDetection), QStringLiteral("operate"));
+    } else {
+        if (gpWPara && gpWPara->pswStopDetect && CheckPassword() == 0)
+            return;
+        StopDetect();
+        InsertRecord(lanText(kRowStopDetection), QStringLiteral("operate"));
+    }
+    updateStartStopText();
+    update();
+}
+
+void DaRiDoziri::SlotReturn()
+{
+    if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
+        m_cycle->clearAlarm();
+        InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
+        return;
+    }
+    pageState = 0;
+    selCamera = numCamera;
+    ChangeCammer();
+}
+
+void DaRiDoziri::SlotSystemPara()
+{
+    if (CheckPassword() == 0)
+        return;
+    *gpWParaBak = *gpWPara;
+    if (pIndexButton)
+        pIndexButton->SlotShowHideTimeout();
+    emit sigOpenSettings();
+}
+
+void DaRiDoziri::SlotReTrain()
+{
+    if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
+        return;
+    const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
+    for (CammerWidget* widget : m_cameraWidgets) {
+        for (int group = 0; group < groups && group < kMaxDetections; ++group) {
+            widget->reTrainPending[group] = true;
+            widget->SaveIgnorePoint(group);
+        }
+    }
+    CameraManager* manager = CameraManager::getInstance();
+    manager->resetCameraSN();
+    manager->saveCameraSN();
+    runState = runState == kStopped ? kStopped : kTraining;
+    InsertRecord(QStringLiteral("resample"), QStringLiteral("operate"));
+    runState = runState == kTraining ? kRunning : runState;
+    update();
+}
+
+void DaRiDoziri::SlotAdjustArea()
+{
+    if (CheckPassword() == 0)
+        return;
+    emit sigOpenRoiEditor();
+}
+
+void DaRiDoziri::SlotManualTrig(int detect)
+{
+    if (detect < 0)
+        return;
+    checkDetect = detect;
+    for (auto& unit : m_units)
+        unit->manualUpdate();
+}
+
+void DaRiDoziri::SlotMuliManualTrig()
+{
+    if (pIndexButton)
+        SlotManualTrig(pIndexButton->CurChooseTrig());
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "mainwindowbase.h"
+
+#include <QMetaObject>
+#include <QVector>
+
+#include <memory>
+#include <vector>
+
+class CammerWidget;
+class ControlPort;
+class DetectionCycle;
+class DetectionUnit;
+class FloatSlider;
+class IOStatus;
+class QEvent;
+class RecordStore;
+class SaveFialImageThread;
+
+// The main window: camera views, the button panel, the IO status bar, the
+// shared dialogs, the user rights and the detection cycle.
+class DaRiDoziri : public MainWindowBase
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxUnits = 8;
+    static constexpr int kStatusBarHeight = 44;
+    static constexpr int kHintMs = 3000;
+    static constexpr int kLogoutMinuteMs = 60000;
+    static constexpr int kFlushWaitMs = 500;
+
+    explicit DaRiDoziri(QWidget* parent = nullptr);
+    ~DaRiDoziri() override;
+
+    // Services of the main window.
+    QSqlDatabase recordDatabase() const override;
+    void InsertRecord(QString text, QString type) override;
+    void LCDOnOff(int on) override;
+    void StopWTD() override;
+    void FLushAll() override;
+    int CheckPassword() override;
+    bool CheckRoot() override;
+    void LostCamera() override;
+    int CameraCheck() override;
+    void CameraRestart() override;
+    void CameraSetSpeed() override;
+    void ChangeCammer() override;
+    void CheckNG(bool ng) override;
+    void CountWrite() override;
+    QStringList getPathContext() const override;
+    void MScale(float scale) override;
+    void MScaleSetToMin() override;
+    void updateMScale(int x, int y) override;
+    void StopDetect() override;
+    bool isOutputHeld(int output) const override;
+
+    // Power and language: each saves what must survive first.
+    void rebootSystem();
+    void powerOff();
+    void changeLanguage(int language);
+
+    // The text of a login level (rows 156, 155, 154).
+    static QString levelText(int level);
+
+    DetectionCycle* cycle() const { return m_cycle; }
+    ControlPort* controlPort() const { return m_io.get(); }
+    SaveFialImageThread* imageWriter() const { return m_imageWriter.get(); }
+    const QVector<CammerWidget*>& cameraWidgets() const { return m_cameraWidgets; }
+    IOStatus* ioStatus() const { return m_ioStatus; }
+    FloatSlider* scaleSlider() const { return m_scaleSlider; }
+    QTimer* logoutTimer() const { return m_logoutTimer; }
+    QTimer* hintTimer() const { return m_hintTimer; }
+
+    // Replaces the camera units (tests); the cycle then drives these.
+    void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
+
+signals:
+    // Screens of later subsystems open from here.
+    void sigOpenSettings();
+    void sigOpenRoiEditor();
+    void sigOpenIoPage();
+
+public slots:
+    void SlotReturn() override;
+    void SlotStartStop() override;
+    void SlotSystemPara() override;
+    void SlotReTrain() override;
+    void SlotAdjustArea() override;
+    void SlotManualTrig(int detect) override;
+    void SlotMuliManualTrig() override;
+    void SlotUserActivity();
+    void SlotLogout();
+    void SlotLcdTimeout();
+    void SlotCameraLostChanged(bool lost);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void createSharedDialogs();
+    void createKeypads();
+    void openDatabases();
+    void loadParameters();
+    void buildCameras();
+    void allocateFailImages();
+    void createIoLink();
+    void createTimers();
+    void adoptSharedDialogs();
+    void restartUserTimers();
+    void updateStartStopText();
+    QRect cameraArea() const;
+
+    std::unique_ptr<RecordStore> m_records;
+    std::unique_ptr<ControlPort> m_io;
+    std::unique_ptr<SaveFialImageThread> m_imageWriter;
+    DetectionCycle* m_cycle = nullptr;
+    QVector<CammerWidget*> m_cameraWidgets;
+    std::vector<std::unique_ptr<DetectionUnit>> m_units;
+    std::vector<std::vector<unsigned char>> m_failImageStorage;
+    FloatSlider* m_scaleSlider = nullptr;
+    IOStatus* m_ioStatus = nullptr;
+    QTimer* m_logoutTimer = nullptr;
+    QTimer* m_hintTimer = nullptr;
+    QMetaObject::Connection m_numPadRecreate;
+    QMetaObject::Connection m_charPadRecreate;
+};

@@ -1,0 +1,419 @@
+#include "detectioncycle.h"
+
+#include "clock.h"
+#include "controlport.h"
+#include "detectionunit.h"
+#include "globals.h"
+#include "leddevice.h"
+#include "mainwindowbase.h"
+#include "productalarmwarnbox.h"
+#include "wizardpara.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QTimer>
+
+namespace {
+constexpr int kClampOutput = 0;
+constexpr int kEjectorOutput = 1;
+constexpr int kReserveOutput = 3;
+constexpr int kNgOutputCount = 4;
+constexpr float kTickSeconds = 0.1f;
+constexpr float kTickTolerance = 0.05f;
+constexpr int kPageLive = 0;
+constexpr int kPageOk = 1;
+constexpr int kPageAlarm = 2;
+constexpr int kRunning = 1;
+constexpr int kCountingDown = 1;
+constexpr int kDetected = 2;
+constexpr int kWaiting = 3;
+constexpr int kMouldDetection = 1;
+}
+
+DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent)
+    : QObject(parent)
+    , m_win(win)
+    , m_io(io)
+    , m_runTimer(new QTimer(this))
+    , m_resultTimer(new QTimer(this))
+{
+    m_runTimer->setSingleShot(true);
+    m_runTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_runTimer, &QTimer::timeout, this, &DetectionCycle::Run);
+    m_resultTimer->setSingleShot(true);
+    for (int d = 0; d < kMaxDetections; ++d) {
+        m_countdown[d] = -1;
+        m_delayTimer[d] = new QTimer(this);
+        m_delayTimer[d]->setInterval(kTickMs);
+        m_delayTimer[d]->setTimerType(Qt::PreciseTimer);
+        connect(m_delayTimer[d], &QTimer::timeout, this, [this, d] { TimerUp(d); });
+    }
+    if (m_io)
+        connect(m_io, &ControlPort::sigIOChange, this, &DetectionCycle::SlotIOChange);
+}
+
+DetectionCycle::~DetectionCycle() = default;
+
+void DetectionCycle::start()
+{
+    m_started = true;
+    m_runTimer->start(kRunMs);
+}
+
+void DetectionCycle::stop()
+{
+    m_started = false;
+    m_runTimer->stop();
+    cancelCountdowns();
+}
+
+bool DetectionCycle::isStarted() const
+{
+    return m_started;
+}
+
+bool DetectionCycle::isCounting(int detection) const
+{
+    return detection >= 0 && detection < kMaxDetections && m_countdown[detection] >= 0;
+}
+
+bool DetectionCycle::anyCameraLost() const
+{
+    for (const DetectionUnit* unit : m_units)
+        if (!unit->isConnected())
+            return true;
+    return false;
+}
+
+int DetectionCycle::nextIntervalMs() const
+{
+    return m_lost ? kLostRunMs : kRunMs;
+}
+
+void DetectionCycle::SlotIOChange()
+{
+    // An input change is looked at at once instead of at the next pass.
+    if (m_started && !m_lost)
+        m_runTimer->start(kIoChangeRunMs);
+}
+
+void DetectionCycle::setLamp(int lamp, bool on)
+{
+    LEDOnOff(lamp, on ? 1 : 0);
+}
+
+void DetectionCycle::Run()
+{
+    if (m_io)
+        m_io->stampWatchdog();
+    if (++m_pass % kHeartbeatPasses == 0) {
+        m_heartbeat = !m_heartbeat;
+        setLamp(LedDevice::LampHeartbeat, m_heartbeat);
+    }
+    setLamp(LedDevice::LampRunning, m_win->runState == kRunning);
+
+    const bool lost = anyCameraLost();
+    if (lost != m_lost) {
+        m_lost = lost;
+        emit sigCameraLostChanged(lost);
+    }
+    for (DetectionUnit* unit : m_units)
+        unit->updateImage();
+
+    if (m_io) {
+        for (int input = 0; input < kTriggerInputs; ++input) {
+            if (!m_io->takeTrigger(input))
+                continue;
+            if (input == kSafetyDoorInput && gpWPara) {
+                if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
+                    clearAlarm();
+                if (gpWPara->safetyDoorTrigger && m_win->runState == kRunning) {
+                    m_win->safetyDoorTriggered = 1;
+                    trigger(kMouldDetection);
+                }
+            }
+            if (m_win->runState != kRunning || !gpWPara)
+                continue;
+            for (int d = 0; d < gDNum && d < kMaxDetections; ++d)
+                if (gpWPara->detectEnable[d] && inputTriggers(gpWPara->trigInput[d], input))
+                    trigger(d);
+        }
+    }
+    if (m_started)
+        m_runTimer->start(nextIntervalMs());
+}
+
+bool DetectionCycle::inputTriggers(int trigInput, int input) const
+{
+    if (trigInput == kAnyOfInputs2And3)
+        return input == 2 || input == 3;
+    return trigInput == input;
+}
+
+int DetectionCycle::firstDetection() const
+{
+    for (int d = 0; d < gDNum && d < kMaxDetections; ++d)
+        if (gpWPara && gpWPara->detectEnable[d])
+            return d;
+    return 0;
+}
+
+int DetectionCycle::lastDetection() const
+{
+    for (int d = qMin(gDNum, kMaxDetections) - 1; d >= 0; --d)
+        if (gpWPara && gpWPara->detectEnable[d])
+            return d;
+    return qMax(0, gDNum - 1);
+}
+
+void DetectionCycle::trigger(int detection)
+{
+    if (detection < 0 || detection >= kMaxDetections || isCounting(detection))
+        return;
+    if (detection == firstDetection()) {
+        const qint64 now = MonotonicClock::ms();
+        if (m_lastStartMs > 0)
+            m_win->lastCycleTime = int((now - m_lastStartMs) / 100);
+        m_lastStartMs = now;
+        m_cycleNg = false;
+        std::fill(std::begin(m_cycleCameraNg), std::end(m_cycleCameraNg), false);
+        emit sigCycleStarted();
+    }
+    m_win->detectState = kCountingDown;
+    const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
+    if (tenths <= 0) {
+        runDetection(detection);
+        return;
+    }
+    m_countdown[detection] = tenths * kTickSeconds;
+    m_delayTimer[detection]->start();
+}
+
+void DetectionCycle::TimerUp(int detection)
+{
+    m_countdown[detection] -= kTickSeconds;
+    if (m_countdown[detection] > kTickTolerance) {
+        m_win->update();
+        return;
+    }
+    m_delayTimer[detection]->stop();
+    m_countdown[detection] = -1;
+    runDetection(detection);
+}
+
+void DetectionCycle::cancelCountdowns()
+{
+    for (int d = 0; d < kMaxDetections; ++d) {
+        m_delayTimer[d]->stop();
+        m_countdown[d] = -1;
+    }
+    m_win->detectState = kWaiting;
+}
+
+void DetectionCycle::runDetection(int detection)
+{
+    m_win->checkDetect = detection;
+    m_win->curDetectIndex = detection;
+    bool ng = false;
+    m_stepOk.fill(true, m_units.size());
+    for (int i = 0; i < m_units.size(); ++i) {
+        DetectionUnit* unit = m_units.at(i);
+        // A lost camera is not checked; its loss holds the clamp output instead.
+        if (!unit->isConnected())
+            continue;
+        m_stepOk[i] = unit->runAlgorithm(detection);
+        ng = ng || !m_stepOk[i];
+    }
+    m_win->detectState = kDetected;
+    m_win->CheckNG(ng);
+}
+
+void DetectionCycle::CheckNG(bool ng)
+{
+    const int d = qBound(0, m_win->checkDetect, kMaxDetections - 1);
+    if (m_stepOk.size() != m_units.size())
+        m_stepOk.fill(!ng, m_units.size());
+    QList<bool> cameraOK;
+    for (int i = 0; i < m_units.size(); ++i) {
+        DetectionUnit* unit = m_units.at(i);
+        const bool ok = m_stepOk.at(i);
+        const int slot = ok ? 1 : 0;
+        cameraOK << ok;
+        if (!ok)
+            unit->startAlarmBlink();
+        unit->saveFailImage(d, slot);
+        unit->updateFailImage(d, slot);
+        const int camera = unit->cameraIndex();
+        if (camera >= 0 && camera < kMaxCameras && (ok ? gPicNumOK : gPicNumNG) > 0 && pMutexSaveFail) {
+            QMutexLocker lock(pMutexSaveFail);
+            gisSaveFail[camera][d][slot] = 1;
+        }
+    }
+    const bool lastOfCycle = d == lastDetection();
+    countStep(d, lastOfCycle);
+    m_win->CountWrite();
+    emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
+    m_resultTimer->start(kResultShowMs);
+
+    if (ng) {
+        m_cycleNg = true;
+        driveNgOutputs(d);
+        setLamp(LedDevice::LampOK, false);
+        setLamp(LedDevice::LampNG, true);
+        m_win->LCDOnOff(1);
+        if (m_win->lcdTimer && gpWPara && gpWPara->screenOffTime > 0)
+            m_win->lcdTimer->start(gpWPara->screenOffTime * 1000);
+        m_win->pageState = kPageAlarm;
+        m_win->resultState = 2;
+        QStringList cameras;
+        for (int i = 0; i < m_units.size(); ++i)
+            if (!m_stepOk.at(i))
+                cameras << QString::number(m_units.at(i)->cameraIndex() + 1);
+        m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
+                            QStringLiteral("run"));
+    } else {
+        const unsigned raised = m_detectionOutputs[d];
+        m_detectionOutputs[d] = 0;
+        m_alarmOutputs = 0;
+        for (unsigned outputs : m_detectionOutputs)
+            m_alarmOutputs |= outputs;
+        releaseOutputs(raised & ~m_alarmOutputs);
+        if (!isAlarmed()) {
+            setLamp(LedDevice::LampNG, false);
+            setLamp(LedDevice::LampOK, true);
+            if (m_win->pageState == kPageAlarm)
+                m_win->pageState = kPageOk;
+            m_win->resultState = 1;
+        }
+    }
+    if (lastOfCycle) {
+        emit sigCycleFinished(m_cycleNg);
+        if (!m_cycleNg)
+            checkProductionAlarm();
+        m_win->safetyDoorTriggered = 0;
+    }
+    m_win->detectState = kWaiting;
+    m_win->update();
+}
+
+int DetectionCycle::pulseTenths(int output) const
+{
+    if (!gpWPara)
+        return 0;
+    switch (output) {
+    case kClampOutput: return gpWPara->clampPulse;
+    case kEjectorOutput: return gpWPara->ejectorPulse;
+    case kReserveOutput: return gpWPara->output4Pulse;
+    default: return 0;
+    }
+}
+
+void DetectionCycle::driveNgOutputs(int detection)
+{
+    unsigned wanted = 0;
+    for (int i = 0; i < m_units.size(); ++i) {
+        if (m_stepOk.at(i))
+            continue;
+        const QVector<int> outputs = m_units.at(i)->ngOutputs(detection);
+        for (int output : outputs)
+            if (output >= 0 && output < kNgOutputCount)
+                wanted |= 1u << output;
+    }
+    if (wanted == 0)
+        wanted = 1u << kClampOutput;
+    if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
+        wanted |= 1u << kAlarmOutput;
+
+    unsigned held = 0;
+    for (int output = 0; output < kNgOutputCount; ++output) {
+        if (!(wanted & (1u << output)))
+            continue;
+        const int tenths = output == kAlarmOutput ? 0 : pulseTenths(output);
+        if (m_io && tenths > 0) {
+            m_io->IOPulseOut(output, 1, tenths);
+        } else {
+            if (gpControlIO)
+                gpControlIO->IOSetOut(output, 1);
+            held |= 1u << output;
+        }
+    }
+    m_detectionOutputs[detection] |= held;
+    m_alarmOutputs |= held;
+    if (gpControlIO)
+        gpControlIO->IOFlashOut();
+}
+
+void DetectionCycle::releaseOutputs(unsigned outputs)
+{
+    if (!outputs || !gpControlIO)
+        return;
+    const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
+    for (int output = 0; output < kNgOutputCount; ++output) {
+        if (!(outputs & (1u << output)))
+            continue;
+        if (m_win->isOutputHeld(output))
+            continue;
+        if (productionAlarm && (output == kClampOutput || output == kAlarmOutput))
+            continue;
+        gpControlIO->IOSetOut(output, 0);
+    }
+    gpControlIO->IOFlashOut();
+}
+
+void DetectionCycle::clearAlarm()
+{
+    const unsigned raised = m_alarmOutputs;
+    m_alarmOutputs = 0;
+    std::fill(std::begin(m_detectionOutputs), std::end(m_detectionOutputs), 0u);
+    releaseOutputs(raised);
+    setLamp(LedDevice::LampNG, false);
+    if (m_win->pageState == kPageAlarm)
+        m_win->pageState = kPageLive;
+    m_win->resultState = 1;
+    m_win->update();
+}
+
+void DetectionCycle::countStep(int detection, bool last)
+{
+    bool anyNg = false;
+    for (int i = 0; i < m_units.size(); ++i) {
+        const int camera = m_units.at(i)->cameraIndex();
+        if (camera < 0 || camera >= kMaxCameras)
+            continue;
+        const bool ok = m_stepOk.at(i);
+        ++gAllNum[camera];
+        if (!ok) {
+            ++gFailNum[camera];
+            m_cycleCameraNg[camera] = true;
+            anyNg = true;
+        }
+        if (last) {
+            ++gAllCycleNum[camera];
+            if (m_cycleCameraNg[camera])
+                ++gFailCycleNum[camera];
+        }
+    }
+    Q_UNUSED(detection)
+    if (anyNg)
+        ++gSyncNGNum;
+    if (last && (m_cycleNg || anyNg))
+        ++gSyncNGCycleNum;
+}
+
+void DetectionCycle::checkProductionAlarm()
+{
+    if (!gpWPara || gpWPara->okMoldNumber <= 0)
+        return;
+    ++m_win->prodAlarmCount;
+    if (m_win->prodAlarmCount < gpWPara->okMoldNumber)
+        return;
+    if (gpControlIO) {
+        gpControlIO->IOSetOut(kClampOutput, 1);
+        gpControlIO->IOSetOut(kAlarmOutput, 1);
+        gpControlIO->IOFlashOut();
+    }
+    if (gpProductAlarmWarnBox && !gpProductAlarmWarnBox->isVisible()) {
+        qInfo() << "production alarm at" << m_win->prodAlarmCount;
+        gpProductAlarmWarnBox->show();
+    }
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QObject>
+#include <QVector>
+
+class ControlPort;
+class DetectionUnit;
+class MainWindowBase;
+class QTimer;
+
+// The detection cycle on the GUI thread's timers. Run polls every 100 ms
+// (1000 ms while a camera is lost, 1 ms after an input change): it stamps the
+// IO watchdog, takes each camera's newest frame and the latched trigger edges
+// of the 8 trigger inputs. A trigger starts its detection's delay countdown
+// (100 ms ticks); at zero every camera checks the detection and CheckNG
+// decides: counters, records, NG images and the outputs and lamps.
+//
+// Outputs: an NG raises, per NG ROI, the output its ROI names (N1..N4 =
+// outputs 0..3; output 0 when none is named) and the alarm output 2 (unless
+// the alarm sound is off). Output 0 lasts clampPulse, output 1 ejectorPulse,
+// output 3 output4Pulse tenths of a second when that is above 0, otherwise
+// it holds until the alarm is cleared: by the operator, by the safety door
+// (when that clears alarms) or by an OK check of the same detection.
+class DetectionCycle : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kRunMs = 100;
+    static constexpr int kLostRunMs = 1000;
+    static constexpr int kIoChangeRunMs = 1;
+    static constexpr int kTickMs = 100;
+    static constexpr int kResultShowMs = 2000;
+    static constexpr int kTriggerInputs = 8;
+    static constexpr int kHeartbeatPasses = 5;
+    static constexpr int kSafetyDoorInput = 1;
+    static constexpr int kAlarmOutput = 2;
+    static constexpr int kAnyOfInputs2And3 = 255;
+
+    DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
+    ~DetectionCycle() override;
+
+    void setUnits(const QVector<DetectionUnit*>& units) { m_units = units; }
+    const QVector<DetectionUnit*>& units() const { return m_units; }
+
+    void start();
+    void stop();
+    bool isStarted() const;
+    int nextIntervalMs() const;
+
+    // Remaining delay of each detection in seconds; negative when not counting.
+    float countdown(int detection) const { return m_countdown[detection]; }
+    bool isCounting(int detection) const;
+    QTimer* resultTimer() const { return m_resultTimer; }
+    QTimer* runTimer() const { return m_runTimer; }
+    // Outputs held by the NG alarm (bit n = output n).
+    unsigned heldOutputs() const { return m_alarmOutputs; }
+    bool isAlarmed() const { return m_alarmOutputs != 0; }
+    bool anyCameraLost() const;
+
+    // Starts a detection's countdown as its trigger input does.
+    void trigger(int detection);
+    // The checks of one detection on the current frames, then CheckNG.
+    void runDetection(int detection);
+    // The decision of one detection step: results of every unit.
+    void CheckNG(bool ng);
+    // Lifts the NG alarm: its held outputs, the NG lamp, the alarm page.
+    void clearAlarm();
+    // Stops every countdown (detection stopped).
+    void cancelCountdowns();
+
+signals:
+    // The first detection of a machine cycle starts / the last one is decided.
+    void sigCycleStarted();
+    void sigCycleFinished(bool ng);
+    void sigCameraLostChanged(bool lost);
+
+public slots:
+    void Run();
+    void SlotIOChange();
+
+private:
+    void TimerUp(int detection);
+    bool inputTriggers(int trigInput, int input) const;
+    int firstDetection() const;
+    int lastDetection() const;
+    void driveNgOutputs(int detection);
+    void releaseOutputs(unsigned outputs);
+    void countStep(int detection, bool last);
+    void checkProductionAlarm();
+    int pulseTenths(int output) const;
+    void setLamp(int lamp, bool on);
+
+    MainWindowBase* m_win;
+    ControlPort* m_io;
+    QVector<DetectionUnit*> m_units;
+    QTimer* m_runTimer;
+    QTimer* m_resultTimer;
+    QTimer* m_delayTimer[8] = {};
+    float m_countdown[8];
+    bool m_started = false;
+    bool m_lost = false;
+    int m_pass = 0;
+    bool m_heartbeat = false;
+    unsigned m_alarmOutputs = 0;
+    bool m_cycleNg = false;
+    bool m_cycleCameraNg[8] = {};
+    unsigned m_detectionOutputs[8] = {};
+    QVector<bool> m_stepOk;
+    qint64 m_lastStartMs = 0;
+};

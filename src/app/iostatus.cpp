@@ -1,0 +1,75 @@
+#include "iostatus.h"
+
+#include "controlport.h"
+#include "globals.h"
+#include "wizardpara.h"
+
+#include <QPainter>
+#include <QTimer>
+
+namespace {
+constexpr int kMultiDetectionMode = 3;
+constexpr int kGroupSignals = 4;        // inputs 0-3 and outputs 0-3 in modes 0-2
+constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
+constexpr int kDot = 16;
+const QColor kActive(40, 200, 60);
+const QColor kIdle(90, 90, 90);
+}
+
+IOStatus::IOStatus(ControlPort* io, QWidget* parent)
+    : QWidget(parent)
+    , m_io(io)
+    , m_timer(new QTimer(this))
+{
+    setObjectName("ioStatus");
+    connect(m_timer, &QTimer::timeout, this, QOverload<>::of(&QWidget::update));
+    m_timer->start(kRefreshMs);
+    if (m_io)
+        connect(m_io, &ControlPort::sigIOChange, this, QOverload<>::of(&QWidget::update));
+}
+
+QVector<IOStatus::Entry> IOStatus::entries(int trigMode)
+{
+    const int count = trigMode == kMultiDetectionMode ? kMultiSignals : kGroupSignals;
+    QVector<Entry> list;
+    for (int i = 0; i < count; ++i)
+        list.append({i, false, i});
+    for (int i = 0; i < count; ++i)
+        list.append({count + i, true, i});
+    return list;
+}
+
+void IOStatus::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(25, 25, 25));
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font("wqy-microhei");
+    font.setPixelSize(16);
+    painter.setFont(font);
+
+    const QVector<Entry> list = entries(gpWPara ? gpWPara->trigMode : 0);
+    const int cell = qMax(1, width() / qMax(1, list.size()));
+    for (int i = 0; i < list.size(); ++i) {
+        const Entry& e = list.at(i);
+        const bool on = m_io && (e.output ? m_io->IOGetOut(e.number) : m_io->IOGetIn(e.number));
+        const int x = i * cell + 6;
+        const int y = (height() - kDot) / 2;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(on ? kActive : kIdle);
+        painter.drawEllipse(x, y, kDot, kDot);
+        painter.setPen(e.output ? QColor(255, 200, 80) : Qt::white);
+        const QString prefix = e.output ? QStringLiteral("O%1 ") : QStringLiteral("I%1 ");
+        painter.drawText(QRect(x + kDot + 4, 0, cell - kDot - 10, height()), Qt::AlignVCenter | Qt::AlignLeft,
+                         prefix.arg(e.number + 1) + gaName[e.nameIndex]);
+    }
+    if (m_io && !m_io->isLinkUp()) {
+        painter.setPen(Qt::red);
+        painter.drawText(rect().adjusted(0, 0, -8, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("IO ✕"));
+    }
+}
+
+void IOStatus::mousePressEvent(QMouseEvent*)
+{
+    emit clicked();
+}

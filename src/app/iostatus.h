@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+class ControlPort;
+class QTimer;
+
+// The IO status bar at the bottom of the main screen: one dot per input and
+// output with its display name (gaName), green while active. A touch opens
+// the IO page.
+class IOStatus : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 200;
+
+    IOStatus(ControlPort* io, QWidget* parent);
+
+    // Entries of gaName shown, inputs first: (name index, is output, signal number).
+    struct Entry
+    {
+        int nameIndex;
+        bool output;
+        int number;
+    };
+    static QVector<Entry> entries(int trigMode);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    ControlPort* m_io;
+    QTimer* m_timer;
+};

@@ -1,0 +1,112 @@
+#include "savefialimagethread.h"
+
+#include "clock.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QImage>
+#include <QMutexLocker>
+#include <QVector>
+
+SaveFialImageThread::SaveFialImageThread(QObject* parent)
+    : QThread(parent)
+{
+}
+
+SaveFialImageThread::~SaveFialImageThread()
+{
+    stop();
+}
+
+void SaveFialImageThread::setImageSize(int camera, int width, int height)
+{
+    if (camera < 0 || camera >= kMaxCameras)
+        return;
+    m_width[camera] = width;
+    m_height[camera] = height;
+}
+
+QString SaveFialImageThread::folderFor(int camera, int detection, int slot)
+{
+    return QStringLiteral("%1/camera%2/detect%3/%4")
+        .arg(kRootDir)
+        .arg(camera + 1)
+        .arg(detection + 1)
+        .arg(slot == 0 ? "NG" : "OK");
+}
+
+void SaveFialImageThread::stop()
+{
+    requestInterruption();
+    wait();
+}
+
+void SaveFialImageThread::run()
+{
+    while (!isInterruptionRequested()) {
+        saveOnce();
+        msleep(kPollMs);
+    }
+}
+
+void SaveFialImageThread::prune(const QString& folder, int keep) const
+{
+    QDir dir(folder);
+    const QFileInfoList files = dir.entryInfoList({"*.jpg"}, QDir::Files, QDir::Time | QDir::Reversed);
+    for (int i = 0; i < files.size() - keep; ++i)
+        QFile::remove(files.at(i).absoluteFilePath());
+}
+
+int SaveFialImageThread::saveOnce()
+{
+    if (!pMutexSaveFail)
+        return 0;
+    int written = 0;
+    QVector<uchar> copy;
+    for (int camera = 0; camera < kMaxCameras; ++camera) {
+        const int width = m_width[camera];
+        const int height = m_height[camera];
+        if (width <= 0 || height <= 0)
+            continue;
+        const int bytes = width * height * 4;
+        for (int detection = 0; detection < kMaxDetections; ++detection) {
+            for (int slot = 0; slot < 2; ++slot) {
+                int failIndex = 0;
+                {
+                    QMutexLocker lock(pMutexSaveFail);
+                    if (!gisSaveFail[camera][detection][slot])
+                        continue;
+                    gisSaveFail[camera][detection][slot] = 0;
+                    const uchar* image = gpFailImage[camera][detection][slot];
+                    if (!image)
+                        continue;
+                    copy.resize(bytes);
+                    memcpy(copy.data(), image, size_t(bytes));
+                    // Taken and reset in the same locked step, so an NG number
+                    // stored meanwhile belongs to the next image.
+                    if (slot == 0) {
+                        failIndex = gFailIndex[camera][detection];
+                        gFailIndex[camera][detection] = 0;
+                    }
+                }
+                const QString folder = folderFor(camera, detection, slot);
+                QDir().mkpath(folder);
+                const int limit = slot == 0 ? gPicNumNG : gPicNumOK;
+                prune(folder, qMax(limit, 1) - 1);
+
+                QString name = Clock::now().toString(kTimeFormat);
+                if (failIndex > 0)
+                    name = QStringLiteral("%1_%2").arg(failIndex).arg(name);
+                const QString path = QStringLiteral("%1/%2.jpg").arg(folder, name);
+                const QImage image(copy.constData(), width, height, QImage::Format_RGB32);
+                if (!image.save(path, "JPG")) {
+                    qWarning() << "NG image not written:" << path;
+                    continue;
+                }
+                ++written;
+                emit sigImageSaved(camera, detection, slot != 0, path);
+            }
+        }
+    }
+    return written;
+}

@@ -1,0 +1,9 @@
+#include "startupservices.h"
+
+namespace StartupServices {
+
+void startNetworkHub() {}
+void startUsbImageCopy(int, bool) {}
+void startDiskManager() {}
+
+} // namespace StartupServices
