@@ -79,7 +79,7 @@ void writeDayFile(const QString& path, const QJsonObject& doc)
     QSqlDatabase::removeDatabase(name);
 }
 
-// The reference: open each day file, read its document as text and parse it.
+// The reference: open each day file, read its document's bytes and parse them.
 qint64 readAndParse(const QDate& first, int days)
 {
     qint64 groups = 0;
@@ -93,8 +93,9 @@ qint64 readAndParse(const QDate& first, int days)
                 continue;
             {
                 QSqlQuery query(db);
-                if (query.exec(QStringLiteral("select value1 from resstatistics where name='statisticsjson'")) && query.next())
-                    groups += QJsonDocument::fromJson(query.value(0).toString().toUtf8()).object().value("groups").toArray().size();
+                if (query.exec(QStringLiteral("select CAST(value1 AS BLOB) from resstatistics where name='statisticsjson'"))
+                    && query.next())
+                    groups += QJsonDocument::fromJson(query.value(0).toByteArray()).object().value("groups").toArray().size();
             }
             db.close();
         }
