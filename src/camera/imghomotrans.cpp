@@ -51,7 +51,7 @@ void ImgHomoTrans::findFeature(const cv::Mat& image, cv::detail::ImageFeatures& 
         out.descriptors = descriptors.getUMat(cv::ACCESS_READ).clone();
         out.img_size = scaled.size();
         out.img_idx = imageIndex;
-    } catch (const cv::Exception&) {
+    } catch (...) {
         out.keypoints.clear();
         out.descriptors.release();
         out.img_idx = imageIndex;
@@ -110,7 +110,7 @@ bool ImgHomoTrans::transImageHomo(cv::Mat src, cv::Mat& dst, float match_conf)
             return false;
         cv::warpPerspective(src, dst, h, src.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
         return true;
-    } catch (const cv::Exception&) {
+    } catch (...) {
         return false;
     }
 }

@@ -156,6 +156,13 @@ TEST(ImgHomoTrans, ScaleShrinksLargeTemplatesOnly)
     EXPECT_FALSE(h.setTemplate(cv::Mat(100, 100, CV_8UC1), cv::Mat(50, 50, CV_8UC1), 1));
     cv::Mat src(100, 100, CV_8UC1, cv::Scalar(1)), dst = src.clone();
     EXPECT_FALSE(h.transImageHomo(src, dst, 0.4f));  // no template features
+
+    // A refused template leaves no features of an earlier one to align with.
+    const cv::Mat t = synth::textured(400, 300, 4);
+    EXPECT_TRUE(h.setTemplate(t, cv::Mat(), 50));
+    EXPECT_FALSE(h.setTemplate(t, cv::Mat(10, 10, CV_8UC1), 50));
+    cv::Mat live = t.clone(), out = t.clone();
+    EXPECT_FALSE(h.transImageHomo(live, out, 0.4f));
 }
 
 TEST_F(EngineTest, AlignmentWarpsATiltedFrameOntoTheTemplate)
