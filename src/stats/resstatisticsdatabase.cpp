@@ -87,6 +87,17 @@ QByteArray ResStatisticsDatabase::readJsonText(QSqlQuery& query, bool* rowFound)
 
 namespace {
 
+// Without a template the next open starts an empty day file, which works as well.
+void copyTemplateToCurrentDay()
+{
+    if (!QFile::copy(templateFile(), currentDayFile())) {
+        qWarning().noquote() << "statistics: template" << templateFile() << "not copied to" << currentDayFile();
+        return;
+    }
+    // A read-only shipped template must not make the live day read-only.
+    QFile::setPermissions(currentDayFile(), QFile::permissions(currentDayFile()) | QFile::WriteOwner);
+}
+
 bool isDayDate(const QString& date)
 {
     const QDate parsed = QDate::fromString(date, QLatin1String(kDayDateFormat));
@@ -116,10 +127,7 @@ ResStatisticsDatabase::ResStatisticsDatabase(ResStatisticsParam* param_, QObject
     , param(param_)
 {
     if (!QFileInfo::exists(currentDayFile())) {
-        if (QFile::copy(templateFile(), currentDayFile()))
-            QFile::setPermissions(currentDayFile(), QFile::permissions(currentDayFile()) | QFile::WriteOwner);
-        else
-            qWarning() << "statistics: no template to copy from" << templateFile();
+        copyTemplateToCurrentDay();
         runProgram(QStringLiteral("sync"), {});
     }
     DayFileConnection connection(QString::fromLatin1(kSaveConnection));
@@ -294,9 +302,6 @@ bool ResStatisticsDatabase::archiveCurrentDay(const QString& date)
         qWarning().noquote() << "statistics: archiving the day to" << target << "failed:" << live.errorString();
         return false;
     }
-    if (!QFile::copy(templateFile(), currentDayFile()))
-        qWarning().noquote() << "statistics: template" << templateFile() << "not copied; the next save starts an empty day file";
-    else
-        QFile::setPermissions(currentDayFile(), QFile::permissions(currentDayFile()) | QFile::WriteOwner);
+    copyTemplateToCurrentDay();
     return true;
 }
