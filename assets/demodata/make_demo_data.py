@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Lays the demo data into an application folder: one simulated camera that
+shows a mould with and without a left-over part, the learnt template of the
+mould detection, two ROIs over the cavities, the parameters, and the camera
+script. Only the Python standard library is used.
+
+  make_demo_data.py APP_DIR [--frames mix|empty|part] [--fps N]
+                    [--delay TENTHS] [--ok-mold-number N] [--lost-file NAME]
+"""
+import argparse
+import json
+import os
+import sqlite3
+import struct
+import zlib
+
+WIDTH, HEIGHT = 1280, 1024
+SCREEN_W, SCREEN_H = 1920, 1080          # the display the ROIs were drawn on
+BACKGROUND, PLATE, CAVITY, HOLE, PART = 35, 120, 70, 20, 235
+CAVITIES = [(260, 300, 560, 720), (720, 300, 1020, 720)]  # image x1, y1, x2, y2
+PART_BOX = (380, 460, 470, 560)                           # left-over part in cavity 1
+
+
+def mould_image(with_part):
+    rows = []
+    for y in range(HEIGHT):
+        row = bytearray([BACKGROUND]) * WIDTH
+        if 120 <= y < 900:
+            shade = PLATE + (y - 120) * 20 // 780
+            row[140:1140] = bytes([shade]) * 1000
+        for x1, y1, x2, y2 in CAVITIES:
+            if y1 <= y < y2:
+                row[x1:x2] = bytes([CAVITY]) * (x2 - x1)
+        # Bolt holes and guide marks give the alignment something to hold on to.
+        for cx in range(200, 1100, 150):
+            for cy in (170, 850):
+                dy = y - cy
+                if abs(dy) <= 18:
+                    half = int((18 * 18 - dy * dy) ** 0.5)
+                    row[cx - half:cx + half] = bytes([HOLE]) * (2 * half)
+        if 600 <= y < 640:
+            row[600:680] = bytes([200]) * 80
+        if with_part and PART_BOX[1] <= y < PART_BOX[3]:
+            row[PART_BOX[0]:PART_BOX[2]] = bytes([PART]) * (PART_BOX[2] - PART_BOX[0])
+        rows.append(bytes(row))
+    return rows
+
+
+def write_png(path, rows):
+    raw = b"".join(b"\x00" + r for r in rows)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", WIDTH, HEIGHT, 8, 0, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_bmp8(path, rows):
+    """8-bit BMP with the 256-grey palette, bottom-up rows (width is a multiple of 4)."""
+    palette = b"".join(bytes([i, i, i, 0]) for i in range(256))
+    pixels = b"".join(reversed(rows))
+    offset = 14 + 40 + len(palette)
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset))
+        f.write(struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 8, 0, len(pixels), 2835, 2835, 256, 0))
+        f.write(palette + pixels)
+
+
+def items(*values):
+    return " ".join(str(v) for v in values)
+
+
+def sysparam_rows(args):
+    system1 = items(0, 0, 0, -1, 0, 0, 0, 5, 0)            # okRecordNum 5
+    system2 = items(0, 10, 3, 20, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 8000, 0, 12, 60)  # 20 NG pictures, English
+    system3 = items(0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0)        # the safety door lifts the alarm; defect check on
+    system14 = items(0, 0, args.ok_mold_number, *([0] * 17))
+    zeros20 = items(*([0] * 20))
+    delays = items(args.delay, args.delay, *([0] * 6))
+    return {
+        "trigInDelay": delays, "exposeTime": "30 30 30 30", "sharp": "0 0 0 0", "contrast": "50 50 50 50",
+        "adjustPlus": "32 32 32 32", "numFailDetect": items(*([0] * 8)), "numAllDetect": items(*([70] * 8)),
+        "isPswUsed": "0", "password": "", "system1": system1, "system2": system2, "system3": system3,
+        "system4": "0 3 100", "system5": items(*([0] * 13)), "system6": items(*([0] * 12)),
+        "system7": zeros20, "system8": items(2, *([0] * 19)), "system9": items(*([0] * 8), 5, 5, *([0] * 10)),
+        "system10": items(*([0] * 16), 31, 0, 0, 1), "system11": zeros20, "system12": zeros20,
+        "system13": zeros20, "system14": system14, "NgShowSwitch": "1", "isColors": items(*([0] * 8)),
+    }
+
+
+def display(x, y):
+    return round(x * SCREEN_W / WIDTH), round(y * SCREEN_H / HEIGHT)
+
+
+def camera_rows():
+    rows = {"detect%d" % g: items(*([0] * 9)) for g in range(8)}
+    rows["detect1"] = items(len(CAVITIES), *([0] * 8))
+    for r, (x1, y1, x2, y2) in enumerate(CAVITIES):
+        (dx1, dy1), (dx2, dy2) = display(x1 + 10, y1 + 10), display(x2 - 10, y2 - 10)
+        # min size 3, sensitivity 25, area 100, defect check, rectangle, output N1/N2
+        rows["ROI1-%d" % r] = items(3, 25, 100, 0, 1, r, 0, dx1, dy1, dx2, dy2)
+    return rows
+
+
+def write_database(path, args):
+    if os.path.exists(path):
+        os.remove(path)
+    db = sqlite3.connect(path)
+    db.execute("CREATE TABLE sysparam (name TEXT, value TEXT)")
+    db.executemany("INSERT INTO sysparam VALUES (?, ?)", sysparam_rows(args).items())
+    for camera in range(8):
+        db.execute("CREATE TABLE cammer%d (name TEXT, value TEXT)" % camera)
+    db.executemany("INSERT INTO cammer0 VALUES (?, ?)", camera_rows().items())
+    db.commit()
+    db.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("app")
+    parser.add_argument("--frames", choices=["mix", "empty", "part"], default="mix")
+    parser.add_argument("--fps", type=int, default=1)
+    parser.add_argument("--delay", type=int, default=5, help="trigger delay in tenths of a second")
+    parser.add_argument("--ok-mold-number", type=int, default=0)
+    parser.add_argument("--lost-file", default="", help="the camera is lost while this file exists")
+    args = parser.parse_args()
+
+    app = os.path.abspath(args.app)
+    for sub in ("demo", "cammer12", "Plugins/Cameras", "cnt_net"):
+        os.makedirs(os.path.join(app, sub), exist_ok=True)
+    empty, part = mould_image(False), mould_image(True)
+    write_png(os.path.join(app, "demo/mould_empty.png"), empty)
+    write_png(os.path.join(app, "demo/mould_part.png"), part)
+    write_bmp8(os.path.join(app, "cammer12/template0.bmp"), empty)
+    write_database(os.path.join(app, "PARAM.db"), args)
+
+    frames = {"mix": ["empty"] * 3 + ["part"], "empty": ["empty"], "part": ["part"]}[args.frames]
+    camera = {"serial": "DEMO-CAM-0001", "width": WIDTH, "height": HEIGHT, "color": False, "fps": args.fps,
+              "frames": ["../../demo/mould_%s.png" % f for f in frames]}
+    if args.lost_file:
+        camera["lossWhenFile"] = "../../" + args.lost_file
+    with open(os.path.join(app, "Plugins/Cameras/simcamera.json"), "w") as f:
+        json.dump({"real": [camera]}, f, indent=2)
+    config = os.path.join(app, "cnt_net/config.json")
+    if not os.path.exists(config):
+        with open(config, "w") as f:
+            json.dump({"version": "", "camcount": 0}, f, indent=2)
+
+
+if __name__ == "__main__":
+    main()
