@@ -1,5 +1,7 @@
 #include "ccomp_dialogframe.h"
 
+#include "globals.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,7 +51,8 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     frameLayout->setContentsMargins(0, 0, 0, 5);
     setLayout(frameLayout);
 
-    setMinimumSize(kMinWidth, kMinHeight);
+    // Never larger than the screen (a 1024 x 768 panel).
+    setMinimumSize(qMin(kMinWidth, gShowW), qMin(kMinHeight, gShowH));
     setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
 }
 

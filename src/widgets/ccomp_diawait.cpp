@@ -3,9 +3,28 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaObject>
+#include <QPainter>
 #include <QPixmap>
 #include <QThread>
 #include <QtConcurrent>
+
+namespace {
+// "./images/wait.png", or a plain ring when the picture is missing, so the
+// translucent indicator still shows.
+QPixmap waitPicture()
+{
+    QPixmap picture(QStringLiteral("./images/wait.png"));
+    if (!picture.isNull())
+        return picture;
+    picture = QPixmap(CComp_DiaWait::kSize, CComp_DiaWait::kSize);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0x34, 0x98, 0xDB), 8));
+    painter.drawEllipse(QRectF(6, 6, CComp_DiaWait::kSize - 12, CComp_DiaWait::kSize - 12));
+    return picture;
+}
+}
 
 CComp_DiaWait::CComp_DiaWait(std::function<void()> job, QWidget* parent)
     : QDialog(parent)
@@ -13,7 +32,7 @@ CComp_DiaWait::CComp_DiaWait(std::function<void()> job, QWidget* parent)
 {
     setFixedSize(kSize, kSize);
     auto* picture = new QLabel(this);
-    picture->setPixmap(QPixmap(QStringLiteral("./images/wait.png")));
+    picture->setPixmap(waitPicture());
     auto* layout = new QHBoxLayout(this);
     layout->setMargin(0);
     layout->addWidget(picture);

@@ -30,6 +30,7 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
     m_no->setGeometry(width / 2 + 50, height / 2 + 50, kButtonW, kButtonH);
     connect(m_no, &QPushButton::clicked, this, &QDialog::reject);
 
+    ColorButton::fitTexts(this);
     hide();
     raise();
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
@@ -48,7 +49,7 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::font());
+    painter.setFont(DialogPainter::fittedFont(m_text, m_width));
     painter.drawText(QRect(QPoint(0, 0), QPoint(m_width - 1, m_height / 2 - 51)),
                      Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
     DialogPainter::drawFrame(painter, width(), height());

@@ -1,10 +1,13 @@
 #include "colorbutton.h"
 
+#include "dialogpainter.h"
 #include "globals.h"
 
 namespace {
 constexpr int kRepeatDelayMs = 300;
 constexpr int kRepeatIntervalMs = 50;
+constexpr int kTextPadding = 6;
+constexpr int kSmallestFont = 12;
 }
 
 ColorButton::ColorButton(const QString& text, QWidget* parent, int size)
@@ -45,4 +48,25 @@ QString ColorButton::styleFor(int fontPixels)
                "stop:0 #ed9d11, stop:1 #ff9900);}"
                "QPushButton:disabled {  background-color: gray;   color: white; }")
         .arg(fontPixels);
+}
+
+void ColorButton::fitText()
+{
+    int px = fontPixelSize(m_size, gLan);
+    QFont f = font();
+    while (px > kSmallestFont) {
+        f.setPixelSize(px);
+        if (DialogPainter::textWidth(f, text()) <= width() - kTextPadding)
+            break;
+        --px;
+    }
+    setStyleSheet(styleFor(px));
+}
+
+void ColorButton::fitTexts(QWidget* parent)
+{
+    for (QPushButton* button : parent->findChildren<QPushButton*>()) {
+        if (auto* colorButton = dynamic_cast<ColorButton*>(button))
+            colorButton->fitText();
+    }
 }

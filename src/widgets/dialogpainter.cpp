@@ -2,6 +2,7 @@
 
 #include "globals.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
@@ -9,6 +10,7 @@
 namespace {
 const QColor kPlainBackground(38, 42, 50);
 constexpr int kFramePen = 5;
+constexpr int kSmallestText = 14;
 }
 
 void DialogPainter::drawBackground(QPainter& painter, const QRect& area)
@@ -51,4 +53,24 @@ void DialogPainter::setYellowText(QWidget* widget)
 QRect DialogPainter::centred(int w, int h)
 {
     return QRect(gShowW / 2 - w / 2, gShowH / 2 - h / 2, w, h);
+}
+
+int DialogPainter::textWidth(const QFont& font, const QString& text)
+{
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    for (const QString& line : QString(text).remove(QLatin1Char('\r')).split(QLatin1Char('\n')))
+        widest = qMax(widest, metrics.horizontalAdvance(line));
+    return widest;
+}
+
+QFont DialogPainter::fittedFont(const QString& text, int width, int pixelSize, int margin)
+{
+    QFont f = font(pixelSize);
+    for (int px = pixelSize; px > kSmallestText; --px) {
+        f.setPixelSize(px);
+        if (textWidth(f, text) <= width - margin)
+            break;
+    }
+    return f;
 }

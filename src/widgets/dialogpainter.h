@@ -27,6 +27,12 @@ public:
     // White frame of pen width 5 from (0, 0) to (width - 2, height - 2).
     static void drawFrame(QPainter& painter, int width, int height);
     static QFont font(int pixelSize = kTextPixels, const char* family = "wqy-microhei");
+    // Widest line of a text in a font.
+    static int textWidth(const QFont& font, const QString& text);
+    // The font (40 px unless given), smaller when the widest line of the text
+    // would not fit the width less a margin (long translations in fixed sizes).
+    static QFont fittedFont(const QString& text, int width, int pixelSize = kTextPixels, int margin = 10);
+
     // Yellow text (window text of every colour group): captions and titles.
     static void setYellowText(QWidget* widget);
     // The keypads: the painted area in a translucent cream, a dark 1 px outline.

@@ -30,7 +30,7 @@ EditBox::EditBox(int min, int max, QWidget* parent, const QString& caption, QStr
 {
     m_captionLabel = new QLabel(caption, this);
     m_captionLabel->setFixedSize(kCaptionW, kRowHeight);
-    m_captionLabel->setFont(DialogPainter::font(kFontPixels));
+    fitCaption();
     DialogPainter::setYellowText(m_captionLabel);
 
     auto makeStep = [this](const char* sign, double amount, void (EditBox::*slot)()) {
@@ -110,9 +110,15 @@ void EditBox::SubOne() { step(-1); }
 void EditBox::AddFive() { step(5); }
 void EditBox::SubFive() { step(-5); }
 
+void EditBox::fitCaption()
+{
+    m_captionLabel->setFont(DialogPainter::fittedFont(m_caption, m_captionLabel->width(), kFontPixels, 0));
+}
+
 void EditBox::setSampleMode()
 {
     m_captionLabel->setFixedWidth(kSampleCaptionW);
+    fitCaption();
     m_subOne->setFixedWidth(kSampleButtonW);
     m_addOne->setFixedWidth(kSampleButtonW);
     m_field->setFixedWidth(kSampleFieldW);
@@ -124,6 +130,7 @@ void EditBox::setText(const QString& caption)
 {
     m_caption = caption;
     m_captionLabel->setText(caption);
+    fitCaption();
 }
 
 void EditBox::paintEvent(QPaintEvent*)

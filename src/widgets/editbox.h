@@ -55,6 +55,8 @@ protected:
 
 private:
     void step(int delta);
+    // A long caption gets a smaller font rather than being cut off.
+    void fitCaption();
 
     EditParam* m_field = nullptr;
     ColorButton* m_addOne = nullptr;

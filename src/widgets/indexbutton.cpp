@@ -107,6 +107,7 @@ IndexButton::IndexButton(MainWindowBase* parent)
     layout->setSpacing(1);
     layout->setContentsMargins(0, 0, 0, kBottomMargin);
 
+    ColorButton::fitTexts(this);
     setGeometry(gShowW - kWidth, 0, kWidth, gShowH);
     Reset();
 }

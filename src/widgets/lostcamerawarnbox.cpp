@@ -18,6 +18,7 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
     m_ok->setText(lanText(kRowShutDown));
+    m_ok->fitText();
     setText(lanText(kRowCameraDisconnect));
 }
 

@@ -21,6 +21,7 @@ ModifyTimeWidget::ModifyTimeWidget(QWidget* parent)
     m_editor->setGeometry(0, 50, 280, 60);
     m_yes->setText(lanText(kRowConfirm));
     m_no->setText(lanText(kRowCancel));
+    ColorButton::fitTexts(this);
 }
 
 ModifyTimeWidget::~ModifyTimeWidget() = default;

@@ -67,6 +67,8 @@ NumberInput::NumberInput(QWidget* parent)
     m_confirm = new ColorButton(lanText(kRowConfirm), this, kButtonClass);
     m_confirm->setGeometry(QRect(keyPosition(11), QSize(kKeyW, kKeyH)));
     m_confirm->setFocusPolicy(Qt::NoFocus);
+    m_bs->fitText();
+    m_confirm->fitText();
 
     connect(m_group, &QButtonGroup::idClicked, this, &NumberInput::setContent);
     connect(m_bs, &QPushButton::clicked, this, &NumberInput::eraseContent);

@@ -69,6 +69,8 @@ NumCharInput::NumCharInput(QWidget* parent)
     m_caps = makeKey(kRowLower, 10, 220);
     m_bs = makeKey(kRowBS, kWidth - 180, 220);
     m_confirm = makeKey(kRowConfirm, kWidth - 90, 220);
+    for (ColorButton* key : {m_symbol, m_caps, m_bs, m_confirm})
+        key->fitText();
 
     connect(m_group, &QButtonGroup::idClicked, this, &NumCharInput::setContent);
     connect(m_symbol, &QPushButton::clicked, this, &NumCharInput::SlotChgChar_Punc);
@@ -101,6 +103,8 @@ void NumCharInput::showPage(Page page)
     }
     m_symbol->setText(lanText(page == Symbols ? kRowCharacter : kRowSymbol));
     m_caps->setText(lanText(page == Capitals ? kRowCapital : kRowLower));
+    m_symbol->fitText();
+    m_caps->fitText();
 }
 
 void NumCharInput::SlotCap()

@@ -46,6 +46,7 @@ PasswordBox::PasswordBox(QWidget* parent)
     m_edit->setGeometry(245, 70, gLan == kJapanese ? 420 : 350, 50);
     m_edit->setFont(DialogPainter::font(27));
 
+    ColorButton::fitTexts(this);
     connect(m_edit, &QLineEdit::textChanged, this, &PasswordBox::SlotTextChanged);
     connect(NumberInput::instance(), &NumberInput::chkpassword, this, &PasswordBox::accept);
     hide();

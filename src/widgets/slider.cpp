@@ -110,9 +110,9 @@ void Slider::paintEvent(QPaintEvent*)
     const int h = height();
     QPainter painter(this);
     painter.setPen(Qt::green);
-    painter.setFont(DialogPainter::font(kCaptionFont));
-
+    painter.setFont(DialogPainter::fittedFont(objectName(), kCaptionW, kCaptionFont, 0));
     painter.drawText(QRect(0, 0, kCaptionW, h), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    painter.setFont(DialogPainter::font(kCaptionFont));
 
     const QRect valueBox(kValueBoxX, 3, kValueBoxW, h - 6);
     drawPicture(painter, gpPixmapEdit, valueBox, QColor(235, 235, 235));

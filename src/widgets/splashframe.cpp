@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDialog>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -23,10 +26,15 @@ SplashFrame::SplashFrame()
 {
     setObjectName(QStringLiteral("splashframe"));
 
+    // The whole screen: 1920 x 1080 on the usual panel, smaller on a smaller one.
+    QSize size(kPanelW, kPanelH);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->size());
     m_panel = new QDialog(nullptr);
     m_panel->setObjectName(QStringLiteral("progressdialog"));
-    m_panel->setFixedSize(kPanelW, kPanelH);
-    setGeometry(0, 0, kPanelW, kPanelH);
+    m_panel->setFixedSize(size);
+
+    setGeometry(QRect(QPoint(0, 0), size));
 
     auto* label = new QLabel;
     label->setObjectName(QString::fromLatin1(kLabelName));
@@ -52,7 +60,11 @@ SplashFrame::SplashFrame()
     outer->setMargin(2);
     outer->addWidget(m_panel, 0, Qt::AlignCenter);
 
-    setStyleSheet(getStyle());
+    QString style = getStyle();
+    // Without the background picture the white texts need a dark plain fill.
+    if (!QFile::exists(QStringLiteral("./images/background.png")))
+        style += QStringLiteral("QDialog#progressdialog{background-color: rgb(38,42,50);}");
+    setStyleSheet(style);
     setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     show();
     QCoreApplication::processEvents();

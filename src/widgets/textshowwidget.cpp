@@ -23,9 +23,13 @@ TextShowWidget::TextShowWidget(QWidget* parent)
     close->setObjectName(QStringLiteral("closeButton"));
     const QIcon icon(QStringLiteral("./images/error.png"));
     close->setIcon(icon);
-    // Without the picture the button would be invisible: show a cross instead.
-    close->setText(icon.availableSizes().isEmpty() ? QStringLiteral("\u2715") : QString());
-    close->setStyleSheet(QStringLiteral("outline:0px;border:none;background-color:rgba(110,110,110,0)"));
+    QString style = QStringLiteral("outline:0px;border:none;background-color:rgba(110,110,110,0)");
+    if (icon.availableSizes().isEmpty()) {
+        // Without the picture the button would be invisible: a red cross instead.
+        close->setText(QStringLiteral("\u2715"));
+        style += QStringLiteral(";color:#E74C3C;font-size:32px");
+    }
+    close->setStyleSheet(style);
     close->move(kWidth - kCloseSize, 0);
     close->setFixedSize(kCloseSize, kCloseSize);
     close->setIconSize(QSize(kCloseIcon, kCloseIcon));

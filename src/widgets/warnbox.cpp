@@ -35,6 +35,7 @@ WarnBox::WarnBox(QWidget* parent)
     layout->addStretch(20);
     layout->addWidget(m_ok, 0, Qt::AlignHCenter | Qt::AlignVCenter);
     layout->addStretch(3);
+    m_ok->fitText();
 }
 
 WarnBox::~WarnBox() = default;
@@ -71,7 +72,7 @@ void WarnBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::font());
+    painter.setFont(DialogPainter::fittedFont(m_text, width()));
     painter.drawText(QRect(QPoint(0, 5), QPoint(width() - 1, 2 * height() / 3 + 4)),
                      Qt::AlignHCenter | Qt::AlignVCenter, m_text);
     DialogPainter::drawFrame(painter, width(), height());

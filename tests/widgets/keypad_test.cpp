@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "numberinput.h"
 #include "numcharinput.h"
+#include "passwordbox.h"
 
 #include <QSet>
 #include <QSignalSpy>
@@ -246,4 +247,29 @@ TEST_F(KeypadTest, RangeClampsTextAndSwapsReversedBounds)
     EXPECT_EQ(edit->value(), 0);
     edit->setValue(12.5);
     EXPECT_EQ(edit->text(), "12.5");
+}
+
+TEST_F(KeypadTest, PagesAndLoginEntryInEveryLanguage)
+{
+    for (int lan = 0; lan < kLanguageCount; ++lan) {
+        gLan = lan;
+        SCOPED_TRACE(lan);
+        NumCharInput keyboard(nullptr);
+        keyboard.show();
+        EXPECT_EQ(keyboard.symbolKey()->text(), lanText(441));
+        touch(keyboard.capsKey());
+        EXPECT_EQ(keyboard.charKey(21)->text(), "A");
+        EXPECT_EQ(keyboard.capsKey()->text(), lanText(159));
+        touch(keyboard.capsKey());
+        EXPECT_EQ(keyboard.charKey(21)->text(), "a");
+        touch(keyboard.symbolKey());
+        EXPECT_EQ(keyboard.charKey(21)->text(), "@");
+        touch(keyboard.symbolKey());
+        EXPECT_EQ(keyboard.charKey(21)->text(), "a");
+        EXPECT_EQ(keyboard.symbolKey()->text(), lanText(441));
+
+        PasswordBox login(nullptr);
+        EXPECT_EQ(login.entry()->geometry(), QRect(245, 70, lan == 3 ? 420 : 350, 50));
+        EXPECT_EQ(login.okButton()->text(), lanText(121));
+    }
 }
