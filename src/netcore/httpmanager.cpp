@@ -89,6 +89,8 @@ void HttpManager::callback_immediately(CTask_FormData const& request, int code, 
 
 void HttpManager::logTiming(const char* text, CTask_FormData& task, bool always)
 {
+    if (!lcDefault().isInfoEnabled())
+        return;
     qint64 usetime = -1;
     qint64 packs = -1;
     TcpTsk_Info info(QString{});
@@ -133,8 +135,7 @@ void HttpManager::SlotRecvRequest_Pre_ThreadMold2(CTask_FormData task)
         qInfo() << "SlotRecvRequest_Pre_ThreadMold2" << "503  Service Unavailable";
         return;
     }
-    QMetaObject::invokeMethod(this, "SlotRecvRequest_ThreadMold2", Qt::QueuedConnection,
-                              Q_ARG(CTask_FormData, task));
+    QMetaObject::invokeMethod(this, [this, task] { SlotRecvRequest_ThreadMold2(task); }, Qt::QueuedConnection);
 }
 
 void HttpManager::SlotRecvRequest_ThreadMold2(CTask_FormData task)
@@ -146,9 +147,18 @@ void HttpManager::SlotRecvRequest_ThreadMold2(CTask_FormData task)
         QMutexLocker lock(&mutex_);
         busyUrls_.append(task.url);
     }
+    // The reply waits until the URL is free again, so that a client sending its next
+    // request on receipt of this answer is not told the server is busy.
+    const QSharedPointer<VEKC::TcpReactor> reactor = reactor_;
+    if (reactor)
+        reactor->beginDeferral();
     route.value()(task);
-    QMutexLocker lock(&mutex_);
-    busyUrls_.removeOne(task.url);
+    {
+        QMutexLocker lock(&mutex_);
+        busyUrls_.removeOne(task.url);
+    }
+    if (reactor)
+        reactor->endDeferral();
 }
 
 void HttpManager::SlotRecvResponse(CTask_FormData task, bool stashed)

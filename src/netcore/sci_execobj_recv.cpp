@@ -1,6 +1,7 @@
 #include "sci_execobj_recv.h"
 
-#include <QDateTime>
+#include "taskuuid.h"
+
 #include <QDebug>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -56,9 +57,7 @@ SCI_ExecObj_Recv::SCI_ExecObj_Recv(QByteArray header, int sessionId, const NetLi
         parseHeader(limits);
 
     if (uuid_.isEmpty())
-        uuid_ = QStringLiteral("defalut#%1#%2")
-                    .arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss_zzz"))
-                    .arg(sessionId_);
+        uuid_ = makeTaskUuid("defalut", sessionId_);
     record_.uuid = uuid_;
     record_.url = url_;
     record_.userId = userId_;

@@ -23,6 +23,7 @@ public:
     QString errorText() const { return errorText_; }
     bool isResponse() const { return method_ == QLatin1String("Response"); }
     QString uuid() const { return uuid_; }
+    QString url() const { return url_; }
     qint64 contentLength() const { return contentLength_; }
 
     static bool analysisIntegrality_json(const QByteArray& body, CTask_FormData& task);

@@ -1,6 +1,7 @@
 #include "sci_execobj_send.h"
 
 #include "netlimits.h"
+#include "taskuuid.h"
 
 #include <QAtomicInt>
 #include <QDateTime>
@@ -87,9 +88,7 @@ cv::Mat sendableImage(const QString& key, const cv::Mat& image)
 SCI_ExecObj_Send::SCI_ExecObj_Send(const CTask_FormData& task) : task_(task)
 {
     if (task_.uuid.isEmpty())
-        task_.uuid = QStringLiteral("dozazaza#%1#%2")
-                         .arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss_zzz"))
-                         .arg(_increase_index_task.fetchAndAddOrdered(1) + 1);
+        task_.uuid = makeTaskUuid("dozazaza", _increase_index_task.fetchAndAddOrdered(1) + 1);
 }
 
 bool SCI_ExecObj_Send::socketReady() const

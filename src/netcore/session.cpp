@@ -30,7 +30,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         inProgress_ = true;
         if (!tcp)
             return;
-        if (!msg.isResponse() && !msg.getFormData().url.isEmpty())
+        if (!msg.isResponse() && !msg.url().isEmpty())
             tcp->append_TcpTask(msg.uuid());
         tcp->update_TcpTsk_ByUuid(msg.uuid(), "tskup_firstrecv_timing", {});
         tcp->update_TcpTsk_ByUuid(msg.uuid(), "tskup_chg_recvpacklength", {int(msg.contentLength())});
@@ -173,7 +173,7 @@ void Session::closeNow(const char* why)
 int Session::SlotSendAction(SCI_ExecObj_Send send)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, "SlotSendAction", Qt::QueuedConnection, Q_ARG(SCI_ExecObj_Send, send));
+        QMetaObject::invokeMethod(this, [this, send] { SlotSendAction(send); }, Qt::QueuedConnection);
         return 0;
     }
     if (!socket_)

@@ -3,6 +3,7 @@
 #include "publictools.h"
 #include "sci_execobj_send.h"
 #include "session.h"
+#include "taskuuid.h"
 
 #include <QAbstractSocket>
 #include <QCoreApplication>
@@ -20,6 +21,31 @@ std::atomic<int> TcpReactor::_increase_index_session{0};
 
 namespace {
 std::atomic<int> g_postUuidCounter{0};
+
+struct Deferral
+{
+    TcpReactor* reactor = nullptr;
+    int depth = 0;
+    QList<CTask_FormData> kept;
+};
+thread_local Deferral t_deferral;
+}
+
+void TcpReactor::beginDeferral()
+{
+    if (t_deferral.depth++ == 0)
+        t_deferral.reactor = this;
+}
+
+void TcpReactor::endDeferral()
+{
+    if (t_deferral.depth == 0 || --t_deferral.depth > 0)
+        return;
+    const QList<CTask_FormData> kept = std::move(t_deferral.kept);
+    t_deferral.kept.clear();
+    t_deferral.reactor = nullptr;
+    for (const CTask_FormData& task : kept)
+        addSendQueue(task);
 }
 
 TcpReactor::TcpReactor() : socketThreadPool_(new QThreadPool)
@@ -104,9 +130,7 @@ void TcpReactor::blockAllRecvSIG()
 
 QString TcpReactor::stampUuid() const
 {
-    return QStringLiteral("defalut#%1#%2")
-        .arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss_zzz"))
-        .arg(g_postUuidCounter.fetch_add(1) + 1);
+    return makeTaskUuid("defalut", g_postUuidCounter.fetch_add(1) + 1);
 }
 
 bool TcpReactor::post_async(CTask_FormData const& task)
@@ -118,7 +142,10 @@ bool TcpReactor::post_async(CTask_FormData const& task)
     // Responses are not registered: nothing will ever answer them.
     if (!copy.url.isEmpty())
         append_TcpTask(copy);
-    addSendQueue(copy);
+    if (t_deferral.reactor == this)
+        t_deferral.kept << copy;
+    else
+        addSendQueue(copy);
     return true;
 }
 

@@ -43,6 +43,11 @@ public:
     void append_ClientSession(void* session);
     void remove_ClientSession(int id);
 
+    // Between these two calls, records this thread posts are held and then sent in order:
+    // a handler's reply then leaves only after its URL stopped being busy.
+    void beginDeferral();
+    void endDeferral();
+
     // Limits handed to every session made from now on.
     void setLimits(const NetLimits& limits) { limits_ = limits; }
     NetLimits limits() const { return limits_; }

@@ -9,6 +9,9 @@
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+
+#include "session.h"
 
 namespace {
 
@@ -184,4 +187,16 @@ TEST(HttpService, ModesAndRestart)
     req.url = "/echo";
     client.sendAsync(req);
     EXPECT_TRUE(waitUntil([&] { return client.responses.size() == 1; }));
+}
+
+TEST(SessionObject, WithoutSocketAndFromOtherThreads)
+{
+    Session inert(nullptr, nullptr, 5);
+    EXPECT_FALSE(inert.isWorking());
+    EXPECT_EQ(inert.SlotSendAction(SCI_ExecObj_Send(CTask_FormData())), 1);   // own thread: handled here
+    int fromOther = -1;
+    std::thread other([&] { fromOther = inert.SlotSendAction(SCI_ExecObj_Send(CTask_FormData())); });
+    other.join();
+    EXPECT_EQ(fromOther, 0);   // re-posted to the session's thread
+    QCoreApplication::processEvents();
 }
