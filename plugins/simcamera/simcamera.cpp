@@ -241,8 +241,12 @@ void SimCamera::restoreDefaults(QJsonObject& settings, int cameraIndex)
     };
     log("restoreDefaults", QStringLiteral("%1 %2").arg(cameraIndex)
                                .arg(QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact))));
-    for (const auto& entry : kDefaults)
-        settings.insert(entry.key, m_spec.defaults.value(entry.key).toInt(entry.value));
+    for (const auto& entry : kDefaults) {
+        if (m_spec.restoreOmits.contains(QLatin1String(entry.key)))
+            settings.remove(entry.key);
+        else
+            settings.insert(entry.key, m_spec.defaults.value(entry.key).toInt(entry.value));
+    }
 }
 
 int SimCamera::cameraType()

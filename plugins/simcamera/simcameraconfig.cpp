@@ -56,6 +56,8 @@ SimCameraSpec SimCameraConfig::parseCamera(const QJsonObject& object, const QStr
     spec.reconnectFailures = object.value("reconnectFailures").toInt(0);
     spec.ranges = object.value("ranges").toObject();
     spec.defaults = object.value("defaults").toObject();
+    for (const QJsonValue& key : object.value("restoreOmits").toArray())
+        spec.restoreOmits << key.toString();
     return spec;
 }
 

@@ -13,7 +13,8 @@
 //           "open": true, "frames": ["a.png", ...] or "pattern": "gradient",
 //           "fps": 10, "lossAfterFrames": 0, "lossWhenFile": "lose.flag",
 //           "reconnectFailures": 0 (-1: never comes back),
-//           "ranges": {"exposeTime": [1, 100000], ...}, "defaults": {...} }
+//           "ranges": {"exposeTime": [1, 100000], ...}, "defaults": {...},
+//           "restoreOmits": ["gamma", ...] (keys restoreDefaults leaves out) }
 // Without a file the simulated build offers two grey pattern cameras and the
 // real-type build none.
 struct SimCameraSpec
@@ -31,6 +32,7 @@ struct SimCameraSpec
     int reconnectFailures = 0;
     QJsonObject ranges;
     QJsonObject defaults;
+    QStringList restoreOmits;
     QJsonObject raw;
 };
 

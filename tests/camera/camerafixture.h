@@ -8,6 +8,11 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
+
+// Readable failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << "[" << l.join(" | ").toStdString() << "]"; }
 
 #include "fakeshellrunner.h"
 

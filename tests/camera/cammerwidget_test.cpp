@@ -1,0 +1,252 @@
+#include "cameraunitfixture.h"
+
+#include "cammersingleton.h"
+#include "globals.h"
+#include "wizardpara.h"
+#include "wizardparawidget.h"
+
+#include <QDir>
+#include <QImage>
+#include <QTest>
+#include <QtEndian>
+#include <thread>
+
+namespace {
+int countOf(const QStringList& lines, const QString& prefix)
+{
+    int n = 0;
+    for (const QString& line : lines)
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+}  // namespace
+
+TEST_F(CameraUnitTest, CameraThatDoesNotOpenLeavesTheUnitUnbuilt)
+{
+    QJsonObject spec = unitCamera("SERIAL-NOPEN");
+    spec["open"] = false;
+    ASSERT_NE(makeUnit(spec, true), nullptr);
+    EXPECT_FALSE(unit->isOpen);
+    EXPECT_EQ(callsOf("SERIAL-NOPEN"), QStringList({"setColorMode false", "open false"}));
+
+    // Nothing reaches a camera that did not open, except the settings object and the ROI store.
+    unit->SetExposeTime();
+    unit->SetHMirror();
+    unit->SetSpeed();
+    EXPECT_FALSE(unit->CameraStart());
+    unit->CameraStop();
+    unit->CameraChangeTrig(true);
+    unit->ManualUpdateImage();
+    unit->initSetting();
+    unit->HotCameraUpdateROI();
+    EXPECT_EQ(callsOf("SERIAL-NOPEN").mid(2), QStringList({
+        QString("applySettings ") + "{\"HMirror\":false,\"ThreeDNoise\":0,\"TwoDNoise\":0,\"VMirror\":false,\"WDR\":false,"
+                                    "\"contrast\":0,\"exposetime\":0,\"fps\":-1,\"gain\":0,\"gammma\":0,\"saturation\":0,"
+                                    "\"sharp\":0,\"speed\":0,\"sysUsage\":false}",
+        "setParam 0 CammerSingleton*"}));
+}
+
+TEST_F(CameraUnitTest, OpenSizesTheUnitAndStartsTheCamera)
+{
+    live->exposeTime[0] = 1234;
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-GREY1")), nullptr);
+    ASSERT_TRUE(unit->isOpen);
+    EXPECT_FALSE(unit->isColor);
+    EXPECT_EQ(unit->imagePixels, kWidth * kHeight);
+    EXPECT_EQ(unit->frameBytes, kWidth * kHeight);
+    EXPECT_FLOAT_EQ(unit->screenSW, 2.0f);
+    EXPECT_FLOAT_EQ(unit->screenSH, 2.0f);
+    EXPECT_TRUE(unit->isSimulated);
+    const QStringList calls = callsOf("SERIAL-GREY1");
+    ASSERT_GE(calls.size(), 8);
+    EXPECT_EQ(calls.mid(0, 4), QStringList({"setColorMode false", "open true", "isColor false",
+                                            QString("getImageSize %1 %2").arg(kWidth).arg(kHeight)}));
+    EXPECT_TRUE(calls[4].startsWith("applySettings ") && calls[4].contains("\"exposetime\":1234"));
+    EXPECT_EQ(calls.mid(5, 2), QStringList({"setParam 0 CammerSingleton*", "start"}));
+    EXPECT_TRUE(calls[7].startsWith("applySettings "));
+
+    // Every group starts with one template: the made-up one when no file exists.
+    EXPECT_EQ(unit->templateCount[0], 1);
+    EXPECT_EQ(unit->templateCount[1], 1);
+    const unsigned char* t = unit->pTemplate[0][0];
+    EXPECT_EQ(t[0], 0);
+    EXPECT_EQ(t[(kHeight / 2) * kWidth + kWidth / 2], 255);
+    EXPECT_EQ(t[(kHeight / 4) * kWidth + kWidth / 4], 255);        // bounds included
+    EXPECT_EQ(t[(kHeight / 4) * kWidth + kWidth / 4 - 1], 0);
+}
+
+TEST_F(CameraUnitTest, ColourCameraFrameBytes)
+{
+    live->isColors[0] = 1;
+    QJsonObject spec = unitCamera("SERIAL-COLOR");
+    spec["color"] = true;
+    ASSERT_NE(makeUnit(spec), nullptr);
+    EXPECT_TRUE(unit->isColor);
+    EXPECT_EQ(unit->frameBytes, 4 * kWidth * kHeight);
+    EXPECT_TRUE(callsOf("SERIAL-COLOR").contains("setColorMode true"));
+}
+
+TEST_F(CameraUnitTest, TemplateFilesMustMatchSizeAndDepth)
+{
+    QImage grey(kWidth, kHeight, QImage::Format_Indexed8);
+    QVector<QRgb> palette;
+    for (int i = 0; i < 256; ++i)
+        palette << qRgb(i, i, i);
+    grey.setColorTable(palette);
+    grey.fill(77);
+    QDir().mkpath("cammer11");
+    QDir().mkpath("cammer12");
+    ASSERT_TRUE(grey.save("cammer11/template1.bmp"));
+    QImage rgb(kWidth, kHeight, QImage::Format_RGB888);
+    rgb.fill(Qt::white);
+    ASSERT_TRUE(rgb.save("cammer12/template0.bmp"));  // 24-bit for a grey camera
+    ASSERT_TRUE(grey.copy(0, 0, kWidth / 2, kHeight).save("cammer12/template1.bmp"));  // wrong size
+
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-TMPL1")), nullptr);
+    EXPECT_EQ(unit->templateCount[0], 2);  // the file and the made-up template 0
+    EXPECT_EQ(unit->pTemplateValid[0][1], 1);
+    EXPECT_EQ(unit->pTemplate[0][1][kWidth * kHeight - 1], 77);
+    EXPECT_EQ(unit->templateCount[1], 1);
+    EXPECT_EQ(unit->pTemplateValid[1][1], 0);
+}
+
+TEST_F(CameraUnitTest, LiveSettersSendTheRecordInForce)
+{
+    live->exposeTime[0] = 500;
+    edited->exposeTime[0] = 700;
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-SET01")), nullptr);
+    QFile::remove(appDir.filePath("calls.log"));
+
+    unit->SetExposeTime();           // settings screen hidden: the live value
+    settings->show();
+    unit->SetExposeTime();           // shown: the edited value
+    settings->SetExposeTime(900);    // the screen's own setter edits and sends at once
+    settings->SetHMirror();
+    settings->SetSaturation(40);
+    settings->hide();
+    live->speed = 3;
+    unit->SetSpeed();
+    EXPECT_EQ(callsOf("SERIAL-SET01"), QStringList({"setExposeTime 500", "setExposeTime 700", "setExposeTime 900",
+                                                    "stop", "setHMirror true", "start", "setParam 10 40",
+                                                    "stop", "setSpeed 3", "start"}));
+    EXPECT_EQ(edited->exposeTime[0], 900);
+    EXPECT_EQ(edited->mirrorH[0], 1);
+    EXPECT_EQ(live->exposeTime[0], 500);
+}
+
+TEST_F(CameraUnitTest, RestoreDefaultsKeepsWhatTheCameraLeavesOut)
+{
+    edited->gamma[0] = 123;
+    edited->speed = 4;
+    edited->exposeTime[0] = 1;
+    QJsonObject spec = unitCamera("SERIAL-DEF01");
+    spec["restoreOmits"] = QJsonArray{"gamma", "speed"};
+    spec["defaults"] = QJsonObject{{"exposeTime", 8000}};
+    ASSERT_NE(makeUnit(spec), nullptr);
+    unit->RestoreDefaultSettings();
+    EXPECT_EQ(edited->exposeTime[0], 8000);
+    EXPECT_EQ(edited->sharp[0], 50);
+    EXPECT_EQ(edited->gamma[0], 123);
+    EXPECT_EQ(edited->speed, 4);
+}
+
+TEST_F(CameraUnitTest, ExternalTriggerKeepsTheDisplay)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-EXT01")), nullptr);
+    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    live->externalTrigger = 1;
+    EXPECT_TRUE(unit->UpdateImage());
+    EXPECT_EQ(unit->pShowBuf[0], 9);
+    EXPECT_NE(std::memcmp(unit->pCaptureBuf, unit->pShowBuf, static_cast<size_t>(unit->frameBytes)), 0);
+    live->externalTrigger = 0;
+    QTest::qWait(2);
+    unit->UpdateImage();
+    EXPECT_EQ(std::memcmp(unit->pCaptureBuf, unit->pShowBuf, static_cast<size_t>(unit->frameBytes)), 0);
+}
+
+TEST_F(CameraUnitTest, LostCameraRetriesOnceASecondWithoutPolling)
+{
+    QJsonObject spec = unitCamera("SERIAL-LOSS1");
+    spec["lossAfterFrames"] = 2;
+    spec["reconnectFailures"] = 2;
+    ASSERT_NE(makeUnit(spec), nullptr);
+    unit->UpdateImage();
+    QTest::qWait(3);
+    unit->UpdateImage();
+    QCoreApplication::processEvents();  // the loss arrives from the event loop
+    EXPECT_FALSE(unit->isConnected);
+    EXPECT_EQ(window->lostCount, 1);
+    ASSERT_EQ(window->records.size(), 1);
+    EXPECT_EQ(window->records[0].text, lanText(655).arg(1).arg(1));
+    EXPECT_EQ(window->records[0].type, QString("info"));
+
+    // A second loss signal while reconnecting changes nothing; the released camera is not polled.
+    emit unit->pCamera->sigCameraLost();
+    const int grabsBefore = countOf(callsOf("SERIAL-LOSS1"), "grabImage");
+    for (int i = 0; i < 5; ++i)
+        EXPECT_FALSE(unit->UpdateImage());
+    EXPECT_EQ(countOf(callsOf("SERIAL-LOSS1"), "grabImage"), grabsBefore);
+    EXPECT_EQ(unit->lossCount, 1);
+    EXPECT_EQ(window->lostCount, 1);
+
+    QTest::qWait(2500);
+    EXPECT_FALSE(unit->isConnected);
+    EXPECT_EQ(callsOf("SERIAL-LOSS1").filter("reconnect"), QStringList({"reconnect false", "reconnect false"}));
+    QTest::qWait(1000);
+    EXPECT_TRUE(unit->isConnected);
+    const QStringList calls = callsOf("SERIAL-LOSS1");
+    const int back = calls.indexOf("reconnect true");
+    ASSERT_GE(back, 0);
+    ASSERT_GT(calls.size(), back + 1);
+    EXPECT_TRUE(calls[back + 1].startsWith("applySettings "));
+    EXPECT_EQ(countOf(calls, "release"), 1);
+    QTest::qWait(3);
+    EXPECT_TRUE(unit->UpdateImage());
+}
+
+TEST_F(CameraUnitTest, RetrainImageIsAnEightBitGreyBitmap)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-BMP01")), nullptr);
+    for (int i = 0; i < unit->frameBytes; ++i)
+        unit->pCaptureBuf[i] = static_cast<unsigned char>((i / kWidth) % 251);
+    unit->SaveReTrainImage(1);  // the folder cammer12 does not exist yet
+    EXPECT_EQ(std::memcmp(unit->pShowBuf, unit->pCaptureBuf, static_cast<size_t>(unit->frameBytes)), 0);
+    EXPECT_EQ(std::memcmp(unit->pTemplate[1][0], unit->pCaptureBuf, static_cast<size_t>(unit->frameBytes)), 0);
+
+    const QByteArray bmp = appDir.readFile("cammer12/template0.bmp");
+    ASSERT_GT(bmp.size(), 1078);
+    auto u16 = [&bmp](int at) { return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(bmp.constData()) + at); };
+    auto u32 = [&bmp](int at) { return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bmp.constData()) + at); };
+    EXPECT_EQ(bmp.left(2), QByteArray("BM"));
+    EXPECT_EQ(u32(18), quint32(kWidth));
+    EXPECT_EQ(u32(22), quint32(kHeight));
+    EXPECT_EQ(u16(28), 8);
+    const quint32 pixels = u32(10);
+    EXPECT_EQ(pixels, 54u + 256u * 4u);
+    EXPECT_EQ(bmp.mid(54 + 4 * 200, 4), QByteArray("\xC8\xC8\xC8\x00", 4));  // palette entry 200 is grey 200
+    EXPECT_EQ(static_cast<quint32>(bmp.size()), pixels + quint32(kWidth * kHeight));
+    // Rows are stored bottom-up.
+    EXPECT_EQ(static_cast<uchar>(bmp[int(pixels)]), (kHeight - 1) % 251);
+    EXPECT_EQ(static_cast<uchar>(bmp[int(pixels) + kWidth * (kHeight - 1)]), 0);
+}
+
+TEST_F(CameraUnitTest, IgnoreMasksRoundTripAndOtherDepthsReadAsGrey)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-IGN01")), nullptr);
+    unit->pIgnoreMask[0][10 * kWidth + 20] = 255;
+    unit->SaveIgnorePoint(0);
+    QImage colour(kWidth, kHeight, QImage::Format_RGB32);
+    colour.fill(Qt::black);
+    colour.setPixel(5, 7, qRgb(255, 255, 255));
+    QDir().mkpath("cammer12");
+    ASSERT_TRUE(colour.save("cammer12/ignorepoint.bmp"));
+
+    unit->pIgnoreMask[0][10 * kWidth + 20] = 0;
+    unit->LoadIgnorePoint();
+    EXPECT_EQ(unit->pIgnoreMask[0][10 * kWidth + 20], 255);
+    EXPECT_EQ(unit->pIgnoreMask[1][7 * kWidth + 5], 255);
+    int set = 0;
+    for (int i = 0; i < unit->imagePixels; ++i)
+        set += unit->pIgnoreMask[1][i] ? 1 : 0;
+    EXPECT_EQ(set, 1);
+}
