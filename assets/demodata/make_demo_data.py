@@ -6,6 +6,7 @@ script. Only the Python standard library is used.
 
   make_demo_data.py APP_DIR [--frames mix|empty|part] [--fps N]
                     [--delay TENTHS] [--ok-mold-number N] [--lost-file NAME]
+                    [--reconnect-failures N]
 """
 import argparse
 import json
@@ -125,7 +126,8 @@ def main():
     parser.add_argument("--fps", type=int, default=1)
     parser.add_argument("--delay", type=int, default=5, help="trigger delay in tenths of a second")
     parser.add_argument("--ok-mold-number", type=int, default=0)
-    parser.add_argument("--lost-file", default="", help="the camera is lost while this file exists")
+    parser.add_argument("--lost-file", default="", help="the camera is lost when this file appears")
+    parser.add_argument("--reconnect-failures", type=int, default=0, help="failed reconnects after a loss")
     args = parser.parse_args()
 
     app = os.path.abspath(args.app)
@@ -142,6 +144,7 @@ def main():
               "frames": ["../../demo/mould_%s.png" % f for f in frames]}
     if args.lost_file:
         camera["lossWhenFile"] = "../../" + args.lost_file
+        camera["reconnectFailures"] = args.reconnect_failures
     with open(os.path.join(app, "Plugins/Cameras/simcamera.json"), "w") as f:
         json.dump({"real": [camera]}, f, indent=2)
     config = os.path.join(app, "cnt_net/config.json")

@@ -8,13 +8,89 @@ e2e_setup() {
   APP="$(mktemp -d /tmp/mm-e2e-XXXXXX)"
   "$SRC/scripts/prepare-app-folder" "$BUILD" "$APP" > /dev/null
   MM_PID_FILE="$APP/.monitor.pid"
+  "$SRC/assets/demodata/make_safe_bin.sh" "$APP/.safebin"
+  MM_IO_DEVICE="$APP/no-io-board"
+  E2E_BOARD_PID=""
   trap e2e_cleanup EXIT
+}
+
+# Re-lays the demo data with options of make_demo_data.py (--frames, --delay, ...).
+e2e_demo_data() {
+  python3 "$SRC/assets/demodata/make_demo_data.py" "$APP" "$@"
+}
+
+# Starts the IO board simulator; the monitor is pointed at its terminal.
+e2e_start_board() {
+  rm -f "$APP/ioboard.pty"
+  "$APP/ioboard-sim" --record "$APP/io-record.log" --socket "$APP/ioboard.sock" \
+    --path-file "$APP/ioboard.pty" "$@" < /dev/null > "$APP/ioboard-sim.log" 2>&1 &
+  E2E_BOARD_PID=$!
+  local i=0
+  while [ ! -s "$APP/ioboard.pty" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+  MM_IO_DEVICE="$(cat "$APP/ioboard.pty")"
+}
+
+# Sends one command line to the simulator and prints its reply.
+e2e_board() {
+  python3 - "$APP/ioboard.sock" "$*" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.connect(sys.argv[1])
+s.sendall(sys.argv[2].encode() + b"\n")
+print(s.makefile().readline().strip())
+PY
+}
+
+# The last output word the board received (decimal), 0 when none yet.
+e2e_out_word() {
+  local word
+  word="$(grep ' out ' "$APP/io-record.log" 2>/dev/null | tail -1 | awk '{print $4}')"
+  echo $(( ${word:-0} ))
+}
+
+# Waits up to $3 seconds until (output word & $1) == $2.
+e2e_wait_out() {
+  local mask=$1 value=$2 limit="${3:-20}" i=0
+  while [ $i -lt $((limit * 10)) ]; do
+    [ $(( $(e2e_out_word) & mask )) -eq $(( value )) ] && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  echo "FAIL: output word $(printf 0x%04x "$(e2e_out_word)") & $mask never became $value"
+  tail -5 "$APP/io-record.log" 2>/dev/null || true
+  return 1
+}
+
+# Waits up to $2 seconds for a file matching a glob (relative to APP).
+e2e_wait_file() {
+  local pattern="$1" limit="${2:-20}" i=0
+  while [ $i -lt $((limit * 10)) ]; do
+    compgen -G "$APP/$pattern" > /dev/null && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  echo "FAIL: no file $pattern"; return 1
+}
+
+# Value of a count.ini key.
+e2e_count() {
+  sed -n "s/^$1=//p" "$APP/count.ini"
+}
+
+e2e_sql() {
+  sqlite3 "$APP/$1" "$2"
+}
+
+e2e_expect() {
+  if [ "$1" != "$2" ]; then echo "FAIL: $3: expected '$2', got '$1'"; exit 1; fi
 }
 
 # Starts the monitor in its own network namespace under Xvfb at 1920x1080.
 e2e_start() {
-  ( cd "$APP" && exec unshare -n -- xvfb-run -a -s "-screen 0 1920x1080x24" \
-      sh -c 'ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
+  : > "$APP/stdout.log"; : > "$APP/stderr.log"
+  rm -f "$APP"/cnt_net/workspace/log/*.log
+  ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE \
+      QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms &&
+    exec unshare -n -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
 }
@@ -23,11 +99,14 @@ e2e_start() {
 e2e_wait_for() {
   local text="$1" limit="${2:-60}" i=0
   while [ $i -lt $((limit * 10)) ]; do
-    if grep -qF -- "$text" "$APP/stdout.log" "$APP/stderr.log" 2>/dev/null; then return 0; fi
+    if grep -qF -- "$text" "$APP/stdout.log" "$APP/stderr.log" "$APP"/cnt_net/workspace/log/*.log 2>/dev/null; then
+      return 0
+    fi
     if ! kill -0 "$E2E_RUNNER" 2>/dev/null; then break; fi
     sleep 0.1; i=$((i + 1))
   done
-  echo "FAIL: '$text' not seen"; tail -50 "$APP/stderr.log" "$APP/stdout.log" || true
+  echo "FAIL: '$text' not seen"
+  tail -50 "$APP/stderr.log" "$APP/stdout.log" "$APP"/cnt_net/workspace/log/LOG_*.log || true
   return 1
 }
 
@@ -42,6 +121,7 @@ e2e_stop() {
 }
 
 e2e_cleanup() {
+  [ -n "${E2E_BOARD_PID:-}" ] && kill "$E2E_BOARD_PID" 2>/dev/null || true
   if [ -n "${E2E_RUNNER:-}" ] && kill -0 "$E2E_RUNNER" 2>/dev/null; then
     [ -f "$MM_PID_FILE" ] && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
     wait "$E2E_RUNNER" 2>/dev/null || true

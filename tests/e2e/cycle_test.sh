@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# An NG cycle and an OK cycle through the IO board simulator: outputs and
+# lamps, the NG JPEG, RECORD rows, count.ini; a restart keeps counts and records.
+BUILD="$1"; SRC="$2"
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+zero7=", 0, 0, 0, 0, 0, 0, 0"
+
+# A left-over part in cavity 1: the mould detection (input 0, no delay) is NG.
+e2e_demo_data --frames part --delay 0
+e2e_start_board
+e2e_start
+e2e_wait_for "main window shown" 120
+e2e_wait_for "IO board port" 20
+sleep 1
+e2e_board pulse 0
+# ROI 1 names output N1 (output 0, clamp interlock) and the alarm output 2 joins it.
+e2e_wait_out 0x0F 0x05 10
+e2e_wait_file "alarmimage/camera1/detect2/NG/1_????-??-??_??.??.??.jpg" 10
+e2e_wait_for "LEDOnOff 7 1" 5
+e2e_expect "$(e2e_count list_allnum)" "1$zero7" "inspections after NG"
+e2e_expect "$(e2e_count list_failnum)" "1$zero7" "NG inspections"
+e2e_expect "$(e2e_count list_failcyclenum)" "1$zero7" "NG cycles"
+e2e_expect "$(e2e_count gSyncNGNum)" "1" "NG count over all cameras"
+e2e_expect "$(e2e_count gSyncNGcycleNum)" "1" "NG cycle count over all cameras"
+e2e_expect "$(e2e_sql RECORD.db "select recordtype, recordpassword from RECORD where remarks like 'NG%'")" \
+  "run|Unlogged" "NG record"
+
+# Opening the safety door lifts the alarm (the demo parameters say so).
+e2e_board pulse 1
+e2e_wait_out 0x0F 0x00 10
+e2e_wait_for "LEDOnOff 7 0" 5
+e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+
+# The part is gone; after a restart the counts continue and the records stay.
+e2e_demo_data --frames empty --delay 0
+e2e_start
+e2e_wait_for "main window shown" 120
+e2e_wait_for "IO board port" 20
+sleep 1
+e2e_board pulse 0
+e2e_wait_file "alarmimage/camera1/detect2/OK/*.jpg" 10
+sleep 0.5
+e2e_expect "$(e2e_count list_allnum)" "2$zero7" "inspections after restart"
+e2e_expect "$(e2e_count list_failnum)" "1$zero7" "NG inspections after restart"
+e2e_expect "$(e2e_count list_allcyclenum)" "2$zero7" "cycles after restart"
+e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 'run'")" "1" "records kept"
+e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "0" "outputs after an OK cycle"
+e2e_wait_for "LEDOnOff 6 1" 5
+e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+echo "PASS"
