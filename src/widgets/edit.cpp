@@ -102,12 +102,10 @@ void Edit::SlotRange(QString text)
 
 bool Edit::event(QEvent* event)
 {
-    // A keypad destroyed with its former host is made again before anything else.
-    if (!gpNumPad || !gpNumCharPad) {
-        NumberInput::instance();
-        NumCharInput::instance();
-        return QLineEdit::event(event);
-    }
+    // A keypad destroyed with its former host is made again before anything
+    // else; the event is then handled as usual, so that a focus-in is not lost.
+    NumberInput::instance();
+    NumCharInput::instance();
     switch (event->type()) {
     case QEvent::FocusIn:
         if (echoMode() == QLineEdit::Password) {

@@ -217,6 +217,15 @@ TEST_F(KeypadTest, KeypadsAreMadeAgainEveryTimeTheyAreLost)
         EXPECT_NE(NumberInput::instance(), nullptr);
         EXPECT_EQ(NumberInput::instance(), gpNumPad);
     }
+
+    // Lost while an edit waits for its first touch: that touch still opens it.
+    Edit* edit = makeEdit(5);
+    delete gpNumPad;
+    delete gpNumCharPad;
+    touch(edit);
+    ASSERT_NE(gpNumPad, nullptr);
+    EXPECT_TRUE(gpNumPad->isVisible());
+    EXPECT_EQ(Edit::current(), edit);
 }
 
 TEST_F(KeypadTest, ReturnKeyOpensAndClosesTheKeypadAndPeriodMovesOn)
