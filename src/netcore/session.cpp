@@ -191,7 +191,7 @@ void Session::sendNext()
         SCI_ExecObj_Send& front = sendQueue_.front();
         front.SerializeWrite(socket_.data());
         if (front.isPending()) {
-            sendTimer_->start(front.pendingLimitMs());
+            sendTimer_->start(qMin(front.pendingLimitMs(), limits_.sendTimeoutMs));
             return;
         }
         if (front.isBroken()) {

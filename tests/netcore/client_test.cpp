@@ -1,3 +1,4 @@
+#include "clock.h"
 #include "netcoretestkit.h"
 #include "tcpclireactor.h"
 #include "tcpservreactor.h"
@@ -156,6 +157,11 @@ TEST(ServerReactor, ConsecutiveIdsAndAddressedReplies)
     server.post_async(nowhere);
     EXPECT_EQ(server.taskCount(), 1);   // registered, sent nowhere
 
+    // Liveness does not follow the wall clock: setting it back a day changes nothing.
+    Clock::setFixed(Clock::now().addDays(-1));
+    EXPECT_TRUE(server.isRunning());
+    Clock::reset();
+
     server.deinitialize();
     EXPECT_FALSE(server.isRunning());
     EXPECT_EQ(server.sessionCount(), 0);
@@ -176,6 +182,15 @@ TEST(HttpService, ModesAndRestart)
     EXPECT_EQ(c.readResponse().firstLine, "HTTP/1.1 200 OK");
     c.send(request("GET", "/nope"));
     EXPECT_EQ(c.readResponse().firstLine, "HTTP/1.1 404 Not Found");
+
+    for (const int mode : {1, 2}) {
+        ServiceHost plain(mode);
+        RawClient p(plain.port());
+        p.send(request("POST", "/echo", R"({"m":1})") + request("GET", "/nope"));
+        QList<QByteArray> lines{p.readResponse().firstLine, p.readResponse().firstLine};
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (QList<QByteArray>{"HTTP/1.1 200 OK", "HTTP/1.1 404 Not Found"})) << "mode " << mode;
+    }
 
     // A second start drops the first reactor with its connections.
     ClientService client;

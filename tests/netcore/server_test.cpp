@@ -240,3 +240,17 @@ TEST(HttpServer, FilesStreamInOrderAndSurviveAbort)
     c.send(request("GET", "/echo"));
     EXPECT_TRUE(c.readResponse().complete);
 }
+
+TEST(HttpServer, StalledFileTransferIsCutAtItsLimit)
+{
+    QTemporaryDir dir;
+    const QString path = makeFile(dir, "big.bin", 48 * 1024 * 1024);
+    NetLimits limits;
+    limits.sendTimeoutMs = 300;
+    ServiceHost host(4, limits);
+    RawClient reader(host.port());
+    reader.socket()->setReadBufferSize(64 * 1024);   // a peer that stops reading
+    reader.send(request("GET", "/file?path=" + QUrl::toPercentEncoding(path)));
+    ASSERT_TRUE(waitUntil([&] { return host.service()->handled == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 3000));
+}
