@@ -116,9 +116,9 @@ void PasswordBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::yellow);
-    painter.setFont(DialogPainter::font());
-    painter.drawText(QRect(gLan == kJapanese ? 45 : 95, 75, 200, 40), Qt::AlignLeft | Qt::AlignVCenter,
-                     lanText(kRowPwd));
+    const QRect label(gLan == kJapanese ? 45 : 95, 75, 200, 40);
+    painter.setFont(DialogPainter::fittedFont(lanText(kRowPwd), label.width(), DialogPainter::kTextPixels, 0));
+    painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, lanText(kRowPwd));
     DialogPainter::drawFrame(painter, width(), height());
 }
 
