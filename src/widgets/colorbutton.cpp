@@ -65,8 +65,6 @@ void ColorButton::fitText()
 
 void ColorButton::fitTexts(QWidget* parent)
 {
-    for (QPushButton* button : parent->findChildren<QPushButton*>()) {
-        if (auto* colorButton = dynamic_cast<ColorButton*>(button))
-            colorButton->fitText();
-    }
+    for (ColorButton* button : parent->findChildren<ColorButton*>())
+        button->fitText();
 }

@@ -6,6 +6,7 @@
 // checked. The size class picks the font size (3 dialog buttons, 4 panel buttons).
 class ColorButton : public QPushButton
 {
+    Q_OBJECT
 public:
     ColorButton(const QString& text, QWidget* parent, int size);
     ~ColorButton() override;
