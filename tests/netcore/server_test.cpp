@@ -37,7 +37,7 @@ TEST(HttpServer, CurlGetPostAndNotFound)
     ServiceHost host;
     const QString base = QStringLiteral("http://127.0.0.1:%1").arg(host.port());
 
-    ShellResult r = runProgram("curl", {"-s", "-i", "--max-time", "10", base + "/echo?x=1&name=a%20b"}, 20000);
+    ShellResult r = runProgram("curl", {"--noproxy", "*", "-s", "-i", "--max-time", "10", base + "/echo?x=1&name=a%20b"}, 20000);
     ASSERT_TRUE(r.ok()) << r.stdErr.toStdString();
     EXPECT_TRUE(r.stdOut.startsWith("HTTP/1.1 200 OK\r\n"));
     const QByteArray body = r.stdOut.mid(r.stdOut.indexOf("\r\n\r\n") + 4);
@@ -45,12 +45,12 @@ TEST(HttpServer, CurlGetPostAndNotFound)
     EXPECT_EQ(result.value("q_x").toString(), "1");
     EXPECT_EQ(result.value("q_name").toString(), "a b");
 
-    r = runProgram("curl", {"-s", "--max-time", "10", "-H", "Content-Type: application/json", "-d", R"({"a":5})",
+    r = runProgram("curl", {"--noproxy", "*", "-s", "--max-time", "10", "-H", "Content-Type: application/json", "-d", R"({"a":5})",
                             base + "/echo"}, 20000);
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(QJsonDocument::fromJson(r.stdOut).object().value("result").toObject().value("a").toInt(), 5);
 
-    r = runProgram("curl", {"-s", "-i", "--max-time", "10", "-A", "req-42", base + "/nothing"}, 20000);
+    r = runProgram("curl", {"--noproxy", "*", "-s", "-i", "--max-time", "10", "-A", "req-42", base + "/nothing"}, 20000);
     ASSERT_TRUE(r.ok());
     EXPECT_TRUE(r.stdOut.startsWith("HTTP/1.1 404 Not Found\r\n"));
     EXPECT_TRUE(r.stdOut.contains("\r\nUser-Agent: req-42\r\n"));
