@@ -13,11 +13,7 @@
 #include <cstring>
 
 namespace {
-constexpr int kWidth = DialogPainter::kBoxW;
-constexpr int kHeight = DialogPainter::kBoxH;
-constexpr int kButtonW = DialogPainter::kButtonW;
-constexpr int kButtonH = DialogPainter::kButtonH;
-constexpr int kButtonClass = DialogPainter::kButtonClass;
+using DP = DialogPainter;
 constexpr int kRowConfirm = 121;
 constexpr int kRowCancel = 124;
 constexpr int kRowPasswordPrompt = 125;
@@ -34,11 +30,11 @@ PasswordBox::PasswordBox(QWidget* parent)
     setWindowFlags(Qt::CustomizeWindowHint);
     placeCentred();
 
-    m_ok = new ColorButton(lanText(kRowConfirm), this, kButtonClass);
-    m_ok->setGeometry(100, height() - 150, kButtonW, kButtonH);
+    m_ok = new ColorButton(lanText(kRowConfirm), this, DP::kButtonClass);
+    m_ok->setGeometry(100, height() - 150, DP::kButtonW, DP::kButtonH);
     connect(m_ok, &QPushButton::clicked, this, &PasswordBox::accept);
-    m_cancel = new ColorButton(lanText(kRowCancel), this, kButtonClass);
-    m_cancel->setGeometry(width() - 320, height() - 150, kButtonW, kButtonH);
+    m_cancel = new ColorButton(lanText(kRowCancel), this, DP::kButtonClass);
+    m_cancel->setGeometry(width() - 320, height() - 150, DP::kButtonW, DP::kButtonH);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     m_edit = new Edit(5, this, 1);
@@ -60,7 +56,7 @@ PasswordBox::~PasswordBox()
 
 void PasswordBox::placeCentred()
 {
-    setGeometry(DialogPainter::centred(kWidth, kHeight));
+    setGeometry(DialogPainter::centred(DP::kBoxW, DP::kBoxH));
 }
 
 QString PasswordBox::serviceCode()

@@ -12,11 +12,7 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int kWidth = DialogPainter::kBoxW;
-constexpr int kHeight = DialogPainter::kBoxH;
-constexpr int kButtonW = DialogPainter::kButtonW;
-constexpr int kButtonH = DialogPainter::kButtonH;
-constexpr int kButtonClass = DialogPainter::kButtonClass;
+using DP = DialogPainter;
 constexpr int kRowConfirm = 121;
 }
 
@@ -26,8 +22,8 @@ WarnBox::WarnBox(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
     placeCentred();
 
-    m_ok = new ColorButton(lanText(kRowConfirm), this, kButtonClass);
-    m_ok->setFixedSize(kButtonW, kButtonH);
+    m_ok = new ColorButton(lanText(kRowConfirm), this, DP::kButtonClass);
+    m_ok->setFixedSize(DP::kButtonW, DP::kButtonH);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* layout = new QVBoxLayout(this);
@@ -42,7 +38,7 @@ WarnBox::~WarnBox() = default;
 
 void WarnBox::placeCentred()
 {
-    setGeometry(DialogPainter::centred(kWidth, kHeight));
+    setGeometry(DialogPainter::centred(DP::kBoxW, DP::kBoxH));
 }
 
 void WarnBox::setText(const QString& text)
