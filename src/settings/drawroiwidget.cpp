@@ -48,6 +48,6 @@ void DrawROIWidget::SlotDrawHand()
 
 void DrawROIWidget::startDrawPloygn()
 {
-    if (CammerWidget* unit = shownUnit())
-        unit->polyPointCount = 0;
+    // The editor's own preparation of a new polygon comes with the full screen.
+    ++polygonStarts;
 }

@@ -40,6 +40,7 @@ public slots:
 
 public:
     int cameraChoice = 0;
+    int polygonStarts = 0;  // presses that began a polygon outline
 
 private:
     CammerWidget* shownUnit() const;
