@@ -216,11 +216,13 @@ void DetectionCycle::runDetection(int detection)
     m_win->curDetectIndex = detection;
     bool ng = false;
     m_stepOk.fill(true, m_units.size());
+    m_stepChecked.fill(false, m_units.size());
     for (int i = 0; i < m_units.size(); ++i) {
         DetectionUnit* unit = m_units.at(i);
-        // A lost camera is not checked; its loss holds the clamp output instead.
+        // A lost camera is not checked (nor counted); its loss holds the clamp output instead.
         if (!unit->isConnected())
             continue;
+        m_stepChecked[i] = true;
         m_stepOk[i] = unit->runAlgorithm(detection);
         ng = ng || !m_stepOk[i];
     }
@@ -231,14 +233,18 @@ void DetectionCycle::runDetection(int detection)
 void DetectionCycle::CheckNG(bool ng)
 {
     const int d = qBound(0, m_win->checkDetect, kMaxDetections - 1);
-    if (m_stepOk.size() != m_units.size())
+    if (m_stepOk.size() != m_units.size()) {
         m_stepOk.fill(!ng, m_units.size());
+        m_stepChecked.fill(true, m_units.size());
+    }
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
         DetectionUnit* unit = m_units.at(i);
         const bool ok = m_stepOk.at(i);
         const int slot = ok ? 1 : 0;
         cameraOK << ok;
+        if (!m_stepChecked.at(i))
+            continue;
         if (!ok)
             unit->startAlarmBlink();
         unit->saveFailImage(d, slot);
@@ -250,7 +256,7 @@ void DetectionCycle::CheckNG(bool ng)
         }
     }
     const bool lastOfCycle = d == lastDetection();
-    countStep(d, lastOfCycle);
+    countStep(lastOfCycle);
     m_win->CountWrite();
     emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
     m_resultTimer->start(kResultShowMs);
@@ -373,12 +379,12 @@ void DetectionCycle::clearAlarm()
     m_win->update();
 }
 
-void DetectionCycle::countStep(int detection, bool last)
+void DetectionCycle::countStep(bool last)
 {
     bool anyNg = false;
     for (int i = 0; i < m_units.size(); ++i) {
         const int camera = m_units.at(i)->cameraIndex();
-        if (camera < 0 || camera >= kMaxCameras)
+        if (camera < 0 || camera >= kMaxCameras || !m_stepChecked.at(i))
             continue;
         const bool ok = m_stepOk.at(i);
         ++gAllNum[camera];
@@ -393,7 +399,6 @@ void DetectionCycle::countStep(int detection, bool last)
                 ++gFailCycleNum[camera];
         }
     }
-    Q_UNUSED(detection)
     if (anyNg)
         ++gSyncNGNum;
     if (last && (m_cycleNg || anyNg))

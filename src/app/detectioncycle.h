@@ -85,7 +85,7 @@ private:
     int lastDetection() const;
     void driveNgOutputs(int detection);
     void releaseOutputs(unsigned outputs);
-    void countStep(int detection, bool last);
+    void countStep(bool last);
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
@@ -106,5 +106,6 @@ private:
     bool m_cycleCameraNg[8] = {};
     unsigned m_detectionOutputs[8] = {};
     QVector<bool> m_stepOk;
+    QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
 };

@@ -8,6 +8,8 @@
 #include <QMutexLocker>
 #include <QVector>
 
+#include <algorithm>
+
 SaveFialImageThread::SaveFialImageThread(QObject* parent)
     : QThread(parent)
 {
@@ -51,8 +53,10 @@ void SaveFialImageThread::run()
 
 void SaveFialImageThread::prune(const QString& folder, int keep) const
 {
-    QDir dir(folder);
-    const QFileInfoList files = dir.entryInfoList({"*.jpg"}, QDir::Files, QDir::Time | QDir::Reversed);
+    QFileInfoList files = QDir(folder).entryInfoList({"*.jpg"}, QDir::Files);
+    std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.lastModified() < b.lastModified() || (a.lastModified() == b.lastModified() && a.fileName() < b.fileName());
+    });
     for (int i = 0; i < files.size() - keep; ++i)
         QFile::remove(files.at(i).absoluteFilePath());
 }

@@ -1,0 +1,241 @@
+#include "shellfixture.h"
+
+#include "clock.h"
+#include "controlport.h"
+#include "detectioncycle.h"
+#include "globals.h"
+#include "wizardpara.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const int kClampBit = 0x1;
+const int kEjectorBit = 0x2;
+const int kAlarmBit = 0x4;
+const int kNgOutputs = 0xF;
+
+QVector<int> counters(const int* values, int n = 2)
+{
+    return QVector<int>(values, values + n);
+}
+}
+
+TEST_F(CycleTest, NgCycleRaisesRoiOutputsAndAlarmCountsAndMarksTheNgImage)
+{
+    cam1->ok = false;
+    cam1->outputs = {1};
+    QList<QVariantList> sent;
+    QObject::connect(win.get(), &MainWindowBase::sendRecord, win.get(),
+                     [&](int d, int h, QList<bool> ok, bool last) { sent << QVariantList{d, h, QVariant::fromValue(ok), last}; });
+
+    pressInput(0);
+    runPass();
+
+    EXPECT_EQ(cam0->checks, 1);
+    EXPECT_EQ(cam1->checks, 1);
+    EXPECT_EQ(outputWord() & kNgOutputs, kEjectorBit | kAlarmBit);
+    EXPECT_EQ(counters(gAllNum), (QVector<int>{1, 1}));
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 1}));
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{1, 1}));
+    EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 1}));
+    EXPECT_EQ(gSyncNGNum, 1);
+    EXPECT_EQ(gSyncNGCycleNum, 1);
+    EXPECT_EQ(win->countWrites, 1);
+    ASSERT_EQ(win->records.size(), 1);
+    EXPECT_TRUE(win->records.first().startsWith("run: "));
+    EXPECT_EQ(gisSaveFail[1][1][0], 1);
+    EXPECT_EQ(gisSaveFail[0][1][1], 0) << "no OK pictures are kept (okRecordNum 0)";
+    EXPECT_EQ(cam1->imageCalls, (QStringList{"save 1 0", "update 1 0"}));
+    EXPECT_EQ(cam0->imageCalls, (QStringList{"save 1 1", "update 1 1"}));
+    EXPECT_EQ(cam1->blinks, 1);
+    EXPECT_EQ(cam0->blinks, 0);
+    EXPECT_EQ(win->pageState, 2);
+    EXPECT_TRUE(cycle->resultTimer()->isActive());
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(sent[0][0].toInt(), 1);
+    EXPECT_EQ(sent[0][1].toInt(), Clock::now().time().hour());
+    EXPECT_EQ(sent[0][2].value<QList<bool>>(), (QList<bool>{true, false}));
+    EXPECT_TRUE(sent[0][3].toBool());
+}
+
+TEST_F(CycleTest, AnOkCheckOfTheSameDetectionReleasesTheHeldOutputs)
+{
+    cam0->ok = false;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kAlarmBit) << "no ROI output named: the clamp interlock";
+    EXPECT_TRUE(win->isOutputHeld(0));
+
+    releaseInputs();
+    cam0->ok = true;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(outputWord() & kNgOutputs, 0);
+    EXPECT_FALSE(cycle->isAlarmed());
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{1, 0}));
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{2, 2}));
+}
+
+TEST_F(CycleTest, SafetyDoorOrOperatorClearsTheAlarm)
+{
+    para->safetyDoorClearsAlarm = 1;
+    cam0->ok = false;
+    pressInput(0);
+    runPass();
+    ASSERT_TRUE(cycle->isAlarmed());
+    pressInput(1);
+    runPass();
+    EXPECT_FALSE(cycle->isAlarmed());
+    EXPECT_EQ(outputWord() & kNgOutputs, 0);
+    EXPECT_EQ(cam0->checks, 1) << "the safety door is no trigger unless configured";
+
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    ASSERT_TRUE(cycle->isAlarmed());
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & kNgOutputs, 0);
+    EXPECT_EQ(win->pageState, 0);
+}
+
+TEST_F(CycleTest, PulseLengthsAndSilentAlarm)
+{
+    para->clampPulse = 2;
+    para->noAlarmSoundOnNg = 1;
+    cam0->ok = false;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit);
+    EXPECT_FALSE(cycle->isAlarmed()) << "a pulsed output is not held";
+    QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kNgOutputs, 0, 1000);
+}
+
+TEST_F(CycleTest, DelayCountsDownInTenths)
+{
+    para->trigInDelay[1] = 3;
+    pressInput(0);
+    runPass();
+    EXPECT_TRUE(cycle->isCounting(1));
+    EXPECT_FLOAT_EQ(cycle->countdown(1), 0.3f);
+    EXPECT_EQ(win->detectState, 1);
+    QTest::qWait(150);
+    EXPECT_EQ(cam0->checks, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 1000);
+    EXPECT_FALSE(cycle->isCounting(1));
+    EXPECT_EQ(win->detectState, 3);
+
+    // A trigger while counting down does not restart the count.
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    QTest::qWait(600);
+    EXPECT_EQ(cam0->checks, 2);
+}
+
+TEST_F(CycleTest, TriggerInputChoices)
+{
+    para->trigInput[1] = DetectionCycle::kAnyOfInputs2And3;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(cam0->checks, 0);
+    pressInput(3);
+    runPass();
+    EXPECT_EQ(cam0->checks, 1);
+    releaseInputs();
+    pressInput(2);
+    runPass();
+    EXPECT_EQ(cam0->checks, 2);
+
+    // A stopped detection takes no triggers; the edge is not kept for later.
+    win->runState = 3;
+    releaseInputs();
+    pressInput(2);
+    runPass();
+    win->runState = 1;
+    runPass();
+    EXPECT_EQ(cam0->checks, 2);
+}
+
+TEST_F(CycleTest, LostCameraIsNeitherCheckedNorCountedAndSlowsThePolling)
+{
+    QSignalSpy lost(cycle.get(), &DetectionCycle::sigCameraLostChanged);
+    cam1->connected = false;
+    cycle->start();
+    runPass();
+    EXPECT_EQ(cycle->nextIntervalMs(), DetectionCycle::kLostRunMs);
+    ASSERT_EQ(lost.count(), 1);
+    EXPECT_TRUE(lost[0][0].toBool());
+
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(cam1->checks, 0);
+    EXPECT_EQ(counters(gAllNum), (QVector<int>{1, 0}));
+    EXPECT_TRUE(cam1->imageCalls.isEmpty());
+
+    cam1->connected = true;
+    runPass();
+    EXPECT_EQ(cycle->nextIntervalMs(), DetectionCycle::kRunMs);
+    EXPECT_FALSE(lost.last()[0].toBool());
+    cycle->stop();
+}
+
+TEST_F(CycleTest, InputChangeRunsTheCycleAtOnce)
+{
+    cycle->start();
+    EXPECT_EQ(cycle->runTimer()->interval(), DetectionCycle::kRunMs);
+    pressInput(0);
+    EXPECT_EQ(cycle->runTimer()->interval(), DetectionCycle::kIoChangeRunMs);
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 500);
+    cycle->stop();
+}
+
+TEST_F(CycleTest, ProductionAlarmAfterTheConfiguredOkCycles)
+{
+    para->okMoldNumber = 2;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(win->prodAlarmCount, 1);
+    EXPECT_EQ(outputWord() & (kClampBit | kAlarmBit), 0);
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(win->prodAlarmCount, 2);
+    EXPECT_EQ(outputWord() & (kClampBit | kAlarmBit), kClampBit | kAlarmBit);
+
+    // An NG cycle does not count towards it.
+    win->prodAlarmCount = 0;
+    cam0->ok = false;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(win->prodAlarmCount, 0);
+}
+
+TEST_F(CycleTest, MultiDetectionCycleCountsCyclesAtTheLastDetection)
+{
+    gDNum = 3;
+    para->detectEnable[0] = 1;
+    para->detectEnable[2] = 1;
+    para->trigInput[0] = 0;
+    para->trigInput[1] = 2;
+    para->trigInput[2] = 3;
+    pressInput(0);
+    runPass();
+    cam1->ok = false;
+    pressInput(2);
+    runPass();
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{0, 0}));
+    cam1->ok = true;
+    pressInput(3);
+    runPass();
+    EXPECT_EQ(counters(gAllNum), (QVector<int>{3, 3}));
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{1, 1}));
+    EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 1})) << "an NG in any detection makes the cycle NG";
+    EXPECT_EQ(gSyncNGCycleNum, 1);
+    EXPECT_EQ(gSyncNGNum, 1);
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "detectionunit.h"
+#include "mainwindowbase.h"
+#include "tempappdir.h"
+
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+
+class ControlPort;
+class DetectionCycle;
+class WizardPara;
+
+// A camera unit whose check results the test sets.
+class FakeUnit : public DetectionUnit
+{
+public:
+    explicit FakeUnit(int camera) : m_camera(camera) {}
+
+    bool ok = true;
+    QVector<int> outputs;  // outputs of the NG ROIs
+    bool connected = true;
+    int checks = 0;
+    int updates = 0;
+    int blinks = 0;
+    QStringList imageCalls;
+
+    int cameraIndex() const override { return m_camera; }
+    bool isConnected() const override { return connected; }
+    bool updateImage() override { ++updates; return true; }
+    bool runAlgorithm(int) override { ++checks; return ok; }
+    QVector<int> ngOutputs(int) const override { return ok ? QVector<int>() : outputs; }
+    int detectTimeMs() const override { return 1; }
+    void saveFailImage(int d, int slot) override { imageCalls << QStringLiteral("save %1 %2").arg(d).arg(slot); }
+    void updateFailImage(int d, int slot) override { imageCalls << QStringLiteral("update %1 %2").arg(d).arg(slot); }
+    void startAlarmBlink() override { ++blinks; }
+    bool reconnect() override { connected = true; return true; }
+    void setSpeed() override {}
+    void manualUpdate() override {}
+    int imageWidth() const override { return 64; }
+    int imageHeight() const override { return 48; }
+    QWidget* view() override { return nullptr; }
+
+private:
+    int m_camera;
+};
+
+// The main window as the cycle sees it, recording what the cycle asks of it.
+class CycleWindow : public MainWindowBase
+{
+public:
+    DetectionCycle* cycle = nullptr;
+    QStringList records;
+    int countWrites = 0;
+
+    void InsertRecord(QString text, QString type) override { records << type + ": " + text; }
+    void CountWrite() override { ++countWrites; }
+    void CheckNG(bool ng) override;
+    bool isOutputHeld(int output) const override;
+};
+
+// A detection cycle with fake cameras, a real ControlPort (no IO thread) and
+// a live parameter record in mould-only mode 0: detection 1 on input 0.
+class CycleTest : public AppDirTest
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Raises input n as the board would report it (a rising edge).
+    void pressInput(int input);
+    void releaseInputs();
+    // One pass of the cycle.
+    void runPass();
+    int outputWord() const;
+
+    std::unique_ptr<WizardPara> para;
+    std::unique_ptr<ControlPort> io;
+    std::unique_ptr<CycleWindow> win;
+    std::unique_ptr<DetectionCycle> cycle;
+    std::vector<std::unique_ptr<FakeUnit>> units;
+    FakeUnit* cam0 = nullptr;
+    FakeUnit* cam1 = nullptr;
+};
+
+// Resets the shared counters and the NG image table between tests.
+void resetShellGlobals();

@@ -1,0 +1,188 @@
+#include "shellfixture.h"
+
+#include "clock.h"
+#include "countfile.h"
+#include "globals.h"
+#include "recordstore.h"
+#include "versionjson.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+
+QStringList rows(const QString& file, const QString& sql = "select recordtime, recordpassword, remarks, recordtype from RECORD")
+{
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "peek");
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.exec(sql);
+            while (query.next()) {
+                QStringList cells;
+                for (int i = 0; i < query.record().count(); ++i)
+                    cells << query.value(i).toString();
+                out << cells.join('|');
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase("peek");
+    return out;
+}
+
+class RecordStoreTest : public AppDirTest
+{
+protected:
+    void SetUp() override { Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53))); }
+    void TearDown() override { Clock::reset(); }
+};
+
+} // namespace
+
+TEST_F(RecordStoreTest, RecordsTheTimeOfDayLevelTextAndTypeVerbatim)
+{
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    EXPECT_TRUE(store.insert("Unlogged", "it's \"quoted\"; drop table RECORD", "set"));
+    store.close();
+    EXPECT_EQ(rows("RECORD.db"), QStringList{"09.26.53|Unlogged|it's \"quoted\"; drop table RECORD|set"});
+}
+
+TEST_F(RecordStoreTest, ADayChangeMovesTheFinishedDayToItsArchive)
+{
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    store.insert("Primary", "first day", "operate");
+    Clock::advance(24 * 3600 * 1000);
+    store.insert("Primary", "second day", "operate");
+    store.close();
+    EXPECT_EQ(rows("RECORD/2026-03-14.db"), QStringList{"09.26.53|Primary|first day|operate"});
+    EXPECT_EQ(rows("RECORD.db"), QStringList{"09.26.53|Primary|second day|operate"});
+    EXPECT_EQ(store.day(), QDate(2026, 3, 15));
+}
+
+TEST_F(RecordStoreTest, AFileOfAnEarlierDayIsArchivedAtStartAndMergedWhenTheDayExists)
+{
+    const QDate yesterday(2026, 3, 13);
+    auto writeDay = [&](const QString& text) {
+        Clock::setFixed(QDateTime(yesterday, QTime(12, 0)));
+        RecordStore store;
+        ASSERT_TRUE(store.open());
+        store.insert("Unlogged", text, "info");
+        store.close();
+        QFile file("RECORD.db");
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(yesterday, QTime(12, 0)), QFileDevice::FileModificationTime));
+    };
+    // The day was archived once already (the clock went back meanwhile).
+    writeDay("archived before");
+    QDir().mkpath("RECORD");
+    ASSERT_TRUE(QFile::rename("RECORD.db", "RECORD/2026-03-13.db"));
+    writeDay("yesterday");
+
+    Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(8, 0)));
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    store.insert("Unlogged", "today", "info");
+    store.close();
+    EXPECT_EQ(rows("RECORD/2026-03-13.db", "select remarks from RECORD"), (QStringList{"archived before", "yesterday"}));
+    EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), QStringList{"today"});
+}
+
+TEST_F(RecordStoreTest, ADamagedFileIsSetAsideAndAClosedDatabaseReopens)
+{
+    QFile damaged("RECORD.db");
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(4096, 'x'));
+    damaged.close();
+    Clock::reset();
+
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    EXPECT_TRUE(QFile::exists("RECORD.db.broken"));
+    store.close();
+    EXPECT_FALSE(store.isOpen());
+    EXPECT_TRUE(store.insert("Unlogged", "after close", "info"));
+    store.close();
+    EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), QStringList{"after close"});
+}
+
+class CountFileTest : public AppDirTest
+{
+protected:
+    void SetUp() override { resetShellGlobals(); }
+};
+
+TEST_F(CountFileTest, WritesTheSixKeysAndReadsThemBack)
+{
+    for (int i = 0; i < kMaxCameras; ++i) {
+        gAllNum[i] = 100 + i;
+        gFailNum[i] = i;
+        gAllCycleNum[i] = 50 + i;
+        gFailCycleNum[i] = 2 * i;
+    }
+    gSyncNGNum = 28;
+    gSyncNGCycleNum = 7;
+    ASSERT_TRUE(CountFile::write());
+    const QByteArray text = appDir.readFile("count.ini");
+    EXPECT_TRUE(text.contains("list_allnum=100, 101, 102, 103, 104, 105, 106, 107\n"));
+    EXPECT_TRUE(text.contains("list_failcyclenum=0, 2, 4, 6, 8, 10, 12, 14\n"));
+    EXPECT_TRUE(text.contains("gSyncNGNum=28\n"));
+    EXPECT_TRUE(text.contains("gSyncNGcycleNum=7\n"));
+    EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"count.ini"}) << "no temporary file is left";
+
+    resetShellGlobals();
+    ASSERT_TRUE(CountFile::read());
+    EXPECT_EQ(gAllNum[7], 107);
+    EXPECT_EQ(gFailNum[3], 3);
+    EXPECT_EQ(gAllCycleNum[0], 50);
+    EXPECT_EQ(gFailCycleNum[7], 14);
+    EXPECT_EQ(gSyncNGNum, 28);
+    EXPECT_EQ(gSyncNGCycleNum, 7);
+}
+
+TEST_F(CountFileTest, MissingFileAndShortListsReadAsZero)
+{
+    gAllNum[0] = 9;
+    EXPECT_FALSE(CountFile::read());
+    EXPECT_EQ(gAllNum[0], 9) << "a missing file leaves the counters alone";
+    appDir.writeFile("count.ini", "[General]\nlist_allnum=4, 5\ngSyncNGNum=x\n");
+    ASSERT_TRUE(CountFile::read());
+    EXPECT_EQ(gAllNum[0], 4);
+    EXPECT_EQ(gAllNum[1], 5);
+    EXPECT_EQ(gAllNum[2], 0);
+    EXPECT_EQ(gFailNum[0], 0);
+    EXPECT_EQ(gSyncNGNum, 0);
+}
+
+class VersionJsonTest : public AppDirTest
+{
+};
+
+TEST_F(VersionJsonTest, SetsVersionAndCameraCountAndKeepsTheOtherKeys)
+{
+    appDir.writeFile("cnt_net/config.json", R"({"device_name": "press 4", "version": "old", "server_port": 10440})");
+    numCamera = 3;
+    ASSERT_TRUE(writeVersionToJson());
+    const QJsonObject o = QJsonDocument::fromJson(appDir.readFile("cnt_net/config.json")).object();
+    EXPECT_EQ(o.value("version").toString(), "18.0.1.86");
+    EXPECT_EQ(o.value("camcount").toInt(), 3);
+    EXPECT_EQ(o.value("device_name").toString(), "press 4");
+    EXPECT_EQ(o.value("server_port").toInt(), 10440);
+}
+
+TEST_F(VersionJsonTest, ADamagedOrMissingFileIsLeftAlone)
+{
+    EXPECT_FALSE(writeVersionToJson());
+    EXPECT_FALSE(QFile::exists("cnt_net/config.json"));
+    appDir.writeFile("cnt_net/config.json", "{\"device_name\": ");
+    EXPECT_FALSE(writeVersionToJson());
+    EXPECT_EQ(appDir.readFile("cnt_net/config.json"), QByteArray("{\"device_name\": "));
+}
