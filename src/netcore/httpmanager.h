@@ -15,7 +15,7 @@
 class QThreadPool;
 
 // Role of a network service: 0 server, 1 client; any other value makes no reactor.
-enum VEKT_TYPE { VEKT_SERVER = 0, VEKT_CLIENT = 1 };
+enum VEKT_TYPE : int { VEKT_SERVER = 0, VEKT_CLIENT = 1 };
 
 // Base of every network service: a reactor, a route table from URL to handler,
 // and the rule that decides in which thread a request is handled.
