@@ -1,5 +1,57 @@
 #include "vek_netmn.h"
 
+#include "clock.h"
+#include "globals.h"
+#include "httpapiserver.h"
+#include "publictools.h"
+#include "systemclock.h"
+#include "wizardpara.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+constexpr int kNtpWaitMs = 1000;
+constexpr int kByteMask = 255;
+
+QJsonObject readConfig(bool* opened)
+{
+    QFile file(QStringLiteral("./") + QString::fromLatin1(VEK_NETMN::kConfigPath));
+    *opened = file.open(QIODevice::ReadOnly);
+    if (!*opened)
+        return QJsonObject();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QString nowText()
+{
+    return Clock::now().toString(QString::fromLatin1(VEK_NETMN::kTimeFormat));
+}
+
+QJsonObject roiObject(const param_roi& roi)
+{
+    QJsonArray algorithm{roi.value,
+                         roi.param1 & kByteMask, roi.param2 & kByteMask, roi.param3 & kByteMask,
+                         (roi.param1 >> 8) & kByteMask, (roi.param2 >> 8) & kByteMask, (roi.param3 >> 8) & kByteMask};
+    return QJsonObject{{"roi_index", roi.roi},
+                       {"roi_result", roi.result != 0},
+                       {"roi_func", roi.function},
+                       {"roi_algorithm", algorithm}};
+}
+
+} // namespace
+
 VEK_NETMN* VEK_NETMN::__instance = nullptr;
 
 VEK_NETMN* VEK_NETMN::getInstance()
@@ -9,6 +61,16 @@ VEK_NETMN* VEK_NETMN::getInstance()
     return __instance;
 }
 
+VEK_NETMN::VEK_NETMN() : HttpManager(VEKT_CLIENT)
+{
+    m_apiServer = std::make_unique<HttpApiServer>(this);
+    // The switches were just cleared, so this never runs here; kept where the settings dialog expects it.
+    if (m_worknetfunc)
+        getNTP_Timing_sync();
+}
+
+VEK_NETMN::~VEK_NETMN() = default;
+
 QString VEK_NETMN::roiKey(int camera, int group, int roi)
 {
     return QStringLiteral("%1;%2;%3").arg(camera).arg(group).arg(roi);
@@ -17,4 +79,198 @@ QString VEK_NETMN::roiKey(int camera, int group, int roi)
 void VEK_NETMN::insertRoiResult(const param_roi& result)
 {
     roiResultCache.insert(roiKey(result.camera, result.group, result.roi), result);
+}
+
+QVariant VEK_NETMN::getConfigValue(const QString& key)
+{
+    bool opened = false;
+    const QJsonObject config = readConfig(&opened);
+    if (!opened || !config.contains(key))
+        return QVariant();
+    return config.value(key).toVariant();
+}
+
+void VEK_NETMN::setWorkTask(bool net, bool video, bool api)
+{
+    m_worknetfunc = net;
+    m_workvideo = video;
+    m_workapifunc = api;
+}
+
+void VEK_NETMN::initStart()
+{
+    bool opened = false;
+    const QJsonObject config = readConfig(&opened);
+    if (!opened) {
+        qWarning() << "network hub: cannot open" << kConfigPath;
+        return;
+    }
+    m_devicename = config.value("devicename").toString();
+    m_worknetfunc = config.value("device_worknetfunc").toBool();
+    m_workvideo = config.value("device_workvideo").toBool();
+    m_workapifunc = config.value("device_workapifunc").toBool();
+    const QJsonValue workspace = config.value("workspace");
+    m_workspace = workspace.isString() ? workspace.toString() : QString::fromLatin1(kDefaultWorkspace);
+    // File names are appended to it directly.
+    if (!m_workspace.endsWith('/'))
+        m_workspace += '/';
+    if (!QDir(m_workspace).exists() && !QDir().mkpath(m_workspace))
+        qWarning() << "network hub: cannot create workspace" << m_workspace;
+
+    clear_PeriodRecord();
+    m_apiServer->init();
+}
+
+void VEK_NETMN::clear_PeriodRecord()
+{
+    roiResultCache.clear();
+    QMutexLocker lock(&m_recordLock);
+    lastDetectInfo.clear();
+}
+
+void VEK_NETMN::start_PeriodRecord()
+{
+    roiResultCache.clear();
+    // Under the record lock, so that a picture of the previous cycle being added
+    // from the writer's thread cannot store that cycle back over this one.
+    QMutexLocker lock(&m_recordLock);
+    lastDetectInfo.clear();
+    if (!m_worknetfunc && !m_workapifunc)
+        return;
+    sAPI_LastDetect_Info info;
+    const qint64 startMs = gettimeofday_ms();
+    info.starttime = QDateTime::fromMSecsSinceEpoch(startMs).toString(QString::fromLatin1(kTimeFormat));
+    info.id = QStringLiteral("V18#%1@%2").arg(m_devicename, QString::number(startMs, 16));
+    lastDetectInfo.setValue(info);
+}
+
+void VEK_NETMN::finish_PeriodRecord()
+{
+    if (!m_worknetfunc && !m_workapifunc) {
+        clear_PeriodRecord();
+        return;
+    }
+    if (lastDetectInfo.isEmpty())
+        return;
+
+    QJsonObject record{{"device_id", m_devicename},
+                       {"device_sn", gDeviceID},
+                       {"curProjectName", gpWPara ? gpWPara->getCurGroupName() : QStringLiteral("default")}};
+    QMap<QString, param_roi> cache;
+    {
+        QMutexLocker lock(&m_recordLock);
+        cache = roiResultCache;
+    }
+    bool allOk = true;
+    for (const param_roi& roi : cache)
+        allOk = allOk && roi.result != 0;
+    record.insert("detail", Parse_CacheDetectedRoiInfos_2_QJsonArray(cache));
+    record.insert("detect_result", allOk);
+
+    {
+        QMutexLocker lock(&m_recordLock);
+        const bool stored = lastDetectInfo.update([&](sAPI_LastDetect_Info& info) {
+            record.insert("starttime", info.starttime);
+            record.insert("finishtime", nowText());
+            record.insert("uuid", info.id);
+            info.record = record;
+        });
+        if (!stored)
+            return;
+    }
+
+    if (m_workapifunc)
+        m_apiServer->finish_PeriodRecord();
+
+    bool first = false;
+    if (!firstCycleResult.tryGetValue(first)) {
+        firstCycleResult.setValue(allOk);
+        alarmTime.setValue(0);
+    } else if (!first) {
+        alarmTime.setValue(0);
+    } else {
+        alarmTime.clear();
+    }
+}
+
+void VEK_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path)
+{
+    if (!m_worknetfunc && !m_workapifunc)
+        return;
+    QString cycleId;
+    {
+        QMutexLocker lock(&m_recordLock);
+        bool decided = false;
+        lastDetectInfo.update([&](sAPI_LastDetect_Info& info) {
+            if (info.record.isEmpty())
+                return;
+            decided = true;
+            cycleId = info.id;
+            info.pictures.insert(QStringLiteral("%1;%2;%3").arg(camera).arg(detect).arg(ok ? 1 : 0), path);
+        });
+        if (!decided)
+            return;
+    }
+    if (!m_workapifunc)
+        return;
+    CTask_FormData task;
+    task.url = QStringLiteral("/v18/http/post_detected_picture");
+    task.uuid = cycleId;
+    task.query.insert("camera_index", QString::number(camera));
+    task.query.insert("detect_index", QString::number(detect));
+    task.query.insert("camera_result", ok ? QStringLiteral("true") : QStringLiteral("false"));
+    task.query.insert("picture_name", QFileInfo(path).fileName());
+    task.deviceId = gDeviceID;
+    task.contentType = QStringLiteral("image/jpeg");
+    task.files.insert(path, QByteArray());
+    m_apiServer->publish_message(QStringLiteral("detected_picture"), task);
+}
+
+QJsonArray VEK_NETMN::Parse_CacheDetectedRoiInfos_2_QJsonArray(QMap<QString, param_roi> cache)
+{
+    QMap<QString, QList<param_roi>> groups;
+    for (const param_roi& roi : cache)
+        groups[QStringLiteral("%1;%2").arg(roi.camera).arg(roi.group)].append(roi);
+
+    QJsonArray detail;
+    for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
+        const QStringList parts = group.key().split(';');
+        QMap<int, QJsonObject> rois;
+        bool groupOk = true;
+        for (const param_roi& roi : group.value()) {
+            rois.insert(roi.roi, roiObject(roi));
+            groupOk = groupOk && roi.result != 0;
+        }
+        QJsonArray roiArray;
+        for (const QJsonObject& roi : rois)
+            roiArray.append(roi);
+        detail.append(QJsonObject{{"camera_index", parts.first().toInt()},
+                                  {"detect_index", parts.last().toInt()},
+                                  {"rois", roiArray},
+                                  {"detect_result", groupOk}});
+    }
+    return detail;
+}
+
+void VEK_NETMN::getNTP_Timing_sync()
+{
+    const QVariant address = getConfigValue("serveraddr");
+    const QVariant port = getConfigValue("serverport");
+    if (address.userType() != QMetaType::QString || port.userType() != QMetaType::QString)
+        return;
+    QNetworkAccessManager manager;
+    const QUrl url(QStringLiteral("http://%1:%2/monitor17/api/time").arg(address.toString(), port.toString()));
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
+    QEventLoop loop;
+    QTimer::singleShot(kNtpWaitMs, &loop, &QEventLoop::quit);
+    connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!reply->isFinished() || reply->error() != QNetworkReply::NoError)
+        return;
+    const QJsonValue result = QJsonDocument::fromJson(reply->readAll()).object().value("result");
+    const QJsonValue time = result.toObject().value("time");
+    if (!result.isObject() || !time.isDouble())
+        return;
+    const QDateTime serverTime = QDateTime::fromMSecsSinceEpoch(qint64(time.toDouble()));
+    SystemClock::set(serverTime.toString(QStringLiteral("yyyyMMdd hh:mm:ss")));
 }

@@ -1,7 +1,17 @@
 #pragma once
 
+#include "cvariant.h"
+#include "httpmanager.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QMap>
+#include <QMutex>
 #include <QString>
+#include <QVariant>
+#include <memory>
+
+class HttpApiServer;
 
 // One ROI's inspection result as the network side reports it. The field order
 // is the record's wire order.
@@ -20,20 +30,73 @@ struct param_roi
 
 // The network hub: the one object through which the system reaches the
 // network services. Created on first use, never destroyed while the process runs.
-class VEK_NETMN
+// Lock order: recordLock, then the cycle record's own mutex.
+class VEK_NETMN : public HttpManager
 {
+    Q_OBJECT
 public:
+    // One detection cycle, copied by value.
+    struct sAPI_LastDetect_Info
+    {
+        QString id;                       // "V18#" + device name + "@" + start ms in hex
+        QString starttime;                // "yyyy-MM-dd hh:mm:ss.zzz"
+        QJsonObject record;               // empty until the cycle is decided
+        QMap<QString, QString> pictures;  // "camera;detect;1|0" -> file path
+    };
+
+    static constexpr const char* kConfigPath = "cnt_net/config.json";
+    static constexpr const char* kDefaultWorkspace = "./cnt_net/workspace/";
+    static constexpr const char* kTimeFormat = "yyyy-MM-dd hh:mm:ss.zzz";
+
     static VEK_NETMN* __instance;
     static VEK_NETMN* getInstance();
+    ~VEK_NETMN() override;
 
     // Key of the ROI result cache: "camera;group;roi" in decimal.
     static QString roiKey(int camera, int group, int roi);
     // Stores one ROI's result; a later result of the same ROI replaces it.
     void insertRoiResult(const param_roi& result);
 
+    // (Re)reads "cnt_net/config.json" and restarts the services.
+    void initStart();
+    void setWorkTask(bool net, bool video, bool api);
+
+    // The detection cycle's three feeding points and its stop.
+    void start_PeriodRecord();
+    void finish_PeriodRecord();
+    // Called from the picture writer's thread.
+    void add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path);
+    // Detection stopped: cycle record and ROI results emptied.
+    void clear_PeriodRecord();
+
+    static QJsonArray Parse_CacheDetectedRoiInfos_2_QJsonArray(QMap<QString, param_roi> cache);
+    // One key of "cnt_net/config.json"; invalid when the file or key is missing.
+    static QVariant getConfigValue(const QString& key);
+    void getNTP_Timing_sync();
+
+    QString deviceName() const { return m_devicename; }
+    QString workspace() const { return m_workspace; }
+    bool isNetWorking() const { return m_worknetfunc; }
+    bool isVideoWorking() const { return m_workvideo; }
+    bool isApiWorking() const { return m_workapifunc; }
+    HttpApiServer* apiServer() const { return m_apiServer.get(); }
+
     // The per-ROI results of the current detection cycle (GUI thread only).
     QMap<QString, param_roi> roiResultCache;
+    // The current cycle; every access goes through its own mutex.
+    CVariant<sAPI_LastDetect_Info> lastDetectInfo;
+    // Alarm time (ms) for the companion link, and the first decided cycle's result.
+    CVariant<int> alarmTime;
+    CVariant<bool> firstCycleResult;
 
 private:
-    VEK_NETMN() = default;
+    VEK_NETMN();
+
+    std::unique_ptr<HttpApiServer> m_apiServer;
+    QMutex m_recordLock;
+    QString m_devicename;
+    bool m_worknetfunc = false;
+    bool m_workvideo = false;
+    bool m_workapifunc = false;
+    QString m_workspace = QString::fromLatin1(kDefaultWorkspace);
 };

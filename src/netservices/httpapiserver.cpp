@@ -1,0 +1,254 @@
+#include "httpapiserver.h"
+
+#include "globals.h"
+#include "mainwindowbase.h"
+#include "resstatisticsdatabase.h"
+#include "systemclock.h"
+#include "tcpservreactor.h"
+#include "vek_netmn.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSettings>
+#include <algorithm>
+
+namespace {
+
+const char kApiOffText[] = "未启用API服务";
+const char kNoCycleText[] = "获取列表为空，需要先检测后获取信息。";
+const char kBadParamText[] = "参数错误";
+const char kNoPictureText[] = "未查询到图片";
+const char kClockFormatText[] = "时间格式错误";
+const char kClockFailedText[] = "修改系统时间失败";
+constexpr int kRunStopped = 3;
+constexpr int kResultNgShown = 2;
+constexpr int kStatusForbidden = 403;
+
+QJsonArray firstEntries(const int* values, int count)
+{
+    QJsonArray out;
+    for (int i = 0; i < count && i < kMaxCameras; ++i)
+        out.append(values[i]);
+    return out;
+}
+
+QJsonObject errorString(const char* text)
+{
+    return QJsonObject{{"errorstring", QString::fromUtf8(text)}};
+}
+
+} // namespace
+
+const HttpApiServer::Route HttpApiServer::kRoutes[] = {
+    {"/v18/http/get_product_infos", &HttpApiServer::httpapi__get_product_infos},
+    {"/v18/http/production_count_bytime", &HttpApiServer::httpapi__get_production_count_bytime},
+    {"/v18/http/get_last_detectinfo", &HttpApiServer::httpapi__get_last_detailinfo},
+    {"/v18/http/get_detected_picture", &HttpApiServer::httpapi__get_detected_picture},
+    {"/v18/http/get_records", &HttpApiServer::httpapi__get_records},
+    {"/v18/http/set_clear_curcount", &HttpApiServer::httpapi__set_clear_curcount},
+    {"/v18/http/set_localclock", &HttpApiServer::httpapi__set_localclock},
+    {"/v18/http/subscriber_baseinfo", &HttpApiServer::httpapi__subscriber_baseinfo},
+};
+
+HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(hub)
+{
+    m_publishDelay.setSingleShot(true);
+    m_publishDelay.setInterval(kPublishDelayMs);
+    connect(&m_publishDelay, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);
+
+    // Every route answers 403 while the API switch is off.
+    for (const Route& route : kRoutes) {
+        const Handler handler = route.handler;
+        routes_.insert(QString::fromLatin1(route.url), [this, handler](CTask_FormData task) {
+            if (!m_hub->isApiWorking()) {
+                callback_immediately(task, kStatusForbidden, QString::fromUtf8(kApiOffText));
+                return;
+            }
+            (this->*handler)(task);
+        });
+    }
+
+    m_pushThread.setObjectName(QStringLiteral("subscriber push"));
+    m_pushRoot = new QObject;
+    m_pushRoot->moveToThread(&m_pushThread);
+    connect(&m_pushThread, &QThread::finished, m_pushRoot, &QObject::deleteLater);
+    m_pushThread.start();
+}
+
+HttpApiServer::~HttpApiServer()
+{
+    m_pushThread.quit();
+    m_pushThread.wait();
+    reactor_.reset();
+}
+
+void HttpApiServer::setListenAddress(const QHostAddress& address, quint16 port)
+{
+    m_listenAddress = address;
+    m_listenPort = port;
+}
+
+quint16 HttpApiServer::serverPort() const
+{
+    const auto* server = qobject_cast<VEKC::TcpServReactor*>(reactor_.data());
+    return server ? server->serverPort() : 0;
+}
+
+void HttpApiServer::init()
+{
+    // The listener runs whatever the API switch says; the handlers answer 403 while it is off.
+    if (!startReactor(m_listenAddress, m_listenPort, kApiMode))
+        qWarning() << "HTTP API: cannot listen on port" << m_listenPort;
+    m_subscriberSettings = std::make_unique<QSettings>(m_hub->workspace() + QString::fromLatin1(kSubscriberFile),
+                                                       QSettings::IniFormat);
+    m_subscribers = m_subscriberSettings->value(QString::fromLatin1(kSubscriberKey)).toMap();
+    m_publishDelay.setInterval(kPublishDelayMs);
+    m_publishDelay.setSingleShot(true);
+}
+
+CTask_FormData HttpApiServer::replyTo(const CTask_FormData& request) const
+{
+    CTask_FormData reply;
+    reply.uuid = request.uuid;
+    reply.sessionId = request.sessionId;
+    reply.deviceId = gDeviceID;
+    return reply;
+}
+
+void HttpApiServer::replyJson(const CTask_FormData& request, const QJsonObject& json)
+{
+    CTask_FormData reply = replyTo(request);
+    reply.json = json;
+    sendAsync(reply);
+}
+
+void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& request)
+{
+    const int cameras = qBound(0, numCamera, kMaxCameras);
+    int detectStatus = 0;
+    if (gpWin && gpWin->resultState == kResultNgShown)
+        detectStatus = gpWin->curDetectIndex == 0 ? 1 : 2;
+    QJsonObject json{{"camera_count", numCamera},
+                     {"device_sn", gDeviceID},
+                     {"device_id", m_hub->deviceName()},
+                     {"run_status", gpWin && gpWin->runState != kRunStopped ? 1 : 0},
+                     {"detect_status", detectStatus},
+                     {"detect_all", *std::max_element(gAllCycleNum, gAllCycleNum + kMaxCameras)},
+                     {"detect_ng", gSyncNGCycleNum},
+                     {"detect_all_detail", firstEntries(gAllNum, cameras)},
+                     {"detect_ng_detail", firstEntries(gFailNum, cameras)}};
+    CTask_FormData reply = replyTo(request);
+    reply.json = json;
+    reply.headers.insert(QStringLiteral("Access-Control-Allow-Origin"), QStringLiteral("*"));
+    sendAsync(reply);
+}
+
+void HttpApiServer::httpapi__get_production_count_bytime(const CTask_FormData& request)
+{
+    const QJsonValue start = request.json.value("starttime");
+    const QJsonValue finish = request.json.value("finishtime");
+    QJsonObject json;
+    // A missing or unparsable time is answered at once; the query validates the texts.
+    if (!start.isString() || !finish.isString()
+        || !ResStatisticsDatabase::loadCount(start.toString(), finish.toString(), json, QString())) {
+        replyJson(request, errorString(kBadTimeText));
+        return;
+    }
+    json.insert("device_sn", gDeviceID);
+    json.insert("device_id", m_hub->deviceName());
+    replyJson(request, json);
+}
+
+void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& request)
+{
+    VEK_NETMN::sAPI_LastDetect_Info info;
+    if (!m_hub->lastDetectInfo.tryGetValue(info)) {
+        callback_immediately(request, kStatusForbidden, QString::fromUtf8(kNoCycleText));
+        return;
+    }
+    QJsonArray pictures;
+    for (auto it = info.pictures.cbegin(); it != info.pictures.cend(); ++it) {
+        const QStringList key = it.key().split(';');
+        pictures.append(QJsonObject{{"camera_index", key.value(0).toInt()},
+                                    {"detect_index", key.value(1).toInt()},
+                                    {"detect_result", key.value(2).toInt() == 1},
+                                    {"picture_name", QFileInfo(it.value()).fileName()}});
+    }
+    QJsonObject json = info.record;
+    json.insert("pictures", pictures);
+    replyJson(request, json);
+}
+
+QString HttpApiServer::alarmPicturePath(int camera, int detect, bool ok, const QString& name)
+{
+    if (name.isEmpty() || name == "." || name == ".." || name.contains('/') || name.contains('\\'))
+        return QString();
+    const QString path = QStringLiteral("%1/camera%2/detect%3/%4/%5")
+                             .arg(QString::fromLatin1(kAlarmImageDir))
+                             .arg(camera + 1)
+                             .arg(detect + 1)
+                             .arg(ok ? "OK" : "NG", name);
+    const QFileInfo file(path);
+    if (!file.isFile())
+        return QString();
+    // A link inside the folder must not lead out of it.
+    const QString root = QFileInfo(QString::fromLatin1(kAlarmImageDir)).canonicalFilePath();
+    const QString resolved = file.canonicalFilePath();
+    if (root.isEmpty() || !resolved.startsWith(root + '/'))
+        return QString();
+    return path;
+}
+
+void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& request)
+{
+    const int camera = request.json.value("camera_index").toInt(-1);
+    const int detect = request.json.value("detect_index").toInt(-1);
+    const bool ok = request.json.value("detect_result").toBool(false);
+    if (camera < 0 || detect < 0 || camera >= numCamera || detect >= gDNum) {
+        replyJson(request, errorString(kBadParamText));
+        return;
+    }
+    const QString path = alarmPicturePath(camera, detect, ok, request.json.value("picture_name").toString());
+    if (path.isEmpty()) {
+        replyJson(request, errorString(kNoPictureText));
+        return;
+    }
+    CTask_FormData reply = replyTo(request);
+    reply.contentType = QStringLiteral("image/jpeg");
+    reply.files.insert(path, QByteArray());
+    sendAsync(reply);
+}
+
+void HttpApiServer::httpapi__set_clear_curcount(const CTask_FormData& request)
+{
+    for (int* counters : {gFailNum, gAllNum, gAllCycleNum, gFailCycleNum})
+        std::fill(counters, counters + kMaxCameras, 0);
+    gSyncNGNum = 0;
+    gSyncNGCycleNum = 0;
+    if (gpWin) {
+        gpWin->CountWrite();
+        gpWin->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
+    }
+    callback_immediately(request, 200, QString());
+}
+
+void HttpApiServer::httpapi__set_localclock(const CTask_FormData& request)
+{
+    const QString text = request.json.value("datetime").toString();
+    const QString format = QString::fromLatin1(kApiTimeFormat);
+    const QString formatted = QDateTime::fromString(text, format).toString(format);
+    if (text.isEmpty() || formatted != text) {
+        replyJson(request, QJsonObject{{"result", QString::fromUtf8(kClockFormatText)}});
+        return;
+    }
+    if (!SystemClock::set(formatted)) {
+        replyJson(request, QJsonObject{{"result", QString::fromUtf8(kClockFailedText)}});
+        return;
+    }
+    if (gpWin)
+        gpWin->InsertRecord(QStringLiteral("API: 修改系统时间,") + formatted, QStringLiteral("API"));
+    replyJson(request, QJsonObject{{"result", QStringLiteral("success")}});
+}

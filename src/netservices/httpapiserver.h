@@ -1,0 +1,97 @@
+#pragma once
+
+#include "httpmanager.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+#include <QVariant>
+#include <memory>
+
+class QSettings;
+class VEK_NETMN;
+
+// One live subscriber of a push topic.
+struct Skt_Session
+{
+    QString address;
+    int port = 0;
+};
+
+// The box's HTTP JSON API: eight routes under "/v18/http/", handled one at a
+// time in the GUI thread (mode 4), and the push of cycle records and pictures
+// to subscribers.
+class HttpApiServer : public HttpManager
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 kApiPort = 10100;
+    static constexpr int kApiMode = 4;
+    static constexpr int kPublishDelayMs = 1000;
+    // A subscription older than this (ms since its last renewal) is removed.
+    static constexpr qint64 kSubscriptionLifeMs = 3600000;
+    static constexpr const char* kSubscriberFile = "subscriber.ini";
+    static constexpr const char* kSubscriberKey = "subscriber_groups";
+    static constexpr const char* kAlarmImageDir = "./alarmimage";
+    // Request times ("datetime", "datetime_start", ...) and the answer to one that does not parse.
+    static constexpr const char* kApiTimeFormat = "yyyy-MM-dd hh:mm:ss";
+    static constexpr const char* kBadTimeText = "错误的时间格式";
+
+    explicit HttpApiServer(VEK_NETMN* hub);
+    ~HttpApiServer() override;
+
+    // (Re)starts the listener and reloads the subscribers from the hub's workspace.
+    void init();
+    // Where init() listens (any address, port 10100 unless changed; tests use 127.0.0.1:0).
+    void setListenAddress(const QHostAddress& address, quint16 port);
+    // The port actually listened on; 0 when not listening.
+    quint16 serverPort() const;
+
+    void finish_PeriodRecord();
+    QList<Skt_Session> getSubscriber_FromTopic(QString topic);
+    QMap<QString, QVariant> subscribers() const { return m_subscribers; }
+
+public slots:
+    int publish_message(QString topic, CTask_FormData task);
+    void slot_delay_publish_detectinfo();
+
+private:
+    using Handler = void (HttpApiServer::*)(const CTask_FormData&);
+    struct Route
+    {
+        const char* url;
+        Handler handler;
+    };
+    static const Route kRoutes[];
+
+    void httpapi__get_product_infos(const CTask_FormData& request);
+    void httpapi__get_production_count_bytime(const CTask_FormData& request);
+    void httpapi__get_last_detailinfo(const CTask_FormData& request);
+    void httpapi__get_detected_picture(const CTask_FormData& request);
+    void httpapi__get_records(const CTask_FormData& request);
+    void httpapi__set_clear_curcount(const CTask_FormData& request);
+    void httpapi__set_localclock(const CTask_FormData& request);
+    void httpapi__subscriber_baseinfo(const CTask_FormData& request);
+
+    // A response on the request's connection: uuid, session and Device-ID set.
+    CTask_FormData replyTo(const CTask_FormData& request) const;
+    void replyJson(const CTask_FormData& request, const QJsonObject& json);
+    // The picture's path under the alarm image folder; empty when the name is no plain
+    // file name, the file is missing or it resolves outside that folder.
+    static QString alarmPicturePath(int camera, int detect, bool ok, const QString& name);
+    void saveSubscribers();
+
+    VEK_NETMN* m_hub;
+    std::unique_ptr<QSettings> m_subscriberSettings;
+    QMap<QString, QVariant> m_subscribers;
+    QTimer m_publishDelay;
+    QHostAddress m_listenAddress = QHostAddress(QHostAddress::Any);
+    quint16 m_listenPort = kApiPort;
+    // Push objects live here, never in the GUI thread: connecting to a subscriber
+    // and dropping a push object must not hold up the detection cycle.
+    QThread m_pushThread;
+    QObject* m_pushRoot = nullptr;
+};

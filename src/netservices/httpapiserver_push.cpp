@@ -1,0 +1,114 @@
+// Subscriptions and the push of cycle records and pictures to subscribers.
+#include "httpapiserver.h"
+
+#include "globals.h"
+#include "publictools.h"
+#include "tcp_push2app.h"
+#include "vek_netmn.h"
+
+#include <QJsonArray>
+#include <QSettings>
+
+namespace {
+const char kTopicInfo[] = "detected_info";
+const char kTopicPicture[] = "detected_picture";
+constexpr int kKeyParts = 3;
+}
+
+void HttpApiServer::saveSubscribers()
+{
+    if (!m_subscriberSettings)
+        return;
+    m_subscriberSettings->setValue(QString::fromLatin1(kSubscriberKey), m_subscribers);
+    m_subscriberSettings->sync();
+}
+
+void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
+{
+    // Without "subscriber" the request is a look at the current list.
+    if (request.json.contains("subscriber")) {
+        const qint64 now = gettimeofday_ms();
+        for (const QJsonValue& value : request.json.value("subscriber").toArray()) {
+            const QJsonObject entry = value.toObject();
+            if (!entry.contains("subscriber_ip") || !entry.contains("subscriber_port"))
+                continue;
+            const QString topic = entry.value("subscriber_topic").toString();
+            if (!topic.contains(QLatin1String(kTopicInfo)) && !topic.contains(QLatin1String(kTopicPicture)))
+                continue;
+            const QString key = QStringLiteral("%1;%2;%3")
+                                    .arg(entry.value("subscriber_ip").toString())
+                                    .arg(entry.value("subscriber_port").toInt(0))
+                                    .arg(topic);
+            m_subscribers.insert(key, now);
+        }
+        saveSubscribers();
+        getSubscriber_FromTopic(QString());
+    }
+    replyJson(request, QJsonObject{{"subscribe_result", QJsonArray::fromStringList(m_subscribers.keys())}});
+}
+
+QList<Skt_Session> HttpApiServer::getSubscriber_FromTopic(QString topic)
+{
+    QList<Skt_Session> live;
+    if (!m_hub->isApiWorking())
+        return live;
+    const qint64 now = gettimeofday_ms();
+    bool expired = false;
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+        if (now - it.value().toLongLong() > kSubscriptionLifeMs) {
+            it = m_subscribers.erase(it);
+            expired = true;
+            continue;
+        }
+        const QStringList parts = it.key().split(';');
+        if (parts.size() == kKeyParts && parts.at(2) == topic)
+            live.append(Skt_Session{parts.at(0), parts.at(1).toInt()});
+        ++it;
+    }
+    // Written only when something expired: this runs at every push, in the GUI thread.
+    if (expired)
+        saveSubscribers();
+    return live;
+}
+
+int HttpApiServer::publish_message(QString topic, CTask_FormData task)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, "publish_message", Qt::QueuedConnection, Q_ARG(QString, topic),
+                                  Q_ARG(CTask_FormData, task));
+        return 0;
+    }
+    for (const Skt_Session& subscriber : getSubscriber_FromTopic(topic)) {
+        auto* push = new Tcp_Push2APP;
+        push->setProperty("create-time", gettimeofday_ms());
+        push->setProperty("uuid", task.uuid);
+        push->setProperty("type", task.url);
+        push->moveToThread(&m_pushThread);
+        QObject* root = m_pushRoot;
+        // Connecting may take a while for an unreachable subscriber: done in the push thread.
+        QMetaObject::invokeMethod(root, [root, push, subscriber, task] {
+            push->setParent(root);
+            push->push(subscriber.address, subscriber.port, task);
+        }, Qt::QueuedConnection);
+    }
+    return 1;
+}
+
+void HttpApiServer::slot_delay_publish_detectinfo()
+{
+    VEK_NETMN::sAPI_LastDetect_Info info;
+    if (!m_hub->isApiWorking() || !m_hub->lastDetectInfo.tryGetValue(info))
+        return;
+    CTask_FormData task;
+    task.url = QStringLiteral("/v18/http/post_detected_info");
+    task.deviceId = gDeviceID;
+    task.json = info.record;
+    task.uuid = info.id;
+    publish_message(QString::fromLatin1(kTopicInfo), task);
+}
+
+void HttpApiServer::finish_PeriodRecord()
+{
+    if (m_hub->isApiWorking() && !m_publishDelay.isActive())
+        slot_delay_publish_detectinfo();
+}

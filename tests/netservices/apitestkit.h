@@ -1,0 +1,90 @@
+#pragma once
+
+#include "mainwindowbase.h"
+#include "tempappdir.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+class VEK_NETMN;
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+
+// The main window as the API sees it: run and result state, today's record
+// database in the test folder, and the services it calls, recorded.
+class StandInWindow : public MainWindowBase
+{
+public:
+    static constexpr const char* kConnection = "netservices-test-record";
+
+    StandInWindow();
+    ~StandInWindow() override;
+
+    QSqlDatabase recordDatabase() const override;
+    // Appends a record with the current time of day, as the shell does.
+    void InsertRecord(QString text, QString type) override;
+    void CountWrite() override { ++countWrites; }
+
+    // Adds a row to a RECORD table (today's or an archived day's file).
+    static void addRecord(QSqlDatabase db, const QString& time, const QString& level, const QString& text,
+                          const QString& type);
+    static void createRecordTable(QSqlDatabase db);
+
+    int countWrites = 0;
+    QList<QStringList> inserted;   // {text, type}
+};
+
+// An external program run while this thread keeps serving events (the API
+// handlers run in this thread).
+struct ClientResult
+{
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+ClientResult runClient(const QString& program, const QStringList& args, int timeoutMs = 20000);
+
+// One HTTP exchange seen by curl: status line, headers (lower-case names) and body.
+struct HttpReply
+{
+    bool ok = false;
+    QByteArray statusLine;
+    QMap<QByteArray, QByteArray> headers;
+    QByteArray body;
+    QJsonObject json() const;
+    QJsonObject result() const;
+};
+HttpReply parseCurl(const QByteArray& raw);
+
+// Polls until the condition holds, serving events meanwhile.
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// A temporary application folder with "cnt_net/config.json", the stand-in main
+// window and the hub's API listening on 127.0.0.1 at a free port.
+class ApiTest : public AppDirTest
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Rewrites the settings file and restarts the hub from it.
+    void configure(bool api, bool net = false, const QJsonObject& extra = QJsonObject());
+    QString url(const QString& route) const;
+    // POSTs a JSON body (as text) with curl -i.
+    HttpReply post(const QString& route, const QByteArray& body = QByteArray("{}"));
+    // A whole decided cycle through the hub; ROI results as {camera, detect, roi, result}.
+    void runCycle(const QList<QList<int>>& rois);
+
+    VEK_NETMN* hub = nullptr;
+    std::unique_ptr<StandInWindow> window;
+    quint16 port = 0;
+};
