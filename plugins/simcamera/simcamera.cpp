@@ -38,14 +38,16 @@ QImage patternImage(const QString& pattern, int width, int height, int phase)
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            int v;
-            if (pattern == QLatin1String("checker"))
-                v = (((x + shift) / 64 + y / 64) % 2) ? 220 : 40;
-            else if (pattern == QLatin1String("bars"))
-                v = (((x + shift) / 80) % 2) ? 200 : 60;
-            else
-                v = ((x + shift) * 255 / qMax(1, width - 1) + y * 64 / qMax(1, height)) % 256;
-            line[x] = qRgb(v, (v + 85) % 256, 255 - v);
+            if (pattern == QLatin1String("checker")) {
+                const int v = (((x + shift) / 64 + y / 64) % 2) ? 220 : 40;
+                line[x] = qRgb(v, v, v);
+            } else if (pattern == QLatin1String("bars")) {
+                const int v = (((x + shift) / 80) % 2) ? 200 : 60;
+                line[x] = qRgb(v, v, v);
+            } else {
+                const int v = ((x + shift) * 255 / qMax(1, width - 1) + y * 64 / qMax(1, height)) % 256;
+                line[x] = qRgb(v, (v + 85) % 256, 255 - v);
+            }
         }
     }
     return image;

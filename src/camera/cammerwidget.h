@@ -244,7 +244,8 @@ private:
     bool shapeHit(int group, int roi, QPoint p);
 
     // Painting helpers.
-    void frameToRGBA();
+    // The frame as opaque 32-bit pixels in pRGBABuf.
+    void frameToRGBA(const unsigned char* frame);
     void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);
     QString detectionName(int group) const;
     // Sets the pen and returns the status word of the first title line.

@@ -165,10 +165,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
 {
     if (group < 0 || group >= kGroups || slot < 0 || slot > 1 || !pSingleton)
         return;
-    if (isColor)
-        std::memcpy(pRGBABuf, pCheckBuf, 4u * static_cast<size_t>(imagePixels));
-    else
-        Gray2RGBA(pCheckBuf, reinterpret_cast<int*>(pRGBABuf), imageW, imageH);
+    frameToRGBA(pCheckBuf);
     QImage picture(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
     {
         QPainter painter(&picture);

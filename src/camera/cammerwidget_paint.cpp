@@ -46,12 +46,20 @@ QFont viewFont(int pixels)
 
 }  // namespace
 
-void CammerWidget::frameToRGBA()
+void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
-    if (isColor)
-        std::memcpy(pRGBABuf, pShowBuf, 4u * static_cast<size_t>(imagePixels));
-    else
-        Gray2RGBA(pShowBuf, reinterpret_cast<int*>(pRGBABuf), imageW, imageH);
+    // Opaque pixels: the frames leave byte 3 unused, and a scaled RGB32 image
+    // with alpha 0 would be drawn transparent.
+    auto* dst = reinterpret_cast<QRgb*>(pRGBABuf);
+    const int n = imagePixels;
+    if (isColor) {
+        const auto* src = reinterpret_cast<const quint32*>(frame);
+        for (int i = 0; i < n; ++i)
+            dst[i] = src[i] | 0xFF000000u;
+    } else {
+        for (int i = 0; i < n; ++i)
+            dst[i] = 0xFF000000u | (0x010101u * frame[i]);
+    }
 }
 
 void CammerWidget::tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour)
@@ -180,7 +188,7 @@ void CammerWidget::paintRecordView(QPainter& painter)
 
 void CammerWidget::paintRecentNg(QPainter& painter)
 {
-    frameToRGBA();
+    frameToRGBA(pShowBuf);
     painter.save();
     painter.translate(m_win->zoomX, m_win->zoomY);
     painter.scale(m_win->zoomScale, m_win->zoomScale);
@@ -219,7 +227,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     };
 
     // 1-4: the frame with its tints.
-    frameToRGBA();
+    frameToRGBA(pShowBuf);
     painter.save();
     if (selected)
         zoom();

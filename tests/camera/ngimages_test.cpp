@@ -1,0 +1,156 @@
+#include "cameraunitfixture.h"
+
+#include "cammersingleton.h"
+#include "globals.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTest>
+#include <QTimer>
+#include <thread>
+
+// NG images into the shared table, the camera view's tints.
+class NgImageTest : public CameraUnitTest
+{
+protected:
+    void SetUp() override
+    {
+        CameraUnitTest::SetUp();
+        ASSERT_NE(makeUnit(unitCamera("SERIAL-NG001")), nullptr);
+        ASSERT_TRUE(unit->isOpen);
+        CammerSingleton& s = *unit->pSingleton;
+        for (int r = 0; r < 6; ++r) {
+            s.rectRoi[0][r].rect = QRect(QPoint(100 + 250 * r, 200), QPoint(300 + 250 * r, 400));
+            s.rectRoi[0][r].setShowA(unit->screenSW, unit->screenSH);
+            s.rectRoi[0][r].setImageRect();
+            s.roiShape[0][r] = CammerSingleton::kShapeRect;
+            unit->roiResult[0][r] = true;
+        }
+        s.roiCount[0] = 6;
+        std::memset(unit->pCheckBuf, 90, static_cast<size_t>(unit->frameBytes));
+        std::memset(unit->pShowBuf, 90, static_cast<size_t>(unit->frameBytes));
+        unit->roiResult[0][2] = false;
+        unit->roiResult[0][4] = false;
+        NgBoxList& boxes = unit->ngBoxes[0][2];
+        boxes.entry[0][0] = 1;
+        const int box[4] = {320, 120, 340, 150};  // inside ROI 3's image box, right/bottom exclusive
+        std::copy(box, box + 4, boxes.entry[1]);
+        unit->camOK = false;
+    }
+
+    QRgb storedPixel(int slot, int x, int y) const
+    {
+        const auto* pixels = reinterpret_cast<const QRgb*>(gpFailImage[0][0][slot]);
+        return pixels[y * kWidth + x];
+    }
+};
+
+TEST_F(NgImageTest, FirstNgRoiNumberAndMarksGoIntoTheTable)
+{
+    unit->SaveFailImage(0, 0);
+    EXPECT_EQ(gFailIndex[0][0], 3);
+    // The NG box outline is red; the grey frame elsewhere stays grey in a 32-bit picture.
+    EXPECT_EQ(storedPixel(0, 330, 120) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(storedPixel(0, 320, 135) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(storedPixel(0, 900, 500) & 0xFFFFFF, 0x5A5A5Au);
+
+    unit->roiResult[0][2] = true;  // a later NG image before the writer reset it
+    unit->SaveFailImage(0, 0);
+    EXPECT_EQ(gFailIndex[0][0], 3);
+}
+
+TEST_F(NgImageTest, TableIsWrittenUnderItsMutex)
+{
+    std::atomic<bool> locked{false};
+    std::thread writer([this, &locked] {
+        failMutex.lock();
+        locked = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::memset(gpFailImage[0][0][0], 0, 16);
+        failMutex.unlock();
+    });
+    while (!locked)
+        std::this_thread::yield();
+    QElapsedTimer clock;
+    clock.start();
+    unit->SaveFailImage(0, 0);
+    const qint64 waited = clock.elapsed();
+    writer.join();
+    EXPECT_GE(waited, 250);
+    // Written after the writer let go: its zeros were overwritten.
+    EXPECT_NE(storedPixel(0, 0, 0), 0u);
+}
+
+TEST_F(NgImageTest, AlarmClearStampMovesTheState)
+{
+    unit->SaveFailImage(0, 0);
+    const std::vector<unsigned char> before(gpFailImage[0][0][0], gpFailImage[0][0][0] + 4 * kWidth * kHeight);
+    window->alarmClearState[0][0] = 0;
+    unit->UpdateFailImage(0, 0);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), gpFailImage[0][0][0]));
+    window->alarmClearState[0][0] = 7;
+    unit->UpdateFailImage(0, 0);
+    EXPECT_EQ(window->alarmClearState[0][0], 8);
+    EXPECT_FALSE(std::equal(before.begin(), before.end(), gpFailImage[0][0][0]));
+    unit->UpdateFailImage(0, 0);
+    EXPECT_EQ(window->alarmClearState[0][0], 10);
+}
+
+TEST_F(NgImageTest, ViewTintsNgPixelsWhileTheResultShows)
+{
+    QTimer result;
+    result.setSingleShot(true);
+    window->resultTimer = &result;
+    gSource = -1;
+    window->pageState = 2;
+    // ROI 3 (image box from x 275) has defect pixels; ROI 1 is OK and its pixels stay.
+    unit->pSensMask[150 * kWidth + 300] = 255;
+    unit->pSensMask[150 * kWidth + 60] = 255;
+    // An old box reaching past the frame is clipped, not run off the buffer.
+    unit->pSingleton->rectRoi[0][4].imageRect = QRect(QPoint(kWidth - 20, kHeight - 20), QPoint(kWidth + 40, kHeight + 40));
+    unit->pSensMask[(kHeight - 1) * kWidth + kWidth - 1] = 255;
+    unit->resize(kWidth, kHeight);  // one view pixel per image pixel
+    result.start(2000);
+    const QImage shown = unit->grab().toImage();
+    EXPECT_EQ(shown.pixel(300, 150) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(shown.pixel(60, 150) & 0xFFFFFF, 0x5A5A5Au);
+    EXPECT_EQ(shown.pixel(kWidth - 1, kHeight - 1) & 0xFFFFFF, 0xFF0000u);
+    if (!qEnvironmentVariableIsEmpty("MM_SAVE_VIEW"))
+        shown.save(qEnvironmentVariable("MM_SAVE_VIEW"));
+
+    result.stop();
+    const QImage plain = unit->grab().toImage();
+    EXPECT_EQ(plain.pixel(300, 150) & 0xFFFFFF, 0x5A5A5Au);
+}
+
+TEST_F(NgImageTest, EditorViewDrawsRoisOfTheEditedStore)
+{
+    CammerSingleton& s = *unit->pSingletonEdit;
+    s = *unit->pSingleton;
+    s.circleRoi[0][1].rect = QRect(600, 500, 300, 300);
+    s.circleRoi[0][1].innerRadius = 60;
+    s.circleRoi[0][1].UpdateAll();
+    s.circleRoi[0][1].setShowA(unit->screenSW, unit->screenSH);
+    s.circleRoi[0][1].setImageRect();
+    s.roiShape[0][1] = CammerSingleton::kShapeCircle;
+    QPoint nodes[5] = {{1000, 600}, {1300, 560}, {1400, 800}, {1150, 900}, {1020, 780}};
+    s.polygonRoi[0][3] = RePolygon(5, nodes);
+    s.polygonRoi[0][3].setShowA(unit->screenSW, unit->screenSH);
+    s.polygonRoi[0][3].setImageRect();
+    s.roiShape[0][3] = CammerSingleton::kShapePolygon;
+    s.roiFunction[0][5] = 2;
+    for (int y = 118; y <= 122; ++y)
+        std::memset(unit->pIgnoreMask[0] + y * kWidth + 60, 255, 40);
+    gSource = -1;
+    QTest::qWait(2);
+    unit->UpdateImage();  // a live checker frame from the plug-in
+    gSource = 0;
+    window->pageState = 0;
+    const QImage shown = unit->grab().toImage();
+    ASSERT_EQ(shown.size(), QSize(gShowW, gShowH));
+    // The rectangle of ROI 1 is outlined in dark blue; the ignore points are cyan.
+    EXPECT_EQ(shown.pixel(100, 300) & 0xFFFFFF, QColor(Qt::darkBlue).rgb() & 0xFFFFFF);
+    EXPECT_EQ(shown.pixel(2 * 80, 2 * 120) & 0xFFFFFF, 0x00FFFFu);
+    if (!qEnvironmentVariableIsEmpty("MM_SAVE_VIEW"))
+        shown.save(qEnvironmentVariable("MM_SAVE_VIEW"));
+}
