@@ -2,11 +2,13 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <atomic>
 #include <chrono>
 #include <memory>
 
 namespace {
 QMutex gClockMutex;
+std::atomic<bool> gOverridden{false};
 Clock::Source gSource;
 std::shared_ptr<QDateTime> gFixed;
 } // namespace
@@ -21,11 +23,19 @@ QDateTime Clock::now()
     return QDateTime::currentDateTime();
 }
 
+qint64 Clock::nowMSecsSinceEpoch()
+{
+    if (!gOverridden.load(std::memory_order_acquire))
+        return QDateTime::currentMSecsSinceEpoch();
+    return now().toMSecsSinceEpoch();
+}
+
 void Clock::setSource(Source source)
 {
     QMutexLocker lock(&gClockMutex);
     gFixed.reset();
     gSource = std::move(source);
+    gOverridden.store(bool(gSource), std::memory_order_release);
 }
 
 void Clock::setFixed(const QDateTime& moment)
@@ -33,6 +43,7 @@ void Clock::setFixed(const QDateTime& moment)
     QMutexLocker lock(&gClockMutex);
     gSource = Source();
     gFixed = std::make_shared<QDateTime>(moment);
+    gOverridden.store(true, std::memory_order_release);
 }
 
 void Clock::advance(qint64 msecs)

@@ -63,7 +63,9 @@ TEST(Clock, FixedClockAdvancesAndResets)
     EXPECT_EQ(Clock::now(), moment);
     Clock::advance(1000);
     EXPECT_EQ(Clock::now(), QDateTime(QDate(2026, 3, 1), QTime(6, 0, 0)));
+    EXPECT_EQ(Clock::nowMSecsSinceEpoch(), QDateTime(QDate(2026, 3, 1), QTime(6, 0, 0)).toMSecsSinceEpoch());
     Clock::reset();
+    EXPECT_LE(qAbs(Clock::nowMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch()), 1000);
     EXPECT_LE(qAbs(Clock::now().secsTo(QDateTime::currentDateTime())), 1);
 }
 
