@@ -344,12 +344,7 @@ void DaRiDoziri::CountWrite()
 
 void DaRiDoziri::LCDOnOff(int on)
 {
-    const bool device = gpWPara && gpWPara->isSupportLCD();
-    if (device)
-        LedDevice::lcdOnOff(on);
-    else
-        LedDevice::backlightOnOff(on);
-    qInfo() << "LCDOnOff isOn" << on << (device ? "false" : "true");
+    LedDevice::switchBacklight(on, gpWPara && gpWPara->isSupportLCD());
     lcdOff = on ? 0 : 1;
 }
 

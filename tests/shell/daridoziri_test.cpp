@@ -1,0 +1,268 @@
+#include "shellfixture.h"
+
+#include "cameramanager.h"
+#include "choosebox.h"
+#include "controlport.h"
+#include "daridoziri.h"
+#include "detectioncycle.h"
+#include "edit.h"
+#include "fakehostroot.h"
+#include "fakeshellrunner.h"
+#include "globals.h"
+#include "languagetable.h"
+#include "lostcamerawarnbox.h"
+#include "modalanswerer.h"
+#include "numberinput.h"
+#include "numcharinput.h"
+#include "paramdatabase.h"
+#include "passwordbox.h"
+#include "productalarmwarnbox.h"
+#include "warnbox.h"
+#include "wizardpara.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QJsonArray>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimer>
+
+namespace {
+
+const char* const kBacklight = "/sys/class/backlight/intel_backlight/bl_power";
+
+class MainWindowTest : public AppDirTest
+{
+protected:
+    void SetUp() override
+    {
+        resetShellGlobals();
+        LanguageTable::load();
+        appDir.writeFile("simcamera.json",
+                         R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"}]})");
+        qputenv("MM_SIMCAMERA_CONFIG", appDir.filePath("simcamera.json").toUtf8());
+        host.write(kBacklight, "0\n");
+        CameraManager::_instance = nullptr;
+        win = std::make_unique<DaRiDoziri>();
+        gpWin = win.get();
+        shell.clear();
+    }
+    void TearDown() override
+    {
+        gpWin = nullptr;
+        win.reset();
+        qunsetenv("MM_SIMCAMERA_CONFIG");
+        QSqlDatabase::removeDatabase(ParamDatabase::kConnectionName);
+    }
+
+    QString backlight() const
+    {
+        QFile file(host.root() + kBacklight);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).trimmed() : QString();
+    }
+
+    FakeHostRoot host;
+    FakeShellRunner shell;
+    std::unique_ptr<DaRiDoziri> win;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, ConstructionPublishesTheSharedObjectsAndOpensTheDatabases)
+{
+    EXPECT_EQ(numCamera, 1);
+    EXPECT_EQ(win->cameraWidgets().size(), 1);
+    EXPECT_EQ(gpControlIO, win->controlPort());
+    EXPECT_EQ(gpWarnBox->parentWidget(), win.get());
+    EXPECT_EQ(gpChooseBox->parentWidget(), win.get());
+    EXPECT_EQ(gpPasswordBox->parentWidget(), win.get());
+    EXPECT_EQ(gpNumPad->parentWidget(), win.get());
+    EXPECT_EQ(gpNumCharPad->parentWidget(), win.get());
+    EXPECT_TRUE(gpChooseBox->windowFlags() & Qt::WindowStaysOnTopHint);
+    ASSERT_NE(gpLostCameraWarnBox, nullptr);
+    EXPECT_EQ(gpLostCameraWarnBox->parentWidget(), nullptr);
+    EXPECT_EQ(gpProductAlarmWarnBox->parentWidget(), win.get());
+    EXPECT_FALSE(gpProductAlarmWarnBox->isVisible());
+    EXPECT_TRUE(win->curEdit.isNull());
+    EXPECT_NE(gpFailImage[0][7][1], nullptr);
+    EXPECT_TRUE(win->recordDatabase().isOpen());
+    QSqlQuery query(ParamDatabase::database());
+    ASSERT_TRUE(query.exec("select value from sysparam where name = 'system7'"));
+    EXPECT_TRUE(query.next()) << "a fresh PARAM.db gets its rows";
+    EXPECT_TRUE(win->cycle()->isStarted());
+}
+
+TEST_F(MainWindowTest, KeypadsComeBackDuringTheRunButNotAtShutDown)
+{
+    NumberInput* first = gpNumPad;
+    delete gpNumPad;
+    ASSERT_NE(gpNumPad, nullptr);
+    EXPECT_NE(gpNumPad, first);
+    delete gpNumCharPad;
+    EXPECT_NE(gpNumCharPad, nullptr);
+
+    // The new ones have no handler of their own; the originals' handlers are spent.
+    gpNumPad->setParent(win.get());
+    gpNumCharPad->setParent(win.get());
+    gpWin = nullptr;
+    win.reset();
+    EXPECT_EQ(gpNumPad, nullptr);
+    EXPECT_EQ(gpNumCharPad, nullptr);
+}
+
+TEST_F(MainWindowTest, CurrentEditForgetsADeletedEdit)
+{
+    auto* edit = new Edit(0, win.get());
+    win->curEdit = edit;
+    delete edit;
+    EXPECT_TRUE(win->curEdit.isNull());
+}
+
+TEST_F(MainWindowTest, PasswordChecksFollowTheLoginLevel)
+{
+    gpWPara->isPswUsed = 0;
+    EXPECT_EQ(win->CheckPassword(), 1);
+
+    gpWPara->isPswUsed = 1;
+    win->loginLevel = 0;
+    auto* answer = ModalAnswerer::finishDialog(0);
+    EXPECT_EQ(win->CheckPassword(), 0);
+    EXPECT_TRUE(answer->answered());
+
+    win->loginLevel = 1;
+    EXPECT_EQ(win->CheckPassword(), 1) << "a logged-in user is not asked again";
+
+    auto* root = ModalAnswerer::finishDialog(0);
+    EXPECT_FALSE(win->CheckRoot()) << "level 1 is asked for the service code";
+    EXPECT_TRUE(root->answered());
+    win->loginLevel = 2;
+    EXPECT_TRUE(win->CheckRoot());
+}
+
+TEST_F(MainWindowTest, TouchesRestartTheLogoutAndBacklightTimers)
+{
+    gpWPara->autoLogout = 2;
+    gpWPara->screenOffTime = 30;
+    win->loginLevel = 1;
+    win->SlotUserActivity();
+    EXPECT_TRUE(win->logoutTimer()->isActive());
+    EXPECT_EQ(win->logoutTimer()->interval(), 2 * 60000);
+    EXPECT_TRUE(win->lcdTimer->isActive());
+    EXPECT_EQ(win->lcdTimer->interval(), 30000);
+
+    // A panel whose CPU is listed as without LCD control switches the sysfs backlight.
+    win->SlotLcdTimeout();
+    EXPECT_EQ(win->lcdOff, 1);
+    EXPECT_EQ(backlight(), "0") << "the LED device's LCD control is used";
+    win->SlotUserActivity();
+    gpWPara->appConfig.insert("not_Support_LCD_CPU", QJsonArray{gpWPara->cpuModelName});
+    win->SlotLcdTimeout();
+    EXPECT_EQ(backlight(), "1");
+    win->SlotUserActivity();
+    EXPECT_EQ(win->lcdOff, 0);
+    EXPECT_EQ(backlight(), "0");
+
+    win->SlotLogout();
+    EXPECT_EQ(win->loginLevel, 0);
+}
+
+TEST_F(MainWindowTest, RecordsCarryTheLoginLevelText)
+{
+    win->loginLevel = 2;
+    win->InsertRecord("learned", "operate");
+    win->loginLevel = 0;
+    win->InsertRecord("note", "info");
+    QSqlQuery query(win->recordDatabase());
+    ASSERT_TRUE(query.exec("select recordpassword, remarks, recordtype from RECORD where recordtype != 'info' or remarks = 'note'"));
+    QStringList rows;
+    while (query.next())
+        rows << QStringList{query.value(0).toString(), query.value(1).toString(), query.value(2).toString()}.join('|');
+    EXPECT_TRUE(rows.contains(lanText(154) + "|learned|operate"));
+    EXPECT_TRUE(rows.contains(lanText(156) + "|note|info"));
+}
+
+TEST_F(MainWindowTest, RebootAndPowerOffCloseTheDatabasesFirst)
+{
+    win->rebootSystem();
+    EXPECT_EQ(shell.lines(), (QStringList{"sync", "reboot"}));
+    EXPECT_FALSE(win->recordDatabase().isOpen());
+    EXPECT_FALSE(win->controlPort()->ioThread() && win->controlPort()->ioThread()->isTalking());
+
+    shell.clear();
+    win->powerOff();
+    EXPECT_EQ(shell.lines(), (QStringList{"sync", "init 0"}));
+}
+
+TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
+{
+    win->changeLanguage(3);
+    EXPECT_EQ(gLan, 3);
+    ASSERT_EQ(shell.calls().size(), 1);
+    EXPECT_TRUE(shell.calls().first().detached);
+    EXPECT_EQ(shell.calls().first().program, QCoreApplication::applicationFilePath());
+    QSqlDatabase db = ParamDatabase::database();
+    ASSERT_TRUE(db.open());
+    QSqlQuery query(db);
+    ASSERT_TRUE(query.exec("select value from sysparam where name = 'system2'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString().split(' ').value(12), "3");
+}
+
+TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
+{
+    gpWPara->cameraDisconnect = 0;
+    win->LostCamera();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    EXPECT_TRUE(gpWarnBox->isVisible());
+    gpWarnBox->hide();
+
+    win->controlPort()->IOSetOut(0, 0);
+    win->runState = 3;
+    gpWPara->cameraDisconnect = 1;
+    win->LostCamera();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
+    EXPECT_TRUE(gpLostCameraWarnBox->isVisible());
+    win->SlotCameraLostChanged(false);
+    EXPECT_FALSE(gpLostCameraWarnBox->isVisible());
+}
+
+TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
+{
+    gpWPara->stopClampOnStop = 1;
+    win->SlotStartStop();
+    EXPECT_EQ(win->runState, 3);
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    win->SlotStartStop();
+    EXPECT_EQ(win->runState, 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
+    QSqlQuery query(win->recordDatabase());
+    ASSERT_TRUE(query.exec("select remarks from RECORD where recordtype = 'operate'"));
+    QStringList texts;
+    while (query.next())
+        texts << query.value(0).toString();
+    EXPECT_EQ(texts, (QStringList{lanText(127), lanText(136)}));
+}
+
+TEST_F(MainWindowTest, APressOnTheWindowHidesTheKeypads)
+{
+    win->show();
+    gpNumPad->show();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.get(), &press);
+    EXPECT_FALSE(gpNumPad->isVisible());
+}
+
+TEST_F(MainWindowTest, ZoomAndPan)
+{
+    win->MScale(2.0f);
+    EXPECT_DOUBLE_EQ(win->zoomScale, 2.0);
+    win->updateMScale(10, -4);
+    EXPECT_DOUBLE_EQ(win->zoomX, 10);
+    EXPECT_DOUBLE_EQ(win->zoomY, -4);
+    win->MScale(1.0f);
+    EXPECT_DOUBLE_EQ(win->zoomX, 0);
+    win->updateMScale(10, 10);
+    EXPECT_DOUBLE_EQ(win->zoomX, 0) << "no pan at scale 1";
+}
