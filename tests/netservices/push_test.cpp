@@ -1,0 +1,244 @@
+#include "apitestkit.h"
+#include "clock.h"
+#include "globals.h"
+#include "httpapiserver.h"
+#include "vek_netmn.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The python subscriber, one JSON line per request received.
+class Listener
+{
+public:
+    explicit Listener(const QStringList& options = {})
+    {
+        process.start("python3", QStringList{projectSourceDir() + "/tests/netservices/subscriber_listener.py"} + options);
+        waitFor([&] { return process.canReadLine(); }, 10000);
+        port = process.readLine().trimmed().toInt();
+    }
+    ~Listener()
+    {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    // Waits for the next received request.
+    QJsonObject next(int timeoutMs = 5000)
+    {
+        if (!waitFor([&] { return process.canReadLine(); }, timeoutMs))
+            return QJsonObject();
+        return QJsonDocument::fromJson(process.readLine()).object();
+    }
+    QProcess process;
+    int port = 0;
+};
+
+QByteArray subscription(const QList<QPair<int, QString>>& entries)
+{
+    QJsonArray list;
+    for (const auto& e : entries)
+        list.append(QJsonObject{{"subscriber_ip", "127.0.0.1"}, {"subscriber_port", e.first},
+                                {"subscriber_topic", e.second}});
+    return QJsonDocument(QJsonObject{{"subscriber", list}}).toJson(QJsonDocument::Compact);
+}
+
+QStringList subscribeResult(const HttpReply& r)
+{
+    QStringList keys;
+    for (const QJsonValue& v : r.result().value("subscribe_result").toArray())
+        keys << v.toString();
+    return keys;
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();   // closed again: connections to it are refused
+}
+
+// A loopback port whose accept queue is full: a new connection neither succeeds nor
+// fails, it hangs, like a subscriber that went away without a word.
+class Blackhole
+{
+public:
+    Blackhole()
+    {
+        process.start("python3", {"-c", R"(
+import socket, time
+s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(0)
+port = s.getsockname()[1]
+fill = []
+for i in range(2):
+    c = socket.socket(); c.setblocking(False); c.connect_ex(('127.0.0.1', port)); fill.append(c)
+time.sleep(0.2)
+print(port, flush=True)
+time.sleep(60)
+)"});
+        waitFor([&] { return process.canReadLine(); }, 10000);
+        port = process.readLine().trimmed().toInt();
+    }
+    ~Blackhole()
+    {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    QProcess process;
+    int port = 0;
+};
+
+} // namespace
+
+using SubscriberPush = ApiTest;
+
+TEST_F(SubscriberPush, SubscribeStoresKnownTopicsAndListsThem)
+{
+    EXPECT_EQ(subscribeResult(post("subscriber_baseinfo", "{}")), QStringList());
+    const HttpReply r = post("subscriber_baseinfo",
+                             R"({"subscriber":[{"subscriber_ip":"10.0.0.5","subscriber_port":9000,"subscriber_topic":"detected_info"},)"
+                             R"({"subscriber_ip":"10.0.0.5","subscriber_port":"9000","subscriber_topic":"detected_picture"},)"
+                             R"({"subscriber_ip":"10.0.0.6","subscriber_port":1,"subscriber_topic":"weather"},)"
+                             R"({"subscriber_port":1,"subscriber_topic":"detected_info"},)"
+                             R"({"subscriber_ip":"10.0.0.7","subscriber_port":2,"subscriber_topic":"all detected_info please"},)"
+                             R"({"subscriber_ip":"10.0.0.5","subscriber_port":9000,"subscriber_topic":"detected_info"}]})");
+    const QStringList expected{"10.0.0.5;0;detected_picture", "10.0.0.5;9000;detected_info",
+                               "10.0.0.7;2;all detected_info please"};
+    EXPECT_EQ(subscribeResult(r), expected);
+    EXPECT_EQ(r.result().keys(), QStringList{"subscribe_result"});
+    // Without "subscriber": the current list.
+    EXPECT_EQ(subscribeResult(post("subscriber_baseinfo", R"({"other":1})")), expected);
+
+    // Stored in the workspace and read back by the next start.
+    QSettings ini("cnt_net/workspace/subscriber.ini", QSettings::IniFormat);
+    EXPECT_EQ(ini.value("subscriber_groups").toMap().keys(), expected);
+    configure(true);
+    EXPECT_EQ(hub->apiServer()->subscribers().keys(), expected);
+    EXPECT_EQ(hub->apiServer()->getSubscriber_FromTopic("detected_info").size(), 1);
+    EXPECT_EQ(hub->apiServer()->getSubscriber_FromTopic("detected_picture").first().port, 0);
+}
+
+TEST_F(SubscriberPush, SubscriptionsExpireAnHourAfterTheLastRenewal)
+{
+    Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+    post("subscriber_baseinfo", subscription({{7001, "detected_info"}, {7002, "detected_info"}}));
+    Clock::advance(1000);
+    post("subscriber_baseinfo", subscription({{7002, "detected_info"}}));   // renewed one second later
+    Clock::advance(3600000 - 1000);
+    HttpApiServer* api = hub->apiServer();
+    EXPECT_EQ(api->getSubscriber_FromTopic("detected_info").size(), 2);   // exactly an hour: still live
+    Clock::advance(1);
+    const QList<Skt_Session> live = api->getSubscriber_FromTopic("detected_info");
+    ASSERT_EQ(live.size(), 1);
+    EXPECT_EQ(live.first().port, 7002);
+    EXPECT_EQ(api->subscribers().size(), 1);
+
+    // With the API off nothing is looked up or removed.
+    Clock::advance(10 * 3600000LL);
+    configure(false);
+    EXPECT_TRUE(api->getSubscriber_FromTopic("detected_info").isEmpty());
+    EXPECT_EQ(api->subscribers().size(), 1);
+}
+
+TEST_F(SubscriberPush, CycleRecordAndPicturesArePushedToTheirTopics)
+{
+    Listener info;
+    Listener pictures;
+    post("subscriber_baseinfo", subscription({{info.port, "detected_info"}, {pictures.port, "detected_picture"}}));
+
+    runCycle({{0, 0, 4, 1}, {1, 0, 2, 0}});
+    const QJsonObject pushed = info.next();
+    ASSERT_FALSE(pushed.isEmpty());
+    const QJsonObject headers = pushed.value("headers").toObject();
+    const auto record = hub->lastDetectInfo.getValue();
+    EXPECT_EQ(pushed.value("path").toString(), QString("/v18/http/post_detected_info"));
+    EXPECT_EQ(headers.value("User-Agent").toString(), record.id);
+    EXPECT_EQ(headers.value("Device-ID").toString(), QString("SN-TEST-1"));
+    EXPECT_EQ(headers.value("Content-Type").toString(), QString("application/json"));
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromBase64(pushed.value("body").toString().toLatin1())).object(),
+              record.record);
+
+    QByteArray jpeg(200000, 'j');
+    ASSERT_TRUE(appDir.writeFile("alarmimage/camera2/detect1/NG/ng 1.jpg", jpeg));
+    hub->add_PeriodRecord_Picture(1, 0, false, "./alarmimage/camera2/detect1/NG/ng 1.jpg");
+    const QJsonObject picture = pictures.next();
+    ASSERT_FALSE(picture.isEmpty());
+    EXPECT_EQ(picture.value("path").toString(),
+              QString("/v18/http/post_detected_picture?camera_index=1&camera_result=false&detect_index=0&picture_name=ng%201.jpg"));
+    EXPECT_EQ(picture.value("headers").toObject().value("Content-Type").toString(), QString("image/jpeg"));
+    EXPECT_EQ(picture.value("headers").toObject().value("User-Agent").toString(), record.id);
+    EXPECT_EQ(QByteArray::fromBase64(picture.value("body").toString().toLatin1()), jpeg);
+
+    // Each topic only to its own subscribers.
+    EXPECT_TRUE(info.next(500).isEmpty());
+    EXPECT_TRUE(pictures.next(10).isEmpty());
+}
+
+TEST_F(SubscriberPush, PictureFromTheWriterThreadIsPushed)
+{
+    Listener pictures;
+    post("subscriber_baseinfo", subscription({{pictures.port, "detected_picture"}}));
+    ASSERT_TRUE(appDir.writeFile("alarmimage/camera1/detect1/OK/ok.jpg", "jpeg"));
+    runCycle({});
+    QThread* writer = QThread::create([&] {
+        hub->add_PeriodRecord_Picture(0, 0, true, "./alarmimage/camera1/detect1/OK/ok.jpg");
+    });
+    writer->start();
+    writer->wait();
+    delete writer;
+    const QJsonObject picture = pictures.next();
+    EXPECT_EQ(QByteArray::fromBase64(picture.value("body").toString().toLatin1()), QByteArray("jpeg"));
+}
+
+// An unreachable subscriber costs the cycle nothing, and the others still get the record.
+TEST_F(SubscriberPush, UnreachableSubscriberDoesNotHoldTheCycle)
+{
+    Listener live;
+    Blackhole hanging[3];
+    QList<QPair<int, QString>> entries{{freePort(), "detected_info"}};
+    for (const Blackhole& h : hanging)
+        entries.append({h.port, "detected_info"});
+    entries.append({live.port, "detected_info"});
+    post("subscriber_baseinfo", subscription(entries));
+
+    QElapsedTimer timer;
+    timer.start();
+    runCycle({{0, 0, 0, 1}});
+    EXPECT_LT(timer.elapsed(), 100);
+    EXPECT_EQ(live.next().value("path").toString(), QString("/v18/http/post_detected_info"));
+    EXPECT_EQ(hub->apiServer()->subscribers().size(), 5);   // they stay until they expire
+}
+
+// A picture still being taken by a slow subscriber after the push's life is not cut off.
+TEST_F(SubscriberPush, SlowSubscriberGetsTheWholePicture)
+{
+    Listener slow({"--slow"});
+    post("subscriber_baseinfo", subscription({{slow.port, "detected_picture"}}));
+    QByteArray jpeg(32 * 1024 * 1024, '\0');
+    for (int i = 0; i < jpeg.size(); ++i)
+        jpeg[i] = char(i * 31);
+    ASSERT_TRUE(appDir.writeFile("alarmimage/camera1/detect1/NG/big.jpg", jpeg));
+    runCycle({{0, 0, 0, 0}});
+    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/big.jpg");
+    const QJsonObject picture = slow.next(20000);
+    EXPECT_EQ(picture.value("length").toInt(), jpeg.size());
+    EXPECT_EQ(picture.value("sha256").toString().toLatin1(),
+              QCryptographicHash::hash(jpeg, QCryptographicHash::Sha256).toHex());
+}
+
+TEST_F(SubscriberPush, NothingIsPushedWithTheApiOff)
+{
+    Listener info;
+    post("subscriber_baseinfo", subscription({{info.port, "detected_info"}}));
+    configure(false, true);
+    runCycle({});
+    EXPECT_FALSE(hub->lastDetectInfo.isEmpty());   // networking on: still recorded
+    EXPECT_TRUE(info.next(800).isEmpty());
+}

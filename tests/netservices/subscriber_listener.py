@@ -1,0 +1,49 @@
+#!/usr/bin/env python3
+"""A subscriber of the HTTP API's push: prints its port, then one JSON line per
+request it receives. --silent: never answers. --slow: reads bodies 64 KiB every 10 ms. Bodies over 1 MiB are
+given by their length and SHA-256 only."""
+import base64
+import hashlib
+import http.server
+import json
+import sys
+import time
+
+SILENT = '--silent' in sys.argv
+SLOW = '--slow' in sys.argv
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+
+    def do_POST(self):
+        length = int(self.headers.get('Content-Length', '0'))
+        body = bytearray()
+        while len(body) < length:
+            chunk = self.rfile.read(min(65536 if SLOW else length - len(body), length - len(body)))
+            if not chunk:
+                break
+            body += chunk
+            if SLOW:
+                time.sleep(0.01)
+        print(json.dumps({'path': self.path, 'headers': dict(self.headers.items()),
+                          'length': len(body), 'sha256': hashlib.sha256(bytes(body)).hexdigest(),
+                          'body': base64.b64encode(bytes(body)).decode() if len(body) <= 1 << 20 else ''}), flush=True)
+        if SILENT:
+            time.sleep(60)
+            return
+        answer = json.dumps({'code': 0, 'msg': 'OK', 'result': {'recv_time': 3, 'analysis_time': 4}}).encode()
+        self.send_response(200)
+        self.send_header('User-Agent', self.headers.get('User-Agent', ''))
+        self.send_header('Content-Type', 'application/json')
+        self.send_header('Content-Length', str(len(answer)))
+        self.end_headers()
+        self.wfile.write(answer)
+
+    def log_message(self, *args):
+        pass
+
+
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
