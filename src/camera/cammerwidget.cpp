@@ -53,13 +53,10 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     connect(pCamera, &CameraInterface::sigCameraLost, this, &CammerWidget::SlotLoss);
     isSimulated = pCamera->cameraType() == 0;
 
-    allocateBuffers(imageW, imageH, isColor, qMax(0, gTempNum));
-    auto buffer = [this](size_t bytes) {
-        m_frames.emplace_back(bytes, 0);
-        return m_frames.back().data();
-    };
-    pShowBuf = buffer(static_cast<size_t>(frameBytes));
-    pRGBABuf = buffer(4u * static_cast<size_t>(imagePixels));
+    // Templates are allocated per group in use below, not for all eight.
+    allocateBuffers(imageW, imageH, isColor, 0);
+    pShowBuf = newFrameBuffer(static_cast<size_t>(frameBytes));
+    pRGBABuf = newFrameBuffer(4u * static_cast<size_t>(imagePixels));
     showImage = QImage(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
 
     buildPanel();
@@ -75,7 +72,7 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
             historyCount[g] = 0;
             groupPassed[g] = false;
             for (auto& frame : pHistory[g])
-                frame = buffer(static_cast<size_t>(frameBytes));
+                frame = newFrameBuffer(static_cast<size_t>(frameBytes));
         }
     }
     LoadIgnorePoint();
@@ -110,6 +107,12 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
 }
 
 CammerWidget::~CammerWidget() = default;
+
+unsigned char* CammerWidget::newFrameBuffer(size_t bytes)
+{
+    m_frames.emplace_back(bytes, 0);
+    return m_frames.back().data();
+}
 
 int CammerWidget::groupCount() const
 {

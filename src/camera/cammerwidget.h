@@ -221,6 +221,8 @@ private:
     template <typename Send> void applySetting(bool stopAround, Send send);
     void retryReconnect();
     int groupCount() const;
+    // A zeroed buffer that lives as long as the unit.
+    unsigned char* newFrameBuffer(size_t bytes);
     void loadTemplates(int groups);
     void buildPanel();
     QString folderFor(int group) const;
@@ -244,6 +246,7 @@ private:
     bool shapeHit(int group, int roi, QPoint p);
 
     // Painting helpers.
+    static void drawLabel(QPainter& painter, const QRect& box, const QString& text);
     // The frame as opaque 32-bit pixels in pRGBABuf.
     void frameToRGBA(const unsigned char* frame);
     void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);

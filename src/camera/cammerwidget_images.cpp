@@ -81,6 +81,10 @@ void CammerWidget::loadTemplates(int groups)
     const int rowBytes = isColor ? 4 * imageW : imageW;
     for (int g = 0; g < groups; ++g) {
         templateCount[g] = 0;
+        pTemplate[g].assign(static_cast<size_t>(slotCount), nullptr);
+        for (unsigned char*& frame : pTemplate[g])
+            frame = newFrameBuffer(static_cast<size_t>(frameBytes));
+        pTemplateValid[g].assign(static_cast<size_t>(slotCount), 0);
         for (int t = 0; t < slotCount; ++t) {
             unsigned char* buffer = pTemplate[g][t];
             const QImage image(QStringLiteral("%1/template%2.bmp").arg(folderFor(g)).arg(t));
@@ -233,8 +237,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
             const QString label = count < kMaxLabelledRois
                                       ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, false), value)
                                       : QStringLiteral("%1: %2").arg(r + 1).arg(value);
-            painter.drawText(QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)),
-                             Qt::AlignLeft | Qt::AlignVCenter, label);
+            drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)), label);
         }
     }
     unsigned char* target = gpFailImage[camIndex][group][slot];

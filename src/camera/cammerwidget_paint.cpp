@@ -46,6 +46,15 @@ QFont viewFont(int pixels)
 
 }  // namespace
 
+void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString& text)
+{
+    // Left-aligned and vertically centred like drawText(box, AlignLeft | AlignVCenter),
+    // without a text layout per label (a view may carry 100 of them).
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int baseline = box.top() + (box.height() + metrics.ascent() - metrics.descent()) / 2;
+    painter.drawText(QPoint(box.left(), baseline), text);
+}
+
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
     // Opaque pixels: the frames leave byte 3 unused, and a scaled RGB32 image
@@ -169,7 +178,7 @@ void CammerWidget::paintRecordView(QPainter& painter)
         painter.save();
         painter.translate(m_win->zoomX, m_win->zoomY);
         painter.scale(m_win->zoomScale, m_win->zoomScale);
-        painter.drawImage(0, 0, editor->recordImage.scaled(size(), Qt::IgnoreAspectRatio));
+        painter.drawImage(rect(), editor->recordImage);
         painter.restore();
     }
     const QString name = detectionName(m_win->curDetect);
@@ -192,7 +201,7 @@ void CammerWidget::paintRecentNg(QPainter& painter)
     painter.save();
     painter.translate(m_win->zoomX, m_win->zoomY);
     painter.scale(m_win->zoomScale, m_win->zoomScale);
-    painter.drawImage(0, 0, showImage.scaled(size(), Qt::IgnoreAspectRatio));
+    painter.drawImage(rect(), showImage);
     painter.restore();
     const int g = qBound(0, m_win->curDetect, kGroups - 1);
     const QString status = statusWord(painter, g, false);
@@ -248,19 +257,17 @@ void CammerWidget::paintCameraView(QPainter& painter)
         tintBoxes(imageBox(curRoi), pSensMask, kTintCyan);
 
     // 5: the frame, or template 0 in the alarm view's second blink phase.
+    // Drawn straight into the widget's rectangle: no scaled copy per paint.
     const bool sameSize = imageW == gShowW && imageH == gShowH;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
-    const Qt::TransformationMode mode = sameSize ? Qt::FastTransformation : Qt::SmoothTransformation;
     const bool showTemplate = p && p->NgShowSwitch && !camOK && alarmEditor && blinkPhase == 1
                               && !pTemplate[g].empty();
     if (showTemplate) {
         const QImage tmpl = isColor ? QImage(pTemplate[g][0], imageW, imageH, 4 * imageW, QImage::Format_RGB32)
                                     : QImage(pTemplate[g][0], imageW, imageH, imageW, QImage::Format_Grayscale8);
-        painter.drawImage(0, 0, tmpl.scaled(size(), Qt::IgnoreAspectRatio, mode));
-    } else if (size() == showImage.size()) {
-        painter.drawImage(0, 0, showImage);
+        painter.drawImage(rect(), tmpl);
     } else {
-        painter.drawImage(0, 0, showImage.scaled(size(), Qt::IgnoreAspectRatio, mode));
+        painter.drawImage(rect(), showImage);
     }
 
     // 6: the large result word.
@@ -374,8 +381,8 @@ void CammerWidget::paintCameraView(QPainter& painter)
             } else if (labelled) {
                 painter.setPen(pen);
                 const int lift = editor ? 29 : 26;
-                painter.drawText(QRect(QPoint(anchor.x(), anchor.y() - lift), QPoint(anchor.x() + 399, anchor.y() - lift + 24)),
-                                 Qt::AlignLeft | Qt::AlignVCenter, label);
+                drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - lift), QPoint(anchor.x() + 399, anchor.y() - lift + 24)),
+                          label);
             }
             painter.restore();
         }

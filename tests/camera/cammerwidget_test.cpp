@@ -75,6 +75,14 @@ TEST_F(CameraUnitTest, OpenSizesTheUnitAndStartsTheCamera)
     EXPECT_EQ(t[(kHeight / 4) * kWidth + kWidth / 4 - 1], 0);
 }
 
+TEST_F(CameraUnitTest, LongSerialIsCutTo99BytesAndTerminated)
+{
+    const QString serial = QString("S").repeated(150);
+    ASSERT_NE(makeUnit(unitCamera(serial)), nullptr);
+    EXPECT_EQ(std::strlen(unit->cameraSN), 99u);
+    EXPECT_TRUE(unit->isOpen);  // the plug-in still found its camera by the whole serial
+}
+
 TEST_F(CameraUnitTest, ColourCameraFrameBytes)
 {
     live->isColors[0] = 1;

@@ -151,6 +151,11 @@ TEST_F(NgImageTest, EditorViewDrawsRoisOfTheEditedStore)
     // The rectangle of ROI 1 is outlined in dark blue; the ignore points are cyan.
     EXPECT_EQ(shown.pixel(100, 300) & 0xFFFFFF, QColor(Qt::darkBlue).rgb() & 0xFFFFFF);
     EXPECT_EQ(shown.pixel(2 * 80, 2 * 120) & 0xFFFFFF, 0x00FFFFu);
+    // The scaled frame is opaque: the checker's dark and light greys, not the widget background.
+    const QColor dark = shown.pixelColor(2 * 20, 2 * 30);
+    const QColor light = shown.pixelColor(2 * 80, 2 * 30);
+    EXPECT_EQ(dark.red(), 40);
+    EXPECT_EQ(light.red(), 220);
     if (!qEnvironmentVariableIsEmpty("MM_SAVE_VIEW"))
         shown.save(qEnvironmentVariable("MM_SAVE_VIEW"));
 }
