@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -73,7 +75,11 @@ Band wholeBand(const RoiParams&) { return {0, 255}; }
 int defectKernel(const RoiParams& p, const WizardPara& w) { return w.showAllParams ? p.minWH : w.filterSize; }
 int spotKernel(const RoiParams&, const WizardPara& w) { return w.minSpot; }
 int unitKernel(const RoiParams&, const WizardPara&) { return 1; }
-int countKernel(const RoiParams& p, const WizardPara&) { return 2 * p.minWH + 1; }
+// In 64 bits: a huge filter size must clear the mask, not wrap round to a small kernel.
+int countKernel(const RoiParams& p, const WizardPara&)
+{
+    return int(std::clamp<long long>(2LL * p.minWH + 1, INT_MIN, INT_MAX));
+}
 
 bool defectOk(const RoiParams& p, const WizardPara& w, int a) { return a <= (w.showAllParams ? p.area : w.area); }
 bool spotOk(const RoiParams& p, const WizardPara&, int a) { return p.sens <= a && a <= p.area; }
@@ -114,20 +120,29 @@ bool validGroup(int g)
     return g >= 0 && g < CammerRecong::kGroups;
 }
 
+// A ROI mask the engine can use: an 8-bit single-channel image with pixels.
+bool usableMask(const cv::Mat& m)
+{
+    return !m.empty() && m.type() == CV_8UC1;
+}
+
 // Spot counting clears the mask when the kernel no longer fits the ROI.
 bool countKernelTooLarge(int k, const cv::Size& roi)
 {
     return k >= 2 * (std::min(roi.height, roi.width) / 2) - 2;
 }
 
-// Opening with an elliptic k x k element. Beyond twice the ROI's size a larger
-// element changes nothing, so k is capped there (a huge parameter would
-// otherwise ask for a huge element).
+// Opening with an elliptic k x k element. Once the element reaches from every
+// pixel of the ROI to every other, erosion gives the mask's minimum everywhere
+// (the border never erodes), so the opening keeps a full mask and clears any
+// other: computed so, instead of building a huge element for a huge parameter.
 cv::Mat openMask(const cv::Mat& d, int k)
 {
-    k = std::min(std::max(k, 1), 2 * std::max(d.cols, d.rows) + 1);
+    k = std::max(k, 1);
     if (k == 1)
         return d;
+    if ((k - 1) / 2 >= std::hypot(d.cols - 1, d.rows - 1))
+        return cv::countNonZero(d) == int(d.total()) ? d : cv::Mat(cv::Mat::zeros(d.size(), CV_8UC1));
     cv::Mat o;
     cv::morphologyEx(d, o, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(k, k)));
     return o;
@@ -288,7 +303,7 @@ void CammerRecong::Run(int g)
             continue;
         }
         const cv::Mat& roiMask = u.roiMask[g][r];
-        if (roiMask.rows == 0 || roiMask.cols == 0) {
+        if (!usableMask(roiMask)) {
             failRoi(g, r, kNoRoiMask, reported);
             continue;
         }
@@ -402,7 +417,7 @@ void CammerRecong::RunTest(int g, int roi)
     const RoiParams par{edit->roiSensitivity[g][roi], edit->roiArea[g][roi], edit->roiMinWH[g][roi]};
     // An unlearnt group or an empty ROI mask previews an empty mask.
     cv::Mat effective = cv::Mat::zeros(win.rect.size(), CV_8UC1);
-    if (!groupMask[g].empty() && !roiMask.empty())
+    if (!groupMask[g].empty() && usableMask(roiMask))
         effective = groupMask[g](win.rect) & roiMask(win.inMask);
     cv::Mat defects = cv::Mat::zeros(win.rect.size(), CV_8UC1);
     int k = gpWPara->minSpot;
@@ -449,7 +464,7 @@ void CammerRecong::VarTrain(int g)
         cv::Mat(u.imageH, u.imageW, CV_8UC1, u.pIgnoreMask[g]).copyTo(ignore);
     const int count = std::min(p.roiCount[g], kRois);
     for (int r = 0; r < count; ++r) {
-        if (p.roiFunction[g][r] != kIgnoreArea || u.roiMask[g][r].empty())
+        if (p.roiFunction[g][r] != kIgnoreArea || !usableMask(u.roiMask[g][r]))
             continue;
         const RoiWindow win = roiWindow(p, u.roiMask[g][r], g, r);
         if (!win.empty())
@@ -470,7 +485,7 @@ void CammerRecong::VarTrain(int g)
     bool usedTemplates = false;
     for (int r = 0; r < count; ++r) {
         const int code = p.roiFunction[g][r];
-        if ((code != kDefect && code != kSimilarity) || u.roiMask[g][r].empty())
+        if ((code != kDefect && code != kSimilarity) || !usableMask(u.roiMask[g][r]))
             continue;
         const RoiWindow win = roiWindow(p, u.roiMask[g][r], g, r);
         if (win.empty())
@@ -511,10 +526,12 @@ void CammerRecong::CreateShape(int g)
     for (int r = 0; r < std::min(p.roiCount[g], kRois); ++r) {
         if (p.roiFunction[g][r] != kPosition)
             continue;
+        // Its box decides; a missing mask leaves the whole box to the model.
         const RoiWindow win = roiWindow(p, u.roiMask[g][r], g, r);
-        if (!win.empty() && !u.roiMask[g][r].empty()) {
+        if (!win.empty()) {
             box = win.rect;
-            mask = u.roiMask[g][r](win.inMask);
+            if (usableMask(u.roiMask[g][r]))
+                mask = u.roiMask[g][r](win.inMask);
         }
         break;
     }
@@ -563,8 +580,8 @@ void CammerRecong::CreateHomoShape(int g)
             continue;
         any = true;
         const RoiWindow win = roiWindow(p, u.roiMask[g][r], g, r);
-        lastUsable = !win.empty() && !u.roiMask[g][r].empty();
-        if (lastUsable)
+        lastUsable = !win.empty();
+        if (lastUsable && usableMask(u.roiMask[g][r]))
             u.roiMask[g][r](win.inMask).copyTo(mask(win.rect));
     }
     if (!any || !lastUsable)

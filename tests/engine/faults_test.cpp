@@ -1,5 +1,7 @@
 #include "enginefixture.h"
 
+#include <climits>
+
 // A circle near the right or bottom edge reaches out of the frame: its box is
 // cut to the frame and its mask with it.
 TEST_F(EngineTest, RoiBoxReachingOutOfTheFrameIsCut)
@@ -109,4 +111,43 @@ TEST_F(EngineTest, CacheEntriesAreReplacedPerKey)
     engine->Run(0);
     EXPECT_EQ(VEK_NETMN::getInstance()->roiResultCache.size(), 1);
     EXPECT_EQ(VEK_NETMN::roiKey(2, 7, 15), QString("2;7;15"));
+}
+
+// 2 x filter size + 1 is taken at its true size: the largest filter clears the
+// mask (no spots) instead of wrapping round to a 1-pixel kernel.
+TEST_F(EngineTest, HugeSpotFilterClearsTheMask)
+{
+    learnFlat(0);
+    blankCheck()(cv::Rect(50, 50, 5, 5)).setTo(240);
+    addRoi(0, CammerRecong::kWhiteNum, cv::Rect(40, 40, 30, 30), 200, 1 | (5 << 16), INT_MAX);
+    engine->Run(0);
+    EXPECT_EQ(state->roiValue[0][0], 0);
+    EXPECT_FALSE(state->roiResult[0][0]);
+    // A negative filter size gives the smallest kernel: the spot is counted.
+    store->roiMinWH[0][0] = INT_MIN;
+    engine->Run(0);
+    EXPECT_EQ(state->roiValue[0][0], 1);
+    EXPECT_TRUE(state->roiResult[0][0]);
+}
+
+// A ROI mask that is not an 8-bit single-channel image cannot be combined with
+// the group mask: the ROI fails as having no mask, nothing throws.
+TEST_F(EngineTest, RoiMaskOfTheWrongTypeFailsAsMissing)
+{
+    setTemplate(0, 0, cv::Mat(kH, kW, CV_8UC1, cv::Scalar(kBackground)));
+    addRoi(0, CammerRecong::kWhiteArea, kLeftBox, 200, 0, 1000, cv::Mat(40, 60, CV_8UC3, cv::Scalar::all(255)));
+    addRoi(0, CammerRecong::kDefect, kLeftBox, 50, 1000, 3, cv::Mat(40, 60, CV_16UC1, cv::Scalar(255)));
+    addRoi(0, CammerRecong::kIgnoreArea, kLeftBox, 0, 0, 0, cv::Mat(40, 60, CV_32FC1, cv::Scalar(255)));
+    EXPECT_NO_THROW(engine->VarTrain(0));
+    EXPECT_FALSE(engine->grayModel[0][1].IsValid());
+    EXPECT_EQ(cv::countNonZero(engine->groupMask[0]), kW * kH);
+    blankCheck();
+    EXPECT_NO_THROW(engine->Run(0));
+    EXPECT_FALSE(state->camOK);
+    EXPECT_FALSE(state->roiResult[0][0]);
+    EXPECT_EQ(published(0, 0).result, 0);
+    EXPECT_EQ(window.records, QStringList{"info:REG RUN ERROR = 0, 0, -1"});
+
+    EXPECT_NO_THROW(engine->RunTest(0, 0));
+    EXPECT_EQ(state->roiValue[0][0], 0);
 }

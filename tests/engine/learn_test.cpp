@@ -97,3 +97,38 @@ TEST_F(EngineTest, ColourCameraLearnsNoPositioningOrAlignment)
     EXPECT_TRUE(engine->grayModel[0][0].IsValid());
     EXPECT_GT(engine->templateNorm[0], 0.0);
 }
+
+// The positioning ROI is chosen by its box; without a mask its whole box is the shape.
+TEST_F(EngineTest, PositionRoiWithoutMaskKeepsItsBox)
+{
+    setTemplate(0, 0, synth::scene(kW, kH, 3));
+    para.motionCorrect = 0;
+    addRoi(0, CammerRecong::kPosition, cv::Rect(40, 30, 100, 80), 0, 0, 0);
+    state->roiMask[0][0].release();
+    engine->CreateShape(0);
+    EXPECT_TRUE(engine->shapeModel[0].IsValid());
+    EXPECT_EQ(engine->shapeCentreX[0], 90);
+    EXPECT_EQ(engine->shapeCentreY[0], 70);
+}
+
+// The default alignment mask is used when there is no angle-correction ROI or
+// the last one has an empty box, not when its box is fine but its mask is missing.
+TEST_F(EngineTest, AlignmentMaskFromTheAngleCorrectionRois)
+{
+    constexpr int w = 400, h = 300;
+    setUpCamera(w, h, false, 1);
+    para.angleCorrection = 1;
+    setTemplate(0, 0, synth::textured(w, h, 9));
+    const auto keypoints = [&] {
+        engine->CreateHomoShape(0);
+        return engine->homoTrans[0].features[1].keypoints.size();
+    };
+    EXPECT_GT(keypoints(), 0u);  // no ROI: the default mask
+
+    addRoi(0, CammerRecong::kAngleCorrection, cv::Rect(100, 80, 200, 150), 0, 0, 0);
+    state->roiMask[0][0].release();
+    EXPECT_EQ(keypoints(), 0u);  // its box is used, with nothing of it set
+
+    store->rectRoi[0][0].imageRect = QRect(900, 900, 50, 50);  // wholly outside: empty box
+    EXPECT_GT(keypoints(), 0u);
+}

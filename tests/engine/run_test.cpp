@@ -293,3 +293,60 @@ TEST_F(EngineTest, EmptyAndSkippedGroupsStayOkAndPublishNothing)
     EXPECT_TRUE(VEK_NETMN::getInstance()->roiResultCache.isEmpty());
     EXPECT_TRUE(window.records.isEmpty());
 }
+
+TEST(ThresholdFUNC, InclusiveBandEmptyWhenReversed)
+{
+    cv::Mat ramp(1, 256, CV_8UC1);
+    for (int i = 0; i < 256; ++i)
+        ramp.at<uchar>(0, i) = uchar(i);
+    cv::Mat band;
+    CammerRecong::ThresholdFUNC(ramp, band, 10, 20);
+    EXPECT_EQ(cv::countNonZero(band), 11);
+    EXPECT_EQ(band.at<uchar>(0, 10), 255);
+    EXPECT_EQ(band.at<uchar>(0, 20), 255);
+    EXPECT_EQ(band.at<uchar>(0, 21), 0);
+    CammerRecong::ThresholdFUNC(ramp, band, 0, 255);
+    EXPECT_EQ(cv::countNonZero(band), 256);
+    CammerRecong::ThresholdFUNC(ramp, band, 20, 10);
+    EXPECT_EQ(band.size(), ramp.size());
+    EXPECT_EQ(cv::countNonZero(band), 0);
+}
+
+// The band functions read only byte 0 of the sensitivity; the other bytes belong to the panel.
+TEST_F(EngineTest, BandsUseByteZeroOfTheSensitivity)
+{
+    learnFlat(0);
+    cv::Mat f = blankCheck();
+    f(cv::Rect(30, 30, 6, 6)).setTo(20);
+    f(cv::Rect(120, 30, 6, 6)).setTo(240);
+    addRoi(0, CammerRecong::kBlackArea, kLeftBox, (7 << 8) | 60, 0, 1000);                     // [0, 60]
+    addRoi(0, CammerRecong::kWhiteArea, cv::Rect(100, 20, 60, 40), (1 << 16) | 200, 0, 1000);  // [200, 255]
+    addRoi(0, CammerRecong::kBlackNum, kLeftBox, (3 << 24) | 60, 1 | (5 << 16), 0);
+    engine->Run(0);
+    EXPECT_EQ(state->roiValue[0][0], 32);
+    EXPECT_EQ(state->roiValue[0][1], 32);
+    EXPECT_EQ(state->roiValue[0][2], 1);
+    EXPECT_TRUE(state->camOK);
+}
+
+// An element that reaches from every pixel of the ROI to every other erodes the
+// whole ROI to its darkest pixel: one unset pixel clears it, a full mask stays.
+TEST_F(EngineTest, OpeningWithAnElementLargerThanTheRoi)
+{
+    learnFlat(0);
+    cv::Mat f = blankCheck();
+    f(cv::Rect(20, 20, 10, 10)).setTo(20);
+    f.at<uchar>(20, 20) = 240;              // one corner pixel outside the band
+    f(cv::Rect(60, 20, 10, 10)).setTo(20);  // full
+    para.minSpot = 1001;
+    addRoi(0, CammerRecong::kBlackArea, cv::Rect(20, 20, 10, 10), 60, 0, 1000);
+    addRoi(0, CammerRecong::kBlackArea, cv::Rect(60, 20, 10, 10), 60, 0, 1000);
+    engine->Run(0);
+    EXPECT_EQ(state->roiValue[0][0], 0);
+    EXPECT_EQ(state->roiValue[0][1], 100);
+    para.minSpot = 1 << 30;
+    engine->Run(0);
+    EXPECT_EQ(state->roiValue[0][0], 0);
+    EXPECT_EQ(state->roiValue[0][1], 100);
+    EXPECT_EQ(state->ngBoxes[0][1].count(), 1);
+}
