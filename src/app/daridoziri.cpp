@@ -13,6 +13,7 @@
 #include "globals.h"
 #include "indexbutton.h"
 #include "iostatus.h"
+#include "iowidget.h"
 #include "leddevice.h"
 #include "lostcamerawarnbox.h"
 #include "mapplication.h"
@@ -108,6 +109,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     splashStep(75);
     createIoLink();
     m_ioStatus = new IOStatus(m_io.get(), this);
+    connect(m_ioStatus, &IOStatus::clicked, this, &DaRiDoziri::SlotOpenIoPage);
     splashStep(80);
 
     ResStatisticsParam* statistics = ResStatisticsParam::getInstance();
@@ -720,4 +722,12 @@ void DaRiDoziri::SlotMuliManualTrig()
 {
     if (pIndexButton)
         SlotManualTrig(pIndexButton->CurChooseTrig());
+}
+
+void DaRiDoziri::SlotOpenIoPage()
+{
+    IOWidget page(this, m_io.get(), this);
+    page.move((width() - page.width()) / 2, (height() - page.height()) / 2);
+    page.exec();
+    update();
 }

@@ -79,7 +79,6 @@ signals:
     // Screens of later subsystems open from here.
     void sigOpenSettings();
     void sigOpenRoiEditor();
-    void sigOpenIoPage();
 
 public slots:
     void SlotReturn() override;
@@ -93,6 +92,7 @@ public slots:
     void SlotLogout();
     void SlotLcdTimeout();
     void SlotCameraLostChanged(bool lost);
+    void SlotOpenIoPage();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDialog>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class ComboBox;
+class ControlPort;
+class MainWindowBase;
+class QLabel;
+class QTimer;
+class WizardPara;
+
+// The IO page: every input and output with its display name and live state,
+// a test switch per output (service level), and in the multi-detection mode
+// the IO assignment: detections in use, the row of each detection, the
+// trigger input of each row, the input and output functions and sequential
+// detection. Edits a copy; Confirm asks, saves, records and renames.
+class IOWidget : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int kRefreshMs = 200;
+
+    IOWidget(MainWindowBase* win, ControlPort* io, QWidget* parent);
+    ~IOWidget() override;
+
+    // One editable integer of the assignment: its record field, its choices
+    // (shown text, stored value) and the name used in the change record.
+    struct Choice
+    {
+        QString name;
+        int index;
+        std::function<int&(WizardPara&)> ref;
+        QVector<QPair<QString, int>> items;
+        ComboBox* box = nullptr;
+    };
+    const QVector<Choice>& choices() const { return m_choices; }
+    // Sets a choice by its name (tests, and the combo boxes).
+    bool setChoice(const QString& name, int value);
+    // Text of every changed item, "name: old -> new", joined by "; ".
+    QString changes() const;
+    // Fills gaName for the multi-detection mode from the function choices.
+    static void refreshNames(const WizardPara& para);
+
+public slots:
+    void SlotConfirm();
+    void SlotRefresh();
+    void SlotTestOutput(int output, bool on);
+
+private:
+    void buildStates();
+    void buildAssignment();
+    static int& field(WizardPara& para, const Choice& choice);
+    static int value(const WizardPara& para, const Choice& choice);
+
+    MainWindowBase* m_win;
+    ControlPort* m_io;
+    std::unique_ptr<WizardPara> m_edit;
+    QVector<Choice> m_choices;
+    QVector<QLabel*> m_stateLabels;
+    QTimer* m_timer;
+    bool m_testAllowed = false;
+};

@@ -1,0 +1,124 @@
+#include "shellfixture.h"
+
+#include "choosebox.h"
+#include "colorbutton.h"
+#include "controlport.h"
+#include "detectioncycle.h"
+#include "globals.h"
+#include "iostatus.h"
+#include "iowidget.h"
+#include "modalanswerer.h"
+#include "paramdatabase.h"
+#include "paramdefaults.h"
+#include "wizardpara.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+namespace {
+
+class IOPageTest : public CycleTest
+{
+protected:
+    void SetUp() override
+    {
+        CycleTest::SetUp();
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
+        db.setDatabaseName(ParamDatabase::kFileName);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(ParamDefaults::ensure(db));
+        gLan = 1;
+        gpChooseBox = new ChooseBox(nullptr, 750, 370);
+    }
+    void TearDown() override
+    {
+        delete gpChooseBox;
+        gpChooseBox = nullptr;
+        QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+        QSqlDatabase::removeDatabase(ParamDatabase::kConnectionName);
+        gLan = 0;
+        CycleTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST(IOStatusEntries, NamesFollowTheTriggerModeLayout)
+{
+    const auto group = IOStatus::entries(0);
+    ASSERT_EQ(group.size(), 8);
+    EXPECT_EQ(group[3].nameIndex, 3);
+    EXPECT_FALSE(group[3].output);
+    EXPECT_EQ(group[4].nameIndex, 4);
+    EXPECT_TRUE(group[4].output);
+    EXPECT_EQ(group[4].number, 0);
+    const auto multi = IOStatus::entries(3);
+    ASSERT_EQ(multi.size(), 18);
+    EXPECT_EQ(multi[9].nameIndex, 9);
+    EXPECT_EQ(multi[9].number, 0);
+    EXPECT_EQ(multi[17].number, 8);
+}
+
+TEST_F(IOPageTest, GroupModesShowStatesWithoutAssignment)
+{
+    IOWidget page(win.get(), io.get(), nullptr);
+    EXPECT_TRUE(page.choices().isEmpty());
+    EXPECT_TRUE(page.changes().isEmpty());
+}
+
+TEST_F(IOPageTest, AssignmentTakesOnlyOfferedValuesAndConfirmSavesRecordsAndRenames)
+{
+    para->trigMode = 3;
+    para->detectCount = 2;
+    IOWidget page(win.get(), io.get(), nullptr);
+    EXPECT_FALSE(page.choices().isEmpty());
+    EXPECT_FALSE(page.setChoice("rowTrigger0", 8)) << "only the 8 trigger choices";
+    EXPECT_FALSE(page.setChoice("inFunc0", WizardPara::kInFunctions));
+    EXPECT_FALSE(page.setChoice("detectCount", 9));
+    EXPECT_TRUE(page.setChoice("detectCount", 4));
+    EXPECT_TRUE(page.setChoice("inFunc1", 5));
+    EXPECT_TRUE(page.setChoice("outFunc2", 13));
+    EXPECT_TRUE(page.setChoice("detectRow3", -1));
+    EXPECT_EQ(para->detectCount, 2) << "the live record waits for Confirm";
+    EXPECT_EQ(page.changes(), "detectCount: 2 -> 4; detectRow3: 0 -> -1; inFunc1: 0 -> 5; outFunc2: 0 -> 13");
+
+    ModalAnswerer::finishDialog(1);
+    page.SlotConfirm();
+    EXPECT_EQ(para->detectCount, 4);
+    EXPECT_EQ(para->inFunc[1], 5);
+    EXPECT_EQ(gaName[2], QString::fromUtf8(gInName[4 * 5 + 1]));
+    EXPECT_EQ(gaName[12], QString::fromUtf8(gOutName[4 * 13 + 1]));
+    ASSERT_EQ(win->records.size(), 1);
+    EXPECT_TRUE(win->records.first().startsWith("set: detectCount: 2 -> 4"));
+    QSqlQuery query(ParamDatabase::database());
+    ASSERT_TRUE(query.exec("select value from sysparam where name = 'system8'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString().section(' ', 0, 0), "4");
+}
+
+TEST_F(IOPageTest, DeclinedConfirmChangesNothing)
+{
+    para->trigMode = 3;
+    IOWidget page(win.get(), io.get(), nullptr);
+    page.setChoice("inFunc0", 3);
+    ModalAnswerer::finishDialog(0);
+    page.SlotConfirm();
+    EXPECT_EQ(para->inFunc[0], 0);
+    EXPECT_TRUE(win->records.isEmpty());
+}
+
+TEST_F(IOPageTest, OutputTestNeedsTheServiceLevel)
+{
+    IOWidget page(win.get(), io.get(), nullptr);
+    win->loginLevel = 2;
+    page.SlotTestOutput(3, true);
+    EXPECT_EQ(io->IOGetOut(3), 1);
+    page.SlotTestOutput(3, false);
+    EXPECT_EQ(io->IOGetOut(3), 0);
+    EXPECT_EQ(win->records.size(), 2);
+
+    IOWidget refused(win.get(), io.get(), nullptr);
+    win->loginLevel = 0;
+    refused.SlotTestOutput(1, true);
+    EXPECT_EQ(io->IOGetOut(1), 0);
+}
