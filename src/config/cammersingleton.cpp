@@ -253,10 +253,14 @@ bool CammerSingleton::SaveDatatoFile()
 {
     const QString table = tableName();
     const QString remove = QString("delete from %1 where name=?").arg(table);
-    return ParamDatabase::inTransaction([&](QSqlQuery& query) {
+    bool written[kGroups] = {};
+    const bool ok = ParamDatabase::inTransaction([&](QSqlQuery& query) {
         for (int g = 0; g < kGroups; ++g) {
-            if (!groupLoaded[g])
+            // An unreadable group stays untouched while it is still empty; once ROIs
+            // were put into it they are the user's and are written like any other.
+            if (!groupLoaded[g] && roiCount[g] == 0)
                 continue;
+            written[g] = true;
             const int count = std::clamp(roiCount[g], 0, kMaxRois);
             QStringList detect{QString::number(count)};
             for (int item : groupRecord[g])
@@ -272,6 +276,11 @@ bool CammerSingleton::SaveDatatoFile()
         }
         return true;
     });
+    if (ok) {
+        for (int g = 0; g < kGroups; ++g)
+            groupLoaded[g] = groupLoaded[g] || written[g];
+    }
+    return ok;
 }
 
 void CammerSingleton::setSelectRoi(int i)

@@ -57,8 +57,8 @@ public:
     int selectedSensitivity = 0;
     int selectedArea = 0;
     int selectedMinWH = 0;
-    // False for a group whose rows could not be read: it is shown empty and
-    // never written back, so a database fault cannot replace real ROIs.
+    // False for a group whose rows could not be read: it is shown empty and not
+    // written back while it stays empty, so a database fault cannot replace real ROIs.
     bool groupLoaded[kGroups] = {true, true, true, true, true, true, true, true};
 
 private:

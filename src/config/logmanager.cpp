@@ -128,7 +128,8 @@ void LogManager::clearup_cachelogfile()
     const QFileInfoList entries =
         dir.entryInfoList(QStringList{"*"}, QDir::Files | QDir::Hidden | QDir::System, QDir::Time);
     for (const QFileInfo& entry : entries) {
-        if (!entry.isSymLink())
+        // A dangling link (its file already gone) neither marks the run nor is removed here.
+        if (!entry.isSymLink() || !entry.exists())
             continue;
         const QString path = entry.absoluteFilePath();
         const QString target = QFileInfo(entry.symLinkTarget()).canonicalFilePath();

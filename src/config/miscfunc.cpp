@@ -167,6 +167,10 @@ void MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy)
 
 void TransformImage(cv::Mat src, cv::Mat& dst, cv::Point shift, cv::Point centre, double angle)
 {
+    if (src.empty()) {
+        dst = cv::Mat(); // nothing to turn; OpenCV would throw on the padding
+        return;
+    }
     const int m = std::max(src.rows, src.cols);
     const int diagonal = int(m * kDiagonalFactor);
     const int padX = (diagonal - src.cols) / 2;

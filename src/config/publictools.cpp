@@ -122,8 +122,7 @@ QString found_diskuuid_by_blkid()
         if (!root.isEmpty() && (device == root || last == rootUuid))
             atRoot = last;
     }
-    qInfo("end");
-    qInfo("found_diskuuid_by_blkid");
+    qInfo("end found_diskuuid_by_blkid");
     return atRoot.isEmpty() ? last : atRoot;
 }
 
@@ -184,6 +183,8 @@ int string2ethaddr(const QString& text, unsigned char* mac)
 int set_socket_nonblock(int fd)
 {
     const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return -1; // -1 | O_NONBLOCK would set every flag
     return fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 

@@ -11,6 +11,10 @@
 #include <QJsonParseError>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace {
 
 const char kConfigFile[] = "config.json";
@@ -69,9 +73,12 @@ void WizardPara::loadCpuInfo()
             cpuProductLine = m.captured(1);
             cpuSeries = m.captured(2);
             cpuGenerationText = m.captured(3);
-            cpuGeneration = cpuGenerationText.startsWith('N')
-                                ? kNewIntelGeneration
-                                : cpuGenerationText.left(cpuGenerationText.size() - kModelSuffixDigits).toInt();
+            // A text of three characters or fewer leaves nothing to read: generation 0
+            // (left() with a negative count would return the whole text).
+            cpuGeneration =
+                cpuGenerationText.startsWith('N')
+                    ? kNewIntelGeneration
+                    : cpuGenerationText.left(std::max(0, cpuGenerationText.size() - kModelSuffixDigits)).toInt();
         } else if ((m = ruleCeleron.match(cpuModelName)).hasMatch()) {
             cpuProductLine = "Celeron";
             cpuSeries = "Celeron " + m.captured(1);
@@ -127,7 +134,9 @@ void WizardPara::loadConfigFromJson()
     const QJsonValue camera = appConfig.value(kCameraKey);
     if (camera.isObject() && camera.toObject().contains(kFpsKey)) {
         const double value = camera.toObject().value(kFpsKey).toDouble(double(fps));
-        if (value == double(int(value)))
+        // Only a whole number that fits an int is taken (converting a larger one is undefined).
+        if (value >= double(std::numeric_limits<int>::min()) && value <= double(std::numeric_limits<int>::max()) &&
+            value == std::trunc(value))
             fps = int(value);
     }
     qInfo("fps %d", fps);

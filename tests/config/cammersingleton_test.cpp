@@ -178,6 +178,27 @@ TEST_F(CammerSingletonTest, FailedQueryKeepsTheGroupOutOfTheNextSave)
     EXPECT_EQ(value("cammer0", "ROI0-0"), "9 9 9 9 1 0 0 10 10 20 20");
 }
 
+TEST_F(CammerSingletonTest, RoisDrawnIntoAnUnreadGroupAreSaved)
+{
+    exec("alter table cammer0 rename to cammer0_saved");
+    auto store = load();
+    exec("alter table cammer0_saved rename to cammer0");
+    setRow("cammer0", "detect1", "3 0 0 0 0 0 0 0 0");
+    // The user draws one ROI into the group shown empty; the save must not drop it quietly.
+    store->roiCount[0] = 1;
+    store->roiShape[0][0] = CammerSingleton::kShapeRect;
+    store->roiMinWH[0][0] = 3;
+    store->roiSensitivity[0][0] = 25;
+    store->roiArea[0][0] = 100;
+    store->rectRoi[0][0].rect = QRect(QPoint(10, 10), QPoint(20, 20));
+    ASSERT_TRUE(store->SaveDatatoFile());
+    EXPECT_EQ(value("cammer0", "detect0"), "1 0 0 0 0 0 0 0 0");
+    EXPECT_EQ(value("cammer0", "ROI0-0"), "3 25 100 0 1 0 0 10 10 20 20");
+    EXPECT_TRUE(store->groupLoaded[0]);
+    EXPECT_FALSE(store->groupLoaded[1]);
+    EXPECT_EQ(value("cammer0", "detect1"), "3 0 0 0 0 0 0 0 0");
+}
+
 TEST_F(CammerSingletonTest, FailingSaveRollsBackEveryRow)
 {
     auto store = load();

@@ -73,6 +73,15 @@ TEST_F(LogManagerTest, ErrorLinkMarksTheArchiveAndDropsItsTarget)
     EXPECT_TRUE(files.contains("20_ERROR_20240102_030405.txt"));
 }
 
+TEST_F(LogManagerTest, DanglingErrorLinkDoesNotMarkTheRun)
+{
+    touch("LOG_20240102-030405.1234.log");
+    ASSERT_TRUE(QFile::link("LOG_20240102-030405.1234.log", kLog + "prog.INFO"));
+    ASSERT_TRUE(QFile::link("ERROR_gone.log", kLog + "prog.ERROR"));
+    LogManager::clearup_cachelogfile();
+    EXPECT_TRUE(logFiles().contains("1_LOG_20240102_030405.txt")) << logFiles().join(' ').toStdString();
+}
+
 TEST_F(LogManagerTest, LinksOutOfTheLogFolderNeverDeleteTheirTarget)
 {
     QTemporaryDir elsewhere;

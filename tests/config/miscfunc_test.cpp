@@ -72,6 +72,11 @@ TEST(MiscFuncTest, TransformImageShiftsThenTurnsAboutThePoint)
     // Half a turn about (33, 20) after the shift: (33, 10) goes to (33, 30).
     TransformImage(src, dst, cv::Point(3, 0), cv::Point(33, 20), 180.0);
     EXPECT_GT(dst.at<unsigned char>(30, 33), 200);
+
+    // An empty frame gives an empty result instead of an OpenCV exception.
+    cv::Mat none;
+    EXPECT_NO_THROW(TransformImage(cv::Mat(), none, cv::Point(1, 1), cv::Point(0, 0), 10.0));
+    EXPECT_TRUE(none.empty());
 }
 
 TEST(MiscFuncTest, TolerancesAndScreenClamps)

@@ -103,6 +103,20 @@ TEST(PublicToolsTest, DeviceIdFromSerialThenDiskThenTime)
     Clock::reset();
 }
 
+TEST(PublicToolsTest, BlkidSearchLogsItsStartAndEnd)
+{
+    FakeHostRoot host;
+    FakeShellRunner shell;
+    shell.setOutput("blkid", "");
+    static QStringList messages;
+    messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { messages << text; });
+    found_diskuuid_by_blkid();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(messages, (QStringList{"found_diskuuid_by_blkid", "end found_diskuuid_by_blkid"}));
+}
+
 TEST(PublicToolsTest, SystemDiskWinsOverAUsbDiskListedLater)
 {
     FakeHostRoot host;

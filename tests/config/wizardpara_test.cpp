@@ -374,6 +374,8 @@ TEST_F(HostInfoTest, ModelNamesAreClassified)
         {"Intel(R) Core(TM) i5-8400 CPU @ 2.80GHz", "Core", "i5", "8400", 8},
         {"Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz", "Core", "i7", "10700", 10},
         {"Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz", "Core", "i5", "8250", 8},
+        // Nothing is left once the last three characters go: generation 0.
+        {"Intel(R) Core(TM) i3-55 CPU @ 1.00GHz", "Core", "i3", "55", 0},
         {"Intel(R) N100", "Core", "N", "N100", 99},
         {"Intel(R) Celeron(R) N5105 @ 2.00GHz", "Celeron", "Celeron N5105", "", 0},
         {"Intel(R) Celeron(R) J4125 @ 2.00GHz", "Celeron", "Celeron J4125", "", 11},
@@ -410,6 +412,10 @@ TEST_F(HostInfoTest, ConfigJsonDecidesLcdSupportAndFrameRate)
     w.loadConfigFromJson();
     EXPECT_EQ(w.fps, 25);
     EXPECT_TRUE(w.isSupportLCD());
+
+    appDir.writeFile("config.json", R"({"not_Support_LCD_CPU": [], "camera_Global_Parameters": {"fps": 1e12}})");
+    w.loadConfigFromJson();
+    EXPECT_EQ(w.fps, 25); // whole, but no int
 
     appDir.writeFile("config.json", "[1, 2]");
     WizardPara fresh;
