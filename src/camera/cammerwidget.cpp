@@ -34,6 +34,7 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     : QWidget(parent)
     , m_win(parent)
 {
+    qRegisterMetaType<CammerSingleton*>("CammerSingleton*");
     camIndex = index;
     pluginName = info.pluginName;
     // The unit keeps at most 99 bytes of the serial and always a terminator.

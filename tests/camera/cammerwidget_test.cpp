@@ -3,6 +3,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "wizardpara.h"
+#include "modalanswerer.h"
 #include "wizardparawidget.h"
 
 #include <QDir>
@@ -257,4 +258,49 @@ TEST_F(CameraUnitTest, IgnoreMasksRoundTripAndOtherDepthsReadAsGrey)
     for (int i = 0; i < unit->imagePixels; ++i)
         set += unit->pIgnoreMask[1][i] ? 1 : 0;
     EXPECT_EQ(set, 1);
+}
+
+// The start-up sequence of the main window: cameras whose camera does not open
+// are dropped, and with none left the simulated cameras stand in.
+TEST_F(CameraUnitTest, UnopenedRealCamerasFallBackToSimulatedOnes)
+{
+    installPlugin("simcamera");
+    installPlugin("simrealcamera");
+    QJsonObject broken = unitCamera("SERIAL-REAL1");
+    broken["open"] = false;
+    writeScript(QJsonArray{unitCamera("SIM-00000001")}, QJsonArray{broken});
+    manager->loadPlugins();
+    manager->loadCameraSN();
+    manager->findCameras();
+    manager->sortCamera();
+    ASSERT_FALSE(manager->simulation);
+
+    auto buildUnits = [this]() {
+        QVector<_cameraInfo> kept;
+        numCamera = 0;
+        for (int i = 0; i < qMin(8, manager->cameras.size()); ++i) {
+            auto* candidate = new CammerWidget(window.get(), numCamera, manager->cameras.at(i));
+            if (candidate->isOpen) {
+                kept << manager->cameras.at(i);
+                unit = candidate;
+                ++numCamera;
+            } else {
+                delete candidate;
+            }
+        }
+        manager->cameras = kept;
+    };
+    buildUnits();
+    EXPECT_EQ(numCamera, 0);
+    manager->cameras.clear();
+    manager->findSumulateCameras();
+    buildUnits();
+    ASSERT_EQ(numCamera, 1);
+    EXPECT_TRUE(unit->isSimulated);
+    EXPECT_EQ(QByteArray(unit->cameraSN), QByteArray("SIM-00000001"));
+
+    auto* answer = ModalAnswerer::finishDialog(1);
+    manager->checkCameraCount();
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(window->records.last().text, QString("Save SN 1: SIM-00000001"));
 }
