@@ -364,6 +364,9 @@ void CammerWidget::SlotLoss()
 
 void CammerWidget::retryReconnect()
 {
+    // The main window's camera restart may have brought it back already.
+    if (isConnected)
+        return;
     isConnected = pCamera->reconnect();
     if (!isConnected) {
         m_retryTimer->start();
