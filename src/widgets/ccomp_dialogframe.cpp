@@ -19,7 +19,7 @@ constexpr int kMinHeight = 800;
 CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     : QDialog(parent)
 {
-    qInfo() << "open dialog:" + title;
+    qInfo().noquote() << "open dialog:" + title;
 
     auto* titleBar = new QWidget(this);
     titleBar->setFixedHeight(kTitleBarHeight);

@@ -55,5 +55,15 @@ CComp_DiaWait::~CComp_DiaWait()
 
 void CComp_DiaWait::finish()
 {
+    m_finished = true;
     accept();
+}
+
+void CComp_DiaWait::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // The job may have returned, and finish() run, before exec() showed the
+    // indicator (an event loop ran in between): close again from exec()'s loop.
+    if (m_finished)
+        QMetaObject::invokeMethod(this, &CComp_DiaWait::finish, Qt::QueuedConnection);
 }

@@ -20,7 +20,11 @@ public:
 public slots:
     void finish();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     std::function<void()> m_job;
     QFuture<void> m_future;
+    bool m_finished = false;
 };

@@ -28,7 +28,8 @@ public:
 
     // A value being typed on the keypad: clamped to the maximum at once, to
     // the minimum only when the entry ends (CheckRange on focus-out), so
-    // that every value of the range can be typed digit by digit.
+    // that every value of the range can be typed digit by digit. A typed
+    // value within the range is announced at once.
     void setTypedValue(qint64 value);
 
     int minimum() const { return m_min; }

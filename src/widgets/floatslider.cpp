@@ -101,7 +101,8 @@ void FloatSlider::updateLabel(int intValue)
 
 void FloatSlider::showEvent(QShowEvent* event)
 {
-    slider->setFixedWidth(width() - label->width() - showHideButton->width() - 10);
+    // A widget narrower than its label and button leaves no room, not a negative width.
+    slider->setFixedWidth(qMax(0, width() - label->width() - showHideButton->width() - 10));
     slider->setFixedHeight(height());
     QWidget::showEvent(event);
 }

@@ -106,6 +106,6 @@ bool isOpen_Env()
 {
     // Read the variable itself: a shell "echo" of it would split and expand the value.
     const QString value = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH");
-    qInfo() << value;
+    qInfo().noquote() << value;
     return value == QLatin1String(kDevelopmentPluginPath);
 }

@@ -21,6 +21,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
 
@@ -45,7 +46,9 @@ void tick(QWidget* box)
 
 TEST_F(FrameTest, DialogFrameTitleBarOrderAndConfirmOnPress)
 {
+    MessageLog log;
     CComp_DialogFrame frame("Network", nullptr);
+    EXPECT_TRUE(log.lines.contains("open dialog:Network")) << log.lines.join('|').toStdString();
     EXPECT_EQ(frame.windowFlags() & ~Qt::WindowType_Mask, Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
     EXPECT_EQ(frame.minimumSize(), QSize(1000, 800));
     QLabel a("A");
@@ -104,6 +107,20 @@ TEST_F(FrameTest, WaitDialogRunsItsJobAndClosesWhenItReturns)
 
     CComp_DiaWait empty({}, nullptr);
     EXPECT_EQ(empty.exec(), QDialog::Accepted);
+}
+
+TEST_F(FrameTest, WaitDialogWhoseJobEndedBeforeExecStillCloses)
+{
+    CComp_DiaWait wait([] {}, nullptr);
+    // Something else runs the event loop while the short job ends and its
+    // finish() is delivered, before the caller gets to exec().
+    QTest::qWait(400);
+    // Were the indicator to wait for good, this would end it as rejected.
+    QTimer::singleShot(2500, &wait, &QDialog::reject);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(wait.exec(), QDialog::Accepted);
+    EXPECT_LT(clock.elapsed(), 2000);
 }
 
 TEST_F(FrameTest, TextPanelCloseAnnouncesAndHides)
@@ -220,7 +237,12 @@ TEST_F(FrameTest, DevelopmentMachineIsRecognisedByTheExactPluginPath)
 {
     const QByteArray previous = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
     qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/opt/Qt5.15.7/plugins/platforms");
-    EXPECT_TRUE(isOpen_Env());
+    {
+        MessageLog log;
+        EXPECT_TRUE(isOpen_Env());
+        // The value is logged as it stands, not wrapped in quotes.
+        EXPECT_TRUE(log.lines.contains("/opt/Qt5.15.7/plugins/platforms")) << log.lines.join('|').toStdString();
+    }
     for (const char* other : {"/opt/Qt5.15.7/plugins/platforms/", "/opt/Qt5.15.7/plugins/platforms ",
                               "/opt/Qt5.15.7/plugins/platforms;x", "$HOME", ""}) {
         qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", other);

@@ -1,6 +1,7 @@
 // The touch entry path: edits, the current edit, both keypads and their placement.
 #include "widgetfixture.h"
 
+#include "ccomp_dialogframe.h"
 #include "colorbutton.h"
 #include "edit.h"
 #include "globals.h"
@@ -103,6 +104,58 @@ TEST_F(KeypadTest, HostOneLevelOutAddsTheParentOffset)
     touch(edit);
     EXPECT_EQ(gpNumPad->parentWidget(), win.get());
     EXPECT_EQ(gpNumPad->pos(), QPoint(210, 300 + 20 + 50 + 5));
+}
+
+TEST_F(KeypadTest, HostTwoLevelsOutAddsBothOffsets)
+{
+    auto* page = new QWidget(win.get());
+    page->setGeometry(40, 60, 1200, 700);
+    auto* row = new QWidget(page);
+    row->setGeometry(200, 300, 600, 100);
+    page->show();
+    Edit* edit = makeEdit(17, row, QRect(10, 20, 100, 50));
+    touch(edit);
+    EXPECT_EQ(gpNumPad->parentWidget(), win.get());
+    EXPECT_EQ(gpNumPad->pos(), QPoint(10 + 200 + 40, 20 + 50 + 5 + 300 + 60));
+}
+
+TEST_F(KeypadTest, NetworkDialogHostsTheKeypadAndTurnsItAboveNearTheBottom)
+{
+    setScreen(1024, 768);
+    CComp_DialogFrame dialog("Network", nullptr);
+    dialog.setGeometry(12, 0, 1000, 760);
+    auto* card = new QWidget(dialog.bodyWidget());
+    card->setGeometry(30, 40, 700, 600);
+    Edit* top = makeEdit(33, card, QRect(50, 10, 80, 50));
+    Edit* low = makeEdit(33, card, QRect(50, 500, 80, 50));
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+    touch(top);
+    ASSERT_TRUE(gpNumPad->isVisible());
+    EXPECT_EQ(gpNumPad->parentWidget(), &dialog);
+    const QPoint topCorner = top->mapTo(&dialog, QPoint(0, 0));
+    EXPECT_EQ(gpNumPad->pos(), topCorner + QPoint(0, 50 + 5));
+
+    // Below the edit it would reach the screen's bottom strip: it goes above.
+    touch(low);
+    ASSERT_TRUE(gpNumPad->isVisible());
+    const QPoint lowCorner = low->mapTo(&dialog, QPoint(0, 0));
+    ASSERT_GE(lowCorner.y() + 55 + NumberInput::kHeight, 768 - 49);
+    EXPECT_EQ(gpNumPad->pos(), QPoint(lowCorner.x(), lowCorner.y() - NumberInput::kHeight - 5));
+    touch(gpNumPad->confirmKey());
+    gpNumPad->setParent(nullptr);
+}
+
+TEST_F(KeypadTest, APressWithoutACurrentEditOpensNoKeypad)
+{
+    Edit* edit = makeEdit(5);
+    // An edit that cannot take the focus never becomes current.
+    edit->setFocusPolicy(Qt::NoFocus);
+    touch(edit);
+    EXPECT_EQ(Edit::current(), nullptr);
+    EXPECT_FALSE(gpNumPad->isVisible());
 }
 
 TEST_F(KeypadTest, FullKeyboardAppendsAtTheEndAndOpensOnLowerCase)

@@ -64,6 +64,32 @@ TEST_F(ValueBoxTest, EveryValueOfTheRangeCanBeTypedAboveAHighMinimum)
     EXPECT_EQ(box->field()->text(), "30");
 }
 
+TEST_F(ValueBoxTest, TypedValuesWithinTheRangeAreAnnouncedKeyByKey)
+{
+    EditBox* box = makeBox(30, 200);
+    box->setValue(100);
+    QSignalSpy changes(box, &EditBox::valueChanged);
+    typeInto(box->field(), {4});
+    EXPECT_TRUE(changes.isEmpty()) << "4 is only on the way to a longer number";
+    touch(gpNumPad->digitKey(4));  // 5 appended: 45
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.last().at(0).toInt(), 45);
+    touch(gpNumPad->digitKey(8));  // 459: the maximum at once
+    ASSERT_EQ(changes.count(), 2);
+    EXPECT_EQ(changes.last().at(0).toInt(), 200);
+    touch(gpNumPad->bsKey());      // 20: below the minimum again
+    EXPECT_EQ(changes.count(), 2);
+    touch(gpNumPad->confirmKey());
+    EXPECT_EQ(changes.last().at(0).toInt(), 30);
+
+    // Zero stays a value of its own where it is allowed.
+    box->setUse0(true);
+    changes.clear();
+    typeInto(box->field(), {0});
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.last().at(0).toInt(), 0);
+}
+
 TEST_F(ValueBoxTest, ScaledDisplayAndBackspaceTruncateTowardZero)
 {
     EditBox* box = makeBox(-100, 100, 2, 10);

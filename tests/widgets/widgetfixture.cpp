@@ -7,6 +7,7 @@
 #include "wizardpara.h"
 
 #include <QTest>
+#include <QtGlobal>
 #include <QTimer>
 
 StandInWindow::StandInWindow()
@@ -73,4 +74,29 @@ void touchAt(QWidget* widget, const QPoint& pos)
 {
     QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, pos);
     QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+namespace {
+MessageLog* gActiveLog = nullptr;
+QtMessageHandler gPreviousHandler = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (gActiveLog)
+        gActiveLog->lines << text;
+    if (gPreviousHandler)
+        gPreviousHandler(type, context, text);
+}
+}
+
+MessageLog::MessageLog()
+{
+    gActiveLog = this;
+    gPreviousHandler = qInstallMessageHandler(collect);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(gPreviousHandler);
+    gActiveLog = nullptr;
 }

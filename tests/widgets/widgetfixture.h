@@ -65,3 +65,12 @@ protected:
 
 // Presses a widget at a point (mouse press and release), as a touch does.
 void touchAt(QWidget* widget, const QPoint& pos);
+
+// Collects the texts of the Qt messages logged while it lives (GUI thread).
+class MessageLog
+{
+public:
+    MessageLog();
+    ~MessageLog();
+    QStringList lines;
+};
