@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -143,7 +144,8 @@ const char kInsertSql[] = "insert into sysparam values(?, ?)";
 
 // Items are read like stream extraction: the first missing or unreadable
 // number and every one after it read as 0; surplus numbers are ignored.
-void readItems(const QString& value, const Items& items)
+// Fields listed in keep are left as they are.
+void readItems(const QString& value, const Items& items, const std::set<const int*>& keep = {})
 {
     std::istringstream in(value.toStdString());
     bool failed = false;
@@ -153,7 +155,7 @@ void readItems(const QString& value, const Items& items)
             failed = true;
             v = 0;
         }
-        if (item.read)
+        if (item.read && !keep.count(item.read))
             *item.read = failed ? 0 : v;
     }
 }
@@ -206,6 +208,9 @@ void WizardPara::LoadDatafromFile()
     readGroupIndex();
 
     const std::vector<Row> rows = sysparamRows(*this);
+    // Fields already read from a stored row: a row inserted with its defaults
+    // must not zero them (system9Item20 is also kept in two earlier rows).
+    std::set<const int*> stored;
     for (const char* key : kLoadOrder) {
         const auto row = std::find_if(rows.begin(), rows.end(), [key](const Row& r) { return qstrcmp(r.key, key) == 0; });
         QString value;
@@ -227,8 +232,12 @@ void WizardPara::LoadDatafromFile()
                 std::memset(password, 0, sizeof password);
                 std::memcpy(password, latin1.constData(), size_t(latin1.size()));
             }
+        } else if (found == ParamDatabase::Lookup::Missing) {
+            readItems(value, row->items, stored);
         } else {
             readItems(value, row->items);
+            for (const Item& item : row->items)
+                stored.insert(item.read);
         }
     }
 

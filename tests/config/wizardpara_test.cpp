@@ -63,6 +63,21 @@ TEST_F(WizardParaTest, EmptyTableGainsTheDefaultRowsWhichTakeEffectAtOnce)
     EXPECT_EQ(QFile(appDir.filePath("sysadd.txt")).size(), 2); // "-1"
 }
 
+TEST_F(WizardParaTest, InsertedDefaultRowDoesNotZeroAValueKeptInAnEarlierRow)
+{
+    // A store from before "system9": the kept value lives in numFailDetect and system1 only.
+    setRow("sysparam", "numFailDetect", "0 0 42 0 0 0 0 0");
+    setRow("sysparam", "system1", "0 0 42 0 0 0 0 0 0");
+    WizardPara w;
+    w.LoadDatafromFile();
+    EXPECT_EQ(value("sysparam", "system9"), "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0");
+    EXPECT_EQ(w.system9Item20, 42);
+    EXPECT_EQ(w.detectRow[0], 0); // the other defaults of the row still count
+    EXPECT_EQ(w.matchAccuracy, 0); // the default row's 0, not the start value 5
+    ASSERT_TRUE(w.SaveDatatoFile());
+    EXPECT_EQ(value("sysparam", "system9").section(' ', 19, 19), "42");
+}
+
 TEST_F(WizardParaTest, ItemsAreBoundedAndShortRowsReadAsZero)
 {
     setRow("sysparam", "exposeTime", "20000 -5 100");
