@@ -33,6 +33,8 @@ public:
     static constexpr int kPublishDelayMs = 1000;
     // A subscription older than this (ms since its last renewal) is removed.
     static constexpr qint64 kSubscriptionLifeMs = 3600000;
+    // Each cycle opens one connection (and thread) per subscriber: new ones beyond this are refused.
+    static constexpr int kMaxSubscribers = 64;
     static constexpr const char* kSubscriberFile = "subscriber.ini";
     static constexpr const char* kSubscriberKey = "subscriber_groups";
     static constexpr const char* kAlarmImageDir = "./alarmimage";

@@ -6,6 +6,7 @@
 #include "tcp_push2app.h"
 #include "vek_netmn.h"
 
+#include <QDebug>
 #include <QJsonArray>
 #include <QSettings>
 
@@ -39,6 +40,12 @@ void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
                                     .arg(entry.value("subscriber_ip").toString())
                                     .arg(entry.value("subscriber_port").toInt(0))
                                     .arg(topic);
+            if (!m_subscribers.contains(key) && m_subscribers.size() >= kMaxSubscribers)
+                getSubscriber_FromTopic(QString());   // expired ones make room first
+            if (!m_subscribers.contains(key) && m_subscribers.size() >= kMaxSubscribers) {
+                qWarning() << "[Subscriber]" << "list full, not stored:" << key;
+                continue;
+            }
             m_subscribers.insert(key, now);
         }
         saveSubscribers();
@@ -79,6 +86,8 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
         return 0;
     }
     for (const Skt_Session& subscriber : getSubscriber_FromTopic(topic)) {
+        if (subscriber.port < 1 || subscriber.port > 65535)
+            continue;   // never a port other than the one subscribed
         auto* push = new Tcp_Push2APP;
         push->setProperty("create-time", gettimeofday_ms());
         push->setProperty("uuid", task.uuid);

@@ -112,7 +112,9 @@ void VEK_NETMN::initStart()
     const QJsonValue workspace = config.value("workspace");
     m_workspace = workspace.isString() ? workspace.toString() : QString::fromLatin1(kDefaultWorkspace);
     // File names are appended to it directly.
-    if (!m_workspace.endsWith('/'))
+    if (m_workspace.isEmpty())
+        m_workspace = QStringLiteral("./");
+    else if (!m_workspace.endsWith('/'))
         m_workspace += '/';
     if (!QDir(m_workspace).exists() && !QDir().mkpath(m_workspace))
         qWarning() << "network hub: cannot create workspace" << m_workspace;

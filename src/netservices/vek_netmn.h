@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QString>
 #include <QVariant>
+#include <atomic>
 #include <memory>
 
 class HttpApiServer;
@@ -95,8 +96,9 @@ private:
     std::unique_ptr<HttpApiServer> m_apiServer;
     QMutex m_recordLock;
     QString m_devicename;
-    bool m_worknetfunc = false;
-    bool m_workvideo = false;
-    bool m_workapifunc = false;
+    // Read by the picture writer's thread too.
+    std::atomic<bool> m_worknetfunc{false};
+    std::atomic<bool> m_workvideo{false};
+    std::atomic<bool> m_workapifunc{false};
     QString m_workspace = QString::fromLatin1(kDefaultWorkspace);
 };

@@ -181,6 +181,10 @@ TEST_F(NetworkHub, WorkspaceDefaultAndTrailingSlash)
          R"({"subscriber":[{"subscriber_ip":"127.0.0.1","subscriber_port":9,"subscriber_topic":"detected_info"}]})");
     EXPECT_TRUE(QFile::exists("spaces/ws/subscriber.ini"));
     EXPECT_FALSE(QFile::exists("spaces/wssubscriber.ini"));
+
+    // An empty workspace is the working folder, never the root.
+    configure(true, false, QJsonObject{{"workspace", ""}});
+    EXPECT_EQ(hub->workspace(), QString("./"));
 }
 
 TEST_F(NetworkHub, SettingsFileReadingAndMissingFile)

@@ -125,6 +125,28 @@ TEST_F(SubscriberPush, SubscribeStoresKnownTopicsAndListsThem)
     EXPECT_EQ(hub->apiServer()->getSubscriber_FromTopic("detected_picture").first().port, 0);
 }
 
+TEST_F(SubscriberPush, SubscriberListIsBoundedAndPortsAreNotWrapped)
+{
+    Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+    QList<QPair<int, QString>> many;
+    for (int i = 0; i < HttpApiServer::kMaxSubscribers + 5; ++i)
+        many.append({20000 + i, "detected_info"});
+    EXPECT_EQ(subscribeResult(post("subscriber_baseinfo", subscription(many))).size(), HttpApiServer::kMaxSubscribers);
+    // Renewing a stored one still works; a new one waits until others expire.
+    post("subscriber_baseinfo", subscription({{20000, "detected_info"}, {30000, "detected_info"}}));
+    EXPECT_TRUE(hub->apiServer()->subscribers().contains("127.0.0.1;20000;detected_info"));
+    EXPECT_FALSE(hub->apiServer()->subscribers().contains("127.0.0.1;30000;detected_info"));
+    Clock::advance(HttpApiServer::kSubscriptionLifeMs + 1);
+    EXPECT_EQ(subscribeResult(post("subscriber_baseinfo", subscription({{30000, "detected_info"}}))),
+              QStringList{"127.0.0.1;30000;detected_info"});
+
+    // Port 65536 + p must not reach port p.
+    Listener listener;
+    post("subscriber_baseinfo", subscription({{65536 + listener.port, "detected_info"}}));
+    runCycle({});
+    EXPECT_TRUE(listener.next(800).isEmpty());
+}
+
 TEST_F(SubscriberPush, SubscriptionsExpireAnHourAfterTheLastRenewal)
 {
     Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
