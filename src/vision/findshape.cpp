@@ -205,6 +205,11 @@ double FindShape::minScore() const
     return d ? d->minScore : 0.0;
 }
 
+int FindShape::levelCount() const
+{
+    return d ? int(d->levels.size()) : 0;
+}
+
 bool FindShape::CreateShape(const cv::Mat& image, double, int, int angleRange, int centreX, int centreY,
                             bool, int contrast, cv::Mat mask, int accuracy, int layers)
 {
@@ -220,7 +225,9 @@ bool FindShape::CreateShape(const cv::Mat& image, double, int, int angleRange, i
         model->centreY = centreY;
         model->minScore = kBaseScore + kScorePerAccuracy * std::clamp(accuracy, 0, 10);
         const cv::Point2f centre0(float(img.cols / 2), float(img.rows / 2));
-        const int maxLevels = std::clamp(layers, 1, kMaxLayers);
+        // 0 (or less) asks for no particular depth: as deep as the template allows.
+        // A single full-resolution level would search a large box for seconds.
+        const int maxLevels = layers < 1 ? kMaxLayers : std::min(layers, kMaxLayers);
         std::mt19937 rng(kShuffleSeed);
         for (int l = 0; l < maxLevels; ++l) {
             if (l > 0) {

@@ -38,13 +38,15 @@ public:
     // each way (0 = translation only); centre: the ROI's centre in frame
     // coordinates; contrast: minimum grey step of an edge, 255 = automatic;
     // mask: 255 = part of the shape; accuracy 0..10 raises the score a find
-    // needs; layers: most pyramid levels to use.
+    // needs; layers: most pyramid levels to use (0 = as many as the template allows).
     bool CreateShape(const cv::Mat& image, double, int, int angleRange, int centreX, int centreY,
                      bool, int contrast, cv::Mat mask, int accuracy, int layers);
     bool Find(cv::Mat& image, int, int* x, int* y, double* angle, double* score);
 
     // Score (0..1) that a find needs at full resolution.
     double minScore() const;
+    // Pyramid levels of the model (0 while empty).
+    int levelCount() const;
 
 private:
     struct Impl;

@@ -125,3 +125,17 @@ TEST(FindShape, AcceptsViewsAndFixedContrastAndOneLayer)
     EXPECT_NEAR(y - 100, -2, 1);
     EXPECT_GT(s, 50.0);
 }
+
+// Layers cap the pyramid depth; 0 asks for no particular depth and gets the
+// deepest pyramid the template allows, never a single full-resolution level.
+TEST(FindShape, ZeroLayersMeansAsDeepAsTheTemplateAllows)
+{
+    const cv::Mat templ = synth::scene(kW, kH);
+    const auto levels = [&](int layers) { return learn(templ, 0, 30, layers).levelCount(); };
+    EXPECT_EQ(levels(1), 1);
+    EXPECT_EQ(levels(2), 2);
+    EXPECT_GT(levels(0), 2);
+    EXPECT_EQ(levels(0), levels(10));
+    EXPECT_EQ(levels(-3), levels(10));
+    EXPECT_EQ(FindShape().levelCount(), 0);
+}
