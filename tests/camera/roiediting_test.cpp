@@ -343,3 +343,25 @@ TEST_F(RoiEditingTest, SyncParamAddsChangesPerPartWithinRange)
     unit->SlotSyncParam();                      // the cache was renewed: nothing more
     EXPECT_EQ(store->roiSensitivity[0][1], 25);
 }
+
+TEST_F(RoiEditingTest, DoubleTapNeedsUnder20PixelsAndUnder800Ms)
+{
+    live->continuationArea = 1;
+    window->drawMode = 2;
+    unit->SlotCheckDoubleClicked({100, 100});  // the first tap only sets the reference
+    EXPECT_FALSE(unit->isPolyDblTap);
+    unit->SlotCheckDoubleClicked({120, 100});  // 20 px apart
+    EXPECT_FALSE(unit->isPolyDblTap);
+    unit->SlotCheckDoubleClicked({139, 119});  // 19 px from the previous tap
+    EXPECT_TRUE(unit->isPolyDblTap);
+
+    unit->isPolyDblTap = false;
+    QTest::qWait(850);
+    unit->SlotCheckDoubleClicked({139, 119});
+    EXPECT_FALSE(unit->isPolyDblTap);
+
+    // Outside the editor a double tap does nothing.
+    gSource = 1;
+    unit->SlotCheckDoubleClicked({139, 119});
+    EXPECT_FALSE(unit->isPolyDblTap);
+}
