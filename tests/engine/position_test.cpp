@@ -190,3 +190,18 @@ TEST_F(EngineTest, AlignmentWarpsATiltedFrameOntoTheTemplate)
     engine->HomoTransShape(0);
     EXPECT_EQ(std::memcmp(state->pAlignBuf, state->pCaptureBuf, size_t(state->frameBytes)), 0);
 }
+
+// A colour camera is never aligned or positioned: its whole 4-byte frame passes.
+TEST_F(EngineTest, ColourFramePassesAlignmentAndPositioningUnchanged)
+{
+    setUpCamera(kW, kH, true);
+    para.angleCorrection = 1;
+    para.motionCorrect = 0;
+    para.angle = 10;
+    cv::Mat capture4(kH, kW, CV_8UC4, state->pCaptureBuf);
+    cv::randu(capture4, 0, 256);
+    EXPECT_EQ(engine->HomoTransShape(0), 1);
+    engine->ShapeMatch(0);
+    EXPECT_EQ(std::memcmp(state->pCheckBuf, state->pCaptureBuf, size_t(state->frameBytes)), 0);
+    EXPECT_EQ(state->frameBytes, 4 * kW * kH);
+}
