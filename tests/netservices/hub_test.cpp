@@ -1,10 +1,12 @@
 #include "apitestkit.h"
 #include "clock.h"
+#include "fakeshellrunner.h"
 #include "globals.h"
 #include "httpapiserver.h"
 #include "vek_netmn.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
@@ -209,4 +211,35 @@ TEST_F(NetworkHub, SettingsFileReadingAndMissingFile)
     EXPECT_TRUE(hub->isApiWorking());
     EXPECT_FALSE(hub->lastDetectInfo.isEmpty());
     EXPECT_FALSE(VEK_NETMN::getConfigValue("devicename").isValid());
+}
+
+TEST_F(NetworkHub, ServerTimeIsAppliedThroughDateAndHwclock)
+{
+    QProcess server;
+    server.start("python3", {"-c", R"(
+import http.server, json
+class H(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        body = json.dumps({'code': 0, 'result': {'time': 1700000000000}}).encode() if self.path == '/monitor17/api/time' else b'{}'
+        self.send_response(200); self.send_header('Content-Length', str(len(body))); self.end_headers(); self.wfile.write(body)
+    def log_message(self, *a): pass
+s = http.server.HTTPServer(('127.0.0.1', 0), H)
+print(s.server_address[1], flush=True)
+s.serve_forever()
+)"});
+    ASSERT_TRUE(waitFor([&] { return server.canReadLine(); }, 10000));
+    const QString port = QString::fromLatin1(server.readLine().trimmed());
+    FakeShellRunner shell;
+    configure(true, true, QJsonObject{{"serveraddr", "127.0.0.1"}, {"serverport", port}});
+    hub->getNTP_Timing_sync();
+    const QString expected = QDateTime::fromMSecsSinceEpoch(1700000000000LL).toString("yyyyMMdd hh:mm:ss");
+    EXPECT_EQ(shell.lines(), (QStringList{"date -s " + expected, "hwclock --systohc"}));
+
+    // A port given as a number is not used.
+    shell.clear();
+    configure(true, true, QJsonObject{{"serveraddr", "127.0.0.1"}, {"serverport", port.toInt()}});
+    hub->getNTP_Timing_sync();
+    EXPECT_TRUE(shell.calls().isEmpty());
+    server.kill();
+    server.waitForFinished(2000);
 }
