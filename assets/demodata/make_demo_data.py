@@ -6,7 +6,7 @@ script. Only the Python standard library is used.
 
   make_demo_data.py APP_DIR [--frames mix|empty|part] [--fps N]
                     [--delay TENTHS] [--ok-mold-number N] [--lost-file NAME]
-                    [--reconnect-failures N]
+                    [--reconnect-failures N] [--cameras N] [--rois N]
 """
 import argparse
 import json
@@ -96,13 +96,23 @@ def display(x, y):
     return round(x * SCREEN_W / WIDTH), round(y * SCREEN_H / HEIGHT)
 
 
-def camera_rows():
+def roi_boxes(count):
+    """The two cavities first, then small boxes along the plate's upper and lower bands."""
+    boxes = [(x1 + 10, y1 + 10, x2 - 10, y2 - 10) for x1, y1, x2, y2 in CAVITIES]
+    for y in (200, 760):
+        for x in range(160, 1100, 90):
+            boxes.append((x, y, x + 60, y + 40))
+    return boxes[:count]
+
+
+def camera_rows(rois):
     rows = {"detect%d" % g: items(*([0] * 9)) for g in range(8)}
-    rows["detect1"] = items(len(CAVITIES), *([0] * 8))
-    for r, (x1, y1, x2, y2) in enumerate(CAVITIES):
-        (dx1, dy1), (dx2, dy2) = display(x1 + 10, y1 + 10), display(x2 - 10, y2 - 10)
+    boxes = roi_boxes(rois)
+    rows["detect1"] = items(len(boxes), *([0] * 8))
+    for r, (x1, y1, x2, y2) in enumerate(boxes):
+        (dx1, dy1), (dx2, dy2) = display(x1, y1), display(x2, y2)
         # min size 3, sensitivity 25, area 100, defect check, rectangle, output N1/N2
-        rows["ROI1-%d" % r] = items(3, 25, 100, 0, 1, r, 0, dx1, dy1, dx2, dy2)
+        rows["ROI1-%d" % r] = items(3, 25, 100, 0, 1, r % 2, 0, dx1, dy1, dx2, dy2)
     return rows
 
 
@@ -114,7 +124,8 @@ def write_database(path, args):
     db.executemany("INSERT INTO sysparam VALUES (?, ?)", sysparam_rows(args).items())
     for camera in range(8):
         db.execute("CREATE TABLE cammer%d (name TEXT, value TEXT)" % camera)
-    db.executemany("INSERT INTO cammer0 VALUES (?, ?)", camera_rows().items())
+        if camera < args.cameras:
+            db.executemany("INSERT INTO cammer%d VALUES (?, ?)" % camera, camera_rows(args.rois).items())
     db.commit()
     db.close()
 
@@ -128,25 +139,34 @@ def main():
     parser.add_argument("--ok-mold-number", type=int, default=0)
     parser.add_argument("--lost-file", default="", help="the camera is lost when this file appears")
     parser.add_argument("--reconnect-failures", type=int, default=0, help="failed reconnects after a loss")
+    parser.add_argument("--cameras", type=int, default=1, choices=range(1, 9), help="simulated cameras, 1..8")
+    parser.add_argument("--rois", type=int, default=2, help="ROIs of the mould detection per camera, 2..24")
     args = parser.parse_args()
 
     app = os.path.abspath(args.app)
-    for sub in ("demo", "cammer12", "Plugins/Cameras", "cnt_net"):
+    for sub in ("demo", "Plugins/Cameras", "cnt_net"):
         os.makedirs(os.path.join(app, sub), exist_ok=True)
     empty, part = mould_image(False), mould_image(True)
     write_png(os.path.join(app, "demo/mould_empty.png"), empty)
     write_png(os.path.join(app, "demo/mould_part.png"), part)
-    write_bmp8(os.path.join(app, "cammer12/template0.bmp"), empty)
+    # Template 0 of the mould detection (group index 1) of every camera: "cammer<camera><group>".
+    for camera in range(args.cameras):
+        folder = os.path.join(app, "cammer%d2" % (camera + 1))
+        os.makedirs(folder, exist_ok=True)
+        write_bmp8(os.path.join(folder, "template0.bmp"), empty)
     write_database(os.path.join(app, "PARAM.db"), args)
 
     frames = {"mix": ["empty"] * 3 + ["part"], "empty": ["empty"], "part": ["part"]}[args.frames]
-    camera = {"serial": "DEMO-CAM-0001", "width": WIDTH, "height": HEIGHT, "color": False, "fps": args.fps,
-              "frames": ["../../demo/mould_%s.png" % f for f in frames]}
-    if args.lost_file:
-        camera["lossWhenFile"] = "../../" + args.lost_file
-        camera["reconnectFailures"] = args.reconnect_failures
+    cameras = []
+    for index in range(args.cameras):
+        camera = {"serial": "DEMO-CAM-%04d" % (index + 1), "width": WIDTH, "height": HEIGHT, "color": False,
+                  "fps": args.fps, "frames": ["../../demo/mould_%s.png" % f for f in frames]}
+        if args.lost_file:
+            camera["lossWhenFile"] = "../../" + args.lost_file
+            camera["reconnectFailures"] = args.reconnect_failures
+        cameras.append(camera)
     with open(os.path.join(app, "Plugins/Cameras/simcamera.json"), "w") as f:
-        json.dump({"real": [camera]}, f, indent=2)
+        json.dump({"real": cameras}, f, indent=2)
     config = os.path.join(app, "cnt_net/config.json")
     if not os.path.exists(config):
         with open(config, "w") as f:

@@ -48,8 +48,13 @@ bool CammerWidgetUnit::runAlgorithm(int detection)
     if (detection < 0 || detection >= CammerRecong::kGroups || !w->pRecong)
         return true;
     if (w->reTrainPending[detection]) {
-        if (gpWPara && gpWPara->detectEnable[detection])
+        if (gpWPara && gpWPara->detectEnable[detection]) {
             w->SaveReTrainImage(detection);
+            // The new template 0 is learnt at once, as after an editor save.
+            w->pRecong->CreateHomoShape(detection);
+            w->pRecong->CreateShape(detection);
+            w->pRecong->VarTrain(detection);
+        }
         w->reTrainPending[detection] = false;
         w->camOK = true;
         w->groupPassed[detection] = true;

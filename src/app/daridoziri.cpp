@@ -28,6 +28,7 @@
 #include "savefialimagethread.h"
 #include "shellrunner.h"
 #include "splashframe.h"
+#include "startupservices.h"
 #include "vek_netmn.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -61,7 +62,6 @@ constexpr int kScaleFactor = 100;
 constexpr int kScaleMin = 100;
 constexpr int kScaleMax = 500;
 constexpr int kRunning = 1;
-constexpr int kTraining = 2;
 constexpr int kStopped = 3;
 constexpr int kPageAlarm = 2;
 constexpr int kClampOutput = 0;
@@ -117,6 +117,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
 
+    StartupServices::startModbusServer();
     m_imageWriter->start();
     createTimers();
     splashStep(85);
@@ -269,8 +270,8 @@ void DaRiDoziri::allocateFailImages()
         const size_t bytes = 4u * size_t(unit->imageWidth()) * size_t(unit->imageHeight());
         for (int group = 0; group < kMaxDetections; ++group) {
             for (int slot = 0; slot < 2; ++slot) {
-                m_failImageStorage.emplace_back(bytes, 0);
-                gpFailImage[camera][group][slot] = m_failImageStorage.back().data();
+                m_failImageStorage.emplace_back(new unsigned char[bytes]);
+                gpFailImage[camera][group][slot] = m_failImageStorage.back().get();
             }
         }
     }
@@ -696,9 +697,7 @@ void DaRiDoziri::SlotReTrain()
     CameraManager* manager = CameraManager::getInstance();
     manager->resetCameraSN();
     manager->saveCameraSN();
-    runState = runState == kStopped ? kStopped : kTraining;
     InsertRecord(QStringLiteral("resample"), QStringLiteral("operate"));
-    runState = runState == kTraining ? kRunning : runState;
     update();
 }
 

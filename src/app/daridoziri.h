@@ -119,7 +119,8 @@ private:
     DetectionCycle* m_cycle = nullptr;
     QVector<CammerWidget*> m_cameraWidgets;
     std::vector<std::unique_ptr<DetectionUnit>> m_units;
-    std::vector<std::vector<unsigned char>> m_failImageStorage;
+    // Untouched until an image is stored: 16 frames per camera would otherwise be committed at once.
+    std::vector<std::unique_ptr<unsigned char[]>> m_failImageStorage;
     FloatSlider* m_scaleSlider = nullptr;
     IOStatus* m_ioStatus = nullptr;
     QTimer* m_logoutTimer = nullptr;

@@ -10,6 +10,7 @@
 #include "wizardpara.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -93,8 +94,10 @@ int DetectionCycle::nextIntervalMs() const
 void DetectionCycle::SlotIOChange()
 {
     // An input change is looked at at once instead of at the next pass.
-    if (m_started && !m_lost)
+    if (m_started && !m_lost) {
+        m_expectedMs = kIoChangeRunMs;
         m_runTimer->start(kIoChangeRunMs);
+    }
 }
 
 void DetectionCycle::setLamp(int lamp, bool on)
@@ -102,8 +105,29 @@ void DetectionCycle::setLamp(int lamp, bool on)
     LEDOnOff(lamp, on ? 1 : 0);
 }
 
+void DetectionCycle::timePass()
+{
+    const qint64 now = MonotonicClock::ms();
+    if (m_lastPassMs > 0 && m_expectedMs == kRunMs) {
+        const qint64 late = qMax<qint64>(0, now - m_lastPassMs - m_expectedMs);
+        m_latenessSum += late;
+        m_latenessMax = qMax(m_latenessMax, late);
+        if (++m_timedPasses >= kTimingReportPasses) {
+            qInfo().noquote() << QStringLiteral("cycle timer: %1 passes, lateness mean %2 ms, max %3 ms")
+                                     .arg(m_timedPasses)
+                                     .arg(double(m_latenessSum) / m_timedPasses, 0, 'f', 2)
+                                     .arg(m_latenessMax);
+            m_timedPasses = 0;
+            m_latenessSum = 0;
+            m_latenessMax = 0;
+        }
+    }
+    m_lastPassMs = now;
+}
+
 void DetectionCycle::Run()
 {
+    timePass();
     if (m_io)
         m_io->stampWatchdog();
     if (++m_pass % kHeartbeatPasses == 0) {
@@ -139,8 +163,10 @@ void DetectionCycle::Run()
                     trigger(d);
         }
     }
-    if (m_started)
-        m_runTimer->start(nextIntervalMs());
+    if (m_started) {
+        m_expectedMs = nextIntervalMs();
+        m_runTimer->start(m_expectedMs);
+    }
 }
 
 bool DetectionCycle::inputTriggers(int trigInput, int input) const
@@ -215,6 +241,9 @@ void DetectionCycle::runDetection(int detection)
     m_win->checkDetect = detection;
     m_win->curDetectIndex = detection;
     bool ng = false;
+    QElapsedTimer timer;
+    timer.start();
+    QStringList unitTimes;
     m_stepOk.fill(true, m_units.size());
     m_stepChecked.fill(false, m_units.size());
     for (int i = 0; i < m_units.size(); ++i) {
@@ -225,7 +254,13 @@ void DetectionCycle::runDetection(int detection)
         m_stepChecked[i] = true;
         m_stepOk[i] = unit->runAlgorithm(detection);
         ng = ng || !m_stepOk[i];
+        unitTimes << QString::number(unit->detectTimeMs());
     }
+    qInfo().noquote() << QStringLiteral("detection %1: %2, checked in %3 ms, engine %4 ms")
+                             .arg(detection + 1)
+                             .arg(ng ? "NG" : "OK")
+                             .arg(timer.elapsed())
+                             .arg(unitTimes.join('/'));
     m_win->detectState = kDetected;
     m_win->CheckNG(ng);
 }
@@ -237,6 +272,19 @@ void DetectionCycle::CheckNG(bool ng)
         m_stepOk.fill(!ng, m_units.size());
         m_stepChecked.fill(true, m_units.size());
     }
+    // The machine is interlocked (or released) first; pictures, counts and records follow.
+    if (ng) {
+        m_cycleNg = true;
+        driveNgOutputs(d);
+    } else {
+        const unsigned raised = m_detectionOutputs[d];
+        m_detectionOutputs[d] = 0;
+        m_alarmOutputs = 0;
+        for (unsigned outputs : m_detectionOutputs)
+            m_alarmOutputs |= outputs;
+        releaseOutputs(raised & ~m_alarmOutputs);
+    }
+
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
         DetectionUnit* unit = m_units.at(i);
@@ -262,8 +310,6 @@ void DetectionCycle::CheckNG(bool ng)
     m_resultTimer->start(kResultShowMs);
 
     if (ng) {
-        m_cycleNg = true;
-        driveNgOutputs(d);
         setLamp(LedDevice::LampOK, false);
         setLamp(LedDevice::LampNG, true);
         m_win->LCDOnOff(1);
@@ -278,12 +324,6 @@ void DetectionCycle::CheckNG(bool ng)
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
-        const unsigned raised = m_detectionOutputs[d];
-        m_detectionOutputs[d] = 0;
-        m_alarmOutputs = 0;
-        for (unsigned outputs : m_detectionOutputs)
-            m_alarmOutputs |= outputs;
-        releaseOutputs(raised & ~m_alarmOutputs);
         if (!isAlarmed()) {
             setLamp(LedDevice::LampNG, false);
             setLamp(LedDevice::LampOK, true);

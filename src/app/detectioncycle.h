@@ -35,6 +35,7 @@ public:
     static constexpr int kSafetyDoorInput = 1;
     static constexpr int kAlarmOutput = 2;
     static constexpr int kAnyOfInputs2And3 = 255;
+    static constexpr int kTimingReportPasses = 200;
 
     DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
     ~DetectionCycle() override;
@@ -89,6 +90,7 @@ private:
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
+    void timePass();
 
     MainWindowBase* m_win;
     ControlPort* m_io;
@@ -108,4 +110,10 @@ private:
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
+    // Lateness of the polling timer, reported every kTimingReportPasses passes.
+    qint64 m_lastPassMs = 0;
+    int m_expectedMs = kRunMs;
+    int m_timedPasses = 0;
+    qint64 m_latenessSum = 0;
+    qint64 m_latenessMax = 0;
 };

@@ -2,18 +2,15 @@
 
 #include <QApplication>
 
-class QTimer;
+class CalibrationHold;
 
-// The application object. A touch held still on the screen for a while starts
-// the touch-screen calibration program; the main window stops that hold timer
+// The application object. A touch held still on the screen starts the
+// touch-screen calibration program; the main window stops that hold timer
 // when the long touch is its own (manualStopTscTimeup).
 class MApplication : public QApplication
 {
     Q_OBJECT
 public:
-    static constexpr int kCalibrationHoldMs = 10000;
-    static constexpr const char* kCalibrationProgram = "./tsc";
-
     MApplication(int& argc, char** argv);
     ~MApplication() override;
 
@@ -21,16 +18,13 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
     void manualStopTscTimeup();
-    bool isCalibrationTimerActive() const;
+    CalibrationHold* calibrationHold() const { return m_hold; }
 
 signals:
     // Any touch or key: the main window restarts its logout and backlight timers.
     void sigUserActivity();
 
-private slots:
-    void SlotTscTimeup();
-
 private:
     static MApplication* s_instance;
-    QTimer* m_tscTimer = nullptr;
+    CalibrationHold* m_hold;
 };

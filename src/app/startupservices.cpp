@@ -2,6 +2,7 @@
 
 namespace StartupServices {
 
+void startModbusServer() {}
 void startNetworkHub() {}
 void startUsbImageCopy(int, bool) {}
 void startDiskManager() {}

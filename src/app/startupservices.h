@@ -1,10 +1,12 @@
 #pragma once
 
-// Services that start after the main window and belong to other parts of the
-// system (network hub, USB image copy, disk watcher). main calls them in this
-// order; each returns at once when its service is not part of this build.
+// Services that belong to other parts of the system (Modbus server, network
+// hub, USB image copy, disk watcher). The main window starts the Modbus
+// server; main starts the others after the main window, in this order. Each
+// returns at once when its service is not part of this build.
 namespace StartupServices {
 
+void startModbusServer();
 void startNetworkHub();
 void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();
