@@ -299,9 +299,9 @@ void DaRiDoziri::createTimers()
     m_logoutTimer = new QTimer(this);
     m_logoutTimer->setSingleShot(true);
     connect(m_logoutTimer, &QTimer::timeout, this, &DaRiDoziri::SlotLogout);
-    m_hintTimer = new QTimer(this);
-    m_hintTimer->setSingleShot(true);
-    m_hintTimer->setInterval(kHintMs);
+    hintTimer = new QTimer(this);
+    hintTimer->setSingleShot(true);
+    hintTimer->setInterval(kHintMs);
 }
 
 void DaRiDoziri::adoptSharedDialogs()

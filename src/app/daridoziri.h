@@ -70,7 +70,6 @@ public:
     IOStatus* ioStatus() const { return m_ioStatus; }
     FloatSlider* scaleSlider() const { return m_scaleSlider; }
     QTimer* logoutTimer() const { return m_logoutTimer; }
-    QTimer* hintTimer() const { return m_hintTimer; }
 
     // Replaces the camera units (tests); the cycle then drives these.
     void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
@@ -124,7 +123,6 @@ private:
     FloatSlider* m_scaleSlider = nullptr;
     IOStatus* m_ioStatus = nullptr;
     QTimer* m_logoutTimer = nullptr;
-    QTimer* m_hintTimer = nullptr;
     QMetaObject::Connection m_numPadRecreate;
     QMetaObject::Connection m_charPadRecreate;
 };

@@ -37,7 +37,13 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     , m_io(io)
     , m_runTimer(new QTimer(this))
     , m_resultTimer(new QTimer(this))
+    , m_recheckTimer(new QTimer(this))
 {
+    m_recheckTimer->setSingleShot(true);
+    connect(m_recheckTimer, &QTimer::timeout, this, [this] {
+        if (m_recheckDetection >= 0)
+            runDetection(m_recheckDetection);
+    });
     m_runTimer->setSingleShot(true);
     m_runTimer->setTimerType(Qt::PreciseTimer);
     connect(m_runTimer, &QTimer::timeout, this, &DetectionCycle::Run);
@@ -48,7 +54,9 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
         m_delayTimer[d]->setInterval(kTickMs);
         m_delayTimer[d]->setTimerType(Qt::PreciseTimer);
         connect(m_delayTimer[d], &QTimer::timeout, this, [this, d] { TimerUp(d); });
+        m_win->delayTimer[d] = m_delayTimer[d];
     }
+    m_win->resultTimer = m_resultTimer;
     if (m_io)
         connect(m_io, &ControlPort::sigIOChange, this, &DetectionCycle::SlotIOChange);
 }
@@ -143,6 +151,8 @@ void DetectionCycle::Run()
     }
     for (DetectionUnit* unit : m_units)
         unit->updateImage();
+    if (m_recheckTimer->isActive())
+        m_win->update();
 
     if (m_io) {
         for (int input = 0; input < kTriggerInputs; ++input) {
@@ -211,19 +221,26 @@ void DetectionCycle::trigger(int detection)
         runDetection(detection);
         return;
     }
-    m_countdown[detection] = tenths * kTickSeconds;
+    setCountdown(detection, tenths * kTickSeconds);
     m_delayTimer[detection]->start();
+}
+
+void DetectionCycle::setCountdown(int detection, float seconds)
+{
+    m_countdown[detection] = seconds;
+    // The camera views show the remaining time of the first running countdown.
+    m_win->delayCountdown[detection] = qMax(0.0f, seconds);
 }
 
 void DetectionCycle::TimerUp(int detection)
 {
-    m_countdown[detection] -= kTickSeconds;
+    setCountdown(detection, m_countdown[detection] - kTickSeconds);
     if (m_countdown[detection] > kTickTolerance) {
         m_win->update();
         return;
     }
     m_delayTimer[detection]->stop();
-    m_countdown[detection] = -1;
+    setCountdown(detection, -1);
     runDetection(detection);
 }
 
@@ -231,8 +248,12 @@ void DetectionCycle::cancelCountdowns()
 {
     for (int d = 0; d < kMaxDetections; ++d) {
         m_delayTimer[d]->stop();
-        m_countdown[d] = -1;
+        setCountdown(d, -1);
+        m_win->recheckMade[d] = 0;
     }
+    m_recheckTimer->stop();
+    m_recheckDetection = -1;
+    m_win->recheckActive = false;
     m_win->detectState = kWaiting;
 }
 
@@ -262,7 +283,27 @@ void DetectionCycle::runDetection(int detection)
                              .arg(timer.elapsed())
                              .arg(unitTimes.join('/'));
     m_win->detectState = kDetected;
+    // The mould is looked at again (a new frame after recheckDelay) before an NG alarms.
+    if (ng && isRechecked(detection) && m_win->recheckMade[detection] < gpWPara->recheckTimes) {
+        ++m_win->recheckMade[detection];
+        m_win->recheckActive = true;
+        m_recheckDetection = detection;
+        m_recheckTimer->start(qMax(0, gpWPara->recheckDelay) * kTickMs);
+        m_win->update();
+        return;
+    }
+    m_win->recheckActive = false;
+    m_win->recheckMade[detection] = 0;
+    m_recheckDetection = -1;
     m_win->CheckNG(ng);
+}
+
+bool DetectionCycle::isRechecked(int detection) const
+{
+    if (!gpWPara || gpWPara->recheckTimes <= 0)
+        return false;
+    // Multi-detection mode rechecks every detection; the others their mould detections (odd indices).
+    return gpWPara->trigMode == 3 || detection % 2 == 1;
 }
 
 void DetectionCycle::CheckNG(bool ng)

@@ -53,6 +53,7 @@ public:
     bool isCounting(int detection) const;
     QTimer* resultTimer() const { return m_resultTimer; }
     QTimer* runTimer() const { return m_runTimer; }
+    QTimer* delayTimer(int detection) const { return m_delayTimer[detection]; }
     // Outputs held by the NG alarm (bit n = output n).
     unsigned heldOutputs() const { return m_alarmOutputs; }
     bool isAlarmed() const { return m_alarmOutputs != 0; }
@@ -66,8 +67,10 @@ public:
     void CheckNG(bool ng);
     // Lifts the NG alarm: its held outputs, the NG lamp, the alarm page.
     void clearAlarm();
-    // Stops every countdown (detection stopped).
+    // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
+    // Whether an NG of this detection is checked again before it alarms.
+    bool isRechecked(int detection) const;
 
 signals:
     // The first detection of a machine cycle starts / the last one is decided.
@@ -91,12 +94,15 @@ private:
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
     void timePass();
+    void setCountdown(int detection, float seconds);
 
     MainWindowBase* m_win;
     ControlPort* m_io;
     QVector<DetectionUnit*> m_units;
     QTimer* m_runTimer;
     QTimer* m_resultTimer;
+    QTimer* m_recheckTimer;
+    int m_recheckDetection = -1;
     QTimer* m_delayTimer[8] = {};
     float m_countdown[8];
     bool m_started = false;

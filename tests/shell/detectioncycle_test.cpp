@@ -119,6 +119,10 @@ TEST_F(CycleTest, DelayCountsDownInTenths)
     runPass();
     EXPECT_TRUE(cycle->isCounting(1));
     EXPECT_FLOAT_EQ(cycle->countdown(1), 0.3f);
+    EXPECT_FLOAT_EQ(win->delayCountdown[1], 0.3f) << "the camera views show it";
+    EXPECT_EQ(win->delayTimer[1], cycle->delayTimer(1));
+    EXPECT_TRUE(win->delayTimer[1]->isActive());
+    EXPECT_EQ(win->resultTimer, cycle->resultTimer());
     EXPECT_EQ(win->detectState, 1);
     QTest::qWait(150);
     EXPECT_EQ(cam0->checks, 0);
@@ -238,4 +242,38 @@ TEST_F(CycleTest, MultiDetectionCycleCountsCyclesAtTheLastDetection)
     EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 1})) << "an NG in any detection makes the cycle NG";
     EXPECT_EQ(gSyncNGCycleNum, 1);
     EXPECT_EQ(gSyncNGNum, 1);
+}
+
+TEST_F(CycleTest, MouldNgIsRecheckedBeforeItAlarms)
+{
+    para->recheckTimes = 2;
+    para->recheckDelay = 1;
+    cam0->ok = false;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(cam0->checks, 1);
+    EXPECT_TRUE(win->recheckActive);
+    EXPECT_EQ(win->recheckMade[1], 1);
+    EXPECT_EQ(outputWord() & kNgOutputs, 0) << "no alarm while rechecks remain";
+    EXPECT_EQ(gAllNum[0], 0) << "a recheck is not counted";
+
+    // Still NG on both rechecks: then it alarms, once.
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 3, 1000);
+    EXPECT_FALSE(win->recheckActive);
+    EXPECT_EQ(win->recheckMade[1], 0);
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kAlarmBit);
+    EXPECT_EQ(gFailNum[0], 1);
+
+    // The part falls out before the first recheck: OK without alarm.
+    cycle->clearAlarm();
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    cam0->ok = true;
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 5, 1000);
+    QTest::qWait(150);
+    EXPECT_EQ(cam0->checks, 5);
+    EXPECT_EQ(outputWord() & kNgOutputs, 0);
+    EXPECT_EQ(gFailNum[0], 1);
+    EXPECT_EQ(gAllNum[0], 2);
 }
