@@ -4,6 +4,7 @@
 #include "cammerwidget.h"
 #include "cammerwidgetunit.h"
 #include "choosebox.h"
+#include "clock.h"
 #include "colorbutton.h"
 #include "controlport.h"
 #include "countfile.h"
@@ -80,6 +81,8 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     : MainWindowBase(parent)
 {
     setObjectName("mainWindow");
+    // The parameter load and the camera units reach the window through gpWin while it is built.
+    gpWin = this;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         gShowW = screen->geometry().width();
         gShowH = screen->geometry().height();
@@ -164,6 +167,8 @@ DaRiDoziri::~DaRiDoziri()
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
     FLushAll();
+    if (gpWin == this)
+        gpWin = nullptr;
 }
 
 void DaRiDoziri::createSharedDialogs()
@@ -336,7 +341,9 @@ QSqlDatabase DaRiDoziri::recordDatabase() const
 
 void DaRiDoziri::InsertRecord(QString text, QString type)
 {
-    m_records->insert(levelText(loginLevel), text, type);
+    const QString level = levelText(loginLevel);
+    if (m_records->insert(level, text, type))
+        emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);
 }
 
 void DaRiDoziri::CountWrite()
@@ -524,6 +531,16 @@ void DaRiDoziri::CameraSetSpeed()
 void DaRiDoziri::CheckNG(bool ng)
 {
     m_cycle->CheckNG(ng);
+}
+
+void DaRiDoziri::RunAlgorithm(int camera, int detection)
+{
+    if (detection < 0 || detection >= kMaxDetections)
+        return;
+    checkDetect = detection;
+    for (auto& unit : m_units)
+        if (unit->cameraIndex() == camera)
+            unit->runAlgorithm(detection);
 }
 
 QStringList DaRiDoziri::getPathContext() const

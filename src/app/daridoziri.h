@@ -47,6 +47,7 @@ public:
     void CameraSetSpeed() override;
     void ChangeCammer() override;
     void CheckNG(bool ng) override;
+    void RunAlgorithm(int camera, int detection) override;
     void CountWrite() override;
     QStringList getPathContext() const override;
     void MScale(float scale) override;
@@ -78,6 +79,8 @@ signals:
     // Screens of later subsystems open from here.
     void sigOpenSettings();
     void sigOpenRoiEditor();
+    // Every operation record as written, for the companion process.
+    void sigRecordInserted(QString time, QString level, QString text, QString type);
 
 public slots:
     void SlotReturn() override;

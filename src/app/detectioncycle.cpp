@@ -168,9 +168,8 @@ void DetectionCycle::Run()
             }
             if (m_win->runState != kRunning || !gpWPara)
                 continue;
-            for (int d = 0; d < gDNum && d < kMaxDetections; ++d)
-                if (gpWPara->detectEnable[d] && inputTriggers(gpWPara->trigInput[d], input))
-                    trigger(d);
+            for (int d : triggeredBy(input))
+                trigger(d);
         }
     }
     if (m_started) {
@@ -186,20 +185,52 @@ bool DetectionCycle::inputTriggers(int trigInput, int input) const
     return trigInput == input;
 }
 
+bool DetectionCycle::isTwoStage() const
+{
+    return gpWPara && (gpWPara->trigMode == 1 || gpWPara->trigMode == 2);
+}
+
+QVector<int> DetectionCycle::activeDetections() const
+{
+    QVector<int> list;
+    if (!gpWPara)
+        return list;
+    if (isTwoStage()) {
+        // Two stages of two detections each: the stage flag picks groups 0 and 1 or 2 and 3.
+        const int base = m_win->stageFlag ? 0 : 2;
+        for (int d = base; d < base + 2; ++d)
+            if (gpWPara->detectEnable[d])
+                list << d;
+        return list;
+    }
+    for (int d = 0; d < gDNum && d < kMaxDetections; ++d)
+        if (gpWPara->detectEnable[d])
+            list << d;
+    return list;
+}
+
+QVector<int> DetectionCycle::triggeredBy(int input) const
+{
+    QVector<int> list;
+    for (int d : activeDetections()) {
+        // In the two-stage modes both stages use the trigger inputs of detections 0 and 1.
+        const int source = isTwoStage() ? d % 2 : d;
+        if (inputTriggers(gpWPara->trigInput[source], input))
+            list << d;
+    }
+    return list;
+}
+
 int DetectionCycle::firstDetection() const
 {
-    for (int d = 0; d < gDNum && d < kMaxDetections; ++d)
-        if (gpWPara && gpWPara->detectEnable[d])
-            return d;
-    return 0;
+    const QVector<int> list = activeDetections();
+    return list.isEmpty() ? 0 : list.first();
 }
 
 int DetectionCycle::lastDetection() const
 {
-    for (int d = qMin(gDNum, kMaxDetections) - 1; d >= 0; --d)
-        if (gpWPara && gpWPara->detectEnable[d])
-            return d;
-    return qMax(0, gDNum - 1);
+    const QVector<int> list = activeDetections();
+    return list.isEmpty() ? qMax(0, gDNum - 1) : list.last();
 }
 
 void DetectionCycle::trigger(int detection)
@@ -378,6 +409,9 @@ void DetectionCycle::CheckNG(bool ng)
         if (!m_cycleNg)
             checkProductionAlarm();
         m_win->safetyDoorTriggered = 0;
+        // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
+        if (isTwoStage() && gpWPara->stageGroups >= 2)
+            m_win->stageFlag = m_win->stageFlag ? 0 : 1;
     }
     m_win->detectState = kWaiting;
     m_win->update();

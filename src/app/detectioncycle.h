@@ -85,6 +85,10 @@ public slots:
 private:
     void TimerUp(int detection);
     bool inputTriggers(int trigInput, int input) const;
+    bool isTwoStage() const;
+    // The detections of the current machine cycle, in order.
+    QVector<int> activeDetections() const;
+    QVector<int> triggeredBy(int input) const;
     int firstDetection() const;
     int lastDetection() const;
     void driveNgOutputs(int detection);

@@ -168,6 +168,9 @@ TEST_F(MainWindowTest, TouchesRestartTheLogoutAndBacklightTimers)
 
 TEST_F(MainWindowTest, RecordsCarryTheLoginLevelText)
 {
+    QStringList sent;
+    QObject::connect(win.get(), &DaRiDoziri::sigRecordInserted, win.get(),
+                     [&](QString, QString level, QString text, QString type) { sent << level + "|" + text + "|" + type; });
     win->loginLevel = 2;
     win->InsertRecord("learned", "operate");
     win->loginLevel = 0;
@@ -179,6 +182,7 @@ TEST_F(MainWindowTest, RecordsCarryTheLoginLevelText)
         rows << QStringList{query.value(0).toString(), query.value(1).toString(), query.value(2).toString()}.join('|');
     EXPECT_TRUE(rows.contains(lanText(154) + "|learned|operate"));
     EXPECT_TRUE(rows.contains(lanText(156) + "|note|info"));
+    EXPECT_EQ(sent, (QStringList{lanText(154) + "|learned|operate", lanText(156) + "|note|info"}));
 }
 
 TEST_F(MainWindowTest, RebootAndPowerOffCloseTheDatabasesFirst)

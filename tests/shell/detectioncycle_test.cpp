@@ -277,3 +277,47 @@ TEST_F(CycleTest, MouldNgIsRecheckedBeforeItAlarms)
     EXPECT_EQ(gFailNum[0], 1);
     EXPECT_EQ(gAllNum[0], 2);
 }
+
+TEST_F(CycleTest, TwoStageModesAlternateBetweenTheStagesWithStageGroupsTwoAndThree)
+{
+    // Mode 1, stage groups 2: detections 0-3 enabled, inputs 0 and "2 or 3".
+    para->trigMode = 1;
+    para->stageGroups = 2;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        para->detectEnable[d] = 1;
+    para->trigInput[0] = 0;
+    para->trigInput[1] = DetectionCycle::kAnyOfInputs2And3;
+    win->stageFlag = 1;
+    QList<int> detections;
+    QObject::connect(win.get(), &MainWindowBase::sendRecord, win.get(),
+                     [&](int d, int, QList<bool>, bool) { detections << d; });
+
+    pressInput(0);
+    runPass();
+    pressInput(3);
+    runPass();
+    EXPECT_EQ(detections, (QList<int>{0, 1}));
+    EXPECT_EQ(win->stageFlag, 0) << "the next machine cycle checks the other stage";
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{1, 1}));
+
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    pressInput(2);
+    runPass();
+    EXPECT_EQ(detections, (QList<int>{0, 1, 2, 3}));
+    EXPECT_EQ(win->stageFlag, 1);
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{2, 2}));
+
+    // Stage groups 1 keep the second stage.
+    para->stageGroups = 1;
+    win->stageFlag = 0;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    pressInput(2);
+    runPass();
+    EXPECT_EQ(detections.mid(4), (QList<int>{2, 3}));
+    EXPECT_EQ(win->stageFlag, 0);
+}

@@ -33,6 +33,7 @@ void MainWindowBase::CameraRestart() {}
 void MainWindowBase::CameraSetSpeed() {}
 void MainWindowBase::ChangeCammer() {}
 void MainWindowBase::CheckNG(bool) {}
+void MainWindowBase::RunAlgorithm(int, int) {}
 void MainWindowBase::CountWrite() {}
 QStringList MainWindowBase::getPathContext() const { return {}; }
 void MainWindowBase::MScale(float) {}

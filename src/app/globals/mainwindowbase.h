@@ -82,6 +82,8 @@ public:
     virtual void CameraSetSpeed();
     virtual void ChangeCammer();
     virtual void CheckNG(bool ng);
+    // The checks of one camera for one detection group on its newest frame (ROI editor's re-check).
+    virtual void RunAlgorithm(int camera, int detection);
     virtual void CountWrite();
     virtual QStringList getPathContext() const;
     virtual void MScale(float scale);
