@@ -134,6 +134,8 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     selCamera = numCamera;
     runState = kRunning;
     updateStartStopText();
+    // The main screen starts with its button panel; it hides itself after a while.
+    pIndexButton->show();
     ChangeCammer();
     m_cycle->start();
     splashStep(90);
@@ -551,7 +553,7 @@ QStringList DaRiDoziri::getPathContext() const
 
 QRect DaRiDoziri::cameraArea() const
 {
-    const int panel = pIndexButton && pIndexButton->isVisible() ? IndexButton::kWidth : 0;
+    const int panel = pIndexButton && !pIndexButton->isHidden() ? IndexButton::kWidth : 0;
     return QRect(0, 0, qMax(1, width() - panel), qMax(1, height() - kStatusBarHeight));
 }
 
@@ -559,8 +561,10 @@ void DaRiDoziri::ChangeCammer()
 {
     const QRect area = cameraArea();
     const int count = int(m_units.size());
-    if (pIndexButton)
+    if (pIndexButton) {
         pIndexButton->setGeometry(width() - IndexButton::kWidth, 0, IndexButton::kWidth, height() - kStatusBarHeight);
+        pIndexButton->raise();
+    }
     if (m_ioStatus)
         m_ioStatus->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
     if (m_scaleSlider)
