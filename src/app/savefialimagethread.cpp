@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QMutexLocker>
 #include <QVector>
@@ -101,7 +102,10 @@ int SaveFialImageThread::saveOnce()
                 QString name = Clock::now().toString(kTimeFormat);
                 if (failIndex > 0)
                     name = QStringLiteral("%1_%2").arg(failIndex).arg(name);
-                const QString path = QStringLiteral("%1/%2.jpg").arg(folder, name);
+                // A second picture within the same second must not replace the first.
+                QString path = QStringLiteral("%1/%2.jpg").arg(folder, name);
+                for (int n = 2; QFile::exists(path); ++n)
+                    path = QStringLiteral("%1/%2_%3.jpg").arg(folder, name).arg(n);
                 const QImage image(copy.constData(), width, height, QImage::Format_RGB32);
                 if (!image.save(path, "JPG")) {
                     qWarning() << "NG image not written:" << path;

@@ -74,6 +74,18 @@ TEST_F(SaveFailImageTest, OkImageHasNoPrefixAndLeavesThePendingNgNumber)
     EXPECT_EQ(gFailIndex[1][2], 5);
 }
 
+TEST_F(SaveFailImageTest, TwoPicturesInOneSecondAreBothKept)
+{
+    gisSaveFail[1][2][0] = 1;
+    gFailIndex[1][2] = 2;
+    writer.saveOnce();
+    gisSaveFail[1][2][0] = 1;
+    gFailIndex[1][2] = 2;
+    writer.saveOnce();
+    EXPECT_EQ(QDir("./alarmimage/camera2/detect3/NG").entryList(QDir::Files, QDir::Name),
+              (QStringList{"2_2026-03-14_09.26.53.jpg", "2_2026-03-14_09.26.53_2.jpg"}));
+}
+
 TEST_F(SaveFailImageTest, OldestPicturesBeyondTheLimitAreDeleted)
 {
     const QString folder = "./alarmimage/camera2/detect3/NG";
