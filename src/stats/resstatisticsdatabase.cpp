@@ -28,6 +28,7 @@ namespace {
 
 const char kSaveConnection[] = "dbResStatistics";
 const char kReadConnection[] = "dbFindResStatistics";
+const char kTemplateConnection[] = "dbResStatisticsTemplate";
 const char kCurrentDayBaseName[] = "ResStatistics";
 // Read as bytes: the text is UTF-8 in the file and is parsed as UTF-8, so a
 // round trip through UTF-16 is skipped (it costs as much as the parse).
@@ -87,9 +88,35 @@ QByteArray ResStatisticsDatabase::readJsonText(QSqlQuery& query, bool* rowFound)
 
 namespace {
 
+// The template is an empty day file holding the table. The program makes it
+// when the folder has none (a fresh application folder, or one lost while
+// running), under a temporary name so a half-made template is never copied.
+void ensureTemplate()
+{
+    if (QFileInfo::exists(templateFile()))
+        return;
+    const QString part = templateFile() + QStringLiteral(".part");
+    QFile::remove(part);
+    {
+        DayFileConnection connection(QString::fromLatin1(kTemplateConnection));
+        if (!connection.open(part, false)) {
+            qWarning().noquote() << "statistics: cannot create the template" << templateFile();
+            return;
+        }
+        ensureTable(connection.db());
+    }
+    if (!QFile::rename(part, templateFile())) {
+        qWarning().noquote() << "statistics: cannot create the template" << templateFile();
+        QFile::remove(part);
+        return;
+    }
+    qInfo().noquote() << "statistics: template" << templateFile() << "created";
+}
+
 // Without a template the next open starts an empty day file, which works as well.
 void copyTemplateToCurrentDay()
 {
+    ensureTemplate();
     if (!QFile::copy(templateFile(), currentDayFile())) {
         qWarning().noquote() << "statistics: template" << templateFile() << "not copied to" << currentDayFile();
         return;

@@ -4,6 +4,7 @@
 #include "globals.h"
 #include "resstatisticsdatabase.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -119,6 +120,7 @@ void ResStatisticsParam::init(QString groupName, int detectCount_)
     m_databaseThread->start(QThread::InheritPriority);
 
     StuCountFromJson(countList, json);
+    adoptLiveDayDate();
     normaliseLiveDay();
     checkCameraDetectCount(detectCount);
     calcCount(countList);
@@ -153,6 +155,24 @@ void ResStatisticsParam::normaliseLiveDay()
     }
     if (countList.groups.isEmpty())
         liveGroup();
+}
+
+// The day file and the shift file both record which production day is
+// running. When they disagree (shift file lost, or the program stopped between
+// the day change and its archive), the file holding the counts is right: its
+// day is archived under its own date at the next check, and a running day is
+// never archived under an earlier date.
+void ResStatisticsParam::adoptLiveDayDate()
+{
+    const QDate stored = QDate::fromString(countList.date, QLatin1String(kDayDateFormat));
+    if (!stored.isValid() || countList.date == getCurDBDate())
+        return;
+    const QDateTime start = dayStartAt(stored, morningsStart);
+    if (start > Clock::now())
+        return;  // a day ahead of the clock: the clock was set back; leave the day start
+    qWarning().noquote() << "statistics: the live day file holds" << countList.date << "not" << getCurDBDate()
+                         << "- counting on in the day of the file";
+    time = static_cast<uint>(start.toSecsSinceEpoch());
 }
 
 void ResStatisticsParam::setTimer(bool on)
@@ -198,13 +218,33 @@ CountGroup& ResStatisticsParam::liveGroup()
     return countList.groups.last();
 }
 
+QDateTime ResStatisticsParam::dayStartAt(const QDate& date, int hour)
+{
+    for (int h = wrapHour(hour); h < kHoursPerDay; ++h) {
+        const QDateTime start(date, QTime(h, 0));
+        if (start.isValid())
+            return start;
+    }
+    return QDateTime(date.addDays(1), QTime(0, 0));
+}
+
 uint ResStatisticsParam::latestDayStart() const
 {
     const QDateTime now = Clock::now();
-    QDateTime start(now.date(), QTime(wrapHour(morningsStart), 0));
+    QDateTime start = dayStartAt(now.date(), morningsStart);
     if (start > now)
-        start = start.addDays(-1);
+        start = dayStartAt(now.date().addDays(-1), morningsStart);
     return static_cast<uint>(start.toSecsSinceEpoch());
+}
+
+// 24 hours since the day start, and a later production date to go on with:
+// a day that a daylight-saving change lengthens, or whose start hour was moved
+// later, ends at the day-start hour instead of being archived again under its date.
+bool ResStatisticsParam::dayIsOver(qint64 elapsed) const
+{
+    if (elapsed < kSecondsPerDay)
+        return false;
+    return QDateTime::fromSecsSinceEpoch(latestDayStart()).date() > QDateTime::fromSecsSinceEpoch(time).date();
 }
 
 int ResStatisticsParam::currentHourIndex() const
@@ -257,7 +297,7 @@ void ResStatisticsParam::addRecord(int detect, int /*hour*/, QList<bool> cameraO
 void ResStatisticsParam::checkDate()
 {
     const qint64 elapsed = Clock::now().toSecsSinceEpoch() - static_cast<qint64>(time);
-    const bool dayOver = elapsed >= kSecondsPerDay;
+    const bool dayOver = dayIsOver(elapsed);
     calcCount(countList);
     emit sigSaveRecord(getCurDBDate(), StuCountToJson(countList), dayOver);
     if (!dayOver)

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+class QDate;
+class QDateTime;
 class QThread;
 class QTimer;
 class ResStatisticsDatabase;
@@ -79,6 +81,9 @@ public:
     static void StuCountGroupFromJson(CountGroup& g, QJsonObject o);
     static void StuCountFromJson(CountGroupList& l, QJsonObject o);
 
+    // The moment a production day starting at that clock hour begins; an hour
+    // that a daylight-saving change skips begins when the clocks go on.
+    static QDateTime dayStartAt(const QDate& date, int hour);
     // The latest production day start (at morningsStart) that is not after now.
     uint latestDayStart() const;
     // Hour index of now in the current production day, 0..23.
@@ -115,6 +120,8 @@ private:
     CountGroup& liveGroup();
     const CountDetect* selectEntry(const CountGroup& group, int camera, int detect) const;
     void normaliseLiveDay();
+    void adoptLiveDayDate();
+    bool dayIsOver(qint64 elapsed) const;
 
     std::unique_ptr<QThread> m_databaseThread;
 };

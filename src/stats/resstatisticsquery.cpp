@@ -7,6 +7,7 @@
 #include "clock.h"
 #include "dayfileconnection.h"
 #include "globals.h"
+#include "resstatisticsparam.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -53,7 +54,7 @@ QDateTime parseTime(const QString& text)
 bool hourWindow(const QDate& date, int startHour, const QDateTime& start, const QDateTime& finish,
                 int& first, int& end)
 {
-    const QDateTime dayStart(date, QTime(((startHour % kHoursPerDay) + kHoursPerDay) % kHoursPerDay, 0));
+    const QDateTime dayStart = ResStatisticsParam::dayStartAt(date, startHour);
     const qint64 s = dayStart.secsTo(start);
     const qint64 f = dayStart.secsTo(finish);
     if (s >= kSecondsPerDay || f < 0)

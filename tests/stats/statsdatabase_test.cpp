@@ -10,28 +10,6 @@
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
-namespace {
-
-QJsonObject dayWithCycleNG(const QString& date, int hour, int value)
-{
-    CountGroup group;
-    ResStatisticsParam::initStuCountGroup(group, QStringLiteral("default"));
-    group.total.cycle.NG[hour] = value;
-    CountGroupList day;
-    day.date = date;
-    day.groups = {group};
-    return ResStatisticsParam::StuCountToJson(day);
-}
-
-int totalCycleNG(const QJsonObject& day, int hour)
-{
-    const QJsonArray datas = day.value("groups").toArray().at(0).toObject().value("datas").toArray();
-    const QJsonArray data = datas.last().toObject().value("data").toArray();
-    return data.last().toObject().value("NG").toArray().at(hour).toInt();
-}
-
-} // namespace
-
 class StatsDatabase : public StatsTest
 {
 protected:
@@ -76,7 +54,7 @@ TEST_F(StatsDatabase, SavingTwiceKeepsOneRowWithTheLaterText)
     database.slotSaveRecord("2026-06-10", dayWithCycleNG("2026-06-10", 3, 1), false);
     database.slotSaveRecord("2026-06-10", dayWithCycleNG("2026-06-10", 3, 2), false);
     EXPECT_EQ(sqlite("ResStatistics.db", "select count(*) from resstatistics;"), QString("1"));
-    EXPECT_EQ(totalCycleNG(storedDay("ResStatistics.db"), 3), 2);
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics.db")).value(3), 2);
     // Stored indented, as the day files always were.
     EXPECT_TRUE(sqlite("ResStatistics.db", "select value1 from resstatistics;").contains("\n    \"date\""));
     EXPECT_EQ(sqlite("ResStatistics.db", "select length(value2) from resstatistics;"), QString("0"));
@@ -90,8 +68,8 @@ TEST_F(StatsDatabase, ArchiveMovesTheDayAndReplacesAnArchiveOfTheSameDate)
     writeDay("ResStatistics/2026-06-10.db", dayWithCycleNG("2026-06-10", 0, 99));
 
     database.slotSaveRecord("2026-06-10", dayWithCycleNG("2026-06-10", 4, 5), true);
-    EXPECT_EQ(totalCycleNG(storedDay("ResStatistics/2026-06-10.db"), 4), 5);
-    EXPECT_EQ(totalCycleNG(storedDay("ResStatistics/2026-06-10.db"), 0), 0);
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics/2026-06-10.db")).value(4), 5);
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics/2026-06-10.db")).value(0), 0);
     EXPECT_EQ(sqlite("ResStatistics.db", "select count(*) from resstatistics;"), QString("0"));
 
     // The next save writes the new day into the fresh file.
@@ -114,9 +92,9 @@ TEST_F(StatsDatabase, AFailedArchiveKeepsTheDayUntilItCanBeMoved)
 
     ASSERT_TRUE(QFile::remove("ResStatistics"));
     database.slotSaveRecord("2026-06-11", dayWithCycleNG("2026-06-11", 1, 2), false);
-    EXPECT_EQ(totalCycleNG(storedDay("ResStatistics/2026-06-10.db"), 4), 5);
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics/2026-06-10.db")).value(4), 5);
     EXPECT_EQ(storedDay("ResStatistics.db").value("date").toString(), QString("2026-06-11"));
-    EXPECT_EQ(totalCycleNG(storedDay("ResStatistics.db"), 1), 2);
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics.db")).value(1), 2);
 }
 
 TEST_F(StatsDatabase, OldFormatArchiveIsConvertedOnFirstRead)

@@ -7,6 +7,7 @@
 #include "statsfilewarning.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 
@@ -34,6 +35,27 @@ StatsTest::~StatsTest()
 QDateTime StatsTest::at(const QString& text)
 {
     return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+QJsonObject StatsTest::dayWithCycleNG(const QString& date, int hour, int value)
+{
+    CountGroup group;
+    ResStatisticsParam::initStuCountGroup(group, QStringLiteral("default"));
+    group.total.cycle.NG[hour] = value;
+    CountGroupList day;
+    day.date = date;
+    day.groups = {group};
+    return ResStatisticsParam::StuCountToJson(day);
+}
+
+QList<int> StatsTest::cycleNG(const QJsonObject& day)
+{
+    const QJsonArray datas = day.value("groups").toArray().at(0).toObject().value("datas").toArray();
+    const QJsonArray data = datas.last().toObject().value("data").toArray();
+    QList<int> hours;
+    for (const QJsonValue& value : data.last().toObject().value("NG").toArray())
+        hours.append(value.toInt());
+    return hours;
 }
 
 void StatsTest::makeTemplate(bool withTable)

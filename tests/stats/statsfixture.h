@@ -37,6 +37,10 @@ protected:
     static void flush(ResStatisticsParam& param);
 
     static QDateTime at(const QString& text);
+    // A day of one "default" group whose group cycle holds value NG at an hour index.
+    static QJsonObject dayWithCycleNG(const QString& date, int hour, int value);
+    // The hourly NG counts of the first group's cycle in a stored document.
+    static QList<int> cycleNG(const QJsonObject& day);
 
     FakeShellRunner shell;
     QStringList warnings;
