@@ -1,6 +1,7 @@
 #include "circle.h"
 
 #include "globals.h"
+#include "strokecache.h"
 
 #include <QPainter>
 
@@ -133,9 +134,13 @@ void Circle::Draw(QPainter& p) const
         pen.setColor(Qt::magenta);
         p.setPen(pen);
     }
-    p.drawEllipse(rect);
-    pen.setColor(Qt::yellow);
-    p.setPen(pen);
-    p.drawEllipse(QRect(centerX - innerRadius, centerY - innerRadius, 2 * innerRadius, 2 * innerRadius));
+    const QRect inner(centerX - innerRadius, centerY - innerRadius, 2 * innerRadius, 2 * innerRadius);
+    for (const QRect& e : {rect, inner}) {
+        const QRect box = e.normalized();
+        StrokeCache::stroke(p, box, {e.x() - box.x(), e.y() - box.y(), e.width(), e.height()},
+                            [e](QPainter& q) { q.drawEllipse(e); });
+        pen.setColor(Qt::yellow);
+        p.setPen(pen);
+    }
     p.restore();
 }

@@ -1,6 +1,7 @@
 #include "clustomrect.h"
 
 #include "miscfunc.h"
+#include "strokecache.h"
 
 #include <QPainter>
 
@@ -109,7 +110,10 @@ void ClustomRect::Draw(QPainter& p) const
     pen.setWidth(kPenWidth);
     p.setPen(pen);
     if (!selected) {
-        p.drawRect(rect);
+        const QRect r = rect;
+        const QRect box = r.normalized();
+        StrokeCache::stroke(p, box, {r.x() - box.x(), r.y() - box.y(), r.width(), r.height()},
+                            [r](QPainter& q) { q.drawRect(r); });
     } else {
         const QPoint corners[4] = {rect.topLeft(), rect.topRight(), rect.bottomRight(), rect.bottomLeft()};
         for (int i = 0; i < 4; ++i)

@@ -2,8 +2,10 @@
 
 #include "globals.h"
 #include "miscfunc.h"
+#include "strokecache.h"
 
 #include <QPainter>
+#include <QPolygon>
 
 #include <opencv2/imgproc.hpp>
 
@@ -239,7 +241,17 @@ void RePolygon::Draw(QPainter& p) const
         pen.setColor(Qt::magenta);
         p.setPen(pen);
     }
-    if (nodeCount > 0)
-        p.drawPolygon(nodes.constData(), nodeCount, Qt::OddEvenFill);
+    if (nodeCount > 0) {
+        // From the nodes themselves: rect may lag behind a node being dragged.
+        const QRect box = QPolygon(nodes.mid(0, nodeCount)).boundingRect();
+        QVector<int> geometry;
+        geometry.reserve(2 * nodeCount);
+        for (int i = 0; i < nodeCount; ++i)
+            geometry << nodes[i].x() - box.x() << nodes[i].y() - box.y();
+        const QPoint* points = nodes.constData();
+        const int n = nodeCount;
+        StrokeCache::stroke(p, box, geometry,
+                            [points, n](QPainter& q) { q.drawPolygon(points, n, Qt::OddEvenFill); });
+    }
     p.restore();
 }
