@@ -9,16 +9,13 @@ struct StatusLine
 {
     int status;
     const char* reason;
-    const char* msg;   // replaces msg (and code becomes -1) when set
+    const char* msg;   // replaces msg, and code becomes -1
 };
 
-// Statuses outside this table are written with the reason "OK", as peers expect.
+// Every other status, the core's own refusals (400, 413, 431, 501) included, is written
+// with the reason "OK": peers of this dialect read the code, never the phrase.
 const StatusLine kStatusLines[] = {
-    {400, "Bad Request", nullptr},
     {404, "Not Found", "no found url"},
-    {413, "Payload Too Large", nullptr},
-    {431, "Request Header Fields Too Large", nullptr},
-    {501, "Not Implemented", nullptr},
     {503, "Service Unavailable", "服务器忙碌中"},
 };
 
@@ -63,10 +60,8 @@ QString CTask_FormData::getResponseFirstLine()
             if (line.status != status)
                 continue;
             reason = QString::fromLatin1(line.reason);
-            if (line.msg) {
-                msg = QString::fromUtf8(line.msg);
-                code = -1;
-            }
+            msg = QString::fromUtf8(line.msg);
+            code = -1;
         }
         return QStringLiteral("HTTP/1.1 %1 %2").arg(status).arg(reason);
     }

@@ -23,14 +23,23 @@ HttpManager::HttpManager(VEKT_TYPE type) : QObject(nullptr), type_(type), worker
 
 HttpManager::~HttpManager()
 {
-    reactor_.reset();
+    stopReactor();
     Reload_Future_Workfunc(true);
     workerPool_->waitForDone(-1);
 }
 
+// The reactor thread reads reactor_ (mode 4 answers 404 and 503 there): it is ended
+// before the pointer changes, so it never sees a half-released reactor.
+void HttpManager::stopReactor()
+{
+    if (reactor_)
+        reactor_->deinitialize();
+    reactor_.reset();
+}
+
 bool HttpManager::startReactor(QHostAddress const& address, quint16 port, int mode)
 {
-    reactor_.reset();
+    stopReactor();
     if (type_ == VEKT_CLIENT)
         reactor_.reset(new VEKC::TcpCliReactor);
     else if (type_ == VEKT_SERVER)

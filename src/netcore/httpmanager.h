@@ -49,6 +49,7 @@ public slots:
     virtual void SlotRecvRequest_ThreadMold2(CTask_FormData task);
 
 protected:
+    void stopReactor();
     void logTiming(const char* text, CTask_FormData& task, bool always);
     void workerStep();
 

@@ -16,6 +16,13 @@ constexpr int kSendChunkBytes = 65536;    // file and paced writes go out in chu
 constexpr int kSendHighWaterBytes = 4 * kSendChunkBytes; // refill the socket below this
 constexpr int kMaxImageSide = 16384;      // largest width or height of a received image
 constexpr int kMaxPostSyncTimeoutMs = 60000;
+// A reply held back to keep a connection's replies in request order waits at most
+// this long for the answer to an earlier request.
+constexpr int kReplyWaitMs = 30000;
+// Bytes a peer may leave unread before nothing more is read from it.
+constexpr qint64 kMaxSendBacklogBytes = 64LL * 1024 * 1024;
+constexpr qint64 kReadBufferBytes = 1024 * 1024;   // taken from the kernel per connection at most
+constexpr int kMaxReplySlots = 1024;      // requests of one connection awaiting their reply
 }
 
 struct NetLimits
@@ -26,4 +33,6 @@ struct NetLimits
     int idleTimeoutMs = NetDefaults::kIdleTimeoutMs;
     int sendTimeoutMs = NetDefaults::kSendTimeoutMs;
     int maxConnections = NetDefaults::kMaxConnections;
+    int replyWaitMs = NetDefaults::kReplyWaitMs;
+    qint64 maxSendBacklogBytes = NetDefaults::kMaxSendBacklogBytes;
 };

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kQueuePollMs = 1;
@@ -20,6 +21,8 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         return;
     socket->setParent(nullptr);   // the session owns it, not the server that accepted it
     socket_.reset(socket);
+    // Qt then stops taking bytes from the kernel while this session does not read them.
+    socket->setReadBufferSize(NetDefaults::kReadBufferBytes);
     peerAddress_ = socket->peerAddress();
     peerPort_ = socket->peerPort();
     framer_.setPeer(peerAddress_, peerPort_);
@@ -56,6 +59,9 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
     sendTimer_ = new QTimer(this);
     sendTimer_->setSingleShot(true);
     connect(sendTimer_, &QTimer::timeout, this, &Session::onSendTimeout);
+    orderTimer_ = new QTimer(this);
+    orderTimer_->setSingleShot(true);
+    connect(orderTimer_, &QTimer::timeout, this, &Session::onOrderTimeout);
 
     connect(socket, &QTcpSocket::readyRead, socket, [this] { onReadyRead(); });
     connect(socket, &QTcpSocket::bytesWritten, this, &Session::onBytesWritten);
@@ -89,6 +95,19 @@ void Session::onReadyRead()
 {
     if (!socket_)
         return;
+    if (closeAfterSend_) {   // refused: nothing more is read, nor kept
+        socket_->readAll();
+        return;
+    }
+    // A peer that leaves its replies unread is not read from either: TCP then holds it
+    // back, and the idle limit ends it if it never reads again.
+    if (socket_->bytesToWrite() > limits_.maxSendBacklogBytes) {
+        socket_->flush();
+        if (socket_->bytesToWrite() > limits_.maxSendBacklogBytes) {
+            readPaused_ = true;
+            return;
+        }
+    }
     if (!framer_.inProgress())
         messageStartMs_ = monotonic_ms();
     lastActivityMs_ = monotonic_ms();
@@ -127,7 +146,7 @@ void Session::analyseBuffer_Setup2_5()
         reply.msg = QStringLiteral("bad request: body or URL cannot be decoded");
         framer_.stop();
         closeAfterSend_ = true;
-        SlotSendAction(SCI_ExecObj_Send(reply));
+        replyInOrder(SCI_ExecObj_Send(reply));
         return;
     }
     CTask_FormData record = current_->getFormData();
@@ -138,7 +157,26 @@ void Session::analyseBuffer_Setup2_5()
     } else {
         if (tcp)
             tcp->remove_TaskFromList(record.uuid);
+        if (socket_) {
+            if (replySlots_.size() >= size_t(NetDefaults::kMaxReplySlots)) {
+                qWarning() << "Session" << id_ << "too many unanswered requests; the oldest no longer holds replies";
+                for (auto it = replySlots_.begin(); it != replySlots_.end(); ++it) {
+                    if (!it->answered) {
+                        replySlots_.erase(it);
+                        break;
+                    }
+                }
+                flushReplies();
+            }
+            ReplySlot slot;
+            slot.seq = ++slotSeq_;
+            slot.uuid = record.uuid;
+            slot.sinceMs = monotonic_ms();
+            replySlots_.push_back(std::move(slot));
+            deliveringSeq_ = slotSeq_;
+        }
         emit sigRequest(record);
+        deliveringSeq_ = 0;
     }
 }
 
@@ -157,7 +195,7 @@ void Session::refuse()
     reply.status = framer_.errorStatus();
     reply.code = -1;
     reply.msg = framer_.errorText();
-    SlotSendAction(SCI_ExecObj_Send(reply));
+    replyInOrder(SCI_ExecObj_Send(reply));
 }
 
 void Session::closeNow(const char* why)
@@ -166,6 +204,9 @@ void Session::closeNow(const char* why)
     for (SCI_ExecObj_Send& s : sendQueue_)
         s.cancel();
     sendQueue_.clear();
+    replySlots_.clear();
+    if (orderTimer_)
+        orderTimer_->stop();
     if (socket_)
         socket_->abort();
 }
@@ -178,10 +219,115 @@ int Session::SlotSendAction(SCI_ExecObj_Send send)
     }
     if (!socket_)
         return 1;
-    sendQueue_.push_back(send);
-    if (sendQueue_.size() == 1)
-        sendNext();
+    if (send.task().url.isEmpty() && placeReply(send))
+        return 1;
+    enqueueSend({send});
     return 1;
+}
+
+// A reply takes the place of the request it answers: one made while its request was being
+// handed on (404, 503 and handlers run in this thread) by that request, any other by the
+// oldest unanswered request of its uuid. False when it answers no request of this connection.
+bool Session::placeReply(const SCI_ExecObj_Send& send)
+{
+    const QString& uuid = send.task().uuid;
+    auto slot = replySlots_.end();
+    if (deliveringSeq_ != 0) {
+        for (auto it = replySlots_.begin(); it != replySlots_.end(); ++it) {
+            if (it->seq == deliveringSeq_) {
+                if (!it->answered && it->uuid == uuid)
+                    slot = it;
+                break;
+            }
+        }
+    }
+    const bool atArrival = slot != replySlots_.end();
+    if (!atArrival) {
+        slot = std::find_if(replySlots_.begin(), replySlots_.end(),
+                            [&uuid](const ReplySlot& s) { return !s.answered && s.uuid == uuid; });
+        if (slot == replySlots_.end())
+            return false;
+    }
+    slot->answered = true;
+    slot->madeAtArrival = atArrival;
+    slot->replies.push_back(send);
+    flushReplies();
+    return true;
+}
+
+// The core's own refusal of a request: it leaves after the replies to earlier requests.
+void Session::replyInOrder(const SCI_ExecObj_Send& reply)
+{
+    ReplySlot slot;
+    slot.seq = ++slotSeq_;
+    slot.uuid = reply.task().uuid;
+    slot.sinceMs = monotonic_ms();
+    slot.answered = true;
+    slot.madeAtArrival = true;
+    slot.replies.push_back(reply);
+    replySlots_.push_back(std::move(slot));
+    if (liveTimer_)
+        liveTimer_->start(limits_.replyWaitMs + limits_.messageTimeoutMs);
+    flushReplies();
+}
+
+// Sends every reply no earlier request is still waiting for. A reply made at arrival waits
+// for earlier unanswered requests; a handler's later reply waits only behind replies already
+// held, so a request that is never answered does not hold up those of a peer matching by uuid.
+// A request unanswered for the reply wait stops holding anything.
+void Session::flushReplies()
+{
+    const qint64 now = monotonic_ms();
+    std::vector<SCI_ExecObj_Send> ready;
+    bool blocked = false;
+    bool holding = false;
+    qint64 oldestBlocker = 0;
+    for (auto it = replySlots_.begin(); it != replySlots_.end();) {
+        if (!it->answered) {
+            if (now - it->sinceMs >= limits_.replyWaitMs) {
+                qWarning() << "Session" << id_ << "request" << it->uuid << "unanswered; later replies no longer wait";
+                it = replySlots_.erase(it);
+                continue;
+            }
+            if (!blocked)
+                oldestBlocker = it->sinceMs;
+            blocked = true;
+            ++it;
+            continue;
+        }
+        if (blocked && (holding || it->madeAtArrival)) {
+            holding = true;
+            ++it;
+            continue;
+        }
+        for (SCI_ExecObj_Send& r : it->replies)
+            ready.push_back(std::move(r));
+        it = replySlots_.erase(it);
+    }
+    if (holding)
+        orderTimer_->start(int(qMax<qint64>(0, oldestBlocker + limits_.replyWaitMs - now)));
+    else
+        orderTimer_->stop();
+    // Sending may close the connection, which clears the slots: nothing of them is touched after.
+    enqueueSend(std::move(ready));
+}
+
+void Session::onOrderTimeout()
+{
+    flushReplies();
+}
+
+// All of them are queued before any is written: a close after the last reply must not
+// come between them.
+void Session::enqueueSend(std::vector<SCI_ExecObj_Send> sends)
+{
+    if (sends.empty() || !socket_ || socket_->state() == QAbstractSocket::UnconnectedState)
+        return;
+    const bool idle = sendQueue_.empty();
+    for (SCI_ExecObj_Send& send : sends)
+        sendQueue_.push_back(std::move(send));
+    if (idle)
+        sendNext();
 }
 
 // Writes queued messages in order; a file body holds the queue until it is out.
@@ -200,7 +346,7 @@ void Session::sendNext()
         }
         sendQueue_.pop_front();
     }
-    if (closeAfterSend_ && socket_) {
+    if (closeAfterSend_ && socket_ && replySlots_.empty()) {
         socket_->disconnectFromHost();
         // A peer that never reads the last reply is cut off at the message limit.
         if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
@@ -210,6 +356,11 @@ void Session::sendNext()
 
 void Session::onBytesWritten()
 {
+    lastActivityMs_ = monotonic_ms();
+    if (readPaused_ && socket_->bytesToWrite() <= limits_.maxSendBacklogBytes / 2) {
+        readPaused_ = false;
+        QMetaObject::invokeMethod(this, &Session::onReadyRead, Qt::QueuedConnection);
+    }
     if (sendQueue_.empty() || !sendQueue_.front().isPending())
         return;
     SCI_ExecObj_Send& front = sendQueue_.front();
@@ -237,10 +388,13 @@ void Session::onDisconnected()
     for (SCI_ExecObj_Send& s : sendQueue_)
         s.cancel();
     sendQueue_.clear();
+    replySlots_.clear();
     if (liveTimer_)
         liveTimer_->stop();
     if (sendTimer_)
         sendTimer_->stop();
+    if (orderTimer_)
+        orderTimer_->stop();
 }
 
 void Session::rearmLiveTimer()
@@ -264,11 +418,13 @@ void Session::onLiveTimeout()
         closeNow("message not completed in time");
         return;
     }
-    if (!framer_.inProgress() && sendQueue_.empty() && now - lastActivityMs_ >= limits_.idleTimeoutMs) {
+    flushReplies();   // drops requests that waited too long for their reply
+    if (!framer_.inProgress() && sendQueue_.empty() && replySlots_.empty()
+        && now - lastActivityMs_ >= limits_.idleTimeoutMs) {
         closeNow("idle");
         return;
     }
-    if (!sendQueue_.empty())
+    if (!sendQueue_.empty() || !replySlots_.empty())
         lastActivityMs_ = now;
     rearmLiveTimer();
 }

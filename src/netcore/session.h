@@ -13,6 +13,7 @@
 #include <QThread>
 #include <atomic>
 #include <deque>
+#include <vector>
 
 class QTcpSocket;
 class QTimer;
@@ -52,6 +53,12 @@ private:
     void onDisconnected();
     void onLiveTimeout();
     void onSendTimeout();
+    // Replies leave in the order of the requests they answer (HTTP/1.1 pipelining).
+    bool placeReply(const SCI_ExecObj_Send& send);
+    void replyInOrder(const SCI_ExecObj_Send& reply);
+    void flushReplies();
+    void onOrderTimeout();
+    void enqueueSend(std::vector<SCI_ExecObj_Send> sends);
     void sendNext();
     void refuse();
     void rearmLiveTimer();
@@ -77,4 +84,20 @@ private:
     qint64 messageStartMs_ = 0;
     qint64 lastActivityMs_ = 0;
     bool closeAfterSend_ = false;
+    bool readPaused_ = false;   // the peer's unread replies passed the backlog limit
+
+    // A request delivered on this connection whose reply has not left yet.
+    struct ReplySlot
+    {
+        quint64 seq = 0;
+        QString uuid;
+        qint64 sinceMs = 0;
+        bool answered = false;
+        bool madeAtArrival = false;   // answered while the request was being handed on
+        std::vector<SCI_ExecObj_Send> replies;
+    };
+    std::deque<ReplySlot> replySlots_;
+    quint64 slotSeq_ = 0;
+    quint64 deliveringSeq_ = 0;   // slot of the request being emitted, 0 outside
+    QTimer* orderTimer_ = nullptr;
 };

@@ -45,6 +45,12 @@ TEST(MessageRecord, FirstLines)
     forbidden.status = 403;
     EXPECT_EQ(forbidden.getResponseFirstLine(), "HTTP/1.1 403 OK");
     EXPECT_EQ(forbidden.code, 0);
+    for (const int status : {400, 413, 431, 500, 501}) {
+        CTask_FormData other;
+        other.status = status;
+        EXPECT_EQ(other.getResponseFirstLine(), QStringLiteral("HTTP/1.1 %1 OK").arg(status));
+        EXPECT_EQ(other.msg, "OK");
+    }
 
     CTask_FormData req;
     req.url = "/a";

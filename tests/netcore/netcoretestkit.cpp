@@ -127,6 +127,7 @@ TestService::TestService() : HttpManager(VEKT_SERVER)
         holdRelease.acquire();
         reply(task, QJsonObject{{"held", true}});
     });
+    routes_.insert("/silent", [this](CTask_FormData) { ++handled; });
     routes_.insert("/file", [this](CTask_FormData task) {
         CTask_FormData r;
         r.uuid = task.uuid;

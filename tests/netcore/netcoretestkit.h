@@ -61,7 +61,7 @@ QByteArray request(const QByteArray& method, const QByteArray& target, const QBy
 
 // A server service on 127.0.0.1:0 running in a thread of its own, so that the
 // test thread may block on clients. Routes: /echo (JSON back with the query),
-// /hold (waits on the latch), /file (sends the file named by the query "path").
+// /hold (waits on the latch), /silent (never answers), /file (sends the file named by the query "path").
 class TestService : public HttpManager
 {
     Q_OBJECT
