@@ -105,8 +105,6 @@ void HttpApiServer::init()
     m_subscriberSettings = std::make_unique<QSettings>(m_hub->workspace() + QString::fromLatin1(kSubscriberFile),
                                                        QSettings::IniFormat);
     m_subscribers = m_subscriberSettings->value(QString::fromLatin1(kSubscriberKey)).toMap();
-    m_publishDelay.setInterval(kPublishDelayMs);
-    m_publishDelay.setSingleShot(true);
 }
 
 CTask_FormData HttpApiServer::replyTo(const CTask_FormData& request) const
