@@ -261,9 +261,10 @@ private:
     // Touch helpers.
     QPoint viewPoint(const QPoint& pos) const;
     void pressInEditor(const QPoint& p);
-    void moveInEditor(const QPoint& p, Qt::MouseButtons buttons);
+    void moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const QPoint& drag);
     void releaseInEditor();
-    void createDrawnShape(int group);
+    // false when the group is full (the drawing goes on); true when created or too small.
+    bool createDrawnShape(int group);
 
     MainWindowBase* m_win = nullptr;
     std::unique_ptr<CammerSingleton> m_singleton;
@@ -271,6 +272,7 @@ private:
     std::unique_ptr<CammerRecong> m_recong;
     QTimer* m_retryTimer = nullptr;
     std::vector<std::vector<unsigned char>> m_frames;  // show, RGBA and history buffers
+    QPoint m_lastTouch;  // last press or move position, for the pan's drag movement
     QElapsedTimer m_lastTap;
     QPoint m_lastTapPoint;
     bool m_haveTap = false;

@@ -274,7 +274,7 @@ void CammerWidget::ShowHideROIPara()
     pBtnMove->setText(lanText(pBtnMove->isChecked() ? kRowHide : kRowFineTuning));
     for (QWidget* w : moveWidgets)
         w->setVisible(pBtnMove->isChecked());
-    pBtnParaSwitch->setVisible(moveMode == 0 && (code == 1 || code == 7 || code == 8 || code == 9));
+    pBtnParaSwitch->setVisible(code == 1 || code == 7 || code == 8 || code == 9);
 
     const int kind = s.roiShape[g][curRoi];
     const bool radius = kind == CammerSingleton::kShapeCircle && (selNode == 0 || selNode == 1);

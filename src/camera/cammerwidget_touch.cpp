@@ -54,6 +54,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->localPos().toPoint();
     emit clicked(pos);
+    m_lastTouch = pos;
     if (!m_win)
         return;
     if (camIndex == m_win->selCamera) {
@@ -123,11 +124,13 @@ void CammerWidget::pressInEditor(const QPoint& p)
             default: break;
             }
         };
-        const bool known = curRoi >= 0 && curRoi < s.roiCount[g]
+        // The selection is what GetSelectedRect finds, so the shape test comes after it.
+        const bool anySelected = GetSelectedRect();
+        const bool known = anySelected && curRoi >= 0 && curRoi < s.roiCount[g]
                            && (s.roiShape[g][curRoi] == CammerSingleton::kShapePolygon
                                || s.roiShape[g][curRoi] == CammerSingleton::kShapeCircle
                                || s.roiShape[g][curRoi] == CammerSingleton::kShapeRect);
-        if (!GetSelectedRect() || !known) {
+        if (!known) {
             if (PtInRect(p))
                 grab(curRoi);
         } else if (!PtInRegion(p)) {
@@ -217,20 +220,23 @@ void CammerWidget::pressInEditor(const QPoint& p)
 void CammerWidget::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->localPos().toPoint();
+    // The pan takes the drag movement since the last touch point, not the point itself.
+    const QPoint drag = pos - m_lastTouch;
+    m_lastTouch = pos;
     if (m_win && camIndex == m_win->selCamera)
         MUpdateXYV(pos.x(), pos.y());
     if (m_win && camIndex < numCamera) {
         if (gSource != 0) {
             if (event->buttons() & Qt::LeftButton)
-                m_win->updateMScale(pos.x(), pos.y());
+                m_win->updateMScale(drag.x(), drag.y());
         } else if (pSingletonEdit) {
-            moveInEditor(viewPoint(pos), event->buttons());
+            moveInEditor(viewPoint(pos), event->buttons(), drag);
         }
     }
     QWidget::mouseMoveEvent(event);
 }
 
-void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons)
+void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const QPoint& drag)
 {
     const int g = m_win->curDetect;
     if (g < 0 || g >= kGroups)
@@ -252,7 +258,7 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons)
             setCursor(Qt::SizeAllCursor);
         } else {
             if (buttons & Qt::LeftButton)
-                m_win->updateMScale(p.x(), p.y());
+                m_win->updateMScale(drag.x(), drag.y());
             setCursor(Qt::ArrowCursor);
         }
         return;
@@ -362,7 +368,7 @@ void CammerWidget::mouseReleaseEvent(QMouseEvent* event)
     QWidget::mouseReleaseEvent(event);
 }
 
-void CammerWidget::createDrawnShape(int g)
+bool CammerWidget::createDrawnShape(int g)
 {
     CammerSingleton& s = *pSingletonEdit;
     const int mode = m_win->drawMode;
@@ -370,10 +376,10 @@ void CammerWidget::createDrawnShape(int g)
     const bool bigEnough = (mode == 1 || mode == 4) && drawn.right() - drawn.left() >= kMinShapeSpan
                            && drawn.bottom() - drawn.top() >= kMinShapeSpan;
     if (!bigEnough)
-        return;
+        return true;
     if (s.roiCount[g] >= kRois) {
         warn(kRowTooManyRois);
-        return;
+        return false;
     }
     const int n = s.roiCount[g];
     if (mode == 1 && !(gpWPara && gpWPara->rectToQuad)) {
@@ -402,6 +408,7 @@ void CammerWidget::createDrawnShape(int g)
     initNewRoiParams(g, n);
     s.roiCount[g] = n + 1;
     setCurRoi(n);
+    return true;
 }
 
 void CammerWidget::releaseInEditor()
@@ -413,8 +420,8 @@ void CammerWidget::releaseInEditor()
     bool continueWithMoves = true;
     if (isShapeEdit) {
         if (drawState == 1) {
-            const bool full = s.roiCount[g] >= kRois;
-            createDrawnShape(g);
+            // A full group keeps the drawing state; a created or too small shape ends it.
+            const bool full = !createDrawnShape(g);
             if (!full && !continuation())
                 m_win->drawMode = 0;
             if (!full)

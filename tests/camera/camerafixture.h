@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QPoint>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <memory>
@@ -28,6 +29,9 @@ public:
     void InsertRecord(QString text, QString type) override { records.append({text, type}); }
     void FLushAll() override { ++flushCount; }
     void LostCamera() override { ++lostCount; }
+
+    QList<QPoint> pans;  // arguments of updateMScale: the drag movement
+    void updateMScale(int x, int y) override { pans.append(QPoint(x, y)); }
 };
 
 // A temporary application folder with the built camera plug-ins copied into

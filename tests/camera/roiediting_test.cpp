@@ -365,3 +365,62 @@ TEST_F(RoiEditingTest, DoubleTapNeedsUnder20PixelsAndUnder800Ms)
     unit->SlotCheckDoubleClicked({139, 119});
     EXPECT_FALSE(unit->isPolyDblTap);
 }
+
+TEST_F(RoiEditingTest, PressActsOnTheShapeMarkedSelectedEvenWithAStaleIndex)
+{
+    addRect(0, QRect(QPoint(100, 100), QPoint(300, 250)));
+    addRect(0, QRect(QPoint(600, 100), QPoint(800, 250)));
+    store->rectRoi[0][1].SetSelected(true);
+    unit->curRoi = 7;  // left over from a larger group the editor has since reloaded
+    // The corner of the selected ROI is a handle: a resize, not a new selection.
+    press({600, 100});
+    EXPECT_EQ(unit->curRoi, 1);
+    EXPECT_EQ(unit->drawState, 3);
+    EXPECT_EQ(unit->handle, 0);
+    moveTo({580, 90});
+    release({580, 90});
+    EXPECT_EQ(store->rectRoi[0][1].rect, QRect(QPoint(580, 90), QPoint(800, 250)));
+}
+
+TEST_F(RoiEditingTest, TooSmallShapeInAFullGroupEndsTheDrawing)
+{
+    for (int i = 0; i < 100; ++i)
+        addRect(0, QRect(10 + i, 10, 20, 20));
+    drawRect({500, 500}, {505, 505});  // dropped before the group is counted: no warning
+    EXPECT_EQ(store->roiCount[0], 100);
+    EXPECT_EQ(window->drawMode, 0);
+    EXPECT_EQ(unit->drawState, 0);
+}
+
+TEST_F(RoiEditingTest, PanPassesTheDragMovement)
+{
+    // Nothing under the finger in the editor: the drag pans the zoomed view.
+    press({1000, 800});
+    moveTo({1030, 790});
+    moveTo({1035, 795});
+    EXPECT_EQ(window->pans, QList<QPoint>({QPoint(30, -10), QPoint(5, 5)}));
+
+    // The same outside the editor.
+    window->pans.clear();
+    gSource = 1;
+    press({400, 400});
+    moveTo({390, 420});
+    moveTo({390, 420}, false);  // no button held: no pan
+    EXPECT_EQ(window->pans, QList<QPoint>({QPoint(-10, 20)}));
+}
+
+TEST_F(RoiEditingTest, HalfSwitchStaysForPackedCodesWhileMoving)
+{
+    addRect(0, QRect(QPoint(100, 300), QPoint(200, 400)), 1);
+    unit->setCurRoi(0);
+    unit->SlotMoveAll();  // moveMode 1: the parameter controls go
+    EXPECT_EQ(unit->moveMode, 1);
+    EXPECT_EQ(unit->pBtnMoveAll->text(), lanText(32));
+    EXPECT_TRUE(unit->pSliderSensitivity->isHidden());
+    EXPECT_TRUE(unit->pBtnFunc->isHidden());
+    EXPECT_FALSE(unit->pBtnParaSwitch->isHidden());
+
+    store->roiFunction[0][0] = 0;
+    unit->ShowHideROIPara();
+    EXPECT_TRUE(unit->pBtnParaSwitch->isHidden());
+}
