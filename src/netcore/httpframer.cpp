@@ -6,6 +6,8 @@ namespace {
 const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 const QByteArray kVersion = QByteArrayLiteral("HTTP/1.1");
+// A status line of any version: a peer's response, which is never answered.
+const QByteArray kStatusLineStart = QByteArrayLiteral("HTTP/");
 }
 
 HttpFramer::HttpFramer(int sessionId, const NetLimits& limits) : sessionId_(sessionId), limits_(limits) {}
@@ -32,11 +34,11 @@ bool HttpFramer::startMessage()
     const int end = buffer_.indexOf(kHeadEnd);
     if (end < 0) {
         if (buffer_.size() > limits_.maxHeaderBytes + kHeadEnd.size())
-            fail(431, "header too large", buffer_.startsWith(kVersion));
+            fail(431, "header too large", buffer_.startsWith(kStatusLineStart));
         return false;
     }
     if (end > limits_.maxHeaderBytes) {
-        fail(431, "header too large", buffer_.startsWith(kVersion));
+        fail(431, "header too large", buffer_.startsWith(kStatusLineStart));
         return false;
     }
     const QByteArray block = buffer_.left(end);
@@ -57,12 +59,13 @@ bool HttpFramer::startMessage()
         lineStart = lineEnd + kCrLf.size();
     }
     if (startLine < 0) {
-        fail(400, "no HTTP/1.1 request line with header", block.startsWith(kVersion));
+        fail(400, "no HTTP/1.1 request line with header", block.startsWith(kStatusLineStart));
         return false;
     }
     current_ = QSharedPointer<SCI_ExecObj_Recv>::create(block.mid(startLine), sessionId_, limits_);
     if (current_->errorStatus() != 0) {
-        fail(current_->errorStatus(), current_->errorText(), current_->isResponse(), current_->uuid());
+        fail(current_->errorStatus(), current_->errorText(),
+             current_->isResponse() || block.startsWith(kStatusLineStart), current_->uuid());
         return false;
     }
     current_->setDuplex_Info(peerAddress_, peerPort_);

@@ -46,6 +46,7 @@ bool HttpManager::startReactor(QHostAddress const& address, quint16 port, int mo
         reactor_.reset(new VEKC::TcpServReactor);
     else
         return false;
+    reactor_->setLimits(netLimits_);
     const QString name = property("name").toString();
     if (!name.isEmpty())
         reactor_->setProperty("name", name);

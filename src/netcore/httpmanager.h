@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ctask_formdata.h"
+#include "netlimits.h"
 #include "tcpreactor.h"
 
 #include <QFuture>
@@ -35,6 +36,8 @@ public:
             reactor_->post_async(task);
     }
     QSharedPointer<VEKC::TcpReactor> reactor() const { return reactor_; }
+    // Connection limits of the reactors started from now on (set before they accept anything).
+    void setNetLimits(const NetLimits& limits) { netLimits_ = limits; }
 
 signals:
     void readyToClose();
@@ -61,4 +64,5 @@ protected:
     QList<QFuture<void>> futures_;
     QSharedPointer<QThreadPool> workerPool_;
     QList<QString> busyUrls_;
+    NetLimits netLimits_;
 };

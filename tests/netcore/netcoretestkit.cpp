@@ -154,9 +154,8 @@ ServiceHost::ServiceHost(int mode, const NetLimits& limits)
     thread_.start();
     QMetaObject::invokeMethod(context_, [this, mode, limits] {
         service_ = new TestService;
-        // The limits must be in place before the reactor accepts anything.
+        service_->setNetLimits(limits);
         service_->startReactor(QHostAddress::LocalHost, 0, mode);
-        service_->reactor()->setLimits(limits);
         port_ = static_cast<VEKC::TcpServReactor*>(service_->reactor().data())->serverPort();
     }, Qt::BlockingQueuedConnection);
 }

@@ -181,6 +181,11 @@ TEST(Reader, RefusedHeaders)
     f.feed("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n");
     EXPECT_EQ(f.errorStatus(), 400);
     EXPECT_TRUE(f.errorInResponse());
+    // So is one of another version, as a simple subscriber server may send.
+    HttpFramer older(1, NetLimits());
+    older.feed("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(older.errorStatus(), 400);
+    EXPECT_TRUE(older.errorInResponse());
 }
 
 TEST(Reader, UndecodableBodiesFailDecoding)
