@@ -291,7 +291,8 @@ void DetectionCycle::cancelCountdowns()
 void DetectionCycle::runDetection(int detection)
 {
     m_win->checkDetect = detection;
-    m_win->curDetectIndex = detection;
+    // Position in the machine cycle: 0 for its first detection.
+    m_win->curDetectIndex = qMax(0, activeDetections().indexOf(detection));
     bool ng = false;
     QElapsedTimer timer;
     timer.start();

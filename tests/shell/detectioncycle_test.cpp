@@ -35,6 +35,8 @@ TEST_F(CycleTest, NgCycleRaisesRoiOutputsAndAlarmCountsAndMarksTheNgImage)
 
     EXPECT_EQ(cam0->checks, 1);
     EXPECT_EQ(cam1->checks, 1);
+    EXPECT_EQ(win->checkDetect, 1);
+    EXPECT_EQ(win->curDetectIndex, 0) << "the mould detection is the first of this cycle";
     EXPECT_EQ(outputWord() & kNgOutputs, kEjectorBit | kAlarmBit);
     EXPECT_EQ(counters(gAllNum), (QVector<int>{1, 1}));
     EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 1}));
