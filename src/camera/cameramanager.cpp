@@ -72,14 +72,14 @@ void CameraManager::loadPlugins()
         loaders.append(loader);
         QObject* instance = loader->instance();
         if (!loader->isLoaded())
-            qWarning() << "Cameras plugins load fail:" << fileName << loader->errorString();
+            qWarning().noquote() << "Cameras plugins load fail:" << fileName << loader->errorString();
         if (!instance)
             continue;
         if (auto* plugin = qobject_cast<CameraInterface*>(instance)) {
             qInfo().noquote() << "Cameras plugins " + fileName + " load sucess.";
             plugins.append(plugin);
         } else {
-            qWarning() << "Cameras plugins load fail:" << fileName << "not" << kInterfaceId;
+            qWarning().noquote() << "Cameras plugins load fail:" << fileName << "not" << kInterfaceId;
         }
     }
 }
@@ -125,7 +125,7 @@ void CameraManager::findCameras()
     QVector<_cameraInfo> simulated;
     for (CameraInterface* plugin : qAsConst(plugins)) {
         const QVector<_cameraInfo> found = plugin->findCameras();
-        qInfo() << plugin->name() << "find camera count:" << found.size();
+        qInfo().noquote() << plugin->name() << "find camera count:" << found.size();
         if (plugin->cameraType() != 0)
             cameras += found;
         else
@@ -154,7 +154,7 @@ void CameraManager::sortCamera()
     QVector<_cameraInfo> remaining = cameras;
     QVector<_cameraInfo> sorted;
     for (const QString& serial : qAsConst(savedSerials)) {
-        qInfo() << serial;
+        qInfo().noquote() << serial;
         for (int i = remaining.size() - 1; i >= 0; --i) {
             if (serialText(remaining.at(i)) == serial) {
                 sorted.append(remaining.at(i));
@@ -181,7 +181,7 @@ void CameraManager::saveCameraSN()
     qInfo() << "saveCameraSN";
     int i = 0;
     for (; i < savedSerials.size(); ++i) {
-        qInfo() << savedSerials.at(i);
+        qInfo().noquote() << savedSerials.at(i);
         updateSerial(i, savedSerials.at(i));
         if (gpWin)
             gpWin->InsertRecord(QStringLiteral("Save SN %1: %2").arg(i + 1).arg(savedSerials.at(i)), "info");

@@ -85,6 +85,24 @@ void answerQuestion(QuestionAnswer* answer, int result, int timeoutMs = 3000)
     }, timeoutMs);
 }
 
+// The log lines written while it lives (type letter and text).
+class LogCapture
+{
+public:
+    LogCapture() { m_previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    static QStringList lines;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text)
+    {
+        static const char kTypes[] = {'D', 'W', 'C', 'F', 'I'};
+        lines << QString(QChar(kTypes[type])) + ' ' + text;
+    }
+    QtMessageHandler m_previous = nullptr;
+};
+QStringList LogCapture::lines;
+
 }  // namespace
 
 class CameraManagerTest : public CameraPluginTest
@@ -107,7 +125,17 @@ TEST_F(CameraManagerTest, LoadsPluginFilesAndSkipsBrokenOnes)
     ASSERT_TRUE(appDir.writeFile("Plugins/Cameras/readme.txt", "ignored"));
     writeScript(cameraList({"SIM-00000001"}), cameraList({"REAL-0000001"}));
 
-    manager->loadPlugins();
+    LogCapture::lines.clear();
+    {
+        LogCapture capture;
+        manager->loadPlugins();
+    }
+    EXPECT_EQ(LogCapture::lines.first(), "I Start loading plugins.");
+    EXPECT_TRUE(LogCapture::lines.contains("I Cameras plugins libsimcamera.so load sucess."));
+    EXPECT_TRUE(LogCapture::lines.contains("I Cameras plugins libsimrealcamera.so load sucess."));
+    const QStringList junk = LogCapture::lines.filter("W Cameras plugins load fail: junk.so ");
+    ASSERT_EQ(junk.size(), 1);
+    EXPECT_GT(junk.first().size(), QString("W Cameras plugins load fail: junk.so ").size());  // the loader's reason
     EXPECT_EQ(manager->loaders.size(), 4);  // every *.so is tried and kept
     QStringList names;
     for (CameraInterface* plugin : manager->plugins)
@@ -123,7 +151,12 @@ TEST_F(CameraManagerTest, LoadsPluginFilesAndSkipsBrokenOnes)
 TEST_F(CameraManagerTest, MissingPluginFolderGivesNoCameras)
 {
     ASSERT_TRUE(appDir.writeFile("Plugins/readme.txt", "no Cameras folder"));
-    manager->loadPlugins();
+    LogCapture::lines.clear();
+    {
+        LogCapture capture;
+        manager->loadPlugins();
+    }
+    EXPECT_EQ(LogCapture::lines, QStringList({"I Start loading plugins."}));
     manager->findCameras();
     EXPECT_TRUE(manager->loaders.isEmpty());
     EXPECT_TRUE(manager->plugins.isEmpty());

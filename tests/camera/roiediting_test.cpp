@@ -424,3 +424,16 @@ TEST_F(RoiEditingTest, HalfSwitchStaysForPackedCodesWhileMoving)
     unit->ShowHideROIPara();
     EXPECT_TRUE(unit->pBtnParaSwitch->isHidden());
 }
+
+TEST_F(RoiEditingTest, PressWhileAllCamerasShowOnlyPicksTheCamera)
+{
+    window->selCamera = numCamera;  // every camera shown
+    window->drawMode = 1;
+    press({100, 100});
+    EXPECT_EQ(window->selCamera, 0);
+    EXPECT_EQ(unit->drawState, 0);
+    EXPECT_FALSE(unit->isPressed);
+    moveTo({300, 300});
+    release({300, 300});
+    EXPECT_EQ(store->roiCount[0], 0);
+}
