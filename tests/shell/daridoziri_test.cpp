@@ -1,6 +1,7 @@
 #include "shellfixture.h"
 
 #include "cameramanager.h"
+#include "cammerwidget.h"
 #include "choosebox.h"
 #include "controlport.h"
 #include "daridoziri.h"
@@ -15,6 +16,7 @@
 #include "numberinput.h"
 #include "numcharinput.h"
 #include "paramdatabase.h"
+#include "paramdefaults.h"
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
 #include "warnbox.h"
@@ -267,4 +269,34 @@ TEST_F(MainWindowTest, ZoomAndPan)
     EXPECT_DOUBLE_EQ(win->zoomX, 0);
     win->updateMScale(10, 10);
     EXPECT_DOUBLE_EQ(win->zoomX, 0) << "no pan at scale 1";
+}
+
+TEST_F(MainWindowTest, CameraCheckAndRestart)
+{
+    EXPECT_EQ(win->CameraCheck(), 1);
+    CammerWidget* unit = win->cameraWidgets().first();
+    unit->isConnected = false;
+    EXPECT_EQ(win->CameraCheck(), 0);
+    win->CameraRestart();
+    EXPECT_TRUE(unit->isConnected) << "the simulated camera reconnects at the first attempt";
+    EXPECT_EQ(win->CameraCheck(), 1);
+    win->CameraSetSpeed();
+}
+
+TEST_F(MainWindowTest, AFreshParameterDatabaseGetsEveryRowAndKeepsExistingOnes)
+{
+    QSqlDatabase db = ParamDatabase::database();
+    QSqlQuery query(db);
+    ASSERT_TRUE(query.exec("update sysparam set value = '7 7 7 7' where name = 'exposeTime'"));
+    ASSERT_TRUE(query.exec("delete from sysparam where name = 'system4'"));
+    ASSERT_TRUE(ParamDefaults::ensure(db));
+    ASSERT_TRUE(query.exec("select value from sysparam where name = 'exposeTime'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString(), "7 7 7 7");
+    ASSERT_TRUE(query.exec("select value from sysparam where name = 'system4'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString(), "0 0 0");
+    ASSERT_TRUE(query.exec("select count(*) from sqlite_master where type = 'table' and name like 'cammer%'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toInt(), 8);
 }
