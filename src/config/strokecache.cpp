@@ -42,7 +42,7 @@ bool replayable(const QPainter& painter)
     const QPaintEngine* engine = painter.paintEngine();
     const double offsetX = device.dx() - t.dx();
     const double offsetY = device.dy() - t.dy();
-    return engine && engine->type() == QPaintEngine::Raster && device.type() <= QTransform::TxScale
+    return engine && engine->type() == QPaintEngine::Raster && painter.worldMatrixEnabled() && device.type() <= QTransform::TxScale
            && device.m11() == t.m11() && device.m22() == t.m22() && offsetX == std::floor(offsetX)
            && offsetY == std::floor(offsetY) && !(painter.renderHints() & QPainter::Antialiasing) && pen.style() == Qt::SolidLine
            && pen.brush().style() == Qt::SolidPattern && pen.color().alpha() == 255

@@ -129,3 +129,22 @@ TEST(StrokeCacheTest, OnlyOutlinesMetTwiceAreRemembered)
         r.Draw(p);
     EXPECT_EQ(StrokeCache::size(), 0);
 }
+
+TEST(StrokeCacheTest, DisabledWorldMatrixIsStrokedAsItStands)
+{
+    auto draw = [](QPainter& p) {
+        p.setWorldMatrixEnabled(false);  // the translation below is not applied
+        ClustomRect r;
+        r.rect = QRect(30, 40, 50, 20);
+        r.Draw(p);
+    };
+    StrokeCache::clear();
+    const QImage direct = paint(QTransform::fromTranslate(7, 3), draw);
+    const QImage repeated = paint(QTransform::fromTranslate(7, 3), [&](QPainter& p) {
+        draw(p);
+        draw(p);
+        draw(p);
+    });
+    EXPECT_TRUE(direct == repeated);
+    EXPECT_EQ(StrokeCache::size(), 0);
+}
