@@ -154,28 +154,51 @@ void DetectionCycle::Run()
     if (m_recheckTimer->isActive())
         m_win->update();
 
-    if (m_io) {
-        for (int input = 0; input < kTriggerInputs; ++input) {
-            if (!m_io->takeTrigger(input))
-                continue;
-            if (input == kSafetyDoorInput && gpWPara) {
-                if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
-                    clearAlarm();
-                if (gpWPara->safetyDoorTrigger && m_win->runState == kRunning) {
-                    m_win->safetyDoorTriggered = 1;
-                    trigger(kMouldDetection);
-                }
-            }
-            if (m_win->runState != kRunning || !gpWPara)
-                continue;
-            for (int d : triggeredBy(input))
-                trigger(d);
-        }
-    }
+    for (int input = 0; input < kTriggerInputs; ++input)
+        if (takeSteadyTrigger(input))
+            handleTrigger(input);
     if (m_started) {
         m_expectedMs = nextIntervalMs();
         m_runTimer->start(m_expectedMs);
     }
+}
+
+bool DetectionCycle::takeSteadyTrigger(int input)
+{
+    if (!m_io)
+        return false;
+    if (m_io->takeTrigger(input))
+        m_edgePending[input] = true;
+    if (!m_edgePending[input])
+        return false;
+    const int steadyMs = gpWPara ? gpWPara->shakeEraseTime * kTickMs : 0;
+    if (steadyMs > 0) {
+        // A short flicker on the line is no trigger: it must stay high long enough.
+        if (!m_io->IOGetIn(input)) {
+            m_edgePending[input] = false;
+            return false;
+        }
+        if (MonotonicClock::ms() - m_io->inputChangedAt(input) < steadyMs)
+            return false;
+    }
+    m_edgePending[input] = false;
+    return true;
+}
+
+void DetectionCycle::handleTrigger(int input)
+{
+    if (input == kSafetyDoorInput && gpWPara) {
+        if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
+            clearAlarm();
+        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunning) {
+            m_win->safetyDoorTriggered = 1;
+            trigger(kMouldDetection);
+        }
+    }
+    if (m_win->runState != kRunning || !gpWPara)
+        return;
+    for (int d : triggeredBy(input))
+        trigger(d);
 }
 
 bool DetectionCycle::inputTriggers(int trigInput, int input) const
@@ -284,6 +307,7 @@ void DetectionCycle::cancelCountdowns()
     }
     m_recheckTimer->stop();
     m_recheckDetection = -1;
+    std::fill(std::begin(m_edgePending), std::end(m_edgePending), false);
     m_win->recheckActive = false;
     m_win->detectState = kWaiting;
 }

@@ -89,6 +89,9 @@ private:
     // The detections of the current machine cycle, in order.
     QVector<int> activeDetections() const;
     QVector<int> triggeredBy(int input) const;
+    // A latched edge counts once the input has been high for shakeEraseTime.
+    bool takeSteadyTrigger(int input);
+    void handleTrigger(int input);
     int firstDetection() const;
     int lastDetection() const;
     void driveNgOutputs(int detection);
@@ -120,6 +123,7 @@ private:
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
+    bool m_edgePending[8] = {};
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

@@ -323,3 +323,23 @@ TEST_F(CycleTest, TwoStageModesAlternateBetweenTheStagesWithStageGroupsTwoAndThr
     EXPECT_EQ(detections.mid(4), (QList<int>{2, 3}));
     EXPECT_EQ(win->stageFlag, 0);
 }
+
+TEST_F(CycleTest, ShakeEraseTimeIgnoresShortFlickers)
+{
+    para->shakeEraseTime = 2;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(cam0->checks, 0) << "not yet steady";
+    releaseInputs();
+    QTest::qWait(250);
+    runPass();
+    EXPECT_EQ(cam0->checks, 0) << "a flicker shorter than 200 ms is dropped";
+
+    pressInput(0);
+    runPass();
+    QTest::qWait(250);
+    runPass();
+    EXPECT_EQ(cam0->checks, 1);
+    runPass();
+    EXPECT_EQ(cam0->checks, 1) << "one trigger per edge";
+}
