@@ -286,9 +286,22 @@ void DetectionCycle::setCountdown(int detection, float seconds)
     m_win->delayCountdown[detection] = qMax(0.0f, seconds);
 }
 
+void DetectionCycle::preCut(int detection)
+{
+    // The clamp is interlocked preCutTime before the last detection of the cycle checks.
+    if (!gpWPara || gpWPara->preCutTime <= 0 || detection != lastDetection() || m_preCut || !gpControlIO)
+        return;
+    if (m_countdown[detection] > gpWPara->preCutTime * kTickSeconds + kTickTolerance)
+        return;
+    m_preCut = true;
+    gpControlIO->IOSetOut(kClampOutput, 1);
+    gpControlIO->IOFlashOut();
+}
+
 void DetectionCycle::TimerUp(int detection)
 {
     setCountdown(detection, m_countdown[detection] - kTickSeconds);
+    preCut(detection);
     if (m_countdown[detection] > kTickTolerance) {
         m_win->update();
         return;
@@ -308,6 +321,10 @@ void DetectionCycle::cancelCountdowns()
     m_recheckTimer->stop();
     m_recheckDetection = -1;
     std::fill(std::begin(m_edgePending), std::end(m_edgePending), false);
+    if (m_preCut) {
+        m_preCut = false;
+        releaseOutputs(1u << kClampOutput);
+    }
     m_win->recheckActive = false;
     m_win->detectState = kWaiting;
 }
@@ -374,13 +391,17 @@ void DetectionCycle::CheckNG(bool ng)
         m_cycleNg = true;
         driveNgOutputs(d);
     } else {
-        const unsigned raised = m_detectionOutputs[d];
+        unsigned raised = m_detectionOutputs[d];
+        if (m_preCut && d == lastDetection())
+            raised |= 1u << kClampOutput;
         m_detectionOutputs[d] = 0;
         m_alarmOutputs = 0;
         for (unsigned outputs : m_detectionOutputs)
             m_alarmOutputs |= outputs;
         releaseOutputs(raised & ~m_alarmOutputs);
     }
+    if (d == lastDetection())
+        m_preCut = false;
 
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {

@@ -92,6 +92,7 @@ private:
     // A latched edge counts once the input has been high for shakeEraseTime.
     bool takeSteadyTrigger(int input);
     void handleTrigger(int input);
+    void preCut(int detection);
     int firstDetection() const;
     int lastDetection() const;
     void driveNgOutputs(int detection);
@@ -124,6 +125,7 @@ private:
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
     bool m_edgePending[8] = {};
+    bool m_preCut = false;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

@@ -343,3 +343,17 @@ TEST_F(CycleTest, ShakeEraseTimeIgnoresShortFlickers)
     runPass();
     EXPECT_EQ(cam0->checks, 1) << "one trigger per edge";
 }
+
+TEST_F(CycleTest, PreCutInterlocksTheClampBeforeTheLastDetectionChecks)
+{
+    para->trigInDelay[1] = 5;
+    para->preCutTime = 2;
+    pressInput(0);
+    runPass();
+    QTest::qWait(150);
+    EXPECT_EQ(outputWord() & kClampBit, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kClampBit, kClampBit, 1000);
+    EXPECT_EQ(cam0->checks, 0) << "before the check";
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 1000);
+    EXPECT_EQ(outputWord() & kClampBit, 0) << "released by the OK result";
+}
