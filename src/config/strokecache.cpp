@@ -14,6 +14,7 @@ namespace StrokeCache {
 namespace {
 
 constexpr int kMaxOutlines = 1024;                 // remembered outlines per thread
+constexpr int kMaxRects = 1 << 20;                 // and their rectangles (16 MB)
 constexpr int kMaxSeen = 4096;                     // keys met once, waiting for a second use
 constexpr qint64 kMaxPatternPixels = 4LL << 20;    // larger shapes are always stroked directly
 constexpr int kSpareMargin = 4;                    // pixels around the pen's reach
@@ -22,6 +23,7 @@ struct Store
 {
     QHash<QByteArray, QVector<QRect>> outlines;
     QSet<QByteArray> seen;
+    int rects = 0;
 };
 
 Store& store()
@@ -155,9 +157,13 @@ void stroke(QPainter& painter, const QRect& bounds, const QVector<int>& geometry
             p.setTransform(QTransform(t.m11(), 0, 0, t.m22(), t.dx() - ix + margin, t.dy() - iy + margin));
             draw(p);
         }
-        if (s.outlines.size() >= kMaxOutlines)
+        QVector<QRect> rects = coveredRects(pattern, QPoint(-margin, -margin));
+        if (s.outlines.size() >= kMaxOutlines || s.rects + rects.size() > kMaxRects) {
             s.outlines.clear();
-        found = s.outlines.insert(key, coveredRects(pattern, QPoint(-margin, -margin)));
+            s.rects = 0;
+        }
+        s.rects += rects.size();
+        found = s.outlines.insert(key, std::move(rects));
     }
 
     // A whole-pixel translation keeps the raster engine on its solid rectangle fill.
@@ -173,6 +179,7 @@ void clear()
 {
     store().outlines.clear();
     store().seen.clear();
+    store().rects = 0;
 }
 
 int size() { return store().outlines.size(); }
