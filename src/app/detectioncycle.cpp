@@ -18,7 +18,11 @@ namespace {
 constexpr int kClampOutput = 0;
 constexpr int kEjectorOutput = 1;
 constexpr int kReserveOutput = 3;
-constexpr int kNgOutputCount = 4;
+constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
+constexpr int kCavityAlarmOutput = 3;     // "O 4"
+constexpr int kProductAlarmOutput = 4;    // "O 5"
+constexpr int kAlarmOutputCount = 5;
+constexpr int kMultiDetectionMode = 3;
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
 constexpr int kPageLive = 0;
@@ -376,7 +380,7 @@ bool DetectionCycle::isRechecked(int detection) const
     if (!gpWPara || gpWPara->recheckTimes <= 0)
         return false;
     // Multi-detection mode rechecks every detection; the others their mould detections (odd indices).
-    return gpWPara->trigMode == 3 || detection % 2 == 1;
+    return gpWPara->trigMode == kMultiDetectionMode || detection % 2 == 1;
 }
 
 void DetectionCycle::CheckNG(bool ng)
@@ -490,9 +494,17 @@ void DetectionCycle::driveNgOutputs(int detection)
         wanted = 1u << kClampOutput;
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
+    // Separate stop outputs: O4 for a mould-cavity alarm, O5 for a finished-product alarm.
+    if (gpWPara && gpWPara->trigMode != kMultiDetectionMode) {
+        const bool mould = detection % 2 == 1;
+        if (mould && gpWPara->cavityAlarmOutputO4)
+            wanted |= 1u << kCavityAlarmOutput;
+        if (!mould && gpWPara->prodAlarmOutputO5)
+            wanted |= 1u << kProductAlarmOutput;
+    }
 
     unsigned held = 0;
-    for (int output = 0; output < kNgOutputCount; ++output) {
+    for (int output = 0; output < kAlarmOutputCount; ++output) {
         if (!(wanted & (1u << output)))
             continue;
         const int tenths = output == kAlarmOutput ? 0 : pulseTenths(output);
@@ -515,7 +527,7 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
     if (!outputs || !gpControlIO)
         return;
     const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
-    for (int output = 0; output < kNgOutputCount; ++output) {
+    for (int output = 0; output < kAlarmOutputCount; ++output) {
         if (!(outputs & (1u << output)))
             continue;
         if (m_win->isOutputHeld(output))
@@ -575,7 +587,8 @@ void DetectionCycle::checkProductionAlarm()
         return;
     if (gpControlIO) {
         gpControlIO->IOSetOut(kClampOutput, 1);
-        gpControlIO->IOSetOut(kAlarmOutput, 1);
+        if (!gpWPara->noAlarmSoundOnNg)
+            gpControlIO->IOSetOut(kAlarmOutput, 1);
         gpControlIO->IOFlashOut();
     }
     if (gpProductAlarmWarnBox && !gpProductAlarmWarnBox->isVisible()) {

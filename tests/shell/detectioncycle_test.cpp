@@ -357,3 +357,21 @@ TEST_F(CycleTest, PreCutInterlocksTheClampBeforeTheLastDetectionChecks)
     QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 1000);
     EXPECT_EQ(outputWord() & kClampBit, 0) << "released by the OK result";
 }
+
+TEST_F(CycleTest, SeparateStopOutputsForCavityAndProductAlarms)
+{
+    gDNum = 2;
+    para->detectEnable[0] = 1;
+    para->trigInput[0] = 2;
+    para->cavityAlarmOutputO4 = 1;
+    para->prodAlarmOutputO5 = 1;
+    cam0->ok = false;
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(outputWord() & 0x1F, kClampBit | kAlarmBit | 0x08) << "mould cavity NG: O4";
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & 0x1F, 0);
+    pressInput(2);
+    runPass();
+    EXPECT_EQ(outputWord() & 0x1F, kClampBit | kAlarmBit | 0x10) << "finished product NG: O5";
+}
