@@ -79,7 +79,7 @@ bool HttpFramer::feed(const QByteArray& bytes)
     if (failed())
         return false;
     buffer_.append(bytes);
-    while (!stopped_) {
+    while (!stopped_ && !held_) {
         bool fresh = false;
         if (!current_) {
             if (buffer_.isEmpty() || !startMessage())

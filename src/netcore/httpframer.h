@@ -32,6 +32,8 @@ public:
     // A hook may call stop(); framing then ends at once.
     bool feed(const QByteArray& bytes);
     void stop() { stopped_ = true; }
+    // While held, bytes are kept but no further message is framed; feed() again to go on.
+    void hold(bool on) { held_ = on; }
 
     bool failed() const { return errorStatus_ != 0; }
     int errorStatus() const { return errorStatus_; }
@@ -56,6 +58,7 @@ private:
     QByteArray buffer_;
     QSharedPointer<SCI_ExecObj_Recv> current_;
     bool stopped_ = false;
+    bool held_ = false;
     int errorStatus_ = 0;
     QString errorText_;
     bool errorInResponse_ = false;

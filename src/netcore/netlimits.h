@@ -23,6 +23,9 @@ constexpr int kReplyWaitMs = 30000;
 constexpr qint64 kMaxSendBacklogBytes = 64LL * 1024 * 1024;
 constexpr qint64 kReadBufferBytes = 1024 * 1024;   // taken from the kernel per connection at most
 constexpr int kMaxReplySlots = 1024;      // requests of one connection awaiting their reply
+// Requests of one connection handed on and not yet answered before nothing more is framed
+// or read from it: a flood of pipelined requests cannot fill the service's event queue.
+constexpr int kMaxPipelinedRequests = 256;
 }
 
 struct NetLimits
@@ -35,4 +38,5 @@ struct NetLimits
     int maxConnections = NetDefaults::kMaxConnections;
     int replyWaitMs = NetDefaults::kReplyWaitMs;
     qint64 maxSendBacklogBytes = NetDefaults::kMaxSendBacklogBytes;
+    int maxPipelinedRequests = NetDefaults::kMaxPipelinedRequests;
 };

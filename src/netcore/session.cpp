@@ -99,6 +99,8 @@ void Session::onReadyRead()
         socket_->readAll();
         return;
     }
+    if (depthPaused_)
+        return;   // the socket keeps the bytes; TCP holds the peer back meanwhile
     // A peer that leaves its replies unread is not read from either: TCP then holds it
     // back, and the idle limit ends it if it never reads again.
     if (socket_->bytesToWrite() > limits_.maxSendBacklogBytes) {
@@ -174,6 +176,10 @@ void Session::analyseBuffer_Setup2_5()
             slot.sinceMs = monotonic_ms();
             replySlots_.push_back(std::move(slot));
             deliveringSeq_ = slotSeq_;
+            if (replySlots_.size() >= size_t(limits_.maxPipelinedRequests)) {
+                depthPaused_ = true;
+                framer_.hold(true);
+            }
         }
         emit sigRequest(record);
         deliveringSeq_ = 0;
@@ -308,6 +314,10 @@ void Session::flushReplies()
         orderTimer_->start(int(qMax<qint64>(0, oldestBlocker + limits_.replyWaitMs - now)));
     else
         orderTimer_->stop();
+    if (depthPaused_ && replySlots_.size() <= size_t(limits_.maxPipelinedRequests / 2)) {
+        depthPaused_ = false;
+        QMetaObject::invokeMethod(this, &Session::resumeReading, Qt::QueuedConnection);
+    }
     // Sending may close the connection, which clears the slots: nothing of them is touched after.
     enqueueSend(std::move(ready));
 }
@@ -315,6 +325,23 @@ void Session::flushReplies()
 void Session::onOrderTimeout()
 {
     flushReplies();
+}
+
+// Frames the requests kept while too many awaited their reply, then reads on.
+void Session::resumeReading()
+{
+    if (!socket_ || closeAfterSend_ || depthPaused_)
+        return;
+    framer_.hold(false);
+    messageStartMs_ = lastActivityMs_ = monotonic_ms();
+    if (!framer_.feed(QByteArray())) {
+        refuse();
+        return;
+    }
+    if (depthPaused_)
+        return;
+    rearmLiveTimer();
+    onReadyRead();
 }
 
 // All of them are queued before any is written: a close after the last reply must not
@@ -401,6 +428,10 @@ void Session::rearmLiveTimer()
 {
     if (!liveTimer_ || closeAfterSend_)
         return;
+    if (depthPaused_) {   // waiting on this side's handlers is no fault of the peer
+        liveTimer_->start(limits_.replyWaitMs);
+        return;
+    }
     const qint64 now = monotonic_ms();
     const qint64 due = framer_.inProgress() ? messageStartMs_ + limits_.messageTimeoutMs
                                             : lastActivityMs_ + limits_.idleTimeoutMs;
@@ -412,6 +443,11 @@ void Session::onLiveTimeout()
     const qint64 now = monotonic_ms();
     if (closeAfterSend_) {
         closeNow("last reply not taken in time");
+        return;
+    }
+    if (depthPaused_) {
+        flushReplies();   // requests unanswered past the reply wait stop counting
+        rearmLiveTimer();
         return;
     }
     if (framer_.inProgress() && now - messageStartMs_ >= limits_.messageTimeoutMs) {

@@ -58,6 +58,7 @@ private:
     void replyInOrder(const SCI_ExecObj_Send& reply);
     void flushReplies();
     void onOrderTimeout();
+    void resumeReading();
     void enqueueSend(std::vector<SCI_ExecObj_Send> sends);
     void sendNext();
     void refuse();
@@ -85,6 +86,7 @@ private:
     qint64 lastActivityMs_ = 0;
     bool closeAfterSend_ = false;
     bool readPaused_ = false;   // the peer's unread replies passed the backlog limit
+    bool depthPaused_ = false;  // too many of its requests await their reply
 
     // A request delivered on this connection whose reply has not left yet.
     struct ReplySlot

@@ -1,5 +1,6 @@
 #include "netcoretestkit.h"
 #include "shellrunner.h"
+#include "tcpreactor.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -356,4 +357,36 @@ TEST(HttpServer, PeerThatNeverReadsIsHeldBackAndDropped)
         c.socket()->waitForBytesWritten(20);
     EXPECT_LT(host.service()->handled - before, 100);
     EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 5000));
+}
+
+// Pipelined requests beyond the limit stay unread while their predecessors await their
+// reply (a flood cannot fill the service's event queue); all are answered, in order
+// (some with 503, when they arrive while the handler of their URL runs).
+TEST(HttpServer, PipelineDepthIsBoundedAndEveryRequestAnswered)
+{
+    NetLimits limits;
+    limits.maxPipelinedRequests = 16;
+    ServiceHost host(4, limits);
+    std::atomic<int> delivered{0};
+    QObject::connect(host.service()->reactor().data(), &VEKC::TcpReactor::sigRequest,
+                     [&delivered](CTask_FormData) { ++delivered; });
+    RawClient c(host.port());
+    QByteArray batch = request("GET", "/hold");
+    for (int i = 0; i < 300; ++i)
+        batch += request("GET", "/echo", QByteArray(), "User-Agent: r" + QByteArray::number(i) + "\r\n");
+    c.send(batch);
+    ASSERT_TRUE(host.service()->holdEntered.tryAcquire(1, 5000));
+    QThread::msleep(200);
+    EXPECT_LE(delivered.load(), 16);
+    host.service()->holdRelease.release();
+    EXPECT_TRUE(bodyJson(c.readResponse()).value("result").toObject().value("held").toBool());
+    int inOrder = 0;
+    for (int i = 0; i < 300; ++i) {
+        const RawResponse r = c.readResponse();
+        if (!r.complete)
+            break;
+        inOrder += r.headers.value("user-agent") == "r" + QByteArray::number(i) ? 1 : 0;
+    }
+    EXPECT_EQ(inOrder, 300);
+    EXPECT_EQ(delivered.load(), 301);
 }
