@@ -684,10 +684,10 @@ void DaRiDoziri::SlotStartStop()
 
 void DaRiDoziri::SlotReturn()
 {
+    // The operator's return lifts a standing NG alarm and brings back all cameras.
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         m_cycle->clearAlarm();
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
-        return;
     }
     pageState = 0;
     selCamera = numCamera;

@@ -300,3 +300,16 @@ TEST_F(MainWindowTest, AFreshParameterDatabaseGetsEveryRowAndKeepsExistingOnes)
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toInt(), 8);
 }
+
+TEST_F(MainWindowTest, ReturnLiftsTheAlarmAndShowsAllCameras)
+{
+    win->selCamera = 0;
+    win->cycle()->CheckNG(true);
+    ASSERT_TRUE(win->cycle()->isAlarmed());
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    win->SlotReturn();
+    EXPECT_FALSE(win->cycle()->isAlarmed());
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
+    EXPECT_EQ(win->pageState, 0);
+    EXPECT_EQ(win->selCamera, numCamera);
+}
