@@ -129,7 +129,6 @@ void IOWidget::buildAssignment()
     }
 
     auto* grid = new QGridLayout;
-    int row = 0;
     for (Choice& choice : m_choices) {
         choice.box = new ComboBox(this);
         choice.box->setObjectName(choice.name);
@@ -139,24 +138,42 @@ void IOWidget::buildAssignment()
         const QString name = choice.name;
         connect(choice.box, QOverload<int>::of(&QComboBox::activated), this,
                 [this, name, box = choice.box](int index) { setChoice(name, box->itemData(index).toInt()); });
-        const QString label = choice.name.startsWith("detectRow")
-                                  ? lanText(kRowDetect).arg(choice.index + 1)
-                                  : choice.name;
-        grid->addWidget(new QLabel(label, this), row / 4, (row % 4) * 2);
-        grid->addWidget(choice.box, row / 4, (row % 4) * 2 + 1);
-        ++row;
     }
+    // Left: the detections in use and the IO row of each; right: per IO row its
+    // trigger input, input function and output function (the choices name themselves).
+    auto box = [this](const QString& name) {
+        for (const Choice& choice : m_choices)
+            if (choice.name == name)
+                return static_cast<QWidget*>(choice.box);
+        return static_cast<QWidget*>(nullptr);
+    };
+    grid->addWidget(new QLabel(lanText(kRowDetect).arg(QStringLiteral("N")), this), 0, 0);
+    grid->addWidget(box(QStringLiteral("detectCount")), 0, 1);
+    for (int d = 0; d < kMaxDetections; ++d) {
+        grid->addWidget(new QLabel(lanText(kRowDetect).arg(d + 1), this), d + 1, 0);
+        grid->addWidget(box(QStringLiteral("detectRow%1").arg(d)), d + 1, 1);
+    }
+    for (int r = 0; r < kIoRows; ++r) {
+        grid->addWidget(new QLabel(QString::number(r + 1), this), r + 1, 3, Qt::AlignRight);
+        grid->addWidget(box(QStringLiteral("rowTrigger%1").arg(r)), r + 1, 4);
+        grid->addWidget(box(QStringLiteral("inFunc%1").arg(r)), r + 1, 5);
+        grid->addWidget(box(QStringLiteral("outFunc%1").arg(r)), r + 1, 6);
+    }
+    grid->setColumnMinimumWidth(2, 40);
     auto* sequential = new CheckBox(this, lanText(kRowNotSequential));
     sequential->setObjectName("notSequential");
     sequential->setChecked(m_edit->sequentialDetect == 0);
     connect(sequential, &QCheckBox::toggled, this, [this](bool on) { m_edit->sequentialDetect = on ? 0 : 1; });
-    grid->addWidget(sequential, row / 4 + 1, 0, 1, 4);
+    grid->addWidget(sequential, kIoRows + 1, 0, 1, 4);
 
     auto* area = new QScrollArea(this);
     auto* inner = new QWidget(area);
+    inner->setObjectName("ioAssignment");
+    inner->setStyleSheet("QWidget#ioAssignment { background-color: rgb(20, 24, 30); }");
     inner->setLayout(grid);
     area->setWidget(inner);
     area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
     static_cast<QVBoxLayout*>(layout())->addWidget(area);
 }
 
