@@ -350,9 +350,9 @@ TEST_F(CycleTest, PreCutInterlocksTheClampBeforeTheLastDetectionChecks)
     para->preCutTime = 2;
     pressInput(0);
     runPass();
-    QTest::qWait(150);
-    EXPECT_EQ(outputWord() & kClampBit, 0);
+    EXPECT_EQ(outputWord() & kClampBit, 0) << "not while more than preCutTime remains";
     QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kClampBit, kClampBit, 1000);
+    EXPECT_LE(cycle->countdown(1), 0.25f);
     EXPECT_EQ(cam0->checks, 0) << "before the check";
     QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 1000);
     EXPECT_EQ(outputWord() & kClampBit, 0) << "released by the OK result";
