@@ -6,6 +6,7 @@
 #include "choosebox.h"
 #include "clock.h"
 #include "colorbutton.h"
+#include "configprompts.h"
 #include "controlport.h"
 #include "countfile.h"
 #include "detectioncycle.h"
@@ -165,6 +166,8 @@ DaRiDoziri::~DaRiDoziri()
     delete gpLostCameraWarnBox;
     gpLostCameraWarnBox = nullptr;
     gpProductAlarmWarnBox = nullptr;
+    ConfigPrompts::setWarn({});
+    ConfigPrompts::setAsk({});
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -177,6 +180,19 @@ void DaRiDoziri::createSharedDialogs()
 {
     gpWarnBox = new WarnBox(nullptr);
     gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
+    // The parameter stores warn and ask through these boxes.
+    ConfigPrompts::setWarn([](const QString& text) {
+        if (!gpWarnBox)
+            return;
+        gpWarnBox->setText(text);
+        gpWarnBox->exec();
+    });
+    ConfigPrompts::setAsk([](const QString& text) {
+        if (!gpChooseBox)
+            return false;
+        gpChooseBox->setText(text);
+        return gpChooseBox->exec() == 1;
+    });
 }
 
 void DaRiDoziri::createKeypads()

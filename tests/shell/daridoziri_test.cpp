@@ -3,6 +3,7 @@
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "choosebox.h"
+#include "configprompts.h"
 #include "controlport.h"
 #include "daridoziri.h"
 #include "detectioncycle.h"
@@ -94,6 +95,20 @@ TEST_F(MainWindowTest, ConstructionPublishesTheSharedObjectsAndOpensTheDatabases
     ASSERT_TRUE(query.exec("select value from sysparam where name = 'system7'"));
     EXPECT_TRUE(query.next()) << "a fresh PARAM.db gets its rows";
     EXPECT_TRUE(win->cycle()->isStarted());
+}
+
+TEST_F(MainWindowTest, ParameterStoresAskAndWarnThroughTheSharedBoxes)
+{
+    ModalAnswerer::finishDialog(1);
+    EXPECT_TRUE(ConfigPrompts::ask("copy?"));
+    ModalAnswerer::finishDialog(0);
+    EXPECT_FALSE(ConfigPrompts::ask("copy?"));
+    // The warning is a modal box: it returns once the operator closes it.
+    ModalAnswerer::finishDialog(1);
+    ConfigPrompts::warn("Camera parameter file error!");
+    win.reset();
+    gpWin = nullptr;
+    EXPECT_FALSE(ConfigPrompts::ask("after the window is gone")) << "no dangling box is used";
 }
 
 TEST_F(MainWindowTest, KeypadsComeBackDuringTheRunButNotAtShutDown)
