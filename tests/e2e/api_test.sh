@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# One NG cycle read back through the HTTP API on port 10100 and pushed to a
+# subscriber; both clients run inside the monitor's network namespace.
+BUILD="$1"; SRC="$2"
+. "$(dirname "$0")/lib.sh"
+# Until the program starts the hub after its main window, there is no API to test.
+if ! grep -q 'initStart' "$SRC"/src/app/*.cpp; then
+  echo "SKIP: the program does not start the network hub (VEK_NETMN::initStart) yet"; exit 77
+fi
+e2e_setup
+
+# Runs a command in the monitor's network namespace.
+in_netns() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
+}
+
+# POSTs a JSON body to a route; prints the body of the answer.
+api() {
+  local body="${2:-}"
+  in_netns curl -s --max-time 10 -H 'Content-Type: application/json' --data-binary "${body:-{\}}" \
+    "http://127.0.0.1:10100/v18/http/$1"
+}
+
+# Prints the value of a python expression over the JSON on stdin (bound to j).
+json() {
+  python3 -c 'import json, sys; j = json.load(sys.stdin); print(eval(sys.argv[1]))' "$1"
+}
+
+e2e_demo_data --frames part --delay 0
+cat > "$APP/cnt_net/config.json" <<'JSON'
+{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
+JSON
+e2e_start_board
+e2e_start
+e2e_wait_for "main window shown" 120
+e2e_wait_for "IO board port" 20
+sleep 1
+
+e2e_expect "$(api get_last_detectinfo | json 'j["msg"]')" "获取列表为空，需要先检测后获取信息。" "before a cycle"
+e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box" "device name"
+
+# A subscriber for both topics, in the namespace on a port of its own.
+in_netns python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err" &
+LISTENER=$!
+trap 'kill $LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
+i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+port="$(head -1 "$APP/subscriber.out")"
+subscribed="$(api subscriber_baseinfo "{\"subscriber\":[
+  {\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_info\"},
+  {\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_picture\"}]}")"
+e2e_expect "$(echo "$subscribed" | json 'len(j["result"]["subscribe_result"])')" "2" "subscriptions"
+
+e2e_board pulse 0
+e2e_wait_file "alarmimage/camera1/detect*/NG/*.jpg" 10
+sleep 1
+
+last="$(api get_last_detectinfo)"
+e2e_expect "$(echo "$last" | json 'j["result"]["device_id"]')" "e2e-box" "cycle device"
+e2e_expect "$(echo "$last" | json 'j["result"]["detect_result"]')" "False" "cycle result"
+e2e_expect "$(echo "$last" | json 'any(not r["roi_result"] for d in j["result"]["detail"] for r in d["rois"])')" \
+  "True" "an NG ROI in the detail"
+ng='[p for p in j["result"]["pictures"] if not p["detect_result"]][0]'
+cam="$(echo "$last" | json "$ng[\"camera_index\"]")"
+det="$(echo "$last" | json "$ng[\"detect_index\"]")"
+name="$(echo "$last" | json "$ng[\"picture_name\"]")"
+in_netns curl -s --max-time 10 -H 'Content-Type: application/json' -o "$APP/downloaded.jpg" --data-binary \
+  "{\"camera_index\":$cam,\"detect_index\":$det,\"detect_result\":false,\"picture_name\":\"$name\"}" \
+  "http://127.0.0.1:10100/v18/http/get_detected_picture"
+cmp "$APP/downloaded.jpg" "$APP/alarmimage/camera$((cam + 1))/detect$((det + 1))/NG/$name" \
+  || { echo "FAIL: downloaded picture differs"; exit 1; }
+
+# The push: the cycle record with its uuid, then the picture's bytes.
+uuid="$(echo "$last" | json 'j["result"]["uuid"]')"
+i=0; while [ "$(grep -c post_detected_picture "$APP/subscriber.out" || true)" -lt 1 ] && [ $i -lt 50 ]; do
+  sleep 0.1; i=$((i + 1))
+done
+e2e_expect "$(grep post_detected_info "$APP/subscriber.out" | head -1 | json 'j["headers"]["User-Agent"]')" \
+  "$uuid" "pushed cycle record"
+e2e_expect "$(grep post_detected_picture "$APP/subscriber.out" | head -1 | json 'j["headers"]["Content-Type"]')" \
+  "image/jpeg" "pushed picture"
+
+e2e_expect "$(api get_product_infos | json 'j["result"]["detect_ng"]')" "1" "NG cycles"
+e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+echo "PASS"
