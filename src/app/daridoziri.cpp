@@ -132,6 +132,15 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
         units << unit.get();
     m_cycle->setUnits(units);
     connect(m_cycle, &DetectionCycle::sigCameraLostChanged, this, &DaRiDoziri::SlotCameraLostChanged);
+    // The network hub keeps one record per machine cycle with its pictures.
+    VEK_NETMN* hub = VEK_NETMN::getInstance();
+    connect(m_cycle, &DetectionCycle::sigCycleStarted, this, [hub] { hub->start_PeriodRecord(); });
+    connect(m_cycle, &DetectionCycle::sigCycleFinished, this, [hub](bool) { hub->finish_PeriodRecord(); });
+    connect(m_imageWriter.get(), &SaveFialImageThread::sigImageSaved, hub,
+            [hub](int camera, int detection, bool ok, QString path) {
+                hub->add_PeriodRecord_Picture(camera, detection, ok, path);
+            },
+            Qt::DirectConnection);
     selCamera = numCamera;
     runState = kRunning;
     updateStartStopText();
@@ -668,7 +677,7 @@ void DaRiDoziri::StopDetect()
     runState = kStopped;
     if (m_cycle)
         m_cycle->cancelCountdowns();
-    VEK_NETMN::getInstance()->roiResultCache.clear();
+    VEK_NETMN::getInstance()->clear_PeriodRecord();
     if (gpControlIO && gpWPara) {
         if (gpWPara->stopClampOnStop)
             gpControlIO->IOSetOut(kClampOutput, 1);

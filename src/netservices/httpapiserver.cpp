@@ -82,7 +82,8 @@ HttpApiServer::~HttpApiServer()
 {
     m_pushThread.quit();
     m_pushThread.wait();
-    reactor_.reset();
+    // The reactor thread must end before the routes it calls into go away.
+    stopReactor();
 }
 
 void HttpApiServer::setListenAddress(const QHostAddress& address, quint16 port)
