@@ -7,6 +7,7 @@
 #include "httpmanager.h"
 #include "shellrunner.h"
 #include "tcpservreactor.h"
+#include "wrkrun.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,45 +52,11 @@ public:
     QString filePath;
 };
 
-struct WrkFigures
-{
-    double rps = 0;
-    double p99ms = 0;
-    double errorShare = 0;   // answers other than 2xx/3xx (503 while the URL is busy)
-};
-
-double toMs(const QString& value, const QString& unit)
-{
-    const double v = value.toDouble();
-    if (unit == "us")
-        return v / 1000.0;
-    if (unit == "s")
-        return v * 1000.0;
-    return v;
-}
+using WrkFigures = wrkrun::Figures;
 
 WrkFigures runWrk(quint16 port, const QString& path, int connections)
 {
-    const QString url = QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
-    const int threads = connections == 1 ? 1 : 4;
-    const ShellResult r = runProgram("wrk", {"-t", QString::number(threads), "-c", QString::number(connections),
-                                             "-d", QStringLiteral("%1s").arg(kWrkSeconds), "--latency", url},
-                                     (kWrkSeconds + 30) * 1000);
-    WrkFigures f;
-    const QString out = QString::fromUtf8(r.stdOut);
-    const auto rps = QRegularExpression("Requests/sec:\\s+([0-9.]+)").match(out);
-    const auto p99 = QRegularExpression("\\s99%\\s+([0-9.]+)(us|ms|s)").match(out);
-    if (rps.hasMatch())
-        f.rps = rps.captured(1).toDouble();
-    if (p99.hasMatch())
-        f.p99ms = toMs(p99.captured(1), p99.captured(2));
-    if (!r.ok() || !rps.hasMatch())
-        std::fprintf(stderr, "wrk failed on %s: %s\n", qPrintable(url), r.stdErr.constData());
-    const auto total = QRegularExpression("(\\d+) requests in").match(out);
-    const auto errors = QRegularExpression("Non-2xx or 3xx responses:\\s+(\\d+)").match(out);
-    if (total.hasMatch() && errors.hasMatch() && total.captured(1).toDouble() > 0)
-        f.errorShare = errors.captured(1).toDouble() / total.captured(1).toDouble();
-    return f;
+    return wrkrun::run(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path), connections, kWrkSeconds);
 }
 
 qint64 residentKiB()
