@@ -41,6 +41,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QMouseEvent>
+#include <QMutexLocker>
 #include <QPainter>
 #include <QScreen>
 #include <QSlider>
@@ -168,6 +169,7 @@ DaRiDoziri::~DaRiDoziri()
         m_cycle->stop();
     if (m_imageWriter)
         m_imageWriter->stop();
+    releaseFailImages();
     if (gpControlIO == m_io.get())
         gpControlIO = nullptr;
     m_io.reset();
@@ -294,7 +296,9 @@ void DaRiDoziri::setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> u
 
 void DaRiDoziri::allocateFailImages()
 {
-    m_failImageStorage.clear();
+    // The image writer may be reading the table: it changes hands under its lock.
+    QMutexLocker lock(pMutexSaveFail);
+    releaseFailImages();
     for (auto& unit : m_units) {
         const int camera = unit->cameraIndex();
         if (camera < 0 || camera >= kMaxCameras)
@@ -307,6 +311,17 @@ void DaRiDoziri::allocateFailImages()
             }
         }
     }
+}
+
+void DaRiDoziri::releaseFailImages()
+{
+    for (int camera = 0; camera < kMaxCameras; ++camera)
+        for (int group = 0; group < kMaxDetections; ++group)
+            for (int slot = 0; slot < 2; ++slot) {
+                gpFailImage[camera][group][slot] = nullptr;
+                gisSaveFail[camera][group][slot] = 0;
+            }
+    m_failImageStorage.clear();
 }
 
 void DaRiDoziri::createIoLink()
@@ -363,7 +378,7 @@ QString DaRiDoziri::levelText(int level)
 
 QSqlDatabase DaRiDoziri::recordDatabase() const
 {
-    return m_records->database();
+    return m_records->today();
 }
 
 void DaRiDoziri::InsertRecord(QString text, QString type)
@@ -527,6 +542,8 @@ bool DaRiDoziri::isOutputHeld(int output) const
     if (output < 0)
         return false;
     if (m_cycle && (m_cycle->heldOutputs() & (1u << output)))
+        return true;
+    if (output == kClampOutput && m_cycle && m_cycle->isPreCut())
         return true;
     if (output == kClampOutput && runState != kStopped && m_cycle && m_cycle->anyCameraLost())
         return true;

@@ -108,6 +108,8 @@ private:
     void loadParameters();
     void buildCameras();
     void allocateFailImages();
+    // Empties the NG image table (no pointer outlives its frame).
+    void releaseFailImages();
     void createIoLink();
     void createTimers();
     void adoptSharedDialogs();

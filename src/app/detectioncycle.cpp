@@ -390,13 +390,23 @@ void DetectionCycle::CheckNG(bool ng)
         m_stepOk.fill(!ng, m_units.size());
         m_stepChecked.fill(true, m_units.size());
     }
+    // The pre-cut ends with the last detection's decision; it no longer holds the clamp.
+    const bool preCutEnds = m_preCut && d == lastDetection();
+    if (d == lastDetection())
+        m_preCut = false;
     // The machine is interlocked (or released) first; pictures, counts and records follow.
     if (ng) {
         m_cycleNg = true;
-        driveNgOutputs(d);
+        const unsigned raised = driveNgOutputs(d);
+        // The clamp the pre-cut switched on stays on for this NG: the alarm holds it
+        // now, so that clearing the alarm releases it.
+        if (preCutEnds && !(raised & (1u << kClampOutput))) {
+            m_detectionOutputs[d] |= 1u << kClampOutput;
+            m_alarmOutputs |= 1u << kClampOutput;
+        }
     } else {
         unsigned raised = m_detectionOutputs[d];
-        if (m_preCut && d == lastDetection())
+        if (preCutEnds)
             raised |= 1u << kClampOutput;
         m_detectionOutputs[d] = 0;
         m_alarmOutputs = 0;
@@ -404,8 +414,6 @@ void DetectionCycle::CheckNG(bool ng)
             m_alarmOutputs |= outputs;
         releaseOutputs(raised & ~m_alarmOutputs);
     }
-    if (d == lastDetection())
-        m_preCut = false;
 
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
@@ -420,9 +428,13 @@ void DetectionCycle::CheckNG(bool ng)
         unit->saveFailImage(d, slot);
         unit->updateFailImage(d, slot);
         const int camera = unit->cameraIndex();
-        if (camera >= 0 && camera < kMaxCameras && (ok ? gPicNumOK : gPicNumNG) > 0 && pMutexSaveFail) {
+        if (camera >= 0 && camera < kMaxCameras && pMutexSaveFail) {
             QMutexLocker lock(pMutexSaveFail);
-            gisSaveFail[camera][d][slot] = 1;
+            if ((ok ? gPicNumOK : gPicNumNG) > 0)
+                gisSaveFail[camera][d][slot] = 1;
+            else if (!ok && !gisSaveFail[camera][d][0])
+                // No picture is kept: its NG number must not name the next one.
+                gFailIndex[camera][d] = 0;
         }
     }
     const bool lastOfCycle = d == lastDetection();
@@ -479,7 +491,7 @@ int DetectionCycle::pulseTenths(int output) const
     }
 }
 
-void DetectionCycle::driveNgOutputs(int detection)
+unsigned DetectionCycle::driveNgOutputs(int detection)
 {
     unsigned wanted = 0;
     for (int i = 0; i < m_units.size(); ++i) {
@@ -520,6 +532,7 @@ void DetectionCycle::driveNgOutputs(int detection)
     m_alarmOutputs |= held;
     if (gpControlIO)
         gpControlIO->IOFlashOut();
+    return wanted;
 }
 
 void DetectionCycle::releaseOutputs(unsigned outputs)

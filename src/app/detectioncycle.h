@@ -57,6 +57,8 @@ public:
     // Outputs held by the NG alarm (bit n = output n).
     unsigned heldOutputs() const { return m_alarmOutputs; }
     bool isAlarmed() const { return m_alarmOutputs != 0; }
+    // The clamp is interlocked ahead of the last detection's check.
+    bool isPreCut() const { return m_preCut; }
     bool anyCameraLost() const;
 
     // Starts a detection's countdown as its trigger input does.
@@ -95,7 +97,8 @@ private:
     void preCut(int detection);
     int firstDetection() const;
     int lastDetection() const;
-    void driveNgOutputs(int detection);
+    // Switches the outputs of an NG; returns every output it switched on.
+    unsigned driveNgOutputs(int detection);
     void releaseOutputs(unsigned outputs);
     void countStep(bool last);
     void checkProductionAlarm();

@@ -1,6 +1,7 @@
 #include "recordstore.h"
 
 #include "clock.h"
+#include "miscfunc.h"
 
 #include <QDebug>
 #include <QDir>
@@ -60,6 +61,8 @@ bool RecordStore::openFile()
         if (db.open()) {
             QSqlQuery query(db);
             if (query.exec(kCreateTable)) {
+                // Files of older versions have no type column: their inserts would fail.
+                addColumnIfNotExists(db, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
                 m_day = Clock::now().date();
                 return true;
             }
@@ -122,6 +125,14 @@ void RecordStore::archiveIfDayChanged()
         return;
     archiveFile(m_day);
     openFile();
+}
+
+QSqlDatabase RecordStore::today()
+{
+    // A reader after midnight must not take yesterday's rows for today's.
+    if (isOpen())
+        archiveIfDayChanged();
+    return database();
 }
 
 bool RecordStore::insert(const QString& level, const QString& text, const QString& type)

@@ -31,6 +31,8 @@ public:
     bool insert(const QString& level, const QString& text, const QString& type);
 
     QSqlDatabase database() const;
+    // The open database of today's records, the finished day archived first.
+    QSqlDatabase today();
     QDate day() const { return m_day; }
     static QString archivePath(const QDate& day);
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QMutexLocker>
+#include <QSaveFile>
 #include <QVector>
 
 #include <algorithm>
@@ -107,7 +108,10 @@ int SaveFialImageThread::saveOnce()
                 for (int n = 2; QFile::exists(path); ++n)
                     path = QStringLiteral("%1/%2_%3.jpg").arg(folder, name).arg(n);
                 const QImage image(copy.constData(), width, height, QImage::Format_RGB32);
-                if (!image.save(path, "JPG")) {
+                // Written under a temporary name: the USB copy, the API and a power cut
+                // never see half a picture (the temporary name is no "*.jpg").
+                QSaveFile file(path);
+                if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "JPG") || !file.commit()) {
                     qWarning() << "NG image not written:" << path;
                     continue;
                 }

@@ -25,11 +25,13 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -227,6 +229,18 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     ASSERT_TRUE(query.exec("select value from sysparam where name = 'system2'"));
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toString().split(' ').value(12), "3");
+
+    // The program ends itself: every event loop returns at once until the
+    // application's loop has run. Run it once so that later modal dialogs of
+    // this process wait for their answer again.
+    QEventLoop loop;
+    QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
+    EXPECT_EQ(loop.exec(), -1) << "the application was asked to quit";
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    QEventLoop after;
+    QTimer::singleShot(0, &after, [&after] { after.exit(2); });
+    EXPECT_EQ(after.exec(), 2);
 }
 
 TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
@@ -327,4 +341,29 @@ TEST_F(MainWindowTest, ReturnLiftsTheAlarmAndShowsAllCameras)
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
     EXPECT_EQ(win->pageState, 0);
     EXPECT_EQ(win->selCamera, numCamera);
+}
+
+TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
+{
+    EXPECT_FALSE(win->isOutputHeld(0));
+    EXPECT_FALSE(win->isOutputHeld(2));
+    win->cycle()->CheckNG(true);
+    EXPECT_TRUE(win->isOutputHeld(0));
+    EXPECT_TRUE(win->isOutputHeld(2)) << "the alarm output of the NG";
+    win->cycle()->clearAlarm();
+    EXPECT_FALSE(win->isOutputHeld(0));
+    EXPECT_FALSE(win->isOutputHeld(2));
+
+    gDNum = 2;
+    gpWPara->detectEnable[0] = 0;
+    gpWPara->detectEnable[1] = 1;
+    gpWPara->trigInDelay[1] = 30;
+    gpWPara->preCutTime = 20;
+    win->cycle()->trigger(1);
+    QTRY_VERIFY_WITH_TIMEOUT(win->cycle()->isPreCut(), 2500);
+    EXPECT_TRUE(win->isOutputHeld(0)) << "the pre-cut interlocks the clamp";
+    EXPECT_FALSE(win->isOutputHeld(2));
+    win->cycle()->cancelCountdowns();
+    EXPECT_FALSE(win->isOutputHeld(0));
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
 }

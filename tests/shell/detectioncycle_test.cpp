@@ -358,6 +358,42 @@ TEST_F(CycleTest, PreCutInterlocksTheClampBeforeTheLastDetectionChecks)
     EXPECT_EQ(outputWord() & kClampBit, 0) << "released by the OK result";
 }
 
+TEST_F(CycleTest, AnNgAfterThePreCutKeepsTheClampUntilTheAlarmIsCleared)
+{
+    para->trigInDelay[1] = 3;
+    para->preCutTime = 2;
+    cam0->ok = false;
+    cam0->outputs = {1};
+    pressInput(0);
+    runPass();
+    QTRY_COMPARE_WITH_TIMEOUT(cam0->checks, 1, 2000);
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kEjectorBit | kAlarmBit);
+    EXPECT_FALSE(cycle->isPreCut());
+    EXPECT_EQ(cycle->heldOutputs() & kClampBit, kClampBit) << "the NG holds the pre-cut's clamp";
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & kNgOutputs, 0) << "clearing the alarm releases the clamp too";
+}
+
+TEST_F(CycleTest, AnNgNumberOfAPictureNotKeptDoesNotNameTheNextOne)
+{
+    gPicNumNG = 0;
+    cam1->ok = false;
+    gFailIndex[1][1] = 3;  // as the camera unit marks its first NG ROI
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(gisSaveFail[1][1][0], 0);
+    EXPECT_EQ(gFailIndex[1][1], 0);
+
+    gPicNumNG = 5;
+    cycle->clearAlarm();
+    gFailIndex[1][1] = 2;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(gisSaveFail[1][1][0], 1);
+    EXPECT_EQ(gFailIndex[1][1], 2) << "left for the writer";
+}
+
 TEST_F(CycleTest, SeparateStopOutputsForCavityAndProductAlarms)
 {
     gDNum = 2;

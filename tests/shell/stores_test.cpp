@@ -114,6 +114,41 @@ TEST_F(RecordStoreTest, ADamagedFileIsSetAsideAndAClosedDatabaseReopens)
     EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), QStringList{"after close"});
 }
 
+TEST_F(RecordStoreTest, AFileOfAnOlderVersionGetsTheTypeColumn)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
+        db.setDatabaseName("RECORD.db");
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec("CREATE TABLE RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT)"));
+        ASSERT_TRUE(query.exec("INSERT INTO RECORD VALUES ('08.00.00', 'Unlogged', 'old row')"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("old");
+
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    EXPECT_TRUE(store.insert("Primary", "new row", "operate"));
+    store.close();
+    EXPECT_EQ(rows("RECORD.db"), (QStringList{"08.00.00|Unlogged|old row|", "09.26.53|Primary|new row|operate"}));
+}
+
+TEST_F(RecordStoreTest, TodaysRecordsAfterMidnightAreTodaysOnly)
+{
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    store.insert("Primary", "first day", "operate");
+    Clock::advance(24 * 3600 * 1000);
+    // A reader (the records route) asks before anything is written on the new day.
+    QSqlQuery query(store.today());
+    ASSERT_TRUE(query.exec("select count(*) from RECORD"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toInt(), 0);
+    store.close();
+    EXPECT_EQ(rows("RECORD/2026-03-14.db", "select remarks from RECORD"), QStringList{"first day"});
+}
+
 class CountFileTest : public AppDirTest
 {
 protected:
