@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSettings>
+#include <QThread>
 #include <algorithm>
 
 namespace {
@@ -70,18 +71,15 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
             (this->*handler)(task);
         });
     }
-
-    m_pushThread.setObjectName(QStringLiteral("subscriber push"));
-    m_pushRoot = new QObject;
-    m_pushRoot->moveToThread(&m_pushThread);
-    connect(&m_pushThread, &QThread::finished, m_pushRoot, &QObject::deleteLater);
-    m_pushThread.start();
 }
 
 HttpApiServer::~HttpApiServer()
 {
-    m_pushThread.quit();
-    m_pushThread.wait();
+    // Retired push threads too: they are deleted only once they have finished.
+    for (QThread* lane : findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly)) {
+        lane->quit();
+        lane->wait();
+    }
     // The reactor thread must end before the routes it calls into go away.
     stopReactor();
 }
@@ -106,6 +104,7 @@ void HttpApiServer::init()
     m_subscriberSettings = std::make_unique<QSettings>(m_hub->workspace() + QString::fromLatin1(kSubscriberFile),
                                                        QSettings::IniFormat);
     m_subscribers = m_subscriberSettings->value(QString::fromLatin1(kSubscriberKey)).toMap();
+    retirePushLanes();
 }
 
 CTask_FormData HttpApiServer::replyTo(const CTask_FormData& request) const

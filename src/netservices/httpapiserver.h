@@ -6,7 +6,6 @@
 #include <QList>
 #include <QMap>
 #include <QString>
-#include <QThread>
 #include <QTimer>
 #include <QVariant>
 #include <memory>
@@ -86,14 +85,20 @@ private:
     static QString alarmPicturePath(int camera, int detect, bool ok, const QString& name);
     void saveSubscribers();
 
+    // The push thread of one subscriber address and port, made on its first push.
+    QObject* pushLane(const Skt_Session& subscriber);
+    // Ends the push threads of addresses and ports no subscription names any more.
+    void retirePushLanes();
+
     VEK_NETMN* m_hub;
     std::unique_ptr<QSettings> m_subscriberSettings;
     QMap<QString, QVariant> m_subscribers;
     QTimer m_publishDelay;
     QHostAddress m_listenAddress = QHostAddress(QHostAddress::Any);
     quint16 m_listenPort = kApiPort;
-    // Push objects live here, never in the GUI thread: connecting to a subscriber
-    // and dropping a push object must not hold up the detection cycle.
-    QThread m_pushThread;
-    QObject* m_pushRoot = nullptr;
+    // Push objects live in a thread per subscriber ("address;port" -> the thread's root
+    // object), never in the GUI thread: connecting to an unreachable subscriber holds up
+    // neither the detection cycle nor the pushes to the others, and the pushes to one
+    // subscriber leave in order. The threads are children of this server.
+    QMap<QString, QObject*> m_pushLanes;
 };

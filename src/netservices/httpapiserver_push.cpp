@@ -8,7 +8,9 @@
 
 #include <QDebug>
 #include <QJsonArray>
+#include <QSet>
 #include <QSettings>
+#include <QThread>
 
 namespace {
 const char kTopicInfo[] = "detected_info";
@@ -85,22 +87,56 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
                                   Q_ARG(CTask_FormData, task));
         return 0;
     }
+    const qint64 created = gettimeofday_ms();
     for (const Skt_Session& subscriber : getSubscriber_FromTopic(topic)) {
         if (subscriber.port < 1 || subscriber.port > 65535)
             continue;   // never a port other than the one subscribed
-        auto* push = new Tcp_Push2APP;
-        push->setProperty("create-time", gettimeofday_ms());
-        push->setProperty("uuid", task.uuid);
-        push->setProperty("type", task.url);
-        push->moveToThread(&m_pushThread);
-        QObject* root = m_pushRoot;
-        // Connecting may take a while for an unreachable subscriber: done in the push thread.
-        QMetaObject::invokeMethod(root, [root, push, subscriber, task] {
+        QObject* root = pushLane(subscriber);
+        // Made in its lane: a push whose turn never comes (its lane ended) leaves nothing behind.
+        QMetaObject::invokeMethod(root, [root, subscriber, task, created] {
+            auto* push = new Tcp_Push2APP;
             push->setParent(root);
+            push->setProperty("create-time", created);
+            push->setProperty("uuid", task.uuid);
+            push->setProperty("type", task.url);
             push->push(subscriber.address, subscriber.port, task);
         }, Qt::QueuedConnection);
     }
+    retirePushLanes();
     return 1;
+}
+
+QObject* HttpApiServer::pushLane(const Skt_Session& subscriber)
+{
+    const QString key = QStringLiteral("%1;%2").arg(subscriber.address).arg(subscriber.port);
+    QObject* root = m_pushLanes.value(key);
+    if (root)
+        return root;
+    auto* lane = new QThread(this);
+    lane->setObjectName(QStringLiteral("push ") + key);
+    root = new QObject;
+    root->moveToThread(lane);
+    // The lane's pushes go with its root when the lane ends.
+    connect(lane, &QThread::finished, root, &QObject::deleteLater);
+    connect(lane, &QThread::finished, lane, &QObject::deleteLater);
+    lane->start();
+    m_pushLanes.insert(key, root);
+    return root;
+}
+
+void HttpApiServer::retirePushLanes()
+{
+    QSet<QString> wanted;
+    for (const QString& key : m_subscribers.keys())
+        wanted.insert(key.section(';', 0, 1));
+    for (auto it = m_pushLanes.begin(); it != m_pushLanes.end();) {
+        if (wanted.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        it.value()->thread()->quit();   // not waited for: it ends on its own
+        it = m_pushLanes.erase(it);
+    }
 }
 
 void HttpApiServer::slot_delay_publish_detectinfo()

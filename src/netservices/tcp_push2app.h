@@ -6,7 +6,7 @@
 #include <QTimer>
 
 // One push of a message to one subscriber over a client connection of its own.
-// Lives in the server's push thread; it ends at the subscriber's answer, at a
+// Lives in its subscriber's push thread; it ends at the subscriber's answer, at a
 // failed connection, or once its life is over and no transfer is still running.
 class Tcp_Push2APP : public HttpManager
 {

@@ -80,5 +80,34 @@ e2e_expect "$(grep post_detected_picture "$APP/subscriber.out" | head -1 | json 
   "image/jpeg" "pushed picture"
 
 e2e_expect "$(api get_product_infos | json 'j["result"]["detect_ng"]')" "1" "NG cycles"
+
+# Clearing the counts: saved in count.ini and recorded as an API action.
+zero7=", 0, 0, 0, 0, 0, 0, 0"
+e2e_expect "$(api set_clear_curcount)" '{"code":0,"msg":"OK","result":{}}' "clear count reply"
+e2e_expect "$(api get_product_infos | json 'j["result"]["detect_ng"], j["result"]["detect_all"]')" "(0, 0)" \
+  "counts after clearing"
+e2e_expect "$(e2e_count list_allcyclenum)" "0$zero7" "count.ini cycles after clearing"
+e2e_expect "$(e2e_count gSyncNGcycleNum)" "0" "count.ini NG cycles after clearing"
+
+# Setting the clock runs date and hwclock (recording stand-ins here) and is recorded.
+: > "$APP/.safebin/calls.log"
+e2e_expect "$(api set_localclock '{"datetime":"2026-02-03 04:05:06"}' | json 'j["result"]["result"]')" "success" \
+  "clock set"
+e2e_expect "$(cat "$APP/.safebin/calls.log")" "date -s 2026-02-03 04:05:06
+hwclock --systohc" "clock commands"
+e2e_expect "$(api set_localclock '{"datetime":"2026-02-30 04:05:06"}' | json 'j["result"]["result"]')" "时间格式错误" \
+  "impossible date"
+
+# Both actions in today's operation records, read back through the API.
+today="$(date +%F)"
+records="$(api get_records "{\"datetime_start\":\"$today 00:00:00\",\"datetime_end\":\"$today 23:59:59\",
+  \"recordtype\":\"API\"}")"
+e2e_expect "$(echo "$records" | json '[r[2] for r in j["result"]["record"]]')" \
+  "['API: 清除计数', 'API: 修改系统时间,2026-02-03 04:05:06']" "API records"
+e2e_expect "$(echo "$records" | json '[r[0][:10] for r in j["result"]["record"]]')" "['$today', '$today']" \
+  "API record dates"
+
+e2e_expect "$(in_netns curl -s -o /dev/null -w '%{http_code}' --data-binary '{}' \
+  http://127.0.0.1:10100/v18/http/no_such_route)" "404" "unknown route"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"

@@ -134,6 +134,9 @@ void ApiTest::SetUp()
     window = std::make_unique<StandInWindow>();
     gpWin = window.get();
     hub = VEK_NETMN::getInstance();
+    // The hub outlives each test: what no restart empties is emptied here.
+    hub->firstCycleResult.clear();
+    hub->alarmTime.clear();
     hub->apiServer()->setListenAddress(QHostAddress::LocalHost, 0);
     configure(true);
 }

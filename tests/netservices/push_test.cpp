@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,26 +66,37 @@ int freePort()
     return probe.serverPort();   // closed again: connections to it are refused
 }
 
-// A loopback port whose accept queue is full: a new connection neither succeeds nor
-// fails, it hangs, like a subscriber that went away without a word.
+// Loopback ports whose accept queues are full: a new connection neither succeeds nor
+// fails, it hangs, like a subscriber that went away without a word. The ports are taken
+// from 20000 up, below the kernel's ephemeral ports, so that these subscriptions come
+// before a listener's in the subscriber list.
 class Blackhole
 {
 public:
-    Blackhole()
+    explicit Blackhole(int count = 1)
     {
         process.start("python3", {"-c", R"(
-import socket, time
-s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(0)
-port = s.getsockname()[1]
-fill = []
-for i in range(2):
-    c = socket.socket(); c.setblocking(False); c.connect_ex(('127.0.0.1', port)); fill.append(c)
+import socket, sys, time
+listeners, fill = [], []
+port = 20000
+while len(listeners) < int(sys.argv[1]):
+    s = socket.socket()
+    try:
+        s.bind(('127.0.0.1', port))
+    except OSError:
+        s.close(); port += 1; continue
+    port += 1
+    s.listen(0); listeners.append(s)
+    for i in range(2):
+        c = socket.socket(); c.setblocking(False); c.connect_ex(s.getsockname()); fill.append(c)
 time.sleep(0.2)
-print(port, flush=True)
+print(' '.join(str(s.getsockname()[1]) for s in listeners), flush=True)
 time.sleep(60)
-)"});
+)", QString::number(count)});
         waitFor([&] { return process.canReadLine(); }, 10000);
-        port = process.readLine().trimmed().toInt();
+        for (const QByteArray& p : process.readLine().trimmed().split(' '))
+            ports << p.toInt();
+        port = ports.value(0);
     }
     ~Blackhole()
     {
@@ -92,8 +104,14 @@ time.sleep(60)
         process.waitForFinished(2000);
     }
     QProcess process;
+    QList<int> ports;
     int port = 0;
 };
+
+int pushLanes(HttpApiServer* api)
+{
+    return api->findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly).size();
+}
 
 } // namespace
 
@@ -219,14 +237,16 @@ TEST_F(SubscriberPush, PictureFromTheWriterThreadIsPushed)
     EXPECT_EQ(QByteArray::fromBase64(picture.value("body").toString().toLatin1()), QByteArray("jpeg"));
 }
 
-// An unreachable subscriber costs the cycle nothing, and the others still get the record.
+// Unreachable subscribers cost neither the cycle nor the other subscribers anything.
 TEST_F(SubscriberPush, UnreachableSubscriberDoesNotHoldTheCycle)
 {
     Listener live;
-    Blackhole hanging[3];
+    Blackhole hanging(8);   // 200 ms connect wait each: 1.6 s if they went one after the other
     QList<QPair<int, QString>> entries{{freePort(), "detected_info"}};
-    for (const Blackhole& h : hanging)
-        entries.append({h.port, "detected_info"});
+    for (int port : hanging.ports) {
+        ASSERT_LT(QString::number(port), QString::number(live.port));   // pushed to before the live one
+        entries.append({port, "detected_info"});
+    }
     entries.append({live.port, "detected_info"});
     post("subscriber_baseinfo", subscription(entries));
 
@@ -235,7 +255,33 @@ TEST_F(SubscriberPush, UnreachableSubscriberDoesNotHoldTheCycle)
     runCycle({{0, 0, 0, 1}});
     EXPECT_LT(timer.elapsed(), 100);
     EXPECT_EQ(live.next().value("path").toString(), QString("/v18/http/post_detected_info"));
-    EXPECT_EQ(hub->apiServer()->subscribers().size(), 5);   // they stay until they expire
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(hub->apiServer()->subscribers().size(), 10);   // they stay until they expire
+}
+
+// One push thread per subscriber address and port, ended once no subscription names it;
+// a subscriber's two topics share it, so its pushes leave in order.
+TEST_F(SubscriberPush, PushThreadsFollowTheSubscriptions)
+{
+    Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+    Listener first;
+    Listener second;
+    post("subscriber_baseinfo", subscription({{first.port, "detected_info"}, {first.port, "detected_picture"},
+                                              {second.port, "detected_info"}}));
+    HttpApiServer* api = hub->apiServer();
+    const int before = pushLanes(api);
+    runCycle({});
+    EXPECT_FALSE(first.next().isEmpty());
+    EXPECT_FALSE(second.next().isEmpty());
+    EXPECT_EQ(pushLanes(api), before + 2);
+
+    Clock::advance(HttpApiServer::kSubscriptionLifeMs - 1000);
+    post("subscriber_baseinfo", subscription({{second.port, "detected_info"}}));
+    Clock::advance(2000);   // the first one's subscriptions expire at this push
+    runCycle({});
+    EXPECT_FALSE(second.next().isEmpty());
+    EXPECT_TRUE(waitFor([&] { return pushLanes(api) == before + 1; }));
+    EXPECT_TRUE(first.next(300).isEmpty());
 }
 
 // A picture still being taken by a slow subscriber after the push's life is not cut off.
