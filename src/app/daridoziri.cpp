@@ -71,6 +71,7 @@ constexpr int kClampOutput = 0;
 constexpr int kEjectorOutput = 1;
 constexpr int kAllGroupsTrigMode = 3;
 constexpr int kInvertibleOutputs = 9;
+constexpr int kHeldOutputCount = 5;  // outputs an alarm may hold: 0..3 of the ROIs, 4 (O5)
 
 void splashStep(int percent, const QString& text = QString())
 {
@@ -262,7 +263,6 @@ void DaRiDoziri::buildCameras()
             }
             m_cameraWidgets << widget;
             m_units.push_back(std::make_unique<CammerWidgetUnit>(widget));
-            m_imageWriter->setImageSize(numCamera, widget->imageW, widget->imageH);
             kept << listed.at(i);
             ++numCamera;
         }
@@ -285,7 +285,6 @@ void DaRiDoziri::setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> u
     numCamera = 0;
     for (auto& unit : m_units) {
         list << unit.get();
-        m_imageWriter->setImageSize(unit->cameraIndex(), unit->imageWidth(), unit->imageHeight());
         ++numCamera;
     }
     m_cycle->setUnits(list);
@@ -303,6 +302,7 @@ void DaRiDoziri::allocateFailImages()
         const int camera = unit->cameraIndex();
         if (camera < 0 || camera >= kMaxCameras)
             continue;
+        m_imageWriter->setImageSize(camera, unit->imageWidth(), unit->imageHeight());
         const size_t bytes = 4u * size_t(unit->imageWidth()) * size_t(unit->imageHeight());
         for (int group = 0; group < kMaxDetections; ++group) {
             for (int slot = 0; slot < 2; ++slot) {
@@ -365,6 +365,24 @@ void DaRiDoziri::adoptSharedDialogs()
     gpLostCameraWarnBox = new LostCameraWarnBox(nullptr);
     gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
     gpProductAlarmWarnBox->hide();
+    // Closing the production alarm switches outputs 0 and 2 off; an NG, the
+    // pre-cut or a lost camera that still holds one switches it on again.
+    connect(gpProductAlarmWarnBox, &QDialog::accepted, this, &DaRiDoziri::reassertHeldOutputs);
+}
+
+void DaRiDoziri::reassertHeldOutputs()
+{
+    if (!gpControlIO)
+        return;
+    bool any = false;
+    for (int output = 0; output < kHeldOutputCount; ++output) {
+        if (isOutputHeld(output)) {
+            gpControlIO->IOSetOut(output, 1);
+            any = true;
+        }
+    }
+    if (any)
+        gpControlIO->IOFlashOut();
 }
 
 QString DaRiDoziri::levelText(int level)

@@ -95,6 +95,8 @@ public slots:
     void SlotLcdTimeout();
     void SlotCameraLostChanged(bool lost);
     void SlotOpenIoPage();
+    // Switches on again every output that an alarm still holds.
+    void reassertHeldOutputs();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

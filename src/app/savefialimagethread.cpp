@@ -70,22 +70,23 @@ int SaveFialImageThread::saveOnce()
     int written = 0;
     QVector<uchar> copy;
     for (int camera = 0; camera < kMaxCameras; ++camera) {
-        const int width = m_width[camera];
-        const int height = m_height[camera];
-        if (width <= 0 || height <= 0)
-            continue;
-        const int bytes = width * height * 4;
         for (int detection = 0; detection < kMaxDetections; ++detection) {
             for (int slot = 0; slot < 2; ++slot) {
                 int failIndex = 0;
+                int width = 0;
+                int height = 0;
                 {
                     QMutexLocker lock(pMutexSaveFail);
                     if (!gisSaveFail[camera][detection][slot])
                         continue;
                     gisSaveFail[camera][detection][slot] = 0;
                     const uchar* image = gpFailImage[camera][detection][slot];
-                    if (!image)
+                    // The size belongs to the table: both change together under the lock.
+                    width = m_width[camera];
+                    height = m_height[camera];
+                    if (!image || width <= 0 || height <= 0)
                         continue;
+                    const int bytes = width * height * 4;
                     copy.resize(bytes);
                     memcpy(copy.data(), image, size_t(bytes));
                     // Taken and reset in the same locked step, so an NG number

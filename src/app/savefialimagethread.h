@@ -20,7 +20,8 @@ public:
     explicit SaveFialImageThread(QObject* parent = nullptr);
     ~SaveFialImageThread() override;
 
-    // The size of camera c's images (the table holds 4 bytes per pixel).
+    // The size of camera c's images (the table holds 4 bytes per pixel); set
+    // under pMutexSaveFail together with the table once the thread runs.
     void setImageSize(int camera, int width, int height);
     // One pass over the table; the number of files written.
     int saveOnce();

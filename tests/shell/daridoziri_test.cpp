@@ -350,9 +350,17 @@ TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
     win->cycle()->CheckNG(true);
     EXPECT_TRUE(win->isOutputHeld(0));
     EXPECT_TRUE(win->isOutputHeld(2)) << "the alarm output of the NG";
+    // Closing the production alarm meanwhile leaves the NG's outputs on.
+    win->prodAlarmCount = 9;
+    gpProductAlarmWarnBox->show();
+    gpProductAlarmWarnBox->accept();
+    EXPECT_EQ(win->prodAlarmCount, 0);
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(2), 1);
     win->cycle()->clearAlarm();
     EXPECT_FALSE(win->isOutputHeld(0));
     EXPECT_FALSE(win->isOutputHeld(2));
+    EXPECT_EQ(win->controlPort()->IOGetOut(2), 0);
 
     gDNum = 2;
     gpWPara->detectEnable[0] = 0;
