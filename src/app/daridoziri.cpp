@@ -70,7 +70,6 @@ constexpr int kPageAlarm = 2;
 constexpr int kClampOutput = 0;
 constexpr int kEjectorOutput = 1;
 constexpr int kAllGroupsTrigMode = 3;
-constexpr int kInvertibleOutputs = 9;
 constexpr int kHeldOutputCount = 5;  // outputs an alarm may hold: 0..3 of the ROIs, 4 (O5)
 
 void splashStep(int percent, const QString& text = QString())
@@ -327,14 +326,7 @@ void DaRiDoziri::releaseFailImages()
 void DaRiDoziri::createIoLink()
 {
     m_io = std::make_unique<ControlPort>();
-    m_io->setPortNumber(gpWPara->ioPort);
-    quint16 inversion = 0;
-    for (int output = 0; output < kInvertibleOutputs; ++output)
-        if (gpWPara->outInitState[output])
-            inversion |= quint16(1u << output);
-    m_io->setOutputInversion(inversion);
-    m_io->setOutput4Use(gpWPara->output4Use);
-    m_io->setInput4Use(gpWPara->input4Use);
+    m_io->configure(*gpWPara);
     gpControlIO = m_io.get();
 }
 
