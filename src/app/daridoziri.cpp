@@ -582,6 +582,17 @@ void DaRiDoziri::CameraSetSpeed()
         unit->setSpeed();
 }
 
+void DaRiDoziri::Run()
+{
+    m_cycle->Run();
+}
+
+void DaRiDoziri::TimerUp(int detection)
+{
+    if (detection >= 0 && detection < kMaxDetections && m_cycle->isCounting(detection))
+        m_cycle->TimerUp(detection);
+}
+
 void DaRiDoziri::CheckNG(bool ng)
 {
     m_cycle->CheckNG(ng);

@@ -95,6 +95,9 @@ public slots:
     void SlotLcdTimeout();
     void SlotCameraLostChanged(bool lost);
     void SlotOpenIoPage();
+    // The detection cycle's pass and delay tick (the cycle's timers drive them).
+    void Run();
+    void TimerUp(int detection);
     // Switches on again every output that an alarm still holds.
     void reassertHeldOutputs();
 

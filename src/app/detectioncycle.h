@@ -83,9 +83,10 @@ signals:
 public slots:
     void Run();
     void SlotIOChange();
+    // One 100 ms tick of a detection's delay countdown.
+    void TimerUp(int detection);
 
 private:
-    void TimerUp(int detection);
     bool inputTriggers(int trigInput, int input) const;
     bool isTwoStage() const;
     // The detections of the current machine cycle, in order.
