@@ -69,6 +69,7 @@ constexpr int kStopped = 3;
 constexpr int kPageAlarm = 2;
 constexpr int kClampOutput = 0;
 constexpr int kEjectorOutput = 1;
+constexpr int kOutput4 = 3;
 constexpr int kAllGroupsTrigMode = 3;
 constexpr int kHeldOutputCount = 5;  // outputs an alarm may hold: 0..3 of the ROIs, 4 (O5)
 
@@ -721,6 +722,8 @@ void DaRiDoziri::StopDetect()
             gpControlIO->IOSetOut(kClampOutput, 1);
         if (gpWPara->noEjectorOnStop)
             gpControlIO->IOSetOut(kEjectorOutput, 0);
+        if (gpWPara->stopCutOutput4)
+            gpControlIO->IOSetOut(kOutput4, 0);
         gpControlIO->IOFlashOut();
     }
     LEDOnOff(LedDevice::LampRunning, 0);

@@ -264,9 +264,12 @@ TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
 TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
 {
     gpWPara->stopClampOnStop = 1;
+    gpWPara->stopCutOutput4 = 1;
+    win->controlPort()->IOSetOut(3, 1);
     win->SlotStartStop();
     EXPECT_EQ(win->runState, 3);
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(3), 0) << "output 4 cut off";
     win->SlotStartStop();
     EXPECT_EQ(win->runState, 1);
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
