@@ -67,7 +67,17 @@ IOWidget::IOWidget(MainWindowBase* win, ControlPort* io, QWidget* parent)
     SlotRefresh();
 }
 
-IOWidget::~IOWidget() = default;
+IOWidget::~IOWidget()
+{
+    // An output switched on for a test does not outlive the page that shows it,
+    // unless an alarm holds it meanwhile.
+    if (!m_io || !m_testOn)
+        return;
+    for (int output = 0; output < ControlPort::kOutputCount; ++output)
+        if ((m_testOn & (1u << output)) && !(m_win && m_win->isOutputHeld(output)))
+            m_io->IOSetOut(output, 0);
+    m_io->IOFlashOut();
+}
 
 void IOWidget::buildStates()
 {
@@ -272,6 +282,10 @@ void IOWidget::SlotTestOutput(int output, bool on)
     }
     m_io->IOSetOut(output, on ? 1 : 0);
     m_io->IOFlashOut();
+    if (on)
+        m_testOn |= 1u << output;
+    else
+        m_testOn &= ~(1u << output);
     if (m_win)
         m_win->InsertRecord(QStringLiteral("IO test O%1 %2").arg(output + 1).arg(on ? "on" : "off"), QStringLiteral("operate"));
 }

@@ -63,4 +63,5 @@ private:
     QVector<QLabel*> m_stateLabels;
     QTimer* m_timer;
     bool m_testAllowed = false;
+    unsigned m_testOn = 0;  // outputs this page switched on for a test
 };

@@ -122,3 +122,21 @@ TEST_F(IOPageTest, OutputTestNeedsTheServiceLevel)
     refused.SlotTestOutput(1, true);
     EXPECT_EQ(io->IOGetOut(1), 0);
 }
+
+TEST_F(IOPageTest, TestOutputsGoOffWithThePageUnlessAnAlarmHoldsThem)
+{
+    win->loginLevel = 2;
+    {
+        IOWidget page(win.get(), io.get(), nullptr);
+        page.SlotTestOutput(1, true);
+        page.SlotTestOutput(2, true);
+        EXPECT_EQ(io->IOGetOut(1), 1);
+        // An NG meanwhile holds the alarm output 2.
+        cam0->ok = false;
+        pressInput(0);
+        runPass();
+        ASSERT_TRUE(cycle->heldOutputs() & 0x4);
+    }
+    EXPECT_EQ(io->IOGetOut(1), 0);
+    EXPECT_EQ(io->IOGetOut(2), 1);
+}
