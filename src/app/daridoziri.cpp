@@ -556,6 +556,9 @@ bool DaRiDoziri::isOutputHeld(int output) const
         return true;
     if (output == kClampOutput && m_cycle && m_cycle->isPreCut())
         return true;
+    // Stopped detection keeps the clamp interlocked when so configured.
+    if (output == kClampOutput && runState == kStopped && gpWPara && gpWPara->stopClampOnStop)
+        return true;
     if (output == kClampOutput && runState != kStopped && m_cycle && m_cycle->anyCameraLost())
         return true;
     return false;

@@ -270,6 +270,11 @@ TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
     EXPECT_EQ(win->runState, 3);
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
     EXPECT_EQ(win->controlPort()->IOGetOut(3), 0) << "output 4 cut off";
+    // Neither a returning camera nor a lifted alarm opens the stop's interlock.
+    win->SlotCameraLostChanged(false);
+    win->cycle()->CheckNG(true);
+    win->cycle()->clearAlarm();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
     win->SlotStartStop();
     EXPECT_EQ(win->runState, 1);
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
