@@ -7,6 +7,7 @@
 #include "tcpservreactor.h"
 #include "vek_netmn.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
@@ -71,15 +72,13 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
             (this->*handler)(task);
         });
     }
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &HttpApiServer::endPushes);
 }
 
 HttpApiServer::~HttpApiServer()
 {
-    // Retired push threads too: they are deleted only once they have finished.
-    for (QThread* lane : findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly)) {
-        lane->quit();
-        lane->wait();
-    }
+    endPushes();
     // The reactor thread must end before the routes it calls into go away.
     stopReactor();
 }

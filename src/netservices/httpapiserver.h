@@ -53,6 +53,9 @@ public:
 
     void finish_PeriodRecord();
     QList<Skt_Session> getSubscriber_FromTopic(QString topic);
+    // Ends every push thread and waits for it (pushes not yet made are dropped); run
+    // when the application quits, so that no push runs on while Qt is torn down.
+    void endPushes();
     QMap<QString, QVariant> subscribers() const { return m_subscribers; }
 
 public slots:

@@ -124,6 +124,16 @@ QObject* HttpApiServer::pushLane(const Skt_Session& subscriber)
     return root;
 }
 
+void HttpApiServer::endPushes()
+{
+    // Retired push threads too: they are deleted only once they have finished.
+    m_pushLanes.clear();
+    for (QThread* lane : findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly)) {
+        lane->quit();
+        lane->wait();
+    }
+}
+
 void HttpApiServer::retirePushLanes()
 {
     QSet<QString> wanted;

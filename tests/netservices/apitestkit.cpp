@@ -143,6 +143,8 @@ void ApiTest::SetUp()
 
 void ApiTest::TearDown()
 {
+    // No push may run on past the test (nor into the end of the process).
+    hub->apiServer()->endPushes();
     gpWin = nullptr;
     window.reset();
     Clock::reset();
