@@ -51,6 +51,8 @@ void SaveFialImageThread::run()
         saveOnce();
         msleep(kPollMs);
     }
+    // Pictures marked just before the stop (a restart, a power-off) are still written.
+    saveOnce();
 }
 
 void SaveFialImageThread::prune(const QString& folder, int keep) const

@@ -117,3 +117,17 @@ TEST_F(SaveFailImageTest, TheThreadPollsTheTable)
     writer.stop();
     EXPECT_TRUE(writer.isFinished());
 }
+
+TEST_F(SaveFailImageTest, PicturesMarkedBeforeTheStopAreStillWritten)
+{
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        gisSaveFail[1][2][0] = 1;
+        gisSaveFail[1][2][1] = 1;
+    }
+    // Stopped at once (a restart right after an NG): the last pass writes them.
+    writer.start();
+    writer.stop();
+    EXPECT_EQ(QDir("./alarmimage/camera2/detect3/NG").entryList({"*.jpg"}, QDir::Files).size(), 1);
+    EXPECT_EQ(QDir("./alarmimage/camera2/detect3/OK").entryList({"*.jpg"}, QDir::Files).size(), 1);
+}
