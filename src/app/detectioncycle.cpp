@@ -415,6 +415,12 @@ void DetectionCycle::CheckNG(bool ng)
         releaseOutputs(raised & ~m_alarmOutputs);
     }
 
+    // The cycle record is closed before any picture is marked for the writer thread,
+    // so that every picture of the last detection lands in this cycle's record.
+    const bool lastOfCycle = d == lastDetection();
+    if (lastOfCycle)
+        emit sigCycleFinished(m_cycleNg);
+
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
         DetectionUnit* unit = m_units.at(i);
@@ -437,7 +443,6 @@ void DetectionCycle::CheckNG(bool ng)
                 gFailIndex[camera][d] = 0;
         }
     }
-    const bool lastOfCycle = d == lastDetection();
     countStep(lastOfCycle);
     m_win->CountWrite();
     emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
@@ -467,7 +472,6 @@ void DetectionCycle::CheckNG(bool ng)
         }
     }
     if (lastOfCycle) {
-        emit sigCycleFinished(m_cycleNg);
         if (!m_cycleNg)
             checkProductionAlarm();
         m_win->safetyDoorTriggered = 0;

@@ -18,10 +18,12 @@ ProductAlarmWarnBox::ProductAlarmWarnBox(QWidget* parent)
 void ProductAlarmWarnBox::accept()
 {
     if (gpControlIO) {
-        // Output 0 interlocks the clamp; an NG or a lost camera may still need it.
-        if (!gpWin || !gpWin->isOutputHeld(kClampOutput))
-            gpControlIO->IOSetOut(kClampOutput, 0);
-        gpControlIO->IOSetOut(kAlarmOutput, 0);
+        // Output 0 interlocks the clamp and output 2 sounds the alarm; an NG or a
+        // lost camera may still need either of them.
+        for (int output : {kClampOutput, kAlarmOutput}) {
+            if (!gpWin || !gpWin->isOutputHeld(output))
+                gpControlIO->IOSetOut(output, 0);
+        }
         gpControlIO->IOFlashOut();
     }
     if (gpWin)

@@ -411,3 +411,20 @@ TEST_F(CycleTest, SeparateStopOutputsForCavityAndProductAlarms)
     runPass();
     EXPECT_EQ(outputWord() & 0x1F, kClampBit | kAlarmBit | 0x10) << "finished product NG: O5";
 }
+
+TEST_F(CycleTest, TheCycleIsClosedBeforeItsPicturesAreHandedToTheWriter)
+{
+    // The picture writer runs on its own thread: a picture marked before the cycle
+    // record is closed could be saved into no record at all.
+    cam1->ok = false;
+    int markedWhenClosed = -1;
+    QObject::connect(cycle.get(), &DetectionCycle::sigCycleFinished, win.get(),
+                     [&](bool ng) {
+                         EXPECT_TRUE(ng);
+                         markedWhenClosed = gisSaveFail[1][1][0];
+                     });
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(markedWhenClosed, 0);
+    EXPECT_EQ(gisSaveFail[1][1][0], 1);
+}

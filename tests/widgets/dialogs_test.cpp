@@ -107,7 +107,7 @@ TEST_F(DialogTest, QuestionBoxGivesOneOnlyForYes)
     EXPECT_EQ(box.exec(), 0);
 }
 
-TEST_F(DialogTest, ProductionAlarmLeavesTheClampOutputToAHoldingNg)
+TEST_F(DialogTest, ProductionAlarmLeavesHeldOutputsToTheAlarmThatHoldsThem)
 {
     ProductAlarmWarnBox box(win.get());
     EXPECT_EQ(box.text(), lanText(720));
@@ -126,6 +126,13 @@ TEST_F(DialogTest, ProductionAlarmLeavesTheClampOutputToAHoldingNg)
     EXPECT_EQ(outputs.calls, QStringList({"set 2 0", "flash"}));
     EXPECT_EQ(win->prodAlarmCount, 0);
     EXPECT_FALSE(box.isVisible());
+
+    // An NG that sounds the alarm keeps output 2 on as well.
+    outputs.calls.clear();
+    win->heldOutputs = {0, 2};
+    box.show();
+    touch(box.okButton());
+    EXPECT_EQ(outputs.calls, QStringList({"flash"}));
 }
 
 TEST_F(DialogTest, LostCameraBoxRecordsThenPowersOffThroughTheRunner)
