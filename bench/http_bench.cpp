@@ -4,7 +4,7 @@
 // 8 MiB file body streamed by both, with the resident memory of this process.
 // Needs wrk and nginx (apt-get install wrk nginx); loopback only; stops by itself.
 
-#include "httpmanager.h"
+#include "barejsonservice.h"
 #include "shellrunner.h"
 #include "tcpservreactor.h"
 #include "wrkrun.h"
@@ -27,20 +27,13 @@ namespace {
 constexpr int kWrkSeconds = 5;
 constexpr int kFileBytes = 8 * 1024 * 1024;
 constexpr int kFileRounds = 20;
-const char kRoute[] = "/v18/http/bench";
+const char* const kRoute = benchservice::kBareRoute;
 
-class BenchService : public HttpManager
+class BenchService : public benchservice::BareJsonService
 {
 public:
-    BenchService() : HttpManager(VEKT_SERVER)
+    BenchService()
     {
-        routes_.insert(kRoute, [this](CTask_FormData task) {
-            CTask_FormData r;
-            r.uuid = task.uuid;
-            r.sessionId = task.sessionId;
-            r.json.insert("ok", true);
-            sendAsync(r);
-        });
         routes_.insert("/file", [this](CTask_FormData task) {
             CTask_FormData r;
             r.uuid = task.uuid;

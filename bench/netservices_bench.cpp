@@ -6,6 +6,7 @@
 // archived days beside the query called directly.
 // Needs wrk (apt-get install wrk); loopback only; stops by itself.
 
+#include "barejsonservice.h"
 #include "globals.h"
 #include "httpapiserver.h"
 #include "mainwindowbase.h"
@@ -27,6 +28,7 @@
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -42,22 +44,8 @@ constexpr int kCycleMs = 100;
 constexpr int kRoisPerCamera = 8;
 constexpr int kCountRounds = 10;
 const QDate kLastDay(2026, 12, 6);
-const char kBareRoute[] = "/v18/http/bench";
-
-class BareService : public HttpManager
-{
-public:
-    BareService() : HttpManager(VEKT_SERVER)
-    {
-        routes_.insert(kBareRoute, [this](CTask_FormData task) {
-            CTask_FormData r;
-            r.uuid = task.uuid;
-            r.sessionId = task.sessionId;
-            r.json.insert("ok", true);
-            sendAsync(r);
-        });
-    }
-};
+using benchservice::kBareRoute;
+using BareService = benchservice::BareJsonService;
 
 // The detection cycle's share of the GUI thread: feeds the hub every 100 ms and
 // records how late each tick came.
