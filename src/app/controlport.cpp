@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "devicefile.h"
 #include "globals.h"
+#include "mainwindowbase.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr qint64 kMaxTimerWaitMs = 3600 * 1000;
+constexpr int kCoupledOutput = 3;  // output 4 of the board, switched with another when so configured
 
 quint16 bit(int n)
 {
@@ -76,8 +78,8 @@ void ControlPort::IOSetOut(int output, int state)
     const quint16 before = m_outputs;
     auto apply = [this](int n, int s) { m_outputs = s ? quint16(m_outputs | bit(n)) : quint16(m_outputs & ~bit(n)); };
     apply(output, state);
-    if (m_output4Use >= 1 && m_output4Use <= 3 && output == m_output4Use - 1)
-        apply(3, state);
+    if (isCoupledToOutput4(output))
+        apply(kCoupledOutput, state);
     // Reaches the thread at the next event-loop turn even if the caller never flashes.
     if (m_outputs != before && !m_flushQueued) {
         m_flushQueued = true;
@@ -90,6 +92,20 @@ void ControlPort::IOFlashOut()
     m_flushQueued = false;
     if (m_thread)
         m_thread->publishOutputs(lineOutputWord());
+}
+
+bool ControlPort::isCoupledToOutput4(int output) const
+{
+    return m_output4Use >= 1 && m_output4Use <= 3 && output == m_output4Use - 1;
+}
+
+bool ControlPort::isPulsing(int output) const
+{
+    if (output < 0 || output >= kOutputCount)
+        return false;
+    return std::any_of(m_deferred.begin(), m_deferred.end(), [this, output](const Deferred& d) {
+        return d.info.output == output || (output == kCoupledOutput && isCoupledToOutput4(d.info.output));
+    });
 }
 
 int ControlPort::IOGetOut(int output) const
@@ -167,6 +183,11 @@ void ControlPort::SlotPulseTimeout()
     while (!m_deferred.empty() && m_deferred.front().dueMs <= now) {
         const stru_outputInfo info = m_deferred.front().info;
         m_deferred.erase(m_deferred.begin());
+        // A pulse must not cut an interlock that took the output over meanwhile.
+        if (!info.state && gpWin && gpWin->isOutputHeld(info.output)) {
+            qInfo() << "IO output" << info.output << "held on: its pulse end is dropped";
+            continue;
+        }
         IOSetOut(info.output, info.state);
         changed = true;
     }

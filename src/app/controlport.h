@@ -13,6 +13,9 @@ class QTimer;
 class WizardPara;
 
 // One deferred output change, applied through ControlPort::IOSetOut when its pulse timer ends.
+// A switch-off that comes due while the main window holds the output on (an NG
+// alarm, the stop or lost-camera interlock, the pre-cut) is dropped: the holder
+// switches it off when it lets go.
 struct stru_outputInfo
 {
     int output = 0;
@@ -59,6 +62,9 @@ public:
     // Applies a change after delayMs (in order with other changes due at the same time).
     void IODelayOut(int output, int state, int delayMs);
     int pendingOutputChanges() const { return int(m_deferred.size()); }
+    // A pulse (or delayed change) of this output has yet to end; output 3
+    // also counts while the output it is coupled to pulses.
+    bool isPulsing(int output) const;
 
     // Inputs as last reported by the board (input 4 mapping applied).
     int IOGetIn(int input) const;
@@ -110,6 +116,7 @@ private:
     };
 
     static bool validOutput(int output);
+    bool isCoupledToOutput4(int output) const;
     void schedule(int output, int state, qint64 delayMs);
     void armPulseTimer();
 

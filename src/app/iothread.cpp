@@ -30,10 +30,12 @@ void sleepUntil(qint64 deadlineMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(left));
 }
 
-QMutex& ioMutex()
+// Chosen once per thread object: both sides must lock the same mutex even if
+// pMutexIO is set after the object exists.
+QMutex* ioMutex()
 {
     static QMutex fallback;
-    return pMutexIO ? *pMutexIO : fallback;
+    return pMutexIO ? pMutexIO : &fallback;
 }
 
 } // namespace
@@ -42,6 +44,7 @@ IOThread::IOThread(const QString& devicePath, QObject* parent)
     : QThread(parent)
     , m_devicePath(devicePath)
     , m_baud(SerialPort::kDefaultBaud)
+    , m_mutex(ioMutex())
     , m_stampMs(MonotonicClock::ms())
 {
 }
@@ -53,13 +56,13 @@ IOThread::~IOThread()
 
 void IOThread::publishOutputs(quint16 word)
 {
-    QMutexLocker lock(&ioMutex());
+    QMutexLocker lock(m_mutex);
     m_outputs = word;
 }
 
 quint16 IOThread::publishedOutputs() const
 {
-    QMutexLocker lock(&ioMutex());
+    QMutexLocker lock(m_mutex);
     return m_outputs;
 }
 

@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+class QMutex;
+
 // The only code that talks to the IO board. Every 5 ms it sends the published
 // output word and reads the board's answer; a change of the input word reaches
 // the GUI thread as the queued signal sigIOChange. The link reopens by itself
@@ -75,7 +77,8 @@ private:
     Timing m_timing;
     int m_baud;
 
-    quint16 m_outputs = 0;  // under pMutexIO
+    QMutex* const m_mutex;  // pMutexIO
+    quint16 m_outputs = 0;  // under m_mutex
     std::atomic<qint64> m_stampMs;
     std::atomic<bool> m_watchdogFlag{true};
     std::atomic<bool> m_talking{false};

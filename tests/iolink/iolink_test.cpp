@@ -2,6 +2,7 @@
 #include "controlport.h"
 #include "globals.h"
 #include "iothread.h"
+#include "mainwindowbase.h"
 #include "tempappdir.h"
 #include "wizardpara.h"
 
@@ -243,6 +244,56 @@ TEST(ControlPortOutputs, DeferredChangesApplyInOrderWithoutALink)
     EXPECT_TRUE(waitFor([&] { return port.IOGetOut(8) == 1; }, 2000));
     port.IODelayOut(99, 1, 0);
     EXPECT_EQ(port.pendingOutputChanges(), 0);
+}
+
+namespace {
+
+// The main window as the pulse ends see it: a mask of outputs held on.
+class HoldingWindow : public MainWindowBase
+{
+public:
+    bool isOutputHeld(int output) const override { return output >= 0 && (held & (1u << output)); }
+    unsigned held = 0;
+};
+
+} // namespace
+
+TEST(ControlPortOutputs, PulseEndLeavesAnOutputAnInterlockTookOver)
+{
+    HoldingWindow window;
+    MainWindowBase* const savedWin = gpWin;
+    gpWin = &window;
+    ControlPort port;
+
+    // An NG pulse on the clamp; the stop interlock takes the clamp over before it ends.
+    port.IOPulseOut(0, 1, 1);
+    EXPECT_TRUE(port.isPulsing(0));
+    EXPECT_FALSE(port.isPulsing(1));
+    window.held = 1u << 0;
+    port.IOSetOut(0, 1);
+    EXPECT_TRUE(waitFor([&] { return !port.isPulsing(0); }, 2000));
+    EXPECT_EQ(port.IOGetOut(0), 1) << "the interlock still holds the clamp";
+    window.held = 0;
+
+    // Without a holder the pulse ends as it should; an inverse pulse ends on even when held.
+    port.IOPulseOut(1, 1, 1);
+    port.IOPulseOut(2, 0, 1);
+    window.held = 1u << 2;
+    EXPECT_TRUE(waitFor([&] { return port.pendingOutputChanges() == 0; }, 2000));
+    EXPECT_EQ(port.IOGetOut(1), 0);
+    EXPECT_EQ(port.IOGetOut(2), 1);
+
+    // Output 3 switched with output 0 pulses with it.
+    port.setOutput4Use(1);
+    port.IOPulseOut(0, 1, 1);
+    EXPECT_TRUE(port.isPulsing(3));
+    EXPECT_FALSE(port.isPulsing(-1));
+    EXPECT_FALSE(port.isPulsing(ControlPort::kOutputCount));
+    window.held = 0;
+    EXPECT_TRUE(waitFor([&] { return !port.isPulsing(3); }, 2000));
+    EXPECT_EQ(port.IOGetOut(0), 0);
+    EXPECT_EQ(port.IOGetOut(3), 0);
+    gpWin = savedWin;
 }
 
 TEST(ControlPortOutputs, PortPathAndGlobalPointer)

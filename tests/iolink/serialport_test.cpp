@@ -83,6 +83,7 @@ TEST(SerialPort, MovesRawBytesAndReportsAHangUp)
 
     pty.closeMaster();
     EXPECT_EQ(port.read(&got, 64, 200), SerialPort::Status::Lost);
+    EXPECT_EQ(port.write(raw, 200), SerialPort::Status::Lost) << "a write to a vanished master fails at once";
 }
 
 TEST(LedDevice, LampsAndBacklightWithoutTheDevice)
