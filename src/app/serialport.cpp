@@ -108,6 +108,8 @@ bool SerialPort::open(const QString& path, int baud)
 void SerialPort::close()
 {
     if (m_fd >= 0) {
+        // Unsent bytes would make close() wait for them to drain (up to 30 s on a UART).
+        ::tcflush(m_fd, TCOFLUSH);
         ::close(m_fd);
         m_fd = -1;
     }

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -84,6 +85,32 @@ TEST(SerialPort, MovesRawBytesAndReportsAHangUp)
     pty.closeMaster();
     EXPECT_EQ(port.read(&got, 64, 200), SerialPort::Status::Lost);
     EXPECT_EQ(port.write(raw, 200), SerialPort::Status::Lost) << "a write to a vanished master fails at once";
+}
+
+// A hung-up line (a USB adapter pulled out) reads as end of file forever: the
+// port reports it lost, and a fresh open of the same path works again.
+TEST(SerialPort, HungUpLineIsLostAndReopens)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave.isEmpty());
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slave));
+    const int other = ::open(pty.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    if (::ioctl(other, TIOCVHANGUP) != 0) {
+        ::close(other);
+        GTEST_SKIP() << "no permission to hang up a terminal";
+    }
+    ::close(other);
+    QByteArray got;
+    EXPECT_EQ(port.read(&got, 64, 200), SerialPort::Status::Lost);
+    EXPECT_EQ(port.write("\x5F", 200), SerialPort::Status::Lost);
+
+    ASSERT_TRUE(port.open(pty.slave)) << qPrintable(port.errorString());
+    ASSERT_EQ(::write(pty.master, "\x5F\xF5", 2), 2);
+    while (got.size() < 2 && port.read(&got, 64, 200) == SerialPort::Status::Ok) {
+    }
+    EXPECT_EQ(got, QByteArray("\x5F\xF5"));
 }
 
 TEST(LedDevice, LampsAndBacklightWithoutTheDevice)
