@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -498,4 +499,22 @@ TEST_F(IOLinkTest, GuiThreadIsNeverHeldByTheLink)
     teardown.start();
     port.reset();
     EXPECT_LT(teardown.elapsed(), 500) << "stopping the IO thread does not hang";
+}
+
+TEST_F(IOLinkTest, ShutdownWhileInputsStreamLeavesNoSignalBehind)
+{
+    startSim();
+    startPort();
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    EXPECT_EQ(sim->command("auto 0 0.01 5"), "ok");
+    ASSERT_TRUE(waitFor([&] { return inputEvents.size() >= 4; }));
+
+    // Changes the IO thread queued but the GUI thread has not taken yet die with the port.
+    QThread::msleep(50);
+    QPointer<IOThread> thread = port->ioThread();
+    port.reset();
+    EXPECT_TRUE(thread.isNull());
+    const int seen = inputEvents.size();
+    settle(50);
+    EXPECT_EQ(inputEvents.size(), seen);
 }
