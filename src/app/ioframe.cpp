@@ -50,8 +50,10 @@ QByteArray encodeBoard(const BoardFrame& frame)
 HostFrame decodeHost(const QByteArray& frame)
 {
     HostFrame f;
-    if (frame.size() != kHostFrameSize)
+    if (frame.size() != kHostFrameSize) {
+        f.command = kCmdNone;  // never mistaken for an exchange
         return f;
+    }
     f.command = quint8(frame[1]);
     f.outputs = wordAt(frame, 2);
     return f;
@@ -60,8 +62,10 @@ HostFrame decodeHost(const QByteArray& frame)
 BoardFrame decodeBoard(const QByteArray& frame)
 {
     BoardFrame f;
-    if (frame.size() != kBoardFrameSize)
+    if (frame.size() != kBoardFrameSize) {
+        f.command = kCmdNone;  // never mistaken for an exchange
         return f;
+    }
     f.command = quint8(frame[1]);
     f.inputs = wordAt(frame, 2);
     f.outputs = wordAt(frame, 4);

@@ -34,6 +34,7 @@ namespace IOFrame {
 constexpr quint8 kStart = 0x5F;
 constexpr quint8 kEnd = 0xF5;
 constexpr quint8 kCmdExchange = 0x01;
+constexpr quint8 kCmdNone = 0x00;  // what a frame of the wrong size decodes to
 constexpr int kHostFrameSize = 6;
 constexpr int kBoardFrameSize = 8;
 constexpr int kWordBits = 16;

@@ -39,6 +39,9 @@ TEST(IOFrame, GoldenBytesBothDirections)
     EXPECT_EQ(board.inputs, 0x0180);
     EXPECT_EQ(board.outputs, 0x8000);
     EXPECT_EQ(IOFrame::decodeHost(IOFrame::encodeHost({IOFrame::kCmdExchange, 0xA55A})).outputs, 0xA55A);
+    // A frame of the wrong size is no exchange: nobody applies its zero words.
+    EXPECT_EQ(IOFrame::decodeHost(bytes({0x5F, 0x01, 0xF5})).command, IOFrame::kCmdNone);
+    EXPECT_EQ(IOFrame::decodeBoard(IOFrame::encodeHost({IOFrame::kCmdExchange, 1})).command, IOFrame::kCmdNone);
 }
 
 TEST(IOFrame, AnySplitOfTheStreamGivesTheSameFrames)
