@@ -262,7 +262,7 @@ public:
 TEST(ControlPortOutputs, PulseEndLeavesAnOutputAnInterlockTookOver)
 {
     HoldingWindow window;
-    MainWindowBase* const savedWin = gpWin;
+    struct Restore { MainWindowBase* saved = gpWin; ~Restore() { gpWin = saved; } } restore;
     gpWin = &window;
     ControlPort port;
 
@@ -294,7 +294,6 @@ TEST(ControlPortOutputs, PulseEndLeavesAnOutputAnInterlockTookOver)
     EXPECT_TRUE(waitFor([&] { return !port.isPulsing(3); }, 2000));
     EXPECT_EQ(port.IOGetOut(0), 0);
     EXPECT_EQ(port.IOGetOut(3), 0);
-    gpWin = savedWin;
 }
 
 TEST(ControlPortOutputs, PortPathAndGlobalPointer)
