@@ -25,11 +25,13 @@ namespace {
 constexpr int kNtpWaitMs = 1000;
 constexpr int kByteMask = 255;
 
-QJsonObject readConfig(bool* opened)
+QJsonObject readConfig(bool* opened = nullptr)
 {
     QFile file(QStringLiteral("./") + QString::fromLatin1(VEK_NETMN::kConfigPath));
-    *opened = file.open(QIODevice::ReadOnly);
-    if (!*opened)
+    const bool isOpen = file.open(QIODevice::ReadOnly);
+    if (opened)
+        *opened = isOpen;
+    if (!isOpen)
         return QJsonObject();
     return QJsonDocument::fromJson(file.readAll()).object();
 }
@@ -256,9 +258,11 @@ QJsonArray VEK_NETMN::Parse_CacheDetectedRoiInfos_2_QJsonArray(QMap<QString, par
 
 void VEK_NETMN::getNTP_Timing_sync()
 {
-    const QVariant address = getConfigValue("serveraddr");
-    const QVariant port = getConfigValue("serverport");
-    if (address.userType() != QMetaType::QString || port.userType() != QMetaType::QString)
+    // One read of the file for both keys.
+    const QJsonObject config = readConfig();
+    const QJsonValue address = config.value("serveraddr");
+    const QJsonValue port = config.value("serverport");
+    if (!address.isString() || !port.isString())
         return;
     QNetworkAccessManager manager;
     const QUrl url(QStringLiteral("http://%1:%2/monitor17/api/time").arg(address.toString(), port.toString()));
