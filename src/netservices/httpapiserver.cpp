@@ -37,12 +37,12 @@ QJsonArray firstEntries(const int* values, int count)
     return out;
 }
 
-QJsonObject errorString(const char* text)
+} // namespace
+
+QJsonObject HttpApiServer::errorString(const char* text)
 {
     return QJsonObject{{"errorstring", QString::fromUtf8(text)}};
 }
-
-} // namespace
 
 const HttpApiServer::Route HttpApiServer::kRoutes[] = {
     {"/v18/http/get_product_infos", &HttpApiServer::httpapi__get_product_infos},

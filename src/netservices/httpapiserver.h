@@ -83,6 +83,8 @@ private:
     // A response on the request's connection: uuid, session and Device-ID set.
     CTask_FormData replyTo(const CTask_FormData& request) const;
     void replyJson(const CTask_FormData& request, const QJsonObject& json);
+    // The answer to a request the route cannot serve: {"errorstring": text}.
+    static QJsonObject errorString(const char* text);
     // The picture's path under the alarm image folder; empty when the name is no plain
     // file name, the file is missing or it resolves outside that folder.
     static QString alarmPicturePath(int camera, int detect, bool ok, const QString& name);

@@ -115,10 +115,10 @@ QList<QDate> archivedDays()
 
 void HttpApiServer::httpapi__get_records(const CTask_FormData& request)
 {
-    const QDateTime start = QDateTime::fromString(request.json.value("datetime_start").toString(), HttpApiServer::kApiTimeFormat);
-    const QDateTime end = QDateTime::fromString(request.json.value("datetime_end").toString(), HttpApiServer::kApiTimeFormat);
+    const QDateTime start = QDateTime::fromString(request.json.value("datetime_start").toString(), kApiTimeFormat);
+    const QDateTime end = QDateTime::fromString(request.json.value("datetime_end").toString(), kApiTimeFormat);
     if (!start.isValid() || !end.isValid()) {
-        replyJson(request, QJsonObject{{"errorstring", QString::fromUtf8(HttpApiServer::kBadTimeText)}});
+        replyJson(request, errorString(kBadTimeText));
         return;
     }
     const QDate today = Clock::now().date();
