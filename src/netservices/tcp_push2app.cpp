@@ -48,13 +48,13 @@ void Tcp_Push2APP::SlotRecvResponse(CTask_FormData task, bool)
     if (task.uuid != property("uuid").toString())
         return;
     const qint64 total = gettimeofday_ms() - property("create-time").toLongLong();
-    const QJsonValue result = task.json.value("result");
-    const QJsonObject times = result.toObject();
-    const qint64 recv = result.isObject() && times.contains("recv_time") ? times.value("recv_time").toVariant().toLongLong() : -1;
-    const qint64 parse =
-        result.isObject() && times.contains("analysis_time") ? times.value("analysis_time").toVariant().toLongLong() : -1;
-    qInfo() << "[POST_2_APP] -" << property("type").toString() << ": all-time(ms):" << total << "app-recv(ms):" << recv
-            << "app-parse(ms):" << parse;
+    // The subscriber's own times, -1 where it reports none.
+    const QJsonObject times = task.json.value("result").toObject();
+    const auto reported = [&times](const char* key) {
+        return times.contains(key) ? times.value(key).toVariant().toLongLong() : -1;
+    };
+    qInfo() << "[POST_2_APP] -" << property("type").toString() << ": all-time(ms):" << total
+            << "app-recv(ms):" << reported("recv_time") << "app-parse(ms):" << reported("analysis_time");
     m_lifeTimer->stop();
     deleteLater();
 }
