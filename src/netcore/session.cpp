@@ -207,14 +207,19 @@ void Session::refuse()
 void Session::closeNow(const char* why)
 {
     qInfo() << "Session" << id_ << "closed:" << why;
+    dropPending();
+    if (socket_)
+        socket_->abort();
+}
+
+void Session::dropPending()
+{
     for (SCI_ExecObj_Send& s : sendQueue_)
         s.cancel();
     sendQueue_.clear();
     replySlots_.clear();
     if (orderTimer_)
         orderTimer_->stop();
-    if (socket_)
-        socket_->abort();
 }
 
 int Session::SlotSendAction(SCI_ExecObj_Send send)
@@ -412,16 +417,11 @@ void Session::onSendTimeout()
 
 void Session::onDisconnected()
 {
-    for (SCI_ExecObj_Send& s : sendQueue_)
-        s.cancel();
-    sendQueue_.clear();
-    replySlots_.clear();
+    dropPending();
     if (liveTimer_)
         liveTimer_->stop();
     if (sendTimer_)
         sendTimer_->stop();
-    if (orderTimer_)
-        orderTimer_->stop();
 }
 
 void Session::rearmLiveTimer()

@@ -64,6 +64,8 @@ private:
     void refuse();
     void rearmLiveTimer();
     void closeNow(const char* why);
+    // Unsent messages and replies still waiting for their turn are given up.
+    void dropPending();
 
     int id_;
     std::atomic<bool> running_{false};
