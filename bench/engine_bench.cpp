@@ -6,9 +6,7 @@
 
 #include "benchratio.h"
 
-#include "cameraunitstate.h"
-#include "cammerrecongnize.h"
-#include "cammersingleton.h"
+#include "engineunit.h"
 #include "globals.h"
 #include "miscfunc.h"
 #include "synthframes.h"
@@ -58,7 +56,7 @@ std::vector<RoiSpec> mixedRois()
 }
 
 // A camera unit with its engine, learnt on one template per group.
-struct Camera
+struct Camera : EngineUnit
 {
     Camera(int w, int h, int templates, bool align, int angle)
     {
@@ -76,26 +74,14 @@ struct Camera
         gpWPara = &para;
         gpWin = nullptr;
         gTempNum = templates;
-        state = std::make_unique<CameraUnitState>();
-        state->allocateBuffers(w, h, false, templates);
-        store = std::make_unique<CammerSingleton>(0, state.get());
-        state->pSingleton = state->pSingletonEdit = store.get();
+        allocate(w, h, false, templates);
         scene = synth::textured(w, h, 5);
-        engine = std::make_unique<CammerRecong>(store.get(), state.get());
     }
 
     void addRois(int g)
     {
-        for (const RoiSpec& s : mixedRois()) {
-            const int r = store->roiCount[g]++;
-            store->roiFunction[g][r] = s.code;
-            store->roiShape[g][r] = CammerSingleton::kShapeRect;
-            store->rectRoi[g][r].imageRect = QRect(s.box.x, s.box.y, s.box.width, s.box.height);
-            store->roiSensitivity[g][r] = s.sens;
-            store->roiArea[g][r] = s.area;
-            store->roiMinWH[g][r] = s.minWH;
-            state->roiMask[g][r] = cv::Mat(s.box.size(), CV_8UC1, cv::Scalar(255));
-        }
+        for (const RoiSpec& s : mixedRois())
+            addRoi(g, s.code, s.box, s.sens, s.area, s.minWH);
     }
 
     void setTemplates(int g, int count)
@@ -115,12 +101,7 @@ struct Camera
         engine->VarTrain(g);
     }
 
-    cv::Mat frame(unsigned char* buf) const { return cv::Mat(state->imageH, state->imageW, CV_8UC1, buf); }
-
     WizardPara para;
-    std::unique_ptr<CameraUnitState> state;
-    std::unique_ptr<CammerSingleton> store;
-    std::unique_ptr<CammerRecong> engine;
     cv::Mat scene;
 };
 

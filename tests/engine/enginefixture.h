@@ -3,9 +3,7 @@
 // A camera unit state with synthetic frames, a ROI store filled by hand, a
 // parameter record and a main-window stand-in that records what it is told.
 
-#include "cameraunitstate.h"
-#include "cammerrecongnize.h"
-#include "cammersingleton.h"
+#include "engineunit.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "synthframes.h"
@@ -16,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 
 // A ROI box well inside the small test frame.
 const cv::Rect kLeftBox(20, 20, 60, 40);
@@ -28,7 +25,7 @@ public:
     QStringList records;
 };
 
-class EngineTest : public ::testing::Test
+class EngineTest : public ::testing::Test, protected EngineUnit
 {
 protected:
     static constexpr int kW = 200;
@@ -54,12 +51,7 @@ protected:
         para.zoomLayers = 5;
         para.matchAccuracy = 5;
         para.detectEnable[1] = 0;
-        state = std::make_unique<CameraUnitState>();
-        state->allocateBuffers(w, h, colour, slotCount);
-        store = std::make_unique<CammerSingleton>(0, state.get());
-        state->pSingleton = store.get();
-        state->pSingletonEdit = store.get();
-        engine = std::make_unique<CammerRecong>(store.get(), state.get());
+        allocate(w, h, colour, slotCount);
         VEK_NETMN::getInstance()->roiResultCache.clear();
     }
 
@@ -69,21 +61,6 @@ protected:
         gpWPara = nullptr;
     }
 
-    // A rectangle ROI in image coordinates whose mask is the whole box (or `mask`).
-    void addRoi(int g, int code, cv::Rect box, int sens, int area, int minWH, cv::Mat mask = cv::Mat())
-    {
-        const int r = store->roiCount[g]++;
-        store->roiFunction[g][r] = code;
-        store->roiShape[g][r] = CammerSingleton::kShapeRect;
-        store->rectRoi[g][r].imageRect = QRect(box.x, box.y, box.width, box.height);
-        store->roiSensitivity[g][r] = sens;
-        store->roiArea[g][r] = area;
-        store->roiMinWH[g][r] = minWH;
-        state->roiMask[g][r] = mask.empty() ? cv::Mat(box.size(), CV_8UC1, cv::Scalar(255)) : mask;
-        state->roiMaskEdit[g][r] = state->roiMask[g][r];
-    }
-
-    cv::Mat frame(unsigned char* buf) const { return cv::Mat(state->imageH, state->imageW, CV_8UC1, buf); }
     cv::Mat checkFrame() const { return frame(state->pCheckBuf); }
     cv::Mat capture() const { return frame(state->pCaptureBuf); }
     cv::Mat templ(int g, int slot) const { return frame(state->pTemplate[g][slot]); }
@@ -125,7 +102,4 @@ protected:
 
     WizardPara para;
     RecordingWindow window;
-    std::unique_ptr<CameraUnitState> state;
-    std::unique_ptr<CammerSingleton> store;
-    std::unique_ptr<CammerRecong> engine;
 };
