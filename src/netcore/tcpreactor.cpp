@@ -194,18 +194,16 @@ QList<int> TcpReactor::getAliveSession()
 void TcpReactor::InitSession(Session* session)
 {
     connect(session, &Session::sigRequest, this, [this](CTask_FormData obj) {
-        CTask_FormData copy = obj;
         updateSoftCnted();
-        emit sigRequest(copy);
+        emit sigRequest(obj);
     }, Qt::DirectConnection);
     connect(session, &Session::sigResponse, this, [this](CTask_FormData obj) {
-        CTask_FormData copy = obj;
         updateSoftCnted();
-        if (isAliveTcpTask(copy.uuid)) {
-            copy.taskInfo = remove_TaskFromList(copy.uuid);
-            emit sigResponse(copy, true);
+        if (isAliveTcpTask(obj.uuid)) {
+            obj.taskInfo = remove_TaskFromList(obj.uuid);
+            emit sigResponse(obj, true);
         } else {
-            emit sigResponse(copy, false);
+            emit sigResponse(obj, false);
         }
     }, Qt::DirectConnection);
     // A lost connection leaves the map at once and dies in its own thread. A closing
@@ -322,20 +320,21 @@ int TcpReactor::taskCount()
 
 void TcpReactor::append_TcpTask(CTask_FormData const& task)
 {
-    if (task.uuid.isEmpty())
-        return;
-    TcpTsk_Info info(task.uuid);
-    info.url = task.url;
-    QMutexLocker lock(&taskMutex_);
-    tcpTasks_.insert(task.uuid, info);
+    insertTask(task.uuid, task.url);
 }
 
+// A received request's entry: its url field holds the uuid.
 void TcpReactor::append_TcpTask(QString const& uuid)
+{
+    insertTask(uuid, uuid);
+}
+
+void TcpReactor::insertTask(const QString& uuid, const QString& url)
 {
     if (uuid.isEmpty())
         return;
     TcpTsk_Info info(uuid);
-    info.url = uuid;
+    info.url = url;
     QMutexLocker lock(&taskMutex_);
     tcpTasks_.insert(uuid, info);
 }

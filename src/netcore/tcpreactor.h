@@ -81,6 +81,7 @@ protected:
     // The accept or connect step's share: a session for the socket, wired and listed.
     Session* adoptSocket(QTcpSocket* socket);
     void expireTasks();
+    void insertTask(const QString& uuid, const QString& url);
     QString stampUuid() const;
     bool loopActive() const;
 
