@@ -20,7 +20,7 @@ e2e_board mute 1 > /dev/null
 e2e_wait_for "IO board link closed" 10
 sleep 1
 e2e_board mute 0 > /dev/null
-e2e_wait_for "IO board port" 10
+e2e_wait_for "IO board answering again on" 10
 for _ in $(seq 50); do [ $(( $(board_outputs) & 0x0F )) -eq 5 ] && break; sleep 0.1; done
 e2e_expect "$(( $(board_outputs) & 0x0F ))" "5" "outputs after the link came back"
 
