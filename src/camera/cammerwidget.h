@@ -236,7 +236,6 @@ private:
     // Panel and geometry helpers.
     void setPanelAnchor(int group, int roi);
     void refreshShape(int group, int roi);
-    void storePackedPart(int& word, int value, bool byteSized);
     void startDrawingHint(int value);
     int firstEnabledFunction() const;
     void initNewRoiParams(int group, int n);
