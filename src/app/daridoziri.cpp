@@ -37,10 +37,8 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QProgressBar>
 #include <QDebug>
 #include <QDir>
-#include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QScreen>
@@ -129,10 +127,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     splashStep(85);
 
     m_cycle = new DetectionCycle(this, m_io.get(), this);
-    QVector<DetectionUnit*> units;
-    for (auto& unit : m_units)
-        units << unit.get();
-    m_cycle->setUnits(units);
+    m_cycle->setUnits(unitPointers());
     connect(m_cycle, &DetectionCycle::sigCameraLostChanged, this, &DaRiDoziri::SlotCameraLostChanged);
     // The network hub keeps one record per machine cycle with its pictures.
     VEK_NETMN* hub = VEK_NETMN::getInstance();
@@ -281,16 +276,19 @@ void DaRiDoziri::buildCameras()
 void DaRiDoziri::setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units)
 {
     m_units = std::move(units);
-    QVector<DetectionUnit*> list;
-    numCamera = 0;
-    for (auto& unit : m_units) {
-        list << unit.get();
-        ++numCamera;
-    }
-    m_cycle->setUnits(list);
+    numCamera = int(m_units.size());
+    m_cycle->setUnits(unitPointers());
     allocateFailImages();
     selCamera = numCamera;
     ChangeCammer();
+}
+
+QVector<DetectionUnit*> DaRiDoziri::unitPointers() const
+{
+    QVector<DetectionUnit*> list;
+    for (const auto& unit : m_units)
+        list << unit.get();
+    return list;
 }
 
 void DaRiDoziri::allocateFailImages()
@@ -664,6 +662,13 @@ void DaRiDoziri::ChangeCammer()
     update();
 }
 
+void DaRiDoziri::updateViews()
+{
+    for (auto& unit : m_units)
+        if (QWidget* view = unit->view())
+            view->update();
+}
+
 void DaRiDoziri::MScale(float scale)
 {
     zoomScale = scale;
@@ -671,9 +676,7 @@ void DaRiDoziri::MScale(float scale)
         zoomX = 0;
         zoomY = 0;
     }
-    for (auto& unit : m_units)
-        if (unit->view())
-            unit->view()->update();
+    updateViews();
     update();
 }
 
@@ -689,9 +692,7 @@ void DaRiDoziri::updateMScale(int x, int y)
         return;
     zoomX += x;
     zoomY += y;
-    for (auto& unit : m_units)
-        if (unit->view())
-            unit->view()->update();
+    updateViews();
     if (m_scaleSlider)
         m_scaleSlider->startTimer();
 }

@@ -115,6 +115,9 @@ private:
     void allocateFailImages();
     // Empties the NG image table (no pointer outlives its frame).
     void releaseFailImages();
+    QVector<DetectionUnit*> unitPointers() const;
+    // Repaints the camera views (zoom and pan).
+    void updateViews();
     void createIoLink();
     void createTimers();
     void adoptSharedDialogs();

@@ -17,8 +17,6 @@
 #include "wizardpara.h"
 
 #include <QDebug>
-#include <QDialog>
-#include <QProgressBar>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -134,7 +132,6 @@ int main(int argc, char* argv[])
 
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
     DaRiDoziri window;
-    gpWin = &window;
     splash->flushstep(90, lanText(kRowLoaded));
 
     gDeviceID = getlocal_deviceid();

@@ -70,6 +70,16 @@ SplashFrame::SplashFrame()
     QCoreApplication::processEvents();
 }
 
+QProgressBar* SplashFrame::progressBar() const
+{
+    return m_bar;
+}
+
+QDialog* SplashFrame::innerPanel() const
+{
+    return m_panel;
+}
+
 QString SplashFrame::getStyle()
 {
     return QStringLiteral(

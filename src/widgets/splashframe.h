@@ -17,8 +17,9 @@ public:
     QString getStyle();
 
     int shownValue() const { return m_shown; }
-    QProgressBar* progressBar() const { return m_bar; }
-    QDialog* innerPanel() const { return m_panel; }
+    // Out of line: the pointers convert only where their classes are complete.
+    QProgressBar* progressBar() const;
+    QDialog* innerPanel() const;
 
 private:
     QPointer<QProgressBar> m_bar;

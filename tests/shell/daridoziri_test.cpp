@@ -28,7 +28,6 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QMouseEvent>
-#include <QProgressBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
