@@ -3,7 +3,6 @@
 #include "sci_execobj_send.h"
 #include "tcpservreactor.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -174,15 +173,3 @@ int ServiceHost::sessionCount() const
     return service_->reactor()->sessionCount();
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (condition())
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return condition();
-}

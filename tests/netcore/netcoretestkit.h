@@ -3,6 +3,7 @@
 #include "ctask_formdata.h"
 #include "httpmanager.h"
 #include "netlimits.h"
+#include "qttesthelpers.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -11,13 +12,8 @@
 #include <QThread>
 #include <atomic>
 #include <memory>
-#include <ostream>
 
 class QTcpSocket;
-
-// Readable failure messages for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
 
 // The bytes the writer puts on a real loopback connection for one record,
 // and the peer port the writer saw (for the HOST line).
@@ -91,5 +87,3 @@ private:
     quint16 port_ = 0;
 };
 
-// Polls until the condition holds (events of this thread keep running).
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

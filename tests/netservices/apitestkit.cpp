@@ -5,8 +5,6 @@
 #include "httpapiserver.h"
 #include "vek_netmn.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QProcess>
@@ -108,19 +106,6 @@ HttpReply parseCurl(const QByteArray& raw)
     reply.body = raw.mid(end + 4);
     reply.ok = true;
     return reply;
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
 }
 
 void ApiTest::SetUp()

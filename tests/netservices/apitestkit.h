@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindowbase.h"
+#include "qttesthelpers.h"
 #include "tempappdir.h"
 
 #include <QByteArray>
@@ -9,14 +10,9 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <memory>
-#include <ostream>
 
 class VEK_NETMN;
-
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
 
 // The main window as the API sees it: run and result state, today's record
 // database in the test folder, and the services it calls, recorded.
@@ -64,9 +60,6 @@ struct HttpReply
     QJsonObject result() const;
 };
 HttpReply parseCurl(const QByteArray& raw);
-
-// Polls until the condition holds, serving events meanwhile.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // A temporary application folder with "cnt_net/config.json", the stand-in main
 // window and the hub's API listening on 127.0.0.1 at a free port.

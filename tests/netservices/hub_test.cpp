@@ -227,7 +227,7 @@ s = http.server.HTTPServer(('127.0.0.1', 0), H)
 print(s.server_address[1], flush=True)
 s.serve_forever()
 )"});
-    ASSERT_TRUE(waitFor([&] { return server.canReadLine(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return server.canReadLine(); }, 10000));
     const QString port = QString::fromLatin1(server.readLine().trimmed());
     FakeShellRunner shell;
     configure(true, true, QJsonObject{{"serveraddr", "127.0.0.1"}, {"serverport", port}});

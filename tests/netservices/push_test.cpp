@@ -23,7 +23,7 @@ public:
     explicit Listener(const QStringList& options = {})
     {
         process.start("python3", QStringList{projectSourceDir() + "/tests/netservices/subscriber_listener.py"} + options);
-        waitFor([&] { return process.canReadLine(); }, 10000);
+        waitUntil([&] { return process.canReadLine(); }, 10000);
         port = process.readLine().trimmed().toInt();
     }
     ~Listener()
@@ -34,7 +34,7 @@ public:
     // Waits for the next received request.
     QJsonObject next(int timeoutMs = 5000)
     {
-        if (!waitFor([&] { return process.canReadLine(); }, timeoutMs))
+        if (!waitUntil([&] { return process.canReadLine(); }, timeoutMs))
             return QJsonObject();
         return QJsonDocument::fromJson(process.readLine()).object();
     }
@@ -93,7 +93,7 @@ time.sleep(0.2)
 print(' '.join(str(s.getsockname()[1]) for s in listeners), flush=True)
 time.sleep(60)
 )", QString::number(count)});
-        waitFor([&] { return process.canReadLine(); }, 10000);
+        waitUntil([&] { return process.canReadLine(); }, 10000);
         for (const QByteArray& p : process.readLine().trimmed().split(' '))
             ports << p.toInt();
         port = ports.value(0);
@@ -283,7 +283,7 @@ TEST_F(SubscriberPush, PushThreadsFollowTheSubscriptions)
     Clock::advance(2000);   // the first one's subscriptions expire at this push
     runCycle({});
     EXPECT_FALSE(second.next().isEmpty());
-    EXPECT_TRUE(waitFor([&] { return pushLanes(api) == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return pushLanes(api) == 1; }));
     EXPECT_TRUE(first.next(300).isEmpty());
 }
 

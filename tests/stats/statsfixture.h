@@ -1,18 +1,12 @@
 #pragma once
 
 #include "fakeshellrunner.h"
+#include "qttesthelpers.h"
 #include "tempappdir.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QStringList>
-#include <ostream>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 class ResStatisticsParam;
 

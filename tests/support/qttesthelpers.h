@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <ostream>
+
+// Readable Qt texts in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+
+// Polls until the condition holds, serving this thread's events (deferred deletes
+// included) meanwhile; false when it still fails after the time.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
