@@ -69,7 +69,6 @@ constexpr int kClampOutput = 0;
 constexpr int kEjectorOutput = 1;
 constexpr int kOutput4 = 3;
 constexpr int kAllGroupsTrigMode = 3;
-constexpr int kHeldOutputCount = 5;  // outputs an alarm may hold: 0..3 of the ROIs, 4 (O5)
 
 void splashStep(int percent, const QString& text = QString())
 {
@@ -366,7 +365,7 @@ void DaRiDoziri::reassertHeldOutputs()
     if (!gpControlIO)
         return;
     bool any = false;
-    for (int output = 0; output < kHeldOutputCount; ++output) {
+    for (int output = 0; output < DetectionCycle::kAlarmOutputCount; ++output) {
         if (isOutputHeld(output)) {
             gpControlIO->IOSetOut(output, 1);
             any = true;

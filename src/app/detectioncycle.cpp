@@ -21,7 +21,6 @@ constexpr int kReserveOutput = 3;
 constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
 constexpr int kCavityAlarmOutput = 3;     // "O 4"
 constexpr int kProductAlarmOutput = 4;    // "O 5"
-constexpr int kAlarmOutputCount = 5;
 constexpr int kMultiDetectionMode = 3;
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
@@ -390,9 +389,10 @@ void DetectionCycle::CheckNG(bool ng)
         m_stepOk.fill(!ng, m_units.size());
         m_stepChecked.fill(true, m_units.size());
     }
+    const bool lastOfCycle = d == lastDetection();
     // The pre-cut ends with the last detection's decision; it no longer holds the clamp.
-    const bool preCutEnds = m_preCut && d == lastDetection();
-    if (d == lastDetection())
+    const bool preCutEnds = m_preCut && lastOfCycle;
+    if (lastOfCycle)
         m_preCut = false;
     // The machine is interlocked (or released) first; pictures, counts and records follow.
     if (ng) {
@@ -417,7 +417,6 @@ void DetectionCycle::CheckNG(bool ng)
 
     // The cycle record is closed before any picture is marked for the writer thread,
     // so that every picture of the last detection lands in this cycle's record.
-    const bool lastOfCycle = d == lastDetection();
     if (lastOfCycle)
         emit sigCycleFinished(m_cycleNg);
 
