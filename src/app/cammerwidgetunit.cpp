@@ -3,10 +3,10 @@
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "cammerwidget.h"
+#include "clock.h"
 #include "globals.h"
 #include "wizardpara.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -86,7 +86,7 @@ void CammerWidgetUnit::keepHistory(int detection)
     }
     frames[0] = oldest;
     std::memcpy(frames[0], w->pCheckBuf, size_t(w->frameBytes));
-    w->historyTime[detection][0] = QDateTime::currentDateTime().toString("hh:mm:ss");
+    w->historyTime[detection][0] = Clock::now().toString("hh:mm:ss");
     w->historyCount[detection] = qMin(w->historyCount[detection] + 1, CammerWidget::kHistoryFrames);
 }
 
