@@ -39,6 +39,11 @@ QVector<IOStatus::Entry> IOStatus::entries(int trigMode)
     return list;
 }
 
+bool IOStatus::isOn(const ControlPort* io, const Entry& entry)
+{
+    return io && (entry.output ? io->IOGetOut(entry.number) : io->IOGetIn(entry.number));
+}
+
 void IOStatus::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -52,11 +57,10 @@ void IOStatus::paintEvent(QPaintEvent*)
     const int cell = qMax(1, width() / qMax(1, list.size()));
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list.at(i);
-        const bool on = m_io && (e.output ? m_io->IOGetOut(e.number) : m_io->IOGetIn(e.number));
         const int x = i * cell + 6;
         const int y = (height() - kDot) / 2;
         painter.setPen(Qt::NoPen);
-        painter.setBrush(on ? kActive : kIdle);
+        painter.setBrush(isOn(m_io, e) ? kActive : kIdle);
         painter.drawEllipse(x, y, kDot, kDot);
         painter.setPen(e.output ? QColor(255, 200, 80) : Qt::white);
         const QString prefix = e.output ? QStringLiteral("O%1 ") : QStringLiteral("I%1 ");

@@ -24,6 +24,8 @@ public:
         int number;
     };
     static QVector<Entry> entries(int trigMode);
+    // Whether the entry's input or output is on now (off without a link).
+    static bool isOn(const ControlPort* io, const Entry& entry);
 
 signals:
     void clicked();

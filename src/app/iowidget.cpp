@@ -294,8 +294,6 @@ void IOWidget::SlotRefresh()
 {
     const QVector<IOStatus::Entry> entries = IOStatus::entries(gpWPara ? gpWPara->trigMode : 0);
     for (int i = 0; i < entries.size() && i < m_stateLabels.size(); ++i) {
-        const IOStatus::Entry& e = entries.at(i);
-        const bool on = m_io && (e.output ? m_io->IOGetOut(e.number) : m_io->IOGetIn(e.number));
-        m_stateLabels[i]->setStyleSheet(on ? kActiveStyle : kIdleStyle);
+        m_stateLabels[i]->setStyleSheet(IOStatus::isOn(m_io, entries.at(i)) ? kActiveStyle : kIdleStyle);
     }
 }
