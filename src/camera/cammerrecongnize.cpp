@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
+#include "roishapevisit.h"
 #include "vek_netmn.h"
 #include "wizardpara.h"
 
@@ -224,12 +225,7 @@ cv::Mat CammerRecong::frameGray(unsigned char* frame)
 CammerRecong::RoiWindow CammerRecong::roiWindow(const CammerSingleton& store, const cv::Mat& mask, int g,
                                                  int r) const
 {
-    QRect q;
-    switch (store.roiShape[g][r]) {
-    case CammerSingleton::kShapeRect: q = store.rectRoi[g][r].imageRect; break;
-    case CammerSingleton::kShapeCircle: q = store.circleRoi[g][r].imageRect; break;
-    default: q = store.polygonRoi[g][r].imageRect; break;
-    }
+    const QRect q = roiImageRect(store, g, r);
     RoiWindow w;
     w.box = cv::Rect(q.x(), q.y(), q.width(), q.height());
     w.rect = w.box & cv::Rect(0, 0, pCamWidget->imageW, pCamWidget->imageH);

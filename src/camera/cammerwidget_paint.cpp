@@ -225,11 +225,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     const int page = m_win->pageState;
     const bool selected = camIndex == m_win->selCamera;
     const WizardPara* p = gpWPara;
-    auto imageBox = [store, g](int r) {
-        QRect box;
-        visitRoiShape(*store, g, r, [&box](const auto& shape) { box = shape.imageRect; });
-        return box;
-    };
+    auto imageBox = [store, g](int r) { return roiImageRect(*store, g, r); };
     auto zoom = [this, &painter] {
         painter.translate(m_win->zoomX, m_win->zoomY);
         painter.scale(m_win->zoomScale, m_win->zoomScale);

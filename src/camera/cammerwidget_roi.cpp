@@ -218,12 +218,7 @@ void CammerWidget::ShowHideROIPara()
     // Block position: above the ROI when it fits, else below, else low on the screen.
     const int sliders = (showSens ? 1 : 0) + (showMore ? 2 : 0);
     const int rows = sliders + 1;
-    QRect box;
-    switch (s.roiShape[g][curRoi]) {
-    case CammerSingleton::kShapePolygon: box = s.polygonRoi[g][curRoi].imageRect; break;
-    case CammerSingleton::kShapeCircle: box = s.circleRoi[g][curRoi].imageRect; break;
-    default: box = s.rectRoi[g][curRoi].imageRect; break;
-    }
+    const QRect box = roiImageRect(s, g, curRoi);
     const int top = int(box.top() * screenSH);
     const int bottom = int((box.bottom() + 1) * screenSH);
     const int needed = 51 * (2 + (showMore ? 2 : 0)) + 20;

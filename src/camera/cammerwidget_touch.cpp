@@ -468,10 +468,8 @@ void CammerWidget::DeleteROI(int roi)
     CammerSingleton& s = *pSingletonEdit;
     const int n = qBound(0, s.roiCount[g], static_cast<int>(kRois));
     if (roi >= 0 && roi < kRois && pIgnoreMask[g]) {
-        QRect box;
-        visitRoiShape(s, g, roi, [&box](const auto& shape) { box = shape.imageRect; });
         // Boxes near the edge may reach past the frame: clear only what lies inside it.
-        box = box.intersected(QRect(0, 0, imageW, imageH));
+        const QRect box = roiImageRect(s, g, roi).intersected(QRect(0, 0, imageW, imageH));
         for (int y = box.top(); !box.isEmpty() && y <= box.bottom(); ++y)
             std::memset(pIgnoreMask[g] + static_cast<size_t>(y) * imageW + box.left(), 0,
                         static_cast<size_t>(box.width()));

@@ -2,6 +2,8 @@
 
 #include "cammersingleton.h"
 
+#include <QRect>
+
 // Runs f on the shape of ROI r of group g by its kind (rectangle, circle or
 // polygon share one set of operations without a common base). false when the
 // ROI has another kind.
@@ -14,4 +16,13 @@ bool visitRoiShape(Store& store, int g, int r, F&& f)
     case CammerSingleton::kShapeRect: f(store.rectRoi[g][r]); return true;
     default: return false;
     }
+}
+
+// The box of ROI r of group g in image coordinates; empty for a ROI of another kind.
+template <typename Store>
+QRect roiImageRect(const Store& store, int g, int r)
+{
+    QRect box;
+    visitRoiShape(store, g, r, [&box](const auto& shape) { box = shape.imageRect; });
+    return box;
 }

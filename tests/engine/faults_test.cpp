@@ -42,6 +42,20 @@ TEST_F(EngineTest, RoiBoxWhollyOutsideFailsWithEmptyBox)
     EXPECT_EQ(window.records, QStringList{"info:REG RUN ERROR = 0, 0, -3"});
 }
 
+// A ROI of an unknown shape kind has no box: it is not checked over another
+// kind's stale box.
+TEST_F(EngineTest, RoiOfUnknownShapeKindFailsWithEmptyBox)
+{
+    learnFlat(0);
+    blankCheck();
+    addRoi(0, CammerRecong::kWhiteArea, kLeftBox, 200, 0, 1000);
+    store->roiShape[0][0] = 9;
+    store->polygonRoi[0][0].imageRect = QRect(kLeftBox.x, kLeftBox.y, kLeftBox.width, kLeftBox.height);
+    engine->Run(0);
+    EXPECT_FALSE(state->roiResult[0][0]);
+    EXPECT_EQ(window.records, QStringList{"info:REG RUN ERROR = 0, 0, -3"});
+}
+
 // A ROI that cannot be checked is NG, shows no stale value or boxes and is
 // published, so an all-failing group never reads as a good cycle.
 TEST_F(EngineTest, FailingRoisAreNgAndPublished)
