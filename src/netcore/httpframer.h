@@ -44,7 +44,6 @@ public:
 
     // Part of a message has arrived and the rest is awaited.
     bool inProgress() const { return current_ || !buffer_.isEmpty(); }
-    int buffered() const { return buffer_.size(); }
 
 private:
     void fail(int status, const QString& text, bool response, const QString& uuid = QString());

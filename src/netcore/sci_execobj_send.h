@@ -3,7 +3,6 @@
 #include "ctask_formdata.h"
 
 #include <QByteArray>
-#include <QList>
 #include <QMetaType>
 #include <QSharedPointer>
 

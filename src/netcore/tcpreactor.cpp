@@ -7,7 +7,6 @@
 
 #include <QAbstractSocket>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDebug>
 #include <QEventLoop>
 #include <QSemaphore>

@@ -10,11 +10,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSettings>
-#include <QThread>
 #include <algorithm>
 
 namespace {

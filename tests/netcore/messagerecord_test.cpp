@@ -1,7 +1,6 @@
 #include "ctask_formdata.h"
 #include "netcoretestkit.h"
 
-#include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <thread>

@@ -4,7 +4,6 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 

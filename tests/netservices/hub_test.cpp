@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QThread>
 #include <atomic>
 #include <gtest/gtest.h>

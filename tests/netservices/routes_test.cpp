@@ -5,7 +5,6 @@
 #include "httpapiserver.h"
 #include "vek_netmn.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -6,7 +6,6 @@
 #include "resstatisticsparam.h"
 #include "statsfilewarning.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>

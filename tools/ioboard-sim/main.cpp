@@ -10,7 +10,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSocketNotifier>
-#include <QTextStream>
 
 #include <cstdio>
 #include <unistd.h>
