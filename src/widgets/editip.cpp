@@ -43,7 +43,6 @@ EditIP::EditIP(const QString& title, int placement, QWidget* parent)
             dot->setFont(editFont());
             dot->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
             DialogPainter::setYellowText(dot);
-            m_dots.append(dot);
             m_layout->addWidget(dot);
         }
         auto* octet = new Edit(type, this, 1);
@@ -61,7 +60,6 @@ EditIP::EditIP(const QString& title, int placement, QWidget* parent)
 
 QString EditIP::getAddress()
 {
-    m_address.clear();
     QStringList parts;
     for (Edit* octet : qAsConst(m_octets)) {
         QString part = octet->text();
@@ -70,8 +68,7 @@ QString EditIP::getAddress()
         part.toUInt(&ok, 10);
         parts.append(ok ? part : QStringLiteral("0"));
     }
-    m_address = parts.join(QLatin1Char('.'));
-    return m_address;
+    return parts.join(QLatin1Char('.'));
 }
 
 void EditIP::setAddress(const QString& ip)

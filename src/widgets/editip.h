@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QVector>
 #include <QWidget>
 
@@ -35,9 +34,6 @@ private:
     void moveToOctet(int index);
 
     QLabel* m_title;
-    QVector<QLabel*> m_dots;
     QVector<Edit*> m_octets;
     QHBoxLayout* m_layout;
-    QColor m_titleColour = Qt::yellow;
-    QString m_address;
 };
