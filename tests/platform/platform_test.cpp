@@ -53,7 +53,12 @@ TEST(HostPaths, MapsAbsolutePathsUnderTheRoot)
     QFile file(HostPaths::path("/proc/cpuinfo"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("vendor_id\t: Test\n"));
-    EXPECT_TRUE(HostPaths::path("/proc/cpuinfo").startsWith(host.root()));
+    EXPECT_EQ(HostPaths::path("/proc/cpuinfo"), host.root() + "/proc/cpuinfo");
+
+    // One separator between root and path, whichever side brings it.
+    HostPaths::setRoot(host.root() + "/");
+    EXPECT_EQ(HostPaths::path("/proc/cpuinfo"), host.root() + "/proc/cpuinfo");
+    EXPECT_EQ(HostPaths::path("sys/class"), host.root() + "/sys/class");
 }
 
 TEST(Clock, FixedClockAdvancesAndResets)
