@@ -314,7 +314,8 @@ void CammerRecong::Run(int g)
         }
         const RoiParams par{p.roiSensitivity[g][r], p.roiArea[g][r], p.roiMinWH[g][r]};
         const cv::Mat image = source(win.rect);
-        cv::Mat effective = groupMask[g](win.rect) & roiMask(win.inMask);
+        // Only the band and colour functions cut their mask by the group and ROI masks.
+        auto effective = [&] { return cv::Mat(groupMask[g](win.rect) & roiMask(win.inMask)); };
         cv::Mat defects = cv::Mat::zeros(win.rect.size(), CV_8UC1);
         int k = rule.kernel(par, w);
         int score = 0;
@@ -331,14 +332,14 @@ void CammerRecong::Run(int g)
             break;
         case Source::Colour:
             if (u.isColor)
-                colourMask(colour(win.rect), effective, par, defects);
+                colourMask(colour(win.rect), effective(), par, defects);
             else
                 k = 1;
             break;
         case Source::GreyBand: {
             const Band b = rule.band(par);
             ThresholdFUNC(image, defects, b.lo, b.hi);
-            defects &= effective;
+            defects &= effective();
             break;
         }
         case Source::Skip:
