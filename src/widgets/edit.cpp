@@ -224,11 +224,6 @@ void Edit::keyPressEvent(QKeyEvent* event)
     QLineEdit::keyPressEvent(event);
 }
 
-void Edit::focusInEvent(QFocusEvent* event)
-{
-    QLineEdit::focusInEvent(event);
-}
-
 void Edit::focusOutEvent(QFocusEvent* event)
 {
     emit focusOut();

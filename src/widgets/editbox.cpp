@@ -97,8 +97,8 @@ void EditBox::setTypedValue(qint64 value)
         value = m_max;
     m_value = int(qBound<qint64>(std::numeric_limits<int>::min(), value, std::numeric_limits<int>::max()));
     setValue();
-    // Listeners follow every key as before, but never see a value below the
-    // minimum: that one is only a step on the way to a longer number.
+    // Listeners follow every key but never see a value below the minimum:
+    // that one is only a step on the way to a longer number.
     if (m_value >= m_min || (m_value == 0 && m_use0))
         emit valueChanged(m_value);
 }

@@ -39,8 +39,7 @@ QString layoutDigit(int id)
 
 QVector<int> genRandomNumber()
 {
-    // One generator seeded once: reseeding from the clock at every draw
-    // repeated draws within a microsecond and spun until the clock moved.
+    // Seeded once: a clock seed per draw repeats the order of draws made close together.
     static std::mt19937 generator{std::random_device{}()};
     QVector<int> digits(10);
     std::iota(digits.begin(), digits.end(), 0);
