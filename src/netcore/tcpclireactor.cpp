@@ -42,11 +42,7 @@ void TcpCliReactor::onFinish()
 
 int TcpCliReactor::hasSession()
 {
-    QMutexLocker lock(&sessionMutex_);
-    for (const QPointer<Session>& s : sessions_)
-        if (s)
-            return 1;
-    return 0;
+    return sessionCount() > 0 ? 1 : 0;
 }
 
 QList<int> TcpCliReactor::getAliveSession()
