@@ -164,6 +164,35 @@ void colourMask(const cv::Mat& colourRoi, const cv::Mat& effective, const RoiPar
     }
 }
 
+// Defect mask of a grey-band or colour function. colourRoi is empty on a grey
+// camera, where a colour function finds nothing and k falls to 1.
+void bandOrColourMask(const FunctionRule& rule, const RoiParams& p, const cv::Mat& greyRoi, const cv::Mat& colourRoi,
+                      const cv::Mat& effective, cv::Mat& d, int& k)
+{
+    if (rule.source == Source::Colour) {
+        if (colourRoi.empty())
+            k = 1;
+        else
+            colourMask(colourRoi, effective, p, d);
+        return;
+    }
+    const Band b = rule.band(p);
+    CammerRecong::ThresholdFUNC(greyRoi, d, b.lo, b.hi);
+    d &= effective;
+}
+
+// The defect mask opened with the function's kernel; spot counting clears it
+// instead when the kernel no longer fits the ROI.
+cv::Mat cleanDefects(cv::Mat& d, int k, bool counting)
+{
+    k = std::max(k, 1);
+    if (counting && countKernelTooLarge(k, d.size())) {
+        d.setTo(0);
+        return d;
+    }
+    return openMask(d, k);
+}
+
 int outerContours(const cv::Mat& o, std::vector<std::vector<cv::Point>>& contours)
 {
     contours.clear();
@@ -331,25 +360,13 @@ void CammerRecong::Run(int g)
             }
             break;
         case Source::Colour:
-            if (u.isColor)
-                colourMask(colour(win.rect), effective(), par, defects);
-            else
-                k = 1;
+        case Source::GreyBand:
+            bandOrColourMask(rule, par, image, u.isColor ? colour(win.rect) : cv::Mat(), effective(), defects, k);
             break;
-        case Source::GreyBand: {
-            const Band b = rule.band(par);
-            ThresholdFUNC(image, defects, b.lo, b.hi);
-            defects &= effective();
-            break;
-        }
         case Source::Skip:
             break;
         }
-        k = std::max(k, 1);
-        const bool cleared = rule.value == Value::Count && countKernelTooLarge(k, win.rect.size());
-        if (cleared)
-            defects.setTo(0);
-        const cv::Mat cleaned = cleared ? defects : openMask(defects, k);
+        const cv::Mat cleaned = cleanDefects(defects, k, rule.value == Value::Count);
         cv::Mat sensWindow = sens(win.rect);
         sensWindow |= cleaned;
 
@@ -417,24 +434,11 @@ void CammerRecong::RunTest(int g, int roi)
     if (!groupMask[g].empty() && usableMask(roiMask))
         effective = groupMask[g](win.rect) & roiMask(win.inMask);
     cv::Mat defects = cv::Mat::zeros(win.rect.size(), CV_8UC1);
-    int k = gpWPara->minSpot;
-    if (rule.source == Source::Colour) {
-        if (u.isColor)
-            colourMask(cv::Mat(u.imageH, u.imageW, CV_8UC4, shown)(win.rect), effective, par, defects);
-        else
-            k = 1;
-    } else {
-        const Band b = rule.band(par);
-        ThresholdFUNC(grey(win.rect), defects, b.lo, b.hi);
-        defects &= effective;
-    }
-    if (rule.value == Value::Count) {
-        k = rule.kernel(par, *gpWPara);
-        // Same limit as the check, so the preview shows what the check will find.
-        if (countKernelTooLarge(std::max(k, 1), win.rect.size()))
-            defects.setTo(0);
-    }
-    const cv::Mat cleaned = openMask(defects, std::max(k, 1));
+    // Made and cleaned as in the check, so the preview shows what the check will find.
+    int k = rule.kernel(par, *gpWPara);
+    const cv::Mat colourRoi = u.isColor ? cv::Mat(u.imageH, u.imageW, CV_8UC4, shown)(win.rect) : cv::Mat();
+    bandOrColourMask(rule, par, grey(win.rect), colourRoi, effective, defects, k);
+    const cv::Mat cleaned = cleanDefects(defects, k, rule.value == Value::Count);
     cv::Mat sensWindow = cv::Mat(u.imageH, u.imageW, CV_8UC1, u.pSensMask)(win.rect);
     sensWindow |= cleaned;
     std::vector<std::vector<cv::Point>> contours;
