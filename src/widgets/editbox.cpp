@@ -136,7 +136,3 @@ void EditBox::setText(const QString& caption)
     m_captionLabel->setText(caption);
     fitCaption();
 }
-
-void EditBox::paintEvent(QPaintEvent*)
-{
-}

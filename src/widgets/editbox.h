@@ -51,9 +51,6 @@ public slots:
     void AddFive();
     void SubFive();
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
 private:
     void step(int delta);
     // A long caption gets a smaller font rather than being cut off.

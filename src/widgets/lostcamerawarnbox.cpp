@@ -22,10 +22,6 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     setText(lanText(kRowCameraDisconnect));
 }
 
-void LostCameraWarnBox::hideEvent(QHideEvent*)
-{
-}
-
 void LostCameraWarnBox::accept()
 {
     if (gpWin) {

@@ -12,7 +12,4 @@ public:
 
 public slots:
     void accept() override;
-
-protected:
-    void hideEvent(QHideEvent* event) override;
 };

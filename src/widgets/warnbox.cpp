@@ -6,7 +6,6 @@
 #include "mainwindowbase.h"
 #include "wizardpara.h"
 
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -56,11 +55,6 @@ void WarnBox::showEvent(QShowEvent* event)
             gpWin->lcdTimer->start(gpWPara->screenOffTime * 1000);
     }
     QDialog::showEvent(event);
-}
-
-void WarnBox::hideEvent(QHideEvent* event)
-{
-    QDialog::hideEvent(event);
 }
 
 void WarnBox::paintEvent(QPaintEvent*)

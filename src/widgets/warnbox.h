@@ -19,7 +19,6 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
     // Centred 750 x 370 on the screen (the screen size may be set after construction).
     void placeCentred();
