@@ -202,8 +202,6 @@ void ResStatisticsDatabase::slotUpdateRecord(QString path)
 QJsonObject ResStatisticsDatabase::oldFormatDay(QSqlQuery& query, const QString& date, const QString& groupName)
 {
     CountGroup group;
-    group.morningStart = 8;
-    group.nightStart = 20;
     ResStatisticsParam::initStuCountGroup(group, QStringLiteral("default"));
     loadCountFromJson(group, query);
     group.groupName = groupName;

@@ -65,6 +65,14 @@ void bump(QList<int>& hours, int hour)
     ++hours[hour];
 }
 
+// A group with no counts yet, for the cameras there are and the default shift hours.
+CountGroup emptyGroup(const QString& name)
+{
+    CountGroup group;
+    ResStatisticsParam::initStuCountGroup(group, name);
+    return group;
+}
+
 void growDetects(CountCamera& camera, int count)
 {
     while (camera.detects.size() < count) {
@@ -210,11 +218,7 @@ CountGroup& ResStatisticsParam::liveGroup()
 {
     if (CountGroup* found = findLiveGroup(curGroupName))
         return *found;
-    CountGroup group;
-    group.morningStart = 8;
-    group.nightStart = 20;
-    initStuCountGroup(group, curGroupName);
-    countList.groups.append(group);
+    countList.groups.append(emptyGroup(curGroupName));
     return countList.groups.last();
 }
 
@@ -304,11 +308,7 @@ void ResStatisticsParam::checkDate()
         return;
     time = latestDayStart();
     saveConfig();
-    CountGroup group;
-    group.morningStart = 8;
-    group.nightStart = 20;
-    initStuCountGroup(group, curGroupName);
-    countList.groups = {group};
+    countList.groups = {emptyGroup(curGroupName)};
     countList.date = getCurDBDate();
     calcCount(countList);
 }
@@ -602,10 +602,6 @@ void ResStatisticsParam::initStuCountGroup(CountGroup& g, QString name)
 
 void ResStatisticsParam::initStuCount(CountGroupList& l) const
 {
-    CountGroup group;
-    group.morningStart = 8;
-    group.nightStart = 20;
-    initStuCountGroup(group, QString::fromLatin1(kDefaultGroup));
-    l.groups = {group};
+    l.groups = {emptyGroup(QString::fromLatin1(kDefaultGroup))};
     l.date = getCurDBDate();
 }
