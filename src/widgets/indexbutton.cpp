@@ -48,9 +48,9 @@ IndexButton::IndexButton(MainWindowBase* parent)
     : QWidget(parent)
 {
     m_logo = new QPushButton(this);
-    m_logo->setFixedSize(kWidth, m_logoHeight);
-    m_logo->setIcon(QIcon(logoPixmap(QSize(kWidth, m_logoHeight))));
-    m_logo->setIconSize(QSize(kWidth, m_logoHeight));
+    m_logo->setFixedSize(kWidth, kLogoHeight);
+    m_logo->setIcon(QIcon(logoPixmap(QSize(kWidth, kLogoHeight))));
+    m_logo->setIconSize(QSize(kWidth, kLogoHeight));
     m_logo->setStyleSheet(QStringLiteral("QPushButton {    border: none;    outline: none;    background: transparent;}"));
     connect(m_logo, &QPushButton::clicked, this, [this] {
         m_shown = 1 - m_shown;
@@ -185,8 +185,4 @@ void IndexButton::showEvent(QShowEvent* event)
     m_shown = 1;
     ShowHide(1);
     QWidget::showEvent(event);
-}
-
-void IndexButton::paintEvent(QPaintEvent*)
-{
 }

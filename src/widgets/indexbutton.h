@@ -45,13 +45,11 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     int m_shown = 0;
     QTimer* m_timer = nullptr;
     QPushButton* m_logo = nullptr;
-    int m_logoHeight = kLogoHeight;
     ColorButton* m_multiScreen = nullptr;
     ColorButton* m_startStop = nullptr;
     ColorButton* m_systemPara = nullptr;
