@@ -188,12 +188,10 @@ void CammerWidget::SaveFailImage(int group, int slot)
         for (int r = 0; r < count; ++r) {
             const bool ok = roiResult[group][r];
             if (!ok) {
-                if (pMutexSaveFail) {
-                    QMutexLocker lock(pMutexSaveFail);
+                {
+                    QMutexLocker lock(pMutexSaveFail);  // does nothing without a mutex
                     if (gFailIndex[camIndex][group] == 0)
                         gFailIndex[camIndex][group] = r + 1;
-                } else if (gFailIndex[camIndex][group] == 0) {
-                    gFailIndex[camIndex][group] = r + 1;
                 }
                 painter.setPen(Qt::red);
                 const NgBoxList& boxes = ngBoxes[group][r];
