@@ -253,6 +253,8 @@ private:
     // Sets the pen and returns the status word of the first title line.
     QString statusWord(QPainter& painter, int group, bool full) const;
     QString roiParamText(int group, int roi, bool editor) const;
+    // "n: parameters / value" beside a ROI; the value alone once a group has many ROIs.
+    QString roiLabel(int group, int roi, int count, bool editor) const;
     void paintRecordView(QPainter& painter);
     void paintRecentNg(QPainter& painter);
     void paintCameraView(QPainter& painter);

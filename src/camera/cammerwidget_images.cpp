@@ -19,7 +19,6 @@ namespace {
 constexpr int kRowSafetyDoor = 265;
 constexpr int kRowClearMethod = 120;
 constexpr int kRowOkRedetect = 143;
-constexpr int kMaxLabelledRois = 37;  // from this many ROIs on, labels lose the parameter part
 constexpr int kFontNg = 26;
 constexpr int kFontLabel = 16;
 const QPoint kHeaderAt(5, 80);
@@ -231,11 +230,8 @@ void CammerWidget::SaveFailImage(int group, int slot)
                 break;
             }
             painter.setPen(ok ? Qt::green : Qt::red);
-            const QString value = QString::number(roiValue[group][r]);
-            const QString label = count < kMaxLabelledRois
-                                      ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, false), value)
-                                      : QStringLiteral("%1: %2").arg(r + 1).arg(value);
-            drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)), label);
+            drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)),
+                      roiLabel(group, r, count, false));
         }
     }
     unsigned char* target = gpFailImage[camIndex][group][slot];

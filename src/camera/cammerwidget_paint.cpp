@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kMaxLabelledRois = 37;
+constexpr int kMaxLabelledRois = 37;  // from this many ROIs on, labels lose the parameter part
 constexpr int kFontTitle = 35;
 constexpr int kFontResult = 100;
 constexpr int kFontCountdown = 45;
@@ -130,6 +130,13 @@ QString CammerWidget::roiParamText(int group, int r, bool editor) const
     default:
         return QString::number(area);
     }
+}
+
+QString CammerWidget::roiLabel(int group, int r, int count, bool editor) const
+{
+    const QString value = QString::number(roiValue[group][r]);
+    return count < kMaxLabelledRois ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, editor), value)
+                                    : QStringLiteral("%1: %2").arg(r + 1).arg(value);
 }
 
 QString CammerWidget::statusWord(QPainter& painter, int g, bool full) const
@@ -367,10 +374,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
             default:
                 break;
             }
-            const QString value = QString::number(roiValue[g][r]);
-            const QString label = count < kMaxLabelledRois
-                                      ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(g, r, editor), value)
-                                      : QStringLiteral("%1: %2").arg(r + 1).arg(value);
+            const QString label = roiLabel(g, r, count, editor);
             if (editor && curRoi >= 0) {
                 if (kind != CammerSingleton::kShapePolygon)
                     keptLabel = label;
