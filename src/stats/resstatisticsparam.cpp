@@ -22,6 +22,19 @@ const char kConfigFile[] = "resstatistics.json";
 const char kTimeFile[] = "restime.txt";
 const char kDefaultGroup[] = "default";
 
+// The shift hours as the settings file names them.
+struct HourKey
+{
+    const char* key;
+    int ResStatisticsParam::*member;
+};
+const HourKey kHourKeys[] = {
+    {"morningsStart", &ResStatisticsParam::morningsStart},
+    {"morningsEnd", &ResStatisticsParam::morningsEnd},
+    {"nightStart", &ResStatisticsParam::nightStart},
+    {"nightEnd", &ResStatisticsParam::nightEnd},
+};
+
 ResStatisticsParam* gInstance = nullptr;
 ResStatisticsParam::ScreenHooks gScreenHooks;
 
@@ -452,15 +465,10 @@ void ResStatisticsParam::laodConfig()
 
 void ResStatisticsParam::laodConfigFromJson(QJsonObject obj)
 {
-    struct HourKey { const char* key; int* member; };
-    const HourKey hourKeys[] = {
-        {"morningsStart", &morningsStart}, {"morningsEnd", &morningsEnd},
-        {"nightStart", &nightStart}, {"nightEnd", &nightEnd},
-    };
-    for (const HourKey& entry : hourKeys) {
+    for (const HourKey& entry : kHourKeys) {
         const int hour = obj.value(QLatin1String(entry.key)).toInt(0);
         if (hour >= 0 && hour < kHoursPerDay)
-            *entry.member = hour;
+            this->*entry.member = hour;
         else
             qWarning() << "statistics: ignoring shift hour" << entry.key << hour;
     }
@@ -486,10 +494,8 @@ void ResStatisticsParam::saveConfig()
 {
     QJsonObject obj;
     obj.insert(QStringLiteral("time"), QString::number(time));
-    obj.insert(QStringLiteral("morningsStart"), morningsStart);
-    obj.insert(QStringLiteral("morningsEnd"), morningsEnd);
-    obj.insert(QStringLiteral("nightStart"), nightStart);
-    obj.insert(QStringLiteral("nightEnd"), nightEnd);
+    for (const HourKey& entry : kHourKeys)
+        obj.insert(QLatin1String(entry.key), this->*entry.member);
     QSaveFile file(QString::fromLatin1(kConfigFile));
     if (!file.open(QIODevice::WriteOnly))
         return;
@@ -505,10 +511,9 @@ void ResStatisticsParam::createNewTime()
 bool ResStatisticsParam::checkParam(QJsonObject& obj) const
 {
     obj.insert(QStringLiteral("time"), QString::number(time));
-    return obj.value(QLatin1String("morningsStart")).toInt(0) != morningsStart
-        || obj.value(QLatin1String("morningsEnd")).toInt(0) != morningsEnd
-        || obj.value(QLatin1String("nightStart")).toInt(0) != nightStart
-        || obj.value(QLatin1String("nightEnd")).toInt(0) != nightEnd;
+    return std::any_of(std::begin(kHourKeys), std::end(kHourKeys), [&](const HourKey& entry) {
+        return obj.value(QLatin1String(entry.key)).toInt(0) != this->*entry.member;
+    });
 }
 
 void ResStatisticsParam::readTime()

@@ -310,6 +310,10 @@ TEST_F(CounterModel, UnreadableConfigIsRewrittenWithAFreshDayStart)
     EXPECT_TRUE(config.value("time").isString());
     EXPECT_EQ(config.value("time").toString().toUInt(), model.time);
     EXPECT_EQ(config.value("morningsStart").toInt(), 9);
+    EXPECT_EQ(config.value("morningsEnd").toInt(), 20);
+    EXPECT_EQ(config.value("nightStart").toInt(), 20);
+    EXPECT_EQ(config.value("nightEnd").toInt(), 8);
+    EXPECT_EQ(config.size(), 5);
 
     // Shift hours outside the day are not taken.
     model.laodConfigFromJson({{"time", "1"}, {"morningsStart", 30}, {"nightEnd", -2}});
