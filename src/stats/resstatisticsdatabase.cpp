@@ -167,31 +167,29 @@ ResStatisticsDatabase::ResStatisticsDatabase(ResStatisticsParam* param_, QObject
     ensureTable(connection.db());
 }
 
-void ResStatisticsDatabase::loadCountFromJson(QString path, QJsonObject& out)
+bool ResStatisticsDatabase::readDayFile(const QString& path, QJsonObject& out)
 {
     // SQLite would create a missing file; a day that was never stored is not read.
     if (!QFileInfo(path).isFile())
-        return;
+        return false;
     DayFileConnection connection(QString::fromLatin1(kReadConnection));
     if (!connection.open(path, false))
-        return;
+        return false;
     QSqlQuery query(connection.db());
     out = loadCountFromJson(query, path);
+    return true;
+}
+
+void ResStatisticsDatabase::loadCountFromJson(QString path, QJsonObject& out)
+{
+    readDayFile(path, out);
 }
 
 void ResStatisticsDatabase::loadCountFromJson(QString path)
 {
     QJsonObject document;
-    bool ok = false;
-    if (QFileInfo(path).isFile()) {
-        DayFileConnection connection(QString::fromLatin1(kReadConnection));
-        if (connection.open(path, false)) {
-            QSqlQuery query(connection.db());
-            document = loadCountFromJson(query, path);
-            ok = true;
-        }
-    }
-    emit sigLoadFinish(ok ? document : QJsonObject(), ok);
+    const bool ok = readDayFile(path, document);
+    emit sigLoadFinish(document, ok);
 }
 
 void ResStatisticsDatabase::slotUpdateRecord(QString path)

@@ -58,6 +58,8 @@ public slots:
 
 private:
     bool archiveCurrentDay(const QString& date);
+    // The counters of a day file; false (out untouched) when it is missing or cannot be opened.
+    bool readDayFile(const QString& path, QJsonObject& out);
 
     // Date of a finished day whose archive failed; saves wait until it succeeds.
     QString m_pendingArchive;
