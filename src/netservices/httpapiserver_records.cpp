@@ -3,6 +3,7 @@
 #include "httpapiserver.h"
 
 #include "clock.h"
+#include "dayfileconnection.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 
@@ -83,17 +84,11 @@ void appendArchivedDay(const QDate& day, const QPair<QTime, QTime>& window, cons
                        QJsonArray& out)
 {
     const QString name = day.toString(kDayFileFormat) + QStringLiteral(".db");
-    {
-        QSqlDatabase::removeDatabase(name);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(QString::fromLatin1(kArchiveDir) + name);
-        if (!db.open())
-            qWarning().noquote() << "Cannot open database:" << db.lastError().text();
-        else
-            appendRows(db, day, window, filter, out);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
+    DayFileConnection connection(name);
+    if (!connection.open(QString::fromLatin1(kArchiveDir) + name, false))
+        qWarning().noquote() << "Cannot open database:" << connection.db().lastError().text();
+    else
+        appendRows(connection.db(), day, window, filter, out);
 }
 
 // The days of the archived record files ("yyyy-MM-dd.db", hidden ones included).
