@@ -630,12 +630,9 @@ void CammerRecong::ShapeMatch(int g)
     }
     const int dx = x - shapeRect[g].x;
     const int dy = y - shapeRect[g].y;
-    if (gpWPara->angle >= 1 && gpWPara->angle <= kMaxAngle) {
-        cv::Mat turned;
-        TransformImage(aligned, turned, cv::Point(dx, dy), cv::Point(shapeCentreX[g], shapeCentreY[g]), angle);
-        turned.copyTo(checked);  // TransformImage hands back a new image; the check buffer stays put
-    } else {
+    if (gpWPara->angle >= 1 && gpWPara->angle <= kMaxAngle)
+        TransformImage(aligned, checked, cv::Point(dx, dy), cv::Point(shapeCentreX[g], shapeCentreY[g]), angle);
+    else
         MoveImage(aligned, checked, dx, dy);
-    }
     qInfo() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle;
 }

@@ -185,7 +185,7 @@ void TransformImage(cv::Mat src, cv::Mat& dst, cv::Point shift, cv::Point centre
         cv::getRotationMatrix2D(cv::Point2f(float(centre.x + padX), float(centre.y + padY)), angle, 1.0);
     cv::Mat turned;
     cv::warpAffine(shifted, turned, rotation, shifted.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
-    dst = turned(cv::Rect(padX, padY, src.cols, src.rows)).clone();
+    turned(cv::Rect(padX, padY, src.cols, src.rows)).copyTo(dst);  // in place when dst already fits
 }
 
 bool PointAround(QPoint a, QPoint b, int d)

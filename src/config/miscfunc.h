@@ -22,6 +22,7 @@ unsigned char RGB2HueByte(unsigned char a, unsigned char b, unsigned char c);
 void Gray2RGBA(unsigned char* src, int* dst, int width, int height);
 
 void MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy);
+// Shifts, then turns about centre; written into dst's own buffer when it has src's size and type.
 void TransformImage(cv::Mat src, cv::Mat& dst, cv::Point shift, cv::Point centre, double angle);
 
 bool PointAround(QPoint a, QPoint b, int d);

@@ -6,6 +6,8 @@
 #include <QJsonValue>
 #include <QSqlQuery>
 
+#include <vector>
+
 TEST(MiscFuncTest, GreyUsesTheTableWeightsByBytePosition)
 {
     EXPECT_EQ(gaRGB2Gray[255], 78074);
@@ -72,6 +74,13 @@ TEST(MiscFuncTest, TransformImageShiftsThenTurnsAboutThePoint)
     // Half a turn about (33, 20) after the shift: (33, 10) goes to (33, 30).
     TransformImage(src, dst, cv::Point(3, 0), cv::Point(33, 20), 180.0);
     EXPECT_GT(dst.at<unsigned char>(30, 33), 200);
+
+    // A destination of the right size is written in place (the engine's check buffer).
+    std::vector<unsigned char> buffer(40 * 60);
+    cv::Mat view(40, 60, CV_8UC1, buffer.data());
+    TransformImage(src, view, cv::Point(3, 0), cv::Point(30, 20), 0.0);
+    EXPECT_EQ(view.data, buffer.data());
+    EXPECT_EQ(buffer[10 * 60 + 33], 255);
 
     // An empty frame gives an empty result instead of an OpenCV exception.
     cv::Mat none;
