@@ -90,6 +90,7 @@ void IOWidget::buildStates()
         const int column = e.output ? 3 : 0;
         auto* lamp = new QLabel(this);
         lamp->setFixedSize(20, 20);
+        lamp->setObjectName(QStringLiteral("ioLamp%1%2").arg(e.output ? "O" : "I").arg(e.number + 1));
         m_stateLabels << lamp;
         grid->addWidget(lamp, row, column);
         grid->addWidget(new QLabel(ioLabel(e), this), row, column + 1);
@@ -294,6 +295,9 @@ void IOWidget::SlotRefresh()
 {
     const QVector<IOStatus::Entry> entries = IOStatus::entries(gpWPara ? gpWPara->trigMode : 0);
     for (int i = 0; i < entries.size() && i < m_stateLabels.size(); ++i) {
-        m_stateLabels[i]->setStyleSheet(IOStatus::isOn(m_io, entries.at(i)) ? kActiveStyle : kIdleStyle);
+        // A style sheet set again re-polishes the label even when it is the same.
+        const QLatin1String style(IOStatus::isOn(m_io, entries.at(i)) ? kActiveStyle : kIdleStyle);
+        if (m_stateLabels[i]->styleSheet() != style)
+            m_stateLabels[i]->setStyleSheet(style);
     }
 }

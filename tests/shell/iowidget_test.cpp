@@ -12,6 +12,7 @@
 #include "paramdefaults.h"
 #include "wizardpara.h"
 
+#include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -64,6 +65,19 @@ TEST_F(IOPageTest, GroupModesShowStatesWithoutAssignment)
     IOWidget page(win.get(), io.get(), nullptr);
     EXPECT_TRUE(page.choices().isEmpty());
     EXPECT_TRUE(page.changes().isEmpty());
+
+    // The lamps follow the outputs at each refresh.
+    auto* lamp = page.findChild<QLabel*>("ioLampO2");
+    ASSERT_NE(lamp, nullptr);
+    const QString idle = lamp->styleSheet();
+    io->IOSetOut(1, 1);
+    page.SlotRefresh();
+    const QString active = lamp->styleSheet();
+    EXPECT_NE(active, idle);
+    EXPECT_EQ(page.findChild<QLabel*>("ioLampO1")->styleSheet(), idle);
+    io->IOSetOut(1, 0);
+    page.SlotRefresh();
+    EXPECT_EQ(lamp->styleSheet(), idle);
 }
 
 TEST_F(IOPageTest, AssignmentTakesOnlyOfferedValuesAndConfirmSavesRecordsAndRenames)
