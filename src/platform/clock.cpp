@@ -4,13 +4,13 @@
 #include <QMutexLocker>
 #include <atomic>
 #include <chrono>
-#include <memory>
+#include <optional>
 
 namespace {
 QMutex gClockMutex;
 std::atomic<bool> gOverridden{false};
 Clock::Source gSource;
-std::shared_ptr<QDateTime> gFixed;
+std::optional<QDateTime> gFixed;
 } // namespace
 
 QDateTime Clock::now()
@@ -42,7 +42,7 @@ void Clock::setFixed(const QDateTime& moment)
 {
     QMutexLocker lock(&gClockMutex);
     gSource = Source();
-    gFixed = std::make_shared<QDateTime>(moment);
+    gFixed = moment;
     gOverridden.store(true, std::memory_order_release);
 }
 
