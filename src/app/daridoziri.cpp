@@ -424,22 +424,23 @@ void DaRiDoziri::FLushAll()
     QThread::msleep(kFlushWaitMs);
 }
 
-void DaRiDoziri::rebootSystem()
+void DaRiDoziri::shutDown(const QString& record, const QString& program, const QStringList& args)
 {
-    InsertRecord(QStringLiteral("reboot"), QStringLiteral("operate"));
+    InsertRecord(record, QStringLiteral("operate"));
     StopWTD();
     FLushAll();
     runProgram("sync", {});
-    runProgram("reboot", {});
+    runProgram(program, args);
+}
+
+void DaRiDoziri::rebootSystem()
+{
+    shutDown(QStringLiteral("reboot"), "reboot", {});
 }
 
 void DaRiDoziri::powerOff()
 {
-    InsertRecord(QStringLiteral("power off"), QStringLiteral("operate"));
-    StopWTD();
-    FLushAll();
-    runProgram("sync", {});
-    runProgram("init", {"0"});
+    shutDown(QStringLiteral("power off"), "init", {"0"});
 }
 
 void DaRiDoziri::changeLanguage(int language)

@@ -123,6 +123,8 @@ private:
     void adoptSharedDialogs();
     void restartUserTimers();
     void updateStartStopText();
+    // Records why, stops the watchdog, closes the databases, then runs the program.
+    void shutDown(const QString& record, const QString& program, const QStringList& args);
     QRect cameraArea() const;
 
     std::unique_ptr<RecordStore> m_records;
