@@ -89,6 +89,8 @@ private:
     // file name, the file is missing or it resolves outside that folder.
     static QString alarmPicturePath(int camera, int detect, bool ok, const QString& name);
     void saveSubscribers();
+    // Drops the subscriptions not renewed within their life.
+    void expireSubscribers();
 
     // The push thread of one subscriber address and port, made on its first push.
     QObject* pushLane(const Skt_Session& subscriber);

@@ -43,7 +43,7 @@ void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
                                     .arg(entry.value("subscriber_port").toInt(0))
                                     .arg(topic);
             if (!m_subscribers.contains(key) && m_subscribers.size() >= kMaxSubscribers)
-                getSubscriber_FromTopic(QString());   // expired ones make room first
+                expireSubscribers();   // expired ones make room first
             if (!m_subscribers.contains(key) && m_subscribers.size() >= kMaxSubscribers) {
                 qWarning() << "[Subscriber]" << "list full, not stored:" << key;
                 continue;
@@ -51,9 +51,26 @@ void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
             m_subscribers.insert(key, now);
         }
         saveSubscribers();
-        getSubscriber_FromTopic(QString());
+        expireSubscribers();
     }
     replyJson(request, QJsonObject{{"subscribe_result", QJsonArray::fromStringList(m_subscribers.keys())}});
+}
+
+void HttpApiServer::expireSubscribers()
+{
+    const qint64 now = gettimeofday_ms();
+    bool expired = false;
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+        if (now - it.value().toLongLong() > kSubscriptionLifeMs) {
+            it = m_subscribers.erase(it);
+            expired = true;
+        } else {
+            ++it;
+        }
+    }
+    // Written only when something expired: this runs at every push, in the GUI thread.
+    if (expired)
+        saveSubscribers();
 }
 
 QList<Skt_Session> HttpApiServer::getSubscriber_FromTopic(QString topic)
@@ -61,22 +78,12 @@ QList<Skt_Session> HttpApiServer::getSubscriber_FromTopic(QString topic)
     QList<Skt_Session> live;
     if (!m_hub->isApiWorking())
         return live;
-    const qint64 now = gettimeofday_ms();
-    bool expired = false;
-    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
-        if (now - it.value().toLongLong() > kSubscriptionLifeMs) {
-            it = m_subscribers.erase(it);
-            expired = true;
-            continue;
-        }
-        const QStringList parts = it.key().split(';');
+    expireSubscribers();
+    for (const QString& key : m_subscribers.keys()) {
+        const QStringList parts = key.split(';');
         if (parts.size() == kKeyParts && parts.at(2) == topic)
             live.append(Skt_Session{parts.at(0), parts.at(1).toInt()});
-        ++it;
     }
-    // Written only when something expired: this runs at every push, in the GUI thread.
-    if (expired)
-        saveSubscribers();
     return live;
 }
 
