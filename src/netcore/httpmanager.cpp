@@ -89,7 +89,6 @@ void HttpManager::callback_immediately(CTask_FormData const& request, int code, 
     CTask_FormData reply;
     reply.uuid = request.uuid;
     reply.sessionId = request.sessionId;
-    reply.json = QJsonObject();
     reply.status = code;
     if (!text.isEmpty())
         reply.msg = text;
