@@ -575,7 +575,6 @@ void DaRiDoziri::CameraRestart()
     for (auto& unit : m_units)
         if (!unit->isConnected())
             unit->reconnect();
-    CameraCheck();
 }
 
 void DaRiDoziri::CameraSetSpeed()
