@@ -1,6 +1,7 @@
 #include "fakehostroot.h"
 
 #include "hostpaths.h"
+#include "qttesthelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,10 +21,7 @@ FakeHostRoot::~FakeHostRoot()
 
 bool FakeHostRoot::write(const QString& hostPath, const QByteArray& content) const
 {
-    const QString full = HostPaths::path(hostPath);
-    QDir().mkpath(QFileInfo(full).absolutePath());
-    QFile file(full);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return writeWholeFile(HostPaths::path(hostPath), content);
 }
 
 bool FakeHostRoot::makeDir(const QString& hostPath) const

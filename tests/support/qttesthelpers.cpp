@@ -1,7 +1,10 @@
 #include "qttesthelpers.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 namespace {
@@ -21,4 +24,11 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(kPollPauseMs);
     }
     return true;
+}
+
+bool writeWholeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }

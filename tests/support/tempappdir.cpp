@@ -1,8 +1,9 @@
 #include "tempappdir.h"
 
+#include "qttesthelpers.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 TempAppDir::TempAppDir()
     : m_dir(QDir::tempPath() + "/mm-test-XXXXXX")
@@ -19,10 +20,7 @@ TempAppDir::~TempAppDir()
 
 bool TempAppDir::writeFile(const QString& relative, const QByteArray& content) const
 {
-    const QString full = filePath(relative);
-    QDir().mkpath(QFileInfo(full).absolutePath());
-    QFile file(full);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return writeWholeFile(filePath(relative), content);
 }
 
 QByteArray TempAppDir::readFile(const QString& relative) const
