@@ -68,7 +68,6 @@ void Slider::Reset(int min, int max, int pageStep, int value, const QString& nam
     setPageStep(pageStep);
     setValue(value);
     m_dragX = -1;
-    m_dragY = -1;
     update();
 }
 
@@ -122,37 +121,29 @@ void Slider::paintEvent(QPaintEvent*)
     const int fill = fillLength();
     drawPicture(painter, gpPixmapSlideru, QRect(kTrackX + m_trackStart, 11, fill, h - 22), QColor(52, 152, 219));
 
+    // Touches look for the handle where it was last drawn.
     m_handleX = kTrackX + m_trackStart + fill;
-    m_handleY = 3;
-    m_handleW = kHandleW;
-    m_handleH = h - 6;
-    drawPicture(painter, gpPixmapSlidert, QRect(m_handleX, m_handleY, m_handleW, m_handleH), QColor(245, 245, 245));
+    drawPicture(painter, gpPixmapSlidert, QRect(m_handleX, 3, kHandleW, h - 6), QColor(245, 245, 245));
 }
 
 void Slider::mousePressEvent(QMouseEvent* event)
 {
-    const QPoint p = event->pos();
-    if (p.x() >= m_handleX - kGrabMargin && p.x() <= m_handleX + m_handleW + kGrabMargin - 1) {
-        m_dragX = p.x();
-        m_dragY = p.y();
-    } else {
-        m_dragX = -1;
-        m_dragY = -1;
-    }
+    const int x = event->pos().x();
+    const bool onHandle = x >= m_handleX - kGrabMargin && x <= m_handleX + kHandleW + kGrabMargin - 1;
+    m_dragX = onHandle ? x : -1;
 }
 
 void Slider::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_dragX < 1 || m_trackLength <= 0)
         return;
-    const QPoint p = event->pos();
-    const int dx = p.x() - m_dragX;
+    const int x = event->pos().x();
+    const int dx = x - m_dragX;
     const int delta = int(float(maximum() - minimum()) * (float(dx) / float(m_trackLength)));
     if (delta == 0)
         return;
     setValue(value() + delta);
-    m_dragX = p.x();
-    m_dragY = p.y();
+    m_dragX = x;
     update();
 }
 

@@ -51,9 +51,5 @@ private:
     int m_trackStart = 0;
     int m_trackLength = 0;
     int m_handleX = 0;
-    int m_handleY = 3;
-    int m_handleW = 10;
-    int m_handleH = 0;
     int m_dragX = -1;
-    int m_dragY = -1;
 };
