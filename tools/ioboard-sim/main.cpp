@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -27,8 +28,7 @@ void say(const QString& line)
 void watchStdin(BoardSimulator* sim, QObject* owner)
 {
     auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, owner);
-    auto* pending = new QByteArray;
-    QObject::connect(notifier, &QObject::destroyed, [pending] { delete pending; });
+    auto pending = std::make_shared<QByteArray>();
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [sim, notifier, pending] {
         char chunk[512];
         const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
