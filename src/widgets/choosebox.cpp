@@ -16,8 +16,6 @@ constexpr int kRowNo = 123;
 
 ChooseBox::ChooseBox(QWidget* parent, int width, int height)
     : QDialog(parent)
-    , m_width(width)
-    , m_height(height)
 {
     setGeometry(DialogPainter::centred(width, height));
     setFixedSize(width, height);
@@ -49,8 +47,8 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::fittedFont(m_text, m_width));
-    painter.drawText(QRect(QPoint(0, 0), QPoint(m_width - 1, m_height / 2 - 51)),
+    painter.setFont(DialogPainter::fittedFont(m_text, width()));
+    painter.drawText(QRect(QPoint(0, 0), QPoint(width() - 1, height() / 2 - 51)),
                      Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
     DialogPainter::drawFrame(painter, width(), height());
 }

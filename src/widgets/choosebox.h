@@ -23,6 +23,4 @@ protected:
     QString m_text;
     ColorButton* m_yes;
     ColorButton* m_no;
-    int m_width;
-    int m_height;
 };
