@@ -115,7 +115,3 @@ void CComp_DialogFrame::setDefaultWgt(QWidget* w, const QString& extra)
 {
     w->setStyleSheet(defaultStyle() + extra);
 }
-
-void CComp_DialogFrame::mousePressEvent(QMouseEvent* event) { QDialog::mousePressEvent(event); }
-void CComp_DialogFrame::mouseReleaseEvent(QMouseEvent* event) { QDialog::mouseReleaseEvent(event); }
-void CComp_DialogFrame::mouseMoveEvent(QMouseEvent* event) { QDialog::mouseMoveEvent(event); }

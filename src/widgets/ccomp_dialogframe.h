@@ -30,11 +30,6 @@ public slots:
     virtual void acceptDialog();
 
 protected:
-    // The frame cannot be dragged: the pointer events behave as in QDialog.
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-
     QLabel* m_titleLabel;
     QWidget* m_body;
     QHBoxLayout* m_titleLayout;

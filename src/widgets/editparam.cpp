@@ -12,8 +12,8 @@ EditParam::EditParam(int type, QString unit, EditBox* box)
 {
     if (!unit.isEmpty()) {
         m_unitLabel = new QLabel(unit, this);
-        m_unitLabel->setFont(DialogPainter::font(m_unitFont));
-        m_unitLabel->setFixedSize(m_unitFont * unit.size() + 10, 50);
+        m_unitLabel->setFont(DialogPainter::font(kUnitFontPixels));
+        m_unitLabel->setFixedSize(kUnitFontPixels * unit.size() + 10, 50);
         m_unitLabel->setAlignment(Qt::AlignCenter);
         const QMargins margins = textMargins();
         setTextMargins(margins.left(), margins.top(), m_unitLabel->width(), margins.bottom());
@@ -44,6 +44,6 @@ void EditParam::ChangeLabelP(QString text)
 {
     if (!m_unitLabel)
         return;
-    m_unitLabelX = (width() - m_unitLabel->width() + int(text.size() * m_unitFont * 0.5)) / 2;
+    m_unitLabelX = (width() - m_unitLabel->width() + int(text.size() * kUnitFontPixels * 0.5)) / 2;
     m_unitLabel->move(m_unitLabelX, 1);
 }

@@ -27,6 +27,5 @@ public slots:
 private:
     EditBox* m_box;
     QLabel* m_unitLabel = nullptr;
-    int m_unitFont = kUnitFontPixels;
     int m_unitLabelX = 0;
 };
