@@ -16,7 +16,7 @@ public:
 
     static QString getSlider();
 
-    void setTxtQss(QLineEdit* edit, QString normal, QString focus);
+    static void setTxtQss(QLineEdit* edit, QString normal, QString focus);
     // A value outside the colour table leaves the edit untouched.
-    void setTxtQss(QLineEdit* edit, C_Color color);
+    static void setTxtQss(QLineEdit* edit, C_Color color);
 };

@@ -23,10 +23,8 @@ Edit::Edit(int type, QWidget* parent, int style)
     : QLineEdit(parent)
     , m_type(type)
 {
-    if (style == 1) {
-        C_Type_COM styler;
-        styler.setTxtQss(this, C_Type_COM::Color2);
-    }
+    if (style == 1)
+        C_Type_COM::setTxtQss(this, C_Type_COM::Color2);
     connect(this, &QLineEdit::textChanged, this, &Edit::SlotRange);
 }
 
