@@ -122,11 +122,7 @@ void NumCharInput::setContent(int id)
     Edit* edit = Edit::current();
     if (!edit || id < 0 || id >= kCharKeys)
         return;
-    const QByteArray latin = m_keys[id]->text().toLatin1();
-    if (latin.isEmpty())
-        return;
-    edit->setText(edit->text() + QChar::fromLatin1(latin.at(0)));
-    edit->setCursorPosition(edit->text().size());
+    edit->addValue(m_keys[id]->text(), false);
 }
 
 void NumCharInput::eraseContent()
