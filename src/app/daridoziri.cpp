@@ -559,6 +559,9 @@ bool DaRiDoziri::isOutputHeld(int output) const
         return true;
     if (output == kClampOutput && runState != kStopped && m_cycle && m_cycle->anyCameraLost())
         return true;
+    // An NG pulse still running ends on its own time, not when another alarm is cleared.
+    if (m_io && m_io->isPulsing(output))
+        return true;
     return false;
 }
 

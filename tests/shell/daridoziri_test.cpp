@@ -382,3 +382,15 @@ TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
     EXPECT_FALSE(win->isOutputHeld(0));
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
 }
+
+TEST_F(MainWindowTest, ARunningOutputPulseIsHeldUntilItEnds)
+{
+    // A pulsed clamp interlock is not cut short by closing the production alarm.
+    win->controlPort()->IOPulseOut(0, 1, 5);
+    EXPECT_TRUE(win->isOutputHeld(0));
+    gpProductAlarmWarnBox->show();
+    gpProductAlarmWarnBox->accept();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(win->controlPort()->IOGetOut(0), 0, 3000);
+    EXPECT_FALSE(win->isOutputHeld(0));
+}
