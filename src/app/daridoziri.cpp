@@ -739,7 +739,10 @@ void DaRiDoziri::SlotStartStop()
 {
     if (runState == kStopped) {
         runState = kRunning;
-        if (gpControlIO && gpWPara && gpWPara->stopClampOnStop && !isOutputHeld(kClampOutput)) {
+        // A production alarm still on screen keeps the clamp interlocked until it is closed.
+        const bool productionAlarmShown = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
+        if (gpControlIO && gpWPara && gpWPara->stopClampOnStop && !isOutputHeld(kClampOutput)
+            && !productionAlarmShown) {
             gpControlIO->IOSetOut(kClampOutput, 0);
             gpControlIO->IOFlashOut();
         }

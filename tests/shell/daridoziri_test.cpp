@@ -260,6 +260,19 @@ TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
     EXPECT_FALSE(gpLostCameraWarnBox->isVisible());
 }
 
+TEST_F(MainWindowTest, StartingDetectionLeavesTheClampToAShownProductionAlarm)
+{
+    gpWPara->stopClampOnStop = 1;
+    win->SlotStartStop();
+    ASSERT_EQ(win->runState, 3);
+    gpProductAlarmWarnBox->show();
+    win->SlotStartStop();
+    EXPECT_EQ(win->runState, 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1) << "the production alarm still interlocks the clamp";
+    gpProductAlarmWarnBox->accept();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
+}
+
 TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
 {
     gpWPara->stopClampOnStop = 1;
