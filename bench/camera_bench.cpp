@@ -12,6 +12,7 @@
 #include "globals.h"
 #include "languagetable.h"
 #include "mainwindowbase.h"
+#include "paramdatabase.h"
 #include "wizardpara.h"
 
 #include <QApplication>
@@ -177,13 +178,10 @@ int main(int argc, char** argv)
     qputenv("MM_SIMCAMERA_CONFIG", dir.filePath("simcamera.json").toUtf8());
     qunsetenv("MM_SIMCAMERA_LOG");
 
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    db.setDatabaseName("PARAM.db");
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
+    db.setDatabaseName(ParamDatabase::kFileName);
     db.open();
-    QSqlQuery q(db);
-    q.exec("create table sysparam (name text, value text)");
-    for (int c = 0; c < 8; ++c)
-        q.exec(QString("create table cammer%1 (name text, value text)").arg(c));
+    ParamDatabase::createTables(db);
 
     gShowW = 1920;
     gShowH = 1080;

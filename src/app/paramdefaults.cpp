@@ -1,7 +1,8 @@
 #include "paramdefaults.h"
 
+#include "paramdatabase.h"
+
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -21,26 +22,15 @@ const DefaultRow kRows[] = {
     {"system1", 9}, {"system2", 18}, {"system3", 11}, {"system4", 3}, {"system5", 13}, {"system6", 12},
 };
 
-bool exec(QSqlQuery& query, const QString& sql)
-{
-    if (query.exec(sql))
-        return true;
-    qWarning("PARAM.db: %s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
-    return false;
-}
-
 } // namespace
 
 namespace ParamDefaults {
 
 bool ensure(QSqlDatabase& db)
 {
-    QSqlQuery query(db);
-    if (!exec(query, "CREATE TABLE IF NOT EXISTS sysparam (name TEXT, value TEXT)"))
+    if (!ParamDatabase::createTables(db))
         return false;
-    for (int camera = 0; camera < kCameraTables; ++camera)
-        if (!exec(query, QStringLiteral("CREATE TABLE IF NOT EXISTS cammer%1 (name TEXT, value TEXT)").arg(camera)))
-            return false;
+    QSqlQuery query(db);
     for (const DefaultRow& row : kRows) {
         query.prepare("SELECT value FROM sysparam WHERE name = ?");
         query.addBindValue(row.key);

@@ -8,8 +8,6 @@ class QSqlDatabase;
 // rows are left as they are. False when the database cannot be written.
 namespace ParamDefaults {
 
-constexpr int kCameraTables = 8;
-
 bool ensure(QSqlDatabase& db);
 
 } // namespace ParamDefaults

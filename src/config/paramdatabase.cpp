@@ -4,6 +4,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 namespace ParamDatabase {
@@ -11,6 +12,21 @@ namespace ParamDatabase {
 QSqlDatabase database()
 {
     return QSqlDatabase::database(kConnectionName, false);
+}
+
+bool createTables(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    QStringList tables{QStringLiteral("sysparam")};
+    for (int camera = 0; camera < kCameraTables; ++camera)
+        tables << QStringLiteral("cammer%1").arg(camera);
+    for (const QString& table : tables) {
+        if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (name TEXT, value TEXT)").arg(table))) {
+            qWarning("%s: cannot create %s: %s", kFileName, qPrintable(table), qPrintable(query.lastError().text()));
+            return false;
+        }
+    }
+    return true;
 }
 
 Lookup selectValue(const QString& sql, const QString& name, QString* value)

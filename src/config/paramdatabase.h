@@ -15,6 +15,11 @@ namespace ParamDatabase {
 
 constexpr const char* kConnectionName = "dbIn";
 constexpr const char* kFileName = "PARAM.db";
+constexpr int kCameraTables = 8;
+
+// Creates the tables the stores read and write, when missing: sysparam and one
+// "cammer%1" table per camera, each with the text columns (name, value).
+bool createTables(QSqlDatabase& db);
 
 QSqlDatabase database();
 // Outcome of a single-value look-up: a failed query is not a missing row.

@@ -19,10 +19,7 @@ void CameraUnitTest::SetUp()
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
     db.setDatabaseName(appDir.filePath(ParamDatabase::kFileName));
     ASSERT_TRUE(db.open());
-    QSqlQuery q(db);
-    q.exec("create table sysparam (name text, value text)");
-    for (int c = 0; c < 8; ++c)
-        q.exec(QString("create table cammer%1 (name text, value text)").arg(c));
+    ASSERT_TRUE(ParamDatabase::createTables(db));
 
     gShowW = 1920;
     gShowH = 1080;

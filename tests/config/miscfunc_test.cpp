@@ -2,6 +2,7 @@
 
 #include "globals.h"
 #include "miscfunc.h"
+#include "paramdatabase.h"
 
 #include <QJsonValue>
 #include <QSqlQuery>
@@ -138,4 +139,18 @@ TEST_F(SchemaTest, AddsAMissingColumnOnce)
     EXPECT_FALSE(addColumnIfNotExists(db, "RECORD); drop table RECORD; --", "y", "TEXT"));
     QSqlQuery query(db);
     ASSERT_TRUE(query.exec("select count(*) from RECORD"));
+}
+
+TEST_F(SchemaTest, ParameterTablesAreCreatedOnceAndKeepTheirRows)
+{
+    // The fixture made them already: a second run must neither fail nor empty them.
+    exec("insert into cammer7 (name, value) values ('detect0', '1 2 3')");
+    QSqlDatabase db = QSqlDatabase::database("dbIn");
+    ASSERT_TRUE(ParamDatabase::createTables(db));
+    QSqlQuery query(db);
+    ASSERT_TRUE(query.exec("select value from cammer7 where name = 'detect0'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toString(), QString("1 2 3"));
+    for (const char* column : {"name", "value"})
+        EXPECT_TRUE(columnExists(db, "sysparam", column));
 }

@@ -11,9 +11,7 @@ void ParamDbTest::SetUp()
     QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
     db.setDatabaseName(appDir.filePath(ParamDatabase::kFileName));
     ASSERT_TRUE(db.open());
-    exec("create table sysparam (name text, value text)");
-    for (int c = 0; c < 8; ++c)
-        exec(QString("create table cammer%1 (name text, value text)").arg(c));
+    ASSERT_TRUE(ParamDatabase::createTables(db));
 }
 
 void ParamDbTest::TearDown()
