@@ -6,13 +6,13 @@
 #include "choosebox.h"
 #include "clock.h"
 #include "colorbutton.h"
-#include "configprompts.h"
 #include "controlport.h"
 #include "countfile.h"
 #include "detectioncycle.h"
 #include "edit.h"
 #include "floatslider.h"
 #include "globals.h"
+#include "hookwiring.h"
 #include "indexbutton.h"
 #include "iostatus.h"
 #include "iowidget.h"
@@ -172,8 +172,7 @@ DaRiDoziri::~DaRiDoziri()
     delete gpLostCameraWarnBox;
     gpLostCameraWarnBox = nullptr;
     gpProductAlarmWarnBox = nullptr;
-    ConfigPrompts::setWarn({});
-    ConfigPrompts::setAsk({});
+    HookWiring::unwire();
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -186,19 +185,7 @@ void DaRiDoziri::createSharedDialogs()
 {
     gpWarnBox = new WarnBox(nullptr);
     gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
-    // The parameter stores warn and ask through these boxes.
-    ConfigPrompts::setWarn([](const QString& text) {
-        if (!gpWarnBox)
-            return;
-        gpWarnBox->setText(text);
-        gpWarnBox->exec();
-    });
-    ConfigPrompts::setAsk([](const QString& text) {
-        if (!gpChooseBox)
-            return false;
-        gpChooseBox->setText(text);
-        return gpChooseBox->exec() == 1;
-    });
+    HookWiring::wire(this);
 }
 
 void DaRiDoziri::createKeypads()

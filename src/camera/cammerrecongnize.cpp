@@ -1,12 +1,13 @@
 #include "cammerrecongnize.h"
 
+#include "cameraunithooks.h"
 #include "cameraunitstate.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
+#include "param_roi.h"
 #include "roishapevisit.h"
-#include "vek_netmn.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -268,7 +269,8 @@ CammerRecong::RoiWindow CammerRecong::roiWindow(const CammerSingleton& store, co
 
 void CammerRecong::publish(const param_roi& result)
 {
-    VEK_NETMN::getInstance()->insertRoiResult(result);
+    if (const auto& publishRoiResult = CameraUnitHooks::instance().publishRoiResult)
+        publishRoiResult(result);
 }
 
 void CammerRecong::failRoi(int g, int r, int error, unsigned& reported)

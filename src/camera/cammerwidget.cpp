@@ -1,12 +1,12 @@
 #include "cammerwidget.h"
 
 #include "cameramanager.h"
+#include "cameraunithooks.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "wizardpara.h"
-#include "wizardparawidget.h"
 
 #include <QDebug>
 #include <QDir>
@@ -189,9 +189,15 @@ void CammerWidget::CameraStop()
         pCamera->stop();
 }
 
+bool CammerWidget::settingsScreenShown()
+{
+    const auto& shown = CameraUnitHooks::instance().settingsScreenShown;
+    return shown && shown();
+}
+
 const WizardPara* CammerWidget::settingsRecord() const
 {
-    const bool editing = m_win && m_win->pWizardParaWidget && m_win->pWizardParaWidget->isVisible();
+    const bool editing = settingsScreenShown();
     return editing && gpWParaBak ? gpWParaBak : gpWPara;
 }
 

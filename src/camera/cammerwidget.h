@@ -218,6 +218,7 @@ public:
 private:
     // The record in force for the live setters: the settings screen's copy while it is visible.
     const WizardPara* settingsRecord() const;
+    static bool settingsScreenShown();
     template <typename Send> void applySetting(bool stopAround, Send send);
     void retryReconnect();
     int groupCount() const;

@@ -1,8 +1,8 @@
 // The camera view: frame, NG and ignore tints, ROI outlines with labels, status lines.
 #include "cammerwidget.h"
 
+#include "cameraunithooks.h"
 #include "cammersingleton.h"
-#include "drawroiwidget.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
@@ -175,31 +175,32 @@ void CammerWidget::paintEvent(QPaintEvent*)
 
 void CammerWidget::paintRecordView(QPainter& painter)
 {
-    const DrawROIWidget* editor = m_win->pDrawROIWidget;
+    const auto& recordBrowser = CameraUnitHooks::instance().recordBrowser;
+    const std::optional<RecordBrowserView> editor = recordBrowser ? recordBrowser() : std::nullopt;
     const QString title = lanText(gSource == 3 ? kRowOkRecords : kRowNgRecords);
     painter.setFont(viewFont(kFontTitle));
     painter.setPen(Qt::green);
     if (!editor)
         return;
-    if (editor->recordCount >= 1 && !editor->recordImage.isNull()) {
+    if (editor->count >= 1 && !editor->image.isNull()) {
         painter.save();
         painter.translate(m_win->zoomX, m_win->zoomY);
         painter.scale(m_win->zoomScale, m_win->zoomScale);
-        painter.drawImage(rect(), editor->recordImage);
+        painter.drawImage(rect(), editor->image);
         painter.restore();
     }
     const QString name = detectionName(m_win->curDetect);
     if (gLan == 3) {
-        painter.drawText(QPoint(5, 40), lanText(kRowRecordTitle).arg(editor->recordCamera + 1).arg(name));
-        painter.drawText(QPoint(655, 85), editor->recordText);
+        painter.drawText(QPoint(5, 40), lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name));
+        painter.drawText(QPoint(655, 85), editor->text);
         return;
     }
-    painter.drawText(QPoint(5, 40), title + lanText(kRowRecordTitle).arg(editor->recordCamera + 1).arg(name));
+    painter.drawText(QPoint(5, 40), title + lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name));
     painter.drawText(QPoint(705, 40), QStringLiteral("%1 %2 / %3")
                                           .arg(lanText(gSource == 3 ? kRowOkImages : kRowNgImages))
-                                          .arg(editor->recordIndex + 1)
-                                          .arg(editor->recordCount));
-    painter.drawText(QPoint(1205, 40), editor->recordText);
+                                          .arg(editor->index + 1)
+                                          .arg(editor->count));
+    painter.drawText(QPoint(1205, 40), editor->text);
 }
 
 void CammerWidget::paintRecentNg(QPainter& painter)

@@ -1,12 +1,12 @@
 // ROI parameter panel, ROI selection and geometry tuning of the camera unit.
 #include "cammerwidget.h"
 
+#include "cameraunithooks.h"
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "choosebox.h"
 #include "colorbutton.h"
 #include "combobox.h"
-#include "drawroiwidget.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
@@ -887,19 +887,19 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint p)
     m_haveTap = true;
     m_lastTap.start();
     m_lastTapPoint = p;
-    if (!second || !(gpWPara && gpWPara->continuationArea) || gSource != 0 || !m_win || !m_win->pDrawROIWidget)
+    const auto& restartTool = CameraUnitHooks::instance().editorToolRestarted;
+    if (!second || !(gpWPara && gpWPara->continuationArea) || gSource != 0 || !m_win || !restartTool)
         return;
-    DrawROIWidget* editor = m_win->pDrawROIWidget;
     switch (m_win->drawMode) {
-    case 1: editor->SlotDrawRect(); break;
-    case 4: editor->SlotDrawCircle(); break;
+    case 1: restartTool(EditorTool::Rect); break;
+    case 4: restartTool(EditorTool::Circle); break;
     case 2:
         if (m_win->isFreeHand) {
-            editor->SlotDrawHand();
+            restartTool(EditorTool::Hand);
         } else {
             polyPointCount = qMax(0, polyPointCount - 1);
             isPolyDblTap = true;
-            editor->SlotDrawPloygn();
+            restartTool(EditorTool::Polygon);
         }
         break;
     default:

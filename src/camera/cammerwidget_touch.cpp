@@ -1,8 +1,8 @@
 // ROI editing by touch on the camera unit.
 #include "cammerwidget.h"
 
+#include "cameraunithooks.h"
 #include "cammersingleton.h"
-#include "drawroiwidget.h"
 #include "globals.h"
 #include "indexbutton.h"
 #include "mainwindowbase.h"
@@ -11,7 +11,6 @@
 #include "roishapevisit.h"
 #include "warnbox.h"
 #include "wizardpara.h"
-#include "wizardparawidget.h"
 
 #include <QMouseEvent>
 #include <QTimer>
@@ -67,7 +66,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
         if (m_win->pageState == 0 || m_win->pageState == 1) {
             if (panel->isVisible()) {
                 panel->checkShowHide();
-            } else if (!(m_win->pWizardParaWidget && m_win->pWizardParaWidget->isVisible())) {
+            } else if (!settingsScreenShown()) {
                 panel->show();
                 if (gpNumPad)
                     gpNumPad->hide();
@@ -79,8 +78,9 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
     if (m_win->selCamera == numCamera) {
         m_win->selCamera = camIndex;
         m_win->ChangeCammer();
-        if (m_win->pageState == 2 && gSource == 1 && m_win->pDrawROIWidget)
-            m_win->pDrawROIWidget->setCameraChoice(camIndex);
+        const auto& cameraChosen = CameraUnitHooks::instance().editorCameraChosen;
+        if (m_win->pageState == 2 && gSource == 1 && cameraChosen)
+            cameraChosen(camIndex);
         return;
     }
     if (gSource != 0 || !pSingletonEdit)
@@ -199,8 +199,8 @@ void CammerWidget::pressInEditor(const QPoint& p)
             if (continuation()) {
                 if (m_win->isFreeHand)
                     break;
-                if (m_win->pDrawROIWidget)
-                    m_win->pDrawROIWidget->startDrawPloygn();
+                if (const auto& polygonStarted = CameraUnitHooks::instance().editorPolygonStarted)
+                    polygonStarted();
             }
         }
         if (m_win->isFreeHand)

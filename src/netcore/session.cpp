@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "publictools.h"
+#include "clock.h"
 #include "tcpreactor.h"
 
 #include <QDebug>
@@ -49,7 +49,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         analyseBuffer_Setup2_5();
         inProgress_ = false;
         current_.reset();
-        messageStartMs_ = monotonic_ms();
+        messageStartMs_ = MonotonicClock::ms();
     };
     framer_.setHooks(hooks);
 
@@ -66,7 +66,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
     connect(socket, &QTcpSocket::readyRead, socket, [this] { onReadyRead(); });
     connect(socket, &QTcpSocket::bytesWritten, this, &Session::onBytesWritten);
     connect(socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
-    lastActivityMs_ = messageStartMs_ = monotonic_ms();
+    lastActivityMs_ = messageStartMs_ = MonotonicClock::ms();
     rearmLiveTimer();
 }
 
@@ -111,8 +111,8 @@ void Session::onReadyRead()
         }
     }
     if (!framer_.inProgress())
-        messageStartMs_ = monotonic_ms();
-    lastActivityMs_ = monotonic_ms();
+        messageStartMs_ = MonotonicClock::ms();
+    lastActivityMs_ = MonotonicClock::ms();
     recvBuffer_.append(socket_->readAll());
     analyseBuffer_Setup1();
 }
@@ -173,7 +173,7 @@ void Session::analyseBuffer_Setup2_5()
             ReplySlot slot;
             slot.seq = ++slotSeq_;
             slot.uuid = record.uuid;
-            slot.sinceMs = monotonic_ms();
+            slot.sinceMs = MonotonicClock::ms();
             replySlots_.push_back(std::move(slot));
             deliveringSeq_ = slotSeq_;
             if (replySlots_.size() >= size_t(limits_.maxPipelinedRequests)) {
@@ -272,7 +272,7 @@ void Session::replyInOrder(const SCI_ExecObj_Send& reply)
     ReplySlot slot;
     slot.seq = ++slotSeq_;
     slot.uuid = reply.task().uuid;
-    slot.sinceMs = monotonic_ms();
+    slot.sinceMs = MonotonicClock::ms();
     slot.answered = true;
     slot.madeAtArrival = true;
     slot.replies.push_back(reply);
@@ -288,7 +288,7 @@ void Session::replyInOrder(const SCI_ExecObj_Send& reply)
 // A request unanswered for the reply wait stops holding anything.
 void Session::flushReplies()
 {
-    const qint64 now = monotonic_ms();
+    const qint64 now = MonotonicClock::ms();
     std::vector<SCI_ExecObj_Send> ready;
     bool blocked = false;
     bool holding = false;
@@ -338,7 +338,7 @@ void Session::resumeReading()
     if (!socket_ || closeAfterSend_ || depthPaused_)
         return;
     framer_.hold(false);
-    messageStartMs_ = lastActivityMs_ = monotonic_ms();
+    messageStartMs_ = lastActivityMs_ = MonotonicClock::ms();
     if (!framer_.feed(QByteArray())) {
         refuse();
         return;
@@ -388,7 +388,7 @@ void Session::sendNext()
 
 void Session::onBytesWritten()
 {
-    lastActivityMs_ = monotonic_ms();
+    lastActivityMs_ = MonotonicClock::ms();
     if (readPaused_ && socket_->bytesToWrite() <= limits_.maxSendBacklogBytes / 2) {
         readPaused_ = false;
         QMetaObject::invokeMethod(this, &Session::onReadyRead, Qt::QueuedConnection);
@@ -405,7 +405,7 @@ void Session::onBytesWritten()
         return;
     }
     sendQueue_.pop_front();
-    lastActivityMs_ = monotonic_ms();
+    lastActivityMs_ = MonotonicClock::ms();
     sendNext();
 }
 
@@ -432,7 +432,7 @@ void Session::rearmLiveTimer()
         liveTimer_->start(limits_.replyWaitMs);
         return;
     }
-    const qint64 now = monotonic_ms();
+    const qint64 now = MonotonicClock::ms();
     const qint64 due = framer_.inProgress() ? messageStartMs_ + limits_.messageTimeoutMs
                                             : lastActivityMs_ + limits_.idleTimeoutMs;
     liveTimer_->start(int(qMax<qint64>(0, due - now)));
@@ -440,7 +440,7 @@ void Session::rearmLiveTimer()
 
 void Session::onLiveTimeout()
 {
-    const qint64 now = monotonic_ms();
+    const qint64 now = MonotonicClock::ms();
     if (closeAfterSend_) {
         closeNow("last reply not taken in time");
         return;

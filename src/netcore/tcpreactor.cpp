@@ -1,6 +1,6 @@
 #include "tcpreactor.h"
 
-#include "publictools.h"
+#include "clock.h"
 #include "sci_execobj_send.h"
 #include "session.h"
 #include "taskuuid.h"
@@ -84,12 +84,12 @@ bool TcpReactor::initialize()
             started->release();
             return;
         }
-        aliveStamp_ = monotonic_ms();
+        aliveStamp_ = MonotonicClock::ms();
         running_ = true;
         *ok = true;
         started->release();
         QTimer alive;
-        connect(&alive, &QTimer::timeout, [this] { aliveStamp_ = monotonic_ms(); });
+        connect(&alive, &QTimer::timeout, [this] { aliveStamp_ = MonotonicClock::ms(); });
         alive.start(kAliveTickMs);
         loop.exec();
         alive.stop();
@@ -267,7 +267,7 @@ void TcpReactor::addSendQueue(CTask_FormData const& task)
 
 void TcpReactor::updateSoftCnted()
 {
-    softCntedTime_ = gettimeofday_ms();
+    softCntedTime_ = Clock::nowMSecsSinceEpoch();
 }
 
 void TcpReactor::append_ClientSession(void* session)
@@ -346,16 +346,16 @@ void TcpReactor::update_TcpTsk_ByUuid(QString uuid, QString key, QList<QVariant>
         return;
     TcpTsk_Info& info = it.value();
     if (key == "tskup_firstrecv_timing") {
-        info.firstrecv_timing = gettimeofday_ms();
+        info.firstrecv_timing = Clock::nowMSecsSinceEpoch();
         info.recv_times = 1;
     } else if (key == "tskup_recv_times") {
         info.recv_times += 1;
     } else if (key == "tskup_finishrecv_timing") {
-        info.finishrecv_timing = gettimeofday_ms();
+        info.finishrecv_timing = Clock::nowMSecsSinceEpoch();
     } else if (key == "tskup_chg_recvpacklength") {
         info.tskup_chg_recvpacklength(args);
     } else if (key == "tskup_finishact_timing") {
-        info.finishact_timing = gettimeofday_ms();
+        info.finishact_timing = Clock::nowMSecsSinceEpoch();
     }
 }
 
@@ -378,7 +378,7 @@ CVariant<TcpTsk_Info> TcpReactor::remove_TaskFromList(QString uuid)
         return holder;
     TcpTsk_Info info = it.value();
     tcpTasks_.erase(it);
-    info.finishact_timing = gettimeofday_ms();
+    info.finishact_timing = Clock::nowMSecsSinceEpoch();
     holder.setValue(info);
     return holder;
 }
@@ -391,7 +391,7 @@ bool TcpReactor::isAliveTcpTask(QString uuid)
 
 void TcpReactor::expireTasks()
 {
-    const qint64 now = gettimeofday_ms();
+    const qint64 now = Clock::nowMSecsSinceEpoch();
     QMutexLocker lock(&taskMutex_);
     for (auto it = tcpTasks_.begin(); it != tcpTasks_.end();) {
         if (now - it.value().create_timing > kTaskMaxAgeMs)

@@ -1,7 +1,7 @@
 #include "tcpservreactor.h"
 
 #include "cqtcpserver.h"
-#include "publictools.h"
+#include "clock.h"
 #include "session.h"
 
 #include <QDebug>
@@ -17,7 +17,7 @@ TcpServReactor::~TcpServReactor()
 
 bool TcpServReactor::isRunning() const
 {
-    return running_ && monotonic_ms() - aliveStamp_ < kAliveWindowMs;
+    return running_ && MonotonicClock::ms() - aliveStamp_ < kAliveWindowMs;
 }
 
 bool TcpServReactor::onStart()

@@ -1,8 +1,8 @@
 #include "tcptsk_info.h"
 
-#include "publictools.h"
+#include "clock.h"
 
-TcpTsk_Info::TcpTsk_Info(QString const& uuid_) : create_timing(gettimeofday_ms()), uuid(uuid_) {}
+TcpTsk_Info::TcpTsk_Info(QString const& uuid_) : create_timing(Clock::nowMSecsSinceEpoch()), uuid(uuid_) {}
 
 QMap<QString, QVariant> TcpTsk_Info::getReportParam() const
 {

@@ -2,6 +2,7 @@
 
 #include "cvariant.h"
 #include "httpmanager.h"
+#include "param_roi.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -13,21 +14,6 @@
 #include <memory>
 
 class HttpApiServer;
-
-// One ROI's inspection result as the network side reports it. The field order
-// is the record's wire order.
-struct param_roi
-{
-    int camera = 0;
-    int group = 0;     // detection index
-    int roi = 0;
-    int function = 0;  // detection function 0..10
-    int value = 0;     // measured value
-    int param1 = -1;
-    int param2 = -1;
-    int param3 = -1;
-    int result = 1;    // non-zero OK, 0 NG
-};
 
 // The network hub: the one object through which the system reaches the
 // network services. Created on first use, never destroyed while the process runs.

@@ -3,11 +3,11 @@
 
 #include "resstatisticsdatabase.h"
 
-#include "cameramanager.h"
 #include "clock.h"
 #include "dayfileconnection.h"
 #include "globals.h"
 #include "resstatisticsparam.h"
+#include "statshooks.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -291,7 +291,8 @@ bool ResStatisticsDatabase::loadCount(QString starttime, QString finishtime, QJs
         groupName = currentGroupName();
 
     const QDate today = Clock::now().date();
-    const int cameraCount = CameraManager::getInstance()->cameras.size();
+    const auto& countCameras = StatsHooks::instance().cameraCount;
+    const int cameraCount = countCameras ? countCameras() : 0;
     const int detectCount = gDNum;
     DayFileConnection connection(QString::fromLatin1(kReadConnection));
 

@@ -1,6 +1,6 @@
 #include "statsfilewarning.h"
 
-#include "warnbox.h"
+#include <QDebug>
 
 namespace {
 StatsFileWarning::Handler gHandler;
@@ -12,9 +12,7 @@ void StatsFileWarning::show(const QString& text)
         gHandler(text);
         return;
     }
-    WarnBox box(nullptr);
-    box.setText(text);
-    box.exec();
+    qWarning().noquote() << text;
 }
 
 void StatsFileWarning::setHandler(Handler handler)

@@ -4,14 +4,14 @@
 #include <functional>
 
 // The one place where the statistics store tells the operator that its
-// current-day file cannot be opened: a modal warning box in the program,
-// replaced by a recorder in tests so no dialog blocks them.
+// current-day file cannot be opened: the application shows a warning box,
+// tests record the text; without a handler it is only logged.
 class StatsFileWarning
 {
 public:
     using Handler = std::function<void(const QString& text)>;
 
     static void show(const QString& text);
-    // An empty handler restores the warning box.
+    // An empty handler leaves only the log line.
     static void setHandler(Handler handler);
 };

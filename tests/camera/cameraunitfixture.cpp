@@ -2,6 +2,7 @@
 
 #include "choosebox.h"
 #include "drawroiwidget.h"
+#include "editorhooks.h"
 #include "globals.h"
 #include "paramdatabase.h"
 #include "warnbox.h"
@@ -41,6 +42,7 @@ void CameraUnitTest::SetUp()
     settings = new WizardParaWidget(window.get(), window.get());
     window->pDrawROIWidget = editor;
     window->pWizardParaWidget = settings;
+    EditorHooks::wire(window.get());
     settings->hide();
     window->show();  // the settings screen counts as visible only inside a shown window
 
@@ -57,6 +59,7 @@ void CameraUnitTest::SetUp()
 
 void CameraUnitTest::TearDown()
 {
+    EditorHooks::unwire();
     window.reset();  // deletes the unit, the editor and the settings screen
     unit = nullptr;
     CameraManager::_instance = nullptr;

@@ -242,3 +242,12 @@ s.serve_forever()
     server.kill();
     server.waitForFinished(2000);
 }
+
+TEST_F(NetworkHub, RoiResultsAreKeyedByCameraGroupAndRoi)
+{
+    hub->insertRoiResult(roi(2, 7, 15, 1, 10));
+    hub->insertRoiResult(roi(2, 7, 15, 0, 20));
+    ASSERT_EQ(hub->roiResultCache.size(), 1);
+    EXPECT_EQ(hub->roiResultCache.firstKey(), QString("2;7;15"));
+    EXPECT_EQ(hub->roiResultCache.first().value, 20);
+}

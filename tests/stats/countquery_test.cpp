@@ -1,10 +1,10 @@
 #include "statsfixture.h"
 
-#include "cameramanager.h"
 #include "clock.h"
 #include "globals.h"
 #include "resstatisticsdatabase.h"
 #include "resstatisticsparam.h"
+#include "statshooks.h"
 #include "wizardpara.h"
 
 #include <QDir>
@@ -58,10 +58,10 @@ class CountQuery : public StatsTest
 protected:
     void SetUp() override
     {
-        CameraManager::getInstance()->cameras.resize(2);
+        StatsHooks::instance().cameraCount = [] { return 2; };  // cameras found
         QDir().mkpath("ResStatistics");
     }
-    void TearDown() override { CameraManager::getInstance()->cameras.clear(); }
+    void TearDown() override { StatsHooks::instance().cameraCount = nullptr; }
 
     // A stored day of one group: every hourly value of camera c, detection d
     // (-1 total / cycle) is 100 (c + 1) + 10 (d + 1) + hour for OK and hour for NG.

@@ -5,11 +5,13 @@
 
 #include "engineunit.h"
 #include "globals.h"
+#include "cameraunithooks.h"
 #include "mainwindowbase.h"
+#include "param_roi.h"
 #include "synthframes.h"
-#include "vek_netmn.h"
 #include "wizardpara.h"
 
+#include <QMap>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -52,11 +54,15 @@ protected:
         para.matchAccuracy = 5;
         para.detectEnable[1] = 0;
         allocate(w, h, colour, slotCount);
-        VEK_NETMN::getInstance()->roiResultCache.clear();
+        // The engine publishes each ROI result; a later result of the same ROI replaces it.
+        CameraUnitHooks::instance().publishRoiResult = [this](const param_roi& result) {
+            publishedResults.insert(resultKey(result.camera, result.group, result.roi), result);
+        };
     }
 
     void TearDown() override
     {
+        CameraUnitHooks::instance().publishRoiResult = nullptr;
         gpWin = nullptr;
         gpWPara = nullptr;
     }
@@ -91,14 +97,11 @@ protected:
         engine->VarTrain(g);
     }
 
-    param_roi published(int g, int r) const
-    {
-        return VEK_NETMN::getInstance()->roiResultCache.value(VEK_NETMN::roiKey(0, g, r), param_roi{-9});
-    }
-    bool isPublished(int g, int r) const
-    {
-        return VEK_NETMN::getInstance()->roiResultCache.contains(VEK_NETMN::roiKey(0, g, r));
-    }
+    static QString resultKey(int camera, int g, int r) { return QStringLiteral("%1;%2;%3").arg(camera).arg(g).arg(r); }
+    param_roi published(int g, int r) const { return publishedResults.value(resultKey(0, g, r), param_roi{-9}); }
+    bool isPublished(int g, int r) const { return publishedResults.contains(resultKey(0, g, r)); }
+
+    QMap<QString, param_roi> publishedResults;
 
     WizardPara para;
     RecordingWindow window;

@@ -290,7 +290,7 @@ TEST_F(EngineTest, EmptyAndSkippedGroupsStayOkAndPublishNothing)
     EXPECT_TRUE(state->camOK);
     EXPECT_EQ(state->roiValue[4][1], 0);
     EXPECT_EQ(state->ngBoxes[4][1].count(), 0);
-    EXPECT_TRUE(VEK_NETMN::getInstance()->roiResultCache.isEmpty());
+    EXPECT_TRUE(publishedResults.isEmpty());
     EXPECT_TRUE(window.records.isEmpty());
 }
 

@@ -25,7 +25,7 @@ TEST_F(PreviewTest, BandFunctionShowsPixelsOfTheShownTemplate)
     EXPECT_EQ(cv::countNonZero(frame(state->pSensMask)), 32);
     EXPECT_TRUE(state->isSensPreview);
     EXPECT_EQ(repaints, 1);
-    EXPECT_TRUE(VEK_NETMN::getInstance()->roiResultCache.isEmpty());
+    EXPECT_TRUE(publishedResults.isEmpty());
 }
 
 TEST_F(PreviewTest, CountFunctionCountsSpotsWithTheChecksLimit)

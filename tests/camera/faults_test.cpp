@@ -123,8 +123,7 @@ TEST_F(EngineTest, CacheEntriesAreReplacedPerKey)
     addRoi(0, CammerRecong::kWhiteArea, cv::Rect(0, 0, 30, 30), 200, 0, 10);
     engine->Run(0);
     engine->Run(0);
-    EXPECT_EQ(VEK_NETMN::getInstance()->roiResultCache.size(), 1);
-    EXPECT_EQ(VEK_NETMN::roiKey(2, 7, 15), QString("2;7;15"));
+    EXPECT_EQ(publishedResults.size(), 1);
 }
 
 // 2 x filter size + 1 is taken at its true size: the largest filter clears the

@@ -1,0 +1,7 @@
+#include "cameraunithooks.h"
+
+CameraUnitHooks& CameraUnitHooks::instance()
+{
+    static CameraUnitHooks hooks;
+    return hooks;
+}

@@ -1,0 +1,7 @@
+#include "statshooks.h"
+
+StatsHooks& StatsHooks::instance()
+{
+    static StatsHooks hooks;
+    return hooks;
+}
