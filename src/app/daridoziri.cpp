@@ -31,6 +31,7 @@
 #include "shellrunner.h"
 #include "splashframe.h"
 #include "startupservices.h"
+#include "statecodes.h"
 #include "vek_netmn.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -62,13 +63,6 @@ constexpr int kScaleSliderHeight = 35;
 constexpr int kScaleFactor = 100;
 constexpr int kScaleMin = 100;
 constexpr int kScaleMax = 500;
-constexpr int kRunning = 1;
-constexpr int kStopped = 3;
-constexpr int kPageAlarm = 2;
-constexpr int kClampOutput = 0;
-constexpr int kEjectorOutput = 1;
-constexpr int kOutput4 = 3;
-constexpr int kAllGroupsTrigMode = 3;
 
 void splashStep(int percent, const QString& text = QString())
 {
@@ -138,7 +132,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
             },
             Qt::DirectConnection);
     selCamera = numCamera;
-    runState = kRunning;
+    runState = kRunRunning;
     updateStartStopText();
     // The main screen starts with its button panel; it hides itself after a while.
     pIndexButton->show();
@@ -504,7 +498,7 @@ bool DaRiDoziri::eventFilter(QObject* watched, QEvent* event)
 void DaRiDoziri::LostCamera()
 {
     qInfo() << "lsotCamera";
-    if (runState != kStopped && gpControlIO) {
+    if (runState != kRunStopped && gpControlIO) {
         gpControlIO->IOSetOut(kClampOutput, 1);
         gpControlIO->IOFlashOut();
     }
@@ -542,9 +536,9 @@ bool DaRiDoziri::isOutputHeld(int output) const
     if (output == kClampOutput && m_cycle && m_cycle->isPreCut())
         return true;
     // Stopped detection keeps the clamp interlocked when so configured.
-    if (output == kClampOutput && runState == kStopped && gpWPara && gpWPara->stopClampOnStop)
+    if (output == kClampOutput && runState == kRunStopped && gpWPara && gpWPara->stopClampOnStop)
         return true;
-    if (output == kClampOutput && runState != kStopped && m_cycle && m_cycle->anyCameraLost())
+    if (output == kClampOutput && runState != kRunStopped && m_cycle && m_cycle->anyCameraLost())
         return true;
     // An NG pulse still running ends on its own time, not when another alarm is cleared.
     if (m_io && m_io->isPulsing(output))
@@ -701,12 +695,12 @@ void DaRiDoziri::paintEvent(QPaintEvent*)
 void DaRiDoziri::updateStartStopText()
 {
     if (pIndexButton && pIndexButton->startStopButton())
-        pIndexButton->startStopButton()->setText(lanText(runState == kStopped ? kRowStartDetection : kRowStopDetection));
+        pIndexButton->startStopButton()->setText(lanText(runState == kRunStopped ? kRowStartDetection : kRowStopDetection));
 }
 
 void DaRiDoziri::StopDetect()
 {
-    runState = kStopped;
+    runState = kRunStopped;
     if (m_cycle)
         m_cycle->cancelCountdowns();
     VEK_NETMN::getInstance()->clear_PeriodRecord();
@@ -724,8 +718,8 @@ void DaRiDoziri::StopDetect()
 
 void DaRiDoziri::SlotStartStop()
 {
-    if (runState == kStopped) {
-        runState = kRunning;
+    if (runState == kRunStopped) {
+        runState = kRunRunning;
         // A production alarm still on screen keeps the clamp interlocked until it is closed.
         const bool productionAlarmShown = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
         if (gpControlIO && gpWPara && gpWPara->stopClampOnStop && !isOutputHeld(kClampOutput)
@@ -751,7 +745,7 @@ void DaRiDoziri::SlotReturn()
         m_cycle->clearAlarm();
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
-    pageState = 0;
+    pageState = kPageLive;
     selCamera = numCamera;
     ChangeCammer();
 }

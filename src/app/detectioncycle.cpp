@@ -7,6 +7,7 @@
 #include "leddevice.h"
 #include "mainwindowbase.h"
 #include "productalarmwarnbox.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -15,22 +16,9 @@
 #include <QTimer>
 
 namespace {
-constexpr int kClampOutput = 0;
-constexpr int kEjectorOutput = 1;
-constexpr int kReserveOutput = 3;
 constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
-constexpr int kCavityAlarmOutput = 3;     // "O 4"
-constexpr int kProductAlarmOutput = 4;    // "O 5"
-constexpr int kMultiDetectionMode = 3;
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
-constexpr int kPageLive = 0;
-constexpr int kPageOk = 1;
-constexpr int kPageAlarm = 2;
-constexpr int kRunning = 1;
-constexpr int kCountingDown = 1;
-constexpr int kDetected = 2;
-constexpr int kWaiting = 3;
 constexpr int kMouldDetection = 1;
 }
 
@@ -145,7 +133,7 @@ void DetectionCycle::Run()
         m_heartbeat = !m_heartbeat;
         setLamp(LedDevice::LampHeartbeat, m_heartbeat);
     }
-    setLamp(LedDevice::LampRunning, m_win->runState == kRunning);
+    setLamp(LedDevice::LampRunning, m_win->runState == kRunRunning);
 
     const bool lost = anyCameraLost();
     if (lost != m_lost) {
@@ -193,12 +181,12 @@ void DetectionCycle::handleTrigger(int input)
     if (input == kSafetyDoorInput && gpWPara) {
         if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
             clearAlarm();
-        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunning) {
+        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning) {
             m_win->safetyDoorTriggered = 1;
             trigger(kMouldDetection);
         }
     }
-    if (m_win->runState != kRunning || !gpWPara)
+    if (m_win->runState != kRunRunning || !gpWPara)
         return;
     for (int d : triggeredBy(input))
         trigger(d);
@@ -272,7 +260,7 @@ void DetectionCycle::trigger(int detection)
         std::fill(std::begin(m_cycleCameraNg), std::end(m_cycleCameraNg), false);
         emit sigCycleStarted();
     }
-    m_win->detectState = kCountingDown;
+    m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
         runDetection(detection);
@@ -292,13 +280,13 @@ void DetectionCycle::setCountdown(int detection, float seconds)
 void DetectionCycle::preCut(int detection)
 {
     // The clamp is interlocked preCutTime before the last detection of the cycle checks.
-    if (!gpWPara || gpWPara->preCutTime <= 0 || detection != lastDetection() || m_preCut || !gpControlIO)
+    if (!gpWPara || gpWPara->preCutTime <= 0 || detection != lastDetection() || m_preCut || !m_io)
         return;
     if (m_countdown[detection] > gpWPara->preCutTime * kTickSeconds + kTickTolerance)
         return;
     m_preCut = true;
-    gpControlIO->IOSetOut(kClampOutput, 1);
-    gpControlIO->IOFlashOut();
+    m_io->IOSetOut(kClampOutput, 1);
+    m_io->IOFlashOut();
 }
 
 void DetectionCycle::TimerUp(int detection)
@@ -329,7 +317,7 @@ void DetectionCycle::cancelCountdowns()
         releaseOutputs(1u << kClampOutput);
     }
     m_win->recheckActive = false;
-    m_win->detectState = kWaiting;
+    m_win->detectState = kDetectWaiting;
 }
 
 void DetectionCycle::runDetection(int detection)
@@ -358,7 +346,7 @@ void DetectionCycle::runDetection(int detection)
                              .arg(ng ? "NG" : "OK")
                              .arg(timer.elapsed())
                              .arg(unitTimes.join('/'));
-    m_win->detectState = kDetected;
+    m_win->detectState = kDetectDone;
     // The mould is looked at again (a new frame after recheckDelay) before an NG alarms.
     if (ng && isRechecked(detection) && m_win->recheckMade[detection] < gpWPara->recheckTimes) {
         ++m_win->recheckMade[detection];
@@ -379,7 +367,7 @@ bool DetectionCycle::isRechecked(int detection) const
     if (!gpWPara || gpWPara->recheckTimes <= 0)
         return false;
     // Multi-detection mode rechecks every detection; the others their mould detections (odd indices).
-    return gpWPara->trigMode == kMultiDetectionMode || detection % 2 == 1;
+    return gpWPara->trigMode == kAllGroupsTrigMode || detection % 2 == 1;
 }
 
 void DetectionCycle::CheckNG(bool ng)
@@ -478,7 +466,7 @@ void DetectionCycle::CheckNG(bool ng)
         if (isTwoStage() && gpWPara->stageGroups >= 2)
             m_win->stageFlag = m_win->stageFlag ? 0 : 1;
     }
-    m_win->detectState = kWaiting;
+    m_win->detectState = kDetectWaiting;
     m_win->update();
 }
 
@@ -489,7 +477,7 @@ int DetectionCycle::pulseTenths(int output) const
     switch (output) {
     case kClampOutput: return gpWPara->clampPulse;
     case kEjectorOutput: return gpWPara->ejectorPulse;
-    case kReserveOutput: return gpWPara->output4Pulse;
+    case kOutput4: return gpWPara->output4Pulse;
     default: return 0;
     }
 }
@@ -510,12 +498,12 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
     // Separate stop outputs: O4 for a mould-cavity alarm, O5 for a finished-product alarm.
-    if (gpWPara && gpWPara->trigMode != kMultiDetectionMode) {
+    if (gpWPara && gpWPara->trigMode != kAllGroupsTrigMode) {
         const bool mould = detection % 2 == 1;
         if (mould && gpWPara->cavityAlarmOutputO4)
-            wanted |= 1u << kCavityAlarmOutput;
+            wanted |= 1u << kOutput4;
         if (!mould && gpWPara->prodAlarmOutputO5)
-            wanted |= 1u << kProductAlarmOutput;
+            wanted |= 1u << kOutput5;
     }
 
     unsigned held = 0;
@@ -526,21 +514,21 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
         if (m_io && tenths > 0) {
             m_io->IOPulseOut(output, 1, tenths);
         } else {
-            if (gpControlIO)
-                gpControlIO->IOSetOut(output, 1);
+            if (m_io)
+                m_io->IOSetOut(output, 1);
             held |= 1u << output;
         }
     }
     m_detectionOutputs[detection] |= held;
     m_alarmOutputs |= held;
-    if (gpControlIO)
-        gpControlIO->IOFlashOut();
+    if (m_io)
+        m_io->IOFlashOut();
     return wanted;
 }
 
 void DetectionCycle::releaseOutputs(unsigned outputs)
 {
-    if (!outputs || !gpControlIO)
+    if (!outputs || !m_io)
         return;
     const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
     for (int output = 0; output < kAlarmOutputCount; ++output) {
@@ -550,9 +538,9 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
             continue;
         if (productionAlarm && (output == kClampOutput || output == kAlarmOutput))
             continue;
-        gpControlIO->IOSetOut(output, 0);
+        m_io->IOSetOut(output, 0);
     }
-    gpControlIO->IOFlashOut();
+    m_io->IOFlashOut();
 }
 
 void DetectionCycle::clearAlarm()
@@ -601,11 +589,11 @@ void DetectionCycle::checkProductionAlarm()
     ++m_win->prodAlarmCount;
     if (m_win->prodAlarmCount < gpWPara->okMoldNumber)
         return;
-    if (gpControlIO) {
-        gpControlIO->IOSetOut(kClampOutput, 1);
+    if (m_io) {
+        m_io->IOSetOut(kClampOutput, 1);
         if (!gpWPara->noAlarmSoundOnNg)
-            gpControlIO->IOSetOut(kAlarmOutput, 1);
-        gpControlIO->IOFlashOut();
+            m_io->IOSetOut(kAlarmOutput, 1);
+        m_io->IOFlashOut();
     }
     if (gpProductAlarmWarnBox && !gpProductAlarmWarnBox->isVisible()) {
         qInfo() << "production alarm at" << m_win->prodAlarmCount;

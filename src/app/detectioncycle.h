@@ -33,7 +33,6 @@ public:
     static constexpr int kTriggerInputs = 8;
     static constexpr int kHeartbeatPasses = 5;
     static constexpr int kSafetyDoorInput = 1;
-    static constexpr int kAlarmOutput = 2;
     // Outputs an alarm may hold: 0..3 of the NG ROIs and 4 ("O 5").
     static constexpr int kAlarmOutputCount = 5;
     static constexpr int kAnyOfInputs2And3 = 255;

@@ -2,13 +2,13 @@
 
 #include "controlport.h"
 #include "globals.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QPainter>
 #include <QTimer>
 
 namespace {
-constexpr int kMultiDetectionMode = 3;
 constexpr int kGroupSignals = 4;        // inputs 0-3 and outputs 0-3 in modes 0-2
 constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
 constexpr int kDot = 16;
@@ -30,7 +30,7 @@ IOStatus::IOStatus(ControlPort* io, QWidget* parent)
 
 QVector<IOStatus::Entry> IOStatus::entries(int trigMode)
 {
-    const int count = trigMode == kMultiDetectionMode ? kMultiSignals : kGroupSignals;
+    const int count = trigMode == kAllGroupsTrigMode ? kMultiSignals : kGroupSignals;
     QVector<Entry> list;
     for (int i = 0; i < count; ++i)
         list.append({i, false, i});

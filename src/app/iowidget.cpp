@@ -8,6 +8,7 @@
 #include "globals.h"
 #include "iostatus.h"
 #include "mainwindowbase.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QGridLayout>
@@ -22,7 +23,6 @@ constexpr int kRowReturn = 58;
 constexpr int kRowConfirm = 121;
 constexpr int kRowNotSequential = 675;
 constexpr int kRowDetect = 755;
-constexpr int kMultiDetectionMode = 3;
 constexpr int kIoRows = 8;
 constexpr int kMinDetections = 2;
 constexpr int kButtonSize = 3;
@@ -47,7 +47,7 @@ IOWidget::IOWidget(MainWindowBase* win, ControlPort* io, QWidget* parent)
     resize(qMax(800, gShowW * 3 / 4), qMax(600, gShowH * 3 / 4));
     auto* layout = new QVBoxLayout(this);
     buildStates();
-    if (gpWPara && gpWPara->trigMode == kMultiDetectionMode)
+    if (gpWPara && gpWPara->trigMode == kAllGroupsTrigMode)
         buildAssignment();
 
     auto* buttons = new QHBoxLayout;
@@ -235,7 +235,7 @@ QString IOWidget::changes() const
 
 void IOWidget::refreshNames(const WizardPara& para)
 {
-    if (para.trigMode != kMultiDetectionMode)
+    if (para.trigMode != kAllGroupsTrigMode)
         return;
     const int lan = qBound(0, gLan, kLanguageCount - 1);
     auto inName = [lan](int f) { return QString::fromUtf8(gInName[4 * qBound(0, f, WizardPara::kInFunctions - 1) + lan]); };

@@ -6,6 +6,7 @@
 #include "cammersingleton.h"
 #include "globals.h"
 #include "mainwindowbase.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -26,7 +27,6 @@ constexpr int kRowCameraLost = 655;  // "Camera %1 lost for the %2 time!"
 constexpr int kSettingSaturation = 10;
 constexpr int kSetting3DNoise = 8;
 constexpr int kSetting2DNoise = 9;
-constexpr int kAllGroupsTrigMode = 3;
 
 }  // namespace
 
@@ -291,9 +291,9 @@ bool CammerWidget::UpdateImage()
     if (!pCamera || !isConnected)
         return false;
     const bool fresh = pCamera->grabImage(pCaptureBuf);
-    const bool editorLive = gSource == -1 || gSource == 1;
+    const bool editorLive = gSource == kSourceMain || gSource == kSourceLive;
     const bool external = gpWPara && gpWPara->externalTrigger != 0;
-    const bool frozenAlarm = gpWPara && gpWPara->suppressRefreshAfterAlarm != 0 && m_win && m_win->pageState == 2;
+    const bool frozenAlarm = gpWPara && gpWPara->suppressRefreshAfterAlarm != 0 && m_win && m_win->pageState == kPageAlarm;
     if (editorLive && !external && !frozenAlarm) {
         std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
         update();

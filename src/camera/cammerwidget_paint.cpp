@@ -8,6 +8,7 @@
 #include "miscfunc.h"
 #include "roifunctiontable.h"
 #include "roishapevisit.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QPainter>
@@ -89,10 +90,10 @@ void CammerWidget::tintBoxes(const QRect& imageBox, const unsigned char* mask, Q
 
 QString CammerWidget::detectionName(int group) const
 {
-    const int mode = gpWPara ? gpWPara->trigMode : 0;
-    if (mode == 1 || mode == 2)
+    const int trigMode = gpWPara ? gpWPara->trigMode : 0;
+    if (trigMode == 1 || trigMode == 2)
         return lanText(372 + group);
-    if (mode == 3)
+    if (trigMode == kAllGroupsTrigMode)
         return lanText(477 + group);
     return lanText(263 + group);
 }
@@ -145,7 +146,7 @@ QString CammerWidget::statusWord(QPainter& painter, int g, bool full) const
         painter.setPen(Qt::cyan);
         return lanText(kRowResampling);
     }
-    if (m_win->runState == 3) {
+    if (m_win->runState == kRunStopped) {
         painter.setPen(Qt::red);
         return lanText(kRowStopping) + (full && gisTempAlarm ? QStringLiteral("   温度报警") : QString());
     }
@@ -165,9 +166,9 @@ void CammerWidget::paintEvent(QPaintEvent*)
         return;
     QPainter painter(this);
     painter.setFont(viewFont(kFontTitle));
-    if (gSource == 3 || gSource == 4)
+    if (gSource == kSourceOkRecords || gSource == kSourceNgRecords)
         paintRecordView(painter);
-    else if (gSource == 2)
+    else if (gSource == kSourceRecentNg)
         paintRecentNg(painter);
     else if (camIndex < numCamera)
         paintCameraView(painter);
@@ -177,7 +178,7 @@ void CammerWidget::paintRecordView(QPainter& painter)
 {
     const auto& recordBrowser = CameraUnitHooks::instance().recordBrowser;
     const std::optional<RecordBrowserView> editor = recordBrowser ? recordBrowser() : std::nullopt;
-    const QString title = lanText(gSource == 3 ? kRowOkRecords : kRowNgRecords);
+    const QString title = lanText(gSource == kSourceOkRecords ? kRowOkRecords : kRowNgRecords);
     painter.setFont(viewFont(kFontTitle));
     painter.setPen(Qt::green);
     if (!editor)
@@ -197,7 +198,7 @@ void CammerWidget::paintRecordView(QPainter& painter)
     }
     painter.drawText(QPoint(5, 40), title + lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name));
     painter.drawText(QPoint(705, 40), QStringLiteral("%1 %2 / %3")
-                                          .arg(lanText(gSource == 3 ? kRowOkImages : kRowNgImages))
+                                          .arg(lanText(gSource == kSourceOkRecords ? kRowOkImages : kRowNgImages))
                                           .arg(editor->index + 1)
                                           .arg(editor->count));
     painter.drawText(QPoint(1205, 40), editor->text);
@@ -224,7 +225,7 @@ void CammerWidget::paintRecentNg(QPainter& painter)
 
 void CammerWidget::paintCameraView(QPainter& painter)
 {
-    const bool editor = gSource == 0;
+    const bool editor = gSource == kSourceEditor;
     const CammerSingleton* store = editor ? pSingletonEdit : pSingleton;
     if (!store)
         return;
@@ -245,7 +246,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     if (selected)
         zoom();
     const bool resultShown = timerRunning(m_win->resultTimer);
-    const bool alarmEditor = page == 2 && gSource == 1;
+    const bool alarmEditor = page == kPageAlarm && gSource == kSourceLive;
     const bool tintNg = (!camOK && resultShown) || (alarmEditor && blinkPhase == 0);
     if (tintNg) {
         for (int r = 0; r < count; ++r) {
@@ -275,7 +276,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     }
 
     // 6: the large result word.
-    if (page == 1 || (gSource == 1 && page >= 0 && page <= 2)) {
+    if (page == kPageOk || (gSource == kSourceLive && page >= kPageLive && page <= kPageAlarm)) {
         painter.save();
         painter.scale(winSW, winSH);
         painter.setFont(viewFont(kFontResult));
@@ -286,7 +287,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
 
     // 7: the ROI layer.
     QString keptLabel;
-    if (page == 0 || page == 1 || editor || alarmEditor) {
+    if (page == kPageLive || page == kPageOk || editor || alarmEditor) {
         painter.setFont(viewFont(kFontRoi));
         if (editor) {
             const int h = height() - 1;
@@ -337,7 +338,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
                 mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
                 mark(centre.x() + box.width() / 4.0, areaSide, kAreaColour);
                 const int mode = m_win->drawMode;
-                if (p && p->continuationArea && curRoi >= 0 && (mode == 1 || mode == 4 || (mode == 2 && m_win->isFreeHand))) {
+                if (p && p->continuationArea && curRoi >= 0 && (mode == kDrawRect || mode == kDrawCircle || (mode == kDrawPolygon && m_win->isFreeHand))) {
                     painter.setPen(Qt::green);
                     const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
                     painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
@@ -345,7 +346,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
             }
             painter.save();
             painter.scale(winSW, winSH);
-            QColor pen = page == 0 ? QColor(Qt::darkBlue) : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
+            QColor pen = page == kPageLive ? QColor(Qt::darkBlue) : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
             if (fn == 2)
                 pen = Qt::yellow;
             painter.setPen(pen);
@@ -418,7 +419,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     painter.setPen(Qt::green);
     if (editor) {
         painter.drawText(QPoint(850, 40), lanText(kRowTemplates).arg(curTemplate + 1).arg(templateCount[g]).arg(keptLabel));
-        if (selected && page != 1 && isColor) {
+        if (selected && page != kPageOk && isColor) {
             const auto v = static_cast<quint32>(m_win->pickValue);
             painter.drawText(QPoint(800, 80), lanText(kRowColour) + QStringLiteral("%1, %2, %3")
                                                                        .arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF));
@@ -440,7 +441,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
         zoom();
     painter.setPen(Qt::green);
     const int tool = m_win->drawMode;
-    if (tool == 2 && polyPointCount > 0) {
+    if (tool == kDrawPolygon && polyPointCount > 0) {
         const bool cont = p && p->continuationArea;
         if (cont && polyPointCount > 2 && !m_win->isFreeHand) {
             const QPoint c = getPointsCenter();
@@ -453,9 +454,9 @@ void CammerWidget::paintCameraView(QPainter& painter)
             painter.drawPolygon(polyPoints, polyPointCount);
         painter.setPen(QPen(Qt::cyan, 2));
         painter.drawEllipse(QRect(polyPoints[0] - QPoint(5, 5), polyPoints[0] + QPoint(4, 4)));
-    } else if (tool == 4) {
+    } else if (tool == kDrawCircle) {
         newCircle.Draw(painter);
-    } else if (tool == 1) {
+    } else if (tool == kDrawRect) {
         newRect.Draw(painter);
     }
     painter.restore();

@@ -13,6 +13,7 @@
 #include "roifunctiontable.h"
 #include "roishapevisit.h"
 #include "slider.h"
+#include "statecodes.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -162,7 +163,7 @@ void CammerWidget::ShowHideROIPara()
     if (!pSingletonEdit || !pSliderArea)
         return;
     isSensPreview = false;
-    pBtnSyncROI->setVisible(gSource == 0);
+    pBtnSyncROI->setVisible(gSource == kSourceEditor);
     const int g = m_win ? m_win->curDetect : 0;
     QWidget* const rowWidgets[] = {pSliderSensitivity, pSliderArea, pSliderMinWH, pLabelFunc, pBtnFunc,
                                    pBtnParaSwitch, pComboOutN, pBtnNextROI, pBtnObject, pBtnAdd10,
@@ -487,7 +488,7 @@ void CammerWidget::DeselectROI()
     isPolyStarted = false;
     if (!(gpWPara && gpWPara->continuationArea)) {
         if (m_win)
-            m_win->drawMode = 0;
+            m_win->drawMode = kDrawNone;
         polyPointCount = 0;
     }
     const int g = m_win ? m_win->curDetect : 0;
@@ -844,7 +845,7 @@ void CammerWidget::SlotCopyArea(QPoint p)
 
 void CammerWidget::SavePolygon()
 {
-    if (drawState != 1 || !m_win || m_win->drawMode != 2 || !pSingletonEdit)
+    if (drawState != 1 || !m_win || m_win->drawMode != kDrawPolygon || !pSingletonEdit)
         return;
     const int g = m_win->curDetect;
     if (g < 0 || g >= kGroups)
@@ -873,7 +874,7 @@ void CammerWidget::SavePolygon()
     isPolyStarted = false;
     drawState = 0;
     if (!(gpWPara && gpWPara->continuationArea && m_win->isFreeHand))
-        m_win->drawMode = 0;
+        m_win->drawMode = kDrawNone;
     polyPointCount = 0;
     ShowHideROIPara();
     update();
@@ -888,12 +889,12 @@ void CammerWidget::SlotCheckDoubleClicked(QPoint p)
     m_lastTap.start();
     m_lastTapPoint = p;
     const auto& restartTool = CameraUnitHooks::instance().editorToolRestarted;
-    if (!second || !(gpWPara && gpWPara->continuationArea) || gSource != 0 || !m_win || !restartTool)
+    if (!second || !(gpWPara && gpWPara->continuationArea) || gSource != kSourceEditor || !m_win || !restartTool)
         return;
     switch (m_win->drawMode) {
-    case 1: restartTool(EditorTool::Rect); break;
-    case 4: restartTool(EditorTool::Circle); break;
-    case 2:
+    case kDrawRect: restartTool(EditorTool::Rect); break;
+    case kDrawCircle: restartTool(EditorTool::Circle); break;
+    case kDrawPolygon:
         if (m_win->isFreeHand) {
             restartTool(EditorTool::Hand);
         } else {

@@ -9,6 +9,7 @@
 #include "miscfunc.h"
 #include "numberinput.h"
 #include "roishapevisit.h"
+#include "statecodes.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -63,7 +64,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
     if (IndexButton* panel = m_win->pIndexButton) {
         if (panel->autoHideTimer())
             panel->autoHideTimer()->start(kPanelHideMs);
-        if (m_win->pageState == 0 || m_win->pageState == 1) {
+        if (m_win->pageState == kPageLive || m_win->pageState == kPageOk) {
             if (panel->isVisible()) {
                 panel->checkShowHide();
             } else if (!settingsScreenShown()) {
@@ -79,11 +80,11 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
         m_win->selCamera = camIndex;
         m_win->ChangeCammer();
         const auto& cameraChosen = CameraUnitHooks::instance().editorCameraChosen;
-        if (m_win->pageState == 2 && gSource == 1 && cameraChosen)
+        if (m_win->pageState == kPageAlarm && gSource == kSourceLive && cameraChosen)
             cameraChosen(camIndex);
         return;
     }
-    if (gSource != 0 || !pSingletonEdit)
+    if (gSource != kSourceEditor || !pSingletonEdit)
         return;
     drawState = 0;
     isPressed = true;
@@ -103,7 +104,7 @@ void CammerWidget::pressInEditor(const QPoint& p)
         return;
     CammerSingleton& s = *pSingletonEdit;
 
-    if (m_win->drawMode == 0) {
+    if (m_win->drawMode == kDrawNone) {
         auto grab = [this, &s, g, p](int r) {
             setCursor(Qt::SizeAllCursor);
             setShapeSelected(g, r, true);
@@ -226,7 +227,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* event)
     if (m_win && camIndex == m_win->selCamera)
         MUpdateXYV(pos.x(), pos.y());
     if (m_win && camIndex < numCamera) {
-        if (gSource != 0) {
+        if (gSource != kSourceEditor) {
             if (event->buttons() & Qt::LeftButton)
                 m_win->updateMScale(drag.x(), drag.y());
         } else if (pSingletonEdit) {
@@ -319,7 +320,7 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
         break;
     case 5:
         drawState = 1;
-        if (m_win->drawMode == 1) {
+        if (m_win->drawMode == kDrawRect) {
             newRect.rect.setBottomRight(p);
         } else {
             newCircle.rect.setBottomRight(p);
@@ -331,7 +332,7 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
         int x = p.x(), y = p.y();
         CheckInRange(&x, 1, gShowW, gShowH);
         CheckInRange(&y, 0, gShowW, gShowH);
-        if (m_win->drawMode == 1) {
+        if (m_win->drawMode == kDrawRect) {
             newRect.rect.setBottomRight(QPoint(x, y));
         } else {
             newCircle.rect.setBottomRight(QPoint(x, y));
@@ -363,7 +364,7 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
 
 void CammerWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (m_win && camIndex < numCamera && gSource == 0 && pSingletonEdit)
+    if (m_win && camIndex < numCamera && gSource == kSourceEditor && pSingletonEdit)
         releaseInEditor();
     QWidget::mouseReleaseEvent(event);
 }
@@ -372,8 +373,8 @@ bool CammerWidget::createDrawnShape(int g)
 {
     CammerSingleton& s = *pSingletonEdit;
     const int mode = m_win->drawMode;
-    const QRect drawn = mode == 1 ? newRect.rect : newCircle.rect;
-    const bool bigEnough = (mode == 1 || mode == 4) && drawn.right() - drawn.left() >= kMinShapeSpan
+    const QRect drawn = mode == kDrawRect ? newRect.rect : newCircle.rect;
+    const bool bigEnough = (mode == kDrawRect || mode == kDrawCircle) && drawn.right() - drawn.left() >= kMinShapeSpan
                            && drawn.bottom() - drawn.top() >= kMinShapeSpan;
     if (!bigEnough)
         return true;
@@ -382,13 +383,13 @@ bool CammerWidget::createDrawnShape(int g)
         return false;
     }
     const int n = s.roiCount[g];
-    if (mode == 1 && !(gpWPara && gpWPara->rectToQuad)) {
+    if (mode == kDrawRect && !(gpWPara && gpWPara->rectToQuad)) {
         ClustomRect rect = newRect;
         rect.rect = drawn.normalized();
         rect.SetSelected(true);
         s.rectRoi[g][n] = rect;
         s.roiShape[g][n] = CammerSingleton::kShapeRect;
-    } else if (mode == 1) {
+    } else if (mode == kDrawRect) {
         const QRect r = drawn.normalized();
         QPoint corners[4] = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()};
         RePolygon quad(4, corners);
@@ -423,14 +424,14 @@ void CammerWidget::releaseInEditor()
             // A full group keeps the drawing state; a created or too small shape ends it.
             const bool full = !createDrawnShape(g);
             if (!full && !continuation())
-                m_win->drawMode = 0;
+                m_win->drawMode = kDrawNone;
             if (!full)
                 drawState = 0;
             isShapeEdit = false;
             continueWithMoves = false;
         } else if (drawState == 5) {
             if (!continuation())
-                m_win->drawMode = 0;
+                m_win->drawMode = kDrawNone;
             drawState = 0;
             isShapeEdit = false;
             continueWithMoves = false;
@@ -450,7 +451,7 @@ void CammerWidget::releaseInEditor()
             drawState = 0;
             polyPointCount = 0;
             if (!continuation())
-                m_win->drawMode = 0;
+                m_win->drawMode = kDrawNone;
         } else {
             SavePolygon();
         }

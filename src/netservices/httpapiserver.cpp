@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "resstatisticsdatabase.h"
+#include "statecodes.h"
 #include "systemclock.h"
 #include "tcpservreactor.h"
 #include "vek_netmn.h"
@@ -23,7 +24,6 @@ const char kBadParamText[] = "参数错误";
 const char kNoPictureText[] = "未查询到图片";
 const char kClockFormatText[] = "时间格式错误";
 const char kClockFailedText[] = "修改系统时间失败";
-constexpr int kRunStopped = 3;
 constexpr int kResultNgShown = 2;
 constexpr int kStatusForbidden = 403;
 

@@ -1,5 +1,6 @@
 #include "findshape.h"
 
+#include "refusallog.h"
 #include "visionimage.h"
 
 #include <opencv2/imgproc.hpp>
@@ -255,7 +256,8 @@ bool FindShape::CreateShape(const cv::Mat& image, double, int, int angleRange, i
             return false;
         d = std::move(model);
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("FindShape::CreateShape", e);
         d.reset();
         return false;
     }
@@ -375,7 +377,8 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
         if (score)
             *score = best.score * 100.0;
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("FindShape::Find", e);
         return false;
     }
 }

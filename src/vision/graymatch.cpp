@@ -1,5 +1,6 @@
 #include "graymatch.h"
 
+#include "refusallog.h"
 #include "visionimage.h"
 
 #include <opencv2/imgproc.hpp>
@@ -61,7 +62,8 @@ bool GrayMatch::AddTemp(const cv::Mat& image)
             return false;
         d->templates.push_back(gray);
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("GrayMatch::AddTemp", e);
         return false;
     }
 }
@@ -99,7 +101,8 @@ bool GrayMatch::Train(int sensitivity, int amplify, int edgeLow, int edgeHigh)
         m.templates.clear();
         m.trained = true;
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("GrayMatch::Train", e);
         d.reset();
         return false;
     }
@@ -123,7 +126,8 @@ bool GrayMatch::Match(const cv::Mat& image, cv::Mat& defects)
         result &= m.checked;
         vision::writeMask(result, defects);
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("GrayMatch::Match", e);
         return false;
     }
 }

@@ -1,5 +1,6 @@
 #include "surf.h"
 
+#include "refusallog.h"
 #include "visionimage.h"
 
 #include <opencv2/imgproc.hpp>
@@ -69,7 +70,8 @@ bool SURF::AddTemp(const cv::Mat& image, int, int diffThreshold, int)
         d->added.push_back(gray);
         d->diffThreshold = std::clamp(diffThreshold, 0, 255);
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("SURF::AddTemp", e);
         return false;
     }
 }
@@ -90,7 +92,8 @@ bool SURF::Train(int, int, int, int)
         d->added.clear();
         d->trained = true;
         return true;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("SURF::Train", e);
         d.reset();
         return false;
     }
@@ -131,7 +134,8 @@ float SURF::Match(cv::Mat& image, cv::Mat& defects)
         vision::writeMask(result, defects);
         // Identical images must score a full 100 after the caller truncates.
         return float(std::clamp(best * 100.0 + 1e-6, 0.0, 100.0));
-    } catch (...) {
+    } catch (const std::exception& e) {
+        vision::logRefusal("SURF::Match", e);
         return 0.0f;
     }
 }

@@ -2,11 +2,10 @@
 
 #include "globals.h"
 #include "mainwindowbase.h"
+#include "statecodes.h"
 
 namespace {
 constexpr int kRowProductionReached = 720;
-constexpr int kClampOutput = 0;
-constexpr int kAlarmOutput = 2;
 }
 
 ProductAlarmWarnBox::ProductAlarmWarnBox(QWidget* parent)
