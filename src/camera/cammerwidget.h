@@ -259,6 +259,28 @@ private:
     void paintRecordView(QPainter& painter);
     void paintRecentNg(QPainter& painter);
     void paintCameraView(QPainter& painter);
+    // What one paint of the camera view works on.
+    struct ViewPaint
+    {
+        const CammerSingleton* store = nullptr;
+        const WizardPara* para = nullptr;
+        int group = 0;
+        int count = 0;
+        int page = 0;
+        bool editor = false;       // ROI editing on the edited parameters
+        bool alarmEditor = false;  // the editor's view of the NG alarm
+        bool selected = false;     // the camera the zoom applies to
+    };
+    void zoomPainter(QPainter& painter) const;
+    QRect viewRoiBox(const ViewPaint& view, int roi) const;
+    void paintFrameLayer(QPainter& painter, const ViewPaint& view);
+    void paintResultWord(QPainter& painter, const ViewPaint& view);
+    QString paintRoiLayer(QPainter& painter, const ViewPaint& view);
+    void paintEditorLegend(QPainter& painter, const WizardPara* para);
+    void paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, int roi);
+    bool paintRoiOutline(QPainter& painter, const ViewPaint& view, int roi, QPoint& anchor);
+    void paintStatusTexts(QPainter& painter, const ViewPaint& view, const QString& keptLabel);
+    void paintShapeInProgress(QPainter& painter, const ViewPaint& view);
 
     // Touch helpers.
     QPoint viewPoint(const QPoint& pos) const;

@@ -225,47 +225,69 @@ void CammerWidget::paintRecentNg(QPainter& painter)
 
 void CammerWidget::paintCameraView(QPainter& painter)
 {
-    const bool editor = gSource == kSourceEditor;
-    const CammerSingleton* store = editor ? pSingletonEdit : pSingleton;
-    if (!store)
+    ViewPaint view;
+    view.editor = gSource == kSourceEditor;
+    view.store = view.editor ? pSingletonEdit : pSingleton;
+    if (!view.store)
         return;
-    const int g = qBound(0, editor ? m_win->curDetect : m_win->checkDetect, kGroups - 1);
-    const int count = qBound(0, store->roiCount[g], static_cast<int>(kRois));
-    const int page = m_win->pageState;
-    const bool selected = camIndex == m_win->selCamera;
-    const WizardPara* p = gpWPara;
-    auto imageBox = [store, g](int r) { return roiImageRect(*store, g, r); };
-    auto zoom = [this, &painter] {
-        painter.translate(m_win->zoomX, m_win->zoomY);
-        painter.scale(m_win->zoomScale, m_win->zoomScale);
-    };
+    view.group = qBound(0, view.editor ? m_win->curDetect : m_win->checkDetect, kGroups - 1);
+    view.count = qBound(0, view.store->roiCount[view.group], static_cast<int>(kRois));
+    view.page = m_win->pageState;
+    view.alarmEditor = view.page == kPageAlarm && gSource == kSourceLive;
+    view.selected = camIndex == m_win->selCamera;
+    view.para = gpWPara;
 
-    // 1-4: the frame with its tints.
-    frameToRGBA(pShowBuf);
     painter.save();
-    if (selected)
-        zoom();
+    if (view.selected)
+        zoomPainter(painter);
+    paintFrameLayer(painter, view);
+    paintResultWord(painter, view);
+    QString keptLabel;
+    if (view.page == kPageLive || view.page == kPageOk || view.editor || view.alarmEditor)
+        keptLabel = paintRoiLayer(painter, view);
+    painter.restore();
+
+    paintStatusTexts(painter, view, keptLabel);
+    if (drawState == 1)
+        paintShapeInProgress(painter, view);
+}
+
+void CammerWidget::zoomPainter(QPainter& painter) const
+{
+    painter.translate(m_win->zoomX, m_win->zoomY);
+    painter.scale(m_win->zoomScale, m_win->zoomScale);
+}
+
+QRect CammerWidget::viewRoiBox(const ViewPaint& view, int r) const
+{
+    return roiImageRect(*view.store, view.group, r);
+}
+
+// The frame with its NG and ignore tints, or template 0 in the alarm view's second blink phase.
+void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
+{
+    const int g = view.group;
+    frameToRGBA(pShowBuf);
     const bool resultShown = timerRunning(m_win->resultTimer);
-    const bool alarmEditor = page == kPageAlarm && gSource == kSourceLive;
-    const bool tintNg = (!camOK && resultShown) || (alarmEditor && blinkPhase == 0);
+    const bool tintNg = (!camOK && resultShown) || (view.alarmEditor && blinkPhase == 0);
     if (tintNg) {
-        for (int r = 0; r < count; ++r) {
+        for (int r = 0; r < view.count; ++r) {
             if (!roiResult[g][r])
-                tintBoxes(imageBox(r), pSensMask, kTintRed);
+                tintBoxes(viewRoiBox(view, r), pSensMask, kTintRed);
         }
     }
-    if (editor || (alarmEditor && blinkPhase == 2)) {
-        for (int r = 0; r < count; ++r)
-            tintBoxes(imageBox(r), pIgnoreMask[g], kTintCyan);
+    if (view.editor || (view.alarmEditor && blinkPhase == 2)) {
+        for (int r = 0; r < view.count; ++r)
+            tintBoxes(viewRoiBox(view, r), pIgnoreMask[g], kTintCyan);
     }
-    if (isSensPreview && curRoi >= 0 && curRoi < count)
-        tintBoxes(imageBox(curRoi), pSensMask, kTintCyan);
+    if (isSensPreview && curRoi >= 0 && curRoi < view.count)
+        tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
 
-    // 5: the frame, or template 0 in the alarm view's second blink phase.
     // Drawn straight into the widget's rectangle: no scaled copy per paint.
     const bool sameSize = imageW == gShowW && imageH == gShowH;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
-    const bool showTemplate = p && p->NgShowSwitch && !camOK && alarmEditor && blinkPhase == 1
+    const WizardPara* p = view.para;
+    const bool showTemplate = p && p->NgShowSwitch && !camOK && view.alarmEditor && blinkPhase == 1
                               && !pTemplate[g].empty();
     if (showTemplate) {
         const QImage tmpl = isColor ? QImage(pTemplate[g][0], imageW, imageH, 4 * imageW, QImage::Format_RGB32)
@@ -274,131 +296,166 @@ void CammerWidget::paintCameraView(QPainter& painter)
     } else {
         painter.drawImage(rect(), showImage);
     }
+}
 
-    // 6: the large result word.
-    if (page == kPageOk || (gSource == kSourceLive && page >= kPageLive && page <= kPageAlarm)) {
+// The large OK / NG word.
+void CammerWidget::paintResultWord(QPainter& painter, const ViewPaint& view)
+{
+    const int page = view.page;
+    if (!(page == kPageOk || (gSource == kSourceLive && page >= kPageLive && page <= kPageAlarm)))
+        return;
+    painter.save();
+    painter.scale(winSW, winSH);
+    painter.setFont(viewFont(kFontResult));
+    painter.setPen(camOK ? Qt::green : Qt::red);
+    painter.drawText(QPoint(5, 200), camOK ? QStringLiteral("OK") : QStringLiteral("NG"));
+    painter.restore();
+}
+
+// The editor's legend of the filter and area colours at the bottom left.
+void CammerWidget::paintEditorLegend(QPainter& painter, const WizardPara* p)
+{
+    const int h = height() - 1;
+    const bool showAll = p && p->showAllParams;
+    painter.setPen(Qt::blue);
+    painter.drawText(QRect(QPoint(10, h - 89), QPoint(159, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("%1 :").arg(lanText(kRowFilterSize)));
+    painter.fillRect(QRect(QPoint(160, h - 89), QPoint(189, h - 60)), Qt::blue);
+    if (!showAll)
+        painter.drawText(QRect(QPoint(205, h - 89), QPoint(354, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::number(p ? p->filterSize : 0));
+    painter.setPen(kAreaColour);
+    painter.drawText(QRect(QPoint(10, h - 44), QPoint(159, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("%1 :").arg(lanText(kRowArea)));
+    painter.fillRect(QRect(QPoint(160, h - 44), QPoint(189, h - 15)), kAreaColour);
+    if (!showAll)
+        painter.drawText(QRect(QPoint(205, h - 44), QPoint(354, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::number(p ? p->area : 0));
+}
+
+// Size marks of the filter and the area, a quarter box width left and right of
+// the centre, and the "double click to end" hint while drawing goes on.
+void CammerWidget::paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, int r)
+{
+    const CammerSingleton* store = view.store;
+    const WizardPara* p = view.para;
+    const int g = view.group;
+    const int fn = store->roiFunction[g][r];
+    const QRect box = viewRoiBox(view, r);
+    int filterSide = 0, areaSide = 0;
+    if (p && !p->showAllParams) {
+        filterSide = p->filterSize;
+        areaSide = int(std::sqrt(double(qMax(0, p->area))));
+    } else if (fn == 0) {
+        filterSide = store->roiMinWH[g][r];
+        areaSide = int(std::sqrt(double(qMax(0, store->roiArea[g][r]))));
+    } else if (fn == 7 || fn == 8) {
+        filterSide = 2 * store->roiMinWH[g][r] + 1;
+    }
+    const QPointF centre = QRectF(box).center();
+    auto mark = [&](double cx, int side, const QColor& colour) {
+        if (side <= 0)
+            return;
+        const QRectF square((cx - side / 2.0) * screenSW * winSW, (centre.y() - side / 2.0) * screenSH * winSH,
+                            side * screenSW * winSW, side * screenSH * winSH);
+        painter.fillRect(square, colour);
+    };
+    mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
+    mark(centre.x() + box.width() / 4.0, areaSide, kAreaColour);
+    const int mode = m_win->drawMode;
+    if (p && p->continuationArea && curRoi >= 0
+        && (mode == kDrawRect || mode == kDrawCircle || (mode == kDrawPolygon && m_win->isFreeHand))) {
+        painter.setPen(Qt::green);
+        const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
+        painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
+    }
+}
+
+// Draws ROI r's outline (and the selected polygon node in the editor);
+// returns whether it gets a label and moves anchor to its label corner.
+bool CammerWidget::paintRoiOutline(QPainter& painter, const ViewPaint& view, int r, QPoint& anchor)
+{
+    const CammerSingleton* store = view.store;
+    const int g = view.group;
+    switch (store->roiShape[g][r]) {
+    case CammerSingleton::kShapePolygon: {
+        const RePolygon& poly = store->polygonRoi[g][r];
+        poly.Draw(painter);
+        if (!poly.nodes.isEmpty())
+            anchor = poly.nodes.first();
+        if (view.editor && r == curRoi && selNode < poly.nodeCount) {
+            const QPoint node = poly.nodes[selNode];
+            painter.setPen(QPen(Qt::cyan, 2));
+            painter.drawEllipse(QRect(node - QPoint(5, 5), node + QPoint(4, 4)));
+        }
+        return !view.editor;  // polygons in the editor get no label
+    }
+    case CammerSingleton::kShapeCircle:
+        store->circleRoi[g][r].Draw(painter);
+        anchor = store->circleRoi[g][r].rect.topLeft();
+        return true;
+    case CammerSingleton::kShapeRect:
+        store->rectRoi[g][r].Draw(painter);
+        anchor = store->rectRoi[g][r].rect.topLeft();
+        return true;
+    default:
+        return true;
+    }
+}
+
+// The ROI outlines with their labels; returns the selected ROI's label, which
+// the editor shows in its title line instead of beside the ROI.
+QString CammerWidget::paintRoiLayer(QPainter& painter, const ViewPaint& view)
+{
+    const int g = view.group;
+    const int count = view.count;
+    const bool editor = view.editor;
+    QString keptLabel;
+    painter.setFont(viewFont(kFontRoi));
+    if (editor)
+        paintEditorLegend(painter, view.para);
+    QPoint anchor(5, 80);
+    for (int r = 0; r < count; ++r) {
+        const bool isSel = r == curRoi;
+        if (editor && !(curRoi < 0 || isSel || moveMode == 2))
+            continue;
+        if (editor && (isSel || curRoi < 0))
+            paintRoiSizeMarks(painter, view, r);
         painter.save();
         painter.scale(winSW, winSH);
-        painter.setFont(viewFont(kFontResult));
-        painter.setPen(camOK ? Qt::green : Qt::red);
-        painter.drawText(QPoint(5, 200), camOK ? QStringLiteral("OK") : QStringLiteral("NG"));
+        QColor pen = view.page == kPageLive ? QColor(Qt::darkBlue)
+                                            : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
+        if (view.store->roiFunction[g][r] == 2)
+            pen = Qt::yellow;
+        painter.setPen(pen);
+        const bool labelled = paintRoiOutline(painter, view, r, anchor);
+        const QString label = roiLabel(g, r, count, editor);
+        if (editor && curRoi >= 0) {
+            if (view.store->roiShape[g][r] != CammerSingleton::kShapePolygon)
+                keptLabel = label;
+        } else if (labelled) {
+            painter.setPen(pen);
+            const int lift = editor ? 29 : 26;
+            drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - lift), QPoint(anchor.x() + 399, anchor.y() - lift + 24)),
+                      label);
+        }
         painter.restore();
     }
-
-    // 7: the ROI layer.
-    QString keptLabel;
-    if (page == kPageLive || page == kPageOk || editor || alarmEditor) {
-        painter.setFont(viewFont(kFontRoi));
-        if (editor) {
-            const int h = height() - 1;
-            const bool showAll = p && p->showAllParams;
-            painter.setPen(Qt::blue);
-            painter.drawText(QRect(QPoint(10, h - 89), QPoint(159, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("%1 :").arg(lanText(kRowFilterSize)));
-            painter.fillRect(QRect(QPoint(160, h - 89), QPoint(189, h - 60)), Qt::blue);
-            if (!showAll)
-                painter.drawText(QRect(QPoint(205, h - 89), QPoint(354, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                                 QString::number(p ? p->filterSize : 0));
-            painter.setPen(kAreaColour);
-            painter.drawText(QRect(QPoint(10, h - 44), QPoint(159, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                             QStringLiteral("%1 :").arg(lanText(kRowArea)));
-            painter.fillRect(QRect(QPoint(160, h - 44), QPoint(189, h - 15)), kAreaColour);
-            if (!showAll)
-                painter.drawText(QRect(QPoint(205, h - 44), QPoint(354, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                                 QString::number(p ? p->area : 0));
-        }
-        QPoint anchor(5, 80);
-        for (int r = 0; r < count; ++r) {
-            const bool isSel = r == curRoi;
-            if (editor && !(curRoi < 0 || isSel || moveMode == 2))
-                continue;
-            const int kind = store->roiShape[g][r];
-            const int fn = store->roiFunction[g][r];
-            const QRect box = imageBox(r);
-            if (editor && (isSel || curRoi < 0)) {
-                // Size marks of the filter and the area, a quarter box width left and right of the centre.
-                int filterSide = 0, areaSide = 0;
-                if (p && !p->showAllParams) {
-                    filterSide = p->filterSize;
-                    areaSide = int(std::sqrt(double(qMax(0, p->area))));
-                } else if (fn == 0) {
-                    filterSide = store->roiMinWH[g][r];
-                    areaSide = int(std::sqrt(double(qMax(0, store->roiArea[g][r]))));
-                } else if (fn == 7 || fn == 8) {
-                    filterSide = 2 * store->roiMinWH[g][r] + 1;
-                }
-                const QPointF centre = QRectF(box).center();
-                auto mark = [&](double cx, int side, const QColor& colour) {
-                    if (side <= 0)
-                        return;
-                    const QRectF square((cx - side / 2.0) * screenSW * winSW, (centre.y() - side / 2.0) * screenSH * winSH,
-                                        side * screenSW * winSW, side * screenSH * winSH);
-                    painter.fillRect(square, colour);
-                };
-                mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
-                mark(centre.x() + box.width() / 4.0, areaSide, kAreaColour);
-                const int mode = m_win->drawMode;
-                if (p && p->continuationArea && curRoi >= 0 && (mode == kDrawRect || mode == kDrawCircle || (mode == kDrawPolygon && m_win->isFreeHand))) {
-                    painter.setPen(Qt::green);
-                    const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
-                    painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
-                }
-            }
-            painter.save();
-            painter.scale(winSW, winSH);
-            QColor pen = page == kPageLive ? QColor(Qt::darkBlue) : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
-            if (fn == 2)
-                pen = Qt::yellow;
-            painter.setPen(pen);
-            bool labelled = true;
-            switch (kind) {
-            case CammerSingleton::kShapePolygon: {
-                const RePolygon& poly = store->polygonRoi[g][r];
-                poly.Draw(painter);
-                if (!poly.nodes.isEmpty())
-                    anchor = poly.nodes.first();
-                if (editor && isSel && selNode < poly.nodeCount) {
-                    const QPoint node = poly.nodes[selNode];
-                    painter.setPen(QPen(Qt::cyan, 2));
-                    painter.drawEllipse(QRect(node - QPoint(5, 5), node + QPoint(4, 4)));
-                }
-                labelled = !editor;
-                break;
-            }
-            case CammerSingleton::kShapeCircle:
-                store->circleRoi[g][r].Draw(painter);
-                anchor = store->circleRoi[g][r].rect.topLeft();
-                break;
-            case CammerSingleton::kShapeRect:
-                store->rectRoi[g][r].Draw(painter);
-                anchor = store->rectRoi[g][r].rect.topLeft();
-                break;
-            default:
-                break;
-            }
-            const QString label = roiLabel(g, r, count, editor);
-            if (editor && curRoi >= 0) {
-                if (kind != CammerSingleton::kShapePolygon)
-                    keptLabel = label;
-            } else if (labelled) {
-                painter.setPen(pen);
-                const int lift = editor ? 29 : 26;
-                drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - lift), QPoint(anchor.x() + 399, anchor.y() - lift + 24)),
-                          label);
-            }
-            painter.restore();
-        }
-        // The size hint of a parameter slider, on the selected ROI.
-        if (editor && curRoi >= 0 && curRoi < count && timerRunning(m_win->hintTimer) && gDrawHint > 0) {
-            const QPointF c = QRectF(imageBox(curRoi)).center();
-            painter.setPen(Qt::yellow);
-            painter.drawRect(QRectF((c.x() - gDrawHint / 2.0) * screenSW * winSW, (c.y() - gDrawHint / 2.0) * screenSH * winSH,
-                                    gDrawHint * screenSW * winSW, gDrawHint * screenSH * winSH));
-        }
+    // The size hint of a parameter slider, on the selected ROI.
+    if (editor && curRoi >= 0 && curRoi < count && timerRunning(m_win->hintTimer) && gDrawHint > 0) {
+        const QPointF c = QRectF(viewRoiBox(view, curRoi)).center();
+        painter.setPen(Qt::yellow);
+        painter.drawRect(QRectF((c.x() - gDrawHint / 2.0) * screenSW * winSW, (c.y() - gDrawHint / 2.0) * screenSH * winSH,
+                                gDrawHint * screenSW * winSW, gDrawHint * screenSH * winSH));
     }
-    painter.restore();
+    return keptLabel;
+}
 
-    // 9-13: status texts.
+// Title line, delay countdown, templates or counters.
+void CammerWidget::paintStatusTexts(QPainter& painter, const ViewPaint& view, const QString& keptLabel)
+{
+    const int g = view.group;
+    const WizardPara* p = view.para;
     painter.save();
     painter.scale(winSW, winSH);
     const QString status = statusWord(painter, g, true);
@@ -417,9 +474,9 @@ void CammerWidget::paintCameraView(QPainter& painter)
 
     painter.setFont(viewFont(kFontTitle));
     painter.setPen(Qt::green);
-    if (editor) {
+    if (view.editor) {
         painter.drawText(QPoint(850, 40), lanText(kRowTemplates).arg(curTemplate + 1).arg(templateCount[g]).arg(keptLabel));
-        if (selected && page != kPageOk && isColor) {
+        if (view.selected && view.page != kPageOk && isColor) {
             const auto v = static_cast<quint32>(m_win->pickValue);
             painter.drawText(QPoint(800, 80), lanText(kRowColour) + QStringLiteral("%1, %2, %3")
                                                                        .arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF));
@@ -432,13 +489,15 @@ void CammerWidget::paintCameraView(QPainter& painter)
             painter.drawText(QPoint(20, height() - 100), QStringLiteral("检测耗时 %1 ms").arg(detectTimeMs));
     }
     painter.restore();
+}
 
-    // 14: the shape being drawn.
-    if (drawState != 1)
-        return;
+// The shape the finger is drawing.
+void CammerWidget::paintShapeInProgress(QPainter& painter, const ViewPaint& view)
+{
+    const WizardPara* p = view.para;
     painter.save();
-    if (selected)
-        zoom();
+    if (view.selected)
+        zoomPainter(painter);
     painter.setPen(Qt::green);
     const int tool = m_win->drawMode;
     if (tool == kDrawPolygon && polyPointCount > 0) {
