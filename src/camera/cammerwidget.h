@@ -245,6 +245,17 @@ private:
     void setShapeSelected(int group, int roi, bool on);
     bool shapeHit(int group, int roi, QPoint p);
 
+    // The ROI parameter panel of the selected ROI.
+    struct PanelRows
+    {
+        bool sensitivity = false;
+        bool areaAndMin = false;
+    };
+    void hideRoiPanel();
+    PanelRows showRoiPanelRows(int group, int code);
+    void layRoiPanel(int group, const PanelRows& shown);
+    void loadRoiPanelValues(int group, int code);
+
     // Painting helpers.
     static void drawLabel(QPainter& painter, const QRect& box, const QString& text);
     // The frame as opaque 32-bit pixels in pRGBABuf.
@@ -285,6 +296,13 @@ private:
     // Touch helpers.
     QPoint viewPoint(const QPoint& pos) const;
     void pressInEditor(const QPoint& p);
+    void pressToSelect(const QPoint& p, int group);
+    void pressOnSelected(const QPoint& p, int group);
+    void pressToDraw(const QPoint& p, int group);
+    void hoverInEditor(const QPoint& p, int group, bool selected, Qt::MouseButtons buttons, const QPoint& drag);
+    bool inMoveDeadZone(const QPoint& p) const;
+    void moveOutline(const QPoint& p, int group, bool selected);
+    void moveBoxShape(const QPoint& p, int group, bool selected);
     void moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const QPoint& drag);
     void releaseInEditor();
     // false when the group is full (the drawing goes on); true when created or too small.

@@ -248,7 +248,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
     painter.restore();
 
     paintStatusTexts(painter, view, keptLabel);
-    if (drawState == 1)
+    if (drawState == kDrawStateShape)
         paintShapeInProgress(painter, view);
 }
 

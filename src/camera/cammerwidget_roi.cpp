@@ -165,43 +165,59 @@ void CammerWidget::ShowHideROIPara()
     isSensPreview = false;
     pBtnSyncROI->setVisible(gSource == kSourceEditor);
     const int g = m_win ? m_win->curDetect : 0;
-    QWidget* const rowWidgets[] = {pSliderSensitivity, pSliderArea, pSliderMinWH, pLabelFunc, pBtnFunc,
-                                   pBtnParaSwitch, pComboOutN, pBtnNextROI, pBtnObject, pBtnAdd10,
-                                   pBtnAdd1, pBtnSub1, pBtnSub10, pBtnSyncParam};
-    QWidget* const moveWidgets[] = {pBtnMoveT, pBtnMoveB, pBtnMoveL, pBtnMoveR, pBtnMoveAll};
-
     if (curRoi < 0 || g < 0 || g >= kGroups || curRoi >= pSingletonEdit->roiCount[g]) {
-        for (QWidget* w : rowWidgets)
-            w->hide();
-        pBtnMove->blockSignals(true);
-        pBtnMove->setChecked(false);
-        pBtnMove->blockSignals(false);
-        pBtnMove->hide();
-        for (QWidget* w : moveWidgets)
-            w->hide();
-        moveMode = 0;
-        selNode = 0;
-        pBtnMoveAll->setText(lanText(kRowHideSet));
+        hideRoiPanel();
         update();
         return;
     }
-
-    CammerSingleton& s = *pSingletonEdit;
+    const CammerSingleton& s = *pSingletonEdit;
     const int code = (s.roiFunction[g][curRoi] >= 0 && s.roiFunction[g][curRoi] < RoiFunctionTable::kFunctionCount)
                          ? s.roiFunction[g][curRoi] : 0;
+    const PanelRows rows = showRoiPanelRows(g, code);
+    layRoiPanel(g, rows);
+    loadRoiPanelValues(g, code);
+    update();
+}
+
+// Nothing selected: every control of the panel goes, the move modes reset.
+void CammerWidget::hideRoiPanel()
+{
+    for (QWidget* w : {static_cast<QWidget*>(pSliderSensitivity), static_cast<QWidget*>(pSliderArea),
+                       static_cast<QWidget*>(pSliderMinWH), static_cast<QWidget*>(pLabelFunc),
+                       static_cast<QWidget*>(pBtnFunc), static_cast<QWidget*>(pBtnParaSwitch),
+                       static_cast<QWidget*>(pComboOutN), static_cast<QWidget*>(pBtnNextROI),
+                       static_cast<QWidget*>(pBtnObject), static_cast<QWidget*>(pBtnAdd10),
+                       static_cast<QWidget*>(pBtnAdd1), static_cast<QWidget*>(pBtnSub1),
+                       static_cast<QWidget*>(pBtnSub10), static_cast<QWidget*>(pBtnSyncParam)})
+        w->hide();
+    pBtnMove->blockSignals(true);
+    pBtnMove->setChecked(false);
+    pBtnMove->blockSignals(false);
+    pBtnMove->hide();
+    for (QWidget* w : {pBtnMoveT, pBtnMoveB, pBtnMoveL, pBtnMoveR, pBtnMoveAll})
+        w->hide();
+    moveMode = 0;
+    selNode = 0;
+    pBtnMoveAll->setText(lanText(kRowHideSet));
+}
+
+// Shows the rows the selected ROI's function uses (none while moving).
+CammerWidget::PanelRows CammerWidget::showRoiPanelRows(int g, int code)
+{
     const bool showAll = gpWPara && gpWPara->showAllParams != 0;
     const bool onlyGeometry = code == 2 || code == 3;
-    const bool showSens = moveMode == 0 && !onlyGeometry;
-    const bool showMore = moveMode == 0 && !onlyGeometry && code != 6 && !(code == 0 && !showAll);
+    PanelRows rows;
+    rows.sensitivity = moveMode == 0 && !onlyGeometry;
+    rows.areaAndMin = moveMode == 0 && !onlyGeometry && code != 6 && !(code == 0 && !showAll);
     bool otherFunction = false;
     for (int c = 1; c < RoiFunctionTable::kFunctionCount; ++c)
         otherFunction = otherFunction || functionEnabled(c);
     const bool showOut = moveMode == 0 && gpWPara
                          && ((g == 0 && gpWPara->ejectorPulseNgNoAlarm) || (g == 1 && gpWPara->cavityNgPulse));
 
-    pSliderSensitivity->setVisible(showSens);
-    pSliderArea->setVisible(showMore);
-    pSliderMinWH->setVisible(showMore);
+    pSliderSensitivity->setVisible(rows.sensitivity);
+    pSliderArea->setVisible(rows.areaAndMin);
+    pSliderMinWH->setVisible(rows.areaAndMin);
     pLabelFunc->setVisible(moveMode == 0 && otherFunction);
     pBtnFunc->setVisible(moveMode == 0 && otherFunction);
     for (QWidget* w : {static_cast<QWidget*>(pBtnObject), static_cast<QWidget*>(pBtnAdd10),
@@ -212,17 +228,21 @@ void CammerWidget::ShowHideROIPara()
     pComboOutN->setVisible(showOut);
     if (showOut) {
         pComboOutN->blockSignals(true);
-        pComboOutN->setCurrentIndex(qBound(0, s.roiOutput[curRoi], 3));
+        pComboOutN->setCurrentIndex(qBound(0, pSingletonEdit->roiOutput[curRoi], 3));
         pComboOutN->blockSignals(false);
     }
+    return rows;
+}
 
-    // Block position: above the ROI when it fits, else below, else low on the screen.
-    const int sliders = (showSens ? 1 : 0) + (showMore ? 2 : 0);
+// Block position: above the ROI when it fits, else below, else low on the screen.
+void CammerWidget::layRoiPanel(int g, const PanelRows& shown)
+{
+    const int sliders = (shown.sensitivity ? 1 : 0) + (shown.areaAndMin ? 2 : 0);
     const int rows = sliders + 1;
-    const QRect box = roiImageRect(s, g, curRoi);
+    const QRect box = roiImageRect(*pSingletonEdit, g, curRoi);
     const int top = int(box.top() * screenSH);
     const int bottom = int((box.bottom() + 1) * screenSH);
-    const int needed = 51 * (2 + (showMore ? 2 : 0)) + 20;
+    const int needed = 51 * (2 + (shown.areaAndMin ? 2 : 0)) + 20;
     int y;
     if (top - 40 > needed)
         y = top - 40 - kPanelRow * rows;
@@ -252,7 +272,12 @@ void CammerWidget::ShowHideROIPara()
     lay(pBtnObject, 170 + wide);
     for (QWidget* w : {pBtnAdd10, pBtnAdd1, pBtnSub1, pBtnSub10})
         lay(w, 90 + wide / 3);
+}
 
+// The sliders, the function name, the move buttons and the step buttons' texts.
+void CammerWidget::loadRoiPanelValues(int g, int code)
+{
+    CammerSingleton& s = *pSingletonEdit;
     isParaShow = false;
     const RoiFunctionInfo& fn = RoiFunctionTable::info(code);
     int* words[3] = {&s.roiSensitivity[g][curRoi], &s.roiArea[g][curRoi], &s.roiMinWH[g][curRoi]};
@@ -268,7 +293,7 @@ void CammerWidget::ShowHideROIPara()
 
     pBtnMove->show();
     pBtnMove->setText(lanText(pBtnMove->isChecked() ? kRowHide : kRowFineTuning));
-    for (QWidget* w : moveWidgets)
+    for (QWidget* w : {pBtnMoveT, pBtnMoveB, pBtnMoveL, pBtnMoveR, pBtnMoveAll})
         w->setVisible(pBtnMove->isChecked());
     pBtnParaSwitch->setVisible(code == 1 || code == 7 || code == 8 || code == 9);
 
@@ -286,7 +311,6 @@ void CammerWidget::ShowHideROIPara()
         pBtnObject->setText(lanText(selNode == 0 ? kRowOuterR : selNode == 1 ? kRowInnerR : kRowCenter));
     else if (kind == CammerSingleton::kShapePolygon)
         pBtnObject->setText(lanText(kRowPointN).arg(selNode + 1));
-    update();
 }
 
 void CammerWidget::updateSyncROIText(int group)
@@ -484,7 +508,7 @@ bool CammerWidget::shapeHit(int group, int roi, QPoint p)
 
 void CammerWidget::DeselectROI()
 {
-    drawState = 0;
+    drawState = kDrawStateIdle;
     isPolyStarted = false;
     if (!(gpWPara && gpWPara->continuationArea)) {
         if (m_win)
@@ -845,7 +869,7 @@ void CammerWidget::SlotCopyArea(QPoint p)
 
 void CammerWidget::SavePolygon()
 {
-    if (drawState != 1 || !m_win || m_win->drawMode != kDrawPolygon || !pSingletonEdit)
+    if (drawState != kDrawStateShape || !m_win || m_win->drawMode != kDrawPolygon || !pSingletonEdit)
         return;
     const int g = m_win->curDetect;
     if (g < 0 || g >= kGroups)
@@ -872,7 +896,7 @@ void CammerWidget::SavePolygon()
     setCurRoi(n);
     setPanelAnchor(g, n);
     isPolyStarted = false;
-    drawState = 0;
+    drawState = kDrawStateIdle;
     if (!(gpWPara && gpWPara->continuationArea && m_win->isFreeHand))
         m_win->drawMode = kDrawNone;
     polyPointCount = 0;

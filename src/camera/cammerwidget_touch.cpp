@@ -86,7 +86,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
     }
     if (gSource != kSourceEditor || !pSingletonEdit)
         return;
-    drawState = 0;
+    drawState = kDrawStateIdle;
     isPressed = true;
     pressInEditor(viewPoint(pos));
 }
@@ -102,89 +102,106 @@ void CammerWidget::pressInEditor(const QPoint& p)
     const int g = m_win->curDetect;
     if (g < 0 || g >= kGroups)
         return;
+    if (m_win->drawMode == kDrawNone)
+        pressToSelect(p, g);
+    else
+        pressToDraw(p, g);
+}
+
+// No drawing tool: a press selects, grabs or lets go of a ROI.
+void CammerWidget::pressToSelect(const QPoint& p, int g)
+{
     CammerSingleton& s = *pSingletonEdit;
-
-    if (m_win->drawMode == kDrawNone) {
-        auto grab = [this, &s, g, p](int r) {
-            setCursor(Qt::SizeAllCursor);
-            setShapeSelected(g, r, true);
-            lastPoint = p;
-            selNode = 0;
-            drawState = 2;
-            switch (s.roiShape[g][r]) {
-            case CammerSingleton::kShapePolygon: isPolyStarted = true; break;
-            case CammerSingleton::kShapeCircle:
-                isShapeEdit = true;
-                newCircle.rect = s.circleRoi[g][r].rect;
-                newCircle.UpdateAll();
-                break;
-            case CammerSingleton::kShapeRect:
-                isShapeEdit = true;
-                newRect.rect = s.rectRoi[g][r].rect;
-                break;
-            default: break;
-            }
-        };
-        // The selection is what GetSelectedRect finds, so the shape test comes after it.
-        const bool anySelected = GetSelectedRect();
-        const bool known = anySelected && curRoi >= 0 && curRoi < s.roiCount[g]
-                           && (s.roiShape[g][curRoi] == CammerSingleton::kShapePolygon
-                               || s.roiShape[g][curRoi] == CammerSingleton::kShapeCircle
-                               || s.roiShape[g][curRoi] == CammerSingleton::kShapeRect);
-        if (!known) {
-            if (PtInRect(p))
-                grab(curRoi);
-        } else if (!PtInRegion(p)) {
-            prevRoi = curRoi;
-            clearShapeSelection(g, curRoi);
-            setCurRoi(-1);
-            setCursor(Qt::ArrowCursor);
-            curPoint = lastPoint = p;
-        } else {
-            const int kind = s.roiShape[g][curRoi];
-            bool onHandle = false;
-            if (kind == CammerSingleton::kShapePolygon)
-                onHandle = s.polygonRoi[g][curRoi].PtInCtrl(p, &handle);
-            else if (kind == CammerSingleton::kShapeCircle)
-                onHandle = s.circleRoi[g][curRoi].PtInCtrl(p, &handle);
-            else
-                onHandle = s.rectRoi[g][curRoi].PtInCtrl(p, &handle);
-            if (!onHandle)
-                setCursor(Qt::SizeAllCursor);
-            drawState = onHandle ? 3 : 2;
-            lastPoint = p;
-            if (kind == CammerSingleton::kShapePolygon) {
-                isPolyStarted = true;
-            } else {
-                isShapeEdit = true;
-                if (onHandle && kind == CammerSingleton::kShapeCircle) {
-                    newCircle.rect = s.circleRoi[g][curRoi].rect;
-                    newCircle.UpdateAll();
-                } else if (onHandle) {
-                    newRect.rect = s.rectRoi[g][curRoi].rect;
-                }
-            }
+    auto grab = [this, &s, g, p](int r) {
+        setCursor(Qt::SizeAllCursor);
+        setShapeSelected(g, r, true);
+        lastPoint = p;
+        selNode = 0;
+        drawState = kDrawStateMove;
+        switch (s.roiShape[g][r]) {
+        case CammerSingleton::kShapePolygon: isPolyStarted = true; break;
+        case CammerSingleton::kShapeCircle:
+            isShapeEdit = true;
+            newCircle.rect = s.circleRoi[g][r].rect;
+            newCircle.UpdateAll();
+            break;
+        case CammerSingleton::kShapeRect:
+            isShapeEdit = true;
+            newRect.rect = s.rectRoi[g][r].rect;
+            break;
+        default: break;
         }
-        update();
-        return;
+    };
+    // The selection is what GetSelectedRect finds, so the shape test comes after it.
+    const bool anySelected = GetSelectedRect();
+    const bool known = anySelected && curRoi >= 0 && curRoi < s.roiCount[g]
+                       && (s.roiShape[g][curRoi] == CammerSingleton::kShapePolygon
+                           || s.roiShape[g][curRoi] == CammerSingleton::kShapeCircle
+                           || s.roiShape[g][curRoi] == CammerSingleton::kShapeRect);
+    if (!known) {
+        if (PtInRect(p))
+            grab(curRoi);
+    } else if (!PtInRegion(p)) {
+        prevRoi = curRoi;
+        clearShapeSelection(g, curRoi);
+        setCurRoi(-1);
+        setCursor(Qt::ArrowCursor);
+        curPoint = lastPoint = p;
+    } else {
+        pressOnSelected(p, g);
     }
+    update();
+}
 
+// A press inside the selected ROI: on a handle it resizes, elsewhere it moves.
+void CammerWidget::pressOnSelected(const QPoint& p, int g)
+{
+    CammerSingleton& s = *pSingletonEdit;
+    const int kind = s.roiShape[g][curRoi];
+    bool onHandle = false;
+    if (kind == CammerSingleton::kShapePolygon)
+        onHandle = s.polygonRoi[g][curRoi].PtInCtrl(p, &handle);
+    else if (kind == CammerSingleton::kShapeCircle)
+        onHandle = s.circleRoi[g][curRoi].PtInCtrl(p, &handle);
+    else
+        onHandle = s.rectRoi[g][curRoi].PtInCtrl(p, &handle);
+    if (!onHandle)
+        setCursor(Qt::SizeAllCursor);
+    drawState = onHandle ? kDrawStateHandle : kDrawStateMove;
+    lastPoint = p;
+    if (kind == CammerSingleton::kShapePolygon) {
+        isPolyStarted = true;
+    } else {
+        isShapeEdit = true;
+        if (onHandle && kind == CammerSingleton::kShapeCircle) {
+            newCircle.rect = s.circleRoi[g][curRoi].rect;
+            newCircle.UpdateAll();
+        } else if (onHandle) {
+            newRect.rect = s.rectRoi[g][curRoi].rect;
+        }
+    }
+}
+
+// A drawing tool is chosen: a press starts a shape or adds an outline point.
+void CammerWidget::pressToDraw(const QPoint& p, int g)
+{
+    CammerSingleton& s = *pSingletonEdit;
     if (continuation())
         DeselectROI();
     setCursor(Qt::ArrowCursor);
     curPoint = lastPoint = p;
     switch (m_win->drawMode) {
-    case 1:
+    case kDrawRect:
         newRect.rect = QRect(p, p);
-        drawState = 5;
+        drawState = kDrawStatePressed;
         isShapeEdit = true;
         break;
-    case 4:
+    case kDrawCircle:
         newCircle.rect = QRect(p, p);
-        drawState = 5;
+        drawState = kDrawStatePressed;
         isShapeEdit = true;
         break;
-    case 2:
+    case kDrawPolygon:
         if (isPolyDblTap) {
             const int last = s.roiCount[g] - 1;
             if (last >= 0) {
@@ -194,7 +211,7 @@ void CammerWidget::pressInEditor(const QPoint& p)
             isPolyDblTap = false;
             break;
         }
-        drawState = 1;
+        drawState = kDrawStateShape;
         if (!isPolyStarted) {
             isPolyStarted = true;
             if (continuation()) {
@@ -242,66 +259,85 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
     const int g = m_win->curDetect;
     if (g < 0 || g >= kGroups)
         return;
-    CammerSingleton& s = *pSingletonEdit;
     const bool selected = GetSelectedRect();
+    if (!isShapeEdit && !isPolyStarted)
+        hoverInEditor(p, g, selected, buttons, drag);
+    else if (isPolyStarted)
+        moveOutline(p, g, selected);
+    else
+        moveBoxShape(p, g, selected);
+}
+
+// Nothing held: the cursor tells what a press would do; a drag pans the zoomed view.
+void CammerWidget::hoverInEditor(const QPoint& p, int g, bool selected, Qt::MouseButtons buttons, const QPoint& drag)
+{
+    CammerSingleton& s = *pSingletonEdit;
     const int kind = selected ? s.roiShape[g][curRoi] : 0;
-
-    if (!isShapeEdit && !isPolyStarted) {
-        int h = -1;
-        const bool onBoxHandle = selected && ((kind == CammerSingleton::kShapeRect && s.rectRoi[g][curRoi].PtInCtrl(p, &h))
-                                              || (kind == CammerSingleton::kShapeCircle && s.circleRoi[g][curRoi].PtInCtrl(p, &h)));
-        if (onBoxHandle) {
-            if (h >= 0 && h < 8)
-                setCursor(kHandleCursor[h]);
-        } else if (selected && kind == CammerSingleton::kShapePolygon && s.polygonRoi[g][curRoi].PtInCtrl(p, &h)) {
-            setCursor(Qt::SizeFDiagCursor);
-        } else if (PtInRectMove(p)) {
-            setCursor(Qt::SizeAllCursor);
-        } else {
-            if (buttons & Qt::LeftButton)
-                m_win->updateMScale(drag.x(), drag.y());
-            setCursor(Qt::ArrowCursor);
-        }
-        return;
+    int h = -1;
+    const bool onBoxHandle = selected && ((kind == CammerSingleton::kShapeRect && s.rectRoi[g][curRoi].PtInCtrl(p, &h))
+                                          || (kind == CammerSingleton::kShapeCircle && s.circleRoi[g][curRoi].PtInCtrl(p, &h)));
+    if (onBoxHandle) {
+        if (h >= 0 && h < 8)
+            setCursor(kHandleCursor[h]);
+    } else if (selected && kind == CammerSingleton::kShapePolygon && s.polygonRoi[g][curRoi].PtInCtrl(p, &h)) {
+        setCursor(Qt::SizeFDiagCursor);
+    } else if (PtInRectMove(p)) {
+        setCursor(Qt::SizeAllCursor);
+    } else {
+        if (buttons & Qt::LeftButton)
+            m_win->updateMScale(drag.x(), drag.y());
+        setCursor(Qt::ArrowCursor);
     }
+}
 
-    const bool deadZone = std::abs(p.x() - lastPoint.x()) / screenSW < kMoveDeadZone
-                          && std::abs(p.y() - lastPoint.y()) / screenSH < kMoveDeadZone;
+bool CammerWidget::inMoveDeadZone(const QPoint& p) const
+{
+    return std::abs(p.x() - lastPoint.x()) / screenSW < kMoveDeadZone
+           && std::abs(p.y() - lastPoint.y()) / screenSH < kMoveDeadZone;
+}
 
-    if (isPolyStarted) {
-        if (!isPressed)
+// A polygon: moved whole (only while every node stays on screen), a node
+// dragged, or a free-hand outline growing.
+void CammerWidget::moveOutline(const QPoint& p, int g, bool selected)
+{
+    if (!isPressed)
+        return;
+    CammerSingleton& s = *pSingletonEdit;
+    const bool polygon = selected && s.roiShape[g][curRoi] == CammerSingleton::kShapePolygon;
+    if (drawState == kDrawStateMove && polygon) {
+        if (inMoveDeadZone(p))
             return;
-        if (drawState == 2 && selected && kind == CammerSingleton::kShapePolygon) {
-            if (deadZone)
+        curPoint = p;
+        RePolygon& poly = s.polygonRoi[g][curRoi];
+        const QPoint d = p - lastPoint;
+        for (const QPoint& node : poly.nodes) {
+            const QPoint q = node + d;
+            if (q.x() < kScreenBand || q.y() < kScreenBand || q.x() >= width() - kScreenBand
+                || q.y() >= height() - kScreenBand)
                 return;
-            curPoint = p;
-            RePolygon& poly = s.polygonRoi[g][curRoi];
-            const QPoint d = p - lastPoint;
-            for (const QPoint& node : poly.nodes) {
-                const QPoint q = node + d;
-                if (q.x() < kScreenBand || q.y() < kScreenBand || q.x() >= width() - kScreenBand
-                    || q.y() >= height() - kScreenBand)
-                    return;
-            }
-            for (QPoint& node : poly.nodes)
-                node += d;
-            poly.setShowA(screenSW, screenSH);
-            poly.setImageRect();
-            lastPoint = p;
-        } else if (drawState == 3 && selected && kind == CammerSingleton::kShapePolygon) {
-            curPoint = p;
-            s.polygonRoi[g][curRoi].Resize(handle, lastPoint, curPoint, screenSW, screenSH);
-            lastPoint = p;
-        } else if (drawState == 1 && m_win->isFreeHand && polyPointCount < kMaxOutlinePoints) {
-            polyPoints[polyPointCount++] = p;
         }
-        update();
-        return;
+        for (QPoint& node : poly.nodes)
+            node += d;
+        poly.setShowA(screenSW, screenSH);
+        poly.setImageRect();
+        lastPoint = p;
+    } else if (drawState == kDrawStateHandle && polygon) {
+        curPoint = p;
+        s.polygonRoi[g][curRoi].Resize(handle, lastPoint, curPoint, screenSW, screenSH);
+        lastPoint = p;
+    } else if (drawState == kDrawStateShape && m_win->isFreeHand && polyPointCount < kMaxOutlinePoints) {
+        polyPoints[polyPointCount++] = p;
     }
+    update();
+}
 
-    // Rectangles and circles.
+// Rectangles and circles: resized by a handle, drawn, or moved.
+void CammerWidget::moveBoxShape(const QPoint& p, int g, bool selected)
+{
+    CammerSingleton& s = *pSingletonEdit;
+    const int kind = selected ? s.roiShape[g][curRoi] : 0;
     switch (drawState) {
-    case 3:
+    case kDrawStateHandle:
         if (!selected)
             return;
         curPoint = p;
@@ -318,8 +354,8 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
         lastPoint = p;
         update();
         break;
-    case 5:
-        drawState = 1;
+    case kDrawStatePressed:
+        drawState = kDrawStateShape;
         if (m_win->drawMode == kDrawRect) {
             newRect.rect.setBottomRight(p);
         } else {
@@ -327,7 +363,7 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
             newCircle.UpdateAll();
         }
         break;
-    case 1: {
+    case kDrawStateShape: {
         update();
         int x = p.x(), y = p.y();
         CheckInRange(&x, 1, gShowW, gShowH);
@@ -340,8 +376,8 @@ void CammerWidget::moveInEditor(const QPoint& p, Qt::MouseButtons buttons, const
         }
         break;
     }
-    case 2:
-        if (!selected || deadZone)
+    case kDrawStateMove:
+        if (!selected || inMoveDeadZone(p))
             return;
         curPoint = p;
         if (kind == CammerSingleton::kShapeRect) {
@@ -420,35 +456,35 @@ void CammerWidget::releaseInEditor()
     CammerSingleton& s = *pSingletonEdit;
     bool continueWithMoves = true;
     if (isShapeEdit) {
-        if (drawState == 1) {
+        if (drawState == kDrawStateShape) {
             // A full group keeps the drawing state; a created or too small shape ends it.
             const bool full = !createDrawnShape(g);
             if (!full && !continuation())
                 m_win->drawMode = kDrawNone;
             if (!full)
-                drawState = 0;
+                drawState = kDrawStateIdle;
             isShapeEdit = false;
             continueWithMoves = false;
-        } else if (drawState == 5) {
+        } else if (drawState == kDrawStatePressed) {
             if (!continuation())
                 m_win->drawMode = kDrawNone;
-            drawState = 0;
+            drawState = kDrawStateIdle;
             isShapeEdit = false;
             continueWithMoves = false;
         } else {
             isShapeEdit = false;
         }
     }
-    if (continueWithMoves && (drawState == 2 || drawState == 3)) {
+    if (continueWithMoves && (drawState == kDrawStateMove || drawState == kDrawStateHandle)) {
         if (curRoi >= 0 && curRoi < s.roiCount[g])
             refreshShape(g, curRoi);
         isPolyStarted = false;
-        drawState = 0;
+        drawState = kDrawStateIdle;
     }
-    if (isPolyStarted && drawState == 1 && m_win->isFreeHand) {
+    if (isPolyStarted && drawState == kDrawStateShape && m_win->isFreeHand) {
         if (polyPointCount < kMinFreeHandPoints) {
             isPolyStarted = false;
-            drawState = 0;
+            drawState = kDrawStateIdle;
             polyPointCount = 0;
             if (!continuation())
                 m_win->drawMode = kDrawNone;

@@ -43,3 +43,10 @@ constexpr int kOutput5 = 4;
 
 // WizardPara::trigMode that checks every detection group in one cycle.
 constexpr int kAllGroupsTrigMode = 3;
+
+// CameraUnitState::drawState: what a finger on the ROI editor is doing
+constexpr int kDrawStateIdle = 0;
+constexpr int kDrawStateShape = 1;     // drawing a new shape
+constexpr int kDrawStateMove = 2;      // moving the selected ROI
+constexpr int kDrawStateHandle = 3;    // dragging a handle or node of the selected ROI
+constexpr int kDrawStatePressed = 5;   // a new rectangle or circle pressed, not yet dragged
