@@ -102,27 +102,22 @@ void IOThread::setLinkUp(bool up)
         emit sigLinkChanged(up);
 }
 
-void IOThread::run()
+// The state of one run of the loop: the device, the answer decoder and the outage bookkeeping.
+struct IOThread::Link
 {
     SerialPort port;
-    IOFrameDecoder decoder(IOFrame::kBoardFrameSize);
+    IOFrameDecoder decoder{IOFrame::kBoardFrameSize};
     quint16 lastInputs = 0;
     qint64 nextOpenAt = 0;
     qint64 lastAnswerAt = 0;
     bool outageLogged = false;  // one warning per outage, however many reopens it takes
+};
+
+void IOThread::run()
+{
+    Link link;
     const int interval = std::max(1, m_timing.intervalMs);
     m_talking.store(false);
-
-    auto closeLink = [&](const QString& why, std::atomic<quint64>& counter) {
-        if (!outageLogged)
-            qWarning().noquote() << "IO board link closed:" << why << "- reopening" << m_devicePath;
-        outageLogged = true;
-        port.close();
-        decoder.clear();
-        ++counter;
-        setLinkUp(false);
-        nextOpenAt = MonotonicClock::ms() + m_timing.reopenDelayMs;
-    };
 
     while (!isInterruptionRequested()) {
         const qint64 slotStart = MonotonicClock::ms();
@@ -137,92 +132,120 @@ void IOThread::run()
         }
         if (!m_talking.exchange(true)) {
             qInfo() << "IO thread talking to the IO board on" << m_devicePath;
-            lastAnswerAt = slotStart;  // silence while muted is not the board's fault
-            port.flush();
+            link.lastAnswerAt = slotStart;  // silence while muted is not the board's fault
+            link.port.flush();
         }
-
-        if (!port.isOpen()) {
-            if (slotStart < nextOpenAt) {
-                sleepUntil(std::min(nextOpenAt, slotEnd));
-                continue;
-            }
-            if (!port.open(m_devicePath, m_baud)) {
-                if (!outageLogged)
-                    qWarning().noquote() << "IO board port" << m_devicePath << "cannot be opened:" << port.errorString();
-                outageLogged = true;
-                nextOpenAt = slotStart + m_timing.reopenDelayMs;
-                continue;
-            }
-            ++m_opens;
-            decoder.clear();
-            lastAnswerAt = slotStart;
-            if (!outageLogged)
-                qInfo().noquote() << "IO board port" << m_devicePath << "open";
-        }
-
-        const quint16 outputs = publishedOutputs();
-        const SerialPort::Status sent = port.write(IOFrame::encodeHost({IOFrame::kCmdExchange, outputs}),
-                                                   interval);
-        if (sent == SerialPort::Status::Lost || sent == SerialPort::Status::Error) {
-            closeLink(port.errorString(), m_lostReopens);
+        if (!openLink(link, slotStart, slotEnd))
             continue;
-        }
-        if (sent == SerialPort::Status::Ok)
-            ++m_framesSent;
-
+        if (!sendOutputs(link, interval))
+            continue;
         bool answered = false;
-        bool lost = false;
-        while (!answered && !lost) {
-            const int left = int(slotEnd - MonotonicClock::ms());
-            QByteArray bytes;
-            const SerialPort::Status got = port.read(&bytes, kReadChunk, std::max(left, 0));
-            if (got == SerialPort::Status::Lost || got == SerialPort::Status::Error) {
-                lost = true;
-                break;
-            }
-            decoder.feed(bytes);
-            QByteArray frame;
-            while (decoder.takeFrame(&frame)) {
-                const IOFrame::BoardFrame answer = IOFrame::decodeBoard(frame);
-                if (answer.command != IOFrame::kCmdExchange)
-                    continue;
-                answered = true;
-                ++m_framesReceived;
-                m_boardOutputs.store(answer.outputs);
-                if (answer.inputs != lastInputs) {
-                    lastInputs = answer.inputs;
-                    emit sigIOChange(int(answer.inputs));
-                }
-            }
-            const quint64 bad = decoder.badSums();
-            if (bad != m_badSums.load()) {
-                m_badSums.store(bad);
-                if (isLogWorthy(bad))
-                    qWarning() << "IO board answer with a bad sum dropped, total" << bad;
-            }
-            m_skippedBytes.store(decoder.skippedBytes());
-            if (got == SerialPort::Status::Timeout || left <= 0)
-                break;
-        }
-        if (lost) {
-            closeLink(port.errorString(), m_lostReopens);
+        if (!readAnswers(link, slotEnd, &answered)) {
+            closeLink(link, link.port.errorString(), m_lostReopens);
             continue;
         }
-
         const qint64 now = MonotonicClock::ms();
         if (answered) {
-            lastAnswerAt = now;
-            if (outageLogged)
+            link.lastAnswerAt = now;
+            if (link.outageLogged)
                 qInfo().noquote() << "IO board answering again on" << m_devicePath;
-            outageLogged = false;
+            link.outageLogged = false;
             setLinkUp(true);
-        } else if (now - lastAnswerAt > m_timing.answerTimeoutMs) {
-            closeLink(QStringLiteral("no answer for %1 ms").arg(now - lastAnswerAt), m_noAnswerReopens);
+        } else if (now - link.lastAnswerAt > m_timing.answerTimeoutMs) {
+            closeLink(link, QStringLiteral("no answer for %1 ms").arg(now - link.lastAnswerAt), m_noAnswerReopens);
             continue;
         }
         sleepUntil(slotEnd);
     }
-    port.close();
+    link.port.close();
     m_talking.store(false);
     setLinkUp(false);
+}
+
+void IOThread::closeLink(Link& link, const QString& why, std::atomic<quint64>& counter)
+{
+    if (!link.outageLogged)
+        qWarning().noquote() << "IO board link closed:" << why << "- reopening" << m_devicePath;
+    link.outageLogged = true;
+    link.port.close();
+    link.decoder.clear();
+    ++counter;
+    setLinkUp(false);
+    link.nextOpenAt = MonotonicClock::ms() + m_timing.reopenDelayMs;
+}
+
+// Opens the device when it is closed and its reopen time has come; false
+// while it stays closed (the slot is then used up).
+bool IOThread::openLink(Link& link, qint64 slotStart, qint64 slotEnd)
+{
+    if (link.port.isOpen())
+        return true;
+    if (slotStart < link.nextOpenAt) {
+        sleepUntil(std::min(link.nextOpenAt, slotEnd));
+        return false;
+    }
+    if (!link.port.open(m_devicePath, m_baud)) {
+        if (!link.outageLogged)
+            qWarning().noquote() << "IO board port" << m_devicePath << "cannot be opened:" << link.port.errorString();
+        link.outageLogged = true;
+        link.nextOpenAt = slotStart + m_timing.reopenDelayMs;
+        return false;
+    }
+    ++m_opens;
+    link.decoder.clear();
+    link.lastAnswerAt = slotStart;
+    if (!link.outageLogged)
+        qInfo().noquote() << "IO board port" << m_devicePath << "open";
+    return true;
+}
+
+// Sends the published output word; false when the link was lost (and closed).
+bool IOThread::sendOutputs(Link& link, int interval)
+{
+    const quint16 outputs = publishedOutputs();
+    const SerialPort::Status sent = link.port.write(IOFrame::encodeHost({IOFrame::kCmdExchange, outputs}), interval);
+    if (sent == SerialPort::Status::Lost || sent == SerialPort::Status::Error) {
+        closeLink(link, link.port.errorString(), m_lostReopens);
+        return false;
+    }
+    if (sent == SerialPort::Status::Ok)
+        ++m_framesSent;
+    return true;
+}
+
+// Reads until an answer came or the slot ended; publishes input changes.
+// False when the device was lost.
+bool IOThread::readAnswers(Link& link, qint64 slotEnd, bool* answered)
+{
+    while (!*answered) {
+        const int left = int(slotEnd - MonotonicClock::ms());
+        QByteArray bytes;
+        const SerialPort::Status got = link.port.read(&bytes, kReadChunk, std::max(left, 0));
+        if (got == SerialPort::Status::Lost || got == SerialPort::Status::Error)
+            return false;
+        link.decoder.feed(bytes);
+        QByteArray frame;
+        while (link.decoder.takeFrame(&frame)) {
+            const IOFrame::BoardFrame answer = IOFrame::decodeBoard(frame);
+            if (answer.command != IOFrame::kCmdExchange)
+                continue;
+            *answered = true;
+            ++m_framesReceived;
+            m_boardOutputs.store(answer.outputs);
+            if (answer.inputs != link.lastInputs) {
+                link.lastInputs = answer.inputs;
+                emit sigIOChange(int(answer.inputs));
+            }
+        }
+        const quint64 bad = link.decoder.badSums();
+        if (bad != m_badSums.load()) {
+            m_badSums.store(bad);
+            if (isLogWorthy(bad))
+                qWarning() << "IO board answer with a bad sum dropped, total" << bad;
+        }
+        m_skippedBytes.store(link.decoder.skippedBytes());
+        if (got == SerialPort::Status::Timeout || left <= 0)
+            break;
+    }
+    return true;
 }

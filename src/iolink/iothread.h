@@ -70,6 +70,11 @@ protected:
     void run() override;
 
 private:
+    struct Link;
+    bool openLink(Link& link, qint64 slotStart, qint64 slotEnd);
+    bool sendOutputs(Link& link, int interval);
+    bool readAnswers(Link& link, qint64 slotEnd, bool* answered);
+    void closeLink(Link& link, const QString& why, std::atomic<quint64>& counter);
     bool watchdogAlive(qint64 now) const;
     void setLinkUp(bool up);
 
