@@ -1,6 +1,7 @@
 #include "iostatus.h"
 
 #include "controlport.h"
+#include "copy2movedisk.h"
 #include "globals.h"
 #include "wizardpara.h"
 
@@ -14,6 +15,8 @@ constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
 constexpr int kDot = 16;
 const QColor kActive(40, 200, 60);
 const QColor kIdle(90, 90, 90);
+constexpr int kRightTextWidth = 520;
+constexpr int kDiskW = 18, kDiskH = 24, kDiskGap = 10;
 }
 
 IOStatus::IOStatus(ControlPort* io, QWidget* parent)
@@ -67,10 +70,39 @@ void IOStatus::paintEvent(QPaintEvent*)
         painter.drawText(QRect(x + kDot + 4, 0, cell - kDot - 10, height()), Qt::AlignVCenter | Qt::AlignLeft,
                          prefix.arg(e.number + 1) + gaName[e.nameIndex]);
     }
+    int right = width() - 8;
     if (m_io && !m_io->isLinkUp()) {
         painter.setPen(Qt::red);
-        painter.drawText(rect().adjusted(0, 0, -8, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("IO ✕"));
+        const QString text = QStringLiteral("IO ✕");
+        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, text);
+        right -= painter.fontMetrics().horizontalAdvance(text) + kDiskGap;
     }
+    if (hasImageDisk()) {
+        // A stick: body and connector.
+        const int top = (height() - kDiskH) / 2;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(80, 160, 255));
+        painter.drawRoundedRect(QRect(right - kDiskW, top + kDiskH / 3, kDiskW, kDiskH * 2 / 3), 3, 3);
+        painter.setBrush(QColor(200, 200, 200));
+        painter.drawRect(QRect(right - kDiskW + 4, top, kDiskW - 8, kDiskH / 3));
+        right -= kDiskW + kDiskGap;
+    }
+    if (!m_exportText.isEmpty()) {
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(right - kRightTextWidth, 0, kRightTextWidth, height()), Qt::AlignVCenter | Qt::AlignRight,
+                         m_exportText);
+    }
+}
+
+void IOStatus::setExportText(const QString& text)
+{
+    m_exportText = text;
+    update();
+}
+
+bool IOStatus::hasImageDisk()
+{
+    return Copy2MoveDisk::_instance && !Copy2MoveDisk::_instance->targetPath().isEmpty();
 }
 
 void IOStatus::mousePressEvent(QMouseEvent*)
