@@ -131,6 +131,7 @@ void Copy2MoveDisk::diskInfoChange(QVector<UPanInfo> disks)
         }
         prepath = chosen ? chosen->mountPath : QString();
         device_id = chosen ? chosen->uuid : QString();
+        m_targetNode = chosen ? chosen->devNode : QString();
         has = !device_id.isEmpty();
         path = prepath;
         uuid = device_id;
@@ -177,17 +178,23 @@ int Copy2MoveDisk::drainOnce()
     QMap<QString, QImage> batch;
     QString target;
     QString uuid;
+    QString node;
     {
         QMutexLocker lock(&mutex);
         batch.swap(queue);
         m_queuedBytes = 0;
         target = prepath;
         uuid = device_id;
+        node = m_targetNode;
     }
     if (batch.isEmpty())
         return 0;
-    // A stick pulled or remounted leaves an empty folder behind: never fill the system disk.
-    if (target.isEmpty() || !ProcMounts::isMountPoint(ProcMounts::read(), target)) {
+    // A stick pulled or remounted leaves an empty folder (or another stick) behind:
+    // never fill the system disk or a disk that is not the target.
+    const QVector<MountEntry> table = ProcMounts::read();
+    const bool mounted = node.isEmpty() ? ProcMounts::isMountPoint(table, target)
+                                        : ProcMounts::isMounted(table, node, target);
+    if (target.isEmpty() || !mounted) {
         drop(QStringLiteral("no mounted target disk"), batch.size());
         return 0;
     }

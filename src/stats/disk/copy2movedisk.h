@@ -67,4 +67,5 @@ private:
     QWaitCondition m_wake;
     QString prepath;
     QString device_id;
+    QString m_targetNode;  // device node of the target, to tell it from a stick mounted there since
 };
