@@ -44,16 +44,19 @@ for _ in $(seq 50); do [ "$(mounted)" = 1 ] && break; sleep 0.1; done
 e2e_expect "$(mounted)" "1" "the stick mounted on /mnt by the monitor"
 grep -q "^$LOOP " /proc/mounts && { echo "FAIL: the mount leaked out of the namespace"; exit 1; }
 
+# The image copy has taken the stick as its target once the insertion is recorded.
+inserted() { e2e_sql RECORD.db "select count(*) from RECORD where recordtype='info' and remarks like '%inserted%'"; }
+for _ in $(seq 100); do [ "$(inserted)" = 1 ] && break; sleep 0.1; done
+e2e_expect "$(inserted)" "1" "disk inserted record"
+
 e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect2/NG/*.jpg" 10
 copied=""
-for _ in $(seq 50); do
+for _ in $(seq 100); do
   copied="$(in_monitor find "$HOST/mnt/monitor_$UUID" -path '*/camera1/detect2/NG/*.jpg' 2> /dev/null | head -1 || true)"
   [ -n "$copied" ] && break; sleep 0.1
 done
 [ -n "$copied" ] || { echo "FAIL: no NG image on the stick"; exit 1; }
-e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype='info' and remarks like '%inserted%'")" \
-  "1" "disk inserted record"
 
 rm -f "$HOST/run/udev/data/b8:17" "$HOST/dev/disk/by-uuid/$UUID" "$HOST"/dev/disk/by-path/*
 for _ in $(seq 50); do [ "$(mounted)" = 0 ] && break; sleep 0.1; done
