@@ -15,8 +15,7 @@ constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
 constexpr int kDot = 16;
 const QColor kActive(40, 200, 60);
 const QColor kIdle(90, 90, 90);
-constexpr int kRightTextWidth = 520;
-constexpr int kDiskW = 18, kDiskH = 24, kDiskGap = 10;
+constexpr int kDiskW = 18, kDiskH = 24, kMarkGap = 12;
 }
 
 IOStatus::IOStatus(ControlPort* io, QWidget* parent)
@@ -56,8 +55,21 @@ void IOStatus::paintEvent(QPaintEvent*)
     font.setPixelSize(16);
     painter.setFont(font);
 
+    // The marks at the right (link lost, image disk, export progress) keep their room;
+    // the inputs and outputs share the rest.
+    const QString linkLost = m_io && !m_io->isLinkUp() ? QStringLiteral("IO ✕") : QString();
+    const bool disk = hasImageDisk();
+    const QFontMetrics metrics = painter.fontMetrics();
+    int reserved = 8;
+    if (!linkLost.isEmpty())
+        reserved += metrics.horizontalAdvance(linkLost) + kMarkGap;
+    if (disk)
+        reserved += kDiskW + kMarkGap;
+    if (!m_exportText.isEmpty())
+        reserved += metrics.horizontalAdvance(m_exportText) + kMarkGap;
+
     const QVector<Entry> list = entries(gpWPara ? gpWPara->trigMode : 0);
-    const int cell = qMax(1, width() / qMax(1, list.size()));
+    const int cell = qMax(1, (width() - reserved) / qMax(1, list.size()));
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list.at(i);
         const int x = i * cell + 6;
@@ -70,14 +82,14 @@ void IOStatus::paintEvent(QPaintEvent*)
         painter.drawText(QRect(x + kDot + 4, 0, cell - kDot - 10, height()), Qt::AlignVCenter | Qt::AlignLeft,
                          prefix.arg(e.number + 1) + gaName[e.nameIndex]);
     }
+
     int right = width() - 8;
-    if (m_io && !m_io->isLinkUp()) {
+    if (!linkLost.isEmpty()) {
         painter.setPen(Qt::red);
-        const QString text = QStringLiteral("IO ✕");
-        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, text);
-        right -= painter.fontMetrics().horizontalAdvance(text) + kDiskGap;
+        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, linkLost);
+        right -= metrics.horizontalAdvance(linkLost) + kMarkGap;
     }
-    if (hasImageDisk()) {
+    if (disk) {
         // A stick: body and connector.
         const int top = (height() - kDiskH) / 2;
         painter.setPen(Qt::NoPen);
@@ -85,12 +97,11 @@ void IOStatus::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(QRect(right - kDiskW, top + kDiskH / 3, kDiskW, kDiskH * 2 / 3), 3, 3);
         painter.setBrush(QColor(200, 200, 200));
         painter.drawRect(QRect(right - kDiskW + 4, top, kDiskW - 8, kDiskH / 3));
-        right -= kDiskW + kDiskGap;
+        right -= kDiskW + kMarkGap;
     }
     if (!m_exportText.isEmpty()) {
         painter.setPen(Qt::white);
-        painter.drawText(QRect(right - kRightTextWidth, 0, kRightTextWidth, height()), Qt::AlignVCenter | Qt::AlignRight,
-                         m_exportText);
+        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, m_exportText);
     }
 }
 

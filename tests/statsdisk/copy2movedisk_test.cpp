@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <QSignalSpy>
+#include <QThreadPool>
 
 namespace {
 const QString kLocalDir = QStringLiteral("./alarmimage/camera1/detect2/NG");
@@ -106,6 +107,7 @@ TEST_F(CopyTest, AStaleOrLostTargetNeverFillsTheSystemDisk)
 TEST_F(CopyTest, TheTargetComesAndGoesWithOneSignalEach)
 {
     copy.start();
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0) << "the shared pool stays free for dialogs";
     QSignalSpy spy(&copy, &Copy2MoveDisk::diskStateChange);
     copy.diskInfoChange({disk("A", "/mnt"), disk("B", "/mnt0")});
     copy.diskInfoChange({disk("A", "/mnt")});

@@ -5,12 +5,14 @@
 #include "qttesthelpers.h"
 
 #include <QSignalSpy>
+#include <QThreadPool>
 
 TEST_F(DiskTest, PlugAndPullAreEachAnnouncedOnceByTheWatcherThread)
 {
     manager = std::make_unique<DiskManager>();
     QSignalSpy spy(manager.get(), &DiskManager::diskInfoChange);
     manager->start();
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0) << "the shared pool stays free for dialogs";
     UsbStick* stick = plugStick(0);
     // A leftover entry of the same file system and a whole disk without one.
     ASSERT_TRUE(host.write("/run/udev/data/b8:33", "S:disk/by-uuid/" + uuidOf(0).toUtf8() + "\nE:ID_BUS=usb\n"));
