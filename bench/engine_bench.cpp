@@ -6,6 +6,7 @@
 
 #include "benchratio.h"
 
+#include "cameraunithooks.h"
 #include "engineunit.h"
 #include "globals.h"
 #include "miscfunc.h"
@@ -74,6 +75,10 @@ struct Camera : EngineUnit
         gpWPara = &para;
         gpWin = nullptr;
         gTempNum = templates;
+        // As in the program: every ROI result goes to the network hub's cache.
+        CameraUnitHooks::instance().publishRoiResult = [](const param_roi& result) {
+            VEK_NETMN::getInstance()->insertRoiResult(result);
+        };
         allocate(w, h, false, templates);
         scene = synth::textured(w, h, 5);
     }

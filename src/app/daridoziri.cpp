@@ -1,5 +1,7 @@
 #include "daridoziri.h"
 
+#include "diskandstatswiring.h"
+
 #include "cameramanager.h"
 #include "cammerwidget.h"
 #include "cammerwidgetunit.h"
@@ -113,6 +115,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     statistics->init(gpWPara->getCurGroupName(), gDNum);
     statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
+    DiskAndStatsWiring::wire(this, m_ioStatus);
 
     StartupServices::startModbusServer();
     m_imageWriter->start();
@@ -156,6 +159,7 @@ DaRiDoziri::~DaRiDoziri()
     disconnect(m_charPadRecreate);
     if (m_cycle)
         m_cycle->stop();
+    DiskAndStatsWiring::unwire();
     if (m_imageWriter)
         m_imageWriter->stop();
     releaseFailImages();

@@ -1,6 +1,7 @@
 #include "iostatus.h"
 
 #include "controlport.h"
+#include "copy2movedisk.h"
 #include "globals.h"
 #include "statecodes.h"
 #include "wizardpara.h"
@@ -14,6 +15,7 @@ constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
 constexpr int kDot = 16;
 const QColor kActive(40, 200, 60);
 const QColor kIdle(90, 90, 90);
+constexpr int kDiskW = 18, kDiskH = 24, kMarkGap = 12;
 }
 
 IOStatus::IOStatus(ControlPort* io, QWidget* parent)
@@ -53,8 +55,21 @@ void IOStatus::paintEvent(QPaintEvent*)
     font.setPixelSize(16);
     painter.setFont(font);
 
+    // The marks at the right (link lost, image disk, export progress) keep their room;
+    // the inputs and outputs share the rest.
+    const QString linkLost = m_io && !m_io->isLinkUp() ? QStringLiteral("IO ✕") : QString();
+    const bool disk = hasImageDisk();
+    const QFontMetrics metrics = painter.fontMetrics();
+    int reserved = 8;
+    if (!linkLost.isEmpty())
+        reserved += metrics.horizontalAdvance(linkLost) + kMarkGap;
+    if (disk)
+        reserved += kDiskW + kMarkGap;
+    if (!m_exportText.isEmpty())
+        reserved += metrics.horizontalAdvance(m_exportText) + kMarkGap;
+
     const QVector<Entry> list = entries(gpWPara ? gpWPara->trigMode : 0);
-    const int cell = qMax(1, width() / qMax(1, list.size()));
+    const int cell = qMax(1, (width() - reserved) / qMax(1, list.size()));
     for (int i = 0; i < list.size(); ++i) {
         const Entry& e = list.at(i);
         const int x = i * cell + 6;
@@ -67,10 +82,38 @@ void IOStatus::paintEvent(QPaintEvent*)
         painter.drawText(QRect(x + kDot + 4, 0, cell - kDot - 10, height()), Qt::AlignVCenter | Qt::AlignLeft,
                          prefix.arg(e.number + 1) + gaName[e.nameIndex]);
     }
-    if (m_io && !m_io->isLinkUp()) {
+
+    int right = width() - 8;
+    if (!linkLost.isEmpty()) {
         painter.setPen(Qt::red);
-        painter.drawText(rect().adjusted(0, 0, -8, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("IO ✕"));
+        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, linkLost);
+        right -= metrics.horizontalAdvance(linkLost) + kMarkGap;
     }
+    if (disk) {
+        // A stick: body and connector.
+        const int top = (height() - kDiskH) / 2;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(80, 160, 255));
+        painter.drawRoundedRect(QRect(right - kDiskW, top + kDiskH / 3, kDiskW, kDiskH * 2 / 3), 3, 3);
+        painter.setBrush(QColor(200, 200, 200));
+        painter.drawRect(QRect(right - kDiskW + 4, top, kDiskW - 8, kDiskH / 3));
+        right -= kDiskW + kMarkGap;
+    }
+    if (!m_exportText.isEmpty()) {
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(0, 0, right, height()), Qt::AlignVCenter | Qt::AlignRight, m_exportText);
+    }
+}
+
+void IOStatus::setExportText(const QString& text)
+{
+    m_exportText = text;
+    update();
+}
+
+bool IOStatus::hasImageDisk()
+{
+    return Copy2MoveDisk::_instance && !Copy2MoveDisk::_instance->targetPath().isEmpty();
 }
 
 void IOStatus::mousePressEvent(QMouseEvent*)

@@ -27,6 +27,12 @@ public:
     // Whether the entry's input or output is on now (off without a link).
     static bool isOn(const ControlPort* io, const Entry& entry);
 
+    // Progress of a statistics export, shown at the right; empty hides it.
+    void setExportText(const QString& text);
+    QString exportText() const { return m_exportText; }
+    // Whether the NG images go to a USB disk now (the disk icon).
+    static bool hasImageDisk();
+
 signals:
     void clicked();
 
@@ -37,4 +43,5 @@ protected:
 private:
     ControlPort* m_io;
     QTimer* m_timer;
+    QString m_exportText;
 };

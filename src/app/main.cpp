@@ -13,6 +13,7 @@
 #include "splashframe.h"
 #include "startupservices.h"
 #include "terminationsignals.h"
+#include "upaninfo.h"
 #include "versionjson.h"
 #include "wizardpara.h"
 
@@ -71,6 +72,8 @@ void registerMetaTypes()
 {
     qRegisterMetaType<CountGroup>("CountGroup");
     qRegisterMetaType<QPair<QString, QString>>("QPair<QString,QString>");
+    qRegisterMetaType<UPanInfo>("UPanInfo");
+    qRegisterMetaType<QVector<UPanInfo>>("QVector<UPanInfo>");
 }
 
 void loadPixmaps()
@@ -151,6 +154,7 @@ int main(int argc, char* argv[])
 
     const int rc = app.exec();
     qInfo() << "exit" << rc;
+    StartupServices::stopDiskServices();
     gpWin = nullptr;
     return rc;
 }

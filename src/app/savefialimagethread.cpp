@@ -1,10 +1,12 @@
 #include "savefialimagethread.h"
 
 #include "clock.h"
+#include "copy2movedisk.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
 #include <QSaveFile>
@@ -119,6 +121,9 @@ int SaveFialImageThread::saveOnce()
                     continue;
                 }
                 ++written;
+                // The copy owns its pixels: the buffer is reused for the next picture.
+                if (slot == 0 && Copy2MoveDisk::_instance)
+                    Copy2MoveDisk::_instance->add_map_actqueue(folder, QFileInfo(path).completeBaseName(), image.copy());
                 emit sigImageSaved(camera, detection, slot != 0, path);
             }
         }

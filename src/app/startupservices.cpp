@@ -1,5 +1,7 @@
 #include "startupservices.h"
 
+#include "copy2movedisk.h"
+#include "diskmanager.h"
 #include "vek_netmn.h"
 
 namespace StartupServices {
@@ -10,7 +12,25 @@ void startNetworkHub()
     // Reads cnt_net/config.json and starts the HTTP API when it is switched on.
     VEK_NETMN::getInstance()->initStart();
 }
-void startUsbImageCopy(int, bool) {}
-void startDiskManager() {}
+void startUsbImageCopy(int days, bool enabled)
+{
+    Copy2MoveDisk* copy = Copy2MoveDisk::getInstance();
+    copy->days = days;
+    if (enabled)
+        copy->start();
+}
+
+void startDiskManager()
+{
+    DiskManager::getInstance()->start();
+}
+
+void stopDiskServices()
+{
+    if (DiskManager::_instance)
+        DiskManager::_instance->stop();
+    if (Copy2MoveDisk::_instance)
+        Copy2MoveDisk::_instance->stop();
+}
 
 } // namespace StartupServices

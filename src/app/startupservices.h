@@ -10,5 +10,7 @@ void startModbusServer();
 void startNetworkHub();
 void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();
+// Ends the disk watcher and the image copy (their threads) before exit.
+void stopDiskServices();
 
 } // namespace StartupServices

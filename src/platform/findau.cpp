@@ -1,34 +1,28 @@
 #include "findau.h"
 
 #include "hostpaths.h"
+#include "procmounts.h"
 #include "shellrunner.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
-constexpr const char* kMounts = "/proc/mounts";
 constexpr const char* kByPath = "/dev/disk/by-path";
 constexpr const char* kMountPoint = "/mnt";
 constexpr int kMountTimeoutMs = 5000;
 
-// Mount point of a USB partition (by device node) under /mnt, or empty.
+// Mount point of a USB partition (by device node) on "/mnt" or "/mnt<n>", or empty.
 QString mountedUsbPath(const QStringList& usbNodes)
 {
-    QFile file(HostPaths::path(kMounts));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 2)
-            continue;
-        const QString device = QString::fromLocal8Bit(fields[0]);
-        const QString target = QString::fromLocal8Bit(fields[1]);
-        if (usbNodes.contains(device) && (target == kMountPoint || target.startsWith(QString(kMountPoint))))
-            return target;
+    static const QRegularExpression point(QStringLiteral("^/mnt\\d*$"));
+    for (const MountEntry& entry : ProcMounts::read()) {
+        if (usbNodes.contains(entry.device) && point.match(HostPaths::hostView(entry.mountPoint)).hasMatch())
+            return entry.mountPoint;
     }
     return QString();
 }
@@ -59,11 +53,12 @@ QString FindAU()
     const QString mounted = mountedUsbPath(nodes);
     if (!mounted.isEmpty())
         return mounted;
-    QDir().mkpath(HostPaths::path(kMountPoint));
-    const ShellResult result = runProgram("mount", {nodes.first(), QString(kMountPoint)}, kMountTimeoutMs);
+    const QString target = HostPaths::path(kMountPoint);
+    QDir().mkpath(target);
+    const ShellResult result = runProgram("mount", {nodes.first(), target}, kMountTimeoutMs);
     if (!result.ok()) {
         qWarning() << "FindAU: mount" << nodes.first() << "failed:" << result.stdErr.trimmed();
         return QString();
     }
-    return QString(kMountPoint);
+    return target;
 }

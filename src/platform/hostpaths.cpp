@@ -43,4 +43,16 @@ QString path(const QString& absolutePath)
     return joined + absolutePath;
 }
 
+QString hostView(const QString& realPath)
+{
+    QString base = root();
+    if (base == QLatin1String("/"))
+        return realPath;
+    if (base.endsWith('/'))
+        base.chop(1);
+    if (realPath.startsWith(base + '/'))
+        return realPath.mid(base.size());
+    return realPath;
+}
+
 } // namespace HostPaths

@@ -12,5 +12,8 @@ void setRoot(const QString& root);
 
 // The host path as seen under the root: path("/proc/cpuinfo") -> "<root>/proc/cpuinfo".
 QString path(const QString& absolutePath);
+// The reverse: a real path under the root as the host names it
+// ("<root>/dev/sdb1" -> "/dev/sdb1"); paths outside the root stay as they are.
+QString hostView(const QString& realPath);
 
 } // namespace HostPaths

@@ -1,11 +1,26 @@
 #include "shellrunner.h"
 
 #include <QAtomicPointer>
+#include <QElapsedTimer>
 #include <QProcess>
 
 namespace {
 ShellRunner gRealRunner;
 QAtomicPointer<ShellRunner> gRunner(&gRealRunner);
+// Starts the program; false (the reason in result) when it cannot start.
+bool startProcess(QProcess& process, const QString& program, const QStringList& args, int timeoutMs,
+                  ShellResult& result)
+{
+    process.setProgram(program);
+    process.setArguments(args);
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(timeoutMs > 0 ? timeoutMs : -1)) {
+        result.stdErr = process.errorString().toUtf8();
+        return false;
+    }
+    result.started = true;
+    return true;
+}
 } // namespace
 
 ShellResult ShellRunner::run(const QString& program, const QStringList& args, int timeoutMs,
@@ -13,14 +28,8 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
 {
     ShellResult result;
     QProcess process;
-    process.setProgram(program);
-    process.setArguments(args);
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(timeoutMs > 0 ? timeoutMs : -1)) {
-        result.stdErr = process.errorString().toUtf8();
+    if (!startProcess(process, program, args, timeoutMs, result))
         return result;
-    }
-    result.started = true;
     if (!stdinData.isEmpty())
         process.write(stdinData);
     process.closeWriteChannel();
@@ -31,6 +40,50 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
     }
     result.stdOut = process.readAllStandardOutput();
     result.stdErr = process.readAllStandardError();
+    if (!result.timedOut)
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+ShellResult ShellRunner::runLines(const QString& program, const QStringList& args, int timeoutMs,
+                                  const LineHandler& onLine)
+{
+    constexpr int kSliceMs = 100;
+    ShellResult result;
+    QProcess process;
+    if (!startProcess(process, program, args, timeoutMs, result))
+        return result;
+    process.closeWriteChannel();
+    auto deliver = [&](bool all) {
+        while (process.canReadLine()) {
+            QByteArray line = process.readLine();
+            result.stdOut += line;
+            while (line.endsWith('\n') || line.endsWith('\r'))
+                line.chop(1);
+            if (onLine)
+                onLine(line);
+        }
+        if (all) {
+            const QByteArray rest = process.readAllStandardOutput();
+            result.stdOut += rest;
+            if (!rest.isEmpty() && onLine)
+                onLine(rest);
+        }
+        result.stdErr += process.readAllStandardError();
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (process.state() != QProcess::NotRunning) {
+        if (timeoutMs > 0 && elapsed.elapsed() >= timeoutMs) {
+            result.timedOut = true;
+            process.kill();
+            process.waitForFinished(1000);
+            break;
+        }
+        process.waitForReadyRead(kSliceMs);
+        deliver(false);
+    }
+    deliver(true);
     if (!result.timedOut)
         result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Outcome of one external program run.
 struct ShellResult
@@ -30,6 +31,12 @@ public:
     // Runs and waits, at most timeoutMs (<= 0: no limit); the program is killed at the limit.
     virtual ShellResult run(const QString& program, const QStringList& args,
                             int timeoutMs = kDefaultTimeoutMs, const QByteArray& stdinData = QByteArray());
+
+    using LineHandler = std::function<void(const QByteArray& line)>;
+    // As run(), and hands each line of standard output (without its end) to
+    // onLine as it arrives, for programs that report progress.
+    virtual ShellResult runLines(const QString& program, const QStringList& args, int timeoutMs,
+                                 const LineHandler& onLine);
 
     // Starts a program that outlives the call; false when it could not start.
     virtual bool startDetached(const QString& program, const QStringList& args,

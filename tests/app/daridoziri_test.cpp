@@ -5,11 +5,14 @@
 #include "choosebox.h"
 #include "configprompts.h"
 #include "controlport.h"
+#include "copy2movedisk.h"
 #include "daridoziri.h"
 #include "detectioncycle.h"
+#include "diskmanager.h"
 #include "edit.h"
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
+#include "iostatus.h"
 #include "globals.h"
 #include "languagetable.h"
 #include "lostcamerawarnbox.h"
@@ -20,6 +23,9 @@
 #include "paramdefaults.h"
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
+#include "qttesthelpers.h"
+#include "statisticsscreen.h"
+#include "statisticswidget.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -406,4 +412,30 @@ TEST_F(MainWindowTest, ARunningOutputPulseIsHeldUntilItEnds)
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
     QTRY_COMPARE_WITH_TIMEOUT(win->controlPort()->IOGetOut(0), 0, 3000);
     EXPECT_FALSE(win->isOutputHeld(0));
+}
+
+TEST_F(MainWindowTest, StatisticsButtonOpensTheRealScreenAndTheImageDiskIsRecorded)
+{
+    ASSERT_TRUE(StatisticsScreen::open());
+    ASSERT_NE(StatisticsWidget::instance, nullptr);
+    EXPECT_TRUE(StatisticsWidget::instance->isVisible());
+    StatisticsWidget::instance->hide();
+
+    Copy2MoveDisk* copy = Copy2MoveDisk::getInstance();
+    copy->start();
+    UPanInfo stick;
+    stick.uuid = "u1";
+    stick.mountPath = "/mnt";
+    emit DiskManager::getInstance()->diskInfoChange({stick});
+    ASSERT_TRUE(waitUntil([] { return IOStatus::hasImageDisk(); }));
+    emit DiskManager::getInstance()->diskInfoChange({});
+    ASSERT_TRUE(waitUntil([] { return !IOStatus::hasImageDisk(); }));
+    copy->stop();
+
+    QSqlQuery query(win->recordDatabase());
+    ASSERT_TRUE(query.exec("select remarks from RECORD where recordtype = 'info'"));
+    QStringList remarks;
+    while (query.next())
+        remarks << query.value(0).toString();
+    EXPECT_EQ(remarks, (QStringList{lanText(724), lanText(726)}));
 }

@@ -17,6 +17,19 @@ ShellResult FakeShellRunner::run(const QString& program, const QStringList& args
     return ok;
 }
 
+ShellResult FakeShellRunner::runLines(const QString& program, const QStringList& args, int timeoutMs,
+                                      const LineHandler& onLine)
+{
+    const ShellResult result = run(program, args, timeoutMs, QByteArray());
+    if (onLine) {
+        for (const QByteArray& line : result.stdOut.split('\n')) {
+            if (!line.isEmpty())
+                onLine(line);
+        }
+    }
+    return result;
+}
+
 bool FakeShellRunner::startDetached(const QString& program, const QStringList& args, const QString&)
 {
     QMutexLocker lock(&m_mutex);

@@ -24,6 +24,9 @@ public:
 
     ShellResult run(const QString& program, const QStringList& args, int timeoutMs,
                     const QByteArray& stdinData) override;
+    // Answers from the table and hands the answer's lines to onLine.
+    ShellResult runLines(const QString& program, const QStringList& args, int timeoutMs,
+                         const LineHandler& onLine) override;
     bool startDetached(const QString& program, const QStringList& args, const QString& workingDirectory) override;
 
     // The answer for a program (by name, as passed); unknown programs exit 0 with no output.

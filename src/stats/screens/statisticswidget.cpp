@@ -1,0 +1,312 @@
+#include "statisticswidget.h"
+
+#include "camerastatisticswidget.h"
+#include "camereatabwidget.h"
+#include "choosebox.h"
+#include "colorbutton.h"
+#include "combobox.h"
+#include "dateseletdialog.h"
+#include "exportresultworker.h"
+#include "findau.h"
+#include "globals.h"
+#include "resstatisticsparam.h"
+#include "warnbox.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QSqlDatabase>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kScreenW = 1920, kScreenH = 1080;
+constexpr int kListHeight = 980;
+constexpr int kFontPx = 33;
+constexpr int kRowReturn = 58, kRowSave = 234, kRowNoDisk = 320, kRowExport = 326;
+constexpr int kRowAllCameras = 585, kRowCameraN = 586, kRowExporting = 654, kRowStartExport = 732;
+constexpr int kRowSuccess = 147, kRowFailed = 770;
+constexpr int kRowMorningFrom = 738, kRowTo = 739, kRowNightFrom = 740;
+constexpr int kChooseW = 750, kChooseH = 370;
+constexpr const char* kListConnection = "dbListRes";
+constexpr const char* kArchiveDir = "./ResStatistics";
+// The four shift hours in the order of the choosers and their JSON keys.
+constexpr const char* kShiftKeys[4] = {"morningsStart", "morningsEnd", "nightStart", "nightEnd"};
+
+int shiftHour(const ResStatisticsParam& model, int index)
+{
+    const int hours[4] = {model.morningsStart, model.morningsEnd, model.nightStart, model.nightEnd};
+    return hours[index];
+}
+
+QFont screenFont()
+{
+    QFont font(QStringLiteral("wqy-microhei"));
+    font.setPixelSize(kFontPx);
+    return font;
+}
+} // namespace
+
+StatisticsWidget* StatisticsWidget::instance = nullptr;
+
+StatisticsWidget::StatisticsWidget(QWidget* parent)
+    : QWidget(parent, Qt::FramelessWindowHint | Qt::CustomizeWindowHint)
+{
+    setFixedSize(kScreenW, kScreenH);
+    setStyleSheet(QStringLiteral("StatisticsWidget{background-color: #FFFFFF;background: #FFFFFF;}"
+                                 "QListWidget {font-size:22px;}QListWidget::item { height: 50px; }"));
+    setAttribute(Qt::WA_StyledBackground);
+    hide();
+    if (!QSqlDatabase::contains(QLatin1String(kListConnection)))
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kListConnection));
+
+    qRegisterMetaType<QPair<QString, QString>>("QPair<QString,QString>");
+    m_exportThread = std::make_unique<QThread>();
+    m_exportThread->setObjectName(QStringLiteral("StatisticsExport"));
+    worker = new ExportResultWorker;
+    worker->moveToThread(m_exportThread.get());
+    connect(m_exportThread.get(), &QThread::finished, worker, &QObject::deleteLater);
+    m_exportThread->start(QThread::InheritPriority);
+
+    connect(this, &StatisticsWidget::sigExportData, this, [this] {
+        ResStatisticsParam* model = ResStatisticsParam::getInstance();
+        m_timerWasOn = model->timer && model->timer->isActive();
+        model->setTimer(false);
+    });
+    connect(this, &StatisticsWidget::sigExportData, worker, &ExportResultWorker::work, Qt::QueuedConnection);
+    connect(worker, &ExportResultWorker::exportProgress, this, &StatisticsWidget::sigExportProgress);
+    connect(worker, &ExportResultWorker::finish, this, &StatisticsWidget::exportFinished);
+}
+
+StatisticsWidget::~StatisticsWidget()
+{
+    // An export still running is waited for: its files must not be cut off.
+    m_exportThread->quit();
+    m_exportThread->wait();
+    if (instance == this)
+        instance = nullptr;
+}
+
+void StatisticsWidget::createWidget(QStringList detectNames)
+{
+    cameraTab = new QTabWidget(this);
+    const int tabWidth = (width() / 11) * 10 - 2;
+    cameraTab->setFixedSize(tabWidth, kListHeight);
+    cameraTab->setStyleSheet(QStringLiteral("QTabBar::tab {   width: 200px;   height: 50px;   font-size: 25px;}"
+                                            "QTabBar::tab:selected {    background: #ff9900;    color: white;}"));
+    const int cameras = qBound(0, numCamera, kMaxCameraTabs - 1);
+    for (int i = 0; i <= cameras; ++i) {
+        auto* tab = new CamereaTabWidget((i + 8) % kMaxCameraTabs, detectNames, cameraTab);
+        tab->setFixedSize(tabWidth, kListHeight);
+        tab->setStyleSheet(QStringLiteral("QTabBar::tab{width: 230px; height: 50px; font-size: 25px;}"));
+        cameraTab->addTab(tab, i == 0 ? lanText(kRowAllCameras) : lanText(kRowCameraN).arg(i));
+        connect(tab, &QTabWidget::currentChanged, this, &StatisticsWidget::refreshPage);
+        cameraTabsList[i] = tab;
+    }
+    connect(cameraTab, &QTabWidget::currentChanged, this, &StatisticsWidget::refreshPage);
+
+    dateList = new QListWidget(this);
+    dateList->setFixedHeight(kListHeight);
+    connect(dateList, &QListWidget::itemClicked, this, &StatisticsWidget::UpdateRecord);
+
+    groupCombo = new ComboBox(this);
+    groupCombo->setFixedSize(300, 50);
+    groupCombo->setFont(screenFont());
+    groupCombo->setItemHeight(50);
+    connect(groupCombo, &ComboBox::currentTextChanged, this, [this](const QString& text) {
+        ResStatisticsParam::getInstance()->showGroupName = text;
+        refreshPage();
+    });
+
+    const ResStatisticsParam* model = ResStatisticsParam::getInstance();
+    auto shiftRow = [&](int labelRow, int first) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(0);
+        row->setContentsMargins(0, 0, 0, 0);
+        auto* from = new QLabel(lanText(labelRow), this);
+        from->setFixedSize(125, 50);
+        from->setFont(screenFont());
+        from->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row->addWidget(from);
+        for (int k = first; k < first + 2; ++k) {
+            auto* chooser = new ComboBox(this);
+            chooser->setFixedSize(100, 50);
+            chooser->setFont(screenFont());
+            chooser->setItemHeight(40);
+            for (int hour = 0; hour < kHoursPerDay; ++hour)
+                chooser->addItem(QString::number(hour), hour);
+            chooser->setCurrentIndex(shiftHour(*model, k));
+            shiftCombos[k] = chooser;
+            row->addWidget(chooser);
+            if (k == first) {
+                auto* to = new QLabel(lanText(kRowTo), this);
+                to->setFixedSize(100, 50);
+                to->setFont(screenFont());
+                to->setAlignment(Qt::AlignCenter);
+                row->addWidget(to, 0, Qt::AlignRight);
+            }
+        }
+        row->addStretch();
+        return row;
+    };
+
+    auto* back = new ColorButton(lanText(kRowReturn), this, 3);
+    back->setFixedSize(300, 50);
+    connect(back, &ColorButton::clicked, this, &StatisticsWidget::SlotConfirm);
+    auto* exportButton = new ColorButton(lanText(kRowExport), this, 3);
+    exportButton->setFixedSize(300, 50);
+    connect(exportButton, &ColorButton::clicked, this, &StatisticsWidget::SlotExportData);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(100);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(groupCombo);
+    top->addLayout(shiftRow(kRowMorningFrom, 0));
+    top->addLayout(shiftRow(kRowNightFrom, 2));
+    top->addWidget(back);
+    top->addWidget(exportButton);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(dateList);
+    bottom->addWidget(cameraTab);
+    auto* screen = new QVBoxLayout(this);
+    screen->setContentsMargins(10, 10, 10, 10);
+    screen->addLayout(top);
+    screen->addLayout(bottom);
+    screen->addStretch();
+}
+
+void StatisticsWidget::showEvent(QShowEvent* event)
+{
+    initWidget();
+    QWidget::showEvent(event);
+}
+
+void StatisticsWidget::initWidget()
+{
+    const ResStatisticsParam* model = ResStatisticsParam::getInstance();
+    for (int k = 0; k < 4; ++k) {
+        if (shiftCombos[k])
+            shiftCombos[k]->setCurrentIndex(shiftHour(*model, k));
+    }
+    updateList();
+    updateGroupsList(true);
+}
+
+void StatisticsWidget::updateList()
+{
+    if (!dateList)
+        return;
+    dateList->clear();
+    dateList->addItem(ResStatisticsParam::getInstance()->getCurDBDate());
+    const QStringList names = QDir(QLatin1String(kArchiveDir))
+                                  .entryList({QStringLiteral("*.db")}, QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    for (auto it = names.crbegin(); it != names.crend(); ++it)
+        dateList->addItem(QString(*it).remove(QStringLiteral(".db")));
+    dateList->setCurrentRow(0);
+    UpdateRecord(dateList->item(0));
+}
+
+void StatisticsWidget::UpdateRecord(QListWidgetItem* item)
+{
+    if (!item || !dateList)
+        return;
+    const QString path = QStringLiteral("%1//%2.db").arg(QDir(QLatin1String(kArchiveDir)).absolutePath(), item->text());
+    emit sigUpdateRecord(dateList->currentRow(), path);
+}
+
+void StatisticsWidget::slotUpdateRecord(bool)
+{
+    updateGroupsList(true);
+    refreshPage();
+}
+
+void StatisticsWidget::updateGroupsList(bool block)
+{
+    if (!groupCombo)
+        return;
+    ResStatisticsParam* model = ResStatisticsParam::getInstance();
+    const bool wasBlocked = block ? groupCombo->blockSignals(true) : groupCombo->signalsBlocked();
+    groupCombo->clear();
+    groupCombo->addItems(model->getGroups());
+    model->showGroupName = groupCombo->currentText();
+    groupCombo->blockSignals(wasBlocked);
+    if (dateList && dateList->currentRow() == 0)
+        groupCombo->setCurrentIndex(groupCombo->findText(model->getCurGroupName(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void StatisticsWidget::checkUpdate()
+{
+    if (dateList && dateList->currentRow() == 0)
+        refreshPage();
+}
+
+void StatisticsWidget::refreshPage()
+{
+    if (!cameraTab)
+        return;
+    if (auto* tab = qobject_cast<CamereaTabWidget*>(cameraTab->currentWidget()))
+        tab->updateData();
+}
+
+void StatisticsWidget::SlotConfirm()
+{
+    ResStatisticsParam* model = ResStatisticsParam::getInstance();
+    QJsonObject obj;
+    for (int k = 0; k < 4; ++k)
+        obj.insert(QLatin1String(kShiftKeys[k]), shiftCombos[k] ? shiftCombos[k]->currentIndex() : shiftHour(*model, k));
+    if (model->checkParam(obj)) {
+        ChooseBox ask(this, kChooseW, kChooseH);
+        ask.setText(lanText(kRowSave));
+        if (ask.exec() == 1) {
+            model->laodConfigFromJson(obj);
+            // Kept across a restart.
+            model->saveConfig();
+            model->setCurGroup();
+            model->checkDate();
+        }
+    }
+    hide();
+}
+
+void StatisticsWidget::SlotExportData()
+{
+    if (!exportAllow) {
+        WarnBox box(this);
+        box.setText(lanText(kRowExporting));
+        box.exec();
+        return;
+    }
+    QString disk = FindAU();
+    while (disk.isEmpty()) {
+        ChooseBox ask(this, kChooseW, kChooseH);
+        ask.setText(lanText(kRowNoDisk));
+        if (ask.exec() != 1)
+            return;
+        disk = FindAU();
+    }
+    DateSeletDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (gpWarnBox) {
+        gpWarnBox->setText(lanText(kRowStartExport));
+        gpWarnBox->show();
+    }
+    exportAllow = false;
+    worker->setTarget(disk);
+    emit sigExportData(dialog.getDays());
+}
+
+void StatisticsWidget::exportFinished(bool ok, const QString& reason)
+{
+    exportAllow = true;
+    ResStatisticsParam::getInstance()->setTimer(m_timerWasOn);
+    emit sigExportDataFinish();
+    WarnBox box(this);
+    box.setText(ok ? lanText(kRowSuccess) : lanText(kRowFailed));
+    Q_UNUSED(reason)  // logged by the worker
+    box.exec();
+}
