@@ -36,13 +36,48 @@ CTask_FormData_WebSkt_Json WebSkt_Core::analyseBuffer_Setup1_Json(const QString&
     return msg;
 }
 
+namespace {
+// A JSON string as QJsonDocument writes it compact: the same escapes, other text as it is.
+void appendJsonString(QString& out, const QString& text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        switch (u) {
+        case '"': out += QLatin1String("\\\""); break;
+        case '\\': out += QLatin1String("\\\\"); break;
+        case '\b': out += QLatin1String("\\b"); break;
+        case '\f': out += QLatin1String("\\f"); break;
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        default:
+            if (u < 0x20) {
+                out += QLatin1String("\\u00");
+                out += QLatin1Char(kHex[u >> 4]);
+                out += QLatin1Char(kHex[u & 0xF]);
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += QLatin1Char('"');
+}
+} // namespace
+
+// Written directly rather than through a fresh QJsonObject (the echo path's hot spot);
+// the text equals QJsonDocument's compact form, keys in its sorted order.
 QString WebSkt_Core::serialize_Setup2_Json(CTask_FormData_WebSkt_Json msg)
 {
-    QJsonObject object;
-    object.insert("url", msg.url);
-    object.insert("user_agent", msg.user_agent);
-    object.insert("data", msg.data);
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    QString out = QStringLiteral("{\"data\":");
+    out += QString::fromUtf8(QJsonDocument(msg.data).toJson(QJsonDocument::Compact));
+    out += QLatin1String(",\"url\":");
+    appendJsonString(out, msg.url);
+    out += QLatin1String(",\"user_agent\":");
+    appendJsonString(out, msg.user_agent);
+    out += QLatin1Char('}');
+    return out;
 }
 
 bool WebSkt_Core::reAction(const QHostAddress& address, quint16 port)

@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QPointer>
+#include <QVarLengthArray>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -102,7 +102,8 @@ void WebSkt_Server::dropClient(QWebSocket* client)
 
 void WebSkt_Server::sendOut(const CTask_FormData_WebSkt_Json& msg)
 {
-    QList<QPointer<QWebSocket>> targets;
+    // Sockets die only by deleteLater in this thread, so the pointers stay valid while sending.
+    QVarLengthArray<QWebSocket*, 16> targets;
     {
         QReadLocker locker(&lock_);
         if (msg.peer) {
@@ -111,15 +112,15 @@ void WebSkt_Server::sendOut(const CTask_FormData_WebSkt_Json& msg)
                            << msg.user_agent;
                 return;
             }
-            targets << static_cast<QWebSocket*>(msg.peer);
+            targets.append(static_cast<QWebSocket*>(msg.peer));
         } else {
-            for (void* key : clients_.keys())
-                targets << static_cast<QWebSocket*>(key);
+            for (auto it = clients_.cbegin(); it != clients_.cend(); ++it)
+                targets.append(static_cast<QWebSocket*>(it.key()));
         }
     }
     const QString text = serialize_Setup2_Json(msg);
-    for (const QPointer<QWebSocket>& client : targets) {
-        if (client && client->sendTextMessage(text) <= 0)
+    for (QWebSocket* client : targets) {
+        if (client->sendTextMessage(text) <= 0)
             qWarning() << "QWebSocket send fail!";
     }
 }

@@ -205,3 +205,20 @@ TEST(WebSktClient, UnreachableServerFailsWithinItsConnectTime)
     EXPECT_FALSE(client.isRunning());
     EXPECT_FALSE(client.isCnted());
 }
+
+TEST(WebSktCodec, WritesTheSameTextAsQtsCompactJson)
+{
+    const QStringList texts = {"", "plain", "quote\" back\\ slash/", QString("ctl\b\f\n\r\t") + QChar(1) + QChar(0x1f),
+                               QString::fromUtf8("中文 ü €"), QString(QChar(0x7f))};
+    for (const QString& text : texts) {
+        CTask_FormData_WebSkt_Json msg;
+        msg.url = text;
+        msg.user_agent = text + "#";
+        msg.data.insert(text, text);
+        msg.data.insert("n", 1.5);
+        QJsonObject object{{"url", msg.url}, {"user_agent", msg.user_agent}, {"data", msg.data}};
+        EXPECT_EQ(WebSkt_Core::serialize_Setup2_Json(msg),
+                  QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        EXPECT_EQ(WebSkt_Core::analyseBuffer_Setup1_Json(WebSkt_Core::serialize_Setup2_Json(msg)).url, text);
+    }
+}
