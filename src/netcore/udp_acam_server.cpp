@@ -10,6 +10,7 @@
 
 namespace {
 const QString kDashes33(33, '-');
+constexpr char kNoAddress[] = "0.0.0.0";
 
 std::string addressAck(quint16 code, const char* id, const char* requester, const char* ip, const char* mask,
                        const char* gateway, const char* mac, int payload, Gvcp::TextField idField)
@@ -119,7 +120,11 @@ void UDP_ACam_Server::onForceIp(const std::string& packet, const QString& reques
     const QString gateway = Gvcp::ip(command, Gvcp::kOffGateway);
     const QString target = Gvcp::text(command, Gvcp::TextField{Gvcp::kOffForceId, Gvcp::kIdBytes});
     qInfo() << "ArmServ-Recv(gvcp_forceip_req):" << target << ip << mask << gateway;
-    if (target == m_id && !m_interfaces.isEmpty()) {
+    // An empty address or mask would leave the interface without an address after the flush.
+    const bool usable = ip != QLatin1String(kNoAddress) && mask != QLatin1String(kNoAddress);
+    if (target == m_id && !usable)
+        qWarning() << "FORCEIP refused: no usable address" << ip << mask;
+    if (target == m_id && usable && !m_interfaces.isEmpty()) {
         const DeviceNetInfo_Detail netif = answeringInterface(requester);
         // Only this interface's addresses and routes change; the others keep theirs.
         const QList<QStringList> steps = {
@@ -133,14 +138,8 @@ void UDP_ACam_Server::onForceIp(const std::string& packet, const QString& reques
             if (!result.ok())
                 qWarning() << "FORCEIP step failed:" << step.join(' ') << result.exitCode << result.stdErr.trimmed();
         }
-        DeviceNetInfo_Detail now = netif;
-        QByteArray name = netif.name.toLocal8Bit();
-        char newIp[32] = {};
-        char newMask[32] = {};
-        char newGateway[32] = {};
-        char mac[32] = {};
-        if (GetIfAddr(name.data(), newIp, newMask, newGateway, mac) == 0) {
-            now = DeviceNetInfo_Detail{netif.name, newIp, newMask, QString(), mac, newGateway};
+        DeviceNetInfo_Detail now = netif;   // a failed re-read leaves the table as it was
+        if (readInterface(netif.name, now)) {
             m_interfaces.remove(netif.mac);
             m_interfaces.insert(now.mac, now);
         }

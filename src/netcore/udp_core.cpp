@@ -79,20 +79,26 @@ UDP_Core::~UDP_Core()
     m_sockets.clear();
 }
 
+bool UDP_Core::readInterface(const QString& name, DeviceNetInfo_Detail& detail)
+{
+    QByteArray ifName = name.toLocal8Bit();
+    char ip[kIfTextBytes] = {};
+    char mask[kIfTextBytes] = {};
+    char gateway[kIfTextBytes] = {};
+    char mac[kIfTextBytes] = {};
+    if (GetIfAddr(ifName.data(), ip, mask, gateway, mac) != 0)
+        return false;
+    detail = DeviceNetInfo_Detail{name, ip, mask, QString(), mac, gateway};
+    return true;
+}
+
 void UDP_Core::readInterfaces()
 {
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& netif : all) {
-        if (netif.name() == QLatin1String(kLoopback))
+        DeviceNetInfo_Detail detail;
+        if (netif.name() == QLatin1String(kLoopback) || !readInterface(netif.name(), detail))
             continue;
-        QByteArray name = netif.name().toLocal8Bit();
-        char ip[kIfTextBytes] = {};
-        char mask[kIfTextBytes] = {};
-        char gateway[kIfTextBytes] = {};
-        char mac[kIfTextBytes] = {};
-        if (GetIfAddr(name.data(), ip, mask, gateway, mac) != 0)
-            continue;
-        DeviceNetInfo_Detail detail{netif.name(), ip, mask, QString(), mac, gateway};
         m_interfaces.insert(detail.mac, detail);
         qInfo() << "UDP_Core modify:" << m_interfaces.keys();
     }
@@ -169,7 +175,7 @@ void UDP_Core::Slot_StartListen()
 void UDP_Core::receiveFrom(int fd)
 {
     char block[kRecvBlockBytes] = {};
-    char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     sockaddr_in sender{};
     iovec io{block, sizeof block};
     msghdr message{};

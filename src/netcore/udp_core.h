@@ -72,6 +72,8 @@ protected:
     QString arrivalInterface() const { return m_arrivalInterface; }
     void setArrivalInterface(const QString& name) { m_arrivalInterface = name; }
     bool isBroadcastTarget(const std::string& address) const;
+    // Address, mask, gateway and MAC of the named interface as the system has them now.
+    static bool readInterface(const QString& name, DeviceNetInfo_Detail& detail);
     // One datagram to 255.255.255.255:port from the local address, no reply expected.
     int sendBroadcast(const std::string& payload, int port, const QString& localIp);
 

@@ -139,6 +139,8 @@ TEST_F(DiscoveryTest, ForceIpReconfiguresOnlyTheInterfaceItCameInOnThroughTheRun
     server.setInterfaces(kDeviceInterfaces);
 
     server.receive("10.9.9.9", forceIp("SC_#someone_#else", "10.0.0.99", "255.0.0.0", "10.0.0.1"));
+    server.receive("10.9.9.9", forceIp(server.deviceId(), "0.0.0.0", "255.0.0.0", "10.0.0.1"));
+    server.receive("10.9.9.9", forceIp(server.deviceId(), "10.0.0.99", "0.0.0.0", "10.0.0.1"));
     EXPECT_TRUE(runner.calls().isEmpty());
     EXPECT_TRUE(sent.isEmpty());
 
