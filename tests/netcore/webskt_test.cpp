@@ -155,7 +155,7 @@ TEST(WebSktClient, TalksToARealServerAndLosesLivenessWithoutPongs)
         QTemporaryDir dir;
         const QString portFile = dir.filePath("port");
         QProcess peer;
-        QStringList args{peerScript(), "server", "--port-file", portFile, "--seconds", "15"};
+        QStringList args{peerScript(), "server", "--port-file", portFile, "--seconds", "6"};
         if (!pong)
             args << "--no-pong";
         peer.start(kPython, args);
@@ -168,7 +168,11 @@ TEST(WebSktClient, TalksToARealServerAndLosesLivenessWithoutPongs)
         QList<CTask_FormData_WebSkt_Json> got;
         QObject::connect(&client, &WebSkt_Core::sig_recv_message, &client,
                          [&got](const CTask_FormData_WebSkt_Json& m) { got << m; });
-        ASSERT_TRUE(client.reAction(QHostAddress(QHostAddress::LocalHost), port));
+        // The connect time is short; a loaded machine may need a second try, as an owner would make.
+        bool connected = false;
+        for (int attempt = 0; attempt < 3 && !connected; ++attempt)
+            connected = client.reAction(QHostAddress(QHostAddress::LocalHost), port);
+        ASSERT_TRUE(connected);
         EXPECT_TRUE(client.isCnted());
         CTask_FormData_WebSkt_Json msg = message("/hello");
         msg.data.insert("n", 5);
@@ -182,7 +186,7 @@ TEST(WebSktClient, TalksToARealServerAndLosesLivenessWithoutPongs)
         EXPECT_EQ(client.isCnted(), pong) << "pong " << pong;
         client.deinitialize();
         EXPECT_FALSE(client.isCnted());
-        peer.waitForFinished(5000);
+        peer.waitForFinished(20000);
         EXPECT_GE(QJsonDocument::fromJson(peer.readAllStandardOutput()).object().value("pings").toInt(), 2);
         peer.kill();
         peer.waitForFinished();

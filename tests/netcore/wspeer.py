@@ -9,6 +9,7 @@ import argparse
 import base64
 import hashlib
 import json
+import os
 import socket
 import struct
 import sys
@@ -113,21 +114,35 @@ def run_server(port_file, pong, seconds):
     listener.listen(1)
     with open(port_file + ".tmp", "w") as f:
         f.write(str(listener.getsockname()[1]))
-    import os
     os.rename(port_file + ".tmp", port_file)
-    listener.settimeout(seconds)
-    conn, _ = listener.accept()
-    conn.settimeout(seconds)
-    head = b""
-    while b"\r\n\r\n" not in head:
-        head += conn.recv(4096)
-    key = [l.split(b":", 1)[1].strip() for l in head.split(b"\r\n") if l.lower().startswith(b"sec-websocket-key")][0]
-    accept = base64.b64encode(hashlib.sha1(key + GUID.encode()).digest())
-    conn.sendall(b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                 b"Sec-WebSocket-Accept: " + accept + b"\r\n\r\n")
     pings = 0
     deadline = time.time() + seconds
+    # Connections are served one after the other: a client that gave up may try again.
+    while time.time() < deadline:
+        listener.settimeout(max(0.1, deadline - time.time()))
+        try:
+            conn, _ = listener.accept()
+        except socket.timeout:
+            break
+        pings += serve(conn, pong, deadline)
+    print(json.dumps({"pings": pings}))
+
+
+def serve(conn, pong, deadline):
+    pings = 0
+    conn.settimeout(max(0.1, deadline - time.time()))
     try:
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = conn.recv(4096)
+            if not chunk:
+                return 0
+            head += chunk
+        key = [l.split(b":", 1)[1].strip() for l in head.split(b"\r\n")
+               if l.lower().startswith(b"sec-websocket-key")][0]
+        accept = base64.b64encode(hashlib.sha1(key + GUID.encode()).digest())
+        conn.sendall(b"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     b"Sec-WebSocket-Accept: " + accept + b"\r\n\r\n")
         while time.time() < deadline:
             opcode, payload = read_frame(conn)
             if opcode == websocket.ABNF.OPCODE_TEXT:
@@ -138,9 +153,11 @@ def run_server(port_file, pong, seconds):
                     conn.sendall(websocket.ABNF(1, 0, 0, 0, websocket.ABNF.OPCODE_PONG, 0, payload).format())
             elif opcode == websocket.ABNF.OPCODE_CLOSE:
                 break
-    except (EOFError, socket.timeout, OSError):
+    except (EOFError, IndexError, socket.timeout, OSError):
         pass
-    print(json.dumps({"pings": pings}))
+    finally:
+        conn.close()
+    return pings
 
 
 def main():
