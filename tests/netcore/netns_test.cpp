@@ -225,3 +225,19 @@ TEST_F(NetnsTest, BroadcastCoreSendsWithAndWithoutAReplyAcrossNamespaces)
     EXPECT_EQ(fired.value("rc").toInt(), 0);
     EXPECT_EQ(lastJsonLine(quiet, 5000).value("got").toString(), "ping");
 }
+
+TEST_F(NetnsTest, InterfacesSharingAMacLeaveOneRecord)
+{
+    const QString twin = "mmtw" + QString::number(getpid() % 100000);
+    ASSERT_TRUE(runIp({"-n", m_device, "link", "add", twin, "type", "veth", "peer", "name", twin + "p"}));
+    ASSERT_TRUE(runIp({"-n", m_device, "addr", "add", "10.232.0.1/24", "dev", twin}));
+    const auto interfacesSeen = [&] {
+        QTemporaryDir dir;
+        QProcess* device = start(m_device, acamPeer(), {"device", "0", dir.filePath("log")});
+        return lastJsonLine(device, 10000).value("interfaces").toInt();
+    };
+    EXPECT_EQ(interfacesSeen(), 2);
+    ASSERT_TRUE(runIp({"-n", m_device, "link", "set", twin, "address", "02:11:22:33:44:55"}));
+    ASSERT_TRUE(runIp({"-n", m_device, "link", "set", m_deviceIf, "address", "02:11:22:33:44:55"}));
+    EXPECT_EQ(interfacesSeen(), 1);
+}

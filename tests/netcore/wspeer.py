@@ -60,11 +60,12 @@ def run_clients(port, count, messages):
 def run_gone(port):
     url = "ws://127.0.0.1:%d" % port
     leaving = websocket.create_connection(url, timeout=5)
-    staying = websocket.create_connection(url, timeout=5)
     leaving.send(msg("/remember", "x", {}))
     time.sleep(0.2)
     leaving.close()
     time.sleep(0.3)
+    # A connection made after the other left must not inherit what was meant for it.
+    staying = websocket.create_connection(url, timeout=5)
     staying.send(msg("/trigger", "y", {}))
     first = recv_json(staying, 3)
     # A message larger than the limit closes that connection; a new one still works.
