@@ -1,7 +1,9 @@
 #pragma once
 
-// Clocks, device id and address helpers shared by start-up and the network parts.
+// Clocks and the device id shared by start-up and the network parts.
 // They keep no state and may run in any thread.
+
+#include "netaddress.h"  // the address helpers, with the other seams to the OS
 
 #include <QString>
 #include <QtGlobal>
@@ -21,14 +23,3 @@ qint64 monotonic_cs();
 QString getlocal_deviceid();
 // UUID of the ext4 file system (the one mounted at "/" when blkid lists it), or empty.
 QString found_diskuuid_by_blkid();
-
-std::string nint2string(unsigned int addr);
-std::string ethaddr2string(unsigned char* mac);
-int string2ethaddr(const QString& text, unsigned char* mac);
-int set_socket_nonblock(int fd);
-unsigned short RandPort();
-// Fills mac, ip, mask and gateway (in that order) of the interface; 0 or a negative step code.
-int GetIfAddr(char* ifname, char* ip, char* mask, char* gateway, char* mac);
-QString new_uuid();
-bool setIPLast(QString& ip, int n);
-QString getSubNet(const QString& ip, const QString& mask);

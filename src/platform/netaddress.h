@@ -1,0 +1,19 @@
+#pragma once
+
+// Address helpers of the network parts: text forms of addresses, an
+// interface's addresses and gateway (read under the host root), free ports,
+// subnets. They keep no state and may run in any thread.
+
+#include <QString>
+#include <string>
+
+std::string nint2string(unsigned int addr);
+std::string ethaddr2string(unsigned char* mac);
+int string2ethaddr(const QString& text, unsigned char* mac);
+int set_socket_nonblock(int fd);
+unsigned short RandPort();
+// Fills mac, ip, mask and gateway (in that order) of the interface; 0 or a negative step code.
+int GetIfAddr(char* ifname, char* ip, char* mask, char* gateway, char* mac);
+QString new_uuid();
+bool setIPLast(QString& ip, int n);
+QString getSubNet(const QString& ip, const QString& mask);
