@@ -151,6 +151,7 @@ int main(int argc, char* argv[])
 
     const int rc = app.exec();
     qInfo() << "exit" << rc;
+    LogManager::flush();
     gpWin = nullptr;
     return rc;
 }
