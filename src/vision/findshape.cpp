@@ -338,10 +338,14 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
             const int lpad = int(std::ceil(level.radius)) + 1 + kRefineShift;
             const double need = l == 0 ? m.minScore : coarseNeed;
             double best = need;
+            // One gradient field per level over every candidate's window, not one per candidate.
+            cv::Rect area;
+            for (const Pose& c : candidates)
+                area |= cv::Rect(2 * c.u - lpad, 2 * c.v - lpad, 2 * lpad + 1, 2 * lpad + 1);
+            const cv::Mat f = gradientField(img, area);
             for (Pose& c : candidates) {
                 const int u0 = 2 * c.u, v0 = 2 * c.v;
-                const cv::Mat f = gradientField(img, cv::Rect(u0 - lpad, v0 - lpad, 2 * lpad + 1, 2 * lpad + 1));
-                const cv::Vec2f* centre = f.ptr<cv::Vec2f>(lpad) + lpad;
+                const cv::Vec2f* centre = f.ptr<cv::Vec2f>(v0 - area.y) + (u0 - area.x);
                 Pose bestHere{u0, v0, c.angle, -1};
                 for (double a : anglesAround(c.angle, previousStep, level.angleStep, m.range)) {
                     const TurnedModel tm = turn(level, a, f.cols);
