@@ -68,8 +68,12 @@ bool CammerWidgetUnit::runAlgorithm(int detection)
     w->detectTimeMs = int(timer.elapsed());
     std::memcpy(w->pShowBuf, w->pCheckBuf, size_t(w->frameBytes));
     keepHistory(detection);
-    w->update();
     return w->camOK;
+}
+
+void CammerWidgetUnit::showCheck()
+{
+    m_widget->update();
 }
 
 void CammerWidgetUnit::keepHistory(int detection)

@@ -16,6 +16,7 @@ public:
     bool isConnected() const override;
     bool updateImage() override;
     bool runAlgorithm(int detection) override;
+    void showCheck() override;
     QVector<int> ngOutputs(int detection) const override;
     int detectTimeMs() const override;
     void saveFailImage(int detection, int slot) override;

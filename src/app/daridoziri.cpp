@@ -376,6 +376,12 @@ QSqlDatabase DaRiDoziri::recordDatabase() const
 
 void DaRiDoziri::InsertRecord(QString text, QString type)
 {
+    // The engine records a failed check from the thread that checked the camera;
+    // the record database belongs to this thread.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, text, type] { InsertRecord(text, type); }, Qt::QueuedConnection);
+        return;
+    }
     const QString level = levelText(loginLevel);
     if (m_records->insert(level, text, type))
         emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);

@@ -13,7 +13,12 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <vector>
 
 namespace {
 constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
@@ -26,10 +31,12 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     : QObject(parent)
     , m_win(win)
     , m_io(io)
+    , m_checkPool(std::make_unique<QThreadPool>())
     , m_runTimer(new QTimer(this))
     , m_resultTimer(new QTimer(this))
     , m_recheckTimer(new QTimer(this))
 {
+    setCheckThreads(QThread::idealThreadCount());
     m_recheckTimer->setSingleShot(true);
     connect(m_recheckTimer, &QTimer::timeout, this, [this] {
         if (m_recheckDetection >= 0)
@@ -329,17 +336,12 @@ void DetectionCycle::runDetection(int detection)
     QElapsedTimer timer;
     timer.start();
     QStringList unitTimes;
-    m_stepOk.fill(true, m_units.size());
-    m_stepChecked.fill(false, m_units.size());
+    checkUnits(detection);
     for (int i = 0; i < m_units.size(); ++i) {
-        DetectionUnit* unit = m_units.at(i);
-        // A lost camera is not checked (nor counted); its loss holds the clamp output instead.
-        if (!unit->isConnected())
+        if (!m_stepChecked.at(i))
             continue;
-        m_stepChecked[i] = true;
-        m_stepOk[i] = unit->runAlgorithm(detection);
-        ng = ng || !m_stepOk[i];
-        unitTimes << QString::number(unit->detectTimeMs());
+        ng = ng || !m_stepOk.at(i);
+        unitTimes << QString::number(m_units.at(i)->detectTimeMs());
     }
     qInfo().noquote() << QStringLiteral("detection %1: %2, checked in %3 ms, engine %4 ms")
                              .arg(detection + 1)
@@ -360,6 +362,50 @@ void DetectionCycle::runDetection(int detection)
     m_win->recheckMade[detection] = 0;
     m_recheckDetection = -1;
     m_win->CheckNG(ng);
+}
+
+void DetectionCycle::setCheckThreads(int threads)
+{
+    m_checkPool->setMaxThreadCount(qMax(1, threads) - 1);
+}
+
+int DetectionCycle::checkThreads() const
+{
+    return m_checkPool->maxThreadCount() + 1;
+}
+
+void DetectionCycle::checkUnits(int detection)
+{
+    m_stepOk.fill(true, m_units.size());
+    m_stepChecked.fill(false, m_units.size());
+    QVector<int> checked;
+    for (int i = 0; i < m_units.size(); ++i) {
+        // A lost camera is not checked (nor counted); its loss holds the clamp output instead.
+        if (m_units.at(i)->isConnected())
+            checked << i;
+    }
+    // With a pool, every camera but the first goes to it; the GUI thread checks
+    // the first itself and then waits for the rest: the decision needs them all.
+    std::vector<char> ok(size_t(m_units.size()), 1);
+    auto check = [this, detection, &ok](int i) { ok[size_t(i)] = m_units.at(i)->runAlgorithm(detection); };
+    const bool pooled = m_checkPool->maxThreadCount() > 0;
+    const QVector<int> onPool = pooled ? checked.mid(1) : QVector<int>();
+    const QVector<int> here = pooled ? checked.mid(0, 1) : checked;
+    QSemaphore done;
+    for (int i : onPool) {
+        m_checkPool->start([&check, &done, i] {
+            check(i);
+            done.release();
+        });
+    }
+    for (int i : here)
+        check(i);
+    done.acquire(onPool.size());
+    for (int i : checked) {
+        m_stepChecked[i] = true;
+        m_stepOk[i] = ok[size_t(i)] != 0;
+        m_units.at(i)->showCheck();
+    }
 }
 
 bool DetectionCycle::isRechecked(int detection) const

@@ -3,7 +3,10 @@
 #include <QObject>
 #include <QVector>
 
+#include <memory>
+
 class ControlPort;
+class QThreadPool;
 class DetectionUnit;
 class MainWindowBase;
 class QTimer;
@@ -42,6 +45,10 @@ public:
     ~DetectionCycle() override;
 
     void setUnits(const QVector<DetectionUnit*>& units) { m_units = units; }
+    // Checks the cameras of a detection one task per camera on a pool of this
+    // many threads (the GUI thread takes one); 1 checks them one after another.
+    void setCheckThreads(int threads);
+    int checkThreads() const;
     const QVector<DetectionUnit*>& units() const { return m_units; }
 
     void start();
@@ -108,10 +115,13 @@ private:
     void setLamp(int lamp, bool on);
     void timePass();
     void setCountdown(int detection, float seconds);
+    // Runs every connected unit's check of a detection; fills m_stepOk and m_stepChecked.
+    void checkUnits(int detection);
 
     MainWindowBase* m_win;
     ControlPort* m_io;
     QVector<DetectionUnit*> m_units;
+    std::unique_ptr<QThreadPool> m_checkPool;
     QTimer* m_runTimer;
     QTimer* m_resultTimer;
     QTimer* m_recheckTimer;

@@ -15,8 +15,12 @@ public:
     virtual bool isConnected() const = 0;
     // Polls the camera's newest frame (every pass of the cycle).
     virtual bool updateImage() = 0;
-    // Checks one detection group on the newest frame; true = OK.
+    // Checks one detection group on the newest frame; true = OK. The cycle
+    // checks its cameras at once, one task per unit on a worker thread, so this
+    // touches only the unit's own state (no widget, no database).
     virtual bool runAlgorithm(int detection) = 0;
+    // After every unit's check, on the GUI thread: shows the checked frame.
+    virtual void showCheck() {}
     // The outputs (0..3) that the NG ROIs of the last check of a group raise.
     virtual QVector<int> ngOutputs(int detection) const = 0;
     virtual int detectTimeMs() const = 0;

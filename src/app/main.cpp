@@ -155,6 +155,7 @@ int main(int argc, char* argv[])
     const int rc = app.exec();
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();
+    LogManager::flush();
     gpWin = nullptr;
     return rc;
 }

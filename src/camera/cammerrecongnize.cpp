@@ -620,7 +620,7 @@ void CammerRecong::ShapeMatch(int g)
     }
     const cv::Mat aligned(u.imageH, u.imageW, CV_8UC1, u.pAlignBuf);
     cv::Mat checked(u.imageH, u.imageW, CV_8UC1, u.pCheckBuf);
-    cv::Mat search = aligned(shapeRect[g]).clone();
+    cv::Mat search = aligned(shapeRect[g]);  // a view: the model only reads it
     QElapsedTimer timer;
     timer.start();
     int x = 0, y = 0;

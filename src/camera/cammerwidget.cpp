@@ -294,8 +294,11 @@ bool CammerWidget::UpdateImage()
     const bool editorLive = gSource == kSourceMain || gSource == kSourceLive;
     const bool external = gpWPara && gpWPara->externalTrigger != 0;
     const bool frozenAlarm = gpWPara && gpWPara->suppressRefreshAfterAlarm != 0 && m_win && m_win->pageState == kPageAlarm;
-    if (editorLive && !external && !frozenAlarm) {
-        std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
+    // Repainted only when the shown frame changes: a view without new frames
+    // costs nothing (the shown frame may also still be a checked or retrained one).
+    const size_t bytes = static_cast<size_t>(frameBytes);
+    if (editorLive && !external && !frozenAlarm && (fresh || std::memcmp(pShowBuf, pCaptureBuf, bytes) != 0)) {
+        std::memcpy(pShowBuf, pCaptureBuf, bytes);
         update();
     }
     return fresh;

@@ -283,6 +283,14 @@ private:
         bool selected = false;     // the camera the zoom applies to
     };
     void zoomPainter(QPainter& painter) const;
+    // The shown frame as last converted (and scaled) for a paint.
+    struct PaintCache
+    {
+        std::vector<unsigned char> frame;  // the shown frame it was converted from
+        bool tinted = false;               // tints were painted into the converted pixels
+        QImage scaled;                     // the converted frame at the view's size
+    };
+    PaintCache m_paintCache;
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
     void paintFrameLayer(QPainter& painter, const ViewPaint& view);
     void paintResultWord(QPainter& painter, const ViewPaint& view);

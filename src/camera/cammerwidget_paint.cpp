@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -58,6 +59,7 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
+    m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
     // Opaque pixels: the frames leave byte 3 unused, and a scaled RGB32 image
     // with alpha 0 would be drawn transparent.
     auto* dst = reinterpret_cast<QRgb*>(pRGBABuf);
@@ -267,21 +269,33 @@ QRect CammerWidget::viewRoiBox(const ViewPaint& view, int r) const
 void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
 {
     const int g = view.group;
-    frameToRGBA(pShowBuf);
     const bool resultShown = timerRunning(m_win->resultTimer);
     const bool tintNg = (!camOK && resultShown) || (view.alarmEditor && blinkPhase == 0);
-    if (tintNg) {
-        for (int r = 0; r < view.count; ++r) {
-            if (!roiResult[g][r])
-                tintBoxes(viewRoiBox(view, r), pSensMask, kTintRed);
+    const bool tintIgnored = view.editor || (view.alarmEditor && blinkPhase == 2);
+    const bool tintPreview = isSensPreview && curRoi >= 0 && curRoi < view.count;
+    const bool tinted = tintNg || tintIgnored || tintPreview;
+    // An untinted frame is converted (and scaled) once, however often the view repaints.
+    const size_t bytes = static_cast<size_t>(frameBytes);
+    const bool reuse = !tinted && !m_paintCache.tinted && m_paintCache.frame.size() == bytes
+                       && std::memcmp(m_paintCache.frame.data(), pShowBuf, bytes) == 0;
+    if (!reuse) {
+        frameToRGBA(pShowBuf);
+        if (tintNg) {
+            for (int r = 0; r < view.count; ++r) {
+                if (!roiResult[g][r])
+                    tintBoxes(viewRoiBox(view, r), pSensMask, kTintRed);
+            }
         }
+        if (tintIgnored) {
+            for (int r = 0; r < view.count; ++r)
+                tintBoxes(viewRoiBox(view, r), pIgnoreMask[g], kTintCyan);
+        }
+        if (tintPreview)
+            tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
+        m_paintCache.frame.assign(pShowBuf, pShowBuf + bytes);
+        m_paintCache.tinted = tinted;
+        m_paintCache.scaled = QImage();
     }
-    if (view.editor || (view.alarmEditor && blinkPhase == 2)) {
-        for (int r = 0; r < view.count; ++r)
-            tintBoxes(viewRoiBox(view, r), pIgnoreMask[g], kTintCyan);
-    }
-    if (isSensPreview && curRoi >= 0 && curRoi < view.count)
-        tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
 
     // Drawn straight into the widget's rectangle: no scaled copy per paint.
     const bool sameSize = imageW == gShowW && imageH == gShowH;
@@ -293,9 +307,17 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
         const QImage tmpl = isColor ? QImage(pTemplate[g][0], imageW, imageH, 4 * imageW, QImage::Format_RGB32)
                                     : QImage(pTemplate[g][0], imageW, imageH, imageW, QImage::Format_Grayscale8);
         painter.drawImage(rect(), tmpl);
-    } else {
-        painter.drawImage(rect(), showImage);
+        return;
     }
+    // Without zoom the smooth scaling is done once per frame and kept.
+    const bool zoomed = view.selected && (m_win->zoomScale != 1.0 || m_win->zoomX != 0 || m_win->zoomY != 0);
+    if (sameSize || zoomed || size().isEmpty()) {
+        painter.drawImage(rect(), showImage);
+        return;
+    }
+    if (m_paintCache.scaled.size() != size())
+        m_paintCache.scaled = showImage.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    painter.drawImage(rect().topLeft(), m_paintCache.scaled);
 }
 
 // The large OK / NG word.

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <glog/logging.h>
 
@@ -62,7 +63,9 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
     static const QByteArray programPath = QCoreApplication::applicationFilePath().toLatin1();
     google::InitGoogleLogging(programPath.constData());
     FLAGS_log_dir = kLogDir;
-    FLAGS_logbufsecs = 0;
+    // Lines are buffered (a synchronous write per request slowed the API down);
+    // the timer below and the exit and crash paths flush them.
+    FLAGS_logbufsecs = kFlushSeconds;
     FLAGS_max_log_size = kMaxLogSizeMb;
     FLAGS_stop_logging_if_full_disk = true;
     FLAGS_logtostderr = false;
@@ -72,6 +75,16 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
     google::InstallFailureSignalHandler();
     google::InstallFailureWriter(SignalHandle);
     qInstallMessageHandler(LogManager::outputMessage);
+    // glog flushes its buffer only when a later line is written; a quiet
+    // program must still have its last lines on disk within a second.
+    auto* flushTimer = new QTimer(this);
+    connect(flushTimer, &QTimer::timeout, this, &LogManager::flush);
+    flushTimer->start(kFlushSeconds * 1000);
+}
+
+void LogManager::flush()
+{
+    google::FlushLogFiles(google::GLOG_INFO);
 }
 
 void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg)
@@ -106,7 +119,7 @@ void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context
 void SignalHandle(const char* data, std::size_t size)
 {
     google::LogMessage(kOwnFile, kCrashLine, google::GLOG_ERROR).stream() << std::string(data, size);
-    google::FlushLogFiles(google::GLOG_ERROR);
+    google::FlushLogFiles(google::GLOG_INFO);
 }
 
 void LogManager::pruneStdoutFiles()

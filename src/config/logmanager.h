@@ -16,11 +16,14 @@ public:
     static constexpr const char* kStdoutDir = "./cnt_net/workspace/log_stdout/";
     static constexpr int kMaxArchives = 20;
     static constexpr int kMaxStdoutFiles = 50;
+    static constexpr int kFlushSeconds = 1;  // buffered lines reach the files within this time
 
     explicit LogManager(QObject* parent = nullptr);
 
     static LogManager* __instance;
 
+    // Writes the buffered lines out (the timer, and main at exit).
+    static void flush();
     static void outputMessage(QtMsgType type, const QMessageLogContext& context, const QString& msg);
     // Start-up tidying of the log folder; runs before glog opens its files.
     static void clearup_cachelogfile();

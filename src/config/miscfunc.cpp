@@ -150,6 +150,9 @@ void MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy)
 {
     const int rows = std::min(src.rows, dst.rows);
     const int cols = std::min(src.cols, dst.cols);
+    // Columns x of a row that come from the source (x - dx inside it); the rest is 0.
+    const int first = std::clamp(dx, 0, cols);
+    const int end = std::clamp(cols + std::min(dx, 0), first, cols);
     for (int y = 0; y < dst.rows; ++y) {
         unsigned char* out = dst.ptr<unsigned char>(y);
         const int sy = y - dy;
@@ -158,10 +161,9 @@ void MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy)
             continue;
         }
         const unsigned char* in = src.ptr<unsigned char>(sy);
-        for (int x = 0; x < dst.cols; ++x) {
-            const int sx = x - dx;
-            out[x] = (x < cols && sx >= 0 && sx < cols) ? in[sx] : 0;
-        }
+        std::memset(out, 0, size_t(first));
+        std::memcpy(out + first, in + first - dx, size_t(end - first));
+        std::memset(out + end, 0, size_t(dst.cols - end));
     }
 }
 

@@ -80,6 +80,8 @@ QString VEK_NETMN::roiKey(int camera, int group, int roi)
 
 void VEK_NETMN::insertRoiResult(const param_roi& result)
 {
+    // The cameras of a detection are checked at once, each publishing from its own thread.
+    QMutexLocker lock(&m_recordLock);
     roiResultCache.insert(roiKey(result.camera, result.group, result.roi), result);
 }
 
@@ -127,17 +129,17 @@ void VEK_NETMN::initStart()
 
 void VEK_NETMN::clear_PeriodRecord()
 {
-    roiResultCache.clear();
     QMutexLocker lock(&m_recordLock);
+    roiResultCache.clear();
     lastDetectInfo.clear();
 }
 
 void VEK_NETMN::start_PeriodRecord()
 {
-    roiResultCache.clear();
     // Under the record lock, so that a picture of the previous cycle being added
     // from the writer's thread cannot store that cycle back over this one.
     QMutexLocker lock(&m_recordLock);
+    roiResultCache.clear();
     lastDetectInfo.clear();
     if (!m_worknetfunc && !m_workapifunc)
         return;

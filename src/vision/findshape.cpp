@@ -93,21 +93,31 @@ float scoreAt(const cv::Vec2f* centre, const TurnedModel& m, double needed)
     return sum / float(n);
 }
 
-// Unit gradient directions of `img` over `want` (image coordinates; zero
-// outside the image and where the image is flat), as 2-channel float.
-cv::Mat gradientField(const cv::Mat& img, const cv::Rect& want)
+// Buffers of one search, kept by the model: a check reuses them instead of
+// allocating (and page-faulting) megabytes per frame.
+struct Scratch
 {
-    cv::Mat field = cv::Mat::zeros(want.size(), CV_32FC2);
+    std::vector<cv::Mat> pyramid;
+    cv::Mat gx, gy;
+    std::vector<cv::Vec2f> field;
+};
+
+// Unit gradient directions of `img` over `want` (image coordinates; zero
+// outside the image and where the image is flat), as 2-channel float; a view
+// into the scratch buffers, valid until the next call.
+cv::Mat gradientField(const cv::Mat& img, const cv::Rect& want, Scratch& scratch)
+{
+    scratch.field.assign(size_t(want.area()), cv::Vec2f(0, 0));
+    cv::Mat field(want.size(), CV_32FC2, scratch.field.data());
     const cv::Rect inside = want & cv::Rect(0, 0, img.cols, img.rows);
     if (inside.empty())
         return field;
-    cv::Mat gx, gy;
-    cv::Sobel(img(inside), gx, CV_32F, 1, 0, 3);
-    cv::Sobel(img(inside), gy, CV_32F, 0, 1, 3);
+    cv::Sobel(img(inside), scratch.gx, CV_32F, 1, 0, 3);
+    cv::Sobel(img(inside), scratch.gy, CV_32F, 0, 1, 3);
     const cv::Point at = inside.tl() - want.tl();
     for (int y = 0; y < inside.height; ++y) {
-        const float* px = gx.ptr<float>(y);
-        const float* py = gy.ptr<float>(y);
+        const float* px = scratch.gx.ptr<float>(y);
+        const float* py = scratch.gy.ptr<float>(y);
         cv::Vec2f* out = field.ptr<cv::Vec2f>(y + at.y) + at.x;
         for (int x = 0; x < inside.width; ++x) {
             const float mag = std::sqrt(px[x] * px[x] + py[x] * py[x]);
@@ -180,6 +190,7 @@ std::vector<double> anglesAround(double centre, double span, double step, double
 
 struct FindShape::Impl
 {
+    Scratch scratch;
     std::vector<Level> levels;
     double range = 0;
     int centreX = 0, centreY = 0;
@@ -270,23 +281,23 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
     if (!IsValid())
         return false;
     try {
-        const Impl& m = *d;
+        Impl& m = *d;
         cv::Mat gray = image.type() == CV_8UC1 ? image : vision::grayCopy(image);
         if (gray.empty())
             return false;
         const int top = int(m.levels.size()) - 1;
-        std::vector<cv::Mat> pyramid{gray};
-        for (int l = 1; l <= top; ++l) {
-            cv::Mat next;
-            cv::pyrDown(pyramid.back(), next);
-            pyramid.push_back(next);
-        }
+        std::vector<cv::Mat>& pyramid = m.scratch.pyramid;
+        pyramid.resize(size_t(top) + 1);
+        pyramid[0] = gray;
+        for (int l = 1; l <= top; ++l)
+            cv::pyrDown(pyramid[size_t(l) - 1], pyramid[size_t(l)]);  // reuses the level's buffer
 
         // Exhaustive search on the coarsest level.
         const Level& coarse = m.levels[top];
         const cv::Mat& topImg = pyramid[top];
         const int pad = int(std::ceil(coarse.radius)) + 1;
-        const cv::Mat field = gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad));
+        const cv::Mat field =
+            gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad), m.scratch);
         const int stride = field.cols;
         const double coarseNeed = kCoarseRelax * m.minScore;
         std::vector<Pose> found;
@@ -338,10 +349,14 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
             const int lpad = int(std::ceil(level.radius)) + 1 + kRefineShift;
             const double need = l == 0 ? m.minScore : coarseNeed;
             double best = need;
+            // One gradient field per level over every candidate's window, not one per candidate.
+            cv::Rect area;
+            for (const Pose& c : candidates)
+                area |= cv::Rect(2 * c.u - lpad, 2 * c.v - lpad, 2 * lpad + 1, 2 * lpad + 1);
+            const cv::Mat f = gradientField(img, area, m.scratch);
             for (Pose& c : candidates) {
                 const int u0 = 2 * c.u, v0 = 2 * c.v;
-                const cv::Mat f = gradientField(img, cv::Rect(u0 - lpad, v0 - lpad, 2 * lpad + 1, 2 * lpad + 1));
-                const cv::Vec2f* centre = f.ptr<cv::Vec2f>(lpad) + lpad;
+                const cv::Vec2f* centre = f.ptr<cv::Vec2f>(v0 - area.y) + (u0 - area.x);
                 Pose bestHere{u0, v0, c.angle, -1};
                 for (double a : anglesAround(c.angle, previousStep, level.angleStep, m.range)) {
                     const TurnedModel tm = turn(level, a, f.cols);

@@ -304,3 +304,48 @@ TEST_F(CameraUnitTest, UnopenedRealCamerasFallBackToSimulatedOnes)
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(window->records.last().text, QString("Save SN 1: SIM-00000001"));
 }
+
+namespace {
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(CameraUnitTest, AViewRepaintsOnlyWhenItsShownFrameChanges)
+{
+    QJsonObject spec = unitCamera("SERIAL-IDLE1");
+    spec["fps"] = 1;  // one frame, then nothing new during the test
+    ASSERT_NE(makeUnit(spec), nullptr);
+    PaintCounter counter;
+    unit->installEventFilter(&counter);
+    unit->show();
+    unit->UpdateImage();
+    QCoreApplication::processEvents();
+    const int settled = counter.paints;
+    ASSERT_GT(settled, 0) << "the view was never painted";
+
+    // The cycle polls every 100 ms; without a new frame nothing is painted.
+    for (int i = 0; i < 10; ++i) {
+        unit->UpdateImage();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(counter.paints, settled);
+
+    // A checked frame was shown: the live frame comes back once, then quiet again.
+    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    for (int i = 0; i < 5; ++i) {
+        unit->UpdateImage();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(counter.paints, settled + 1);
+    EXPECT_EQ(std::memcmp(unit->pCaptureBuf, unit->pShowBuf, static_cast<size_t>(unit->frameBytes)), 0);
+}

@@ -3,8 +3,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <glog/logging.h>
 #include <gtest/gtest.h>
@@ -167,4 +169,21 @@ TEST_F(LogManagerTest, CrashReportReachesTheErrorLog)
     const QByteArray error = readLogs("ERROR_");
     EXPECT_TRUE(error.contains("SIGSEGV")) << error.toStdString();
     EXPECT_TRUE(error.contains("logmanager.cpp:26]"));
+    EXPECT_TRUE(readLogs("LOG_").contains("before the crash")) << "the buffered lines are lost with the crash";
+}
+
+// Lines are buffered, yet a program that goes quiet has them on disk within a second.
+TEST_F(LogManagerTest, BufferedLinesReachTheFileWithoutALaterLine)
+{
+    EXPECT_EXIT(
+        {
+            LogManager::__instance = new LogManager(nullptr);
+            qInfo("last-words");
+            QEventLoop loop;
+            QTimer::singleShot(1500, &loop, &QEventLoop::quit);
+            loop.exec();
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(readLogs("LOG_").contains("last-words"));
 }

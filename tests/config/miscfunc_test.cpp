@@ -62,6 +62,26 @@ TEST(MiscFuncTest, MoveImageShiftsAndZeroFills)
     MoveImage(src, view, -2, 0);
     EXPECT_EQ(view.at<unsigned char>(0, 0), src.at<unsigned char>(0, 2));
     EXPECT_EQ(wide.at<unsigned char>(0, 0), 0);
+
+    // Every shift, also beyond the frame, and destinations larger or smaller
+    // than the source: pixel x, y is source x - dx, y - dy inside both, else 0.
+    for (const cv::Size size : {cv::Size(8, 4), cv::Size(11, 6), cv::Size(5, 3)}) {
+        for (int dy = -5; dy <= 5; ++dy) {
+            for (int dx = -10; dx <= 10; ++dx) {
+                cv::Mat out(size, CV_8UC1, cv::Scalar(99));
+                MoveImage(src, out, dx, dy);
+                for (int y = 0; y < out.rows; ++y) {
+                    for (int x = 0; x < out.cols; ++x) {
+                        const int sx = x - dx, sy = y - dy;
+                        const bool inside = x < src.cols && y < src.rows && sx >= 0 && sy >= 0 && sx < src.cols
+                                            && sy < src.rows && sx < out.cols && sy < out.rows;
+                        ASSERT_EQ(out.at<unsigned char>(y, x), inside ? src.at<unsigned char>(sy, sx) : 0)
+                            << size << " shift " << dx << "," << dy << " at " << x << "," << y;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(MiscFuncTest, TransformImageShiftsThenTurnsAboutThePoint)
