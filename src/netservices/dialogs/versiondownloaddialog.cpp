@@ -183,7 +183,8 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
 {
     m_exit->setEnabled(false);
     setEnable(false);
-    const QPoint at = mapToGlobal(QPoint(width() / 2 - kBoxHalfW, height() / 2 - kBoxHalfH));
+    // The boxes are children of this dialog, centred in it.
+    const QPoint at(width() / 2 - kBoxHalfW, height() / 2 - kBoxHalfH);
     v_SelectBox question(at.x(), at.y(), this, v_SelectBox::Question);
     question.setText(QStringLiteral("是否开始下载该版本?"));
     if (question.exec() == QDialog::Accepted) {
