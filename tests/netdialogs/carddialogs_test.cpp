@@ -119,6 +119,7 @@ TEST_F(CardDialogs, AcceptedEditWritesBothFilesWithOnePriorityAndRunsScript)
         editor->findChild<QCheckBox*>("RouteMetric")->setChecked(true);
         editor->findChild<EditIP*>("IPAddressEdite_IP")->setAddress("10.0.1.99");
         qobject_cast<QDialog*>(editor)->done(QDialog::Accepted);
+        return true;
     });
     touch(row->findChild<QPushButton*>("modifyButton"));
     ASSERT_TRUE(waitUntil([&] { return shell.ran("setsid"); }, 8000)) << "the script runs after an accepted edit";

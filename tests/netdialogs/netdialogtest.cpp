@@ -53,7 +53,7 @@ QByteArray runServing(const QString& program, const QStringList& args, int timeo
     return process.readAllStandardOutput();
 }
 
-void answerChild(QWidget* host, const char* className, std::function<void(QWidget*)> action, int timeoutMs)
+void answerChild(QWidget* host, const char* className, std::function<bool(QWidget*)> action, int timeoutMs)
 {
     auto poll = std::make_shared<std::function<void(int)>>();
     QPointer<QWidget> guard(host);
@@ -61,10 +61,8 @@ void answerChild(QWidget* host, const char* className, std::function<void(QWidge
         if (!guard || remaining <= 0)
             return;
         for (QWidget* child : guard->findChildren<QWidget*>()) {
-            if (child->inherits(className) && child->isVisible()) {
-                action(child);
+            if (child->inherits(className) && child->isVisible() && action(child))
                 return;
-            }
         }
         QTimer::singleShot(20, qApp, [=] { (*poll)(remaining - 20); });
     };

@@ -32,5 +32,6 @@ QByteArray runServing(const QString& program, const QStringList& args, int timeo
 
 // The card editor and the download dialog's boxes are child widgets of their
 // dialog running their own event loop, so no modal widget is active: this
-// polls for a visible child of the class below host and hands it to the action.
-void answerChild(QWidget* host, const char* className, std::function<void(QWidget*)> action, int timeoutMs = 5000);
+// polls for a visible child of the class below host and hands it to the action,
+// until the action returns true (it handled the child).
+void answerChild(QWidget* host, const char* className, std::function<bool(QWidget*)> action, int timeoutMs = 5000);

@@ -73,7 +73,8 @@ bool NginxServer::start(QString* error, int port)
         return false;
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start("nginx", {"-p", m_dir.path(), "-c", confPath});
+    // Killed with this process even when a test crashes.
+    m_process.start("setpriv", {"--pdeathsig", "KILL", "nginx", "-p", m_dir.path(), "-c", confPath});
     if (!m_process.waitForStarted(5000)) {
         *error = "nginx: " + m_process.errorString();
         return false;
