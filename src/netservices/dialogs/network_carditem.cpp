@@ -61,6 +61,8 @@ Network_CardItem::Network_CardItem(stu_netinfo card, QWidget* parent)
     outer->setSpacing(5);
     auto* inner = new QWidget(this);
     inner->setMinimumWidth(620);
+    // The row's coloured left border is for the row alone, not every widget in it.
+    inner->setStyleSheet(QStringLiteral("QWidget{border:none;}"));
     outer->addWidget(inner);
     auto* row = new QHBoxLayout(inner);
     row->setSpacing(10);

@@ -3,6 +3,7 @@
 #include "edit.h"
 #include "editip.h"
 #include "globals.h"
+#include "labelfit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +21,7 @@ constexpr int kComboMinW = 300;
 constexpr int kEditMaxW = 300;
 constexpr int kIpWidth = 550;
 constexpr int kIpPlacementInNetDialog = 1;
+constexpr int kLabelMaxW = 380;
 
 // Language rows shown by the editor.
 constexpr int kRowCancel = 124;
@@ -143,10 +145,13 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
 
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
     setDefaultWgt(this, QStringLiteral("QDialog{background-color:rgb(110,110,110);border: 1px solid #BDBDBD;}"));
+    LabelFit::fitIpTitles(this);
 }
 
 void Network_CardItem_SetDia::addRow(QBoxLayout* column, QLayout* row)
 {
+    if (auto* label = qobject_cast<QLabel*>(row->itemAt(0)->widget()))
+        LabelFit::fit(label, kLabelMaxW);
     row->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     column->addLayout(row);
 }

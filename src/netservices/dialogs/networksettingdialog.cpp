@@ -4,6 +4,7 @@
 #include "edit.h"
 #include "editip.h"
 #include "globals.h"
+#include "labelfit.h"
 #include "network_carditem.h"
 #include "networkmanager.h"
 #include "shellrunner.h"
@@ -197,7 +198,11 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
 
     setWindowFlags(Qt::CustomizeWindowHint | Qt::FramelessWindowHint);
     setDefaultWgt(this, QString());
+    LabelFit::fitIpTitles(this);
     showLinkState();
+    // Long translations need more than 1280 px; the dialog then grows and stays centred.
+    const QSize size = minimumSizeHint().expandedTo(QSize(kWidth, kHeight));
+    setGeometry(gShowW / 2 - size.width() / 2, gShowH / 2 - size.height() / 2, size.width(), size.height());
 }
 
 NetworkSettingDialog::~NetworkSettingDialog()

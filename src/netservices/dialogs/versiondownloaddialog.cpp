@@ -28,8 +28,11 @@ constexpr int kPackageH = 50;
 constexpr int kFirstPackageY = 180;
 constexpr int kPackageStep = 80;
 constexpr int kColumnTitleY = 100;
-constexpr int kBoxHalfW = 375;
-constexpr int kBoxHalfH = 185;
+constexpr int kLargeBoxW = 750;
+constexpr int kLargeBoxH = 370;
+constexpr int kSmallBoxW = 420;
+constexpr int kSmallBoxH = 180;
+constexpr int kSmallPackageH = 32;
 } // namespace
 
 VersionDownloadDialog::VersionDownloadDialog(QWidget* parent)
@@ -89,6 +92,9 @@ void VersionDownloadDialog::build()
         const QList<QString>& names = packages.at(k).names;
         for (int i = 0; i < names.size(); ++i) {
             auto* button = new ColorButton(names.at(i), this, kButtonClass);
+            button->resize(kPackageW, kPackageH);
+            // Package names are longer than the button at the dialog's font.
+            button->fitText();
             button->hide();
             group->addButton(button, i);
         }
@@ -121,10 +127,13 @@ void VersionDownloadDialog::show(int column)
 {
     const QList<QAbstractButton*> buttons = packageButtons(column);
     const int first = kPerPage * m_curPage.value(column);
+    // The small dialog is 500 px high: the seven rows are scaled to fit above the paging buttons.
+    const double scale = qMin(1.0, double(height()) / kLargeH);
+    const int buttonH = scale < 1.0 ? kSmallPackageH : kPackageH;
     for (int j = 0; j < kPerPage && first + j < buttons.size(); ++j) {
         QAbstractButton* button = buttons.at(first + j);
-        button->setGeometry(width() / 6 + column * width() / 3 - kPackageW / 2, kFirstPackageY + kPackageStep * j,
-                            kPackageW, kPackageH);
+        button->setGeometry(width() / 6 + column * width() / 3 - kPackageW / 2,
+                            int(scale * (kFirstPackageY + kPackageStep * j)), kPackageW, buttonH);
         button->show();
     }
 }
@@ -183,8 +192,10 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
 {
     m_exit->setEnabled(false);
     setEnable(false);
-    // The boxes are children of this dialog, centred in it.
-    const QPoint at(width() / 2 - kBoxHalfW, height() / 2 - kBoxHalfH);
+    // The boxes are children of this dialog, centred in it at their own size.
+    const bool small = gShowW < kSmallScreenW;
+    const QPoint at(width() / 2 - (small ? kSmallBoxW : kLargeBoxW) / 2,
+                    height() / 2 - (small ? kSmallBoxH : kLargeBoxH) / 2);
     v_SelectBox question(at.x(), at.y(), this, v_SelectBox::Question);
     question.setText(QStringLiteral("是否开始下载该版本?"));
     if (question.exec() == QDialog::Accepted) {
@@ -219,6 +230,7 @@ void VersionDownloadDialog::paintEvent(QPaintEvent*)
     }
     painter.setFont(font());
     for (int k = 0; k < columns; ++k)
-        painter.drawText(QRect(width() / 6 + k * width() / 3 - kPackageW / 2, kColumnTitleY, kPackageW, kPackageH),
+        painter.drawText(QRect(width() / 6 + k * width() / 3 - kPackageW / 2,
+                               int(qMin(1.0, double(height()) / kLargeH) * kColumnTitleY), kPackageW, kPackageH),
                          Qt::AlignCenter, m_titles.at(k));
 }
