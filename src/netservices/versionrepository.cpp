@@ -234,6 +234,8 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
         return fail(partial.fileName() + QStringLiteral(": ") + partial.errorString());
     }
     std::unique_ptr<QNetworkReply> reply(m_network->get(requestFor(url)));
+    // The network pauses while this much waits unread, so memory stays flat for any package size.
+    reply->setReadBufferSize(kReadBufferBytes);
     qint64 written = 0;
     bool writeFailed = false;
     connect(reply.get(), &QNetworkReply::readyRead, this, [&] {

@@ -37,6 +37,7 @@ public:
     static constexpr int kDownloadWaitMs = 30000;
     static constexpr int kBackupTimeoutMs = 600000;
     static constexpr const char* kPartialName = ".newupdate.partial";
+    static constexpr qint64 kReadBufferBytes = 1 << 20;
 
     // Server and folder from the configuration, defaults where it says nothing.
     explicit VersionRepository(QObject* parent = nullptr);
