@@ -160,6 +160,11 @@ TEST_F(InNamespace, RealCardShowsTrafficAndApplySwitchesTheApiPort)
     EXPECT_TRUE(row->styleSheet().contains("solid green"));
     EXPECT_TRUE(toolLines().contains("ifconfig "));
 
+    // Cards by /24 subnet; "lo" left out.
+    const QMap<QString, QString> subnets = NetworkManager::getInstance()->NetInfoChk();
+    EXPECT_EQ(subnets.value("10.77.0"), QString("mmva;"));
+    EXPECT_FALSE(subnets.contains("127.0.0"));
+
     // The scan's tools in order, each with the card as its own argument.
     QFile::remove(appDir.filePath("tools.log"));
     EXPECT_EQ(NetworkManager::getInstance()->getHotPoints(kCard), QStringList({"plant"}));
