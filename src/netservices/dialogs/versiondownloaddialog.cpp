@@ -76,7 +76,7 @@ void VersionDownloadDialog::build()
         auto* last = new ColorButton(QStringLiteral("上一页"), this, kButtonClass);
         auto* next = new ColorButton(QStringLiteral("下一页"), this, kButtonClass);
         for (ColorButton* b : {last, next}) {
-            b->setStyleSheet(b->styleSheet() + QStringLiteral("background:transprent;"));
+            b->setStyleSheet(QStringLiteral("background:transprent;"));
             b->setFixedSize(100, 50);
         }
         last->move(w / 12 + k * w / 3 - 50, h - 100);
