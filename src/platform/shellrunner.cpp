@@ -4,12 +4,15 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <signal.h>
+#include <unistd.h>
+
 namespace {
 ShellRunner gRealRunner;
 QAtomicPointer<ShellRunner> gRunner(&gRealRunner);
 // Starts the program; false (the reason in result) when it cannot start.
-bool startProcess(QProcess& process, const QString& program, const QStringList& args, int timeoutMs,
-                  ShellResult& result)
+bool startChild(QProcess& process, const QString& program, const QStringList& args, int timeoutMs,
+                ShellResult& result)
 {
     process.setProgram(program);
     process.setArguments(args);
@@ -21,6 +24,18 @@ bool startProcess(QProcess& process, const QString& program, const QStringList& 
     result.started = true;
     return true;
 }
+
+// Ends a child at its time-out. A program that made its own group (setsid) may
+// have children of its own; they go with it. Never touches a group this
+// program did not start.
+void endAtTimeout(QProcess& process)
+{
+    const pid_t pid = static_cast<pid_t>(process.processId());
+    if (pid > 0 && ::getpgid(pid) == pid)
+        ::kill(-pid, SIGKILL);
+    process.kill();
+    process.waitForFinished(1000);
+}
 } // namespace
 
 ShellResult ShellRunner::run(const QString& program, const QStringList& args, int timeoutMs,
@@ -28,15 +43,14 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
 {
     ShellResult result;
     QProcess process;
-    if (!startProcess(process, program, args, timeoutMs, result))
+    if (!startChild(process, program, args, timeoutMs, result))
         return result;
     if (!stdinData.isEmpty())
         process.write(stdinData);
     process.closeWriteChannel();
     if (!process.waitForFinished(timeoutMs > 0 ? timeoutMs : -1)) {
         result.timedOut = true;
-        process.kill();
-        process.waitForFinished(1000);
+        endAtTimeout(process);
     }
     result.stdOut = process.readAllStandardOutput();
     result.stdErr = process.readAllStandardError();
@@ -51,7 +65,7 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
     constexpr int kSliceMs = 100;
     ShellResult result;
     QProcess process;
-    if (!startProcess(process, program, args, timeoutMs, result))
+    if (!startChild(process, program, args, timeoutMs, result))
         return result;
     process.closeWriteChannel();
     auto deliver = [&](bool all) {
@@ -76,8 +90,7 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
     while (process.state() != QProcess::NotRunning) {
         if (timeoutMs > 0 && elapsed.elapsed() >= timeoutMs) {
             result.timedOut = true;
-            process.kill();
-            process.waitForFinished(1000);
+            endAtTimeout(process);
             break;
         }
         process.waitForReadyRead(kSliceMs);
@@ -92,6 +105,21 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
 bool ShellRunner::startDetached(const QString& program, const QStringList& args, const QString& workingDirectory)
 {
     return QProcess::startDetached(program, args, workingDirectory);
+}
+
+QProcess* ShellRunner::startProcess(const QString& program, const QStringList& args, QObject* owner,
+                                    int startTimeoutMs)
+{
+    auto* process = new QProcess(owner);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setProgram(program);
+    process->setArguments(args);
+    process->start(QIODevice::ReadWrite);
+    if (!process->waitForStarted(startTimeoutMs > 0 ? startTimeoutMs : -1)) {
+        delete process;
+        return nullptr;
+    }
+    return process;
 }
 
 ShellRunner& ShellRunner::instance()

@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <functional>
 
+class QObject;
+class QProcess;
+
 // Outcome of one external program run.
 struct ShellResult
 {
@@ -28,7 +31,8 @@ public:
 
     virtual ~ShellRunner() = default;
 
-    // Runs and waits, at most timeoutMs (<= 0: no limit); the program is killed at the limit.
+    // Runs and waits, at most timeoutMs (<= 0: no limit); the program is killed at the limit,
+    // together with its process group when it leads one (started through "setsid").
     virtual ShellResult run(const QString& program, const QStringList& args,
                             int timeoutMs = kDefaultTimeoutMs, const QByteArray& stdinData = QByteArray());
 
@@ -41,6 +45,11 @@ public:
     // Starts a program that outlives the call; false when it could not start.
     virtual bool startDetached(const QString& program, const QStringList& args,
                                const QString& workingDirectory = QString());
+
+    // Starts a long-running program whose output the caller reads as it comes
+    // (stdout and stderr merged). The process belongs to owner; null when it could not start.
+    virtual QProcess* startProcess(const QString& program, const QStringList& args, QObject* owner,
+                                   int startTimeoutMs = kDefaultTimeoutMs);
 
     // The runner in use. setInstance(nullptr) restores the real one; the caller keeps ownership.
     static ShellRunner& instance();

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "ccomp_dialogframe.h"
+#include "networkmanager.h"
+
+class QBoxLayout;
+class QLayout;
+
+// Modal editor of one card: DHCP or static, addresses, priority and, for a
+// wireless card, its use, network name and password. The values live in the
+// named widgets until getNetINfo collects them.
+class Network_CardItem_SetDia : public CComp_DialogFrame
+{
+    Q_OBJECT
+public:
+    Network_CardItem_SetDia(stu_netinfo card, QWidget* parent);
+
+    stu_netinfo getNetINfo();
+
+private:
+    void addRow(QBoxLayout* column, QLayout* row);
+
+    stu_netinfo m_card;
+};
