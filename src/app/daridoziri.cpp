@@ -120,7 +120,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
 
-    StartupServices::startModbusServer();
+    StartupServices::startModbusServer(this);
     m_imageWriter->start();
     createTimers();
     splashStep(85);
