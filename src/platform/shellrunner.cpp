@@ -1,5 +1,7 @@
 #include "shellrunner.h"
 
+#include "childprocess.h"
+
 #include <QAtomicPointer>
 #include <QProcess>
 
@@ -39,6 +41,21 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
 bool ShellRunner::startDetached(const QString& program, const QStringList& args, const QString& workingDirectory)
 {
     return QProcess::startDetached(program, args, workingDirectory);
+}
+
+std::unique_ptr<ChildProcess> ShellRunner::startChild(const QString& program, const QStringList& args,
+                                                      const QString& workingDirectory)
+{
+    auto child = std::make_unique<ChildProcess>();
+    child->setProgram(program);
+    child->setArguments(args);
+    if (!workingDirectory.isEmpty())
+        child->setWorkingDirectory(workingDirectory);
+    child->setStandardOutputFile(QProcess::nullDevice());
+    child->setStandardErrorFile(QProcess::nullDevice());
+    // Starting is asynchronous: a program that cannot start reports it through errorOccurred().
+    child->start(QIODevice::NotOpen);
+    return child;
 }
 
 ShellRunner& ShellRunner::instance()

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+class ChildProcess;
 
 // Outcome of one external program run.
 struct ShellResult
@@ -34,6 +37,11 @@ public:
     // Starts a program that outlives the call; false when it could not start.
     virtual bool startDetached(const QString& program, const QStringList& args,
                                const QString& workingDirectory = QString());
+
+    // Starts a program that runs beside this one in a process group of its own,
+    // output discarded; the caller owns it. Null when the runner only records calls.
+    virtual std::unique_ptr<ChildProcess> startChild(const QString& program, const QStringList& args,
+                                                     const QString& workingDirectory = QString());
 
     // The runner in use. setInstance(nullptr) restores the real one; the caller keeps ownership.
     static ShellRunner& instance();
