@@ -416,7 +416,9 @@ void DetectionCycle::CheckNG(bool ng)
             m_alarmOutputs |= outputs;
         releaseOutputs(raised & ~m_alarmOutputs);
     }
-    const bool alarmStarts = ng && m_alarmCameras.isEmpty();
+    // The alarm is announced before the cycle's record and pictures, which belong to it.
+    if (ng && m_alarmCameras.isEmpty())
+        emit sigAlarmStarted(m_win->curDetectIndex);
     const bool alarmReleased = !ng && !m_alarmCameras.isEmpty() && !isAlarmed();
 
     // The cycle record is closed before any picture is marked for the writer thread,
@@ -489,8 +491,6 @@ void DetectionCycle::CheckNG(bool ng)
     }
     m_win->detectState = kWaiting;
     m_win->update();
-    if (alarmStarts)
-        emit sigAlarmStarted(m_win->curDetectIndex);
     if (alarmReleased)
         emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), AlarmClearMethod::RedetectOk);
 }

@@ -12,6 +12,7 @@
 #include "vek_netmn.h"
 #include "videothread.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,12 @@ ViewWatch2ZEL::ViewWatch2ZEL(VEK_NETMN* hub)
     connect(m_heartbeatTimer, &QTimer::timeout, this, &ViewWatch2ZEL::SlotTimerHB);
     m_workTimer->setInterval(kWorkTickMs);
     connect(m_workTimer, &QTimer::timeout, this, &ViewWatch2ZEL::update_running_time);
+    // The companion reports this program's state: it ends with it (the hub itself is never destroyed).
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+            startVideo(false);
+            m_companion.reset();
+        });
 }
 
 ViewWatch2ZEL::~ViewWatch2ZEL()

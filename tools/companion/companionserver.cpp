@@ -1,5 +1,6 @@
 #include "companionserver.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,7 +43,7 @@ bool CompanionServer::listen(quint16 port, QString* error)
         *error = QStringLiteral("cannot listen on %1: %2").arg(port).arg(m_server->errorString());
         return false;
     }
-    m_log.write(QStringLiteral("listening %1\n").arg(port).toUtf8());
+    m_log.write(QStringLiteral("listening %1 pid %2\n").arg(port).arg(QCoreApplication::applicationPid()).toUtf8());
     m_log.flush();
     return true;
 }
