@@ -1,5 +1,6 @@
 #include "modbusserver.h"
 
+#include "clock.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 
@@ -44,7 +45,9 @@ void appendBe16(QByteArray& b, int value)
 // The request's MBAP header with the length of a reply PDU of pduBytes.
 QByteArray replyHeader(const QByteArray& frame, int pduBytes)
 {
-    QByteArray reply = frame.left(kLengthByte);
+    QByteArray reply;
+    reply.reserve(ModbusServer::kMbapBytes + pduBytes);
+    reply.append(frame.constData(), kLengthByte);
     appendBe16(reply, pduBytes + 1);
     reply.append(frame.at(ModbusServer::kMbapBytes - 1));
     return reply;
@@ -194,6 +197,8 @@ void ModbusServer::onNewConnection(QTcpServer* server)
                                   .arg(socket->peerAddress().toString())
                                   .arg(socket->peerPort());
         // Bytes that arrive together need not be one frame: each connection keeps its own buffer.
+        // Answers are small and awaited one by one: no coalescing delay.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto buffer = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] { onReadyRead(socket, *buffer); },
                 Qt::DirectConnection);
@@ -213,11 +218,24 @@ int ModbusServer::frameLength(const QByteArray& buffer)
 
 void ModbusServer::onReadyRead(QTcpSocket* socket, QByteArray& buffer)
 {
-    buffer.append(socket->readAll());
+    if (buffer.isEmpty())
+        buffer = socket->readAll();
+    else
+        buffer.append(socket->readAll());
     const ReadRegisters read = [this](QList<unsigned short>& values) {
-        return callInGuiThread([this, &values] { values = getData(); });
+        const qint64 now = MonotonicClock::ns();
+        if (m_recentNs == 0 || now - m_recentNs > kFreshNs) {
+            if (!callInGuiThread([this] { m_recent = getData(); }))
+                return false;
+            m_recentNs = now;
+        }
+        values = m_recent;
+        return true;
     };
-    const ResetCounters reset = [this] { return callInGuiThread([this] { resetCounters(); }); };
+    const ResetCounters reset = [this] {
+        m_recentNs = 0;   // the next read sees the cleared counts
+        return callInGuiThread([this] { resetCounters(); });
+    };
     for (;;) {
         const int length = frameLength(buffer);
         if (length < 0) {
@@ -229,11 +247,18 @@ void ModbusServer::onReadyRead(QTcpSocket* socket, QByteArray& buffer)
         }
         if (length == 0)
             return;
-        const QByteArray frame = buffer.left(length);
-        buffer.remove(0, length);
+        QByteArray frame;
+        if (length == buffer.size())
+            frame.swap(buffer);   // the common case: one whole request per read
+        else {
+            frame = buffer.left(length);
+            buffer.remove(0, length);
+        }
         const QByteArray reply = answer(frame, read, reset);
-        if (!reply.isEmpty())
+        if (!reply.isEmpty()) {
             socket->write(reply);
+            socket->flush();   // out now, not at the next pass of this thread's loop
+        }
     }
 }
 

@@ -31,6 +31,9 @@ public:
     static constexpr int kListenRetryMs = 5000;
     static constexpr int kStopWaitMs = 3000;
     static constexpr int kGuiWaitMs = 2000;
+    // Reads within this time of the last look at the main window share that look: one
+    // client polling back to back then costs the GUI thread a call per window, not per request.
+    static constexpr qint64 kFreshNs = 5'000'000;
 
     enum Function : quint8 { ReadHoldingRegisters = 3, WriteMultipleRegisters = 16 };
     enum Exception : quint8 {
@@ -84,4 +87,7 @@ private:
     std::atomic<bool> m_listening{false};
     std::atomic<bool> m_closing{false};
     std::atomic<quint16> m_boundPort{0};
+    // The server thread's last registers and when they were read (monotonic ns, 0: none).
+    QList<unsigned short> m_recent;
+    qint64 m_recentNs = 0;
 };

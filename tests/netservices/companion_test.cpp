@@ -1,5 +1,6 @@
 #include "apitestkit.h"
 #include "clock.h"
+#include "cnt_semaphore.h"
 #include "globals.h"
 #include "vek_netmn.h"
 #include "videothread.h"
@@ -11,12 +12,14 @@
 #include <QJsonDocument>
 #include <QPainter>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 #include <sched.h>
 #include <signal.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -348,4 +351,50 @@ TEST(VideoFrame, SmallerOrLargerPicturesAreFittedNotOverread)
     ASSERT_EQ(down.size(), QSize(1920, 1080));
     EXPECT_EQ(down.pixel(1727, 1079), QColor(200, 100, 50).rgb());
     EXPECT_EQ(down.pixel(1919, 0), QColor(Qt::black).rgb());
+}
+
+TEST(VideoFrame, AHeldSemaphoreSkipsTheFrameInTimeAndIsNeverReset)
+{
+    QTemporaryFile keyFile;
+    ASSERT_TRUE(keyFile.open());
+    const int key = ftok(keyFile.fileName().toLocal8Bit().constData(), 1);
+    VideoShareInfo share;
+    share.width = 64;
+    share.height = 32;
+    share.size = 64 * 32 * 3 / 2;
+    share.shmid = shmget(IPC_PRIVATE, size_t(share.size), IPC_CREAT | 0600);
+    ASSERT_NE(share.shmid, -1);
+    share.address = shmat(share.shmid, nullptr, 0);
+    share.semaphore = QSharedPointer<CNT_Semaphore>::create(key);
+    share.semid = share.semaphore->create_sem(1);
+    ASSERT_NE(share.semid, -1);
+    ASSERT_EQ(semctl(share.semid, 0, GETVAL), 1);
+
+    // A reader that died holding the frame (without SEM_UNDO): the writer waits its bound, skips.
+    sembuf take{0, -1, 0};
+    ASSERT_EQ(semop(share.semid, &take, 1), 0);
+    // Making the share again opens the same set and leaves its value: no second writer is let in.
+    CNT_Semaphore again(key);
+    EXPECT_EQ(again.create_sem(1), share.semid);
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 0);
+    QImage picture(64, 32, QImage::Format_RGB32);
+    picture.fill(QColor(90, 160, 220));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(VideoThread::UpdateMemory(share, picture));
+    EXPECT_GE(timer.elapsed(), CNT_Semaphore::kWaitMs - 20);
+    EXPECT_LT(timer.elapsed(), 3 * CNT_Semaphore::kWaitMs);
+
+    sembuf give{0, 1, 0};
+    ASSERT_EQ(semop(share.semid, &give, 1), 0);
+    EXPECT_TRUE(VideoThread::UpdateMemory(share, picture));
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
+    const cv::Mat bgra(32, 64, CV_8UC4, picture.bits(), size_t(picture.bytesPerLine()));
+    cv::Mat wanted;
+    cv::cvtColor(bgra, wanted, cv::COLOR_BGRA2YUV_I420);
+    EXPECT_EQ(std::memcmp(share.address, wanted.data, size_t(share.size)), 0);
+
+    shmdt(share.address);
+    shmctl(share.shmid, IPC_RMID, nullptr);
+    EXPECT_TRUE(share.semaphore->remove());
 }
