@@ -207,9 +207,9 @@ void videoBench(BusyWindow& window)
 {
     Share share;
     std::vector<unsigned char> plainTarget(size_t(share.info.size));
-    const std::atomic<int> idle{-1};   // the thread exists but writes nothing; its grab is called here
-    VideoThread video({{0, share.info}}, &idle);
-    video.idestory();
+    const std::atomic<int> allowed{1};
+    VideoThread video({{0, share.info}}, &allowed);
+    video.idestory();   // stopped at once: its grab is called here, nothing else runs
     QImage last;
     auto oursGui = [&] { video.updateData_main2cache(); };
     auto oursWhole = [&] {

@@ -12,7 +12,7 @@ void startModbusServer(QObject* owner)
     bool ok = false;
     const int port = qEnvironmentVariableIntValue(kModbusPortEnv, &ok);
     // Owned by its Qt parent; it listens (or keeps retrying) until the owner goes.
-    new ModbusServer(QHostAddress::Any, ok && port > 0 && port < 65536 ? quint16(port) : ModbusServer::kPort, owner);
+    new ModbusServer(QHostAddress::Any, ok && port >= 0 && port < 65536 ? quint16(port) : ModbusServer::kPort, owner);
 }
 void startNetworkHub()
 {

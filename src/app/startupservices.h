@@ -8,7 +8,7 @@ class QObject;
 // returns at once when its service is not part of this build.
 namespace StartupServices {
 
-// Port 502 unless MM_MODBUS_PORT names another (a demo beside other programs).
+// Port 502 unless MM_MODBUS_PORT names another (a demo beside other programs; 0: any free one).
 constexpr const char* kModbusPortEnv = "MM_MODBUS_PORT";
 // The server lives as long as its owner.
 void startModbusServer(QObject* owner);

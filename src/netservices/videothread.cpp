@@ -36,7 +36,8 @@ void VideoThread::idestory()
 
 void VideoThread::updateData_main2cache()
 {
-    if (!gpWin || !m_shares.contains(kServedCamera))
+    // Nothing is written while the link does not allow it: the GUI thread is spared the grab.
+    if (!gpWin || !m_shares.contains(kServedCamera) || !m_allowState || m_allowState->load() < 1)
         return;
     // The grab is the GUI thread's whole share of the work; sizing and conversion happen in run().
     const QImage picture = gpWin->grab().toImage();
