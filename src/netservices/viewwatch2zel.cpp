@@ -103,18 +103,6 @@ qint64 ViewWatch2ZEL::companionPid() const
     return companionRunning() ? m_companion->processId() : -1;
 }
 
-bool ViewWatch2ZEL::flag(const char* key) const
-{
-    const QLatin1String name(key);
-    if (name == QLatin1String("cntserver"))
-        return cntserver;
-    if (name == QLatin1String("register"))
-        return m_register;
-    if (name == QLatin1String("needokimg"))
-        return needokimg;
-    return name == QLatin1String("needvideo") && needvideo;
-}
-
 void ViewWatch2ZEL::init()
 {
     if (!m_hub->isNetWorking()) {

@@ -75,11 +75,8 @@ public:
     qint64 companionPid() const;
     const QMap<int, VideoShareInfo>& videoShares() const { return m_shares; }
     VideoThread* videoThread() const { return m_video.get(); }
-    QString clearMethodText() const { return m_clearMethod; }
     QString alarmUuid() const { return m_alarmUuid; }
-    bool flag(const char* key) const;
-    // Ticks of the heartbeat since start (tests move it on).
-    static qint64 heartbeatTicks() { return s_ticks; }
+    // The heartbeat's tick count since start (tests start it again).
     static void setHeartbeatTicks(qint64 ticks) { s_ticks = ticks; }
 
     // Last detection-cycle start (ms since the epoch), set by the hub.
