@@ -3,6 +3,7 @@
 #include "diskandstatswiring.h"
 
 #include "cameramanager.h"
+#include "alarmclearmethod.h"
 #include "cammerwidget.h"
 #include "cammerwidgetunit.h"
 #include "choosebox.h"
@@ -35,6 +36,7 @@
 #include "startupservices.h"
 #include "statecodes.h"
 #include "vek_netmn.h"
+#include "viewwatch2zel.h"
 #include "warnbox.h"
 #include "wizardpara.h"
 
@@ -42,6 +44,7 @@
 #include <QDialog>
 #include <QDebug>
 #include <QDir>
+#include <QJsonObject>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QScreen>
@@ -117,7 +120,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
     DiskAndStatsWiring::wire(this, m_ioStatus);
 
-    StartupServices::startModbusServer();
+    StartupServices::startModbusServer(this);
     m_imageWriter->start();
     createTimers();
     splashStep(85);
@@ -134,6 +137,19 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
                 hub->add_PeriodRecord_Picture(camera, detection, ok, path);
             },
             Qt::DirectConnection);
+    // The companion process hears of alarms, their release and every operation record.
+    ViewWatch2ZEL* link = hub->companionLink();
+    connect(m_cycle, &DetectionCycle::sigAlarmStarted, link, &ViewWatch2ZEL::sndAlarmStartTiming);
+    connect(m_cycle, &DetectionCycle::sigAlarmReleased, link, [link](QList<int> cameras, int method) {
+        for (int camera : cameras)
+            link->addClearMethod(camera, method);
+        link->alarmState = ViewWatch2ZEL::AlarmReleased;
+        link->sndAlarmFinishTiming();
+    });
+    connect(this, &DaRiDoziri::sigRecordInserted, link, [link](QString time, QString level, QString text, QString type) {
+        link->sndRecordOperate(
+            QJsonObject{{"recordtime", time}, {"recordpassword", level}, {"remarks", text}, {"recordtype", type}});
+    });
     selCamera = numCamera;
     runState = kRunRunning;
     updateStartStopText();
@@ -752,7 +768,7 @@ void DaRiDoziri::SlotReturn()
 {
     // The operator's return lifts a standing NG alarm and brings back all cameras.
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
-        m_cycle->clearAlarm();
+        m_cycle->clearAlarm(AlarmClearMethod::DontDetect);
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
     pageState = kPageLive;
@@ -775,10 +791,12 @@ void DaRiDoziri::SlotReTrain()
     if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
         return;
     const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
+    ViewWatch2ZEL* link = VEK_NETMN::getInstance()->companionLink();
     for (CammerWidget* widget : m_cameraWidgets) {
         for (int group = 0; group < groups && group < kMaxDetections; ++group) {
             widget->reTrainPending[group] = true;
             widget->SaveIgnorePoint(group);
+            link->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
         }
     }
     CameraManager* manager = CameraManager::getInstance();

@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "controlport.h"
+#include "alarmclearmethod.h"
 #include "detectionunit.h"
 #include "globals.h"
 #include "leddevice.h"
@@ -17,6 +18,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
+#include <utility>
 
 #include <vector>
 
@@ -187,7 +189,7 @@ void DetectionCycle::handleTrigger(int input)
 {
     if (input == kSafetyDoorInput && gpWPara) {
         if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
-            clearAlarm();
+            clearAlarm(AlarmClearMethod::DontDetect);
         if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning) {
             m_win->safetyDoorTriggered = 1;
             trigger(kMouldDetection);
@@ -448,6 +450,10 @@ void DetectionCycle::CheckNG(bool ng)
             m_alarmOutputs |= outputs;
         releaseOutputs(raised & ~m_alarmOutputs);
     }
+    // The alarm is announced before the cycle's record and pictures, which belong to it.
+    if (ng && m_alarmCameras.isEmpty())
+        emit sigAlarmStarted(m_win->curDetectIndex);
+    const bool alarmReleased = !ng && !m_alarmCameras.isEmpty() && !isAlarmed();
 
     // The cycle record is closed before any picture is marked for the writer thread,
     // so that every picture of the last detection lands in this cycle's record.
@@ -490,9 +496,14 @@ void DetectionCycle::CheckNG(bool ng)
         m_win->pageState = kPageAlarm;
         m_win->resultState = 2;
         QStringList cameras;
-        for (int i = 0; i < m_units.size(); ++i)
-            if (!m_stepOk.at(i))
-                cameras << QString::number(m_units.at(i)->cameraIndex() + 1);
+        for (int i = 0; i < m_units.size(); ++i) {
+            if (m_stepOk.at(i))
+                continue;
+            const int camera = m_units.at(i)->cameraIndex();
+            cameras << QString::number(camera + 1);
+            if (!m_alarmCameras.contains(camera))
+                m_alarmCameras << camera;
+        }
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
@@ -514,6 +525,8 @@ void DetectionCycle::CheckNG(bool ng)
     }
     m_win->detectState = kDetectWaiting;
     m_win->update();
+    if (alarmReleased)
+        emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), AlarmClearMethod::RedetectOk);
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -589,7 +602,7 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
     m_io->IOFlashOut();
 }
 
-void DetectionCycle::clearAlarm()
+void DetectionCycle::clearAlarm(int method)
 {
     const unsigned raised = m_alarmOutputs;
     m_alarmOutputs = 0;
@@ -600,6 +613,8 @@ void DetectionCycle::clearAlarm()
         m_win->pageState = kPageLive;
     m_win->resultState = 1;
     m_win->update();
+    if (!m_alarmCameras.isEmpty())
+        emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), method);
 }
 
 void DetectionCycle::countStep(bool last)

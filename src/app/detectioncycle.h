@@ -1,5 +1,8 @@
 #pragma once
 
+#include "alarmclearmethod.h"
+
+#include <QList>
 #include <QObject>
 #include <QVector>
 
@@ -76,7 +79,8 @@ public:
     // The decision of one detection step: results of every unit.
     void CheckNG(bool ng);
     // Lifts the NG alarm: its held outputs, the NG lamp, the alarm page.
-    void clearAlarm();
+    // method: how it was released (AlarmClearMethod).
+    void clearAlarm(int method = AlarmClearMethod::DontDetect);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
     // Whether an NG of this detection is checked again before it alarms.
@@ -87,6 +91,10 @@ signals:
     void sigCycleStarted();
     void sigCycleFinished(bool ng);
     void sigCameraLostChanged(bool lost);
+    // An NG alarm starts at this position of the machine cycle (0 = its first detection).
+    void sigAlarmStarted(int detectIndex);
+    // The alarm is released: the cameras whose NG it held and how (AlarmClearMethod).
+    void sigAlarmReleased(QList<int> cameras, int method);
 
 public slots:
     void Run();
@@ -141,6 +149,8 @@ private:
     qint64 m_lastStartMs = 0;
     bool m_edgePending[8] = {};
     bool m_preCut = false;
+    // Cameras whose NG the running alarm holds; empty when no alarm runs.
+    QList<int> m_alarmCameras;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

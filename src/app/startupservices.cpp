@@ -2,11 +2,20 @@
 
 #include "copy2movedisk.h"
 #include "diskmanager.h"
+#include "modbusserver.h"
 #include "vek_netmn.h"
+
+#include <QtGlobal>
 
 namespace StartupServices {
 
-void startModbusServer() {}
+void startModbusServer(QObject* owner)
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue(kModbusPortEnv, &ok);
+    // Owned by its Qt parent; it listens (or keeps retrying) until the owner goes.
+    new ModbusServer(QHostAddress::Any, ok && port >= 0 && port < 65536 ? quint16(port) : ModbusServer::kPort, owner);
+}
 void startNetworkHub()
 {
     // Reads cnt_net/config.json and starts the HTTP API when it is switched on.

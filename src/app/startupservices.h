@@ -1,12 +1,17 @@
 #pragma once
 
+class QObject;
+
 // Services that belong to other parts of the system (Modbus server, network
 // hub, USB image copy, disk watcher). The main window starts the Modbus
 // server; main starts the others after the main window, in this order. Each
 // returns at once when its service is not part of this build.
 namespace StartupServices {
 
-void startModbusServer();
+// Port 502 unless MM_MODBUS_PORT names another (a demo beside other programs; 0: any free one).
+constexpr const char* kModbusPortEnv = "MM_MODBUS_PORT";
+// The server lives as long as its owner.
+void startModbusServer(QObject* owner);
 void startNetworkHub();
 void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();

@@ -5,6 +5,7 @@
 #include "httpapiserver.h"
 #include "publictools.h"
 #include "systemclock.h"
+#include "viewwatch2zel.h"
 #include "wizardpara.h"
 
 #include <QDateTime>
@@ -66,6 +67,7 @@ VEK_NETMN* VEK_NETMN::getInstance()
 VEK_NETMN::VEK_NETMN() : HttpManager(VEKT_CLIENT)
 {
     m_apiServer = std::make_unique<HttpApiServer>(this);
+    m_link = std::make_unique<ViewWatch2ZEL>(this);
     // The switches were just cleared, so this never runs here; kept where the settings dialog expects it.
     if (m_worknetfunc)
         getNTP_Timing_sync();
@@ -124,7 +126,24 @@ void VEK_NETMN::initStart()
         qWarning() << "network hub: cannot create workspace" << m_workspace;
 
     clear_PeriodRecord();
+    m_link->init();
     m_apiServer->init();
+}
+
+int VEK_NETMN::isAllowSnd_2_VW()
+{
+    return m_link->isAllowSnd_2_VW();
+}
+
+QMap<QString, param_roi> VEK_NETMN::roiResultsCopy()
+{
+    QMutexLocker lock(&m_recordLock);
+    return roiResultCache;
+}
+
+QString VEK_NETMN::currentCycleId() const
+{
+    return lastDetectInfo.getValue().id;
 }
 
 void VEK_NETMN::clear_PeriodRecord()
@@ -148,6 +167,7 @@ void VEK_NETMN::start_PeriodRecord()
     info.starttime = QDateTime::fromMSecsSinceEpoch(startMs).toString(QString::fromLatin1(kTimeFormat));
     info.id = QStringLiteral("V18#%1@%2").arg(m_devicename, QString::number(startMs, 16));
     lastDetectInfo.setValue(info);
+    m_link->workStartMs = startMs;
 }
 
 void VEK_NETMN::finish_PeriodRecord()
@@ -187,6 +207,8 @@ void VEK_NETMN::finish_PeriodRecord()
 
     if (m_workapifunc)
         m_apiServer->finish_PeriodRecord();
+    if (m_worknetfunc)
+        m_link->sndDetectOnceInfo();
 
     bool first = false;
     if (!firstCycleResult.tryGetValue(first)) {
@@ -217,8 +239,14 @@ void VEK_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool ok, QStrin
         if (!decided)
             return;
     }
-    if (!m_workapifunc)
-        return;
+    if (m_workapifunc)
+        publishPicture(camera, detect, ok, path, cycleId);
+    if (m_worknetfunc)
+        m_link->sndAlarmPicture(camera, detect, ok, path);
+}
+
+void VEK_NETMN::publishPicture(int camera, int detect, bool ok, const QString& path, const QString& cycleId)
+{
     CTask_FormData task;
     task.url = QStringLiteral("/v18/http/post_detected_picture");
     task.uuid = cycleId;

@@ -14,6 +14,7 @@
 #include <memory>
 
 class HttpApiServer;
+class ViewWatch2ZEL;
 
 // The network hub: the one object through which the system reaches the
 // network services. Created on first use, never destroyed while the process runs.
@@ -67,6 +68,13 @@ public:
     bool isVideoWorking() const { return m_workvideo; }
     bool isApiWorking() const { return m_workapifunc; }
     HttpApiServer* apiServer() const { return m_apiServer.get(); }
+    ViewWatch2ZEL* companionLink() const { return m_link.get(); }
+    // The companion link's state code (1 sending allowed).
+    int isAllowSnd_2_VW();
+    // A copy of the ROI results taken under the record lock.
+    QMap<QString, param_roi> roiResultsCopy();
+    // Id of the current cycle record, empty when there is none.
+    QString currentCycleId() const;
 
     // The per-ROI results of the current detection cycle (GUI thread only).
     QMap<QString, param_roi> roiResultCache;
@@ -78,8 +86,11 @@ public:
 
 private:
     VEK_NETMN();
+    // Offers a saved picture to the API's subscribers.
+    void publishPicture(int camera, int detect, bool ok, const QString& path, const QString& cycleId);
 
     std::unique_ptr<HttpApiServer> m_apiServer;
+    std::unique_ptr<ViewWatch2ZEL> m_link;
     QMutex m_recordLock;
     QString m_devicename;
     // Read by the picture writer's thread too.

@@ -1,5 +1,7 @@
 #include "shellrunner.h"
 
+#include "childprocess.h"
+
 #include <QAtomicPointer>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -11,8 +13,8 @@ namespace {
 ShellRunner gRealRunner;
 QAtomicPointer<ShellRunner> gRunner(&gRealRunner);
 // Starts the program; false (the reason in result) when it cannot start.
-bool startChild(QProcess& process, const QString& program, const QStringList& args, int timeoutMs,
-                ShellResult& result)
+bool launch(QProcess& process, const QString& program, const QStringList& args, int timeoutMs,
+            ShellResult& result)
 {
     process.setProgram(program);
     process.setArguments(args);
@@ -43,7 +45,7 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
 {
     ShellResult result;
     QProcess process;
-    if (!startChild(process, program, args, timeoutMs, result))
+    if (!launch(process, program, args, timeoutMs, result))
         return result;
     if (!stdinData.isEmpty())
         process.write(stdinData);
@@ -65,7 +67,7 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
     constexpr int kSliceMs = 100;
     ShellResult result;
     QProcess process;
-    if (!startChild(process, program, args, timeoutMs, result))
+    if (!launch(process, program, args, timeoutMs, result))
         return result;
     process.closeWriteChannel();
     auto deliver = [&](bool all) {
@@ -120,6 +122,21 @@ QProcess* ShellRunner::startProcess(const QString& program, const QStringList& a
         return nullptr;
     }
     return process;
+}
+
+std::unique_ptr<ChildProcess> ShellRunner::startChild(const QString& program, const QStringList& args,
+                                                      const QString& workingDirectory)
+{
+    auto child = std::make_unique<ChildProcess>();
+    child->setProgram(program);
+    child->setArguments(args);
+    if (!workingDirectory.isEmpty())
+        child->setWorkingDirectory(workingDirectory);
+    child->setStandardOutputFile(QProcess::nullDevice());
+    child->setStandardErrorFile(QProcess::nullDevice());
+    // Starting is asynchronous: a program that cannot start reports it through errorOccurred().
+    child->start(QIODevice::NotOpen);
+    return child;
 }
 
 ShellRunner& ShellRunner::instance()

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
+class ChildProcess;
 class QObject;
 class QProcess;
 
@@ -50,6 +52,11 @@ public:
     // (stdout and stderr merged). The process belongs to owner; null when it could not start.
     virtual QProcess* startProcess(const QString& program, const QStringList& args, QObject* owner,
                                    int startTimeoutMs = kDefaultTimeoutMs);
+
+    // Starts a program that runs beside this one in a process group of its own,
+    // output discarded; the caller owns it. Null when the runner only records calls.
+    virtual std::unique_ptr<ChildProcess> startChild(const QString& program, const QStringList& args,
+                                                     const QString& workingDirectory = QString());
 
     // The runner in use. setInstance(nullptr) restores the real one; the caller keeps ownership.
     static ShellRunner& instance();

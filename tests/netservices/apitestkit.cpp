@@ -4,12 +4,14 @@
 #include "globals.h"
 #include "httpapiserver.h"
 #include "vek_netmn.h"
+#include "viewwatch2zel.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -123,13 +125,25 @@ void ApiTest::SetUp()
     hub->firstCycleResult.clear();
     hub->alarmTime.clear();
     hub->apiServer()->setListenAddress(QHostAddress::LocalHost, 0);
+    // The companion link never reaches a companion of the host's port.
+    hub->companionLink()->setCompanion(QString::fromLatin1(ViewWatch2ZEL::kCompanionProgram), freePort());
     configure(true);
+}
+
+quint16 ApiTest::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
 }
 
 void ApiTest::TearDown()
 {
     // No push may run on past the test (nor into the end of the process).
     hub->apiServer()->endPushes();
+    // Networking off ends the companion this test started and frees the video share.
+    hub->setWorkTask(false, false, false);
+    hub->companionLink()->init();
     gpWin = nullptr;
     window.reset();
     Clock::reset();

@@ -77,6 +77,9 @@ protected:
     // A whole decided cycle through the hub; ROI results as {camera, detect, roi, result}.
     void runCycle(const QList<QList<int>>& rois);
 
+    // A loopback port nothing listens on at the moment.
+    static quint16 freePort();
+
     VEK_NETMN* hub = nullptr;
     std::unique_ptr<StandInWindow> window;
     quint16 port = 0;

@@ -230,13 +230,14 @@ s.serve_forever()
     const QString port = QString::fromLatin1(server.readLine().trimmed());
     FakeShellRunner shell;
     configure(true, true, QJsonObject{{"serveraddr", "127.0.0.1"}, {"serverport", port}});
+    shell.clear();   // the companion's start
     hub->getNTP_Timing_sync();
     const QString expected = QDateTime::fromMSecsSinceEpoch(1700000000000LL).toString("yyyyMMdd hh:mm:ss");
     EXPECT_EQ(shell.lines(), (QStringList{"date -s " + expected, "hwclock --systohc"}));
 
     // A port given as a number is not used.
-    shell.clear();
     configure(true, true, QJsonObject{{"serveraddr", "127.0.0.1"}, {"serverport", port.toInt()}});
+    shell.clear();
     hub->getNTP_Timing_sync();
     EXPECT_TRUE(shell.calls().isEmpty());
     server.kill();

@@ -59,13 +59,6 @@ QStringList subscribeResult(const HttpReply& r)
     return keys;
 }
 
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();   // closed again: connections to it are refused
-}
-
 // Loopback ports whose accept queues are full: a new connection neither succeeds nor
 // fails, it hangs, like a subscriber that went away without a word. The ports are taken
 // from 20000 up, below the kernel's ephemeral ports, so that these subscriptions come

@@ -1,5 +1,7 @@
 #include "fakeshellrunner.h"
 
+#include "childprocess.h"
+
 #include <QMutexLocker>
 
 FakeShellRunner::FakeShellRunner() { ShellRunner::setInstance(this); }
@@ -35,6 +37,14 @@ bool FakeShellRunner::startDetached(const QString& program, const QStringList& a
     QMutexLocker lock(&m_mutex);
     m_calls.append({program, args, true});
     return !m_results.contains(program) || m_results.value(program).started;
+}
+
+std::unique_ptr<ChildProcess> FakeShellRunner::startChild(const QString& program, const QStringList& args,
+                                                          const QString&)
+{
+    QMutexLocker lock(&m_mutex);
+    m_calls.append({program, args, true});
+    return nullptr;
 }
 
 void FakeShellRunner::setResult(const QString& program, const ShellResult& result)

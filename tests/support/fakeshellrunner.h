@@ -28,6 +28,9 @@ public:
     ShellResult runLines(const QString& program, const QStringList& args, int timeoutMs,
                          const LineHandler& onLine) override;
     bool startDetached(const QString& program, const QStringList& args, const QString& workingDirectory) override;
+    // Recorded as detached; nothing runs.
+    std::unique_ptr<ChildProcess> startChild(const QString& program, const QStringList& args,
+                                             const QString& workingDirectory) override;
 
     // The answer for a program (by name, as passed); unknown programs exit 0 with no output.
     void setResult(const QString& program, const ShellResult& result);

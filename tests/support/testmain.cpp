@@ -24,6 +24,9 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A main window's Modbus server takes a free port, never the host's 502.
+    if (qEnvironmentVariableIsEmpty("MM_MODBUS_PORT"))
+        qputenv("MM_MODBUS_PORT", "0");
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new SharedGlobalsListener);
     QApplication app(argc, argv);

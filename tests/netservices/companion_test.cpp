@@ -1,0 +1,400 @@
+#include "apitestkit.h"
+#include "clock.h"
+#include "cnt_semaphore.h"
+#include "globals.h"
+#include "vek_netmn.h"
+#include "videothread.h"
+#include "viewwatch2zel.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPainter>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <sched.h>
+#include <signal.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// One report as the companion logged it.
+struct Report
+{
+    QString url;
+    QJsonObject body;
+};
+
+// A link to the real companion stand-in, started by the link from the
+// application folder as on the box, on a port of its own.
+class CompanionLink : public ApiTest
+{
+protected:
+    void SetUp() override
+    {
+        ApiTest::SetUp();
+        link = hub->companionLink();
+        ViewWatch2ZEL::setHeartbeatTicks(0);
+        const QString program = projectBinaryDir() + QStringLiteral("/bin/companion");
+        ASSERT_TRUE(QFile::exists(program));
+        ASSERT_TRUE(appDir.writeFile(QStringLiteral("cnt_net/vazir_ovizavi/.keep"), QByteArray()));
+        ASSERT_TRUE(QFile::link(program, appDir.filePath(QString::fromLatin1(ViewWatch2ZEL::kCompanionProgram))));
+        const quint16 companionPort = freePort();
+        link->setCompanion(QString::fromLatin1(ViewWatch2ZEL::kCompanionProgram), companionPort);
+        qputenv("MM_COMPANION_PORT", QByteArray::number(companionPort));
+        qunsetenv("MM_COMPANION_START_DELAY_MS");
+    }
+    void TearDown() override
+    {
+        ApiTest::TearDown();
+        qunsetenv("MM_COMPANION_PORT");
+        qunsetenv("MM_COMPANION_START_DELAY_MS");
+    }
+
+    void setFlags(const QJsonObject& flags)
+    {
+        ASSERT_TRUE(appDir.writeFile(QStringLiteral("cnt_net/companion.json"), QJsonDocument(flags).toJson()));
+    }
+
+    QList<Report> reports(const QString& url = QString()) const
+    {
+        QList<Report> list;
+        for (const QByteArray& line : appDir.readFile(QStringLiteral("cnt_net/companion.log")).split('\n')) {
+            const int space = line.indexOf(' ');
+            if (!line.startsWith("/inline/") || space < 0)
+                continue;
+            const Report report{QString::fromUtf8(line.left(space)),
+                                QJsonDocument::fromJson(line.mid(space + 1)).object()};
+            if (url.isEmpty() || report.url.endsWith(url))
+                list << report;
+        }
+        return list;
+    }
+
+    bool waitAllowed(int state = ViewWatch2ZEL::SendAllowed, int timeoutMs = 15000)
+    {
+        return waitUntil([&] { return link->isAllowSnd_2_VW() == state; }, timeoutMs);
+    }
+
+    ViewWatch2ZEL* link = nullptr;
+};
+
+} // namespace
+
+TEST_F(CompanionLink, SlowCompanionIsReconnectedNotRestartedAndADeadOneComesBack)
+{
+    qputenv("MM_COMPANION_START_DELAY_MS", "2500");
+    QElapsedTimer gui;
+    gui.start();
+    configure(false, true);
+    // Starting the companion and trying its port never holds the GUI thread.
+    EXPECT_LT(gui.elapsed(), 1000);
+    const qint64 first = link->companionPid();
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitAllowed());
+    EXPECT_EQ(link->companionPid(), first);
+
+    const QList<Report> beats = reports("/heartbeat");
+    ASSERT_FALSE(beats.isEmpty());
+    EXPECT_EQ(beats.first().body.value("deviceBaseinfo").toString(), QString::fromUtf8("cpu：10%，memory：10%，disk：10%"));
+    EXPECT_EQ(beats.first().body.value("deviceState").toString(), QString::fromUtf8("检测完毕OK"));
+    EXPECT_EQ(beats.first().body.value("cameracount").toInt(), 2);
+    EXPECT_FALSE(beats.first().body.value("isPutVideo").toBool());
+    // A reconnect offers the (empty) video share again.
+    EXPECT_FALSE(reports("/offervideomem").isEmpty());
+
+    ::kill(pid_t(first), SIGKILL);
+    EXPECT_TRUE(waitUntil([&] { return link->isAllowSnd_2_VW() < 0; }, 10000));
+    qunsetenv("MM_COMPANION_START_DELAY_MS");
+    ASSERT_TRUE(waitAllowed(ViewWatch2ZEL::SendAllowed, ViewWatch2ZEL::kStartGraceMs + 10000));
+    EXPECT_NE(link->companionPid(), first);
+}
+
+TEST_F(CompanionLink, HeartbeatFlagsTurnReportsOnAndOff)
+{
+    setFlags({{"cntserver", true}, {"register", false}});
+    configure(false, true);
+    ASSERT_TRUE(waitAllowed(ViewWatch2ZEL::NotRegistered));
+    link->sndRecordOperate({{"remarks", "dropped"}});
+    setFlags({{"cntserver", true}, {"register", true}});
+    ASSERT_TRUE(waitAllowed());
+    link->sndRecordOperate({{"recordtime", "10.11.12"}, {"recordpassword", "Primary"}, {"remarks", "kept"},
+                            {"recordtype", "operate"}});
+    ASSERT_TRUE(waitUntil([&] { return !reports("/recordoperate").isEmpty(); }));
+    const QList<Report> records = reports("/recordoperate");
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(records.first().body.value("remarks").toString(), QString("kept"));
+    EXPECT_EQ(records.first().body.value("recordpassword").toString(), QString("Primary"));
+
+    // A flag that is not a JSON boolean counts as false; no "result" object clears all.
+    CTask_FormData answer;
+    answer.json = QJsonObject{{"result", QJsonObject{{"cntserver", true}, {"register", "true"}}}};
+    link->handle_HeartBeat(answer);
+    EXPECT_EQ(link->isAllowSnd_2_VW(), ViewWatch2ZEL::NotRegistered);
+    answer.json = QJsonObject{{"result", "none"}};
+    link->handle_HeartBeat(answer);
+    EXPECT_EQ(link->isAllowSnd_2_VW(), ViewWatch2ZEL::NoServer);
+}
+
+TEST_F(CompanionLink, NgAlarmReportsComeInOrderWithClearMethodAndCycleDetail)
+{
+    configure(false, true);
+    ASSERT_TRUE(waitAllowed());
+    window->lastCycleTime = 123;
+
+    hub->start_PeriodRecord();
+    const QString cycleId = hub->currentCycleId();
+    link->sndAlarmStartTiming(1);
+    const QString alarm = link->alarmUuid();
+    EXPECT_FALSE(alarm.isEmpty());
+    // Not released by the cycle yet: nothing is sent, the text stays.
+    link->addClearMethod(0, 5);
+    link->addClearMethod(2, 8);
+    link->sndAlarmFinishTiming();
+    link->alarmState = ViewWatch2ZEL::AlarmReleased;
+    link->sndAlarmFinishTiming();
+    EXPECT_EQ(link->alarmState.load(), int(ViewWatch2ZEL::NoAlarm));
+
+    for (int roi : {2, 10}) {
+        param_roi r;
+        r.camera = 0;
+        r.group = 1;
+        r.roi = roi;
+        r.function = 3;
+        r.value = 40 + roi;
+        r.param1 = 7;
+        r.param2 = 9;
+        r.result = roi == 10 ? 0 : 1;
+        hub->insertRoiResult(r);
+    }
+    hub->finish_PeriodRecord();
+    // Pictures come from the writer's thread; an OK one only when the companion asks for it.
+    std::thread writer([&] {
+        hub->add_PeriodRecord_Picture(0, 1, true, QStringLiteral("/a/ok.jpg"));
+        hub->add_PeriodRecord_Picture(0, 1, false, QStringLiteral("/a/ng.jpg"));
+    });
+    writer.join();
+    ASSERT_TRUE(waitUntil([&] { return !reports("/alarmpicture").isEmpty(); }));
+
+    QStringList order;
+    for (const Report& r : reports())
+        if (!r.url.endsWith("/heartbeat") && !r.url.endsWith("/offervideomem"))
+            order << r.url.section('/', -1);
+    EXPECT_EQ(order, (QStringList{"alarm_starttiming", "alarm_finishtiming", "detectonceinfo", "alarmpicture"}));
+
+    const QJsonObject start = reports("/alarm_starttiming").first().body;
+    EXPECT_EQ(start.value("alarm_detect").toInt(), 1);
+    EXPECT_EQ(start.value("uuid").toString(), alarm);
+    const QJsonObject finish = reports("/alarm_finishtiming").first().body;
+    EXPECT_EQ(finish.value("clear_method").toString(), QString::fromUtf8(" 相机1:添加为模板解除 相机3:重检检测OK"));
+    EXPECT_EQ(finish.value("uuid").toString(), alarm);
+
+    const QJsonObject once = reports("/detectonceinfo").first().body;
+    EXPECT_FALSE(once.value("result").toBool());
+    const QJsonArray detail = once.value("detect_detail").toArray();
+    ASSERT_EQ(detail.size(), 1);
+    const QJsonArray rois = detail.at(0).toObject().value("roi_detail").toArray();
+    ASSERT_EQ(rois.size(), 2);
+    EXPECT_EQ(rois.at(0).toObject().value("roi_id").toInt(), 10);   // key text order: "0;1;10" < "0;1;2"
+    EXPECT_EQ(rois.at(0).toObject().value("is_alarm").toInt(), 0);
+    EXPECT_EQ(rois.at(0).toObject().value("algorithm_result").toInt(), 50);
+    EXPECT_EQ(rois.at(1).toObject().value("algorithm_areaMin").toInt(), 9);
+
+    const QList<Report> pictures = reports("/alarmpicture");
+    ASSERT_EQ(pictures.size(), 1);
+    EXPECT_EQ(pictures.first().body.value("alarmpic_path").toString(), QString("/a/ng.jpg"));
+    EXPECT_EQ(pictures.first().body.value("result").toInt(), 0);
+    EXPECT_EQ(pictures.first().body.value("uuid").toString(), alarm);
+    EXPECT_FALSE(cycleId.isEmpty());
+}
+
+TEST_F(CompanionLink, WorkingTimeReportsAtTheHourAndEveryTwelveMinutes)
+{
+    configure(false, true);
+    ASSERT_TRUE(waitAllowed());
+    // An hour no other test reports in.
+    QDateTime moment(QDate(2031, 3, 4), QTime(5, 0, 30));
+    Clock::setFixed(moment);
+    link->workStartMs = moment.toMSecsSinceEpoch();
+    for (int minute = 0; minute < 13; ++minute) {
+        window->runState = minute < 4 ? 1 : 3;
+        link->update_running_time();
+        Clock::advance(60000);
+    }
+    ASSERT_TRUE(waitUntil([&] { return reports("/working_time_record").size() == 2; }));
+    const QList<Report> records = reports("/working_time_record");
+    EXPECT_EQ(records.at(0).body.value("working_time").toInt(), 1);
+    EXPECT_EQ(records.at(0).body.value("stop_time").toInt(), 0);
+    EXPECT_EQ(records.at(0).body.value("record_timepart").toString(), QString("2031-03-04 05:00:30"));
+    // Ticks 2..13: 3 working minutes, 9 stopped ones, reported 12 minutes after the first.
+    EXPECT_EQ(records.at(1).body.value("working_time").toInt(), 3);
+    EXPECT_EQ(records.at(1).body.value("stop_time").toInt(), 9);
+    EXPECT_EQ(records.at(1).body.value("record_timepart").toString(), QString("2031-03-04 05:12:30"));
+}
+
+namespace {
+
+// A main window whose picture is known: four coloured quarters.
+class PaintedWindow : public StandInWindow
+{
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const int w = width() / 2, h = height() / 2;
+        painter.fillRect(0, 0, w, h, QColor(200, 30, 30));
+        painter.fillRect(w, 0, width() - w, h, QColor(30, 200, 30));
+        painter.fillRect(0, h, w, height() - h, QColor(30, 30, 200));
+        painter.fillRect(w, h, width() - w, height() - h, QColor(250, 250, 250));
+    }
+};
+
+class VideoShare : public CompanionLink
+{
+protected:
+    void SetUp() override
+    {
+        // The segment's key is the same for every program of the box: this test keeps to its own IPC namespace.
+        if (unshare(CLONE_NEWIPC) != 0)
+            GTEST_SKIP() << "needs root for an IPC namespace";
+        CompanionLink::SetUp();
+    }
+};
+
+bool segmentExists(int shmid)
+{
+    shmid_ds info{};
+    return shmctl(shmid, IPC_STAT, &info) == 0;
+}
+
+} // namespace
+
+TEST_F(VideoShare, WindowIsSharedAsI420AndSwitchOffFreesSegmentAndSemaphore)
+{
+    PaintedWindow painted;
+    painted.resize(960, 540);   // half the share: padded, never read past
+    gpWin = &painted;
+    configure(false, true, QJsonObject{{"device_workvideo", true}});
+    ASSERT_TRUE(waitAllowed());
+    const VideoShareInfo share = link->videoShares().value(0);
+    ASSERT_TRUE(share.usable());
+    shmid_ds info{};
+    ASSERT_EQ(shmctl(share.shmid, IPC_STAT, &info), 0);
+    EXPECT_EQ(info.shm_segsz, size_t(1920 * 1080 * 3 / 2));
+    EXPECT_EQ(info.shm_nattch, 1u);
+    const QJsonArray offered = reports("/offervideomem").first().body.value("memoryinfo").toArray();
+    ASSERT_EQ(offered.size(), 1);
+    EXPECT_EQ(offered.at(0).toObject().value("shmid").toInt(), share.shmid);
+    EXPECT_EQ(offered.at(0).toObject().value("semid").toInt(), share.semid);
+    EXPECT_EQ(offered.at(0).toObject().value("fps").toInt(), 20);
+
+    ASSERT_TRUE(waitUntil([&] { return link->videoThread() && link->videoThread()->framesWritten() > 1; }));
+    // The frame read back pixel by pixel against OpenCV's own conversion of the expected picture.
+    QImage expected(1920, 1080, QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    {
+        QPainter painter(&expected);
+        painter.drawImage(0, 0, painted.grab().toImage());
+    }
+    const cv::Mat bgra(1080, 1920, CV_8UC4, expected.bits(), size_t(expected.bytesPerLine()));
+    cv::Mat wanted;
+    cv::cvtColor(bgra, wanted, cv::COLOR_BGRA2YUV_I420);
+    const auto* frame = static_cast<const uchar*>(shmat(share.shmid, nullptr, SHM_RDONLY));
+    ASSERT_NE(frame, reinterpret_cast<const uchar*>(-1));
+    sembuf take{0, -1, SEM_UNDO}, give{0, 1, SEM_UNDO};
+    ASSERT_EQ(semop(share.semid, &take, 1), 0);
+    int mismatches = 0;
+    for (int i = 0; i < share.size; ++i)
+        mismatches += frame[i] != wanted.data[i];
+    semop(share.semid, &give, 1);
+    shmdt(frame);
+    EXPECT_EQ(mismatches, 0);
+    // The semaphore is back to free: one writer at a time.
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
+
+    // A second start keeps the same segment, attached once.
+    hub->initStart();
+    EXPECT_EQ(link->videoShares().value(0).shmid, share.shmid);
+    EXPECT_EQ(link->videoShares().value(0).semid, share.semid);
+    ASSERT_EQ(shmctl(share.shmid, IPC_STAT, &info), 0);
+    EXPECT_EQ(info.shm_nattch, 1u);
+
+    // Switched off: both objects are gone (as ipcs lists them), the ids still offered.
+    configure(false, false);
+    EXPECT_FALSE(segmentExists(share.shmid));
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), -1);
+    QProcess ipcs;
+    ipcs.start(QStringLiteral("ipcs"), {QStringLiteral("-m")});
+    ASSERT_TRUE(ipcs.waitForFinished(5000));
+    EXPECT_FALSE(QString::fromLatin1(ipcs.readAllStandardOutput()).contains(QStringLiteral(" %1 ").arg(share.shmid)));
+    EXPECT_EQ(link->videoShares().value(0).shmid, share.shmid);
+    gpWin = window.get();
+}
+
+TEST(VideoFrame, SmallerOrLargerPicturesAreFittedNotOverread)
+{
+    QImage small(100, 50, QImage::Format_ARGB32);
+    small.fill(QColor(10, 20, 30));
+    const QImage fitted = VideoThread::fitFrame(small, 1920, 1080);
+    ASSERT_EQ(fitted.size(), QSize(1920, 1080));
+    EXPECT_EQ(fitted.pixel(99, 49), QColor(10, 20, 30).rgb());
+    EXPECT_EQ(fitted.pixel(100, 49), QColor(Qt::black).rgb());
+    QImage large(3840, 2400, QImage::Format_RGB32);
+    large.fill(QColor(200, 100, 50));
+    const QImage down = VideoThread::fitFrame(large, 1920, 1080);
+    ASSERT_EQ(down.size(), QSize(1920, 1080));
+    EXPECT_EQ(down.pixel(1727, 1079), QColor(200, 100, 50).rgb());
+    EXPECT_EQ(down.pixel(1919, 0), QColor(Qt::black).rgb());
+}
+
+TEST(VideoFrame, AHeldSemaphoreSkipsTheFrameInTimeAndIsNeverReset)
+{
+    QTemporaryFile keyFile;
+    ASSERT_TRUE(keyFile.open());
+    const int key = ftok(keyFile.fileName().toLocal8Bit().constData(), 1);
+    VideoShareInfo share;
+    share.width = 64;
+    share.height = 32;
+    share.size = 64 * 32 * 3 / 2;
+    share.shmid = shmget(IPC_PRIVATE, size_t(share.size), IPC_CREAT | 0600);
+    ASSERT_NE(share.shmid, -1);
+    share.address = shmat(share.shmid, nullptr, 0);
+    share.semaphore = QSharedPointer<CNT_Semaphore>::create(key);
+    share.semid = share.semaphore->create_sem(1);
+    ASSERT_NE(share.semid, -1);
+    ASSERT_EQ(semctl(share.semid, 0, GETVAL), 1);
+
+    // A reader that died holding the frame (without SEM_UNDO): the writer waits its bound, skips.
+    sembuf take{0, -1, 0};
+    ASSERT_EQ(semop(share.semid, &take, 1), 0);
+    // Making the share again opens the same set and leaves its value: no second writer is let in.
+    CNT_Semaphore again(key);
+    EXPECT_EQ(again.create_sem(1), share.semid);
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 0);
+    QImage picture(64, 32, QImage::Format_RGB32);
+    picture.fill(QColor(90, 160, 220));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(VideoThread::UpdateMemory(share, picture));
+    EXPECT_GE(timer.elapsed(), CNT_Semaphore::kWaitMs - 20);
+    EXPECT_LT(timer.elapsed(), 3 * CNT_Semaphore::kWaitMs);
+
+    sembuf give{0, 1, 0};
+    ASSERT_EQ(semop(share.semid, &give, 1), 0);
+    EXPECT_TRUE(VideoThread::UpdateMemory(share, picture));
+    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
+    const cv::Mat bgra(32, 64, CV_8UC4, picture.bits(), size_t(picture.bytesPerLine()));
+    cv::Mat wanted;
+    cv::cvtColor(bgra, wanted, cv::COLOR_BGRA2YUV_I420);
+    EXPECT_EQ(std::memcmp(share.address, wanted.data, size_t(share.size)), 0);
+
+    shmdt(share.address);
+    shmctl(share.shmid, IPC_RMID, nullptr);
+    EXPECT_TRUE(share.semaphore->remove());
+}
