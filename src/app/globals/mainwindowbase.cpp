@@ -41,6 +41,8 @@ void MainWindowBase::MScaleSetToMin() {}
 void MainWindowBase::updateMScale(int, int) {}
 void MainWindowBase::StopDetect() {}
 bool MainWindowBase::isOutputHeld(int) const { return false; }
+void MainWindowBase::rebootSystem() {}
+void MainWindowBase::changeLanguage(int) {}
 void MainWindowBase::SlotReturn() {}
 void MainWindowBase::SlotStartStop() {}
 void MainWindowBase::SlotSystemPara() {}

@@ -93,6 +93,9 @@ public:
     // Whether an NG or a lost camera still holds this output on, so that
     // clearing another alarm (the production alarm) must leave it.
     virtual bool isOutputHeld(int output) const;
+    // Restart of the box and change of language (the settings screen's actions).
+    virtual void rebootSystem();
+    virtual void changeLanguage(int language);
 
 signals:
     void sendRecord(int detect, int hour, QList<bool> cameraOK, bool last);
