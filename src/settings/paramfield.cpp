@@ -13,8 +13,9 @@ constexpr int kMaxCount = 20000;
 constexpr int kMaxLong = 100000000;
 constexpr int kTrigModeRows[] = {813, 814, 815, 816};
 constexpr int kStageRows[] = {477, 478, 479, 480};
-// Input 4 / output 4: alone, or together with signal 1..3.
-constexpr int kShareRows[] = {304, 477, 478, 479};
+// Input 4 / output 4: alone (reserve), or together with input or output 1..3.
+constexpr int kInputShareRows[] = {304, 301, 302, 303};
+constexpr int kOutputShareRows[] = {304, 305, 306, 307};
 
 P edit(int row, P::Page page, P::Scalar field, int min, int max)
 {
@@ -165,8 +166,8 @@ std::vector<P> buildTable()
         edit(169, P::OutputPage, &W::clampPulse, 0, kMaxTenths),
         edit(667, P::OutputPage, &W::output4Pulse, 0, kMaxTenths),
         restart(edit(269, P::OutputPage, &W::ioPort, 0, 100)),
-        combo(203, P::OutputPage, &W::input4Use, kShareRows, 4),
-        combo(334, P::OutputPage, &W::output4Use, kShareRows, 4),
+        combo(203, P::OutputPage, &W::input4Use, kInputShareRows, 4),
+        combo(334, P::OutputPage, &W::output4Use, kOutputShareRows, 4),
         check(202, P::OutputPage, &W::okNgOutputPulses),
         check(178, P::OutputPage, &W::cutEjectorWhenClamping),
         check(179, P::OutputPage, &W::stopClampOnStop),

@@ -89,6 +89,11 @@ constexpr int kCaptionPixels = 28;
 constexpr int kComboW = 420;
 constexpr int kComboH = 50;
 constexpr int kWideScreen = 1800;
+constexpr int kPageMargin = 60;
+constexpr int kValueBoxW = 900;
+constexpr int kSwitchW = 600;
+constexpr int kSwitchIndicatorW = 60;
+constexpr char kWrapWidth[] = "wrapWidth";
 constexpr int kEditKeypad = 1;
 constexpr int kEditCharKeypad = Edit::CharPad;
 
@@ -123,6 +128,31 @@ QLabel* caption(const QString& text, QWidget* parent)
     label->setFont(DialogPainter::font(kCaptionPixels));
     DialogPainter::setYellowText(label);
     return label;
+}
+
+// Long captions go onto further lines instead of running off the page:
+// between words where there are blanks, else between characters.
+QString wrapped(const QString& text, int width)
+{
+    const QFont font = DialogPainter::font(kCaptionPixels);
+    if (width <= 0 || DialogPainter::textWidth(font, text) <= width)
+        return text;
+    const QString flat = text.simplified();
+    const bool words = flat.contains(' ');
+    const QStringList parts = words ? flat.split(' ') : flat.split(QString(), Qt::SkipEmptyParts);
+    QStringList lines;
+    QString line;
+    for (const QString& part : parts) {
+        const QString candidate = line.isEmpty() ? part : line + (words ? QStringLiteral(" ") : QString()) + part;
+        if (!line.isEmpty() && DialogPainter::textWidth(font, candidate) > width) {
+            lines << line;
+            line = part;
+        } else {
+            line = candidate;
+        }
+    }
+    lines << line;
+    return lines.join('\n');
 }
 
 bool digitsOnly(const QString& text)
@@ -178,24 +208,30 @@ ColorButton* WizardParaWidget::addButton(QWidget* parent, int row, const char* n
 
 void WizardParaWidget::buildPages()
 {
-    auto* outer = new QHBoxLayout(this);
-    auto* side = new QVBoxLayout;
+    // Page choice, Confirm and Return across the top: the pages keep the full width.
+    auto* outer = new QVBoxLayout(this);
+    auto* top = new QGridLayout;
+    const int perRow = gShowW >= kWideScreen ? kPageCountAll + 2 : (kPageCountAll + 2) / 2;
+    const int buttonW = qMin(kPageButtonW, (gShowW - 20) / perRow - 6);
     m_pages = new QStackedWidget(this);
     for (int page = 0; page < kPageCountAll; ++page) {
         auto* pageButton = new ColorButton(lanText(kRowFirstPage + page), this, kButtonClass);
-        pageButton->setFixedSize(kPageButtonW, kButtonH);
+        pageButton->setFixedSize(buttonW, kButtonH);
         pageButton->setCheckable(true);
         pageButton->fitText();
         connect(pageButton, &QPushButton::clicked, this, [this, page] { SlotChangePage(page); });
         m_pageButtons << pageButton;
-        side->addWidget(pageButton);
+        top->addWidget(pageButton, page / perRow, page % perRow);
     }
-    side->addStretch();
-    addButton(this, kRowConfirm, "confirm", &WizardParaWidget::accept)->setFixedWidth(kPageButtonW);
-    addButton(this, kRowReturn, "return", &WizardParaWidget::reject)->setFixedWidth(kPageButtonW);
-    side->addWidget(m_buttons.at(0));
-    side->addWidget(m_buttons.at(1));
-    outer->addLayout(side);
+    int slot = kPageCountAll;
+    for (ColorButton* action : {addButton(this, kRowConfirm, "confirm", &WizardParaWidget::accept),
+                                addButton(this, kRowReturn, "return", &WizardParaWidget::reject)}) {
+        action->setFixedWidth(buttonW);
+        action->fitText();
+        top->addWidget(action, slot / perRow, slot % perRow);
+        ++slot;
+    }
+    outer->addLayout(top);
     outer->addWidget(m_pages, 1);
 
     m_controls.resize(paramFields().size());
@@ -242,10 +278,13 @@ QWidget* WizardParaWidget::buildFieldPage(int page)
         layout->addLayout(row);
     }
 
-    // Value boxes first, one or two to a line; then the switches, two or three to a line.
+    // Value boxes first, then the switches, as many to a line as the screen holds.
     auto* values = new QGridLayout;
     auto* switches = new QGridLayout;
-    const bool wide = gShowW >= kWideScreen;
+    const int area = gShowW - kPageMargin;
+    const int valueColumns = qMax(1, area / kValueBoxW);
+    const int switchColumns = qMax(1, area / kSwitchW);
+    const int switchTextW = area / switchColumns - kSwitchIndicatorW;
     int valueCount = 0;
     int switchCount = 0;
     const auto& fields = paramFields();
@@ -260,17 +299,16 @@ QWidget* WizardParaWidget::buildFieldPage(int page)
             c.edit = new EditBox(f.min, f.max, body, text, QString(), 0, 1);
             connect(c.edit, &EditBox::valueChanged, this, [this, i](int v) { fieldEdited(i, v); });
             c.widget = c.edit;
-            const int columns = wide ? 2 : 1;
-            values->addWidget(c.widget, valueCount / columns, valueCount % columns);
+            values->addWidget(c.widget, valueCount / valueColumns, valueCount % valueColumns);
             ++valueCount;
             break;
         }
         case ParamField::Check: {
-            c.check = new CheckBox(body, text);
+            c.check = new CheckBox(body, wrapped(text, switchTextW));
             connect(c.check, &QCheckBox::toggled, this, [this, i](bool on) { fieldEdited(i, on ? 1 : 0); });
             c.widget = c.check;
-            const int columns = wide ? 3 : 2;
-            switches->addWidget(c.widget, switchCount / columns, switchCount % columns);
+            c.check->setProperty(kWrapWidth, switchTextW);
+            switches->addWidget(c.widget, switchCount / switchColumns, switchCount % switchColumns);
             ++switchCount;
             break;
         }
@@ -290,8 +328,7 @@ QWidget* WizardParaWidget::buildFieldPage(int page)
             row->addWidget(c.label);
             row->addWidget(c.combo);
             row->addStretch();
-            const int columns = wide ? 2 : 1;
-            values->addWidget(c.widget, valueCount / columns, valueCount % columns);
+            values->addWidget(c.widget, valueCount / valueColumns, valueCount % valueColumns);
             ++valueCount;
             break;
         }
@@ -328,17 +365,21 @@ QWidget* WizardParaWidget::buildGroupPage()
         m_groupChoice->checkFilterResult(remembered);
         m_groupChoice->blockSignals(false);
     });
+    // Captions on the left, the buttons under the field they act on: fits the narrow screen too.
+    auto* groupActions = new QHBoxLayout;
+    groupActions->addWidget(addButton(page, kRowRestore, "groupRestore", &WizardParaWidget::SlotParaGroupRestore));
+    groupActions->addWidget(addButton(page, kRowDelete, "groupDelete", &WizardParaWidget::SlotParaGroupDelete));
+    groupActions->addStretch();
     layout->addWidget(caption(lanText(kRowSearch), page), 0, 0);
     layout->addWidget(m_groupSearch, 0, 1);
     layout->addWidget(caption(lanText(kRowParaGroups), page), 1, 0);
     layout->addWidget(m_groupChoice, 1, 1);
-    layout->addWidget(addButton(page, kRowRestore, "groupRestore", &WizardParaWidget::SlotParaGroupRestore), 1, 2);
-    layout->addWidget(addButton(page, kRowDelete, "groupDelete", &WizardParaWidget::SlotParaGroupDelete), 1, 3);
-    layout->addWidget(caption(lanText(kRowGroupName), page), 2, 0);
-    layout->addWidget(m_groupName, 2, 1);
-    layout->addWidget(addButton(page, kRowBackup, "groupBackup", &WizardParaWidget::SlotParaGroupBackup), 2, 2);
-    layout->setRowStretch(3, 1);
-    layout->setColumnStretch(4, 1);
+    layout->addLayout(groupActions, 2, 1);
+    layout->addWidget(caption(lanText(kRowGroupName), page), 3, 0);
+    layout->addWidget(m_groupName, 3, 1);
+    layout->addWidget(addButton(page, kRowBackup, "groupBackup", &WizardParaWidget::SlotParaGroupBackup), 4, 1);
+    layout->setRowStretch(5, 1);
+    layout->setColumnStretch(2, 1);
     return page;
 }
 
@@ -428,7 +469,7 @@ void WizardParaWidget::WizardParaInit()
             c.edit->setValue(shown);
         } else if (c.check) {
             const QSignalBlocker block(c.check);
-            c.check->setText(text);
+            c.check->setText(wrapped(text, c.check->property(kWrapWidth).toInt()));
             c.check->setValue(shown);
         } else if (c.combo) {
             const QSignalBlocker block(c.combo);
@@ -455,7 +496,7 @@ void WizardParaWidget::updateVisibility()
         if (c.edit)
             c.edit->setText(lanText(fields[i].caption(*gpWParaBak)));
         else if (c.check)
-            c.check->setText(lanText(fields[i].caption(*gpWParaBak)));
+            c.check->setText(wrapped(lanText(fields[i].caption(*gpWParaBak)), c.check->property(kWrapWidth).toInt()));
     }
 }
 
