@@ -14,11 +14,15 @@
 #include "wizardpara.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QPainter>
 
+#include <QTimer>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,6 +35,7 @@ constexpr int kResultSettingRegions = 3;
 constexpr int kResultOk = 1;
 
 constexpr int kRowAllMove = 32;
+constexpr int kRowAddTemplate = 48;
 constexpr int kRowReturn = 58;
 constexpr int kRowResample = 129;
 constexpr int kRowOkRecords = 216;
@@ -57,6 +62,9 @@ constexpr int kRowShowOneNg = 863;
 constexpr int kRowSelectFirst = 864;
 constexpr int kRowResampleQuestion = 865;
 constexpr int kRowSaveFailed = 867;
+constexpr int kRowDeleteIgnore = 870;
+constexpr int kRowDeleteIgnoreQuestion = 871;
+constexpr int kRowTemplatesFull = 872;
 
 constexpr int kSourceRows[] = {kRowTemplate, kRowLive, kRowRecentNg, kRowOkRecords, kRowNgRecords};
 constexpr int kButtonH = 56;
@@ -128,11 +136,13 @@ DrawROIWidget::DrawROIWidget(MainWindowBase* window, QWidget* parent)
     connect(button("reset"), &QPushButton::clicked, this, [this] { Reset(false); });
     addButton(kRowPrevious, "previous", &DrawROIWidget::SlotPrevious, 0, 8);
     addButton(kRowNext, "next", &DrawROIWidget::SlotNext, 1, 8);
-    addButton(kRowSave, "save", &DrawROIWidget::SlotSaveData, 0, 9);
-    addButton(kRowReturn, "return", &DrawROIWidget::SlotReturn, 1, 9);
+    addButton(kRowAddTemplate, "addTemplate", &DrawROIWidget::AddTemp, 0, 9);
+    addButton(kRowDeleteIgnore, "deleteIgnore", &DrawROIWidget::SlotDeleteIgnorePoint, 1, 9);
+    addButton(kRowSave, "save", &DrawROIWidget::SlotSaveData, 0, 10);
+    addButton(kRowReturn, "return", &DrawROIWidget::SlotReturn, 1, 10);
     for (const char* tool : {"drawRect", "drawCircle", "drawPolygon", "drawHand"})
         button(tool)->setCheckable(true);
-    grid->setRowStretch(10, 1);
+    grid->setRowStretch(11, 1);
     hide();
 }
 
@@ -149,6 +159,42 @@ ColorButton* DrawROIWidget::addButton(int row, const char* name, void (DrawROIWi
     return b;
 }
 
+
+void DrawROIWidget::setCameraUnits(const QVector<CammerWidget*>& units)
+{
+    for (CammerWidget* unit : qAsConst(m_units))
+        unit->removeEventFilter(this);
+    m_units = units;
+    for (CammerWidget* unit : qAsConst(m_units))
+        unit->installEventFilter(this);
+}
+
+bool DrawROIWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && isVisible())
+        QTimer::singleShot(0, this, &DrawROIWidget::showToolState);
+    return QWidget::eventFilter(watched, event);
+}
+
+void DrawROIWidget::showToolState()
+{
+    if (!m_win)
+        return;
+    const int mode = m_win->drawMode;
+    const bool hand = m_win->isFreeHand;
+    const struct { const char* name; bool on; } tools[] = {
+        {"drawRect", mode == kDrawRect},
+        {"drawCircle", mode == kDrawCircle},
+        {"drawPolygon", mode == kDrawPolygon && !hand},
+        {"drawHand", mode == kDrawPolygon && hand},
+    };
+    for (const auto& tool : tools)
+        if (ColorButton* b = button(tool.name))
+            b->setChecked(tool.on);
+    const int shown = m_win->selCamera;
+    const QSignalBlocker block(m_camera);
+    m_camera->setCurrentIndex(shown >= 0 && shown < m_units.size() ? shown + 1 : 0);
+}
 
 void DrawROIWidget::paintEvent(QPaintEvent*)
 {
@@ -239,8 +285,7 @@ void DrawROIWidget::Reset(bool resetSource)
     }
     if (m_win)
         m_win->drawMode = 0;
-    for (const char* tool : {"drawRect", "drawCircle", "drawPolygon", "drawHand"})
-        button(tool)->setChecked(false);
+    showToolState();
     fillDetections();
     if (resetSource) {
         m_source->setCurrentIndex(SourceTemplate);
@@ -310,15 +355,7 @@ void DrawROIWidget::startTool(int mode, bool freeHand)
         return;
     m_win->drawMode = mode;
     m_win->isFreeHand = freeHand;
-    const struct { const char* name; bool on; } tools[] = {
-        {"drawRect", mode == kDrawRect},
-        {"drawCircle", mode == kDrawCircle},
-        {"drawPolygon", mode == kDrawPolygon && !freeHand},
-        {"drawHand", mode == kDrawPolygon && freeHand},
-    };
-    for (const auto& tool : tools)
-        if (ColorButton* b = button(tool.name))
-            b->setChecked(tool.on);
+    showToolState();
 }
 
 void DrawROIWidget::SlotDrawRect() { startTool(kDrawRect, false); }
@@ -402,6 +439,55 @@ void DrawROIWidget::SlotResample()
     pauseDetection(false);
     gTempTime = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     m_win->InsertRecord(lanText(kRowResample), QStringLiteral("operate"));
+    refreshViews();
+}
+
+void DrawROIWidget::AddTemp()
+{
+    if (!m_win)
+        return;
+    const int group = m_win->curDetect;
+    if (group < 0 || group >= kMaxDetections)
+        return;
+    for (CammerWidget* unit : unitsInScope()) {
+        // Slot 0 is the reference of alignment; the added ones are compared only.
+        std::vector<int>& valid = unit->pTemplateValid[group];
+        const auto free = std::find(valid.begin() + qMin<size_t>(1, valid.size()), valid.end(), 0);
+        if (free == valid.end()) {
+            SettingsPrompt::warn(lanText(kRowTemplatesFull));
+            continue;
+        }
+        const int slot = int(free - valid.begin());
+        std::memcpy(unit->pTemplate[group][size_t(slot)], unit->pShowBuf, size_t(unit->frameBytes));
+        if (!unit->SaveTemplateImage(group, slot)) {
+            SettingsPrompt::warn(lanText(kRowSaveFailed));
+            continue;
+        }
+        *free = 1;
+        ++unit->templateCount[group];
+        if (unit->pRecong)
+            unit->pRecong->VarTrain(group);
+    }
+    gTempTime = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
+    m_win->InsertRecord(lanText(kRowAddTemplate), QStringLiteral("operate"));
+    refreshViews();
+}
+
+void DrawROIWidget::SlotDeleteIgnorePoint()
+{
+    if (!m_win || !SettingsPrompt::ask(lanText(kRowDeleteIgnoreQuestion)))
+        return;
+    const int group = m_win->curDetect;
+    if (group < 0 || group >= kMaxDetections)
+        return;
+    for (CammerWidget* unit : unitsInScope()) {
+        if (!unit->pIgnoreMask[group])
+            continue;
+        std::memset(unit->pIgnoreMask[group], 0, size_t(unit->imagePixels));
+        unit->SaveIgnorePoint(group);
+        if (unit->pRecong)
+            unit->pRecong->VarTrain(group);
+    }
     refreshViews();
 }
 

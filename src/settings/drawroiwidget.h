@@ -33,7 +33,7 @@ public:
     explicit DrawROIWidget(MainWindowBase* window, QWidget* parent = nullptr);
 
     // The camera units the editor works on (the main window's list).
-    void setCameraUnits(const QVector<CammerWidget*>& units) { m_units = units; }
+    void setCameraUnits(const QVector<CammerWidget*>& units);
 
     // Record browser (sources 3 and 4 of the camera view).
     QImage recordImage;
@@ -69,6 +69,9 @@ public slots:
     void SlotCopyGroup();
     // Learns the shown group's template from the current frame.
     void SlotResample();
+    // The frame shown becomes a further template of the group.
+    void AddTemp();
+    void SlotDeleteIgnorePoint();
     void SlotShowHideAlarmPoint();
     void SlotPrevious();
     void SlotNext();
@@ -83,12 +86,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // A touch on a camera view may end a drawing or show a camera alone: the column follows.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     CammerWidget* shownUnit() const;
     // The units an action works on: the camera shown alone, else all.
     QVector<CammerWidget*> unitsInScope() const;
     void startTool(int mode, bool freeHand);
+    void showToolState();
     ColorButton* addButton(int row, const char* name, void (DrawROIWidget::*slot)(), int column, int line);
     void fillDetections();
     void fillCameras();

@@ -176,3 +176,31 @@ TEST_F(RoiEditorTest, RecordBrowserAndIgnorePointsView)
     touch(editor->button("alarmPoint"));
     EXPECT_EQ(unit->blinkPhase, 0);
 }
+
+TEST_F(RoiEditorTest, AddedTemplatesFillFreeSlotsAndIgnorePointsCanBeCleared)
+{
+    editor->Restart();
+    ASSERT_EQ(unit->pTemplate[0].size(), 2u);  // gTempNum slots
+    const int before = unit->templateCount[0];
+    std::memset(unit->pShowBuf, 77, size_t(unit->frameBytes));
+    touch(editor->button("addTemplate"));
+    EXPECT_EQ(unit->templateCount[0], before + 1);
+    EXPECT_EQ(unit->pTemplateValid[0][1], 1);
+    EXPECT_EQ(unit->pTemplate[0][1][123], 77);
+    const QImage stored("cammer11/template1.bmp");
+    ASSERT_FALSE(stored.isNull());
+    EXPECT_EQ(qGray(stored.pixel(5, 5)), 77);
+
+    answer({1});
+    touch(editor->button("addTemplate"));  // no free slot is left; slot 0 is never replaced
+    EXPECT_EQ(seen, QStringList({lanText(872)}));
+    EXPECT_EQ(unit->templateCount[0], before + 1);
+
+    std::memset(unit->pIgnoreMask[0], 255, 100);
+    answer({1});
+    touch(editor->button("deleteIgnore"));
+    EXPECT_EQ(unit->pIgnoreMask[0][50], 0);
+    const QImage mask("cammer11/ignorepoint.bmp");
+    ASSERT_FALSE(mask.isNull());
+    EXPECT_EQ(qGray(mask.pixel(50, 0)), 0);
+}
