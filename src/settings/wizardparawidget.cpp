@@ -185,10 +185,9 @@ WizardParaWidget::WizardParaWidget(MainWindowBase* window, QWidget* parent)
     , m_timeWidget(std::make_unique<ModifyTimeWidget>(nullptr))
 {
     setObjectName("settingsScreen");
-    setAutoFillBackground(true);
-    QPalette dark = palette();
-    dark.setColor(QPalette::Window, Qt::black);
-    setPalette(dark);
+    // A style sheet, not the palette: the main window's style sheet would replace a palette.
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#settingsScreen { background-color: black; }"));
     buildPages();
 }
 
@@ -338,7 +337,11 @@ QWidget* WizardParaWidget::buildFieldPage(int page)
     layout->addLayout(switches);
     layout->addStretch();
     scroll->setWidget(body);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    // The screen's own black shows through the page (a palette fill would be replaced
+    // by the main window's style sheet); a finger-wide scroll bar.
+    scroll->viewport()->setAutoFillBackground(false);
+    body->setAutoFillBackground(false);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; } QScrollBar:vertical { width: 30px; }"));
     return scroll;
 }
 

@@ -35,6 +35,7 @@ protected:
         gShowW = GetParam().width;
         gShowH = GetParam().height;
         window->resize(gShowW, gShowH);
+        window->setStyleSheet("RecordingMainWindow { background-color: black; }");  // as the main window has
         ASSERT_NE(makeUnit(unitCamera("SERIAL-PAINT")), nullptr);
         unit->show();  // the camera view under the editor's column
         unit->lower();
@@ -90,6 +91,8 @@ TEST_P(SettingsRenderTest, EveryPageAndDialogPaintsInEveryLanguage)
             const QImage image = screen.grab().toImage();
             save(image, QStringLiteral("page%1").arg(page));
             QWidget* current = screen.pages()->currentWidget();
+            // Yellow captions need the dark page behind them (a point right of every control).
+            EXPECT_LT(qGray(image.pixel(gShowW - 45, gShowH - 20)), 60) << "page " << page;
             expectTextsFit(current);
             // The page scrolls down, never sideways: nothing is cut at the right edge.
             if (auto* scroll = qobject_cast<QScrollArea*>(current)) {
