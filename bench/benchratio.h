@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,12 +19,19 @@ class RecordingReporter : public benchmark::ConsoleReporter
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                times[run.benchmark_name()] = run.real_accumulated_time / double(run.iterations); // seconds
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !medians.count(run.run_name.str()))
+                times[run.run_name.str()] = run.real_accumulated_time / double(run.iterations); // seconds
+            // With repetitions the median of the runs stands for the benchmark.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[run.run_name.str()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                medians.insert(run.run_name.str());
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
+    std::set<std::string> medians;
 };
 
 // pairs: (measured benchmark name, reference benchmark name), names as printed.

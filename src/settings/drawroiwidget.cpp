@@ -608,7 +608,9 @@ void DrawROIWidget::SlotReturn()
     m_win->resultState = kResultOk;
     if (m_win->pIndexButton)
         m_win->pIndexButton->show();
-    m_win->SlotReturn();
+    // Back to all cameras; a standing NG alarm stays until the operator clears it.
+    m_win->selCamera = numCamera;
+    m_win->ChangeCammer();
     refreshViews();
 }
 

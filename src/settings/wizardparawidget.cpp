@@ -760,7 +760,7 @@ void WizardParaWidget::accept()
         && m_win && m_win->pIndexButton) {
         m_win->pIndexButton->Reset();
         m_win->pIndexButton->show();
-        m_win->pIndexButton->raise();
+        m_win->ChangeCammer();
     }
     if (restartNeeded)
         SettingsPrompt::warn(lanText(kRowRestartNote));
