@@ -165,6 +165,7 @@ DaRiDoziri::~DaRiDoziri()
     disconnect(m_charPadRecreate);
     if (m_cycle)
         m_cycle->stop();
+    DrawROIWidget::setDetectionPause({});
     if (m_imageWriter)
         m_imageWriter->stop();
     releaseFailImages();

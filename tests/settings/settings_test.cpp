@@ -11,12 +11,14 @@
 #include "globals.h"
 #include "indexbutton.h"
 #include "modalanswerer.h"
+#include "paramdatabase.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 
 #include <cstring>
 #include <QFile>
@@ -267,4 +269,19 @@ TEST_F(SettingsTest, NetworkExportAndLanguageUseTheirHooks)
     answer({1});
     settings->SlotChangeLan(2);
     EXPECT_EQ(window->languageChanges, QList<int>({2}));
+}
+
+TEST_F(SettingsTest, FailedSaveIsReportedAndLeavesTheLiveRecordAlone)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-FAIL1")), nullptr);
+    openSettings();
+    touch(editFor(delayField())->addOneButton());
+    QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+    answer({1, 1});
+    settings->accept();
+    EXPECT_EQ(seen, QStringList({lanText(234), lanText(844)}));
+    EXPECT_EQ(live->trigInDelay[0], 5);
+    EXPECT_EQ(edited->trigInDelay[0], 6);  // the edit stays on screen for another try
+    EXPECT_TRUE(settings->isVisible());
+    EXPECT_TRUE(window->records.isEmpty());
 }
