@@ -923,8 +923,9 @@ void WizardParaWidget::SlotExportData()
     const QStringList items = dialog.getResult();
     if (items.isEmpty() || !SettingsPrompt::ask(lanText(kRowExportQuestion)))
         return;
+    const QStringList paths = m_win->getExportPathByContext(items);
     QString error = notAvailable(kRowExport);
-    if (!exportHook() || !exportHook()(items, &error))
+    if (!exportHook() || !exportHook()(paths, &error))
         SettingsPrompt::warn(error);
 }
 

@@ -30,7 +30,7 @@ class WizardParaWidget : public QWidget
 public:
     // Screens that other parts of the program provide; the defaults show a notice.
     using ScreenHook = std::function<void(QWidget* parent)>;
-    // Export of the chosen items; false with the reason when it fails.
+    // Export of the chosen paths (relative to the program's folder); false with the reason when it fails.
     using ExportHook = std::function<bool(const QStringList& items, QString* error)>;
     static void setNetworkHook(ScreenHook hook);
     static void setImageStorageHook(ScreenHook hook);

@@ -33,6 +33,9 @@ public:
     QList<QPoint> pans;  // arguments of updateMScale: the drag movement
     void updateMScale(int x, int y) override { pans.append(QPoint(x, y)); }
 
+    QStringList pathContext;
+    QStringList getPathContext() const override { return pathContext; }
+
     int reboots = 0;
     QList<int> languageChanges;
     void rebootSystem() override { ++reboots; }

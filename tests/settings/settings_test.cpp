@@ -7,6 +7,8 @@
 #include "combobox.h"
 #include "edit.h"
 #include "editbox.h"
+#include "exportdataselectdlg.h"
+#include "checkbox.h"
 #include "fuzzycombobox.h"
 #include "globals.h"
 #include "indexbutton.h"
@@ -284,4 +286,39 @@ TEST_F(SettingsTest, FailedSaveIsReportedAndLeavesTheLiveRecordAlone)
     EXPECT_EQ(edited->trigInDelay[0], 6);  // the edit stays on screen for another try
     EXPECT_TRUE(settings->isVisible());
     EXPECT_TRUE(window->records.isEmpty());
+}
+
+TEST_F(SettingsTest, ExportHandsTheChosenPathsToTheExporter)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-EXP01")), nullptr);
+    window->pathContext = QStringList{"PARAM.db", "RECORD", "alarmimage"};
+    openSettings();
+    QStringList exported;
+    WizardParaWidget::setExportHook([&exported](const QStringList& paths, QString*) {
+        exported = paths;
+        return true;
+    });
+    auto exportWith = [this](const std::function<void(ExportDataSelectDlg*)>& choose, QList<int> answers = {1}) {
+        new ModalAnswerer([this, choose, answers](QWidget* modal) {
+            auto* dialog = dynamic_cast<ExportDataSelectDlg*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            choose(dialog);
+            answer(answers);  // the confirmation, and what follows it
+            dialog->accept();
+        });
+        touch(settings->button("exportData"));
+    };
+    exportWith([](ExportDataSelectDlg* d) { d->masterBox()->setCheckState(Qt::Checked); });
+    EXPECT_EQ(exported, QStringList({"PARAM.db", "RECORD", "alarmimage"}));
+    exportWith([](ExportDataSelectDlg* d) {
+        d->masterBox()->setCheckState(Qt::Unchecked);
+        d->itemBoxes().at(2)->setChecked(true);
+    });
+    EXPECT_EQ(exported, QStringList({"alarmimage"}));
+    WizardParaWidget::setExportHook({});
+
+    // Without an exporter the operator is told, not left believing it worked.
+    seen.clear();
+    exportWith([](ExportDataSelectDlg* d) { d->masterBox()->setCheckState(Qt::Checked); }, {1, 1});
+    EXPECT_EQ(seen, QStringList({lanText(839), lanText(326) + "\n" + lanText(843)}));
 }

@@ -36,6 +36,15 @@ void MainWindowBase::CheckNG(bool) {}
 void MainWindowBase::RunAlgorithm(int, int) {}
 void MainWindowBase::CountWrite() {}
 QStringList MainWindowBase::getPathContext() const { return {}; }
+
+QStringList MainWindowBase::getExportPathByContext(const QStringList& chosen) const
+{
+    const QStringList items = getPathContext();
+    for (const QString& item : chosen)
+        if (!items.contains(item))
+            return items;
+    return chosen;
+}
 void MainWindowBase::MScale(float) {}
 void MainWindowBase::MScaleSetToMin() {}
 void MainWindowBase::updateMScale(int, int) {}

@@ -86,6 +86,9 @@ public:
     virtual void RunAlgorithm(int camera, int detection);
     virtual void CountWrite();
     virtual QStringList getPathContext() const;
+    // The paths of what the export selection chose: every item for anything
+    // that is not an item (the "all" choice gives its title), else the chosen items.
+    virtual QStringList getExportPathByContext(const QStringList& chosen) const;
     virtual void MScale(float scale);
     virtual void MScaleSetToMin();
     virtual void updateMScale(int x, int y);
