@@ -155,7 +155,6 @@ ColorButton* DrawROIWidget::addButton(int row, const char* name, void (DrawROIWi
     if (slot)
         connect(b, &QPushButton::clicked, this, slot);
     static_cast<QGridLayout*>(layout())->addWidget(b, line, column);
-    m_buttons << b;
     return b;
 }
 

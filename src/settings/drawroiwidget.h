@@ -103,7 +103,6 @@ private:
 
     MainWindowBase* m_win;
     QVector<CammerWidget*> m_units;
-    QVector<ColorButton*> m_buttons;
     ComboBox* m_source = nullptr;
     ComboBox* m_camera = nullptr;
     ComboBox* m_detect = nullptr;

@@ -200,7 +200,6 @@ ColorButton* WizardParaWidget::addButton(QWidget* parent, int row, const char* n
     button->setFixedSize(kActionButtonW, kButtonH);
     button->fitText();
     connect(button, &QPushButton::clicked, this, slot);
-    m_buttons << button;
     return button;
 }
 

@@ -130,7 +130,6 @@ private:
     std::vector<FieldControl> m_controls;
     QStackedWidget* m_pages = nullptr;
     QVector<ColorButton*> m_pageButtons;
-    QVector<ColorButton*> m_buttons;
     ComboBox* m_cameraChoice = nullptr;
     FuzzyComboBox* m_groupChoice = nullptr;
     Edit* m_groupSearch = nullptr;
