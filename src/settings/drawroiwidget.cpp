@@ -123,10 +123,34 @@ DrawROIWidget::DrawROIWidget(MainWindowBase* window, QWidget* parent)
     connect(m_camera, QOverload<int>::of(&QComboBox::activated), this, &DrawROIWidget::SlotChangeCamera);
     connect(m_detect, QOverload<int>::of(&QComboBox::activated), this, &DrawROIWidget::SlotChangeDetect);
 
-    addButton(kRowRect, "drawRect", &DrawROIWidget::SlotDrawRect, 0, 3);
-    addButton(kRowCircle, "drawCircle", &DrawROIWidget::SlotDrawCircle, 1, 3);
-    addButton(kRowPolygon, "drawPolygon", &DrawROIWidget::SlotDrawPloygn, 0, 4);
-    addButton(kRowHand, "drawHand", &DrawROIWidget::SlotDrawHand, 1, 4);
+    // A tool pressed while it is in use finishes its shape and is put down (no tool).
+    const struct
+    {
+        int row;
+        const char* name;
+        int mode;
+        bool freeHand;
+        void (DrawROIWidget::*slot)();
+        int column, line;
+    } tools[] = {
+        {kRowRect, "drawRect", kDrawRect, false, &DrawROIWidget::SlotDrawRect, 0, 3},
+        {kRowCircle, "drawCircle", kDrawCircle, false, &DrawROIWidget::SlotDrawCircle, 1, 3},
+        {kRowPolygon, "drawPolygon", kDrawPolygon, false, &DrawROIWidget::SlotDrawPloygn, 0, 4},
+        {kRowHand, "drawHand", kDrawPolygon, true, &DrawROIWidget::SlotDrawHand, 1, 4},
+    };
+    for (const auto& tool : tools) {
+        ColorButton* b = addButton(tool.row, tool.name, nullptr, tool.column, tool.line);
+        b->setCheckable(true);
+        connect(b, &QPushButton::clicked, this, [this, mode = tool.mode, hand = tool.freeHand, slot = tool.slot] {
+            if (m_win && m_win->drawMode == mode && m_win->isFreeHand == hand) {
+                if (CammerWidget* unit = shownUnit(); unit && mode == kDrawPolygon)
+                    unit->SavePolygon();
+                startTool(0, false);
+                return;
+            }
+            (this->*slot)();
+        });
+    }
     addButton(kRowDeleteArea, "delete", &DrawROIWidget::SlotDelete, 0, 5);
     addButton(kRowAllMove, "moveAll", &DrawROIWidget::SlotMoveAll, 1, 5);
     addButton(kRowCopyGroup, "copyGroup", &DrawROIWidget::SlotCopyGroup, 0, 6);
@@ -140,8 +164,6 @@ DrawROIWidget::DrawROIWidget(MainWindowBase* window, QWidget* parent)
     addButton(kRowDeleteIgnore, "deleteIgnore", &DrawROIWidget::SlotDeleteIgnorePoint, 1, 9);
     addButton(kRowSave, "save", &DrawROIWidget::SlotSaveData, 0, 10);
     addButton(kRowReturn, "return", &DrawROIWidget::SlotReturn, 1, 10);
-    for (const char* tool : {"drawRect", "drawCircle", "drawPolygon", "drawHand"})
-        button(tool)->setCheckable(true);
     grid->setRowStretch(11, 1);
     hide();
 }

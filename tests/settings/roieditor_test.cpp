@@ -26,6 +26,7 @@ protected:
         live->motionCorrect = -1;  // no positioning: the checked frame is the captured one
         live->filterSize = 3;
         live->area = 100;
+        live->enableIgnoreArea = 1;
         ASSERT_NE(makeUnit(unitCamera("SERIAL-ROI01")), nullptr);
         ASSERT_TRUE(unit->isOpen);
         window->curDetect = 0;
@@ -83,9 +84,15 @@ TEST_F(RoiEditorTest, DrawnAreasAreLearntSavedAndCheckedAfterReturn)
     touch(editor->button("drawPolygon"));
     for (QPoint p : {QPoint(1000, 200), QPoint(1300, 200), QPoint(1300, 500), QPoint(1000, 500)})
         tap(p);
-    touch(editor->button("drawPolygon"));  // finishes the outline
+    touch(editor->button("drawPolygon"));  // the lit tool again: the outline is finished, the tool put down
+    EXPECT_EQ(window->drawMode, 0);
+    EXPECT_FALSE(editor->button("drawPolygon")->isChecked());
     ASSERT_EQ(unit->pSingletonEdit->roiCount[0], 2);
     EXPECT_EQ(unit->pSingletonEdit->roiShape[0][1], CammerSingleton::kShapePolygon);
+    tap({1150, 350});
+    ASSERT_EQ(unit->curRoi, 1);
+    unit->pBtnFunc->click();  // the next enabled function: the polygon becomes an ignore area
+    EXPECT_EQ(unit->pSingletonEdit->roiFunction[0][1], CammerRecong::kIgnoreArea);
     EXPECT_EQ(active.roiCount[0], 1);  // nothing is in force before the save
 
     answer({1});
@@ -99,6 +106,7 @@ TEST_F(RoiEditorTest, DrawnAreasAreLearntSavedAndCheckedAfterReturn)
     EXPECT_EQ(active.roiSensitivity[0][0], 30);
     EXPECT_TRUE(storedRow("ROI0-0").endsWith("200 200 600 400")) << storedRow("ROI0-0").toStdString();
     EXPECT_EQ(storedRow("ROI0-0").split(' ').at(1), QString("30"));  // minimum size, then sensitivity
+    EXPECT_EQ(storedRow("ROI0-1").split(' ').at(3), QString("2"));   // then area, then function
 
     QFile::remove(appDir.filePath("calls.log"));
     touch(editor->button("return"));
