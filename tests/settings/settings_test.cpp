@@ -110,9 +110,11 @@ TEST_F(SettingsTest, PanelComesBackAfterTheSnapshotSwitchIsAccepted)
     EXPECT_TRUE(panel->detectionChoice() != nullptr);
 }
 
-TEST_F(SettingsTest, CameraRangesBoundTheBoxesAndTheCameraChoiceSwitchesValues)
+TEST_F(SettingsTest, CameraRangesWhiteBalanceAndDefaultsOfTheCameraShown)
 {
-    ASSERT_NE(makeUnit(unitCamera("SERIAL-SET04")), nullptr);
+    QJsonObject spec = unitCamera("SERIAL-SET04");
+    spec["defaults"] = QJsonObject{{"exposeTime", 8000}};
+    ASSERT_NE(makeUnit(spec), nullptr);
     live->gamma[0] = 1000;
     openSettings();
     EXPECT_EQ(editFor(gammaField())->maximum(), 400);
@@ -121,6 +123,14 @@ TEST_F(SettingsTest, CameraRangesBoundTheBoxesAndTheCameraChoiceSwitchesValues)
     // Bounding the box changes nothing stored or sent.
     EXPECT_EQ(edited->gamma[0], 1000);
     EXPECT_FALSE(callsOf("SERIAL-SET04").contains("setGamma 400"));
+
+    touch(settings->button("onceWB"));
+    EXPECT_EQ(callsOf("SERIAL-SET04").last(), QString("onceWB"));
+    answer({1});
+    touch(settings->button("restoreDefaults"));
+    EXPECT_EQ(edited->exposeTime[0], 8000);
+    EXPECT_EQ(editFor(exposureField())->value(), 8000);  // the box shows what the camera gave back
+    EXPECT_EQ(live->exposeTime[0], 500);
 }
 
 TEST_F(SettingsTest, PasswordsThatTheKeypadCannotTypeAreRefused)
