@@ -9,10 +9,12 @@
 #include "drawroiwidget.h"
 #include "globals.h"
 #include "modalanswerer.h"
+#include "paramdatabase.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QSqlDatabase>
 #include <QTest>
 
 #include <cstring>
@@ -95,9 +97,13 @@ TEST_F(RoiEditorTest, DrawnAreasAreLearntSavedAndCheckedAfterReturn)
     EXPECT_EQ(unit->pSingletonEdit->roiFunction[0][1], CammerRecong::kIgnoreArea);
     EXPECT_EQ(active.roiCount[0], 1);  // nothing is in force before the save
 
+    QList<bool> pauses;
+    DrawROIWidget::setDetectionPause([&pauses](bool paused) { pauses << paused; });
     answer({1});
     touch(editor->button("resample"));
+    DrawROIWidget::setDetectionPause({});
     EXPECT_EQ(seen, QStringList({lanText(865)}));
+    EXPECT_EQ(pauses, QList<bool>({true, false}));  // no check runs on half-learnt models
     EXPECT_TRUE(QFile::exists("cammer11/template0.bmp"));
 
     answer({1});
@@ -138,6 +144,13 @@ TEST_F(RoiEditorTest, RefusedSaveAndResetKeepTheAreasInForce)
     touch(editor->button("reset"));
     EXPECT_EQ(unit->pSingletonEdit->roiCount[0], 0);
     EXPECT_EQ(window->drawMode, 0);
+
+    // A save the database refuses is reported.
+    QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+    seen.clear();
+    answer({1, 1});
+    touch(editor->button("save"));
+    EXPECT_EQ(seen, QStringList({lanText(856), lanText(867)}));
 }
 
 TEST_F(RoiEditorTest, DetectionChoiceFollowsTheDetectionCountOnReset)
