@@ -21,10 +21,10 @@ public:
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !medians.count(run.run_name.str()))
-                times[run.benchmark_name()] = run.real_accumulated_time / double(run.iterations); // seconds
+                times[run.run_name.str()] = run.real_accumulated_time / double(run.iterations); // seconds
             // With repetitions the median of the runs stands for the benchmark.
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && run.iterations > 0) {
-                times[run.run_name.str()] = run.real_accumulated_time / double(run.iterations);
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[run.run_name.str()] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
                 medians.insert(run.run_name.str());
             }
         }

@@ -5,6 +5,7 @@
 // group: time and resident memory. One core, offscreen platform.
 
 #include "benchratio.h"
+#include "simcamerafolder.h"
 
 #include "cameramanager.h"
 #include "cammersingleton.h"
@@ -163,25 +164,11 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     LanguageTable::load();
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    gAppDirPath = dir.path();
-    QDir().mkpath("Plugins/Cameras");
-    QFile::copy(QCoreApplication::applicationDirPath() + "/Plugins/Cameras/libsimcamera.so", "Plugins/Cameras/libsimcamera.so");
     QJsonArray cameras{cameraSpec("SN-GREY-0001", false), cameraSpec("SN-COLOUR-001", true)};
     for (int i = 2; i < kStartCameras; ++i)
         cameras.append(cameraSpec(QString("SN-START-%1").arg(i, 4, 10, QChar('0')), false));
-    QFile script("simcamera.json");
-    script.open(QIODevice::WriteOnly);
-    script.write(QJsonDocument(QJsonObject{{"simulated", cameras}}).toJson());
-    script.close();
-    qputenv("MM_SIMCAMERA_CONFIG", dir.filePath("simcamera.json").toUtf8());
-    qunsetenv("MM_SIMCAMERA_LOG");
-
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", ParamDatabase::kConnectionName);
-    db.setDatabaseName(ParamDatabase::kFileName);
-    db.open();
-    ParamDatabase::createTables(db);
+    QTemporaryDir dir;
+    prepareSimCameraFolder(dir, cameras);
 
     gShowW = 1920;
     gShowH = 1080;

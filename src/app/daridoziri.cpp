@@ -12,6 +12,7 @@
 #include "controlport.h"
 #include "countfile.h"
 #include "detectioncycle.h"
+#include "drawroiwidget.h"
 #include "edit.h"
 #include "floatslider.h"
 #include "globals.h"
@@ -39,6 +40,7 @@
 #include "viewwatch2zel.h"
 #include "warnbox.h"
 #include "wizardpara.h"
+#include "wizardparawidget.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -150,6 +152,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
         link->sndRecordOperate(
             QJsonObject{{"recordtime", time}, {"recordpassword", level}, {"remarks", text}, {"recordtype", type}});
     });
+    createEditingScreens();
     selCamera = numCamera;
     runState = kRunRunning;
     updateStartStopText();
@@ -176,6 +179,7 @@ DaRiDoziri::~DaRiDoziri()
     if (m_cycle)
         m_cycle->stop();
     DiskAndStatsWiring::unwire();
+    DrawROIWidget::setDetectionPause({});
     if (m_imageWriter)
         m_imageWriter->stop();
     releaseFailImages();
@@ -193,6 +197,23 @@ DaRiDoziri::~DaRiDoziri()
     FLushAll();
     if (gpWin == this)
         gpWin = nullptr;
+}
+
+void DaRiDoziri::createEditingScreens()
+{
+    pWizardParaWidget = new WizardParaWidget(this, this);
+    pWizardParaWidget->hide();
+    pWizardParaWidget->setCameraUnits(m_cameraWidgets);
+    pDrawROIWidget = new DrawROIWidget(this, this);
+    pDrawROIWidget->setCameraUnits(m_cameraWidgets);
+    connect(this, &DaRiDoziri::sigOpenSettings, pWizardParaWidget, &WizardParaWidget::open);
+    connect(this, &DaRiDoziri::sigOpenRoiEditor, pDrawROIWidget, &DrawROIWidget::Restart);
+    DrawROIWidget::setDetectionPause([this](bool paused) {
+        if (paused)
+            m_cycle->stop();
+        else
+            m_cycle->start();
+    });
 }
 
 void DaRiDoziri::createSharedDialogs()
@@ -627,7 +648,8 @@ QStringList DaRiDoziri::getPathContext() const
 
 QRect DaRiDoziri::cameraArea() const
 {
-    const int panel = pIndexButton && !pIndexButton->isHidden() ? IndexButton::kWidth : 0;
+    const bool panelShown = (pIndexButton && !pIndexButton->isHidden()) || (pDrawROIWidget && !pDrawROIWidget->isHidden());
+    const int panel = panelShown ? IndexButton::kWidth : 0;
     return QRect(0, 0, qMax(1, width() - panel), qMax(1, height() - kStatusBarHeight));
 }
 
@@ -641,6 +663,12 @@ void DaRiDoziri::ChangeCammer()
     }
     if (m_ioStatus)
         m_ioStatus->setGeometry(0, height() - kStatusBarHeight, width(), kStatusBarHeight);
+    if (pDrawROIWidget && !pDrawROIWidget->isHidden()) {
+        pDrawROIWidget->setGeometry(width() - IndexButton::kWidth, 0, IndexButton::kWidth, height() - kStatusBarHeight);
+        pDrawROIWidget->raise();
+    }
+    if (pWizardParaWidget && !pWizardParaWidget->isHidden())
+        pWizardParaWidget->setGeometry(rect());
     if (m_scaleSlider)
         m_scaleSlider->move(area.left() + (area.width() - m_scaleSlider->width()) / 2, area.bottom() - m_scaleSlider->height());
 

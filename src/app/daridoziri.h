@@ -57,9 +57,9 @@ public:
     bool isOutputHeld(int output) const override;
 
     // Power and language: each saves what must survive first.
-    void rebootSystem();
+    void rebootSystem() override;
     void powerOff();
-    void changeLanguage(int language);
+    void changeLanguage(int language) override;
 
     // The text of a login level (rows 156, 155, 154).
     static QString levelText(int level);
@@ -108,6 +108,8 @@ protected:
 
 private:
     void createSharedDialogs();
+    // The settings screen and the ROI editor, opened by the panel's buttons.
+    void createEditingScreens();
     void createKeypads();
     void openDatabases();
     void loadParameters();

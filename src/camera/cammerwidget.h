@@ -94,6 +94,8 @@ public:
     // NG images, re-train images, ignore masks.
     void LoadIgnorePoint();
     void SaveIgnorePoint(int group);
+    // Writes template slot `slot` of a group to its file; false when it cannot.
+    bool SaveTemplateImage(int group, int slot);
 
     // Main window and settings screen access.
     MainWindowBase* mainWindow() const { return m_win; }

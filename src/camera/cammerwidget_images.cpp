@@ -147,11 +147,15 @@ void CammerWidget::SaveReTrainImage(int group)
     const size_t bytes = static_cast<size_t>(frameBytes);
     std::memcpy(pCheckBuf, pCaptureBuf, bytes);
     std::memcpy(pShowBuf, pCheckBuf, bytes);
-    unsigned char* tmpl = pTemplate[group][0];
-    std::memcpy(tmpl, pCheckBuf, bytes);
+    std::memcpy(pTemplate[group][0], pCheckBuf, bytes);
+    SaveTemplateImage(group, 0);
+}
 
-    if (!ensureFolder(group))
-        return;
+bool CammerWidget::SaveTemplateImage(int group, int slot)
+{
+    if (group < 0 || group >= kGroups || slot < 0 || slot >= int(pTemplate[group].size()) || !ensureFolder(group))
+        return false;
+    unsigned char* tmpl = pTemplate[group][size_t(slot)];
     QImage image;
     if (isColor) {
         image = QImage(tmpl, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
@@ -159,9 +163,11 @@ void CammerWidget::SaveReTrainImage(int group)
         image = QImage(tmpl, imageW, imageH, imageW, QImage::Format_Indexed8);
         image.setColorTable(greyPalette());
     }
-    const QString path = QStringLiteral("%1/template0.bmp").arg(folderFor(group));
-    if (!image.save(path))
-        qWarning() << "cannot write" << path;
+    const QString path = QStringLiteral("%1/template%2.bmp").arg(folderFor(group)).arg(slot);
+    if (image.save(path))
+        return true;
+    qWarning() << "cannot write" << path;
+    return false;
 }
 
 void CammerWidget::SaveFailImage(int group, int slot)

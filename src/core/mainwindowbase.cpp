@@ -36,11 +36,22 @@ void MainWindowBase::CheckNG(bool) {}
 void MainWindowBase::RunAlgorithm(int, int) {}
 void MainWindowBase::CountWrite() {}
 QStringList MainWindowBase::getPathContext() const { return {}; }
+
+QStringList MainWindowBase::getExportPathByContext(const QStringList& chosen) const
+{
+    const QStringList items = getPathContext();
+    for (const QString& item : chosen)
+        if (!items.contains(item))
+            return items;
+    return chosen;
+}
 void MainWindowBase::MScale(float) {}
 void MainWindowBase::MScaleSetToMin() {}
 void MainWindowBase::updateMScale(int, int) {}
 void MainWindowBase::StopDetect() {}
 bool MainWindowBase::isOutputHeld(int) const { return false; }
+void MainWindowBase::rebootSystem() {}
+void MainWindowBase::changeLanguage(int) {}
 void MainWindowBase::SlotReturn() {}
 void MainWindowBase::SlotStartStop() {}
 void MainWindowBase::SlotSystemPara() {}

@@ -86,6 +86,9 @@ public:
     virtual void RunAlgorithm(int camera, int detection);
     virtual void CountWrite();
     virtual QStringList getPathContext() const;
+    // The paths of what the export selection chose: every item for anything
+    // that is not an item (the "all" choice gives its title), else the chosen items.
+    virtual QStringList getExportPathByContext(const QStringList& chosen) const;
     virtual void MScale(float scale);
     virtual void MScaleSetToMin();
     virtual void updateMScale(int x, int y);
@@ -93,6 +96,9 @@ public:
     // Whether an NG or a lost camera still holds this output on, so that
     // clearing another alarm (the production alarm) must leave it.
     virtual bool isOutputHeld(int output) const;
+    // Restart of the box and change of language (the settings screen's actions).
+    virtual void rebootSystem();
+    virtual void changeLanguage(int language);
 
 signals:
     void sendRecord(int detect, int hour, QList<bool> cameraOK, bool last);

@@ -32,6 +32,14 @@ public:
 
     QList<QPoint> pans;  // arguments of updateMScale: the drag movement
     void updateMScale(int x, int y) override { pans.append(QPoint(x, y)); }
+
+    QStringList pathContext;
+    QStringList getPathContext() const override { return pathContext; }
+
+    int reboots = 0;
+    QList<int> languageChanges;
+    void rebootSystem() override { ++reboots; }
+    void changeLanguage(int language) override { languageChanges.append(language); }
 };
 
 // A temporary application folder with the built camera plug-ins copied into

@@ -92,10 +92,55 @@ e2e_start() {
   local dev_env=/opt/Qt5.15.7/plugins/platforms
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
   ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" &&
-    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 1920x1080x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
       sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
+}
+
+# Runs xdotool on the monitor's display, inside the monitor's network namespace
+# (the X server listens there); the display comes from the monitor's environment.
+e2e_x() {
+  local pid display
+  pid="$(cat "$MM_PID_FILE")"
+  display="$(tr '\0' '\n' < "/proc/$pid/environ" | sed -n 's/^DISPLAY=//p')"
+  nsenter -t "$pid" -n env DISPLAY="$display" XAUTHORITY="$APP/.Xauthority" xdotool "$@"
+}
+
+# A touch at a screen point, and a finger drawn from one point to another.
+e2e_tap() {
+  e2e_x mousemove "$1" "$2" click 1
+  sleep 0.3
+}
+
+e2e_drag() {
+  local x1=$1 y1=$2 x2=$3 y2=$4 step
+  e2e_x mousemove "$x1" "$y1" mousedown 1
+  for step in 1 2 3 4 5 6 7 8; do
+    e2e_x mousemove $((x1 + (x2 - x1) * step / 8)) $((y1 + (y2 - y1) * step / 8))
+  done
+  e2e_x mouseup 1
+  sleep 0.3
+}
+
+# Writes the screen as a PNG (the test must have started with E2E_FBDIR set).
+e2e_screenshot() {
+  python3 - "$E2E_FBDIR/Xvfb_screen0" "$1" <<'PY'
+import struct, sys, zlib
+data = open(sys.argv[1], "rb").read()
+header = struct.unpack(">25I", data[:100])
+size, width, height, bpl, ncolors = header[0], header[4], header[5], header[12], header[19]
+pixels = data[size + ncolors * 12:]
+rows = []
+for y in range(height):
+    line = pixels[y * bpl:y * bpl + width * 4]
+    rows.append(b"\x00" + bytes(b for i in range(0, len(line), 4) for b in (line[i + 2], line[i + 1], line[i])))
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+with open(sys.argv[2], "wb") as f:
+    f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"".join(rows), 6)) + chunk(b"IEND", b""))
+PY
 }
 
 # Waits up to $2 seconds for a text in the monitor's output.

@@ -1,0 +1,31 @@
+#include "settingsprompt.h"
+
+#include "choosebox.h"
+#include "globals.h"
+#include "numberinput.h"
+#include "numcharinput.h"
+#include "warnbox.h"
+
+void SettingsPrompt::warn(const QString& text)
+{
+    if (!gpWarnBox)
+        return;
+    gpWarnBox->setText(text);
+    gpWarnBox->exec();
+}
+
+bool SettingsPrompt::ask(const QString& text)
+{
+    if (!gpChooseBox)
+        return false;
+    gpChooseBox->setText(text);
+    return gpChooseBox->exec() == 1;
+}
+
+void SettingsPrompt::hideKeypads()
+{
+    if (gpNumPad)
+        gpNumPad->HideUpdate();
+    if (gpNumCharPad)
+        gpNumCharPad->HideUpdate();
+}

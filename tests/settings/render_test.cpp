@@ -1,0 +1,129 @@
+// Every page of the settings screen, the ROI editor and the camera order
+// screen in all four languages on both screen sizes: each paints, no text is
+// missing, button texts fit and nothing runs off the screen. With
+// MM_RENDER_DIR set the drawings are saved there as PNG files.
+#include "settingsfixture.h"
+
+#include "colorbutton.h"
+#include "dialogpainter.h"
+#include "drawroiwidget.h"
+#include "globals.h"
+#include "widgetchangecamera.h"
+#include "wizardparawidget.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+struct Screen
+{
+    int width, height;
+};
+
+class SettingsRenderTest : public SettingsTest, public ::testing::WithParamInterface<Screen>
+{
+protected:
+    void SetUp() override
+    {
+        SettingsTest::SetUp();
+        gShowW = GetParam().width;
+        gShowH = GetParam().height;
+        window->resize(gShowW, gShowH);
+        window->setStyleSheet("RecordingMainWindow { background-color: black; }");  // as the main window has
+        ASSERT_NE(makeUnit(unitCamera("SERIAL-PAINT")), nullptr);
+        unit->show();  // the camera view under the editor's column
+        unit->lower();
+        outDir = qEnvironmentVariable("MM_RENDER_DIR");
+        if (!outDir.isEmpty())
+            QDir().mkpath(outDir);
+    }
+
+    void save(const QImage& image, const QString& name) const
+    {
+        if (!outDir.isEmpty())
+            image.save(QStringLiteral("%1/settings_%2_%3_%4x%5.png").arg(outDir, name).arg(gLan).arg(gShowW).arg(gShowH));
+    }
+
+    // Every shown text is there and every button text fits its button.
+    static void expectTextsFit(QWidget* top)
+    {
+        for (QAbstractButton* b : top->findChildren<QAbstractButton*>()) {
+            if (!b->isVisibleTo(top))
+                continue;
+            EXPECT_FALSE(b->text().trimmed().isEmpty()) << b->objectName().toStdString();
+            if (auto* button = dynamic_cast<ColorButton*>(b)) {
+                EXPECT_LE(DialogPainter::textWidth(button->font(), button->text()), button->width() - 4)
+                    << button->text().toStdString() << " in " << button->width() << " px";
+            }
+        }
+        for (QLabel* label : top->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(top) && label->pixmap(Qt::ReturnByValue).isNull()) {
+                EXPECT_FALSE(label->text().trimmed().isEmpty());
+            }
+        }
+    }
+
+    QString outDir;
+};
+}  // namespace
+
+TEST_P(SettingsRenderTest, EveryPageAndDialogPaintsInEveryLanguage)
+{
+    live->trigModeNext = 3;  // shows the most detection fields
+    live->detectCount = 8;
+    for (int lan = 0; lan < kLanguageCount; ++lan) {
+        gLan = lan;
+        SCOPED_TRACE(QStringLiteral("language %1 at %2x%3").arg(lan).arg(gShowW).arg(gShowH).toStdString());
+        WizardParaWidget screen(window.get(), window.get());
+        screen.setCameraUnits({unit});
+        window->pWizardParaWidget = &screen;
+        *gpWParaBak = *gpWPara;
+        screen.open();
+        for (int page = 0; page < screen.pages()->count(); ++page) {
+            screen.SlotChangePage(page);
+            QTest::qWait(1);
+            const QImage image = screen.grab().toImage();
+            save(image, QStringLiteral("page%1").arg(page));
+            QWidget* current = screen.pages()->currentWidget();
+            // Yellow captions need the dark page behind them (a point right of every control).
+            EXPECT_LT(qGray(image.pixel(gShowW - 45, gShowH - 20)), 60) << "page " << page;
+            expectTextsFit(current);
+            // The page scrolls down, never sideways: nothing is cut at the right edge.
+            if (auto* scroll = qobject_cast<QScrollArea*>(current)) {
+                EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << "page " << page;
+            }
+        }
+        expectTextsFit(&screen);
+        screen.hide();
+        window->pWizardParaWidget = settings;
+
+        DrawROIWidget editorPanel(window.get(), window.get());
+        editorPanel.setCameraUnits({unit});
+        editorPanel.Restart();
+        QTest::qWait(1);
+        save(window->grab().toImage(), "roieditor");
+        expectTextsFit(&editorPanel);
+        EXPECT_LE(editorPanel.sizeHint().height(), gShowH);
+        editorPanel.SlotReturn();
+
+        WidgetChangeCamera order(window.get(), {});
+        QTimer::singleShot(0, &order, [&] {
+            save(order.grab().toImage(), "cameraorder");
+            expectTextsFit(&order);
+            EXPECT_TRUE(QRect(0, 0, gShowW, gShowH).contains(order.geometry()));
+            order.reject();
+        });
+        order.open({unit});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, SettingsRenderTest, ::testing::Values(Screen{1920, 1080}, Screen{1024, 768}),
+                         [](const ::testing::TestParamInfo<Screen>& info) {
+                             return QStringLiteral("w%1x%2").arg(info.param.width).arg(info.param.height).toStdString();
+                         });
