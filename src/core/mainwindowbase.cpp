@@ -39,6 +39,7 @@ QStringList MainWindowBase::getPathContext() const { return {}; }
 
 QStringList MainWindowBase::getExportPathByContext(const QStringList& chosen) const
 {
+    // The select-all box answers with its own label: every item.
     const QStringList items = getPathContext();
     for (const QString& item : chosen)
         if (!items.contains(item))

@@ -75,6 +75,7 @@ constexpr int kRowRestartNote = 845;
 constexpr int kRowShutDown = 209;
 constexpr int kRowExport = 326;
 constexpr int kRowNetwork = 328;
+constexpr int kRowVersionDownload = 873;
 constexpr int kRowCameraN = 586;
 constexpr int kRowParaGroups = 806;
 
@@ -110,9 +111,21 @@ WizardParaWidget::ScreenHook& networkHook()
     return hook;
 }
 
+WizardParaWidget::ScreenHook& versionDownloadHook()
+{
+    static WizardParaWidget::ScreenHook hook;
+    return hook;
+}
+
 WizardParaWidget::ScreenHook& imageStorageHook()
 {
     static WizardParaWidget::ScreenHook hook;
+    return hook;
+}
+
+WizardParaWidget::AcceptedHook& acceptedHook()
+{
+    static WizardParaWidget::AcceptedHook hook;
     return hook;
 }
 
@@ -176,7 +189,9 @@ struct WizardParaWidget::FieldControl
 
 void WizardParaWidget::setNetworkHook(ScreenHook hook) { networkHook() = std::move(hook); }
 void WizardParaWidget::setImageStorageHook(ScreenHook hook) { imageStorageHook() = std::move(hook); }
+void WizardParaWidget::setVersionDownloadHook(ScreenHook hook) { versionDownloadHook() = std::move(hook); }
 void WizardParaWidget::setExportHook(ExportHook hook) { exportHook() = std::move(hook); }
+void WizardParaWidget::setAcceptedHook(AcceptedHook hook) { acceptedHook() = std::move(hook); }
 
 WizardParaWidget::WizardParaWidget(MainWindowBase* window, QWidget* parent)
     : QWidget(parent)
@@ -410,6 +425,7 @@ QWidget* WizardParaWidget::buildSystemPage()
         {kRowExport, "exportData", &WizardParaWidget::SlotExportData},
         {kRowCameraOrder, "cameraOrder", &WizardParaWidget::SlotCameraOrder},
         {kRowNetwork, "network", &WizardParaWidget::SlotToNetwork},
+        {kRowVersionDownload, "versionDownload", &WizardParaWidget::SlotVersionDownload},
         {kRowImageStorage, "imageStorage", &WizardParaWidget::SlotImageStorage},
         {kRowCaliPoints, "caliNum", &WizardParaWidget::SlotCaliNum},
         {kRowShutDown, "shutDown", &WizardParaWidget::SlotShutDown},
@@ -742,6 +758,8 @@ void WizardParaWidget::accept()
         m_win->CameraSetSpeed();
     if (before.useStatistics != gpWPara->useStatistics)
         ResStatisticsParam::getInstance()->setTimer(gpWPara->useStatistics != 0);
+    if (acceptedHook())
+        acceptedHook()(before);
     for (CammerWidget* unit : qAsConst(m_units)) {
         if (!unit->pRecong)
             continue;
@@ -970,6 +988,14 @@ void WizardParaWidget::SlotToNetwork()
         networkHook()(this);
     else
         SettingsPrompt::warn(notAvailable(kRowNetwork));
+}
+
+void WizardParaWidget::SlotVersionDownload()
+{
+    if (versionDownloadHook())
+        versionDownloadHook()(this);
+    else
+        SettingsPrompt::warn(notAvailable(kRowVersionDownload));
 }
 
 void WizardParaWidget::SlotImageStorage()

@@ -34,7 +34,12 @@ public:
     using ExportHook = std::function<bool(const QStringList& items, QString* error)>;
     static void setNetworkHook(ScreenHook hook);
     static void setImageStorageHook(ScreenHook hook);
+    static void setVersionDownloadHook(ScreenHook hook);
     static void setExportHook(ExportHook hook);
+    // Told after a confirmed save, with the record as it was, for the services
+    // of other parts that follow the settings (the USB image copy).
+    using AcceptedHook = std::function<void(const WizardPara& before)>;
+    static void setAcceptedHook(AcceptedHook hook);
 
     explicit WizardParaWidget(MainWindowBase* window, QWidget* parent = nullptr);
     ~WizardParaWidget() override;
@@ -101,6 +106,7 @@ public slots:
     void SlotExit();
     void SlotCameraOrder();
     void SlotToNetwork();
+    void SlotVersionDownload();
     void SlotImageStorage();
     void SlotCaliNum();
 
