@@ -1,0 +1,61 @@
+#pragma once
+
+// Internal to the vision library: how a ROI of a live frame is brought onto
+// its learnt mean before the two are compared.
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <vector>
+
+namespace vision {
+
+// The live ROI is modelled as the learnt mean M seen through a smooth change:
+//   I(x + d) = M + c0 + c1 m + c2 m^2 + c3 x + c4 y + c5 L
+// (m: M normalised, x and y: position, L: Laplacian of M). The polynomial in m
+// absorbs brightness and gamma, the position terms a lighting gradient, the
+// Laplacian a change of focus, and d a residual sub-pixel shift. It is fitted
+// on a fixed sample of checked pixels, re-weighted so that a left-over part
+// does not pull the fit, and bounded so that a uniform change of a whole ROI
+// is not absorbed.
+class RoiFit
+{
+public:
+    static constexpr int kTerms = 6;
+
+    // Learns the sample and the term scales from the mean M, its Laplacian L,
+    // the static variance and the checked mask (all of the ROI's size).
+    void learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat& staticVar, const cv::Mat& checked);
+
+    struct Result
+    {
+        cv::Point2f shift;               // d: the live ROI is read at x + d
+        std::array<double, kTerms> c{};  // coefficients of the terms
+        double noise = 0;                // robust residual spread (grey levels)
+    };
+    // Fits a live grey ROI (8-bit, continuous, the model's size).
+    Result fit(const cv::Mat& live) const;
+
+    // Residual live - prediction over the whole ROI (float), with the live ROI
+    // moved by the fitted shift.
+    cv::Mat residual(const cv::Mat& live, const Result& r) const;
+
+private:
+    struct Sample
+    {
+        float x, y;        // pixel position
+        float gx, gy;      // gradient of M
+        float m, lap, sv;  // M, its Laplacian, the static variance
+    };
+    std::array<double, kTerms> terms(float m, float lap, float x, float y) const;
+    // One robust fit; `straight` leaves out the square grey term.
+    Result fit(const cv::Mat& live, bool straight) const;
+
+    std::vector<Sample> m_samples;
+    cv::Mat m_mean, m_laplacian;
+    double m_centre = 0, m_scale = 1, m_lapScale = 1;
+    double m_low = 0, m_high = 0;  // grey range of the sample
+    double m_halfW = 1, m_halfH = 1;
+};
+
+} // namespace vision
