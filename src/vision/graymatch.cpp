@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -15,11 +16,11 @@ constexpr double kMinThreshold = 3.0;
 constexpr double kThresholdPerStep = 0.08;
 constexpr int kMaxSensitivity = 100;
 constexpr int kMaxAmplify = 4;
+constexpr size_t kMaxTemplates = 257;  // the per-pixel sum is 16-bit
 // Normal variation from local structure: a residual shift of this many pixels
 // across an edge, and a share of the curvature for a change of focus.
 constexpr double kResidualShift = 0.6;
 constexpr double kCurvatureShare = 0.35;
-constexpr double kStructureBlur = 0.8;  // smoothing before gradients: template noise is no structure
 // A texture unlike the template: the mean squared residual over 3 x 3 pixels
 // against a lower threshold (averaging narrows the noise), where the pixel
 // itself differs at least a little.
@@ -34,6 +35,23 @@ constexpr double kGrowShare = 0.45;
 // known to within the camera's blur and the residual alignment: it is marked
 // with that margin, so a small part is measured at its footprint.
 constexpr int kMargin = 3;
+
+// Expected range of n samples of a unit normal distribution (none for one).
+double expectedRange(int n)
+{
+    static const double table[] = {0,     0,     1.128, 1.693, 2.059, 2.326, 2.534, 2.704, 2.847,
+                                   2.970, 3.078, 3.173, 3.258, 3.336, 3.407, 3.472, 3.532, 3.588,
+                                   3.640, 3.689, 3.735, 3.778, 3.819, 3.858, 3.895, 3.931};
+    constexpr int kLast = int(sizeof(table) / sizeof(table[0])) - 1;
+    if (n <= 1)
+        return 1.0;  // the range is 0 anyway
+    if (n <= kLast)
+        return table[n];
+    return table[kLast] + 0.9 * std::log(double(n) / kLast);
+}
+
+constexpr double kSobelGain = 8.0;      // a 3 x 3 Sobel answers a slope of 1 grey per pixel with 8
+constexpr double kLaplacianGain = 4.0;  // and the 3 x 3 Laplacian a curvature of 1 with 4
 
 // The connected regions of `candidates` that hold a pixel of `seeds`.
 cv::Mat grown(const cv::Mat& seeds, const cv::Mat& candidates)
@@ -63,7 +81,9 @@ cv::Mat grown(const cv::Mat& seeds, const cv::Mat& candidates)
 struct GrayMatch::Impl : vision::RoiModel
 {
     bool edgeIgnore = false;
-    std::vector<cv::Mat> templates;
+    int count = 0;                  // templates added
+    cv::Mat sum, low, high;         // per pixel: their sum (16-bit) and range
+    std::vector<cv::Mat> templates; // kept only for edge ignore
     cv::Mat mean;       // learnt mean grey (float)
     cv::Mat staticVar;  // variance from the templates and from local structure (float)
     cv::Mat checked;    // mask less ignored edges
@@ -101,13 +121,37 @@ bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int edgeIgnor
 
 bool GrayMatch::AddTemp(const cv::Mat& image)
 {
-    if (!d || d->trained)
+    if (!d || d->trained || size_t(d->count) >= kMaxTemplates)
         return false;
     try {
-        cv::Mat gray = vision::grayOfBox(image, *d);
+        Impl& m = *d;
+        // A grey image of the box is read in place; only others are converted.
+        const cv::Mat gray = image.type() == CV_8UC1 && image.cols == m.width && image.rows == m.height
+                                 ? image
+                                 : vision::grayOfBox(image, m);
         if (gray.empty())
             return false;
-        d->templates.push_back(gray);
+        if (m.count == 0) {
+            m.sum = cv::Mat::zeros(m.height, m.width, CV_16U);
+            gray.copyTo(m.low);
+            gray.copyTo(m.high);
+        }
+        // One cheap pass per template: the sum and the range of each pixel.
+        const int cols = m.width, rows = m.height;  // locals: the loop vectorises
+        for (int y = 0; y < rows; ++y) {
+            const uchar* __restrict in = gray.ptr<uchar>(y);
+            ushort* __restrict ps = m.sum.ptr<ushort>(y);
+            uchar* __restrict pl = m.low.ptr<uchar>(y);
+            uchar* __restrict ph = m.high.ptr<uchar>(y);
+            for (int x = 0; x < cols; ++x) {
+                ps[x] = ushort(ps[x] + in[x]);
+                pl[x] = std::min(pl[x], in[x]);
+                ph[x] = std::max(ph[x], in[x]);
+            }
+        }
+        if (m.edgeIgnore)
+            m.templates.push_back(gray.clone());
+        ++m.count;
         return true;
     } catch (...) {
         return false;
@@ -116,48 +160,61 @@ bool GrayMatch::AddTemp(const cv::Mat& image)
 
 bool GrayMatch::Train(int sensitivity, int amplify, int edgeLow, int edgeHigh)
 {
-    if (!d || d->templates.empty())
+    if (!d || d->count == 0 || d->trained)
         return false;
     try {
         Impl& m = *d;
-        const double n = double(m.templates.size());
-        cv::Mat sum = cv::Mat::zeros(m.height, m.width, CV_32F), sum2 = sum.clone(), f;
+        const int n = m.count;
+        const int cols = m.width, rows = m.height;  // locals: the loop below vectorises
         cv::Mat edges = cv::Mat::zeros(m.height, m.width, CV_8UC1);
         for (const cv::Mat& t : m.templates) {
-            t.convertTo(f, CV_32F);
-            sum += f;
-            cv::accumulateSquare(f, sum2);
-            if (m.edgeIgnore) {
-                cv::Mat e;
-                cv::Canny(t, e, edgeLow, edgeHigh);
-                edges |= e;
+            cv::Mat e;
+            cv::Canny(t, e, edgeLow, edgeHigh);
+            edges |= e;
+        }
+        m.templates.clear();
+        const cv::Mat sum = m.sum, low = m.low, high = m.high;
+        m.sum.release();
+        m.low.release();
+        m.high.release();
+        sum.convertTo(m.mean, CV_32F, 1.0 / n);
+
+        // Normal variation: between the templates (their range over the
+        // expected range of n normal samples), plus what a residual shift does
+        // on the slope and a focus change on the curvature of the mean. The
+        // structure is taken from the mean rounded to 8 bits: fast, and plenty
+        // for a variance.
+        cv::Mat mean8, slopeX, slopeY, curve;
+        sum.convertTo(mean8, CV_8U, 1.0 / n);
+        cv::Sobel(mean8, slopeX, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
+        cv::Sobel(mean8, slopeY, CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
+        cv::Laplacian(mean8, curve, CV_16S, 3, 1, 0, cv::BORDER_REPLICATE);
+        const float slope2 = float(kResidualShift * kResidualShift / (kSobelGain * kSobelGain));
+        const float curve2 = float(kCurvatureShare * kCurvatureShare / (kLaplacianGain * kLaplacianGain));
+        const float between2 = float(1.0 / (expectedRange(n) * expectedRange(n)));
+        m.staticVar.create(rows, cols, CV_32F);
+        for (int y = 0; y < rows; ++y) {
+            const short* __restrict px = slopeX.ptr<short>(y);
+            const short* __restrict py = slopeY.ptr<short>(y);
+            const short* __restrict pc = curve.ptr<short>(y);
+            const uchar* __restrict pl = low.ptr<uchar>(y);
+            const uchar* __restrict ph = high.ptr<uchar>(y);
+            float* __restrict out = m.staticVar.ptr<float>(y);
+            for (int x = 0; x < cols; ++x) {
+                const float gx = px[x], gy = py[x], c = pc[x], range = float(ph[x] - pl[x]);
+                out[x] = slope2 * (gx * gx + gy * gy) + curve2 * c * c + between2 * range * range;
             }
         }
-        m.mean = sum / n;
-        // Variation between templates (none from a single one), unbiased.
-        cv::Mat var = n > 1 ? cv::Mat((sum2 - sum.mul(m.mean)) / (n - 1)) : cv::Mat::zeros(m.height, m.width, CV_32F);
-        cv::max(var, 0.0, var);
-
-        // Structure: the slope and curvature of the smoothed mean.
-        cv::Mat smooth, gx, gy, lap;
-        cv::GaussianBlur(m.mean, smooth, cv::Size(0, 0), kStructureBlur, 0, cv::BORDER_REPLICATE);
-        cv::Sobel(smooth, gx, CV_32F, 1, 0, 3, 1.0 / 8, 0, cv::BORDER_REPLICATE);
-        cv::Sobel(smooth, gy, CV_32F, 0, 1, 3, 1.0 / 8, 0, cv::BORDER_REPLICATE);
-        cv::Laplacian(smooth, lap, CV_32F, 1, 1, 0, cv::BORDER_REPLICATE);
-        var += (gx.mul(gx) + gy.mul(gy)) * (kResidualShift * kResidualShift) +
-               lap.mul(lap) * (kCurvatureShare * kCurvatureShare);
-        m.staticVar = var;
 
         m.checked = m.mask.clone();
         if (m.edgeIgnore) {
             cv::dilate(edges, edges, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5)));
             m.checked.setTo(0, edges);
         }
-        m.fit.learn(m.mean, lap, m.staticVar, m.checked);
+        m.fit.learn(m.mean, slopeX, slopeY, curve, m.staticVar, m.checked);
         const int s = std::clamp(sensitivity, 0, kMaxSensitivity);
         const int a = std::clamp(amplify, 0, kMaxAmplify);
         m.threshold = (kMinThreshold + kThresholdPerStep * (kMaxSensitivity - s)) / (1 + a);
-        m.templates.clear();
         m.trained = true;
         return true;
     } catch (...) {
@@ -175,22 +232,31 @@ bool GrayMatch::Match(const cv::Mat& image, cv::Mat& defects)
         cv::Mat gray = vision::grayOfBox(image, m);
         if (gray.empty())
             return false;
-        const vision::RoiFit::Result fitted = m.fit.fit(gray);
-        const cv::Mat r = m.fit.residual(gray, fitted);
-        cv::Mat var = m.staticVar + fitted.noise * fitted.noise;
-        const cv::Mat r2 = r.mul(r);
-        const double t2 = m.threshold * m.threshold;
-        cv::Mat result = r2 > var * t2;
-        cv::Mat localR2, localVar;
-        const cv::Size window(kTextureWindow, kTextureWindow);
-        cv::blur(r2, localR2, window, cv::Point(-1, -1), cv::BORDER_REPLICATE);
-        cv::blur(var, localVar, window, cv::Point(-1, -1), cv::BORDER_REPLICATE);
-        const cv::Mat texture = (localR2 > localVar * (t2 * kTextureShare * kTextureShare)) &
-                                (r2 > var * (t2 * kTextureGuard * kTextureGuard));
-        result |= texture;
-        result &= m.checked;
-        if (cv::countNonZero(result) > 0) {
-            result = grown(result, (r2 > var * (t2 * kGrowShare * kGrowShare)) & m.checked);
+        // q: squared residual in units of the pixel's variance; its 3 x 3 mean tells texture.
+        const cv::Mat q = m.fit.deviation(gray, m.fit.fit(gray));
+        cv::Mat local;
+        cv::blur(q, local, cv::Size(kTextureWindow, kTextureWindow), cv::Point(-1, -1), cv::BORDER_REPLICATE);
+        const float t2 = float(m.threshold * m.threshold);
+        const float texture = t2 * float(kTextureShare * kTextureShare);
+        const float guard = t2 * float(kTextureGuard * kTextureGuard);
+        const float grow = t2 * float(kGrowShare * kGrowShare);
+        cv::Mat result(q.size(), CV_8UC1), candidates(q.size(), CV_8UC1);
+        bool any = false;
+        for (int y = 0; y < q.rows; ++y) {
+            const float* pq = q.ptr<float>(y);
+            const float* pl = local.ptr<float>(y);
+            const uchar* c = m.checked.ptr<uchar>(y);
+            uchar* out = result.ptr<uchar>(y);
+            uchar* cand = candidates.ptr<uchar>(y);
+            for (int x = 0; x < q.cols; ++x) {
+                const bool seed = c[x] && (pq[x] > t2 || (pl[x] > texture && pq[x] > guard));
+                out[x] = seed ? 255 : 0;
+                cand[x] = c[x] && pq[x] > grow ? 255 : 0;
+                any = any || seed;
+            }
+        }
+        if (any) {
+            result = grown(result, candidates);
             cv::Mat core;
             cv::morphologyEx(result, core, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3)));
             if (cv::countNonZero(core) > 0) {

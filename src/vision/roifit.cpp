@@ -8,16 +8,17 @@
 namespace vision {
 
 namespace {
-constexpr int kMaxSamples = 3000;       // enough for 8 unknowns, cheap per ROI
+constexpr int kMaxSamples = 1600;       // plenty for 8 unknowns, cheap per ROI
 constexpr int kUnknowns = RoiFit::kTerms + 2;  // the terms plus the shift
-constexpr int kMaxIterations = 4;
+constexpr int kMaxIterations = 3;
 constexpr double kRidge = 1e-3;         // per sample, on normalised terms: keeps a flat ROI solvable
 constexpr double kInlier = 3.0;         // residual spreads that still count for the fit
 constexpr double kMadToSigma = 1.4826;
 constexpr double kMinNoise = 1.0;       // grey levels: quantisation and sensor floor
 constexpr double kMaxShift = 3.0;       // pixels left over after positioning
 constexpr double kShiftDone = 0.02;
-constexpr double kMinScale = 4.0;       // grey levels: a flat ROI has no gain to fit
+constexpr double kMinScale = 4.0;
+constexpr float kPerSobel = 1.0f / 8;  // a 3 x 3 Sobel answers a slope of 1 grey per pixel with 8       // grey levels: a flat ROI has no gain to fit
 // Bounds of the change one ROI may absorb (grey levels and gain at its mean grey).
 constexpr double kMaxOffsetShare = 0.3;
 constexpr double kMaxOffsetGrey = 10.0;
@@ -55,23 +56,22 @@ std::array<double, RoiFit::kTerms> RoiFit::terms(float m, float lap, float x, fl
     return {1.0, n, n * n, (x - m_halfW) / m_halfW, (y - m_halfH) / m_halfH, lap / m_lapScale};
 }
 
-void RoiFit::learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat& staticVar, const cv::Mat& checked)
+void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& laplacian,
+                   const cv::Mat& staticVar, const cv::Mat& checked)
 {
     m_mean = mean;
-    m_laplacian = laplacian;
+    m_laplacian = laplacian;  // 16-bit: read as it is, the fit scales it
+    m_staticVar = staticVar;
     m_halfW = std::max(1.0, mean.cols / 2.0);
     m_halfH = std::max(1.0, mean.rows / 2.0);
-    cv::Mat gx, gy;
-    cv::Sobel(mean, gx, CV_32F, 1, 0, 3, 1.0 / 8);
-    cv::Sobel(mean, gy, CV_32F, 0, 1, 3, 1.0 / 8);
     const int count = std::max(1, cv::countNonZero(checked));
     const int step = std::max(1, int(std::ceil(std::sqrt(double(count) / kMaxSamples))));
     m_samples.clear();
     for (int y = step / 2; y < mean.rows; y += step)
         for (int x = step / 2; x < mean.cols; x += step)
             if (checked.at<uchar>(y, x))
-                m_samples.push_back({float(x), float(y), gx.at<float>(y, x), gy.at<float>(y, x), mean.at<float>(y, x),
-                                     laplacian.at<float>(y, x), staticVar.at<float>(y, x)});
+                m_samples.push_back({float(x), float(y), gx.at<short>(y, x) * kPerSobel, gy.at<short>(y, x) * kPerSobel,
+                                     mean.at<float>(y, x), float(laplacian.at<short>(y, x)), staticVar.at<float>(y, x)});
     double sum = 0, sum2 = 0, lap2 = 0;
     m_low = 255;
     m_high = 0;
@@ -184,28 +184,33 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
     return r;
 }
 
-cv::Mat RoiFit::residual(const cv::Mat& live, const Result& r) const
+cv::Mat RoiFit::deviation(const cv::Mat& live, const Result& r) const
 {
-    cv::Mat moved;
-    live.convertTo(moved, CV_32F);
+    cv::Mat moved = live;
     if (r.shift.x != 0.0f || r.shift.y != 0.0f) {
         const cv::Matx23d at(1, 0, r.shift.x, 0, 1, r.shift.y);
-        cv::warpAffine(moved, moved, at, moved.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        cv::warpAffine(live, moved, at, live.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
     }
     // Prediction = M + sum c_k term_k, with the polynomial in M evaluated directly.
     const double a0 = r.c[0], a1 = r.c[1] / m_scale, a2 = r.c[2] / (m_scale * m_scale);
     const double cx = r.c[3] / m_halfW, cy = r.c[4] / m_halfH, cl = r.c[5] / m_lapScale;
-    for (int y = 0; y < moved.rows; ++y) {
-        float* out = moved.ptr<float>(y);
+    const float noise2 = float(r.noise * r.noise);
+    cv::Mat out(live.size(), CV_32F);
+    for (int y = 0; y < live.rows; ++y) {
+        const uchar* in = moved.ptr<uchar>(y);
         const float* m = m_mean.ptr<float>(y);
-        const float* l = m_laplacian.ptr<float>(y);
-        const double rowTerm = a0 + cy * (y - m_halfH) - cx * m_halfW;
-        for (int x = 0; x < moved.cols; ++x) {
-            const double d = m[x] - m_centre;
-            out[x] -= float(m[x] + rowTerm + cx * x + d * (a1 + a2 * d) + cl * l[x]);
+        const short* l = m_laplacian.ptr<short>(y);
+        const float* sv = m_staticVar.ptr<float>(y);
+        float* o = out.ptr<float>(y);
+        const float rowTerm = float(a0 + cy * (y - m_halfH) - cx * m_halfW);
+        const float fa1 = float(a1), fa2 = float(a2), fcx = float(cx), fcl = float(cl), centre = float(m_centre);
+        for (int x = 0; x < live.cols; ++x) {
+            const float d = m[x] - centre;
+            const float res = float(in[x]) - (m[x] + rowTerm + fcx * float(x) + d * (fa1 + fa2 * d) + fcl * l[x]);
+            o[x] = res * res / (sv[x] + noise2);
         }
     }
-    return moved;
+    return out;
 }
 
 } // namespace vision

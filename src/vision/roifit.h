@@ -23,9 +23,12 @@ class RoiFit
 public:
     static constexpr int kTerms = 6;
 
-    // Learns the sample and the term scales from the mean M, its Laplacian L,
-    // the static variance and the checked mask (all of the ROI's size).
-    void learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat& staticVar, const cv::Mat& checked);
+    // Learns the sample and the term scales from the mean M (float), its 3 x 3
+    // Sobel slopes and Laplacian L (16-bit), the static variance (float) and
+    // the checked mask, all of the ROI's size. Keeps references to M, L and
+    // the variance.
+    void learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& laplacian,
+               const cv::Mat& staticVar, const cv::Mat& checked);
 
     struct Result
     {
@@ -36,9 +39,9 @@ public:
     // Fits a live grey ROI (8-bit, continuous, the model's size).
     Result fit(const cv::Mat& live) const;
 
-    // Residual live - prediction over the whole ROI (float), with the live ROI
-    // moved by the fitted shift.
-    cv::Mat residual(const cv::Mat& live, const Result& r) const;
+    // Squared residual (live - prediction) over its variance (static plus the
+    // fitted noise), over the whole ROI (float), the live ROI moved by the shift.
+    cv::Mat deviation(const cv::Mat& live, const Result& r) const;
 
 private:
     struct Sample
@@ -52,7 +55,7 @@ private:
     Result fit(const cv::Mat& live, bool straight) const;
 
     std::vector<Sample> m_samples;
-    cv::Mat m_mean, m_laplacian;
+    cv::Mat m_mean, m_laplacian, m_staticVar;
     double m_centre = 0, m_scale = 1, m_lapScale = 1;
     double m_low = 0, m_high = 0;  // grey range of the sample
     double m_halfW = 1, m_halfH = 1;
