@@ -7,6 +7,7 @@
 //
 //   inspection_eval [--split test|train] [--good N] [--parts N] [--sensitivity S]
 //                   [--write DIR]   (also writes the frames and the engine's verdicts)
+//                   [--verbose]     (lists the parts the engine missed)
 
 #include "mouldinspection.h"
 #include "mouldscene.h"
@@ -186,9 +187,13 @@ int main(int argc, char** argv)
     bool test = true;
     int goodPerClass = 10, partsPerCase = 2, sensitivity = MouldInspection::kSensitivity;
     std::string writeDir;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--split")
+    bool verbose = false;
+    for (int i = 1; i < argc; i += 2) {
+        const std::string key = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
+        if (key == "--verbose") {
+            verbose = true;
+            --i;
+        } else if (key == "--split")
             test = value != "train";
         else if (key == "--good")
             goodPerClass = std::stoi(value);
@@ -234,6 +239,9 @@ int main(int argc, char** argv)
         const bool ok = engine.check(frame, &ng);
         e.ms.push_back(msSince(t0));
         count(e, s, ok, ng);
+        if (verbose && s.part.present && std::find(ng.begin(), ng.end(), s.part.roi) == ng.end())
+            std::printf("missed: %s %s %.1f%% in ROI %d (area %d)\n", name(s.part.contrast), name(s.part.place),
+                        s.part.share * 100, s.part.roi, engine.state->roiValue[0][s.part.roi]);
         if (verdicts.is_open()) {
             char file[32];
             std::snprintf(file, sizeof file, "frame%04d.png", index);

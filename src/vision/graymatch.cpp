@@ -34,7 +34,7 @@ constexpr double kGrowShare = 0.45;
 // Where a defect is sure (it survives a 3 x 3 opening), its outline is only
 // known to within the camera's blur and the residual alignment: it is marked
 // with that margin, so a small part is measured at its footprint.
-constexpr int kMargin = 3;
+constexpr int kMargin = 4;
 
 // Expected range of n samples of a unit normal distribution (none for one).
 double expectedRange(int n)
@@ -229,7 +229,9 @@ bool GrayMatch::Match(const cv::Mat& image, cv::Mat& defects)
         return false;
     try {
         const Impl& m = *d;
-        cv::Mat gray = vision::grayOfBox(image, m);
+        const cv::Mat gray = image.type() == CV_8UC1 && image.cols == m.width && image.rows == m.height
+                                 ? image
+                                 : vision::grayOfBox(image, m);
         if (gray.empty())
             return false;
         // q: squared residual in units of the pixel's variance; its 3 x 3 mean tells texture.
@@ -241,20 +243,22 @@ bool GrayMatch::Match(const cv::Mat& image, cv::Mat& defects)
         const float guard = t2 * float(kTextureGuard * kTextureGuard);
         const float grow = t2 * float(kGrowShare * kGrowShare);
         cv::Mat result(q.size(), CV_8UC1), candidates(q.size(), CV_8UC1);
-        bool any = false;
+        int seeds = 0;
+        const int cols = q.cols;
         for (int y = 0; y < q.rows; ++y) {
-            const float* pq = q.ptr<float>(y);
-            const float* pl = local.ptr<float>(y);
-            const uchar* c = m.checked.ptr<uchar>(y);
-            uchar* out = result.ptr<uchar>(y);
-            uchar* cand = candidates.ptr<uchar>(y);
-            for (int x = 0; x < q.cols; ++x) {
+            const float* __restrict pq = q.ptr<float>(y);
+            const float* __restrict pl = local.ptr<float>(y);
+            const uchar* __restrict c = m.checked.ptr<uchar>(y);
+            uchar* __restrict out = result.ptr<uchar>(y);
+            uchar* __restrict cand = candidates.ptr<uchar>(y);
+            for (int x = 0; x < cols; ++x) {
                 const bool seed = c[x] && (pq[x] > t2 || (pl[x] > texture && pq[x] > guard));
                 out[x] = seed ? 255 : 0;
                 cand[x] = c[x] && pq[x] > grow ? 255 : 0;
-                any = any || seed;
+                seeds += seed;
             }
         }
+        const bool any = seeds > 0;
         if (any) {
             result = grown(result, candidates);
             cv::Mat core;

@@ -8,8 +8,7 @@
 namespace vision {
 
 namespace {
-constexpr int kMaxSamples = 1600;       // plenty for 8 unknowns, cheap per ROI
-constexpr int kUnknowns = RoiFit::kTerms + 2;  // the terms plus the shift
+constexpr int kMaxSamples = 1000;       // plenty for 8 unknowns, cheap per ROI
 constexpr int kMaxIterations = 3;
 constexpr double kRidge = 1e-3;         // per sample, on normalised terms: keeps a flat ROI solvable
 constexpr double kInlier = 3.0;         // residual spreads that still count for the fit
@@ -61,6 +60,8 @@ void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, co
 {
     m_mean = mean;
     m_laplacian = laplacian;  // 16-bit: read as it is, the fit scales it
+    m_slopeX = gx;
+    m_slopeY = gy;
     m_staticVar = staticVar;
     m_halfW = std::max(1.0, mean.cols / 2.0);
     m_halfH = std::max(1.0, mean.rows / 2.0);
@@ -71,7 +72,7 @@ void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, co
         for (int x = step / 2; x < mean.cols; x += step)
             if (checked.at<uchar>(y, x))
                 m_samples.push_back({float(x), float(y), gx.at<short>(y, x) * kPerSobel, gy.at<short>(y, x) * kPerSobel,
-                                     mean.at<float>(y, x), float(laplacian.at<short>(y, x)), staticVar.at<float>(y, x)});
+                                     mean.at<float>(y, x), float(laplacian.at<short>(y, x)), staticVar.at<float>(y, x), {}});
     double sum = 0, sum2 = 0, lap2 = 0;
     m_low = 255;
     m_high = 0;
@@ -86,6 +87,12 @@ void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, co
     m_centre = sum / n;
     m_scale = std::max(kMinScale, std::sqrt(std::max(0.0, sum2 / n - m_centre * m_centre)));
     m_lapScale = std::max(1.0, std::sqrt(lap2 / n));
+    for (Sample& s : m_samples) {
+        const auto t = terms(s.m, s.lap, s.x, s.y);
+        std::copy(t.begin(), t.end(), s.phi.begin());
+        s.phi[kTerms] = s.gx;
+        s.phi[kTerms + 1] = s.gy;
+    }
 }
 
 RoiFit::Result RoiFit::fit(const cv::Mat& live) const
@@ -104,10 +111,9 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live) const
     std::vector<float> rest;
     rest.reserve(m_samples.size());
     for (const Sample& s : m_samples) {
-        const auto t = terms(s.m, s.lap, s.x, s.y);
         double pred = 0;
         for (int k = 1; k < kTerms; ++k)
-            pred += t[size_t(k)] * r.c[size_t(k)];
+            pred += s.phi[size_t(k)] * r.c[size_t(k)];
         rest.push_back(float(bilinear(live, s.x + r.shift.x, s.y + r.shift.y) - s.m - pred));
     }
     // A uniform change of the whole ROI may be a part covering it: bounded.
@@ -134,11 +140,8 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
             target[i] = bilinear(live, s.x + r.shift.x, s.y + r.shift.y) - s.m;
             if (weight[i] == 0.0f)
                 continue;
-            const auto t = terms(s.m, s.lap, s.x, s.y);
             double phi[kUnknowns];
-            std::copy(t.begin(), t.end(), phi);
-            phi[kTerms] = s.gx;
-            phi[kTerms + 1] = s.gy;
+            std::copy(s.phi.begin(), s.phi.end(), phi);
             if (straight)
                 phi[2] = 0;
             for (int p = 0; p < kUnknowns; ++p) {
@@ -161,10 +164,9 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
         // Robust spread of the residuals, then the samples that fit.
         for (size_t i = 0; i < n; ++i) {
             const Sample& s = m_samples[i];
-            const auto t = terms(s.m, s.lap, s.x, s.y);
-            double pred = s.gx * beta(kTerms) + s.gy * beta(kTerms + 1);
-            for (int k = 0; k < kTerms; ++k)
-                pred += t[size_t(k)] * beta(k);
+            double pred = 0;
+            for (int k = 0; k < kUnknowns; ++k)
+                pred += s.phi[size_t(k)] * beta(k);
             spread[i] = std::abs(target[i] - float(pred));
         }
         std::vector<float> sorted = spread;
@@ -186,27 +188,36 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
 
 cv::Mat RoiFit::deviation(const cv::Mat& live, const Result& r) const
 {
-    cv::Mat moved = live;
-    if (r.shift.x != 0.0f || r.shift.y != 0.0f) {
-        const cv::Matx23d at(1, 0, r.shift.x, 0, 1, r.shift.y);
-        cv::warpAffine(live, moved, at, live.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-    }
+    // The whole pixels of the shift move the reading (sides repeated), the
+    // fraction (at most half a pixel) moves the mean along its slope:
+    // I(x + i + f) is compared with M(x) - f . grad M(x), no resampling.
+    const int ix = int(std::lround(r.shift.x)), iy = int(std::lround(r.shift.y));
+    const float fx = r.shift.x - float(ix), fy = r.shift.y - float(iy);
     // Prediction = M + sum c_k term_k, with the polynomial in M evaluated directly.
-    const double a0 = r.c[0], a1 = r.c[1] / m_scale, a2 = r.c[2] / (m_scale * m_scale);
-    const double cx = r.c[3] / m_halfW, cy = r.c[4] / m_halfH, cl = r.c[5] / m_lapScale;
-    const float noise2 = float(r.noise * r.noise);
+    const float a1 = float(r.c[1] / m_scale), a2 = float(r.c[2] / (m_scale * m_scale));
+    const float cx = float(r.c[3] / m_halfW), cl = float(r.c[5] / m_lapScale);
+    const float sx = -fx * kPerSobel, sy = -fy * kPerSobel;
+    const float centre = float(m_centre), noise2 = float(r.noise * r.noise);
+    const int cols = live.cols, rows = live.rows;
     cv::Mat out(live.size(), CV_32F);
-    for (int y = 0; y < live.rows; ++y) {
-        const uchar* in = moved.ptr<uchar>(y);
-        const float* m = m_mean.ptr<float>(y);
-        const short* l = m_laplacian.ptr<short>(y);
-        const float* sv = m_staticVar.ptr<float>(y);
-        float* o = out.ptr<float>(y);
-        const float rowTerm = float(a0 + cy * (y - m_halfH) - cx * m_halfW);
-        const float fa1 = float(a1), fa2 = float(a2), fcx = float(cx), fcl = float(cl), centre = float(m_centre);
-        for (int x = 0; x < live.cols; ++x) {
+    std::vector<float> row(static_cast<size_t>(cols));
+    for (int y = 0; y < rows; ++y) {
+        const uchar* src = live.ptr<uchar>(std::clamp(y + iy, 0, rows - 1));
+        for (int x = 0; x < cols; ++x)
+            row[size_t(x)] = src[std::clamp(x + ix, 0, cols - 1)];
+        const float* __restrict in = row.data();
+        const float* __restrict m = m_mean.ptr<float>(y);
+        const short* __restrict l = m_laplacian.ptr<short>(y);
+        const short* __restrict gx = m_slopeX.ptr<short>(y);
+        const short* __restrict gy = m_slopeY.ptr<short>(y);
+        const float* __restrict sv = m_staticVar.ptr<float>(y);
+        float* __restrict o = out.ptr<float>(y);
+        const float rowTerm = float(r.c[0] + r.c[4] / m_halfH * (y - m_halfH) - r.c[3]);
+        for (int x = 0; x < cols; ++x) {
             const float d = m[x] - centre;
-            const float res = float(in[x]) - (m[x] + rowTerm + fcx * float(x) + d * (fa1 + fa2 * d) + fcl * l[x]);
+            const float predicted = m[x] + rowTerm + cx * float(x) + d * (a1 + a2 * d) + cl * float(l[x]) +
+                                    sx * float(gx[x]) + sy * float(gy[x]);
+            const float res = in[x] - predicted;
             o[x] = res * res / (sv[x] + noise2);
         }
     }

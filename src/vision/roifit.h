@@ -22,11 +22,11 @@ class RoiFit
 {
 public:
     static constexpr int kTerms = 6;
+    static constexpr int kUnknowns = kTerms + 2;  // the terms plus the shift
 
     // Learns the sample and the term scales from the mean M (float), its 3 x 3
     // Sobel slopes and Laplacian L (16-bit), the static variance (float) and
-    // the checked mask, all of the ROI's size. Keeps references to M, L and
-    // the variance.
+    // the checked mask, all of the ROI's size. Keeps references to all but the mask.
     void learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& laplacian,
                const cv::Mat& staticVar, const cv::Mat& checked);
 
@@ -40,7 +40,7 @@ public:
     Result fit(const cv::Mat& live) const;
 
     // Squared residual (live - prediction) over its variance (static plus the
-    // fitted noise), over the whole ROI (float), the live ROI moved by the shift.
+    // fitted noise), over the whole ROI (float), the live ROI read at x + shift.
     cv::Mat deviation(const cv::Mat& live, const Result& r) const;
 
 private:
@@ -49,13 +49,14 @@ private:
         float x, y;        // pixel position
         float gx, gy;      // gradient of M
         float m, lap, sv;  // M, its Laplacian, the static variance
+        std::array<float, kUnknowns> phi;  // the terms and the slopes, as fitted
     };
     std::array<double, kTerms> terms(float m, float lap, float x, float y) const;
     // One robust fit; `straight` leaves out the square grey term.
     Result fit(const cv::Mat& live, bool straight) const;
 
     std::vector<Sample> m_samples;
-    cv::Mat m_mean, m_laplacian, m_staticVar;
+    cv::Mat m_mean, m_laplacian, m_slopeX, m_slopeY, m_staticVar;
     double m_centre = 0, m_scale = 1, m_lapScale = 1;
     double m_low = 0, m_high = 0;  // grey range of the sample
     double m_halfW = 1, m_halfH = 1;

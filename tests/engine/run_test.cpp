@@ -101,7 +101,7 @@ TEST_F(EngineTest, SpotCountingClearsTheMaskWhenTheKernelDoesNotFit)
 
 TEST_F(EngineTest, DefectComparesWithTheLearntTemplateAndInverts)
 {
-    constexpr int kSpotArea = 72;
+    constexpr int kSpotArea = 108;
     setTemplate(0, 0, cv::Mat(kH, kW, CV_8UC1, cv::Scalar(kBackground)));
     addRoi(0, CammerRecong::kDefect, kLeftBox, 25, 1000, 11);
     engine->VarTrain(0);
