@@ -226,7 +226,11 @@ int main(int argc, char** argv)
 
     std::ofstream verdicts;
     if (!writeDir.empty()) {
-        cv::imwrite(writeDir + "/template.png", templateFrame());
+        // What the end-to-end run lays into the program's folder: template, ROI boxes, frames.
+        cv::imwrite(writeDir + "/template0.bmp", templateFrame());
+        std::ofstream rois(writeDir + "/rois.txt");
+        for (const cv::Rect& b : roiBoxes())
+            rois << b.x << ' ' << b.y << ' ' << b.width << ' ' << b.height << '\n';
         verdicts.open(writeDir + "/verdicts.txt");
     }
     const std::vector<FrameSpec> set = split(test, goodPerClass, partsPerCase);
