@@ -50,8 +50,8 @@ double expectedRange(int n)
     return table[kLast] + 0.9 * std::log(double(n) / kLast);
 }
 
-constexpr double kSobelGain = 8.0;      // a 3 x 3 Sobel answers a slope of 1 grey per pixel with 8
-constexpr double kLaplacianGain = 4.0;  // and the 3 x 3 Laplacian a curvature of 1 with 4
+constexpr double kLaplacianGain = 4.0;  // the 3 x 3 Laplacian answers a curvature of 1 with 4
+constexpr double kRangePerSlope = 2.8;  // and the 3 x 3 range a slope of 1 with 2 to 2.8 (diagonal)
 
 // The connected regions of `candidates` that hold a pixel of `seeds`.
 cv::Mat grown(const cv::Mat& seeds, const cv::Mat& candidates)
@@ -181,37 +181,36 @@ bool GrayMatch::Train(int sensitivity, int amplify, int edgeLow, int edgeHigh)
 
         // Normal variation: between the templates (their range over the
         // expected range of n normal samples), plus what a residual shift does
-        // on the slope and a focus change on the curvature of the mean. The
-        // structure is taken from the mean rounded to 8 bits: fast, and plenty
-        // for a variance.
-        cv::Mat mean8, slopeX, slopeY, curve;
+        // where the mean changes over a pixel (its 3 x 3 range) and a focus
+        // change where it curves. Taken from the mean
+        // rounded to 8 bits: fast, and plenty for a variance.
+        cv::Mat mean8, local, curve;
         sum.convertTo(mean8, CV_8U, 1.0 / n);
-        cv::Sobel(mean8, slopeX, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REPLICATE);
-        cv::Sobel(mean8, slopeY, CV_16S, 0, 1, 3, 1, 0, cv::BORDER_REPLICATE);
         cv::Laplacian(mean8, curve, CV_16S, 3, 1, 0, cv::BORDER_REPLICATE);
-        const float slope2 = float(kResidualShift * kResidualShift / (kSobelGain * kSobelGain));
+        cv::morphologyEx(mean8, local, cv::MORPH_GRADIENT, cv::Mat(), cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        const float local2 = float(kResidualShift * kResidualShift / (kRangePerSlope * kRangePerSlope));
         const float curve2 = float(kCurvatureShare * kCurvatureShare / (kLaplacianGain * kLaplacianGain));
         const float between2 = float(1.0 / (expectedRange(n) * expectedRange(n)));
         m.staticVar.create(rows, cols, CV_32F);
         for (int y = 0; y < rows; ++y) {
-            const short* __restrict px = slopeX.ptr<short>(y);
-            const short* __restrict py = slopeY.ptr<short>(y);
+            const uchar* __restrict pr = local.ptr<uchar>(y);
             const short* __restrict pc = curve.ptr<short>(y);
             const uchar* __restrict pl = low.ptr<uchar>(y);
             const uchar* __restrict ph = high.ptr<uchar>(y);
             float* __restrict out = m.staticVar.ptr<float>(y);
             for (int x = 0; x < cols; ++x) {
-                const float gx = px[x], gy = py[x], c = pc[x], range = float(ph[x] - pl[x]);
-                out[x] = slope2 * (gx * gx + gy * gy) + curve2 * c * c + between2 * range * range;
+                const int r = pr[x], c = pc[x], spread = ph[x] - pl[x];
+                out[x] = local2 * float(r * r) + curve2 * float(c * c) + between2 * float(spread * spread);
             }
         }
 
-        m.checked = m.mask.clone();
+        m.checked = m.mask;
         if (m.edgeIgnore) {
+            m.checked = m.mask.clone();
             cv::dilate(edges, edges, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(5, 5)));
             m.checked.setTo(0, edges);
         }
-        m.fit.learn(m.mean, slopeX, slopeY, curve, m.staticVar, m.checked);
+        m.fit.learn(m.mean, curve, m.staticVar, m.checked);
         const int s = std::clamp(sensitivity, 0, kMaxSensitivity);
         const int a = std::clamp(amplify, 0, kMaxAmplify);
         m.threshold = (kMinThreshold + kThresholdPerStep * (kMaxSensitivity - s)) / (1 + a);

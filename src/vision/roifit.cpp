@@ -39,6 +39,15 @@ float bilinear(const cv::Mat& img, float x, float y)
     return top + fy * (bottom - top);
 }
 
+// Central difference of a float image along (dx, dy) at (x, y), sides repeated.
+float slopeAt(const cv::Mat& img, int x, int y, int dx, int dy)
+{
+    const int x0 = std::max(0, x - dx), x1 = std::min(img.cols - 1, x + dx);
+    const int y0 = std::max(0, y - dy), y1 = std::min(img.rows - 1, y + dy);
+    const int steps = std::max(1, (x1 - x0) + (y1 - y0));
+    return (img.at<float>(y1, x1) - img.at<float>(y0, x0)) / float(steps);
+}
+
 double median(std::vector<float>& v)
 {
     if (v.empty())
@@ -55,13 +64,10 @@ std::array<double, RoiFit::kTerms> RoiFit::terms(float m, float lap, float x, fl
     return {1.0, n, n * n, (x - m_halfW) / m_halfW, (y - m_halfH) / m_halfH, lap / m_lapScale};
 }
 
-void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& laplacian,
-                   const cv::Mat& staticVar, const cv::Mat& checked)
+void RoiFit::learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat& staticVar, const cv::Mat& checked)
 {
     m_mean = mean;
     m_laplacian = laplacian;  // 16-bit: read as it is, the fit scales it
-    m_slopeX = gx;
-    m_slopeY = gy;
     m_staticVar = staticVar;
     m_halfW = std::max(1.0, mean.cols / 2.0);
     m_halfH = std::max(1.0, mean.rows / 2.0);
@@ -71,7 +77,7 @@ void RoiFit::learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, co
     for (int y = step / 2; y < mean.rows; y += step)
         for (int x = step / 2; x < mean.cols; x += step)
             if (checked.at<uchar>(y, x))
-                m_samples.push_back({float(x), float(y), gx.at<short>(y, x) * kPerSobel, gy.at<short>(y, x) * kPerSobel,
+                m_samples.push_back({float(x), float(y), slopeAt(mean, x, y, 1, 0), slopeAt(mean, x, y, 0, 1),
                                      mean.at<float>(y, x), float(laplacian.at<short>(y, x)), staticVar.at<float>(y, x), {}});
     double sum = 0, sum2 = 0, lap2 = 0;
     m_low = 255;
@@ -196,27 +202,32 @@ cv::Mat RoiFit::deviation(const cv::Mat& live, const Result& r) const
     // Prediction = M + sum c_k term_k, with the polynomial in M evaluated directly.
     const float a1 = float(r.c[1] / m_scale), a2 = float(r.c[2] / (m_scale * m_scale));
     const float cx = float(r.c[3] / m_halfW), cl = float(r.c[5] / m_lapScale);
-    const float sx = -fx * kPerSobel, sy = -fy * kPerSobel;
     const float centre = float(m_centre), noise2 = float(r.noise * r.noise);
     const int cols = live.cols, rows = live.rows;
     cv::Mat out(live.size(), CV_32F);
-    std::vector<float> row(static_cast<size_t>(cols));
+    // Rows padded by one pixel each side, so the slopes need no special sides.
+    std::vector<float> row(static_cast<size_t>(cols)), mean(static_cast<size_t>(cols) + 2);
     for (int y = 0; y < rows; ++y) {
         const uchar* src = live.ptr<uchar>(std::clamp(y + iy, 0, rows - 1));
         for (int x = 0; x < cols; ++x)
             row[size_t(x)] = src[std::clamp(x + ix, 0, cols - 1)];
-        const float* __restrict in = row.data();
         const float* __restrict m = m_mean.ptr<float>(y);
+        std::copy(m, m + cols, mean.begin() + 1);
+        mean.front() = m[0];
+        mean.back() = m[cols - 1];
+        const float* __restrict up = m_mean.ptr<float>(std::max(0, y - 1));
+        const float* __restrict down = m_mean.ptr<float>(std::min(rows - 1, y + 1));
+        const float* __restrict padded = mean.data() + 1;
+        const float* __restrict in = row.data();
         const short* __restrict l = m_laplacian.ptr<short>(y);
-        const short* __restrict gx = m_slopeX.ptr<short>(y);
-        const short* __restrict gy = m_slopeY.ptr<short>(y);
         const float* __restrict sv = m_staticVar.ptr<float>(y);
         float* __restrict o = out.ptr<float>(y);
         const float rowTerm = float(r.c[0] + r.c[4] / m_halfH * (y - m_halfH) - r.c[3]);
+        const float sx = -fx * 0.5f, sy = -fy * (y > 0 && y < rows - 1 ? 0.5f : 1.0f);
         for (int x = 0; x < cols; ++x) {
             const float d = m[x] - centre;
             const float predicted = m[x] + rowTerm + cx * float(x) + d * (a1 + a2 * d) + cl * float(l[x]) +
-                                    sx * float(gx[x]) + sy * float(gy[x]);
+                                    sx * (padded[x + 1] - padded[x - 1]) + sy * (down[x] - up[x]);
             const float res = in[x] - predicted;
             o[x] = res * res / (sv[x] + noise2);
         }

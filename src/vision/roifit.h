@@ -24,11 +24,10 @@ public:
     static constexpr int kTerms = 6;
     static constexpr int kUnknowns = kTerms + 2;  // the terms plus the shift
 
-    // Learns the sample and the term scales from the mean M (float), its 3 x 3
-    // Sobel slopes and Laplacian L (16-bit), the static variance (float) and
-    // the checked mask, all of the ROI's size. Keeps references to all but the mask.
-    void learn(const cv::Mat& mean, const cv::Mat& gx, const cv::Mat& gy, const cv::Mat& laplacian,
-               const cv::Mat& staticVar, const cv::Mat& checked);
+    // Learns the sample and the term scales from the mean M (float), its
+    // Laplacian L (16-bit), the static variance (float) and the checked mask,
+    // all of the ROI's size. Keeps references to all but the mask.
+    void learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat& staticVar, const cv::Mat& checked);
 
     struct Result
     {
@@ -56,7 +55,7 @@ private:
     Result fit(const cv::Mat& live, bool straight) const;
 
     std::vector<Sample> m_samples;
-    cv::Mat m_mean, m_laplacian, m_slopeX, m_slopeY, m_staticVar;
+    cv::Mat m_mean, m_laplacian, m_staticVar;
     double m_centre = 0, m_scale = 1, m_lapScale = 1;
     double m_low = 0, m_high = 0;  // grey range of the sample
     double m_halfW = 1, m_halfH = 1;
