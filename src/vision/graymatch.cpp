@@ -21,6 +21,8 @@ constexpr size_t kMaxTemplates = 257;  // the per-pixel sum is 16-bit
 // across an edge, and a share of the curvature for a change of focus.
 constexpr double kResidualShift = 0.6;
 constexpr double kCurvatureShare = 0.35;
+constexpr double kLaplacianGain = 4.0;  // the 3 x 3 Laplacian answers a curvature of 1 with 4
+constexpr double kRangePerSlope = 2.8;  // and the 3 x 3 range a slope of 1 with 2 to 2.8 (diagonal)
 // A texture unlike the template: the mean squared residual over 3 x 3 pixels
 // against a lower threshold (averaging narrows the noise), where the pixel
 // itself differs at least a little.
@@ -49,9 +51,6 @@ double expectedRange(int n)
         return table[n];
     return table[kLast] + 0.9 * std::log(double(n) / kLast);
 }
-
-constexpr double kLaplacianGain = 4.0;  // the 3 x 3 Laplacian answers a curvature of 1 with 4
-constexpr double kRangePerSlope = 2.8;  // and the 3 x 3 range a slope of 1 with 2 to 2.8 (diagonal)
 
 // The connected regions of `candidates` that hold a pixel of `seeds`.
 cv::Mat grown(const cv::Mat& seeds, const cv::Mat& candidates)

@@ -16,13 +16,16 @@ namespace cv { class Mat; }
 // pixel as a defect when its residual exceeds the threshold times its spread,
 // or when the residual over its 3 x 3 neighbourhood does (a texture unlike the
 // template's). The threshold is 3 + 0.08 x (100 - sensitivity) spreads,
-// divided by (1 + amplify). With edge ignore on, pixels on the templates'
-// edges (Canny with the two edge thresholds given to Train, widened by two
-// pixels) are not checked.
+// divided by (1 + amplify). A defect is grown over its connected pixels above
+// 0.45 of the threshold, and where it is sure (it survives a 3 x 3 opening) it
+// is marked with a margin of 4 pixels: its outline is known no better. With
+// edge ignore on, pixels on the templates' edges (Canny with the two edge
+// thresholds given to Train, widened by two pixels) are not checked.
 //
-// Order of use: Create, AddTemp per template, Train; IsValid before Match.
-// The model copies every image it is given, accepts views, never throws (a
-// failure leaves the model invalid) and, while empty, is one pointer.
+// Order of use: Create, AddTemp per template (at most 257), Train; IsValid
+// before Match. The model keeps no view of caller memory, accepts views,
+// never throws (a failure leaves the model invalid) and, while empty, is one
+// pointer.
 class GrayMatch
 {
 public:

@@ -14,10 +14,11 @@ namespace vision {
 //   I(x + d) = M + c0 + c1 m + c2 m^2 + c3 x + c4 y + c5 L
 // (m: M normalised, x and y: position, L: Laplacian of M). The polynomial in m
 // absorbs brightness and gamma, the position terms a lighting gradient, the
-// Laplacian a change of focus, and d a residual sub-pixel shift. It is fitted
-// on a fixed sample of checked pixels, re-weighted so that a left-over part
-// does not pull the fit, and bounded so that a uniform change of a whole ROI
-// is not absorbed.
+// Laplacian a change of focus, and d a residual shift of up to 3 pixels. It
+// is fitted on a fixed sample of checked pixels, re-weighted so that a
+// left-over part does not pull the fit, and bounded: the grey mapping must
+// rise at a plausible slope over the ROI's grey range (else a straight line is
+// fitted) and a uniform change of a whole ROI is absorbed only in part.
 class RoiFit
 {
 public:
