@@ -178,6 +178,8 @@ void print(const char* title, const Tally& e, const Tally& p)
     std::printf("missed share of NG frames     %5.1f %%     %5.1f %%\n", parts ? 100.0 * e.ngOk / parts : 0.0,
                 parts ? 100.0 * p.ngOk / parts : 0.0);
     std::printf("time per frame (median, ms)   %6.1f      %6.1f\n", median(e.ms), median(p.ms));
+    if (median(p.ms) > 0)
+        std::printf("ratio engine / plain time     %6.2f\n", median(e.ms) / median(p.ms));
 }
 
 } // namespace
