@@ -18,6 +18,8 @@ import zlib
 WIDTH, HEIGHT = 1280, 1024
 SCREEN_W, SCREEN_H = 1920, 1080          # the display the ROIs were drawn on
 BACKGROUND, PLATE, CAVITY, HOLE, PART = 35, 120, 70, 20, 235
+POSITION_ANGLE = 2                       # degrees searched each way by the positioning
+ROI_SENSITIVITY = 45                     # a new "Defect" ROI's default
 CAVITIES = [(260, 300, 560, 720), (720, 300, 1020, 720)]  # image x1, y1, x2, y2
 PART_BOX = (380, 460, 470, 560)                           # left-over part in cavity 1
 
@@ -75,7 +77,7 @@ def items(*values):
 
 
 def sysparam_rows(args):
-    system1 = items(0, 0, 0, -1, 0, 0, 0, 5, 0)            # okRecordNum 5
+    system1 = items(0, 0, 0, 0, 0, 0, 0, 5, 0)             # positioning on, okRecordNum 5
     system2 = items(0, 10, 3, 20, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 8000, 0, 12, 60)  # 20 NG pictures, English
     system3 = items(0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0)        # the safety door lifts the alarm; defect check on
     system14 = items(0, 0, args.ok_mold_number, *([0] * 17))
@@ -85,7 +87,7 @@ def sysparam_rows(args):
         "trigInDelay": delays, "exposeTime": "30 30 30 30", "sharp": "0 0 0 0", "contrast": "50 50 50 50",
         "adjustPlus": "32 32 32 32", "numFailDetect": items(*([0] * 8)), "numAllDetect": items(*([70] * 8)),
         "isPswUsed": "0", "password": "", "system1": system1, "system2": system2, "system3": system3,
-        "system4": "0 3 100", "system5": items(*([0] * 13)), "system6": items(*([0] * 12)),
+        "system4": "0 3 100", "system5": items(*([0] * 9), POSITION_ANGLE, 0, 0, 0), "system6": items(*([0] * 12)),
         "system7": zeros20, "system8": items(2, *([0] * 19)), "system9": items(*([0] * 8), 5, 5, *([0] * 10)),
         "system10": items(*([0] * 16), 31, 0, 0, 1), "system11": zeros20, "system12": zeros20,
         "system13": zeros20, "system14": system14, "NgShowSwitch": "1", "isColors": items(*([0] * 8)),
@@ -111,8 +113,8 @@ def camera_rows(rois):
     rows["detect1"] = items(len(boxes), *([0] * 8))
     for r, (x1, y1, x2, y2) in enumerate(boxes):
         (dx1, dy1), (dx2, dy2) = display(x1, y1), display(x2, y2)
-        # min size 3, sensitivity 25, area 100, defect check, rectangle, output N1/N2
-        rows["ROI1-%d" % r] = items(3, 25, 100, 0, 1, r % 2, 0, dx1, dy1, dx2, dy2)
+        # min size 3, default sensitivity, area 100, defect check, rectangle, output N1/N2
+        rows["ROI1-%d" % r] = items(3, ROI_SENSITIVITY, 100, 0, 1, r % 2, 0, dx1, dy1, dx2, dy2)
     return rows
 
 

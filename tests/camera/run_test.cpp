@@ -101,21 +101,22 @@ TEST_F(EngineTest, SpotCountingClearsTheMaskWhenTheKernelDoesNotFit)
 
 TEST_F(EngineTest, DefectComparesWithTheLearntTemplateAndInverts)
 {
+    constexpr int kSpotArea = 108;
     setTemplate(0, 0, cv::Mat(kH, kW, CV_8UC1, cv::Scalar(kBackground)));
-    addRoi(0, CammerRecong::kDefect, kLeftBox, 25, 1000, 11);  // tolerance 50
+    addRoi(0, CammerRecong::kDefect, kLeftBox, 25, 1000, 11);
     engine->VarTrain(0);
     ASSERT_TRUE(engine->grayModel[0][0].IsValid());
-    blankCheck()(cv::Rect(30, 30, 10, 10)).setTo(30);  // 98 darker
+    blankCheck()(cv::Rect(30, 30, 4, 4)).setTo(30);  // 98 darker, marked with its margin
 
     // showAllParams off: the system filter size 3 and area 50 apply, the ROI's own are published.
     engine->Run(0);
-    EXPECT_EQ(state->roiValue[0][0], 96);
+    EXPECT_EQ(state->roiValue[0][0], kSpotArea);
     EXPECT_FALSE(state->roiResult[0][0]);
     const param_roi p = published(0, 0);
     EXPECT_EQ(std::vector<int>({p.param1, p.param2, p.param3, p.value, p.result}),
-              (std::vector<int>{25, 1000, 11, 96, 0}));
+              (std::vector<int>{25, 1000, 11, kSpotArea, 0}));
 
-    // showAllParams on: kernel 11 wipes a 10 x 10 defect, area 1000.
+    // showAllParams on: kernel 11 wipes the marked spot, area 1000.
     para.showAllParams = 1;
     engine->Run(0);
     EXPECT_EQ(state->roiValue[0][0], 0);

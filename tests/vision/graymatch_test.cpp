@@ -40,70 +40,74 @@ TEST(GrayMatch, EmptyModelIsOnePointerAndInvalid)
     EXPECT_FALSE(m.IsValid());
 }
 
-TEST(GrayMatch, ToleranceFollowsSensitivityAndAmplify)
+TEST(GrayMatch, SensitivityAndAmplifyScaleTheThreshold)
 {
-    // 5 + 0.6 x (100 - s), divided by 1 + amplify.
-    EXPECT_EQ(trained(flat(8, 8, 100), 25).tolerance(), 50);
-    EXPECT_EQ(trained(flat(8, 8, 100), 100).tolerance(), 5);
-    EXPECT_EQ(trained(flat(8, 8, 100), 0).tolerance(), 65);
-    EXPECT_EQ(trained(flat(8, 8, 100), 0, 1).tolerance(), 33);
+    // Higher sensitivity finds smaller differences; amplify divides the threshold.
+    const double high = trained(flat(8, 8, 100), 100).threshold();
+    const double mid = trained(flat(8, 8, 100), 45).threshold();
+    const double low = trained(flat(8, 8, 100), 0).threshold();
+    EXPECT_LT(high, mid);
+    EXPECT_LT(mid, low);
+    EXPECT_NEAR(trained(flat(8, 8, 100), 0, 1).threshold(), low / 2, 1e-9);
+
+    // On a quiet flat template a 6-grey spot is found only at high sensitivity.
+    const cv::Mat templ = flat(60, 40, 120);
+    const cv::Mat live = withSpot(templ, cv::Rect(20, 10, 10, 10), 114);
+    cv::Mat defects;
+    trained(templ, 100).Match(live, defects);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(20, 10, 10, 10))), 100);
+    trained(templ, 0).Match(live, defects);
+    EXPECT_EQ(cv::countNonZero(defects), 0);
 }
 
-TEST(GrayMatch, MarksADarkSpotOnlyBeyondTheTolerance)
+TEST(GrayMatch, DefectIsMarkedWithAMarginAndOnlyNearTheSpot)
 {
     const cv::Mat templ = flat(60, 40, 120);
-    const cv::Mat live = withSpot(templ, cv::Rect(20, 10, 10, 10), 60);  // 60 below
-    cv::Mat defects = cv::Mat::zeros(40, 60, CV_8UC1);
-
-    GrayMatch sensitive = trained(templ, 25);  // tolerance 50
-    ASSERT_TRUE(sensitive.IsValid());
-    ASSERT_TRUE(sensitive.Match(live, defects));
-    EXPECT_EQ(cv::countNonZero(defects), 100);
+    const cv::Mat live = withSpot(templ, cv::Rect(20, 10, 10, 10), 60);
+    cv::Mat defects;
+    trained(templ, 45).Match(live, defects);
     EXPECT_EQ(cv::countNonZero(defects(cv::Rect(20, 10, 10, 10))), 100);
-
-    GrayMatch dull = trained(templ, 0);  // tolerance 65
-    defects.setTo(0);
-    dull.Match(live, defects);
-    EXPECT_EQ(cv::countNonZero(defects), 0);
-
-    GrayMatch amplified = trained(templ, 0, 1);  // tolerance 33
-    amplified.Match(live, defects);
-    EXPECT_EQ(cv::countNonZero(defects), 100);
+    // The margin reaches 4 pixels past the spot, no further.
+    EXPECT_GT(cv::countNonZero(defects(cv::Rect(16, 6, 18, 18))), 200);
+    EXPECT_EQ(cv::countNonZero(defects) - cv::countNonZero(defects(cv::Rect(16, 6, 18, 18))), 0);
+    // A single deviating pixel is no sure defect: no margin around it.
+    trained(templ, 45).Match(withSpot(templ, cv::Rect(40, 20, 1, 1), 250), defects);
+    EXPECT_LE(cv::countNonZero(defects), 1);
 }
 
-TEST(GrayMatch, RangeOfSeveralTemplatesAndMask)
+TEST(GrayMatch, LearnsWherePixelsVaryBetweenTemplatesAndHonoursTheMask)
 {
     GrayMatch m;
     cv::Mat mask = flat(60, 40, 255);
-    mask(cv::Rect(0, 0, 30, 40)).setTo(0);  // left half ignored
+    mask(cv::Rect(0, 0, 20, 40)).setTo(0);  // left third ignored
     m.Create(60, 40, mask, 0);
-    m.AddTemp(flat(60, 40, 100));
-    m.AddTemp(flat(60, 40, 160));
-    m.Train(100, 0, 100, 150);  // tolerance 5
-    cv::Mat defects;
-    // Anything between the two templates is fine.
-    m.Match(flat(60, 40, 130), defects);
-    EXPECT_EQ(cv::countNonZero(defects), 0);
-    cv::Mat live = flat(60, 40, 130);
-    live(cv::Rect(5, 5, 10, 10)).setTo(255);   // masked out
-    live(cv::Rect(40, 5, 10, 10)).setTo(255);  // checked
+    // The right third varies by +-30 between the templates, the middle by +-1.
+    for (int v : {-1, 1, -1, 1}) {
+        cv::Mat t = flat(60, 40, 130 + v);
+        t(cv::Rect(40, 0, 20, 40)).setTo(130 + 30 * v);
+        m.AddTemp(t);
+    }
+    ASSERT_TRUE(m.Train(45, 0, 100, 150));
+    cv::Mat live = flat(60, 40, 130), defects;
+    live(cv::Rect(2, 5, 10, 10)).setTo(160);   // masked out
+    live(cv::Rect(45, 5, 10, 10)).setTo(160);  // within what the right third does
+    live(cv::Rect(25, 20, 10, 10)).setTo(160); // far beyond what the middle does
     m.Match(live, defects);
-    EXPECT_EQ(cv::countNonZero(defects), 100);
-    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(40, 5, 10, 10))), 100);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(0, 0, 20, 40))), 0);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(41, 0, 19, 40))), 0);
+    EXPECT_EQ(cv::countNonZero(defects(cv::Rect(25, 20, 10, 10))), 100);
 }
 
-TEST(GrayMatch, EdgeIgnoreToleratesASlightlyMovedEdge)
+TEST(GrayMatch, EdgeIgnoreLeavesTheTemplatesEdgesUnchecked)
 {
     cv::Mat templ = flat(60, 40, 50);
     templ(cv::Rect(30, 0, 30, 40)).setTo(200);
-    const cv::Mat live = synth::shifted(templ, 2, 0);
-    cv::Mat liveFilled = live.clone();
-    liveFilled(cv::Rect(0, 0, 2, 40)).setTo(50);
+    const cv::Mat live = withSpot(templ, cv::Rect(28, 15, 4, 6), 250);  // astride the edge
 
     cv::Mat defects;
-    trained(templ, 50, 0, 0).Match(liveFilled, defects);
-    EXPECT_GE(cv::countNonZero(defects), 40);  // a column along the edge
-    trained(templ, 50, 0, 1).Match(liveFilled, defects);
+    trained(templ, 50, 0, 0).Match(live, defects);
+    EXPECT_GT(cv::countNonZero(defects), 10);
+    trained(templ, 50, 0, 1).Match(live, defects);
     EXPECT_EQ(cv::countNonZero(defects), 0);
 }
 
@@ -116,12 +120,12 @@ TEST(GrayMatch, CopiesInputsAcceptsViewsAndRefusesWrongSizes)
     m.Create(30, 20, cv::Mat(), 0);
     m.AddTemp(templView);
     storeT.setTo(0);  // the model must hold its own copy
-    m.Train(100, 0, 100, 150);
+    m.Train(45, 0, 100, 150);
 
     const cv::Mat liveView = synth::nonContinuous(withSpot(templ, cv::Rect(3, 3, 4, 4), 200), storeL);
     cv::Mat defectsView = synth::nonContinuous(cv::Mat::zeros(20, 30, CV_8UC1), storeD);
     ASSERT_TRUE(m.Match(liveView, defectsView));
-    EXPECT_EQ(cv::countNonZero(defectsView), 16);  // written into the caller's view
+    EXPECT_EQ(cv::countNonZero(defectsView(cv::Rect(3, 3, 4, 4))), 16);  // written into the caller's view
     EXPECT_EQ(storeD.at<uchar>(0, 0), 33);        // outside the view untouched
 
     cv::Mat defects;
