@@ -8,7 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+#include "groupprocess.h"
 #include <QSettings>
 #include <QTcpServer>
 #include <QThread>
@@ -28,8 +28,7 @@ public:
     }
     ~Listener()
     {
-        process.kill();
-        process.waitForFinished(2000);
+        process.endGroup();
     }
     // Waits for the next received request.
     QJsonObject next(int timeoutMs = 5000)
@@ -38,7 +37,7 @@ public:
             return QJsonObject();
         return QJsonDocument::fromJson(process.readLine()).object();
     }
-    QProcess process;
+    GroupProcess process;
     int port = 0;
 };
 
@@ -100,10 +99,9 @@ time.sleep(60)
     }
     ~Blackhole()
     {
-        process.kill();
-        process.waitForFinished(2000);
+        process.endGroup();
     }
-    QProcess process;
+    GroupProcess process;
     QList<int> ports;
     int port = 0;
 };
