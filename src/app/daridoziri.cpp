@@ -14,6 +14,7 @@
 #include "floatslider.h"
 #include "globals.h"
 #include "indexbutton.h"
+#include "iolinkwatch.h"
 #include "iostatus.h"
 #include "iowidget.h"
 #include "leddevice.h"
@@ -326,6 +327,7 @@ void DaRiDoziri::createIoLink()
     m_io = std::make_unique<ControlPort>();
     m_io->configure(*gpWPara);
     gpControlIO = m_io.get();
+    new IOLinkWatch(m_io.get(), [this](const QString& text, const QString& type) { InsertRecord(text, type); }, this);
 }
 
 void DaRiDoziri::createTimers()
