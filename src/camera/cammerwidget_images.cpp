@@ -231,7 +231,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
             }
             painter.setPen(ok ? Qt::green : Qt::red);
             drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)),
-                      roiLabel(group, r, count, false));
+                      roiLabel(group, r, count, LabelPlace::NgImage));
         }
     }
     unsigned char* target = gpFailImage[camIndex][group][slot];

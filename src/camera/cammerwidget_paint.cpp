@@ -97,8 +97,9 @@ QString CammerWidget::detectionName(int group) const
     return lanText(263 + group);
 }
 
-QString CammerWidget::roiParamText(int group, int r, bool editor) const
+QString CammerWidget::roiParamText(int group, int r, LabelPlace place) const
 {
+    const bool editor = place == LabelPlace::Editor;
     const CammerSingleton& s = editor ? *pSingletonEdit : *pSingleton;
     const WizardPara* p = gpWPara;
     const bool showAll = p && p->showAllParams;
@@ -118,7 +119,10 @@ QString CammerWidget::roiParamText(int group, int r, bool editor) const
                       : QStringLiteral("%1--%2").arg(sens).arg(area);
     case 4:
     case 5:
-        return editor ? QStringLiteral("%1, %2").arg(sens & 0xFF).arg(area) : QStringLiteral("%1--%2").arg(area).arg(minWH);
+        // The live view adds the minimum width/height; the NG image shows the area alone.
+        if (editor)
+            return QStringLiteral("%1, %2").arg(sens & 0xFF).arg(area);
+        return place == LabelPlace::View ? QStringLiteral("%1--%2").arg(area).arg(minWH) : QString::number(area);
     case 6:
         return QString::number(sens);
     case 7:
@@ -132,10 +136,10 @@ QString CammerWidget::roiParamText(int group, int r, bool editor) const
     }
 }
 
-QString CammerWidget::roiLabel(int group, int r, int count, bool editor) const
+QString CammerWidget::roiLabel(int group, int r, int count, LabelPlace place) const
 {
     const QString value = QString::number(roiValue[group][r]);
-    return count < kMaxLabelledRois ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, editor), value)
+    return count < kMaxLabelledRois ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, place), value)
                                     : QStringLiteral("%1: %2").arg(r + 1).arg(value);
 }
 
@@ -374,7 +378,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
             default:
                 break;
             }
-            const QString label = roiLabel(g, r, count, editor);
+            const QString label = roiLabel(g, r, count, editor ? LabelPlace::Editor : LabelPlace::View);
             if (editor && curRoi >= 0) {
                 if (kind != CammerSingleton::kShapePolygon)
                     keptLabel = label;

@@ -1,6 +1,7 @@
 #include "cameraunitfixture.h"
 
 #include "cammersingleton.h"
+#include "cammerwidget.h"
 #include "globals.h"
 
 #include <QElapsedTimer>
@@ -158,4 +159,22 @@ TEST_F(NgImageTest, EditorViewDrawsRoisOfTheEditedStore)
     EXPECT_EQ(light.red(), 220);
     if (!qEnvironmentVariableIsEmpty("MM_SAVE_VIEW"))
         shown.save(qEnvironmentVariable("MM_SAVE_VIEW"));
+}
+
+TEST_F(NgImageTest, AreaRoisShowTheirAreaAloneOnTheNgImage)
+{
+    CammerSingleton& s = *unit->pSingleton;
+    unit->roiValue[0][1] = 12;
+    s.roiArea[0][1] = 300;
+    s.roiMinWH[0][1] = 7;
+    s.roiSensitivity[0][1] = 40;
+    using Place = CammerWidget::LabelPlace;
+    for (int function : {4, 5}) {
+        s.roiFunction[0][1] = function;
+        EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::NgImage), "2: 300 / 12 ");
+        EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::View), "2: 300--7 / 12 ");
+    }
+    s.roiFunction[0][1] = 1;
+    EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::NgImage), "2: 40--300 / 12 ");
+    EXPECT_EQ(unit->roiLabel(0, 1, 37, Place::NgImage), "2: 12");
 }
