@@ -1,5 +1,7 @@
 #include "sci_execobj_recv.h"
 
+#include "querytext.h"
+
 #include "taskuuid.h"
 
 #include <QDebug>
@@ -38,11 +40,6 @@ bool hasControlChar(const QString& line)
         if ((c.unicode() < 0x20 && c != '\t') || c.unicode() == 0x7f)
             return true;
     return false;
-}
-
-QString percentDecoded(const QString& text)
-{
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
 }
 
 } // namespace
@@ -166,7 +163,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality()
         for (const QString& item : query.split('&')) {
             const QStringList kv = item.split('=', Qt::SkipEmptyParts);
             if (kv.size() == 2)
-                record_.query.insert(percentDecoded(kv.at(0)), percentDecoded(kv.at(1)));
+                record_.query.insert(QueryText::decode(kv.at(0)), QueryText::decode(kv.at(1)));
         }
     }
 
