@@ -149,11 +149,14 @@ TEST(CircleTest, HandleBandAndQuadrants)
 TEST(CircleTest, RadiusIsCutByTheLeftAndTopEdgesBeforeTheInnerRadius)
 {
     Circle c;
-    c.centerX = 30;
-    c.centerY = 200;
-    c.radius = 50;
-    c.innerRadius = 40;
-    c.UpdateRect();
+    auto place = [&c](int x, int y, int radius, int inner) {
+        c.centerX = x;
+        c.centerY = y;
+        c.radius = radius;
+        c.innerRadius = inner;
+        c.UpdateRect();
+    };
+    place(30, 200, 50, 40);
     EXPECT_EQ(c.radius, 30);
     EXPECT_EQ(c.innerRadius, 30) << "never above the radius it belongs to";
     c.setShowA(1.0f, 1.0f);
@@ -162,11 +165,7 @@ TEST(CircleTest, RadiusIsCutByTheLeftAndTopEdgesBeforeTheInnerRadius)
     EXPECT_EQ(cv::countNonZero(c.UpdateMask()), 0);  // an empty ring: the engine fails it
 
     // In image coordinates the radius is cut by the image centre and the inner one follows.
-    c.centerX = 301;
-    c.centerY = 11;
-    c.radius = 40;
-    c.innerRadius = 10;
-    c.UpdateRect();
+    place(301, 11, 40, 10);
     EXPECT_EQ(c.radius, 11);
     EXPECT_EQ(c.innerRadius, 10);
     c.setShowA(2.0f, 2.0f);
@@ -175,11 +174,7 @@ TEST(CircleTest, RadiusIsCutByTheLeftAndTopEdgesBeforeTheInnerRadius)
     EXPECT_EQ(c.imageInnerRadius, 5);
 
     // The right and bottom edges do not cut the radius: the engine cuts the box to the frame.
-    c.centerX = 1900;
-    c.centerY = 1070;
-    c.radius = 100;
-    c.innerRadius = 0;
-    c.UpdateRect();
+    place(1900, 1070, 100, 0);
     EXPECT_EQ(c.radius, 100);
 }
 
