@@ -333,8 +333,9 @@ void CammerWidget::paintCameraView(QPainter& painter)
                 auto mark = [&](double cx, int side, const QColor& colour) {
                     if (side <= 0)
                         return;
-                    const QRectF square((cx - side / 2.0) * screenSW * winSW, (centre.y() - side / 2.0) * screenSH * winSH,
-                                        side * screenSW * winSW, side * screenSH * winSH);
+                    // In full-screen display coordinates, like the editor's shapes.
+                    const QRectF square((cx - side / 2.0) * screenSW, (centre.y() - side / 2.0) * screenSH,
+                                        side * screenSW, side * screenSH);
                     painter.fillRect(square, colour);
                 };
                 mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
@@ -342,7 +343,7 @@ void CammerWidget::paintCameraView(QPainter& painter)
                 const int mode = m_win->drawMode;
                 if (p && p->continuationArea && curRoi >= 0 && (mode == 1 || mode == 4 || (mode == 2 && m_win->isFreeHand))) {
                     painter.setPen(Qt::green);
-                    const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
+                    const QPoint c(int(centre.x() * screenSW), int(centre.y() * screenSH));
                     painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
                 }
             }
