@@ -45,6 +45,9 @@ SimCameraSpec SimCameraConfig::parseCamera(const QJsonObject& object, const QStr
     spec.serial = object.value("serial").toString().toUtf8();
     spec.width = qMax(1, object.value("width").toInt(spec.width));
     spec.height = qMax(1, object.value("height").toInt(spec.height));
+    if (spec.width > SimCameraSpec::kMaxSide || spec.height > SimCameraSpec::kMaxSide)
+        spec.refusal = QStringLiteral("frame size %1 x %2 above %3 x %3")
+                           .arg(spec.width).arg(spec.height).arg(SimCameraSpec::kMaxSide);
     spec.color = object.value("color").toBool(false);
     spec.openSucceeds = object.value("open").toBool(true);
     for (const QJsonValue& frame : object.value("frames").toArray())
@@ -96,8 +99,14 @@ SimCameraConfig SimCameraConfig::load(const QString& section)
         config.callLogPath = resolve(baseDir, root.value("callLog").toString());
 
     if (haveFile) {
-        for (const QJsonValue& camera : root.value(section).toArray())
-            config.cameras << parseCamera(camera.toObject(), baseDir);
+        for (const QJsonValue& camera : root.value(section).toArray()) {
+            SimCameraSpec spec = parseCamera(camera.toObject(), baseDir);
+            if (!spec.refusal.isEmpty()) {
+                qWarning().noquote() << "simcamera: camera" << QString::fromUtf8(spec.serial) << "refused:" << spec.refusal;
+                continue;
+            }
+            config.cameras << spec;
+        }
     } else if (section == QLatin1String("simulated")) {
         for (int i = 0; i < kDefaultCameraCount; ++i) {
             SimCameraSpec spec;

@@ -19,6 +19,9 @@
 // real-type build none.
 struct SimCameraSpec
 {
+    // Largest width and height a simulated camera may have: frames are made whole in memory.
+    static constexpr int kMaxSide = 8192;
+
     QByteArray serial;
     int width = 1280;
     int height = 1024;
@@ -34,6 +37,7 @@ struct SimCameraSpec
     QJsonObject defaults;
     QStringList restoreOmits;
     QJsonObject raw;
+    QString refusal;         // why the script's camera cannot be made; empty when it can
 };
 
 class SimCameraConfig

@@ -30,6 +30,8 @@ void CalibrationHold::observe(const QObject* receiver, const QEvent* event)
     case QEvent::MouseButtonRelease:
     case QEvent::TouchEnd:
     case QEvent::TouchCancel:
+    // A page opened by the press blocks the pressed window: its release never arrives.
+    case QEvent::WindowBlocked:
         m_timer->stop();
         break;
     case QEvent::KeyPress:

@@ -6,8 +6,8 @@ class QEvent;
 class QTimer;
 
 // A touch held on the screen for kHoldMs starts the touch-screen calibration
-// program; lifting the finger (or stop()) ends the hold. Every touch and key
-// is reported as user activity.
+// program; lifting the finger, a modal page opening above the pressed window
+// or stop() ends the hold. Every touch and key is reported as user activity.
 class CalibrationHold : public QObject
 {
     Q_OBJECT

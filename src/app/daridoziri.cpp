@@ -18,6 +18,7 @@
 #include "globals.h"
 #include "hookwiring.h"
 #include "indexbutton.h"
+#include "iolinkwatch.h"
 #include "iostatus.h"
 #include "iowidget.h"
 #include "leddevice.h"
@@ -348,6 +349,7 @@ void DaRiDoziri::createIoLink()
     m_io = std::make_unique<ControlPort>();
     m_io->configure(*gpWPara);
     gpControlIO = m_io.get();
+    new IOLinkWatch(m_io.get(), [this](const QString& text, const QString& type) { InsertRecord(text, type); }, this);
 }
 
 void DaRiDoziri::createTimers()

@@ -43,7 +43,8 @@ QVector<IOStatus::Entry> IOStatus::entries(int trigMode)
 
 bool IOStatus::isOn(const ControlPort* io, const Entry& entry)
 {
-    return io && (entry.output ? io->IOGetOut(entry.number) : io->IOGetIn(entry.number));
+    // Outputs as the board applied them: a wanted word that never reached it is no state.
+    return io && (entry.output ? io->appliedOut(entry.number) : io->IOGetIn(entry.number));
 }
 
 void IOStatus::paintEvent(QPaintEvent*)

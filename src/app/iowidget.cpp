@@ -8,13 +8,16 @@
 #include "globals.h"
 #include "iostatus.h"
 #include "mainwindowbase.h"
+#include "productalarmwarnbox.h"
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -74,7 +77,7 @@ IOWidget::~IOWidget()
     if (!m_io || !m_testOn)
         return;
     for (int output = 0; output < ControlPort::kOutputCount; ++output)
-        if ((m_testOn & (1u << output)) && !(m_win && m_win->isOutputHeld(output)))
+        if ((m_testOn & (1u << output)) && !isHeld(output))
             m_io->IOSetOut(output, 0);
     m_io->IOFlashOut();
 }
@@ -98,7 +101,13 @@ void IOWidget::buildStates()
             auto* test = new ColorButton(QStringLiteral("O%1").arg(e.number + 1), this, kButtonSize);
             test->setCheckable(true);
             test->setObjectName(QStringLiteral("ioTest%1").arg(e.number));
-            connect(test, &QPushButton::toggled, this, [this, e](bool on) { SlotTestOutput(e.number, on); });
+            connect(test, &QPushButton::toggled, this, [this, e, test](bool on) {
+                // A refused switch leaves the button showing the output's real test state.
+                if (!SlotTestOutput(e.number, on)) {
+                    const QSignalBlocker blocker(test);
+                    test->setChecked(!on);
+                }
+            });
             grid->addWidget(test, row, column + 2);
         }
     }
@@ -272,23 +281,43 @@ void IOWidget::SlotConfirm()
     accept();
 }
 
-void IOWidget::SlotTestOutput(int output, bool on)
+bool IOWidget::isHeld(int output) const
 {
-    if (!m_io)
-        return;
-    if (on && !m_testAllowed) {
+    if (m_win && m_win->isOutputHeld(output))
+        return true;
+    // The production alarm interlocks the clamp and sounds the alarm until acknowledged.
+    const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
+    return productionAlarm && (output == kClampOutput || output == kAlarmOutput);
+}
+
+bool IOWidget::SlotTestOutput(int output, bool on)
+{
+    if (!m_io || output < 0 || output >= ControlPort::kOutputCount)
+        return false;
+    // Both directions need the service level: switching off can release an interlock.
+    if (!m_testAllowed) {
         m_testAllowed = !m_win || m_win->CheckRoot();
         if (!m_testAllowed)
-            return;
+            return false;
+    }
+    const unsigned bit = 1u << output;
+    if (!on) {
+        // Only an output this page switched on goes off, and never one an alarm holds.
+        if (!(m_testOn & bit))
+            return true;
+        m_testOn &= ~bit;
+        if (isHeld(output)) {
+            qInfo() << "IO test: output" << output + 1 << "stays on, an alarm holds it";
+            return true;
+        }
     }
     m_io->IOSetOut(output, on ? 1 : 0);
     m_io->IOFlashOut();
     if (on)
-        m_testOn |= 1u << output;
-    else
-        m_testOn &= ~(1u << output);
+        m_testOn |= bit;
     if (m_win)
         m_win->InsertRecord(QStringLiteral("IO test O%1 %2").arg(output + 1).arg(on ? "on" : "off"), QStringLiteral("operate"));
+    return true;
 }
 
 void IOWidget::SlotRefresh()

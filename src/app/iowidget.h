@@ -48,13 +48,16 @@ public:
 public slots:
     void SlotConfirm();
     void SlotRefresh();
-    void SlotTestOutput(int output, bool on);
+    // Switches a test output; false when refused (no rights), so the button goes back.
+    bool SlotTestOutput(int output, bool on);
 
 private:
     void buildStates();
     void buildAssignment();
     static int& field(WizardPara& para, const Choice& choice);
     static int value(const WizardPara& para, const Choice& choice);
+    // An NG, the pre-cut, a lost camera or the production alarm keeps this output on.
+    bool isHeld(int output) const;
 
     MainWindowBase* m_win;
     ControlPort* m_io;

@@ -106,8 +106,6 @@ void waitForHardware(SplashFrame& splash)
 int main(int argc, char* argv[])
 {
     registerMetaTypes();
-    DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
-    LedDevice::open();
 
     MApplication app(argc, argv);
     gAppDirPath = QDir::currentPath();
@@ -120,6 +118,9 @@ int main(int argc, char* argv[])
         LogManager::__instance = new LogManager(nullptr);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
+    // Also after it, so that their warnings on a PC reach the log files.
+    DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
+    LedDevice::open();
     logKernelVersion();
 
     splash->flushstep(0, QStringLiteral("启动..."));

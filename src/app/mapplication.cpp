@@ -1,6 +1,7 @@
 #include "mapplication.h"
 
 #include "calibrationhold.h"
+#include "modalstacking.h"
 
 MApplication* MApplication::s_instance = nullptr;
 
@@ -9,6 +10,7 @@ MApplication::MApplication(int& argc, char** argv)
     , m_hold(new CalibrationHold(this))
 {
     s_instance = this;
+    installEventFilter(new ModalStacking(this));
     connect(m_hold, &CalibrationHold::sigUserActivity, this, &MApplication::sigUserActivity);
 }
 

@@ -125,7 +125,8 @@ bool validGroup(int g)
 // A ROI mask the engine can use: an 8-bit single-channel image with pixels.
 bool usableMask(const cv::Mat& m)
 {
-    return !m.empty() && m.type() == CV_8UC1;
+    // A mask without one pixel to check (an empty ring, a flat polygon) checks nothing.
+    return !m.empty() && m.type() == CV_8UC1 && cv::countNonZero(m) > 0;
 }
 
 // Spot counting clears the mask when the kernel no longer fits the ROI.

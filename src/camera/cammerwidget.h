@@ -217,6 +217,12 @@ public:
     bool isPolyDblTap = false;
     CameraInterface* pCamera = nullptr;
 
+    // Where a ROI label is drawn: its parameter text differs between them.
+    enum class LabelPlace { View, Editor, NgImage };
+    QString roiParamText(int group, int roi, LabelPlace place) const;
+    // "n: parameters / value" beside a ROI; the value alone once a group has many ROIs.
+    QString roiLabel(int group, int roi, int count, LabelPlace place) const;
+
 private:
     // The record in force for the live setters: the settings screen's copy while it is visible.
     const WizardPara* settingsRecord() const;
@@ -266,9 +272,6 @@ private:
     QString detectionName(int group) const;
     // Sets the pen and returns the status word of the first title line.
     QString statusWord(QPainter& painter, int group, bool full) const;
-    QString roiParamText(int group, int roi, bool editor) const;
-    // "n: parameters / value" beside a ROI; the value alone once a group has many ROIs.
-    QString roiLabel(int group, int roi, int count, bool editor) const;
     void paintRecordView(QPainter& painter);
     void paintRecentNg(QPainter& painter);
     void paintCameraView(QPainter& painter);

@@ -2,6 +2,7 @@
 #include "cammerwidget.h"
 
 #include "cammersingleton.h"
+#include "frameimage.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
@@ -41,13 +42,6 @@ const ClearStamp kClearStamps[] = {
     {8, kRowOkRedetect, -1, 10},
 };
 
-// Copies an image's rows into a packed buffer (bitmap rows are padded to 4 bytes).
-void copyRows(const QImage& image, unsigned char* dst, int rowBytes)
-{
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(dst + static_cast<size_t>(y) * rowBytes, image.constScanLine(y), static_cast<size_t>(rowBytes));
-}
-
 }  // namespace
 
 QString CammerWidget::folderFor(int group) const
@@ -77,7 +71,6 @@ QVector<QRgb> CammerWidget::greyPalette() const
 void CammerWidget::loadTemplates(int groups)
 {
     const int slotCount = qMax(0, gTempNum);
-    const int rowBytes = isColor ? 4 * imageW : imageW;
     for (int g = 0; g < groups; ++g) {
         templateCount[g] = 0;
         pTemplate[g].assign(static_cast<size_t>(slotCount), nullptr);
@@ -87,12 +80,9 @@ void CammerWidget::loadTemplates(int groups)
         for (int t = 0; t < slotCount; ++t) {
             unsigned char* buffer = pTemplate[g][t];
             const QImage image(QStringLiteral("%1/template%2.bmp").arg(folderFor(g)).arg(t));
-            const bool fits = !image.isNull() && image.width() == imageW && image.height() == imageH
-                              && qint64(image.depth()) * imageW * imageH == 8LL * frameBytes;
-            if (fits) {
+            if (FrameImage::readTemplate(image, imageW, imageH, isColor, buffer)) {
                 pTemplateValid[g][t] = 1;
                 ++templateCount[g];
-                copyRows(image, buffer, rowBytes);
             } else {
                 pTemplateValid[g][t] = 0;
                 std::memset(buffer, 0, static_cast<size_t>(frameBytes));
@@ -119,13 +109,7 @@ void CammerWidget::LoadIgnorePoint()
     for (int g = 0; g < groups; ++g) {
         unsigned char* mask = pIgnoreMask[g];
         std::memset(mask, 0, static_cast<size_t>(imagePixels));
-        QImage image(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g)));
-        if (image.isNull() || image.width() != imageW || image.height() != imageH)
-            continue;
-        // Palette indices are the mask bytes; any other depth is read as grey.
-        if (image.format() != QImage::Format_Indexed8 && image.format() != QImage::Format_Grayscale8)
-            image = image.convertToFormat(QImage::Format_Grayscale8);
-        copyRows(image, mask, imageW);
+        FrameImage::readIgnoreMask(QImage(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g))), imageW, imageH, mask);
     }
 }
 
@@ -237,7 +221,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
             }
             painter.setPen(ok ? Qt::green : Qt::red);
             drawLabel(painter, QRect(QPoint(anchor.x(), anchor.y() - 26), QPoint(anchor.x() + 399, anchor.y() - 2)),
-                      roiLabel(group, r, count, false));
+                      roiLabel(group, r, count, LabelPlace::NgImage));
         }
     }
     unsigned char* target = gpFailImage[camIndex][group][slot];

@@ -100,8 +100,9 @@ QString CammerWidget::detectionName(int group) const
     return lanText(263 + group);
 }
 
-QString CammerWidget::roiParamText(int group, int r, bool editor) const
+QString CammerWidget::roiParamText(int group, int r, LabelPlace place) const
 {
+    const bool editor = place == LabelPlace::Editor;
     const CammerSingleton& s = editor ? *pSingletonEdit : *pSingleton;
     const WizardPara* p = gpWPara;
     const bool showAll = p && p->showAllParams;
@@ -121,7 +122,10 @@ QString CammerWidget::roiParamText(int group, int r, bool editor) const
                       : QStringLiteral("%1--%2").arg(sens).arg(area);
     case 4:
     case 5:
-        return editor ? QStringLiteral("%1, %2").arg(sens & 0xFF).arg(area) : QStringLiteral("%1--%2").arg(area).arg(minWH);
+        // The live view adds the minimum width/height; the NG image shows the area alone.
+        if (editor)
+            return QStringLiteral("%1, %2").arg(sens & 0xFF).arg(area);
+        return place == LabelPlace::View ? QStringLiteral("%1--%2").arg(area).arg(minWH) : QString::number(area);
     case 6:
         return QString::number(sens);
     case 7:
@@ -135,10 +139,10 @@ QString CammerWidget::roiParamText(int group, int r, bool editor) const
     }
 }
 
-QString CammerWidget::roiLabel(int group, int r, int count, bool editor) const
+QString CammerWidget::roiLabel(int group, int r, int count, LabelPlace place) const
 {
     const QString value = QString::number(roiValue[group][r]);
-    return count < kMaxLabelledRois ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, editor), value)
+    return count < kMaxLabelledRois ? QStringLiteral("%1: %2 / %3 ").arg(r + 1).arg(roiParamText(group, r, place), value)
                                     : QStringLiteral("%1: %2").arg(r + 1).arg(value);
 }
 
@@ -378,8 +382,9 @@ void CammerWidget::paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, i
     auto mark = [&](double cx, int side, const QColor& colour) {
         if (side <= 0)
             return;
-        const QRectF square((cx - side / 2.0) * screenSW * winSW, (centre.y() - side / 2.0) * screenSH * winSH,
-                            side * screenSW * winSW, side * screenSH * winSH);
+        // In full-screen display coordinates, like the editor's shapes.
+        const QRectF square((cx - side / 2.0) * screenSW, (centre.y() - side / 2.0) * screenSH,
+                            side * screenSW, side * screenSH);
         painter.fillRect(square, colour);
     };
     mark(centre.x() - box.width() / 4.0, filterSide, Qt::blue);
@@ -388,7 +393,7 @@ void CammerWidget::paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, i
     if (p && p->continuationArea && curRoi >= 0
         && (mode == kDrawRect || mode == kDrawCircle || (mode == kDrawPolygon && m_win->isFreeHand))) {
         painter.setPen(Qt::green);
-        const QPoint c(int(centre.x() * screenSW * winSW), int(centre.y() * screenSH * winSH));
+        const QPoint c(int(centre.x() * screenSW), int(centre.y() * screenSH));
         painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
     }
 }
@@ -451,7 +456,7 @@ QString CammerWidget::paintRoiLayer(QPainter& painter, const ViewPaint& view)
             pen = Qt::yellow;
         painter.setPen(pen);
         const bool labelled = paintRoiOutline(painter, view, r, anchor);
-        const QString label = roiLabel(g, r, count, editor);
+        const QString label = roiLabel(g, r, count, editor ? LabelPlace::Editor : LabelPlace::View);
         if (editor && curRoi >= 0) {
             if (view.store->roiShape[g][r] != CammerSingleton::kShapePolygon)
                 keptLabel = label;

@@ -462,7 +462,7 @@ void CammerWidget::SlotOutN(int n)
 void CammerWidget::SlotSyncParam()
 {
     if (pSingletonEdit && m_win)
-        RoiFunctionTable::syncParam(*pSingletonEdit, m_win->curDetect, curRoi);
+        pSingletonEdit->syncParam(curRoi);
 }
 
 void CammerWidget::SlotSyncROI()

@@ -28,7 +28,6 @@ constexpr int kMinShapeSpan = 10;
 constexpr int kMinFreeHandPoints = 6;
 constexpr int kMoveDeadZone = 3;  // image pixels
 constexpr int kScreenBand = 3;
-constexpr int kAnchorLift = 26;
 constexpr int kMaxOutlinePoints = 8095;
 
 bool continuation() { return gpWPara && gpWPara->continuationArea != 0; }

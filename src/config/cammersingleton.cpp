@@ -5,6 +5,7 @@
 #include "mainwindowbase.h"
 #include "miscfunc.h"
 #include "paramdatabase.h"
+#include "roifunctiontable.h"
 #include "roimaskowner.h"
 #include "wizardpara.h"
 
@@ -293,6 +294,42 @@ void CammerSingleton::setSelectRoi(int i)
     selectedSensitivity = roiSensitivity[g][i];
     selectedArea = roiArea[g][i];
     selectedMinWH = roiMinWH[g][i];
+}
+
+void CammerSingleton::syncParam(int roi)
+{
+    const int g = gpWin ? gpWin->curDetect : 0;
+    if (g < 0 || g >= kGroups || roi < 0 || roi >= roiCount[g])
+        return;
+    using Field = RoiParamField;
+    const int code = roiFunction[g][roi];
+    const RoiFunctionInfo& fn = RoiFunctionTable::info(code);
+    int* words[3] = {roiSensitivity[g], roiArea[g], roiMinWH[g]};
+    const int cached[3] = {selectedSensitivity, selectedArea, selectedMinWH};
+    const int count = qMin(roiCount[g], kMaxRois);
+    for (int f = 0; f < 3; ++f) {
+        const Field& field = fn.field[f];
+        for (int r = 0; r < count; ++r) {
+            if (r == roi || r == selectedRoi || roiFunction[g][r] != code)
+                continue;
+            if (field.packing == Field::Whole) {
+                // Wrapping like the word it is: no range applies to a whole word here.
+                const unsigned diff = unsigned(words[f][roi]) - unsigned(cached[f]);
+                words[f][r] = int(unsigned(words[f][r]) + diff);
+                continue;
+            }
+            for (bool high : {false, true}) {
+                const long long diff = static_cast<long long>(RoiFunctionTable::part(words[f][roi], field.packing, high))
+                                       - RoiFunctionTable::part(cached[f], field.packing, high);
+                if (diff == 0)
+                    continue;
+                const long long moved = RoiFunctionTable::part(words[f][r], field.packing, high) + diff;
+                words[f][r] = RoiFunctionTable::withPart(words[f][r], field.packing, high,
+                                                         int(qBound<long long>(field.min, moved, field.max)));
+            }
+        }
+    }
+    setSelectRoi(roi);
 }
 
 void CammerSingleton::getCopyParamIndex(int src, int& dst) const

@@ -32,6 +32,11 @@ public:
     // Writes every loaded group in one transaction; false (rolled back, logged) on failure.
     bool SaveDatatoFile();
     void setSelectRoi(int i);
+    // Adds the changes of ROI roi since it was selected (the cached values) to
+    // every other ROI of the current group with the same function, then renews
+    // the cache. Whole words move by the plain difference; a packed word moves
+    // part by part, each kept in its range so it never carries into the other.
+    void syncParam(int roi);
     void getCopyParamIndex(int src, int& dst) const;
     void getCopyParamDescri(int src, int dst, QString& srcText, QString& dstText) const;
     void copyParam(int src);

@@ -1,6 +1,5 @@
 #include "circle.h"
 
-#include "globals.h"
 #include "strokecache.h"
 
 #include <QPainter>
@@ -31,14 +30,12 @@ void Circle::UpdateAll()
 
 void Circle::UpdateRect()
 {
-    if (innerRadius > radius)
-        innerRadius = radius;
-    if (innerRadius < 0)
-        innerRadius = 0;
-    // The circle stays on the screen on every side, not only left and top.
-    radius = std::min({radius, centerX, centerY, gShowW - centerX, gShowH - centerY});
+    // The radius is cut to the centre's distance from the left and top edges
+    // first, so that the inner radius limited after it never exceeds it.
+    radius = std::min({radius, centerX, centerY});
     if (radius < 0)
         radius = 0;
+    innerRadius = std::clamp(innerRadius, 0, radius);
     rect = QRect(centerX - radius, centerY - radius, 2 * radius, 2 * radius);
 }
 
@@ -94,11 +91,9 @@ void Circle::setImageRect()
     imageInnerRadius = nearest((float(innerRadius) / sx + float(innerRadius) / sy) * kHalf);
     imageCenterX = int(float(centerX) / sx);
     imageCenterY = int(float(centerY) / sy);
-    // The mask and the checked box must stay inside the camera frame on every side.
-    imageRadius = std::min({imageRadius, imageCenterX, imageCenterY, frameWidth(sx) - imageCenterX,
-                            frameHeight(sy) - imageCenterY});
-    if (imageRadius < 0)
-        imageRadius = 0;
+    // The engine cuts the box to the frame; the inner radius follows a cut radius.
+    imageRadius = std::max(0, std::min({imageRadius, imageCenterX, imageCenterY}));
+    imageInnerRadius = std::clamp(imageInnerRadius, 0, imageRadius);
     imageRect = QRect(imageCenterX - imageRadius, imageCenterY - imageRadius, 2 * imageRadius, 2 * imageRadius);
 }
 

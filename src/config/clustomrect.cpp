@@ -90,11 +90,8 @@ void ClustomRect::setImageRect()
     const int y = nearest(float(r.top()) / sy);
     const int w = nearest(float(r.width()) / sx);
     const int h = nearest(float(r.height()) / sy);
-    QRect image(x, y, w, h);
-    // Rounding must not carry the box past the camera frame.
-    const QRect frame(0, 0, frameWidth(sx), frameHeight(sy));
-    if (!frame.contains(image))
-        image = image.intersected(frame);
+    // The engine and the views cut the box to the frame themselves.
+    const QRect image(x, y, w, h);
     imageRect = image.isValid() ? image : QRect(x, y, 0, 0);
 }
 

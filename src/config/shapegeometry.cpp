@@ -19,15 +19,6 @@ float safeScale(float s)
     return s > 0.0f ? s : kDefaultScale;
 }
 
-int frameWidth(float sx)
-{
-    return nearest(float(gShowW) / safeScale(sx));
-}
-
-int frameHeight(float sy)
-{
-    return nearest(float(gShowH) / safeScale(sy));
-}
 
 void drawHandle(QPainter& painter, QPen& pen, QPoint centre, bool active)
 {

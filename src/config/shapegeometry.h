@@ -21,9 +21,6 @@ constexpr float kDefaultScale = 1.0f;
 int nearest(float v);
 // A scale factor usable as a divisor.
 float safeScale(float s);
-// Camera frame size seen through a display scale factor (gShowW / sx, gShowH / sy).
-int frameWidth(float sx);
-int frameHeight(float sy);
 // A 20 x 20 handle square around centre: yellow while in use, else magenta.
 void drawHandle(QPainter& painter, QPen& pen, QPoint centre, bool active);
 

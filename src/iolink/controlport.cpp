@@ -248,6 +248,16 @@ void ControlPort::SlotIOChange(int rawInputs)
     emit sigIOChange(int(inputs));
 }
 
+int ControlPort::appliedOut(int output) const
+{
+    if (!m_thread)
+        return IOGetOut(output);
+    if (output < 0 || output >= kOutputCount)
+        return 0;
+    const quint16 logical = quint16(m_thread->stats().boardOutputs ^ m_inversion);
+    return (logical & bit(output)) ? 1 : 0;
+}
+
 void ControlPort::SlotLinkChanged(bool up)
 {
     m_linkUp = up;

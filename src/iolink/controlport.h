@@ -53,6 +53,9 @@ public:
     void IOSetOut(int output, int state) override;
     void IOFlashOut() override;
     int IOGetOut(int output) const;
+    // The output as the board last reported it applied (logical state); the
+    // wanted state before the IO thread runs. Shown while the link is down.
+    int appliedOut(int output) const;
     quint16 outputWord() const { return m_outputs; }
     // The word on the line: logical outputs with the inverted ones flipped.
     quint16 lineOutputWord() const { return quint16(m_outputs ^ m_inversion); }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -86,6 +88,18 @@ bool SerialPort::open(const QString& path, int baud)
         ::close(fd);
         return false;
     }
+    // A second writer on the line garbles the board's frames: the lock keeps
+    // other well-behaved programs out, TIOCEXCL refuses later opens by others.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_error = QStringLiteral("device in use by another process: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(fd);
+        return false;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        m_error = QStringLiteral("cannot take the device exclusively: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        ::close(fd);
+        return false;
+    }
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
@@ -110,6 +124,7 @@ void SerialPort::close()
     if (m_fd >= 0) {
         // Unsent bytes would make close() wait for them to drain (up to 30 s on a UART).
         ::tcflush(m_fd, TCOFLUSH);
+        ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_fd = -1;
     }

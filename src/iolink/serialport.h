@@ -24,7 +24,8 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens a terminal device (false for anything that is not one) and sets the line up.
+    // Opens a terminal device exclusively (false for anything that is not one,
+    // or one another process holds) and sets the line up.
     bool open(const QString& path, int baud = kDefaultBaud);
     void close();
     bool isOpen() const { return m_fd >= 0; }

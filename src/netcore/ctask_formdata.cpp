@@ -1,5 +1,7 @@
 #include "ctask_formdata.h"
 
+#include "querytext.h"
+
 #include <QStringList>
 #include <QUrl>
 
@@ -18,12 +20,6 @@ const StatusLine kStatusLines[] = {
     {404, "Not Found", "no found url"},
     {503, "Service Unavailable", "服务器忙碌中"},
 };
-
-// Control characters, blanks and the query delimiters are encoded; plain text stays as it is.
-QString encodeQueryPart(const QString& text)
-{
-    return QString::fromLatin1(QUrl::toPercentEncoding(text));
-}
 
 // A URL path never carries blanks or control characters into the first line.
 QString cleanPath(const QString& url)
@@ -69,7 +65,7 @@ QString CTask_FormData::getResponseFirstLine()
     if (!query.isEmpty()) {
         QStringList pairs;
         for (auto it = query.cbegin(); it != query.cend(); ++it)
-            pairs << encodeQueryPart(it.key()) + "=" + encodeQueryPart(it.value());
+            pairs << QueryText::encode(it.key()) + "=" + QueryText::encode(it.value());
         target += "?" + pairs.join("&");
     }
     return QStringLiteral("%1 %2 HTTP/1.1").arg(cleanPath(method), target);

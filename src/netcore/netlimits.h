@@ -15,6 +15,10 @@ constexpr int kMaxConnections = 64;       // sessions of one server reactor
 constexpr int kSendChunkBytes = 65536;    // file and paced writes go out in chunks of this
 constexpr int kSendHighWaterBytes = 4 * kSendChunkBytes; // refill the socket below this
 constexpr int kMaxImageSide = 16384;      // largest width or height of a received image
+constexpr int kMaxMultipartParts = 1024;  // parts of one multipart body; more: 400
+constexpr int kMaxPartHeadLines = 16;     // lines of one part head; more: 400
+// Bodies this large, and every multipart body, are decoded off the connection's thread.
+constexpr int kInlineDecodeBytes = 64 * 1024;
 constexpr int kMaxPostSyncTimeoutMs = 60000;
 // A reply held back to keep a connection's replies in request order waits at most
 // this long for the answer to an earlier request.

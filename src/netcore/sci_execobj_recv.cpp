@@ -1,5 +1,6 @@
 #include "sci_execobj_recv.h"
 
+#include "querytext.h"
 #include "taskuuid.h"
 
 #include <QDebug>
@@ -9,11 +10,11 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <cstring>
+#include <vector>
 #include <opencv2/core.hpp>
 
 namespace {
 
-const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
 
 // Text up to the first NUL byte, as the header parser has always read it.
@@ -40,9 +41,34 @@ bool hasControlChar(const QString& line)
     return false;
 }
 
-QString percentDecoded(const QString& text)
+// The part name a Content-Disposition line gives, as the pattern
+// .*name="(\S+)".* reads it: the last name=" on the line that is followed by
+// non-blank characters up to a closing quote, the capture reaching the last
+// quote of that run. Linear in the line, unlike the backtracking pattern.
+QString dispositionName(const QString& line)
 {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
+    static const QString kKey = QStringLiteral("name=\"");
+    const int n = line.size();
+    // lastQuote[k]: the last quote at or after k in k's run of non-blank characters, or -1.
+    std::vector<int> lastQuote(size_t(n) + 1, -1);
+    for (int k = n - 1; k >= 0; --k) {
+        const QChar c = line.at(k);
+        if (c.isSpace())
+            lastQuote[size_t(k)] = -1;
+        else if (lastQuote[size_t(k) + 1] >= 0)
+            lastQuote[size_t(k)] = lastQuote[size_t(k) + 1];
+        else
+            lastQuote[size_t(k)] = c == QLatin1Char('"') ? k : -1;
+    }
+    for (int at = line.lastIndexOf(kKey); at >= 0; at = at > 0 ? line.lastIndexOf(kKey, at - 1) : -1) {
+        const int start = at + kKey.size();
+        if (start + 1 >= n || line.at(start).isSpace())
+            continue;
+        const int quote = lastQuote[size_t(start) + 1];
+        if (quote > start)
+            return line.mid(start, quote - start);
+    }
+    return QString();
 }
 
 } // namespace
@@ -152,6 +178,11 @@ int SCI_ExecObj_Recv::getNeedLength()
     return int(contentLength_ - body_.size());
 }
 
+bool SCI_ExecObj_Recv::decodesSlowly() const
+{
+    return body_.size() > NetDefaults::kInlineDecodeBytes || contentType_.contains(QLatin1String("multipart/form-data"));
+}
+
 bool SCI_ExecObj_Recv::analysisIntegrality()
 {
     if (errorStatus_ != 0 || getNeedLength() > 0)
@@ -166,7 +197,7 @@ bool SCI_ExecObj_Recv::analysisIntegrality()
         for (const QString& item : query.split('&')) {
             const QStringList kv = item.split('=', Qt::SkipEmptyParts);
             if (kv.size() == 2)
-                record_.query.insert(percentDecoded(kv.at(0)), percentDecoded(kv.at(1)));
+                record_.query.insert(QueryText::decode(kv.at(0)), QueryText::decode(kv.at(1)));
         }
     }
 
@@ -218,13 +249,13 @@ bool SCI_ExecObj_Recv::analysisIntegrality_Default(const QByteArray& body, CTask
 bool SCI_ExecObj_Recv::analysisIntegrality_multipart(const QByteArray& boundary, const QByteArray& body,
                                                      CTask_FormData& task)
 {
-    static const QRegularExpression namePattern(".*name=\"(\\S+)\".*");
     QMap<QString, QVariant> texts;      // QString or QJsonObject
     QMap<QString, QByteArray> blobs;
 
     if (boundary.isEmpty())
         return true;
     int p = 0;
+    int parts = 0;
     while (p < body.size()) {
         const int at = body.indexOf(boundary, p);
         if (at < 0)
@@ -234,19 +265,29 @@ bool SCI_ExecObj_Recv::analysisIntegrality_multipart(const QByteArray& boundary,
         const int headEnd = segment.indexOf(kHeadEnd);
         if (segment.isEmpty() || headEnd < 0)
             continue;
-        const QString head = textUpToNul(segment.left(headEnd));
+        if (++parts > NetDefaults::kMaxMultipartParts) {
+            qWarning() << "analysisIntegrality_multipart" << "more than" << NetDefaults::kMaxMultipartParts << "parts";
+            return false;
+        }
+        const QStringList lines = textUpToNul(segment.left(headEnd)).split(QStringLiteral("\r\n"));
+        if (lines.size() > NetDefaults::kMaxPartHeadLines) {
+            qWarning() << "analysisIntegrality_multipart" << "a part head of" << lines.size() << "lines";
+            return false;
+        }
         QByteArray content = segment.mid(headEnd + 4);
         content.chop(2);
 
         QString name;
         QString type;
-        for (const QString& line : head.split("\r\n")) {
-            if (line.contains("Content-Disposition")) {
-                // Only the part head is searched: content bytes never name a part.
-                const QRegularExpressionMatch m = namePattern.match(head);
-                if (m.hasMatch())
-                    name = m.captured(1);
-            } else if (line.contains("Content-Type")) {
+        bool named = false;
+        for (const QString& line : lines) {
+            if (line.contains(QLatin1String("Content-Disposition"))) {
+                // Each line is read on its own, and the first line that names the part counts.
+                if (!named) {
+                    name = dispositionName(line);
+                    named = !name.isEmpty();
+                }
+            } else if (line.contains(QLatin1String("Content-Type"))) {
                 const QStringList fields = line.split(':');
                 if (fields.size() == 2)
                     type = fields.at(1);

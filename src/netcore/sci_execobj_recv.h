@@ -25,6 +25,8 @@ public:
     QString uuid() const { return uuid_; }
     QString url() const { return url_; }
     qint64 contentLength() const { return contentLength_; }
+    // Decoding may take long (a multipart or a large body): not on a thread that serves others.
+    bool decodesSlowly() const;
 
     static bool analysisIntegrality_json(const QByteArray& body, CTask_FormData& task);
     static bool analysisIntegrality_multipart(const QByteArray& boundary, const QByteArray& body, CTask_FormData& task);

@@ -4,6 +4,9 @@
 #include "tcpreactor.h"
 
 #include <QDebug>
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -11,6 +14,13 @@
 namespace {
 constexpr int kQueuePollMs = 1;
 constexpr int kStopWaitStepMs = 100;
+
+// Bodies are decoded here, never on a reactor thread that serves other connections.
+QThreadPool& decodePool()
+{
+    static QThreadPool pool;
+    return pool;
+}
 }
 
 Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& limits)
@@ -99,7 +109,7 @@ void Session::onReadyRead()
         socket_->readAll();
         return;
     }
-    if (depthPaused_)
+    if (depthPaused_ || decoding_)
         return;   // the socket keeps the bytes; TCP holds the peer back meanwhile
     // A peer that leaves its replies unread is not read from either: TCP then holds it
     // back, and the idle limit ends it if it never reads again.
@@ -134,14 +144,36 @@ void Session::analyseBuffer_Setup2_5()
 {
     if (!current_)
         return;
+    if (current_->decodesSlowly())
+        decodeElsewhere(current_);
+    else
+        deliver(current_, current_->analysisIntegrality());
+}
+
+void Session::decodeElsewhere(const QSharedPointer<SCI_ExecObj_Recv>& msg)
+{
+    decoding_ = true;
+    framer_.hold(true);
+    auto* watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, msg] {
+        watcher->deleteLater();
+        decoding_ = false;
+        deliver(msg, watcher->result());
+        resumeReading();
+    });
+    watcher->setFuture(QtConcurrent::run(&decodePool(), [msg] { return msg->analysisIntegrality(); }));
+}
+
+void Session::deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded)
+{
     auto* tcp = static_cast<VEKC::TcpReactor*>(reactor_);
-    if (!current_->analysisIntegrality()) {
-        if (current_->isResponse()) {
-            qWarning() << "Session" << id_ << "undecodable response dropped" << current_->uuid();
+    if (!decoded) {
+        if (msg->isResponse()) {
+            qWarning() << "Session" << id_ << "undecodable response dropped" << msg->uuid();
             return;
         }
         CTask_FormData reply;
-        reply.uuid = current_->uuid();
+        reply.uuid = msg->uuid();
         reply.sessionId = id_;
         reply.status = 400;
         reply.code = -1;
@@ -151,7 +183,7 @@ void Session::analyseBuffer_Setup2_5()
         replyInOrder(SCI_ExecObj_Send(reply));
         return;
     }
-    CTask_FormData record = current_->getFormData();
+    CTask_FormData record = msg->getFormData();
     if (tcp)
         record.taskInfo = tcp->getTcpTask(record.uuid);
     if (record.url.isEmpty()) {
@@ -335,7 +367,7 @@ void Session::onOrderTimeout()
 // Frames the requests kept while too many awaited their reply, then reads on.
 void Session::resumeReading()
 {
-    if (!socket_ || closeAfterSend_ || depthPaused_)
+    if (!socket_ || closeAfterSend_ || depthPaused_ || decoding_)
         return;
     framer_.hold(false);
     messageStartMs_ = lastActivityMs_ = MonotonicClock::ms();

@@ -59,6 +59,10 @@ private:
     void flushReplies();
     void onOrderTimeout();
     void resumeReading();
+    // Decodes a finished message on the decode pool; the connection frames nothing
+    // more meanwhile, so its requests keep their order.
+    void decodeElsewhere(const QSharedPointer<SCI_ExecObj_Recv>& msg);
+    void deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded);
     void enqueueSend(std::vector<SCI_ExecObj_Send> sends);
     void sendNext();
     void refuse();
@@ -89,6 +93,7 @@ private:
     bool closeAfterSend_ = false;
     bool readPaused_ = false;   // the peer's unread replies passed the backlog limit
     bool depthPaused_ = false;  // too many of its requests await their reply
+    bool decoding_ = false;     // a message of it is being decoded on the decode pool
 
     // A request delivered on this connection whose reply has not left yet.
     struct ReplySlot

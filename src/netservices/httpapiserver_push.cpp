@@ -96,8 +96,11 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
     }
     const qint64 created = gettimeofday_ms();
     for (const Skt_Session& subscriber : getSubscriber_FromTopic(topic)) {
-        if (subscriber.port < 1 || subscriber.port > 65535)
-            continue;   // never a port other than the one subscribed
+        if (subscriber.port < 1 || subscriber.port > 65535) {
+            // Never a port other than the one subscribed; the failed push is still reported.
+            Tcp_Push2APP::logNotConnected(task.url, subscriber.address);
+            continue;
+        }
         QObject* root = pushLane(subscriber);
         // Made in its lane: a push whose turn never comes (its lane ended) leaves nothing behind.
         QMetaObject::invokeMethod(root, [root, subscriber, task, created] {

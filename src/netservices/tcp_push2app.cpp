@@ -20,7 +20,7 @@ Tcp_Push2APP::Tcp_Push2APP() : HttpManager(VEKT_CLIENT), m_lifeTimer(new QTimer(
 void Tcp_Push2APP::push(const QString& address, int port, const CTask_FormData& task)
 {
     if (!startReactor(QHostAddress(address), quint16(port), kClientMode)) {
-        qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << task.url << "->" << address;
+        logNotConnected(task.url, address);
         deleteLater();
         return;
     }
@@ -29,6 +29,11 @@ void Tcp_Push2APP::push(const QString& address, int port, const CTask_FormData& 
     m_sentMs = monotonic_ms();
     sendAsync(task);
     m_lifeTimer->start(kLifeMs);
+}
+
+void Tcp_Push2APP::logNotConnected(const QString& url, const QString& address)
+{
+    qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << url << "->" << address;
 }
 
 void Tcp_Push2APP::onLifeTimeout()

@@ -21,6 +21,8 @@ public:
 
     // Connects (in the calling thread, which is the push thread) and sends the task.
     void push(const QString& address, int port, const CTask_FormData& task);
+    // The warning of a push that found no connection (also for a port no connection can have).
+    static void logNotConnected(const QString& url, const QString& address);
 
 public slots:
     void SlotRecvResponse(CTask_FormData task, bool stashed) override;

@@ -481,8 +481,11 @@ void ResStatisticsParam::laodConfigFromJson(QJsonObject obj)
     if (value.isString()) {
         seconds = value.toString().toLongLong(&ok);
     } else if (value.isDouble()) {
-        seconds = static_cast<qint64>(value.toDouble());
-        ok = true;
+        // Range-checked before the cast: a huge or non-finite number has no integer value.
+        const double number = value.toDouble();
+        ok = number > 0 && number <= double(std::numeric_limits<uint>::max());
+        if (ok)
+            seconds = static_cast<qint64>(number);
     }
     if (ok && seconds > 0 && seconds <= std::numeric_limits<uint>::max())
         time = static_cast<uint>(seconds);
@@ -533,18 +536,24 @@ void ResStatisticsParam::readTime()
 
 void ResStatisticsParam::calcCount(CountDetect& d) const
 {
+    // Hourly counts come from a file that may be edited or damaged: the totals
+    // are summed in 64 bits and what is shown is kept in range.
+    const int morningHours = spanHours(morningsStart, morningsEnd);
+    auto shifts = [morningHours](const QList<int>& hours, int sCount::*field, sCount& morning, sCount& night,
+                                 sCount& day) {
+        qint64 sums[2] = {0, 0};
+        for (int i = 0; i < hours.size(); ++i)
+            sums[i < morningHours ? 0 : 1] += hours[i];
+        auto shown = [](qint64 v) { return int(qBound<qint64>(std::numeric_limits<int>::min(), v, std::numeric_limits<int>::max())); };
+        morning.*field = shown(sums[0]);
+        night.*field = shown(sums[1]);
+        day.*field = shown(sums[0] + sums[1]);
+    };
     initStuStatisticsCount(d.morning);
     initStuStatisticsCount(d.night);
     initStuStatisticsCount(d.day);
-    const int morningHours = spanHours(morningsStart, morningsEnd);
-    for (int i = 0; i < d.OK.size(); ++i) {
-        (i < morningHours ? d.morning : d.night).ok += d.OK[i];
-        d.day.ok += d.OK[i];
-    }
-    for (int i = 0; i < d.NG.size(); ++i) {
-        (i < morningHours ? d.morning : d.night).ng += d.NG[i];
-        d.day.ng += d.NG[i];
-    }
+    shifts(d.OK, &sCount::ok, d.morning, d.night, d.day);
+    shifts(d.NG, &sCount::ng, d.morning, d.night, d.day);
 }
 
 void ResStatisticsParam::calcCount(CountCamera& c) const

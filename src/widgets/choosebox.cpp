@@ -47,8 +47,7 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::fittedFont(m_text, width()));
-    painter.drawText(QRect(QPoint(0, 0), QPoint(width() - 1, height() / 2 - 51)),
-                     Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
+    DialogPainter::drawMessage(painter, QRect(QPoint(0, 0), QPoint(width() - 1, height() / 2 - 51)),
+                               Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
     DialogPainter::drawFrame(painter, width(), height());
 }

@@ -31,7 +31,6 @@ void ChooseCaliNumWidget::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::fittedFont(m_text, width()));
-    painter.drawText(QRect(50, 50, width(), 50), Qt::AlignCenter, m_text);
+    DialogPainter::drawMessage(painter, QRect(50, 50, width(), 50), Qt::AlignCenter, m_text);
     DialogPainter::drawFrame(painter, width(), height());
 }

@@ -10,7 +10,6 @@
 namespace {
 const QColor kPlainBackground(38, 42, 50);
 constexpr int kFramePen = 5;
-constexpr int kSmallestText = 14;
 }
 
 void DialogPainter::drawBackground(QPainter& painter, const QRect& area)
@@ -64,10 +63,28 @@ int DialogPainter::textWidth(const QFont& font, const QString& text)
     return widest;
 }
 
+QFont DialogPainter::messageFont(const QString& text, const QRect& box, int pixelSize)
+{
+    QFont f = font(pixelSize);
+    for (int px = pixelSize; px > kSmallestTextPixels; --px) {
+        f.setPixelSize(px);
+        const QRect needed = QFontMetrics(f).boundingRect(box, Qt::TextWordWrap | Qt::AlignCenter, text);
+        if (needed.width() <= box.width() && needed.height() <= box.height())
+            break;
+    }
+    return f;
+}
+
+void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignment, const QString& text, int pixelSize)
+{
+    painter.setFont(messageFont(text, box, pixelSize));
+    painter.drawText(box, alignment | Qt::TextWordWrap, text);
+}
+
 QFont DialogPainter::fittedFont(const QString& text, int width, int pixelSize, int margin)
 {
     QFont f = font(pixelSize);
-    for (int px = pixelSize; px > kSmallestText; --px) {
+    for (int px = pixelSize; px > kSmallestTextPixels; --px) {
         f.setPixelSize(px);
         if (textWidth(f, text) <= width - margin)
             break;

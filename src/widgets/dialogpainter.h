@@ -13,6 +13,8 @@ class DialogPainter
 {
 public:
     static constexpr int kTextPixels = 40;
+    // No dialog text is shrunk below this; a longer one wraps (messages) or is clipped.
+    static constexpr int kSmallestTextPixels = 24;
     // The shared boxes: 750 x 370 with 220 x 100 buttons of size class 3.
     static constexpr int kBoxW = 750;
     static constexpr int kBoxH = 370;
@@ -30,8 +32,14 @@ public:
     // Widest line of a text in a font.
     static int textWidth(const QFont& font, const QString& text);
     // The font (40 px unless given), smaller when the widest line of the text
-    // would not fit the width less a margin (long translations in fixed sizes).
+    // would not fit the width less a margin (long translations in fixed sizes),
+    // never below kSmallestTextPixels.
     static QFont fittedFont(const QString& text, int width, int pixelSize = kTextPixels, int margin = 10);
+    // A message drawn word-wrapped in box: at pixelSize when it fits so, else
+    // the largest size down to kSmallestTextPixels at which it fits.
+    static QFont messageFont(const QString& text, const QRect& box, int pixelSize = kTextPixels);
+    static void drawMessage(QPainter& painter, const QRect& box, int alignment, const QString& text,
+                            int pixelSize = kTextPixels);
 
     // Yellow text (window text of every colour group): captions and titles.
     static void setYellowText(QWidget* widget);

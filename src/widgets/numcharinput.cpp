@@ -122,7 +122,12 @@ void NumCharInput::setContent(int id)
     Edit* edit = Edit::current();
     if (!edit || id < 0 || id >= kCharKeys)
         return;
-    edit->addValue(m_keys[id]->text(), false);
+    // Always a plain append: an edit's own addValue (a value box's digits) is the number keypad's.
+    const QByteArray latin = m_keys[id]->text().toLatin1();
+    if (latin.isEmpty())
+        return;
+    edit->setText(edit->text() + QChar::fromLatin1(latin.at(0)));
+    edit->setCursorPosition(edit->text().size());
 }
 
 void NumCharInput::eraseContent()

@@ -6,6 +6,7 @@
 #include "edit.h"
 #include "globals.h"
 #include "mainwindowbase.h"
+#include "modalstacking.h"
 #include "numberinput.h"
 #include "wizardpara.h"
 
@@ -116,6 +117,12 @@ void PasswordBox::paintEvent(QPaintEvent*)
     painter.setFont(DialogPainter::fittedFont(lanText(kRowPwd), label.width(), DialogPainter::kTextPixels, 0));
     painter.drawText(label, Qt::AlignLeft | Qt::AlignVCenter, lanText(kRowPwd));
     DialogPainter::drawFrame(painter, width(), height());
+}
+
+int PasswordBox::exec()
+{
+    const ModalStacking::Lift lift(this);
+    return QDialog::exec();
 }
 
 void PasswordBox::showEvent(QShowEvent* event)

@@ -23,6 +23,9 @@ public:
     ColorButton* cancelButton() const { return m_cancel; }
     int wrongMark() const { return m_wrong; }
 
+    // Opened from a modal page above the main window, the box is shown above that page.
+    int exec() override;
+
 public slots:
     void accept() override;
     void SlotTextChanged(QString text);

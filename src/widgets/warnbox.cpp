@@ -62,8 +62,7 @@ void WarnBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::fittedFont(m_text, width()));
-    painter.drawText(QRect(QPoint(0, 5), QPoint(width() - 1, 2 * height() / 3 + 4)),
-                     Qt::AlignHCenter | Qt::AlignVCenter, m_text);
+    DialogPainter::drawMessage(painter, QRect(QPoint(0, 5), QPoint(width() - 1, 2 * height() / 3 + 4)),
+                               Qt::AlignHCenter | Qt::AlignVCenter, m_text);
     DialogPainter::drawFrame(painter, width(), height());
 }

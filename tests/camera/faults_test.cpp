@@ -30,6 +30,37 @@ TEST_F(EngineTest, RoiBoxReachingOutOfTheFrameIsCut)
     EXPECT_TRUE(window.records.isEmpty());
 }
 
+// A ring cut down at the edge until no pixel is left checks nothing: NG and
+// published, never a silent OK; the same ring further in finds the part.
+TEST_F(EngineTest, EmptyRingAtTheEdgeIsNgWhileAFullRingFindsThePart)
+{
+    learnFlat(0);
+    cv::Mat f = blankCheck();
+    f(cv::Rect(100 + 12, 80 - 3, 6, 6)).setTo(240);  // inside the ring band of the inner ring
+    for (const QPoint centre : {QPoint(3, 80), QPoint(100, 80)}) {
+        const int r = store->roiCount[0]++;
+        store->roiFunction[0][r] = CammerRecong::kWhiteArea;
+        store->roiShape[0][r] = CammerSingleton::kShapeCircle;
+        store->roiSensitivity[0][r] = 200;
+        store->roiMinWH[0][r] = 20;
+        Circle& ring = store->circleRoi[0][r];
+        ring.centerX = centre.x();
+        ring.centerY = centre.y();
+        ring.radius = 40;
+        ring.innerRadius = 10;
+        ring.UpdateRect();
+        ring.setShowA(1.0f, 1.0f);
+        ring.setImageRect();
+        state->roiMask[0][r] = ring.UpdateMask();
+    }
+    engine->Run(0);
+    EXPECT_FALSE(state->roiResult[0][0]);
+    EXPECT_EQ(published(0, 0).result, 0);
+    EXPECT_FALSE(state->roiResult[0][1]) << "the part in the band is found";
+    EXPECT_GT(state->roiValue[0][1], 0);
+    EXPECT_EQ(window.records, QStringList{"info:REG RUN ERROR = 0, 0, -1"});
+}
+
 TEST_F(EngineTest, RoiBoxWhollyOutsideFailsWithEmptyBox)
 {
     learnFlat(0);

@@ -1,10 +1,13 @@
 #include "cameraunitfixture.h"
 
 #include "cammersingleton.h"
+#include "cammerwidget.h"
 #include "globals.h"
 
 #include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QImage>
+#include <QResizeEvent>
 #include <QTest>
 #include <QTimer>
 #include <thread>
@@ -158,4 +161,47 @@ TEST_F(NgImageTest, EditorViewDrawsRoisOfTheEditedStore)
     EXPECT_EQ(light.red(), 220);
     if (!qEnvironmentVariableIsEmpty("MM_SAVE_VIEW"))
         shown.save(qEnvironmentVariable("MM_SAVE_VIEW"));
+}
+
+TEST_F(NgImageTest, AreaRoisShowTheirAreaAloneOnTheNgImage)
+{
+    CammerSingleton& s = *unit->pSingleton;
+    unit->roiValue[0][1] = 12;
+    s.roiArea[0][1] = 300;
+    s.roiMinWH[0][1] = 7;
+    s.roiSensitivity[0][1] = 40;
+    using Place = CammerWidget::LabelPlace;
+    for (int function : {4, 5}) {
+        s.roiFunction[0][1] = function;
+        EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::NgImage), "2: 300 / 12 ");
+        EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::View), "2: 300--7 / 12 ");
+    }
+    s.roiFunction[0][1] = 1;
+    EXPECT_EQ(unit->roiLabel(0, 1, 6, Place::NgImage), "2: 40--300 / 12 ");
+    EXPECT_EQ(unit->roiLabel(0, 1, 37, Place::NgImage), "2: 12");
+}
+
+// The editor's size marks sit in full-screen display coordinates (image x
+// screen scale), whatever size the view has: they are scaled once.
+TEST_F(NgImageTest, EditorSizeMarksAreScaledOnce)
+{
+    CammerSingleton& s = *unit->pSingletonEdit;
+    s = *unit->pSingleton;
+    s.roiCount[0] = 1;
+    live->filterSize = 20;
+    live->area = 0;
+    live->showAllParams = 0;
+    gSource = 0;
+    window->pageState = 0;
+    const QSize full = unit->size();
+    unit->resize(gShowW / 2, gShowH / 2);
+    QResizeEvent resized(unit->size(), full);  // a hidden view gets it only when shown
+    QCoreApplication::sendEvent(unit, &resized);
+    ASSERT_FLOAT_EQ(unit->winSW, 0.5f);
+    const QImage shown = unit->grab().toImage();
+    // ROI 1's image box is (50, 100)-(150, 200): the filter mark is centred a
+    // quarter box width left of its centre, at image (75, 150).
+    const QPointF mark(75 * unit->screenSW, 150 * unit->screenSH);
+    EXPECT_EQ(shown.pixel(mark.toPoint()) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_NE(shown.pixel((mark * 0.5).toPoint()) & 0xFFFFFF, 0x0000FFu) << "not scaled by the view a second time";
 }

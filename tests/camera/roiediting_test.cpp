@@ -319,12 +319,13 @@ TEST_F(RoiEditingTest, FunctionButtonCyclesEnabledCodes)
     EXPECT_EQ(store->roiFunction[0][0], 0);
 }
 
-TEST_F(RoiEditingTest, SyncParamAddsChangesPerPartWithinRange)
+TEST_F(RoiEditingTest, SyncParamAddsWholeDifferencesAndPackedPartsWithinRange)
 {
     for (int i = 0; i < 3; ++i)
         addRect(0, QRect(QPoint(100 + 200 * i, 300), QPoint(200 + 200 * i, 400)), 1);
     store->roiSensitivity[0][0] = 10;
     store->roiSensitivity[0][1] = 20;
+    store->roiSensitivity[0][2] = 999998;
     store->roiMinWH[0][0] = 250 | (10 << 8);
     store->roiMinWH[0][1] = 250 | (10 << 8);
     store->roiMinWH[0][2] = 100 | (250 << 8);
@@ -336,6 +337,7 @@ TEST_F(RoiEditingTest, SyncParamAddsChangesPerPartWithinRange)
     store->roiMinWH[0][0] = 255 | (20 << 8);  // byte 0 +5, byte 1 +10
     unit->SlotSyncParam();
     EXPECT_EQ(store->roiSensitivity[0][1], 25);
+    EXPECT_EQ(store->roiSensitivity[0][2], 1000003) << "a whole word moves by the plain difference";
     EXPECT_EQ(store->roiMinWH[0][1], 255 | (20 << 8));
     // Byte 0 stops at 255 instead of carrying into byte 1.
     EXPECT_EQ(store->roiMinWH[0][2], 105 | (255 << 8));

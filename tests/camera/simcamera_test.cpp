@@ -44,6 +44,18 @@ TEST_F(SimCameraTest, OpenFailureIsScriptedAndLogged)
     EXPECT_EQ(callsOf("SERIAL-NOPEN"), QStringList({"open false", "grabImage 0"}));
 }
 
+TEST_F(SimCameraTest, OversizedCameraInTheScriptIsRefused)
+{
+    // 140000 x 140000 grey frames would overflow the frame size and ask for 19.6 GB.
+    installPlugin("simcamera");
+    writeScript(QJsonArray{camera("SERIAL-HUGE1", 140000, 140000), camera("SERIAL-WIDE1", 8193, 4),
+                           camera("SERIAL-EDGE1", 8192, 2)}, QJsonArray());
+    manager->loadPlugins();
+    manager->findCameras();
+    ASSERT_EQ(manager->cameras.size(), 1);
+    EXPECT_STREQ(manager->cameras.first().serialNumber, "SERIAL-EDGE1") << "the largest side allowed";
+}
+
 TEST_F(SimCameraTest, GreyAndColourFramesFromFilesAndPatterns)
 {
     QImage picture(8, 4, QImage::Format_RGB32);

@@ -146,32 +146,36 @@ TEST(CircleTest, HandleBandAndQuadrants)
     EXPECT_EQ(c.rect, QRect(250, 250, 100, 100));
 }
 
-TEST(CircleTest, RadiusStaysOnTheScreenOnEverySide)
+TEST(CircleTest, RadiusIsCutByTheLeftAndTopEdgesBeforeTheInnerRadius)
 {
-    gShowW = 1024;
-    gShowH = 600;
     Circle c;
-    c.centerX = 30;
-    c.centerY = 200;
-    c.radius = 50;
-    c.innerRadius = 40;
-    c.UpdateRect();
+    auto place = [&c](int x, int y, int radius, int inner) {
+        c.centerX = x;
+        c.centerY = y;
+        c.radius = radius;
+        c.innerRadius = inner;
+        c.UpdateRect();
+    };
+    place(30, 200, 50, 40);
     EXPECT_EQ(c.radius, 30);
-    EXPECT_EQ(c.innerRadius, 40);
+    EXPECT_EQ(c.innerRadius, 30) << "never above the radius it belongs to";
     c.setShowA(1.0f, 1.0f);
     c.setImageRect();
-    EXPECT_EQ(cv::countNonZero(c.UpdateMask()), 0); // the ring is empty
+    EXPECT_LE(c.imageInnerRadius, c.imageRadius);
+    EXPECT_EQ(cv::countNonZero(c.UpdateMask()), 0);  // an empty ring: the engine fails it
 
-    c.centerX = 1000;
-    c.centerY = 580;
-    c.radius = 100;
-    c.innerRadius = 0;
-    c.UpdateRect();
-    EXPECT_EQ(c.radius, 20);
-    EXPECT_LE(c.rect.right(), 1023);
-    EXPECT_LE(c.rect.bottom(), 599);
-    gShowW = 1920;
-    gShowH = 1080;
+    // In image coordinates the radius is cut by the image centre and the inner one follows.
+    place(301, 11, 40, 10);
+    EXPECT_EQ(c.radius, 11);
+    EXPECT_EQ(c.innerRadius, 10);
+    c.setShowA(2.0f, 2.0f);
+    c.setImageRect();
+    EXPECT_EQ(c.imageRadius, 5);
+    EXPECT_EQ(c.imageInnerRadius, 5);
+
+    // The right and bottom edges do not cut the radius: the engine cuts the box to the frame.
+    place(1900, 1070, 100, 0);
+    EXPECT_EQ(c.radius, 100);
 }
 
 TEST(CircleTest, ImageGeometryAndRingMask)

@@ -39,10 +39,12 @@ sleep 1
 e2e_expect "$(api get_last_detectinfo | json 'j["msg"]')" "获取列表为空，需要先检测后获取信息。" "before a cycle"
 e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box" "device name"
 
-# A subscriber for both topics, in the namespace on a port of its own.
-in_netns python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err" &
+# A subscriber for both topics, in the namespace on a port of its own, in a
+# process group of its own so that ending the group ends the interpreter too.
+setsid nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- \
+  python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err" &
 LISTENER=$!
-trap 'kill $LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
+trap 'kill -- -$LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 port="$(head -1 "$APP/subscriber.out")"
 subscribed="$(api subscriber_baseinfo "{\"subscriber\":[

@@ -17,5 +17,8 @@ e2e_wait_for "version 18.0.1.86" 1
 e2e_expect "$(python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(d["version"], d["camcount"])' \
   "$APP/cnt_net/config.json")" "18.0.1.86 1" "cnt_net/config.json"
 e2e_wait_for "IO board port" 20
+# The lamp device's warning on a PC reaches the warning log file, not only the console.
+[ -e /dev/led ] || grep -qF "device /dev/led not available" "$APP"/cnt_net/workspace/log/LOG_*.log \
+  || { echo "FAIL: the lamp device's warning is not in the log files"; exit 1; }
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -111,6 +112,29 @@ TEST(SerialPort, HungUpLineIsLostAndReopens)
     while (got.size() < 2 && port.read(&got, 64, 200) == SerialPort::Status::Ok) {
     }
     EXPECT_EQ(got, QByteArray("\x5F\xF5"));
+}
+
+TEST(SerialPort, OneOwnerAtATime)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.slave.isEmpty());
+    SerialPort first;
+    ASSERT_TRUE(first.open(pty.slave)) << qPrintable(first.errorString());
+    SerialPort second;
+    EXPECT_FALSE(second.open(pty.slave));
+    EXPECT_TRUE(second.errorString().contains("in use")) << qPrintable(second.errorString());
+    first.close();
+    ASSERT_TRUE(second.open(pty.slave)) << "free again once closed";
+    second.close();
+
+    // Another program holding the lock keeps the port refused.
+    const int foreign = ::open(pty.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(foreign, 0);
+    ASSERT_EQ(::flock(foreign, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(first.open(pty.slave));
+    EXPECT_FALSE(first.isOpen());
+    ::close(foreign);
+    EXPECT_TRUE(first.open(pty.slave));
 }
 
 TEST(LedDevice, LampsAndBacklightWithoutTheDevice)

@@ -1,4 +1,5 @@
 #include "ctask_formdata.h"
+#include "querytext.h"
 #include "netcoretestkit.h"
 
 #include <atomic>
@@ -66,8 +67,14 @@ TEST(MessageRecord, QueryAndPathAreEncodedSoTheyCannotBreakTheFirstLine)
     req.url = "/a b";
     req.query.insert("k&=", "v 1\r\nX-Evil: 1");
     req.query.insert("picture_name", "2024-01-01_12.jpg");
+    req.query.insert("path", "/img/相机:1+2;x#y%z?");
     const QString line = req.getResponseFirstLine();
-    EXPECT_EQ(line, "GET /a%20b?k%26%3D=v%201%0D%0AX-Evil%3A%201&picture_name=2024-01-01_12.jpg HTTP/1.1");
+    // Only what cannot stand in the line is encoded; everything else goes as it is.
+    EXPECT_EQ(line, QString::fromUtf8("GET /a%20b?k%26%3D=v%201%0D%0AX-Evil:%201&path=/img/相机:1+2;x%23y%25z%3F"
+                                      "&picture_name=2024-01-01_12.jpg HTTP/1.1"));
+    // The reader undoes exactly that and leaves any other %xx alone.
+    EXPECT_EQ(QueryText::decode(QueryText::encode("a b&c=d?e#f%g\x7f")), "a b&c=d?e#f%g\x7f");
+    EXPECT_EQ(QueryText::decode("50%2B1%41%zz%"), "50%2B1%41%zz%");
 }
 
 TEST(MessageRecord, TimingRecordAndReportParam)

@@ -2,6 +2,7 @@
 #include "netcoretestkit.h"
 #include "sci_execobj_recv.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -261,4 +262,44 @@ TEST(Reader, MultipartNamesAndParts)
     EXPECT_FALSE(t.jsonParts.contains("bad"));
     EXPECT_FALSE(t.jsonParts.contains("a.jpg"));   // a byte part no info names is dropped
     EXPECT_EQ(t.jsonParts.size(), 2);
+}
+
+TEST(Reader, MultipartPartNameFollowsTheGreedyPatternPerLine)
+{
+    const QByteArray b = "BND";
+    auto nameOf = [&](const QByteArray& head) {
+        const QByteArray body = b + "\r\n" + head + "\r\nContent-Type: text/plain\r\n\r\nv\r\n" + b + "\r\n";
+        CTask_FormData t;
+        EXPECT_TRUE(SCI_ExecObj_Recv::analysisIntegrality_multipart(b, body, t));
+        return t.jsonParts.keys().join(',');
+    };
+    EXPECT_EQ(nameOf("Content-Disposition: form-data; name=\"f\"; filename=\"a.jpg\""), "a.jpg");
+    EXPECT_EQ(nameOf("Content-Disposition: form-data; name=\"a\"b\" x"), "a\"b");
+    EXPECT_EQ(nameOf("Content-Disposition: form-data; name=\"x\" name=\" y\""), "x");
+    EXPECT_EQ(nameOf("Content-Disposition: form-data; name=\"\""), "");
+    // The first line that names the part counts; later ones are not read.
+    EXPECT_EQ(nameOf("Content-Disposition: form-data\r\nContent-Disposition: name=\"one\"\r\n"
+                     "Content-Disposition: name=\"two\""), "one");
+}
+
+TEST(Reader, MultipartBoundsHeadLinesAndPartsAndStaysLinear)
+{
+    const QByteArray b = "BND";
+    // The stall's reproducer: one head of thousands of Content-Disposition lines.
+    QByteArray head;
+    for (int i = 0; i < 16000; ++i)
+        head += "Content-Disposition: form-data; name=\"p" + QByteArray::number(i) + "\"\r\n";
+    CTask_FormData t;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(SCI_ExecObj_Recv::analysisIntegrality_multipart(b, b + "\r\n" + head + "\r\nx\r\n" + b + "\r\n", t));
+    QByteArray many;
+    for (int i = 0; i <= NetDefaults::kMaxMultipartParts; ++i)
+        many += part(b, "name=\"n" + QByteArray::number(i) + "\"", "text/plain", "v");
+    EXPECT_FALSE(SCI_ExecObj_Recv::analysisIntegrality_multipart(b, many + b + "\r\n", t));
+    // A long head line that never closes its name is read once, not per position.
+    const QByteArray longLine = "Content-Disposition: " + QByteArray(200000, 'a') + "name=\"" +
+                                QByteArray(200000, 'n');
+    EXPECT_TRUE(SCI_ExecObj_Recv::analysisIntegrality_multipart(b, b + "\r\n" + longLine + "\r\n\r\nv\r\n" + b + "\r\n", t));
+    EXPECT_LT(timer.elapsed(), 2000);
 }

@@ -8,7 +8,7 @@
 
 #include <QEventLoop>
 #include <QJsonDocument>
-#include <QProcess>
+#include "groupprocess.h"
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -63,7 +63,7 @@ void StandInWindow::InsertRecord(QString text, QString type)
 ClientResult runClient(const QString& program, const QStringList& args, int timeoutMs)
 {
     ClientResult result;
-    QProcess process;
+    GroupProcess process;
     QEventLoop loop;
     QObject::connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop, &QEventLoop::quit);
     QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
@@ -71,8 +71,7 @@ ClientResult runClient(const QString& program, const QStringList& args, int time
     process.start(program, args);
     loop.exec();
     if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(1000);
+        process.endGroup();
         return result;
     }
     result.finished = process.exitStatus() == QProcess::NormalExit;

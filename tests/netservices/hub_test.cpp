@@ -6,7 +6,7 @@
 #include "vek_netmn.h"
 
 #include <QDir>
-#include <QProcess>
+#include "groupprocess.h"
 #include <QJsonArray>
 #include <QThread>
 #include <atomic>
@@ -214,7 +214,7 @@ TEST_F(NetworkHub, SettingsFileReadingAndMissingFile)
 
 TEST_F(NetworkHub, ServerTimeIsAppliedThroughDateAndHwclock)
 {
-    QProcess server;
+    GroupProcess server;
     server.start("python3", {"-c", R"(
 import http.server, json
 class H(http.server.BaseHTTPRequestHandler):
@@ -240,8 +240,7 @@ s.serve_forever()
     shell.clear();
     hub->getNTP_Timing_sync();
     EXPECT_TRUE(shell.calls().isEmpty());
-    server.kill();
-    server.waitForFinished(2000);
+    server.endGroup();
 }
 
 TEST_F(NetworkHub, RoiResultsAreKeyedByCameraGroupAndRoi)

@@ -8,7 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+#include "groupprocess.h"
 #include <QSettings>
 #include <QTcpServer>
 #include <QThread>
@@ -28,8 +28,7 @@ public:
     }
     ~Listener()
     {
-        process.kill();
-        process.waitForFinished(2000);
+        process.endGroup();
     }
     // Waits for the next received request.
     QJsonObject next(int timeoutMs = 5000)
@@ -38,7 +37,7 @@ public:
             return QJsonObject();
         return QJsonDocument::fromJson(process.readLine()).object();
     }
-    QProcess process;
+    GroupProcess process;
     int port = 0;
 };
 
@@ -93,10 +92,9 @@ time.sleep(60)
     }
     ~Blackhole()
     {
-        process.kill();
-        process.waitForFinished(2000);
+        process.endGroup();
     }
-    QProcess process;
+    GroupProcess process;
     QList<int> ports;
     int port = 0;
 };
@@ -154,11 +152,20 @@ TEST_F(SubscriberPush, SubscriberListIsBoundedAndPortsAreNotWrapped)
     EXPECT_EQ(subscribeResult(post("subscriber_baseinfo", subscription({{30000, "detected_info"}}))),
               QStringList{"127.0.0.1;30000;detected_info"});
 
-    // Port 65536 + p must not reach port p.
+    // Port 65536 + p must not reach port p, and a port of 0 connects nowhere;
+    // each such push is reported as not connected.
     Listener listener;
-    post("subscriber_baseinfo", subscription({{65536 + listener.port, "detected_info"}}));
+    post("subscriber_baseinfo", subscription({{65536 + listener.port, "detected_info"}, {0, "detected_info"}}));
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtWarningMsg && text.startsWith("[POST_2_APP] ERROR NO CONNECTED"))
+            warnings << text;
+    });
     runCycle({});
+    qInstallMessageHandler(previous);
     EXPECT_TRUE(listener.next(800).isEmpty());
+    EXPECT_EQ(warnings.size(), 2) << qPrintable(warnings.join('\n'));
 }
 
 TEST_F(SubscriberPush, SubscriptionsExpireAnHourAfterTheLastRenewal)

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+#include "groupprocess.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -208,7 +208,7 @@ public:
         if (program == "date" && url.size()) {
             const QString target = url;
             url.clear();
-            QProcess curl;
+            GroupProcess curl;
             curl.start("curl", {"-s", "-i", "--max-time", "10", "-H", "Content-Type: application/json",
                                 "--data-binary", R"({"datetime":"2026-02-03 04:05:06"})", target});
             curl.waitForFinished(15000);

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 
@@ -195,6 +196,19 @@ TEST_F(CounterModel, ShiftSpansSelectTheirHours)
     EXPECT_EQ(d.morning.ok, 0);
     EXPECT_EQ(d.night.ok, 300);
 
+    // Hours of an edited file summing past the int range: totals shown at the limit, not wrapped.
+    CountDetect huge;
+    ResStatisticsParam::initStuCountDetect(huge);
+    for (int h = 0; h < kHoursPerDay; ++h) {
+        huge.OK[h] = std::numeric_limits<int>::max();
+        huge.NG[h] = std::numeric_limits<int>::min();
+    }
+    huge.OK[0] = 5;
+    model.calcCount(huge);
+    EXPECT_EQ(huge.night.ok, std::numeric_limits<int>::max());
+    EXPECT_EQ(huge.day.ok, std::numeric_limits<int>::max());
+    EXPECT_EQ(huge.day.ng, std::numeric_limits<int>::min());
+
     // An unknown shown group answers nothing.
     model.showGroupName = QStringLiteral("absent");
     EXPECT_TRUE(model.getRes(ShiftDay, true, kAllCamerasIndex, kWholeCycleIndex).isEmpty());
@@ -283,7 +297,9 @@ TEST_F(CounterModel, ConfigTimeAsNumberOrMissingNeverDatesTheDay1970)
     EXPECT_EQ(numeric.morningsStart, 6);
     EXPECT_EQ(numeric.nightEnd, 6);
 
-    for (const QJsonValue& bad : {QJsonValue(), QJsonValue("abc"), QJsonValue("0"), QJsonValue(true)}) {
+    // Numbers no day start can be (too large for the cast, negative) are refused like text.
+    for (const QJsonValue& bad : {QJsonValue(), QJsonValue("abc"), QJsonValue("0"), QJsonValue(true), QJsonValue(1e300),
+                                  QJsonValue(-1e300), QJsonValue(4294967296.0)}) {
         ResStatisticsParam model;
         model.laodConfigFromJson({{"time", bad}, {"morningsStart", 8}, {"morningsEnd", 20}});
         EXPECT_EQ(model.time, dayStart);

@@ -8,7 +8,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
+#include "groupprocess.h"
 
 namespace {
 const char kCreateTable[] =
@@ -67,7 +67,7 @@ void StatsTest::makeTemplate(bool withTable)
 
 QString StatsTest::sqlite(const QString& file, const QString& sql) const
 {
-    QProcess process;
+    GroupProcess process;
     process.start(QStringLiteral("sqlite3"), {file, sql});
     process.waitForFinished(10000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();

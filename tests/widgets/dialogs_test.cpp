@@ -8,7 +8,9 @@
 #include "combobox.h"
 #include "edit.h"
 #include "fakeshellrunner.h"
+#include "dialogpainter.h"
 #include "globals.h"
+#include "languagetable.h"
 #include "lostcamerawarnbox.h"
 #include "modifytimewidget.h"
 #include "numberinput.h"
@@ -252,4 +254,25 @@ TEST_F(DialogTest, DateDialogAndPointCountBox)
     ASSERT_EQ(points.comboBox()->count(), 3);
     EXPECT_EQ(points.comboBox()->itemText(2), " 25 ");
     EXPECT_EQ(points.comboBox()->geometry(), QRect(275, 370 / 4 + 30, 200, 50));
+}
+
+// Long translations in the fixed message boxes wrap at the given 40 px first
+// and shrink only as far as needed, never below 24 px.
+TEST(DialogText, MessagesWrapBeforeTheyShrinkAndStayReadable)
+{
+    ASSERT_GT(LanguageTable::load(), 0);
+    const QRect box(QPoint(0, 5), QPoint(DialogPainter::kBoxW - 1, 2 * DialogPainter::kBoxH / 3 + 4));
+    int atFullSize = 0;
+    int rows = 0;
+    for (int row = 0; row < kLanguageTableSize / kLanguageCount; ++row) {
+        const QString& english = gaLanStr[kLanguageCount * row + 1];
+        if (english.isEmpty())
+            continue;
+        ++rows;
+        const QFont font = DialogPainter::messageFont(english, box);
+        EXPECT_GE(font.pixelSize(), DialogPainter::kSmallestTextPixels) << "row " << row;
+        atFullSize += font.pixelSize() == DialogPainter::kTextPixels ? 1 : 0;
+        EXPECT_GE(DialogPainter::fittedFont(english, 200).pixelSize(), DialogPainter::kSmallestTextPixels);
+    }
+    EXPECT_GE(atFullSize, rows - 3) << "all but the longest rows keep 40 px";
 }

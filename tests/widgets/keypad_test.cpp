@@ -160,7 +160,16 @@ TEST_F(KeypadTest, APressWithoutACurrentEditOpensNoKeypad)
 
 TEST_F(KeypadTest, FullKeyboardAppendsAtTheEndAndOpensOnLowerCase)
 {
-    Edit* edit = makeEdit(6);
+    // An edit that turns number keys into something else still gets plain characters.
+    class DigitsOnly : public Edit
+    {
+    public:
+        using Edit::Edit;
+        void addValue(QString, bool) override { setText("digit"); }
+    };
+    Edit* edit = new DigitsOnly(6, win.get(), 0);
+    edit->setGeometry(100, 100, 200, 50);
+    edit->show();
     edit->setText("ab");
     touch(edit);
     ASSERT_TRUE(gpNumCharPad->isVisible());

@@ -1,7 +1,5 @@
 #include "roifunctiontable.h"
 
-#include "cammersingleton.h"
-
 #include <QtGlobal>
 
 namespace RoiFunctionTable {
@@ -52,37 +50,6 @@ int withPart(int word, RoiParamField::Packing packing, bool high, int value)
     const unsigned mask = ((1u << bits) - 1u) << shift;
     const unsigned placed = (static_cast<unsigned>(value) << shift) & mask;
     return static_cast<int>((static_cast<unsigned>(word) & ~mask) | placed);
-}
-
-void syncParam(CammerSingleton& store, int group, int roi)
-{
-    if (group < 0 || group >= CammerSingleton::kGroups || roi < 0 || roi >= store.roiCount[group])
-        return;
-    const int code = store.roiFunction[group][roi];
-    const RoiFunctionInfo& fn = info(code);
-    int* words[3] = {store.roiSensitivity[group], store.roiArea[group], store.roiMinWH[group]};
-    const int cached[3] = {store.selectedSensitivity, store.selectedArea, store.selectedMinWH};
-    const int count = qBound(0, store.roiCount[group], static_cast<int>(CammerSingleton::kMaxRois));
-
-    for (int f = 0; f < 3; ++f) {
-        const RoiParamField& field = fn.field[f];
-        const int parts = field.packing == P::Whole ? 1 : 2;
-        for (int pi = 0; pi < parts; ++pi) {
-            const bool high = pi == 1;
-            const long long diff = static_cast<long long>(part(words[f][roi], field.packing, high))
-                                   - part(cached[f], field.packing, high);
-            if (diff == 0)
-                continue;
-            for (int r = 0; r < count; ++r) {
-                if (r == roi || r == store.selectedRoi || store.roiFunction[group][r] != code)
-                    continue;
-                const long long moved = part(words[f][r], field.packing, high) + diff;
-                const int value = static_cast<int>(qBound<long long>(field.min, moved, field.max));
-                words[f][r] = withPart(words[f][r], field.packing, high, value);
-            }
-        }
-    }
-    store.setSelectRoi(roi);
 }
 
 }  // namespace RoiFunctionTable

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "groupprocess.h"
+
 #include <QProcess>
 #include <QString>
 #include <QVector>
@@ -41,6 +43,6 @@ private:
     QString m_record;
     QString m_socket;
     QString m_pty;
-    QProcess m_process;
+    GroupProcess m_process;
     QByteArray m_pending;
 };

@@ -46,11 +46,7 @@ void BoardSimProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    m_process.endGroup(3000);
 }
 
 QString BoardSimProcess::readLine(int timeoutMs)

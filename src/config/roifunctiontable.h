@@ -1,10 +1,8 @@
 #pragma once
 
-class CammerSingleton;
-
 // What the three parameters of a ROI mean for each detection function: the
 // slider rows, ranges and how a packed word is split. One table serves the
-// parameter panel and the parameter sync.
+// parameter panel and the parameter sync of the ROI store.
 struct RoiParamField
 {
     enum Packing { Whole, Bytes, Halves };  // Bytes: bits 0-7 / 8-15; Halves: bits 0-15 / 16-31
@@ -33,10 +31,5 @@ const RoiFunctionInfo& info(int code);
 int part(int word, RoiParamField::Packing packing, bool high);
 // The word with one part replaced, the other bits kept.
 int withPart(int word, RoiParamField::Packing packing, bool high, int value);
-
-// Adds the selected ROI's changes since it was selected (the store's cache) to
-// every other ROI of the group with the same function, part by part and
-// within each part's range, then renews the cache.
-void syncParam(CammerSingleton& store, int group, int roi);
 
 }  // namespace RoiFunctionTable
