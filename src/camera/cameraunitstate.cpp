@@ -4,8 +4,7 @@
 
 unsigned char* CameraUnitState::newBuffer(size_t bytes)
 {
-    m_storage.emplace_back(bytes, 0);
-    return m_storage.back().data();
+    return m_storage.add(bytes);
 }
 
 void CameraUnitState::allocateBuffers(int width, int height, bool color, int templateSlots)

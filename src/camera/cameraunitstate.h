@@ -7,6 +7,7 @@
 // the heap.
 
 #include "roimaskowner.h"
+#include "zeroedbuffers.h"
 
 #include <functional>
 #include <vector>
@@ -75,5 +76,5 @@ public:
 private:
     unsigned char* newBuffer(size_t bytes);
 
-    std::vector<std::vector<unsigned char>> m_storage;
+    ZeroedBuffers m_storage;
 };

@@ -111,8 +111,7 @@ CammerWidget::~CammerWidget() = default;
 
 unsigned char* CammerWidget::newFrameBuffer(size_t bytes)
 {
-    m_frames.emplace_back(bytes, 0);
-    return m_frames.back().data();
+    return m_frames.add(bytes);
 }
 
 int CammerWidget::groupCount() const

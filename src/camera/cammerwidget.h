@@ -326,7 +326,7 @@ private:
     std::unique_ptr<CammerSingleton> m_singletonEdit;
     std::unique_ptr<CammerRecong> m_recong;
     QTimer* m_retryTimer = nullptr;
-    std::vector<std::vector<unsigned char>> m_frames;  // show, RGBA and history buffers
+    ZeroedBuffers m_frames;  // show, RGBA and history buffers
     QPoint m_lastTouch;  // last press or move position, for the pan's drag movement
     QElapsedTimer m_lastTap;
     QPoint m_lastTapPoint;
