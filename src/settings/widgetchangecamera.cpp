@@ -47,7 +47,7 @@ WidgetChangeCamera::WidgetChangeCamera(QWidget* parent, std::function<void()> re
     layout->addLayout(buttons);
 }
 
-int WidgetChangeCamera::open(const QVector<CammerWidget*>& units)
+int WidgetChangeCamera::openWith(const QVector<CammerWidget*>& units)
 {
     qDeleteAll(m_rowWidgets);
     m_rowWidgets.clear();

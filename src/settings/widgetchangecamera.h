@@ -18,7 +18,7 @@ public:
     WidgetChangeCamera(QWidget* parent, std::function<void()> restart);
 
     // Lists the cameras with their present positions and runs the screen.
-    int open(const QVector<CammerWidget*>& units);
+    int openWith(const QVector<CammerWidget*>& units);
     const QVector<ComboBox*>& positionChoices() const { return m_positions; }
 
 public slots:

@@ -79,8 +79,6 @@ constexpr int kRowVersionDownload = 873;
 constexpr int kRowCameraN = 586;
 constexpr int kRowParaGroups = 806;
 
-constexpr int kGroupPage = ParamField::PageCount;
-constexpr int kSystemPage = ParamField::PageCount + 1;
 constexpr int kPageCountAll = ParamField::PageCount + 2;
 constexpr int kPageButtonW = 260;
 constexpr int kButtonH = 80;
@@ -979,7 +977,7 @@ void WizardParaWidget::SlotExit()
 
 void WizardParaWidget::SlotCameraOrder()
 {
-    m_cameraOrder->open(m_units);
+    m_cameraOrder->openWith(m_units);
 }
 
 void WizardParaWidget::SlotToNetwork()

@@ -119,7 +119,7 @@ TEST_P(SettingsRenderTest, EveryPageAndDialogPaintsInEveryLanguage)
             EXPECT_TRUE(QRect(0, 0, gShowW, gShowH).contains(order.geometry()));
             order.reject();
         });
-        order.open({unit});
+        order.openWith({unit});
     }
 }
 

@@ -15,10 +15,8 @@ constexpr const char* kUdevDir = "/run/udev/data/";
 // Block devices of major number 8: sd* disks and their partitions.
 constexpr const char* kUdevFilter = "b8:*";
 constexpr const char* kUuidLine = "S:disk/by-uuid/";
-constexpr const char* kPathLine = "S:disk/by-path/";
 constexpr const char* kLabelLine = "S:disk/by-label";
 constexpr const char* kBusLine = "E:ID_BUS";
-constexpr const char* kFsTypeLine = "E:ID_FS_TYPE";
 
 QString afterLast(const QString& line, QChar sep)
 {
