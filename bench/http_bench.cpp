@@ -144,14 +144,7 @@ int main(int argc, char** argv)
     const QStringList urls = {QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(kRoute),
                               QStringLiteral("http://127.0.0.1:%1%2").arg(nginx.port()).arg(kRoute)};
     for (const int connections : {1, 16}) {
-        auto runOne = [connections](const QString& url) {
-            wrkrun::Figures f;
-            whileServing([&] { f = wrkrun::run(url, connections, kWrkSeconds); });
-            return f;
-        };
-        for (const QString& url : urls)
-            runOne(url);  // warm-up, not counted
-        const std::vector<wrkrun::Series> s = wrkrun::interleaved(urls, kRounds, runOne);
+        const std::vector<wrkrun::Series> s = wrkrun::measure(urls, connections, kWrkSeconds, kRounds, whileServing);
         const wrkrun::Series& ours = s[0];
         const wrkrun::Series& ref = s[1];
         std::printf("%-22s %8.0f (%6.0f-%6.0f) %8.0f (%6.0f-%6.0f) %7.2f %7.2fms %7.2fms %7.1f%%\n",

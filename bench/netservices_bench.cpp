@@ -249,15 +249,8 @@ int main(int argc, char** argv)
     for (const auto& c : cases)
         urls << QStringLiteral("http://127.0.0.1:%1%2").arg(c.port).arg(c.path);
     for (const int connections : {1, 16}) {
-        auto runOne = [connections](const QString& url) {
-            wrkrun::Figures f;
-            whileServing([&] { f = wrkrun::run(url, connections, kWrkSeconds); });
-            return f;
-        };
-        for (const QString& url : urls)
-            runOne(url);  // warm-up, not counted
         cycle.start();
-        const std::vector<wrkrun::Series> s = wrkrun::interleaved(urls, kRounds, runOne);
+        const std::vector<wrkrun::Series> s = wrkrun::measure(urls, connections, kWrkSeconds, kRounds, whileServing);
         const std::vector<double> late = cycle.lateness();
         const std::vector<double> checks = cycle.checkTimes();
         const double nginxRps = s.back().medianRps();
