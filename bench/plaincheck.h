@@ -51,6 +51,9 @@ public:
     {
         const PlainLocator::Pose pose = m_locator->locate(frame);
         bool ok = true;
+        // The defects of all ROIs over the frame, for the view's overlay.
+        defectsFrame.create(frame.size(), CV_8UC1);
+        defectsFrame.setTo(0);
         verdicts.assign(m_rois.size(), 1);
         values.assign(m_rois.size(), 0);
         for (size_t i = 0; i < m_rois.size(); ++i) {
@@ -91,6 +94,11 @@ public:
             if (area)
                 cv::findContours(m_defects, m_contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
             const int found = int(m_contours.size());
+            cv::Mat overlay = defectsFrame(box);
+            overlay |= m_defects;
+            boxes.clear();
+            for (const auto& contour : m_contours)
+                boxes.push_back(cv::boundingRect(contour) + box.tl());
             const RoiSpec& s = r.spec;
             bool roiOk = true;
             switch (s.code) {
@@ -108,6 +116,8 @@ public:
 
     std::vector<char> verdicts;
     std::vector<int> values;
+    cv::Mat defectsFrame;
+    std::vector<cv::Rect> boxes;  // the last ROI's defect boxes
 
 private:
     struct Roi
