@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
-# Trigger-to-output latency of the whole program, measured with the IO board
-# simulator: from the trigger input edge (delay 0) to the NG output word on the
-# line, for 1, 2 and 8 simulated cameras at 1280x1024 with 20 ROIs each, beside
-# the engine's own check time for the same frames and the lateness of the
-# 100 ms cycle timer while the cameras are checked. A benchmark, not a test.
+# Trigger-to-output latency of the whole program, positioning on, measured with
+# the IO board simulator: from the trigger input edge (delay 0) to the NG output
+# word on the line, for 1 and 8 simulated cameras at 1280x1024 with 20 ROIs
+# each (median and spread), beside the checks' own time from the log and the
+# lateness of the 100 ms cycle timer. With 8 cameras it then measures, with no
+# trigger for 10 s, the GUI thread's and the whole program's CPU share and the
+# resident memory by kind. A benchmark, not a test.
 #   bench/cycle_latency.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$SRC/build}" && pwd)"
-ROUNDS="${2:-12}"
+ROUNDS="${2:-20}"
+IDLE_SECONDS=10
 . "$SRC/tests/e2e/lib.sh"
 e2e_setup
+
+# Positioning on (motion correction 0 = translation only); the demo ships it off.
+positioning_on() {
+  python3 - "$APP/PARAM.db" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+items = db.execute("SELECT value FROM sysparam WHERE name = 'system1'").fetchone()[0].split()
+items[3] = "0"
+db.execute("UPDATE sysparam SET value = ? WHERE name = 'system1'", (" ".join(items),))
+db.commit()
+PY
+}
 
 report() {
   python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log "$1" <<'PY'
@@ -27,7 +42,7 @@ for line in open(record):
     elif kind == "out" and word & 1 and pending is not None:
         latencies.append(ms - pending)
         pending = None
-checks, engine, lateness = [], [], []
+checks, engine, lateness, finds = [], [], [], 0
 for log in logs:
     for line in open(log, errors="replace"):
         m = re.search(r"detection \d+: NG, checked in (\d+) ms, engine ([\d/]+) ms", line)
@@ -37,19 +52,60 @@ for log in logs:
         m = re.search(r"cycle timer: \d+ passes, lateness mean ([\d.]+) ms, max (\d+) ms", line)
         if m:
             lateness.append((float(m.group(1)), int(m.group(2))))
-def mean(v):
-    return "%.1f" % statistics.mean(v) if v else "-"
-print("%s camera(s): trigger->NG output %s ms (min %s, max %s, n=%d); cycle check %s ms; "
-      "engine per camera %s ms; overhead %s ms; timer lateness %s" % (
-      cams, mean(latencies), min(latencies, default="-"), max(latencies, default="-"), len(latencies),
-      mean(checks), mean(engine),
-      "%.1f" % (statistics.mean(latencies) - statistics.mean(checks)) if latencies and checks else "-",
-      ", ".join("mean %.2f max %d ms" % l for l in lateness) or "- (run shorter than 20 s)"))
+        if "OK\u8fd0\u884c\u65f6\u95f4" in line:
+            finds += 1
+def spread(v):
+    if not v:
+        return "-"
+    q = statistics.quantiles(v, n=10) if len(v) > 1 else [v[0]] * 9
+    return "median %.0f ms (p10 %.0f, p90 %.0f, min %d, max %d, n=%d)" % (
+        statistics.median(v), q[0], q[-1], min(v), max(v), len(v))
+print("%s camera(s), positioning on (%d finds): trigger->NG output %s" % (cams, finds, spread(latencies)))
+print("  detection checked in %s; slowest camera's engine %s" % (spread(checks), spread(engine)))
+print("  cycle timer lateness: %s" % (", ".join("mean %.2f max %d ms" % l for l in lateness) or "- (run shorter than 20 s)"))
 PY
 }
 
-for cameras in 1 2 8; do
+# CPU ticks (user + system) of one thread of the monitor.
+thread_ticks() {
+  awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/task/$2/stat"
+}
+
+# With the cameras still streaming but no trigger: CPU shares and resident memory.
+idle_report() {
+  local pid="$1" tck t0 p0 t1 p1
+  tck="$(getconf CLK_TCK)"
+  t0="$(thread_ticks "$pid" "$pid")"
+  p0="$(awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat")"
+  sleep "$IDLE_SECONDS"
+  t1="$(thread_ticks "$pid" "$pid")"
+  p1="$(awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat")"
+  awk -v a="$((t1 - t0))" -v b="$((p1 - p0))" -v t="$tck" -v s="$IDLE_SECONDS" 'BEGIN {
+    printf "  idle %d s, no trigger: GUI thread %.1f %% of a core, whole program %.1f %% of a core\n",
+      s, 100 * a / t / s, 100 * b / t / s }'
+  python3 - "$pid" <<'PY'
+import collections, re, sys
+pid = sys.argv[1]
+status = dict(l.split(":", 1) for l in open("/proc/%s/status" % pid))
+print("  resident %s (anonymous %s, files %s, shared memory %s)" % tuple(
+    status[k].strip() for k in ("VmRSS", "RssAnon", "RssFile", "RssShmem")))
+kinds, name = collections.Counter(), None
+for line in open("/proc/%s/smaps" % pid):
+    head = re.match(r"^[0-9a-f]+-[0-9a-f]+ \S+ \S+ \S+ \S+\s*(.*)$", line)
+    if head:
+        name = head.group(1) or "[anonymous]"
+        base = name.rsplit("/", 1)[-1]
+        name = re.sub(r"\.so[.\d]*$", ".so", base) if ".so" in base else name
+    elif line.startswith("Rss:"):
+        kinds[name] += int(line.split()[1])
+top = ", ".join("%s %d MiB" % (n, kb // 1024) for n, kb in kinds.most_common(8))
+print("  largest parts: %s" % top)
+PY
+}
+
+for cameras in 1 8; do
   e2e_demo_data --frames part --delay 0 --cameras "$cameras" --rois 20
+  positioning_on
   rm -f "$APP/io-record.log" "$APP/count.ini" "$APP/RECORD.db" "$APP/SN.db"
   e2e_start_board
   e2e_start
@@ -68,8 +124,13 @@ for cameras in 1 2 8; do
   while [ $((SECONDS - start)) -lt 33 ]; do
     e2e_board pulse 0 > /dev/null; sleep 1; e2e_board pulse 1 > /dev/null; sleep 1
   done
+  if [ "$cameras" -eq 8 ]; then
+    sleep 3
+    idle_report "$(cat "$MM_PID_FILE")" > "$APP/idle.txt"
+  fi
   e2e_stop || true
   report "$cameras"
+  [ -f "$APP/idle.txt" ] && cat "$APP/idle.txt"
   kill "$E2E_BOARD_PID" 2>/dev/null || true
   wait "$E2E_BOARD_PID" 2>/dev/null || true
   E2E_BOARD_PID=""

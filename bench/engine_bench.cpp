@@ -1,231 +1,219 @@
-// The recognition engine on a 1280 x 1024 grey camera: one check (positioning
-// on, alignment off, 20 ROIs of mixed functions), alignment alone on 0.5 MP,
-// positioning alone (translation only and +-10 degrees) and the learning of
-// 8 groups with 10 templates each. Each is timed beside a bare reference: the
-// same OpenCV and vision-library calls without the engine around them. One core.
+// The recognition engine on 1280 x 1024 grey cameras: one check (positioning
+// on, alignment off, 20 ROIs of mixed functions) on one core and 8 cameras
+// checked at once on 8 threads, alignment alone on 0.5 MP, positioning alone
+// (translation only and +-10 degrees) and the learning of 8 groups with 10
+// templates each. Each is timed beside a reference written in plain OpenCV
+// calls for the same decisions (plaincheck.h, plainlocator.h), never our own
+// classes, at the same resolution, masks and thread count. The single-core
+// cases pin their thread to one core; OpenCV's own threads are off throughout.
 
+#include "benchcamera.h"
 #include "benchratio.h"
-
-#include "cameraunithooks.h"
-#include "engineunit.h"
-#include "globals.h"
-#include "miscfunc.h"
-#include "synthframes.h"
-#include "vek_netmn.h"
-#include "wizardpara.h"
+#include "cameraset.h"
+#include "plaincheck.h"
 
 #include <QtGlobal>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/stitching/detail/matchers.hpp>
 
+#include <pthread.h>
+#include <sched.h>
+
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace {
 
-constexpr int kW = 1280;
-constexpr int kH = 1024;
-constexpr int kRois = 20;
+using namespace benchcam;
+
+constexpr int kCameras = 8;
 constexpr int kTemplates = 10;
+constexpr float kFeaturePixels = 500000.0f;  // the engine shrinks frames to about this many pixels for features
+constexpr float kMatchRatio = 0.6f;          // nearest / second nearest descriptor distance
+constexpr int kMinPairs = 4;
 
-struct RoiSpec
+// Pins the calling thread to the core it runs on, for a single-core case.
+class OneCore
 {
-    int code;
-    cv::Rect box;
-    int sens, area, minWH;
+public:
+    OneCore()
+    {
+        pthread_getaffinity_np(pthread_self(), sizeof(m_all), &m_all);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        pthread_setaffinity_np(pthread_self(), sizeof(one), &one);
+    }
+    ~OneCore() { pthread_setaffinity_np(pthread_self(), sizeof(m_all), &m_all); }
+    OneCore(const OneCore&) = delete;
+    OneCore& operator=(const OneCore&) = delete;
+
+private:
+    cpu_set_t m_all;
 };
 
-// 20 ROIs of mixed functions over the frame.
-std::vector<RoiSpec> mixedRois()
+std::unique_ptr<PlainCheck> makePlainCheck(Camera& c)
 {
-    const int codes[] = {0, 1, 4, 5, 7, 8, 6, 0, 1, 4, 5, 7, 8, 0, 1, 4, 5, 6, 0, 42};
-    std::vector<RoiSpec> rois;
-    for (int i = 0; i < kRois; ++i) {
-        const cv::Rect box(40 + (i % 5) * 240, 40 + (i / 5) * 240, 160, 140);
-        RoiSpec s{codes[i], box, 50, 100, 3};
-        if (codes[i] == 1)
-            s.minWH = 60 << 8;
-        if (codes[i] == 7 || codes[i] == 8)
-            s = {codes[i], box, 128, 0 | (100 << 16), 1};
-        if (codes[i] == 6)
-            s.sens = 60;
-        rois.push_back(s);
-    }
-    return rois;
+    return std::make_unique<PlainCheck>(c.frame(c.state->pTemplate[0][0]), mixedRois(), positionBox(kW, kH),
+                                        c.engine->shapeRect[0], 0);
 }
-
-// A camera unit with its engine, learnt on one template per group.
-struct Camera : EngineUnit
-{
-    Camera(int w, int h, int templates, bool align, int angle)
-    {
-        cv::setNumThreads(1);
-        para.motionCorrect = 0;
-        para.angle = angle;
-        para.angleCorrection = align ? 1 : 0;
-        para.offset = 8000;
-        para.zoomLayers = 5;
-        para.matchAccuracy = 5;
-        para.filterSize = 3;
-        para.area = 100;
-        para.minSpot = 3;
-        para.detectEnable[1] = 0;
-        gpWPara = &para;
-        gpWin = nullptr;
-        gTempNum = templates;
-        // As in the program: every ROI result goes to the network hub's cache.
-        CameraUnitHooks::instance().publishRoiResult = [](const param_roi& result) {
-            VEK_NETMN::getInstance()->insertRoiResult(result);
-        };
-        allocate(w, h, false, templates);
-        scene = synth::textured(w, h, 5);
-    }
-
-    void addRois(int g)
-    {
-        for (const RoiSpec& s : mixedRois())
-            addRoi(g, s.code, s.box, s.sens, s.area, s.minWH);
-    }
-
-    void setTemplates(int g, int count)
-    {
-        for (int t = 0; t < count; ++t) {
-            cv::Mat slot(state->imageH, state->imageW, CV_8UC1, state->pTemplate[g][t]);
-            cv::add(scene, cv::Scalar(t % 3), slot);
-            state->pTemplateValid[g][t] = 1;
-        }
-        state->templateCount[g] = count;
-    }
-
-    void learn(int g)
-    {
-        engine->CreateHomoShape(g);
-        engine->CreateShape(g);
-        engine->VarTrain(g);
-    }
-
-    WizardPara para;
-    cv::Mat scene;
-};
 
 Camera& checkCamera()
 {
-    static Camera cam = [] {
-        Camera c(kW, kH, 1, false, 0);
-        c.addRois(0);
-        c.setTemplates(0, 1);
-        c.learn(0);
-        // The live frame: moved by a few pixels, with a few defects.
-        cv::Mat live = synth::shifted(c.scene, 6, -3);
-        cv::circle(live, {300, 300}, 12, 250, cv::FILLED);
-        cv::circle(live, {800, 560}, 9, 5, cv::FILLED);
-        live.copyTo(c.frame(c.state->pCaptureBuf));
+    static const std::unique_ptr<Camera> cam = [] {
+        auto c = makeCheckCamera();
+        // Both must reach the same verdicts, or the comparison means nothing.
+        engineCheck(*c);
+        auto plain = makePlainCheck(*c);
+        plain->check(c->frame(c->state->pCaptureBuf));
+        int same = 0;
+        for (int r = 0; r < kRois; ++r)
+            same += bool(plain->verdicts[size_t(r)]) == c->state->roiResult[0][r];
+        std::fprintf(stderr, "check: the plain reference agrees with the engine on %d of %d ROI verdicts\n", same,
+                     kRois);
         return c;
     }();
-    gpWPara = &cam.para;
-    return cam;
+    cam->use();
+    return *cam;
 }
 
 void BM_EngineCheck(benchmark::State& st)
 {
     Camera& c = checkCamera();
-    for (auto _ : st) {
-        c.engine->HomoTransShape(0);
-        c.engine->ShapeMatch(0);
-        c.engine->Run(0);
-    }
+    const OneCore pinned;
+    for (auto _ : st)
+        benchmark::DoNotOptimize(engineCheck(c));
 }
 
-// The same calls without the engine: copy, find, shift, then per ROI the
-// model compare or band, AND, opening, contours and count.
-void BM_BareCheck(benchmark::State& st)
+void BM_PlainCheck(benchmark::State& st)
 {
     Camera& c = checkCamera();
-    CammerRecong& e = *c.engine;
-    const std::vector<RoiSpec> rois = mixedRois();
-    cv::Mat align(kH, kW, CV_8UC1), check(kH, kW, CV_8UC1), sens(kH, kW, CV_8UC1);
-    const cv::Mat capture = c.frame(c.state->pCaptureBuf);
-    const cv::Mat ellipse = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(3, 3));
-    std::vector<std::vector<cv::Point>> contours;
-    for (auto _ : st) {
-        capture.copyTo(align);
-        cv::Mat search = align(e.shapeRect[0]).clone();
-        int x = 0, y = 0;
-        double a = 0, s = 0;
-        if (e.shapeModel[0].Find(search, 0, &x, &y, &a, &s))
-            MoveImage(align, check, x - e.shapeRect[0].x, y - e.shapeRect[0].y);
-        sens.setTo(0);
-        for (int r = 0; r < kRois; ++r) {
-            const RoiSpec& spec = rois[r];
-            cv::Mat image = check(spec.box);
-            cv::Mat d = cv::Mat::zeros(spec.box.size(), CV_8UC1);
-            if (spec.code == 0) {
-                e.grayModel[0][r].Match(image, d);
-            } else if (spec.code == 6) {
-                cv::Mat copy = image.clone();
-                benchmark::DoNotOptimize(e.surfModel[0][r].Match(copy, d));
-            } else {
-                cv::inRange(image, cv::Scalar(0), cv::Scalar(spec.sens), d);
-                d &= e.groupMask[0](spec.box);
-            }
-            cv::Mat o;
-            cv::morphologyEx(d, o, cv::MORPH_OPEN, ellipse);
-            cv::Mat w = sens(spec.box);
-            w |= o;
-            if (cv::countNonZero(o))
-                cv::findContours(o, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
-            benchmark::DoNotOptimize(cv::countNonZero(o));
-        }
+    const auto plain = makePlainCheck(c);
+    const cv::Mat live = c.frame(c.state->pCaptureBuf);
+    const OneCore pinned;
+    for (auto _ : st)
+        benchmark::DoNotOptimize(plain->check(live));
+}
+
+// 8 cameras checked at once, a task per camera on 8 threads joined before the
+// verdict (as the detection cycle does); the reference runs the same way.
+struct EightCameras : CameraSet
+{
+    EightCameras() : CameraSet(kCameras)
+    {
+        for (auto& c : cameras)
+            plain.push_back(makePlainCheck(*c));
     }
+    std::vector<std::unique_ptr<PlainCheck>> plain;
+};
+
+EightCameras& eightCameras()
+{
+    static EightCameras eight;
+    eight.cameras[0]->use();
+    return eight;
+}
+
+void BM_EngineCheck8(benchmark::State& st)
+{
+    EightCameras& e = eightCameras();
+    for (auto _ : st)
+        e.runAll([&e](int i) { engineCheck(*e.cameras[size_t(i)]); });
+}
+
+void BM_PlainCheck8(benchmark::State& st)
+{
+    EightCameras& e = eightCameras();
+    for (auto _ : st)
+        e.runAll([&e](int i) {
+            Camera& c = *e.cameras[size_t(i)];
+            e.plain[size_t(i)]->check(c.frame(c.state->pCaptureBuf));
+        });
 }
 
 // Alignment on a 0.5 MP frame (800 x 625).
 Camera& alignCamera()
 {
-    static Camera cam = [] {
-        Camera c(800, 625, 1, true, 0);
-        c.setTemplates(0, 1);
-        c.learn(0);
+    static const std::unique_ptr<Camera> cam = [] {
+        auto c = std::make_unique<Camera>(800, 625, 1, true, 0);
+        c->setTemplates(0, 1);
+        c->learn(0);
         cv::Mat hm = (cv::Mat_<double>(3, 3) << 0.998, -0.052, 14, 0.052, 0.998, -9, 2e-5, -1e-5, 1);
         cv::Mat live;
-        cv::warpPerspective(c.scene, live, hm, c.scene.size());
-        live.copyTo(c.frame(c.state->pCaptureBuf));
+        cv::warpPerspective(c->scene, live, hm, c->scene.size());
+        live.copyTo(c->frame(c->state->pCaptureBuf));
         return c;
     }();
-    gpWPara = &cam.para;
-    return cam;
+    cam->use();
+    return *cam;
 }
 
 void BM_EngineAlign(benchmark::State& st)
 {
     Camera& c = alignCamera();
+    const OneCore pinned;
     for (auto _ : st)
         c.engine->HomoTransShape(0);
 }
 
-void BM_BareAlign(benchmark::State& st)
+// The engine's feature mask without alignment ROIs: from a quarter in to the far edges.
+cv::Mat alignMask(cv::Size size)
+{
+    cv::Mat mask = cv::Mat::zeros(size, CV_8UC1);
+    mask(cv::Rect(size.width / 4, size.height / 4, 3 * size.width / 4, 3 * size.height / 4)
+         & cv::Rect(cv::Point(), size))
+        .setTo(255);
+    return mask;
+}
+
+float featureScale(cv::Size size)
+{
+    return std::min(1.0f, std::sqrt(kFeaturePixels / float(size.area())));
+}
+
+// SIFT on the shrunk frame with the same mask, ratio-tested nearest
+// neighbours, RANSAC homography, warp.
+void BM_PlainAlign(benchmark::State& st)
 {
     Camera& c = alignCamera();
     const cv::Mat src = c.frame(c.state->pCaptureBuf);
-    cv::Mat dst(src.size(), CV_8UC1);
+    const float scale = featureScale(src.size());
+    cv::Mat templ = c.frame(c.state->pTemplate[0][0]), mask = alignMask(src.size());
+    if (scale < 1.0f) {
+        cv::resize(templ, templ, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
+        cv::resize(mask, mask, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
+    }
     cv::Ptr<cv::SIFT> sift = cv::SIFT::create();
-    cv::detail::ImageFeatures templ;
-    sift->detectAndCompute(c.scene, cv::noArray(), templ.keypoints, templ.descriptors);
+    std::vector<cv::KeyPoint> templKeys, liveKeys;
+    cv::Mat templDesc, liveDesc, small, dst(src.size(), CV_8UC1);
+    sift->detectAndCompute(templ, mask, templKeys, templDesc);
+    cv::BFMatcher matcher(cv::NORM_L2);
+    std::vector<std::vector<cv::DMatch>> knn;
+    std::vector<cv::Point2f> a, b;
+    const OneCore pinned;
     for (auto _ : st) {
-        cv::detail::ImageFeatures live;
-        sift->detectAndCompute(src, cv::noArray(), live.keypoints, live.descriptors);
-        cv::detail::BestOf2NearestMatcher matcher(false, 0.4f, 6, 6);
-        cv::detail::MatchesInfo info;
-        matcher(live, templ, info);
-        std::vector<cv::Point2f> a, b;
-        for (const cv::DMatch& m : info.matches) {
-            a.push_back(live.keypoints[m.queryIdx].pt);
-            b.push_back(templ.keypoints[m.trainIdx].pt);
-        }
+        if (scale < 1.0f)
+            cv::resize(src, small, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
+        else
+            small = src;
+        sift->detectAndCompute(small, mask, liveKeys, liveDesc);
+        matcher.knnMatch(liveDesc, templDesc, knn, 2);
+        a.clear();
+        b.clear();
+        for (const auto& m : knn)
+            if (m.size() == 2 && m[0].distance < kMatchRatio * m[1].distance) {
+                a.push_back(liveKeys[size_t(m[0].queryIdx)].pt / scale);
+                b.push_back(templKeys[size_t(m[0].trainIdx)].pt / scale);
+            }
+        if (a.size() < size_t(kMinPairs))
+            continue;
         const cv::Mat h = cv::findHomography(a, b, cv::RANSAC, 3.0, cv::noArray(), 2000, 0.995);
-        cv::warpPerspective(src, dst, h, src.size());
+        if (!h.empty())
+            cv::warpPerspective(src, dst, h, src.size());
     }
 }
 
@@ -242,146 +230,114 @@ Camera& positionCamera(int angle)
         const cv::Mat live = synth::turned(cam->scene, centre, angle ? 6.0 : 0.0, 6, -3);
         live.copyTo(cam->frame(cam->state->pAlignBuf));
     }
-    gpWPara = &cam->para;
+    cam->use();
     return *cam;
 }
 
 void BM_EnginePosition(benchmark::State& st)
 {
     Camera& c = positionCamera(int(st.range(0)));
+    const OneCore pinned;
     for (auto _ : st)
         c.engine->ShapeMatch(0);
 }
 
-// Plain OpenCV positioning: normalised cross-correlation coarse to fine
-// (1/8 scale over the frame, then +-2 pixels per level), for each angle
-// step of 2 degrees on the coarse level; then the same shift and turn.
-void BM_BarePosition(benchmark::State& st)
+// The pose; a turn is then undone over the frame (ROIs cannot follow a turn by
+// moving), a shift only moves the ROI boxes.
+void BM_PlainPosition(benchmark::State& st)
 {
     const int range = int(st.range(0));
     Camera& c = positionCamera(range);
-    const cv::Rect box(kW / 4, kH / 4, kW / 2, kH / 2);
-    const cv::Mat templ = c.scene(box).clone();
+    const cv::Rect box = positionBox(kW, kH);
+    PlainLocator locator(c.frame(c.state->pTemplate[0][0]), box, c.engine->shapeRect[0], range);
     const cv::Mat aligned = c.frame(c.state->pAlignBuf);
     cv::Mat checked(kH, kW, CV_8UC1);
-    constexpr int kLevels = 3;
-    std::vector<std::vector<cv::Mat>> turnedPyr;
-    for (int a = -range; a <= range; a += 2) {
-        cv::Mat t;
-        cv::warpAffine(templ, t, cv::getRotationMatrix2D(cv::Point2f(box.width / 2, box.height / 2), a, 1.0),
-                       templ.size());
-        std::vector<cv::Mat> pyr{t};
-        for (int l = 0; l < kLevels; ++l) {
-            cv::Mat n;
-            cv::pyrDown(pyr.back(), n);
-            pyr.push_back(n);
-        }
-        turnedPyr.push_back(pyr);
-    }
+    const cv::Point2f centre(box.x + box.width / 2.0f, box.y + box.height / 2.0f);
+    const PlainLocator::Pose found = locator.locate(aligned);
+    static std::set<int> shown;
+    if (shown.insert(range).second)
+        std::fprintf(stderr, "position/%d: plain reference found shift (%d, %d), angle %.2f, score %.2f\n", range,
+                 found.shift.x, found.shift.y, found.angle, found.score);
+    const OneCore pinned;
     for (auto _ : st) {
-        std::vector<cv::Mat> img{aligned.clone()};
-        for (int l = 0; l < kLevels; ++l) {
-            cv::Mat n;
-            cv::pyrDown(img.back(), n);
-            img.push_back(n);
+        const PlainLocator::Pose pose = locator.locate(aligned);
+        if (range) {
+            cv::Mat m = cv::getRotationMatrix2D(centre + cv::Point2f(pose.shift), -pose.angle, 1.0);
+            m.at<double>(0, 2) -= pose.shift.x;
+            m.at<double>(1, 2) -= pose.shift.y;
+            cv::warpAffine(aligned, checked, m, checked.size());
         }
-        double best = -2;
-        cv::Point at;
-        int bestAngle = 0;
-        for (size_t i = 0; i < turnedPyr.size(); ++i) {
-            cv::Mat score;
-            cv::matchTemplate(img[kLevels], turnedPyr[i][kLevels], score, cv::TM_CCOEFF_NORMED);
-            double mx;
-            cv::Point loc;
-            cv::minMaxLoc(score, nullptr, &mx, nullptr, &loc);
-            if (mx > best) {
-                best = mx;
-                at = loc;
-                bestAngle = int(i);
-            }
-        }
-        for (int l = kLevels - 1; l >= 0; --l) {
-            const cv::Mat& t = turnedPyr[bestAngle][l];
-            cv::Rect win(2 * at.x - 2, 2 * at.y - 2, t.cols + 4, t.rows + 4);
-            win &= cv::Rect(0, 0, img[l].cols, img[l].rows);
-            cv::Mat score;
-            cv::matchTemplate(img[l](win), t, score, cv::TM_CCOEFF_NORMED);
-            cv::Point loc;
-            cv::minMaxLoc(score, nullptr, nullptr, nullptr, &loc);
-            at = win.tl() + loc;
-        }
-        const cv::Point shift(box.x - at.x, box.y - at.y);
-        if (range)
-            TransformImage(aligned, checked, shift, cv::Point(kW / 2, kH / 2), -(bestAngle * 2 - range));
-        else
-            MoveImage(aligned, checked, shift.x, shift.y);
+        benchmark::DoNotOptimize(pose);
     }
 }
 
 // Learning of one camera: 8 groups, 10 templates each, 20 ROIs per group,
-// alignment and positioning on.
+// alignment and positioning (+-10 degrees) on.
 Camera& learnCamera()
 {
-    static Camera cam = [] {
-        Camera c(kW, kH, kTemplates, true, 10);
+    static const std::unique_ptr<Camera> cam = [] {
+        auto c = std::make_unique<Camera>(kW, kH, kTemplates, true, 10);
         for (int g = 0; g < 8; ++g) {
-            c.addRois(g);
-            c.setTemplates(g, kTemplates);
+            c->addRois(g);
+            c->setTemplates(g, kTemplates);
         }
         return c;
     }();
-    gpWPara = &cam.para;
-    return cam;
+    cam->use();
+    gTempNum = kTemplates;
+    return *cam;
 }
 
 void BM_EngineLearn(benchmark::State& st)
 {
     Camera& c = learnCamera();
+    const OneCore pinned;
     for (auto _ : st)
         for (int g = 0; g < 8; ++g)
             c.learn(g);
 }
 
-// The same work bare: template features (shrunk as the engine does), the
-// positioning model, and per compare ROI a model from the 10 template cuts.
-void BM_BareLearn(benchmark::State& st)
+// The same learning in plain calls: template features (shrunk, masked), the
+// turned template pyramids of the positioning, and per compare ROI the learnt
+// grey range over the 10 templates or the similarity's template statistics.
+void BM_PlainLearn(benchmark::State& st)
 {
     Camera& c = learnCamera();
     const std::vector<RoiSpec> rois = mixedRois();
     cv::Ptr<cv::SIFT> sift = cv::SIFT::create();
-    const float scale = ImgHomoTrans::scaleFor(kH, kW);
-    const cv::Rect box(kW / 4, kH / 4, kW / 2, kH / 2);
-    const cv::Mat full(box.size(), CV_8UC1, cv::Scalar(255));
+    const cv::Size size(kW, kH);
+    const float scale = featureScale(size);
+    cv::Mat smallMask;
+    cv::resize(alignMask(size), smallMask, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
+    const OneCore pinned;
     for (auto _ : st) {
         for (int g = 0; g < 8; ++g) {
             const cv::Mat t0 = c.frame(c.state->pTemplate[g][0]);
-            cv::Mat small, mask = cv::Mat::zeros(t0.size(), CV_8UC1), smallMask;
-            mask(cv::Rect(kW / 4, kH / 4, 3 * kW / 4, 3 * kH / 4)).setTo(255);
+            cv::Mat small, desc;
+            std::vector<cv::KeyPoint> keys;
             cv::resize(t0, small, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
-            cv::resize(mask, smallMask, cv::Size(), scale, scale, cv::INTER_LINEAR_EXACT);
-            std::vector<cv::KeyPoint> kp;
-            cv::Mat desc;
-            sift->detectAndCompute(small, smallMask, kp, desc);
-            FindShape shape;
-            shape.CreateShape(t0(box), 0.0, 0, 10, kW / 2, kH / 2, false, 255, full, 5, 10);
-            for (int r = 0; r < kRois; ++r) {
-                const RoiSpec& s = rois[r];
-                if (s.code == 0) {
-                    GrayMatch m;
-                    m.Create(s.box.width, s.box.height, full(cv::Rect(0, 0, s.box.width, s.box.height)), 0);
-                    for (int t = 0; t < kTemplates; ++t)
-                        m.AddTemp(c.frame(c.state->pTemplate[g][t])(s.box));
-                    m.Train(s.sens, 0, 100, 150);
-                } else if (s.code == 6) {
-                    SURF m;
-                    m.Create(s.box.width, s.box.height, full(cv::Rect(0, 0, s.box.width, s.box.height)));
-                    for (int t = 0; t < kTemplates; ++t)
-                        m.AddTemp(c.frame(c.state->pTemplate[g][t])(s.box).clone(), 1, 50, s.sens);
-                    m.Train(0, 0, 0, 0);
+            sift->detectAndCompute(small, smallMask, keys, desc);
+            const PlainLocator locator(t0, positionBox(kW, kH), c.engine->shapeRect[g], 10);
+            benchmark::DoNotOptimize(&locator);
+            for (const RoiSpec& s : rois) {
+                if (s.code != 0 && s.code != 6)
+                    continue;
+                cv::Mat low, high, e, d, f, mean, var;
+                for (int t = 0; t < kTemplates; ++t) {
+                    const cv::Mat cut = c.frame(c.state->pTemplate[g][t])(s.box);
+                    if (s.code == 0) {
+                        cv::erode(cut, e, cv::Mat());
+                        cv::dilate(cut, d, cv::Mat());
+                        low = t ? cv::min(low, e) : e.clone();
+                        high = t ? cv::max(high, d) : d.clone();
+                    } else {
+                        cut.convertTo(f, CV_32F);
+                        cv::GaussianBlur(f, mean, cv::Size(7, 7), 1.5);
+                        cv::GaussianBlur(f.mul(f), var, cv::Size(7, 7), 1.5);
+                        var -= mean.mul(mean);
+                    }
                 }
             }
-            for (int t = 0; t < kTemplates; ++t)
-                benchmark::DoNotOptimize(cv::norm(c.frame(c.state->pTemplate[g][t])));
         }
     }
 }
@@ -389,22 +345,25 @@ void BM_BareLearn(benchmark::State& st)
 } // namespace
 
 BENCHMARK(BM_EngineCheck)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareCheck)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainCheck)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EngineCheck8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainCheck8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_EngineAlign)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareAlign)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainAlign)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnginePosition)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BarePosition)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainPosition)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EngineLearn)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK(BM_BareLearn)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_PlainLearn)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char** argv)
 {
     // Positioning logs every find; keep the table readable.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return benchratio::run(argc, argv,
-                           {{"BM_EngineCheck", "BM_BareCheck"},
-                            {"BM_EngineAlign", "BM_BareAlign"},
-                            {"BM_EnginePosition/0", "BM_BarePosition/0"},
-                            {"BM_EnginePosition/10", "BM_BarePosition/10"},
-                            {"BM_EngineLearn/iterations:2", "BM_BareLearn/iterations:2"}});
+                           {{"BM_EngineCheck", "BM_PlainCheck"},
+                            {"BM_EngineCheck8/real_time", "BM_PlainCheck8/real_time"},
+                            {"BM_EngineAlign", "BM_PlainAlign"},
+                            {"BM_EnginePosition/0", "BM_PlainPosition/0"},
+                            {"BM_EnginePosition/10", "BM_PlainPosition/10"},
+                            {"BM_EngineLearn/iterations:2", "BM_PlainLearn/iterations:2"}});
 }

@@ -1,29 +1,35 @@
-// The HTTP API while the detection cycle runs: wrk (keep-alive, 1 and 16
-// connections) against "get_product_infos" and "get_last_detectinfo" of the real
-// hub, beside a bare route served the same way (mode 4, GUI thread), with a 100 ms
-// cycle timer in the GUI thread that feeds the hub (64 ROI results per cycle) and
-// whose lateness is measured meanwhile. Then the count route over 31 and 366
-// archived days beside the query called directly.
-// Needs wrk (apt-get install wrk); loopback only; stops by itself.
-
+// The HTTP API while 8 cameras detect: wrk (keep-alive, 1 and 16 connections)
+// against "get_product_infos" and "get_last_detectinfo" of the real hub, beside
+// a bare route served the same way (mode 4, GUI thread) and nginx serving the
+// same bytes as "get_product_infos", in interleaved rounds (medians), with the
+// program's own logging. A 100 ms cycle timer in the GUI thread runs, once a
+// second, the engine's check of 8 cameras (a task per camera on a pool, joined
+// before the verdict, the ROI results published to the hub as the program
+// wires it); its lateness and the checks' time are measured meanwhile. Then
+// the count route over 31 and 366 archived days beside the query called
+// directly. Needs wrk and nginx (apt-get install wrk nginx); loopback only.
 #include "barejsonservice.h"
+#include "cameraset.h"
+#include "cameraunithooks.h"
 #include "globals.h"
 #include "httpapiserver.h"
+#include "logmanager.h"
 #include "mainwindowbase.h"
+#include "nginxref.h"
+#include "param_roi.h"
 #include "resstatisticsdatabase.h"
 #include "resstatisticsparam.h"
 #include "shellrunner.h"
 #include "tcpservreactor.h"
 #include "vek_netmn.h"
+#include "whileserving.h"
 #include "wrkrun.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
@@ -34,25 +40,27 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr int kWrkSeconds = 5;
+constexpr int kWrkSeconds = 3;
+constexpr int kRounds = 3;
 constexpr int kCycleMs = 100;
-constexpr int kRoisPerCamera = 8;
+constexpr int kTicksPerDetection = 10;  // a detection of all cameras every second
+constexpr int kCameras = 8;
 constexpr int kCountRounds = 10;
 const QDate kLastDay(2026, 12, 6);
 using benchservice::kBareRoute;
 using BareService = benchservice::BareJsonService;
 
-// The detection cycle's share of the GUI thread: feeds the hub every 100 ms and
-// records how late each tick came.
+// The detection cycle's share of the GUI thread: ticks every 100 ms, checks
+// the 8 cameras every kTicksPerDetection ticks, and records how late each tick
+// came and how long each detection's checks took.
 class CycleLoad : public QObject
 {
 public:
-    CycleLoad()
+    CycleLoad() : m_cameras(kCameras)
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
@@ -60,53 +68,53 @@ public:
     void start()
     {
         m_late.clear();
+        m_checkMs.clear();
         m_previous = -1;
+        m_ticks = 0;
         m_clock.start();
         m_timer.start(kCycleMs);
     }
     void stop() { m_timer.stop(); }
     // p50, p99 and max of |interval - 100 ms| between ticks, in ms.
-    std::vector<double> lateness() const
+    std::vector<double> lateness() const { return spread(m_late); }
+    // p50, p99 and max of the 8 cameras' check, trigger to join, in ms.
+    std::vector<double> checkTimes() const { return spread(m_checkMs); }
+    int detections() const { return int(m_checkMs.size()); }
+
+private:
+    static std::vector<double> spread(std::vector<double> v)
     {
-        std::vector<double> v = m_late;
         if (v.empty())
             return {0, 0, 0};
         std::sort(v.begin(), v.end());
         return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)], v.back()};
     }
 
-private:
     void tick()
     {
         const double now = m_clock.nsecsElapsed() / 1e6;
         if (m_previous >= 0)
             m_late.push_back(std::abs(now - m_previous - kCycleMs));
         m_previous = now;
+        if (++m_ticks % kTicksPerDetection)
+            return;
         VEK_NETMN* hub = VEK_NETMN::getInstance();
         hub->start_PeriodRecord();
-        for (int c = 0; c < numCamera; ++c)
-            for (int r = 0; r < kRoisPerCamera; ++r)
-                hub->insertRoiResult(param_roi{c, 0, r, 4, 100 + r, 0x1020, 0x0304, 0x0506, (c + r) % 7 ? 1 : 0});
+        QElapsedTimer check;
+        check.start();
+        m_cameras.runAll([this](int i) { benchcam::engineCheck(*m_cameras.cameras[size_t(i)]); });
+        m_checkMs.push_back(check.nsecsElapsed() / 1e6);
         hub->finish_PeriodRecord();
     }
 
+    CameraSet m_cameras;
     QTimer m_timer;
     QElapsedTimer m_clock;
     double m_previous = -1;
+    int m_ticks = 0;
     std::vector<double> m_late;
+    std::vector<double> m_checkMs;
 };
-
-// Runs work on a thread of its own while this (GUI) thread keeps serving events.
-void whileServing(const std::function<void()>& work)
-{
-    QEventLoop loop;
-    std::thread worker([&] {
-        work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-}
 
 void writeDays(int days)
 {
@@ -179,14 +187,15 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules("*.info=false\n*.debug=false\n*.warning=false");
-    if (!runProgram("wrk", {"--version"}, 5000).started) {
-        std::fprintf(stderr, "netservices_bench needs wrk: apt-get install wrk\n");
+    if (!runProgram("wrk", {"--version"}, 5000).started || !NginxReference::available()) {
+        std::fprintf(stderr, "netservices_bench needs wrk and nginx: apt-get install wrk nginx\n");
         return 2;
     }
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
+    LogManager logging;
+    LogManager::__instance = &logging;
     QDir().mkpath("cnt_net");
     QFile config("cnt_net/config.json");
     config.open(QIODevice::WriteOnly);
@@ -204,31 +213,55 @@ int main(int argc, char** argv)
     BareService bare;
     bare.startReactor(QHostAddress::LocalHost, 0, HttpApiServer::kApiMode);
     const quint16 barePort = static_cast<VEKC::TcpServReactor*>(bare.reactor().data())->serverPort();
+    CameraUnitHooks::instance().publishRoiResult = [hub](const param_roi& r) { hub->insertRoiResult(r); };
 
     CycleLoad cycle;
     cycle.start();
-    whileServing([] { QThread::msleep(2000); });
+    whileServing([] { QThread::msleep(3000); });
     const std::vector<double> idle = cycle.lateness();
-    std::printf("cycle timer alone: interval off by p50 %.2f ms, p99 %.2f ms, max %.2f ms\n\n", idle[0], idle[1], idle[2]);
+    const std::vector<double> alone = cycle.checkTimes();
+    std::printf("cycle alone: timer off by p50 %.2f ms, p99 %.2f ms, max %.2f ms; 8 cameras checked in p50 %.1f ms, "
+                "max %.1f ms\n",
+                idle[0], idle[1], idle[2], alone[0], alone[2]);
 
-    std::printf("%-34s %10s %9s %9s %8s %22s\n", "route (cycle running)", "req/s", "p50", "p99", "503",
-                "cycle off p50/p99/max");
+    // nginx serves what the hub answered, byte for byte.
+    const QString productUrl = QStringLiteral("http://127.0.0.1:%1/v18/http/get_product_infos").arg(apiPort);
+    ShellResult fetched;
+    whileServing([&] { fetched = runProgram("curl", {"-s", productUrl}, 10000); });
+    NginxReference nginx;
+    QString error;
+    if (!fetched.ok() || fetched.stdOut.isEmpty() || !nginx.addFile("/v18/http/get_product_infos", fetched.stdOut)
+        || !nginx.start(error)) {
+        std::fprintf(stderr, "no nginx reference: %s %s\n", fetched.stdErr.constData(), qPrintable(error));
+        return 2;
+    }
+    std::printf("get_product_infos answer: %d bytes\n\n", int(fetched.stdOut.size()));
+
+    std::printf("%d rounds of %d s, interleaved; medians; req/s counts 2xx answers only\n", kRounds, kWrkSeconds);
+    std::printf("%-40s %10s %10s %8s %8s\n", "route (8 cameras detecting)", "req/s", "p99", "503", "vs nginx");
     const struct { const char* label; quint16 port; const char* path; } cases[] = {
         {"bare route", barePort, kBareRoute},
         {"get_product_infos", apiPort, "/v18/http/get_product_infos"},
         {"get_last_detectinfo", apiPort, "/v18/http/get_last_detectinfo"},
+        {"nginx, get_product_infos bytes", nginx.port(), "/v18/http/get_product_infos"},
     };
+    QStringList urls;
+    for (const auto& c : cases)
+        urls << QStringLiteral("http://127.0.0.1:%1%2").arg(c.port).arg(c.path);
     for (const int connections : {1, 16}) {
-        for (const auto& c : cases) {
-            const QString url = QStringLiteral("http://127.0.0.1:%1%2").arg(c.port).arg(c.path);
-            wrkrun::Figures f;
-            cycle.start();
-            whileServing([&] { f = wrkrun::run(url, connections, kWrkSeconds); });
-            const std::vector<double> late = cycle.lateness();
-            std::printf("%-34s %10.0f %7.2fms %7.2fms %7.1f%% %8.2f/%.2f/%.2f ms\n",
-                        qPrintable(QStringLiteral("%1, %2 conn").arg(c.label).arg(connections)), f.rps, f.p50ms,
-                        f.p99ms, f.errorShare * 100, late[0], late[1], late[2]);
-        }
+        cycle.start();
+        const std::vector<wrkrun::Series> s = wrkrun::measure(urls, connections, kWrkSeconds, kRounds, whileServing);
+        const std::vector<double> late = cycle.lateness();
+        const std::vector<double> checks = cycle.checkTimes();
+        const double nginxRps = s.back().medianRps();
+        for (size_t i = 0; i < s.size(); ++i)
+            std::printf("%-40s %10.0f %8.2fms %7.1f%% %8.2f\n",
+                        qPrintable(QStringLiteral("%1, %2 conn").arg(cases[i].label).arg(connections)),
+                        s[i].medianRps(), s[i].medianP99(), s[i].errors * 100,
+                        nginxRps > 0 ? s[i].medianRps() / nginxRps : 0.0);
+        std::printf("  meanwhile: cycle timer off by p50/p99/max %.2f/%.2f/%.2f ms; 8 cameras checked in p50 %.1f ms, "
+                    "p99 %.1f ms (%d detections)\n",
+                    late[0], late[1], late[2], checks[0], checks[1], cycle.detections());
     }
     cycle.stop();
 
@@ -245,6 +278,8 @@ int main(int argc, char** argv)
         std::printf("%-34s %10.1fms %10.1fms %12.1fms\n", qPrintable(QStringLiteral("%1 days").arg(days)), route[0],
                     route[1], direct.nsecsElapsed() / 1e6);
     }
+    CameraUnitHooks::instance().publishRoiResult = nullptr;
     gpWin = nullptr;
+    LogManager::flush();
     return 0;
 }

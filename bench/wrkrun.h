@@ -6,17 +6,30 @@
 
 #include <QRegularExpression>
 #include <QString>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <vector>
 
 namespace wrkrun {
 
 struct Figures
 {
-    double rps = 0;
+    double rps = 0;          // every answer
+    double okRps = 0;        // 2xx/3xx answers only: a 503 is not a request served
     double p50ms = 0;
     double p99ms = 0;
     double errorShare = 0;   // answers other than 2xx/3xx
 };
+
+// The median of a series (0 when empty).
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 inline double toMs(const QString& value, const QString& unit)
 {
@@ -45,9 +58,58 @@ inline Figures run(const QString& url, int connections, int seconds)
         std::fprintf(stderr, "wrk failed on %s: %s\n", qPrintable(url), r.stdErr.constData());
     const auto total = QRegularExpression("(\\d+) requests in").match(out);
     const auto errors = QRegularExpression("Non-2xx or 3xx responses:\\s+(\\d+)").match(out);
-    if (total.hasMatch() && errors.hasMatch() && total.captured(1).toDouble() > 0)
-        f.errorShare = errors.captured(1).toDouble() / total.captured(1).toDouble();
+    const double requests = total.hasMatch() ? total.captured(1).toDouble() : 0;
+    const double failed = errors.hasMatch() ? errors.captured(1).toDouble() : 0;
+    if (requests > 0) {
+        f.errorShare = failed / requests;
+        f.okRps = f.rps * (1 - f.errorShare);
+    }
     return f;
+}
+
+// wrk figures of several rounds against one server.
+struct Series
+{
+    std::vector<double> okRps, p99ms;
+    double errors = 0;  // mean share of answers other than 2xx/3xx
+    double medianRps() const { return median(okRps); }
+    double medianP99() const { return median(p99ms); }
+    double minRps() const { return okRps.empty() ? 0 : *std::min_element(okRps.begin(), okRps.end()); }
+    double maxRps() const { return okRps.empty() ? 0 : *std::max_element(okRps.begin(), okRps.end()); }
+};
+
+// Runs every url `rounds` times, the urls in turn and the first one changing
+// every round, so that a change of load on the machine falls on all alike.
+inline std::vector<Series> interleaved(const QStringList& urls, int rounds,
+                                       const std::function<Figures(const QString&)>& runOne)
+{
+    std::vector<Series> series(size_t(urls.size()));
+    for (int round = 0; round < rounds; ++round)
+        for (int k = 0; k < urls.size(); ++k) {
+            const int i = (k + round) % urls.size();
+            const Figures f = runOne(urls.at(i));
+            Series& s = series[size_t(i)];
+            s.okRps.push_back(f.okRps);
+            s.p99ms.push_back(f.p99ms);
+            s.errors += f.errorShare / rounds;
+        }
+    return series;
+}
+
+// Warms every url up once (not counted), then runs them interleaved at
+// `connections`; each wrk run happens inside `around` (e.g. one that keeps the
+// calling thread serving events meanwhile).
+inline std::vector<Series> measure(const QStringList& urls, int connections, int seconds, int rounds,
+                                   const std::function<void(const std::function<void()>&)>& around)
+{
+    auto runOne = [&](const QString& url) {
+        Figures f;
+        around([&] { f = run(url, connections, seconds); });
+        return f;
+    };
+    for (const QString& url : urls)
+        runOne(url);
+    return interleaved(urls, rounds, runOne);
 }
 
 } // namespace wrkrun

@@ -227,6 +227,7 @@ private:
     // The record in force for the live setters: the settings screen's copy while it is visible.
     const WizardPara* settingsRecord() const;
     static bool settingsScreenShown();
+    bool showDiffersFromCapture() const;
     template <typename Send> void applySetting(bool stopAround, Send send);
     void retryReconnect();
     int groupCount() const;
