@@ -13,12 +13,20 @@ constexpr int kMaxIterations = 3;
 constexpr double kRidge = 1e-3;         // per sample, on normalised terms: keeps a flat ROI solvable
 constexpr double kInlier = 3.0;         // residual spreads that still count for the fit
 constexpr double kMadToSigma = 1.4826;
-constexpr double kShorthToSigma = 1.4826;  // half the shortest half of N(0, 1) is 0.674
+// The densest shares of the samples the fit may start from, each with what
+// turns the half width of its shortest interval into a normal spread, and the
+// start's noise (grey levels) above which a smaller share is tried: good
+// frames stay under half of it.
+struct Densest
+{
+    double share, toSigma;
+};
+constexpr Densest kDensest[] = {{0.5, 1.4826}, {0.25, 3.139}, {0.125, 6.357}};
+constexpr double kMaxStartNoise = 8.0;
 constexpr double kMinNoise = 1.0;       // grey levels: quantisation and sensor floor
 constexpr double kMaxShift = 3.0;       // pixels left over after positioning
 constexpr double kShiftDone = 0.02;
-constexpr double kMinScale = 4.0;
-constexpr float kPerSobel = 1.0f / 8;  // a 3 x 3 Sobel answers a slope of 1 grey per pixel with 8       // grey levels: a flat ROI has no gain to fit
+constexpr double kMinScale = 4.0;        // grey levels: a flat ROI has no gain to fit
 // Bounds of the change one ROI may absorb (grey levels and gain at its mean grey).
 constexpr double kMaxOffsetShare = 0.3;
 constexpr double kMaxOffsetGrey = 10.0;
@@ -150,19 +158,26 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight, std::vector<float
     // hiding the part. So the first fit uses only the samples near the
     // densest change: the middle of the shortest interval holding half the
     // samples (the median would fall between floor and part at about half
-    // cover), its half width giving the noise.
+    // cover), its half width giving the noise. Where that half is wider than
+    // any good frame's noise, a part of varying grey covers more than half
+    // the ROI: then a smaller share of the samples finds the floor left.
     {
         std::vector<float> sorted(n);
         for (size_t i = 0; i < n; ++i)
             sorted[i] = target[i] = bilinear(live, m_samples[i].x, m_samples[i].y) - m_samples[i].m;
         std::sort(sorted.begin(), sorted.end());
-        const size_t half = n / 2 + 1;
-        size_t best = 0;
-        for (size_t i = 1; i + half <= n; ++i)
-            if (sorted[i + half - 1] - sorted[i] < sorted[best + half - 1] - sorted[best])
-                best = i;
-        const double offset = 0.5 * (double(sorted[best]) + sorted[best + half - 1]);
-        noise = std::max(kMinNoise, kShorthToSigma * 0.5 * (double(sorted[best + half - 1]) - sorted[best]));
+        double offset = 0;
+        for (const Densest& share : kDensest) {
+            const size_t count = std::min(n, size_t(double(n) * share.share) + 1);
+            size_t best = 0;
+            for (size_t i = 1; i + count <= n; ++i)
+                if (sorted[i + count - 1] - sorted[i] < sorted[best + count - 1] - sorted[best])
+                    best = i;
+            offset = 0.5 * (double(sorted[best]) + sorted[best + count - 1]);
+            noise = std::max(kMinNoise, share.toSigma * 0.5 * (double(sorted[best + count - 1]) - sorted[best]));
+            if (noise <= kMaxStartNoise)
+                break;
+        }
         for (size_t i = 0; i < n; ++i) {
             spread[i] = float(std::abs(target[i] - offset));
             const double limit = kInlier * kInlier * (noise * noise + m_samples[i].sv);
