@@ -13,11 +13,20 @@ constexpr int kMaxIterations = 3;
 constexpr double kRidge = 1e-3;         // per sample, on normalised terms: keeps a flat ROI solvable
 constexpr double kInlier = 3.0;         // residual spreads that still count for the fit
 constexpr double kMadToSigma = 1.4826;
+// The densest shares of the samples the fit may start from, each with what
+// turns the half width of its shortest interval into a normal spread, and the
+// start's noise (grey levels) above which a smaller share is tried: good
+// frames stay under half of it.
+struct Densest
+{
+    double share, toSigma;
+};
+constexpr Densest kDensest[] = {{0.5, 1.4826}, {0.25, 3.139}, {0.125, 6.357}};
+constexpr double kMaxStartNoise = 8.0;
 constexpr double kMinNoise = 1.0;       // grey levels: quantisation and sensor floor
 constexpr double kMaxShift = 3.0;       // pixels left over after positioning
 constexpr double kShiftDone = 0.02;
-constexpr double kMinScale = 4.0;
-constexpr float kPerSobel = 1.0f / 8;  // a 3 x 3 Sobel answers a slope of 1 grey per pixel with 8       // grey levels: a flat ROI has no gain to fit
+constexpr double kMinScale = 4.0;        // grey levels: a flat ROI has no gain to fit
 // Bounds of the change one ROI may absorb (grey levels and gain at its mean grey).
 constexpr double kMaxOffsetShare = 0.3;
 constexpr double kMaxOffsetGrey = 10.0;
@@ -103,7 +112,8 @@ void RoiFit::learn(const cv::Mat& mean, const cv::Mat& laplacian, const cv::Mat&
 
 RoiFit::Result RoiFit::fit(const cv::Mat& live) const
 {
-    Result r = fit(live, false);
+    std::vector<float> weight;
+    Result r = fit(live, false, weight);
     // The grey mapping must rise over the ROI's grey range at a plausible
     // slope; a curve that does not (two grey levels mapped each its own way)
     // is no lighting change: then only a straight line is fitted.
@@ -111,12 +121,17 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live) const
     const auto slope = [&](double n) { return 1 + (r.c[1] + 2 * r.c[2] * n) / m_scale; };
     const auto plausible = [&](double s) { return s >= kMinGain && s <= kMaxGain; };
     if (!plausible(slope(lo)) || !plausible(slope(hi)))
-        r = fit(live, true);
+        r = fit(live, true, weight);
     r.c[1] = std::clamp(r.c[1], (kMinGain - 1) * m_scale, (kMaxGain - 1) * m_scale);
     // The offset again, robustly, for the bounded terms.
     std::vector<float> rest;
     rest.reserve(m_samples.size());
-    for (const Sample& s : m_samples) {
+    // Only the samples that fitted count: a part's pixels would drag the
+    // offset towards the part.
+    for (size_t i = 0; i < m_samples.size(); ++i) {
+        const Sample& s = m_samples[i];
+        if (weight[i] == 0.0f)
+            continue;
         double pred = 0;
         for (int k = 1; k < kTerms; ++k)
             pred += s.phi[size_t(k)] * r.c[size_t(k)];
@@ -128,15 +143,47 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live) const
     return r;
 }
 
-RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
+RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight, std::vector<float>& weight) const
 {
     Result r;
     const size_t n = m_samples.size();
+    weight.assign(n, 1.0f);
     if (n == 0)
         return r;
-    std::vector<float> target(n), weight(n, 1.0f), spread(n);
+    std::vector<float> target(n), spread(n);
     cv::Matx<double, kUnknowns, 1> beta;
     double noise = kMinNoise;
+    // A robust start: a plain least-squares fit over a ROI that a part
+    // partly covers is pulled towards the part and its spread swells with it,
+    // hiding the part. So the first fit uses only the samples near the
+    // densest change: the middle of the shortest interval holding half the
+    // samples (the median would fall between floor and part at about half
+    // cover), its half width giving the noise. Where that half is wider than
+    // any good frame's noise, a part of varying grey covers more than half
+    // the ROI: then a smaller share of the samples finds the floor left.
+    {
+        std::vector<float> sorted(n);
+        for (size_t i = 0; i < n; ++i)
+            sorted[i] = target[i] = bilinear(live, m_samples[i].x, m_samples[i].y) - m_samples[i].m;
+        std::sort(sorted.begin(), sorted.end());
+        double offset = 0;
+        for (const Densest& share : kDensest) {
+            const size_t count = std::min(n, size_t(double(n) * share.share) + 1);
+            size_t best = 0;
+            for (size_t i = 1; i + count <= n; ++i)
+                if (sorted[i + count - 1] - sorted[i] < sorted[best + count - 1] - sorted[best])
+                    best = i;
+            offset = 0.5 * (double(sorted[best]) + sorted[best + count - 1]);
+            noise = std::max(kMinNoise, share.toSigma * 0.5 * (double(sorted[best + count - 1]) - sorted[best]));
+            if (noise <= kMaxStartNoise)
+                break;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            spread[i] = float(std::abs(target[i] - offset));
+            const double limit = kInlier * kInlier * (noise * noise + m_samples[i].sv);
+            weight[i] = double(spread[i]) * spread[i] <= limit ? 1.0f : 0.0f;
+        }
+    }
     for (int it = 0; it < kMaxIterations; ++it) {
         cv::Matx<double, kUnknowns, kUnknowns> a = cv::Matx<double, kUnknowns, kUnknowns>::zeros();
         cv::Matx<double, kUnknowns, 1> b = cv::Matx<double, kUnknowns, 1>::zeros();
@@ -175,7 +222,15 @@ RoiFit::Result RoiFit::fit(const cv::Mat& live, bool straight) const
                 pred += s.phi[size_t(k)] * beta(k);
             spread[i] = std::abs(target[i] - float(pred));
         }
-        std::vector<float> sorted = spread;
+        // The spread of the samples that fitted so far: a part must not
+        // widen the tolerance that is to find it.
+        std::vector<float> sorted;
+        sorted.reserve(n);
+        for (size_t i = 0; i < n; ++i)
+            if (weight[i] != 0.0f)
+                sorted.push_back(spread[i]);
+        if (sorted.empty())
+            sorted = spread;
         noise = std::max(kMinNoise, kMadToSigma * median(sorted));
         for (size_t i = 0; i < n; ++i) {
             const double limit = kInlier * kInlier * (noise * noise + m_samples[i].sv);

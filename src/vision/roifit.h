@@ -52,8 +52,9 @@ private:
         std::array<float, kUnknowns> phi;  // the terms and the slopes, as fitted
     };
     std::array<double, kTerms> terms(float m, float lap, float x, float y) const;
-    // One robust fit; `straight` leaves out the square grey term.
-    Result fit(const cv::Mat& live, bool straight) const;
+    // One robust fit; `straight` leaves out the square grey term. weight
+    // gets 1 for the samples that fitted, 0 for the others.
+    Result fit(const cv::Mat& live, bool straight, std::vector<float>& weight) const;
 
     std::vector<Sample> m_samples;
     cv::Mat m_mean, m_laplacian, m_staticVar;

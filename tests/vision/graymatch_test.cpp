@@ -134,6 +134,43 @@ TEST(GrayMatch, CopiesInputsAcceptsViewsAndRefusesWrongSizes)
     EXPECT_FALSE(m.AddTemp(cv::Mat()));
 }
 
+TEST(GrayMatch, LargePartsAreNeverAbsorbedAsABrightnessChange)
+{
+    // A left-over part filling much of a ROI on a quiet cavity floor, bright
+    // on dark and dark on bright, of one grey or shaded across, at default
+    // settings: the part must be found over nearly all of its area, however
+    // much of the ROI it covers.
+    cv::RNG rng(11);
+    const cv::Size box(130, 150);
+    for (const auto& [floorGrey, partGrey] : {std::pair{70, 235}, std::pair{190, 25}}) {
+        cv::Mat templ(box, CV_8UC1), noise(box, CV_32F);
+        rng.fill(noise, cv::RNG::NORMAL, floorGrey, 1.5);
+        noise.convertTo(templ, CV_8U);
+        GrayMatch model = trained(templ, 45);
+        for (const auto& [share, shade] : {std::pair{0.2, 0}, std::pair{0.45, 0}, std::pair{0.7, 0},
+                                           std::pair{0.55, 100}, std::pair{0.7, 100}}) {
+            SCOPED_TRACE(testing::Message() << "floor " << floorGrey << " part " << partGrey << " share " << share
+                                            << " shade " << shade);
+            const int side = int(std::lround(std::sqrt(share * box.area())));
+            const cv::Rect part((box.width - side) / 2, (box.height - side) / 2, side, side);
+            cv::Mat live = withSpot(templ, part, partGrey);
+            // Shaded: the part's grey runs over `shade` levels towards the floor's.
+            const int towardsFloor = floorGrey > partGrey ? 1 : -1;
+            for (int y = 0; y < side; ++y)
+                live(part).row(y).setTo(partGrey + towardsFloor * shade * y / side);
+            cv::GaussianBlur(live, live, cv::Size(5, 5), 1.0);
+            cv::Mat defects;
+            ASSERT_TRUE(model.Match(live, defects));
+            EXPECT_GT(cv::countNonZero(defects(part)), 0.9 * part.area());
+        }
+        // The same floor, only brighter by 12 %, is still no defect.
+        cv::Mat brighter, defects;
+        templ.convertTo(brighter, CV_8U, 1.12);
+        model.Match(brighter, defects);
+        EXPECT_EQ(cv::countNonZero(defects), 0);
+    }
+}
+
 TEST(Surf, IdenticalScoresFullAndStructureChangesScoreLow)
 {
     const cv::Mat templ = synth::scene(80, 60, 3);
