@@ -232,12 +232,13 @@ TEST_F(NetCards, PollTakesUpBroadcastCardsAndClearsNotRunning)
 TEST(NetTools, ScriptTimeOutEndsTheScriptAndWhatItStarted)
 {
     TempAppDir appDir;
+    // Made before the slow script exists: making the manager runs the script once (no card file yet).
+    NetworkManager* manager = NetworkManager::getInstance();
     ASSERT_TRUE(appDir.writeFile("cnt_net/orulx40_upnetcard.py",
                                  "import subprocess, time\n"
                                  "child = subprocess.Popen(['sleep', '300'])\n"
                                  "open('child.pid', 'w').write(str(child.pid))\n"
                                  "time.sleep(300)\n"));
-    NetworkManager* manager = NetworkManager::getInstance();
     manager->setScriptTimeoutMs(1500);
     QElapsedTimer timer;
     timer.start();
