@@ -56,8 +56,25 @@ IOThread::~IOThread()
 
 void IOThread::publishOutputs(quint16 word)
 {
-    QMutexLocker lock(m_mutex);
-    m_outputs = word;
+    {
+        QMutexLocker lock(m_mutex);
+        if (m_outputs == word)
+            return;
+        m_outputs = word;
+    }
+    // A changed output word (an NG interlock) goes out at once, not at the next 5 ms slot.
+    std::lock_guard<std::mutex> wakeLock(m_wakeMutex);
+    m_outputsChanged = true;
+    m_wake.notify_one();
+}
+
+void IOThread::waitForOutputsUntil(qint64 deadlineMs)
+{
+    std::unique_lock<std::mutex> lock(m_wakeMutex);
+    const qint64 left = deadlineMs - MonotonicClock::ms();
+    if (left > 0)
+        m_wake.wait_for(lock, std::chrono::milliseconds(left), [this] { return m_outputsChanged; });
+    m_outputsChanged = false;
 }
 
 quint16 IOThread::publishedOutputs() const
@@ -155,7 +172,7 @@ void IOThread::run()
             closeLink(link, QStringLiteral("no answer for %1 ms").arg(now - link.lastAnswerAt), m_noAnswerReopens);
             continue;
         }
-        sleepUntil(slotEnd);
+        waitForOutputsUntil(slotEnd);
     }
     link.port.close();
     m_talking.store(false);

@@ -4,6 +4,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class QMutex;
 
@@ -76,6 +78,8 @@ private:
     bool readAnswers(Link& link, qint64 slotEnd, bool* answered);
     void closeLink(Link& link, const QString& why, std::atomic<quint64>& counter);
     bool watchdogAlive(qint64 now) const;
+    // Sleeps to the end of the slot, or until the GUI thread publishes a changed output word.
+    void waitForOutputsUntil(qint64 deadlineMs);
     void setLinkUp(bool up);
 
     const QString m_devicePath;
@@ -97,4 +101,7 @@ private:
     std::atomic<quint64> m_noAnswerReopens{0};
     std::atomic<quint64> m_lostReopens{0};
     std::atomic<quint16> m_boardOutputs{0};
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_outputsChanged = false;  // under m_wakeMutex
 };

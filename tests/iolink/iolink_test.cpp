@@ -152,6 +152,29 @@ TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
     EXPECT_LT(latency, 200) << "two 5 ms exchanges and one queued signal";
 }
 
+// A changed output word leaves at once, not at the next exchange slot: with
+// slots of 400 ms the interlock still reaches the board within a fraction of one.
+TEST_F(IOLinkTest, AChangedOutputWordDoesNotWaitForTheNextSlot)
+{
+    startSim();
+    IOThread::Timing slow = fastTiming();
+    slow.intervalMs = 400;
+    slow.answerTimeoutMs = 5000;
+    startPort(slow);
+    ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
+    for (int round = 0; round < 3; ++round) {
+        QThread::msleep(150);  // somewhere inside a slot
+        const quint16 word = quint16(round % 2 ? 0x0000 : 0x0001);
+        const int before = sim->records().size();
+        QElapsedTimer sent;
+        sent.start();
+        port->IOSetOut(0, word);
+        port->IOFlashOut();
+        ASSERT_GE(sim->waitForWord(word, 3000, before), 0);
+        EXPECT_LT(sent.elapsed(), 150) << "round " << round;
+    }
+}
+
 TEST_F(IOLinkTest, ControlSocketRaisesInputs)
 {
     const QString socketPath = appDir.filePath("sim.sock");
