@@ -31,6 +31,7 @@
 #include "shellrunner.h"
 #include "splashframe.h"
 #include "startupservices.h"
+#include "storedfile.h"
 #include "vek_netmn.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -50,6 +51,8 @@
 
 namespace {
 constexpr int kRowCameraUnavailable = 39;
+constexpr int kRowStoredFileFailed = 900;
+constexpr int kStoredFileRetryMs = 30000;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
 constexpr int kRowAdvanced = 154;
@@ -174,6 +177,7 @@ DaRiDoziri::~DaRiDoziri()
     gpProductAlarmWarnBox = nullptr;
     ConfigPrompts::setWarn({});
     ConfigPrompts::setAsk({});
+    StoredFile::setFailureHandler({});
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -192,6 +196,16 @@ void DaRiDoziri::createSharedDialogs()
             return;
         gpWarnBox->setText(text);
         gpWarnBox->exec();
+    });
+    // A stored file that cannot be written (full disk) is shown without blocking the
+    // cycle; the writer may be another thread, the box belongs to this one.
+    StoredFile::setFailureHandler([this](const QString& path, const QString&) {
+        QMetaObject::invokeMethod(this, [path] {
+            if (!gpWarnBox)
+                return;
+            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(path));
+            gpWarnBox->show();
+        }, Qt::QueuedConnection);
     });
     ConfigPrompts::setAsk([](const QString& text) {
         if (!gpChooseBox)
@@ -339,6 +353,10 @@ void DaRiDoziri::createTimers()
     hintTimer = new QTimer(this);
     hintTimer->setSingleShot(true);
     hintTimer->setInterval(kHintMs);
+    // Stored files a full disk refused are written again once there is room.
+    auto* retry = new QTimer(this);
+    connect(retry, &QTimer::timeout, this, [] { StoredFile::retryPending(); });
+    retry->start(kStoredFileRetryMs);
 }
 
 void DaRiDoziri::adoptSharedDialogs()

@@ -5,8 +5,10 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
+#include "storedfile.h"
 #include "wizardpara.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
@@ -15,6 +17,18 @@
 #include <cstring>
 
 namespace {
+
+// A template or mask replaces the stored one only when fully written.
+void saveWhole(const QImage& image, const QString& path)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) {
+        qWarning() << "cannot encode" << path;
+        return;
+    }
+    StoredFile::write(path, bytes);
+}
 
 constexpr int kRowSafetyDoor = 265;
 constexpr int kRowClearMethod = 120;
@@ -136,8 +150,7 @@ void CammerWidget::SaveIgnorePoint(int group)
     QImage image(pIgnoreMask[group], imageW, imageH, imageW, QImage::Format_Indexed8);
     image.setColorTable(greyPalette());
     const QString path = QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(group));
-    if (!image.save(path))
-        qWarning() << "cannot write" << path;
+    saveWhole(image, path);
 }
 
 void CammerWidget::SaveReTrainImage(int group)
@@ -160,8 +173,7 @@ void CammerWidget::SaveReTrainImage(int group)
         image.setColorTable(greyPalette());
     }
     const QString path = QStringLiteral("%1/template0.bmp").arg(folderFor(group));
-    if (!image.save(path))
-        qWarning() << "cannot write" << path;
+    saveWhole(image, path);
 }
 
 void CammerWidget::SaveFailImage(int group, int slot)

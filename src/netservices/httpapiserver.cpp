@@ -55,6 +55,10 @@ const HttpApiServer::Route HttpApiServer::kRoutes[] = {
 
 HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(hub)
 {
+    NetLimits limits;
+    limits.maxBodyBytes = kMaxRequestBodyBytes;
+    limits.bodyBudgetBytes = kRequestBodyBudgetBytes;
+    setNetLimits(limits);
     m_publishDelay.setSingleShot(true);
     m_publishDelay.setInterval(kPublishDelayMs);
     connect(&m_publishDelay, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);

@@ -34,6 +34,9 @@ public:
     static constexpr qint64 kSubscriptionLifeMs = 3600000;
     // Each cycle opens one connection (and thread) per subscriber: new ones beyond this are refused.
     static constexpr int kMaxSubscribers = 64;
+    // The API's requests are small JSON: larger bodies are refused (413) before they arrive.
+    static constexpr qint64 kMaxRequestBodyBytes = 64 * 1024;
+    static constexpr qint64 kRequestBodyBudgetBytes = 4 * 1024 * 1024;
     static constexpr const char* kSubscriberFile = "subscriber.ini";
     static constexpr const char* kSubscriberKey = "subscriber_groups";
     static constexpr const char* kAlarmImageDir = "./alarmimage";

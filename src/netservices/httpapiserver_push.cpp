@@ -3,13 +3,16 @@
 
 #include "globals.h"
 #include "publictools.h"
+#include "storedfile.h"
 #include "tcp_push2app.h"
 #include "vek_netmn.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QJsonArray>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 
 namespace {
@@ -22,8 +25,28 @@ void HttpApiServer::saveSubscribers()
 {
     if (!m_subscriberSettings)
         return;
-    m_subscriberSettings->setValue(QString::fromLatin1(kSubscriberKey), m_subscribers);
-    m_subscriberSettings->sync();
+    // QSettings' own sync can leave a short file on a full disk: its text is made in a
+    // scratch file and the stored one replaced only when that text is written whole.
+    QTemporaryDir scratch;
+    QByteArray text;
+    if (scratch.isValid()) {
+        const QString scratchPath = scratch.filePath(QString::fromLatin1(kSubscriberFile));
+        bool made = false;
+        {
+            QSettings settings(scratchPath, QSettings::IniFormat);
+            settings.setValue(QString::fromLatin1(kSubscriberKey), m_subscribers);
+            settings.sync();
+            made = settings.status() == QSettings::NoError;
+        }
+        QFile file(scratchPath);
+        if (made && file.open(QIODevice::ReadOnly))
+            text = file.readAll();
+    }
+    if (text.isEmpty()) {
+        qWarning() << "[Subscriber]" << "subscriber list not written: no scratch space";
+        return;
+    }
+    StoredFile::write(m_subscriberSettings->fileName(), text);
 }
 
 void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
