@@ -105,6 +105,19 @@ void HttpApiServer::init()
     m_subscriberSettings = std::make_unique<QSettings>(m_hub->workspace() + QString::fromLatin1(kSubscriberFile),
                                                        QSettings::IniFormat);
     m_subscribers = m_subscriberSettings->value(QString::fromLatin1(kSubscriberKey)).toMap();
+    // Entries stored before subscriptions were checked must not be pushed to at every start.
+    bool dropped = false;
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+        const QStringList parts = it.key().split(';');
+        const bool valid = parts.size() == 3 && validSubscription(parts.at(0), QJsonValue(parts.at(1).toInt()), parts.at(2))
+                           && QString::number(parts.at(1).toInt()) == parts.at(1);
+        dropped = dropped || !valid;
+        it = valid ? it + 1 : m_subscribers.erase(it);
+    }
+    if (dropped) {
+        qWarning() << "[Subscriber]" << "invalid stored subscriptions dropped";
+        saveSubscribers();
+    }
     retirePushLanes();
 }
 

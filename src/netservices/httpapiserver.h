@@ -10,7 +10,10 @@
 #include <QVariant>
 #include <memory>
 
+class PushDispatcher;
+class QJsonValue;
 class QSettings;
+class QThread;
 class VEK_NETMN;
 
 // One live subscriber of a push topic.
@@ -95,10 +98,14 @@ private:
     // Drops the subscriptions not renewed within their life.
     void expireSubscribers();
 
-    // The push thread of one subscriber address and port, made on its first push.
-    QObject* pushLane(const Skt_Session& subscriber);
-    // Ends the push threads of addresses and ports no subscription names any more.
+    // The push thread and its dispatcher, made on the first push.
+    PushDispatcher* pushDispatcher();
+    // Lets the dispatcher drop the subscribers no subscription names any more.
     void retirePushLanes();
+    // A subscriber that kept failing loses its subscriptions.
+    void dropFailingSubscriber(const QString& addressPort);
+    // A subscription the list may hold: an IPv4 address, a port 1-65535, a topic without ';'.
+    static bool validSubscription(const QString& address, const QJsonValue& port, const QString& topic);
 
     VEK_NETMN* m_hub;
     std::unique_ptr<QSettings> m_subscriberSettings;
@@ -106,9 +113,9 @@ private:
     QTimer m_publishDelay;
     QHostAddress m_listenAddress = QHostAddress(QHostAddress::Any);
     quint16 m_listenPort = kApiPort;
-    // Push objects live in a thread per subscriber ("address;port" -> the thread's root
-    // object), never in the GUI thread: connecting to an unreachable subscriber holds up
-    // neither the detection cycle nor the pushes to the others, and the pushes to one
-    // subscriber leave in order. The threads are children of this server.
-    QMap<QString, QObject*> m_pushLanes;
+    // All pushes leave from one thread, never the GUI thread: an unreachable subscriber
+    // holds up neither the detection cycle nor the pushes to the others, and the pushes to
+    // one subscriber leave in order. The thread is a child of this server.
+    QThread* m_pushThread = nullptr;
+    PushDispatcher* m_pushDispatcher = nullptr;
 };
