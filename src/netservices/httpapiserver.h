@@ -8,12 +8,15 @@
 #include <QString>
 #include <QTimer>
 #include <QVariant>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class PushDispatcher;
 class QJsonValue;
 class QSettings;
 class QThread;
+class QThreadPool;
 class VEK_NETMN;
 
 // One live subscriber of a push topic.
@@ -46,6 +49,11 @@ public:
     // Request times ("datetime", "datetime_start", ...) and the answer to one that does not parse.
     static constexpr const char* kApiTimeFormat = "yyyy-MM-dd hh:mm:ss";
     static constexpr const char* kBadTimeText = "错误的时间格式";
+    // A record query answers at most this many rows ("too many records, narrow the range").
+    static constexpr int kMaxRecordRows = 100000;
+    static constexpr const char* kTooManyRecordsText = "查询结果过多，请缩小时间范围";
+    // Record and count queries waiting for or running in the query thread.
+    static constexpr int kMaxPendingQueries = 8;
 
     explicit HttpApiServer(VEK_NETMN* hub);
     ~HttpApiServer() override;
@@ -86,6 +94,9 @@ private:
     void httpapi__set_localclock(const CTask_FormData& request);
     void httpapi__subscriber_baseinfo(const CTask_FormData& request);
 
+    // Runs a query that may take longer than a detection cycle in the query thread and
+    // answers with its JSON in this thread; refused (503) while too many wait.
+    void runQuery(const CTask_FormData& request, std::function<QJsonObject()> work);
     // A response on the request's connection: uuid, session and Device-ID set.
     CTask_FormData replyTo(const CTask_FormData& request) const;
     void replyJson(const CTask_FormData& request, const QJsonObject& json);
@@ -116,6 +127,8 @@ private:
     // All pushes leave from one thread, never the GUI thread: an unreachable subscriber
     // holds up neither the detection cycle nor the pushes to the others, and the pushes to
     // one subscriber leave in order. The thread is a child of this server.
+    std::unique_ptr<QThreadPool> m_queryPool;
+    std::atomic<int> m_pendingQueries{0};
     QThread* m_pushThread = nullptr;
     PushDispatcher* m_pushDispatcher = nullptr;
 };
