@@ -28,7 +28,7 @@ constexpr int kMaxReplySlots = 1024;      // requests of one connection awaiting
 constexpr int kMaxPipelinedRequests = 256;
 constexpr int kHeaderTimeoutMs = 10000;   // a started request's header must be complete by then
 // Connections one client address may hold: one client cannot take every slot.
-constexpr int kMaxConnectionsPerAddress = 16;
+constexpr int kMaxConnectionsPerAddress = 32;
 // Body bytes all connections of one reactor may announce at once (each is held whole).
 constexpr qint64 kBodyBudgetBytes = 256LL * 1024 * 1024;
 // A connection idle this long gives up its slot to a new one when all are taken.

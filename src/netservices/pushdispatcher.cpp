@@ -23,7 +23,6 @@ struct PushDispatcher::Lane
     QString uuid;
     QString url;
     qint64 startMs = 0;
-    bool written = false;
     int failuresInRow = 0;
 };
 
@@ -95,7 +94,6 @@ void PushDispatcher::startNext(Lane& lane)
     lane.uuid = task.uuid;
     lane.url = task.url;
     lane.startMs = monotonic_ms();
-    lane.written = false;
     lane.socket = std::make_unique<QTcpSocket>();
     lane.send = std::make_unique<SCI_ExecObj_Send>(task);
     lane.framer = std::make_unique<HttpFramer>(0, NetLimits());
@@ -136,7 +134,6 @@ void PushDispatcher::startNext(Lane& lane)
             finish(l, false, "message could not be written");
             return;
         }
-        l.written = !l.send->isPending();
         l.timer->start(kAnswerTimeoutMs);
     }));
     connect(socket, &QTcpSocket::bytesWritten, this, withLane([this](Lane& l) {
@@ -145,8 +142,6 @@ void PushDispatcher::startNext(Lane& lane)
         l.send->pump(l.socket.get());
         if (l.send->isBroken())
             finish(l, false, "message could not be written");
-        else
-            l.written = !l.send->isPending();
     }));
     connect(socket, &QTcpSocket::readyRead, this, withLane([this](Lane& l) {
         m_answered = false;

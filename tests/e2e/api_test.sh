@@ -13,6 +13,10 @@ e2e_setup
 in_netns() {
   nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
 }
+# Starts a command there in the background; $! is the command itself, so killing it ends it.
+in_netns_bg() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
+}
 
 # POSTs a JSON body to a route; prints the body of the answer.
 api() {
@@ -40,7 +44,7 @@ e2e_expect "$(api get_last_detectinfo | json 'j["msg"]')" "获取列表为空，
 e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box" "device name"
 
 # A subscriber for both topics, in the namespace on a port of its own.
-in_netns python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err" &
+in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
 LISTENER=$!
 trap 'kill $LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done

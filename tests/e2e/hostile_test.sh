@@ -12,6 +12,10 @@ e2e_setup
 in_netns() {
   nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
 }
+# Starts a command there in the background; $! is the command itself, so killing it ends it.
+in_netns_bg() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
+}
 api() {
   in_netns curl -s --max-time "${3:-10}" -H 'Content-Type: application/json' --data-binary "$2" \
     "http://127.0.0.1:10100/v18/http/$1"
@@ -50,9 +54,9 @@ e2e_wait_for "IO board port" 20
 sleep 1
 
 # 63 subscribers that accept and never answer, and one that answers.
-in_netns python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> /dev/null &
+in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> /dev/null
 LISTENER=$!
-in_netns python3 -c '
+in_netns_bg python3 -c '
 import socket, threading, time
 hung = []
 for i in range(63):
@@ -62,7 +66,7 @@ def keep(s, held=[]):
         c, _ = s.accept(); held.append(c)
 for s in hung:
     threading.Thread(target=keep, args=(s,), daemon=True).start()
-time.sleep(600)' &
+time.sleep(300)'
 HUNG=$!
 trap 'kill $LISTENER $HUNG 2>/dev/null || true; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
