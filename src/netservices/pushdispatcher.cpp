@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <atomic>
+
 struct PushDispatcher::Lane
 {
     QString key;
@@ -23,6 +25,7 @@ struct PushDispatcher::Lane
     QString uuid;
     QString url;
     qint64 startMs = 0;
+    qint64 firstFailureMs = 0;
     int failuresInRow = 0;
 };
 
@@ -58,9 +61,13 @@ void PushDispatcher::retain(const QStringList& addressPortKeys)
     }, Qt::QueuedConnection);
 }
 
-int PushDispatcher::laneCount() const
+namespace {
+std::atomic<int> g_giveUpAfterMs{PushDispatcher::kGiveUpAfterMs};
+}
+
+void PushDispatcher::setGiveUpAfterMs(int ms)
 {
-    return m_lanes.size();
+    g_giveUpAfterMs = ms;
 }
 
 void PushDispatcher::enqueue(const QString& key, const QString& address, int port, const CTask_FormData& task)
@@ -190,11 +197,12 @@ void PushDispatcher::finish(Lane& lane, bool answered, const char* why)
     if (answered) {
         lane.failuresInRow = 0;
     } else {
-        ++lane.failuresInRow;
+        if (++lane.failuresInRow == 1)
+            lane.firstFailureMs = monotonic_ms();
         if (lane.failuresInRow == 1 || lane.failuresInRow == kMaxFailuresInRow)
             qWarning() << "[POST_2_APP]" << "ERROR" << why << lane.url << "->" << lane.key << "failures in a row:"
                        << lane.failuresInRow;
-        if (lane.failuresInRow >= kMaxFailuresInRow) {
+        if (lane.failuresInRow >= kMaxFailuresInRow && monotonic_ms() - lane.firstFailureMs >= g_giveUpAfterMs) {
             lane.queued.clear();
             lane.failuresInRow = 0;
             emit subscriberFailing(lane.key);

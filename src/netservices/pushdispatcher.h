@@ -23,8 +23,10 @@ public:
     static constexpr int kTransferPollMs = 200;
     // Pushes waiting behind the one in flight; a newer cycle record replaces a waiting one.
     static constexpr int kMaxQueued = 16;
-    // Failed pushes in a row after which the subscriber is given up.
+    // A subscriber is given up after this many failed pushes in a row spanning at least
+    // the give-up time (a restarting subscriber keeps its subscription).
     static constexpr int kMaxFailuresInRow = 5;
+    static constexpr int kGiveUpAfterMs = 60000;
 
     PushDispatcher();
     ~PushDispatcher() override;
@@ -33,7 +35,8 @@ public:
     void push(const QString& address, int port, const CTask_FormData& task);
     // Drops the lanes of addresses and ports no subscription names any more.
     void retain(const QStringList& addressPortKeys);
-    int laneCount() const;
+    // Tests shorten the give-up time.
+    static void setGiveUpAfterMs(int ms);
 
 signals:
     // address;port failed kMaxFailuresInRow times in a row.
