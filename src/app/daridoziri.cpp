@@ -40,6 +40,7 @@
 #include <QDialog>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QScreen>
@@ -203,7 +204,7 @@ void DaRiDoziri::createSharedDialogs()
         QMetaObject::invokeMethod(this, [path] {
             if (!gpWarnBox)
                 return;
-            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(path));
+            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(QFileInfo(path).fileName()));
             gpWarnBox->show();
         }, Qt::QueuedConnection);
     });
