@@ -32,7 +32,8 @@ constexpr int kMaxConnectionsPerAddress = 32;
 // Body bytes all connections of one reactor may announce at once (each is held whole).
 constexpr qint64 kBodyBudgetBytes = 256LL * 1024 * 1024;
 // A connection idle this long gives up its slot to a new one when all are taken.
-constexpr int kEvictIdleAfterMs = 2000;
+constexpr int kEvictIdleAfterMs = 1000;
+constexpr int kPausedCheckMs = 200;   // while accepting is paused: how often to look for an idle slot
 }
 
 struct NetLimits

@@ -80,7 +80,7 @@ void TcpServReactor::sessionGone()
 void TcpServReactor::armIdleCheck()
 {
     // While paused, a connection that turns idle gives its slot to one waiting in the backlog.
-    QTimer::singleShot(limits_.evictIdleAfterMs, tcpServer_.data(), [this] {
+    QTimer::singleShot(qMin(limits_.evictIdleAfterMs, NetDefaults::kPausedCheckMs), tcpServer_.data(), [this] {
         if (!acceptPaused_ || !tcpServer_)
             return;
         if (sessionCount() < limits_.maxConnections || evictIdleSession()) {
