@@ -198,7 +198,6 @@ void Session::analyseBuffer_Setup2_5()
     }
 }
 
-// Answers a refused request in the system's reply form and closes; refused responses just close.
 void Session::releaseBody()
 {
     if (bodyReserved_ > 0 && reactor_)
@@ -212,6 +211,7 @@ bool Session::isIdleFor(qint64 ms) const
            && monotonic_ms() - lastActivityMs_ >= ms;
 }
 
+// Answers a refused request in the system's reply form and closes; refused responses just close.
 void Session::refuse()
 {
     releaseBody();

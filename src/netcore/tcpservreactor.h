@@ -27,7 +27,7 @@ protected:
 
 private:
     void acceptPending();
-    // Closes the connection idle the longest (past the eviction age); false when none is.
+    // Closes the oldest connection idle past the eviction age; false when none is.
     bool evictIdleSession();
     void armIdleCheck();
     int sessionsFrom(const QHostAddress& address);
