@@ -9,15 +9,6 @@ if ! grep -q 'initStart' "$SRC"/src/app/*.cpp; then
 fi
 e2e_setup
 
-# Runs a command in the monitor's network namespace.
-in_netns() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
-}
-# Starts a command there in the background; $! is the command itself, so killing it ends it.
-in_netns_bg() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
-}
-
 # POSTs a JSON body to a route; prints the body of the answer.
 api() {
   local body="${2:-}"

@@ -9,13 +9,6 @@ if ! grep -q 'initStart' "$SRC"/src/app/*.cpp; then
 fi
 e2e_setup
 
-in_netns() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
-}
-# Starts a command there in the background; $! is the command itself, so killing it ends it.
-in_netns_bg() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
-}
 api() {
   in_netns curl -s --max-time "${3:-10}" -H 'Content-Type: application/json' --data-binary "$2" \
     "http://127.0.0.1:10100/v18/http/$1"

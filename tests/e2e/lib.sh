@@ -130,3 +130,13 @@ e2e_cleanup() {
   fi
   [ -n "${KEEP_E2E:-}" ] || rm -rf "$APP"
 }
+
+# Runs a command in the monitor's network namespace.
+in_netns() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
+}
+
+# Starts a command there in the background; $! is the command itself, so killing it ends it.
+in_netns_bg() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
+}
