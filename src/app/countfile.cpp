@@ -1,9 +1,9 @@
 #include "countfile.h"
 
 #include "globals.h"
+#include "storedfile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -50,11 +50,7 @@ bool write(const QString& path)
     for (const CounterValue& value : kValues)
         text += QByteArray(value.key) + '=' + QByteArray::number(*value.value) + '\n';
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(text);
-    return file.commit();
+    return StoredFile::write(path, text);
 }
 
 bool read(const QString& path)

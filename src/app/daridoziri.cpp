@@ -37,6 +37,7 @@
 #include "splashframe.h"
 #include "startupservices.h"
 #include "statecodes.h"
+#include "storedfile.h"
 #include "vek_netmn.h"
 #include "viewwatch2zel.h"
 #include "warnbox.h"
@@ -47,6 +48,7 @@
 #include <QDialog>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QPainter>
@@ -59,6 +61,8 @@
 
 namespace {
 constexpr int kRowCameraUnavailable = 39;
+constexpr int kRowStoredFileFailed = 900;
+constexpr int kStoredFileRetryMs = 30000;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
 constexpr int kRowAdvanced = 154;
@@ -192,6 +196,7 @@ DaRiDoziri::~DaRiDoziri()
     gpLostCameraWarnBox = nullptr;
     gpProductAlarmWarnBox = nullptr;
     HookWiring::unwire();
+    StoredFile::setFailureHandler({});
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -222,6 +227,16 @@ void DaRiDoziri::createSharedDialogs()
     gpWarnBox = new WarnBox(nullptr);
     gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
     HookWiring::wire(this);
+    // A stored file that cannot be written (full disk) is shown without blocking the
+    // cycle; the writer may be another thread, the box belongs to this one.
+    StoredFile::setFailureHandler([this](const QString& path, const QString&) {
+        QMetaObject::invokeMethod(this, [path] {
+            if (!gpWarnBox)
+                return;
+            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(QFileInfo(path).fileName()));
+            gpWarnBox->show();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void DaRiDoziri::createKeypads()
@@ -363,6 +378,10 @@ void DaRiDoziri::createTimers()
     hintTimer = new QTimer(this);
     hintTimer->setSingleShot(true);
     hintTimer->setInterval(kHintMs);
+    // Stored files a full disk refused are written again once there is room.
+    auto* retry = new QTimer(this);
+    connect(retry, &QTimer::timeout, this, [] { StoredFile::retryPending(); });
+    retry->start(kStoredFileRetryMs);
 }
 
 void DaRiDoziri::adoptSharedDialogs()

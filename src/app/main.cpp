@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QPair>
 #include <QPixmap>
@@ -33,6 +34,7 @@ constexpr int kIoPrivilegeLevel = 3;
 constexpr int kRowLoaded = 651;
 constexpr int kRowStarted = 652;
 constexpr const char* kNetCardScript = "./cnt_net/orulx40_upnetcard.py";
+constexpr const char* kPlatformPluginPathVariable = "QT_QPA_PLATFORM_PLUGIN_PATH";
 constexpr const char* kDesktopNotice = "监视器已开启";
 // Splash steps while the cameras power up, one a second.
 constexpr int kCameraWaitSteps[] = {18, 21, 23, 26, 29, 31, 34, 37, 39, 42};
@@ -101,10 +103,23 @@ void waitForHardware(SplashFrame& splash)
     splash.flushstep(50, QStringLiteral("相机等待完毕..."));
 }
 
+// A platform plug-in path that does not exist makes Qt scan the application folder
+// as a plug-in folder, opening every file there (a terminal link there hangs the start).
+// The development value only marks the development machine; it is read, then dropped.
+bool takeDevelopmentEnvironment()
+{
+    const bool development = isOpen_Env();
+    const QString path = qEnvironmentVariable(kPlatformPluginPathVariable);
+    if (!path.isEmpty() && !QFileInfo(path).isDir())
+        qunsetenv(kPlatformPluginPathVariable);
+    return development;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    const bool development = takeDevelopmentEnvironment();
     registerMetaTypes();
 
     MApplication app(argc, argv);
@@ -124,7 +139,7 @@ int main(int argc, char* argv[])
     logKernelVersion();
 
     splash->flushstep(0, QStringLiteral("启动..."));
-    if (!isOpen_Env())
+    if (!development)
         waitForHardware(*splash);
 
     qInfo() << "version" << kProgramVersion;

@@ -2,14 +2,16 @@
 
 #include "clock.h"
 #include "copy2movedisk.h"
+#include "storedfile.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
-#include <QSaveFile>
+#include <QStorageInfo>
 #include <QVector>
 
 #include <algorithm>
@@ -57,14 +59,38 @@ void SaveFialImageThread::run()
     saveOnce();
 }
 
-void SaveFialImageThread::prune(const QString& folder, int keep) const
+namespace {
+
+QFileInfoList oldestFirst(const QString& folder)
 {
     QFileInfoList files = QDir(folder).entryInfoList({"*.jpg"}, QDir::Files);
     std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
         return a.lastModified() < b.lastModified() || (a.lastModified() == b.lastModified() && a.fileName() < b.fileName());
     });
+    return files;
+}
+
+} // namespace
+
+void SaveFialImageThread::prune(const QString& folder, int keep) const
+{
+    const QFileInfoList files = oldestFirst(folder);
     for (int i = 0; i < files.size() - keep; ++i)
         QFile::remove(files.at(i).absoluteFilePath());
+}
+
+bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
+{
+    const QFileInfoList files = oldestFirst(folder);
+    for (int i = 0;; ++i) {
+        QStorageInfo storage(folder);
+        storage.refresh();
+        if (!storage.isValid() || storage.bytesAvailable() >= m_reserve + needed)
+            return true;
+        if (i >= files.size())
+            return false;
+        QFile::remove(files.at(i).absoluteFilePath());
+    }
 }
 
 int SaveFialImageThread::saveOnce()
@@ -113,13 +139,23 @@ int SaveFialImageThread::saveOnce()
                 for (int n = 2; QFile::exists(path); ++n)
                     path = QStringLiteral("%1/%2_%3.jpg").arg(folder, name).arg(n);
                 const QImage image(copy.constData(), width, height, QImage::Format_RGB32);
-                // Written under a temporary name: the USB copy, the API and a power cut
-                // never see half a picture (the temporary name is no "*.jpg").
-                QSaveFile file(path);
-                if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "JPG") || !file.commit()) {
-                    qWarning() << "NG image not written:" << path;
+                QByteArray jpeg;
+                QBuffer buffer(&jpeg);
+                if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "JPG")) {
+                    qWarning() << "NG image not encoded:" << path;
                     continue;
                 }
+                if (!makeRoom(folder, jpeg.size())) {
+                    if (!m_skipping)
+                        qWarning() << "Pictures skipped: free space below the reserve of" << m_reserve << "bytes";
+                    m_skipping = true;
+                    continue;
+                }
+                m_skipping = false;
+                // Written under a temporary name: the USB copy, the API and a power cut
+                // never see half a picture (the temporary name is no "*.jpg").
+                if (!StoredFile::write(path, jpeg))
+                    continue;
                 ++written;
                 // The copy owns its pixels: the buffer is reused for the next picture.
                 if (slot == 0 && Copy2MoveDisk::_instance)

@@ -16,6 +16,8 @@ public:
     static constexpr int kPollMs = 100;
     static constexpr const char* kRootDir = "./alarmimage";
     static constexpr const char* kTimeFormat = "yyyy-MM-dd_hh.mm.ss";
+    // Free space pictures never take: the databases and counters need room to grow.
+    static constexpr qint64 kFreeSpaceReserveBytes = 64LL * 1024 * 1024;
 
     explicit SaveFialImageThread(QObject* parent = nullptr);
     ~SaveFialImageThread() override;
@@ -26,6 +28,8 @@ public:
     // One pass over the table; the number of files written.
     int saveOnce();
     void stop();
+    // Tests shrink the reserve to fit a small file system.
+    void setFreeSpaceReserve(qint64 bytes) { m_reserve = bytes; }
 
     static QString folderFor(int camera, int detection, int slot);
 
@@ -38,6 +42,12 @@ protected:
 
 private:
     void prune(const QString& folder, int keep) const;
+    // Removes the folder's oldest pictures until the reserve plus the next picture is
+    // free; false (the picture is skipped) when the folder has none left to give.
+    bool makeRoom(const QString& folder, qint64 needed) const;
+
+    qint64 m_reserve = kFreeSpaceReserveBytes;
+    bool m_skipping = false;
 
     int m_width[kMaxCameras] = {};
     int m_height[kMaxCameras] = {};

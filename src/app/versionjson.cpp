@@ -1,12 +1,12 @@
 #include "versionjson.h"
 
 #include "globals.h"
+#include "storedfile.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 bool writeVersionToJson(const QString& path)
 {
@@ -27,9 +27,5 @@ bool writeVersionToJson(const QString& path)
     object.insert("version", QString::fromLatin1(kProgramVersion));
     object.insert("camcount", numCamera);
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    out.write(QJsonDocument(object).toJson());
-    return out.commit();
+    return StoredFile::write(path, QJsonDocument(object).toJson());
 }

@@ -6,8 +6,10 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
+#include "storedfile.h"
 #include "wizardpara.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
@@ -16,6 +18,18 @@
 #include <cstring>
 
 namespace {
+
+// A template or mask replaces the stored one only when fully written.
+bool saveWhole(const QImage& image, const QString& path)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) {
+        qWarning() << "cannot encode" << path;
+        return false;
+    }
+    return StoredFile::write(path, bytes);
+}
 
 constexpr int kRowSafetyDoor = 265;
 constexpr int kRowClearMethod = 120;
@@ -120,8 +134,7 @@ void CammerWidget::SaveIgnorePoint(int group)
     QImage image(pIgnoreMask[group], imageW, imageH, imageW, QImage::Format_Indexed8);
     image.setColorTable(greyPalette());
     const QString path = QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(group));
-    if (!image.save(path))
-        qWarning() << "cannot write" << path;
+    saveWhole(image, path);
 }
 
 void CammerWidget::SaveReTrainImage(int group)
@@ -148,10 +161,7 @@ bool CammerWidget::SaveTemplateImage(int group, int slot)
         image.setColorTable(greyPalette());
     }
     const QString path = QStringLiteral("%1/template%2.bmp").arg(folderFor(group)).arg(slot);
-    if (image.save(path))
-        return true;
-    qWarning() << "cannot write" << path;
-    return false;
+    return saveWhole(image, path);
 }
 
 void CammerWidget::SaveFailImage(int group, int slot)

@@ -1,11 +1,19 @@
 #include "logmanager.h"
 
+#include "loglimiter.h"
+#include "publictools.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSet>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <glog/logging.h>
 
@@ -18,7 +26,6 @@ const char kOwnFile[] = "logmanager.cpp";
 constexpr int kCriticalLine = 244;
 constexpr int kFatalLine = 250;
 constexpr int kCrashLine = 26;
-constexpr int kMaxLogSizeMb = 200;
 
 const char kArchiveLog[] = "X_LOG_";
 const char kArchiveError[] = "X_ERROR_";
@@ -37,6 +44,30 @@ const Destination kDestinations[] = {
     {google::GLOG_ERROR, "ERROR_"},
     {google::GLOG_FATAL, "FATAL_"},
 };
+
+// Messages come from any thread; the limiter's counts are shared.
+QMutex g_limiterMutex;
+LogLimiter g_limiter;
+
+void writeLine(QtMsgType type, const char* source, int line, const QByteArray& text)
+{
+    switch (type) {
+    case QtDebugMsg:
+        break;
+    case QtInfoMsg:
+        google::LogMessage(source, line, google::GLOG_INFO).stream() << text.constData();
+        break;
+    case QtWarningMsg:
+        google::LogMessage(source, line, google::GLOG_INFO).stream() << "---warning--- " << text.constData();
+        break;
+    case QtCriticalMsg:
+        google::LogMessage(kOwnFile, kCriticalLine, google::GLOG_ERROR).stream() << "\t" << text.constData();
+        break;
+    case QtFatalMsg:
+        google::LogMessage(kOwnFile, kFatalLine, google::GLOG_FATAL).stream() << "\t" << text.constData();
+        break;
+    }
+}
 
 bool isNumber(const QString& text)
 {
@@ -66,7 +97,7 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
     // Lines are buffered (a synchronous write per request slowed the API down);
     // the timer below and the exit and crash paths flush them.
     FLAGS_logbufsecs = kFlushSeconds;
-    FLAGS_max_log_size = kMaxLogSizeMb;
+    FLAGS_max_log_size = kMaxLogFileMb;
     FLAGS_stop_logging_if_full_disk = true;
     FLAGS_logtostderr = false;
     google::SetLogFilenameExtension(".log");
@@ -75,6 +106,12 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
     google::InstallFailureSignalHandler();
     google::InstallFailureWriter(SignalHandle);
     qInstallMessageHandler(LogManager::outputMessage);
+    m_housekeeping.setInterval(kHousekeepingMs);
+    connect(&m_housekeeping, &QTimer::timeout, this, [] {
+        flushRepeats();
+        pruneLogFolder();
+    });
+    m_housekeeping.start();
     // glog flushes its buffer only when a later line is written; a quiet
     // program must still have its last lines on disk within a second.
     auto* flushTimer = new QTimer(this);
@@ -96,23 +133,56 @@ void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context
         if (slash >= 0)
             source = source.mid(slash + 1);
     }
-    const QByteArray text = msg.toUtf8();
-    switch (type) {
-    case QtDebugMsg:
-        break;
-    case QtInfoMsg:
-        google::LogMessage(source.constData(), context.line, google::GLOG_INFO).stream() << text.constData();
-        break;
-    case QtWarningMsg:
-        google::LogMessage(source.constData(), context.line, google::GLOG_INFO).stream()
-            << "---warning--- " << text.constData();
-        break;
-    case QtCriticalMsg:
-        google::LogMessage(kOwnFile, kCriticalLine, google::GLOG_ERROR).stream() << "\t" << text.constData();
-        break;
-    case QtFatalMsg:
-        google::LogMessage(kOwnFile, kFatalLine, google::GLOG_FATAL).stream() << "\t" << text.constData();
-        break;
+    if (type == QtDebugMsg)
+        return;
+    if (type == QtFatalMsg) {
+        writeLine(type, source.constData(), context.line, msg.toUtf8());
+        return;
+    }
+    // A flood of one kind of line (a refused peer, an unreachable subscriber) must not fill the disk.
+    QStringList lines;
+    {
+        QMutexLocker lock(&g_limiterMutex);
+        lines = g_limiter.admit(msg, monotonic_ms());
+    }
+    for (const QString& line : qAsConst(lines))
+        writeLine(type, source.constData(), context.line, line.toUtf8());
+}
+
+void LogManager::flushRepeats()
+{
+    QStringList lines;
+    {
+        QMutexLocker lock(&g_limiterMutex);
+        lines = g_limiter.flush(monotonic_ms());
+    }
+    for (const QString& line : qAsConst(lines))
+        writeLine(QtInfoMsg, kOwnFile, 0, line.toUtf8());
+}
+
+void LogManager::pruneLogFolder(qint64 maxBytes)
+{
+    QDir dir(kLogDir);
+    QSet<QString> current;
+    QFileInfoList files;
+    for (const QFileInfo& entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (entry.isSymLink())
+            current.insert(QFileInfo(entry.symLinkTarget()).canonicalFilePath());
+        else
+            files << entry;
+    }
+    std::sort(files.begin(), files.end(),
+              [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() < b.lastModified(); });
+    qint64 total = 0;
+    for (const QFileInfo& file : qAsConst(files))
+        total += file.size();
+    for (const QFileInfo& file : qAsConst(files)) {
+        if (total <= maxBytes)
+            break;
+        if (current.contains(file.canonicalFilePath()))
+            continue;
+        if (QFile::remove(file.absoluteFilePath()))
+            total -= file.size();
     }
 }
 

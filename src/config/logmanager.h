@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstddef>
 
 // Routes Qt's message functions into glog files under "./cnt_net/workspace/log/"
@@ -17,6 +18,11 @@ public:
     static constexpr int kMaxArchives = 20;
     static constexpr int kMaxStdoutFiles = 50;
     static constexpr int kFlushSeconds = 1;  // buffered lines reach the files within this time
+    // While running: glog starts a new file past this size, and the oldest files of the
+    // folder go once all of them pass the total.
+    static constexpr int kMaxLogFileMb = 16;
+    static constexpr qint64 kMaxLogFolderBytes = 128LL * 1024 * 1024;
+    static constexpr int kHousekeepingMs = 10000;
 
     explicit LogManager(QObject* parent = nullptr);
 
@@ -29,6 +35,14 @@ public:
     static void clearup_cachelogfile();
     // Keeps the newest kMaxStdoutFiles files of the standard-output folder.
     static void pruneStdoutFiles();
+    // Removes the oldest files of the log folder (never the ones being written) until
+    // the folder holds at most maxBytes.
+    static void pruneLogFolder(qint64 maxBytes = kMaxLogFolderBytes);
+    // Writes the counts of the lines held back in windows that are over.
+    static void flushRepeats();
+
+private:
+    QTimer m_housekeeping;
 };
 
 // glog's failure writer: each piece of a crash report as one ERROR message.

@@ -3,9 +3,9 @@
 #include "wizardpara.h"
 
 #include "globals.h"
+#include "storedfile.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <fstream>
@@ -50,8 +50,7 @@ void WizardPara::readGroupIndex()
         if (in >> value)
             groupIndex = value;
     } else {
-        std::ofstream out(kIndexFile);
-        out << groupIndex;
+        StoredFile::write(kIndexFile, QByteArray::number(groupIndex));
     }
     updateGroupName();
 }
@@ -68,11 +67,7 @@ void WizardPara::updateGroupName()
 void WizardPara::SaveAddFile()
 {
     // Written whole or not at all: a torn index would select another group at the next start.
-    QSaveFile file(kIndexFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    file.write(QByteArray::number(groupIndex) + '\n');
-    if (!file.commit())
+    if (!StoredFile::write(kIndexFile, QByteArray::number(groupIndex) + '\n'))
         return;
     updateGroupName();
 }

@@ -69,9 +69,16 @@ bool HttpFramer::startMessage()
         return false;
     }
     current_->setDuplex_Info(peerAddress_, peerPort_);
-    if (hooks_.start)
-        hooks_.start(*current_);
-    return true;
+    if (hooks_.start) {
+        const QSharedPointer<SCI_ExecObj_Recv> started = current_;   // the hook may refuse it
+        hooks_.start(*started);
+    }
+    return !failed();
+}
+
+void HttpFramer::refuseCurrent(int status, const QString& text)
+{
+    fail(status, text, false, current_ ? current_->uuid() : QString());
 }
 
 bool HttpFramer::feed(const QByteArray& bytes)

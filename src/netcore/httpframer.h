@@ -44,6 +44,10 @@ public:
 
     // Part of a message has arrived and the rest is awaited.
     bool inProgress() const { return current_ || !buffer_.isEmpty(); }
+    // Part of a header has arrived, its end has not.
+    bool headerPending() const { return !current_ && !buffer_.isEmpty(); }
+    // Refuses the message whose header was just parsed (from the start hook).
+    void refuseCurrent(int status, const QString& text);
 
 private:
     void fail(int status, const QString& text, bool response, const QString& uuid = QString());

@@ -30,6 +30,14 @@ constexpr int kMaxReplySlots = 1024;      // requests of one connection awaiting
 // Requests of one connection handed on and not yet answered before nothing more is framed
 // or read from it: a flood of pipelined requests cannot fill the service's event queue.
 constexpr int kMaxPipelinedRequests = 256;
+constexpr int kHeaderTimeoutMs = 10000;   // a started request's header must be complete by then
+// Connections one client address may hold: one client cannot take every slot.
+constexpr int kMaxConnectionsPerAddress = 32;
+// Body bytes all connections of one reactor may announce at once (each is held whole).
+constexpr qint64 kBodyBudgetBytes = 256LL * 1024 * 1024;
+// A connection idle this long gives up its slot to a new one when all are taken.
+constexpr int kEvictIdleAfterMs = 1000;
+constexpr int kPausedCheckMs = 200;   // while accepting is paused: how often to look for an idle slot
 }
 
 struct NetLimits
@@ -43,4 +51,8 @@ struct NetLimits
     int replyWaitMs = NetDefaults::kReplyWaitMs;
     qint64 maxSendBacklogBytes = NetDefaults::kMaxSendBacklogBytes;
     int maxPipelinedRequests = NetDefaults::kMaxPipelinedRequests;
+    int headerTimeoutMs = NetDefaults::kHeaderTimeoutMs;
+    int maxConnectionsPerAddress = NetDefaults::kMaxConnectionsPerAddress;
+    qint64 bodyBudgetBytes = NetDefaults::kBodyBudgetBytes;
+    int evictIdleAfterMs = NetDefaults::kEvictIdleAfterMs;
 };

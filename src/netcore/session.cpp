@@ -14,6 +14,7 @@
 namespace {
 constexpr int kQueuePollMs = 1;
 constexpr int kStopWaitStepMs = 100;
+constexpr int kStatusUnavailable = 503;
 
 // Bodies are decoded here, never on a reactor thread that serves other connections.
 QThreadPool& decodePool()
@@ -43,6 +44,11 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         inProgress_ = true;
         if (!tcp)
             return;
+        if (!tcp->reserveBodyBytes(msg.contentLength())) {
+            framer_.refuseCurrent(kStatusUnavailable, QStringLiteral("receive budget exhausted"));
+            return;
+        }
+        bodyReserved_ = msg.contentLength();
         if (!msg.isResponse() && !msg.url().isEmpty())
             tcp->append_TcpTask(msg.uuid());
         tcp->update_TcpTsk_ByUuid(msg.uuid(), "tskup_firstrecv_timing", {});
@@ -55,6 +61,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
     hooks.finish = [this, tcp](const QSharedPointer<SCI_ExecObj_Recv>& msg) {
         if (tcp)
             tcp->update_TcpTsk_ByUuid(msg->uuid(), "tskup_finishrecv_timing", {});
+        releaseBody();
         current_ = msg;
         analyseBuffer_Setup2_5();
         inProgress_ = false;
@@ -78,10 +85,15 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
     connect(socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
     lastActivityMs_ = messageStartMs_ = MonotonicClock::ms();
     rearmLiveTimer();
+    // A client that waited while accepting was paused may have sent already: no further
+    // readyRead comes for bytes Qt holds.
+    if (socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, socket, [this] { onReadyRead(); });
 }
 
 Session::~Session()
 {
+    releaseBody();
     if (socket_) {
         socket_->disconnect();   // no signal of a dying socket may reach the reactor
         socket_.reset();
@@ -218,9 +230,23 @@ void Session::deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded)
     }
 }
 
+void Session::releaseBody()
+{
+    if (bodyReserved_ > 0 && reactor_)
+        static_cast<VEKC::TcpReactor*>(reactor_)->releaseBodyBytes(bodyReserved_);
+    bodyReserved_ = 0;
+}
+
+bool Session::isIdleFor(qint64 ms) const
+{
+    return !framer_.inProgress() && sendQueue_.empty() && replySlots_.empty() && !closeAfterSend_
+           && MonotonicClock::ms() - lastActivityMs_ >= ms;
+}
+
 // Answers a refused request in the system's reply form and closes; refused responses just close.
 void Session::refuse()
 {
+    releaseBody();
     qWarning() << "Session" << id_ << "refused:" << framer_.errorStatus() << framer_.errorText();
     closeAfterSend_ = true;
     if (framer_.errorInResponse()) {
@@ -239,6 +265,7 @@ void Session::refuse()
 void Session::closeNow(const char* why)
 {
     qInfo() << "Session" << id_ << "closed:" << why;
+    releaseBody();
     dropPending();
     if (socket_)
         socket_->abort();
@@ -465,8 +492,9 @@ void Session::rearmLiveTimer()
         return;
     }
     const qint64 now = MonotonicClock::ms();
-    const qint64 due = framer_.inProgress() ? messageStartMs_ + limits_.messageTimeoutMs
-                                            : lastActivityMs_ + limits_.idleTimeoutMs;
+    const qint64 due = framer_.headerPending() ? messageStartMs_ + limits_.headerTimeoutMs
+                       : framer_.inProgress() ? messageStartMs_ + limits_.messageTimeoutMs
+                                              : lastActivityMs_ + limits_.idleTimeoutMs;
     liveTimer_->start(int(qMax<qint64>(0, due - now)));
 }
 
@@ -480,6 +508,10 @@ void Session::onLiveTimeout()
     if (depthPaused_) {
         flushReplies();   // requests unanswered past the reply wait stop counting
         rearmLiveTimer();
+        return;
+    }
+    if (framer_.headerPending() && now - messageStartMs_ >= limits_.headerTimeoutMs) {
+        closeNow("header not completed in time");
         return;
     }
     if (framer_.inProgress() && now - messageStartMs_ >= limits_.messageTimeoutMs) {

@@ -29,6 +29,9 @@ public:
 
     int id() const { return id_; }
     bool isWorking();
+    // Nothing received in part, nothing to send or answer: its slot can go to another client.
+    bool isIdleFor(qint64 ms) const;
+    QHostAddress peerAddress() const { return peerAddress_; }
     QTcpSocket* socket() const { return socket_.data(); }
 
     void analyseBuffer_Setup1();
@@ -68,6 +71,8 @@ private:
     void refuse();
     void rearmLiveTimer();
     void closeNow(const char* why);
+    // Gives the current message's share of the reactor's body budget back.
+    void releaseBody();
     // Unsent messages and replies still waiting for their turn are given up.
     void dropPending();
 
@@ -94,6 +99,7 @@ private:
     bool readPaused_ = false;   // the peer's unread replies passed the backlog limit
     bool depthPaused_ = false;  // too many of its requests await their reply
     bool decoding_ = false;     // a message of it is being decoded on the decode pool
+    qint64 bodyReserved_ = 0;   // taken from the reactor's body budget by the current message
 
     // A request delivered on this connection whose reply has not left yet.
     struct ReplySlot

@@ -218,6 +218,7 @@ void TcpReactor::InitSession(Session* session)
         }
         if (guard)
             guard->deleteLater();
+        sessionGone();
     };
     QTcpSocket* socket = session->socket();
     if (!socket)
@@ -309,6 +310,21 @@ int TcpReactor::sessionCount()
     for (const QPointer<Session>& s : sessions_)
         n += s ? 1 : 0;
     return n;
+}
+
+bool TcpReactor::reserveBodyBytes(qint64 bytes)
+{
+    qint64 held = bodyBytes_.load();
+    do {
+        if (held + bytes > limits_.bodyBudgetBytes)
+            return false;
+    } while (!bodyBytes_.compare_exchange_weak(held, held + bytes));
+    return true;
+}
+
+void TcpReactor::releaseBodyBytes(qint64 bytes)
+{
+    bodyBytes_ -= bytes;
 }
 
 int TcpReactor::taskCount()

@@ -53,6 +53,10 @@ public:
     NetLimits limits() const { return limits_; }
     int sessionCount();
     int taskCount();
+    // The body budget shared by this reactor's connections; false when it cannot hold bytes more.
+    bool reserveBodyBytes(qint64 bytes);
+    void releaseBodyBytes(qint64 bytes);
+    qint64 reservedBodyBytes() const { return bodyBytes_; }
 
     // Ms since the epoch of the last connection made or record received.
     std::atomic<qint64> softCntedTime_{0};
@@ -80,6 +84,8 @@ public slots:
 protected:
     // The accept or connect step's share: a session for the socket, wired and listed.
     Session* adoptSocket(QTcpSocket* socket);
+    // A session left the map: a server may take connections again.
+    virtual void sessionGone() {}
     void expireTasks();
     void insertTask(const QString& uuid, const QString& url);
     QString stampUuid() const;
@@ -98,6 +104,7 @@ protected:
     std::atomic<bool> running_{false};
     std::atomic<qint64> aliveStamp_{0};
     NetLimits limits_;
+    std::atomic<qint64> bodyBytes_{0};
 
     static std::atomic<int> _increase_index_session;
 };

@@ -6,8 +6,14 @@
 
 #include <QDebug>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 
 namespace VEKC {
+
+namespace {
+constexpr qint64 kRefusalLogPeriodMs = 1000;
+}
 
 TcpServReactor::~TcpServReactor()
 {
@@ -31,23 +37,100 @@ bool TcpServReactor::onStart()
         return false;
     }
     listenPort_ = tcpServer_->serverPort();
+    acceptPaused_ = false;
     return true;
 }
 
 void TcpServReactor::acceptPending()
 {
     while (tcpServer_ && tcpServer_->hasPendingConnections()) {
+        if (sessionCount() >= limits_.maxConnections && !evictIdleSession()) {
+            // The kernel's backlog holds the rest until a slot frees.
+            if (!acceptPaused_)
+                qWarning() << "TcpServReactor" << "accepting paused, connection limit reached:" << limits_.maxConnections;
+            acceptPaused_ = true;
+            tcpServer_->pauseAccepting();
+            armIdleCheck();
+            return;
+        }
         QTcpSocket* socket = tcpServer_->nextPendingConnection();
         if (!socket)
             break;
-        if (sessionCount() >= limits_.maxConnections) {
-            qWarning() << "TcpServReactor" << "connection refused, limit reached:" << limits_.maxConnections;
+        const QHostAddress peer = socket->peerAddress();
+        if (sessionsFrom(peer) >= limits_.maxConnectionsPerAddress) {
+            logRefusal("per-address limit reached", peer);
             socket->abort();
             socket->deleteLater();
             continue;
         }
         adoptSocket(socket);
     }
+}
+
+void TcpServReactor::sessionGone()
+{
+    if (!acceptPaused_ || !tcpServer_ || sessionCount() >= limits_.maxConnections)
+        return;
+    acceptPaused_ = false;
+    qInfo() << "TcpServReactor" << "accepting again";
+    tcpServer_->resumeAccepting();
+    acceptPending();
+}
+
+void TcpServReactor::armIdleCheck()
+{
+    // While paused, a connection that turns idle gives its slot to one waiting in the backlog.
+    QTimer::singleShot(qMin(limits_.evictIdleAfterMs, NetDefaults::kPausedCheckMs), tcpServer_.data(), [this] {
+        if (!acceptPaused_ || !tcpServer_)
+            return;
+        if (sessionCount() < limits_.maxConnections || evictIdleSession()) {
+            acceptPaused_ = false;
+            tcpServer_->resumeAccepting();
+            return;
+        }
+        armIdleCheck();
+    });
+}
+
+bool TcpServReactor::evictIdleSession()
+{
+    QPointer<Session> idlest;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        for (const QPointer<Session>& s : qAsConst(sessions_)) {
+            if (s && s->thread() == QThread::currentThread() && s->isIdleFor(limits_.evictIdleAfterMs)
+                && (!idlest || s->id() < idlest->id()))
+                idlest = s;
+        }
+    }
+    if (!idlest || !idlest->socket())
+        return false;
+    QTcpSocket* socket = idlest->socket();
+    socket->abort();   // its disconnected() takes it off the map
+    remove_ClientSession(idlest->id());
+    return true;
+}
+
+int TcpServReactor::sessionsFrom(const QHostAddress& address)
+{
+    QMutexLocker lock(&sessionMutex_);
+    int n = 0;
+    for (const QPointer<Session>& s : qAsConst(sessions_))
+        n += s && s->peerAddress().isEqual(address) ? 1 : 0;
+    return n;
+}
+
+void TcpServReactor::logRefusal(const char* why, const QHostAddress& address)
+{
+    // A flood of refused connections writes a line a second at most, with its count.
+    ++refusedSinceLog_;
+    const qint64 now = MonotonicClock::ms();
+    if (now - lastRefusalLogMs_ < kRefusalLogPeriodMs)
+        return;
+    qWarning().noquote() << "TcpServReactor connection refused," << why << address.toString() << "("
+                         << refusedSinceLog_ << "refused since the last line)";
+    refusedSinceLog_ = 0;
+    lastRefusalLogMs_ = now;
 }
 
 void TcpServReactor::onFinish()

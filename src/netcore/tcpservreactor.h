@@ -22,8 +22,21 @@ public slots:
     bool onStart() override;
     void onFinish() override;
 
+protected:
+    void sessionGone() override;
+
 private:
     void acceptPending();
+    // Closes the oldest connection idle past the eviction age; false when none is.
+    bool evictIdleSession();
+    void armIdleCheck();
+    int sessionsFrom(const QHostAddress& address);
+    void logRefusal(const char* why, const QHostAddress& address);
+
+    // Accepting pauses at the connection limit instead of refusing in a loop.
+    bool acceptPaused_ = false;
+    qint64 refusedSinceLog_ = 0;
+    qint64 lastRefusalLogMs_ = 0;
 
     QSharedPointer<CQTcpServer> tcpServer_;
     std::atomic<quint16> listenPort_{0};

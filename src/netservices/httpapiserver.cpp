@@ -13,6 +13,8 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QPointer>
+#include <QThreadPool>
 #include <QSettings>
 #include <algorithm>
 
@@ -26,6 +28,8 @@ const char kClockFormatText[] = "时间格式错误";
 const char kClockFailedText[] = "修改系统时间失败";
 constexpr int kResultNgShown = 2;
 constexpr int kStatusForbidden = 403;
+constexpr int kStatusBusy = 503;
+const char kBusyText[] = "服务器忙碌中";
 
 QJsonArray firstEntries(const int* values, int count)
 {
@@ -55,6 +59,10 @@ const HttpApiServer::Route HttpApiServer::kRoutes[] = {
 
 HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(hub)
 {
+    NetLimits limits;
+    limits.maxBodyBytes = kMaxRequestBodyBytes;
+    limits.bodyBudgetBytes = kRequestBodyBudgetBytes;
+    setNetLimits(limits);
     m_publishDelay.setSingleShot(true);
     m_publishDelay.setInterval(kPublishDelayMs);
     connect(&m_publishDelay, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);
@@ -76,6 +84,8 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
 
 HttpApiServer::~HttpApiServer()
 {
+    if (m_queryPool)
+        m_queryPool->waitForDone();
     endPushes();
     // The reactor thread must end before the routes it calls into go away.
     stopReactor();
@@ -101,6 +111,19 @@ void HttpApiServer::init()
     m_subscriberSettings = std::make_unique<QSettings>(m_hub->workspace() + QString::fromLatin1(kSubscriberFile),
                                                        QSettings::IniFormat);
     m_subscribers = m_subscriberSettings->value(QString::fromLatin1(kSubscriberKey)).toMap();
+    // Entries stored before subscriptions were checked must not be pushed to at every start.
+    bool dropped = false;
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+        const QStringList parts = it.key().split(';');
+        const bool valid = parts.size() == 3 && validSubscription(parts.at(0), QJsonValue(parts.at(1).toInt()), parts.at(2))
+                           && QString::number(parts.at(1).toInt()) == parts.at(1);
+        dropped = dropped || !valid;
+        it = valid ? it + 1 : m_subscribers.erase(it);
+    }
+    if (dropped) {
+        qWarning() << "[Subscriber]" << "invalid stored subscriptions dropped";
+        saveSubscribers();
+    }
     retirePushLanes();
 }
 
@@ -145,16 +168,46 @@ void HttpApiServer::httpapi__get_production_count_bytime(const CTask_FormData& r
 {
     const QJsonValue start = request.json.value("starttime");
     const QJsonValue finish = request.json.value("finishtime");
-    QJsonObject json;
-    // A missing or unparsable time is answered at once; the query validates the texts.
-    if (!start.isString() || !finish.isString()
-        || !ResStatisticsDatabase::loadCount(start.toString(), finish.toString(), json, QString())) {
+    // A missing time is answered at once; the query validates the texts.
+    if (!start.isString() || !finish.isString()) {
         replyJson(request, errorString(kBadTimeText));
         return;
     }
-    json.insert("device_sn", gDeviceID);
-    json.insert("device_id", m_hub->deviceName());
-    replyJson(request, json);
+    const QString deviceName = m_hub->deviceName();
+    const QString deviceSn = gDeviceID;
+    runQuery(request, [start, finish, deviceName, deviceSn] {
+        QJsonObject json;
+        if (!ResStatisticsDatabase::loadCount(start.toString(), finish.toString(), json, QString()))
+            return errorString(kBadTimeText);
+        json.insert("device_sn", deviceSn);
+        json.insert("device_id", deviceName);
+        return json;
+    });
+}
+
+void HttpApiServer::runQuery(const CTask_FormData& request, std::function<QJsonObject()> work)
+{
+    if (m_pendingQueries >= kMaxPendingQueries) {
+        callback_immediately(request, kStatusBusy, QString::fromUtf8(kBusyText));
+        return;
+    }
+    if (!m_queryPool) {
+        m_queryPool = std::make_unique<QThreadPool>();
+        m_queryPool->setMaxThreadCount(1);   // one query at a time: they share the disk anyway
+    }
+    ++m_pendingQueries;
+    QPointer<HttpApiServer> self(this);
+    m_queryPool->start([self, request, work] {
+        const QJsonObject json = work();
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(self, [self, request, json] {
+            if (!self)
+                return;
+            --self->m_pendingQueries;
+            self->replyJson(request, json);
+        }, Qt::QueuedConnection);
+    });
 }
 
 void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& request)

@@ -8,9 +8,15 @@
 #include <QString>
 #include <QTimer>
 #include <QVariant>
+#include <atomic>
+#include <functional>
 #include <memory>
 
+class PushDispatcher;
+class QJsonValue;
 class QSettings;
+class QThread;
+class QThreadPool;
 class VEK_NETMN;
 
 // One live subscriber of a push topic.
@@ -34,12 +40,20 @@ public:
     static constexpr qint64 kSubscriptionLifeMs = 3600000;
     // Each cycle opens one connection (and thread) per subscriber: new ones beyond this are refused.
     static constexpr int kMaxSubscribers = 64;
+    // The API's requests are small JSON: larger bodies are refused (413) before they arrive.
+    static constexpr qint64 kMaxRequestBodyBytes = 64 * 1024;
+    static constexpr qint64 kRequestBodyBudgetBytes = 4 * 1024 * 1024;
     static constexpr const char* kSubscriberFile = "subscriber.ini";
     static constexpr const char* kSubscriberKey = "subscriber_groups";
     static constexpr const char* kAlarmImageDir = "./alarmimage";
     // Request times ("datetime", "datetime_start", ...) and the answer to one that does not parse.
     static constexpr const char* kApiTimeFormat = "yyyy-MM-dd hh:mm:ss";
     static constexpr const char* kBadTimeText = "错误的时间格式";
+    // A record query answers at most this many rows ("too many records, narrow the range").
+    static constexpr int kMaxRecordRows = 100000;
+    static constexpr const char* kTooManyRecordsText = "查询结果过多，请缩小时间范围";
+    // Record and count queries waiting for or running in the query thread.
+    static constexpr int kMaxPendingQueries = 8;
 
     explicit HttpApiServer(VEK_NETMN* hub);
     ~HttpApiServer() override;
@@ -80,6 +94,9 @@ private:
     void httpapi__set_localclock(const CTask_FormData& request);
     void httpapi__subscriber_baseinfo(const CTask_FormData& request);
 
+    // Runs a query that may take longer than a detection cycle in the query thread and
+    // answers with its JSON in this thread; refused (503) while too many wait.
+    void runQuery(const CTask_FormData& request, std::function<QJsonObject()> work);
     // A response on the request's connection: uuid, session and Device-ID set.
     CTask_FormData replyTo(const CTask_FormData& request) const;
     void replyJson(const CTask_FormData& request, const QJsonObject& json);
@@ -92,10 +109,14 @@ private:
     // Drops the subscriptions not renewed within their life.
     void expireSubscribers();
 
-    // The push thread of one subscriber address and port, made on its first push.
-    QObject* pushLane(const Skt_Session& subscriber);
-    // Ends the push threads of addresses and ports no subscription names any more.
+    // The push thread and its dispatcher, made on the first push.
+    PushDispatcher* pushDispatcher();
+    // Lets the dispatcher drop the subscribers no subscription names any more.
     void retirePushLanes();
+    // A subscriber that kept failing loses its subscriptions.
+    void dropFailingSubscriber(const QString& addressPort);
+    // A subscription the list may hold: an IPv4 address, a port 1-65535, a topic without ';'.
+    static bool validSubscription(const QString& address, const QJsonValue& port, const QString& topic);
 
     VEK_NETMN* m_hub;
     std::unique_ptr<QSettings> m_subscriberSettings;
@@ -103,9 +124,11 @@ private:
     QTimer m_publishDelay;
     QHostAddress m_listenAddress = QHostAddress(QHostAddress::Any);
     quint16 m_listenPort = kApiPort;
-    // Push objects live in a thread per subscriber ("address;port" -> the thread's root
-    // object), never in the GUI thread: connecting to an unreachable subscriber holds up
-    // neither the detection cycle nor the pushes to the others, and the pushes to one
-    // subscriber leave in order. The threads are children of this server.
-    QMap<QString, QObject*> m_pushLanes;
+    // All pushes leave from one thread, never the GUI thread: an unreachable subscriber
+    // holds up neither the detection cycle nor the pushes to the others, and the pushes to
+    // one subscriber leave in order. The thread is a child of this server.
+    std::unique_ptr<QThreadPool> m_queryPool;
+    std::atomic<int> m_pendingQueries{0};
+    QThread* m_pushThread = nullptr;
+    PushDispatcher* m_pushDispatcher = nullptr;
 };

@@ -3,27 +3,54 @@
 
 #include "globals.h"
 #include "publictools.h"
-#include "tcp_push2app.h"
+#include "storedfile.h"
+#include "pushdispatcher.h"
 #include "vek_netmn.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include <cmath>
 
 namespace {
 const char kTopicInfo[] = "detected_info";
 const char kTopicPicture[] = "detected_picture";
 constexpr int kKeyParts = 3;
+constexpr char kKeySeparator = ';';
 }
 
 void HttpApiServer::saveSubscribers()
 {
     if (!m_subscriberSettings)
         return;
-    m_subscriberSettings->setValue(QString::fromLatin1(kSubscriberKey), m_subscribers);
-    m_subscriberSettings->sync();
+    // QSettings' own sync can leave a short file on a full disk: its text is made in a
+    // scratch file and the stored one replaced only when that text is written whole.
+    QTemporaryDir scratch;
+    QByteArray text;
+    if (scratch.isValid()) {
+        const QString scratchPath = scratch.filePath(QString::fromLatin1(kSubscriberFile));
+        bool made = false;
+        {
+            QSettings settings(scratchPath, QSettings::IniFormat);
+            settings.setValue(QString::fromLatin1(kSubscriberKey), m_subscribers);
+            settings.sync();
+            made = settings.status() == QSettings::NoError;
+        }
+        QFile file(scratchPath);
+        if (made && file.open(QIODevice::ReadOnly))
+            text = file.readAll();
+    }
+    if (text.isEmpty()) {
+        qWarning() << "[Subscriber]" << "subscriber list not written: no scratch space";
+        return;
+    }
+    StoredFile::write(m_subscriberSettings->fileName(), text);
 }
 
 void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
@@ -38,6 +65,10 @@ void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
             const QString topic = entry.value("subscriber_topic").toString();
             if (!topic.contains(QLatin1String(kTopicInfo)) && !topic.contains(QLatin1String(kTopicPicture)))
                 continue;
+            if (!validSubscription(entry.value("subscriber_ip").toString(), entry.value("subscriber_port"), topic)) {
+                qWarning() << "[Subscriber]" << "invalid subscription refused";
+                continue;
+            }
             const QString key = QStringLiteral("%1;%2;%3")
                                     .arg(entry.value("subscriber_ip").toString())
                                     .arg(entry.value("subscriber_port").toInt(0))
@@ -54,6 +85,44 @@ void HttpApiServer::httpapi__subscriber_baseinfo(const CTask_FormData& request)
         expireSubscribers();
     }
     replyJson(request, QJsonObject{{"subscribe_result", QJsonArray::fromStringList(m_subscribers.keys())}});
+}
+
+bool HttpApiServer::validSubscription(const QString& address, const QJsonValue& port, const QString& topic)
+{
+    static const QRegularExpression dottedQuad(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    const QRegularExpressionMatch quad = dottedQuad.match(address);
+    if (!quad.hasMatch())
+        return false;
+    for (int i = 1; i <= 4; ++i) {
+        if (quad.captured(i).toInt() > 255)
+            return false;
+    }
+    const double number = port.toDouble(-1);
+    if (!port.isDouble() || number != std::floor(number) || number < 1 || number > 65535)
+        return false;
+    for (const QChar c : topic) {
+        if (c == QLatin1Char(kKeySeparator) || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+void HttpApiServer::dropFailingSubscriber(const QString& addressPort)
+{
+    bool dropped = false;
+    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+        if (it.key().section(QLatin1Char(kKeySeparator), 0, 1) == addressPort) {
+            it = m_subscribers.erase(it);
+            dropped = true;
+        } else {
+            ++it;
+        }
+    }
+    if (!dropped)
+        return;
+    qWarning() << "[Subscriber]" << "dropped after repeated failed pushes:" << addressPort;
+    saveSubscribers();
+    retirePushLanes();
 }
 
 void HttpApiServer::expireSubscribers()
@@ -94,69 +163,53 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
                                   Q_ARG(CTask_FormData, task));
         return 0;
     }
-    const qint64 created = gettimeofday_ms();
     for (const Skt_Session& subscriber : getSubscriber_FromTopic(topic)) {
         if (subscriber.port < 1 || subscriber.port > 65535) {
             // Never a port other than the one subscribed; the failed push is still reported.
-            Tcp_Push2APP::logNotConnected(task.url, subscriber.address);
+            qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << task.url << "->" << subscriber.address;
             continue;
         }
-        QObject* root = pushLane(subscriber);
-        // Made in its lane: a push whose turn never comes (its lane ended) leaves nothing behind.
-        QMetaObject::invokeMethod(root, [root, subscriber, task, created] {
-            auto* push = new Tcp_Push2APP;
-            push->setParent(root);
-            push->setProperty("create-time", created);
-            push->setProperty("uuid", task.uuid);
-            push->setProperty("type", task.url);
-            push->push(subscriber.address, subscriber.port, task);
-        }, Qt::QueuedConnection);
+        pushDispatcher()->push(subscriber.address, subscriber.port, task);
     }
     retirePushLanes();
     return 1;
 }
 
-QObject* HttpApiServer::pushLane(const Skt_Session& subscriber)
+PushDispatcher* HttpApiServer::pushDispatcher()
 {
-    const QString key = QStringLiteral("%1;%2").arg(subscriber.address).arg(subscriber.port);
-    QObject* root = m_pushLanes.value(key);
-    if (root)
-        return root;
-    auto* lane = new QThread(this);
-    lane->setObjectName(QStringLiteral("push ") + key);
-    root = new QObject;
-    root->moveToThread(lane);
-    // The lane's pushes go with its root when the lane ends.
-    connect(lane, &QThread::finished, root, &QObject::deleteLater);
-    connect(lane, &QThread::finished, lane, &QObject::deleteLater);
-    lane->start();
-    m_pushLanes.insert(key, root);
-    return root;
+    if (m_pushDispatcher)
+        return m_pushDispatcher;
+    m_pushThread = new QThread(this);
+    m_pushThread->setObjectName(QStringLiteral("push"));
+    m_pushDispatcher = new PushDispatcher;
+    m_pushDispatcher->moveToThread(m_pushThread);
+    // Its connections go with it when the thread ends.
+    connect(m_pushThread, &QThread::finished, m_pushDispatcher, &QObject::deleteLater);
+    connect(m_pushDispatcher, &PushDispatcher::subscriberFailing, this, &HttpApiServer::dropFailingSubscriber,
+            Qt::QueuedConnection);
+    m_pushThread->start();
+    return m_pushDispatcher;
 }
 
 void HttpApiServer::endPushes()
 {
-    // Retired push threads too: they are deleted only once they have finished.
-    m_pushLanes.clear();
-    for (QThread* lane : findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly)) {
-        lane->quit();
-        lane->wait();
-    }
+    if (!m_pushThread)
+        return;
+    m_pushThread->quit();
+    m_pushThread->wait();
+    delete m_pushThread;
+    m_pushThread = nullptr;
+    m_pushDispatcher = nullptr;
 }
 
 void HttpApiServer::retirePushLanes()
 {
+    if (!m_pushDispatcher)
+        return;
     QSet<QString> wanted;
     for (const QString& key : m_subscribers.keys())
-        wanted.insert(key.section(';', 0, 1));
-    for (auto it = m_pushLanes.begin(); it != m_pushLanes.end();) {
-        if (wanted.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        it.value()->thread()->quit();   // not waited for: it ends on its own
-        it = m_pushLanes.erase(it);
-    }
+        wanted.insert(key.section(QLatin1Char(kKeySeparator), 0, 1));
+    m_pushDispatcher->retain(wanted.values());
 }
 
 void HttpApiServer::slot_delay_publish_detectinfo()

@@ -46,7 +46,8 @@ DayPlan dayPlan(const QDateTime& start, const QDateTime& end, QList<QDate> days)
 }
 
 // The day's rows that match; values are bound, never pasted into the statement.
-void appendRows(QSqlDatabase db, const QDate& day, const QPair<QTime, QTime>& window, const QJsonObject& filter,
+// False once the answer passed its row limit (the rest is not read).
+bool appendRows(QSqlDatabase db, const QDate& day, const QPair<QTime, QTime>& window, const QJsonObject& filter,
                 QJsonArray& out)
 {
     QString sql = QStringLiteral("SELECT * FROM RECORD WHERE recordtime BETWEEN ? AND ?");
@@ -69,26 +70,30 @@ void appendRows(QSqlDatabase db, const QDate& day, const QPair<QTime, QTime>& wi
         query.addBindValue(value);
     if (!query.exec()) {
         qWarning().noquote() << "查询失败：" << query.lastError().text();
-        return;
+        return true;
     }
     while (query.next()) {
+        if (out.size() >= HttpApiServer::kMaxRecordRows)
+            return false;
         const QTime time = QTime::fromString(query.value("recordtime").toString(), kRecordTimeFormat);
         out.append(QJsonArray{QDateTime(day, time).toString(HttpApiServer::kApiTimeFormat),
                               query.value("recordpassword").toString(),
                               query.value("remarks").toString(),
                               query.value("recordtype").toString()});
     }
+    return true;
 }
 
-void appendArchivedDay(const QDate& day, const QPair<QTime, QTime>& window, const QJsonObject& filter,
-                       QJsonArray& out)
+// A day's file read on its own connection of the calling thread.
+bool appendDayFile(const QString& path, const QDate& day, const QPair<QTime, QTime>& window,
+                   const QJsonObject& filter, QJsonArray& out)
 {
-    const QString name = day.toString(kDayFileFormat) + QStringLiteral(".db");
-    DayFileConnection connection(name);
-    if (!connection.open(QString::fromLatin1(kArchiveDir) + name, false))
+    DayFileConnection connection(day.toString(kDayFileFormat) + QStringLiteral(".db"));
+    if (!connection.open(path, false)) {
         qWarning().noquote() << "Cannot open database:" << connection.db().lastError().text();
-    else
-        appendRows(connection.db(), day, window, filter, out);
+        return true;
+    }
+    return appendRows(connection.db(), day, window, filter, out);
 }
 
 // The days of the archived record files ("yyyy-MM-dd.db", hidden ones included).
@@ -116,16 +121,26 @@ void HttpApiServer::httpapi__get_records(const CTask_FormData& request)
         return;
     }
     const QDate today = Clock::now().date();
-    const QList<QDate> archived = archivedDays();
-    QJsonArray records;
-    const DayPlan plan = dayPlan(start, end, archived + QList<QDate>{today});
-    for (auto day = plan.cbegin(); day != plan.cend(); ++day) {
-        if (day.key() == today) {
-            if (gpWin)
-                appendRows(gpWin->recordDatabase(), day.key(), day.value(), request.json, records);
-        } else if (archived.contains(day.key())) {
-            appendArchivedDay(day.key(), day.value(), request.json, records);
+    // Today's file is the main window's; the worker reads it on a connection of its own.
+    const QString todayPath = gpWin ? gpWin->recordDatabase().databaseName() : QString();
+    const QJsonObject filter = request.json;
+    runQuery(request, [start, end, today, todayPath, filter] {
+        const QList<QDate> archived = archivedDays();
+        QJsonArray records;
+        const DayPlan plan = dayPlan(start, end, archived + QList<QDate>{today});
+        for (auto day = plan.cbegin(); day != plan.cend(); ++day) {
+            bool whole = true;
+            if (day.key() == today) {
+                if (!todayPath.isEmpty())
+                    whole = appendDayFile(todayPath, day.key(), day.value(), filter, records);
+            } else if (archived.contains(day.key())) {
+                whole = appendDayFile(QString::fromLatin1(kArchiveDir) + day.key().toString(kDayFileFormat)
+                                          + QStringLiteral(".db"),
+                                      day.key(), day.value(), filter, records);
+            }
+            if (!whole)
+                return errorString(kTooManyRecordsText);
         }
-    }
-    replyJson(request, QJsonObject{{"record", records}});
+        return QJsonObject{{"record", records}};
+    });
 }

@@ -3,12 +3,12 @@
 #include "clock.h"
 #include "globals.h"
 #include "resstatisticsdatabase.h"
+#include "storedfile.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -499,11 +499,7 @@ void ResStatisticsParam::saveConfig()
     obj.insert(QStringLiteral("time"), QString::number(time));
     for (const HourKey& entry : kHourKeys)
         obj.insert(QLatin1String(entry.key), this->*entry.member);
-    QSaveFile file(QString::fromLatin1(kConfigFile));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(QJsonDocument(obj).toJson(QJsonDocument::Indented));
-    file.commit();
+    StoredFile::write(QString::fromLatin1(kConfigFile), QJsonDocument(obj).toJson(QJsonDocument::Indented));
 }
 
 void ResStatisticsParam::createNewTime()
@@ -528,10 +524,7 @@ void ResStatisticsParam::readTime()
         return;
     }
     createNewTime();
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        stream << time;
-    }
+    StoredFile::write(QString::fromLatin1(kTimeFile), QByteArray::number(time));
 }
 
 void ResStatisticsParam::calcCount(CountDetect& d) const

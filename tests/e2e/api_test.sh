@@ -9,11 +9,6 @@ if ! grep -q 'initStart' "$SRC"/src/app/*.cpp; then
 fi
 e2e_setup
 
-# Runs a command in the monitor's network namespace.
-in_netns() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
-}
-
 # POSTs a JSON body to a route; prints the body of the answer.
 api() {
   local body="${2:-}"
@@ -41,8 +36,7 @@ e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box
 
 # A subscriber for both topics, in the namespace on a port of its own, in a
 # process group of its own so that ending the group ends the interpreter too.
-setsid nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- \
-  python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err" &
+in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
 LISTENER=$!
 trap 'kill -- -$LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done

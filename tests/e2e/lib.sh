@@ -176,3 +176,14 @@ e2e_cleanup() {
   fi
   [ -n "${KEEP_E2E:-}" ] || rm -rf "$APP"
 }
+
+# Runs a command in the monitor's network namespace.
+in_netns() {
+  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
+}
+
+in_netns_bg() {
+  # Started in the background in a process group of its own: $! is the command itself and leads
+  # the group, so killing it, or the group, ends it and what it started.
+  setsid nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
+}

@@ -36,8 +36,10 @@ Wire captureWire(const CTask_FormData& task)
     return wire;
 }
 
-RawClient::RawClient(quint16 port) : socket_(new QTcpSocket)
+RawClient::RawClient(quint16 port, const QHostAddress& from) : socket_(new QTcpSocket)
 {
+    if (!from.isNull())
+        socket_->bind(from);
     socket_->connectToHost(QHostAddress::LocalHost, port);
     socket_->waitForConnected(3000);
 }

@@ -38,7 +38,8 @@ struct RawResponse
 class RawClient
 {
 public:
-    explicit RawClient(quint16 port);
+    // from: the loopback address to connect from (another client address than 127.0.0.1).
+    explicit RawClient(quint16 port, const QHostAddress& from = QHostAddress());
     ~RawClient();
     bool connected() const;
     void send(const QByteArray& bytes);

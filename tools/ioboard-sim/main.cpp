@@ -74,9 +74,10 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The IO board on a pseudo-terminal. Prints \"pty <path>\" once the terminal is ready; point the "
-        "monitor at it with MM_IO_DEVICE=<path> (or at the --link path).\n\n") + BoardSimulator::usageText());
+        "monitor at it with MM_IO_DEVICE=<path> (or at the --link path, e.g. /tmp/ioboard.tty: never in the "
+        "monitor's folder, which Qt may scan at start).\n\n") + BoardSimulator::usageText());
     parser.addHelpOption();
-    const QCommandLineOption linkOption(QStringLiteral("link"), QStringLiteral("Also make <path> a symbolic link to the terminal."), QStringLiteral("path"));
+    const QCommandLineOption linkOption(QStringLiteral("link"), QStringLiteral("Also make <path> (outside the monitor's folder) a symbolic link to the terminal."), QStringLiteral("path"));
     const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("Write the terminal's path into <file>."), QStringLiteral("file"));
     const QCommandLineOption recordOption(QStringLiteral("record"), QStringLiteral("Append every new output and input word to <file>, one line each: <ISO time> <CLOCK_MONOTONIC ms> out|in 0x<word>."), QStringLiteral("file"));
     const QCommandLineOption socketOption(QStringLiteral("socket"), QStringLiteral("Accept command lines on the unix socket <path>."), QStringLiteral("path"));

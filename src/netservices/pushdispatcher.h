@@ -1,0 +1,54 @@
+#pragma once
+
+#include "ctask_formdata.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <memory>
+
+// Pushes records and pictures to subscribers from one thread with one connection per
+// subscriber at most: a subscriber that never answers costs one socket for a few
+// seconds, not a thread and a connection per cycle. Lives in its own thread.
+class PushDispatcher : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kConnectTimeoutMs = 2000;
+    // Waiting for the subscriber's answer once the message is written.
+    static constexpr int kAnswerTimeoutMs = 3000;
+    // A transfer still running at the answer time-out may go on this long in all.
+    static constexpr int kTransferLimitMs = 30000;
+    static constexpr int kTransferPollMs = 200;
+    // Pushes waiting behind the one in flight; a newer cycle record replaces a waiting one.
+    static constexpr int kMaxQueued = 16;
+    // A subscriber is given up after this many failed pushes in a row spanning at least
+    // the give-up time (a restarting subscriber keeps its subscription).
+    static constexpr int kMaxFailuresInRow = 5;
+    static constexpr int kGiveUpAfterMs = 60000;
+
+    PushDispatcher();
+    ~PushDispatcher() override;
+
+    // Thread-safe: queued into the dispatcher's thread.
+    void push(const QString& address, int port, const CTask_FormData& task);
+    // Drops the lanes of addresses and ports no subscription names any more.
+    void retain(const QStringList& addressPortKeys);
+    // Tests shorten the give-up time.
+    static void setGiveUpAfterMs(int ms);
+
+signals:
+    // address;port failed kMaxFailuresInRow times in a row.
+    void subscriberFailing(QString addressPort);
+
+private:
+    struct Lane;
+    void enqueue(const QString& key, const QString& address, int port, const CTask_FormData& task);
+    void startNext(Lane& lane);
+    void finish(Lane& lane, bool answered, const char* why);
+    void onTimeout(Lane& lane);
+
+    QHash<QString, std::shared_ptr<Lane>> m_lanes;
+    bool m_answered = false;   // set by the answer parser during one read
+};

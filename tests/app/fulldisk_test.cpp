@@ -1,0 +1,216 @@
+// Every stored file on a full file system: a small tmpfs in a private mount namespace
+// (a forked child, so the test process keeps its own mounts).
+#include "shellfixture.h"
+
+#include "countfile.h"
+#include "globals.h"
+#include "resstatisticsparam.h"
+#include "savefialimagethread.h"
+#include "storedfile.h"
+#include "versionjson.h"
+#include "wizardpara.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutexLocker>
+#include <QStorageInfo>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kSkipped = "SKIP";
+const char kTmpfsOptions[] = "size=768k";
+
+// Runs body with the working folder on a fresh small tmpfs seen by no other process;
+// the body's failure text, empty when everything held.
+QString onSmallTmpfs(const std::function<QString()>& body)
+{
+    char folder[] = "/tmp/mm-fulldisk-XXXXXX";
+    if (!mkdtemp(folder))
+        return QStringLiteral("mkdtemp failed");
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return QStringLiteral("pipe failed");
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        QByteArray result;
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || mount("tmpfs", folder, "tmpfs", 0, kTmpfsOptions) != 0 || chdir(folder) != 0)
+            result = kSkipped;
+        else
+            result = body().toUtf8();
+        (void)!write(pipeEnds[1], result.constData(), size_t(result.size()));
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    QByteArray result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, int(n));
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    rmdir(folder);
+    if (!WIFEXITED(status))
+        return QStringLiteral("child crashed");
+    return QString::fromUtf8(result);
+}
+
+// Takes every free page of the file system.
+bool fillDisk()
+{
+    QFile filler(QStringLiteral("filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const QByteArray chunk(4096, 'x');
+    while (filler.write(chunk) == chunk.size()) {
+    }
+    return true;
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One stored file: how the program writes it, and how the test sees its content.
+struct StoredCase
+{
+    QString path;
+    std::function<bool()> write;
+    std::function<void(int)> setValue;   // changes what the next write stores
+};
+
+} // namespace
+
+TEST(FullDiskTest, StoredFilesKeepTheirOldContentWarnOnceAndAreWrittenOnceThereIsRoom)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        QStringList warned;
+        StoredFile::setFailureHandler([&warned](const QString& path, const QString&) { warned << path; });
+        WizardPara para;
+        ResStatisticsParam statistics;
+        const std::vector<StoredCase> cases = {
+            {QStringLiteral("count.ini"), [] { return CountFile::write(QStringLiteral("count.ini")); },
+             [](int v) { gAllNum[0] = v; }},
+            {QStringLiteral("config.json"), [] { return writeVersionToJson(QStringLiteral("config.json")); },
+             [](int v) { numCamera = v; }},
+            {QStringLiteral("sysadd.txt"), [&para] { para.SaveAddFile(); return true; },
+             [&para](int v) { para.groupIndex = v; }},
+            {QStringLiteral("resstatistics.json"), [&statistics] { statistics.saveConfig(); return true; },
+             [&statistics](int v) { statistics.morningsStart = v; }},
+        };
+        QFile json(QStringLiteral("config.json"));
+        if (!json.open(QIODevice::WriteOnly) || json.write("{\"api\": 1}") <= 0)
+            return QStringLiteral("cannot lay config.json");
+        json.close();
+
+        QMap<QString, QByteArray> before;
+        for (const StoredCase& c : cases) {
+            c.setValue(1);
+            if (!c.write())
+                return c.path + QStringLiteral(": first write failed");
+            before[c.path] = contentOf(c.path);
+            if (before[c.path].isEmpty())
+                return c.path + QStringLiteral(": empty after the first write");
+        }
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        for (int round = 0; round < 2; ++round) {
+            for (const StoredCase& c : cases) {
+                c.setValue(2 + round);
+                if (c.path == QLatin1String("count.ini") && c.write())
+                    return QStringLiteral("count.ini: a write on a full disk reported success");
+                c.write();
+                if (contentOf(c.path) != before[c.path])
+                    return c.path + QStringLiteral(": old content lost on a full disk");
+            }
+        }
+        if (warned.size() != int(cases.size()))
+            return QStringLiteral("expected one warning per file, got: ") + warned.join(',');
+        if (QDir().entryList(QDir::Files | QDir::Hidden).size() != int(cases.size()) + 1)
+            return QStringLiteral("temporary files left behind: ") + QDir().entryList(QDir::Files | QDir::Hidden).join(',');
+
+        QFile::remove(QStringLiteral("filler"));
+        if (StoredFile::retryPending() != 0)
+            return QStringLiteral("retry failed with room again");
+        for (const StoredCase& c : cases) {
+            if (contentOf(c.path) == before[c.path])
+                return c.path + QStringLiteral(": the retry did not store the latest content");
+        }
+        if (!StoredFile::failingPaths().isEmpty())
+            return QStringLiteral("paths still marked failing");
+        return QString();
+    });
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        QMutex mutex;
+        pMutexSaveFail = &mutex;
+        std::vector<quint32> pixels(64 * 48);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = quint32(i * 2654435761u);   // noise: a JPEG of some size
+        gpFailImage[0][0][0] = reinterpret_cast<unsigned char*>(pixels.data());
+        gPicNumNG = 1000;
+        SaveFialImageThread writer;
+        writer.setImageSize(0, 64, 48);
+        const auto saveOne = [&writer, &mutex] {
+            {
+                QMutexLocker lock(&mutex);
+                gisSaveFail[0][0][0] = 1;
+            }
+            return writer.saveOnce();
+        };
+        const QString folder = SaveFialImageThread::folderFor(0, 0, 0);
+        const auto pictures = [&folder] { return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files); };
+
+        // The reserve is kept by removing the oldest pictures, never by filling the disk.
+        writer.setFreeSpaceReserve(512 * 1024);
+        int written = 0;
+        for (int i = 0; i < 40; ++i)
+            written += saveOne();
+        if (written != 40)
+            return QStringLiteral("pictures skipped while old ones could make room: %1").arg(written);
+        QStorageInfo storage(QDir::currentPath());
+        if (storage.bytesAvailable() < 512 * 1024 - 64 * 1024)
+            return QStringLiteral("reserve not kept: %1 free").arg(storage.bytesAvailable());
+
+        // A disk filled by someone else: old pictures make room or the new one is skipped,
+        // and none is ever left short.
+        writer.setFreeSpaceReserve(0);
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        for (int i = 0; i < 4; ++i)
+            saveOne();
+        const QStringList kept = pictures();
+        if (QDir(folder).entryList(QDir::Files | QDir::Hidden).size() != kept.size())
+            return QStringLiteral("a temporary picture was left behind");
+        for (const QString& name : kept) {
+            const QByteArray bytes = contentOf(folder + '/' + name);
+            if (!bytes.endsWith("\xff\xd9"))
+                return name + QStringLiteral(": a cut-short JPEG");
+        }
+        gpFailImage[0][0][0] = nullptr;
+        pMutexSaveFail = nullptr;
+        return QString();
+    });
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}

@@ -1,0 +1,116 @@
+// Hostile peers: connection floods, idle and slow clients, large announced bodies.
+#include "netcoretestkit.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+const QHostAddress kOtherClient(QStringLiteral("127.0.0.2"));
+
+bool served(RawClient& client)
+{
+    client.send(request("GET", "/echo"));
+    return client.readResponse(3000).complete;
+}
+}
+
+TEST(HostilePeers, AFloodFromOneAddressNeitherTakesEverySlotNorLocksOthersOut)
+{
+    NetLimits limits;
+    limits.maxConnectionsPerAddress = 4;
+    ServiceHost host(4, limits);
+    for (const int flood : {256, 512}) {
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < flood; ++i)
+            clients.push_back(std::make_unique<RawClient>(host.port()));
+        ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == limits.maxConnectionsPerAddress; }));
+        // The ones beyond the address's share are closed, not held.
+        EXPECT_TRUE(clients.back()->waitClosed(3000));
+
+        QElapsedTimer timer;
+        timer.start();
+        RawClient other(host.port(), kOtherClient);
+        EXPECT_TRUE(served(other)) << flood;
+        EXPECT_LT(timer.elapsed(), 1000) << flood;
+        EXPECT_TRUE(served(*clients.front())) << flood;
+    }
+}
+
+TEST(HostilePeers, IdleConnectionsGiveTheirSlotsToNewClients)
+{
+    NetLimits limits;
+    limits.maxConnections = 4;
+    limits.maxConnectionsPerAddress = 4;
+    limits.evictIdleAfterMs = 300;
+    ServiceHost host(4, limits);
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < limits.maxConnections; ++i)
+        idle.push_back(std::make_unique<RawClient>(host.port()));
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == limits.maxConnections; }));
+
+    // Not the idle timeout of minutes: the newcomer is served within a second or two.
+    QElapsedTimer timer;
+    timer.start();
+    RawClient newcomer(host.port(), kOtherClient);
+    EXPECT_TRUE(served(newcomer));
+    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_LE(host.sessionCount(), limits.maxConnections);
+}
+
+TEST(HostilePeers, SlowHeadersAreCutAtTheHeaderDeadline)
+{
+    NetLimits limits;
+    limits.headerTimeoutMs = 400;
+    ServiceHost host(4, limits);
+    std::vector<std::unique_ptr<RawClient>> slow;
+    for (int i = 0; i < 8; ++i) {
+        slow.push_back(std::make_unique<RawClient>(host.port()));
+        slow.back()->send("GET /echo HTTP/1.1\r\nHost: x\r\n");   // never ends its header
+    }
+    QElapsedTimer timer;
+    timer.start();
+    for (auto& client : slow)
+        EXPECT_TRUE(client->waitClosed(3000));
+    EXPECT_LT(timer.elapsed(), 3000);
+    // A header trickled a byte at a time is no way around the deadline.
+    RawClient trickle(host.port());
+    bool closed = false;
+    for (int i = 0; i < 40 && !closed; ++i) {
+        trickle.send("X");
+        closed = trickle.waitClosed(50);
+    }
+    EXPECT_TRUE(closed);
+    RawClient good(host.port());
+    EXPECT_TRUE(served(good));
+}
+
+TEST(HostilePeers, AnnouncedBodiesShareOneBudget)
+{
+    NetLimits limits;
+    limits.bodyBudgetBytes = 1000;
+    ServiceHost host(4, limits);
+    RawClient first(host.port());
+    first.send(request("POST", "/echo", QByteArray(), "Content-Length: 800\r\nContent-Type: application/json\r\n")
+               + QByteArray(10, ' '));
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 1; }));
+    RawClient second(host.port());
+    second.send(request("POST", "/echo", QByteArray(), "Content-Length: 800\r\nContent-Type: application/json\r\n"));
+    const RawResponse refused = second.readResponse();
+    ASSERT_TRUE(refused.complete);
+    EXPECT_EQ(refused.firstLine, "HTTP/1.1 503 Service Unavailable");
+
+    // The first one's share comes back when it ends; a small body fits again.
+    first.socket()->abort();
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }));
+    RawClient third(host.port());
+    third.send(request("POST", "/echo", QByteArray(900, ' ')));
+    const RawResponse fits = third.readResponse();
+    ASSERT_TRUE(fits.complete);
+    EXPECT_NE(fits.firstLine, "HTTP/1.1 503 Service Unavailable");
+}

@@ -1,0 +1,189 @@
+// Subscribers that never answer, keep failing or were stored as junk.
+#include "apitestkit.h"
+#include "httpapiserver.h"
+#include "pushdispatcher.h"
+#include "vek_netmn.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray subscribe(const QJsonArray& entries)
+{
+    return QJsonDocument(QJsonObject{{"subscriber", entries}}).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject entry(const QJsonValue& ip, const QJsonValue& port, const QString& topic = "detected_info")
+{
+    return QJsonObject{{"subscriber_ip", ip}, {"subscriber_port", port}, {"subscriber_topic", topic}};
+}
+
+int openDescriptors()
+{
+    return QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+}
+
+int threads()
+{
+    return QDir("/proc/self/task").entryList(QDir::NoDotAndDotDot | QDir::Dirs).size();
+}
+
+// Ports that accept and then never read nor answer, and one that answers.
+class HungPeers
+{
+public:
+    explicit HungPeers(int count)
+    {
+        process.start("python3", {"-c", R"(
+import socket, sys, threading, time
+hung = []
+for i in range(int(sys.argv[1])):
+    s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(64); hung.append(s)
+live = socket.socket(); live.bind(('127.0.0.1', 0)); live.listen(64)
+print(' '.join(str(s.getsockname()[1]) for s in hung + [live]), flush=True)
+held = []
+def keep(s):
+    while True:
+        c, _ = s.accept(); held.append(c)
+def answer():
+    while True:
+        c, _ = live.accept(); data = b''
+        while b'\r\n\r\n' not in data:
+            data += c.recv(65536)
+        head, _, body = data.partition(b'\r\n\r\n')
+        length = int([l.split(b':')[1] for l in head.split(b'\r\n') if l.lower().startswith(b'content-length')][0])
+        while len(body) < length:
+            body += c.recv(65536)
+        agent = [l.split(b':', 1)[1].strip() for l in head.split(b'\r\n') if l.lower().startswith(b'user-agent')][0]
+        c.sendall(b'HTTP/1.1 200 OK\r\nUser-Agent: ' + agent + b'\r\nContent-Length: 0\r\n\r\n')
+        print('pushed', flush=True); c.close()
+for s in hung:
+    threading.Thread(target=keep, args=(s,), daemon=True).start()
+threading.Thread(target=answer, daemon=True).start()
+time.sleep(120)
+)", QString::number(count)});
+        waitUntil([&] { return process.canReadLine(); }, 10000);
+        for (const QByteArray& p : process.readLine().trimmed().split(' '))
+            ports << p.toInt();
+        livePort = ports.takeLast();
+    }
+    ~HungPeers()
+    {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    int pushesAnswered()
+    {
+        while (process.canReadLine())
+            answered += process.readLine().startsWith("pushed") ? 1 : 0;
+        return answered;
+    }
+    QProcess process;
+    QList<int> ports;
+    int livePort = 0;
+    int answered = 0;
+};
+
+} // namespace
+
+using HostileSubscribers = ApiTest;
+
+TEST_F(HostileSubscribers, JunkSubscriptionsAreNeitherStoredNorKeptFromAnOldFile)
+{
+    const QJsonArray junk{entry("127.0.0.1", 70000), entry("127.0.0.1", -1), entry("127.0.0.1", 0),
+                          entry("127.0.0.1", 80.5), entry("not-an-ip", 9000), entry("127.0.0.1;9", 9000),
+                          entry("300.1.1.1", 9000), entry("127.0.0.1", 9000, "detected_info;x"),
+                          entry("::1", 9000), entry("127.0.0.1", "9000")};
+    post("subscriber_baseinfo", subscribe(junk));
+    EXPECT_TRUE(hub->apiServer()->subscribers().isEmpty());
+    post("subscriber_baseinfo", subscribe({entry("127.0.0.1", 9000)}));
+    EXPECT_EQ(hub->apiServer()->subscribers().keys(), QStringList{"127.0.0.1;9000;detected_info"});
+
+    // A list stored by an older program with junk in it: the junk goes at the next start.
+    {
+        QSettings ini("cnt_net/workspace/subscriber.ini", QSettings::IniFormat);
+        QVariantMap stored = ini.value("subscriber_groups").toMap();
+        for (const char* key : {"127.0.0.1;70000;detected_info", "not-an-ip;1;detected_info", "1.2.3.4;-1;detected_info",
+                                "1.2.3.4;5;x;detected_info"})
+            stored.insert(key, stored.first());
+        ini.setValue("subscriber_groups", stored);
+    }
+    configure(true);
+    EXPECT_EQ(hub->apiServer()->subscribers().keys(), QStringList{"127.0.0.1;9000;detected_info"});
+    QSettings reread("cnt_net/workspace/subscriber.ini", QSettings::IniFormat);
+    EXPECT_EQ(reread.value("subscriber_groups").toMap().keys(), QStringList{"127.0.0.1;9000;detected_info"});
+}
+
+TEST_F(HostileSubscribers, SixtyFourHungSubscribersCostOneThreadAndASocketEach)
+{
+    rlimit previous{};
+    getrlimit(RLIMIT_NOFILE, &previous);
+    rlimit small = previous;
+    small.rlim_cur = std::min<rlim_t>(previous.rlim_cur, 1024);
+    setrlimit(RLIMIT_NOFILE, &small);
+
+    HungPeers peers(HttpApiServer::kMaxSubscribers - 1);
+    QJsonArray entries;
+    for (int port : peers.ports)
+        entries.append(entry("127.0.0.1", port));
+    entries.append(entry("127.0.0.1", peers.livePort));
+    post("subscriber_baseinfo", subscribe(entries));
+    ASSERT_EQ(hub->apiServer()->subscribers().size(), HttpApiServer::kMaxSubscribers);
+
+    runCycle({});
+    ASSERT_TRUE(waitUntil([&] { return peers.pushesAnswered() >= 1; }));
+    const int fdsBefore = openDescriptors();
+    const int threadsBefore = threads();
+    QElapsedTimer timer;
+    int worstCycleMs = 0;
+    constexpr int kCycles = 20;
+    for (int i = 0; i < kCycles; ++i) {
+        timer.start();
+        runCycle({{0, 0, 0, i % 2}});
+        worstCycleMs = std::max<int>(worstCycleMs, int(timer.elapsed()));
+        QTest::qWait(300);
+    }
+    // One connection per subscriber at most, one push thread: nothing grows with the cycles.
+    EXPECT_LE(openDescriptors(), fdsBefore + HttpApiServer::kMaxSubscribers + 8);
+    EXPECT_LE(threads(), threadsBefore + 1);
+    EXPECT_LT(worstCycleMs, 200);
+    // The live subscriber kept getting the cycles (the newest of any it fell behind on).
+    EXPECT_TRUE(waitUntil([&] { return peers.pushesAnswered() >= kCycles / 2; }, 5000)) << peers.answered;
+    setrlimit(RLIMIT_NOFILE, &previous);
+}
+
+TEST_F(HostileSubscribers, ASubscriberThatKeepsFailingIsDropped)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int closedPort = probe.serverPort();
+    probe.close();   // connections to it are refused at once
+    post("subscriber_baseinfo", subscribe({entry("127.0.0.1", closedPort), entry("127.0.0.1", closedPort, "detected_picture")}));
+    ASSERT_EQ(hub->apiServer()->subscribers().size(), 2);
+    // Failures in quick succession are not enough: a subscriber may be restarting.
+    PushDispatcher::setGiveUpAfterMs(400);
+    for (int i = 0; i < PushDispatcher::kMaxFailuresInRow; ++i) {
+        runCycle({});
+        QTest::qWait(20);
+    }
+    QTest::qWait(200);
+    EXPECT_EQ(hub->apiServer()->subscribers().size(), 2);
+    for (int i = 0; i < 3; ++i) {
+        QTest::qWait(150);
+        runCycle({});
+    }
+    EXPECT_TRUE(waitUntil([&] { return hub->apiServer()->subscribers().isEmpty(); }, 3000));
+    PushDispatcher::setGiveUpAfterMs(PushDispatcher::kGiveUpAfterMs);
+    QSettings ini("cnt_net/workspace/subscriber.ini", QSettings::IniFormat);
+    EXPECT_TRUE(ini.value("subscriber_groups").toMap().isEmpty());
+}
