@@ -11,13 +11,6 @@ if [ -z "${MM_SOAK_NS:-}" ]; then
 fi
 . "$(dirname "$0")/lib.sh"
 e2e_setup
-in_netns() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@"
-}
-# Starts a command there in the background; $! is the command itself, so killing it ends it.
-in_netns_bg() {
-  nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
-}
 e2e_demo_data --frames mix --delay 0
 cat > "$APP/cnt_net/config.json" <<'JSON'
 {"devicename": "soak", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
