@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "hostpaths.h"
 #include "shellrunner.h"
+#include "storedfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <QJsonDocument>
 #include <QNetworkInterface>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QTimer>
 #include <QtConcurrent>
@@ -58,11 +58,11 @@ QJsonArray cardArray(const QByteArray& bytes, bool* valid = nullptr)
 bool saveCardFile(const char* hostPath, const QJsonArray& cards, QString* error)
 {
     const QString path = HostPaths::path(QString::fromLatin1(hostPath));
-    QSaveFile file(path);
     const QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("netcard_info"), cards}}).toJson(QJsonDocument::Indented);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(bytes) != bytes.size() || !file.commit()) {
+    QString reason;
+    if (!StoredFile::write(path, bytes, &reason)) {
         if (error)
-            *error = path + QStringLiteral(": ") + file.errorString();
+            *error = path + QStringLiteral(": ") + reason;
         return false;
     }
     return true;

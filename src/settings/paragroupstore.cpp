@@ -61,12 +61,19 @@ bool ParaGroupStore::copyItem(const QString& from, const QString& to, QString* e
                 return false;
         return true;
     }
-    // Replaced by a new file: an open connection keeps reading the old one until it closes.
-    if (QFileInfo::exists(to) && !QFile::remove(to))
-        return fail(error, QStringLiteral("cannot replace %1").arg(to));
+    // Copied beside, then put in place: a full disk never leaves the old file gone and
+    // the new one cut short. A new file also lets an open connection read the old one.
+    const QString part = to + QStringLiteral(".part");
+    QFile::remove(part);
     QFile source(from);
-    if (!source.copy(to))
+    if (!source.copy(part)) {
+        QFile::remove(part);
         return fail(error, QStringLiteral("cannot copy %1: %2").arg(from, source.errorString()));
+    }
+    if ((QFileInfo::exists(to) && !QFile::remove(to)) || !QFile::rename(part, to)) {
+        QFile::remove(part);
+        return fail(error, QStringLiteral("cannot replace %1").arg(to));
+    }
     return true;
 }
 

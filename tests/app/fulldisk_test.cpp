@@ -4,6 +4,7 @@
 
 #include "countfile.h"
 #include "globals.h"
+#include "paragroupstore.h"
 #include "resstatisticsparam.h"
 #include "savefialimagethread.h"
 #include "storedfile.h"
@@ -208,6 +209,42 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
         }
         gpFailImage[0][0][0] = nullptr;
         pMutexSaveFail = nullptr;
+        return QString();
+    });
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+// Restoring a parameter group over a full disk leaves the working parameters as they were.
+TEST(FullDiskTest, AGroupRestoreThatDoesNotFitKeepsTheWorkingParameters)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        const QByteArray working(64 * 1024, 'w');
+        QFile param(QStringLiteral("PARAM.db"));
+        if (!QDir().mkpath(QStringLiteral("paraGroup/big")) || !param.open(QIODevice::WriteOnly)
+            || param.write(working) != working.size())
+            return QStringLiteral("cannot lay the working parameters");
+        param.close();
+        QFile group(QStringLiteral("paraGroup/big/PARAM.db"));
+        if (!group.open(QIODevice::WriteOnly) || group.write(QByteArray(256 * 1024, 'g')) <= 0)
+            return QStringLiteral("cannot lay the group");
+        group.close();
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        QFile::remove(QStringLiteral("filler"));
+        // Room for less than the group's copy.
+        QFile filler(QStringLiteral("filler"));
+        if (!filler.open(QIODevice::WriteOnly) || filler.write(QByteArray(QStorageInfo(QDir::currentPath()).bytesAvailable() - 128 * 1024, 'x')) <= 0)
+            return QStringLiteral("cannot leave a little room");
+        filler.close();
+        QString error;
+        if (ParaGroupStore::restore(QStringLiteral("big"), &error))
+            return QStringLiteral("a restore that did not fit reported success");
+        if (contentOf(QStringLiteral("PARAM.db")) != working)
+            return QStringLiteral("PARAM.db lost its content: ") + error;
+        if (QFile::exists(QStringLiteral("PARAM.db.part")))
+            return QStringLiteral("a partial copy was left behind");
         return QString();
     });
     if (failure == QLatin1String(kSkipped))

@@ -8,6 +8,7 @@
 #include "network_carditem.h"
 #include "networkmanager.h"
 #include "shellrunner.h"
+#include "storedfile.h"
 #include "textshowwidget.h"
 #include "vek_netmn.h"
 
@@ -21,7 +22,6 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QTextBrowser>
 #include <QTimer>
@@ -316,12 +316,12 @@ void NetworkSettingDialog::slotUpdateZEL()
     if (!object.contains(QStringLiteral("workspace")))
         object.insert(QStringLiteral("workspace"), m_config.workspace);
 
-    // Written beside and renamed over, so a crash never leaves half a file.
-    QSaveFile file(configPath());
+    // Written beside and renamed over only when whole: a crash or a full disk never leaves half a file.
     const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
     m_applyError.clear();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        m_applyError = configPath() + QStringLiteral(": ") + file.errorString();
+    QString reason;
+    if (!StoredFile::write(configPath(), bytes, &reason)) {
+        m_applyError = configPath() + QStringLiteral(": ") + reason;
         qWarning().noquote() << "network settings not saved:" << m_applyError;
     }
 

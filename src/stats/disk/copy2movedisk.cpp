@@ -5,6 +5,7 @@
 #include "shellrunner.h"
 
 #include <QDebug>
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -213,8 +214,14 @@ int Copy2MoveDisk::drainOnce()
             if (newDay)
                 prune(monitorRoot, today);
         }
+        // Encoded first and written whole: a full stick must not get a cut-short picture
+        // (a commit can report success after a failed write).
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
         QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || !it.value().save(&file, "JPG") || !file.commit()) {
+        if (!buffer.open(QIODevice::WriteOnly) || !it.value().save(&buffer, "JPG") || !file.open(QIODevice::WriteOnly)
+            || file.write(jpeg) != jpeg.size() || !file.flush() || file.error() != QFileDevice::NoError
+            || !file.commit()) {
             drop(QStringLiteral("cannot write ") + path, 1);
             continue;
         }
