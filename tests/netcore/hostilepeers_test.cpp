@@ -16,7 +16,7 @@ const QHostAddress kOtherClient(QStringLiteral("127.0.0.2"));
 bool served(RawClient& client)
 {
     client.send(request("GET", "/echo"));
-    return client.readResponse(3000).complete;
+    return client.readResponse(8000).complete;
 }
 }
 
@@ -34,13 +34,14 @@ TEST(HostilePeers, AFloodFromOneAddressNeitherTakesEverySlotNorLocksOthersOut)
             clients.push_back(std::make_unique<RawClient>(host.port()));
         ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == limits.maxConnectionsPerAddress; }));
         // The ones beyond the address's share are closed, not held.
-        EXPECT_TRUE(clients.back()->waitClosed(3000));
+        EXPECT_TRUE(clients.back()->waitClosed(10000));
 
         QElapsedTimer timer;
         timer.start();
         RawClient other(host.port(), kOtherClient);
         EXPECT_TRUE(served(other)) << flood;
-        EXPECT_LT(timer.elapsed(), 1000) << flood;
+        // Seconds at most on a loaded machine, where the fault locked others out for minutes.
+        EXPECT_LT(timer.elapsed(), 5000) << flood;
         EXPECT_TRUE(served(*clients.front())) << flood;
     }
 }
@@ -62,7 +63,7 @@ TEST(HostilePeers, IdleConnectionsGiveTheirSlotsToNewClients)
     timer.start();
     RawClient newcomer(host.port(), kOtherClient);
     EXPECT_TRUE(served(newcomer));
-    EXPECT_LT(timer.elapsed(), 2500);
+    EXPECT_LT(timer.elapsed(), 6000);
     EXPECT_LE(host.sessionCount(), limits.maxConnections);
 }
 
