@@ -2,7 +2,9 @@
 
 #include "cameramanager.h"
 #include "cameraunithooks.h"
+#include "ccomp_diawait.h"
 #include "choosebox.h"
+#include "clock.h"
 #include "configprompts.h"
 #include "copy2movedisk.h"
 #include "editorhooks.h"
@@ -21,7 +23,6 @@
 #include "wizardpara.h"
 #include "wizardparawidget.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -74,22 +75,34 @@ bool exportToUsbDisk(const QStringList& paths, QString* error)
         return false;
     }
     const QString target =
-        QDir(disk).filePath(QStringLiteral("export_%1").arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss")));
+        QDir(disk).filePath(QStringLiteral("export_%1").arg(Clock::now().toString("yyyyMMdd_hhmmss")));
     if (!QDir().mkpath(target)) {
         *error = lanText(kRowExportFailed);
         return false;
     }
-    for (const QString& path : paths) {
-        if (!QFileInfo::exists(path))
-            continue;
-        const ShellResult copied = runProgram("cp", {"-r", "--", path, target + "/"}, kCopyTimeoutMs);
-        if (!copied.ok()) {
-            qWarning().noquote() << "export of" << path << "to" << target << "failed:" << copied.stdErr;
-            *error = lanText(kRowExportFailed);
-            return false;
-        }
+    // Copying may take minutes: it runs beside the wait dialog, whose event loop keeps the
+    // detection cycle going.
+    QString failed;
+    CComp_DiaWait wait(
+        [&paths, &target, &failed] {
+            for (const QString& path : paths) {
+                if (!QFileInfo::exists(path))
+                    continue;
+                const ShellResult copied = runProgram("cp", {"-r", "--", path, target + "/"}, kCopyTimeoutMs);
+                if (!copied.ok()) {
+                    failed = path + QStringLiteral(": ") + QString::fromLocal8Bit(copied.stdErr);
+                    return;
+                }
+            }
+            runProgram("sync", {});
+        },
+        nullptr);
+    wait.exec();
+    if (!failed.isEmpty()) {
+        qWarning().noquote() << "export to" << target << "failed:" << failed;
+        *error = lanText(kRowExportFailed);
+        return false;
     }
-    runProgram("sync", {});
     if (gpWarnBox) {
         gpWarnBox->setText(lanText(kRowExported));
         gpWarnBox->exec();

@@ -93,6 +93,13 @@ float scoreAt(const cv::Vec2f* centre, const TurnedModel& m, double needed)
     return sum / float(n);
 }
 
+// The unit direction of a Sobel gradient; zero where the image is flat.
+cv::Vec2f unitGradient(float gx, float gy)
+{
+    const float mag = std::sqrt(gx * gx + gy * gy);
+    return mag >= kMinEdge ? cv::Vec2f(gx / mag, gy / mag) : cv::Vec2f(0, 0);
+}
+
 // The gradient field of a refinement level, computed only at the pixels the
 // model's points land on (a few thousand per candidate pose, against the
 // whole window around every candidate). Each value is what gradientField
@@ -135,11 +142,7 @@ private:
         const uchar* down = img.ptr<uchar>(reflect(y + 1, img.rows));
         const int gx = (up[x2] - up[x0]) + 2 * (mid[x2] - mid[x0]) + (down[x2] - down[x0]);
         const int gy = (down[x0] - up[x0]) + 2 * (down[x] - up[x]) + (down[x2] - up[x2]);
-        const float fx = float(gx), fy = float(gy);
-        const float mag = std::sqrt(fx * fx + fy * fy);
-        if (mag < kMinEdge)
-            return cv::Vec2f(0, 0);
-        return cv::Vec2f(fx / mag, fy / mag);
+        return unitGradient(float(gx), float(gy));
     }
 
     const cv::Mat* m_img = nullptr;
@@ -191,9 +194,7 @@ cv::Mat gradientField(const cv::Mat& img, const cv::Rect& want, Scratch& scratch
         const float* py = scratch.gy.ptr<float>(y);
         cv::Vec2f* out = field.ptr<cv::Vec2f>(y + at.y) + at.x;
         for (int x = 0; x < inside.width; ++x) {
-            const float mag = std::sqrt(px[x] * px[x] + py[x] * py[x]);
-            if (mag >= kMinEdge)
-                out[x] = cv::Vec2f(px[x] / mag, py[x] / mag);
+            out[x] = unitGradient(px[x], py[x]);
         }
     }
     return field;
