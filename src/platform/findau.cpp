@@ -3,6 +3,7 @@
 #include "hostpaths.h"
 #include "procmounts.h"
 #include "shellrunner.h"
+#include "systemdisks.h"
 
 #include <QDebug>
 #include <QDir>
@@ -15,6 +16,7 @@ namespace {
 constexpr const char* kByPath = "/dev/disk/by-path";
 constexpr const char* kMountPoint = "/mnt";
 constexpr int kMountTimeoutMs = 5000;
+constexpr const char* kMountOptions = "nosuid,nodev,noexec";
 
 // Mount point of a USB partition (by device node) on "/mnt" or "/mnt<n>", or empty.
 QString mountedUsbPath(const QStringList& usbNodes)
@@ -40,7 +42,16 @@ QStringList usbNodes()
         const QString node = QStringLiteral("/dev/") + QFileInfo(link.symLinkTarget()).fileName();
         (link.fileName().contains("-part") ? partitions : disks) << node;
     }
-    return partitions.isEmpty() ? disks : partitions;
+    QStringList nodes = partitions.isEmpty() ? disks : partitions;
+    // A box may boot from a USB disk: its partitions are never taken for a stick.
+    const SystemDisks system = SystemDisks::find();
+    for (int i = nodes.size() - 1; i >= 0; --i) {
+        if (system.holds(nodes.at(i))) {
+            qWarning().noquote() << "FindAU: not using" << nodes.at(i) << "- system disks" << system.describe();
+            nodes.removeAt(i);
+        }
+    }
+    return nodes;
 }
 
 } // namespace
@@ -55,7 +66,7 @@ QString FindAU()
         return mounted;
     const QString target = HostPaths::path(kMountPoint);
     QDir().mkpath(target);
-    const ShellResult result = runProgram("mount", {nodes.first(), target}, kMountTimeoutMs);
+    const ShellResult result = runProgram("mount", {"-o", kMountOptions, nodes.first(), target}, kMountTimeoutMs);
     if (!result.ok()) {
         qWarning() << "FindAU: mount" << nodes.first() << "failed:" << result.stdErr.trimmed();
         return QString();

@@ -42,7 +42,7 @@ TEST(FindAU, AnUnmountedUsbPartitionIsMountedOnMnt)
     link(host, "pci-0000:00:14.0-usb-0:2:1.0-scsi-0:0:0:0-part1", "sdb1");
     host.write("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n");
     EXPECT_EQ(FindAU(), host.root() + "/mnt");
-    EXPECT_EQ(shell.lines(), QStringList{"mount /dev/sdb1 " + host.root() + "/mnt"});
+    EXPECT_EQ(shell.lines(), QStringList{"mount -o nosuid,nodev,noexec /dev/sdb1 " + host.root() + "/mnt"});
 
     shell.setResult("mount", ShellResult{true, false, 32, {}, "wrong fs type"});
     EXPECT_EQ(FindAU(), QString()) << "a failed mount is no disk";

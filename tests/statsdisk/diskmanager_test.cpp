@@ -97,7 +97,7 @@ TEST_F(DiskTest, TheSystemDiskIsTheDiskOfRootEvenBesideAnExt4Stick)
     manager->scanOnce();
     for (const QString& line : shell.lines())
         EXPECT_FALSE(line.contains("/dev/sda")) << line.toStdString();
-    EXPECT_TRUE(shell.lines().contains("mount /dev/sdb1 " + mountPoint(0)));
+    EXPECT_TRUE(shell.lines().contains("mount -o nosuid,nodev,noexec /dev/sdb1 " + mountPoint(0)));
 }
 
 TEST_F(DiskTest, MountTableFieldsAreComparedWhole)

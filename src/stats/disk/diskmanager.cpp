@@ -3,11 +3,11 @@
 #include "hostpaths.h"
 #include "procmounts.h"
 #include "shellrunner.h"
+#include "systemdisks.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <QThread>
 
 namespace {
@@ -17,16 +17,13 @@ constexpr const char* kUdevFilter = "b8:*";
 constexpr const char* kUuidLine = "S:disk/by-uuid/";
 constexpr const char* kLabelLine = "S:disk/by-label";
 constexpr const char* kBusLine = "E:ID_BUS";
+constexpr const char* kFsTypeLine = "E:ID_FS_TYPE";
+// A stick is data only: nothing on it runs, and no device file on it opens a device.
+constexpr const char* kMountOptions = "nosuid,nodev,noexec";
 
 QString afterLast(const QString& line, QChar sep)
 {
     return line.mid(line.lastIndexOf(sep) + 1);
-}
-
-// The whole disk of a partition node: "/dev/sda2" -> "/dev/sda".
-QString wholeDisk(QString node)
-{
-    return node.remove(QRegularExpression(QStringLiteral("\\d+$")));
 }
 
 QStringList readLines(const QFileInfo& entry, bool* ok)
@@ -81,8 +78,7 @@ QString DiskManager::resolveUuid(const QString& uuid)
 void DiskManager::startupScan()
 {
     udevDir.setPath(HostPaths::path(kUdevDir));
-    // The system disk is the one holding "/"; an ext4 USB stick is no system disk.
-    const QString systemDisk = wholeDisk(ProcMounts::rootDevice(ProcMounts::read()));
+    m_systemDisks = SystemDisks::find();
     QMap<QString, QString> uuidByEntry;
     for (const QFileInfo& entry : udevEntries()) {
         bool ok = false;
@@ -90,18 +86,38 @@ void DiskManager::startupScan()
         if (!ok)
             continue;
         QString uuid;
+        QString fsType;
+        QString bus;
         for (const QString& line : lines) {
             if (line.startsWith(kUuidLine))
                 uuid = afterLast(line, '/');
+            else if (line.startsWith(kBusLine))
+                bus = afterLast(line, '=');
+            else if (line.startsWith(kFsTypeLine))
+                fsType = afterLast(line, '=');
+        }
+        // Second guard: an ext4 file system present at start and not on USB marks
+        // a system disk, whatever the mount table says.
+        if (fsType == QLatin1String("ext4") && bus != QLatin1String("usb") && !uuid.isEmpty()) {
+            for (const QString& disk : SystemDisks::wholeDisksOf(resolveUuid(uuid)))
+                m_systemDisks.addDisk(disk);
         }
         uuidByEntry.insert(entry.fileName(), uuid);
     }
     for (auto it = uuidByEntry.cbegin(); it != uuidByEntry.cend(); ++it) {
         const QString node = it.value().isEmpty() ? QString() : resolveUuid(it.value());
-        if (!systemDisk.isEmpty() && !node.isEmpty() && wholeDisk(node) == systemDisk)
+        if (!node.isEmpty() && m_systemDisks.holds(node))
             ignoreList.append(it.key());
     }
-    qInfo() << "disk manager: system disk" << systemDisk << "ignored entries" << ignoreList;
+    qInfo() << "disk manager: system disks" << m_systemDisks.describe() << "ignored entries" << ignoreList;
+}
+
+bool DiskManager::isSystemDevice(const QString& node) const
+{
+    if (!m_systemDisks.holds(node))
+        return false;
+    qWarning().noquote() << "disk manager: not touching" << node << "- system disks" << m_systemDisks.describe();
+    return true;
 }
 
 void DiskManager::start()
@@ -137,6 +153,7 @@ bool DiskManager::scanOnce()
 {
     bool changed = false;
     QMap<QString, UPanInfo> found;
+    QMap<QString, QString> entryOfUuid;
     for (const QFileInfo& entry : udevEntries()) {
         if (ignoreList.contains(entry.fileName()))
             continue;
@@ -158,8 +175,10 @@ bool DiskManager::scanOnce()
             continue;
         }
         // Newest entry first: an older entry with the same UUID is a leftover.
-        if (!found.contains(info.uuid))
+        if (!found.contains(info.uuid)) {
             found.insert(info.uuid, info);
+            entryOfUuid.insert(info.uuid, entry.fileName());
+        }
     }
 
     const QVector<UPanInfo> known = disks();
@@ -196,8 +215,13 @@ bool DiskManager::scanOnce()
             continue;
         UPanInfo info = fresh;
         info.devNode = resolveUuid(fresh.uuid);
-        if (!info.devNode.isEmpty())
-            updateUPanInfo(info);
+        if (info.devNode.isEmpty())
+            continue;
+        if (isSystemDevice(info.devNode)) {
+            ignoreList.append(entryOfUuid.value(fresh.uuid));
+            continue;
+        }
+        updateUPanInfo(info);
     }
 
     const QVector<UPanInfo> pending = disks();
@@ -301,9 +325,14 @@ void DiskManager::clear_mount(QString target)
 {
     qInfo() << "clear_mount";
     bool ok = false;
-    const int count = ProcMounts::countOf(ProcMounts::read(&ok), target);
+    const QVector<MountEntry> table = ProcMounts::read(&ok);
     if (!ok)
         return;
+    int count = 0;
+    for (const MountEntry& entry : table) {
+        if ((entry.device == target || entry.mountPoint == target) && !isSystemDevice(entry.device))
+            ++count;
+    }
     for (int i = 0; i < count; ++i) {
         const ShellResult result = runProgram(QStringLiteral("umount"), {target}, kUmountTimeoutMs);
         qDebug() << "clear_mount:" << "umount" << target << i << (result.timedOut ? "false" : "true");
@@ -313,7 +342,11 @@ void DiskManager::clear_mount(QString target)
 
 bool DiskManager::mountCommand(QString device, QString path)
 {
-    const ShellResult result = runProgram(QStringLiteral("mount"), {device, path}, kMountTimeoutMs);
+    if (isSystemDevice(device))
+        return false;
+    const ShellResult result = runProgram(QStringLiteral("mount"),
+                                          {QStringLiteral("-o"), QLatin1String(kMountOptions), device, path},
+                                          kMountTimeoutMs);
     qInfo() << "mount" << device << path << (result.started && !result.timedOut ? "true" : "false");
     if (!result.started || result.timedOut)
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "systemdisks.h"
 #include "upaninfo.h"
 
 #include <QDir>
@@ -53,6 +54,7 @@ public:
     // Mount point i (0 = "/mnt", 1.. = "/mnt0".."/mnt3") as a real path under the host root.
     static QString mountPoint(int index);
     QStringList ignoredEntries() const { return ignoreList; }
+    const SystemDisks& systemDisks() const { return m_systemDisks; }
 
     // One pass of the hot-plug worker; true when the list changed (and was announced).
     bool scanOnce();
@@ -64,9 +66,12 @@ private:
     void startupScan();
     QFileInfoList udevEntries() const;
     static QString resolveUuid(const QString& uuid);
+    // True (and logged) for a node on a disk of the system, or on any disk while those are unknown.
+    bool isSystemDevice(const QString& node) const;
 
     QDir udevDir;
     QStringList ignoreList;
+    SystemDisks m_systemDisks;  // set by the start-up scan, read-only afterwards
     QVector<UPanInfo> diskList;
     mutable QMutex mutex;
     std::unique_ptr<QThread> m_worker;
