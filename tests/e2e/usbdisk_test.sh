@@ -22,6 +22,7 @@ mkfs.ext4 -q -F -U "$UUID" "$APP/stick.img"
 LOOP="$(losetup --find --show "$APP/stick.img")" || { echo "SKIP: no loop device"; LOOP=""; exit 77; }
 mkdir -p "$HOST/run/udev/data" "$HOST/dev/disk/by-uuid" "$HOST/dev/disk/by-path"
 ln -s /proc "$HOST/proc"
+ln -s /sys "$HOST/sys"
 # Real mount and umount: they only act inside the monitor's own mount namespace.
 rm -f "$APP/.safebin/mount" "$APP/.safebin/umount"
 

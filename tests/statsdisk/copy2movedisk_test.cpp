@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QImage>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
 namespace {
@@ -66,14 +68,73 @@ TEST_F(CopyTest, ImagesLandInDayFoldersAndOnlyOldDayFoldersArePruned)
     EXPECT_TRUE(QDir(monitorRoot() + "/20260102").exists());
     EXPECT_TRUE(QFile::exists(monitorRoot() + "/my data;x/keep.txt")) << "not a day folder of ours";
 
-    // Keeping no day at all still keeps today.
+    // A new camera folder on the same day checks again; each creation removes at most
+    // one folder, and today's is kept even when no day at all should be.
     copy.days = 0;
     copy.add_map_actqueue("./alarmimage/camera2/detect1/NG", "b", picture(8));
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(monitorRoot() + "/20260310/camera2/detect1/NG/b.jpg"); }));
+    EXPECT_FALSE(QDir(monitorRoot() + "/20260102").exists());
+    EXPECT_TRUE(QDir(monitorRoot() + "/20260103").exists());
+    copy.add_map_actqueue("./alarmimage/camera2/detect1/NG", "b2", picture(8));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(monitorRoot() + "/20260310/camera2/detect1/NG/b2.jpg"); }));
+    EXPECT_TRUE(QDir(monitorRoot() + "/20260103").exists()) << "no folder made, nothing removed";
     Clock::advance(24LL * 3600 * 1000);
     copy.add_map_actqueue(kLocalDir, "c", picture(8));
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(monitorRoot() + "/20260311/camera1/detect2/NG/c.jpg"); }));
-    EXPECT_EQ(QDir(monitorRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), (QStringList{"20260311", "my data;x"}));
+    EXPECT_FALSE(QDir(monitorRoot() + "/20260103").exists());
+    EXPECT_TRUE(QDir(monitorRoot() + "/20260104").exists());
+    EXPECT_TRUE(QDir(monitorRoot() + "/20260310").exists());
+}
+
+// A stick can hold links to folders or files of the box: the copy never follows one
+// (nothing lands outside the stick, nothing of the box is removed), and the stick
+// is mounted so that nothing on it runs or opens a device.
+TEST_F(CopyTest, LinksOnTheStickNeverLeadTheCopyOutOfIt)
+{
+    mountAndTarget();
+    QFile mounts("/proc/self/mounts");
+    ASSERT_TRUE(mounts.open(QIODevice::ReadOnly));
+    const QString line = QString::fromLocal8Bit(mounts.readAll()).split('\n').filter(sticks[0]->device() + " ").value(0);
+    for (const char* option : {"nosuid", "nodev", "noexec"})
+        EXPECT_TRUE(line.split(' ').value(3).split(',').contains(option)) << line.toStdString();
+
+    QTemporaryDir box;
+    ASSERT_TRUE(writeWholeFile(box.filePath("victim.jpg"), "box"));
+    auto boxUntouched = [&] {
+        return QDir(box.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                   == QStringList{"victim.jpg"}
+            && QFile(box.filePath("victim.jpg")).size() == 3;
+    };
+    // The monitor folder itself, then a day folder, then a detection folder as links.
+    const QStringList linkPlaces{"", "/20260310", "/20260310/camera1/detect2"};
+    int dropped = 0;
+    for (const QString& place : linkPlaces) {
+        SCOPED_TRACE(place.toStdString());
+        QFile::remove(monitorRoot());  // the link of the round before, never its target
+        QDir(monitorRoot()).removeRecursively();
+        ASSERT_TRUE(place.isEmpty() || QDir().mkpath(QFileInfo(monitorRoot() + place).path()));
+        ASSERT_TRUE(QFile::link(box.path(), monitorRoot() + place));
+        copy.add_map_actqueue(kLocalDir, "x", picture(16));
+        ++dropped;
+        ASSERT_TRUE(waitUntil([&] { return copy.droppedCount() == dropped; })) << copy.droppedCount();
+        EXPECT_TRUE(boxUntouched());
+    }
+
+    // A link in place of the picture is replaced, its target kept; a linked old day
+    // folder is not one of ours to prune.
+    QFile::remove(monitorRoot() + "/20260310/camera1/detect2");
+    const QString picturePath = monitorRoot() + "/20260310/camera1/detect2/NG/y.jpg";
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(picturePath).path()));
+    ASSERT_TRUE(QFile::link(box.filePath("victim.jpg"), picturePath));
+    ASSERT_TRUE(QFile::link(box.path(), monitorRoot() + "/20200101"));
+    copy.days = 1;
+    copy.add_map_actqueue("./alarmimage/camera3/detect1/NG", "z", picture(16));
+    copy.add_map_actqueue(kLocalDir, "y", picture(16));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(picturePath).isFile() && !QFileInfo(picturePath).isSymLink(); }));
+    EXPECT_EQ(QImage(picturePath).size(), QSize(16, 16));
+    EXPECT_TRUE(QFileInfo(monitorRoot() + "/20200101").isSymLink());
+    EXPECT_TRUE(boxUntouched());
+    EXPECT_EQ(copy.droppedCount(), dropped);
 }
 
 TEST_F(CopyTest, AStaleOrLostTargetNeverFillsTheSystemDisk)

@@ -1,6 +1,7 @@
 #include "copy2movedisk.h"
 
 #include "clock.h"
+#include "confineddir.h"
 #include "procmounts.h"
 #include "shellrunner.h"
 
@@ -10,14 +11,13 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QThread>
 
 #include <algorithm>
 
 namespace {
 constexpr const char* kLocalRoot = "alarmimage";
-constexpr const char* kMonitorPrefix = "/monitor_";
+constexpr const char* kMonitorPrefix = "monitor_";
 constexpr const char* kDayFormat = "yyyyMMdd";
 constexpr int kRemoveTimeoutMs = 60000;
 
@@ -199,30 +199,30 @@ int Copy2MoveDisk::drainOnce()
         drop(QStringLiteral("no mounted target disk"), batch.size());
         return 0;
     }
-    const QString monitorRoot = target + QLatin1String(kMonitorPrefix) + uuid;
+    // Everything below the mount point is the stick's: a link there (to a folder of
+    // the box) is never followed, each step is opened without following.
+    const ConfinedDir disk(target);
+    const QString monitorName = QLatin1String(kMonitorPrefix) + uuid;
     const QString today = Clock::now().toString(QLatin1String(kDayFormat));
     int written = 0;
     for (auto it = batch.cbegin(); it != batch.cend(); ++it) {
-        const QString path = monitorRoot + '/' + it.key();
-        const QString dir = QFileInfo(path).path();
-        if (!QDir(dir).exists()) {
-            const bool newDay = !QDir(monitorRoot + '/' + it.key().section('/', 0, 0)).exists();
-            if (!QDir().mkpath(dir)) {
-                drop(QStringLiteral("cannot create ") + dir, 1);
-                continue;
-            }
-            if (newDay)
-                prune(monitorRoot, today);
+        const QString relative = monitorName + '/' + it.key();
+        bool created = false;
+        QString error;
+        const ConfinedDir dir = disk.openDir(relative.section('/', 0, -2), true, &created, &error);
+        if (!dir.isOpen()) {
+            drop(QStringLiteral("cannot create ") + relative + QStringLiteral(": ") + error, 1);
+            continue;
         }
-        // Encoded first and written whole: a full stick must not get a cut-short picture
-        // (a commit can report success after a failed write).
+        // Every new folder (day, camera or detection) checks the number of day folders.
+        if (created)
+            prune(disk, target, monitorName, today);
+        // Encoded first and written whole: a full stick must not get a cut-short picture.
         QByteArray jpeg;
         QBuffer buffer(&jpeg);
-        QSaveFile file(path);
-        if (!buffer.open(QIODevice::WriteOnly) || !it.value().save(&buffer, "JPG") || !file.open(QIODevice::WriteOnly)
-            || file.write(jpeg) != jpeg.size() || !file.flush() || file.error() != QFileDevice::NoError
-            || !file.commit()) {
-            drop(QStringLiteral("cannot write ") + path, 1);
+        if (!buffer.open(QIODevice::WriteOnly) || !it.value().save(&buffer, "JPG")
+            || !dir.writeFile(relative.section('/', -1), jpeg, &error)) {
+            drop(QStringLiteral("cannot write ") + relative + QStringLiteral(": ") + error, 1);
             continue;
         }
         ++written;
@@ -230,21 +230,24 @@ int Copy2MoveDisk::drainOnce()
     return written;
 }
 
-void Copy2MoveDisk::prune(const QString& monitorRoot, const QString& today)
+void Copy2MoveDisk::prune(const ConfinedDir& disk, const QString& target, const QString& monitorName,
+                          const QString& today)
 {
     // Only our own day folders; anything else on the stick is the operator's.
     QStringList folders;
-    for (const QString& name : QDir(monitorRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QString& name : disk.openDir(monitorName, false).folders()) {
         if (isDayFolder(name))
             folders.append(name);
     }
-    const int keep = std::max(1, days.load());
-    for (int i = 0; i < folders.size() - keep; ++i) {
-        if (folders.at(i) == today)
-            continue;
-        const QString victim = monitorRoot + '/' + folders.at(i);
-        const ShellResult result = runProgram(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), victim},
-                                              kRemoveTimeoutMs);
-        qInfo() << "USB image copy: removed day folder" << victim << (result.ok() ? "true" : "false");
-    }
+    if (folders.size() <= std::max(1, days.load()))
+        return;
+    // At most one folder per created folder: the oldest by name, never today's.
+    folders.removeAll(today);
+    if (folders.isEmpty())
+        return;
+    // Reached through real folders only (checked above); rm never follows a link inside.
+    const QString victim = target + '/' + monitorName + '/' + folders.first();
+    const ShellResult result =
+        runProgram(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), victim}, kRemoveTimeoutMs);
+    qInfo() << "USB image copy: removed day folder" << victim << (result.ok() ? "true" : "false");
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 
+class ConfinedDir;
 class QThread;
 
 // Mirrors each NG image saved locally onto the target USB disk as
@@ -54,7 +55,7 @@ public slots:
     void diskInfoChange(QVector<UPanInfo> disks);
 
 private:
-    void prune(const QString& monitorRoot, const QString& today);
+    void prune(const ConfinedDir& disk, const QString& target, const QString& monitorName, const QString& today);
     void drop(const QString& why, int count);
 
     std::atomic<bool> m_stop{true};
