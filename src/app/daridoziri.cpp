@@ -466,6 +466,8 @@ void DaRiDoziri::StopWTD()
 
 void DaRiDoziri::FLushAll()
 {
+    // The counts since the last minute's save are kept over a stop or a restart.
+    ResStatisticsParam::getInstance()->saveNow();
     if (m_records)
         m_records->close();
     if (QSqlDatabase::contains(ParamDatabase::kConnectionName))

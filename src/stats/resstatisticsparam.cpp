@@ -109,6 +109,7 @@ ResStatisticsParam::ResStatisticsParam(QObject* parent)
 
 ResStatisticsParam::~ResStatisticsParam()
 {
+    saveNow();
     if (m_databaseThread) {
         m_databaseThread->quit();
         m_databaseThread->wait();
@@ -160,6 +161,10 @@ void ResStatisticsParam::init(QString groupName, int detectCount_)
     timer = new QTimer(this);
     timer->setInterval(kSaveIntervalMs);
     connect(timer, &QTimer::timeout, this, &ResStatisticsParam::checkDate);
+    m_quickSave = new QTimer(this);
+    m_quickSave->setSingleShot(true);
+    m_quickSave->setInterval(kQuickSaveMs);
+    connect(m_quickSave, &QTimer::timeout, this, [this] { saveLiveDay(false); });
 }
 
 // A day read from an old, foreign or damaged file is brought to full hourly
@@ -204,6 +209,23 @@ void ResStatisticsParam::setTimer(bool on)
         timer->start();
     else
         timer->stop();
+}
+
+void ResStatisticsParam::saveLiveDay(bool archive)
+{
+    if (m_quickSave)
+        m_quickSave->stop();
+    emit sigSaveRecord(getCurDBDate(), StuCountToJson(countList), archive);
+}
+
+void ResStatisticsParam::saveNow()
+{
+    if (!database)
+        return;
+    saveLiveDay(false);
+    // The database thread handles requests in order: once this returns, the save is done.
+    if (m_databaseThread && m_databaseThread->isRunning())
+        QMetaObject::invokeMethod(database, [] {}, Qt::BlockingQueuedConnection);
 }
 
 void ResStatisticsParam::checkCameraDetectCount(int n)
@@ -307,6 +329,8 @@ void ResStatisticsParam::addRecord(int detect, int /*hour*/, QList<bool> cameraO
     }
 
     calcCount(group);
+    if (m_quickSave && timer->isActive() && !m_quickSave->isActive())
+        m_quickSave->start();
     if (gScreenHooks.checkUpdate)
         gScreenHooks.checkUpdate();
 }
@@ -316,7 +340,7 @@ void ResStatisticsParam::checkDate()
     const qint64 elapsed = Clock::now().toSecsSinceEpoch() - static_cast<qint64>(time);
     const bool dayOver = dayIsOver(elapsed);
     calcCount(countList);
-    emit sigSaveRecord(getCurDBDate(), StuCountToJson(countList), dayOver);
+    saveLiveDay(dayOver);
     if (!dayOver)
         return;
     time = latestDayStart();

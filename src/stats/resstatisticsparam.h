@@ -32,6 +32,9 @@ public:
     static void setScreenHooks(ScreenHooks hooks);
 
     static constexpr int kSaveIntervalMs = 60000;
+    // Counts are saved this soon after they change (while the day check runs), so a
+    // killed program loses at most the cycles of these seconds.
+    static constexpr int kQuickSaveMs = 3000;
 
     explicit ResStatisticsParam(QObject* parent = nullptr);
     ~ResStatisticsParam() override;
@@ -40,6 +43,8 @@ public:
 
     void init(QString groupName, int detectCount);
     void setTimer(bool on);
+    // Saves the live day and returns once it is on disk: at every stop and before an export.
+    void saveNow();
     void checkCameraDetectCount(int n);
 
     QString getCurDBDate() const;
@@ -122,6 +127,8 @@ private:
     void normaliseLiveDay();
     void adoptLiveDayDate();
     bool dayIsOver(qint64 elapsed) const;
+    void saveLiveDay(bool archive);
 
     std::unique_ptr<QThread> m_databaseThread;
+    QTimer* m_quickSave = nullptr;
 };

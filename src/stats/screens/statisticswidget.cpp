@@ -296,6 +296,8 @@ void StatisticsWidget::SlotExportData()
         gpWarnBox->show();
     }
     exportAllow = false;
+    // The export program reads the day file: it must hold the counts shown now.
+    ResStatisticsParam::getInstance()->saveNow();
     worker->setTarget(disk);
     emit sigExportData(dialog.getDays());
 }
