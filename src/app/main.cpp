@@ -8,6 +8,7 @@
 #include "leddevice.h"
 #include "logmanager.h"
 #include "mapplication.h"
+#include "paragroupstore.h"
 #include "publictools.h"
 #include "shellrunner.h"
 #include "splashframe.h"
@@ -15,6 +16,7 @@
 #include "terminationsignals.h"
 #include "upaninfo.h"
 #include "versionjson.h"
+#include "warnbox.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -33,6 +35,8 @@ namespace {
 constexpr int kIoPrivilegeLevel = 3;
 constexpr int kRowLoaded = 651;
 constexpr int kRowStarted = 652;
+constexpr int kRowRestoreFinished = 941;
+constexpr int kRowRestoreRolledBack = 942;
 constexpr const char* kNetCardScript = "./cnt_net/orulx40_upnetcard.py";
 constexpr const char* kPlatformPluginPathVariable = "QT_QPA_PLATFORM_PLUGIN_PATH";
 constexpr const char* kDesktopNotice = "监视器已开启";
@@ -106,6 +110,17 @@ void waitForHardware(SplashFrame& splash)
 // A platform plug-in path that does not exist makes Qt scan the application folder
 // as a plug-in folder, opening every file there (a terminal link there hangs the start).
 // The development value only marks the development machine; it is read, then dropped.
+// A group restore that a stop cut short has been finished or undone before the
+// parameters were read: the operator is told which set is in force.
+void reportRestoreRecovery(ParaGroupStore::Recovery recovery, const QString& group)
+{
+    if (recovery == ParaGroupStore::Recovery::None || !gpWarnBox)
+        return;
+    const int row = recovery == ParaGroupStore::Recovery::Finished ? kRowRestoreFinished : kRowRestoreRolledBack;
+    gpWarnBox->setText(lanText(row).arg(group));
+    gpWarnBox->show();
+}
+
 bool takeDevelopmentEnvironment()
 {
     const bool development = isOpen_Env();
@@ -149,6 +164,8 @@ int main(int argc, char* argv[])
         qWarning() << "starting with empty texts";
     loadPixmaps();
 
+    QString restoredGroup;
+    const ParaGroupStore::Recovery recovery = ParaGroupStore::recoverRestore(&restoredGroup);
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
     DaRiDoziri window;
     splash->flushstep(90, lanText(kRowLoaded));
@@ -160,6 +177,7 @@ int main(int argc, char* argv[])
     StartupServices::startDiskManager();
     window.controlPort()->InitIOThread();
     window.showFullScreen();
+    reportRestoreRecovery(recovery, restoredGroup);
 
     splash->flushstep(100, lanText(kRowStarted));
     splash->finish(&window);

@@ -1,14 +1,52 @@
 #include "paragroupstore.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <utility>
 
 namespace {
 const char kParamFile[] = "PARAM.db";
 const char kNamesFile[] = "name.txt";
 // Template and ignore-point folders: "cammer<camera><group>".
 const char kTemplateFolders[] = "cammer*";
+const char kIndexFile[] = "sysadd.txt";
+// Beside the working set (same file system, so a rename is one step), not a group.
+const char kStaging[] = "./.paraGroupRestore";
+// Made whole under this name, then renamed to kStaging.
+const char kStagingDraft[] = "./.paraGroupRestore.draft";
+const char kStagedNew[] = "./.paraGroupRestore/new";
+const char kStagedOld[] = "./.paraGroupRestore/old";
+const char kJournal[] = "./.paraGroupRestore/journal";
+const char kStagedGroup[] = "./.paraGroupRestore/group";
+
+ParaGroupStore::StepHook gStepHook;
+int gStep = 0;
+
+// False when a test stops the restore at this step.
+bool nextStep()
+{
+    return !gStepHook || gStepHook(gStep++);
+}
+
+QString staged(const char* folder, const QString& item)
+{
+    return QDir(QLatin1String(folder)).filePath(item);
+}
+
+bool removeItem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return !info.exists() && !info.isSymLink() ? true : QFile::remove(path);
+}
 
 bool fail(QString* error, const QString& text)
 {
@@ -95,13 +133,128 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
     if (!isValidName(name) || indexOf(name) < 0)
         return fail(error, QStringLiteral("no group %1").arg(name));
     const QString source = QDir(kFolder).filePath(name);
-    const QStringList items = workingItems(source);
+    QStringList items = workingItems(source);
     if (!items.contains(kParamFile))
         return fail(error, QStringLiteral("group %1 holds no %2").arg(name, kParamFile));
-    for (const QString& item : items)
-        if (!copyItem(QDir(source).filePath(item), item, error))
+    recoverRestore();
+    gStep = 0;
+    const auto stopped = [error] { return fail(error, QStringLiteral("restore stopped")); };
+
+    // 1. The whole group beside the working set; the working set is not touched yet.
+    // The staging folder appears with the group's name in it, so a start can always tell.
+    QDir(kStagingDraft).removeRecursively();
+    QFile stagedGroup(QDir(kStagingDraft).filePath(QFileInfo(kStagedGroup).fileName()));
+    const bool drafted = QDir().mkpath(QDir(kStagingDraft).filePath("new")) && QDir().mkpath(QDir(kStagingDraft).filePath("old"))
+                         && stagedGroup.open(QIODevice::WriteOnly) && stagedGroup.write(name.toUtf8()) > 0;
+    stagedGroup.close();
+    if (!drafted || !QDir().rename(kStagingDraft, kStaging)) {
+        QDir(kStagingDraft).removeRecursively();
+        return fail(error, QStringLiteral("cannot create %1").arg(kStaging));
+    }
+    for (const QString& item : items) {
+        if (!nextStep())
+            return stopped();
+        if (!copyItem(QDir(source).filePath(item), staged(kStagedNew, item), error)) {
+            QDir(kStaging).removeRecursively();
             return false;
+        }
+    }
+    if (!nextStep())
+        return stopped();
+    QFile index(staged(kStagedNew, kIndexFile));
+    if (!index.open(QIODevice::WriteOnly) || index.write(QByteArray::number(indexOf(name)) + '\n') <= 0
+        || !index.flush()) {
+        QDir(kStaging).removeRecursively();
+        return fail(error, QStringLiteral("cannot write %1").arg(index.fileName()));
+    }
+    index.close();
+    items << kIndexFile;
+
+    // 2. The journal: from here on the switch is finished, by this call or the next start.
+    if (!nextStep())
+        return stopped();
+    QSaveFile journal(kJournal);
+    const QByteArray text = QJsonDocument(QJsonObject{{"group", name}, {"items", QJsonArray::fromStringList(items)}}).toJson();
+    if (!journal.open(QIODevice::WriteOnly) || journal.write(text) != text.size() || !journal.commit()) {
+        QDir(kStaging).removeRecursively();
+        return fail(error, QStringLiteral("cannot write %1").arg(kJournal));
+    }
+    return finishSwitch(name, items, error);
+}
+
+bool ParaGroupStore::finishSwitch(const QString& group, const QStringList& items, QString* error)
+{
+    for (const QString& item : items) {
+        const QString fresh = staged(kStagedNew, item);
+        if (!QFileInfo::exists(fresh))
+            continue;  // already in place
+        const QString old = staged(kStagedOld, item);
+        // The working item goes aside (one that appeared after a stop, when the
+        // old one is already aside, is dropped), then the group's takes its place.
+        if (QFileInfo::exists(item) && !nextStep())
+            return fail(error, QStringLiteral("restore stopped"));
+        if (QFileInfo::exists(item) && !(QFileInfo::exists(old) ? removeItem(item) : QFile::rename(item, old)))
+            return fail(error, QStringLiteral("cannot move %1 aside").arg(item));
+        if (!nextStep())
+            return fail(error, QStringLiteral("restore stopped"));
+        if (!QFile::rename(fresh, item))
+            return fail(error, QStringLiteral("cannot put %1 in place").arg(item));
+    }
+    // The journal goes after what it lists is gone, the folder last: a folder
+    // without "new" is a finished switch.
+    for (const char* folder : {kStagedOld, kStagedNew, kJournal}) {
+        if (!nextStep())
+            return fail(error, QStringLiteral("restore stopped"));
+        removeItem(QLatin1String(folder));
+    }
+    QDir(kStaging).removeRecursively();
+    qInfo().noquote() << "parameter group" << group << "restored";
     return true;
+}
+
+ParaGroupStore::Recovery ParaGroupStore::recoverRestore(QString* group)
+{
+    QDir(kStagingDraft).removeRecursively();
+    if (!QFileInfo::exists(kStaging))
+        return Recovery::None;
+    QFile journal(kJournal);
+    const QJsonObject entry =
+        journal.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(journal.readAll()).object() : QJsonObject();
+    journal.close();
+    const QString name = entry.value("group").toString();
+    if (group) {
+        QFile stagedGroup(kStagedGroup);
+        *group = stagedGroup.open(QIODevice::ReadOnly) ? QString::fromUtf8(stagedGroup.readAll()) : name;
+    }
+    QStringList items;
+    for (const QJsonValue& item : entry.value("items").toArray()) {
+        // Only names of working items, never a path.
+        if (isValidName(item.toString()))
+            items << item.toString();
+    }
+    if (name.isEmpty() || items.isEmpty()) {
+        const bool copying = QFileInfo::exists(kStagedNew);
+        QDir(kStaging).removeRecursively();
+        if (!copying)
+            return Recovery::Finished;  // stopped while clearing up after the switch
+        // Stopped while copying: the working set was never touched.
+        qWarning().noquote() << "parameter group restore: an unfinished copy was dropped, the working set is kept";
+        return Recovery::RolledBack;
+    }
+    const StepHook hook = std::exchange(gStepHook, StepHook());
+    QString error;
+    const bool finished = finishSwitch(name, items, &error);
+    gStepHook = hook;
+    if (!finished)
+        qCritical().noquote() << "parameter group restore of" << name << "could not be finished:" << error;
+    else
+        qWarning().noquote() << "parameter group restore of" << name << "was interrupted and has been finished";
+    return Recovery::Finished;
+}
+
+void ParaGroupStore::setStepHook(StepHook hook)
+{
+    gStepHook = std::move(hook);
 }
 
 bool ParaGroupStore::remove(const QString& name, QString* error)
