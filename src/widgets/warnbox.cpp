@@ -42,8 +42,30 @@ void WarnBox::placeCentred()
 
 void WarnBox::setText(const QString& text)
 {
+    if (isVisible() && !m_text.isEmpty() && text != m_text) {
+        if (!m_waiting.contains(text))
+            m_waiting.append(text);
+        return;
+    }
     m_text = text;
     update();
+}
+
+void WarnBox::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // After the closing caller's exec() has returned.
+    if (!m_waiting.isEmpty())
+        QTimer::singleShot(0, this, &WarnBox::showWaiting);
+}
+
+void WarnBox::showWaiting()
+{
+    if (isVisible() || m_waiting.isEmpty())
+        return;
+    m_text = m_waiting.takeFirst();
+    update();
+    show();
 }
 
 void WarnBox::showEvent(QShowEvent* event)

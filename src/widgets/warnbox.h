@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class ColorButton;
 
@@ -12,17 +13,24 @@ public:
     explicit WarnBox(QWidget* parent);
     ~WarnBox() override;
 
+    // A text set while another is shown waits until the operator closes that one,
+    // then shows (without blocking): no message replaces another unseen.
     void setText(const QString& text);
     QString text() const { return m_text; }
+    QStringList waitingTexts() const { return m_waiting; }
     ColorButton* okButton() const { return m_ok; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
     // Centred 750 x 370 on the screen (the screen size may be set after construction).
     void placeCentred();
 
+    void showWaiting();
+
     QString m_text;
+    QStringList m_waiting;
     ColorButton* m_ok;
 };

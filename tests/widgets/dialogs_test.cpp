@@ -16,6 +16,7 @@
 #include "numberinput.h"
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
+#include "qttesthelpers.h"
 #include "warnbox.h"
 
 #include <QApplication>
@@ -97,6 +98,36 @@ TEST_F(DialogTest, MessageBoxLightsADarkScreen)
     setScreen(1024, 768);
     box.show();
     EXPECT_EQ(box.geometry(), QRect(512 - 375, 384 - 185, 750, 370));
+}
+
+// A refusal shown modally and a file warning arriving meanwhile (a full disk brings
+// both): each reaches the operator in turn, none replaces the other unseen.
+TEST_F(DialogTest, AMessageArrivingWhileAnotherIsShownWaitsForIt)
+{
+    WarnBox box(nullptr);
+    box.setText("settings not saved");
+    QStringList seen;
+    QTimer::singleShot(0, [&box] {
+        box.setText("count.ini not saved");
+        box.show();
+        box.setText("count.ini not saved");
+        box.setText("settings not saved");
+    });
+    new ModalAnswerer([&seen](QWidget* modal) {
+        seen << static_cast<WarnBox*>(modal)->text();
+        touch(static_cast<WarnBox*>(modal)->okButton());
+    });
+    EXPECT_EQ(box.exec(), 1);
+    EXPECT_EQ(seen, QStringList{"settings not saved"});
+    ASSERT_TRUE(waitUntil([&box] { return box.isVisible(); })) << "the waiting message follows";
+    EXPECT_EQ(box.text(), "count.ini not saved");
+    EXPECT_TRUE(box.waitingTexts().isEmpty()) << "each text once";
+
+    touch(box.okButton());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(box.isVisible());
+    box.setText("next");
+    EXPECT_EQ(box.text(), "next") << "a closed box takes a text at once";
 }
 
 TEST_F(DialogTest, QuestionBoxGivesOneOnlyForYes)
