@@ -58,7 +58,8 @@ protected:
                          QJsonObject{{"name", "eth1"}, {"address", "10.0.1.1"}, {"describe", "Realtek"}}}));
         host.write(NetworkManager::kWirelessFile,
                    file({QJsonObject{{"name", "wlan0"}, {"iswifi", true}, {"hotname", "home"}, {"use", true}}}));
-        shell.setOutput("iwlist", "          ESSID:\"plant\"\n          ESSID:\"office\"\n          ESSID:\"plant\"\n");
+        shell.setOutput("iwlist", "          ESSID:\"plant\"\n          ESSID:\"office\"\n          ESSID:\"plant\"\n"
+                                  "          ESSID:\"guest\u202Etsil\"\n");
         NetworkManager::getInstance()->setPriorityCardName(QString());
     }
 
@@ -95,8 +96,10 @@ TEST_F(CardDialogs, EditorShowsWirelessRowsOnlyForWirelessCardsAndCollectsTheEdi
     QStringList ssids;
     for (int i = 0; i < scanned->count(); ++i)
         ssids << scanned->itemText(i);
-    EXPECT_EQ(ssids, QStringList({"plant", "office", "home"}));
+    EXPECT_EQ(ssids, QStringList({"plant", "office", "guest\\u202Etsil", "home"})) << "a name from the air shown escaped";
     EXPECT_EQ(scanned->currentText(), QString("home"));
+    emit scanned->textActivated("guest\\u202Etsil");
+    EXPECT_EQ(wirelessEditor.getNetINfo().hotname, QString::fromUtf8("guest\u202Etsil")) << "and taken as it is";
     emit scanned->textActivated("office");
     wirelessEditor.findChild<QComboBox*>("QComboBox_pComUse")->setCurrentIndex(1);
     wirelessEditor.findChild<Edit*>("Edit_editPasswd")->setText("s3cret");

@@ -117,6 +117,39 @@ TEST_F(DownloadDialog, AnsweringNoDownloadsNothingAndYesStoresThePackage)
     EXPECT_EQ(QFile(root + "/newupdate.rar").size(), qint64(sizeof("rar package") - 1));
 }
 
+// A name holding a right-to-left override is shown with the override escaped (not
+// reversed), and the package downloaded is the one of that name.
+TEST_F(DownloadDialog, AnOverrideInAPackageNameIsShownEscapedAndTheNamedPackageLoaded)
+{
+    server.writeFile(QString::fromUtf8("monitor/lineC/V17/V17_d\u202Egnp.rar"), "overridden name");
+    auto dialog = makeDialog();
+    QAbstractButton* package = nullptr;
+    for (QAbstractButton* button : dialog->packageButtons(2)) {
+        if (button->text().contains("V17_d"))
+            package = button;
+    }
+    ASSERT_TRUE(package);
+    EXPECT_EQ(package->text(), QString("V17_d\\u202Egnp.rar"));
+    QString outcome;
+    answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
+        touch(box->findChild<QAbstractButton*>("yesButton"));
+        answerChild(dialog.get(), "v_SelectBox", [&](QWidget* result) {
+            if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
+                return false;
+            outcome = static_cast<v_SelectBox*>(result)->text();
+            touch(result->findChild<QAbstractButton*>("confirmButton"));
+            return true;
+        });
+        return true;
+    });
+    touch(package);
+    ASSERT_TRUE(waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); }));
+    EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
+    QFile stored(root + "/newupdate.rar");
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), QByteArray("overridden name"));
+}
+
 TEST_F(DownloadDialog, UnreachableServerOpensTheWarningInstead)
 {
     QTcpServer closed;

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTimer>
 #include <csignal>
@@ -137,6 +138,38 @@ TEST_F(ExportTest, FailuresAreReportedAsFailures)
     worker.setTarget(QString());
     EXPECT_FALSE(run("2026-03-01", "2026-03-03")) << "no disk";
     EXPECT_FALSE(run("2026-01-01", "2026-01-02")) << "no day in the range";
+}
+
+// What a failed export wrote (the program's output folders here, a part copy on a
+// full stick) is taken back, so the next export carries only its own days.
+TEST_F(ExportTest, AFailedExportLeavesNothingForTheNextOneToCarryAlong)
+{
+    const QString disk = FindAU();
+    ASSERT_EQ(disk, host.root() + "/mnt");
+    worker.setTarget(disk);
+    const auto outputFolders = [] { return QDir("ResStatistics").entryList(QDir::Dirs | QDir::NoDotAndDotDot); };
+    stubProgram("mkdir -p ResStatistics/2026-03-01 && echo half > ResStatistics/2026-03-01/default.csv\n"
+                "echo Done one\nexit 1\n");
+    EXPECT_FALSE(run("2026-03-01", "2026-03-03"));
+    EXPECT_TRUE(outputFolders().isEmpty());
+
+    // The stick full to the last block: the program's output cannot be moved onto it.
+    QFile::remove(kProgram);
+    ASSERT_TRUE(QFile::copy(projectBinaryDir() + "/bin/export_result_statistics", kProgram));
+    QFile filler(disk + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(64 * 1024, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    EXPECT_FALSE(run("2026-03-01", "2026-03-05"));
+    EXPECT_FALSE(QFileInfo::exists(disk + "/" + kStamp)) << "no part copy on the stick";
+    EXPECT_TRUE(outputFolders().isEmpty());
+    EXPECT_EQ(QDir("ResStatistics").entryList({"*.db"}, QDir::Files).size(), 3) << "the day files stay";
+
+    ASSERT_TRUE(QFile::remove(disk + "/filler"));
+    ASSERT_TRUE(run("2026-03-03", "2026-03-03")) << reason.toStdString();
+    EXPECT_EQ(QDir(disk + "/" + kStamp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"2026-03-03"});
 }
 
 TEST_F(ExportTest, TheScreenRunsOneExportAtATimeAndEndsWithItsMessage)

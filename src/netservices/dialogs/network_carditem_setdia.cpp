@@ -1,5 +1,6 @@
 #include "network_carditem_setdia.h"
 
+#include "displaytext.h"
 #include "edit.h"
 #include "editip.h"
 #include "globals.h"
@@ -103,13 +104,19 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
         ssidRow->addWidget(new QLabel(QStringLiteral("wifi名称:"), m_body));
         Edit* name = textEdit("Edit_editHotName", m_card.hotname, m_body);
         ssidRow->addWidget(name);
-        QComboBox* scanned = comboBox("QComboBox_pLabHotName", ssids, m_body);
-        if (!m_card.hotname.isEmpty()) {
-            if (scanned->findText(m_card.hotname) < 0)
-                scanned->addItem(m_card.hotname);
-            scanned->setCurrentText(m_card.hotname);
-        }
-        connect(scanned, &QComboBox::textActivated, name, &QLineEdit::setText);
+        // Network names come from the air: listed escaped, taken as they are.
+        QComboBox* scanned = comboBox("QComboBox_pLabHotName", {}, m_body);
+        QStringList listed = ssids;
+        if (!m_card.hotname.isEmpty() && !listed.contains(m_card.hotname))
+            listed << m_card.hotname;
+        for (const QString& ssid : qAsConst(listed))
+            scanned->addItem(escapedForDisplay(ssid), ssid);
+        if (!m_card.hotname.isEmpty())
+            scanned->setCurrentIndex(scanned->findData(m_card.hotname));
+        connect(scanned, &QComboBox::textActivated, name, [scanned, name](const QString& shown) {
+            const int index = scanned->findText(shown);
+            name->setText(index < 0 ? shown : scanned->itemData(index).toString());
+        });
         ssidRow->addWidget(scanned);
         addRow(column, ssidRow);
 

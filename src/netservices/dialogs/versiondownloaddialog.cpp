@@ -3,6 +3,7 @@
 #include "ccomp_dialogframe.h"
 #include "colorbutton.h"
 #include "dialogpainter.h"
+#include "displaytext.h"
 #include "globals.h"
 #include "v_selectbox.h"
 #include "versionrepository.h"
@@ -14,6 +15,7 @@
 #include <QtDebug>
 
 namespace {
+constexpr const char* kPackageNameProperty = "packageName";
 constexpr int kSmallScreenW = 1025;
 constexpr int kSmallW = 700;
 constexpr int kSmallH = 500;
@@ -91,7 +93,9 @@ void VersionDownloadDialog::build()
         auto* group = new QButtonGroup(this);
         const QList<QString>& names = packages.at(k).names;
         for (int i = 0; i < names.size(); ++i) {
-            auto* button = new ColorButton(names.at(i), this, kButtonClass);
+            // Shown escaped; the name as the server lists it is what is downloaded.
+            auto* button = new ColorButton(escapedForDisplay(names.at(i)), this, kButtonClass);
+            button->setProperty(kPackageNameProperty, names.at(i));
             button->resize(kPackageW, kPackageH);
             // Package names are longer than the button at the dialog's font.
             button->fitText();
@@ -202,7 +206,7 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
         v_SelectBox notice(at.x(), at.y(), this, v_SelectBox::Notice);
         notice.setText(QStringLiteral("下载中..."));
         notice.QDialog::show();
-        const bool ok = downloadPackage(button->text());
+        const bool ok = downloadPackage(button->property(kPackageNameProperty).toString());
         notice.close();
         v_SelectBox outcome(at.x(), at.y(), this, v_SelectBox::Confirm);
         outcome.setText(ok ? QStringLiteral("下载成功\n重启后自动更新") : QStringLiteral("下载失败"));

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 
@@ -84,6 +85,7 @@ void ExportResultWorker::work(QPair<QString, QString> range)
         timeoutMs = m_timeoutMs;
         disk = m_target;
     }
+    clearOutput();
     QString error;
     bool ok = exportToHistogram(QLatin1String(kProgram), {files.join(',')}, timeoutMs, &error);
     if (ok && files.isEmpty()) {
@@ -94,8 +96,10 @@ void ExportResultWorker::work(QPair<QString, QString> range)
         ok = false;
         error = QStringLiteral("no USB disk");
     }
+    const QString destination = disk + '/' + stamp;
+    // Only a folder made by this export is taken back on failure.
+    const bool madeDestination = ok && !QFileInfo::exists(destination);
     if (ok) {
-        const QString destination = disk + '/' + stamp;
         ok = QDir().mkpath(destination) && moveOutput(destination, &error);
         if (!ok && error.isEmpty())
             error = QStringLiteral("cannot create ") + destination;
@@ -108,8 +112,14 @@ void ExportResultWorker::work(QPair<QString, QString> range)
             error = QStringLiteral("sync failed");
         }
     }
-    if (!ok)
+    if (!ok) {
         qWarning().noquote() << "statistics export failed:" << error;
+        // A part-written copy on a full stick is no export; the local output goes too.
+        if (madeDestination && !QDir(destination).removeRecursively())
+            qWarning().noquote() << "statistics export: cannot remove" << destination;
+        clearOutput();
+        runProgram(QStringLiteral("sync"), {}, kSyncTimeoutMs);
+    }
     emit finish(ok, error);
 }
 
@@ -156,6 +166,18 @@ bool ExportResultWorker::moveOutput(const QString& destination, QString* error)
         return false;
     }
     return true;
+}
+
+void ExportResultWorker::clearOutput()
+{
+    const QFileInfoList folders = QDir(QLatin1String(kArchiveDir)).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& folder : folders) {
+        qInfo().noquote() << "statistics export: removing the left output" << folder.filePath();
+        if (folder.isSymLink())
+            QFile::remove(folder.filePath());
+        else
+            QDir(folder.filePath()).removeRecursively();
+    }
 }
 
 bool runAndPrintOutput(const QString& program, const QStringList& arguments, int timeoutMs)

@@ -46,6 +46,9 @@ public slots:
 
 private:
     bool moveOutput(const QString& destination, QString* error);
+    // Removes the export program's output folders (never a day file), so that what a
+    // failed export left is not carried along by the next one.
+    static void clearOutput();
 
     mutable QMutex m_mutex;
     QString m_target;
