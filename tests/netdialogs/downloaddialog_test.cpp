@@ -51,6 +51,26 @@ protected:
         return ids;
     }
 
+    // Presses the package, answers Yes and confirms the outcome, whose text it returns.
+    static QString downloadWithYes(VersionDownloadDialog* dialog, QAbstractButton* package)
+    {
+        QString outcome;
+        answerChild(dialog, "v_SelectBox", [&](QWidget* box) {
+            touch(box->findChild<QAbstractButton*>("yesButton"));
+            answerChild(dialog, "v_SelectBox", [&](QWidget* result) {
+                if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
+                    return false;
+                outcome = static_cast<v_SelectBox*>(result)->text();
+                touch(result->findChild<QAbstractButton*>("confirmButton"));
+                return true;
+            });
+            return true;
+        });
+        touch(package);
+        EXPECT_TRUE(waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); }));
+        return outcome;
+    }
+
     NginxServer server;
     QString root;
 };
@@ -99,21 +119,7 @@ TEST_F(DownloadDialog, AnsweringNoDownloadsNothingAndYesStoresThePackage)
     ASSERT_TRUE(waitUntil([&] { return package->isEnabled() && exitButton->isEnabled(); }));
     EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
 
-    QString outcome;
-    answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
-        touch(box->findChild<QAbstractButton*>("yesButton"));
-        answerChild(dialog.get(), "v_SelectBox", [&](QWidget* result) {
-            if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
-                return false;
-            outcome = static_cast<v_SelectBox*>(result)->text();
-            touch(result->findChild<QAbstractButton*>("confirmButton"));
-            return true;
-        });
-        return true;
-    });
-    touch(package);
-    ASSERT_TRUE(waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); }));
-    EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
+    EXPECT_EQ(downloadWithYes(dialog.get(), package), QString("下载成功\n重启后自动更新"));
     EXPECT_EQ(QFile(root + "/newupdate.rar").size(), qint64(sizeof("rar package") - 1));
 }
 
@@ -130,21 +136,7 @@ TEST_F(DownloadDialog, AnOverrideInAPackageNameIsShownEscapedAndTheNamedPackageL
     }
     ASSERT_TRUE(package);
     EXPECT_EQ(package->text(), QString("V17_d\\u202Egnp.rar"));
-    QString outcome;
-    answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
-        touch(box->findChild<QAbstractButton*>("yesButton"));
-        answerChild(dialog.get(), "v_SelectBox", [&](QWidget* result) {
-            if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
-                return false;
-            outcome = static_cast<v_SelectBox*>(result)->text();
-            touch(result->findChild<QAbstractButton*>("confirmButton"));
-            return true;
-        });
-        return true;
-    });
-    touch(package);
-    ASSERT_TRUE(waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); }));
-    EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
+    EXPECT_EQ(downloadWithYes(dialog.get(), package), QString("下载成功\n重启后自动更新"));
     QFile stored(root + "/newupdate.rar");
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_EQ(stored.readAll(), QByteArray("overridden name"));
