@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -168,6 +169,14 @@ TEST_F(ExportTest, AFailedExportLeavesNothingForTheNextOneToCarryAlong)
     EXPECT_EQ(QDir("ResStatistics").entryList({"*.db"}, QDir::Files).size(), 3) << "the day files stay";
 
     ASSERT_TRUE(QFile::remove(disk + "/filler"));
+    // A link of the export's name on the stick is not followed off it.
+    QTemporaryDir box;
+    ASSERT_TRUE(QFile::link(box.path(), disk + "/" + kStamp));
+    EXPECT_FALSE(run("2026-03-03", "2026-03-03"));
+    EXPECT_TRUE(QDir(box.path()).isEmpty());
+    EXPECT_TRUE(QFileInfo(disk + "/" + kStamp).isSymLink());
+    ASSERT_TRUE(QFile::remove(disk + "/" + kStamp));
+
     ASSERT_TRUE(run("2026-03-03", "2026-03-03")) << reason.toStdString();
     EXPECT_EQ(QDir(disk + "/" + kStamp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"2026-03-03"});
 }

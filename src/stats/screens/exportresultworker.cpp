@@ -99,6 +99,10 @@ void ExportResultWorker::work(QPair<QString, QString> range)
     const QString destination = disk + '/' + stamp;
     // Only a folder made by this export is taken back on failure.
     const bool madeDestination = ok && !QFileInfo::exists(destination);
+    if (ok && QFileInfo(destination).isSymLink()) {
+        ok = false;  // a link on the stick would lead the output off it
+        error = QStringLiteral("refused link ") + destination;
+    }
     if (ok) {
         ok = QDir().mkpath(destination) && moveOutput(destination, &error);
         if (!ok && error.isEmpty())
