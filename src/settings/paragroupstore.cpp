@@ -21,10 +21,17 @@ const char kIndexFile[] = "sysadd.txt";
 const char kStaging[] = "./.paraGroupRestore";
 // Made whole under this name, then renamed to kStaging.
 const char kStagingDraft[] = "./.paraGroupRestore.draft";
-const char kStagedNew[] = "./.paraGroupRestore/new";
-const char kStagedOld[] = "./.paraGroupRestore/old";
-const char kJournal[] = "./.paraGroupRestore/journal";
-const char kStagedGroup[] = "./.paraGroupRestore/group";
+// Inside the staging folder: the group's items, the working items put aside, the
+// list of items to switch (written once the copy is whole) and the group's name.
+const char kNewFolder[] = "new";
+const char kOldFolder[] = "old";
+const char kJournalFile[] = "journal";
+const char kGroupFile[] = "group";
+
+QString inStaging(const char* name)
+{
+    return QDir(QLatin1String(kStaging)).filePath(QLatin1String(name));
+}
 
 ParaGroupStore::StepHook gStepHook;
 int gStep = 0;
@@ -37,7 +44,7 @@ bool nextStep()
 
 QString staged(const char* folder, const QString& item)
 {
-    return QDir(QLatin1String(folder)).filePath(item);
+    return QDir(inStaging(folder)).filePath(item);
 }
 
 bool removeItem(const QString& path)
@@ -142,9 +149,10 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
 
     // 1. The whole group beside the working set; the working set is not touched yet.
     // The staging folder appears with the group's name in it, so a start can always tell.
-    QDir(kStagingDraft).removeRecursively();
-    QFile stagedGroup(QDir(kStagingDraft).filePath(QFileInfo(kStagedGroup).fileName()));
-    const bool drafted = QDir().mkpath(QDir(kStagingDraft).filePath("new")) && QDir().mkpath(QDir(kStagingDraft).filePath("old"))
+    QDir draft(kStagingDraft);
+    draft.removeRecursively();
+    QFile stagedGroup(draft.filePath(kGroupFile));
+    const bool drafted = QDir().mkpath(draft.filePath(kNewFolder)) && QDir().mkpath(draft.filePath(kOldFolder))
                          && stagedGroup.open(QIODevice::WriteOnly) && stagedGroup.write(name.toUtf8()) > 0;
     stagedGroup.close();
     if (!drafted || !QDir().rename(kStagingDraft, kStaging)) {
@@ -154,14 +162,14 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
     for (const QString& item : items) {
         if (!nextStep())
             return stopped();
-        if (!copyItem(QDir(source).filePath(item), staged(kStagedNew, item), error)) {
+        if (!copyItem(QDir(source).filePath(item), staged(kNewFolder, item), error)) {
             QDir(kStaging).removeRecursively();
             return false;
         }
     }
     if (!nextStep())
         return stopped();
-    QFile index(staged(kStagedNew, kIndexFile));
+    QFile index(staged(kNewFolder, kIndexFile));
     if (!index.open(QIODevice::WriteOnly) || index.write(QByteArray::number(indexOf(name)) + '\n') <= 0
         || !index.flush()) {
         QDir(kStaging).removeRecursively();
@@ -173,11 +181,12 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
     // 2. The journal: from here on the switch is finished, by this call or the next start.
     if (!nextStep())
         return stopped();
-    QSaveFile journal(kJournal);
-    const QByteArray text = QJsonDocument(QJsonObject{{"group", name}, {"items", QJsonArray::fromStringList(items)}}).toJson();
+    QSaveFile journal(inStaging(kJournalFile));
+    const QByteArray text =
+        QJsonDocument(QJsonObject{{"group", name}, {"items", QJsonArray::fromStringList(items)}}).toJson();
     if (!journal.open(QIODevice::WriteOnly) || journal.write(text) != text.size() || !journal.commit()) {
         QDir(kStaging).removeRecursively();
-        return fail(error, QStringLiteral("cannot write %1").arg(kJournal));
+        return fail(error, QStringLiteral("cannot write %1").arg(journal.fileName()));
     }
     return finishSwitch(name, items, error);
 }
@@ -185,10 +194,10 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
 bool ParaGroupStore::finishSwitch(const QString& group, const QStringList& items, QString* error)
 {
     for (const QString& item : items) {
-        const QString fresh = staged(kStagedNew, item);
+        const QString fresh = staged(kNewFolder, item);
         if (!QFileInfo::exists(fresh))
             continue;  // already in place
-        const QString old = staged(kStagedOld, item);
+        const QString old = staged(kOldFolder, item);
         // The working item goes aside (one that appeared after a stop, when the
         // old one is already aside, is dropped), then the group's takes its place.
         if (QFileInfo::exists(item) && !nextStep())
@@ -202,10 +211,10 @@ bool ParaGroupStore::finishSwitch(const QString& group, const QStringList& items
     }
     // The journal goes after what it lists is gone, the folder last: a folder
     // without "new" is a finished switch.
-    for (const char* folder : {kStagedOld, kStagedNew, kJournal}) {
+    for (const char* part : {kOldFolder, kNewFolder, kJournalFile}) {
         if (!nextStep())
             return fail(error, QStringLiteral("restore stopped"));
-        removeItem(QLatin1String(folder));
+        removeItem(inStaging(part));
     }
     QDir(kStaging).removeRecursively();
     qInfo().noquote() << "parameter group" << group << "restored";
@@ -217,13 +226,13 @@ ParaGroupStore::Recovery ParaGroupStore::recoverRestore(QString* group)
     QDir(kStagingDraft).removeRecursively();
     if (!QFileInfo::exists(kStaging))
         return Recovery::None;
-    QFile journal(kJournal);
+    QFile journal(inStaging(kJournalFile));
     const QJsonObject entry =
         journal.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(journal.readAll()).object() : QJsonObject();
     journal.close();
     const QString name = entry.value("group").toString();
     if (group) {
-        QFile stagedGroup(kStagedGroup);
+        QFile stagedGroup(inStaging(kGroupFile));
         *group = stagedGroup.open(QIODevice::ReadOnly) ? QString::fromUtf8(stagedGroup.readAll()) : name;
     }
     QStringList items;
@@ -233,7 +242,7 @@ ParaGroupStore::Recovery ParaGroupStore::recoverRestore(QString* group)
             items << item.toString();
     }
     if (name.isEmpty() || items.isEmpty()) {
-        const bool copying = QFileInfo::exists(kStagedNew);
+        const bool copying = QFileInfo::exists(inStaging(kNewFolder));
         QDir(kStaging).removeRecursively();
         if (!copying)
             return Recovery::Finished;  // stopped while clearing up after the switch
