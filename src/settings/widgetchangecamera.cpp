@@ -5,6 +5,7 @@
 #include "colorbutton.h"
 #include "combobox.h"
 #include "dialogpainter.h"
+#include "displaytext.h"
 #include "globals.h"
 #include "warnbox.h"
 
@@ -54,7 +55,7 @@ int WidgetChangeCamera::openWith(const QVector<CammerWidget*>& units)
     m_positions.clear();
     for (int i = 0; i < units.size(); ++i) {
         auto* label = new QLabel(QStringLiteral("%1  %2").arg(lanText(kRowCameraPosition).arg(i + 1),
-                                                                QString::fromLatin1(units.at(i)->cameraSN)),
+                                                                escapedForDisplay(QString::fromLatin1(units.at(i)->cameraSN))),
                                  this);
         label->setFont(DialogPainter::font(kFontPixels));
         DialogPainter::setYellowText(label);
