@@ -44,20 +44,25 @@ QString kernelName(const QString& node)
             if (name.open(QIODevice::ReadOnly) && QString::fromLocal8Bit(name.readAll()).trimmed() == base)
                 return disk;
         }
+        return QString();  // a mapped device that sysfs does not show: its disks are unknown
     }
     return base;
 }
 
 // The disk of a partition by its name alone, for hosts whose sysfs is not readable.
-QString diskByName(const QString& name)
+// Stacked devices (device mapper, md) cannot be told by name: none.
+QStringList diskByName(const QString& name)
 {
     static const QRegularExpression scsiLike(QStringLiteral("^((?:s|v|h|xv)d[a-z]+)\\d+$"));
     static const QRegularExpression numbered(QStringLiteral("^(.*\\d)p\\d+$"));
+    static const QRegularExpression stacked(QStringLiteral("^(dm-|md)\\d"));
     QRegularExpressionMatch match = scsiLike.match(name);
     if (match.hasMatch())
-        return match.captured(1);
+        return {match.captured(1)};
+    if (stacked.match(name).hasMatch())
+        return {};
     match = numbered.match(name);
-    return match.hasMatch() ? match.captured(1) : name;
+    return {match.hasMatch() ? match.captured(1) : name};
 }
 
 QStringList wholeDisksOfName(const QString& name, int depth)
@@ -82,7 +87,7 @@ QStringList wholeDisksOfName(const QString& name, int depth)
         if (QFileInfo::exists(sysBlock(disk) + '/' + name))
             return wholeDisksOfName(disk, depth + 1);
     }
-    return {diskByName(name)};
+    return diskByName(name);
 }
 
 // "MAJ:MIN" of the mount points in the kernel's mount information, the last line winning.

@@ -107,6 +107,15 @@ TEST(SystemDisk, RootOnDeviceMapperKeepsItsWholeDiskUntouched)
         EXPECT_EQ(FindAU(), h.host.root() + "/mnt");
         EXPECT_EQ(h.shell.lines(), QStringList{"mount -o nosuid,nodev,noexec /dev/sdb1 " + h.host.root() + "/mnt"});
     }
+
+    // A mapped root that sysfs does not show cannot be told from a stick: nothing is touched.
+    SystemDiskHost h;
+    h.partitions({{"b8:3", "sda3", "LVM2_member", "ata"}, {"b8:17", "sdb1", "vfat", "usb"}});
+    ASSERT_TRUE(QDir(h.host.root() + "/sys").removeRecursively());
+    h.host.write("/proc/mounts", "/dev/mapper/vg-root / ext4 rw 0 0\n");
+    QStringList ignored;
+    EXPECT_TRUE(h.startAndScan(&ignored).filter("mount").isEmpty());
+    EXPECT_EQ(ignored, (QStringList{"b8:17", "b8:3"}));
 }
 
 // "/" named "/dev/root" (no initramfs): the disk comes from the mount's
