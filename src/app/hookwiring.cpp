@@ -6,6 +6,7 @@
 #include "choosebox.h"
 #include "clock.h"
 #include "configprompts.h"
+#include "confineddir.h"
 #include "copy2movedisk.h"
 #include "editorhooks.h"
 #include "findau.h"
@@ -74,9 +75,10 @@ bool exportToUsbDisk(const QStringList& paths, QString* error)
         *error = lanText(kRowNoUsbDisk);
         return false;
     }
-    const QString target =
-        QDir(disk).filePath(QStringLiteral("export_%1").arg(Clock::now().toString("yyyyMMdd_hhmmss")));
-    if (!QDir().mkpath(target)) {
+    const QString folder = QStringLiteral("export_%1").arg(Clock::now().toString("yyyyMMdd_hhmmss"));
+    const QString target = QDir(disk).filePath(folder);
+    // A real folder right under the mount point: a link of that name on the stick is not followed.
+    if (!ConfinedDir(disk).openDir(folder, true).isOpen()) {
         *error = lanText(kRowExportFailed);
         return false;
     }

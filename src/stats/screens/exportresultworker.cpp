@@ -1,6 +1,7 @@
 #include "exportresultworker.h"
 
 #include "clock.h"
+#include "confineddir.h"
 #include "shellrunner.h"
 
 #include <QDebug>
@@ -98,13 +99,11 @@ void ExportResultWorker::work(QPair<QString, QString> range)
     }
     const QString destination = disk + '/' + stamp;
     // Only a folder made by this export is taken back on failure.
-    const bool madeDestination = ok && !QFileInfo::exists(destination);
-    if (ok && QFileInfo(destination).isSymLink()) {
-        ok = false;  // a link on the stick would lead the output off it
-        error = QStringLiteral("refused link ") + destination;
-    }
+    const QFileInfo before(destination);
+    const bool madeDestination = ok && !before.exists() && !before.isSymLink();
     if (ok) {
-        ok = QDir().mkpath(destination) && moveOutput(destination, &error);
+        // Made as a real folder right under the mount point: a link there is not followed.
+        ok = ConfinedDir(disk).openDir(stamp, true, nullptr, &error).isOpen() && moveOutput(destination, &error);
         if (!ok && error.isEmpty())
             error = QStringLiteral("cannot create ") + destination;
     }
