@@ -3,6 +3,7 @@
 #include "diskandstatswiring.h"
 
 #include "cameramanager.h"
+#include "alarmclearbox.h"
 #include "alarmclearmethod.h"
 #include "cammerwidget.h"
 #include "cammerwidgetunit.h"
@@ -815,14 +816,45 @@ void DaRiDoziri::SlotStartStop()
 
 void DaRiDoziri::SlotReturn()
 {
-    // The operator's return lifts a standing NG alarm and brings back all cameras.
+    // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
-        m_cycle->clearAlarm(AlarmClearMethod::DontDetect);
+        const int group = qBound(0, checkDetect, kMaxDetections - 1);
+        const bool withMould = gDNum > 1 && group != kMouldDetection;
+        const int method = AlarmClearBox::choose(this, withMould);
+        if (method == 0)
+            return;  // cancelled: the alarm stands
+        clearAlarmBy(method, group);
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
     pageState = kPageLive;
     selCamera = numCamera;
     ChangeCammer();
+}
+
+void DaRiDoziri::clearAlarmBy(int method, int group)
+{
+    // The NG cameras: the camera unit stamps the method on their next pictures.
+    QVector<CammerWidget*> ng;
+    for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
+        if (widget->camOK || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
+            continue;
+        ng << widget;
+        alarmClearState[widget->camIndex][group] = method;
+    }
+    for (CammerWidget* widget : qAsConst(ng)) {
+        if (method == AlarmClearMethod::DontDetect) {
+            widget->IgnoreNgPixels(group);
+        } else if (method == AlarmClearMethod::AddAsTemplate) {
+            // Re-training of this camera and group: the next frame becomes template 0.
+            widget->reTrainPending[group] = true;
+            widget->SaveIgnorePoint(group);
+        }
+    }
+    m_cycle->clearAlarm(method);
+    if (method == AlarmClearMethod::Redetect)
+        m_cycle->runDetection(group);
+    else if (method == AlarmClearMethod::SwitchToMould)
+        m_cycle->runDetection(kMouldDetection);
 }
 
 void DaRiDoziri::SlotSystemPara()

@@ -95,6 +95,9 @@ public:
     // NG images, re-train images, ignore masks.
     void LoadIgnorePoint();
     void SaveIgnorePoint(int group);
+    // A false NG taught away: the NG pixels of the group's NG ROIs become ignore
+    // points, are saved and learnt. false when there was nothing to add.
+    bool IgnoreNgPixels(int group);
     // Writes template slot `slot` of a group to its file; false when it cannot.
     bool SaveTemplateImage(int group, int slot);
 
