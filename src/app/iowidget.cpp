@@ -12,6 +12,7 @@
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QAbstractButton>
 #include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -328,5 +329,23 @@ void IOWidget::SlotRefresh()
         const QLatin1String style(IOStatus::isOn(m_io, entries.at(i)) ? kActiveStyle : kIdleStyle);
         if (m_stateLabels[i]->styleSheet() != style)
             m_stateLabels[i]->setStyleSheet(style);
+    }
+    showDrivenOutputs();
+}
+
+void IOWidget::showDrivenOutputs()
+{
+    // The cycle owns the outputs: an OK cycle releases one switched on for a
+    // test. The test buttons show what the outputs are driven to, not what was pressed.
+    if (!m_io)
+        return;
+    for (int output = 0; output < ControlPort::kOutputCount; ++output) {
+        const bool on = m_io->IOGetOut(output) != 0;
+        if (!on)
+            m_testOn &= ~(1u << output);  // released: no longer this page's to switch off
+        if (auto* test = findChild<QAbstractButton*>(QStringLiteral("ioTest%1").arg(output))) {
+            const QSignalBlocker blocker(test);
+            test->setChecked(on);
+        }
     }
 }

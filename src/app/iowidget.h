@@ -64,6 +64,8 @@ private:
     std::unique_ptr<WizardPara> m_edit;
     QVector<Choice> m_choices;
     QVector<QLabel*> m_stateLabels;
+    // Sets the test buttons to the outputs' driven state.
+    void showDrivenOutputs();
     QTimer* m_timer;
     bool m_testAllowed = false;
     unsigned m_testOn = 0;  // outputs this page switched on for a test

@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include "shellfixture.h"
 
 #include "choosebox.h"
@@ -135,6 +136,33 @@ TEST_F(IOPageTest, OutputTestNeedsTheServiceLevel)
     win->loginLevel = 0;
     refused.SlotTestOutput(1, true);
     EXPECT_EQ(io->IOGetOut(1), 0);
+}
+
+// The cycle releases a test output on an OK cycle: the page's button follows,
+// and a later page close or switch-off does not touch what the cycle drives since.
+TEST_F(IOPageTest, TestButtonsFollowTheOutputsTheCycleDrives)
+{
+    win->loginLevel = 2;
+    IOWidget page(win.get(), io.get(), nullptr);
+    auto* o1 = page.findChild<QAbstractButton*>("ioTest0");
+    ASSERT_NE(o1, nullptr);
+    o1->click();
+    EXPECT_EQ(io->IOGetOut(0), 1);
+    EXPECT_TRUE(o1->isChecked());
+    cam0->ok = true;
+    pressInput(0);
+    runPass();
+    io->IOSetOut(0, 0);  // as an OK cycle's release
+    page.SlotRefresh();
+    EXPECT_FALSE(o1->isChecked()) << "the button shows the released output";
+    // An NG now holds O1: the button shows it on, and pressing it does not release the interlock.
+    io->IOSetOut(0, 1);
+    page.SlotRefresh();
+    EXPECT_TRUE(o1->isChecked());
+    o1->click();
+    EXPECT_EQ(io->IOGetOut(0), 1);
+    page.SlotRefresh();
+    EXPECT_TRUE(o1->isChecked());
 }
 
 TEST_F(IOPageTest, TestOutputsGoOffWithThePageUnlessAnAlarmHoldsThem)
