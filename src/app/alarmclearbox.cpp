@@ -11,7 +11,7 @@
 namespace {
 
 constexpr int kRowTitle = 120, kRowCancel = 124;
-constexpr int kButtonClass = 3;
+constexpr int kButtonClass = 4;
 constexpr int kWidth = 560, kButtonH = 70, kMargin = 20;
 
 struct Choice
@@ -33,6 +33,8 @@ AlarmClearBox::AlarmClearBox(QWidget* parent, bool withMould) : QDialog(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setModal(true);
+    // Fits the smallest screen: at most the screen's width, centred on it.
+    const int w = qMin(kWidth, gShowW - 2 * kMargin);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     auto* title = new QLabel(lanText(kRowTitle), this);
@@ -42,10 +44,10 @@ AlarmClearBox::AlarmClearBox(QWidget* parent, bool withMould) : QDialog(parent)
     title->setStyleSheet("color: white;");
     title->setWordWrap(true);
     column->addWidget(title);
-    auto add = [this, column](int row, const char* name, int result) {
+    auto add = [this, column, w](int row, const char* name, int result) {
         auto* b = new ColorButton(lanText(row), this, kButtonClass);
         b->setObjectName(QString::fromLatin1(name));
-        b->setFixedHeight(kButtonH);
+        b->setFixedSize(w - 2 * kMargin, kButtonH);
         b->fitText();
         connect(b, &QPushButton::clicked, this, [this, result] { done(result); });
         column->addWidget(b);
@@ -55,8 +57,6 @@ AlarmClearBox::AlarmClearBox(QWidget* parent, bool withMould) : QDialog(parent)
             add(c.row, c.name, c.method);
     }
     add(kRowCancel, "cancel", 0);
-    // Fits the smallest screen: at most the screen's width, centred on it.
-    const int w = qMin(kWidth, gShowW - 2 * kMargin);
     const QSize size(w, qMin(sizeHint().height(), gShowH - 2 * kMargin));
     setGeometry(gShowW / 2 - size.width() / 2, gShowH / 2 - size.height() / 2, size.width(), size.height());
 }
@@ -70,7 +70,7 @@ int AlarmClearBox::choose(QWidget* parent, bool withMould)
 void AlarmClearBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(0x30, 0x30, 0x30));
+    painter.fillRect(rect(), QColor(0x14, 0x14, 0x14));
     painter.setPen(QPen(Qt::red, 3));
     painter.drawRect(rect().adjusted(1, 1, -2, -2));
 }

@@ -336,16 +336,17 @@ void IOWidget::SlotRefresh()
 void IOWidget::showDrivenOutputs()
 {
     // The cycle owns the outputs: an OK cycle releases one switched on for a
-    // test. The test buttons show what the outputs are driven to, not what was pressed.
+    // test. Its button then goes out, and the output is no longer the page's.
     if (!m_io)
         return;
     for (int output = 0; output < ControlPort::kOutputCount; ++output) {
-        const bool on = m_io->IOGetOut(output) != 0;
-        if (!on)
-            m_testOn &= ~(1u << output);  // released: no longer this page's to switch off
+        const unsigned bit = 1u << output;
+        if (!(m_testOn & bit) || m_io->IOGetOut(output) != 0)
+            continue;
+        m_testOn &= ~bit;
         if (auto* test = findChild<QAbstractButton*>(QStringLiteral("ioTest%1").arg(output))) {
             const QSignalBlocker blocker(test);
-            test->setChecked(on);
+            test->setChecked(false);
         }
     }
 }

@@ -64,7 +64,7 @@ private:
     std::unique_ptr<WizardPara> m_edit;
     QVector<Choice> m_choices;
     QVector<QLabel*> m_stateLabels;
-    // Sets the test buttons to the outputs' driven state.
+    // Puts out the test buttons of outputs the cycle has released.
     void showDrivenOutputs();
     QTimer* m_timer;
     bool m_testAllowed = false;

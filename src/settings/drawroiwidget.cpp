@@ -371,8 +371,11 @@ void DrawROIWidget::SlotChangeCamera(int choice)
 
 void DrawROIWidget::startTool(int mode, bool freeHand)
 {
-    for (CammerWidget* unit : qAsConst(m_units))
+    // The panel of the ROI let go goes with it: it would take the touches that draw.
+    for (CammerWidget* unit : qAsConst(m_units)) {
         unit->DeselectROI();
+        unit->ShowHideROIPara();
+    }
     if (!m_win)
         return;
     m_win->drawMode = mode;
