@@ -154,22 +154,29 @@ TEST_F(ViewMappingTest, ShapesStayWhereDrawnAtEveryViewSize)
             EXPECT_TRUE(outlineNear(right)) << "right of the checked ring not shown";
             EXPECT_TRUE(outlineNear(top)) << "top of the checked ring not shown";
             EXPECT_NEAR(unit->viewMapping().toView(circle.rect.topLeft()).x(), a.x(), tol) << "drawn from the touch";
+            drag(centre.toPoint(), centre.toPoint() + QPoint(40, 30));
+            // The checked centre is cut to whole image pixels before and after: two roundings.
+            const QPointF moved = imageToView(QPointF(circle.imageCenterX, circle.imageCenterY));
+            EXPECT_NEAR(moved.x(), centre.x() + 40, 2 * tol);
+            EXPECT_NEAR(moved.y(), centre.y() + 30, 2 * tol);
 
             // Polygon by taps, ended by a double tap.
             openOn(screen, view);
             live->continuationArea = 1;
             window->drawMode = kDrawPolygon;
-            // (Not starting at the circle's press point: that would make a double tap.)
-            const QPoint nodes[3] = {QPoint(b.x(), a.y()), b, a};
+            // Further right, where the display coordinates exceed the view's width; not
+            // starting at the circle's press point (that would make a double tap).
+            const QPoint pa(view.width() * 6 / 10, a.y()), pb(view.width() * 85 / 100, b.y());
+            const QPoint nodes[3] = {QPoint(pb.x(), pa.y()), pb, pa};
             for (const QPoint& p : nodes) {
                 press(p);
                 release(p);
                 QTest::qWait(5);
             }
-            press(a + QPoint(0, 40));
-            release(a + QPoint(0, 40));
-            press(a + QPoint(2, 42));  // the second tap takes the extra point back and ends the outline
-            release(a + QPoint(2, 42));
+            press(pa + QPoint(0, 40));
+            release(pa + QPoint(0, 40));
+            press(pa + QPoint(2, 42));  // the second tap takes the extra point back and ends the outline
+            release(pa + QPoint(2, 42));
             live->continuationArea = 0;
             ASSERT_EQ(store().roiCount[0], 1);
             const RePolygon& poly = store().polygonRoi[0][0];
@@ -178,7 +185,15 @@ TEST_F(ViewMappingTest, ShapesStayWhereDrawnAtEveryViewSize)
                 EXPECT_NEAR(imageToView(poly.imageNodes[i]).x(), nodes[i].x(), tol) << i;
                 EXPECT_NEAR(imageToView(poly.imageNodes[i]).y(), nodes[i].y(), tol) << i;
             }
-            EXPECT_TRUE(outlineNear(QPointF((a.x() + b.x()) / 2.0, a.y()))) << "top edge not shown";
+            EXPECT_TRUE(outlineNear(QPointF((pa.x() + pb.x()) / 2.0, pa.y()))) << "top edge not shown";
+            // Moved whole, also where the display lies beyond the view's own width.
+            window->drawMode = kDrawNone;  // the double tap left the tool on for the next outline
+            const QPoint inside = (nodes[0] + nodes[1] + nodes[2]) / 3;
+            drag(inside, inside + QPoint(40, 30));
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_NEAR(imageToView(poly.imageNodes[i]).x(), nodes[i].x() + 40, tol) << i;
+                EXPECT_NEAR(imageToView(poly.imageNodes[i]).y(), nodes[i].y() + 30, tol) << i;
+            }
 
             // Free-hand loop.
             openOn(screen, view);

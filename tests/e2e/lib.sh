@@ -98,6 +98,15 @@ e2e_start() {
   E2E_RUNNER=$!
 }
 
+# The board simulator and the monitor started, the window shown and the board's port open.
+e2e_start_ready() {
+  e2e_start_board
+  e2e_start
+  e2e_wait_for "main window shown" 120
+  e2e_wait_for "IO board port" 20
+  sleep 1
+}
+
 # Runs xdotool on the monitor's display, inside the monitor's network namespace
 # (the X server listens there); the display comes from the monitor's environment.
 e2e_x() {

@@ -105,11 +105,7 @@ PY
 e2e_demo_data --frames part --delay 0
 # The mould detection starts without areas.
 e2e_sql PARAM.db "update cammer0 set value='0 0 0 0 0 0 0 0 0' where name='detect1'; delete from cammer0 where name like 'ROI1-%';"
-e2e_start_board
-e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_start_ready
 e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect2/OK/*.jpg" 10
 e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "0" "outputs with no area"

@@ -31,11 +31,7 @@ save_and_return() {
 }
 
 e2e_demo_data --frames part --delay 0
-e2e_start_board
-e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_start_ready
 
 # Cavity 1 (display 390..840 x 316..759) loses its area; cavity 2 gets a new one.
 edit_mould_group
