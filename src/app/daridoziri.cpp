@@ -819,7 +819,8 @@ void DaRiDoziri::SlotReturn()
     // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
-        const bool withMould = gDNum > 1 && group != kMouldDetection;
+        const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
+                               && gpWPara->trigMode != kAllGroupsTrigMode;
         const int method = AlarmClearBox::choose(this, withMould);
         if (method == 0)
             return;  // cancelled: the alarm stands
@@ -851,10 +852,11 @@ void DaRiDoziri::clearAlarmBy(int method, int group)
         }
     }
     m_cycle->clearAlarm(method);
+    // A re-detect runs the detection as its trigger input does (with its delay).
     if (method == AlarmClearMethod::Redetect)
-        m_cycle->runDetection(group);
+        m_cycle->trigger(group);
     else if (method == AlarmClearMethod::SwitchToMould)
-        m_cycle->runDetection(kMouldDetection);
+        m_cycle->trigger(kMouldDetection);
 }
 
 void DaRiDoziri::SlotSystemPara()

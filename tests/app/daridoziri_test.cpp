@@ -1,9 +1,8 @@
-#include <cstring>
-#include "cammersingleton.h"
-#include "alarmclearmethod.h"
 #include "shellfixture.h"
 
+#include "alarmclearmethod.h"
 #include "cameramanager.h"
+#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "choosebox.h"
 #include "configprompts.h"
@@ -41,6 +40,9 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
+
+#include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -430,6 +432,21 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
     EXPECT_EQ(win->alarmClearState[cam->camIndex][g], AlarmClearMethod::AddAsTemplate);
     EXPECT_TRUE(cam->reTrainPending[g]);
     EXPECT_FALSE(cam->reTrainPending[1]) << "only the NG group is re-trained";
+
+    // Re-detect starts the NG detection again as its trigger does; the switch starts the mould detection.
+    gpWPara->trigInDelay[0] = gpWPara->trigInDelay[1] = 10;
+    for (const auto& [button, detection, method] : {std::tuple{"redetect", 0, int(AlarmClearMethod::Redetect)},
+                                                    std::tuple{"switchToMould", 1, int(AlarmClearMethod::SwitchToMould)}}) {
+        win->cycle()->cancelCountdowns();
+        win->checkDetect = 0;
+        cam->camOK = false;
+        win->cycle()->CheckNG(true);
+        ModalAnswerer::pressButton(button);
+        win->SlotReturn();
+        EXPECT_EQ(win->alarmClearState[cam->camIndex][0], method) << button;
+        EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
+    }
+    win->cycle()->cancelCountdowns();
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)

@@ -1,4 +1,3 @@
-#include <QAbstractButton>
 #include "shellfixture.h"
 
 #include "choosebox.h"
@@ -13,6 +12,7 @@
 #include "paramdefaults.h"
 #include "wizardpara.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>

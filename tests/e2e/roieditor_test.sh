@@ -12,14 +12,15 @@ mkdir -p "$E2E_FBDIR"
 
 # Screen points at 1920x1080: the panel's "Area Settings", the editor's column, the question's YES.
 AREA_SETTINGS="1800 443"
-DETECT_CHOICE="1800 137"; MOLD_ITEM="1750 138"
+DETECT_CHOICE="1800 137"
 RECT_TOOL="1741 194"; DELETE_AREA="1741 314"; SAVE="1741 614"; RETURN="1858 614"
 YES="800 640"
 
 edit_mould_group() {
   e2e_tap $AREA_SETTINGS
   e2e_tap $DETECT_CHOICE
-  e2e_tap $MOLD_ITEM
+  e2e_x key Down Return  # the item after "Prod", whatever the list's row height
+  sleep 0.3
 }
 
 save_and_return() {
