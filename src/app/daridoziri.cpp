@@ -822,8 +822,12 @@ void DaRiDoziri::SlotReturn()
         const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
                                && gpWPara->trigMode != kAllGroupsTrigMode;
         const int method = AlarmClearBox::choose(this, withMould);
-        if (method == 0)
-            return;  // cancelled: the alarm stands
+        // Teaching may need the password, as the settings ask.
+        const bool guarded = gpWPara
+                             && ((method == AlarmClearMethod::DontDetect && gpWPara->pswNoDetect)
+                                 || (method == AlarmClearMethod::AddAsTemplate && gpWPara->pswAddTemplate));
+        if (method == 0 || (guarded && CheckPassword() == 0))
+            return;  // cancelled or refused: the alarm stands
         clearAlarmBy(method, group);
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
@@ -846,9 +850,7 @@ void DaRiDoziri::clearAlarmBy(int method, int group)
         if (method == AlarmClearMethod::DontDetect) {
             widget->IgnoreNgPixels(group);
         } else if (method == AlarmClearMethod::AddAsTemplate) {
-            // Re-training of this camera and group: the next frame becomes template 0.
-            widget->reTrainPending[group] = true;
-            widget->SaveIgnorePoint(group);
+            reTrain(widget, group);
         }
     }
     m_cycle->clearAlarm(method);
@@ -874,19 +876,23 @@ void DaRiDoziri::SlotReTrain()
     if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
         return;
     const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
-    ViewWatch2ZEL* link = VEK_NETMN::getInstance()->companionLink();
     for (CammerWidget* widget : m_cameraWidgets) {
-        for (int group = 0; group < groups && group < kMaxDetections; ++group) {
-            widget->reTrainPending[group] = true;
-            widget->SaveIgnorePoint(group);
-            link->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
-        }
+        for (int group = 0; group < groups && group < kMaxDetections; ++group)
+            reTrain(widget, group);
     }
     CameraManager* manager = CameraManager::getInstance();
     manager->resetCameraSN();
     manager->saveCameraSN();
     InsertRecord(QStringLiteral("resample"), QStringLiteral("operate"));
     update();
+}
+
+void DaRiDoziri::reTrain(CammerWidget* widget, int group)
+{
+    // The next frame of the group becomes its template 0 and is learnt.
+    widget->reTrainPending[group] = true;
+    widget->SaveIgnorePoint(group);
+    VEK_NETMN::getInstance()->companionLink()->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
 }
 
 void DaRiDoziri::SlotAdjustArea()

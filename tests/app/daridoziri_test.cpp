@@ -43,6 +43,7 @@
 
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -411,6 +412,18 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
     cam->camOK = false;
     win->cycle()->CheckNG(true);
     ASSERT_TRUE(win->cycle()->isAlarmed());
+
+    // "Don't detect" under its password: refused, nothing is taught and the alarm stands.
+    gpWPara->isPswUsed = 1;
+    gpWPara->pswNoDetect = 1;
+    win->loginLevel = 0;
+    PasswordBox* box = std::exchange(gpPasswordBox, nullptr);  // refused without a dialog
+    ModalAnswerer::pressButton("dontDetect");
+    win->SlotReturn();
+    gpPasswordBox = box;
+    EXPECT_TRUE(win->cycle()->isAlarmed());
+    EXPECT_EQ(cam->pIgnoreMask[g][droplet.y() * w + droplet.x()], 0);
+    win->loginLevel = 1;
 
     ModalAnswerer::pressButton("dontDetect");
     win->SlotReturn();
