@@ -6,7 +6,6 @@
 
 DiskTest::DiskTest()
 {
-    UsbStick::detachLeftovers();
     host.symlink(QStringLiteral("/proc"), QStringLiteral("/proc"));
     host.symlink(QStringLiteral("/sys"), QStringLiteral("/sys"));
     host.makeDir(QStringLiteral("/run/udev/data"));
