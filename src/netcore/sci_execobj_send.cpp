@@ -123,10 +123,15 @@ QByteArray SCI_ExecObj_Send::header(CTask_FormData& task, qint64 contentLength, 
     return text.toUtf8();
 }
 
+QByteArray SCI_ExecObj_Send::replyBody(const CTask_FormData& task)
+{
+    return compact(replyObject(task));
+}
+
 void SCI_ExecObj_Send::SerializeWrite(QTcpSocket* socket)
 {
     socket_ = socket;
-    switch (task_.getTaskPkgType()) {
+    switch (task_.preparedJson.isEmpty() ? task_.getTaskPkgType() : 1) {
     case 2: {
         task_.contentType = QStringLiteral("multipart/form-data");
         const qint64 start = QDateTime::currentMSecsSinceEpoch();
@@ -204,7 +209,7 @@ void SCI_ExecObj_Send::writeReplyOrJson(const CTask_FormData& task, bool json)
         return;
     QByteArray body;
     if (t.url.isEmpty())
-        body = compact(replyObject(t));
+        body = t.preparedJson.isEmpty() ? replyBody(t) : t.preparedJson;
     else if (json)
         body = compact(t.json);
     writeBytes(header(t, body.size(), json ? &t.contentType : nullptr) + body);
