@@ -13,6 +13,7 @@
 #include <QMutex>
 #include <QTcpSocket>
 #include <opencv2/core.hpp>
+#include <sys/socket.h>
 
 const QByteArray SCI_ExecObj_Send::kBoundary = QByteArrayLiteral("------------------------tcpservreactor");
 
@@ -96,10 +97,21 @@ bool SCI_ExecObj_Send::socketReady() const
     return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
 }
 
+// With nothing queued in the socket the bytes go to the kernel at once: Qt's buffered write
+// would turn its write notifier on and off for them, each time waking the thread's loop.
+// What the kernel does not take now goes through Qt's buffer, after what it sent.
 void SCI_ExecObj_Send::writeBytes(const QByteArray& bytes)
 {
-    if (!bytes.isEmpty())
-        socket_->write(bytes);
+    if (bytes.isEmpty())
+        return;
+    qint64 sent = 0;
+    if (socket_->bytesToWrite() == 0 && socket_->socketDescriptor() >= 0) {
+        const ssize_t n = ::send(int(socket_->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = n > 0 ? n : 0;
+    }
+    if (sent < bytes.size())
+        socket_->write(bytes.constData() + sent, bytes.size() - sent);
 }
 
 QByteArray SCI_ExecObj_Send::header(CTask_FormData& task, qint64 contentLength, const QString* contentType)
