@@ -101,11 +101,20 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
 
 HttpApiServer::~HttpApiServer()
 {
-    if (m_queryPool)
-        m_queryPool->waitForDone();
+    // The reactor threads must end before the routes they call into go away; a query
+    // still running then answers nobody.
+    {
+        QMutexLocker lock(&m_reactorLock);
+        stopReactor();
+    }
+    m_queryPool->waitForDone();
     endPushes();
-    // The reactor thread must end before the routes it calls into go away.
-    stopReactor();
+}
+
+bool HttpApiServer::startReactor(QHostAddress const& address, quint16 port, int mode)
+{
+    QMutexLocker lock(&m_reactorLock);
+    return HttpManager::startReactor(address, port, mode);
 }
 
 void HttpApiServer::setListenAddress(const QHostAddress& address, quint16 port)
@@ -216,7 +225,11 @@ void HttpApiServer::runQuery(const CTask_FormData& request, std::function<QJsonO
         return;
     }
     m_queryPool->start([this, request, work] {
-        replyJson(request, work());
+        const QJsonObject json = work();
+        {
+            QMutexLocker lock(&m_reactorLock);
+            replyJson(request, json);
+        }
         --m_pendingQueries;
     });
 }

@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QString>
 #include <QTimer>
 #include <QVariant>
@@ -67,6 +68,7 @@ public:
 
     // (Re)starts the listener and reloads the subscribers from the hub's workspace.
     void init();
+    bool startReactor(QHostAddress const& address, quint16 port, int mode) override;
     // Where init() listens (any address, port 10100 unless changed; tests use 127.0.0.1:0).
     void setListenAddress(const QHostAddress& address, quint16 port);
     // The port actually listened on; 0 when not listening.
@@ -149,6 +151,8 @@ private:
     // one subscriber leave in order. The thread is a child of this server.
     std::unique_ptr<QThreadPool> m_queryPool;
     std::atomic<int> m_pendingQueries{0};
+    // The query thread answers through reactor_, which the GUI thread replaces on a restart.
+    QMutex m_reactorLock;
     QTimer m_snapshotRefresh;
     // Swapped whole by the GUI thread, read by the network threads (std::atomic_load/store).
     ApiSnapshotPtr m_snapshot;
