@@ -3,7 +3,6 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "resstatisticsdatabase.h"
-#include "statecodes.h"
 #include "systemclock.h"
 #include "tcpservreactor.h"
 #include "sci_execobj_send.h"
@@ -14,7 +13,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QPointer>
 #include <QThreadPool>
 #include <QSettings>
 #include <algorithm>

@@ -31,7 +31,7 @@ struct Skt_Session
 // The box's HTTP JSON API: eight routes under "/v18/http/" and the push of cycle
 // records and pictures to subscribers. The routes that change something are handled
 // one at a time in the GUI thread (mode 4); the read routes answer in the network
-// threads from a snapshot the GUI thread publishes, so a detection holds them up never.
+// threads from a snapshot the GUI thread publishes, so a detection never holds them up.
 class HttpApiServer : public HttpManager
 {
     Q_OBJECT
@@ -115,8 +115,8 @@ private:
     void httpapi__set_localclock(const CTask_FormData& request);
     void httpapi__subscriber_baseinfo(const CTask_FormData& request);
 
-    // Runs a query that may take longer than a detection cycle in the query thread and
-    // answers with its JSON in this thread; refused (503) while too many wait.
+    // Runs a query that may take longer than a detection cycle in the query thread, which
+    // answers with its JSON; refused (503) while too many wait.
     void runQuery(const CTask_FormData& request, std::function<QJsonObject()> work);
     ApiSnapshotPtr snapshot() const { return std::atomic_load(&m_snapshot); }
     // A response on the request's connection: uuid, session and Device-ID set.
