@@ -38,6 +38,9 @@ public:
     QMap<QString, QString> headers;
     QByteArray body;
     QJsonObject json;
+    // A response's JSON body made once for many replies, sent as it is in place of
+    // code, msg and result.
+    QByteArray preparedJson;
     QMap<QString, QVariant> jsonParts;
     QMap<QString, cv::Mat> images;
     QMap<QString, QByteArray> files;

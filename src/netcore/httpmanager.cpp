@@ -47,6 +47,8 @@ bool HttpManager::startReactor(QHostAddress const& address, quint16 port, int mo
     else
         return false;
     reactor_->setLimits(netLimits_);
+    if (type_ == VEKT_SERVER)
+        reactor_->setThreadCount(reactorThreads_);
     const QString name = property("name").toString();
     if (!name.isEmpty())
         reactor_->setProperty("name", name);
@@ -132,6 +134,10 @@ void HttpManager::SlotRecvRequest_Pre_ThreadMold2(CTask_FormData task)
     if (!routes_.contains(task.url)) {
         callback_immediately(task, 404, QString());
         qInfo() << "SlotRecvRequest_Pre_ThreadMold2" << "404 Not Found";
+        return;
+    }
+    if (arrivalRoutes_.contains(task.url)) {
+        routes_.constFind(task.url).value()(task);
         return;
     }
     bool busy = false;

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <functional>
 
@@ -38,6 +39,8 @@ public:
     QSharedPointer<VEKC::TcpReactor> reactor() const { return reactor_; }
     // Connection limits of the reactors started from now on (set before they accept anything).
     void setNetLimits(const NetLimits& limits) { netLimits_ = limits; }
+    // Threads a server reactor started from now on spreads its connections over.
+    void setReactorThreads(int threads) { reactorThreads_ = threads; }
 
 signals:
     void readyToClose();
@@ -59,10 +62,15 @@ protected:
     QSharedPointer<VEKC::TcpReactor> reactor_;
     VEKT_TYPE type_;
     QMap<QString, std::function<void(CTask_FormData)>> routes_;
+    // Routes of mode 4 whose handlers answer in the network thread the request arrived in:
+    // they read only what is safe there, so they neither queue behind the GUI thread nor
+    // find their URL busy. Filled in the constructor, read-only afterwards.
+    QSet<QString> arrivalRoutes_;
     QMutex mutex_;
     QList<CTask_FormData> pendingTasks_;
     QList<QFuture<void>> futures_;
     QSharedPointer<QThreadPool> workerPool_;
     QList<QString> busyUrls_;
     NetLimits netLimits_;
+    int reactorThreads_ = 1;
 };

@@ -21,6 +21,8 @@ public:
     explicit SCI_ExecObj_Send(const CTask_FormData& task);
 
     void SerializeWrite(QTcpSocket* socket);
+    // The JSON body of a response ({"code","msg","result"}), as SerializeWrite sends it.
+    static QByteArray replyBody(const CTask_FormData& task);
 
     void Integrality_Empty(const CTask_FormData& task);
     void Integrality_Json(const CTask_FormData& task);

@@ -437,6 +437,10 @@ void Session::sendNext()
         }
         sendQueue_.pop_front();
     }
+    // Written now rather than at the next turn of the loop: one write per batch of
+    // replies, no wake-up for the socket turning writable.
+    if (socket_ && socket_->bytesToWrite() > 0)
+        socket_->flush();
     if (closeAfterSend_ && socket_ && replySlots_.empty()) {
         socket_->disconnectFromHost();
         // A peer that never reads the last reply is cut off at the message limit.

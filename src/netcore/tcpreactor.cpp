@@ -75,12 +75,36 @@ bool TcpReactor::initialize()
 {
     if (isRunning() || loopActive())
         return false;
+    socketThreadPool_->setMaxThreadCount(threadCount_);
+    // The connection threads run first, so the main loop can hand sessions over from its start.
+    for (int i = 1; i < threadCount_; ++i) {
+        auto ready = QSharedPointer<QSemaphore>::create(0);
+        socketThreadPool_->start([this, ready] {
+            QEventLoop loop;
+            QObject context;
+            connect(this, &TcpReactor::connectionLoopsClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+            {
+                QMutexLocker lock(&sessionMutex_);
+                loopContexts_ << &context;
+            }
+            ready->release();
+            loop.exec();
+            {
+                QMutexLocker lock(&sessionMutex_);
+                loopContexts_.removeOne(&context);
+            }
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        });
+        ready->acquire();
+    }
     auto started = QSharedPointer<QSemaphore>::create(0);
     auto ok = QSharedPointer<std::atomic<bool>>::create(false);
     socketThreadPool_->start([this, started, ok] {
         QEventLoop loop;
         connect(this, &TcpReactor::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+        mainLoopThread_ = QThread::currentThread();
         if (!onStart()) {
+            emit connectionLoopsClose();
             started->release();
             return;
         }
@@ -97,6 +121,8 @@ bool TcpReactor::initialize()
         onFinish();
         // Objects let go with deleteLater during the loop die before the thread idles.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Sessions of the other threads were let go by onFinish: their loops delete them first.
+        emit connectionLoopsClose();
     });
     started->acquire();
     if (!*ok)
@@ -224,6 +250,61 @@ void TcpReactor::InitSession(Session* session)
     if (!socket)
         return;
     connect(socket, &QAbstractSocket::disconnected, session, drop);
+}
+
+QList<QThread*> TcpReactor::loopThreads()
+{
+    QList<QThread*> threads{mainLoopThread_};
+    QMutexLocker lock(&sessionMutex_);
+    for (QObject* context : qAsConst(loopContexts_))
+        threads << context->thread();
+    return threads;
+}
+
+void TcpReactor::spreadSession(Session* session)
+{
+    QThread* target = QThread::currentThread();
+    {
+        QMutexLocker lock(&sessionMutex_);
+        if (loopContexts_.isEmpty())
+            return;
+        QMap<QThread*, int> held{{target, 0}};
+        for (QObject* context : qAsConst(loopContexts_))
+            held.insert(context->thread(), 0);
+        for (const QPointer<Session>& s : qAsConst(sessions_))
+            if (s && s != session && held.contains(s->thread()))
+                ++held[s->thread()];
+        for (auto it = held.cbegin(); it != held.cend(); ++it)
+            if (it.value() < held.value(target))
+                target = it.key();
+    }
+    if (target == QThread::currentThread() || !session->socket())
+        return;
+    session->socket()->moveToThread(target);
+    session->moveToThread(target);
+}
+
+void TcpReactor::runInLoopOf(QThread* thread, const std::function<void()>& work)
+{
+    if (thread == QThread::currentThread()) {
+        work();
+        return;
+    }
+    QMutexLocker lock(&sessionMutex_);
+    for (QObject* context : qAsConst(loopContexts_)) {
+        if (context->thread() != thread)
+            continue;
+        // Posted under the lock, which keeps the context alive; waited for after it, since
+        // the work takes the lock itself.
+        auto done = QSharedPointer<QSemaphore>::create(0);
+        QMetaObject::invokeMethod(context, [work, done] {
+            work();
+            done->release();
+        }, Qt::QueuedConnection);
+        lock.unlock();
+        done->acquire();
+        return;
+    }
 }
 
 Session* TcpReactor::adoptSocket(QTcpSocket* socket)

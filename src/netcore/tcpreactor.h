@@ -12,6 +12,7 @@
 #include <QSharedPointer>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 
 class QThreadPool;
 class Session;
@@ -19,8 +20,9 @@ class QTcpSocket;
 
 namespace VEKC {
 
-// Transport half of a network service: its connections run in a one-thread
-// pool with an event loop of their own; records travel in and out by session id.
+// Transport half of a network service: its connections run in a pool of threads,
+// each with an event loop of its own (one unless the owner asks for more); records
+// travel in and out by session id.
 class TcpReactor : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,9 @@ public:
 
     // Limits handed to every session made from now on.
     void setLimits(const NetLimits& limits) { limits_ = limits; }
+    // Threads the connections are spread over, the accepting one included (set before starting).
+    void setThreadCount(int threads) { threadCount_ = qMax(1, threads); }
+    int threadCount() const { return threadCount_; }
     NetLimits limits() const { return limits_; }
     int sessionCount();
     int taskCount();
@@ -65,6 +70,8 @@ signals:
     void sigRequest(CTask_FormData obj);
     void sigResponse(CTask_FormData obj, bool stashed);
     void readyToClose();
+    // The connection threads beside the main loop end (after its sessions were let go).
+    void connectionLoopsClose();
 
 public slots:
     virtual bool isRunning() const = 0;
@@ -86,6 +93,13 @@ protected:
     Session* adoptSocket(QTcpSocket* socket);
     // A session left the map: a server may take connections again.
     virtual void sessionGone() {}
+    // Moves a new session (and its socket) to the connection thread that holds the fewest;
+    // called in the thread that made it.
+    void spreadSession(Session* session);
+    // Runs work in the given connection thread and waits for it (at once when it is this one).
+    void runInLoopOf(QThread* thread, const std::function<void()>& work);
+    // The main loop's thread and the connection threads beside it.
+    QList<QThread*> loopThreads();
     void expireTasks();
     void insertTask(const QString& uuid, const QString& url);
     QString stampUuid() const;
@@ -105,6 +119,10 @@ protected:
     std::atomic<qint64> aliveStamp_{0};
     NetLimits limits_;
     std::atomic<qint64> bodyBytes_{0};
+    int threadCount_ = 1;
+    // Under sessionMutex_: an object living in each connection thread beside the main loop.
+    QList<QObject*> loopContexts_;
+    QThread* mainLoopThread_ = nullptr;
 
     static std::atomic<int> _increase_index_session;
 };

@@ -63,12 +63,19 @@ void TcpServReactor::acceptPending()
             socket->deleteLater();
             continue;
         }
-        adoptSocket(socket);
+        spreadSession(adoptSocket(socket));
     }
 }
 
 void TcpServReactor::sessionGone()
 {
+    if (QThread::currentThread() != mainLoopThread_) {
+        // The listener belongs to the main loop: the news goes there.
+        QMutexLocker lock(&sessionMutex_);
+        if (tcpServer_)
+            QMetaObject::invokeMethod(tcpServer_.data(), [this] { sessionGone(); }, Qt::QueuedConnection);
+        return;
+    }
     if (!acceptPaused_ || !tcpServer_ || sessionCount() >= limits_.maxConnections)
         return;
     acceptPaused_ = false;
@@ -92,23 +99,39 @@ void TcpServReactor::armIdleCheck()
     });
 }
 
+// A session's state is read and its socket closed only in the thread it lives in.
 bool TcpServReactor::evictIdleSession()
 {
-    QPointer<Session> idlest;
-    {
-        QMutexLocker lock(&sessionMutex_);
-        for (const QPointer<Session>& s : qAsConst(sessions_)) {
-            if (s && s->thread() == QThread::currentThread() && s->isIdleFor(limits_.evictIdleAfterMs)
-                && (!idlest || s->id() < idlest->id()))
-                idlest = s;
-        }
+    int idlest = 0;
+    QThread* owner = nullptr;
+    for (QThread* thread : loopThreads()) {
+        runInLoopOf(thread, [&] {
+            QMutexLocker lock(&sessionMutex_);
+            for (const QPointer<Session>& s : qAsConst(sessions_)) {
+                if (s && s->thread() == thread && s->isIdleFor(limits_.evictIdleAfterMs)
+                    && (idlest == 0 || s->id() < idlest)) {
+                    idlest = s->id();
+                    owner = thread;
+                }
+            }
+        });
     }
-    if (!idlest || !idlest->socket())
+    if (!owner)
         return false;
-    QTcpSocket* socket = idlest->socket();
-    socket->abort();   // its disconnected() takes it off the map
-    remove_ClientSession(idlest->id());
-    return true;
+    bool evicted = false;
+    runInLoopOf(owner, [&] {
+        QPointer<Session> session;
+        {
+            QMutexLocker lock(&sessionMutex_);
+            session = sessions_.value(idlest);
+        }
+        if (!session || !session->socket() || !session->isIdleFor(limits_.evictIdleAfterMs))
+            return;
+        session->socket()->abort();   // its disconnected() takes it off the map
+        remove_ClientSession(idlest);
+        evicted = true;
+    });
+    return evicted;
 }
 
 int TcpServReactor::sessionsFrom(const QHostAddress& address)

@@ -3,9 +3,9 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "resstatisticsdatabase.h"
-#include "statecodes.h"
 #include "systemclock.h"
 #include "tcpservreactor.h"
+#include "sci_execobj_send.h"
 #include "vek_netmn.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QPointer>
 #include <QThreadPool>
 #include <QSettings>
 #include <algorithm>
@@ -26,17 +25,24 @@ const char kBadParamText[] = "参数错误";
 const char kNoPictureText[] = "未查询到图片";
 const char kClockFormatText[] = "时间格式错误";
 const char kClockFailedText[] = "修改系统时间失败";
-constexpr int kResultNgShown = 2;
 constexpr int kStatusForbidden = 403;
 constexpr int kStatusBusy = 503;
 const char kBusyText[] = "服务器忙碌中";
 
-QJsonArray firstEntries(const int* values, int count)
+// The result of get_last_detectinfo: the cycle record and its pictures.
+QJsonObject lastDetectResult(const VEK_NETMN::sAPI_LastDetect_Info& info)
 {
-    QJsonArray out;
-    for (int i = 0; i < count && i < kMaxCameras; ++i)
-        out.append(values[i]);
-    return out;
+    QJsonArray pictures;
+    for (auto it = info.pictures.cbegin(); it != info.pictures.cend(); ++it) {
+        const QStringList key = it.key().split(';');
+        pictures.append(QJsonObject{{"camera_index", key.value(0).toInt()},
+                                    {"detect_index", key.value(1).toInt()},
+                                    {"detect_result", key.value(2).toInt() == 1},
+                                    {"picture_name", QFileInfo(it.value()).fileName()}});
+    }
+    QJsonObject json = info.record;
+    json.insert("pictures", pictures);
+    return json;
 }
 
 } // namespace
@@ -47,14 +53,14 @@ QJsonObject HttpApiServer::errorString(const char* text)
 }
 
 const HttpApiServer::Route HttpApiServer::kRoutes[] = {
-    {"/v18/http/get_product_infos", &HttpApiServer::httpapi__get_product_infos},
-    {"/v18/http/production_count_bytime", &HttpApiServer::httpapi__get_production_count_bytime},
-    {"/v18/http/get_last_detectinfo", &HttpApiServer::httpapi__get_last_detailinfo},
-    {"/v18/http/get_detected_picture", &HttpApiServer::httpapi__get_detected_picture},
-    {"/v18/http/get_records", &HttpApiServer::httpapi__get_records},
-    {"/v18/http/set_clear_curcount", &HttpApiServer::httpapi__set_clear_curcount},
-    {"/v18/http/set_localclock", &HttpApiServer::httpapi__set_localclock},
-    {"/v18/http/subscriber_baseinfo", &HttpApiServer::httpapi__subscriber_baseinfo},
+    {"/v18/http/get_product_infos", &HttpApiServer::httpapi__get_product_infos, true},
+    {"/v18/http/production_count_bytime", &HttpApiServer::httpapi__get_production_count_bytime, true},
+    {"/v18/http/get_last_detectinfo", &HttpApiServer::httpapi__get_last_detailinfo, true},
+    {"/v18/http/get_detected_picture", &HttpApiServer::httpapi__get_detected_picture, true},
+    {"/v18/http/get_records", &HttpApiServer::httpapi__get_records, true},
+    {"/v18/http/set_clear_curcount", &HttpApiServer::httpapi__set_clear_curcount, false},
+    {"/v18/http/set_localclock", &HttpApiServer::httpapi__set_localclock, false},
+    {"/v18/http/subscriber_baseinfo", &HttpApiServer::httpapi__subscriber_baseinfo, false},
 };
 
 HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(hub)
@@ -63,9 +69,16 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
     limits.maxBodyBytes = kMaxRequestBodyBytes;
     limits.bodyBudgetBytes = kRequestBodyBudgetBytes;
     setNetLimits(limits);
+    setReactorThreads(kReactorThreads);
     m_publishDelay.setSingleShot(true);
     m_publishDelay.setInterval(kPublishDelayMs);
     connect(&m_publishDelay, &QTimer::timeout, this, &HttpApiServer::slot_delay_publish_detectinfo);
+    m_snapshotRefresh.setInterval(kSnapshotRefreshMs);
+    connect(&m_snapshotRefresh, &QTimer::timeout, this, &HttpApiServer::publishSnapshot);
+    std::atomic_store(&m_snapshot, ApiSnapshotPtr(std::make_shared<ApiSnapshot>()));
+    std::atomic_store(&m_lastDetectReply, std::make_shared<const LastDetectReply>());
+    m_queryPool = std::make_unique<QThreadPool>();
+    m_queryPool->setMaxThreadCount(1);   // one query at a time: they share the disk anyway
 
     // Every route answers 403 while the API switch is off.
     for (const Route& route : kRoutes) {
@@ -77,6 +90,8 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
             }
             (this->*handler)(task);
         });
+        if (route.readOnly)
+            arrivalRoutes_.insert(QString::fromLatin1(route.url));
     }
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &HttpApiServer::endPushes);
@@ -84,11 +99,20 @@ HttpApiServer::HttpApiServer(VEK_NETMN* hub) : HttpManager(VEKT_SERVER), m_hub(h
 
 HttpApiServer::~HttpApiServer()
 {
-    if (m_queryPool)
-        m_queryPool->waitForDone();
+    // The reactor threads must end before the routes they call into go away; a query
+    // still running then answers nobody.
+    {
+        QMutexLocker lock(&m_reactorLock);
+        stopReactor();
+    }
+    m_queryPool->waitForDone();
     endPushes();
-    // The reactor thread must end before the routes it calls into go away.
-    stopReactor();
+}
+
+bool HttpApiServer::startReactor(QHostAddress const& address, quint16 port, int mode)
+{
+    QMutexLocker lock(&m_reactorLock);
+    return HttpManager::startReactor(address, port, mode);
 }
 
 void HttpApiServer::setListenAddress(const QHostAddress& address, quint16 port)
@@ -103,8 +127,22 @@ quint16 HttpApiServer::serverPort() const
     return server ? server->serverPort() : 0;
 }
 
+void HttpApiServer::publishSnapshot()
+{
+    ApiSnapshot now = ApiSnapshot::capture(*m_hub);
+    const ApiSnapshotPtr current = snapshot();
+    if (current->sameAs(now) && !current->productInfosReply.isEmpty())
+        return;   // the replies made from it stay valid
+    CTask_FormData reply;
+    reply.json = now.productInfos;
+    now.productInfosReply = SCI_ExecObj_Send::replyBody(reply);
+    std::atomic_store(&m_snapshot, ApiSnapshotPtr(std::make_shared<const ApiSnapshot>(std::move(now))));
+}
+
 void HttpApiServer::init()
 {
+    publishSnapshot();
+    m_snapshotRefresh.start();
     // The listener runs whatever the API switch says; the handlers answer 403 while it is off.
     if (!startReactor(m_listenAddress, m_listenPort, kApiMode))
         qWarning() << "HTTP API: cannot listen on port" << m_listenPort;
@@ -132,7 +170,7 @@ CTask_FormData HttpApiServer::replyTo(const CTask_FormData& request) const
     CTask_FormData reply;
     reply.uuid = request.uuid;
     reply.sessionId = request.sessionId;
-    reply.deviceId = gDeviceID;
+    reply.deviceId = snapshot()->deviceSn;
     return reply;
 }
 
@@ -145,21 +183,10 @@ void HttpApiServer::replyJson(const CTask_FormData& request, const QJsonObject& 
 
 void HttpApiServer::httpapi__get_product_infos(const CTask_FormData& request)
 {
-    const int cameras = qBound(0, numCamera, kMaxCameras);
-    int detectStatus = 0;
-    if (gpWin && gpWin->resultState == kResultNgShown)
-        detectStatus = gpWin->curDetectIndex == 0 ? 1 : 2;
-    QJsonObject json{{"camera_count", numCamera},
-                     {"device_sn", gDeviceID},
-                     {"device_id", m_hub->deviceName()},
-                     {"run_status", gpWin && gpWin->runState != kRunStopped ? 1 : 0},
-                     {"detect_status", detectStatus},
-                     {"detect_all", *std::max_element(gAllCycleNum, gAllCycleNum + kMaxCameras)},
-                     {"detect_ng", gSyncNGCycleNum},
-                     {"detect_all_detail", firstEntries(gAllNum, cameras)},
-                     {"detect_ng_detail", firstEntries(gFailNum, cameras)}};
+    const ApiSnapshotPtr now = snapshot();
     CTask_FormData reply = replyTo(request);
-    reply.json = json;
+    reply.deviceId = now->deviceSn;
+    reply.preparedJson = now->productInfosReply;
     reply.headers.insert(QStringLiteral("Access-Control-Allow-Origin"), QStringLiteral("*"));
     sendAsync(reply);
 }
@@ -173,8 +200,9 @@ void HttpApiServer::httpapi__get_production_count_bytime(const CTask_FormData& r
         replyJson(request, errorString(kBadTimeText));
         return;
     }
-    const QString deviceName = m_hub->deviceName();
-    const QString deviceSn = gDeviceID;
+    const ApiSnapshotPtr now = snapshot();
+    const QString deviceName = now->deviceName;
+    const QString deviceSn = now->deviceSn;
     runQuery(request, [start, finish, deviceName, deviceSn] {
         QJsonObject json;
         if (!ResStatisticsDatabase::loadCount(start.toString(), finish.toString(), json, QString()))
@@ -185,49 +213,44 @@ void HttpApiServer::httpapi__get_production_count_bytime(const CTask_FormData& r
     });
 }
 
+// Called from the network threads: the answer leaves from the query thread (the
+// destructor waits for that thread before the server goes).
 void HttpApiServer::runQuery(const CTask_FormData& request, std::function<QJsonObject()> work)
 {
-    if (m_pendingQueries >= kMaxPendingQueries) {
+    if (m_pendingQueries.fetch_add(1) >= kMaxPendingQueries) {
+        --m_pendingQueries;
         callback_immediately(request, kStatusBusy, QString::fromUtf8(kBusyText));
         return;
     }
-    if (!m_queryPool) {
-        m_queryPool = std::make_unique<QThreadPool>();
-        m_queryPool->setMaxThreadCount(1);   // one query at a time: they share the disk anyway
-    }
-    ++m_pendingQueries;
-    QPointer<HttpApiServer> self(this);
-    m_queryPool->start([self, request, work] {
+    m_queryPool->start([this, request, work] {
         const QJsonObject json = work();
-        if (!self)
-            return;
-        QMetaObject::invokeMethod(self, [self, request, json] {
-            if (!self)
-                return;
-            --self->m_pendingQueries;
-            self->replyJson(request, json);
-        }, Qt::QueuedConnection);
+        {
+            QMutexLocker lock(&m_reactorLock);
+            replyJson(request, json);
+        }
+        --m_pendingQueries;
     });
 }
 
 void HttpApiServer::httpapi__get_last_detailinfo(const CTask_FormData& request)
 {
+    // The hub's cycle record has a lock of its own: read here, never through the GUI thread.
     VEK_NETMN::sAPI_LastDetect_Info info;
     if (!m_hub->lastDetectInfo.tryGetValue(info)) {
         callback_immediately(request, kStatusForbidden, QString::fromUtf8(kNoCycleText));
         return;
     }
-    QJsonArray pictures;
-    for (auto it = info.pictures.cbegin(); it != info.pictures.cend(); ++it) {
-        const QStringList key = it.key().split(';');
-        pictures.append(QJsonObject{{"camera_index", key.value(0).toInt()},
-                                    {"detect_index", key.value(1).toInt()},
-                                    {"detect_result", key.value(2).toInt() == 1},
-                                    {"picture_name", QFileInfo(it.value()).fileName()}});
+    std::shared_ptr<const LastDetectReply> made = std::atomic_load(&m_lastDetectReply);
+    if (made->body.isEmpty() || made->id != info.id || made->record != info.record || made->pictures != info.pictures) {
+        CTask_FormData reply;
+        reply.json = lastDetectResult(info);
+        made = std::make_shared<const LastDetectReply>(
+            LastDetectReply{info.id, info.record, info.pictures, SCI_ExecObj_Send::replyBody(reply)});
+        std::atomic_store(&m_lastDetectReply, made);
     }
-    QJsonObject json = info.record;
-    json.insert("pictures", pictures);
-    replyJson(request, json);
+    CTask_FormData reply = replyTo(request);
+    reply.preparedJson = made->body;
+    sendAsync(reply);
 }
 
 QString HttpApiServer::alarmPicturePath(int camera, int detect, bool ok, const QString& name)
@@ -255,7 +278,8 @@ void HttpApiServer::httpapi__get_detected_picture(const CTask_FormData& request)
     const int camera = request.json.value("camera_index").toInt(-1);
     const int detect = request.json.value("detect_index").toInt(-1);
     const bool ok = request.json.value("detect_result").toBool(false);
-    if (camera < 0 || detect < 0 || camera >= numCamera || detect >= gDNum) {
+    const ApiSnapshotPtr now = snapshot();
+    if (camera < 0 || detect < 0 || camera >= now->cameraCount || detect >= now->detectCount) {
         replyJson(request, errorString(kBadParamText));
         return;
     }
@@ -280,6 +304,7 @@ void HttpApiServer::httpapi__set_clear_curcount(const CTask_FormData& request)
         gpWin->CountWrite();
         gpWin->InsertRecord(QStringLiteral("API: 清除计数"), QStringLiteral("API"));
     }
+    publishSnapshot();
     callback_immediately(request, 200, QString());
 }
 

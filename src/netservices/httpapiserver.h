@@ -1,10 +1,12 @@
 #pragma once
 
+#include "apisnapshot.h"
 #include "httpmanager.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QString>
 #include <QTimer>
 #include <QVariant>
@@ -26,9 +28,10 @@ struct Skt_Session
     int port = 0;
 };
 
-// The box's HTTP JSON API: eight routes under "/v18/http/", handled one at a
-// time in the GUI thread (mode 4), and the push of cycle records and pictures
-// to subscribers.
+// The box's HTTP JSON API: eight routes under "/v18/http/" and the push of cycle
+// records and pictures to subscribers. The routes that change something are handled
+// one at a time in the GUI thread (mode 4); the read routes answer in the network
+// threads from a snapshot the GUI thread publishes, so a detection never holds them up.
 class HttpApiServer : public HttpManager
 {
     Q_OBJECT
@@ -54,18 +57,27 @@ public:
     static constexpr const char* kTooManyRecordsText = "查询结果过多，请缩小时间范围";
     // Record and count queries waiting for or running in the query thread.
     static constexpr int kMaxPendingQueries = 8;
+    // State changed outside a cycle (run state, a counter reset on the screen) reaches
+    // the read routes within this time.
+    static constexpr int kSnapshotRefreshMs = 100;
+    // Network threads of the API's listener: one saturates under many clients.
+    static constexpr int kReactorThreads = 3;
 
     explicit HttpApiServer(VEK_NETMN* hub);
     ~HttpApiServer() override;
 
     // (Re)starts the listener and reloads the subscribers from the hub's workspace.
     void init();
+    bool startReactor(QHostAddress const& address, quint16 port, int mode) override;
     // Where init() listens (any address, port 10100 unless changed; tests use 127.0.0.1:0).
     void setListenAddress(const QHostAddress& address, quint16 port);
     // The port actually listened on; 0 when not listening.
     quint16 serverPort() const;
 
     void finish_PeriodRecord();
+    // Takes the state the read routes answer from (GUI thread); done after each cycle,
+    // after the write routes and every kSnapshotRefreshMs.
+    void publishSnapshot();
     QList<Skt_Session> getSubscriber_FromTopic(QString topic);
     // Ends every push thread and waits for it (pushes not yet made are dropped); run
     // when the application quits, so that no push runs on while Qt is torn down.
@@ -82,6 +94,15 @@ private:
     {
         const char* url;
         Handler handler;
+        bool readOnly;   // answered in the network thread from the snapshot
+    };
+    // The reply body of get_last_detectinfo for one cycle record.
+    struct LastDetectReply
+    {
+        QString id;
+        QJsonObject record;
+        QMap<QString, QString> pictures;
+        QByteArray body;
     };
     static const Route kRoutes[];
 
@@ -94,9 +115,10 @@ private:
     void httpapi__set_localclock(const CTask_FormData& request);
     void httpapi__subscriber_baseinfo(const CTask_FormData& request);
 
-    // Runs a query that may take longer than a detection cycle in the query thread and
-    // answers with its JSON in this thread; refused (503) while too many wait.
+    // Runs a query that may take longer than a detection cycle in the query thread, which
+    // answers with its JSON; refused (503) while too many wait.
     void runQuery(const CTask_FormData& request, std::function<QJsonObject()> work);
+    ApiSnapshotPtr snapshot() const { return std::atomic_load(&m_snapshot); }
     // A response on the request's connection: uuid, session and Device-ID set.
     CTask_FormData replyTo(const CTask_FormData& request) const;
     void replyJson(const CTask_FormData& request, const QJsonObject& json);
@@ -129,6 +151,12 @@ private:
     // one subscriber leave in order. The thread is a child of this server.
     std::unique_ptr<QThreadPool> m_queryPool;
     std::atomic<int> m_pendingQueries{0};
+    // The query thread answers through reactor_, which the GUI thread replaces on a restart.
+    QMutex m_reactorLock;
+    QTimer m_snapshotRefresh;
+    // Swapped whole by the GUI thread, read by the network threads (std::atomic_load/store).
+    ApiSnapshotPtr m_snapshot;
+    std::shared_ptr<const LastDetectReply> m_lastDetectReply;
     QThread* m_pushThread = nullptr;
     PushDispatcher* m_pushDispatcher = nullptr;
 };

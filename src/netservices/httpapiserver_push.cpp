@@ -227,6 +227,7 @@ void HttpApiServer::slot_delay_publish_detectinfo()
 
 void HttpApiServer::finish_PeriodRecord()
 {
+    publishSnapshot();
     if (m_hub->isApiWorking() && !m_publishDelay.isActive())
         slot_delay_publish_detectinfo();
 }

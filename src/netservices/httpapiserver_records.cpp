@@ -122,7 +122,7 @@ void HttpApiServer::httpapi__get_records(const CTask_FormData& request)
     }
     const QDate today = Clock::now().date();
     // Today's file is the main window's; the worker reads it on a connection of its own.
-    const QString todayPath = gpWin ? gpWin->recordDatabase().databaseName() : QString();
+    const QString todayPath = snapshot()->todayRecordPath;
     const QJsonObject filter = request.json;
     runQuery(request, [start, end, today, todayPath, filter] {
         const QList<QDate> archived = archivedDays();

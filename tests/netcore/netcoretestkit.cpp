@@ -129,6 +129,13 @@ TestService::TestService() : HttpManager(VEKT_SERVER)
         reply(task, QJsonObject{{"held", true}});
     });
     routes_.insert("/silent", [this](CTask_FormData) { ++handled; });
+    routes_.insert("/where", [this](CTask_FormData task) {
+        QJsonObject out{{"thread", QString::number(quintptr(QThread::currentThread()))}};
+        for (auto it = task.query.cbegin(); it != task.query.cend(); ++it)
+            out.insert("q_" + it.key(), it.value());
+        reply(task, out);
+    });
+    arrivalRoutes_.insert("/where");
     routes_.insert("/file", [this](CTask_FormData task) {
         CTask_FormData r;
         r.uuid = task.uuid;
@@ -149,13 +156,14 @@ void TestService::reply(const CTask_FormData& request, const QJsonObject& json)
     sendAsync(r);
 }
 
-ServiceHost::ServiceHost(int mode, const NetLimits& limits)
+ServiceHost::ServiceHost(int mode, const NetLimits& limits, int reactorThreads)
 {
     context_->moveToThread(&thread_);
     thread_.start();
-    QMetaObject::invokeMethod(context_, [this, mode, limits] {
+    QMetaObject::invokeMethod(context_, [this, mode, limits, reactorThreads] {
         service_ = new TestService;
         service_->setNetLimits(limits);
+        service_->setReactorThreads(reactorThreads);
         service_->startReactor(QHostAddress::LocalHost, 0, mode);
         port_ = static_cast<VEKC::TcpServReactor*>(service_->reactor().data())->serverPort();
     }, Qt::BlockingQueuedConnection);

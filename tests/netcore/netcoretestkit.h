@@ -58,7 +58,8 @@ QByteArray request(const QByteArray& method, const QByteArray& target, const QBy
 
 // A server service on 127.0.0.1:0 running in a thread of its own, so that the
 // test thread may block on clients. Routes: /echo (JSON back with the query),
-// /hold (waits on the latch), /silent (never answers), /file (sends the file named by the query "path").
+// /hold (waits on the latch), /silent (never answers), /file (sends the file named by the query "path"),
+// /where (answered in the network thread: the query back and that thread's address as "thread").
 class TestService : public HttpManager
 {
     Q_OBJECT
@@ -75,7 +76,7 @@ private:
 class ServiceHost
 {
 public:
-    explicit ServiceHost(int mode = 4, const NetLimits& limits = NetLimits());
+    explicit ServiceHost(int mode = 4, const NetLimits& limits = NetLimits(), int reactorThreads = 1);
     ~ServiceHost();
     quint16 port() const { return port_; }
     TestService* service() const { return service_; }

@@ -392,3 +392,24 @@ TEST(HttpServer, PipelineDepthIsBoundedAndEveryRequestAnswered)
     EXPECT_EQ(inOrder, 300);
     EXPECT_EQ(delivered.load(), 301);
 }
+
+// Replies larger than the kernel takes at once, to a client that lets them wait: the rest
+// follows through the socket's buffer, whole, and the replies after them keep their place.
+TEST(HttpServer, LargeRepliesToAWaitingReaderArriveWholeAndInOrder)
+{
+    ServiceHost host(4, NetLimits(), 2);
+    RawClient c(host.port());
+    QByteArray big(8 * 1024 * 1024, 'a');
+    for (int i = 0; i < big.size(); i += 4099)
+        big[i] = char('b' + i % 23);
+    const QByteArray body = R"({"big":")" + big + R"("})";
+    for (int round = 0; round < 2; ++round) {
+        c.send(request("POST", "/echo", body) + request("GET", "/where?n=" + QByteArray::number(round)));
+        QThread::msleep(300);   // the kernel's buffers fill meanwhile
+        const RawResponse first = c.readResponse(30000);
+        const RawResponse second = c.readResponse(10000);
+        ASSERT_TRUE(first.complete && second.complete) << round;
+        EXPECT_TRUE(bodyJson(first).value("result").toObject().value("big").toString().toLatin1() == big) << round;
+        EXPECT_EQ(bodyJson(second).value("result").toObject().value("q_n").toString(), QString::number(round));
+    }
+}

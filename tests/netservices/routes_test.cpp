@@ -58,6 +58,7 @@ TEST_F(ApiRoutes, ProductInfos)
     window->runState = 1;
     window->resultState = 2;
     window->curDetectIndex = 1;
+    hub->apiServer()->publishSnapshot();   // as after a cycle
 
     const HttpReply r = post("get_product_infos", "");
     EXPECT_EQ(r.statusLine, QByteArray("HTTP/1.1 200 OK"));
@@ -78,11 +79,13 @@ TEST_F(ApiRoutes, ProductInfos)
     window->runState = 3;
     window->curDetectIndex = 0;
     numCamera = 0;
+    hub->apiServer()->publishSnapshot();
     const QJsonObject stopped = post("get_product_infos").result();
     EXPECT_EQ(stopped.value("run_status").toInt(), 0);
     EXPECT_EQ(stopped.value("detect_status").toInt(), 1);
     EXPECT_EQ(stopped.value("detect_all_detail").toArray(), QJsonArray());
     window->resultState = 1;
+    hub->apiServer()->publishSnapshot();
     EXPECT_EQ(post("get_product_infos").result().value("detect_status").toInt(), 0);
 }
 
