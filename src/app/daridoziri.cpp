@@ -62,6 +62,7 @@
 namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
+constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
@@ -95,6 +96,8 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     }
     resize(gShowW, gShowH);
     setStyleSheet("DaRiDoziri { background-color: black; }");
+    // A language change restarts the program, so the text is taken once.
+    exportTitle = lanText(kRowExportTitle);
 
     createSharedDialogs();
     openDatabases();
@@ -661,6 +664,11 @@ void DaRiDoziri::RunAlgorithm(int camera, int detection)
             unit->runAlgorithm(detection);
 }
 
+void DaRiDoziri::syncTemplates(int camera, int detection)
+{
+    VEK_NETMN::getInstance()->companionLink()->syncTempList(QJsonObject{{"camera", camera}, {"detect", detection}});
+}
+
 QStringList DaRiDoziri::getPathContext() const
 {
     return {QStringLiteral("PARAM.db"), QStringLiteral("RECORD"), QStringLiteral("alarmimage"),
@@ -840,12 +848,11 @@ void DaRiDoziri::SlotReTrain()
     if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
         return;
     const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
-    ViewWatch2ZEL* link = VEK_NETMN::getInstance()->companionLink();
     for (CammerWidget* widget : m_cameraWidgets) {
         for (int group = 0; group < groups && group < kMaxDetections; ++group) {
             widget->reTrainPending[group] = true;
             widget->SaveIgnorePoint(group);
-            link->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
+            syncTemplates(widget->camIndex, group);
         }
     }
     CameraManager* manager = CameraManager::getInstance();

@@ -379,15 +379,23 @@ TEST(VideoFrame, AHeldSemaphoreSkipsTheFrameInTimeAndIsNeverReset)
     EXPECT_EQ(semctl(share.semid, 0, GETVAL), 0);
     QImage picture(64, 32, QImage::Format_RGB32);
     picture.fill(QColor(90, 160, 220));
+    // Nothing allows sending, so only the calls below write: the frame's bits as the loop hands them.
+    VideoThread video({{0, share}}, nullptr);
+    video.UpdateMemory(0, nullptr);
+    video.UpdateMemory(1, picture.bits());
+    EXPECT_EQ(video.framesWritten() + video.framesSkipped(), 0) << "no bits or no share: nothing to write";
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(VideoThread::UpdateMemory(share, picture));
+    video.UpdateMemory(0, picture.bits());
+    EXPECT_EQ(video.framesSkipped(), 1);
     EXPECT_GE(timer.elapsed(), CNT_Semaphore::kWaitMs - 20);
     EXPECT_LT(timer.elapsed(), 3 * CNT_Semaphore::kWaitMs);
 
     sembuf give{0, 1, 0};
     ASSERT_EQ(semop(share.semid, &give, 1), 0);
-    EXPECT_TRUE(VideoThread::UpdateMemory(share, picture));
+    video.UpdateMemory(0, picture.bits());
+    EXPECT_EQ(video.framesWritten(), 1);
+    video.idestory();
     EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
     const cv::Mat bgra(32, 64, CV_8UC4, picture.bits(), size_t(picture.bytesPerLine()));
     cv::Mat wanted;
