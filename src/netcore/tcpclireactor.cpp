@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QThreadPool>
+#include <QtConcurrent>
 
 namespace VEKC {
 
@@ -33,6 +34,23 @@ bool TcpCliReactor::onStart()
     }
     adoptSocket(socket.data());
     return true;
+}
+
+bool TcpCliReactor::connectInBackground(QHostAddress const& address, quint16 port)
+{
+    if (m_connecting.isRunning())
+        return false;
+    deinitialize();
+    address_ = address;
+    port_ = port;
+    m_connecting = QtConcurrent::run([this] { emit connectFinished(initialize()); });
+    return true;
+}
+
+void TcpCliReactor::deinitialize()
+{
+    m_connecting.waitForFinished();
+    TcpReactor::deinitialize();
 }
 
 void TcpCliReactor::onFinish()
