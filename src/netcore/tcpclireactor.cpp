@@ -9,6 +9,15 @@
 
 namespace VEKC {
 
+namespace {
+// Connections are made on threads of their own: long jobs on the global pool never delay them.
+QThreadPool& connectPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+} // namespace
+
 TcpCliReactor::~TcpCliReactor()
 {
     deinitialize();
@@ -43,7 +52,7 @@ bool TcpCliReactor::connectInBackground(QHostAddress const& address, quint16 por
     deinitialize();
     address_ = address;
     port_ = port;
-    m_connecting = QtConcurrent::run([this] { emit connectFinished(initialize()); });
+    m_connecting = QtConcurrent::run(&connectPool(), [this] { emit connectFinished(initialize()); });
     return true;
 }
 

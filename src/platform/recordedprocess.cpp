@@ -1,8 +1,7 @@
 #include "recordedprocess.h"
 
-#include "storedfile.h"
-
 #include <QFile>
+#include <QSaveFile>
 #include <QStringList>
 #include <QThread>
 #include <QtDebug>
@@ -56,7 +55,15 @@ bool record(const QString& file, qint64 pid, QString* error)
             *error = QStringLiteral("process %1 is gone").arg(pid);
         return false;
     }
-    return StoredFile::write(file, QStringLiteral("%1 %2\n").arg(pid).arg(started).toLatin1(), error);
+    // Written once and never again later: a record is only true while its process lives.
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(QByteArray::number(pid) + ' ' + QByteArray::number(started) + '\n') < 0
+        || !out.commit()) {
+        if (error)
+            *error = file + QStringLiteral(": ") + out.errorString();
+        return false;
+    }
+    return true;
 }
 
 qint64 endLeftover(const QString& file)

@@ -107,19 +107,31 @@ TEST_F(DownloadDialog, AnsweringNoDownloadsNothingAndYesStoresThePackage)
     EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
 
     QString outcome;
-    answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
-        touch(box->findChild<QAbstractButton*>("yesButton"));
-        answerChild(dialog.get(), "v_SelectBox", [&](QWidget* result) {
-            if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
-                return false;
-            outcome = static_cast<v_SelectBox*>(result)->text();
-            touch(result->findChild<QAbstractButton*>("confirmButton"));
+    const auto download = [&] {
+        outcome.clear();
+        answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
+            touch(box->findChild<QAbstractButton*>("yesButton"));
+            answerChild(dialog.get(), "v_SelectBox", [&](QWidget* result) {
+                if (static_cast<v_SelectBox*>(result)->kind() != v_SelectBox::Confirm)
+                    return false;
+                outcome = static_cast<v_SelectBox*>(result)->text();
+                touch(result->findChild<QAbstractButton*>("confirmButton"));
+                return true;
+            });
             return true;
         });
-        return true;
-    });
-    touch(package);
-    ASSERT_TRUE(waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); }));
+        touch(package);
+        return waitUntil([&] { return !outcome.isEmpty() && package->isEnabled(); });
+    };
+    // A full disk is told as one (the shared text for files that could not be stored).
+    const QString partial = root + "/" + VersionRepository::kPartialName;
+    ASSERT_TRUE(QFile::link("/dev/full", partial));
+    ASSERT_TRUE(download());
+    EXPECT_EQ(outcome, lanText(900).arg(root + "/newupdate.rar"));
+    EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
+    QFile::remove(partial);
+
+    ASSERT_TRUE(download());
     EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
     EXPECT_EQ(QFile(root + "/newupdate.rar").size(), qint64(kRarPackage.size()));
 }
