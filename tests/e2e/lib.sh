@@ -70,6 +70,24 @@ e2e_wait_file() {
   echo "FAIL: no file $pattern"; return 1
 }
 
+# Frames the board simulator has received so far.
+e2e_board_frames() {
+  e2e_board status | sed -n 's/.* frames \([0-9]*\).*/\1/p'
+}
+
+# Waits until the monitor is up and exchanging frames with the board simulator,
+# so that an input raised from now on is seen as an edge.
+e2e_wait_ready() {
+  e2e_wait_for "main window shown" 120
+  e2e_wait_for "IO board port" 20
+  local i=0
+  while [ $i -lt 200 ]; do
+    [ "$(e2e_board_frames)" -gt $((E2E_FRAMES_MARK + 2)) ] && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  echo "FAIL: the monitor never exchanged frames with the board"; return 1
+}
+
 # Value of a count.ini key.
 e2e_count() {
   sed -n "s/^$1=//p" "$APP/count.ini"
@@ -83,19 +101,29 @@ e2e_expect() {
   if [ "$1" != "$2" ]; then echo "FAIL: $3: expected '$2', got '$1'"; exit 1; fi
 }
 
-# Starts the monitor in its own network namespace under Xvfb at 1920x1080
+# Starts the monitor in its own network namespace under Xvfb at 1920x1080 (E2E_SCREEN=1024x768: another size)
 # (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own).
 e2e_start() {
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
+  # Frames the board saw from an earlier run are not this run's (see e2e_wait_ready).
+  E2E_FRAMES_MARK=0
+  [ -n "${E2E_BOARD_PID:-}" ] && E2E_FRAMES_MARK="$(e2e_board_frames)"
   rm -f "$APP"/cnt_net/workspace/log/*.log
   # The development-machine value skips the start-up waits (E2E_HARDWARE_WAITS=1 keeps them).
   local dev_env=/opt/Qt5.15.7/plugins/platforms
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
   ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" &&
-    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 1920x1080x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
+    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN:-1920x1080}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
       sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
+}
+
+# The board simulator and the monitor started, the window shown and the board's port open.
+e2e_start_ready() {
+  e2e_start_board
+  e2e_start
+  e2e_wait_ready
 }
 
 # Runs xdotool on the monitor's display, inside the monitor's network namespace
