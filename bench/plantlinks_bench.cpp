@@ -213,8 +213,8 @@ void videoBench(BusyWindow& window)
     QImage last;
     auto oursGui = [&] { video.updateData_main2cache(); };
     auto oursWhole = [&] {
-        last = window.grab().toImage();
-        VideoThread::UpdateMemory(share.info, last);
+        last = VideoThread::fitFrame(window.grab().toImage(), share.info.width, share.info.height);
+        video.UpdateMemory(0, last.bits());
     };
     // What a plain implementation does on the GUI thread for the same frame.
     auto plain = [&] {

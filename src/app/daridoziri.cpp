@@ -63,6 +63,7 @@
 namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
+constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
@@ -96,6 +97,8 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     }
     resize(gShowW, gShowH);
     setStyleSheet("DaRiDoziri { background-color: black; }");
+    // A language change restarts the program, so the text is taken once.
+    exportTitle = lanText(kRowExportTitle);
 
     createSharedDialogs();
     openDatabases();
@@ -664,6 +667,11 @@ void DaRiDoziri::RunAlgorithm(int camera, int detection)
             unit->runAlgorithm(detection);
 }
 
+void DaRiDoziri::syncTemplates(int camera, int detection)
+{
+    VEK_NETMN::getInstance()->companionLink()->syncTempList(QJsonObject{{"camera", camera}, {"detect", detection}});
+}
+
 QStringList DaRiDoziri::getPathContext() const
 {
     return {QStringLiteral("PARAM.db"), QStringLiteral("RECORD"), QStringLiteral("alarmimage"),
@@ -894,7 +902,7 @@ void DaRiDoziri::reTrain(CammerWidget* widget, int group)
     // The next frame of the group becomes its template 0 and is learnt.
     widget->reTrainPending[group] = true;
     widget->SaveIgnorePoint(group);
-    VEK_NETMN::getInstance()->companionLink()->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
+    syncTemplates(widget->camIndex, group);
 }
 
 void DaRiDoziri::SlotAdjustArea()

@@ -50,6 +50,7 @@ public:
     void RunAlgorithm(int camera, int detection) override;
     void CountWrite() override;
     QStringList getPathContext() const override;
+    void syncTemplates(int camera, int detection) override;
     void MScale(float scale) override;
     void MScaleSetToMin() override;
     void updateMScale(int x, int y) override;

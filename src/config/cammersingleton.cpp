@@ -251,6 +251,35 @@ QString CammerSingleton::roiValue(int g, int r) const
     return text;
 }
 
+bool CammerSingleton::writesGroup(int g) const
+{
+    // An unreadable group stays untouched while it is still empty; once ROIs
+    // were put into it they are the user's and are written like any other.
+    return groupLoaded[g] || roiCount[g] != 0;
+}
+
+QList<QPair<QString, QString>> CammerSingleton::groupRows(int g) const
+{
+    const int count = std::clamp(roiCount[g], 0, kMaxRois);
+    QStringList detect{QString::number(count)};
+    for (int item : groupRecord[g])
+        detect << QString::number(item);
+    QList<QPair<QString, QString>> rows{{detectKey(g), detect.join(' ')}};
+    for (int r = 0; r < count; ++r)
+        rows.append({roiKey(g, r), roiValue(g, r)});
+    return rows;
+}
+
+QMap<QString, QString> CammerSingleton::storedRows() const
+{
+    QMap<QString, QString> rows;
+    for (int g = 0; g < kGroups; ++g)
+        if (writesGroup(g))
+            for (const auto& row : groupRows(g))
+                rows.insert(row.first, row.second);
+    return rows;
+}
+
 bool CammerSingleton::SaveDatatoFile()
 {
     const QString table = tableName();
@@ -259,19 +288,11 @@ bool CammerSingleton::SaveDatatoFile()
     bool written[kGroups] = {};
     const bool ok = ParamDatabase::inTransaction([&](QSqlQuery& query) {
         for (int g = 0; g < kGroups; ++g) {
-            // An unreadable group stays untouched while it is still empty; once ROIs
-            // were put into it they are the user's and are written like any other.
-            if (!groupLoaded[g] && roiCount[g] == 0)
+            if (!writesGroup(g))
                 continue;
             written[g] = true;
-            const int count = std::clamp(roiCount[g], 0, kMaxRois);
-            QStringList detect{QString::number(count)};
-            for (int item : groupRecord[g])
-                detect << QString::number(item);
-            if (!ParamDatabase::writeRow(query, table, detectKey(g), detect.join(' ')))
-                return false;
-            for (int r = 0; r < count; ++r)
-                if (!ParamDatabase::writeRow(query, table, roiKey(g, r), roiValue(g, r)))
+            for (const auto& row : groupRows(g))
+                if (!ParamDatabase::writeRow(query, table, row.first, row.second))
                     return false;
             // Rows of the group's unused ROI numbers go; most saves find none, so only the
             // group's rows that exist are looked at.
@@ -280,7 +301,7 @@ bool CammerSingleton::SaveDatatoFile()
             QSet<QString> present;
             while (query.next())
                 present.insert(query.value(0).toString());
-            for (int r = count; r < kMaxRois && !present.isEmpty(); ++r) {
+            for (int r = std::clamp(roiCount[g], 0, kMaxRois); r < kMaxRois && !present.isEmpty(); ++r) {
                 const QString key = roiKey(g, r);
                 if (present.remove(key) && !ParamDatabase::execBound(query, remove, {key}))
                     return false;

@@ -9,6 +9,9 @@
 #include "clustomrect.h"
 #include "repolygon.h"
 
+#include <QList>
+#include <QMap>
+#include <QPair>
 #include <QString>
 
 class RoiMaskOwner;
@@ -31,6 +34,8 @@ public:
     void LoadDatafromFile(RoiMaskOwner* owner = nullptr);
     // Writes every loaded group in one transaction; false (rolled back, logged) on failure.
     bool SaveDatatoFile();
+    // The rows SaveDatatoFile writes, by row name ("detect0", "ROI0-3", ...).
+    QMap<QString, QString> storedRows() const;
     void setSelectRoi(int i);
     // Adds the changes of ROI roi since it was selected (the cached values) to
     // every other ROI of the current group with the same function, then renews
@@ -70,4 +75,6 @@ private:
     void applyDefaultRoi(int g, int r);
     void storeMask(int g, int r, const cv::Mat& mask);
     QString roiValue(int g, int r) const;
+    bool writesGroup(int g) const;
+    QList<QPair<QString, QString>> groupRows(int g) const;
 };

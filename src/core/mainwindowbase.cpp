@@ -35,6 +35,7 @@ void MainWindowBase::ChangeCammer() {}
 void MainWindowBase::CheckNG(bool) {}
 void MainWindowBase::RunAlgorithm(int, int) {}
 void MainWindowBase::CountWrite() {}
+void MainWindowBase::syncTemplates(int, int) {}
 QStringList MainWindowBase::getPathContext() const { return {}; }
 
 QStringList MainWindowBase::getExportPathByContext(const QStringList& chosen) const

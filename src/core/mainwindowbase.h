@@ -63,6 +63,9 @@ public:
     int recheckMade[8] = {};         // re-inspections made per detection
     QPoint touchPoint;               // last touch on the camera shown alone
 
+    // Title of the data export's selection dialog, set by the main window.
+    QString exportTitle;
+
     DrawROIWidget* pDrawROIWidget = nullptr;
     WizardParaWidget* pWizardParaWidget = nullptr;
     IndexButton* pIndexButton = nullptr;
@@ -85,6 +88,8 @@ public:
     // The checks of one camera for one detection group on its newest frame (ROI editor's re-check).
     virtual void RunAlgorithm(int camera, int detection);
     virtual void CountWrite();
+    // Tells the companion that the templates of one camera's detection changed.
+    virtual void syncTemplates(int camera, int detection);
     virtual QStringList getPathContext() const;
     // The paths of what the export selection chose: every item for anything
     // that is not an item (the "all" choice gives its title), else the chosen items.

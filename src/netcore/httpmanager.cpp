@@ -39,6 +39,11 @@ void HttpManager::stopReactor()
 
 bool HttpManager::startReactor(QHostAddress const& address, quint16 port, int mode)
 {
+    return makeReactor(mode) && reactor_->reAction(address, port);
+}
+
+bool HttpManager::makeReactor(int mode)
+{
     stopReactor();
     if (type_ == VEKT_CLIENT)
         reactor_.reset(new VEKC::TcpCliReactor);
@@ -83,7 +88,7 @@ bool HttpManager::startReactor(QHostAddress const& address, quint16 port, int mo
     default:
         break;
     }
-    return reactor_->reAction(address, port);
+    return true;
 }
 
 void HttpManager::callback_immediately(CTask_FormData const& request, int code, QString text)

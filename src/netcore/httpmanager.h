@@ -55,6 +55,8 @@ public slots:
     virtual void SlotRecvRequest_ThreadMold2(CTask_FormData task);
 
 protected:
+    // A new reactor of this service's role wired for mode, not yet started; false for no role.
+    bool makeReactor(int mode);
     void stopReactor();
     void logTiming(const char* text, CTask_FormData& task, bool always);
     void workerStep();

@@ -5,8 +5,18 @@
 
 #include <QPointer>
 #include <QThreadPool>
+#include <QtConcurrent>
 
 namespace VEKC {
+
+namespace {
+// Connections are made on threads of their own: long jobs on the global pool never delay them.
+QThreadPool& connectPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+} // namespace
 
 TcpCliReactor::~TcpCliReactor()
 {
@@ -33,6 +43,23 @@ bool TcpCliReactor::onStart()
     }
     adoptSocket(socket.data());
     return true;
+}
+
+bool TcpCliReactor::connectInBackground(QHostAddress const& address, quint16 port)
+{
+    if (m_connecting.isRunning())
+        return false;
+    deinitialize();
+    address_ = address;
+    port_ = port;
+    m_connecting = QtConcurrent::run(&connectPool(), [this] { emit connectFinished(initialize()); });
+    return true;
+}
+
+void TcpCliReactor::deinitialize()
+{
+    m_connecting.waitForFinished();
+    TcpReactor::deinitialize();
 }
 
 void TcpCliReactor::onFinish()

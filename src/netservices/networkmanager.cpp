@@ -5,6 +5,7 @@
 #include "shellrunner.h"
 #include "storedfile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,6 +67,36 @@ bool saveCardFile(const char* hostPath, const QJsonArray& cards, QString* error)
         return false;
     }
     return true;
+}
+
+QString cardName(const QJsonValue& card)
+{
+    return card.toObject().value(QStringLiteral("name")).toString();
+}
+
+// The file's entries with the given cards in their places: an entry of a card that is not
+// among the saved ones (absent at this moment) stays as it was; new cards go at the end.
+QJsonArray mergeCards(const QJsonArray& stored, const QJsonArray& cards, const QSet<QString>& saved)
+{
+    QJsonArray merged;
+    QSet<QString> placed;
+    const auto place = [&](const QString& name) {
+        for (const QJsonValue& card : cards)
+            if (cardName(card) == name && !placed.contains(name)) {
+                merged.append(card);
+                placed.insert(name);
+            }
+    };
+    for (const QJsonValue& entry : stored) {
+        const QString name = cardName(entry);
+        if (saved.contains(name))
+            place(name);
+        else
+            merged.append(entry);
+    }
+    for (const QJsonValue& card : cards)
+        place(cardName(card));
+    return merged;
 }
 
 } // namespace
@@ -224,12 +255,16 @@ bool NetworkManager::writeCardFiles(const QList<stu_netinfo>& cards, QString* er
 {
     QJsonArray wired;
     QJsonArray wireless;
-    for (const stu_netinfo& card : cards)
+    QSet<QString> saved;
+    for (const stu_netinfo& card : cards) {
         (card.iswifi ? wireless : wired).append(stu2json(card));
+        saved.insert(card.name);
+    }
     QString wiredError;
     QString wirelessError;
-    const bool wiredOk = saveCardFile(kWiredFile, wired, &wiredError);
-    const bool wirelessOk = saveCardFile(kWirelessFile, wireless, &wirelessError);
+    const bool wiredOk = saveCardFile(kWiredFile, mergeCards(cardArray(readHostFile(kWiredFile)), wired, saved), &wiredError);
+    const bool wirelessOk =
+        saveCardFile(kWirelessFile, mergeCards(cardArray(readHostFile(kWirelessFile)), wireless, saved), &wirelessError);
     if (error) {
         QStringList reasons;
         for (const QString& reason : {wiredError, wirelessError})
@@ -409,15 +444,25 @@ bool NetworkManager::isWifi(const QString& name)
 bool NetworkManager::getProcessAlive(const QString& name)
 {
     qInfo() << "getProcessAlive";
-    // The kernel keeps at most 15 characters of a command name.
-    constexpr int kCommLength = 15;
+    // Every process with its whole command line, so a script run by an interpreter is found by
+    // the script's name; no shell and no grep, so the search never finds itself.
+    const QStringList args{QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pid="), QStringLiteral("-o"),
+                           QStringLiteral("args=")};
     bool alive = false;
     if (!name.isEmpty()) {
-        const ShellResult result = ShellRunner::instance().run(
-            QStringLiteral("ps"), {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("comm=")}, kScanTimeoutMs);
-        const QString wanted = name.left(kCommLength);
-        for (const QString& line : QString::fromLocal8Bit(result.stdOut).split(QLatin1Char('\n')))
-            alive = alive || line.trimmed() == wanted;
+        const ShellResult result = ShellRunner::instance().run(QStringLiteral("ps"), args, kScanTimeoutMs);
+        const QString search = QStringLiteral("ps ") + args.join(QLatin1Char(' '));
+        const qint64 self = QCoreApplication::applicationPid();
+        for (const QString& line : QString::fromLocal8Bit(result.stdOut).split(QLatin1Char('\n'))) {
+            const QString entry = line.trimmed();
+            const int blank = entry.indexOf(QLatin1Char(' '));
+            if (blank < 0)
+                continue;
+            const QString command = entry.mid(blank + 1).trimmed();
+            if (entry.left(blank).toLongLong() == self || command == search)
+                continue;
+            alive = alive || command.contains(name);
+        }
     }
     qInfo() << "end" << "getProcessAlive";
     return alive;

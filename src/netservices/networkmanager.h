@@ -80,7 +80,8 @@ public:
     static stu_netinfo json2stu(const QJsonObject& object);
     QJsonObject stu2json(const stu_netinfo& card) const;
     // Writes every card into the wired or wireless card file (temporary file
-    // then rename); false with the reason when a file could not be written.
+    // then rename); entries of cards not given keep their places and values.
+    // False with the reason when a file could not be written.
     bool writeCardFiles(const QList<stu_netinfo>& cards, QString* error = nullptr) const;
 
     void NDSpeed_Touch(bool on, int ms);

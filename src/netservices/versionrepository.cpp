@@ -9,18 +9,23 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QTimer>
+#include <QtConcurrent>
 #include <QtDebug>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
 const char* const kExtensions[] = {"gz", "tar", "rar"};
+constexpr const char* kDiskFull = "disk full: ";
 constexpr int kNoExtension = 100;
 
 // Waits for the reply or the limit; a reply still running at the limit is aborted.
@@ -87,64 +92,127 @@ QString VersionRepository::baseUrl() const
     return QStringLiteral("http://%1:%2%3").arg(m_server).arg(m_port).arg(QString::fromLatin1(kListingPath));
 }
 
-bool VersionRepository::getNodeInfos(const QString& url, QString* text)
+namespace {
+
+// One walk over the server's listings, made on a pool thread with a network access of its own.
+struct ListingWalk
 {
-    std::unique_ptr<QNetworkReply> reply(m_network->get(requestFor(url)));
-    if (!waitFor(reply.get(), kListingWaitMs)) {
-        m_online = false;
-        qWarning() << "error";
-        return false;
+    QString base;
+    QNetworkAccessManager network;
+    bool online = true;
+    QString curUrl;
+    QVector<QString> productLines;
+    QList<stu_packageInfos> packages;
+
+    bool getNodeInfos(const QString& url, QString* text)
+    {
+        std::unique_ptr<QNetworkReply> reply(network.get(requestFor(url)));
+        // A listing larger than any real one is not read to its end.
+        bool tooLarge = false;
+        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(), [&](qint64 received, qint64 total) {
+            if (received > VersionRepository::kMaxListingBytes || total > VersionRepository::kMaxListingBytes) {
+                tooLarge = true;
+                reply->abort();
+            }
+        });
+        if (!waitFor(reply.get(), VersionRepository::kListingWaitMs)) {
+            online = false;
+            qWarning() << "error";
+            return false;
+        }
+        if (tooLarge) {
+            qWarning().noquote() << "listing larger than" << VersionRepository::kMaxListingBytes << "bytes left out:" << url;
+            return false;
+        }
+        if (reply->error() != QNetworkReply::NoError) {
+            // A refused or unresolved server is as unreachable as a silent one.
+            if (unreachable(reply.get()))
+                online = false;
+            return false;
+        }
+        online = true;
+        *text = QString::fromUtf8(reply->readAll());
+        curUrl = url;
+        return true;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        // A refused or unresolved server is as unreachable as a silent one.
-        if (unreachable(reply.get()))
-            m_online = false;
-        return false;
+
+    void visit(const QString& url, int productLine)
+    {
+        QString text;
+        if (!getNodeInfos(url, &text))
+            return;
+        VersionRepository::Listing listing;
+        QString error;
+        if (!VersionRepository::parseListing(text, &listing, &error)) {
+            qDebug().noquote() << error;
+            return;
+        }
+        if (productLine >= 0 && !listing.packages.isEmpty()) {
+            stu_packageInfos& entry = packages[productLine];
+            for (const QString& name : qAsConst(listing.packages)) {
+                if (entry.names.size() >= VersionRepository::kMaxPackages) {
+                    qWarning() << "more than" << VersionRepository::kMaxPackages << "packages: the rest left out" << url;
+                    break;
+                }
+                entry.names << name;
+                entry.urls << url + name;
+            }
+            return;
+        }
+        for (const QString& folder : qAsConst(listing.folders)) {
+            if (productLine < 0 && !folder.contains(QLatin1Char('V'))) {
+                if (productLines.size() >= VersionRepository::kMaxProductLines) {
+                    qWarning() << "more than" << VersionRepository::kMaxProductLines << "product lines: the rest left out";
+                    return;
+                }
+                // Product lines come from the top of the listing only, so a folder
+                // named like its product line cannot be followed for ever.
+                productLines << folder;
+                packages << stu_packageInfos();
+                visit(base + folder + QLatin1Char('/'), productLines.size() - 1);
+            } else if (productLine >= 0 && folder == QLatin1String("V17") && !url.endsWith(QLatin1String("/V17/"))) {
+                visit(url + folder + QLatin1Char('/'), productLine);
+            }
+        }
     }
-    m_online = true;
-    *text = QString::fromUtf8(reply->readAll());
-    m_curUrl = url;
-    return true;
+};
+
+struct BrowseResult
+{
+    bool online = true;
+    QString curUrl;
+    QVector<QString> productLines;
+    QList<stu_packageInfos> packages;
+};
+
+// Waits for a pool thread's work while this thread keeps serving its events.
+template <typename T> T waitServing(const QFuture<T>& future)
+{
+    if (!future.isFinished()) {
+        QFutureWatcher<T> watcher;
+        QEventLoop loop;
+        QObject::connect(&watcher, &QFutureWatcher<T>::finished, &loop, &QEventLoop::quit);
+        watcher.setFuture(future);
+        if (!future.isFinished())
+            loop.exec();
+    }
+    return future.result();
 }
+
+} // namespace
 
 void VersionRepository::browse()
 {
-    m_productLines.clear();
-    m_packages.clear();
-    visit(baseUrl(), -1);
-}
-
-void VersionRepository::visit(const QString& url, int productLine)
-{
-    QString text;
-    if (!getNodeInfos(url, &text))
-        return;
-    Listing listing;
-    QString error;
-    if (!parseListing(text, &listing, &error)) {
-        qDebug().noquote() << error;
-        return;
-    }
-    if (productLine >= 0 && !listing.packages.isEmpty()) {
-        stu_packageInfos& entry = m_packages[productLine];
-        for (const QString& name : listing.packages) {
-            entry.names << name;
-            entry.urls << url + name;
-        }
-        return;
-    }
-    const QString base = baseUrl();
-    for (const QString& folder : listing.folders) {
-        if (productLine < 0 && !folder.contains(QLatin1Char('V'))) {
-            // Product lines come from the top of the listing only, so a folder
-            // named like its product line cannot be followed for ever.
-            m_productLines << folder;
-            m_packages << stu_packageInfos();
-            visit(base + folder + QLatin1Char('/'), m_productLines.size() - 1);
-        } else if (productLine >= 0 && folder == QLatin1String("V17") && !url.endsWith(QLatin1String("/V17/"))) {
-            visit(url + folder + QLatin1Char('/'), productLine);
-        }
-    }
+    const BrowseResult result = waitServing(QtConcurrent::run([base = baseUrl()] {
+        ListingWalk walk;
+        walk.base = base;
+        walk.visit(base, -1);
+        return BrowseResult{walk.online, walk.curUrl, walk.productLines, walk.packages};
+    }));
+    m_online = result.online;
+    m_curUrl = result.curUrl;
+    m_productLines = result.productLines;
+    m_packages = result.packages;
 }
 
 bool VersionRepository::parseListing(const QString& source, Listing* listing, QString* error)
@@ -180,8 +248,10 @@ bool VersionRepository::parseListing(const QString& source, Listing* listing, QS
                 // The extension must end the name: "x.tar.gz" is not also "x.tar".
                 if (at < 0 || (end < token.size() && !token.at(end).isSpace()))
                     continue;
-                const QString name = token.left(end);
-                if (!listing->packages.contains(name))
+                // Only a plain file name may become part of a path here.
+                const QString name = safeFileName(token.left(end));
+                if (name.startsWith(QLatin1String("V17"), Qt::CaseInsensitive) && name == token.left(end).trimmed()
+                    && !listing->packages.contains(name))
                     listing->packages << name;
             }
         }
@@ -204,9 +274,55 @@ QString VersionRepository::extensionOf(const QString& name)
     return first == kNoExtension ? QString() : name.mid(first);
 }
 
+QString VersionRepository::safeFileName(const QString& name)
+{
+    const int cut = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
+    const QString last = name.mid(cut + 1);
+    return last == QLatin1String(".") || last == QLatin1String("..") ? QString() : last;
+}
+
 QString VersionRepository::targetPath(const QString& name) const
 {
-    return m_installRoot + QStringLiteral("/newupdate") + extensionOf(name);
+    return m_installRoot + QStringLiteral("/newupdate") + extensionOf(safeFileName(name));
+}
+
+bool VersionRepository::checkArchive(const QString& path, const QString& extension, QString* error)
+{
+    struct Check
+    {
+        const char* extension;
+        const char* program;
+        const char* option;
+    };
+    // The whole file is read through: a cut or damaged archive fails.
+    static const Check kChecks[] = {
+        {".tar.gz", "tar", "-tzf"}, {".gz", "gzip", "-t"}, {".tar", "tar", "-tf"},
+    };
+    static const QByteArray kRarMagic("Rar!\x1a\x07", 6);
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (extension == QLatin1String(".rar")) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.read(kRarMagic.size()) != kRarMagic)
+            return fail(QStringLiteral("not a rar archive"));
+        return true;
+    }
+    for (const Check& check : kChecks) {
+        if (extension != QLatin1String(check.extension))
+            continue;
+        QStringList args{QString::fromLatin1(check.option), path};
+        if (QLatin1String(check.program) == QLatin1String("tar"))
+            args.prepend(QStringLiteral("--force-local"));
+        const ShellResult result =
+            ShellRunner::instance().run(QString::fromLatin1(check.program), args, kArchiveCheckTimeoutMs);
+        if (!result.ok())
+            return fail(QStringLiteral("not a %1 archive: %2").arg(extension, QString::fromLocal8Bit(result.stdErr).trimmed()));
+        return true;
+    }
+    return fail(QStringLiteral("no archive of a known kind: ") + extension);
 }
 
 bool VersionRepository::downloadPackage(const QString& name, QString* error)
@@ -216,6 +332,7 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
             *error = reason;
         return false;
     };
+    m_diskFull = false;
     QString url;
     for (const stu_packageInfos& entry : qAsConst(m_packages)) {
         const int index = entry.names.indexOf(name);
@@ -226,10 +343,14 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
     }
     if (url.isEmpty())
         return fail(QStringLiteral("no package ") + name);
+    const QString extension = extensionOf(name);
+    if (safeFileName(name) != name || extension.isEmpty())
+        return fail(QStringLiteral("no plain package name: ") + name);
 
     // The package goes to a partial file first; the old files are touched only once it is whole.
+    // Unbuffered, a failing write reports its own reason (a full disk) at once.
     QFile partial(m_installRoot + QLatin1Char('/') + QString::fromLatin1(kPartialName));
-    if (!partial.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!partial.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         qWarning() << "path error";
         return fail(partial.fileName() + QStringLiteral(": ") + partial.errorString());
     }
@@ -237,38 +358,70 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
     // The network pauses while this much waits unread, so memory stays flat for any package size.
     reply->setReadBufferSize(kReadBufferBytes);
     qint64 written = 0;
-    bool writeFailed = false;
-    connect(reply.get(), &QNetworkReply::readyRead, this, [&] {
-        const QByteArray chunk = reply->readAll();
-        if (writeFailed)
+    QString stopReason;
+    const auto stop = [&](const QString& reason) {
+        if (stopReason.isEmpty())
+            stopReason = reason;
+        reply->abort();
+    };
+    const auto diskFull = [this](qint64 needed) {
+        const QStorageInfo disk(m_installRoot);
+        return disk.isValid() && disk.bytesAvailable() < needed;
+    };
+    connect(reply.get(), &QNetworkReply::metaDataChanged, this, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!length.isValid())
             return;
-        if (partial.write(chunk) != chunk.size())
-            writeFailed = true;
-        written += chunk.size();
+        if (length.toLongLong() > m_maxPackageBytes)
+            stop(QStringLiteral("too large: %1 bytes, at most %2").arg(length.toLongLong()).arg(m_maxPackageBytes));
+        else if (diskFull(length.toLongLong()))
+            stop(QLatin1String(kDiskFull) + QStringLiteral("%1 bytes do not fit into %2").arg(length.toLongLong()).arg(m_installRoot));
     });
+    const auto take = [&](const QByteArray& chunk) {
+        if (!stopReason.isEmpty() || chunk.isEmpty())
+            return;
+        if (written + chunk.size() > m_maxPackageBytes) {
+            stop(QStringLiteral("too large: more than %1 bytes").arg(m_maxPackageBytes));
+            return;
+        }
+        errno = 0;
+        if (partial.write(chunk) != chunk.size()) {
+            const bool full = errno == ENOSPC || errno == EDQUOT;
+            stop((full ? QLatin1String(kDiskFull) : QLatin1String("write error: ")) + partial.errorString());
+            return;
+        }
+        written += chunk.size();
+    };
+    connect(reply.get(), &QNetworkReply::readyRead, this, [&] { take(reply->readAll()); });
     const bool finished = waitFor(reply.get(), kDownloadWaitMs);
-    if (finished && reply->bytesAvailable() > 0) {
-        const QByteArray rest = reply->readAll();
-        writeFailed = writeFailed || partial.write(rest) != rest.size();
-        written += rest.size();
-    }
-    writeFailed = writeFailed || !partial.flush();
+    if (finished)
+        take(reply->readAll());
     partial.close();
 
-    QString reason;
+    // The first reason found stands: a full disk is reported as such, never as a cut transfer.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!finished) {
+    QString reason = stopReason;
+    if (reason.isEmpty() && !finished) {
         qWarning() << "error";
         reason = QStringLiteral("time-out");
-    } else if (reply->error() != QNetworkReply::NoError) {
+    } else if (reason.isEmpty() && reply->error() != QNetworkReply::NoError) {
         reason = reply->errorString();
-    } else if (length.isValid() && length.toLongLong() != written) {
+    } else if (reason.isEmpty() && !length.isValid()) {
+        // Without a length a cut connection cannot be told from the end of the package.
+        reason = QStringLiteral("no length announced: %1 bytes received").arg(written);
+    } else if (reason.isEmpty() && length.toLongLong() != written) {
         reason = QStringLiteral("truncated: %1 of %2 bytes").arg(written).arg(length.toLongLong());
-    } else if (writeFailed) {
-        reason = QStringLiteral("write error: ") + partial.errorString();
+    } else if (reason.isEmpty()) {
+        // The check reads the whole file: off this thread, which keeps serving its events.
+        const QString path = partial.fileName();
+        reason = waitServing(QtConcurrent::run([path, extension] {
+            QString why;
+            return checkArchive(path, extension, &why) ? QString() : why;
+        }));
     }
     if (!reason.isEmpty()) {
         partial.remove();
+        m_diskFull = reason.startsWith(QLatin1String(kDiskFull));
         return fail(reason);
     }
 

@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QVector>
 
-class QDomElement;
 class QNetworkAccessManager;
 
 // The packages of one product line: names and, at the same index, full URLs.
@@ -38,6 +37,12 @@ public:
     static constexpr int kBackupTimeoutMs = 600000;
     static constexpr const char* kPartialName = ".newupdate.partial";
     static constexpr qint64 kReadBufferBytes = 1 << 20;
+    // Limits of what a server may make this program hold or build.
+    static constexpr qint64 kMaxListingBytes = 4 << 20;
+    static constexpr int kMaxPackages = 700;   // per product line: a hundred pages
+    static constexpr int kMaxProductLines = 12;
+    static constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
+    static constexpr int kArchiveCheckTimeoutMs = 300000;
 
     // Server and folder from the configuration, defaults where it says nothing.
     explicit VersionRepository(QObject* parent = nullptr);
@@ -47,7 +52,8 @@ public:
     QString baseUrl() const;
     QString installRoot() const { return m_installRoot; }
 
-    // Fetches the listing tree; product lines and their packages line up by index.
+    // Fetches and parses the listing tree on a pool thread while this thread keeps serving
+    // its events; product lines and their packages line up by index.
     void browse();
     bool isOnline() const { return m_online; }
     QVector<QString> productLines() const { return m_productLines; }
@@ -63,20 +69,26 @@ public:
     static bool parseListing(const QString& text, Listing* listing, QString* error = nullptr);
     // ".tar.gz" for "V17_x.tar.gz"; empty when the name has no known extension.
     static QString extensionOf(const QString& name);
+    // The last part of a name after any "/" or "\\"; empty for "", "." and "..".
+    static QString safeFileName(const QString& name);
+    // Whether the file opens as the archive its extension names (gzip, tar, rar); else the reason.
+    static bool checkArchive(const QString& path, const QString& extension, QString* error = nullptr);
 
     // Backs up the install folder and stores the package as "newupdate" + extension;
-    // false with the reason in *error. The old files change only once the package is whole.
+    // false with the reason in *error. A package is taken only when its announced length
+    // arrived whole and it opens as the archive it names; the old files change only then.
     bool downloadPackage(const QString& name, QString* error = nullptr);
     QString targetPath(const QString& name) const;
+    // Whether the last failed download found the install folder's disk full.
+    bool lastFailureDiskFull() const { return m_diskFull; }
+    // Tests lower the size limit.
+    void setMaxPackageBytes(qint64 bytes) { m_maxPackageBytes = bytes; }
 
     void deleteBackupFile();
     void backUpPackage();
     void deleteFile();
 
 private:
-    bool getNodeInfos(const QString& url, QString* text);
-    void visit(const QString& url, int productLine);
-
     QNetworkAccessManager* m_network;
     QString m_server;
     int m_port;
@@ -85,4 +97,6 @@ private:
     QString m_curUrl;
     QVector<QString> m_productLines;
     QList<stu_packageInfos> m_packages;
+    qint64 m_maxPackageBytes = kMaxPackageBytes;
+    bool m_diskFull = false;
 };

@@ -70,10 +70,9 @@ void VideoThread::run()
             const auto share = m_shares.constFind(id);
             if (share == m_shares.cend() || picture.isNull())
                 continue;
-            if (UpdateMemory(share.value(), picture))
-                ++m_written;
-            else
-                ++m_skipped;
+            // The window has the screen's size, the share its own: brought to the share's first.
+            QImage frame = fitFrame(picture, share->width, share->height);
+            UpdateMemory(id, frame.bits());
         }
         const qint64 left = kGrabMs - pass.elapsed();
         if (left > 0)
@@ -95,18 +94,22 @@ QImage VideoThread::fitFrame(const QImage& picture, int width, int height)
     return frame;
 }
 
-bool VideoThread::UpdateMemory(const VideoShareInfo& share, const QImage& picture)
+void VideoThread::UpdateMemory(int camera, void* bits)
 {
+    const auto found = m_shares.constFind(camera);
+    if (!bits || found == m_shares.cend())
+        return;
+    const VideoShareInfo& share = found.value();
     if (!share.usable() || share.size != share.width * share.height * 3 / 2)
-        return false;
-    const QImage frame = fitFrame(picture, share.width, share.height);
-    const cv::Mat bgra(frame.height(), frame.width(), CV_8UC4, const_cast<uchar*>(frame.constBits()),
-                       size_t(frame.bytesPerLine()));
+        return;
+    const cv::Mat bgra(share.height, share.width, CV_8UC4, bits);
     cv::Mat i420;
     cv::cvtColor(bgra, i420, cv::COLOR_BGRA2YUV_I420);
-    if (!share.semaphore->P_sem())
-        return false;   // a reader holds it too long: this frame is skipped, the next one tries again
+    if (!share.semaphore->P_sem()) {
+        ++m_skipped;   // a reader holds it too long: this frame is skipped, the next one tries again
+        return;
+    }
     std::memcpy(share.address, i420.data, size_t(share.size));
     share.semaphore->V_sem();
-    return true;
+    ++m_written;
 }

@@ -32,9 +32,10 @@ public:
     // The picture brought to width x height: a larger one scaled down keeping its
     // aspect, then padded black at the right and bottom, as 4-byte BGRA pixels.
     static QImage fitFrame(const QImage& picture, int width, int height);
-    // Converts and copies one frame into the share; false when skipped (unusable share,
-    // semaphore not free within its wait).
-    static bool UpdateMemory(const VideoShareInfo& share, const QImage& picture);
+    // Converts one frame of the camera's share (bits: width x height pixels of 4 bytes,
+    // B, G, R, A, rows without padding) and copies it into the segment. Counted as written,
+    // or as skipped when the semaphore was not free within its wait.
+    void UpdateMemory(int camera, void* bits);
 
     int framesWritten() const { return m_written; }
     int framesSkipped() const { return m_skipped; }

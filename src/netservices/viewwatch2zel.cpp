@@ -7,6 +7,7 @@
 #include "hostpaths.h"
 #include "mainwindowbase.h"
 #include "publictools.h"
+#include "recordedprocess.h"
 #include "shellrunner.h"
 #include "tcpclireactor.h"
 #include "vek_netmn.h"
@@ -81,7 +82,7 @@ ViewWatch2ZEL::ViewWatch2ZEL(VEK_NETMN* hub)
     if (QCoreApplication::instance())
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
             startVideo(false);
-            m_companion.reset();
+            endCompanion();
         });
 }
 
@@ -106,7 +107,8 @@ qint64 ViewWatch2ZEL::companionPid() const
 void ViewWatch2ZEL::init()
 {
     if (!m_hub->isNetWorking()) {
-        m_companion.reset();   // ends the companion this program started, and only that
+        endCompanion();
+        RecordedProcess::endLeftover(QString::fromLatin1(kPidFile));
         startVideo(false);
         destoryVideoShare();
         m_heartbeatTimer->stop();
@@ -130,12 +132,20 @@ void ViewWatch2ZEL::init()
 
 void ViewWatch2ZEL::startCompanion()
 {
-    m_companion.reset();
+    endCompanion();
+    const QString pidFile = QString::fromLatin1(kPidFile);
+    const qint64 leftover = RecordedProcess::endLeftover(pidFile);
+    if (leftover > 0)
+        qWarning() << "companion left over from an earlier run ended:" << leftover;
     const QString config = QDir::currentPath() + QLatin1Char('/') + QLatin1String(kConfigFile);
     m_companion = ShellRunner::instance().startChild(m_program, {config});
     m_companionStartMs = MonotonicClock::ms();
+    m_lastAnswerMs = 0;
     if (!m_companion)
         return;
+    QString error;
+    if (!RecordedProcess::record(pidFile, m_companion->processId(), &error))
+        qWarning().noquote() << "companion not recorded:" << error;
     connect(m_companion.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError) {
         if (m_companion)
             qWarning().noquote() << "companion:" << m_program << m_companion->errorString();
@@ -143,15 +153,40 @@ void ViewWatch2ZEL::startCompanion()
     qInfo().noquote() << "companion started:" << m_program << config;
 }
 
+void ViewWatch2ZEL::endCompanion()
+{
+    if (!m_companion)
+        return;
+    m_companion.reset();
+    RecordedProcess::forget(QString::fromLatin1(kPidFile));
+}
+
 bool ViewWatch2ZEL::companionRunning() const
 {
     return m_companion && m_companion->isRunning();
 }
 
-bool ViewWatch2ZEL::connectReactor()
+void ViewWatch2ZEL::connectReactor()
 {
-    // On the loopback a connect is answered at once, so this costs the GUI thread no wait.
-    return startReactor(QHostAddress(QHostAddress::LocalHost), m_port, 1);
+    // A companion that accepts nothing holds a connect for its whole wait: never in this thread.
+    auto* client = qobject_cast<VEKC::TcpCliReactor*>(reactor_.data());
+    if ((client && client->connecting()) || !makeReactor(1))
+        return;
+    client = qobject_cast<VEKC::TcpCliReactor*>(reactor_.data());
+    connect(client, &VEKC::TcpCliReactor::connectFinished, this, [this, client](bool ok) {
+        if (reactor_.data() == client)
+            onConnected(ok);
+    }, Qt::QueuedConnection);
+    client->connectInBackground(QHostAddress(QHostAddress::LocalHost), m_port);
+}
+
+void ViewWatch2ZEL::onConnected(bool ok)
+{
+    if (ok) {
+        sndHeartBeat();
+        sndVideoMeminfo();
+    }
+    isAllowSnd_2_VW();
 }
 
 int ViewWatch2ZEL::isAllowSnd_2_VW()
@@ -183,6 +218,13 @@ void ViewWatch2ZEL::SlotTimerHB()
         init();
         return;
     }
+    const qint64 silentMs = MonotonicClock::ms() - qMax(m_companionStartMs, m_lastAnswerMs);
+    if (silentMs >= kAnswerGraceMs) {
+        // Gone, or alive but hung (it may still take connections): ended and started again.
+        qWarning() << "companion answered no heartbeat for" << silentMs << "ms: started again";
+        init();
+        return;
+    }
     if (getSoftCnted()) {
         if (s_ticks % kHeartbeatEveryTicks == 0)
             sndHeartBeat();
@@ -190,19 +232,13 @@ void ViewWatch2ZEL::SlotTimerHB()
         return;
     }
     cntserver = false;
-    if (connectReactor()) {
-        sndHeartBeat();
-        sndVideoMeminfo();
-    } else if (!companionRunning() && MonotonicClock::ms() - m_companionStartMs >= kStartGraceMs) {
-        // Only a companion that is gone is started again; a live one is only reconnected to.
-        init();
-        return;
-    }
+    connectReactor();
     isAllowSnd_2_VW();
 }
 
 void ViewWatch2ZEL::handle_HeartBeat(const CTask_FormData& answer)
 {
+    m_lastAnswerMs = MonotonicClock::ms();
     cntserver = m_register = needokimg = needvideo = false;
     const QJsonValue result = answer.json.value("result");
     if (result.isObject()) {

@@ -36,9 +36,11 @@ public:
     static constexpr qint64 kReceiveWindowMs = 8001;
     static constexpr qint64 kWorkingWindowMs = 180000;
     static constexpr int kReportEveryTicks = 12;
-    // A companion just started is given this long to listen before a failed
-    // connection may count against it; while it lives it is never restarted for that.
-    static constexpr qint64 kStartGraceMs = 10000;
+    // A companion that has not answered a heartbeat for this long since it was started or
+    // since its last answer, gone or alive but hung, is ended (its process group) and started again.
+    static constexpr qint64 kAnswerGraceMs = 12000;
+    // Where the started companion is recorded, so that a later run ends one left over.
+    static constexpr const char* kPidFile = "cnt_net/companion.pid";
     static constexpr int kShareWidth = 1920;
     static constexpr int kShareHeight = 1080;
 
@@ -91,8 +93,12 @@ public slots:
 
 private:
     void startCompanion();
+    // Ends the companion this program started, and only that.
+    void endCompanion();
     bool companionRunning() const;
-    bool connectReactor();
+    // Connects off the GUI thread; onConnected follows when the connection is made.
+    void connectReactor();
+    void onConnected(bool ok);
     // Sends one report; uuid empty lets the writer stamp one.
     void post(const char* url, const QJsonObject& body, const QString& uuid = QString());
     bool allowed() { return isAllowSnd_2_VW() == SendAllowed; }
@@ -108,6 +114,7 @@ private:
     QString m_program = QString::fromLatin1(kCompanionProgram);
     quint16 m_port = kPort;
     qint64 m_companionStartMs = 0;
+    qint64 m_lastAnswerMs = 0;
     int workingMinutes = 0;
     int stoppedMinutes = 0;
     QString m_alarmUuid;

@@ -95,6 +95,22 @@ void learnGroup(CammerWidget* unit, int group)
     unit->pRecong->CreateShape(group);
     unit->pRecong->VarTrain(group);
 }
+// "<who> <row>: <old> -> <new>" for each stored row that changed; "-" stands for a row that is not there.
+QStringList rowChanges(const QString& who, const QMap<QString, QString>& before, const QMap<QString, QString>& after)
+{
+    QStringList changes;
+    QStringList names = before.keys() + after.keys();
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end());
+    const QString none = QStringLiteral("-");
+    for (const QString& name : qAsConst(names)) {
+        const QString was = before.value(name, none).trimmed();
+        const QString now = after.value(name, none).trimmed();
+        if (was != now)
+            changes << QStringLiteral("%1 %2: %3 -> %4").arg(who, name, was, now);
+    }
+    return changes;
+}
 }  // namespace
 
 void DrawROIWidget::setDetectionPause(std::function<void(bool)> pause) { detectionPause() = std::move(pause); }
@@ -462,6 +478,8 @@ void DrawROIWidget::SlotResample()
         wait.exec();
     }
     pauseDetection(false);
+    for (CammerWidget* unit : units)
+        m_win->syncTemplates(unit->camIndex, group);
     gTempTime = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     m_win->InsertRecord(lanText(kRowResample), QStringLiteral("operate"));
     refreshViews();
@@ -492,6 +510,7 @@ void DrawROIWidget::AddTemp()
         ++unit->templateCount[group];
         if (unit->pRecong)
             unit->pRecong->VarTrain(group);
+        m_win->syncTemplates(unit->camIndex, group);
     }
     gTempTime = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     m_win->InsertRecord(lanText(kRowAddTemplate), QStringLiteral("operate"));
@@ -512,6 +531,7 @@ void DrawROIWidget::SlotDeleteIgnorePoint()
         unit->SaveIgnorePoint(group);
         if (unit->pRecong)
             unit->pRecong->VarTrain(group);
+        m_win->syncTemplates(unit->camIndex, group);
     }
     refreshViews();
 }
@@ -621,10 +641,13 @@ void DrawROIWidget::SlotSaveData()
     if (!m_win || !SettingsPrompt::ask(lanText(kRowSaveQuestion)))
         return;
     bool allSaved = true;
+    QStringList changes;
     for (CammerWidget* unit : qAsConst(m_units)) {
         if (!unit->pSingleton || !unit->pSingletonEdit)
             continue;
         unit->DeselectROI();
+        changes << rowChanges(lanText(kRowCameraN).arg(unit->camIndex + 1), unit->pSingleton->storedRows(),
+                              unit->pSingletonEdit->storedRows());
         *unit->pSingleton = *unit->pSingletonEdit;
         unit->RestorMask();
         allSaved = unit->pSingleton->SaveDatatoFile() && allSaved;
@@ -634,7 +657,11 @@ void DrawROIWidget::SlotSaveData()
             if (gpWPara && gpWPara->detectEnable[g])
                 learnGroup(unit, g);
     }
-    m_win->InsertRecord(lanText(kRowSave), QStringLiteral("set"));
+    // One "set" record lists every change of this save.
+    QString record = lanText(kRowSave);
+    if (!changes.isEmpty())
+        record += QStringLiteral(": ") + changes.join(QStringLiteral("; "));
+    m_win->InsertRecord(record, QStringLiteral("set"));
     if (!allSaved)
         SettingsPrompt::warn(lanText(kRowSaveFailed));
     refreshViews();

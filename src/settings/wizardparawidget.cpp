@@ -436,7 +436,7 @@ QWidget* WizardParaWidget::buildSystemPage()
     }
     layout->setRowStretch(1 + (n + 2) / 3, 1);
     layout->setColumnStretch(3, 1);
-    m_cameraOrder = new WidgetChangeCamera(this, [this] { restartBox(true); });
+    m_cameraOrder = new WidgetChangeCamera(this, [this] { SlotShutDown(); });
     return page;
 }
 
@@ -727,7 +727,8 @@ void WizardParaWidget::accept()
         return;
     }
 
-    // One "set" record per changed value; restart-only values are noted once.
+    // One "set" record lists every change of this save.
+    QStringList changes;
     bool restartNeeded = false;
     const auto& fields = paramFields();
     for (const ParamField& f : fields) {
@@ -741,12 +742,13 @@ void WizardParaWidget::accept()
             QString text = lanText(f.caption(*gpWPara)).simplified();
             if (f.perCamera)
                 text = lanText(kRowCameraN).arg(c + 1) + QStringLiteral(" ") + text;
-            if (m_win)
-                m_win->InsertRecord(QStringLiteral("%1: %2 -> %3").arg(text).arg(was).arg(now), QStringLiteral("set"));
+            changes << QStringLiteral("%1: %2 -> %3").arg(text).arg(was).arg(now);
         }
     }
-    if (std::strcmp(before.password, gpWPara->password) != 0 && m_win)
-        m_win->InsertRecord(lanText(kRowNewPassword), QStringLiteral("set"));
+    if (std::strcmp(before.password, gpWPara->password) != 0)
+        changes << lanText(kRowNewPassword);
+    if (m_win && !changes.isEmpty())
+        m_win->InsertRecord(changes.join(QStringLiteral("; ")), QStringLiteral("set"));
 
     gPicNumNG = gpWPara->ngRecordNum;
     gPicNumOK = gpWPara->okRecordNum;
@@ -932,7 +934,7 @@ void WizardParaWidget::SlotExportData()
 {
     if (!m_win)
         return;
-    ExportDataSelectDlg dialog(m_win->getPathContext(), lanText(kRowExport), this);
+    ExportDataSelectDlg dialog(m_win->getPathContext(), m_win->exportTitle, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList items = dialog.getResult();

@@ -36,6 +36,9 @@ public:
     QStringList pathContext;
     QStringList getPathContext() const override { return pathContext; }
 
+    QList<QPair<int, int>> templateSyncs;  // (camera, detection) of each report
+    void syncTemplates(int camera, int detection) override { templateSyncs.append({camera, detection}); }
+
     int reboots = 0;
     QList<int> languageChanges;
     void rebootSystem() override { ++reboots; }

@@ -109,6 +109,52 @@ TEST_F(CardDialogs, EditorShowsWirelessRowsOnlyForWirelessCardsAndCollectsTheEdi
     EXPECT_FALSE(wifi.use);
 }
 
+TEST_F(CardDialogs, EditorRefusesWhatIsNoAddressAndKeepsEmptyGatewayAndDnsEmpty)
+{
+    stu_netinfo card = NetworkManager::getInstance()->readNetInfo().value("eth1");
+    card.gateway = "10.0.0.1; reboot";
+    card.netmask = "255.255.255.0";
+    Network_CardItem_SetDia editor(card, nullptr);
+    editor.show();
+    auto* refusal = editor.findChild<QLabel*>("refusalLabel");
+    ASSERT_TRUE(refusal);
+    EXPECT_FALSE(refusal->isVisible());
+    const auto accepted = [&] {
+        editor.setResult(QDialog::Rejected);
+        editor.acceptDialog();
+        return editor.result() == QDialog::Accepted;
+    };
+
+    // Neither cut to "10.0.0.0" nor stored: the operator is told and the editor stays.
+    EXPECT_FALSE(accepted());
+    EXPECT_TRUE(refusal->isVisible());
+    EXPECT_EQ(refusal->text(), lanText(611) + " 10.0.0.1; reboot: refused");
+    EXPECT_EQ(editor.getNetINfo().gateway, QString("10.0.0.1; reboot")) << "a refused text is never changed";
+
+    auto* gateway = editor.findChild<EditIP*>("IPAddressEdite_Route");
+    // (The octets themselves clamp numbers to 0..255.)
+    for (const char* bad : {"10.0..1", "10.0.0.1x", "a.b.c.d"}) {
+        gateway->setAddress(bad);
+        EXPECT_FALSE(accepted()) << bad;
+    }
+    // An empty gateway and DNS stay empty (no "0.0.0.0"); an empty address of a static card does not.
+    gateway->setAddress("");
+    editor.findChild<EditIP*>("IPAddressEdite_Mask")->setAddress("255.255.0.0");
+    EXPECT_TRUE(accepted()) << refusal->text().toStdString();
+    stu_netinfo edited = editor.getNetINfo();
+    EXPECT_EQ(edited.gateway, QString());
+    EXPECT_EQ(edited.dns, QString());
+    EXPECT_EQ(edited.address, QString("10.0.1.1"));
+    editor.findChild<EditIP*>("IPAddressEdite_IP")->setAddress("");
+    EXPECT_FALSE(accepted());
+    EXPECT_EQ(refusal->text(), "IP : ...: refused");
+    editor.findChild<QComboBox*>("QComboBox_pComTool")->setCurrentIndex(1);
+    EXPECT_TRUE(accepted()) << "a DHCP card needs no address of its own";
+    gateway->setAddress("010.000.000.001");
+    EXPECT_TRUE(accepted());
+    EXPECT_EQ(editor.getNetINfo().gateway, QString("10.0.0.1"));
+}
+
 TEST_F(CardDialogs, AcceptedEditWritesBothFilesWithOnePriorityAndRunsScript)
 {
     gpNetDialog = new NetworkSettingDialog(nullptr);

@@ -11,11 +11,18 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
+
+const QByteArray kRarPackage("Rar!\x1a\x07\x00 rar package", 20);
 
 class DownloadDialog : public NetDialogTest
 {
@@ -26,7 +33,7 @@ protected:
         for (int i = 1; i <= 15; ++i)
             server.writeFile(QString("monitor/lineA/V17/V17_pkg%1.tar.gz").arg(i, 2, 10, QChar('0')), "package");
         server.makeDir("monitor/lineB");
-        server.writeFile("monitor/lineC/V17/V17_c.rar", "rar package");
+        server.writeFile("monitor/lineC/V17/V17_c.rar", kRarPackage);
         QString error;
         ASSERT_TRUE(server.start(&error)) << error.toStdString();
         root = appDir.filePath("bin-ZEV");
@@ -41,13 +48,13 @@ protected:
         return dialog;
     }
 
+    // The positions in the column's package list of the names shown.
     static QList<int> visibleIds(VersionDownloadDialog& dialog, int column)
     {
         QList<int> ids;
-        const auto buttons = dialog.packageButtons(column);
-        for (int i = 0; i < buttons.size(); ++i)
-            if (buttons[i]->isVisible())
-                ids << i;
+        for (QAbstractButton* button : dialog.packageButtons(column))
+            if (button->isVisible())
+                ids << dialog.packageNames(column).indexOf(button->text());
         return ids;
     }
 
@@ -119,15 +126,22 @@ TEST_F(DownloadDialog, AnsweringNoDownloadsNothingAndYesStoresThePackage)
     ASSERT_TRUE(waitUntil([&] { return package->isEnabled() && exitButton->isEnabled(); }));
     EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
 
+    // A full disk is told as one (the shared text for files that could not be stored).
+    const QString partial = root + "/" + VersionRepository::kPartialName;
+    ASSERT_TRUE(QFile::link("/dev/full", partial));
+    EXPECT_EQ(downloadWithYes(dialog.get(), package), lanText(900).arg(root + "/newupdate.rar"));
+    EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
+    QFile::remove(partial);
+
     EXPECT_EQ(downloadWithYes(dialog.get(), package), QString("下载成功\n重启后自动更新"));
-    EXPECT_EQ(QFile(root + "/newupdate.rar").size(), qint64(sizeof("rar package") - 1));
+    EXPECT_EQ(QFile(root + "/newupdate.rar").size(), qint64(kRarPackage.size()));
 }
 
 // A name holding a right-to-left override is shown with the override escaped (not
 // reversed), and the package downloaded is the one of that name.
 TEST_F(DownloadDialog, AnOverrideInAPackageNameIsShownEscapedAndTheNamedPackageLoaded)
 {
-    server.writeFile(QString::fromUtf8("monitor/lineC/V17/V17_d\u202Egnp.rar"), "overridden name");
+    server.writeFile(QString::fromUtf8("monitor/lineC/V17/V17_d\u202Egnp.rar"), kRarPackage);
     auto dialog = makeDialog();
     QAbstractButton* package = nullptr;
     for (QAbstractButton* button : dialog->packageButtons(2)) {
@@ -139,7 +153,7 @@ TEST_F(DownloadDialog, AnOverrideInAPackageNameIsShownEscapedAndTheNamedPackageL
     EXPECT_EQ(downloadWithYes(dialog.get(), package), QString("下载成功\n重启后自动更新"));
     QFile stored(root + "/newupdate.rar");
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-    EXPECT_EQ(stored.readAll(), QByteArray("overridden name"));
+    EXPECT_EQ(stored.readAll(), kRarPackage);
 }
 
 TEST_F(DownloadDialog, UnreachableServerOpensTheWarningInstead)
@@ -157,4 +171,77 @@ TEST_F(DownloadDialog, UnreachableServerOpensTheWarningInstead)
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(warn.text(), QString("网络异常无法访问"));
     gpWarnBox = nullptr;
+}
+
+namespace {
+
+// The largest pause of this thread's event loop while work runs in it.
+qint64 longestPause(const std::function<void()>& work)
+{
+    QElapsedTimer since;
+    qint64 longest = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { longest = qMax(longest, since.restart()); });
+    since.start();
+    probe.start(5);
+    work();
+    longest = qMax(longest, since.elapsed());
+    return longest;
+}
+
+} // namespace
+
+TEST_F(DownloadDialog, ListingOfTwentyThousandPackagesNeverHoldsTheGuiThread)
+{
+    constexpr int kPackages = 20000;
+    for (int i = 0; i < kPackages; ++i)
+        ASSERT_TRUE(server.writeFile(QString("monitor/lineD/V17/V17_bulk%1.tar.gz").arg(i, 5, 10, QChar('0')), ""));
+    std::unique_ptr<VersionDownloadDialog> dialog;
+    QElapsedTimer whole;
+    whole.start();
+    const qint64 pause = longestPause([&] { dialog = makeDialog(); });
+    std::printf("dialog over %d packages: opened in %lld ms, longest GUI pause %lld ms, %d buttons\n", kPackages,
+                whole.elapsed(), pause, int(dialog->findChildren<QAbstractButton*>().size()));
+    EXPECT_LT(pause, 300) << "the listing was read or its buttons built on the GUI thread";
+
+    ASSERT_EQ(dialog->columnTitles(), QVector<QString>({"lineA", "lineB", "lineC", "lineD"}));
+    const QStringList names = dialog->packageNames(3);
+    ASSERT_EQ(names.size(), VersionRepository::kMaxPackages) << "the listing's entries are capped";
+    EXPECT_EQ(names.first(), QString("V17_bulk00000.tar.gz"));
+    EXPECT_EQ(dialog->pageCount(3), (VersionRepository::kMaxPackages + 6) / 7);
+    // Widgets for the page shown only: seven per column, the paging and the exit buttons.
+    EXPECT_EQ(dialog->packageButtons(3).size(), 7);
+    EXPECT_LE(dialog->findChildren<QAbstractButton*>().size(), 4 * 7 + 4 * 2 + 1);
+    dialog->slotToNextPage(3);
+    EXPECT_EQ(visibleIds(*dialog, 3), QList<int>({7, 8, 9, 10, 11, 12, 13}));
+}
+
+TEST_F(DownloadDialog, ASecondTapWhileTheListingIsReadOpensNothingMore)
+{
+    // A slow server that counts the listings asked for.
+    QTcpServer slow;
+    ASSERT_TRUE(slow.listen(QHostAddress::LocalHost, 0));
+    int listings = 0;
+    QObject::connect(&slow, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = slow.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+            if (socket->readAll().startsWith("GET /monitor/ "))
+                ++listings;
+            QTimer::singleShot(600, socket, [socket] {
+                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                socket->disconnectFromHost();
+            });
+        });
+    });
+    ASSERT_TRUE(appDir.writeFile("cnt_net/config.json",
+                                 QString(R"({"update_serveraddr":"127.0.0.1","update_serverport":%1})")
+                                     .arg(slow.serverPort()).toUtf8()));
+    QList<int> secondTaps;
+    QTimer::singleShot(100, [&] { secondTaps << NetDialogs::openVersionDownload(nullptr); });
+    QTimer::singleShot(300, [&] { secondTaps << NetDialogs::openVersionDownload(nullptr); });
+    ModalAnswerer* answer = ModalAnswerer::finishDialog(1, 8000);
+    EXPECT_EQ(NetDialogs::openVersionDownload(nullptr), 1);
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(secondTaps, QList<int>({0, 0}));
+    EXPECT_EQ(listings, 1);
 }

@@ -2,6 +2,7 @@
 #include "clock.h"
 #include "cnt_semaphore.h"
 #include "globals.h"
+#include "recordedprocess.h"
 #include "vek_netmn.h"
 #include "videothread.h"
 #include "viewwatch2zel.h"
@@ -11,16 +12,24 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <signal.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
+#include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -112,8 +121,101 @@ TEST_F(CompanionLink, SlowCompanionIsReconnectedNotRestartedAndADeadOneComesBack
     ::kill(pid_t(first), SIGKILL);
     EXPECT_TRUE(waitUntil([&] { return link->isAllowSnd_2_VW() < 0; }, 10000));
     qunsetenv("MM_COMPANION_START_DELAY_MS");
-    ASSERT_TRUE(waitAllowed(ViewWatch2ZEL::SendAllowed, ViewWatch2ZEL::kStartGraceMs + 10000));
+    ASSERT_TRUE(waitAllowed(ViewWatch2ZEL::SendAllowed, ViewWatch2ZEL::kAnswerGraceMs + 10000));
     EXPECT_NE(link->companionPid(), first);
+}
+
+TEST_F(CompanionLink, HungCompanionIsRestartedAndOneLeftOverFromAnEarlierRunIsEnded)
+{
+    // An earlier run's companion, in a process group of its own, recorded as that run did;
+    // beside it a process that took over a recorded number (other start time): left alone.
+    const QString program = appDir.filePath(QString::fromLatin1(ViewWatch2ZEL::kCompanionProgram));
+    const QString pidFile = appDir.filePath(QString::fromLatin1(ViewWatch2ZEL::kPidFile));
+    qint64 leftover = 0;
+    qint64 stranger = 0;
+    ASSERT_TRUE(QProcess::startDetached("setsid", {"sleep", "60"}, appDir.path(), &stranger));
+    ASSERT_TRUE(waitUntil([&] { return RecordedProcess::startTime(stranger) >= 0; }));
+    auto cleanUp = qScopeGuard([&] {
+        for (qint64 pid : {leftover, stranger})
+            if (pid > 0)
+                ::kill(-pid_t(pid), SIGKILL);
+    });
+    ASSERT_TRUE(appDir.writeFile(QString::fromLatin1(ViewWatch2ZEL::kPidFile),
+                                 QByteArray::number(stranger) + ' '
+                                     + QByteArray::number(RecordedProcess::startTime(stranger) + 1)));
+    EXPECT_EQ(RecordedProcess::endLeftover(pidFile), -1);
+    EXPECT_EQ(::kill(pid_t(stranger), 0), 0) << "a process that is not the recorded one survives";
+
+    ASSERT_TRUE(QProcess::startDetached("setsid", {program, appDir.filePath("cnt_net/config.json")}, appDir.path(),
+                                        &leftover));
+    ASSERT_TRUE(waitUntil([&] { return RecordedProcess::startTime(leftover) >= 0; }));
+    ASSERT_TRUE(RecordedProcess::record(pidFile, leftover));
+
+    configure(false, true);
+    ASSERT_TRUE(waitAllowed());
+    EXPECT_TRUE(waitUntil([&] { return RecordedProcess::startTime(leftover) < 0; }, 5000))
+        << "the earlier run's companion still runs";
+    const qint64 first = link->companionPid();
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(appDir.readFile(QString::fromLatin1(ViewWatch2ZEL::kPidFile)).startsWith(QByteArray::number(first) + ' '));
+
+    // It stops answering but lives (and the kernel still takes connections for it).
+    setFlags({{"hang", true}});
+    ASSERT_TRUE(waitUntil([&] { return appDir.readFile("cnt_net/companion.log").contains("hanging"); }, 10000));
+    setFlags({});
+    EXPECT_EQ(link->companionPid(), first);
+    ASSERT_TRUE(waitUntil([&] { return link->companionPid() != first; }, ViewWatch2ZEL::kAnswerGraceMs + 8000))
+        << "a hung companion is never started again";
+    EXPECT_LT(RecordedProcess::startTime(first), 0) << "the hung one is ended, not left beside the new one";
+    EXPECT_TRUE(waitAllowed());
+
+    // Ended with networking off: nothing recorded is left for the next run.
+    configure(false, false);
+    EXPECT_FALSE(QFile::exists(pidFile));
+}
+
+TEST_F(CompanionLink, ConnectingToACompanionThatAcceptsNothingNeverHoldsTheGuiThread)
+{
+    // A peer whose queue of connections is full: the kernel drops further attempts unanswered.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::vector<int> fillers;
+    auto cleanUp = qScopeGuard([&] {
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    });
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), length);
+        fillers.push_back(fd);
+    }
+    link->setCompanion(QStringLiteral("./cnt_net/vazir_ovizavi/absent"), ntohs(address.sin_port));
+
+    // The largest pause of the GUI thread's event loop over several reconnect ticks.
+    QElapsedTimer since;
+    qint64 longest = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longest = qMax(longest, since.restart());
+    });
+    configure(false, true);
+    since.start();
+    probe.start(5);
+    QElapsedTimer run;
+    run.start();
+    waitUntil([] { return false; }, 4 * ViewWatch2ZEL::kHeartbeatTickMs + 500);
+    probe.stop();
+    EXPECT_LT(longest, 120) << "a connect held the GUI thread";
+    EXPECT_EQ(link->isAllowSnd_2_VW(), ViewWatch2ZEL::NoLink);
+    std::printf("longest GUI pause over %lld ms of reconnects to a silent peer: %lld ms\n", run.elapsed(), longest);
 }
 
 TEST_F(CompanionLink, HeartbeatFlagsTurnReportsOnAndOff)
@@ -379,15 +481,23 @@ TEST(VideoFrame, AHeldSemaphoreSkipsTheFrameInTimeAndIsNeverReset)
     EXPECT_EQ(semctl(share.semid, 0, GETVAL), 0);
     QImage picture(64, 32, QImage::Format_RGB32);
     picture.fill(QColor(90, 160, 220));
+    // Nothing allows sending, so only the calls below write: the frame's bits as the loop hands them.
+    VideoThread video({{0, share}}, nullptr);
+    video.UpdateMemory(0, nullptr);
+    video.UpdateMemory(1, picture.bits());
+    EXPECT_EQ(video.framesWritten() + video.framesSkipped(), 0) << "no bits or no share: nothing to write";
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(VideoThread::UpdateMemory(share, picture));
+    video.UpdateMemory(0, picture.bits());
+    EXPECT_EQ(video.framesSkipped(), 1);
     EXPECT_GE(timer.elapsed(), CNT_Semaphore::kWaitMs - 20);
     EXPECT_LT(timer.elapsed(), 3 * CNT_Semaphore::kWaitMs);
 
     sembuf give{0, 1, 0};
     ASSERT_EQ(semop(share.semid, &give, 1), 0);
-    EXPECT_TRUE(VideoThread::UpdateMemory(share, picture));
+    video.UpdateMemory(0, picture.bits());
+    EXPECT_EQ(video.framesWritten(), 1);
+    video.idestory();
     EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
     const cv::Mat bgra(32, 64, CV_8UC4, picture.bits(), size_t(picture.bytesPerLine()));
     cv::Mat wanted;

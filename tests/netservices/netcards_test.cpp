@@ -184,6 +184,41 @@ TEST_F(NetCards, SavingWiredAndWirelessCardsKeepsDescribeAndOnePriority)
     EXPECT_TRUE(error.contains("wifi_prejson.txt")) << error.toStdString();
 }
 
+TEST_F(NetCards, CardsAbsentAtASaveKeepTheirEntriesAndPlaces)
+{
+    // A Wi-Fi dongle and a wired card that are unplugged while the operator saves.
+    const QJsonObject dongle{{"name", "wlx00c0ca"}, {"iswifi", true}, {"use", true}, {"hotname", "plant"},
+                             {"passwd", "secret"}, {"address", "192.168.5.7"}};
+    const QJsonObject spare{{"name", "eth9"}, {"address", "10.9.9.9"}, {"describe", "spare"}};
+    host.write(NetworkManager::kWiredFile,
+               cardFile({spare, QJsonObject{{"name", "eth0"}, {"address", "10.0.0.1"}},
+                         QJsonObject{{"name", "eth1"}, {"address", "10.0.1.1"}}}));
+    host.write(NetworkManager::kWirelessFile,
+               cardFile({dongle, QJsonObject{{"name", "wlan0"}, {"iswifi", true}, {"hotname", "old"}}}));
+    ASSERT_TRUE(manager->initnetcard(false));
+    auto cards = manager->readNetInfo();
+    ASSERT_EQ(cards.keys(), QStringList({"eth0", "eth1", "wlan0"}));
+    cards["eth0"].address = "10.0.0.2";
+    cards["wlan0"].hotname = "new";
+
+    QString error;
+    ASSERT_TRUE(manager->writeCardFiles(cards.values(), &error)) << error.toStdString();
+    const QJsonArray wired = fileObject(host.root() + NetworkManager::kWiredFile).value("netcard_info").toArray();
+    const QJsonArray wireless = fileObject(host.root() + NetworkManager::kWirelessFile).value("netcard_info").toArray();
+    ASSERT_EQ(wired.size(), 3);
+    EXPECT_EQ(wired.at(0).toObject(), spare);
+    EXPECT_EQ(wired.at(1).toObject().value("address").toString(), QString("10.0.0.2"));
+    EXPECT_EQ(wired.at(2).toObject().value("name").toString(), QString("eth1"));
+    ASSERT_EQ(wireless.size(), 2);
+    EXPECT_EQ(wireless.at(0).toObject(), dongle) << "the dongle's network and password survive the save";
+    EXPECT_EQ(wireless.at(1).toObject().value("hotname").toString(), QString("new"));
+
+    // Plugged in again, the dongle is offered with what it had.
+    host.write("/proc/net/dev", kProcNetDev + QByteArray("wlx00c0ca:  0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"));
+    ASSERT_TRUE(manager->initnetcard(false));
+    EXPECT_EQ(manager->readNetInfo().value("wlx00c0ca").passwd, QString("secret"));
+}
+
 TEST_F(NetCards, WifiScanResetsCardThenListsEachNetworkOnceAndRefusesHostileNames)
 {
     shell.setOutput("iwlist",
@@ -267,6 +302,18 @@ TEST(NetTools, ProcessAliveSeesOnlyTheRealProcess)
     process.waitForFinished();
     EXPECT_FALSE(NetworkManager::getProcessAlive(name));
     EXPECT_FALSE(NetworkManager::getProcessAlive(QString()));
+
+    // A script run by an interpreter is found by the script's name, which its command name never holds.
+    const QString script = name + "_watch.py";
+    ASSERT_TRUE(appDir.writeFile(script, "import time\ntime.sleep(30)\n"));
+    EXPECT_FALSE(NetworkManager::getProcessAlive(script));
+    QProcess interpreter;
+    interpreter.start("python3", {appDir.filePath(script)});
+    ASSERT_TRUE(interpreter.waitForStarted());
+    EXPECT_TRUE(NetworkManager::getProcessAlive(script));
+    interpreter.kill();
+    interpreter.waitForFinished();
+    EXPECT_FALSE(NetworkManager::getProcessAlive(script)) << "the search never finds itself";
 
     EXPECT_TRUE(NetworkManager::chkIPformat("192.168.1.20"));
     EXPECT_TRUE(NetworkManager::chkIPformat("fe80::1"));

@@ -6,7 +6,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
@@ -18,6 +20,26 @@ QByteArray packageBytes(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((quint32(i) * 7919u) >> 3);
     return bytes;
+}
+
+// A real archive of the kind the extension names, holding content as one file.
+QByteArray archive(const QString& extension, const QByteArray& content)
+{
+    if (extension == ".rar")
+        return QByteArray("Rar!\x1a\x07\x00", 7) + content;
+    QTemporaryDir dir;
+    QFile file(dir.filePath("monitor.bin"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return {};
+    file.close();
+    QProcess pack;
+    pack.setWorkingDirectory(dir.path());
+    if (extension == ".gz")
+        pack.start("gzip", {"-c", "monitor.bin"});
+    else
+        pack.start("tar", {extension == ".tar" ? "-cf" : "-czf", "-", "monitor.bin"});
+    pack.waitForFinished(30000);
+    return pack.exitCode() == 0 ? pack.readAllStandardOutput() : QByteArray();
 }
 
 QByteArray sha256(const QByteArray& bytes)
@@ -47,7 +69,7 @@ protected:
         // A folder named like its product line must not be followed again and again.
         server.writeFile("monitor/lineA/lineA/V17/V17_nested.tar.gz", "x");
         server.makeDir("monitor/lineB");
-        server.writeFile("monitor/lineC/V17/V17_c.rar", packageBytes(3000));
+        server.writeFile("monitor/lineC/V17/V17_c.rar", archive(".rar", packageBytes(3000)));
         server.writeFile("monitor/lineC/V17/v17_d.tar", "x");
         server.writeFile("monitor/Vtools/V17/V17_t.tar.gz", "x");
         QString error;
@@ -93,7 +115,8 @@ TEST_F(UpdateServer, ListingGivesTopLevelProductLinesWithOneEntryPerPackage)
 
 TEST_F(UpdateServer, DownloadStoresWholePackageAndReplacesOldFilesOnlyThen)
 {
-    const QByteArray package = packageBytes(3 * 1024 * 1024 + 17);
+    const QByteArray package = archive(".tar.gz", packageBytes(3 * 1024 * 1024 + 17));
+    ASSERT_FALSE(package.isEmpty());
     server.writeFile("monitor/lineA/V17/V17_pkg02.tar.gz", package);
     const QString parent = appDir.filePath("root");
     ASSERT_TRUE(writeWholeFile(parent + "/bin-ZEV-2026-01-01-00:00:00.tar.gz", "old backup"));
@@ -111,7 +134,7 @@ TEST_F(UpdateServer, DownloadStoresWholePackageAndReplacesOldFilesOnlyThen)
 
     // A rar package replaces the stored tar.gz.
     ASSERT_TRUE(repository->downloadPackage("V17_c.rar", &error)) << error.toStdString();
-    EXPECT_EQ(fileSha256(root + "/newupdate.rar"), sha256(packageBytes(3000)));
+    EXPECT_EQ(fileSha256(root + "/newupdate.rar"), sha256(archive(".rar", packageBytes(3000))));
     EXPECT_FALSE(QFile::exists(root + "/newupdate.tar.gz"));
 }
 
@@ -149,37 +172,122 @@ TEST_F(UpdateServer, FailedDownloadsLeaveTheOldFiles)
     EXPECT_TRUE(repository->productLines().isEmpty());
 }
 
-TEST(UpdateDownload, TruncatedBodyIsAFailure)
+namespace {
+
+// An update server that lies: each package name says how it answers.
+class LyingServer : public QObject
+{
+public:
+    explicit LyingServer(const QByteArray& good) : m_good(good)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    static QStringList names()
+    {
+        return {"V17_nolength.tar.gz", "V17_longer.tar.gz", "V17_cut.tar.gz", "V17_fake.tar.gz", "V17_huge.tar.gz",
+                "V17_good.tar.gz"};
+    }
+
+private:
+    void answer(QTcpSocket* socket)
+    {
+        const QByteArray request = socket->readAll();
+        const QByteArray path = request.mid(4, request.indexOf(' ', 4) - 4);
+        QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+        QByteArray body;
+        if (path == "/monitor/") {
+            body = "<html><body><pre><a href=\"lineA/\">lineA/</a>   07-Dec-2026 10:00    -\r\n</pre></body></html>";
+        } else if (path.endsWith("/V17/") || path.endsWith("/lineA/")) {
+            body = "<html><body><pre>";
+            for (const QString& name : names())
+                body += name.toLatin1() + "   07-Dec-2026 10:00   100\r\n";
+            // Names that would leave the install folder or carry a path are never offered.
+            body += "V17_a\\..\\..\\evil.tar.gz   07-Dec-2026 10:00   100\r\n</pre></body></html>";
+        } else if (path.endsWith("V17_nolength.tar.gz")) {
+            socket->write(head + "\r\n" + QByteArray(5 << 20, '\0'));   // no length, then the end
+            socket->disconnectFromHost();
+            return;
+        } else if (path.endsWith("V17_longer.tar.gz")) {
+            socket->write(head + "Content-Length: 10\r\n\r\n" + QByteArray(5000, 'x'));
+            socket->disconnectFromHost();
+            return;
+        } else if (path.endsWith("V17_cut.tar.gz")) {
+            socket->write(head + "Content-Length: 10000\r\n\r\n" + m_good.left(5000));
+            socket->disconnectFromHost();
+            return;
+        } else if (path.endsWith("V17_fake.tar.gz")) {
+            body = packageBytes(20000);
+        } else if (path.endsWith("V17_huge.tar.gz")) {
+            socket->write(head + "Content-Length: 2000000000\r\n\r\n" + QByteArray(1000, 'x'));
+            return;   // a server that would go on for ever
+        } else {
+            body = m_good;
+        }
+        socket->write(head + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QByteArray m_good;
+};
+
+} // namespace
+
+TEST(UpdateDownload, LyingCutFakeAndHugePackagesNeverReplaceTheGoodOne)
 {
     TempAppDir appDir;
     const QString root = appDir.filePath("bin-ZEV");
     ASSERT_TRUE(writeWholeFile(root + "/newupdate.tar.gz", "previous"));
-    // A server that promises 100000 bytes and closes after 10.
-    QTcpServer peer;
-    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
-    const QByteArray listing = "<html><body><pre><a href=\"lineA/\">lineA/</a>   07-Dec-2026 10:00    -\r\n</pre></body></html>";
-    const QByteArray inner = "<html><body><pre><a href=\"V17_cut.tar.gz\">V17_cut.tar.gz</a>   07-Dec-2026 10:00   100000\r\n"
-                             "</pre></body></html>";
-    QObject::connect(&peer, &QTcpServer::newConnection, [&] {
-        QTcpSocket* socket = peer.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
-            const QByteArray request = socket->readAll();
-            QByteArray body = request.startsWith("GET /monitor/ ") ? listing : inner;
-            int length = body.size();
-            if (request.contains(".tar.gz")) {
-                body = QByteArray(10, 'x');
-                length = 100000;
-            }
-            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + QByteArray::number(length)
-                          + "\r\n\r\n" + body);
-            socket->disconnectFromHost();
-        });
-    });
-    VersionRepository repository("127.0.0.1", peer.serverPort(), root);
+    const QByteArray good = archive(".tar.gz", packageBytes(40000));
+    ASSERT_FALSE(good.isEmpty());
+    LyingServer server(good);
+    VersionRepository repository("127.0.0.1", server.port(), root);
+    repository.setMaxPackageBytes(8 << 20);
     repository.browse();
-    ASSERT_EQ(repository.packages().value(0).names, QList<QString>({"V17_cut.tar.gz"}));
+    ASSERT_EQ(repository.packages().value(0).names, LyingServer::names());
+
+    // (A cut transfer is told by the network layer itself.)
+    const QStringList reasons{"no length announced", "not a .tar.gz archive", "", "not a .tar.gz archive", "too large"};
+    for (int i = 0; i < reasons.size(); ++i) {
+        const QString name = LyingServer::names().at(i);
+        QString error;
+        EXPECT_FALSE(repository.downloadPackage(name, &error)) << name.toStdString();
+        EXPECT_TRUE(!error.isEmpty() && error.startsWith(reasons.at(i))) << name.toStdString() << ": " << error.toStdString();
+        EXPECT_FALSE(repository.lastFailureDiskFull());
+        EXPECT_EQ(appDir.readFile("bin-ZEV/newupdate.tar.gz"), QByteArray("previous")) << name.toStdString();
+        EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+    }
+
+    // A full disk is told as one, not as a cut transfer, and the good package stays.
+    ASSERT_TRUE(QFile::link("/dev/full", root + "/" + VersionRepository::kPartialName));
     QString error;
-    EXPECT_FALSE(repository.downloadPackage("V17_cut.tar.gz", &error));
+    EXPECT_FALSE(repository.downloadPackage("V17_good.tar.gz", &error));
+    EXPECT_TRUE(error.startsWith("disk full: ")) << error.toStdString();
+    EXPECT_TRUE(repository.lastFailureDiskFull());
     EXPECT_EQ(appDir.readFile("bin-ZEV/newupdate.tar.gz"), QByteArray("previous"));
-    EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+    QFile::remove(root + "/" + VersionRepository::kPartialName);
+
+    ASSERT_TRUE(repository.downloadPackage("V17_good.tar.gz", &error)) << error.toStdString();
+    EXPECT_EQ(appDir.readFile("bin-ZEV/newupdate.tar.gz"), good);
+    EXPECT_FALSE(repository.lastFailureDiskFull());
+}
+
+TEST(UpdateDownload, PackageNamesAreOnePlainFileName)
+{
+    EXPECT_EQ(VersionRepository::safeFileName("V17_a.tar.gz"), QString("V17_a.tar.gz"));
+    EXPECT_EQ(VersionRepository::safeFileName("x/..\\V17_b.rar"), QString("V17_b.rar"));
+    EXPECT_EQ(VersionRepository::safeFileName("V17\\.."), QString());
+    EXPECT_EQ(VersionRepository::safeFileName("."), QString());
+    VersionRepository::Listing listing;
+    ASSERT_TRUE(VersionRepository::parseListing(
+        "<html><body><pre>V17_ok.tar   1\r\nV17_x.tar\\..\\..\\etc\\cron.gz   1\r\nV17_y\\z.rar   1\r\n</pre></body></html>",
+        &listing));
+    EXPECT_EQ(listing.packages, QStringList({"V17_ok.tar"}));
+    VersionRepository repository("127.0.0.1", 1, "/root/bin-ZEV");
+    EXPECT_EQ(repository.targetPath("V17_a\\..\\b.tar.gz"), QString("/root/bin-ZEV/newupdate.tar.gz"));
 }

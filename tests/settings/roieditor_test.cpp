@@ -106,8 +106,23 @@ TEST_F(RoiEditorTest, DrawnAreasAreLearntSavedAndCheckedAfterReturn)
     EXPECT_EQ(pauses, QList<bool>({true, false}));  // no check runs on half-learnt models
     EXPECT_TRUE(QFile::exists("cammer11/template0.bmp"));
 
+    EXPECT_EQ(window->templateSyncs, (QList<QPair<int, int>>{{unit->camIndex, 0}}));
+
+    window->records.clear();
     answer({1});
     touch(editor->button("save"));
+    // One "set" record that lists each changed row of the save: the group's count and both areas.
+    ASSERT_EQ(window->records.size(), 1);
+    EXPECT_EQ(window->records.first().type, QString("set"));
+    const QString saved = window->records.first().text;
+    const QString camera = lanText(586).arg(unit->camIndex + 1);
+    EXPECT_TRUE(saved.startsWith(lanText(855) + ": ")) << saved.toStdString();
+    const QStringList items = saved.mid(lanText(855).size() + 2).split("; ");
+    ASSERT_EQ(items.size(), 3) << saved.toStdString();
+    EXPECT_TRUE(items[0].startsWith(camera + " ROI0-0: ")) << items[0].toStdString();
+    EXPECT_TRUE(items[0].endsWith("200 200 600 400")) << items[0].toStdString();
+    EXPECT_TRUE(items[1].startsWith(camera + " ROI0-1: - -> ")) << items[1].toStdString();
+    EXPECT_TRUE(items[2].startsWith(camera + " detect0: 1 ")) << items[2].toStdString();
     EXPECT_EQ(active.roiCount[0], 2);
     EXPECT_EQ(active.roiSensitivity[0][0], 30);
     EXPECT_TRUE(storedRow("ROI0-0").endsWith("200 200 600 400")) << storedRow("ROI0-0").toStdString();
@@ -219,6 +234,8 @@ TEST_F(RoiEditorTest, AddedTemplatesFillFreeSlotsAndIgnorePointsCanBeCleared)
     touch(editor->button("addTemplate"));
     EXPECT_EQ(unit->templateCount[0], before + 1);
     EXPECT_EQ(unit->pTemplateValid[0][1], 1);
+    const QList<QPair<int, int>> added{{unit->camIndex, 0}};
+    EXPECT_EQ(window->templateSyncs, added) << "the companion hears of the added template";
     EXPECT_EQ(unit->pTemplate[0][1][123], 77);
     const QImage stored("cammer11/template1.bmp");
     ASSERT_FALSE(stored.isNull());
@@ -228,11 +245,14 @@ TEST_F(RoiEditorTest, AddedTemplatesFillFreeSlotsAndIgnorePointsCanBeCleared)
     touch(editor->button("addTemplate"));  // no free slot is left; slot 0 is never replaced
     EXPECT_EQ(seen, QStringList({lanText(872)}));
     EXPECT_EQ(unit->templateCount[0], before + 1);
+    EXPECT_EQ(window->templateSyncs, added) << "nothing was added, nothing is reported";
 
     std::memset(unit->pIgnoreMask[0], 255, 100);
     answer({1});
     touch(editor->button("deleteIgnore"));
     EXPECT_EQ(unit->pIgnoreMask[0][50], 0);
+    EXPECT_EQ(window->templateSyncs.size(), 2);
+    EXPECT_EQ(window->templateSyncs.last(), added.first());
     const QImage mask("cammer11/ignorepoint.bmp");
     ASSERT_FALSE(mask.isNull());
     EXPECT_EQ(qGray(mask.pixel(50, 0)), 0);

@@ -53,8 +53,12 @@ TEST_F(SettingsTest, AcceptedChangesReachTheCameraTheDatabaseAndTheRecords)
     for (const auto& r : window->records)
         if (r.type == "set")
             texts << r.text;
-    EXPECT_EQ(texts.size(), 2) << texts.join(" | ").toStdString();
-    EXPECT_TRUE(texts.join(' ').contains("500 -> 505"));
+    // One record for the save, listing both changes in one text.
+    ASSERT_EQ(texts.size(), 1) << texts.join(" | ").toStdString();
+    const QStringList items = texts.first().split("; ");
+    ASSERT_EQ(items.size(), 2) << texts.first().toStdString();
+    EXPECT_TRUE(texts.first().contains("500 -> 505"));
+    EXPECT_TRUE(texts.first().contains("5 -> 6"));
     EXPECT_TRUE(callsOf("SERIAL-SET01").contains("setTriggerMode false"));
 }
 
@@ -256,10 +260,11 @@ TEST_F(SettingsTest, CameraOrderRefusesDuplicatesAndSavesAValidOrder)
         screen->SlotOK();
         EXPECT_TRUE(screen->isVisible());
         screen->positionChoices().at(0)->setCurrentIndex(1);
+        answer({1});  // the restart, asked as the settings screen's restart asks it
         screen->SlotOK();
     });
     touch(settings->button("cameraOrder"));
-    EXPECT_EQ(seen, QStringList({lanText(361).arg(1)}));
+    EXPECT_EQ(seen, QStringList({lanText(361).arg(1), lanText(840)}));
     EXPECT_EQ(manager->savedSerials, QVector<QString>({"SERIAL-ORD02", "SERIAL-ORD01"}));
     EXPECT_EQ(window->reboots, 1);
 }
@@ -302,6 +307,7 @@ TEST_F(SettingsTest, ExportHandsTheChosenPathsToTheExporter)
 {
     ASSERT_NE(makeUnit(unitCamera("SERIAL-EXP01")), nullptr);
     window->pathContext = QStringList{"PARAM.db", "RECORD", "alarmimage"};
+    window->exportTitle = QStringLiteral("held title");
     openSettings();
     QStringList exported;
     WizardParaWidget::setExportHook([&exported](const QStringList& paths, QString*) {
@@ -312,6 +318,7 @@ TEST_F(SettingsTest, ExportHandsTheChosenPathsToTheExporter)
         new ModalAnswerer([this, choose, answers](QWidget* modal) {
             auto* dialog = dynamic_cast<ExportDataSelectDlg*>(modal);
             ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->masterBox()->text(), QStringLiteral("held title"));
             choose(dialog);
             answer(answers);  // the confirmation, and what follows it
             dialog->accept();

@@ -1,5 +1,7 @@
 #include "companionserver.h"
 
+#include <csignal>
+
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -99,6 +101,13 @@ QByteArray CompanionServer::answer(const QByteArray& url, const QByteArray& uuid
         QFile flags(m_folder + "/companion.json");
         if (flags.open(QIODevice::ReadOnly)) {
             const QJsonObject wanted = QJsonDocument::fromJson(flags.readAll()).object();
+            // A companion that hangs but lives: stopped, it answers nothing while the
+            // kernel still takes connections for it.
+            if (wanted.value(QStringLiteral("hang")).toBool()) {
+                m_log.write("hanging\n");
+                m_log.flush();
+                ::raise(SIGSTOP);
+            }
             for (auto it = wanted.begin(); it != wanted.end(); ++it)
                 result.insert(it.key(), it.value());
         }

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <QtDebug>
 
 namespace {
 constexpr int kWidth = 800;
@@ -37,19 +38,67 @@ constexpr int kRowDns = 612;
 constexpr int kRowEnableCard = 613;
 constexpr int kRowPassword = 669;
 
-// The editable fields: object name of the IPv4 editor, its title row (-1: "IP :") and its field.
+// The editable fields: object name of the IPv4 editor, its title row (-1: "IP :"), its field
+// and whether it may stay empty on a card with a static address.
 struct AddressField
 {
     const char* objectName;
     int titleRow;
     QString stu_netinfo::*field;
+    bool emptyWhenStatic;
 };
 const AddressField kAddressFields[] = {
-    {"IPAddressEdite_IP", -1, &stu_netinfo::address},
-    {"IPAddressEdite_Mask", kRowMask, &stu_netinfo::netmask},
-    {"IPAddressEdite_Route", kRowGateway, &stu_netinfo::gateway},
-    {"IPAddressEdite_DNS", kRowDns, &stu_netinfo::dns},
+    {"IPAddressEdite_IP", -1, &stu_netinfo::address, false},
+    {"IPAddressEdite_Mask", kRowMask, &stu_netinfo::netmask, false},
+    {"IPAddressEdite_Route", kRowGateway, &stu_netinfo::gateway, true},
+    {"IPAddressEdite_DNS", kRowDns, &stu_netinfo::dns, true},
 };
+constexpr int kOctets = 4;
+constexpr int kOctetMax = 255;
+constexpr int kOctetDigits = 3;
+
+QString fieldTitle(const AddressField& field)
+{
+    return field.titleRow < 0 ? QStringLiteral("IP :") : lanText(field.titleRow);
+}
+
+// The octets as typed, joined by dots: what the operator sees.
+QString typedText(const EditIP* editor)
+{
+    QStringList parts;
+    for (int i = 0; i < kOctets; ++i)
+        parts << (editor->octet(i) ? editor->octet(i)->text() : QString());
+    return parts.join(QLatin1Char('.'));
+}
+
+// The address of the editor: empty when every octet is empty, else four decimal octets
+// 0..255 in their plain form; false for anything else, which is never changed into an address.
+bool editedAddress(const EditIP* editor, QString* address)
+{
+    QStringList octets;
+    int empty = 0;
+    for (int i = 0; i < kOctets; ++i) {
+        QString part = editor->octet(i) ? editor->octet(i)->text() : QString();
+        part.remove(QLatin1Char('.'));   // a dot typed at the end of an octet only moves on
+        bool ok = !part.isEmpty() && part.size() <= kOctetDigits;
+        for (const QChar c : qAsConst(part))
+            ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        const int value = ok ? part.toInt() : -1;
+        empty += part.isEmpty() ? 1 : 0;
+        if (value < 0 || value > kOctetMax)
+            octets << QString();
+        else
+            octets << QString::number(value);
+    }
+    if (empty == kOctets) {
+        address->clear();
+        return true;
+    }
+    if (octets.contains(QString()))
+        return false;
+    *address = octets.join(QLatin1Char('.'));
+    return true;
+}
 
 QComboBox* comboBox(const char* name, const QStringList& items, QWidget* parent)
 {
@@ -142,13 +191,19 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
     addRow(column, modeRow);
 
     for (const AddressField& field : kAddressFields) {
-        auto* editor = new EditIP(field.titleRow < 0 ? QStringLiteral("IP :") : lanText(field.titleRow),
-                                  kIpPlacementInNetDialog, m_body);
+        auto* editor = new EditIP(fieldTitle(field), kIpPlacementInNetDialog, m_body);
         editor->setObjectName(QString::fromLatin1(field.objectName));
         editor->setFixedWidth(kIpWidth);
         editor->setAddress(m_card.*field.field);
         column->addWidget(editor, 0, Qt::AlignLeft | Qt::AlignVCenter);
     }
+
+    // Shown, in the way the network dialog shows what it refuses, only when an address is refused.
+    m_refusal = new QLabel(m_body);
+    m_refusal->setObjectName(QStringLiteral("refusalLabel"));
+    m_refusal->setStyleSheet(QStringLiteral("QLabel{color:#FFEB3B;}"));
+    m_refusal->hide();
+    column->addWidget(m_refusal);
 
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
     setDefaultWgt(this, QStringLiteral("QDialog{background-color:rgb(110,110,110);border: 1px solid #BDBDBD;}"));
@@ -175,9 +230,40 @@ stu_netinfo Network_CardItem_SetDia::getNetINfo()
         m_card.isdhcp = mode->currentIndex() == 1;
     if (auto* priority = findChild<QCheckBox*>(QStringLiteral("RouteMetric")))
         m_card.ispriority = priority->isChecked();
+    // A text that is no address keeps the card's value; acceptDialog refuses it before this.
+    QString address;
     for (const AddressField& field : kAddressFields) {
         if (auto* editor = findChild<EditIP*>(QString::fromLatin1(field.objectName)))
-            m_card.*field.field = editor->getAddress();
+            if (editedAddress(editor, &address))
+                m_card.*field.field = address;
     }
     return m_card;
+}
+
+QString Network_CardItem_SetDia::refusedAddress() const
+{
+    const auto* mode = findChild<QComboBox*>(QStringLiteral("QComboBox_pComTool"));
+    const bool dhcp = mode ? mode->currentIndex() == 1 : m_card.isdhcp;
+    QString address;
+    for (const AddressField& field : kAddressFields) {
+        const auto* editor = findChild<EditIP*>(QString::fromLatin1(field.objectName));
+        if (!editor)
+            continue;
+        const bool ok = editedAddress(editor, &address);
+        if (!ok || (address.isEmpty() && !dhcp && !field.emptyWhenStatic))
+            return QStringLiteral("%1 %2: refused").arg(fieldTitle(field).simplified(), typedText(editor));
+    }
+    return QString();
+}
+
+void Network_CardItem_SetDia::acceptDialog()
+{
+    const QString refusal = refusedAddress();
+    if (refusal.isEmpty()) {
+        CComp_DialogFrame::acceptDialog();
+        return;
+    }
+    qWarning().noquote() << "card" << m_card.name << "address refused:" << refusal;
+    m_refusal->setText(refusal);
+    m_refusal->show();
 }

@@ -4,6 +4,7 @@
 #include "networkmanager.h"
 
 class QBoxLayout;
+class QLabel;
 class QLayout;
 
 // Modal editor of one card: DHCP or static, addresses, priority and, for a
@@ -16,9 +17,16 @@ public:
     Network_CardItem_SetDia(stu_netinfo card, QWidget* parent);
 
     stu_netinfo getNetINfo();
+    // Empty when every address is one (or may stay empty), else the refusal shown.
+    QString refusedAddress() const;
+
+public slots:
+    // Closes only when every address is one; else shows the refusal and stays.
+    void acceptDialog() override;
 
 private:
     void addRow(QBoxLayout* column, QLayout* row);
 
     stu_netinfo m_card;
+    QLabel* m_refusal = nullptr;
 };

@@ -7,6 +7,8 @@
 #include "versiondownloaddialog.h"
 #include "warnbox.h"
 
+#include <QScopeGuard>
+
 #include <memory>
 
 namespace {
@@ -37,6 +39,12 @@ int openNetworkSettings()
 
 int openVersionDownload(QWidget* parent)
 {
+    // The listing is fetched while events are served: a second tap meanwhile opens nothing more.
+    static bool opening = false;
+    if (opening)
+        return 0;
+    opening = true;
+    const auto done = qScopeGuard([] { opening = false; });
     auto dialog = std::make_unique<VersionDownloadDialog>(parent);
     if (!dialog->isOnline()) {
         if (gpWarnBox) {

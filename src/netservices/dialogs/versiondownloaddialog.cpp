@@ -35,6 +35,7 @@ constexpr int kLargeBoxH = 370;
 constexpr int kSmallBoxW = 420;
 constexpr int kSmallBoxH = 180;
 constexpr int kSmallPackageH = 32;
+constexpr int kRowDiskFull = 900;
 } // namespace
 
 VersionDownloadDialog::VersionDownloadDialog(QWidget* parent)
@@ -87,24 +88,22 @@ void VersionDownloadDialog::build()
         m_nextGroup->addButton(next, k);
     }
 
-    // Package columns line up with the product lines, also where a line has none.
+    // Package columns line up with the product lines, also where a line has none. A column
+    // holds the buttons of one page only; paging gives them the names of the page shown.
     const QList<stu_packageInfos> packages = m_repository->packages();
     for (int k = 0; k < packages.size(); ++k) {
         auto* group = new QButtonGroup(this);
         const QList<QString>& names = packages.at(k).names;
-        for (int i = 0; i < names.size(); ++i) {
-            // Shown escaped; the name as the server lists it is what is downloaded.
-            auto* button = new ColorButton(escapedForDisplay(names.at(i)), this, kButtonClass);
-            button->setProperty(kPackageNameProperty, names.at(i));
+        for (int i = 0; i < qMin(int(kPerPage), names.size()); ++i) {
+            auto* button = new ColorButton(QString(), this, kButtonClass);
             button->resize(kPackageW, kPackageH);
-            // Package names are longer than the button at the dialog's font.
-            button->fitText();
             button->hide();
             group->addButton(button, i);
         }
         connect(group, QOverload<QAbstractButton*>::of(&QButtonGroup::buttonClicked), this,
                 &VersionDownloadDialog::onPackagePressed);
         m_groups << group;
+        m_names << names;
         m_pageCount << (names.size() + kPerPage - 1) / kPerPage;
         m_curPage << 0;
         show(k);
@@ -127,27 +126,35 @@ QList<QAbstractButton*> VersionDownloadDialog::packageButtons(int column) const
     return buttons;
 }
 
+QStringList VersionDownloadDialog::packageNames(int column) const
+{
+    return m_names.value(column);
+}
+
 void VersionDownloadDialog::show(int column)
 {
     const QList<QAbstractButton*> buttons = packageButtons(column);
+    const QStringList names = m_names.value(column);
     const int first = kPerPage * m_curPage.value(column);
     // The small dialog is 500 px high: the seven rows are scaled to fit above the paging buttons.
     const double scale = qMin(1.0, double(height()) / kLargeH);
     const int buttonH = scale < 1.0 ? kSmallPackageH : kPackageH;
-    for (int j = 0; j < kPerPage && first + j < buttons.size(); ++j) {
-        QAbstractButton* button = buttons.at(first + j);
+    for (int j = 0; j < kPerPage && j < buttons.size() && first + j < names.size(); ++j) {
+        auto* button = static_cast<ColorButton*>(buttons.at(j));
+        button->setText(escapedForDisplay(names.at(first + j)));
+        button->setProperty(kPackageNameProperty, names.at(first + j));
         button->setGeometry(width() / 6 + column * width() / 3 - kPackageW / 2,
                             int(scale * (kFirstPackageY + kPackageStep * j)), kPackageW, buttonH);
+        // Package names are longer than the button at the dialog's font.
+        button->fitText();
         button->show();
     }
 }
 
 void VersionDownloadDialog::vhide(int column)
 {
-    const QList<QAbstractButton*> buttons = packageButtons(column);
-    const int first = kPerPage * m_curPage.value(column);
-    for (int j = 0; j < kPerPage && first + j < buttons.size(); ++j)
-        buttons.at(first + j)->hide();
+    for (QAbstractButton* button : packageButtons(column))
+        button->hide();
 }
 
 void VersionDownloadDialog::slotToLastPage(int column)
@@ -206,10 +213,16 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
         v_SelectBox notice(at.x(), at.y(), this, v_SelectBox::Notice);
         notice.setText(QStringLiteral("下载中..."));
         notice.QDialog::show();
-        const bool ok = downloadPackage(button->property(kPackageNameProperty).toString());
+        // Shown escaped; the name as the server lists it is what is downloaded.
+        const QString name = button->property(kPackageNameProperty).toString();
+        const bool ok = downloadPackage(name);
         notice.close();
         v_SelectBox outcome(at.x(), at.y(), this, v_SelectBox::Confirm);
-        outcome.setText(ok ? QStringLiteral("下载成功\n重启后自动更新") : QStringLiteral("下载失败"));
+        // A full disk is told as such: trying again would not help.
+        QString text = ok ? QStringLiteral("下载成功\n重启后自动更新") : QStringLiteral("下载失败");
+        if (!ok && m_repository->lastFailureDiskFull())
+            text = lanText(kRowDiskFull).arg(m_repository->targetPath(name));
+        outcome.setText(text);
         if (outcome.exec() != QDialog::Accepted)
             return;
     }

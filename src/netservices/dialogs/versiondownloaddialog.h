@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <QVector>
 
 class ColorButton;
@@ -28,8 +29,10 @@ public:
     int currentPage(int column) const { return m_curPage.value(column); }
     int pageCount(int column) const { return m_pageCount.value(column); }
     QVector<QString> columnTitles() const { return m_titles; }
-    // The buttons of a column, in package order.
+    // The buttons of a column's page (at most seven), top down.
     QList<QAbstractButton*> packageButtons(int column) const;
+    // Every package of a column, in listing order.
+    QStringList packageNames(int column) const;
 
     using QDialog::show;
     void show(int column);
@@ -52,6 +55,7 @@ private:
     VersionRepository* m_repository;
     QVector<QButtonGroup*> m_groups;
     QVector<QString> m_titles;
+    QVector<QStringList> m_names;
     QVector<int> m_curPage;
     QVector<int> m_pageCount;
     QButtonGroup* m_lastGroup;
