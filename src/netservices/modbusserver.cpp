@@ -191,31 +191,34 @@ bool ModbusServer::admit(QTcpSocket* socket)
 {
     const QHostAddress peer = socket->peerAddress();
     int fromPeer = 0;
-    for (auto it = m_connections.keyBegin(); it != m_connections.keyEnd(); ++it)
-        fromPeer += (*it)->peerAddress().isEqual(peer) ? 1 : 0;
-    if (fromPeer >= m_limits.maxConnectionsPerAddress) {
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        fromPeer += it->peer.isEqual(peer) ? 1 : 0;
+    // A peer at its limit trades its own silent connection (a controller that restarted
+    // leaves its old ones behind); when all are taken, or the process's descriptors run
+    // short, the connection silent the longest makes room.
+    if (fromPeer >= m_limits.maxConnectionsPerAddress && !evictIdlest(&peer)) {
         logRefusal(QStringLiteral("per-address limit reached by %1").arg(peer.toString()));
         return false;
     }
-    // Full, or the process's descriptors run short: a connection that has been silent makes room.
     if ((m_connections.size() >= m_limits.maxConnections || !DescriptorReserve::enoughFree()) && !evictIdlest()) {
         logRefusal(QStringLiteral("no free slot for %1").arg(peer.toString()));
         return false;
     }
     Connection connection;
+    connection.peer = peer;
     connection.lastActiveMs = MonotonicClock::ms();
     m_connections.insert(socket, connection);
     ++m_connectionCount;
     return true;
 }
 
-bool ModbusServer::evictIdlest()
+bool ModbusServer::evictIdlest(const QHostAddress* from)
 {
     const qint64 now = MonotonicClock::ms();
     QTcpSocket* idlest = nullptr;
     qint64 oldest = now - m_limits.evictIdleAfterMs;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
-        if (it->lastActiveMs <= oldest) {
+        if (it->lastActiveMs <= oldest && (!from || it->peer.isEqual(*from))) {
             oldest = it->lastActiveMs;
             idlest = it.key();
         }

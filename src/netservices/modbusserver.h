@@ -106,6 +106,7 @@ signals:
 private:
     struct Connection
     {
+        QHostAddress peer;
         QByteArray buffer;
         qint64 lastActiveMs = 0;
     };
@@ -114,7 +115,8 @@ private:
     bool onStart(QTcpServer* server);
     void onNewConnection(QTcpServer* server);
     bool admit(QTcpSocket* socket);
-    bool evictIdlest();
+    // Closes the connection silent the longest (of one peer when given) if past the eviction age.
+    bool evictIdlest(const QHostAddress* from = nullptr);
     void closeIdle();
     void drop(QTcpSocket* socket);
     void onReadyRead(QTcpSocket* socket);

@@ -336,8 +336,8 @@ TEST_F(Modbus, ConnectionsAreCappedPerAddressAndInAllAndIdleOnesMakeRoom)
     const QByteArray read = hex("000100000006010300000001");
     std::vector<std::unique_ptr<QTcpSocket>> held;
     int refusedPerAddress = 0, refusedFull = 0;
-    QByteArray evicting, afterIdle;
-    bool oldestClosed = false;
+    QByteArray perPeer, evicting, afterIdle;
+    bool closedOwn = false, oldestClosed = false;
     inClientThread([&] {
         auto open = [&](const QString& source) {
             auto socket = std::make_unique<QTcpSocket>();
@@ -353,10 +353,14 @@ TEST_F(Modbus, ConnectionsAreCappedPerAddressAndInAllAndIdleOnesMakeRoom)
             refusedPerAddress += open("127.0.0.1") ? 1 : 0;
         for (int i = 0; i < 3; ++i)
             refusedFull += open("127.0.0.2") ? 1 : 0;
-        // All slots are taken by connections that have been silent a while: the oldest makes room.
+        // A peer at its limit trades its own connection that has been silent a while.
         QThread::msleep(limits.evictIdleAfterMs + 100);
-        evicting = ask(port, read, "127.0.0.3");
-        oldestClosed = !held.front()->waitForReadyRead(1000) && held.front()->state() != QAbstractSocket::ConnectedState;
+        perPeer = ask(port, read, "127.0.0.1");
+        closedOwn = !held[0]->waitForReadyRead(1000) && held[0]->state() != QAbstractSocket::ConnectedState;
+        // All slots taken: the connection silent the longest makes room, whoever holds it.
+        open("127.0.0.3");
+        evicting = ask(port, read, "127.0.0.4");
+        oldestClosed = !held[1]->waitForReadyRead(1000) && held[1]->state() != QAbstractSocket::ConnectedState;
         // Past the idle time every silent connection is closed.
         QThread::msleep(limits.idleTimeoutMs + 600);
         afterIdle = ask(port, read, "127.0.0.4");
@@ -364,8 +368,10 @@ TEST_F(Modbus, ConnectionsAreCappedPerAddressAndInAllAndIdleOnesMakeRoom)
     });
     EXPECT_EQ(refusedPerAddress, 1);
     EXPECT_EQ(refusedFull, 1);
+    EXPECT_EQ(perPeer.toHex(), QByteArray("00010000000501030200" "01"));
+    EXPECT_TRUE(closedOwn);
     EXPECT_EQ(evicting.toHex(), QByteArray("00010000000501030200" "01"));
-    EXPECT_TRUE(oldestClosed);   // the oldest went
+    EXPECT_TRUE(oldestClosed);
     EXPECT_EQ(afterIdle.toHex(), QByteArray("00010000000501030200" "01"));
     EXPECT_TRUE(waitUntil([&] { return capped.connectionCount() == 0; }, 3000));
 }
@@ -387,7 +393,8 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     peer.start(QStringLiteral("/usr/bin/python3"),
                {"-c",
                 "import resource, socket, sys, time\n"
-                "resource.setrlimit(resource.RLIMIT_NOFILE, (4096, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))\n"
+                "hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]\n"
+                "resource.setrlimit(resource.RLIMIT_NOFILE, (min(4096, hard), hard))\n"
                 "held = []\n"
                 "for i in range(600):\n"
                 "    try:\n"
