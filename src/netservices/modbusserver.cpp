@@ -8,13 +8,20 @@
 #include <QDebug>
 #include <QEventLoop>
 #include <QSemaphore>
+#include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +58,24 @@ void appendBe16(QByteArray& b, int value)
 {
     b.append(char((value >> 8) & 0xff));
     b.append(char(value & 0xff));
+}
+
+// Hands each accepted descriptor over as it is, without a socket object around it.
+class DescriptorServer : public QTcpServer
+{
+public:
+    std::function<void(int)> incoming;
+
+protected:
+    void incomingConnection(qintptr fd) override { incoming(int(fd)); }
+};
+
+// Closed with a reset: a refused or dropped peer leaves nothing behind on this side.
+void closeAtOnce(int fd)
+{
+    const linger now{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    close(fd);
 }
 
 } // namespace
@@ -116,9 +141,8 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
 {
     QEventLoop loop;
     connect(this, &ModbusServer::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    auto server = std::make_unique<QTcpServer>();
-    connect(server.get(), &QTcpServer::newConnection, server.get(),
-            [this, s = server.get()] { onNewConnection(s); }, Qt::DirectConnection);
+    auto server = std::make_unique<DescriptorServer>();
+    server->incoming = [this](int fd) { onNewConnection(fd); };
     // Out of descriptors, the server pauses accepting: it tries again shortly instead of for good.
     connect(server.get(), &QTcpServer::acceptError, server.get(), [this, s = server.get()] {
         logRefusal(QStringLiteral("accept failed: %1").arg(s->errorString()));
@@ -143,11 +167,13 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
     retry.stop();
     idle.stop();
     m_listening = false;
-    for (auto it = m_connections.keyBegin(); it != m_connections.keyEnd(); ++it)
-        (*it)->disconnect();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        delete it->notifier;
+        closeAtOnce(it.key());
+    }
     m_connections.clear();
     m_connectionCount = 0;
-    server.reset();   // closes the sockets, its children
+    server.reset();
 }
 
 bool ModbusServer::onStart(QTcpServer* server)
@@ -164,32 +190,37 @@ bool ModbusServer::onStart(QTcpServer* server)
     return false;
 }
 
-void ModbusServer::onNewConnection(QTcpServer* server)
+void ModbusServer::onNewConnection(int fd)
 {
-    while (QTcpSocket* socket = server->nextPendingConnection()) {
-        if (!admit(socket)) {
-            socket->abort();
-            delete socket;
-            continue;
-        }
-        qDebug().noquote() << QStringLiteral("connect ip: %1, port:%2")
-                                  .arg(socket->peerAddress().toString())
-                                  .arg(socket->peerPort());
-        // Answers are small and awaited one by one: no coalescing delay.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { onReadyRead(socket); },
-                Qt::DirectConnection);
-        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
-            if (m_connections.remove(socket))
-                --m_connectionCount;
-            socket->deleteLater();
-        });
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    QHostAddress peer;
+    quint16 peerPort = 0;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
+        peerPort = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                                        : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     }
+    if (!admit(peer)) {
+        closeAtOnce(fd);
+        return;
+    }
+    qDebug().noquote() << QStringLiteral("connect ip: %1, port:%2").arg(peer.toString()).arg(peerPort);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // Answers are small and awaited one by one: no coalescing delay.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    Connection connection;
+    connection.peer = peer;
+    connection.lastActiveMs = MonotonicClock::ms();
+    connection.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+    connect(connection.notifier, &QSocketNotifier::activated, connection.notifier, [this, fd] { onReadable(fd); });
+    m_connections.insert(fd, connection);
+    ++m_connectionCount;
 }
 
-bool ModbusServer::admit(QTcpSocket* socket)
+bool ModbusServer::admit(const QHostAddress& peer)
 {
-    const QHostAddress peer = socket->peerAddress();
     int fromPeer = 0;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
         fromPeer += it->peer.isEqual(peer) ? 1 : 0;
@@ -204,18 +235,13 @@ bool ModbusServer::admit(QTcpSocket* socket)
         logRefusal(QStringLiteral("no free slot for %1").arg(peer.toString()));
         return false;
     }
-    Connection connection;
-    connection.peer = peer;
-    connection.lastActiveMs = MonotonicClock::ms();
-    m_connections.insert(socket, connection);
-    ++m_connectionCount;
     return true;
 }
 
 bool ModbusServer::evictIdlest(const QHostAddress* from)
 {
     const qint64 now = MonotonicClock::ms();
-    QTcpSocket* idlest = nullptr;
+    int idlest = -1;
     qint64 oldest = now - m_limits.evictIdleAfterMs;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
         if (it->lastActiveMs <= oldest && (!from || it->peer.isEqual(*from))) {
@@ -223,7 +249,7 @@ bool ModbusServer::evictIdlest(const QHostAddress* from)
             idlest = it.key();
         }
     }
-    if (!idlest)
+    if (idlest < 0)
         return false;
     drop(idlest);
     return true;
@@ -232,21 +258,25 @@ bool ModbusServer::evictIdlest(const QHostAddress* from)
 void ModbusServer::closeIdle()
 {
     const qint64 before = MonotonicClock::ms() - m_limits.idleTimeoutMs;
-    QList<QTcpSocket*> silent;
+    QList<int> silent;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
         if (it->lastActiveMs <= before)
             silent << it.key();
-    for (QTcpSocket* socket : qAsConst(silent))
-        drop(socket);
+    for (const int fd : qAsConst(silent))
+        drop(fd);
 }
 
-void ModbusServer::drop(QTcpSocket* socket)
+void ModbusServer::drop(int fd)
 {
-    if (m_connections.remove(socket))
-        --m_connectionCount;
-    socket->disconnect();
-    socket->abort();
-    socket->deleteLater();
+    const auto it = m_connections.find(fd);
+    if (it == m_connections.end())
+        return;
+    // It may be its own notifier that called: it goes once this pass is over.
+    it->notifier->setEnabled(false);
+    it->notifier->deleteLater();
+    closeAtOnce(fd);
+    m_connections.erase(it);
+    --m_connectionCount;
 }
 
 void ModbusServer::logRefusal(const QString& why)
@@ -290,30 +320,40 @@ int ModbusServer::takeFrame(QByteArray& buffer, QByteArray& frame)
     return 1;
 }
 
-void ModbusServer::onReadyRead(QTcpSocket* socket)
+void ModbusServer::onReadable(int fd)
 {
-    auto it = m_connections.find(socket);
+    auto it = m_connections.find(fd);
     if (it == m_connections.end())
         return;
+    char chunk[4 * kMaxAduBytes];
+    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    if (got <= 0) {
+        drop(fd);   // the peer closed, or the connection broke
+        return;
+    }
     it->lastActiveMs = MonotonicClock::ms();
-    // Bytes that arrive together need not be one frame: each connection keeps its own buffer.
+    // Bytes that arrive together need not be one frame: each connection keeps its own buffer;
+    // more than one receive holds is taken at the notifier's next call.
     QByteArray& buffer = it->buffer;
-    if (buffer.isEmpty())
-        buffer = socket->readAll();
-    else
-        buffer.append(socket->readAll());
+    buffer.append(chunk, int(got));
     for (;;) {
         QByteArray frame;
         const int taken = takeFrame(buffer, frame);
         if (taken == 0)
             return;
         if (taken < 0 || !analysis(frame)) {
-            logRefusal(QStringLiteral("no Modbus frame from %1").arg(socket->peerAddress().toString()));
-            drop(socket);
+            logRefusal(QStringLiteral("no Modbus frame from %1").arg(it->peer.toString()));
+            drop(fd);
             return;
         }
-        socket->write(frame);
-        socket->flush();   // out now, not at the next pass of this thread's loop
+        // A client awaits each answer; one that leaves them unread until the socket is full is dropped.
+        if (send(fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL | MSG_DONTWAIT) != frame.size()) {
+            logRefusal(QStringLiteral("answers left unread by %1").arg(it->peer.toString()));
+            drop(fd);
+            return;
+        }
     }
 }
 
@@ -364,9 +404,10 @@ void ModbusServer::funcRead(QByteArray& frame)
     if (MonotonicClock::ms() - m_publishedMs > kPublishMs && !m_refreshAsked.exchange(true))
         emit onRecvRequest();
     const quint64 packed = m_published.load();
-    m_values.clear();
+    while (m_values.size() < kRegisterCount)
+        m_values << 0;   // once: refilled in place below, no allocation per request
     for (int r = 0; r < kRegisterCount; ++r)
-        m_values << quint16(packed >> (16 * r));
+        m_values[r] = quint16(packed >> (16 * r));
     appendData(frame);
 }
 

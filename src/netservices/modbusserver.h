@@ -11,8 +11,8 @@
 
 class QSemaphore;
 class QThreadPool;
+class QSocketNotifier;
 class QTcpServer;
-class QTcpSocket;
 class QTimer;
 
 // What one peer, and all of them, may hold on the Modbus port; the descriptor
@@ -104,22 +104,24 @@ signals:
     void readyToClose();
 
 private:
+    // One connection, served on its bare descriptor: a request costs one receive and one send.
     struct Connection
     {
         QHostAddress peer;
         QByteArray buffer;
         qint64 lastActiveMs = 0;
+        QSocketNotifier* notifier = nullptr;
     };
 
     void serverFunction(QSharedPointer<QSemaphore> tried);
     bool onStart(QTcpServer* server);
-    void onNewConnection(QTcpServer* server);
-    bool admit(QTcpSocket* socket);
+    void onNewConnection(int fd);
+    bool admit(const QHostAddress& peer);
     // Closes the connection silent the longest (of one peer when given) if past the eviction age.
     bool evictIdlest(const QHostAddress* from = nullptr);
     void closeIdle();
-    void drop(QTcpSocket* socket);
-    void onReadyRead(QTcpSocket* socket);
+    void drop(int fd);
+    void onReadable(int fd);
     void logRefusal(const QString& why);
     // GUI thread: clears gAllNum and gFailNum; "count.ini" follows (coalesced).
     void resetCounters();
@@ -153,7 +155,7 @@ private:
     qint64 m_lastCountWriteMs = -kCountWriteGapMs;
 
     // Server thread only.
-    QHash<QTcpSocket*, Connection> m_connections;
+    QHash<int, Connection> m_connections;   // by descriptor
     std::atomic<int> m_connectionCount{0};
     qint64 m_refusedSinceLog = 0;
     qint64 m_lastRefusalLogMs = -1000000;
