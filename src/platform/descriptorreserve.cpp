@@ -1,6 +1,7 @@
 #include "descriptorreserve.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -34,7 +35,7 @@ bool enoughFree()
     // The lowest free descriptor: every one below it is taken.
     const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (probe < 0)
-        return false;
+        return errno != EMFILE && errno != ENFILE;   // no probe possible: no reason to refuse
     close(probe);
     const long limit = softLimit();
     return limit - probe >= reserveFor(limit);
