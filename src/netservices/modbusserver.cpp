@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "mainwindowbase.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
 #include <QSemaphore>
@@ -97,6 +98,9 @@ ModbusServer::ModbusServer(const QHostAddress& address, quint16 port, QObject* p
     m_countWriteTimer = new QTimer(this);
     m_countWriteTimer->setSingleShot(true);
     connect(m_countWriteTimer, &QTimer::timeout, this, &ModbusServer::writeCount);
+    // At the end of the program the main window is still there to write a pending reset.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &ModbusServer::flushCountWrite);
     publishRegisters();
     reAction(address, port);
 }
@@ -104,8 +108,7 @@ ModbusServer::ModbusServer(const QHostAddress& address, quint16 port, QObject* p
 ModbusServer::~ModbusServer()
 {
     deinitialize();
-    if (m_countWriteTimer->isActive())
-        writeCount();   // the last reset of a burst is not lost
+    flushCountWrite();   // the last reset of a burst is not lost
 }
 
 bool ModbusServer::reAction(const QHostAddress& address, quint16 port)
@@ -524,6 +527,12 @@ void ModbusServer::writeCountSoon()
         writeCount();
     else
         m_countWriteTimer->start(int(wait));
+}
+
+void ModbusServer::flushCountWrite()
+{
+    if (m_countWriteTimer->isActive())
+        writeCount();
 }
 
 void ModbusServer::writeCount()

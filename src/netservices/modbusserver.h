@@ -95,6 +95,8 @@ public:
 public slots:
     // GUI thread: getData() into the values the server thread answers from.
     void publishRegisters();
+    // GUI thread: "count.ini" written now when a reset still waits for its write.
+    void flushCountWrite();
 
 signals:
     // Server thread to GUI thread: a read found the values older than kPublishMs (queued, not awaited).

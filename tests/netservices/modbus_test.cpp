@@ -299,6 +299,17 @@ TEST_F(Modbus, ResetFloodWritesTheCountFileAFewTimesAndEndsExact)
     EXPECT_GE(writes, 1);
     EXPECT_LE(writes, floodMs / ModbusServer::kCountWriteGapMs + 2) << "flood of " << floodMs << " ms";
     EXPECT_EQ(window.writtenAll, 0);
+
+    // A reset still waiting for its write when the program ends is written at once.
+    for (int i = 0; i < 2; ++i) {
+        frame = reset;
+        gAllNum[0] = 8;
+        ASSERT_TRUE(server->analysis(frame));
+    }
+    const int before = window.countWrites;
+    server->flushCountWrite();
+    EXPECT_EQ(window.countWrites, before + 1);
+    EXPECT_EQ(window.writtenAll, 0);
 }
 
 TEST_F(Modbus, FramesAreCutByTheirLengthWhateverArrivesTogether)
