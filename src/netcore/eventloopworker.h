@@ -4,6 +4,7 @@
 #include <QtGlobal>
 #include <atomic>
 #include <functional>
+#include <limits>
 
 class QEventLoop;
 class QThreadPool;
@@ -32,10 +33,11 @@ public:
     // Waits for the task after the owner has emitted its close signal.
     bool waitDone();
     bool isRunning() const;
-    // Monotonic ms of the loop's last sign of life (refreshed every second).
+    // Monotonic ms of the loop's last sign of life (refreshed every second); far in the past
+    // before the first start. A stop leaves it as it was.
     qint64 aliveStamp() const { return aliveStamp_; }
 
 private:
     QSharedPointer<QThreadPool> pool_;
-    std::atomic<qint64> aliveStamp_{0};
+    std::atomic<qint64> aliveStamp_{std::numeric_limits<qint64>::min() / 2};
 };

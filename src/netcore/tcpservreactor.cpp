@@ -2,6 +2,7 @@
 
 #include "cqtcpserver.h"
 #include "clock.h"
+#include "descriptorreserve.h"
 #include "session.h"
 
 #include <QDebug>
@@ -13,6 +14,7 @@ namespace VEKC {
 
 namespace {
 constexpr qint64 kRefusalLogPeriodMs = 1000;
+constexpr int kAcceptRetryMs = 500;   // after the process ran out of descriptors
 }
 
 TcpServReactor::~TcpServReactor()
@@ -32,6 +34,14 @@ bool TcpServReactor::onStart()
     tcpServer_.reset(new CQTcpServer(nullptr));
     connect(tcpServer_.data(), &QTcpServer::newConnection, this, &TcpServReactor::acceptPending,
             Qt::DirectConnection);
+    // Out of descriptors, the server pauses accepting: it tries again shortly instead of for good.
+    connect(tcpServer_.data(), &QTcpServer::acceptError, tcpServer_.data(), [this] {
+        logRefusal("accept failed", QHostAddress());
+        QTimer::singleShot(kAcceptRetryMs, tcpServer_.data(), [this] {
+            if (tcpServer_ && !acceptPaused_)
+                tcpServer_->resumeAccepting();
+        });
+    });
     if (!tcpServer_->listen(address_, port_)) {
         tcpServer_.reset();
         return false;
@@ -57,8 +67,12 @@ void TcpServReactor::acceptPending()
         if (!socket)
             break;
         const QHostAddress peer = socket->peerAddress();
-        if (sessionsFrom(peer) >= limits_.maxConnectionsPerAddress) {
-            logRefusal("per-address limit reached", peer);
+        // The descriptors kept for files and dialogs are not given to connections either.
+        const char* refusal = sessionsFrom(peer) >= limits_.maxConnectionsPerAddress ? "per-address limit reached"
+            : !DescriptorReserve::enoughFree() && !evictIdleSession()              ? "descriptor reserve reached"
+                                                                                     : nullptr;
+        if (refusal) {
+            logRefusal(refusal, peer);
             socket->abort();
             socket->deleteLater();
             continue;

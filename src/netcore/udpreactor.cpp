@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
+#include <algorithm>
 
 namespace VEKC {
 
@@ -40,7 +41,8 @@ bool UdpReactor::isRunning()
 
 bool UdpReactor::getTimerAlived() const
 {
-    return worker_.isRunning() && MonotonicClock::ms() - worker_.aliveStamp() < kAliveWindowMs;
+    // Also after a stop: the stamp ages out like that of a loop that hangs.
+    return MonotonicClock::ms() - worker_.aliveStamp() < kAliveWindowMs;
 }
 
 bool UdpReactor::initialize()
@@ -82,7 +84,6 @@ bool UdpReactor::sendMsg(const QByteArray& content, QString ip, int port, bool f
 bool UdpReactor::onStart()
 {
     socket_ = QSharedPointer<QUdpSocket>::create();
-    resetFramer();
     connect(socket_.data(), &QUdpSocket::readyRead, socket_.data(), [this] { readPending(); });
     connect(this, &UdpReactor::sigSendMsg, socket_.data(),
             [this](const QByteArray& content, const QString& ip, int port) { writeDatagram(content, ip, port); });
@@ -94,7 +95,7 @@ void UdpReactor::onFinish()
 {
     hasSocket_ = false;
     socket_.reset();
-    framer_.reset();
+    senders_.clear();
     current_.reset();
     buffer_.clear();
     inProgress_ = false;
@@ -116,34 +117,57 @@ void UdpReactor::readPending()
     }
 }
 
-void UdpReactor::resetFramer()
+UdpReactor::SenderFraming& UdpReactor::framingOf(const QHostAddress& sender, unsigned short port,
+                                                 const QString& key)
 {
-    framer_ = std::make_unique<HttpFramer>(kUdpSessionId, udpLimits());
-    HttpFramer::Hooks hooks;
-    hooks.start = [this](SCI_ExecObj_Recv&) { inProgress_ = true; };
-    hooks.finish = [this](const QSharedPointer<SCI_ExecObj_Recv>& done) {
-        current_ = done;
-        analyseBuffer_Setup2_5();
-        current_.reset();
-        inProgress_ = false;
-    };
-    framer_->setHooks(hooks);
+    const qint64 now = MonotonicClock::ms();
+    auto found = senders_.find(key);
+    if (found == senders_.end()) {
+        // Bounded: senders silent too long are dropped, and when all places are taken the stalest goes.
+        for (auto it = senders_.begin(); it != senders_.end();)
+            it = now - it->second.lastActiveMs > kSenderIdleMs ? senders_.erase(it) : std::next(it);
+        if (senders_.size() >= size_t(kMaxSenders)) {
+            auto stalest = std::min_element(senders_.begin(), senders_.end(), [](const auto& a, const auto& b) {
+                return a.second.lastActiveMs < b.second.lastActiveMs;
+            });
+            qWarning() << "UdpReactor drops the incomplete message of" << stalest->first;
+            senders_.erase(stalest);
+        }
+        SenderFraming framing;
+        framing.framer = std::make_unique<HttpFramer>(kUdpSessionId, udpLimits());
+        framing.framer->setPeer(sender, port);
+        HttpFramer::Hooks hooks;
+        hooks.start = [this](SCI_ExecObj_Recv&) { inProgress_ = true; };
+        hooks.finish = [this](const QSharedPointer<SCI_ExecObj_Recv>& done) {
+            current_ = done;
+            analyseBuffer_Setup2_5();
+            current_.reset();
+            inProgress_ = false;
+        };
+        framing.framer->setHooks(hooks);
+        found = senders_.emplace(key, std::move(framing)).first;
+    }
+    found->second.lastActiveMs = now;
+    return found->second;
 }
 
 void UdpReactor::analyseBuffer_Setup1(QHostAddress sender, unsigned short port)
 {
-    if (!framer_)
+    if (!socket_)
         return;
-    framer_->setPeer(sender, port);
+    const QString key = sender.toString() + QLatin1Char('#') + QString::number(port);
+    HttpFramer& framer = *framingOf(sender, port, key).framer;
     const QByteArray bytes = buffer_;
     buffer_.clear();
-    if (!framer_->feed(bytes)) {
-        // A refused stream would block every later datagram: start afresh.
-        qWarning() << "UdpReactor dropped bytes from" << sender.toString() << port << ":"
-                   << framer_->errorStatus() << framer_->errorText();
-        inProgress_ = false;
-        resetFramer();
+    const bool fed = framer.feed(bytes);
+    if (!fed) {
+        // A refused stream would block that sender's later datagrams: it starts afresh.
+        qWarning() << "UdpReactor dropped bytes from" << sender.toString() << port << ":" << framer.errorStatus()
+                   << framer.errorText();
     }
+    if (!fed || !framer.inProgress())
+        senders_.erase(key);
+    inProgress_ = !senders_.empty();
 }
 
 void UdpReactor::analyseBuffer_Setup2_5()

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <atomic>
+#include <map>
 #include <memory>
 
 class HttpFramer;
@@ -25,6 +26,10 @@ public:
     static constexpr int kAliveWindowMs = 2000;
     // Header and body of one message spread over datagrams; more is refused.
     static constexpr int kMaxMessageBytes = 1024 * 1024;
+    // Senders whose message is still incomplete; a further one displaces the stalest.
+    static constexpr int kMaxSenders = 32;
+    // An incomplete message whose sender has been silent this long is dropped.
+    static constexpr int kSenderIdleMs = 10000;
 
     explicit UdpReactor(QObject* parent = nullptr);
     ~UdpReactor() override;
@@ -51,7 +56,12 @@ public slots:
 private:
     void readPending();
     void writeDatagram(const QByteArray& content, const QString& ip, int port);
-    void resetFramer();
+    struct SenderFraming
+    {
+        std::unique_ptr<HttpFramer> framer;
+        qint64 lastActiveMs = 0;
+    };
+    SenderFraming& framingOf(const QHostAddress& sender, unsigned short port, const QString& key);
 
     EventLoopWorker worker_;
     QSharedPointer<QUdpSocket> socket_;
@@ -59,7 +69,9 @@ private:
     QByteArray buffer_;   // the datagram being framed
     bool inProgress_ = false;
     QSharedPointer<SCI_ExecObj_Recv> current_;
-    std::unique_ptr<HttpFramer> framer_;
+    // Each sender's bytes are framed on their own: one sender's half message never swallows
+    // another's. Only senders with an incomplete message are kept.
+    std::map<QString, SenderFraming> senders_;
 };
 
 } // namespace VEKC

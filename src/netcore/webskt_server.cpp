@@ -1,5 +1,7 @@
 #include "webskt_server.h"
 
+#include "descriptorreserve.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QVarLengthArray>
@@ -40,14 +42,14 @@ bool WebSkt_Server::onStart()
 
 void WebSkt_Server::onFinish()
 {
-    QList<void*> gone;
+    QList<Client> gone;
     {
         QWriteLocker locker(&lock_);
-        gone = clients_.keys();
+        gone = clients_.values();
         clients_.clear();   // a restarted server starts without the old connections
     }
-    for (void* key : gone) {
-        auto* client = static_cast<QWebSocket*>(key);
+    for (const Client& entry : qAsConst(gone)) {
+        QWebSocket* client = entry.socket;
         client->disconnect();
         client->abort();
         client->deleteLater();
@@ -62,42 +64,53 @@ void WebSkt_Server::acceptClient()
         QWebSocket* client = server_->nextPendingConnection();
         if (!client)
             return;
+        // The descriptors kept for files and dialogs are not given to connections.
+        if (!DescriptorReserve::enoughFree()) {
+            if (!refusing_)
+                qWarning() << "WebSkt_Server refuses connections: descriptor reserve reached";
+            refusing_ = true;
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
+        refusing_ = false;
         qInfo() << "WebSkt_Server has new client connected!";
         client->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
         client->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+        const quint64 id = ++lastClientId_;
         {
             QWriteLocker locker(&lock_);
-            clients_.insert(client, QDateTime::currentMSecsSinceEpoch());
+            clients_.insert(id, Client{client, QDateTime::currentMSecsSinceEpoch()});
         }
         connect(client, &QWebSocket::textMessageReceived, client,
-                [this, client](const QString& text) { receiveText(client, text); });
-        connect(client, &QWebSocket::disconnected, client, [this, client] { dropClient(client); });
+                [this, id](const QString& text) { receiveText(id, text); });
+        connect(client, &QWebSocket::disconnected, client, [this, id, client] { dropClient(id, client); });
     }
 }
 
-void WebSkt_Server::receiveText(QWebSocket* client, const QString& text)
+void WebSkt_Server::receiveText(quint64 id, const QString& text)
 {
     {
         QWriteLocker locker(&lock_);
-        auto it = clients_.find(client);
+        auto it = clients_.find(id);
         if (it == clients_.end())
             return;
-        it.value() = QDateTime::currentMSecsSinceEpoch();
+        it->lastActiveMs = QDateTime::currentMSecsSinceEpoch();
     }
     CTask_FormData_WebSkt_Json msg = analyseBuffer_Setup1_Json(text);
     if (!msg.valid)
         return;
-    msg.peer = client;
+    msg.peer = id;
     // Emitted without the lock: a receiver may send at once.
     emit sig_recv_message(msg);
 }
 
-void WebSkt_Server::dropClient(QWebSocket* client)
+void WebSkt_Server::dropClient(quint64 id, QWebSocket* socket)
 {
-    qInfo() << "WebSkt_Server had one client disconnected:" << client->peerAddress().toString();
-    client->deleteLater();
+    qInfo() << "WebSkt_Server had one client disconnected:" << socket->peerAddress().toString();
+    socket->deleteLater();
     QWriteLocker locker(&lock_);
-    clients_.remove(client);
+    clients_.remove(id);
 }
 
 void WebSkt_Server::sendOut(const CTask_FormData_WebSkt_Json& msg)
@@ -107,15 +120,16 @@ void WebSkt_Server::sendOut(const CTask_FormData_WebSkt_Json& msg)
     {
         QReadLocker locker(&lock_);
         if (msg.peer) {
-            if (!clients_.contains(msg.peer)) {
+            const auto it = clients_.constFind(msg.peer);
+            if (it == clients_.cend()) {
                 qWarning() << "WebSkt_Server drops a message for a client that is gone:" << msg.url
                            << msg.user_agent;
                 return;
             }
-            targets.append(static_cast<QWebSocket*>(msg.peer));
+            targets.append(it->socket);
         } else {
-            for (auto it = clients_.cbegin(); it != clients_.cend(); ++it)
-                targets.append(static_cast<QWebSocket*>(it.key()));
+            for (const Client& client : qAsConst(clients_))
+                targets.append(client.socket);
         }
     }
     const QString text = serialize_Setup2_Json(msg);

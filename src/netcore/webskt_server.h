@@ -28,13 +28,21 @@ public slots:
     void onFinish() override;
 
 private:
+    struct Client
+    {
+        QWebSocket* socket = nullptr;
+        long long lastActiveMs = 0;   // ms since the epoch
+    };
+
     void acceptClient();
-    void receiveText(QWebSocket* client, const QString& text);
-    void dropClient(QWebSocket* client);
+    void receiveText(quint64 id, const QString& text);
+    void dropClient(quint64 id, QWebSocket* socket);
     void sendOut(const CTask_FormData_WebSkt_Json& msg);
 
     QSharedPointer<QWebSocketServer> server_;
     QReadWriteLock lock_;
-    QMap<void*, long long> clients_;
-    std::atomic<quint16> listenPort_{0};   // connection to ms since the epoch of its last activity
+    QMap<quint64, Client> clients_;
+    quint64 lastClientId_ = 0;   // worker thread only; ids are never reused
+    bool refusing_ = false;
+    std::atomic<quint16> listenPort_{0};
 };

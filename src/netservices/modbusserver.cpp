@@ -1,22 +1,32 @@
 #include "modbusserver.h"
 
 #include "clock.h"
+#include "descriptorreserve.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
 #include <QSemaphore>
+#include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
+constexpr int kProtocolByte = 2;
 constexpr int kLengthByte = 4;
 constexpr int kFunctionByte = 7;
 constexpr int kAddressByte = 8;
@@ -30,10 +40,19 @@ constexpr int kStoppedRunState = 3;
 constexpr int kNgResultState = 2;
 constexpr int kExceptionFlag = 0x80;
 constexpr int kGuiPollMs = 50;
+constexpr int kAcceptRetryMs = 500;         // after the process ran out of descriptors
+constexpr int kMaxIdleCheckMs = 1000;
+constexpr qint64 kRefusalLogPeriodMs = 1000;
 
 quint16 be16(const QByteArray& b, int at)
 {
     return quint16((quint8(b.at(at)) << 8) | quint8(b.at(at + 1)));
+}
+
+void setBe16(QByteArray& b, int at, int value)
+{
+    b[at] = char((value >> 8) & 0xff);
+    b[at + 1] = char(value & 0xff);
 }
 
 void appendBe16(QByteArray& b, int value)
@@ -42,85 +61,54 @@ void appendBe16(QByteArray& b, int value)
     b.append(char(value & 0xff));
 }
 
-// The request's MBAP header with the length of a reply PDU of pduBytes.
-QByteArray replyHeader(const QByteArray& frame, int pduBytes)
+// Hands each accepted descriptor over as it is, without a socket object around it.
+class DescriptorServer : public QTcpServer
 {
-    QByteArray reply;
-    reply.reserve(ModbusServer::kMbapBytes + pduBytes);
-    reply.append(frame.constData(), kLengthByte);
-    appendBe16(reply, pduBytes + 1);
-    reply.append(frame.at(ModbusServer::kMbapBytes - 1));
-    return reply;
-}
+public:
+    std::function<void(int)> incoming;
 
-QByteArray exceptionReply(const QByteArray& frame, quint8 function, quint8 code)
-{
-    QByteArray reply = replyHeader(frame, 2);
-    reply.append(char(function | kExceptionFlag));
-    reply.append(char(code));
-    return reply;
-}
+protected:
+    void incomingConnection(qintptr fd) override { incoming(int(fd)); }
+};
 
-QByteArray readReply(const QByteArray& frame, const ModbusServer::ReadRegisters& read)
+// Closed with a reset: a refused or dropped peer leaves nothing behind on this side.
+void closeAtOnce(int fd)
 {
-    if (frame.size() != kRequestBytes)
-        return exceptionReply(frame, ModbusServer::ReadHoldingRegisters, ModbusServer::IllegalValue);
-    const int start = be16(frame, kAddressByte);
-    const int count = be16(frame, kCountByte);
-    if (count > ModbusServer::kMaxReadCount)
-        return exceptionReply(frame, ModbusServer::ReadHoldingRegisters, ModbusServer::IllegalValue);
-    if (start + count > kAddressSpace)
-        return exceptionReply(frame, ModbusServer::ReadHoldingRegisters, ModbusServer::IllegalAddress);
-    QList<unsigned short> values;
-    if (!read(values))
-        return exceptionReply(frame, ModbusServer::ReadHoldingRegisters, ModbusServer::DeviceBusy);
-    QByteArray reply = replyHeader(frame, 2 + 2 * count);
-    reply.append(char(ModbusServer::ReadHoldingRegisters));
-    reply.append(char(2 * count));
-    for (int address = start; address < start + count; ++address)
-        appendBe16(reply, address < values.size() ? values.at(address) : 0);
-    return reply;
-}
-
-QByteArray writeReply(const QByteArray& frame, const ModbusServer::ResetCounters& reset)
-{
-    const quint8 function = ModbusServer::WriteMultipleRegisters;
-    if (frame.size() < kWriteHeaderBytes)
-        return exceptionReply(frame, function, ModbusServer::IllegalValue);
-    const int start = be16(frame, kAddressByte);
-    const int count = be16(frame, kCountByte);
-    const int byteCount = quint8(frame.at(kByteCountByte));
-    if (count < 1 || count > ModbusServer::kMaxWriteCount || byteCount != 2 * count
-        || frame.size() != kWriteHeaderBytes + byteCount)
-        return exceptionReply(frame, function, ModbusServer::IllegalValue);
-    if (start + count > kAddressSpace)
-        return exceptionReply(frame, function, ModbusServer::IllegalAddress);
-    // Only the reset register takes writes; values for registers 0..3 beside it are ignored.
-    const int resetIndex = ModbusServer::kResetRegister - start;
-    if (resetIndex < 0 || resetIndex >= count)
-        return exceptionReply(frame, function, ModbusServer::IllegalAddress);
-    const int value = be16(frame, kWriteHeaderBytes + 2 * resetIndex);
-    if (value > 1)
-        return exceptionReply(frame, function, ModbusServer::IllegalValue);
-    if (value == 1 && !reset())
-        return exceptionReply(frame, function, ModbusServer::DeviceBusy);
-    QByteArray reply = replyHeader(frame, 5);
-    reply.append(frame.mid(kFunctionByte, 5));
-    return reply;
+    const linger now{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    close(fd);
 }
 
 } // namespace
 
-ModbusServer::ModbusServer(const QHostAddress& address, quint16 port, QObject* parent)
-    : QObject(parent), m_pool(new QThreadPool)
+ModbusServer::ModbusServer(const QHostAddress& address, quint16 port, QObject* parent, const Limits& limits)
+    : QObject(parent), m_limits(limits), m_pool(new QThreadPool)
 {
     m_pool->setMaxThreadCount(1);
+    // A read never waits for this thread: it asks for fresh values and answers from the last ones.
+    connect(this, &ModbusServer::onRecvRequest, this, &ModbusServer::publishRegisters, Qt::QueuedConnection);
+    // The reset is the one request that must run here; the server thread waits for it, bounded.
+    connect(this, &ModbusServer::modifyData, this, [this] {
+        if (!callInGuiThread([this] { resetCounters(); }))
+            setModifyStauts(false);
+    }, Qt::DirectConnection);
+    m_publishTimer = new QTimer(this);
+    connect(m_publishTimer, &QTimer::timeout, this, &ModbusServer::publishRegisters);
+    m_publishTimer->start(kIdlePublishMs);
+    m_countWriteTimer = new QTimer(this);
+    m_countWriteTimer->setSingleShot(true);
+    connect(m_countWriteTimer, &QTimer::timeout, this, &ModbusServer::writeCount);
+    // At the end of the program the main window is still there to write a pending reset.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &ModbusServer::flushCountWrite);
+    publishRegisters();
     reAction(address, port);
 }
 
 ModbusServer::~ModbusServer()
 {
     deinitialize();
+    flushCountWrite();   // the last reset of a burst is not lost
 }
 
 bool ModbusServer::reAction(const QHostAddress& address, quint16 port)
@@ -134,7 +122,7 @@ bool ModbusServer::reAction(const QHostAddress& address, quint16 port)
 bool ModbusServer::initialize()
 {
     if (m_pool->activeThreadCount() > 0)
-        return isRunning();
+        return false;
     m_closing = false;
     auto tried = QSharedPointer<QSemaphore>::create(0);
     m_pool->start([this, tried] { serverFunction(tried); });
@@ -156,9 +144,13 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
 {
     QEventLoop loop;
     connect(this, &ModbusServer::readyToClose, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    auto server = std::make_unique<QTcpServer>();
-    connect(server.get(), &QTcpServer::newConnection, server.get(),
-            [this, s = server.get()] { onNewConnection(s); }, Qt::DirectConnection);
+    auto server = std::make_unique<DescriptorServer>();
+    server->incoming = [this](int fd) { onNewConnection(fd); };
+    // Out of descriptors, the server pauses accepting: it tries again shortly instead of for good.
+    connect(server.get(), &QTcpServer::acceptError, server.get(), [this, s = server.get()] {
+        logRefusal(QStringLiteral("accept failed: %1").arg(s->errorString()));
+        QTimer::singleShot(kAcceptRetryMs, s, [s] { s->resumeAccepting(); });
+    });
     // A taken or forbidden port is retried: the plant system may only come later.
     QTimer retry;
     retry.setInterval(kListenRetryMs);
@@ -166,14 +158,25 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
         if (onStart(s))
             retry.stop();
     });
+    QTimer idle;
+    idle.setInterval(std::clamp(m_limits.idleTimeoutMs / 4, 1, kMaxIdleCheckMs));
+    connect(&idle, &QTimer::timeout, &idle, [this] { closeIdle(); });
+    idle.start();
     if (!onStart(server.get()))
         retry.start();
     tried->release();
     if (!m_closing)
         loop.exec();
     retry.stop();
+    idle.stop();
     m_listening = false;
-    server.reset();   // closes the sockets, its children
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        delete it->notifier;
+        closeAtOnce(it.key());
+    }
+    m_connections.clear();
+    m_connectionCount = 0;
+    server.reset();
 }
 
 bool ModbusServer::onStart(QTcpServer* server)
@@ -190,20 +193,107 @@ bool ModbusServer::onStart(QTcpServer* server)
     return false;
 }
 
-void ModbusServer::onNewConnection(QTcpServer* server)
+void ModbusServer::onNewConnection(int fd)
 {
-    while (QTcpSocket* socket = server->nextPendingConnection()) {
-        qDebug().noquote() << QStringLiteral("connect ip: %1, port:%2")
-                                  .arg(socket->peerAddress().toString())
-                                  .arg(socket->peerPort());
-        // Bytes that arrive together need not be one frame: each connection keeps its own buffer.
-        // Answers are small and awaited one by one: no coalescing delay.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] { onReadyRead(socket, *buffer); },
-                Qt::DirectConnection);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    QHostAddress peer;
+    quint16 peerPort = 0;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
+        peerPort = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                                        : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     }
+    if (!admit(peer)) {
+        closeAtOnce(fd);
+        return;
+    }
+    qDebug().noquote() << QStringLiteral("connect ip: %1, port:%2").arg(peer.toString()).arg(peerPort);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // Answers are small and awaited one by one: no coalescing delay.
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    Connection connection;
+    connection.peer = peer;
+    connection.lastActiveMs = MonotonicClock::ms();
+    connection.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+    connect(connection.notifier, &QSocketNotifier::activated, connection.notifier, [this, fd] { onReadable(fd); });
+    m_connections.insert(fd, connection);
+    ++m_connectionCount;
+}
+
+bool ModbusServer::admit(const QHostAddress& peer)
+{
+    int fromPeer = 0;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        fromPeer += it->peer.isEqual(peer) ? 1 : 0;
+    // A peer at its limit trades its own silent connection (a controller that restarted
+    // leaves its old ones behind); when all are taken, or the process's descriptors run
+    // short, the connection silent the longest makes room.
+    if (fromPeer >= m_limits.maxConnectionsPerAddress && !evictIdlest(&peer)) {
+        logRefusal(QStringLiteral("per-address limit reached by %1").arg(peer.toString()));
+        return false;
+    }
+    if ((m_connections.size() >= m_limits.maxConnections || !DescriptorReserve::enoughFree()) && !evictIdlest()) {
+        logRefusal(QStringLiteral("no free slot for %1").arg(peer.toString()));
+        return false;
+    }
+    return true;
+}
+
+bool ModbusServer::evictIdlest(const QHostAddress* from)
+{
+    const qint64 now = MonotonicClock::ms();
+    int idlest = -1;
+    qint64 oldest = now - m_limits.evictIdleAfterMs;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        if (it->lastActiveMs <= oldest && (!from || it->peer.isEqual(*from))) {
+            oldest = it->lastActiveMs;
+            idlest = it.key();
+        }
+    }
+    if (idlest < 0)
+        return false;
+    drop(idlest);
+    return true;
+}
+
+void ModbusServer::closeIdle()
+{
+    const qint64 before = MonotonicClock::ms() - m_limits.idleTimeoutMs;
+    QList<int> silent;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        if (it->lastActiveMs <= before)
+            silent << it.key();
+    for (const int fd : qAsConst(silent))
+        drop(fd);
+}
+
+void ModbusServer::drop(int fd)
+{
+    const auto it = m_connections.find(fd);
+    if (it == m_connections.end())
+        return;
+    // It may be its own notifier that called: it goes once this pass is over.
+    it->notifier->setEnabled(false);
+    it->notifier->deleteLater();
+    closeAtOnce(fd);
+    m_connections.erase(it);
+    --m_connectionCount;
+}
+
+void ModbusServer::logRefusal(const QString& why)
+{
+    // A flood writes a line a second at most, with its count.
+    ++m_refusedSinceLog;
+    const qint64 now = MonotonicClock::ms();
+    if (now - m_lastRefusalLogMs < kRefusalLogPeriodMs)
+        return;
+    qWarning().noquote() << QStringLiteral("modbus: connection refused or closed, %1 (%2 since the last line)")
+                                .arg(why)
+                                .arg(m_refusedSinceLog);
+    m_refusedSinceLog = 0;
+    m_lastRefusalLogMs = now;
 }
 
 int ModbusServer::frameLength(const QByteArray& buffer)
@@ -213,68 +303,157 @@ int ModbusServer::frameLength(const QByteArray& buffer)
     const int length = kLengthByte + 2 + be16(buffer, kLengthByte);
     if (length - kLengthByte - 2 < kMinLengthField || length > kMaxAduBytes)
         return -1;
-    return buffer.size() < length ? 0 : length;
+    return length;
 }
 
-void ModbusServer::onReadyRead(QTcpSocket* socket, QByteArray& buffer)
+int ModbusServer::takeFrame(QByteArray& buffer, QByteArray& frame)
 {
-    if (buffer.isEmpty())
-        buffer = socket->readAll();
-    else
-        buffer.append(socket->readAll());
-    const ReadRegisters read = [this](QList<unsigned short>& values) {
-        const qint64 now = MonotonicClock::ns();
-        if (m_recentNs == 0 || now - m_recentNs > kFreshNs) {
-            if (!callInGuiThread([this] { m_recent = getData(); }))
-                return false;
-            m_recentNs = now;
-        }
-        values = m_recent;
-        return true;
-    };
-    const ResetCounters reset = [this] {
-        m_recentNs = 0;   // the next read sees the cleared counts
-        return callInGuiThread([this] { resetCounters(); });
-    };
+    const int length = frameLength(buffer);
+    if (length <= 0)
+        return length;
+    if (buffer.size() < length)
+        return 0;
+    if (length == buffer.size()) {
+        frame.clear();
+        frame.swap(buffer);   // the common case: one whole request per read
+    } else {
+        frame = buffer.left(length);
+        buffer.remove(0, length);
+    }
+    return 1;
+}
+
+void ModbusServer::onReadable(int fd)
+{
+    auto it = m_connections.find(fd);
+    if (it == m_connections.end())
+        return;
+    char chunk[4 * kMaxAduBytes];
+    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    if (got <= 0) {
+        drop(fd);   // the peer closed, or the connection broke
+        return;
+    }
+    it->lastActiveMs = MonotonicClock::ms();
+    // Bytes that arrive together need not be one frame: each connection keeps its own buffer;
+    // more than one receive holds is taken at the notifier's next call.
+    QByteArray& buffer = it->buffer;
+    buffer.append(chunk, int(got));
     for (;;) {
-        const int length = frameLength(buffer);
-        if (length < 0) {
-            // Without a valid length the stream cannot be resynchronised.
-            qWarning() << "modbus: frame length out of range, connection closed";
-            buffer.clear();
-            socket->abort();
-            return;
-        }
-        if (length == 0)
-            return;
         QByteArray frame;
-        if (length == buffer.size())
-            frame.swap(buffer);   // the common case: one whole request per read
-        else {
-            frame = buffer.left(length);
-            buffer.remove(0, length);
+        const int taken = takeFrame(buffer, frame);
+        if (taken == 0)
+            return;
+        if (taken < 0 || !analysis(frame)) {
+            logRefusal(QStringLiteral("no Modbus frame from %1").arg(it->peer.toString()));
+            drop(fd);
+            return;
         }
-        const QByteArray reply = answer(frame, read, reset);
-        if (!reply.isEmpty()) {
-            socket->write(reply);
-            socket->flush();   // out now, not at the next pass of this thread's loop
+        // A client awaits each answer; one that leaves them unread until the socket is full is dropped.
+        if (send(fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL | MSG_DONTWAIT) != frame.size()) {
+            logRefusal(QStringLiteral("answers left unread by %1").arg(it->peer.toString()));
+            drop(fd);
+            return;
         }
     }
 }
 
-QByteArray ModbusServer::answer(const QByteArray& frame, const ReadRegisters& read, const ResetCounters& reset)
+bool ModbusServer::analysis(QByteArray& frame)
 {
-    if (frameLength(frame) != frame.size())
-        return QByteArray();
-    const quint8 function = quint8(frame.at(kFunctionByte));
-    switch (function) {
+    const int length = frameLength(frame);
+    if (length <= 0 || length != frame.size() || be16(frame, kProtocolByte) != 0)
+        return false;
+    m_function = quint8(frame.at(kFunctionByte));
+    m_startAddress = frame.size() >= kAddressByte + 2 ? be16(frame, kAddressByte) : 0;
+    m_registerCount = frame.size() >= kCountByte + 2 ? be16(frame, kCountByte) : 0;
+    switch (m_function) {
     case ReadHoldingRegisters:
-        return readReply(frame, read);
+        funcRead(frame);
+        break;
     case WriteMultipleRegisters:
-        return writeReply(frame, reset);
+        funcWrite(frame);
+        break;
     default:
-        return exceptionReply(frame, function, IllegalFunction);
+        frame = exceptionReply(frame, IllegalFunction);
     }
+    return true;
+}
+
+QByteArray ModbusServer::exceptionReply(const QByteArray& frame, quint8 code) const
+{
+    QByteArray reply = frame.left(kMbapBytes);
+    setBe16(reply, kLengthByte, 3);
+    reply.append(char(m_function | kExceptionFlag));
+    reply.append(char(code));
+    return reply;
+}
+
+void ModbusServer::funcRead(QByteArray& frame)
+{
+    const int n = m_registerCount;
+    if (frame.size() != kRequestBytes || n < 1 || n > kMaxReadCount) {
+        frame = exceptionReply(frame, IllegalValue);
+        return;
+    }
+    if (m_startAddress + n > kAddressSpace) {
+        frame = exceptionReply(frame, IllegalAddress);
+        return;
+    }
+    frame.truncate(kAddressByte);
+    setBe16(frame, kLengthByte, 3 + 2 * n);
+    frame.append(char(2 * n));
+    if (MonotonicClock::ms() - m_publishedMs > kPublishMs && !m_refreshAsked.exchange(true))
+        emit onRecvRequest();
+    const quint64 packed = m_published.load();
+    while (m_values.size() < kRegisterCount)
+        m_values << 0;   // once: refilled in place below, no allocation per request
+    for (int r = 0; r < kRegisterCount; ++r)
+        m_values[r] = quint16(packed >> (16 * r));
+    appendData(frame);
+}
+
+void ModbusServer::appendData(QByteArray& frame)
+{
+    for (int address = m_startAddress; address < m_startAddress + m_registerCount; ++address)
+        appendBe16(frame, address < m_values.size() ? m_values.at(address) : 0);
+}
+
+void ModbusServer::funcWrite(QByteArray& frame)
+{
+    const int n = m_registerCount;
+    if (frame.size() < kWriteHeaderBytes) {
+        frame = exceptionReply(frame, IllegalValue);
+        return;
+    }
+    const int byteCount = quint8(frame.at(kByteCountByte));
+    if (n < 1 || n > kMaxWriteCount || byteCount != 2 * n || frame.size() != kWriteHeaderBytes + byteCount) {
+        frame = exceptionReply(frame, IllegalValue);
+        return;
+    }
+    // Only the reset register takes writes; values for registers 0..3 beside it are ignored.
+    const int resetIndex = kResetRegister - m_startAddress;
+    if (m_startAddress + n > kAddressSpace || resetIndex < 0 || resetIndex >= n) {
+        frame = exceptionReply(frame, IllegalAddress);
+        return;
+    }
+    const int value = be16(frame, kWriteHeaderBytes + 2 * resetIndex);
+    if (value > 1) {
+        frame = exceptionReply(frame, IllegalValue);
+        return;
+    }
+    if (value == 1) {
+        setModifyStauts(false);
+        emit modifyData();
+        if (!m_modifyStatus) {
+            // The GUI thread did not run the reset in time: no reset is claimed.
+            frame = exceptionReply(frame, DeviceBusy);
+            return;
+        }
+    }
+    frame.truncate(kRequestBytes);
+    setBe16(frame, kLengthByte, 6);
 }
 
 bool ModbusServer::callInGuiThread(const std::function<void()>& fn)
@@ -294,7 +473,7 @@ bool ModbusServer::callInGuiThread(const std::function<void()>& fn)
         fn();
         done->release();
     }, Qt::QueuedConnection);
-    for (int waited = 0; waited < kGuiWaitMs && !m_closing; waited += kGuiPollMs)
+    for (int waited = 0; waited < m_limits.guiWaitMs && !m_closing; waited += kGuiPollMs)
         if (done->tryAcquire(1, kGuiPollMs))
             return true;
     int waiting = 0;
@@ -313,15 +492,53 @@ QList<unsigned short> ModbusServer::getData()
     values << (ng ? (gpWin->curDetectIndex == 0 ? 1 : 2) : 0);
     values << quint16(std::max(0, *std::max_element(std::begin(gAllNum), std::end(gAllNum))));
     values << quint16(gSyncNGNum);
-    emit onRecvRequest();
     return values;
+}
+
+void ModbusServer::publishRegisters()
+{
+    const QList<unsigned short> values = getData();
+    quint64 packed = 0;
+    for (int r = 0; r < kRegisterCount && r < values.size(); ++r)
+        packed |= quint64(values.at(r)) << (16 * r);
+    m_published = packed;
+    m_publishedMs = MonotonicClock::ms();
+    m_refreshAsked = false;
+    m_publishTimer->setInterval(m_connectionCount > 0 ? kPublishMs : kIdlePublishMs);
 }
 
 void ModbusServer::resetCounters()
 {
     std::fill(std::begin(gFailNum), std::end(gFailNum), 0);
     std::fill(std::begin(gAllNum), std::end(gAllNum), 0);
+    publishRegisters();
+    writeCountSoon();
+    setModifyStauts(true);
+}
+
+void ModbusServer::writeCountSoon()
+{
+    // A flood of resets must not rewrite the file for each one: the first of a burst is
+    // written at once, the rest together once the gap has passed.
+    if (m_countWriteTimer->isActive())
+        return;
+    const qint64 wait = m_lastCountWriteMs + kCountWriteGapMs - MonotonicClock::ms();
+    if (wait <= 0)
+        writeCount();
+    else
+        m_countWriteTimer->start(int(wait));
+}
+
+void ModbusServer::flushCountWrite()
+{
+    if (m_countWriteTimer->isActive())
+        writeCount();
+}
+
+void ModbusServer::writeCount()
+{
+    m_countWriteTimer->stop();
+    m_lastCountWriteMs = MonotonicClock::ms();
     if (gpWin)
         gpWin->CountWrite();
-    emit modifyData();
 }

@@ -38,7 +38,7 @@ QJsonObject runPeer(const QStringList& args)
     return QJsonDocument::fromJson(out).object();
 }
 
-CTask_FormData_WebSkt_Json message(const QString& url, void* peer = nullptr)
+CTask_FormData_WebSkt_Json message(const QString& url, quint64 peer = 0)
 {
     CTask_FormData_WebSkt_Json msg;
     msg.url = url;
@@ -61,15 +61,18 @@ public:
 
     WebSkt_Server server;
     bool started = false;
-    void* remembered = nullptr;
+    QList<quint64> remembered;   // worker thread only
 
 private:
     void handle(const CTask_FormData_WebSkt_Json& msg)
     {
         if (msg.url == "/remember") {
-            remembered = msg.peer;
+            remembered << msg.peer;
+            server.sendTextMessage(message("/remembered", msg.peer));
         } else if (msg.url == "/trigger") {
-            server.sendTextMessage(message("/for-the-gone", remembered));
+            for (const quint64 gone : qAsConst(remembered))
+                server.sendTextMessage(message("/for-the-gone", gone));
+            remembered.clear();
             server.sendTextMessage(message("/all"));
         } else {
             server.sendTextMessage(msg);
@@ -86,7 +89,7 @@ TEST(WebSktCodec, ParsesOnlyCompleteObjectsAndStampsMissingIds)
     EXPECT_TRUE(good.valid);
     EXPECT_EQ(good.url, "/u");
     EXPECT_EQ(good.user_agent, "id1");
-    EXPECT_EQ(good.peer, nullptr);
+    EXPECT_EQ(good.peer, 0u);
     EXPECT_EQ(WebSkt_Core::serialize_Setup2_Json(good), R"({"data":{"k":[1,2]},"url":"/u","user_agent":"id1"})");
 
     for (const char* bad : {R"({"url":"a","user_agent":"b","data":[]})", R"({"url":"a","data":{}})",
@@ -126,8 +129,9 @@ TEST(WebSktServer, DropsMessagesForGoneClientsRefusesOversizeAndRestartsClean)
 {
     EchoServer echo;
     ASSERT_TRUE(echo.started);
-    const QJsonObject result = runPeer({"gone", "--port", echo.port()});
-    EXPECT_EQ(result.value("first").toString(), "/all");   // not the message meant for the gone client
+    const QJsonObject result = runPeer({"gone", "--port", echo.port(), "--count", "30"});
+    EXPECT_EQ(result.value("rounds").toInt(), 30);
+    EXPECT_EQ(result.value("wrong").toInt(), 0);   // no round got the message meant for the gone client
     EXPECT_TRUE(result.value("bigClosed").toBool());
     EXPECT_EQ(result.value("after").toString(), "after");
 

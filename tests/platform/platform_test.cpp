@@ -1,4 +1,5 @@
 #include "clock.h"
+#include "descriptorreserve.h"
 #include "devicefile.h"
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
@@ -6,7 +7,12 @@
 #include "shellrunner.h"
 
 #include <QFile>
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
 
 TEST(ShellRunner, PassesArgumentsWithoutAShell)
 {
@@ -89,4 +95,34 @@ TEST(DeviceFile, MissingDevicesFailQuietly)
     EXPECT_LT(DeviceFile::openDevice("/nonexistent/led", 0), 0);
     EXPECT_EQ(DeviceFile::ioctlInt(-1, 0, 0), -1);
     EXPECT_FALSE(DeviceFile::writeText("/nonexistent/dir/bl_power", "1"));
+}
+
+TEST(DescriptorReserve, FreeDescriptorsBelowTheReserveAreReportedWhateverTheLimit)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    for (const rlim_t soft : {rlim_t(200), rlim_t(2048)}) {
+        rlimit limit = saved;
+        limit.rlim_cur = soft;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        const int reserve = DescriptorReserve::reserve();
+        EXPECT_EQ(reserve, std::max<int>(DescriptorReserve::kMinimum, int(soft / 8)));
+        // Take descriptors until the reserve is reached: then exactly the reserve is left.
+        std::vector<int> taken;
+        while (DescriptorReserve::enoughFree() && taken.size() < size_t(soft)) {
+            const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            taken.push_back(fd);
+        }
+        const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(long(soft) - lowestFree, reserve - 1) << "soft limit " << soft;
+        close(lowestFree);
+        // Freeing one gives one back.
+        close(taken.back());
+        taken.pop_back();
+        EXPECT_TRUE(DescriptorReserve::enoughFree());
+        for (const int fd : taken)
+            close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
