@@ -3,6 +3,7 @@
 #include "globals.h"
 
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
@@ -79,6 +80,22 @@ void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignme
 {
     painter.setFont(messageFont(text, box, pixelSize));
     painter.drawText(box, alignment | Qt::TextWordWrap, text);
+}
+
+void DialogPainter::fitLabel(QLabel* label, int pixelSize)
+{
+    const QString text = label->text();
+    const QSize room = label->contentsRect().size();
+    QFont f = fittedFont(text, room.width(), pixelSize, 0);
+    const bool oneLine = textWidth(f, text) <= room.width();
+    label->setWordWrap(!oneLine);
+    for (int px = f.pixelSize(); !oneLine && px >= kSmallestWrappedPixels; --px) {
+        f.setPixelSize(px);
+        const QRect needed = QFontMetrics(f).boundingRect(QRect(0, 0, room.width(), 1 << 20), Qt::TextWordWrap, text);
+        if (needed.width() <= room.width() && needed.height() <= room.height())
+            break;
+    }
+    label->setFont(f);
 }
 
 QFont DialogPainter::fittedFont(const QString& text, int width, int pixelSize, int margin)

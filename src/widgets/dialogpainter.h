@@ -2,6 +2,7 @@
 
 #include <QFont>
 
+class QLabel;
 class QPainter;
 class QRect;
 class QWidget;
@@ -35,6 +36,11 @@ public:
     // would not fit the width less a margin (long translations in fixed sizes),
     // never below kSmallestTextPixels.
     static QFont fittedFont(const QString& text, int width, int pixelSize = kTextPixels, int margin = 10);
+    // Sets the label's font for its text: one line at pixelSize, else one line
+    // shrunk down to kSmallestTextPixels, else word-wrapped at the largest size
+    // down to kSmallestWrappedPixels at which all lines fit the label.
+    static void fitLabel(QLabel* label, int pixelSize);
+    static constexpr int kSmallestWrappedPixels = 14;
     // A message drawn word-wrapped in box: at pixelSize when it fits so, else
     // the largest size down to kSmallestTextPixels at which it fits.
     static QFont messageFont(const QString& text, const QRect& box, int pixelSize = kTextPixels);

@@ -2,10 +2,10 @@
 // must paint something and the texts of its buttons must fit. With
 // MM_RENDER_DIR set the drawings are saved there as PNG files; MM_RENDER_IMAGES
 // names a folder of pictures to use instead of the plain fills.
-#include "colorbutton.h"
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
 #include "globals.h"
+#include "layoutcheck.h"
 #include "netdialogtest.h"
 #include "network_carditem_setdia.h"
 #include "networkmanager.h"
@@ -18,7 +18,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFontMetrics>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -88,12 +87,9 @@ protected:
     {
         const QPixmap pixmap = widget->grab();
         EXPECT_TRUE(painted(pixmap)) << name.toStdString();
-        for (const ColorButton* button : widget->findChildren<ColorButton*>()) {
-            if (!button->isVisible())
-                continue;
-            const int textWidth = QFontMetrics(button->font()).horizontalAdvance(button->text());
-            EXPECT_LE(textWidth, button->width()) << name.toStdString() << ": " << button->text().toStdString();
-        }
+        // Texts whole, the dialog on the screen, nothing off its parent or under another control.
+        const QStringList faults = layoutFaults(widget, QRect(0, 0, gShowW, gShowH));
+        EXPECT_TRUE(faults.isEmpty()) << name.toStdString() << ":\n" << faults.join('\n').toStdString();
         const QString dir = qEnvironmentVariable("MM_RENDER_DIR");
         if (!dir.isEmpty()) {
             QDir().mkpath(dir);

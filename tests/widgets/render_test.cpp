@@ -19,6 +19,7 @@
 #include "floatslider.h"
 #include "globals.h"
 #include "indexbutton.h"
+#include "layoutcheck.h"
 #include "lostcamerawarnbox.h"
 #include "modifytimewidget.h"
 #include "numberinput.h"
@@ -231,13 +232,10 @@ TEST_P(RenderTest, EveryWidgetPaintsAndItsButtonTextsFit)
                 image.save(QStringLiteral("%1/%2_%3_%4x%5.png").arg(outDir, name, lan == 0 ? "zh" : "en")
                                .arg(gShowW).arg(gShowH));
 
-            for (QPushButton* pushButton : widget->findChildren<QPushButton*>()) {
-                auto* button = dynamic_cast<ColorButton*>(pushButton);
-                if (button && button->isVisibleTo(widget.get()) && button->width() > 0) {
-                    EXPECT_LE(DialogPainter::textWidth(button->font(), button->text()), button->width() - 4)
-                        << button->text().toStdString() << " in " << button->width() << " px";
-                }
-            }
+            // Texts whole, nothing off its parent or under another control.
+            const QStringList faults = layoutFaults(widget.get(), selfPlacing.contains(name) ? QRect(0, 0, gShowW, gShowH)
+                                                                                            : widget->geometry());
+            EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
             if (auto* message = dynamic_cast<WarnBox*>(widget.get())) {
                 const QFont font = DialogPainter::fittedFont(message->text(), message->width());
                 EXPECT_LE(DialogPainter::textWidth(font, message->text()), message->width() - 10);
