@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QSize>
 #include <QWidget>
 
 namespace {
@@ -82,19 +83,24 @@ void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignme
     painter.drawText(box, alignment | Qt::TextWordWrap, text);
 }
 
-void DialogPainter::fitLabel(QLabel* label, int pixelSize)
+QFont DialogPainter::boxFont(const QString& text, const QSize& room, int pixelSize, bool* wrap)
 {
-    const QString text = label->text();
-    const QSize room = label->contentsRect().size();
     QFont f = fittedFont(text, room.width(), pixelSize, 0);
-    const bool oneLine = textWidth(f, text) <= room.width();
-    label->setWordWrap(!oneLine);
-    for (int px = f.pixelSize(); !oneLine && px >= kSmallestWrappedPixels; --px) {
+    *wrap = textWidth(f, text) > room.width();
+    for (int px = f.pixelSize(); *wrap && px >= kSmallestWrappedPixels; --px) {
         f.setPixelSize(px);
         const QRect needed = QFontMetrics(f).boundingRect(QRect(0, 0, room.width(), 1 << 20), Qt::TextWordWrap, text);
         if (needed.width() <= room.width() && needed.height() <= room.height())
             break;
     }
+    return f;
+}
+
+void DialogPainter::fitLabel(QLabel* label, int pixelSize)
+{
+    bool wrap = false;
+    const QFont f = boxFont(label->text(), label->contentsRect().size(), pixelSize, &wrap);
+    label->setWordWrap(wrap);
     label->setFont(f);
 }
 
