@@ -12,7 +12,7 @@ mkdir -p "$E2E_FBDIR"
 
 # Screen points at 1920x1080: the panel's "Area Settings", the editor's column, the question's YES.
 AREA_SETTINGS="1800 443"
-DETECT_CHOICE="1800 137"; MOLD_ITEM="1750 138"
+DETECT_CHOICE="1800 137"; MOLD_ITEM="1750 188"  # the list's second row of 50 px
 RECT_TOOL="1741 194"; DELETE_AREA="1741 314"; SAVE="1741 614"; RETURN="1858 614"
 YES="800 640"
 
