@@ -14,12 +14,12 @@ mkdir -p "$E2E_FBDIR"
 OUT="${MM_SCREENSHOT_DIR:-$APP/shots}"
 mkdir -p "$OUT"
 
-# The language is item 12 of the "system2" row of PARAM.db.
-set_language() {
+# Sets item $2 (from 0) of the sysparam row $1 of PARAM.db to $3.
+set_param() {
   local row
-  row="$(e2e_sql PARAM.db "select value from sysparam where name='system2'")"
-  row="$(echo "$row" | awk -v lan="$1" '{ $13 = lan; print }')"
-  e2e_sql PARAM.db "update sysparam set value='$row' where name='system2'"
+  row="$(e2e_sql PARAM.db "select value from sysparam where name='$1'")"
+  row="$(echo "$row" | awk -v at="$(($2 + 1))" -v value="$3" '{ $at = value; print }')"
+  e2e_sql PARAM.db "update sysparam set value='$row' where name='$1'"
 }
 
 LAST=""
@@ -35,6 +35,7 @@ shot() {
 }
 
 e2e_demo_data --frames part --delay 0
+set_param system6 9 1  # the statistics button on the panel
 for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
   W=${SIZE%x*}; H=${SIZE#*x}
   # The button column at the right edge (rows of 76 px under the 96 px logo) and the
@@ -42,7 +43,7 @@ for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
   PANEL_X=$((W - 120)); EDITOR_RETURN_X=$((W - 62))
   VIEW_W=$((W - 240)); VIEW_H=$((H - 44))
   for LANGUAGE in ${E2E_LANGUAGES:-0 1 2 3}; do
-    set_language "$LANGUAGE"
+    set_param system2 12 "$LANGUAGE"  # the language
     E2E_SCREEN="$SIZE" e2e_start
     e2e_wait_for "main window shown" 120
     sleep 1
@@ -69,10 +70,20 @@ for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
     e2e_tap "$PANEL_X" 289  # System Param
     shot settings
     if [ "$W" -ge 1920 ]; then e2e_tap 1810 50; else e2e_tap 916 135; fi  # Return
+    e2e_tap 100 300  # a touch on the camera view brings the panel back
     sleep 0.5
 
     e2e_tap "$PANEL_X" 520  # statistics
     shot statistics
+    if [ "$W" -ge 1920 ]; then
+      # The morning start hour, right of its caption (the English one is the longest).
+      if [ "$LANGUAGE" = 1 ]; then HOUR_X=620; else HOUR_X=512; fi
+      e2e_tap "$HOUR_X" 35  # its drop-down list
+      shot shifthours
+      e2e_tap "$HOUR_X" 35  # the hour under the finger is the one chosen before
+      e2e_tap 1790 35  # Export: the choice of days
+      shot export
+    fi
     kill -0 "$(cat "$MM_PID_FILE")" || { echo "FAIL: the monitor ended at $SIZE in language $LANGUAGE"; exit 1; }
     e2e_stop || true
   done

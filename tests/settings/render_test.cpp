@@ -22,7 +22,20 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
+// Contrast ratio of two colours by their relative luminance (1 to 21).
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
 struct Screen
 {
     int width, height;
@@ -101,6 +114,7 @@ TEST_P(SettingsRenderTest, EveryPageAndDialogPaintsInEveryLanguage)
             // The page scrolls down, never sideways: nothing is cut at the right edge.
             if (auto* scroll = qobject_cast<QScrollArea*>(current)) {
                 EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << "page " << page;
+                save(scroll->widget()->grab().toImage(), QStringLiteral("page%1_whole").arg(page));  // past the fold too
             }
         }
         expectReadable(&screen);
@@ -166,6 +180,8 @@ TEST_P(SettingsRenderTest, RoiPanelStaysBesideTheToolColumnInEveryLanguage)
                 unit->pBtnMove->setChecked(false);
             }
         }
+        // The function caption stays readable over a dark grey picture.
+        EXPECT_GE(contrast(unit->pLabelFunc->palette().color(QPalette::WindowText), QColor(0x40, 0x40, 0x40)), 4.5);
         unit->curRoi = -1;
         unit->ShowHideROIPara();
         editorPanel.SlotReturn();
