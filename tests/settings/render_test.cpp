@@ -180,6 +180,15 @@ TEST_P(SettingsRenderTest, RoiPanelStaysBesideTheToolColumnInEveryLanguage)
                 unit->pBtnMove->setChecked(false);
             }
         }
+        // The delay countdown under the template time and the ROI panel (a picture to look at).
+        QTimer delay;
+        delay.start(60000);
+        window->delayTimer[0] = &delay;
+        window->delayCountdown[0] = 0.3f;
+        gTempTime = QStringLiteral("2026-12-07 08:00:00");
+        unit->repaint();
+        save(window->grab().toImage(), QStringLiteral("roicountdown"));
+        window->delayTimer[0] = nullptr;
         // The function caption stays readable over a dark grey picture.
         EXPECT_GE(contrast(unit->pLabelFunc->palette().color(QPalette::WindowText), QColor(0x40, 0x40, 0x40)), 4.5);
         unit->curRoi = -1;

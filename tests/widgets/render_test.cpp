@@ -1,6 +1,6 @@
 // Every dialog, keypad, editor and the button panel is drawn in all four
 // languages on both screen sizes: each must paint something and its button
-// texts must fit. With MM_RENDER_DIR set the Chinese and English drawings are
+// texts must fit. With MM_RENDER_DIR set the drawings are
 // saved there as PNG files; MM_RENDER_IMAGES names a folder of pictures to use
 // instead of the plain fills.
 #include "widgetfixture.h"
@@ -228,8 +228,9 @@ TEST_P(RenderTest, EveryWidgetPaintsAndItsButtonTextsFit)
             QTest::qWait(1);
             const QImage image = inWindow ? win->grab(widget->geometry()).toImage() : widget->grab().toImage();
             EXPECT_GE(distinctColours(image), 3) << "paints nothing";
-            if (!outDir.isEmpty() && lan <= 1)
-                image.save(QStringLiteral("%1/%2_%3_%4x%5.png").arg(outDir, name, lan == 0 ? "zh" : "en")
+            static const char* const kLanguageNames[] = {"zh", "en", "tw", "ja"};
+            if (!outDir.isEmpty())
+                image.save(QStringLiteral("%1/%2_%3_%4x%5.png").arg(outDir, name, kLanguageNames[lan])
                                .arg(gShowW).arg(gShowH));
 
             // Texts whole, nothing off its parent or under another control.
