@@ -54,7 +54,7 @@ for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
     shot roieditor
     e2e_tap "$PANEL_X" 137  # the detection choice: the mould group holds the demo's areas
     shot roichoice
-    e2e_tap $((W - 170)) 188  # its second row of 50 px: the mould group
+    e2e_x key Down Return  # the item after "Prod": the mould group
     # The demo's area over cavity 1 (display 390..840 x 316..759 at 1920x1080): the first
     # touch shows the camera alone, the second selects the area.
     e2e_tap $((615 * W / 1920)) $((537 * H / 1080))
