@@ -3,6 +3,7 @@
 #include "diskandstatswiring.h"
 
 #include "cameramanager.h"
+#include "alarmclearbox.h"
 #include "alarmclearmethod.h"
 #include "cammerwidget.h"
 #include "cammerwidgetunit.h"
@@ -815,14 +816,49 @@ void DaRiDoziri::SlotStartStop()
 
 void DaRiDoziri::SlotReturn()
 {
-    // The operator's return lifts a standing NG alarm and brings back all cameras.
+    // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
-        m_cycle->clearAlarm(AlarmClearMethod::DontDetect);
+        const int group = qBound(0, checkDetect, kMaxDetections - 1);
+        const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
+                               && gpWPara->trigMode != kAllGroupsTrigMode;
+        const int method = AlarmClearBox::choose(this, withMould);
+        // Teaching may need the password, as the settings ask.
+        const bool guarded = gpWPara
+                             && ((method == AlarmClearMethod::DontDetect && gpWPara->pswNoDetect)
+                                 || (method == AlarmClearMethod::AddAsTemplate && gpWPara->pswAddTemplate));
+        if (method == 0 || (guarded && CheckPassword() == 0))
+            return;  // cancelled or refused: the alarm stands
+        clearAlarmBy(method, group);
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
     pageState = kPageLive;
     selCamera = numCamera;
     ChangeCammer();
+}
+
+void DaRiDoziri::clearAlarmBy(int method, int group)
+{
+    // The NG cameras: the camera unit stamps the method on their next pictures.
+    QVector<CammerWidget*> ng;
+    for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
+        if (widget->camOK || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
+            continue;
+        ng << widget;
+        alarmClearState[widget->camIndex][group] = method;
+    }
+    for (CammerWidget* widget : qAsConst(ng)) {
+        if (method == AlarmClearMethod::DontDetect) {
+            widget->IgnoreNgPixels(group);
+        } else if (method == AlarmClearMethod::AddAsTemplate) {
+            reTrain(widget, group);
+        }
+    }
+    m_cycle->clearAlarm(method);
+    // A re-detect runs the detection as its trigger input does (with its delay).
+    if (method == AlarmClearMethod::Redetect)
+        m_cycle->trigger(group);
+    else if (method == AlarmClearMethod::SwitchToMould)
+        m_cycle->trigger(kMouldDetection);
 }
 
 void DaRiDoziri::SlotSystemPara()
@@ -840,19 +876,23 @@ void DaRiDoziri::SlotReTrain()
     if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
         return;
     const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
-    ViewWatch2ZEL* link = VEK_NETMN::getInstance()->companionLink();
     for (CammerWidget* widget : m_cameraWidgets) {
-        for (int group = 0; group < groups && group < kMaxDetections; ++group) {
-            widget->reTrainPending[group] = true;
-            widget->SaveIgnorePoint(group);
-            link->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
-        }
+        for (int group = 0; group < groups && group < kMaxDetections; ++group)
+            reTrain(widget, group);
     }
     CameraManager* manager = CameraManager::getInstance();
     manager->resetCameraSN();
     manager->saveCameraSN();
     InsertRecord(QStringLiteral("resample"), QStringLiteral("operate"));
     update();
+}
+
+void DaRiDoziri::reTrain(CammerWidget* widget, int group)
+{
+    // The next frame of the group becomes its template 0 and is learnt.
+    widget->reTrainPending[group] = true;
+    widget->SaveIgnorePoint(group);
+    VEK_NETMN::getInstance()->companionLink()->syncTempList(QJsonObject{{"camera", widget->camIndex}, {"detect", group}});
 }
 
 void DaRiDoziri::SlotAdjustArea()

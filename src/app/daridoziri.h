@@ -107,6 +107,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The mould detection, the one a re-detect can switch to.
+    static constexpr int kMouldDetection = 1;
+    // Lifts the NG alarm of a detection the way the operator chose (AlarmClearMethod).
+    void clearAlarmBy(int method, int group);
+    // Re-training of one camera's group: its next frame becomes template 0.
+    void reTrain(CammerWidget* widget, int group);
     void createSharedDialogs();
     // The settings screen and the ROI editor, opened by the panel's buttons.
     void createEditingScreens();

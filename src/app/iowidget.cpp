@@ -12,6 +12,7 @@
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QAbstractButton>
 #include <QDebug>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -328,5 +329,24 @@ void IOWidget::SlotRefresh()
         const QLatin1String style(IOStatus::isOn(m_io, entries.at(i)) ? kActiveStyle : kIdleStyle);
         if (m_stateLabels[i]->styleSheet() != style)
             m_stateLabels[i]->setStyleSheet(style);
+    }
+    showDrivenOutputs();
+}
+
+void IOWidget::showDrivenOutputs()
+{
+    // The cycle owns the outputs: an OK cycle releases one switched on for a
+    // test. Its button then goes out, and the output is no longer the page's.
+    if (!m_io)
+        return;
+    for (int output = 0; output < ControlPort::kOutputCount; ++output) {
+        const unsigned bit = 1u << output;
+        if (!(m_testOn & bit) || m_io->IOGetOut(output) != 0)
+            continue;
+        m_testOn &= ~bit;
+        if (auto* test = findChild<QAbstractButton*>(QStringLiteral("ioTest%1").arg(output))) {
+            const QSignalBlocker blocker(test);
+            test->setChecked(false);
+        }
     }
 }

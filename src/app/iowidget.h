@@ -64,6 +64,8 @@ private:
     std::unique_ptr<WizardPara> m_edit;
     QVector<Choice> m_choices;
     QVector<QLabel*> m_stateLabels;
+    // Puts out the test buttons of outputs the cycle has released.
+    void showDrivenOutputs();
     QTimer* m_timer;
     bool m_testAllowed = false;
     unsigned m_testOn = 0;  // outputs this page switched on for a test

@@ -4,6 +4,7 @@
 #include "cameraunitstate.h"
 #include "circle.h"
 #include "clustomrect.h"
+#include "viewmapping.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -94,6 +95,9 @@ public:
     // NG images, re-train images, ignore masks.
     void LoadIgnorePoint();
     void SaveIgnorePoint(int group);
+    // A false NG taught away: the NG pixels of the group's NG ROIs become ignore
+    // points, are saved and learnt. false when there was nothing to add.
+    bool IgnoreNgPixels(int group);
     // Writes template slot `slot` of a group to its file; false when it cannot.
     bool SaveTemplateImage(int group, int slot);
 
@@ -294,6 +298,8 @@ private:
         bool selected = false;     // the camera the zoom applies to
     };
     void zoomPainter(QPainter& painter) const;
+    // Paints in the ROI store's display coordinates from here on.
+    void displayPainter(QPainter& painter) const;
     // The shown frame as last converted (and scaled) for a paint.
     struct PaintCache
     {
@@ -312,8 +318,14 @@ private:
     void paintStatusTexts(QPainter& painter, const ViewPaint& view, const QString& keptLabel);
     void paintShapeInProgress(QPainter& painter, const ViewPaint& view);
 
-    // Touch helpers.
-    QPoint viewPoint(const QPoint& pos) const;
+public:
+    // This view's pixels against the display coordinates of the ROI store
+    // (the zoom applies to the camera shown alone).
+    ViewMapping viewMapping() const;
+
+private:
+    // Touch helpers: a touch in display coordinates.
+    QPoint viewPoint(const QPointF& pos) const;
     void pressInEditor(const QPoint& p);
     void pressToSelect(const QPoint& p, int group);
     void pressOnSelected(const QPoint& p, int group);

@@ -1,10 +1,12 @@
 // NG images, re-train images, templates and ignore masks of the camera unit.
 #include "cammerwidget.h"
 
+#include "cammerrecongnize.h"
 #include "cammersingleton.h"
 #include "frameimage.h"
 #include "globals.h"
 #include "mainwindowbase.h"
+#include "roishapevisit.h"
 #include "miscfunc.h"
 #include "storedfile.h"
 #include "wizardpara.h"
@@ -239,6 +241,35 @@ void CammerWidget::SaveFailImage(int group, int slot)
         return;
     QMutexLocker lock(pMutexSaveFail);
     std::memcpy(target, pRGBABuf, 4u * static_cast<size_t>(imagePixels));
+}
+
+bool CammerWidget::IgnoreNgPixels(int group)
+{
+    if (group < 0 || group >= kGroups || !pIgnoreMask[group] || !pSensMask || !pSingleton)
+        return false;
+    const int count = qBound(0, pSingleton->roiCount[group], static_cast<int>(kRois));
+    const QRect frame(0, 0, imageW, imageH);
+    bool added = false;
+    for (int r = 0; r < count; ++r) {
+        if (roiResult[group][r])
+            continue;
+        const QRect box = roiImageRect(*pSingleton, group, r).intersected(frame);
+        for (int y = box.top(); !box.isEmpty() && y <= box.bottom(); ++y) {
+            const size_t row = static_cast<size_t>(y) * imageW;
+            for (int x = box.left(); x <= box.right(); ++x) {
+                if (pSensMask[row + x] && !pIgnoreMask[group][row + x]) {
+                    pIgnoreMask[group][row + x] = 255;
+                    added = true;
+                }
+            }
+        }
+    }
+    if (!added)
+        return false;
+    SaveIgnorePoint(group);
+    if (pRecong)
+        pRecong->VarTrain(group);
+    return true;
 }
 
 void CammerWidget::UpdateFailImage(int group, int slot)

@@ -314,6 +314,8 @@ void CammerWidget::zoomPainter(QPainter& painter) const
     painter.scale(m_win->zoomScale, m_win->zoomScale);
 }
 
+void CammerWidget::displayPainter(QPainter& painter) const { painter.setTransform(viewMapping().transform()); }
+
 QRect CammerWidget::viewRoiBox(const ViewPaint& view, int r) const
 {
     return roiImageRect(*view.store, view.group, r);
@@ -436,10 +438,12 @@ void CammerWidget::paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, i
         filterSide = 2 * store->roiMinWH[g][r] + 1;
     }
     const QPointF centre = QRectF(box).center();
+    painter.save();
+    displayPainter(painter);
     auto mark = [&](double cx, int side, const QColor& colour) {
         if (side <= 0)
             return;
-        // In full-screen display coordinates, like the editor's shapes.
+        // In display coordinates, like the editor's shapes.
         const QRectF square((cx - side / 2.0) * screenSW, (centre.y() - side / 2.0) * screenSH,
                             side * screenSW, side * screenSH);
         painter.fillRect(square, colour);
@@ -453,6 +457,7 @@ void CammerWidget::paintRoiSizeMarks(QPainter& painter, const ViewPaint& view, i
         const QPoint c(int(centre.x() * screenSW), int(centre.y() * screenSH));
         painter.drawText(QRect(c - QPoint(200, 20), QSize(400, 40)), Qt::AlignCenter, lanText(kRowDoubleClick));
     }
+    painter.restore();
 }
 
 // Draws ROI r's outline (and the selected polygon node in the editor);
@@ -506,7 +511,7 @@ QString CammerWidget::paintRoiLayer(QPainter& painter, const ViewPaint& view)
         if (editor && (isSel || curRoi < 0))
             paintRoiSizeMarks(painter, view, r);
         painter.save();
-        painter.scale(winSW, winSH);
+        displayPainter(painter);
         QColor pen = view.page == kPageLive ? QColor(Qt::darkBlue)
                                             : ((camOK || roiResult[g][r]) ? QColor(Qt::green) : QColor(Qt::red));
         if (view.store->roiFunction[g][r] == 2)
@@ -528,9 +533,12 @@ QString CammerWidget::paintRoiLayer(QPainter& painter, const ViewPaint& view)
     // The size hint of a parameter slider, on the selected ROI.
     if (editor && curRoi >= 0 && curRoi < count && timerRunning(m_win->hintTimer) && gDrawHint > 0) {
         const QPointF c = QRectF(viewRoiBox(view, curRoi)).center();
+        painter.save();
+        displayPainter(painter);
         painter.setPen(Qt::yellow);
-        painter.drawRect(QRectF((c.x() - gDrawHint / 2.0) * screenSW * winSW, (c.y() - gDrawHint / 2.0) * screenSH * winSH,
-                                gDrawHint * screenSW * winSW, gDrawHint * screenSH * winSH));
+        painter.drawRect(QRectF((c.x() - gDrawHint / 2.0) * screenSW, (c.y() - gDrawHint / 2.0) * screenSH,
+                                gDrawHint * screenSW, gDrawHint * screenSH));
+        painter.restore();
     }
     return keptLabel;
 }
@@ -585,8 +593,7 @@ void CammerWidget::paintShapeInProgress(QPainter& painter, const ViewPaint& view
 {
     const WizardPara* p = view.para;
     painter.save();
-    if (view.selected)
-        zoomPainter(painter);
+    displayPainter(painter);
     painter.setPen(Qt::green);
     const int tool = m_win->drawMode;
     if (tool == kDrawPolygon && polyPointCount > 0) {

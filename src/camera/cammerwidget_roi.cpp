@@ -308,9 +308,11 @@ void CammerWidget::layRoiPanel(int g, const PanelRows& shown)
     const int sliders = (shown.sensitivity ? 1 : 0) + (shown.areaAndMin ? 2 : 0);
     const int blockH = kPanelRow * (sliders + controlRows);
 
+    // The panel is a child of the view: the ROI's box in view pixels.
     const QRect box = roiImageRect(*pSingletonEdit, g, curRoi);
-    const int top = int(box.top() * screenSH);
-    const int bottom = int((box.bottom() + 1) * screenSH);
+    const ViewMapping mapping = viewMapping();
+    const int top = int(mapping.toView(QPointF(0, box.top() * screenSH)).y());
+    const int bottom = int(mapping.toView(QPointF(0, (box.bottom() + 1) * screenSH)).y());
     const int highest = int(kTitleBand * winSH);
     const int lowest = qMin(gShowH - 70, layBottomRow() - kPanelGap);
     int y;
@@ -785,7 +787,7 @@ void CammerWidget::SlotMove(int dx, int dy)
             continue;
         for (const QPoint& node : s.polygonRoi[g][r].nodes) {
             const int x = node.x() + dx, y = node.y() + dy;
-            if (x < kScreenBand || y < kScreenBand || x >= width() - kScreenBand || y >= height() - kScreenBand)
+            if (x < kScreenBand || y < kScreenBand || x >= gShowW - kScreenBand || y >= gShowH - kScreenBand)
                 return;
         }
     }
@@ -996,9 +998,9 @@ void CammerWidget::MUpdateXYV(int x, int y)
 {
     if (!m_win)
         return;
-    const double scale = m_win->zoomScale > 0 ? m_win->zoomScale : 1.0;
-    const int ix = int((x - m_win->zoomX) * imageW / (gShowW * scale));
-    const int iy = int((y - m_win->zoomY) * imageH / (gShowH * scale));
+    const QPoint display = viewMapping().toDisplay(QPointF(x, y));
+    const int ix = int(std::floor(display.x() / ShapeGeometry::safeScale(screenSW)));
+    const int iy = int(std::floor(display.y() / ShapeGeometry::safeScale(screenSH)));
     m_win->pickX = ix;
     m_win->pickY = iy;
     if (ix < 0 || iy < 0 || ix >= imageW || iy >= imageH || !pShowBuf)

@@ -39,13 +39,19 @@ const Qt::CursorShape kHandleCursor[8] = {
 
 }  // namespace
 
-QPoint CammerWidget::viewPoint(const QPoint& pos) const
+ViewMapping CammerWidget::viewMapping() const
 {
-    const double scale = m_win && m_win->zoomScale > 0 ? m_win->zoomScale : 1.0;
-    const double zx = m_win ? m_win->zoomX : 0.0;
-    const double zy = m_win ? m_win->zoomY : 0.0;
-    return QPoint(int((pos.x() - zx) / scale), int((pos.y() - zy) / scale));
+    ViewMapping mapping;
+    mapping.view = size();
+    mapping.screen = QSize(gShowW, gShowH);
+    if (m_win && camIndex == m_win->selCamera) {
+        mapping.pan = QPointF(m_win->zoomX, m_win->zoomY);
+        mapping.zoom = m_win->zoomScale > 0 ? m_win->zoomScale : 1.0;
+    }
+    return mapping;
 }
+
+QPoint CammerWidget::viewPoint(const QPointF& pos) const { return viewMapping().toDisplay(pos); }
 
 void CammerWidget::mouseDoubleClickEvent(QMouseEvent* event) { QWidget::mouseDoubleClickEvent(event); }
 
@@ -87,7 +93,7 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
         return;
     drawState = kDrawStateIdle;
     isPressed = true;
-    pressInEditor(viewPoint(pos));
+    pressInEditor(viewPoint(event->localPos()));
 }
 
 void CammerWidget::pressInEditor(const QPoint& p)
@@ -196,6 +202,7 @@ void CammerWidget::pressToDraw(const QPoint& p, int g)
         isShapeEdit = true;
         break;
     case kDrawCircle:
+        newCircle.setShowA(screenSW, screenSH);  // drawn as it will be checked
         newCircle.rect = QRect(p, p);
         drawState = kDrawStatePressed;
         isShapeEdit = true;
@@ -247,7 +254,7 @@ void CammerWidget::mouseMoveEvent(QMouseEvent* event)
             if (event->buttons() & Qt::LeftButton)
                 m_win->updateMScale(drag.x(), drag.y());
         } else if (pSingletonEdit) {
-            moveInEditor(viewPoint(pos), event->buttons(), drag);
+            moveInEditor(viewPoint(event->localPos()), event->buttons(), drag);
         }
     }
     QWidget::mouseMoveEvent(event);
@@ -311,8 +318,8 @@ void CammerWidget::moveOutline(const QPoint& p, int g, bool selected)
         const QPoint d = p - lastPoint;
         for (const QPoint& node : poly.nodes) {
             const QPoint q = node + d;
-            if (q.x() < kScreenBand || q.y() < kScreenBand || q.x() >= width() - kScreenBand
-                || q.y() >= height() - kScreenBand)
+            if (q.x() < kScreenBand || q.y() < kScreenBand || q.x() >= gShowW - kScreenBand
+                || q.y() >= gShowH - kScreenBand)
                 return;
         }
         for (QPoint& node : poly.nodes)

@@ -9,6 +9,7 @@
 #include "roimaskowner.h"
 #include "wizardpara.h"
 
+#include <QSet>
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -254,6 +255,7 @@ bool CammerSingleton::SaveDatatoFile()
 {
     const QString table = tableName();
     const QString remove = QString("delete from %1 where name=?").arg(table);
+    const QString existing = QString("select name from %1 where name like ?").arg(table);
     bool written[kGroups] = {};
     const bool ok = ParamDatabase::inTransaction([&](QSqlQuery& query) {
         for (int g = 0; g < kGroups; ++g) {
@@ -271,9 +273,18 @@ bool CammerSingleton::SaveDatatoFile()
             for (int r = 0; r < count; ++r)
                 if (!ParamDatabase::writeRow(query, table, roiKey(g, r), roiValue(g, r)))
                     return false;
-            for (int r = count; r < kMaxRois; ++r)
-                if (!ParamDatabase::execBound(query, remove, {roiKey(g, r)}))
+            // Rows of the group's unused ROI numbers go; most saves find none, so only the
+            // group's rows that exist are looked at.
+            if (!ParamDatabase::execBound(query, existing, {QString("ROI%1-%").arg(g)}))
+                return false;
+            QSet<QString> present;
+            while (query.next())
+                present.insert(query.value(0).toString());
+            for (int r = count; r < kMaxRois && !present.isEmpty(); ++r) {
+                const QString key = roiKey(g, r);
+                if (present.remove(key) && !ParamDatabase::execBound(query, remove, {key}))
                     return false;
+            }
         }
         return true;
     });

@@ -39,12 +39,53 @@ void Circle::UpdateRect()
     rect = QRect(centerX - radius, centerY - radius, 2 * radius, 2 * radius);
 }
 
+Circle::ImageRing Circle::imageRing() const
+{
+    const float sx = safeScale(scaleX);
+    const float sy = safeScale(scaleY);
+    ImageRing ring;
+    ring.radius = nearest((float(radius) / sx + float(radius) / sy) * kHalf);
+    ring.inner = nearest((float(innerRadius) / sx + float(innerRadius) / sy) * kHalf);
+    ring.centerX = int(float(centerX) / sx);
+    ring.centerY = int(float(centerY) / sy);
+    // The engine cuts the box to the frame; the inner radius follows a cut radius.
+    ring.radius = std::max(0, std::min({ring.radius, ring.centerX, ring.centerY}));
+    ring.inner = std::clamp(ring.inner, 0, ring.radius);
+    return ring;
+}
+
+QRect Circle::shownBox(int r) const
+{
+    const ImageRing ring = imageRing();
+    const float sx = safeScale(scaleX);
+    const float sy = safeScale(scaleY);
+    const int left = nearest(float(ring.centerX - r) * sx);
+    const int top = nearest(float(ring.centerY - r) * sy);
+    const int right = nearest(float(ring.centerX + r) * sx);
+    const int bottom = nearest(float(ring.centerY + r) * sy);
+    return QRect(left, top, right - left, bottom - top);
+}
+
+QRect Circle::shownOuter() const { return shownBox(imageRing().radius); }
+
+QRect Circle::shownInner() const { return shownBox(imageRing().inner); }
+
+QPointF Circle::unstretched(QPoint d) const
+{
+    // The image radius is the mean of radius / sx and radius / sy, so the shown
+    // half axes are radius * (1 + sx / sy) / 2 and radius * (1 + sy / sx) / 2.
+    const float sx = safeScale(scaleX);
+    const float sy = safeScale(scaleY);
+    return QPointF(d.x() / ((1.0 + sx / sy) * kHalf), d.y() / ((1.0 + sy / sx) * kHalf));
+}
+
 bool Circle::PtInCtrl(QPoint p, int* h)
 {
     handle = -1;
     if (selected) {
-        const long dx = p.x() - centerX;
-        const long dy = p.y() - centerY;
+        const QPointF u = unstretched(p - QPoint(centerX, centerY));
+        const long dx = std::lround(u.x());
+        const long dy = std::lround(u.y());
         const long d2 = dx * dx + dy * dy;
         const long r = radius;
         const long band = kHandle;
@@ -66,7 +107,7 @@ bool Circle::PtInCtrl(QPoint p, int* h)
 
 bool Circle::Contains(QPoint p) const
 {
-    return rect.adjusted(-kHandle, -kHandle, kHandle, kHandle).contains(p);
+    return shownOuter().adjusted(-kHandle, -kHandle, kHandle, kHandle).contains(p);
 }
 
 void Circle::setShowA(float sx, float sy)
@@ -77,23 +118,19 @@ void Circle::setShowA(float sx, float sy)
 
 void Circle::Resize(int, QPoint, QPoint to)
 {
-    const int dx = to.x() - centerX;
-    const int dy = to.y() - centerY;
-    radius = int(std::sqrt(float(dx * dx + dy * dy)));
+    // The shown outline follows the finger.
+    const QPointF u = unstretched(to - QPoint(centerX, centerY));
+    radius = int(std::sqrt(u.x() * u.x() + u.y() * u.y()));
     UpdateRect();
 }
 
 void Circle::setImageRect()
 {
-    const float sx = safeScale(scaleX);
-    const float sy = safeScale(scaleY);
-    imageRadius = nearest((float(radius) / sx + float(radius) / sy) * kHalf);
-    imageInnerRadius = nearest((float(innerRadius) / sx + float(innerRadius) / sy) * kHalf);
-    imageCenterX = int(float(centerX) / sx);
-    imageCenterY = int(float(centerY) / sy);
-    // The engine cuts the box to the frame; the inner radius follows a cut radius.
-    imageRadius = std::max(0, std::min({imageRadius, imageCenterX, imageCenterY}));
-    imageInnerRadius = std::clamp(imageInnerRadius, 0, imageRadius);
+    const ImageRing ring = imageRing();
+    imageRadius = ring.radius;
+    imageInnerRadius = ring.inner;
+    imageCenterX = ring.centerX;
+    imageCenterY = ring.centerY;
     imageRect = QRect(imageCenterX - imageRadius, imageCenterY - imageRadius, 2 * imageRadius, 2 * imageRadius);
 }
 
@@ -121,16 +158,17 @@ void Circle::Draw(QPainter& p) const
     QPen pen = p.pen();
     pen.setWidth(kPenWidth);
     p.setPen(pen);
+    const QRect outer = shownOuter();
     if (selected) {
-        const QPoint points[4] = {QPoint(centerX, rect.top()), QPoint(rect.right(), centerY),
-                                  QPoint(centerX, rect.bottom()), QPoint(rect.left(), centerY)};
+        const QPoint c = outer.center();
+        const QPoint points[4] = {QPoint(c.x(), outer.top()), QPoint(outer.right(), c.y()),
+                                  QPoint(c.x(), outer.bottom()), QPoint(outer.left(), c.y())};
         for (int i = 0; i < 4; ++i)
             drawHandle(p, pen, points[i], handle == 2 * i + 1);
         pen.setColor(Qt::magenta);
         p.setPen(pen);
     }
-    const QRect inner(centerX - innerRadius, centerY - innerRadius, 2 * innerRadius, 2 * innerRadius);
-    for (const QRect& e : {rect, inner}) {
+    for (const QRect& e : {outer, shownInner()}) {
         const QRect box = e.normalized();
         StrokeCache::stroke(p, box, {e.x() - box.x(), e.y() - box.y(), e.width(), e.height()},
                             [e](QPainter& q) { q.drawEllipse(e); });

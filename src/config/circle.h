@@ -3,6 +3,7 @@
 #include "shapegeometry.h"
 
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
 #include <opencv2/core/mat.hpp>
 
@@ -24,6 +25,12 @@ public:
     cv::Mat UpdateMask() const;
     void Draw(QPainter& p) const;
 
+    // The checked ring in display coordinates: the image circle, an ellipse on
+    // the display when the camera's aspect differs from the screen's. It is
+    // what the views draw, so the outline shown is the one checked.
+    QRect shownOuter() const;
+    QRect shownInner() const;
+
     // Centre and radius from rect.
     void UpdateAll();
     // Limits the radii and derives rect from centre and radius.
@@ -43,4 +50,14 @@ public:
     float scaleX = ShapeGeometry::kDefaultScale;
     float scaleY = ShapeGeometry::kDefaultScale;
     int handle = -1;
+
+private:
+    struct ImageRing
+    {
+        int centerX = 0, centerY = 0, radius = 0, inner = 0;
+    };
+    ImageRing imageRing() const;
+    QRect shownBox(int imageRadius) const;
+    // Display offset d from the centre with the ellipse's stretch taken out.
+    QPointF unstretched(QPoint d) const;
 };

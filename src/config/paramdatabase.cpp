@@ -52,10 +52,16 @@ Lookup selectValue(const QString& sql, const QString& name, QString* value)
 
 bool execBound(QSqlQuery& query, const QString& sql, const QList<QVariant>& values)
 {
-    query.prepare(sql);
-    for (const QVariant& v : values)
-        query.addBindValue(v);
-    if (query.exec())
+    // A save writes hundreds of rows with a few statements: the statement is prepared
+    // again only when it changes (or when running the prepared one fails).
+    const auto run = [&] {
+        for (int i = 0; i < values.size(); ++i)
+            query.bindValue(i, values.at(i));
+        return query.exec();
+    };
+    if (query.lastQuery() == sql && run())
+        return true;
+    if (query.prepare(sql) && run())
         return true;
     qWarning("%s failed: %s", qPrintable(sql), qPrintable(query.lastError().text()));
     return false;

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QPainter>
+#include <QRegularExpression>
 
 #include <QTimer>
 
@@ -370,8 +371,11 @@ void DrawROIWidget::SlotChangeCamera(int choice)
 
 void DrawROIWidget::startTool(int mode, bool freeHand)
 {
-    for (CammerWidget* unit : qAsConst(m_units))
+    // The panel of the ROI let go goes with it: it would take the touches that draw.
+    for (CammerWidget* unit : qAsConst(m_units)) {
         unit->DeselectROI();
+        unit->ShowHideROIPara();
+    }
     if (!m_win)
         return;
     m_win->drawMode = mode;
@@ -567,6 +571,30 @@ void DrawROIWidget::SlotAutoChange()
     }
 }
 
+QStringList DrawROIWidget::newestFirst(QStringList names)
+{
+    // The names hold the time they were written, after the first NG ROI number
+    // of an NG picture ("2_2026-...") and before the count of a second picture
+    // in the same second ("..._2"); neither number must order them.
+    static const QRegularExpression kStamp(QStringLiteral("(\\d{4}-\\d\\d-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d)(?:_(\\d+))?\\.jpg$"));
+    struct Key
+    {
+        QString time;
+        int second = 0;
+    };
+    const auto key = [](const QString& name) {
+        const QRegularExpressionMatch m = kStamp.match(name);
+        return m.hasMatch() ? Key{m.captured(1), m.captured(2).toInt()} : Key{};
+    };
+    std::stable_sort(names.begin(), names.end(), [&key](const QString& a, const QString& b) {
+        const Key ka = key(a), kb = key(b);
+        if (ka.time != kb.time)
+            return ka.time > kb.time;
+        return ka.second != kb.second ? ka.second > kb.second : a > b;
+    });
+    return names;
+}
+
 void DrawROIWidget::loadRecord()
 {
     const int group = m_win ? m_win->curDetect : 0;
@@ -575,8 +603,7 @@ void DrawROIWidget::loadRecord()
                                .arg(recordCamera + 1)
                                .arg(group + 1)
                                .arg(gSource == SourceOkRecords ? "OK" : "NG");
-    // Newest first: the file names start with the time they were written.
-    m_recordFiles = QDir(folder).entryList({"*.jpg"}, QDir::Files, QDir::Name | QDir::Reversed);
+    m_recordFiles = newestFirst(QDir(folder).entryList({"*.jpg"}, QDir::Files));
     recordCount = m_recordFiles.size();
     recordIndex = recordCount > 0 ? qBound(0, recordIndex, recordCount - 1) : 0;
     if (recordCount == 0) {

@@ -42,6 +42,9 @@ public:
     int recordCount = 0;
     int recordIndex = 0;
 
+    // Record picture names, newest first by the time in their names.
+    static QStringList newestFirst(QStringList names);
+
     ComboBox* sourceChoice() const { return m_source; }
     ComboBox* cameraChoiceBox() const { return m_camera; }
     ComboBox* detectChoice() const { return m_detect; }

@@ -78,12 +78,25 @@ void bump(QList<int>& hours, int hour)
     ++hours[hour];
 }
 
-// A group with no counts yet, for the cameras there are and the default shift hours.
-CountGroup emptyGroup(const QString& name)
+// A group with no counts yet, for the cameras there are; its morning start is
+// the hour its day started at, the clock hour of hour index 0.
+CountGroup emptyGroup(const QString& name, int dayStartHour)
 {
     CountGroup group;
+    group.morningStart = dayStartHour;
     ResStatisticsParam::initStuCountGroup(group, name);
     return group;
+}
+
+// The values of the hourly list L (index 0 = clock hour startHour) for the clock hours asked.
+QList<int> atClockHours(const QList<int>& list, int startHour, const QList<int>& clockHours)
+{
+    QList<int> values;
+    for (int hour : clockHours) {
+        const int index = wrapHour(hour - startHour);
+        values.append(index < list.size() ? list.at(index) : 0);
+    }
+    return values;
 }
 
 void growDetects(CountCamera& camera, int count)
@@ -176,6 +189,9 @@ void ResStatisticsParam::normaliseLiveDay()
     }
     if (countList.groups.isEmpty())
         liveGroup();
+    // Hour index 0 of the live day is its start, whatever a group read before says.
+    for (CountGroup& group : countList.groups)
+        group.morningStart = dayStartHour();
 }
 
 // The day file and the shift file both record which production day is
@@ -231,7 +247,7 @@ CountGroup& ResStatisticsParam::liveGroup()
 {
     if (CountGroup* found = findLiveGroup(curGroupName))
         return *found;
-    countList.groups.append(emptyGroup(curGroupName));
+    countList.groups.append(emptyGroup(curGroupName, dayStartHour()));
     return countList.groups.last();
 }
 
@@ -262,6 +278,11 @@ bool ResStatisticsParam::dayIsOver(qint64 elapsed) const
     if (elapsed < kSecondsPerDay)
         return false;
     return QDateTime::fromSecsSinceEpoch(latestDayStart()).date() > QDateTime::fromSecsSinceEpoch(time).date();
+}
+
+int ResStatisticsParam::dayStartHour() const
+{
+    return QDateTime::fromSecsSinceEpoch(time).time().hour();
 }
 
 int ResStatisticsParam::currentHourIndex() const
@@ -307,6 +328,9 @@ void ResStatisticsParam::addRecord(int detect, int /*hour*/, QList<bool> cameraO
     }
 
     calcCount(group);
+    // The screen showing the running day follows its counts.
+    if (showList.date == countList.date)
+        showList = countList;
     if (gScreenHooks.checkUpdate)
         gScreenHooks.checkUpdate();
 }
@@ -321,7 +345,7 @@ void ResStatisticsParam::checkDate()
         return;
     time = latestDayStart();
     saveConfig();
-    countList.groups = {emptyGroup(curGroupName)};
+    countList.groups = {emptyGroup(curGroupName, dayStartHour())};
     countList.date = getCurDBDate();
     calcCount(countList);
 }
@@ -350,10 +374,15 @@ CountGroup ResStatisticsParam::getGoupFromName(QString name) const
 
 void ResStatisticsParam::setCurGroup()
 {
+    // A new morning start begins the next production day: the running day's
+    // hours keep the clock hour they were counted in.
     if (CountGroup* group = findLiveGroup(curGroupName)) {
-        group->morningStart = morningsStart;
+        group->morningStart = dayStartHour();
         group->nightStart = nightStart;
     }
+    calcCount(countList);
+    if (showList.date == countList.date)
+        showList = countList;
 }
 
 const CountDetect* ResStatisticsParam::selectEntry(const CountGroup& group, int camera, int detect) const
@@ -377,15 +406,12 @@ QList<int> ResStatisticsParam::getRes(ShiftType t, bool ok, int camera, int dete
     if (!entry)
         return {};
     const QList<int>& hours = ok ? entry->OK : entry->NG;
-    switch (t) {
-    case ShiftMorning:
-        return hours.mid(0, spanHours(morningsStart, morningsEnd));
-    case ShiftNight:
-        return hours.mid(wrapHour(nightStart - morningsStart), spanHours(nightStart, nightEnd));
-    case ShiftDay:
-        return hours;
-    }
-    return {};
+    // A shift whose start and end are equal has no hour.
+    if ((t == ShiftMorning && spanHours(morningsStart, morningsEnd) == 0)
+        || (t == ShiftNight && spanHours(nightStart, nightEnd) == 0))
+        return {};
+    // Each value under its clock hour: index 0 is the hour the shown day started at.
+    return atClockHours(hours, group.morningStart, getShiftTimeList(t));
 }
 
 int ResStatisticsParam::getCount(ShiftType t, bool ok, int camera, int detect) const
@@ -527,16 +553,19 @@ void ResStatisticsParam::readTime()
     StoredFile::write(QString::fromLatin1(kTimeFile), QByteArray::number(time));
 }
 
-void ResStatisticsParam::calcCount(CountDetect& d) const
+void ResStatisticsParam::calcCount(CountDetect& d, int startHour) const
 {
     // Hourly counts come from a file that may be edited or damaged: the totals
     // are summed in 64 bits and what is shown is kept in range.
     const int morningHours = spanHours(morningsStart, morningsEnd);
-    auto shifts = [morningHours](const QList<int>& hours, int sCount::*field, sCount& morning, sCount& night,
-                                 sCount& day) {
+    const int start = startHour < 0 ? morningsStart : startHour;
+    auto inMorning = [this, morningHours, start](int index) {
+        return wrapHour(start + index - morningsStart) < morningHours;
+    };
+    auto shifts = [&inMorning](const QList<int>& hours, int sCount::*field, sCount& morning, sCount& night, sCount& day) {
         qint64 sums[2] = {0, 0};
         for (int i = 0; i < hours.size(); ++i)
-            sums[i < morningHours ? 0 : 1] += hours[i];
+            sums[inMorning(i) ? 0 : 1] += hours[i];
         auto shown = [](qint64 v) { return int(qBound<qint64>(std::numeric_limits<int>::min(), v, std::numeric_limits<int>::max())); };
         morning.*field = shown(sums[0]);
         night.*field = shown(sums[1]);
@@ -549,18 +578,18 @@ void ResStatisticsParam::calcCount(CountDetect& d) const
     shifts(d.NG, &sCount::ng, d.morning, d.night, d.day);
 }
 
-void ResStatisticsParam::calcCount(CountCamera& c) const
+void ResStatisticsParam::calcCount(CountCamera& c, int startHour) const
 {
     for (CountDetect& d : c.detects)
-        calcCount(d);
-    calcCount(c.cycle);
+        calcCount(d, startHour);
+    calcCount(c.cycle, startHour);
 }
 
 void ResStatisticsParam::calcCount(CountGroup& g) const
 {
     for (CountCamera& c : g.cameras)
-        calcCount(c);
-    calcCount(g.total);
+        calcCount(c, g.morningStart);
+    calcCount(g.total, g.morningStart);
 }
 
 void ResStatisticsParam::calcCount(CountGroupList& l) const
@@ -609,6 +638,6 @@ void ResStatisticsParam::initStuCountGroup(CountGroup& g, QString name)
 
 void ResStatisticsParam::initStuCount(CountGroupList& l) const
 {
-    l.groups = {emptyGroup(QString::fromLatin1(kDefaultGroup))};
+    l.groups = {emptyGroup(QString::fromLatin1(kDefaultGroup), CountGroup().morningStart)};
     l.date = getCurDBDate();
 }

@@ -59,8 +59,10 @@ public:
     bool checkParam(QJsonObject& obj) const;
     void readTime();
 
-    void calcCount(CountDetect& d) const;
-    void calcCount(CountCamera& c) const;
+    // Shift totals of hourly lists whose index 0 is the clock hour startHour
+    // (-1: morningsStart); the shifts count by clock hour.
+    void calcCount(CountDetect& d, int startHour = -1) const;
+    void calcCount(CountCamera& c, int startHour = -1) const;
     void calcCount(CountGroup& g) const;
     void calcCount(CountGroupList& l) const;
 
@@ -88,6 +90,8 @@ public:
     uint latestDayStart() const;
     // Hour index of now in the current production day, 0..23.
     int currentHourIndex() const;
+    // The clock hour the running production day started at.
+    int dayStartHour() const;
 
     ResStatisticsDatabase* database = nullptr;
     QTimer* timer = nullptr;

@@ -1,6 +1,8 @@
 #include "shellfixture.h"
 
+#include "alarmclearmethod.h"
 #include "cameramanager.h"
+#include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "choosebox.h"
 #include "configprompts.h"
@@ -38,6 +40,10 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
+
+#include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -362,11 +368,98 @@ TEST_F(MainWindowTest, ReturnLiftsTheAlarmAndShowsAllCameras)
     win->cycle()->CheckNG(true);
     ASSERT_TRUE(win->cycle()->isAlarmed());
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    // Cancelling the choice leaves the alarm standing.
+    ModalAnswerer::pressButton("cancel");
+    win->SlotReturn();
+    EXPECT_TRUE(win->cycle()->isAlarmed());
+    EXPECT_EQ(win->selCamera, 0);
+    ModalAnswerer::pressButton("redetect");
     win->SlotReturn();
     EXPECT_FALSE(win->cycle()->isAlarmed());
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
     EXPECT_EQ(win->pageState, 0);
     EXPECT_EQ(win->selCamera, numCamera);
+}
+
+// A false NG taught away at the alarm: "don't detect" makes the NG pixels of the
+// NG ROIs ignore points (kept in memory and in the file) and stamps the method;
+// "add as template" re-trains the NG camera's group with its next frame.
+TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
+{
+    ASSERT_FALSE(win->cameraWidgets().isEmpty());
+    CammerWidget* cam = win->cameraWidgets().first();
+    CammerSingleton& store = *cam->pSingleton;
+    const int g = 0;
+    win->checkDetect = g;
+    store.roiCount[g] = 2;
+    for (int r = 0; r < 2; ++r) {
+        store.roiShape[g][r] = CammerSingleton::kShapeRect;
+        store.rectRoi[g][r].rect = QRect(r * 60, 0, 50, 40);  // display coordinates
+        store.rectRoi[g][r].setShowA(cam->screenSW, cam->screenSH);
+        store.rectRoi[g][r].setImageRect();
+    }
+    const QRect ngBox = store.rectRoi[g][0].imageRect;
+    ASSERT_FALSE(ngBox.isEmpty());
+    const int w = cam->imageW;
+    std::memset(cam->pIgnoreMask[g], 0, size_t(cam->imagePixels));
+    std::memset(cam->pSensMask, 0, size_t(cam->imagePixels));
+    const QPoint droplet = ngBox.center();
+    const QPoint outsideNgRoi(cam->imageW - 1, cam->imageH - 1);
+    cam->pSensMask[droplet.y() * w + droplet.x()] = 255;
+    cam->pSensMask[outsideNgRoi.y() * w + outsideNgRoi.x()] = 255;
+    cam->roiResult[g][0] = false;
+    cam->roiResult[g][1] = true;
+    cam->camOK = false;
+    win->cycle()->CheckNG(true);
+    ASSERT_TRUE(win->cycle()->isAlarmed());
+
+    // "Don't detect" under its password: refused, nothing is taught and the alarm stands.
+    gpWPara->isPswUsed = 1;
+    gpWPara->pswNoDetect = 1;
+    win->loginLevel = 0;
+    PasswordBox* box = std::exchange(gpPasswordBox, nullptr);  // refused without a dialog
+    ModalAnswerer::pressButton("dontDetect");
+    win->SlotReturn();
+    gpPasswordBox = box;
+    EXPECT_TRUE(win->cycle()->isAlarmed());
+    EXPECT_EQ(cam->pIgnoreMask[g][droplet.y() * w + droplet.x()], 0);
+    win->loginLevel = 1;
+
+    ModalAnswerer::pressButton("dontDetect");
+    win->SlotReturn();
+    EXPECT_FALSE(win->cycle()->isAlarmed());
+    EXPECT_EQ(win->alarmClearState[cam->camIndex][g], AlarmClearMethod::DontDetect);
+    EXPECT_EQ(cam->pIgnoreMask[g][droplet.y() * w + droplet.x()], 255);
+    EXPECT_EQ(cam->pIgnoreMask[g][outsideNgRoi.y() * w + outsideNgRoi.x()], 0) << "only NG pixels of NG ROIs";
+    const QImage saved(QString("./cammer%1%2/ignorepoint.bmp").arg(cam->camIndex + 1).arg(g + 1));
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_NE(qGray(saved.pixel(droplet)), 0);
+    // The next pictures carry the method, once.
+    cam->UpdateFailImage(g, 0);
+    EXPECT_EQ(win->alarmClearState[cam->camIndex][g], 9);
+
+    cam->camOK = false;
+    win->cycle()->CheckNG(true);
+    ModalAnswerer::pressButton("addAsTemplate");
+    win->SlotReturn();
+    EXPECT_EQ(win->alarmClearState[cam->camIndex][g], AlarmClearMethod::AddAsTemplate);
+    EXPECT_TRUE(cam->reTrainPending[g]);
+    EXPECT_FALSE(cam->reTrainPending[1]) << "only the NG group is re-trained";
+
+    // Re-detect starts the NG detection again as its trigger does; the switch starts the mould detection.
+    gpWPara->trigInDelay[0] = gpWPara->trigInDelay[1] = 10;
+    for (const auto& [button, detection, method] : {std::tuple{"redetect", 0, int(AlarmClearMethod::Redetect)},
+                                                    std::tuple{"switchToMould", 1, int(AlarmClearMethod::SwitchToMould)}}) {
+        win->cycle()->cancelCountdowns();
+        win->checkDetect = 0;
+        cam->camOK = false;
+        win->cycle()->CheckNG(true);
+        ModalAnswerer::pressButton(button);
+        win->SlotReturn();
+        EXPECT_EQ(win->alarmClearState[cam->camIndex][0], method) << button;
+        EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
+    }
+    win->cycle()->cancelCountdowns();
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)

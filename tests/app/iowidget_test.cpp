@@ -12,6 +12,7 @@
 #include "paramdefaults.h"
 #include "wizardpara.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -135,6 +136,32 @@ TEST_F(IOPageTest, OutputTestNeedsTheServiceLevel)
     win->loginLevel = 0;
     refused.SlotTestOutput(1, true);
     EXPECT_EQ(io->IOGetOut(1), 0);
+}
+
+// The cycle releases a test output on an OK cycle: its button goes out, and
+// the next press switches the output on again instead of "off".
+TEST_F(IOPageTest, TestButtonsGoOutWhenTheCycleReleasesTheirOutput)
+{
+    win->loginLevel = 2;
+    IOWidget page(win.get(), io.get(), nullptr);
+    auto* o1 = page.findChild<QAbstractButton*>("ioTest0");
+    auto* o2 = page.findChild<QAbstractButton*>("ioTest1");
+    ASSERT_NE(o1, nullptr);
+    ASSERT_NE(o2, nullptr);
+    o1->click();
+    o2->click();
+    EXPECT_EQ(io->IOGetOut(0), 1);
+    io->IOSetOut(0, 0);  // as an OK cycle's release of O1
+    page.SlotRefresh();
+    EXPECT_FALSE(o1->isChecked()) << "the button shows the released output";
+    EXPECT_TRUE(o2->isChecked()) << "a test output the cycle left on stays lit";
+    o1->click();
+    EXPECT_TRUE(o1->isChecked());
+    EXPECT_EQ(io->IOGetOut(0), 1);
+    // An output the page did not switch on lights no button.
+    io->IOSetOut(3, 1);
+    page.SlotRefresh();
+    EXPECT_FALSE(page.findChild<QAbstractButton*>("ioTest3")->isChecked());
 }
 
 TEST_F(IOPageTest, TestOutputsGoOffWithThePageUnlessAnAlarmHoldsThem)

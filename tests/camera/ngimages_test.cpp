@@ -181,9 +181,9 @@ TEST_F(NgImageTest, AreaRoisShowTheirAreaAloneOnTheNgImage)
     EXPECT_EQ(unit->roiLabel(0, 1, 37, Place::NgImage), "2: 12");
 }
 
-// The editor's size marks sit in full-screen display coordinates (image x
-// screen scale), whatever size the view has: they are scaled once.
-TEST_F(NgImageTest, EditorSizeMarksAreScaledOnce)
+// The editor's size marks sit on the ROI as the view shows it: display
+// coordinates (image x screen scale) mapped to the view like the outlines.
+TEST_F(NgImageTest, EditorSizeMarksFollowTheShownRoi)
 {
     CammerSingleton& s = *unit->pSingletonEdit;
     s = *unit->pSingleton;
@@ -202,6 +202,6 @@ TEST_F(NgImageTest, EditorSizeMarksAreScaledOnce)
     // ROI 1's image box is (50, 100)-(150, 200): the filter mark is centred a
     // quarter box width left of its centre, at image (75, 150).
     const QPointF mark(75 * unit->screenSW, 150 * unit->screenSH);
-    EXPECT_EQ(shown.pixel(mark.toPoint()) & 0xFFFFFF, 0x0000FFu);
-    EXPECT_NE(shown.pixel((mark * 0.5).toPoint()) & 0xFFFFFF, 0x0000FFu) << "not scaled by the view a second time";
+    EXPECT_EQ(shown.pixel((mark * 0.5).toPoint()) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_NE(shown.pixel(mark.toPoint()) & 0xFFFFFF, 0x0000FFu) << "not left at full-screen place";
 }

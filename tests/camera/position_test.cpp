@@ -147,6 +147,38 @@ TEST_F(PositionTest, NotFoundOrSwitchedOffCopiesTheFrame)
     EXPECT_EQ(std::memcmp(state->pCheckBuf, state->pCaptureBuf, size_t(state->frameBytes)), 0);
 }
 
+TEST_F(PositionTest, AnglesAndShiftsAreTakenUpToTheirLimitsAndNoFurther)
+{
+    // The angle range itself is searched; twice the range is not.
+    para.angle = 5;
+    engine->CreateShape(0);
+    position(synth::turned(scene, centre, 5.0));
+    Applied a = lastPositioning();
+    ASSERT_TRUE(a.found);
+    EXPECT_NEAR(a.angle, -5.0, 0.7);
+    gLog.clear();
+    position(synth::turned(scene, centre, 10.0));
+    EXPECT_FALSE(lastPositioning().found);
+
+    // A range of 1 degree is a range (the turn is undone), 0 only shifts.
+    para.angle = 1;
+    engine->CreateShape(0);
+    gLog.clear();
+    position(synth::turned(scene, centre, 1.0));
+    a = lastPositioning();
+    ASSERT_TRUE(a.found);
+    EXPECT_LT(a.angle, -0.4);
+
+    // The search box is the model's box widened by the offset on every side (clipped to the frame).
+    para.angle = 0;
+    para.offset = 20;
+    engine->CreateShape(0);
+    EXPECT_EQ(engine->shapeRect[0], cv::Rect(inner.x - 20, inner.y - 20, inner.width + 40, inner.height + 40));
+    para.offset = 200;
+    engine->CreateShape(0);
+    EXPECT_EQ(engine->shapeRect[0], cv::Rect(0, 0, kPW, kPH));
+}
+
 TEST(ImgHomoTrans, ScaleShrinksLargeTemplatesOnly)
 {
     EXPECT_FLOAT_EQ(ImgHomoTrans::scaleFor(1000, 2000), 0.5f);

@@ -60,6 +60,51 @@ TEST_F(EngineTest, BandFunctionsMeasureDecideAndPublish)
     EXPECT_TRUE(window.records.isEmpty());
 }
 
+// Every limit is inclusive on the OK side: a value equal to its limit passes, one past it fails.
+TEST_F(EngineTest, ValuesEqualToTheirLimitsPassAndOnePastFails)
+{
+    learnFlat(0);
+    cv::Mat f = blankCheck();
+    f(cv::Rect(30, 30, 6, 6)).setTo(20);                       // dark: 32 pixels once opened
+    for (int i = 0; i < 3; ++i)
+        f(cv::Rect(110 + 15 * i, 100, 5, 5)).setTo(240);       // three bright spots
+    const cv::Rect spots(100, 90, 60, 30);
+    const cv::Rect whole(170, 130, 20, 20);                     // 400 pixels of an unknown code
+    struct Case
+    {
+        int code;
+        cv::Rect box;
+        int sens, area, minWH;
+        bool ok;
+    };
+    const Case cases[] = {
+        {CammerRecong::kBlackArea, kLeftBox, 60, 32, 32, true},     // 32 within [32, 32]
+        {CammerRecong::kBlackArea, kLeftBox, 60, 33, 40, false},
+        {CammerRecong::kBlackArea, kLeftBox, 60, 20, 31, false},
+        {CammerRecong::kSpot, kLeftBox, 32, 32, 50 << 8, true},    // 32 within [sens, area]
+        {CammerRecong::kSpot, kLeftBox, 33, 40, 50 << 8, false},
+        {CammerRecong::kSpot, kLeftBox, 10, 31, 50 << 8, false},
+        {CammerRecong::kWhiteNum, spots, 200, 3 | (3 << 16), 1, true},  // 3 spots within [3, 3]
+        {CammerRecong::kWhiteNum, spots, 200, 4 | (9 << 16), 1, false},
+        {CammerRecong::kWhiteNum, spots, 200, 0 | (2 << 16), 1, false},
+        {42, whole, 7, 400, 1, true},                                 // the system area (below) is 400
+    };
+    para.area = 400;
+    for (const Case& c : cases)
+        addRoi(0, c.code, c.box, c.sens, c.area, c.minWH);
+    engine->Run(0);
+    for (size_t r = 0; r < std::size(cases); ++r)
+        EXPECT_EQ(bool(state->roiResult[0][r]), cases[r].ok) << "case " << r << ", value " << state->roiValue[0][r];
+
+    // The same defect count against an area one below it, the system's and the ROI's own.
+    para.area = 399;
+    engine->Run(0);
+    EXPECT_FALSE(state->roiResult[0][std::size(cases) - 1]);
+    para.showAllParams = 1;  // the ROI's own area (400) and filter size (1) apply
+    engine->Run(0);
+    EXPECT_TRUE(state->roiResult[0][std::size(cases) - 1]);
+}
+
 TEST_F(EngineTest, SpotBandBytesAreSwappedWhenReversed)
 {
     learnFlat(0);

@@ -27,9 +27,7 @@ cat > "$APP/cnt_net/config.json" <<'JSON'
 JSON
 e2e_start_board
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 
 e2e_expect "$(api get_last_detectinfo | json 'j["msg"]')" "获取列表为空，需要先检测后获取信息。" "before a cycle"
 e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box" "device name"
@@ -48,7 +46,10 @@ e2e_expect "$(echo "$subscribed" | json 'len(j["result"]["subscribe_result"])')"
 
 e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect*/NG/*.jpg" 10
-sleep 1
+# The cycle's record is published once the cycle has ended.
+i=0; until [ "$(api get_last_detectinfo | json 'j["result"]["detect_result"]' 2>/dev/null)" = "False" ] || [ $i -ge 100 ]; do
+  sleep 0.1; i=$((i + 1))
+done
 
 last="$(api get_last_detectinfo)"
 e2e_expect "$(echo "$last" | json 'j["result"]["device_id"]')" "e2e-box" "cycle device"

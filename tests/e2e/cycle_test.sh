@@ -10,9 +10,7 @@ zero7=", 0, 0, 0, 0, 0, 0, 0"
 e2e_demo_data --frames part --delay 0
 e2e_start_board
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 e2e_board pulse 0
 # ROI 1 names output N1 (output 0, clamp interlock) and the alarm output 2 joins it.
 e2e_wait_out 0x0F 0x05 10
@@ -35,9 +33,7 @@ e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 # The part is gone; after a restart the counts continue and the records stay.
 e2e_demo_data --frames empty --delay 0
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect2/OK/*.jpg" 10
 sleep 0.5

@@ -43,8 +43,7 @@ ulimit -n 1024
 e2e_start
 e2e_wait_for "main window shown" 60
 echo "start with a terminal link in the folder: $((SECONDS - started)) s"
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 
 # 63 subscribers that accept and never answer, and one that answers.
 in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> /dev/null

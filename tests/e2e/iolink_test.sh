@@ -8,9 +8,7 @@ e2e_setup
 e2e_demo_data --frames part --delay 0
 e2e_start_board
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 e2e_board pulse 0 > /dev/null
 e2e_wait_out 0x0F 0x05 10
 

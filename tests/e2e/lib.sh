@@ -70,6 +70,24 @@ e2e_wait_file() {
   echo "FAIL: no file $pattern"; return 1
 }
 
+# Frames the board simulator has received so far.
+e2e_board_frames() {
+  e2e_board status | sed -n 's/.* frames \([0-9]*\).*/\1/p'
+}
+
+# Waits until the monitor is up and exchanging frames with the board simulator,
+# so that an input raised from now on is seen as an edge.
+e2e_wait_ready() {
+  e2e_wait_for "main window shown" 120
+  e2e_wait_for "IO board port" 20
+  local i=0
+  while [ $i -lt 200 ]; do
+    [ "$(e2e_board_frames)" -gt $((E2E_FRAMES_MARK + 2)) ] && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  echo "FAIL: the monitor never exchanged frames with the board"; return 1
+}
+
 # Value of a count.ini key.
 e2e_count() {
   sed -n "s/^$1=//p" "$APP/count.ini"
@@ -87,6 +105,9 @@ e2e_expect() {
 # (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own).
 e2e_start() {
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
+  # Frames the board saw from an earlier run are not this run's (see e2e_wait_ready).
+  E2E_FRAMES_MARK=0
+  [ -n "${E2E_BOARD_PID:-}" ] && E2E_FRAMES_MARK="$(e2e_board_frames)"
   rm -f "$APP"/cnt_net/workspace/log/*.log
   # The development-machine value skips the start-up waits (E2E_HARDWARE_WAITS=1 keeps them).
   local dev_env=/opt/Qt5.15.7/plugins/platforms
@@ -96,6 +117,13 @@ e2e_start() {
       sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
+}
+
+# The board simulator and the monitor started, the window shown and the board's port open.
+e2e_start_ready() {
+  e2e_start_board
+  e2e_start
+  e2e_wait_ready
 }
 
 # Runs xdotool on the monitor's display, inside the monitor's network namespace

@@ -7,9 +7,7 @@ e2e_setup
 e2e_demo_data --frames empty --delay 0 --lost-file lose.flag --reconnect-failures 3
 e2e_start_board
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 touch "$APP/lose.flag"
 e2e_wait_for "lsotCamera" 10
 e2e_wait_out 0x01 0x01 10

@@ -7,9 +7,7 @@ e2e_setup
 e2e_demo_data --frames empty --delay 0 --ok-mold-number 2
 e2e_start_board
 e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_wait_ready
 e2e_board pulse 0
 e2e_wait_for "LEDOnOff 6 1" 5
 sleep 1

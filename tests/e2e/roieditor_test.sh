@@ -12,14 +12,15 @@ mkdir -p "$E2E_FBDIR"
 
 # Screen points at 1920x1080: the panel's "Area Settings", the editor's column, the question's YES.
 AREA_SETTINGS="1800 443"
-DETECT_CHOICE="1800 137"; MOLD_ITEM="1750 188"  # the list's second row of 50 px
+DETECT_CHOICE="1800 137"
 RECT_TOOL="1741 194"; DELETE_AREA="1741 314"; SAVE="1741 614"; RETURN="1858 614"
 YES="800 640"
 
 edit_mould_group() {
   e2e_tap $AREA_SETTINGS
   e2e_tap $DETECT_CHOICE
-  e2e_tap $MOLD_ITEM
+  e2e_x key Down Return  # the item after "Prod", whatever the list's row height
+  sleep 0.3
 }
 
 save_and_return() {
@@ -31,11 +32,7 @@ save_and_return() {
 }
 
 e2e_demo_data --frames part --delay 0
-e2e_start_board
-e2e_start
-e2e_wait_for "main window shown" 120
-e2e_wait_for "IO board port" 20
-sleep 1
+e2e_start_ready
 
 # Cavity 1 (display 390..840 x 316..759) loses its area; cavity 2 gets a new one.
 edit_mould_group
@@ -51,12 +48,13 @@ e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect2/OK/*.jpg" 10
 e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "0" "outputs with the part outside every area"
 
-# An area drawn around the part (display 570..705 x 485..591) finds it. The
+# An area drawn around the part (display 570..705 x 485..591, shown at
+# 499..617 x 465..567 in the 1680 x 1036 view beside the column) finds it. The
 # editor opens again on the mould group; the first touch shows the camera alone.
 e2e_tap $AREA_SETTINGS
 e2e_tap 300 900
 e2e_tap $RECT_TOOL
-e2e_drag 540 460 740 620
+e2e_drag 472 441 647 595
 e2e_screenshot "$APP/edited-again.png"
 save_and_return
 e2e_board pulse 0

@@ -88,6 +88,7 @@ def run_host(local, new_ip):
 def run_device(local, seconds):
     cmds = udp("255.255.255.255", CMD_PORT, 1)
     send = udp(local, 0, 1)
+    print("ready", flush=True)
     device_id = "SC_#peer0001_#20260101_000000000"
     seen = []
     end = time.time() + seconds
@@ -117,6 +118,7 @@ def run_device(local, seconds):
 
 def run_reply(local, stray_ip, port):
     s = udp(local, port, 10)
+    print("ready", flush=True)
     p, sender = s.recvfrom(4096)
     stray = udp(stray_ip, 0, 1)
     stray.sendto(b"stray", sender)

@@ -2,6 +2,7 @@
 #include "tempappdir.h"
 
 #include <QFile>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -97,6 +98,20 @@ protected:
         return process;
     }
 
+    // A peer prints "ready" once its sockets are bound.
+    static bool waitReady(QProcess* process, int timeoutMs = 10000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!process->canReadLine()) {
+            if (clock.hasExpired(timeoutMs) || !process->waitForReadyRead(100)) {
+                if (clock.hasExpired(timeoutMs) || process->state() == QProcess::NotRunning)
+                    return process->canReadLine() && process->readLine().trimmed() == "ready";
+            }
+        }
+        return process->readLine().trimmed() == "ready";
+    }
+
     static QJsonObject lastJsonLine(QProcess* process, int timeoutMs)
     {
         if (!process->waitForFinished(timeoutMs)) {
@@ -172,7 +187,7 @@ TEST_F(NetnsTest, DeviceAnswersAnIndependentHostOverRealBroadcasts)
 TEST_F(NetnsTest, HostFindsAndMovesAnIndependentDevice)
 {
     QProcess* device = start(m_device, kPython, {gvcpPeer(), "device", kDeviceIp, "5"});
-    QThread::msleep(500);   // the peer binds its ports
+    ASSERT_TRUE(waitReady(device));
     const QJsonObject host = lastJsonLine(start(m_host, acamPeer(), {"host"}), 20000);
     const QJsonArray found = host.value("found").toArray();
     ASSERT_EQ(found.size(), 1) << QJsonDocument(host).toJson().toStdString();
@@ -210,7 +225,7 @@ TEST_F(NetnsTest, HostFindsAndMovesAnIndependentDevice)
 TEST_F(NetnsTest, BroadcastCoreSendsWithAndWithoutAReplyAcrossNamespaces)
 {
     QProcess* echo = start(m_device, kPython, {gvcpPeer(), "reply", kDeviceIp, kStrayIp, "4000"});
-    QThread::msleep(500);
+    ASSERT_TRUE(waitReady(echo));
     const QJsonObject asked =
         lastJsonLine(start(m_host, acamPeer(), {"send", kDeviceIp, "4000", kHostIp, "1000", "hello"}), 10000);
     EXPECT_EQ(asked.value("rc").toInt(), 0);
@@ -219,7 +234,7 @@ TEST_F(NetnsTest, BroadcastCoreSendsWithAndWithoutAReplyAcrossNamespaces)
 
     // A broadcast reaches a peer listening on every address.
     QProcess* quiet = start(m_device, kPython, {gvcpPeer(), "reply", "0.0.0.0", kStrayIp, "4001"});
-    QThread::msleep(500);
+    ASSERT_TRUE(waitReady(quiet));
     const QJsonObject fired =
         lastJsonLine(start(m_host, acamPeer(), {"send", "255.255.255.255", "4001", kHostIp, "0", "ping"}), 10000);
     EXPECT_EQ(fired.value("rc").toInt(), 0);

@@ -247,8 +247,8 @@ TEST(NetTools, ScriptTimeOutEndsTheScriptAndWhatItStarted)
     EXPECT_LT(timer.elapsed(), 10000);
     const pid_t child = appDir.readFile("child.pid").toInt();
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(waitUntil([&] { return ::kill(child, 0) != 0; }, 3000)) << "the script's child still runs";
-    if (::kill(child, 0) == 0)
+    EXPECT_TRUE(waitUntil([&] { return !processRunning(child); }, 3000)) << "the script's child still runs";
+    if (processRunning(child))
         ::kill(child, SIGKILL);
 }
 

@@ -168,22 +168,34 @@ TEST_F(RoiEditorTest, DetectionChoiceFollowsTheDetectionCountOnReset)
     EXPECT_EQ(window->curDetect, 0);  // a group that no longer exists is not kept
 }
 
+// NG pictures carry their first NG ROI number before the time: the time orders them.
+TEST(RecordOrderTest, NewestFirstByTheTimeInTheName)
+{
+    const QStringList names = {"1_2026-01-01_08.00.00.jpg", "2_2026-01-01_07.00.00.jpg", "2026-01-01_09.30.00.jpg",
+                               "12_2026-01-02_00.00.01.jpg", "3_2025-12-31_23.59.59.jpg", "1_2026-01-01_08.00.00_2.jpg"};
+    EXPECT_EQ(DrawROIWidget::newestFirst(names),
+              QStringList({"12_2026-01-02_00.00.01.jpg", "2026-01-01_09.30.00.jpg", "1_2026-01-01_08.00.00_2.jpg",
+                           "1_2026-01-01_08.00.00.jpg",
+                           "2_2026-01-01_07.00.00.jpg", "3_2025-12-31_23.59.59.jpg"}));
+    EXPECT_TRUE(DrawROIWidget::newestFirst({}).isEmpty());
+}
+
 TEST_F(RoiEditorTest, RecordBrowserAndIgnorePointsView)
 {
     QImage picture(32, 16, QImage::Format_RGB32);
     picture.fill(Qt::gray);
     ASSERT_TRUE(QDir().mkpath("alarmimage/camera1/detect1/NG"));
-    for (const char* name : {"2026-01-01_08.00.00", "2026-01-02_08.00.00"})
+    for (const char* name : {"9_2026-01-01_08.00.00", "1_2026-01-02_08.00.00"})
         ASSERT_TRUE(picture.save(QString("alarmimage/camera1/detect1/NG/%1.jpg").arg(name)));
     editor->Restart();
     editor->SlotChangeSource(DrawROIWidget::SourceNgRecords);
     EXPECT_EQ(gSource, 4);
     EXPECT_EQ(editor->recordCount, 2);
-    EXPECT_EQ(editor->recordText, QString("2026-01-02_08.00.00"));
+    EXPECT_EQ(editor->recordText, QString("1_2026-01-02_08.00.00"));
     EXPECT_EQ(editor->recordImage.size(), QSize(32, 16));
     touch(editor->button("next"));
     EXPECT_EQ(editor->recordIndex, 1);
-    EXPECT_EQ(editor->recordText, QString("2026-01-01_08.00.00"));
+    EXPECT_EQ(editor->recordText, QString("9_2026-01-01_08.00.00"));
     touch(editor->button("next"));
     EXPECT_EQ(editor->recordIndex, 1);
 

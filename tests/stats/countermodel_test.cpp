@@ -181,11 +181,13 @@ TEST_F(CounterModel, ShiftSpansSelectTheirHours)
     EXPECT_EQ(model.getRes(ShiftMorning, true, kAllCamerasIndex, kWholeCycleIndex).size(), 12);
     EXPECT_EQ(model.getRes(ShiftDay, true, kAllCamerasIndex, kWholeCycleIndex).size(), 24);
 
+    // Shifts swapped on a day that started at 08:00: the night shift from 08:00 begins with the 08:00 hour.
     model.morningsStart = 20;
     model.morningsEnd = 8;
     model.nightStart = 8;
     model.nightEnd = 20;
-    EXPECT_EQ(model.getRes(ShiftNight, true, kAllCamerasIndex, kWholeCycleIndex).first(), 13);
+    EXPECT_EQ(model.getRes(ShiftNight, true, kAllCamerasIndex, kWholeCycleIndex).first(), 1);
+    EXPECT_EQ(model.getRes(ShiftMorning, true, kAllCamerasIndex, kWholeCycleIndex).first(), 13);
 
     // Equal morning start and end: no morning hour, the whole day is night.
     model.morningsStart = 8;
@@ -337,6 +339,62 @@ TEST_F(CounterModel, UnreadableConfigIsRewrittenWithAFreshDayStart)
     EXPECT_EQ(model.nightEnd, 8);
 }
 
+// A morning start moved from 8 to 6 during a day: counts stay under the clock
+// hour they were taken in, in the charts and the shift totals, and a screen
+// showing the running day follows every counted step.
+TEST_F(CounterModel, ShiftStartMovedDuringTheDayKeepsHoursUnderTheirHour)
+{
+    ResStatisticsParam model;
+    start(model);  // 10:30, day started 08:00
+    Clock::setFixed(at("2026-06-10 14:20:00"));
+    model.addRecord(0, 14, {true, true}, true);
+    model.slotUpdateRecord(0, QString());  // the screen opens on the running day
+    model.showGroupName = QStringLiteral("default");
+    const auto hourOf = [&model](ShiftType t) {
+        const QList<int> labels = model.getShiftTimeList(t);
+        const QList<int> values = model.getRes(t, true, kAllCamerasIndex, kWholeCycleIndex);
+        EXPECT_EQ(labels.size(), values.size());
+        QList<int> hours;
+        for (int i = 0; i < values.size() && i < labels.size(); ++i)
+            if (values[i])
+                hours << labels[i];
+        return hours;
+    };
+    EXPECT_EQ(hourOf(ShiftDay), QList<int>{14});
+    EXPECT_EQ(hourOf(ShiftMorning), QList<int>{14});
+
+    QJsonObject changed{{"morningsStart", 6}, {"morningsEnd", 18}, {"nightStart", 18}, {"nightEnd", 6}};
+    ASSERT_TRUE(model.checkParam(changed));
+    model.laodConfigFromJson(changed);
+    model.setCurGroup();
+    model.checkDate();
+    model.slotUpdateRecord(0, QString());
+    EXPECT_EQ(hourOf(ShiftDay), QList<int>{14}) << "not under 12";
+    EXPECT_EQ(hourOf(ShiftMorning), QList<int>{14});
+    EXPECT_TRUE(hourOf(ShiftNight).isEmpty());
+    EXPECT_EQ(model.getCount(ShiftMorning, true, kAllCamerasIndex, kWholeCycleIndex), 1);
+
+    // 19:10 is night now: counted there, and the open screen follows without reopening.
+    Clock::setFixed(at("2026-06-10 19:10:00"));
+    model.addRecord(0, 19, {true, true}, true);
+    EXPECT_EQ(hourOf(ShiftNight), QList<int>{19});
+    EXPECT_EQ(model.getCount(ShiftNight, true, kAllCamerasIndex, kWholeCycleIndex), 1);
+    EXPECT_EQ(model.getCount(ShiftDay, true, kAllCamerasIndex, kWholeCycleIndex), 2);
+
+    // 06:30 next morning still belongs to the day that started at 08:00; at
+    // 08:00 its 24 hours are over and the next day is dated from 06:00.
+    Clock::setFixed(at("2026-06-11 06:30:00"));
+    model.checkDate();
+    model.addRecord(0, 6, {true, true}, true);
+    EXPECT_EQ(hourOf(ShiftDay), QList<int>({6, 14, 19}));
+    Clock::setFixed(at("2026-06-11 08:10:00"));
+    model.checkDate();
+    model.addRecord(0, 8, {true, true}, true);
+    model.slotUpdateRecord(0, QString());
+    EXPECT_EQ(model.countList.groups[0].morningStart, 6);
+    EXPECT_EQ(hourOf(ShiftDay), QList<int>{8});
+}
+
 TEST_F(CounterModel, CheckParamTellsChangedShiftHours)
 {
     ResStatisticsParam model;
@@ -350,10 +408,12 @@ TEST_F(CounterModel, CheckParamTellsChangedShiftHours)
 
     model.countList.groups = {CountGroup()};
     model.countList.groups[0].groupName = QStringLiteral("default");
+    model.time = uint(at("2026-06-10 08:00:00").toSecsSinceEpoch());
     model.morningsStart = 6;
     model.nightStart = 18;
     model.setCurGroup();
-    EXPECT_EQ(model.countList.groups[0].morningStart, 6);
+    // The running day started at 08:00: its hours keep that start; the new one begins the next day.
+    EXPECT_EQ(model.countList.groups[0].morningStart, 8);
     EXPECT_EQ(model.countList.groups[0].nightStart, 18);
 }
 

@@ -6,7 +6,6 @@
 
 DiskTest::DiskTest()
 {
-    UsbStick::detachLeftovers();
     host.symlink(QStringLiteral("/proc"), QStringLiteral("/proc"));
     host.makeDir(QStringLiteral("/run/udev/data"));
     Clock::setFixed(QDateTime::fromString(QStringLiteral("2026-03-10 12:00:00"), QStringLiteral("yyyy-MM-dd hh:mm:ss")));

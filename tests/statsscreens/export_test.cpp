@@ -40,7 +40,6 @@ class ExportTest : public ScreenTest
 protected:
     void SetUp() override
     {
-        UsbStick::detachLeftovers();
         host.symlink("/proc", "/proc");
         stick = std::make_unique<UsbStick>("0000000e-1111-2222-3333-444444444444");
         ASSERT_TRUE(stick->ok()) << stick->error().toStdString();
@@ -129,7 +128,7 @@ TEST_F(ExportTest, FailuresAreReportedAsFailures)
     EXPECT_TRUE(reason.contains("timed out"));
     const pid_t pid = appDir.readFile("pid").trimmed().toInt();
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0; })) << "the program is ended at the time-out";
+    EXPECT_TRUE(waitUntil([pid] { return !processRunning(pid); })) << "the program is ended at the time-out";
 
     QFile::remove(kProgram);
     ASSERT_TRUE(QFile::copy(projectBinaryDir() + "/bin/export_result_statistics", kProgram));

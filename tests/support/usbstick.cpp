@@ -9,6 +9,11 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 constexpr const char* kImagePrefix = "mm-usbstick-";
 constexpr int kToolTimeoutMs = 30000;
@@ -50,8 +55,23 @@ UsbStick::UsbStick(const QString& uuid, int sizeMiB)
     if (!runTool("mkfs.ext4", {"-q", "-F", "-U", uuid, image}, nullptr, &m_error))
         return;
     QString device;
-    if (runTool("losetup", {"--find", "--show", image}, &device, &m_error))
-        m_device = device;
+    if (!runTool("losetup", {"--find", "--show", image}, &device, &m_error))
+        return;
+    m_device = device;
+    holdWithAutoclear();
+}
+
+// The loop device is held open for the stick's life with the kernel's autoclear flag:
+// when this process dies without its destructor, the last close detaches the device,
+// so no run ever needs to guess which loop devices are its own leftovers.
+void UsbStick::holdWithAutoclear()
+{
+    m_holdFd = ::open(m_device.toLocal8Bit().constData(), O_RDWR | O_CLOEXEC);
+    loop_info64 info {};
+    if (m_holdFd < 0 || ::ioctl(m_holdFd, LOOP_GET_STATUS64, &info) != 0)
+        return;
+    info.lo_flags |= LO_FLAGS_AUTOCLEAR;
+    ::ioctl(m_holdFd, LOOP_SET_STATUS64, &info);
 }
 
 UsbStick::~UsbStick()
@@ -60,7 +80,10 @@ UsbStick::~UsbStick()
         return;
     for (int i = 0; i < 8 && !mountPoints().isEmpty(); ++i)
         runTool("umount", {"-l", m_device}, nullptr, nullptr);
+    // Detached while still held, so the number cannot have passed to another run meanwhile.
     runTool("losetup", {"-d", m_device}, nullptr, nullptr);
+    if (m_holdFd >= 0)
+        ::close(m_holdFd);
 }
 
 bool UsbStick::plug(const FakeHostRoot& host, const QString& entry) const
@@ -97,17 +120,4 @@ QStringList UsbStick::mountPoints() const
             points.append(entry.mountPoint);
     }
     return points;
-}
-
-void UsbStick::detachLeftovers()
-{
-    QString listing;
-    if (!runTool("losetup", {"--list", "--noheadings", "--output", "NAME,BACK-FILE"}, &listing, nullptr))
-        return;
-    for (const QString& line : listing.split('\n', Qt::SkipEmptyParts)) {
-        const QStringList fields = line.simplified().split(' ');
-        // Only our own images whose folder is gone: their test died.
-        if (fields.size() >= 2 && fields.at(1).contains(kImagePrefix) && !QFile::exists(fields.at(1)))
-            runTool("losetup", {"-d", fields.at(0)}, nullptr, nullptr);
-    }
 }

@@ -8,7 +8,8 @@ class FakeHostRoot;
 // A real USB stick stand-in: an ext4 file-system image on a loop device, with
 // the udev entry and the disk links the system would make under a fake host
 // root. Needs root and a private mount namespace (the test runs under
-// "unshare -m"). The destructor unmounts it and detaches the loop device.
+// "unshare -m"). The destructor unmounts it and detaches the loop device; a run that
+// dies first leaves none behind (autoclear), and no run touches another's devices.
 class UsbStick
 {
 public:
@@ -29,12 +30,12 @@ public:
     // Where the kernel has it mounted now (empty list when nowhere).
     QStringList mountPoints() const;
 
-    // Detaches loop devices of earlier runs that died before cleaning up.
-    static void detachLeftovers();
-
 private:
+    void holdWithAutoclear();
+
     QTemporaryDir m_dir;
     QString m_uuid;
     QString m_device;
     QString m_error;
+    int m_holdFd = -1;
 };
