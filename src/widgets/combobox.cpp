@@ -54,11 +54,6 @@ void ComboBox::setItemHeight(int px)
     m_rows->height = px;
 }
 
-int ComboBox::itemHeight() const
-{
-    return m_rows->height;
-}
-
 bool ComboBox::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == this && event->type() == QEvent::MouseButtonPress)

@@ -12,7 +12,6 @@ public:
     // Replaces the whole style sheet with the drop-down item height; the rows
     // of the drop-down list take that height.
     void setItemHeight(int px);
-    int itemHeight() const;
 
 signals:
     void clicked();
