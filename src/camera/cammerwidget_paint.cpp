@@ -4,6 +4,7 @@
 #include "cameraunithooks.h"
 #include "cammersingleton.h"
 #include "globals.h"
+#include "headerlines.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
 #include "roifunctiontable.h"
@@ -49,46 +50,6 @@ QFont viewFont(int pixels)
 }
 
 
-// Header texts on lines `step` apart: each at its preferred x, pulled left to
-// end inside the width, and on a further line where it would run into the text
-// before it (long translations, narrow views).
-class HeaderLines
-{
-public:
-    HeaderLines(QPainter& painter, int width, int baseline, int step)
-        : m_painter(painter), m_width(width), m_baseline(baseline), m_step(step)
-    {
-    }
-
-    void draw(const QString& text, int preferredX)
-    {
-        const int textW = m_painter.fontMetrics().horizontalAdvance(text);
-        int x = qMax(kLeft, qMin(preferredX, m_width - textW - kLeft));
-        if (m_end > 0 && x < m_end + kGap) {
-            newLine();
-            x = qMax(kLeft, qMin(preferredX, m_width - textW - kLeft));
-        }
-        m_painter.drawText(QPoint(x, m_baseline), text);
-        m_end = x + textW;
-    }
-
-    void newLine()
-    {
-        m_baseline += m_step;
-        m_end = 0;
-    }
-
-    int baseline() const { return m_baseline; }
-
-private:
-    static constexpr int kLeft = 5;
-    static constexpr int kGap = 30;
-    QPainter& m_painter;
-    int m_width;
-    int m_baseline;
-    int m_step;
-    int m_end = 0;
-};
 }  // namespace
 
 void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString& text)

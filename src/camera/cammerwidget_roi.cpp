@@ -64,25 +64,35 @@ constexpr int kFuncLabelPixels = 30;
 constexpr int kLegendRight = 400;
 constexpr int kLegendH = 90;
 
+using RowItems = QVector<QPair<QWidget*, int>>;  // a widget and its width
+
+// The shown items' places in rows from the left margin to `right`.
+QVector<FlowPlace> placesOfShown(const RowItems& items, int right, QVector<QWidget*>* shown = nullptr)
+{
+    QVector<int> widths;
+    for (const auto& [w, width] : items) {
+        if (w->isHidden())
+            continue;
+        widths << width;
+        if (shown)
+            *shown << w;
+    }
+    return flowRows(widths, right - kViewMargin, kPanelGap);
+}
+
+int rowCount(const QVector<FlowPlace>& places) { return places.isEmpty() ? 0 : places.last().row + 1; }
+
 // Lays the shown widgets in order in rows of height h, `step` px apart, the
 // first row at y. A single row starts at preferredX unless it would pass
 // `right`; more rows start at the left margin. Button texts shrink to fit.
 // Returns the x the rows start at.
-int layInRows(const QVector<QPair<QWidget*, int>>& items, int preferredX, int right, int y, int h, int step)
+int layInRows(const RowItems& items, int preferredX, int right, int y, int h, int step)
 {
     QVector<QWidget*> shown;
-    QVector<int> widths;
-    for (const auto& [w, width] : items) {
-        if (!w->isHidden()) {
-            shown << w;
-            widths << width;
-        }
-    }
-    const QVector<FlowPlace> places = flowRows(widths, right - kViewMargin, kPanelGap);
+    const QVector<FlowPlace> places = placesOfShown(items, right, &shown);
     if (places.isEmpty())
         return right;
-    const int rows = places.last().row + 1;
-    const int x0 = rows == 1 ? qBound(kViewMargin, right - flowRowWidth(places, 0), preferredX) : kViewMargin;
+    const int x0 = rowCount(places) == 1 ? qBound(kViewMargin, right - flowRowWidth(places, 0), preferredX) : kViewMargin;
     for (int i = 0; i < shown.size(); ++i) {
         shown[i]->setGeometry(x0 + places[i].x, y + places[i].row * step, places[i].width, h);
         if (auto* b = qobject_cast<ColorButton*>(shown[i]))
@@ -236,15 +246,9 @@ void CammerWidget::hideRoiPanel()
 
 int CammerWidget::layBottomRow()
 {
-    const QVector<QPair<QWidget*, int>> row = {{pBtnSyncROI, 180}, {pBtnSyncParam, 180}, {pBtnMove, 110},
-                                              {pBtnMoveT, 160},   {pBtnMoveB, 160},     {pBtnMoveL, 160},
-                                              {pBtnMoveR, 160},   {pBtnMoveAll, 180}};
-    QVector<int> widths;
-    for (const auto& item : row)
-        if (!item.first->isHidden())
-            widths << item.second;
-    const QVector<FlowPlace> places = flowRows(widths, width() - kViewMargin, kPanelGap);
-    const int rows = places.isEmpty() ? 0 : places.last().row + 1;
+    const RowItems row = {{pBtnSyncROI, 180}, {pBtnSyncParam, 180}, {pBtnMove, 110}, {pBtnMoveT, 160},
+                          {pBtnMoveB, 160},   {pBtnMoveL, 160},     {pBtnMoveR, 160}, {pBtnMoveAll, 180}};
+    const int rows = rowCount(placesOfShown(row, width() - kViewMargin));
     const int top = height() - kBottomRowLift - qMax(0, rows - 1) * (kBottomRowH + kPanelGap);
     const int left = layInRows(row, kBottomRowX, width() - kViewMargin, top, kBottomRowH, kBottomRowH + kPanelGap);
     // Rows that reach the bottom-left corner push the colour legend above them.
@@ -293,18 +297,13 @@ CammerWidget::PanelRows CammerWidget::showRoiPanelRows(int g, int code)
 void CammerWidget::layRoiPanel(int g, const PanelRows& shown)
 {
     const int wide = gLan == 3 ? 30 : 0;
-    const QVector<QPair<QWidget*, int>> controls = {
+    const RowItems controls = {
         {pLabelFunc, 80 + wide},       {pBtnFunc, 170 + wide},       {pBtnParaSwitch, 170 + wide},
         {pComboOutN, 90},              {pBtnNextROI, 170 + wide},    {pBtnObject, 170 + wide},
         {pBtnAdd10, 90 + wide / 3},    {pBtnAdd1, 90 + wide / 3},    {pBtnSub1, 90 + wide / 3},
         {pBtnSub10, 90 + wide / 3}};
-    QVector<int> widths;
-    for (const auto& item : controls)
-        if (!item.first->isHidden())
-            widths << item.second;
     const int right = width() - kViewMargin;
-    const QVector<FlowPlace> places = flowRows(widths, right - kViewMargin, kPanelGap);
-    const int controlRows = places.isEmpty() ? 0 : places.last().row + 1;
+    const int controlRows = rowCount(placesOfShown(controls, right));
     const int sliders = (shown.sensitivity ? 1 : 0) + (shown.areaAndMin ? 2 : 0);
     const int blockH = kPanelRow * (sliders + controlRows);
 
