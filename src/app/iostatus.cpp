@@ -13,6 +13,8 @@ namespace {
 constexpr int kGroupSignals = 4;        // inputs 0-3 and outputs 0-3 in modes 0-2
 constexpr int kMultiSignals = 9;        // inputs 0-8 and outputs 0-8 in mode 3
 constexpr int kDot = 16;
+constexpr int kNamePixels = 16;
+constexpr int kSmallestNamePixels = 10;
 const QColor kActive(40, 200, 60);
 const QColor kIdle(90, 90, 90);
 constexpr int kDiskW = 18, kDiskH = 24, kMarkGap = 12;
@@ -53,7 +55,7 @@ void IOStatus::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QColor(25, 25, 25));
     painter.setRenderHint(QPainter::Antialiasing);
     QFont font("wqy-microhei");
-    font.setPixelSize(16);
+    font.setPixelSize(kNamePixels);
     painter.setFont(font);
 
     // The marks at the right (link lost, image disk, export progress) keep their room;
@@ -80,9 +82,17 @@ void IOStatus::paintEvent(QPaintEvent*)
         painter.drawEllipse(x, y, kDot, kDot);
         painter.setPen(e.output ? QColor(255, 200, 80) : Qt::white);
         const QString prefix = e.output ? QStringLiteral("O%1 ") : QStringLiteral("I%1 ");
-        painter.drawText(QRect(x + kDot + 4, 0, cell - kDot - 10, height()), Qt::AlignVCenter | Qt::AlignLeft,
-                         prefix.arg(e.number + 1) + gaName[e.nameIndex]);
+        const QString text = prefix.arg(e.number + 1) + gaName[e.nameIndex];
+        const QRect room(x + kDot + 4, 0, cell - kDot - 10, height());
+        // A long name on a narrow screen is set smaller rather than cut.
+        QFont cellFont = font;
+        while (cellFont.pixelSize() > kSmallestNamePixels
+               && QFontMetrics(cellFont).horizontalAdvance(text) > room.width())
+            cellFont.setPixelSize(cellFont.pixelSize() - 1);
+        painter.setFont(cellFont);
+        painter.drawText(room, Qt::AlignVCenter | Qt::AlignLeft, text);
     }
+    painter.setFont(font);
 
     int right = width() - 8;
     if (!linkLost.isEmpty()) {

@@ -405,6 +405,8 @@ void CammerWidget::resizeEvent(QResizeEvent* event)
     setWinSH();
     setShowSW();
     setShowSH();
+    if (pBtnSyncROI)
+        layBottomRow();
     QWidget::resizeEvent(event);
 }
 

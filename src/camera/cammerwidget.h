@@ -267,6 +267,11 @@ private:
     void hideRoiPanel();
     PanelRows showRoiPanelRows(int group, int code);
     void layRoiPanel(int group, const PanelRows& shown);
+    // Lays the sync, fine-tuning and move buttons along the view's bottom edge
+    // (in more rows on a narrow view); returns the top of what the bottom holds
+    // (the rows, and the colour legend when it had to go above them).
+    int layBottomRow();
+    int m_legendBottom = -1;  // the legend's lowest line when above the rows, else -1
     void loadRoiPanelValues(int group, int code);
 
     // Painting helpers.

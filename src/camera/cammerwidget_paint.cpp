@@ -4,6 +4,7 @@
 #include "cameraunithooks.h"
 #include "cammersingleton.h"
 #include "globals.h"
+#include "headerlines.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
 #include "roifunctiontable.h"
@@ -26,6 +27,8 @@ constexpr int kFontCountdown = 45;
 constexpr int kFontRoi = 30;
 constexpr float kCountdownFloor = 0.02f;
 const QColor kAreaColour("#E9967A");
+// The filter swatch is pure blue; its caption a lighter blue readable on grey.
+const QColor kFilterLegendColour("#6fa8ff");
 const QRgb kTintRed = qRgb(255, 0, 0);
 const QRgb kTintCyan = qRgb(0, 255, 255);
 
@@ -45,6 +48,7 @@ QFont viewFont(int pixels)
     font.setWeight(50);
     return font;
 }
+
 
 }  // namespace
 
@@ -198,16 +202,20 @@ void CammerWidget::paintRecordView(QPainter& painter)
     }
     const QString name = detectionName(m_win->curDetect);
     if (gLan == 3) {
-        painter.drawText(QPoint(5, 40), lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name));
-        painter.drawText(QPoint(655, 85), editor->text);
+        HeaderLines header(painter, width(), 40, 45);
+        header.draw(lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name), 5);
+        header.newLine();
+        header.draw(editor->text, 655);
         return;
     }
-    painter.drawText(QPoint(5, 40), title + lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name));
-    painter.drawText(QPoint(705, 40), QStringLiteral("%1 %2 / %3")
-                                          .arg(lanText(gSource == kSourceOkRecords ? kRowOkImages : kRowNgImages))
-                                          .arg(editor->index + 1)
-                                          .arg(editor->count));
-    painter.drawText(QPoint(1205, 40), editor->text);
+    HeaderLines header(painter, width(), 40, 45);
+    header.draw(title + lanText(kRowRecordTitle).arg(editor->camera + 1).arg(name), 5);
+    header.draw(QStringLiteral("%1 %2 / %3")
+                    .arg(lanText(gSource == kSourceOkRecords ? kRowOkImages : kRowNgImages))
+                    .arg(editor->index + 1)
+                    .arg(editor->count),
+                705);
+    header.draw(editor->text, 1205);
 }
 
 void CammerWidget::paintRecentNg(QPainter& painter)
@@ -221,12 +229,15 @@ void CammerWidget::paintRecentNg(QPainter& painter)
     const int g = qBound(0, m_win->curDetect, kGroups - 1);
     const QString status = statusWord(painter, g, false);
     painter.setFont(viewFont(kFontTitle));
-    painter.drawText(QPoint(5, 40), lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status));
+    HeaderLines header(painter, width(), 40, 40);
+    header.draw(lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status), 5);
     painter.setPen(Qt::green);
-    painter.drawText(QPoint(700, 40), lanText(kRowLately).arg(detectionName(g)).arg(historyIndex + 1)
-                                          .arg(qMin(historyCount[g], static_cast<int>(kHistoryFrames))));
+    header.draw(lanText(kRowLately).arg(detectionName(g)).arg(historyIndex + 1)
+                    .arg(qMin(historyCount[g], static_cast<int>(kHistoryFrames))),
+                700);
+    header.newLine();
     if (historyIndex >= 0 && historyIndex < kHistoryFrames)
-        painter.drawText(QPoint(5, 80), historyTime[g][historyIndex]);
+        header.draw(historyTime[g][historyIndex], 5);
 }
 
 void CammerWidget::paintCameraView(QPainter& painter)
@@ -340,25 +351,32 @@ void CammerWidget::paintResultWord(QPainter& painter, const ViewPaint& view)
     painter.restore();
 }
 
-// The editor's legend of the filter and area colours at the bottom left.
+// The editor's legend of the filter and area colours at the bottom left: the
+// swatches stand right of the longer caption, the values right of the swatches.
 void CammerWidget::paintEditorLegend(QPainter& painter, const WizardPara* p)
 {
-    const int h = height() - 1;
+    const int h = m_legendBottom >= 0 ? m_legendBottom + 15 : height() - 1;
     const bool showAll = p && p->showAllParams;
-    painter.setPen(Qt::blue);
-    painter.drawText(QRect(QPoint(10, h - 89), QPoint(159, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("%1 :").arg(lanText(kRowFilterSize)));
-    painter.fillRect(QRect(QPoint(160, h - 89), QPoint(189, h - 60)), Qt::blue);
-    if (!showAll)
-        painter.drawText(QRect(QPoint(205, h - 89), QPoint(354, h - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::number(p ? p->filterSize : 0));
-    painter.setPen(kAreaColour);
-    painter.drawText(QRect(QPoint(10, h - 44), QPoint(159, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("%1 :").arg(lanText(kRowArea)));
-    painter.fillRect(QRect(QPoint(160, h - 44), QPoint(189, h - 15)), kAreaColour);
-    if (!showAll)
-        painter.drawText(QRect(QPoint(205, h - 44), QPoint(354, h - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::number(p ? p->area : 0));
+    const QString captions[2] = {QStringLiteral("%1 :").arg(lanText(kRowFilterSize)),
+                                 QStringLiteral("%1 :").arg(lanText(kRowArea))};
+    const int captionW = qMax(150, qMax(painter.fontMetrics().horizontalAdvance(captions[0]),
+                                        painter.fontMetrics().horizontalAdvance(captions[1])) + 4);
+    const int swatchX = 10 + captionW;
+    const struct
+    {
+        int top;
+        QColor text, swatch;
+        int value;
+    } lines[2] = {{h - 89, kFilterLegendColour, Qt::blue, p ? p->filterSize : 0},
+                  {h - 44, kAreaColour, kAreaColour, p ? p->area : 0}};
+    for (int i = 0; i < 2; ++i) {
+        painter.setPen(lines[i].text);
+        painter.drawText(QRect(10, lines[i].top, captionW, 30), Qt::AlignLeft | Qt::AlignVCenter, captions[i]);
+        painter.fillRect(QRect(swatchX, lines[i].top, 30, 30), lines[i].swatch);
+        if (!showAll)
+            painter.drawText(QRect(swatchX + 45, lines[i].top, 150, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                             QString::number(lines[i].value));
+    }
 }
 
 // Size marks of the filter and the area, a quarter box width left and right of
@@ -494,34 +512,39 @@ void CammerWidget::paintStatusTexts(QPainter& painter, const ViewPaint& view, co
     painter.save();
     painter.scale(winSW, winSH);
     const QString status = statusWord(painter, g, true);
+    const QPen statusPen = painter.pen();
     painter.setFont(viewFont(kFontTitle));
-    painter.drawText(QPoint(5, 40), lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status));
+    HeaderLines header(painter, qRound(width() / qMax(0.01f, winSW)), 40, 40);
+    header.draw(lanText(kRowCamStatus).arg(camIndex + 1).arg(detectionName(g), status), 5);
+    painter.setPen(Qt::green);
+    if (view.editor) {
+        header.draw(lanText(kRowTemplates).arg(curTemplate + 1).arg(templateCount[g]).arg(keptLabel), 850);
+        header.newLine();
+        header.draw(gTempTime, 5);
+        if (view.selected && view.page != kPageOk && isColor) {
+            const auto v = static_cast<quint32>(m_win->pickValue);
+            header.draw(lanText(kRowColour)
+                            + QStringLiteral("%1, %2, %3").arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF),
+                        800);
+        }
+    } else {
+        const int c = qBound(0, camIndex, kMaxCameras - 1);
+        header.draw(lanText(kRowCounters).arg(gFailCycleNum[c]).arg(gAllCycleNum[c]).arg(fps), 750);
+        if (p && p->showDetectTime)
+            painter.drawText(QPoint(20, height() - 100), QStringLiteral("检测耗时 %1 ms").arg(detectTimeMs));
+    }
 
+    // The delay countdown below the header lines.
     for (int d = 0; d < qMin(gDNum, static_cast<int>(kMaxDetections)); ++d) {
         if (!timerRunning(m_win->delayTimer[d]))
             continue;
         if (m_win->delayCountdown[d] > kCountdownFloor) {
+            painter.setPen(statusPen);
             painter.setFont(viewFont(kFontCountdown));
-            painter.drawText(QPoint(5, 90), QString::number(double(m_win->delayCountdown[d]), 'g', 3));
+            painter.drawText(QPoint(5, qMax(90, header.baseline() + 55)),
+                             QString::number(double(m_win->delayCountdown[d]), 'g', 3));
         }
         break;
-    }
-
-    painter.setFont(viewFont(kFontTitle));
-    painter.setPen(Qt::green);
-    if (view.editor) {
-        painter.drawText(QPoint(850, 40), lanText(kRowTemplates).arg(curTemplate + 1).arg(templateCount[g]).arg(keptLabel));
-        if (view.selected && view.page != kPageOk && isColor) {
-            const auto v = static_cast<quint32>(m_win->pickValue);
-            painter.drawText(QPoint(800, 80), lanText(kRowColour) + QStringLiteral("%1, %2, %3")
-                                                                       .arg((v >> 16) & 0xFF).arg((v >> 8) & 0xFF).arg(v & 0xFF));
-        }
-        painter.drawText(QPoint(5, 80), gTempTime);
-    } else {
-        const int c = qBound(0, camIndex, kMaxCameras - 1);
-        painter.drawText(QPoint(750, 40), lanText(kRowCounters).arg(gFailCycleNum[c]).arg(gAllCycleNum[c]).arg(fps));
-        if (p && p->showDetectTime)
-            painter.drawText(QPoint(20, height() - 100), QStringLiteral("检测耗时 %1 ms").arg(detectTimeMs));
     }
     painter.restore();
 }

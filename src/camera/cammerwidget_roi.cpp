@@ -7,9 +7,11 @@
 #include "choosebox.h"
 #include "colorbutton.h"
 #include "combobox.h"
+#include "dialogpainter.h"
 #include "globals.h"
 #include "mainwindowbase.h"
 #include "miscfunc.h"
+#include "panelflow.h"
 #include "roifunctiontable.h"
 #include "roishapevisit.h"
 #include "slider.h"
@@ -45,6 +47,59 @@ constexpr int kMaxOutlinePoints = 8095;
 constexpr int kDoubleTapMs = 800;
 constexpr int kDoubleTapPx = 20;
 constexpr int kScreenBand = 3;
+
+// The bottom row: buttons 75 px high ending 6 px above the view's bottom edge,
+// from x = 350 on a wide view.
+constexpr int kBottomRowX = 350;
+constexpr int kBottomRowH = 75;
+constexpr int kBottomRowLift = 80;
+constexpr int kPanelX = 400;
+constexpr int kPanelGap = 10;
+constexpr int kViewMargin = 10;
+// The title lines painted at the top of the view (in full-screen coordinates).
+constexpr int kTitleBand = 140;  // status line, template time and the delay countdown
+constexpr int kFuncLabelPixels = 30;
+
+// The editor's colour legend at the bottom left ends before this x.
+constexpr int kLegendRight = 400;
+constexpr int kLegendH = 90;
+
+using RowItems = QVector<QPair<QWidget*, int>>;  // a widget and its width
+
+// The shown items' places in rows from the left margin to `right`.
+QVector<FlowPlace> placesOfShown(const RowItems& items, int right, QVector<QWidget*>* shown = nullptr)
+{
+    QVector<int> widths;
+    for (const auto& [w, width] : items) {
+        if (w->isHidden())
+            continue;
+        widths << width;
+        if (shown)
+            *shown << w;
+    }
+    return flowRows(widths, right - kViewMargin, kPanelGap);
+}
+
+int rowCount(const QVector<FlowPlace>& places) { return places.isEmpty() ? 0 : places.last().row + 1; }
+
+// Lays the shown widgets in order in rows of height h, `step` px apart, the
+// first row at y. A single row starts at preferredX unless it would pass
+// `right`; more rows start at the left margin. Button texts shrink to fit.
+// Returns the x the rows start at.
+int layInRows(const RowItems& items, int preferredX, int right, int y, int h, int step)
+{
+    QVector<QWidget*> shown;
+    const QVector<FlowPlace> places = placesOfShown(items, right, &shown);
+    if (places.isEmpty())
+        return right;
+    const int x0 = rowCount(places) == 1 ? qBound(kViewMargin, right - flowRowWidth(places, 0), preferredX) : kViewMargin;
+    for (int i = 0; i < shown.size(); ++i) {
+        shown[i]->setGeometry(x0 + places[i].x, y + places[i].row * step, places[i].width, h);
+        if (auto* b = qobject_cast<ColorButton*>(shown[i]))
+            b->fitText();
+    }
+    return x0;
+}
 
 // Functions offered for a new ROI, in order of preference.
 const int kNewRoiFunctions[] = {1, 4, 5, 6, 7, 8, 9};
@@ -84,7 +139,6 @@ void CammerWidget::warn(int row)
 
 void CammerWidget::buildPanel()
 {
-    const int h = gShowH;
     pSliderMinWH = new Slider(0, 10, 1, 25, this, QString());
     pSliderSensitivity = new Slider(0, 100, 1, 25, this, QString());
     pSliderArea = new Slider(0, 1000, 1, 50, this, QString());
@@ -93,10 +147,8 @@ void CammerWidget::buildPanel()
     connect(pSliderArea, &Slider::valueChanged, this, &CammerWidget::SlotArea);
 
     pLabelFunc = new QLabel(lanText(kRowFunc), this);
-    QFont labelFont("wqy-microhei");
-    labelFont.setPixelSize(30);
-    pLabelFunc->setFont(labelFont);
-    pLabelFunc->setStyleSheet("color: green;");
+    pLabelFunc->setFont(DialogPainter::font(kFuncLabelPixels));
+    pLabelFunc->setStyleSheet("color: #4cff4c;");  // bright enough over a dark picture
 
     auto button = [this](const QString& text, int sizeClass, void (CammerWidget::*slot)(), bool repeat = false) {
         auto* b = new ColorButton(text, this, sizeClass);
@@ -125,29 +177,19 @@ void CammerWidget::buildPanel()
     pBtnSub1 = button(QString(), 3, &CammerWidget::SlotSub1, true);
     pBtnSub10 = button(QString(), 3, &CammerWidget::SlotSub10, true);
 
-    // The bottom row: inclusive corners (x1, H - 80) to (x2, H - 6).
-    auto place = [h](QWidget* w, int x1, int x2) { w->setGeometry(QRect(QPoint(x1, h - 80), QPoint(x2, h - 6))); };
     pBtnSyncROI = button(lanText(kRowSyncParam), 3, &CammerWidget::SlotSyncROI);
-    place(pBtnSyncROI, 350, 529);
     pBtnSyncParam = button(lanText(kRowSyncParam), 4, &CammerWidget::SlotSyncParam);
-    place(pBtnSyncParam, 540, 719);
     pBtnMove = button(lanText(kRowMoveU), 4, nullptr);
     pBtnMove->setCheckable(true);
-    place(pBtnMove, 730, 839);
     connect(pBtnMove, &QPushButton::toggled, this, [this](bool on) {
         pBtnMove->setChecked(on);
         ShowHideROIPara();
     });
     pBtnMoveT = button(lanText(kRowMoveU), 4, &CammerWidget::SlotMoveT, true);
-    place(pBtnMoveT, 850, 1009);
     pBtnMoveB = button(lanText(kRowMoveD), 4, &CammerWidget::SlotMoveB, true);
-    place(pBtnMoveB, 1020, 1179);
     pBtnMoveL = button(lanText(kRowMoveL), 4, &CammerWidget::SlotMoveL, true);
-    place(pBtnMoveL, 1190, 1349);
     pBtnMoveR = button(lanText(kRowMoveR), 4, &CammerWidget::SlotMoveR, true);
-    place(pBtnMoveR, 1360, 1519);
     pBtnMoveAll = button(QString(), 4, &CammerWidget::SlotMoveAll);
-    place(pBtnMoveAll, 1530, 1709);
 
     for (QWidget* w : std::initializer_list<QWidget*>{
              pSliderMinWH, pSliderSensitivity, pSliderArea, pLabelFunc, pBtnFunc, pBtnParaSwitch, pComboOutN,
@@ -174,8 +216,8 @@ void CammerWidget::ShowHideROIPara()
     const int code = (s.roiFunction[g][curRoi] >= 0 && s.roiFunction[g][curRoi] < RoiFunctionTable::kFunctionCount)
                          ? s.roiFunction[g][curRoi] : 0;
     const PanelRows rows = showRoiPanelRows(g, code);
+    loadRoiPanelValues(g, code);  // shows and names what the layout then places
     layRoiPanel(g, rows);
-    loadRoiPanelValues(g, code);
     update();
 }
 
@@ -199,6 +241,22 @@ void CammerWidget::hideRoiPanel()
     moveMode = 0;
     selNode = 0;
     pBtnMoveAll->setText(lanText(kRowHideSet));
+    layBottomRow();
+}
+
+int CammerWidget::layBottomRow()
+{
+    const RowItems row = {{pBtnSyncROI, 180}, {pBtnSyncParam, 180}, {pBtnMove, 110}, {pBtnMoveT, 160},
+                          {pBtnMoveB, 160},   {pBtnMoveL, 160},     {pBtnMoveR, 160}, {pBtnMoveAll, 180}};
+    const int rows = rowCount(placesOfShown(row, width() - kViewMargin));
+    const int top = height() - kBottomRowLift - qMax(0, rows - 1) * (kBottomRowH + kPanelGap);
+    const int left = layInRows(row, kBottomRowX, width() - kViewMargin, top, kBottomRowH, kBottomRowH + kPanelGap);
+    // Rows that reach the bottom-left corner push the colour legend above them.
+    const bool legendAbove = rows > 0 && left < kLegendRight;
+    m_legendBottom = legendAbove ? top - kPanelGap : -1;
+    if (legendAbove)
+        return top - kPanelGap - kLegendH;
+    return rows > 0 ? top : height();
 }
 
 // Shows the rows the selected ROI's function uses (none while moving).
@@ -234,46 +292,47 @@ CammerWidget::PanelRows CammerWidget::showRoiPanelRows(int g, int code)
     return rows;
 }
 
-// Block position: above the ROI when it fits, else below, else low on the screen.
+// Block position: above the ROI when it fits, else below, else low on the view,
+// always below the title lines and above the bottom row, left of the view's right edge.
 void CammerWidget::layRoiPanel(int g, const PanelRows& shown)
 {
+    const int wide = gLan == 3 ? 30 : 0;
+    const RowItems controls = {
+        {pLabelFunc, 80 + wide},       {pBtnFunc, 170 + wide},       {pBtnParaSwitch, 170 + wide},
+        {pComboOutN, 90},              {pBtnNextROI, 170 + wide},    {pBtnObject, 170 + wide},
+        {pBtnAdd10, 90 + wide / 3},    {pBtnAdd1, 90 + wide / 3},    {pBtnSub1, 90 + wide / 3},
+        {pBtnSub10, 90 + wide / 3}};
+    const int right = width() - kViewMargin;
+    const int controlRows = rowCount(placesOfShown(controls, right));
     const int sliders = (shown.sensitivity ? 1 : 0) + (shown.areaAndMin ? 2 : 0);
-    const int rows = sliders + 1;
+    const int blockH = kPanelRow * (sliders + controlRows);
+
     // The panel is a child of the view: the ROI's box in view pixels.
     const QRect box = roiImageRect(*pSingletonEdit, g, curRoi);
     const ViewMapping mapping = viewMapping();
     const int top = int(mapping.toView(QPointF(0, box.top() * screenSH)).y());
     const int bottom = int(mapping.toView(QPointF(0, (box.bottom() + 1) * screenSH)).y());
-    const int needed = 51 * (2 + (shown.areaAndMin ? 2 : 0)) + 20;
+    const int highest = int(kTitleBand * winSH);
+    const int lowest = qMin(gShowH - 70, layBottomRow() - kPanelGap);
     int y;
-    if (top - 40 > needed)
-        y = top - 40 - kPanelRow * rows;
-    else if (bottom + kPanelRow * rows < gShowH - 70)
+    if (top - 40 - blockH >= highest)
+        y = top - 40 - blockH;
+    else if (bottom + 6 + blockH <= lowest)
         y = bottom + 6;
     else
-        y = gShowH - 70 - kPanelRow * rows - 80;
-    y = qMax(0, y);
-    const int sliderRight = gShowW / 2 + 424;
+        y = lowest - blockH;
+    y = qMax(highest, y);
+
+    const int panelX = qBound(kViewMargin, right - (gShowW / 2 + 424 - kPanelX), kPanelX);
+    const int sliderRight = qMin(gShowW / 2 + 424, right);
     for (Slider* slider : {pSliderSensitivity, pSliderArea, pSliderMinWH}) {
-        if (!slider->isVisible())
+        if (slider->isHidden())
             continue;
-        slider->setGeometry(QRect(QPoint(400, y), QPoint(sliderRight, y + kPanelRowH - 1)));
+        slider->setGeometry(QRect(QPoint(panelX, y), QPoint(sliderRight, y + kPanelRowH - 1)));
         y += kPanelRow;
     }
-    const int wide = gLan == 3 ? 30 : 0;
-    int x = 400;
-    auto lay = [&x, y](QWidget* w, int width) {
-        w->setGeometry(x, y, width, kPanelRowH);
-        x += width + 10;
-    };
-    lay(pLabelFunc, 80 + wide);
-    lay(pBtnFunc, 170 + wide);
-    lay(pBtnParaSwitch, 170 + wide);
-    lay(pComboOutN, 90);
-    lay(pBtnNextROI, 170 + wide);
-    lay(pBtnObject, 170 + wide);
-    for (QWidget* w : {pBtnAdd10, pBtnAdd1, pBtnSub1, pBtnSub10})
-        lay(w, 90 + wide / 3);
+    layInRows(controls, panelX, right, y, kPanelRowH, kPanelRow);
+    DialogPainter::fitLabel(pLabelFunc, kFuncLabelPixels);
 }
 
 // The sliders, the function name, the move buttons and the step buttons' texts.

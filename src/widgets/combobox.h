@@ -9,7 +9,8 @@ class ComboBox : public QComboBox
 public:
     explicit ComboBox(QWidget* parent);
 
-    // Replaces the whole style sheet with the drop-down item height.
+    // Replaces the whole style sheet with the drop-down item height; the rows
+    // of the drop-down list take that height.
     void setItemHeight(int px);
 
 signals:
@@ -17,4 +18,8 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    class RowDelegate;
+    RowDelegate* m_rows;
 };

@@ -3,8 +3,10 @@
 #include "globals.h"
 
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QSize>
 #include <QWidget>
 
 namespace {
@@ -79,6 +81,27 @@ void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignme
 {
     painter.setFont(messageFont(text, box, pixelSize));
     painter.drawText(box, alignment | Qt::TextWordWrap, text);
+}
+
+QFont DialogPainter::boxFont(const QString& text, const QSize& room, int pixelSize, bool* wrap)
+{
+    QFont f = fittedFont(text, room.width(), pixelSize, 0);
+    *wrap = textWidth(f, text) > room.width();
+    for (int px = f.pixelSize(); *wrap && px >= kSmallestWrappedPixels; --px) {
+        f.setPixelSize(px);
+        const QRect needed = QFontMetrics(f).boundingRect(QRect(0, 0, room.width(), 1 << 20), Qt::TextWordWrap, text);
+        if (needed.width() <= room.width() && needed.height() <= room.height())
+            break;
+    }
+    return f;
+}
+
+void DialogPainter::fitLabel(QLabel* label, int pixelSize)
+{
+    bool wrap = false;
+    const QFont f = boxFont(label->text(), label->contentsRect().size(), pixelSize, &wrap);
+    label->setWordWrap(wrap);
+    label->setFont(f);
 }
 
 QFont DialogPainter::fittedFont(const QString& text, int width, int pixelSize, int margin)

@@ -2,8 +2,10 @@
 
 #include <QFont>
 
+class QLabel;
 class QPainter;
 class QRect;
+class QSize;
 class QWidget;
 
 // The look shared by the message, question and login dialogs: the background
@@ -35,6 +37,13 @@ public:
     // would not fit the width less a margin (long translations in fixed sizes),
     // never below kSmallestTextPixels.
     static QFont fittedFont(const QString& text, int width, int pixelSize = kTextPixels, int margin = 10);
+    // The font for a text in a box: one line at pixelSize, else one line shrunk
+    // down to kSmallestTextPixels, else word-wrapped (*wrap true) at the largest
+    // size down to kSmallestWrappedPixels at which all lines fit the box.
+    static QFont boxFont(const QString& text, const QSize& room, int pixelSize, bool* wrap);
+    static constexpr int kSmallestWrappedPixels = 14;
+    // The label's own font and word wrap by boxFont for its text and contents.
+    static void fitLabel(QLabel* label, int pixelSize);
     // A message drawn word-wrapped in box: at pixelSize when it fits so, else
     // the largest size down to kSmallestTextPixels at which it fits.
     static QFont messageFont(const QString& text, const QRect& box, int pixelSize = kTextPixels);

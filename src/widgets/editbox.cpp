@@ -116,7 +116,7 @@ void EditBox::SubFive() { step(-5); }
 
 void EditBox::fitCaption()
 {
-    m_captionLabel->setFont(DialogPainter::fittedFont(m_caption, m_captionLabel->width(), kFontPixels, 0));
+    DialogPainter::fitLabel(m_captionLabel, kFontPixels);
 }
 
 void EditBox::setSampleMode()

@@ -102,7 +102,10 @@ void FloatSlider::updateLabel(int intValue)
 void FloatSlider::showEvent(QShowEvent* event)
 {
     // A widget narrower than its label and button leaves no room, not a negative width.
-    slider->setFixedWidth(qMax(0, width() - label->width() - showHideButton->width() - 10));
+    // The label and the button as the layout sizes them, with the layout's spacing between the three.
+    const int others = qMax(label->width(), label->sizeHint().width()) + showHideButton->width()
+                       + 2 * qMax(0, layout()->spacing());
+    slider->setFixedWidth(qMax(0, width() - others - 10));
     slider->setFixedHeight(height());
     QWidget::showEvent(event);
 }

@@ -22,6 +22,8 @@ constexpr int kChoiceFont = 33;
 constexpr int kChoiceItemH = 66;
 constexpr int kButtonClass = 4;
 constexpr int kBottomMargin = 60;
+constexpr int kSmallestButtonH = 50;
+constexpr int kRowSpacing = 1;
 constexpr int kMaxChoices = 8;
 constexpr int kRowFirstDetectionName = 372;   // "Left prod", "Left mold", ...
 constexpr int kRowFirstOrdinal = 477;         // "1st" to "8th"
@@ -104,7 +106,7 @@ IndexButton::IndexButton(MainWindowBase* parent)
     row->addWidget(m_choice);
     layout->addLayout(row);
     layout->addStretch();
-    layout->setSpacing(1);
+    layout->setSpacing(kRowSpacing);
     layout->setContentsMargins(0, 0, 0, kBottomMargin);
 
     ColorButton::fitTexts(this);
@@ -163,6 +165,30 @@ void IndexButton::ShowHide(int mode)
     m_choiceSnap->setVisible(byChoice);
 
     m_statistics->setVisible(gpWPara && gpWPara->useStatistics != 0);
+    fitRows();
+}
+
+void IndexButton::fitRows()
+{
+    const QList<QWidget*> rows = {m_multiScreen, m_startStop, m_systemPara, m_resample, m_area,
+                                  m_statistics,  m_mouldSnap,  m_productSnap, m_choiceSnap};
+    int shown = 0;
+    for (QWidget* row : rows)
+        shown += row->isHidden() ? 0 : 1;
+    if (shown == 0)
+        return;
+    const int room = height() - kLogoHeight - (shown + 1) * kRowSpacing;
+    const int rowH = qBound(kSmallestButtonH, (room - kBottomMargin) / shown, kButtonH);
+    for (QWidget* row : rows)
+        row->setFixedHeight(rowH);
+    m_choice->setFixedHeight(rowH);
+    layout()->setContentsMargins(0, 0, 0, qBound(0, room - shown * rowH, kBottomMargin));
+}
+
+void IndexButton::resizeEvent(QResizeEvent* event)
+{
+    fitRows();
+    QWidget::resizeEvent(event);
 }
 
 void IndexButton::checkShowHide()

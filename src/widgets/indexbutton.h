@@ -45,8 +45,12 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Lowers the rows below the logo, when needed, so that every shown row fits the column.
+    void fitRows();
+
     int m_shown = 0;
     QTimer* m_timer = nullptr;
     QPushButton* m_logo = nullptr;

@@ -109,8 +109,11 @@ void Slider::paintEvent(QPaintEvent*)
     const int h = height();
     QPainter painter(this);
     painter.setPen(Qt::green);
-    painter.setFont(DialogPainter::fittedFont(objectName(), kCaptionW, kCaptionFont, 0));
-    painter.drawText(QRect(0, 0, kCaptionW, h), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    // A long caption is set smaller, and on two lines where one would still be cut.
+    bool wrap = false;
+    painter.setFont(DialogPainter::boxFont(objectName(), QSize(kCaptionW, h), kCaptionFont, &wrap));
+    painter.drawText(QRect(0, 0, kCaptionW, h), Qt::AlignLeft | Qt::AlignVCenter | (wrap ? Qt::TextWordWrap : 0),
+                     objectName());
     painter.setFont(DialogPainter::font(kCaptionFont));
 
     const QRect valueBox(kValueBoxX, 3, kValueBoxW, h - 6);

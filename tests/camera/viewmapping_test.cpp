@@ -59,10 +59,13 @@ protected:
     {
         return {p.x() * unit->width() / unit->imageW, p.y() * unit->height() / unit->imageH};
     }
-    // A magenta pixel within 2 px of a view point in a fresh paint of the view.
+    // A magenta pixel within 2 px of a view point in a fresh paint of the view
+    // (its own painting: the ROI panel may stand over a ROI in a small view).
     bool outlineNear(QPointF p)
     {
-        const QImage shown = unit->grab().toImage();
+        QImage shown(unit->size(), QImage::Format_ARGB32);
+        shown.fill(Qt::black);
+        unit->render(&shown, QPoint(), QRegion(), QWidget::DrawWindowBackground);
         for (int dy = -2; dy <= 2; ++dy)
             for (int dx = -2; dx <= 2; ++dx) {
                 const QPoint q = p.toPoint() + QPoint(dx, dy);

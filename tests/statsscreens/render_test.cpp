@@ -8,6 +8,7 @@
 #include "dateseletdialog.h"
 #include "globals.h"
 #include "languagetable.h"
+#include "layoutcheck.h"
 #include "saveimagesettingdailog.h"
 #include "statisticswidget.h"
 
@@ -31,6 +32,10 @@ TEST_F(ScreenTest, ScreensDrawInEveryLanguageOnBothPanelSizes)
             screen.initWidget();
             screen.refreshPage();
             const QPixmap shot = screen.grab().copy(QRect(QPoint(0, 0), panel));
+            SCOPED_TRACE(QStringLiteral("language %1 at %2x%3").arg(language).arg(panel.width()).arg(panel.height()).toStdString());
+            // Texts whole, nothing off its parent or under another control (the screen's own
+            // size against the panel's is the fitting tests' concern).
+            QStringList faults = layoutFaults(&screen, screen.geometry());
             ASSERT_FALSE(shot.isNull());
             EXPECT_EQ(screen.cameraTabs()->tabText(0), lanText(585));
             DateSeletDialog dates;
@@ -38,6 +43,8 @@ TEST_F(ScreenTest, ScreensDrawInEveryLanguageOnBothPanelSizes)
             storage.init({{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 1}});
             const QPixmap datesShot = dates.grab();
             const QPixmap storageShot = storage.grab();
+            faults << layoutFaults(&dates, dates.geometry()) << layoutFaults(&storage, storage.geometry());
+            EXPECT_TRUE(faults.isEmpty()) << faults.join('\n').toStdString();
             EXPECT_FALSE(datesShot.isNull());
             EXPECT_EQ(storageShot.size(), QSize(600, 300));
             if (dir.isEmpty())

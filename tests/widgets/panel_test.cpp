@@ -6,8 +6,10 @@
 #include "fuzzycombobox.h"
 #include "globals.h"
 #include "indexbutton.h"
+#include "qttesthelpers.h"
 #include "statisticsscreen.h"
 
+#include <QAbstractItemView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -47,6 +49,38 @@ TEST_F(PanelTest, ComboBoxReportsPressesAndItemHeightReplacesTheStyle)
     touch(combo);
     EXPECT_EQ(clicks.count(), 1);
     combo->hidePopup();
+}
+
+// The drop-down rows are as high as a finger needs: the asked height, 50 px
+// before one is asked, under a parent's style sheet and for the filtered list.
+TEST_F(PanelTest, DropDownRowsAreTouchSized)
+{
+    win->setStyleSheet("QWidget{font-size:18px;}");  // a small font must not shrink the rows
+    auto* plain = new ComboBox(win.get());
+    auto* asked = new ComboBox(win.get());
+    asked->setItemHeight(66);
+    auto* filtered = new FuzzyComboBox(win.get());
+    filtered->setStringList({"group 1", "group 2", "group 3"});
+    filtered->setItemHeight(40);
+    for (ComboBox* combo : {plain, asked}) {
+        for (int hour = 0; hour < 24; ++hour)
+            combo->addItem(QString::number(hour), hour);
+    }
+    const struct
+    {
+        ComboBox* combo;
+        int height;
+    } cases[] = {{plain, 50}, {asked, 66}, {filtered, 40}};
+    for (const auto& c : cases) {
+        c.combo->show();
+        c.combo->showPopup();
+        QAbstractItemView* view = c.combo->view();
+        ASSERT_TRUE(waitUntil([&] { return view->isVisible(); }));
+        for (int row : {0, 1, c.combo->count() - 1}) {
+            EXPECT_GE(view->visualRect(c.combo->model()->index(row, 0)).height(), c.height) << "row " << row;
+        }
+        c.combo->hidePopup();
+    }
 }
 
 TEST_F(PanelTest, FuzzyComboBoxFiltersAndFallsBackWhenNothingMatches)

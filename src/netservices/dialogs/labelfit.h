@@ -1,6 +1,7 @@
 #pragma once
 
 class QLabel;
+class QPushButton;
 class QWidget;
 
 // The dialogs' style sheet fixes the label font size, so long translations
@@ -9,7 +10,10 @@ namespace LabelFit {
 
 constexpr int kDialogTextPixels = 26;
 
+// Smaller, and on two lines where one would still be cut.
 void fit(QLabel* label, int width, int pixelSize = kDialogTextPixels);
+// Widens a button whose text would be cut.
+void fitWidth(QPushButton* button, int padding = 16);
 // The title of every IPv4 editor below root.
 void fitIpTitles(QWidget* root);
 

@@ -107,7 +107,7 @@ Network_CardItem::Network_CardItem(stu_netinfo card, QWidget* parent)
     line3->addWidget(tip);
     line3->addStretch();
     QLabel* priority = smallLabel(m_card.ispriority ? QString::fromUtf8(kPriorityText) : QString(), "labpriority", inner);
-    priority->setFixedSize(80, 15);
+    priority->setFixedSize(80, 20);  // the whole height of its 15 px text
     line3->addWidget(priority);
     text->addLayout(line3);
     text->addStretch();

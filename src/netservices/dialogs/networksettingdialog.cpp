@@ -86,6 +86,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     cancel->setFixedSize(100, 50);
     cancel->setStyleSheet(
         QStringLiteral("outline:0px;border:none;font-size:32px;color:white;background-color:#E91E63;"));
+    LabelFit::fitWidth(cancel);
     connect(cancel, &QPushButton::pressed, this, &QDialog::reject);
     addTitleWgt(cancel);
 

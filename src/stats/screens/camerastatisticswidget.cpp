@@ -4,6 +4,7 @@
 #include "histogram.h"
 #include "resstatisticsparam.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -25,12 +26,27 @@ struct Span
 };
 constexpr Span kSpans[] = {{ShiftMorning, 545}, {ShiftNight, 546}, {ShiftDay, 587}};
 
+QFont labelFont()
+{
+    QFont font(QStringLiteral("wqy-microhei"));
+    font.setPixelSize(kFontPx);
+    return font;
+}
+
+// At least `least` wide, wider where one of the texts needs it.
+int widthFor(const QStringList& texts, int least)
+{
+    const QFontMetrics metrics(labelFont());
+    int w = least;
+    for (const QString& text : texts)
+        w = qMax(w, metrics.horizontalAdvance(text) + 6);
+    return w;
+}
+
 QLabel* makeLabel(const QString& text, QWidget* parent, int w, int h, Qt::Alignment align)
 {
     auto* label = new QLabel(text, parent);
-    QFont font(QStringLiteral("wqy-microhei"));
-    font.setPixelSize(kFontPx);
-    label->setFont(font);
+    label->setFont(labelFont());
     label->setFixedSize(w, h);
     label->setAlignment(align);
     return label;
@@ -45,13 +61,20 @@ CameraStatisticsWidget::CameraStatisticsWidget(int camera, int detect, QWidget* 
     auto* columns = new QVBoxLayout;
     columns->setSpacing(1);
     const int captionRows[] = {kRowTotal, kRowOk, kRowPassRate};
+    QStringList captions, titles;
+    for (int row : captionRows)
+        captions << lanText(row);
+    for (const Span& span : kSpans)
+        titles << lanText(span.titleRow);
+    const int valueW = widthFor(captions, kValueW);
+    const int titleW = widthFor(titles, kTitleW);
     for (int s = 0; s < 3; ++s) {
         auto* column = new QVBoxLayout;
         column->setSpacing(3);
-        column->addWidget(makeLabel(lanText(kSpans[s].titleRow), this, kTitleW, kTitleH, Qt::AlignLeft | Qt::AlignVCenter));
+        column->addWidget(makeLabel(titles.at(s), this, titleW, kTitleH, Qt::AlignLeft | Qt::AlignVCenter));
         for (int v = 0; v < 3; ++v) {
-            column->addWidget(makeLabel(lanText(captionRows[v]), this, kValueW, kValueH, Qt::AlignRight | Qt::AlignVCenter));
-            QLabel* value = makeLabel(QStringLiteral("0"), this, kValueW, kValueH, Qt::AlignRight | Qt::AlignVCenter);
+            column->addWidget(makeLabel(captions.at(v), this, valueW, kValueH, Qt::AlignRight | Qt::AlignVCenter));
+            QLabel* value = makeLabel(QStringLiteral("0"), this, valueW, kValueH, Qt::AlignRight | Qt::AlignVCenter);
             value->setStyleSheet(QStringLiteral("color:green;"));
             values[s * 3 + v] = value;
             column->addWidget(value);

@@ -6,6 +6,7 @@
 #include <QButtonGroup>
 #include <QDateEdit>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -13,6 +14,8 @@
 
 namespace {
 constexpr int kCellW = 160, kCellH = 50;
+constexpr int kTextPx = 33;
+constexpr int kButtonPadding = 16;
 constexpr int kEditW = 330;
 constexpr int kEditFontPx = 30;
 constexpr int kArrowPx = 50;
@@ -33,6 +36,13 @@ QDate presetStart(int mode, const QDate& today)
     default: return today.addDays(-1);
     }
 }
+// A cell as wide as its text needs in the dialog's 33 px font, at least kCellW.
+int cellWidth(const QString& text, int padding = 8)
+{
+    QFont font;
+    font.setPixelSize(kTextPx);
+    return qMax(kCellW, QFontMetrics(font).horizontalAdvance(text) + padding);
+}
 } // namespace
 
 DateSeletDialog::DateSeletDialog(QWidget* parent)
@@ -41,7 +51,7 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
 {
     auto* presetsRow = new QHBoxLayout;
     auto* time = new QLabel(lanText(kRowTime), this);
-    time->setFixedSize(kCellW, kCellH);
+    time->setFixedSize(cellWidth(time->text()), kCellH);
     time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     presetsRow->addWidget(time);
     for (int id = 0; id <= int(std::size(kPresetDays)); ++id) {
@@ -59,7 +69,7 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
     auto dateRow = [&](int row, QDateEdit*& edit) {
         auto* layout = new QHBoxLayout;
         auto* label = new QLabel(lanText(row), this);
-        label->setFixedSize(kCellW, kCellH);
+        label->setFixedSize(cellWidth(label->text()), kCellH);
         edit = new QDateEdit(Clock::now().date(), this);
         edit->setDisplayFormat(QLatin1String(kDateFormat));
         QFont font(QStringLiteral("wenquanyi"));
@@ -82,7 +92,7 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
     auto* confirm = new QPushButton(lanText(kRowConfirm), this);
     auto* cancel = new QPushButton(lanText(kRowCancel), this);
     for (QPushButton* button : {confirm, cancel})
-        button->setFixedSize(kCellW, kCellH);
+        button->setFixedSize(cellWidth(button->text(), kButtonPadding), kCellH);
     connect(confirm, &QPushButton::pressed, this, &QDialog::accept);
     connect(cancel, &QPushButton::pressed, this, &QDialog::reject);
     buttons->addWidget(confirm);
@@ -94,7 +104,7 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
     layout->addLayout(dateRow(kRowStart, m_start));
     layout->addLayout(dateRow(kRowEnd, m_end));
     layout->addLayout(buttons);
-    setStyleSheet(QStringLiteral("QRadioButton,QPushButton,QLabel{font-size:33px;}"));
+    setStyleSheet(QStringLiteral("QRadioButton,QPushButton,QLabel{font-size:%1px;}").arg(kTextPx));
 
     connect(m_presets, &QButtonGroup::idClicked, this, &DateSeletDialog::choosePreset);
     m_presets->button(1)->click();

@@ -2,6 +2,7 @@
 
 #include "globals.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <algorithm>
@@ -13,10 +14,10 @@ constexpr int kLabelHeight = 20;
 constexpr int kTickHeight = 10;
 constexpr int kFontPx = 15;
 constexpr int kLegendPt = 10;
-constexpr int kLegendWidth = 100;
 constexpr int kLegendHeight = 30;
 constexpr int kLegendTop = 5;
-constexpr int kLegendRight = 140;
+constexpr int kLegendMargin = 10;
+constexpr int kLegendSwatchMax = 40;
 constexpr int kRowQualified = 589;
 constexpr int kRowAnomaly = 590;
 const QColor kOkColour(0, 255, 0, 200);
@@ -110,14 +111,21 @@ void Histogram::paintEvent(QPaintEvent*)
         }
     }
 
+    // Legend at the top right: the OK entry rightmost, the NG entry left of it,
+    // each text as wide as it needs.
     QFont legend = painter.font();
     legend.setPointSize(kLegendPt);
     painter.setFont(legend);
-    const int x1 = int(w - kLegendRight - (half + 5));
-    const int x2 = int(x1 - 105 - (half + 5));
-    painter.drawText(QRect(w - kLegendRight, kLegendTop, kLegendWidth, kLegendHeight), Qt::AlignCenter,
-                     lanText(kRowQualified));
-    painter.fillRect(QRect(x1, kLegendTop, int(half), kLegendHeight), kOkColour);
-    painter.drawText(QRect(x1 - 105, kLegendTop, kLegendWidth, kLegendHeight), Qt::AlignCenter, lanText(kRowAnomaly));
-    painter.fillRect(QRect(x2, kLegendTop, int(half), kLegendHeight), kNgColour);
+    const QFontMetrics metrics(legend);
+    const int swatchW = qBound(10, int(half), kLegendSwatchMax);
+    int right = w - kLegendMargin;
+    const std::pair<int, QColor> entries[] = {{kRowQualified, kOkColour}, {kRowAnomaly, kNgColour}};
+    for (const auto& [row, colour] : entries) {
+        const QString text = lanText(row);
+        const int textW = metrics.horizontalAdvance(text) + 4;
+        painter.drawText(QRect(right - textW, kLegendTop, textW, kLegendHeight), Qt::AlignCenter, text);
+        const int swatchX = right - textW - 5 - swatchW;
+        painter.fillRect(QRect(swatchX, kLegendTop, swatchW, kLegendHeight), colour);
+        right = swatchX - 15;
+    }
 }

@@ -2,16 +2,20 @@
 
 #include "checkbox.h"
 #include "colorbutton.h"
+#include "dialogpainter.h"
 #include "edit.h"
 #include "globals.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int kWidth = 600, kHeight = 300;
-constexpr int kMargin = 40;
+constexpr int kMargin = 20;
+constexpr int kRowH = 50;
+constexpr int kIndicatorRoom = 40;  // the check box's box and its gap before the text
 constexpr int kFontPx = 33;
 constexpr int kEditType = 5;
 constexpr int kEditStyle = 1;
@@ -31,9 +35,10 @@ SaveImageSettingDailog::SaveImageSettingDailog(QWidget* parent)
 
     auto* daysRow = new QHBoxLayout;
     auto* label = new QLabel(lanText(kRowDays), this);
-    label->setFixedSize(150, 50);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setStyleSheet(QStringLiteral("QLabel{color:white;font-size:33px;}"));
+    label->ensurePolished();
+    label->setFixedSize(qMax(150, QFontMetrics(label->font()).horizontalAdvance(label->text()) + 8), kRowH);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_days = new Edit(kEditType, this, kEditStyle);
     m_days->setFixedSize(200, 50);
     m_days->setAlignment(Qt::AlignCenter);
@@ -41,13 +46,12 @@ SaveImageSettingDailog::SaveImageSettingDailog(QWidget* parent)
     daysRow->addWidget(label);
     daysRow->addWidget(m_days);
 
-    QFont font(QStringLiteral("wqy-microhei"));
-    font.setPixelSize(kFontPx);
+    // The check boxes take the dialog's width; a long text is set smaller.
     m_useDisk = new CheckBox(this, lanText(kRowUseDisk));
     m_alarm = new CheckBox(this, lanText(kRowAlarm));
     for (CheckBox* box : {m_useDisk, m_alarm}) {
-        box->setFixedSize(300, 60);
-        box->setFont(font);
+        box->setFixedSize(kWidth - 2 * kMargin, kRowH);
+        box->setFont(DialogPainter::fittedFont(box->text(), box->width() - kIndicatorRoom, kFontPx, 0));
     }
 
     auto* buttons = new QHBoxLayout;

@@ -13,6 +13,7 @@
 #include "warnbox.h"
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QJsonObject>
 #include <QLabel>
@@ -27,6 +28,11 @@ namespace {
 constexpr int kScreenW = 1920, kScreenH = 1080;
 constexpr int kListHeight = 980;
 constexpr int kFontPx = 33;
+constexpr int kTopRowH = 50;
+constexpr int kTopRowSpacing = 30;
+constexpr int kTopButtonW = 240;
+constexpr int kShiftLabelW = 125;  // the least widths; a longer translation widens its label
+constexpr int kToLabelW = 60;
 constexpr int kRowReturn = 58, kRowSave = 234, kRowNoDisk = 320, kRowExport = 326;
 constexpr int kRowAllCameras = 585, kRowCameraN = 586, kRowExporting = 654, kRowStartExport = 732;
 constexpr int kRowSuccess = 147, kRowFailed = 770;
@@ -41,6 +47,12 @@ int shiftHour(const ResStatisticsParam& model, int index)
 {
     const int hours[4] = {model.morningsStart, model.morningsEnd, model.nightStart, model.nightEnd};
     return hours[index];
+}
+
+// The label's width for its whole text, at least `least`.
+int textFits(const QLabel* label, int least)
+{
+    return qMax(least, QFontMetrics(label->font()).horizontalAdvance(label->text()) + 8);
 }
 
 QFont screenFont()
@@ -101,7 +113,7 @@ void StatisticsWidget::createWidget(QStringList detectNames)
     const int cameras = qBound(0, numCamera, kMaxCameraTabs - 1);
     for (int i = 0; i <= cameras; ++i) {
         auto* tab = new CamereaTabWidget((i + 8) % kMaxCameraTabs, detectNames, cameraTab);
-        tab->setFixedSize(tabWidth, kListHeight);
+        // Sized by the tab widget it is a page of: a fixed size ran past the screen's bottom.
         tab->setStyleSheet(QStringLiteral("QTabBar::tab{width: 230px; height: 50px; font-size: 25px;}"));
         cameraTab->addTab(tab, i == 0 ? lanText(kRowAllCameras) : lanText(kRowCameraN).arg(i));
         connect(tab, &QTabWidget::currentChanged, this, &StatisticsWidget::refreshPage);
@@ -128,8 +140,8 @@ void StatisticsWidget::createWidget(QStringList detectNames)
         row->setSpacing(0);
         row->setContentsMargins(0, 0, 0, 0);
         auto* from = new QLabel(lanText(labelRow), this);
-        from->setFixedSize(125, 50);
         from->setFont(screenFont());
+        from->setFixedSize(textFits(from, kShiftLabelW), kTopRowH);
         from->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row->addWidget(from);
         for (int k = first; k < first + 2; ++k) {
@@ -144,8 +156,8 @@ void StatisticsWidget::createWidget(QStringList detectNames)
             row->addWidget(chooser);
             if (k == first) {
                 auto* to = new QLabel(lanText(kRowTo), this);
-                to->setFixedSize(100, 50);
                 to->setFont(screenFont());
+                to->setFixedSize(textFits(to, kToLabelW), kTopRowH);
                 to->setAlignment(Qt::AlignCenter);
                 row->addWidget(to, 0, Qt::AlignRight);
             }
@@ -155,18 +167,19 @@ void StatisticsWidget::createWidget(QStringList detectNames)
     };
 
     auto* back = new ColorButton(lanText(kRowReturn), this, 3);
-    back->setFixedSize(300, 50);
+    back->setFixedSize(kTopButtonW, kTopRowH);
     connect(back, &ColorButton::clicked, this, &StatisticsWidget::SlotConfirm);
     auto* exportButton = new ColorButton(lanText(kRowExport), this, 3);
-    exportButton->setFixedSize(300, 50);
+    exportButton->setFixedSize(kTopButtonW, kTopRowH);
     connect(exportButton, &ColorButton::clicked, this, &StatisticsWidget::SlotExportData);
 
     auto* top = new QHBoxLayout;
-    top->setSpacing(100);
+    top->setSpacing(kTopRowSpacing);
     top->setContentsMargins(0, 0, 0, 0);
     top->addWidget(groupCombo);
     top->addLayout(shiftRow(kRowMorningFrom, 0));
     top->addLayout(shiftRow(kRowNightFrom, 2));
+    top->addStretch();
     top->addWidget(back);
     top->addWidget(exportButton);
     auto* bottom = new QHBoxLayout;
