@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -94,12 +95,12 @@ void CammerWidget::loadTemplates(int groups)
         for (int t = 0; t < slotCount; ++t) {
             unsigned char* buffer = pTemplate[g][t];
             const QImage image(QStringLiteral("%1/template%2.bmp").arg(folderFor(g)).arg(t));
+            // A slot without a template stays as allocated: zero, and not resident until written.
             if (FrameImage::readTemplate(image, imageW, imageH, isColor, buffer)) {
                 pTemplateValid[g][t] = 1;
                 ++templateCount[g];
             } else {
                 pTemplateValid[g][t] = 0;
-                std::memset(buffer, 0, static_cast<size_t>(frameBytes));
             }
         }
         if (slotCount > 0 && !pTemplateValid[g][0]) {
@@ -122,8 +123,15 @@ void CammerWidget::LoadIgnorePoint()
     const int groups = groupCount();
     for (int g = 0; g < groups; ++g) {
         unsigned char* mask = pIgnoreMask[g];
-        std::memset(mask, 0, static_cast<size_t>(imagePixels));
-        FrameImage::readIgnoreMask(QImage(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g))), imageW, imageH, mask);
+        if (FrameImage::readIgnoreMask(QImage(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g))), imageW, imageH,
+                                       mask))
+            continue;
+        // Without a file the mask is clear. Reading a fresh zeroed buffer keeps it
+        // out of the resident memory; writing zeros would not.
+        const unsigned char* begin = mask;
+        const unsigned char* end = mask + imagePixels;
+        if (std::find_if(begin, end, [](unsigned char v) { return v != 0; }) != end)
+            std::memset(mask, 0, static_cast<size_t>(imagePixels));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -258,6 +259,13 @@ TEST_F(CameraUnitTest, IgnoreMasksRoundTripAndOtherDepthsReadAsGrey)
     for (int i = 0; i < unit->imagePixels; ++i)
         set += unit->pIgnoreMask[1][i] ? 1 : 0;
     EXPECT_EQ(set, 1);
+
+    // A group whose file is gone reloads as clear, whatever its mask held.
+    ASSERT_TRUE(QFile::remove("cammer12/ignorepoint.bmp"));
+    unit->pIgnoreMask[1][unit->imagePixels - 1] = 9;
+    unit->LoadIgnorePoint();
+    EXPECT_EQ(std::count(unit->pIgnoreMask[1], unit->pIgnoreMask[1] + unit->imagePixels, 0), unit->imagePixels);
+    EXPECT_EQ(unit->pIgnoreMask[0][10 * kWidth + 20], 255);
 }
 
 // The start-up sequence of the main window: cameras whose camera does not open
