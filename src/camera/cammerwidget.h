@@ -292,7 +292,8 @@ private:
     // The shown frame as last converted (and scaled) for a paint.
     struct PaintCache
     {
-        std::vector<unsigned char> frame;  // the shown frame it was converted from
+        std::vector<unsigned char> frame;  // the shown frame it was made from
+        bool converted = false;            // pRGBABuf holds that frame (a grey one is scaled from its bytes)
         bool tinted = false;               // tints were painted into the converted pixels
         QImage scaled;                     // the converted frame at the view's size
     };

@@ -357,3 +357,28 @@ TEST_F(CameraUnitTest, AViewRepaintsOnlyWhenItsShownFrameChanges)
     EXPECT_EQ(counter.paints, settled + 1);
     EXPECT_EQ(std::memcmp(unit->pCaptureBuf, unit->pShowBuf, static_cast<size_t>(unit->frameBytes)), 0);
 }
+
+// A grey frame shown scaled is scaled from its own bytes; the 32-bit copy that
+// a zoomed view draws is made again when needed, never a stale one.
+TEST_F(CameraUnitTest, GreyViewShowsTheShownFrameOnEveryPath)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-GREY1")), nullptr);
+    unit->show();
+    unit->resize(kWidth / 2, kHeight / 2);
+    const QPoint probe(unit->width() - 4, unit->height() - 4);
+    const size_t bytes = static_cast<size_t>(unit->frameBytes);
+    auto shown = [&] { return unit->grab().toImage().pixel(probe); };
+    window->selCamera = unit->camIndex;
+
+    std::memset(unit->pShowBuf, 50, bytes);
+    window->zoomScale = 2.0;
+    EXPECT_EQ(shown(), qRgb(50, 50, 50));
+    window->zoomScale = 1.0;
+    std::memset(unit->pShowBuf, 200, bytes);
+    EXPECT_EQ(shown(), qRgb(200, 200, 200));
+    window->zoomScale = 2.0;
+    EXPECT_EQ(shown(), qRgb(200, 200, 200));
+    window->zoomScale = 1.0;
+    std::memset(unit->pShowBuf, 120, bytes);  // a new frame: scaled again
+    EXPECT_EQ(shown(), qRgb(120, 120, 120));
+}
