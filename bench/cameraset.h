@@ -16,7 +16,7 @@
 
 struct CameraSet
 {
-    CameraSet(int count, int angle)
+    explicit CameraSet(int count, int angle = 0)
     {
         pool.setMaxThreadCount(count);
         pool.setExpiryTimeout(-1);
