@@ -256,12 +256,6 @@ void CammerWidget::UpdateFailImage(int group, int slot)
     unsigned char* stored = gpFailImage[camIndex][group][slot];
     if (!stored)
         return;
-    QImage picture(imageW, imageH, QImage::Format_RGB32);
-    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        std::memcpy(picture.bits(), stored, bytes);
-    }
     QString first, second;
     if (m_win) {
         int& state = m_win->alarmClearState[camIndex][group];
@@ -273,6 +267,16 @@ void CammerWidget::UpdateFailImage(int group, int slot)
             state = stamp.next;
             break;
         }
+    }
+    // Nothing to stamp (most cycles): the picture stays as it is, without
+    // copying it out and back.
+    if (first.isEmpty() && second.isEmpty())
+        return;
+    QImage picture(imageW, imageH, QImage::Format_RGB32);
+    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        std::memcpy(picture.bits(), stored, bytes);
     }
     {
         QPainter painter(&picture);
