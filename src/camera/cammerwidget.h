@@ -61,6 +61,9 @@ public:
     void SetHMirror();
     void SetVMirror();
     bool UpdateImage();
+    // Shows another frame than the live one (a checked or recorded frame); the
+    // next poll in live view brings the live frame back.
+    void showFrame(const unsigned char* frame);
     void ManualUpdateImage();
     void CameraChangeTrig(bool on);
     void RestoreDefaultSettings();
@@ -227,7 +230,6 @@ private:
     // The record in force for the live setters: the settings screen's copy while it is visible.
     const WizardPara* settingsRecord() const;
     static bool settingsScreenShown();
-    bool showDiffersFromCapture() const;
     template <typename Send> void applySetting(bool stopAround, Send send);
     void retryReconnect();
     int groupCount() const;
@@ -298,6 +300,7 @@ private:
         QImage scaled;                     // the converted frame at the view's size
     };
     PaintCache m_paintCache;
+    bool m_showIsLive = false;  // pShowBuf holds the frame the last poll copied from the capture
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
     void paintFrameLayer(QPainter& painter, const ViewPaint& view);
     void paintResultWord(QPainter& painter, const ViewPaint& view);

@@ -12,6 +12,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace {
 int countOf(const QStringList& lines, const QString& prefix)
@@ -163,7 +164,8 @@ TEST_F(CameraUnitTest, RestoreDefaultsKeepsWhatTheCameraLeavesOut)
 TEST_F(CameraUnitTest, ExternalTriggerKeepsTheDisplay)
 {
     ASSERT_NE(makeUnit(unitCamera("SERIAL-EXT01")), nullptr);
-    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    const std::vector<unsigned char> checked(static_cast<size_t>(unit->frameBytes), 9);
+    unit->showFrame(checked.data());
     live->externalTrigger = 1;
     EXPECT_TRUE(unit->UpdateImage());
     EXPECT_EQ(unit->pShowBuf[0], 9);
@@ -349,7 +351,9 @@ TEST_F(CameraUnitTest, AViewRepaintsOnlyWhenItsShownFrameChanges)
     EXPECT_EQ(counter.paints, settled);
 
     // A checked frame was shown: the live frame comes back once, then quiet again.
-    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    const std::vector<unsigned char> checked(static_cast<size_t>(unit->frameBytes), 9);
+    unit->showFrame(checked.data());
+    EXPECT_EQ(unit->pShowBuf[0], 9);
     for (int i = 0; i < 5; ++i) {
         unit->UpdateImage();
         QCoreApplication::processEvents();
