@@ -269,8 +269,9 @@ private:
 
     // Painting helpers.
     static void drawLabel(QPainter& painter, const QRect& box, const QString& text);
-    // The frame as opaque 32-bit pixels in pRGBABuf.
+    // The frame as opaque 32-bit pixels in pRGBABuf, or in dst.
     void frameToRGBA(const unsigned char* frame);
+    void frameToRGB32(const unsigned char* frame, QRgb* dst) const;
     void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);
     QString detectionName(int group) const;
     // Sets the pen and returns the status word of the first title line.

@@ -176,8 +176,14 @@ void CammerWidget::SaveFailImage(int group, int slot)
 {
     if (group < 0 || group >= kGroups || slot < 0 || slot > 1 || !pSingleton)
         return;
-    frameToRGBA(pCheckBuf);
-    QImage picture(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
+    // One canvas serves the NG pictures of every camera, made one after another
+    // on the GUI thread; the views' own 32-bit buffers are not touched (a grey
+    // view in the camera grid never needs its own).
+    static QImage canvas;
+    if (canvas.width() != imageW || canvas.height() != imageH)
+        canvas = QImage(imageW, imageH, QImage::Format_RGB32);
+    QImage& picture = canvas;
+    frameToRGB32(pCheckBuf, reinterpret_cast<QRgb*>(picture.bits()));
     {
         QPainter painter(&picture);
         QFont font("wqy-microhei");
@@ -246,7 +252,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
     if (!target)
         return;
     QMutexLocker lock(pMutexSaveFail);
-    std::memcpy(target, pRGBABuf, 4u * static_cast<size_t>(imagePixels));
+    std::memcpy(target, picture.constBits(), 4u * static_cast<size_t>(imagePixels));
 }
 
 void CammerWidget::UpdateFailImage(int group, int slot)

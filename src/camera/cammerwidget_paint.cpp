@@ -60,9 +60,13 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
     m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
+    frameToRGB32(frame, reinterpret_cast<QRgb*>(pRGBABuf));
+}
+
+void CammerWidget::frameToRGB32(const unsigned char* frame, QRgb* dst) const
+{
     // Opaque pixels: the frames leave byte 3 unused, and a scaled RGB32 image
     // with alpha 0 would be drawn transparent.
-    auto* dst = reinterpret_cast<QRgb*>(pRGBABuf);
     const int n = imagePixels;
     if (isColor) {
         const auto* src = reinterpret_cast<const quint32*>(frame);
