@@ -109,7 +109,8 @@ class LazyField
 {
 public:
     // A new search stamps its values with a new mark instead of clearing the
-    // marks of the last one (a few megabytes per search).
+    // marks of the last one (a megabyte or more per search); the marks are
+    // cleared once when the stamp wraps round.
     void reset(const cv::Mat& img, const cv::Rect& area)
     {
         m_img = &img;
@@ -156,8 +157,8 @@ private:
     const cv::Mat* m_img = nullptr;
     cv::Rect m_area;
     std::vector<cv::Vec2f> m_values;
-    std::vector<unsigned> m_known;  // the search that computed each value
-    unsigned m_search = 0;
+    std::vector<uchar> m_known;  // the search (modulo 255) that computed each value
+    uchar m_search = 0;
 };
 
 // scoreAt over a lazily computed field; centre is the field index of the pose.
