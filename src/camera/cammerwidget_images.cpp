@@ -182,6 +182,8 @@ void CammerWidget::SaveFailImage(int group, int slot)
     static QImage canvas;
     if (canvas.width() != imageW || canvas.height() != imageH)
         canvas = QImage(imageW, imageH, QImage::Format_RGB32);
+    if (canvas.isNull())
+        return;  // out of memory: no picture rather than a crash
     QImage& picture = canvas;
     frameToRGB32(pCheckBuf, reinterpret_cast<QRgb*>(picture.bits()));
     {
