@@ -117,10 +117,11 @@ struct Camera : EngineUnit
     cv::Mat scene;
 };
 
-// The check camera: positioning on, the live frame moved by a few pixels, with a few defects.
-inline std::unique_ptr<Camera> makeCheckCamera()
+// The check camera: positioning on (shift only, or with an angle range as
+// plants run it), the live frame moved by a few pixels, with a few defects.
+inline std::unique_ptr<Camera> makeCheckCamera(int angle)
 {
-    auto c = std::make_unique<Camera>(kW, kH, 1, false, 0);
+    auto c = std::make_unique<Camera>(kW, kH, 1, false, angle);
     c->addRois(0);
     c->setTemplates(0, 1);
     c->learn(0);

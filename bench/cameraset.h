@@ -16,12 +16,12 @@
 
 struct CameraSet
 {
-    explicit CameraSet(int count)
+    explicit CameraSet(int count, int angle = 0)
     {
         pool.setMaxThreadCount(count);
         pool.setExpiryTimeout(-1);
         for (int i = 0; i < count; ++i)
-            cameras.push_back(benchcam::makeCheckCamera());
+            cameras.push_back(benchcam::makeCheckCamera(angle));
     }
 
     void runAll(const std::function<void(int)>& check)

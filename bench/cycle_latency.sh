@@ -1,36 +1,39 @@
 #!/usr/bin/env bash
-# Trigger-to-output latency of the whole program, positioning on, measured with
-# the IO board simulator: from the trigger input edge (delay 0) to the NG output
-# word on the line, for 1 and 8 simulated cameras at 1280x1024 with 20 ROIs
-# each (median and spread), beside the checks' own time from the log and the
-# lateness of the 100 ms cycle timer. With 8 cameras it then measures, with no
-# trigger for 10 s, the GUI thread's and the whole program's CPU share and the
-# resident memory by kind. A benchmark, not a test.
-#   bench/cycle_latency.sh [BUILD_DIR] [ROUNDS]
+# Trigger-to-output latency of the whole program, positioning on with the
+# plants' +-2 degree range and with shift only, measured with the IO board
+# simulator: from the trigger input edge (delay 0) to the NG output word on the
+# line, for 1 and 8 simulated cameras at 1280x1024 with 20 ROIs each (median and
+# spread), beside the checks' own time from the log and the lateness of the
+# 100 ms cycle timer. With 8 cameras it then measures, with no trigger for 10 s,
+# the GUI thread's and the whole program's CPU share and the resident memory by
+# kind. A benchmark, not a test.
+#   bench/cycle_latency.sh [BUILD_DIR] [ROUNDS] [ANGLE_RANGES]   (default "2 0")
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$(cd "${1:-$SRC/build}" && pwd)"
 ROUNDS="${2:-20}"
+ANGLES="${3:-2 0}"
 IDLE_SECONDS=10
 . "$SRC/tests/e2e/lib.sh"
 e2e_setup
 
-# Positioning on (motion correction 0 = translation only); the demo ships it off.
+# Positioning on (motion correction 0) with an angle range in degrees (0: shift only).
 positioning_on() {
-  python3 - "$APP/PARAM.db" <<'PY'
+  python3 - "$APP/PARAM.db" "$1" <<'PY'
 import sqlite3, sys
 db = sqlite3.connect(sys.argv[1])
-items = db.execute("SELECT value FROM sysparam WHERE name = 'system1'").fetchone()[0].split()
-items[3] = "0"
-db.execute("UPDATE sysparam SET value = ? WHERE name = 'system1'", (" ".join(items),))
+for name, index, value in (("system1", 3, "0"), ("system5", 9, sys.argv[2])):
+    items = db.execute("SELECT value FROM sysparam WHERE name = ?", (name,)).fetchone()[0].split()
+    items[index] = value
+    db.execute("UPDATE sysparam SET value = ? WHERE name = ?", (" ".join(items), name))
 db.commit()
 PY
 }
 
 report() {
-  python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log "$1" <<'PY'
+  python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log "$1" "$2" <<'PY'
 import re, statistics, sys
-record, logs, cams = sys.argv[1], sys.argv[2:-1], sys.argv[-1]
+record, logs, cams, angle = sys.argv[1], sys.argv[2:-2], sys.argv[-2], sys.argv[-1]
 latencies, pending, last_in = [], None, 0
 for line in open(record):
     _, ms, kind, word = line.split()
@@ -60,7 +63,8 @@ def spread(v):
     q = statistics.quantiles(v, n=10) if len(v) > 1 else [v[0]] * 9
     return "median %.0f ms (p10 %.0f, p90 %.0f, min %d, max %d, n=%d)" % (
         statistics.median(v), q[0], q[-1], min(v), max(v), len(v))
-print("%s camera(s), positioning on (%d finds): trigger->NG output %s" % (cams, finds, spread(latencies)))
+print("%s camera(s), positioning on, +-%s degrees (%d finds): trigger->NG output %s" % (
+    cams, angle, finds, spread(latencies)))
 print("  detection checked in %s; slowest camera's engine %s" % (spread(checks), spread(engine)))
 print("  cycle timer lateness: %s" % (", ".join("mean %.2f max %d ms" % l for l in lateness) or "- (run shorter than 20 s)"))
 PY
@@ -103,10 +107,11 @@ print("  largest parts: %s" % top)
 PY
 }
 
+for angle in $ANGLES; do
 for cameras in 1 8; do
   e2e_demo_data --frames part --delay 0 --cameras "$cameras" --rois 20
-  positioning_on
-  rm -f "$APP/io-record.log" "$APP/count.ini" "$APP/RECORD.db" "$APP/SN.db"
+  positioning_on "$angle"
+  rm -f "$APP/io-record.log" "$APP/count.ini" "$APP/RECORD.db" "$APP/SN.db" "$APP"/cnt_net/workspace/log/LOG_*.log
   e2e_start_board
   e2e_start
   e2e_wait_for "main window shown" 180
@@ -129,9 +134,11 @@ for cameras in 1 8; do
     idle_report "$(cat "$MM_PID_FILE")" > "$APP/idle.txt"
   fi
   e2e_stop || true
-  report "$cameras"
+  report "$cameras" "$angle"
   [ -f "$APP/idle.txt" ] && cat "$APP/idle.txt"
+  rm -f "$APP/idle.txt"
   kill "$E2E_BOARD_PID" 2>/dev/null || true
   wait "$E2E_BOARD_PID" 2>/dev/null || true
   E2E_BOARD_PID=""
+done
 done

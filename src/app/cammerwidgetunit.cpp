@@ -66,7 +66,7 @@ bool CammerWidgetUnit::runAlgorithm(int detection)
     w->pRecong->ShapeMatch(detection);
     w->pRecong->Run(detection);
     w->detectTimeMs = int(timer.elapsed());
-    std::memcpy(w->pShowBuf, w->pCheckBuf, size_t(w->frameBytes));
+    w->showFrame(w->pCheckBuf);
     keepHistory(detection);
     return w->camOK;
 }

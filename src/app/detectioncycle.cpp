@@ -18,6 +18,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
+#include <opencv2/core/utility.hpp>
 #include <utility>
 
 #include <vector>
@@ -366,9 +367,26 @@ void DetectionCycle::runDetection(int detection)
     m_win->CheckNG(ng);
 }
 
+void DetectionCycle::setUnits(const QVector<DetectionUnit*>& units)
+{
+    m_units = units;
+    confineLibraryThreads();
+}
+
 void DetectionCycle::setCheckThreads(int threads)
 {
     m_checkPool->setMaxThreadCount(qMax(1, threads) - 1);
+    confineLibraryThreads();
+}
+
+// Cameras checked side by side already fill the cores: OpenCV's own worker
+// threads on top of them made the checks wait as long as they ran. Its thread
+// count is one for the whole process, so it is set once, when a pooled
+// detection first becomes possible, and kept.
+void DetectionCycle::confineLibraryThreads()
+{
+    if (m_checkPool->maxThreadCount() > 0 && m_units.size() > 1 && cv::getNumThreads() != 1)
+        cv::setNumThreads(1);
 }
 
 int DetectionCycle::checkThreads() const

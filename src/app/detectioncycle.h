@@ -47,7 +47,7 @@ public:
     DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
     ~DetectionCycle() override;
 
-    void setUnits(const QVector<DetectionUnit*>& units) { m_units = units; }
+    void setUnits(const QVector<DetectionUnit*>& units);
     // Checks the cameras of a detection one task per camera on a pool of this
     // many threads (the GUI thread takes one); 1 checks them one after another.
     void setCheckThreads(int threads);
@@ -103,6 +103,7 @@ public slots:
     void TimerUp(int detection);
 
 private:
+    void confineLibraryThreads();
     bool inputTriggers(int trigInput, int input) const;
     bool isTwoStage() const;
     // The detections of the current machine cycle, in order.

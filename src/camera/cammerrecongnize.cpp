@@ -373,9 +373,21 @@ void CammerRecong::Run(int g)
         cv::Mat sensWindow = sens(win.rect);
         sensWindow |= cleaned;
 
+        const int area = cv::countNonZero(cleaned);
+        const bool counting = rule.value == Value::Count;
+        const int found = counting ? outerContours(cleaned, contours) : 0;
+        const int measured = rule.value == Value::Score ? score : counting ? found : area;
+        u.roiValue[g][r] = measured;
+        bool ok = rule.ok(par, w, measured);
+        if (rule.invertible && inverted)
+            ok = !ok;
+        u.roiResult[g][r] = ok;
+        if (!ok)
+            u.camOK = false;
+
+        // Only an NG ROI's boxes are drawn (on the NG picture): an OK one needs no contours.
         NgBoxList& boxes = u.ngBoxes[g][r];
-        const int found = outerContours(cleaned, contours);
-        const int kept = std::min(found, NgBoxList::kMaxBoxes);
+        const int kept = ok ? 0 : std::min(counting ? found : outerContours(cleaned, contours), NgBoxList::kMaxBoxes);
         for (int i = 0; i < kept; ++i) {
             const cv::Rect b = cv::boundingRect(contours[i]) + win.rect.tl();
             int* e = boxes.entry[i + 1];
@@ -385,16 +397,6 @@ void CammerRecong::Run(int g)
             e[3] = b.y + b.height;
         }
         boxes.entry[0][0] = kept;
-
-        const int area = cv::countNonZero(cleaned);
-        const int measured = rule.value == Value::Score ? score : rule.value == Value::Count ? found : area;
-        u.roiValue[g][r] = measured;
-        bool ok = rule.ok(par, w, measured);
-        if (rule.invertible && inverted)
-            ok = !ok;
-        u.roiResult[g][r] = ok;
-        if (!ok)
-            u.camOK = false;
 
         const std::array<int, 3> params = rule.published(par);
         // Each ROI publishes its own result; the camera's running result stays in camOK.

@@ -284,19 +284,6 @@ void CammerWidget::SetSpeed()
     CameraStart();
 }
 
-// Whether the shown frame is another picture than the capture (a checked,
-// retrained or recorded frame). A sample of the pixels tells, at a fraction of
-// the cost of comparing every byte ten times a second per camera.
-bool CammerWidget::showDiffersFromCapture() const
-{
-    constexpr size_t kSampleStride = 61;  // odd, so that rows and pixel channels all get sampled
-    const size_t bytes = static_cast<size_t>(frameBytes);
-    for (size_t i = 0; i < bytes; i += kSampleStride)
-        if (pShowBuf[i] != pCaptureBuf[i])
-            return true;
-    return bytes > 0 && pShowBuf[bytes - 1] != pCaptureBuf[bytes - 1];
-}
-
 bool CammerWidget::UpdateImage()
 {
     // A released camera is not polled until it is connected again.
@@ -306,14 +293,21 @@ bool CammerWidget::UpdateImage()
     const bool editorLive = gSource == kSourceMain || gSource == kSourceLive;
     const bool external = gpWPara && gpWPara->externalTrigger != 0;
     const bool frozenAlarm = gpWPara && gpWPara->suppressRefreshAfterAlarm != 0 && m_win && m_win->pageState == kPageAlarm;
-    // Repainted only when the shown frame changes: a view without new frames
-    // costs nothing (the shown frame may also still be a checked or retrained one).
-    const size_t bytes = static_cast<size_t>(frameBytes);
-    if (editorLive && !external && !frozenAlarm && (fresh || showDiffersFromCapture())) {
-        std::memcpy(pShowBuf, pCaptureBuf, bytes);
+    // Repainted only when the shown frame changes: a new frame, or the live frame
+    // back after a checked or recorded one. A view without new frames costs
+    // nothing, and the flag tells it without comparing the frames ten times a second.
+    if (editorLive && !external && !frozenAlarm && (fresh || !m_showIsLive)) {
+        std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
+        m_showIsLive = true;
         update();
     }
     return fresh;
+}
+
+void CammerWidget::showFrame(const unsigned char* frame)
+{
+    std::memcpy(pShowBuf, frame, static_cast<size_t>(frameBytes));
+    m_showIsLive = false;
 }
 
 void CammerWidget::ManualUpdateImage()

@@ -62,6 +62,9 @@ public:
     void SetHMirror();
     void SetVMirror();
     bool UpdateImage();
+    // Shows another frame than the live one (a checked or recorded frame); the
+    // next poll in live view brings the live frame back.
+    void showFrame(const unsigned char* frame);
     void ManualUpdateImage();
     void CameraChangeTrig(bool on);
     void RestoreDefaultSettings();
@@ -231,7 +234,6 @@ private:
     // The record in force for the live setters: the settings screen's copy while it is visible.
     const WizardPara* settingsRecord() const;
     static bool settingsScreenShown();
-    bool showDiffersFromCapture() const;
     template <typename Send> void applySetting(bool stopAround, Send send);
     void retryReconnect();
     int groupCount() const;
@@ -276,8 +278,9 @@ private:
 
     // Painting helpers.
     static void drawLabel(QPainter& painter, const QRect& box, const QString& text);
-    // The frame as opaque 32-bit pixels in pRGBABuf.
+    // The frame as opaque 32-bit pixels in pRGBABuf, or in dst.
     void frameToRGBA(const unsigned char* frame);
+    void frameToRGB32(const unsigned char* frame, QRgb* dst) const;
     void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);
     QString detectionName(int group) const;
     // Sets the pen and returns the status word of the first title line.
@@ -303,11 +306,13 @@ private:
     // The shown frame as last converted (and scaled) for a paint.
     struct PaintCache
     {
-        std::vector<unsigned char> frame;  // the shown frame it was converted from
+        std::vector<unsigned char> frame;  // the shown frame it was made from
+        bool converted = false;            // pRGBABuf holds that frame (a grey one is scaled from its bytes)
         bool tinted = false;               // tints were painted into the converted pixels
         QImage scaled;                     // the converted frame at the view's size
     };
     PaintCache m_paintCache;
+    bool m_showIsLive = false;  // pShowBuf holds the frame the last poll copied from the capture
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
     void paintFrameLayer(QPainter& painter, const ViewPaint& view);
     void paintResultWord(QPainter& painter, const ViewPaint& view);

@@ -17,6 +17,7 @@
 #include <QMutexLocker>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -96,12 +97,12 @@ void CammerWidget::loadTemplates(int groups)
         for (int t = 0; t < slotCount; ++t) {
             unsigned char* buffer = pTemplate[g][t];
             const QImage image(QStringLiteral("%1/template%2.bmp").arg(folderFor(g)).arg(t));
+            // A slot without a template stays as allocated: zero, and not resident until written.
             if (FrameImage::readTemplate(image, imageW, imageH, isColor, buffer)) {
                 pTemplateValid[g][t] = 1;
                 ++templateCount[g];
             } else {
                 pTemplateValid[g][t] = 0;
-                std::memset(buffer, 0, static_cast<size_t>(frameBytes));
             }
         }
         if (slotCount > 0 && !pTemplateValid[g][0]) {
@@ -124,8 +125,15 @@ void CammerWidget::LoadIgnorePoint()
     const int groups = groupCount();
     for (int g = 0; g < groups; ++g) {
         unsigned char* mask = pIgnoreMask[g];
-        std::memset(mask, 0, static_cast<size_t>(imagePixels));
-        FrameImage::readIgnoreMask(QImage(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g))), imageW, imageH, mask);
+        if (FrameImage::readIgnoreMask(QImage(QStringLiteral("%1/ignorepoint.bmp").arg(folderFor(g))), imageW, imageH,
+                                       mask))
+            continue;
+        // Without a file the mask is clear. Reading a fresh zeroed buffer keeps it
+        // out of the resident memory; writing zeros would not.
+        const unsigned char* begin = mask;
+        const unsigned char* end = mask + imagePixels;
+        if (std::find_if(begin, end, [](unsigned char v) { return v != 0; }) != end)
+            std::memset(mask, 0, static_cast<size_t>(imagePixels));
     }
 }
 
@@ -170,8 +178,16 @@ void CammerWidget::SaveFailImage(int group, int slot)
 {
     if (group < 0 || group >= kGroups || slot < 0 || slot > 1 || !pSingleton)
         return;
-    frameToRGBA(pCheckBuf);
-    QImage picture(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
+    // One canvas serves the NG pictures of every camera, made one after another
+    // on the GUI thread; the views' own 32-bit buffers are not touched (a grey
+    // view in the camera grid never needs its own).
+    static QImage canvas;
+    if (canvas.width() != imageW || canvas.height() != imageH)
+        canvas = QImage(imageW, imageH, QImage::Format_RGB32);
+    if (canvas.isNull())
+        return;  // out of memory: no picture rather than a crash
+    QImage& picture = canvas;
+    frameToRGB32(pCheckBuf, reinterpret_cast<QRgb*>(picture.bits()));
     {
         QPainter painter(&picture);
         QFont font("wqy-microhei");
@@ -240,7 +256,7 @@ void CammerWidget::SaveFailImage(int group, int slot)
     if (!target)
         return;
     QMutexLocker lock(pMutexSaveFail);
-    std::memcpy(target, pRGBABuf, 4u * static_cast<size_t>(imagePixels));
+    std::memcpy(target, picture.constBits(), 4u * static_cast<size_t>(imagePixels));
 }
 
 bool CammerWidget::IgnoreNgPixels(int group)
@@ -279,12 +295,6 @@ void CammerWidget::UpdateFailImage(int group, int slot)
     unsigned char* stored = gpFailImage[camIndex][group][slot];
     if (!stored)
         return;
-    QImage picture(imageW, imageH, QImage::Format_RGB32);
-    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        std::memcpy(picture.bits(), stored, bytes);
-    }
     QString first, second;
     if (m_win) {
         int& state = m_win->alarmClearState[camIndex][group];
@@ -296,6 +306,16 @@ void CammerWidget::UpdateFailImage(int group, int slot)
             state = stamp.next;
             break;
         }
+    }
+    // Nothing to stamp (most cycles): the picture stays as it is, without
+    // copying it out and back.
+    if (first.isEmpty() && second.isEmpty())
+        return;
+    QImage picture(imageW, imageH, QImage::Format_RGB32);
+    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        std::memcpy(picture.bits(), stored, bytes);
     }
     {
         QPainter painter(&picture);

@@ -64,9 +64,13 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
     m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
+    frameToRGB32(frame, reinterpret_cast<QRgb*>(pRGBABuf));
+}
+
+void CammerWidget::frameToRGB32(const unsigned char* frame, QRgb* dst) const
+{
     // Opaque pixels: the frames leave byte 3 unused, and a scaled RGB32 image
     // with alpha 0 would be drawn transparent.
-    auto* dst = reinterpret_cast<QRgb*>(pRGBABuf);
     const int n = imagePixels;
     if (isColor) {
         const auto* src = reinterpret_cast<const quint32*>(frame);
@@ -291,31 +295,40 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
     const bool tintIgnored = view.editor || (view.alarmEditor && blinkPhase == 2);
     const bool tintPreview = isSensPreview && curRoi >= 0 && curRoi < view.count;
     const bool tinted = tintNg || tintIgnored || tintPreview;
+    const bool sameSize = imageW == gShowW && imageH == gShowH;
+    const bool zoomed = view.selected && (m_win->zoomScale != 1.0 || m_win->zoomX != 0 || m_win->zoomY != 0);
+    const bool direct = sameSize || zoomed || size().isEmpty();
+    // An untinted grey frame shown scaled is scaled from its own bytes: the
+    // same pixels as from the 32-bit copy, without making that copy.
+    const bool greyScaled = !isColor && !tinted && !direct;
     // An untinted frame is converted (and scaled) once, however often the view repaints.
     const size_t bytes = static_cast<size_t>(frameBytes);
-    const bool reuse = !tinted && !m_paintCache.tinted && m_paintCache.frame.size() == bytes
+    const bool reuse = !tinted && !m_paintCache.tinted && (greyScaled || m_paintCache.converted)
+                       && m_paintCache.frame.size() == bytes
                        && std::memcmp(m_paintCache.frame.data(), pShowBuf, bytes) == 0;
     if (!reuse) {
-        frameToRGBA(pShowBuf);
-        if (tintNg) {
-            for (int r = 0; r < view.count; ++r) {
-                if (!roiResult[g][r])
-                    tintBoxes(viewRoiBox(view, r), pSensMask, kTintRed);
+        if (!greyScaled) {
+            frameToRGBA(pShowBuf);
+            if (tintNg) {
+                for (int r = 0; r < view.count; ++r) {
+                    if (!roiResult[g][r])
+                        tintBoxes(viewRoiBox(view, r), pSensMask, kTintRed);
+                }
             }
+            if (tintIgnored) {
+                for (int r = 0; r < view.count; ++r)
+                    tintBoxes(viewRoiBox(view, r), pIgnoreMask[g], kTintCyan);
+            }
+            if (tintPreview)
+                tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
         }
-        if (tintIgnored) {
-            for (int r = 0; r < view.count; ++r)
-                tintBoxes(viewRoiBox(view, r), pIgnoreMask[g], kTintCyan);
-        }
-        if (tintPreview)
-            tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
         m_paintCache.frame.assign(pShowBuf, pShowBuf + bytes);
+        m_paintCache.converted = !greyScaled;
         m_paintCache.tinted = tinted;
         m_paintCache.scaled = QImage();
     }
 
     // Drawn straight into the widget's rectangle: no scaled copy per paint.
-    const bool sameSize = imageW == gShowW && imageH == gShowH;
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
     const WizardPara* p = view.para;
     const bool showTemplate = p && p->NgShowSwitch && !camOK && view.alarmEditor && blinkPhase == 1
@@ -326,14 +339,17 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
         painter.drawImage(rect(), tmpl);
         return;
     }
-    // Without zoom the smooth scaling is done once per frame and kept.
-    const bool zoomed = view.selected && (m_win->zoomScale != 1.0 || m_win->zoomX != 0 || m_win->zoomY != 0);
-    if (sameSize || zoomed || size().isEmpty()) {
+    if (direct) {
         painter.drawImage(rect(), showImage);
         return;
     }
-    if (m_paintCache.scaled.size() != size())
-        m_paintCache.scaled = showImage.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Without zoom the smooth scaling is done once per frame and kept.
+    if (m_paintCache.scaled.size() != size()) {
+        const QImage source = m_paintCache.converted
+                                  ? showImage
+                                  : QImage(pShowBuf, imageW, imageH, imageW, QImage::Format_Grayscale8);
+        m_paintCache.scaled = source.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     painter.drawImage(rect().topLeft(), m_paintCache.scaled);
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -167,27 +168,111 @@ void MoveImage(cv::Mat src, cv::Mat& dst, int dx, int dy)
     }
 }
 
+namespace {
+
+// warpAffine's fixed-point steps: source points in 1/1024 pixel, rounded to
+// 1/32 pixel for the bilinear weights.
+constexpr int kAbBits = 10;
+constexpr int kAbScale = 1 << kAbBits;
+constexpr int kInterBits = 5;
+constexpr int kInterTab = 1 << kInterBits;
+constexpr int kRowsPerBand = 16;
+
+// Inverse of a 2 x 3 affine matrix, computed as warpAffine computes it.
+void invertAsWarp(double* m)
+{
+    double d = m[0] * m[4] - m[1] * m[3];
+    d = d != 0 ? 1. / d : 0;
+    const double a11 = m[4] * d, a22 = m[0] * d;
+    m[0] = a11;
+    m[1] *= -d;
+    m[3] *= -d;
+    m[4] = a22;
+    const double b1 = -m[0] * m[2] - m[1] * m[5];
+    const double b2 = -m[3] * m[2] - m[4] * m[5];
+    m[2] = b1;
+    m[5] = b2;
+}
+
+short toShort(int v)
+{
+    return cv::saturate_cast<short>(v);
+}
+
+} // namespace
+
+// Turning the frame padded to its diagonal and cutting the frame's window back
+// out gave the engine its checked frame; the same pixels come from sampling
+// only that window, with the sample points and weights warpAffine computes at
+// the window's padded coordinates (a warp of the window with a moved origin
+// rounds some points to another 1/32 pixel).
 void TransformImage(cv::Mat src, cv::Mat& dst, cv::Point shift, cv::Point centre, double angle)
 {
     if (src.empty()) {
-        dst = cv::Mat(); // nothing to turn; OpenCV would throw on the padding
+        dst = cv::Mat(); // nothing to turn
+        return;
+    }
+    if (!dst.empty() && dst.datastart < src.dataend && src.datastart < dst.dataend)
+        src = src.clone(); // written in place: read from a copy
+    dst.create(src.size(), src.type());
+    if (angle == 0) {
+        MoveImage(src, dst, shift.x, shift.y);
         return;
     }
     const int m = std::max(src.rows, src.cols);
     const int diagonal = int(m * kDiagonalFactor);
-    const int padX = (diagonal - src.cols) / 2;
-    const int padY = (diagonal - src.rows) / 2;
+    const cv::Point pad((diagonal - src.cols) / 2, (diagonal - src.rows) / 2);
 
-    cv::Mat padded;
-    cv::copyMakeBorder(src, padded, padY, padY, padX, padX, cv::BORDER_CONSTANT, cv::Scalar(0));
-    cv::Mat shifted(padded.size(), padded.type());
-    MoveImage(padded, shifted, shift.x, shift.y);
+    // The shift kept only what stays inside the padded frame.
+    const cv::Rect kept = cv::Rect(0, 0, src.cols, src.rows)
+                          & cv::Rect(-shift.x - pad.x, -shift.y - pad.y, src.cols + 2 * pad.x, src.rows + 2 * pad.y);
+    if (kept.empty()) {
+        dst.setTo(0);
+        return;
+    }
+    const cv::Mat view = src(kept);
+    const cv::Point origin = pad + shift + kept.tl(); // the view's place in the padded frame
 
-    const cv::Mat rotation =
-        cv::getRotationMatrix2D(cv::Point2f(float(centre.x + padX), float(centre.y + padY)), angle, 1.0);
-    cv::Mat turned;
-    cv::warpAffine(shifted, turned, rotation, shifted.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
-    turned(cv::Rect(padX, padY, src.cols, src.rows)).copyTo(dst);  // in place when dst already fits
+    cv::Mat rotation =
+        cv::getRotationMatrix2D(cv::Point2f(float(centre.x + pad.x), float(centre.y + pad.y)), angle, 1.0);
+    double mat[6];
+    for (int i = 0; i < 6; ++i)
+        mat[i] = rotation.at<double>(i / 3, i % 3);
+    invertAsWarp(mat);
+
+    std::vector<int> columnSteps(2 * size_t(src.cols));
+    for (int x = 0; x < src.cols; ++x) {
+        const int px = x + pad.x;
+        columnSteps[2 * size_t(x)] = cv::saturate_cast<int>(mat[0] * px * kAbScale);
+        columnSteps[2 * size_t(x) + 1] = cv::saturate_cast<int>(mat[3] * px * kAbScale);
+    }
+    const int roundDelta = kAbScale / kInterTab / 2;
+    const int bands = (src.rows + kRowsPerBand - 1) / kRowsPerBand;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        cv::Mat points(kRowsPerBand, src.cols, CV_16SC2);
+        cv::Mat weights(kRowsPerBand, src.cols, CV_16UC1);
+        for (int b = range.start; b < range.end; ++b) {
+            const int y0 = b * kRowsPerBand;
+            const int rows = std::min(kRowsPerBand, src.rows - y0);
+            for (int r = 0; r < rows; ++r) {
+                const int py = y0 + r + pad.y;
+                const int x0 = cv::saturate_cast<int>((mat[1] * py + mat[2]) * kAbScale) + roundDelta;
+                const int yy0 = cv::saturate_cast<int>((mat[4] * py + mat[5]) * kAbScale) + roundDelta;
+                short* xy = points.ptr<short>(r);
+                unsigned short* a = weights.ptr<unsigned short>(r);
+                for (int x = 0; x < src.cols; ++x) {
+                    const int sx = (x0 + columnSteps[2 * size_t(x)]) >> (kAbBits - kInterBits);
+                    const int sy = (yy0 + columnSteps[2 * size_t(x) + 1]) >> (kAbBits - kInterBits);
+                    xy[2 * x] = toShort((sx >> kInterBits) - origin.x);
+                    xy[2 * x + 1] = toShort((sy >> kInterBits) - origin.y);
+                    a[x] = static_cast<unsigned short>((sy & (kInterTab - 1)) * kInterTab + (sx & (kInterTab - 1)));
+                }
+            }
+            cv::Mat band = dst.rowRange(y0, y0 + rows);
+            cv::remap(view, band, points.rowRange(0, rows), weights.rowRange(0, rows), cv::INTER_LINEAR,
+                      cv::BORDER_CONSTANT, cv::Scalar(0));
+        }
+    });
 }
 
 bool PointAround(QPoint a, QPoint b, int d)

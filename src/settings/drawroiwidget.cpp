@@ -587,7 +587,7 @@ void DrawROIWidget::SlotAutoChange()
             continue;
         unit->historyIndex = qBound(0, unit->historyIndex, count - 1);
         if (const unsigned char* frame = unit->pHistory[group][unit->historyIndex])
-            std::memcpy(unit->pShowBuf, frame, size_t(unit->frameBytes));
+            unit->showFrame(frame);
     }
 }
 

@@ -108,12 +108,21 @@ cv::Vec2f unitGradient(float gx, float gy)
 class LazyField
 {
 public:
+    // A new search stamps its values with a new mark instead of clearing the
+    // marks of the last one (a megabyte or more per search); the marks are
+    // cleared once when the stamp wraps round.
     void reset(const cv::Mat& img, const cv::Rect& area)
     {
         m_img = &img;
         m_area = area;
-        m_values.resize(size_t(area.area()));
-        m_known.assign(size_t(area.area()), 0);
+        if (++m_search == 0) {
+            std::fill(m_known.begin(), m_known.end(), 0);
+            m_search = 1;
+        }
+        if (m_values.size() < size_t(area.area())) {
+            m_values.resize(size_t(area.area()));
+            m_known.resize(size_t(area.area()), 0);
+        }
     }
     int stride() const { return m_area.width; }
     // Index of image point (x, y) in the field.
@@ -121,8 +130,8 @@ public:
 
     const cv::Vec2f& at(int index)
     {
-        if (!m_known[size_t(index)]) {
-            m_known[size_t(index)] = 1;
+        if (m_known[size_t(index)] != m_search) {
+            m_known[size_t(index)] = m_search;
             m_values[size_t(index)] = compute(m_area.x + index % m_area.width, m_area.y + index / m_area.width);
         }
         return m_values[size_t(index)];
@@ -148,7 +157,8 @@ private:
     const cv::Mat* m_img = nullptr;
     cv::Rect m_area;
     std::vector<cv::Vec2f> m_values;
-    std::vector<uchar> m_known;
+    std::vector<uchar> m_known;  // the search (modulo 255) that computed each value
+    uchar m_search = 0;
 };
 
 // scoreAt over a lazily computed field; centre is the field index of the pose.
@@ -181,9 +191,12 @@ struct Scratch
 // into the scratch buffers, valid until the next call.
 cv::Mat gradientField(const cv::Mat& img, const cv::Rect& want, Scratch& scratch)
 {
-    scratch.field.assign(size_t(want.area()), cv::Vec2f(0, 0));
+    if (scratch.field.size() < size_t(want.area()))
+        scratch.field.resize(size_t(want.area()));
     cv::Mat field(want.size(), CV_32FC2, scratch.field.data());
     const cv::Rect inside = want & cv::Rect(0, 0, img.cols, img.rows);
+    if (inside != want)
+        field.setTo(cv::Scalar::all(0));  // only a window reaching out of the image has a zero rim
     if (inside.empty())
         return field;
     cv::Sobel(img(inside), scratch.gx, CV_32F, 1, 0, 3);

@@ -10,7 +10,9 @@
 #include <QImage>
 #include <QTest>
 #include <QtEndian>
+#include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace {
 int countOf(const QStringList& lines, const QString& prefix)
@@ -162,7 +164,8 @@ TEST_F(CameraUnitTest, RestoreDefaultsKeepsWhatTheCameraLeavesOut)
 TEST_F(CameraUnitTest, ExternalTriggerKeepsTheDisplay)
 {
     ASSERT_NE(makeUnit(unitCamera("SERIAL-EXT01")), nullptr);
-    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    const std::vector<unsigned char> checked(static_cast<size_t>(unit->frameBytes), 9);
+    unit->showFrame(checked.data());
     live->externalTrigger = 1;
     EXPECT_TRUE(unit->UpdateImage());
     EXPECT_EQ(unit->pShowBuf[0], 9);
@@ -256,6 +259,13 @@ TEST_F(CameraUnitTest, IgnoreMasksRoundTripAndOtherDepthsReadAsGrey)
     for (int i = 0; i < unit->imagePixels; ++i)
         set += unit->pIgnoreMask[1][i] ? 1 : 0;
     EXPECT_EQ(set, 1);
+
+    // A group whose file is gone reloads as clear, whatever its mask held.
+    ASSERT_TRUE(QFile::remove("cammer12/ignorepoint.bmp"));
+    unit->pIgnoreMask[1][unit->imagePixels - 1] = 9;
+    unit->LoadIgnorePoint();
+    EXPECT_EQ(std::count(unit->pIgnoreMask[1], unit->pIgnoreMask[1] + unit->imagePixels, 0), unit->imagePixels);
+    EXPECT_EQ(unit->pIgnoreMask[0][10 * kWidth + 20], 255);
 }
 
 // The start-up sequence of the main window: cameras whose camera does not open
@@ -339,11 +349,38 @@ TEST_F(CameraUnitTest, AViewRepaintsOnlyWhenItsShownFrameChanges)
     EXPECT_EQ(counter.paints, settled);
 
     // A checked frame was shown: the live frame comes back once, then quiet again.
-    std::memset(unit->pShowBuf, 9, static_cast<size_t>(unit->frameBytes));
+    const std::vector<unsigned char> checked(static_cast<size_t>(unit->frameBytes), 9);
+    unit->showFrame(checked.data());
+    EXPECT_EQ(unit->pShowBuf[0], 9);
     for (int i = 0; i < 5; ++i) {
         unit->UpdateImage();
         QCoreApplication::processEvents();
     }
     EXPECT_EQ(counter.paints, settled + 1);
     EXPECT_EQ(std::memcmp(unit->pCaptureBuf, unit->pShowBuf, static_cast<size_t>(unit->frameBytes)), 0);
+}
+
+// A grey frame shown scaled is scaled from its own bytes; the 32-bit copy that
+// a zoomed view draws is made again when needed, never a stale one.
+TEST_F(CameraUnitTest, GreyViewShowsTheShownFrameOnEveryPath)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-GREY1")), nullptr);
+    unit->show();
+    unit->resize(kWidth / 2, kHeight / 2);
+    const QPoint probe(unit->width() - 4, unit->height() - 4);
+    const size_t bytes = static_cast<size_t>(unit->frameBytes);
+    auto shown = [&] { return unit->grab().toImage().pixel(probe); };
+    window->selCamera = unit->camIndex;
+
+    std::memset(unit->pShowBuf, 50, bytes);
+    window->zoomScale = 2.0;
+    EXPECT_EQ(shown(), qRgb(50, 50, 50));
+    window->zoomScale = 1.0;
+    std::memset(unit->pShowBuf, 200, bytes);
+    EXPECT_EQ(shown(), qRgb(200, 200, 200));
+    window->zoomScale = 2.0;
+    EXPECT_EQ(shown(), qRgb(200, 200, 200));
+    window->zoomScale = 1.0;
+    std::memset(unit->pShowBuf, 120, bytes);  // a new frame: scaled again
+    EXPECT_EQ(shown(), qRgb(120, 120, 120));
 }

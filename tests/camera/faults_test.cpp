@@ -10,7 +10,7 @@ TEST_F(EngineTest, RoiBoxReachingOutOfTheFrameIsCut)
     cv::Mat f = blankCheck();
     f(cv::Rect(190, 60, 8, 8)).setTo(240);
     f(cv::Rect(150, 150, 6, 6)).setTo(240);
-    addRoi(0, CammerRecong::kWhiteArea, cv::Rect(180, 50, 40, 40), 200, 0, 1000);
+    addRoi(0, CammerRecong::kWhiteArea, cv::Rect(180, 50, 40, 40), 200, 0, 50);  // NG: its box is kept
     // A circle ROI whose 40 x 40 box hangs over the bottom edge.
     const int r = store->roiCount[0]++;
     store->roiFunction[0][r] = CammerRecong::kWhiteArea;
@@ -26,7 +26,8 @@ TEST_F(EngineTest, RoiBoxReachingOutOfTheFrameIsCut)
     ASSERT_EQ(state->ngBoxes[0][0].count(), 1);
     EXPECT_EQ(state->ngBoxes[0][0].entry[1][2], 198);
     EXPECT_EQ(state->roiValue[0][1], 32);
-    EXPECT_TRUE(state->camOK);
+    EXPECT_TRUE(state->roiResult[0][1]);
+    EXPECT_FALSE(state->camOK);
     EXPECT_TRUE(window.records.isEmpty());
 }
 

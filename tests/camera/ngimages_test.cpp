@@ -62,6 +62,20 @@ TEST_F(NgImageTest, FirstNgRoiNumberAndMarksGoIntoTheTable)
     EXPECT_EQ(gFailIndex[0][0], 3);
 }
 
+// The NG picture is drawn apart: its red box and texts never reach the view,
+// whose frame was converted before the picture was made.
+TEST_F(NgImageTest, NgPictureLeavesTheViewAlone)
+{
+    gSource = -1;
+    unit->resize(kWidth, kHeight);
+    window->selCamera = unit->camIndex;
+    window->zoomX = 1;  // a moved view is drawn from the view's 32-bit pixels
+    EXPECT_EQ(unit->grab().toImage().pixel(330, 120) & 0xFFFFFF, 0x5A5A5Au);
+    unit->SaveFailImage(0, 0);
+    EXPECT_EQ(storedPixel(0, 330, 120) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(unit->grab().toImage().pixel(330, 120) & 0xFFFFFF, 0x5A5A5Au);
+}
+
 TEST_F(NgImageTest, TableIsWrittenUnderItsMutex)
 {
     std::atomic<bool> locked{false};

@@ -29,11 +29,15 @@ TEST_F(EngineTest, BandFunctionsMeasureDecideAndPublish)
     }
     EXPECT_FALSE(state->camOK);
 
-    // Boxes: right and bottom edges exclusive.
-    ASSERT_EQ(state->ngBoxes[0][0].count(), 1);
-    EXPECT_EQ(std::vector<int>(state->ngBoxes[0][0].entry[1], state->ngBoxes[0][0].entry[1] + 4),
+    // Boxes of the NG ROIs (the only ones drawn), right and bottom edges exclusive;
+    // the OK ROIs keep none, whatever they found.
+    ASSERT_EQ(state->ngBoxes[0][1].count(), 1);
+    EXPECT_EQ(std::vector<int>(state->ngBoxes[0][1].entry[1], state->ngBoxes[0][1].entry[1] + 4),
               (std::vector<int>{30, 30, 36, 36}));
-    EXPECT_EQ(state->ngBoxes[0][3].count(), 3);
+    EXPECT_EQ(state->ngBoxes[0][4].count(), 1);
+    EXPECT_EQ(state->ngBoxes[0][5].count(), 1);
+    for (int r : {0, 2, 3})
+        EXPECT_EQ(state->ngBoxes[0][r].count(), 0) << r;
 
     // Published: the cleaned area, the parameters by function, each ROI's own result.
     const param_roi spot = published(0, 0);
@@ -120,11 +124,11 @@ TEST_F(EngineTest, SpotCountingKeeps99BoxesButCountsAll)
     cv::Mat f = blankCheck();
     for (int i = 0; i < 150; ++i)
         f(cv::Rect(10 + 8 * (i % 15), 10 + 8 * (i / 15), 2, 2)).setTo(240);
-    addRoi(0, CammerRecong::kWhiteNum, cv::Rect(0, 0, 140, 100), 200, 0 | (200 << 16), 0);  // k = 1
+    addRoi(0, CammerRecong::kWhiteNum, cv::Rect(0, 0, 140, 100), 200, 0 | (100 << 16), 0);  // k = 1
     engine->Run(0);
     EXPECT_EQ(state->roiValue[0][0], 150);
     EXPECT_EQ(state->ngBoxes[0][0].count(), 99);
-    EXPECT_TRUE(state->roiResult[0][0]);
+    EXPECT_FALSE(state->roiResult[0][0]);  // more than 100 spots
     EXPECT_EQ(published(0, 0).value, 600);
 }
 
@@ -385,8 +389,8 @@ TEST_F(EngineTest, OpeningWithAnElementLargerThanTheRoi)
     f.at<uchar>(20, 20) = 240;              // one corner pixel outside the band
     f(cv::Rect(60, 20, 10, 10)).setTo(20);  // full
     para.minSpot = 1001;
-    addRoi(0, CammerRecong::kBlackArea, cv::Rect(20, 20, 10, 10), 60, 0, 1000);
-    addRoi(0, CammerRecong::kBlackArea, cv::Rect(60, 20, 10, 10), 60, 0, 1000);
+    addRoi(0, CammerRecong::kBlackArea, cv::Rect(20, 20, 10, 10), 60, 0, 50);
+    addRoi(0, CammerRecong::kBlackArea, cv::Rect(60, 20, 10, 10), 60, 0, 50);  // NG: its box is kept
     engine->Run(0);
     EXPECT_EQ(state->roiValue[0][0], 0);
     EXPECT_EQ(state->roiValue[0][1], 100);

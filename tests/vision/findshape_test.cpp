@@ -22,6 +22,7 @@ struct Found
     bool ok = false;
     int dx = 0, dy = 0;
     double angle = 0;
+    double score = 0;
 };
 
 Found find(FindShape& m, const cv::Mat& frame, cv::Rect box)
@@ -29,8 +30,7 @@ Found find(FindShape& m, const cv::Mat& frame, cv::Rect box)
     cv::Mat search = frame(box).clone();
     Found f;
     int x = 0, y = 0;
-    double score = 0;
-    f.ok = m.Find(search, 0, &x, &y, &f.angle, &score);
+    f.ok = m.Find(search, 0, &x, &y, &f.angle, &f.score);
     f.dx = x - box.x;
     f.dy = y - box.y;
     return f;
@@ -67,6 +67,31 @@ TEST(FindShape, ShiftedFrameGivesTheShiftBack)
         EXPECT_NEAR(f.dx, -shift.x, 1) << shift;
         EXPECT_NEAR(f.dy, -shift.y, 1) << shift;
         EXPECT_EQ(f.angle, 0.0);
+    }
+}
+
+// A model keeps its buffers from one search to the next: over hundreds of
+// searches of alternating frames (its marks wrap round) each gives exactly
+// what a fresh model gives, score included.
+TEST(FindShape, RepeatedSearchesNeverReuseAnotherFramesValues)
+{
+    const cv::Mat templ = synth::scene(kW, kH);
+    const cv::Mat frames[] = {synth::turned(templ, kCentre, 1.5, 7, -4), synth::turned(templ, kCentre, -1.0, -23, 15)};
+    Found fresh[2];
+    for (int k = 0; k < 2; ++k) {
+        FindShape once = learn(templ, 2);
+        fresh[k] = find(once, frames[k], kWhole);
+        ASSERT_TRUE(fresh[k].ok) << k;
+    }
+    FindShape m = learn(templ, 2);
+    for (int i = 0; i < 600; ++i) {
+        const Found f = find(m, frames[i % 2], kWhole);
+        const Found& want = fresh[i % 2];
+        ASSERT_TRUE(f.ok) << i;
+        ASSERT_EQ(f.dx, want.dx) << i;
+        ASSERT_EQ(f.dy, want.dy) << i;
+        ASSERT_EQ(f.angle, want.angle) << i;
+        ASSERT_EQ(f.score, want.score) << i;
     }
 }
 
