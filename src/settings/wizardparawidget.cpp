@@ -996,8 +996,9 @@ void WizardParaWidget::SlotToNetwork()
 
 void WizardParaWidget::SlotVersionDownload()
 {
+    // Built on the main window, over which this screen lies.
     if (versionDownloadHook())
-        versionDownloadHook()(this);
+        versionDownloadHook()(m_win ? static_cast<QWidget*>(m_win) : this);
     else
         SettingsPrompt::warn(notAvailable(kRowVersionDownload));
 }

@@ -13,6 +13,8 @@ public:
     ~WarnBox() override;
 
     void setText(const QString& text);
+    // The button's text in the language in force (the box may be made before it is loaded).
+    void retranslate();
     QString text() const { return m_text; }
     ColorButton* okButton() const { return m_ok; }
 

@@ -79,7 +79,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     , m_pingTimer(new QTimer(this))
 {
     setMinimumSize(0, 0);
-    setGeometry(gShowW / 2 - kWidth / 2, gShowH / 2 - kHeight / 2, kWidth, kHeight);
+    placeCentred(QSize(kWidth, kHeight));
 
     auto* cancel = new QPushButton(QStringLiteral("取消"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -200,9 +200,9 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     setDefaultWgt(this, QString());
     LabelFit::fitIpTitles(this);
     showLinkState();
-    // Long translations need more than 1280 px; the dialog then grows and stays centred.
-    const QSize size = minimumSizeHint().expandedTo(QSize(kWidth, kHeight));
-    setGeometry(gShowW / 2 - size.width() / 2, gShowH / 2 - size.height() / 2, size.width(), size.height());
+    // Long translations need more than 1280 px; the dialog then grows and stays centred,
+    // up to the screen's size (a small panel scrolls the body instead).
+    placeCentred(contentSize().expandedTo(QSize(kWidth, kHeight)));
 }
 
 NetworkSettingDialog::~NetworkSettingDialog()
