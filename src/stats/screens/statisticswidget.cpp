@@ -172,10 +172,10 @@ void StatisticsWidget::createWidget(QStringList detectNames)
     auto* top = new QHBoxLayout;
     top->setSpacing(narrow ? 10 : 100);
     top->setContentsMargins(0, 0, 0, 0);
-    top->addWidget(groupCombo);
+    auto* actions = narrow ? new QHBoxLayout : top;
+    actions->addWidget(groupCombo);
     top->addLayout(shiftRow(kRowMorningFrom, 0));
     top->addLayout(shiftRow(kRowNightFrom, 2));
-    auto* actions = narrow ? new QHBoxLayout : top;
     if (narrow)
         actions->addStretch();
     actions->addWidget(back);
