@@ -339,7 +339,11 @@ bool NetworkSettingDialog::lastApplyOk(QString* error) const
 
 void NetworkSettingDialog::startPing()
 {
-    m_pingPanel->move(m_pingButton->mapTo(this, QPoint(0, m_pingButton->height() + kPanelGap)));
+    // Under the button, but inside the dialog: on a small panel the button may sit near its
+    // edge, and the panel's close button must stay in reach.
+    const QPoint below = m_pingButton->mapTo(this, QPoint(0, m_pingButton->height() + kPanelGap));
+    m_pingPanel->move(qBound(0, below.x(), qMax(0, width() - m_pingPanel->width())),
+                      qBound(0, below.y(), qMax(0, height() - m_pingPanel->height())));
     m_pingPanel->show();
     m_pingPanel->raise();
     m_pingPanel->textBrowser->clear();
