@@ -159,6 +159,8 @@ run_at() {
   newest_window
   e2e_screenshot "$APP/statistics-$W.png"
   [ "$D_WIDTH" -eq "$W" ] || { fail "statistics screen ${D_WIDTH} wide on a $W screen"; }
+  # The IO page from the status bar, closed by its Return.
+  if [ "$W" -ge 1800 ]; then dialog_round io-page 300 $((H - 20)) 1391 574; else dialog_round io-page 300 $((H - 20)) 752 434; fi
   e2e_stop || { fail "unclean exit"; }
   if [ -n "${E2E_SHOTS:-}" ]; then mkdir -p "$E2E_SHOTS"; cp "$APP"/*.png "$E2E_SHOTS"/; fi
   e2e_cleanup

@@ -92,6 +92,12 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     auto* mainRow = new QHBoxLayout(m_body);
     mainRow->setSpacing(100);
     mainRow->setContentsMargins(8, 20, 8, 0);
+    // Too narrow for the two columns side by side: the switches go under the cards and the
+    // body scrolls up and down, as the settings pages do.
+    if (gShowW < kWidth) {
+        mainRow->setDirection(QBoxLayout::TopToBottom);
+        mainRow->setSpacing(20);
+    }
 
     NetworkManager* manager = NetworkManager::getInstance();
     manager->initnetcard(false);
