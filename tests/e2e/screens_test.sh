@@ -44,6 +44,16 @@ windows_inside() {
 
 window_count() { e2e_x search --onlyvisible --name "" 2>/dev/null | wc -l; }
 
+# Waits up to 5 s until the number of shown windows compares ($1: -gt, -eq) with $2.
+wait_windows() {
+  local i=0
+  while [ $i -lt 50 ]; do
+    [ "$(window_count)" "$1" "$2" ] && return 0
+    sleep 0.1; i=$((i + 1))
+  done
+  return 1
+}
+
 # The newest shown window's geometry into D_X D_Y D_W D_H.
 newest_window() {
   local w; w="$(e2e_x search --onlyvisible --name "" 2>/dev/null | tail -1)"
@@ -54,13 +64,14 @@ newest_window() {
 dialog_round() {
   local name="$1" tap_x="$2" tap_y="$3" dx="$4" dy="$5" before
   before="$(window_count)"
-  e2e_tap "$tap_x" "$tap_y"; sleep 1
-  [ "$(window_count)" -gt "$before" ] || { fail "$name did not open"; }
+  e2e_tap "$tap_x" "$tap_y"
+  wait_windows -gt "$before" || fail "$name did not open"
+  sleep 0.5
   windows_inside "$name"
   newest_window
   e2e_screenshot "$APP/$name-$W.png"
-  e2e_tap $((D_X + dx)) $((D_Y + dy)); sleep 0.5
-  [ "$(window_count)" -eq "$before" ] || { fail "$name did not close by its button"; }
+  e2e_tap $((D_X + dx)) $((D_Y + dy))
+  wait_windows -eq "$before" || fail "$name did not close by its button"
 }
 
 # Types a value on the number keypad that the last tap opened, then its Confirm.
@@ -147,18 +158,21 @@ run_at() {
   windows_inside "network settings"
   newest_window
   e2e_screenshot "$APP/network-$W.png"
-  e2e_tap $((D_X + D_WIDTH - 164)) $((D_Y + 30)); sleep 0.5
-  [ "$(window_count)" -eq 2 ] || { fail "the network dialog did not close by Cancel"; }
+  e2e_tap $((D_X + D_WIDTH - 164)) $((D_Y + 30))
+  wait_windows -eq 2 || fail "the network dialog did not close by Cancel"
   e2e_tap $(page_at 9); sleep 0.5   # Return
 
   # The statistics screen: its Return is on the screen and leaves it.
   if [ "$W" -ge 1800 ]; then panel_tap 1799 518; else panel_tap 903 519; fi
-  sleep 1
-  [ "$(window_count)" -eq 3 ] || fail "the statistics screen did not open"
+  wait_windows -eq 3 || fail "the statistics screen did not open"
+  sleep 0.5
   windows_inside "statistics"
   newest_window
   e2e_screenshot "$APP/statistics-$W.png"
   [ "$D_WIDTH" -eq "$W" ] || { fail "statistics screen ${D_WIDTH} wide on a $W screen"; }
+  if [ "$W" -ge 1800 ]; then e2e_tap 1360 34; else e2e_tap 554 95; fi   # Return
+  wait_windows -eq 2 || fail "the statistics screen did not close by Return"
+  sleep 1
   # The IO page from the status bar, closed by its Return.
   if [ "$W" -ge 1800 ]; then dialog_round io-page 300 $((H - 20)) 1391 574; else dialog_round io-page 300 $((H - 20)) 752 434; fi
   e2e_stop || { fail "unclean exit"; }
