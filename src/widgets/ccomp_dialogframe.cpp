@@ -55,6 +55,12 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     bodyScroll->setWidget(m_body);
     m_body->setAutoFillBackground(false);  // the dialog's grey, as before
     TouchScroll::enable(bodyScroll);
+    // Bars only on a panel smaller than these dialogs are drawn for: on the large
+    // screen the body keeps the whole dialog as before.
+    if (gShowW >= kMinWidth && gShowH >= kMinHeight) {
+        bodyScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        bodyScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
 
     auto* frameLayout = new QVBoxLayout;
     frameLayout->addWidget(titleBar);
