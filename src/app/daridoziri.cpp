@@ -103,6 +103,10 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     createSharedDialogs();
     openDatabases();
     loadParameters();
+    // The shared boxes come first so that a failing load can be shown; their
+    // buttons follow the stored language once it is known.
+    gpWarnBox->retranslate();
+    gpChooseBox->retranslate();
     createKeypads();
     gpPasswordBox = new PasswordBox(nullptr);
     pIndexButton = new IndexButton(this);

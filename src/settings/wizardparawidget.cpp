@@ -20,6 +20,7 @@
 #include "paramfield.h"
 #include "resstatisticsparam.h"
 #include "settingsprompt.h"
+#include "touchscroll.h"
 #include "widgetchangecamera.h"
 #include "wizardpara.h"
 
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -353,7 +355,11 @@ QWidget* WizardParaWidget::buildFieldPage(int page)
     // by the main window's style sheet); a finger-wide scroll bar.
     scroll->viewport()->setAutoFillBackground(false);
     body->setAutoFillBackground(false);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; } QScrollBar:vertical { width: 30px; }"));
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    // On the bar itself: under the screen's own style sheet a rule of the page
+    // does not reach the bar's size, which stayed at the style's 14 px.
+    scroll->verticalScrollBar()->setStyleSheet(QStringLiteral("QScrollBar:vertical { width: 30px; }"));
+    TouchScroll::enable(scroll);
     return scroll;
 }
 
@@ -992,8 +998,9 @@ void WizardParaWidget::SlotToNetwork()
 
 void WizardParaWidget::SlotVersionDownload()
 {
+    // Built on the main window, over which this screen lies.
     if (versionDownloadHook())
-        versionDownloadHook()(this);
+        versionDownloadHook()(m_win ? static_cast<QWidget*>(m_win) : this);
     else
         SettingsPrompt::warn(notAvailable(kRowVersionDownload));
 }

@@ -1,11 +1,13 @@
 #include "ccomp_dialogframe.h"
 
 #include "globals.h"
+#include "touchscroll.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtDebug>
@@ -22,6 +24,7 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     qInfo().noquote() << "open dialog:" + title;
 
     auto* titleBar = new QWidget(this);
+    m_titleBar = titleBar;
     titleBar->setFixedHeight(kTitleBarHeight);
     titleBar->setStyleSheet(QStringLiteral("color:white;background-color:rgb(80,80,80);font-size:32px"));
 
@@ -41,11 +44,27 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     m_titleLayout->setContentsMargins(8, 0, 8, 0);
     titleBar->setLayout(m_titleLayout);
 
-    m_body = new QWidget(this);
+    // The body scrolls (by dragging too) where the screen is smaller than it.
+    auto* bodyScroll = new QScrollArea(this);
+    bodyScroll->setObjectName(QStringLiteral("frameBody"));
+    bodyScroll->setWidgetResizable(true);
+    bodyScroll->setFrameShape(QFrame::NoFrame);
+    bodyScroll->setStyleSheet(QStringLiteral("QScrollArea#frameBody{background:transparent;}"));
+    bodyScroll->viewport()->setAutoFillBackground(false);
+    m_body = new QWidget(bodyScroll);
+    bodyScroll->setWidget(m_body);
+    m_body->setAutoFillBackground(false);  // the dialog's grey, as before
+    TouchScroll::enable(bodyScroll);
+    // Bars only on a panel smaller than these dialogs are drawn for: on the large
+    // screen the body keeps the whole dialog as before.
+    if (gShowW >= kMinWidth && gShowH >= kMinHeight) {
+        bodyScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        bodyScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
 
     auto* frameLayout = new QVBoxLayout;
     frameLayout->addWidget(titleBar);
-    frameLayout->addWidget(m_body);
+    frameLayout->addWidget(bodyScroll);
     frameLayout->setMargin(0);
     frameLayout->setSpacing(5);
     frameLayout->setContentsMargins(0, 0, 0, 5);
@@ -54,6 +73,20 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     // Never larger than the screen (a 1024 x 768 panel).
     setMinimumSize(qMin(kMinWidth, gShowW), qMin(kMinHeight, gShowH));
     setWindowFlags(Qt::FramelessWindowHint | Qt::CustomizeWindowHint);
+}
+
+QSize CComp_DialogFrame::contentSize() const
+{
+    const QSize body = m_body->minimumSizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    return QSize(qMax(body.width(), m_titleBar->minimumSizeHint().width()),
+                 kTitleBarHeight + layout()->spacing() + body.height() + margins.top() + margins.bottom());
+}
+
+void CComp_DialogFrame::placeCentred(QSize wanted)
+{
+    const QSize size = wanted.boundedTo(QSize(gShowW, gShowH));
+    setGeometry((gShowW - size.width()) / 2, (gShowH - size.height()) / 2, size.width(), size.height());
 }
 
 void CComp_DialogFrame::acceptDialog()

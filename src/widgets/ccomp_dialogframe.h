@@ -22,6 +22,12 @@ public:
     static void setDefaultWgt(QWidget* w, const QString& extra);
     static QString defaultStyle();
 
+    // Centred on the screen at the wanted size, never larger than the screen
+    // (the body then scrolls under the title bar, whose buttons stay in reach).
+    void placeCentred(QSize wanted);
+    // The size at which the body needs no scrolling.
+    QSize contentSize() const;
+
     QLabel* titleLabel() const { return m_titleLabel; }
     QWidget* bodyWidget() const { return m_body; }
     QHBoxLayout* titleLayout() const { return m_titleLayout; }
@@ -32,5 +38,6 @@ public slots:
 protected:
     QLabel* m_titleLabel;
     QWidget* m_body;
+    QWidget* m_titleBar;
     QHBoxLayout* m_titleLayout;
 };

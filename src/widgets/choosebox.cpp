@@ -36,6 +36,13 @@ ChooseBox::ChooseBox(QWidget* parent, int width, int height)
 
 ChooseBox::~ChooseBox() = default;
 
+void ChooseBox::retranslate()
+{
+    m_yes->setText(lanText(kRowYes));
+    m_no->setText(lanText(kRowNo));
+    ColorButton::fitTexts(this);
+}
+
 void ChooseBox::setText(const QString& text)
 {
     m_text = text;

@@ -12,6 +12,8 @@ public:
     ~ChooseBox() override;
 
     void setText(const QString& text);
+    // YES and NO in the language in force (the box may be made before it is loaded).
+    void retranslate();
     QString text() const { return m_text; }
 
     ColorButton* yesButton() const { return m_yes; }

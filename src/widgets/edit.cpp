@@ -198,6 +198,11 @@ void Edit::showKeypad()
 
     if (pad->parentWidget() != host)
         pad->setParent(host);
+    // A press on a key looks for a widget to focus from the key up through its
+    // hosts; a scroll area there would take the focus from this edit and the
+    // keypad would close under the finger. The search ends at a widget whose
+    // focus proxy already has the focus: this edit.
+    pad->setFocusProxy(this);
     pad->move(x, y);
     pad->show();
     pad->raise();

@@ -35,6 +35,12 @@ WarnBox::WarnBox(QWidget* parent)
 
 WarnBox::~WarnBox() = default;
 
+void WarnBox::retranslate()
+{
+    m_ok->setText(lanText(kRowConfirm));
+    m_ok->fitText();
+}
+
 void WarnBox::placeCentred()
 {
     setGeometry(DialogPainter::centred(DP::kBoxW, DP::kBoxH));

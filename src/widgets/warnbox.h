@@ -16,6 +16,8 @@ public:
     // A text set while another is shown waits until the operator closes that one,
     // then shows (without blocking): no message replaces another unseen.
     void setText(const QString& text);
+    // The button's text in the language in force (the box may be made before it is loaded).
+    void retranslate();
     QString text() const { return m_text; }
     QStringList waitingTexts() const { return m_waiting; }
     ColorButton* okButton() const { return m_ok; }

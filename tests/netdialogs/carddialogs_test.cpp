@@ -278,3 +278,33 @@ TEST_F(CardDialogs, PingShowsOutputRefusesOptionsAndEndsWhenHidden)
     EXPECT_FALSE(gpNetDialog->pingPanel()->isVisible());
     EXPECT_TRUE(waitUntil([&] { return !QFile::exists(QString("/proc/%1/cmdline").arg(pid)); }, 3000));
 }
+
+TEST_F(CardDialogs, OnASmallPanelTheDialogsFitAndTheirButtonsStayInReach)
+{
+    const int w = gShowW, h = gShowH;
+    gShowW = 1024;
+    gShowH = 768;
+    const QRect screen(0, 0, gShowW, gShowH);
+    gpNetDialog = new NetworkSettingDialog(nullptr);
+    gpNetDialog->show();
+    EXPECT_TRUE(screen.contains(gpNetDialog->geometry())) << gpNetDialog->width() << "x" << gpNetDialog->height();
+    // The title bar's buttons lie inside; the body scrolls beneath them.
+    for (QPushButton* b : gpNetDialog->findChildren<QPushButton*>()) {
+        if (b->parentWidget() != gpNetDialog->titleLabel()->parentWidget())
+            continue;
+        EXPECT_TRUE(gpNetDialog->rect().contains(b->geometry().translated(b->parentWidget()->pos())))
+            << b->text().toStdString();
+    }
+    auto* target = gpNetDialog->findChild<Edit*>("pingTargetEdit");
+    target->setText("-f");  // refused: the panel shows without a ping
+    gpNetDialog->findChild<QPushButton*>("pingButton")->click();
+    ASSERT_TRUE(gpNetDialog->pingPanel()->isVisible());
+    EXPECT_TRUE(gpNetDialog->rect().contains(gpNetDialog->pingPanel()->geometry()))
+        << gpNetDialog->pingPanel()->x() << "," << gpNetDialog->pingPanel()->y();
+
+    Network_CardItem_SetDia wirelessEditor(NetworkManager::getInstance()->readNetInfo().value("wlan0"), nullptr);
+    EXPECT_LE(wirelessEditor.height(), gShowH);
+    EXPECT_LE(wirelessEditor.width(), gShowW);
+    gShowW = w;
+    gShowH = h;
+}

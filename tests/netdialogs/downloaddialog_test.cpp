@@ -244,4 +244,28 @@ TEST_F(DownloadDialog, ASecondTapWhileTheListingIsReadOpensNothingMore)
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(secondTaps, QList<int>({0, 0}));
     EXPECT_EQ(listings, 1);
+
+TEST_F(DownloadDialog, SmallScreenBoxesSitWhereTheLargeBoxWouldWithTheirButtonsInTheDialog)
+{
+    const int w = gShowW, h = gShowH;
+    gShowW = 1024;
+    gShowH = 768;
+    auto dialog = makeDialog();
+    ASSERT_EQ(dialog->size(), QSize(700, 500));
+    QAbstractButton* package = dialog->packageButtons(0).first();
+    QRect boxAt, yesAt, noAt;
+    answerChild(dialog.get(), "v_SelectBox", [&](QWidget* box) {
+        boxAt = box->geometry();
+        yesAt = box->findChild<QAbstractButton*>("yesButton")->geometry().translated(box->pos());
+        noAt = box->findChild<QAbstractButton*>("noButton")->geometry().translated(box->pos());
+        touch(box->findChild<QAbstractButton*>("noButton"));
+        return true;
+    });
+    touch(package);
+    ASSERT_TRUE(waitUntil([&] { return package->isEnabled(); }));
+    EXPECT_EQ(boxAt, QRect(350 - 375, 250 - 185, 420, 180));
+    EXPECT_TRUE(dialog->rect().contains(yesAt)) << yesAt.x() << "," << yesAt.y();
+    EXPECT_TRUE(dialog->rect().contains(noAt)) << noAt.x() << "," << noAt.y();
+    gShowW = w;
+    gShowH = h;
 }

@@ -8,7 +8,10 @@
 #include "choosebox.h"
 #include "wizardparawidget.h"
 
+#include <QAbstractScrollArea>
 #include <QDialog>
+#include <QScroller>
+#include <QStackedWidget>
 #include <QSqlQuery>
 
 namespace {
@@ -33,6 +36,15 @@ void SettingsTest::SetUp()
     live->trigInDelay[0] = 5;
     live->detectEnable[0] = live->detectEnable[1] = 1;
     ASSERT_TRUE(live->SaveDatatoFile());
+    withoutDragScrolling(settings);
+}
+
+void SettingsTest::withoutDragScrolling(WizardParaWidget* screen)
+{
+    for (int page = 0; page < screen->pages()->count(); ++page) {
+        if (auto* scroll = qobject_cast<QAbstractScrollArea*>(screen->pages()->widget(page)))
+            QScroller::ungrabGesture(scroll->viewport());
+    }
 }
 
 int SettingsTest::fieldIndex(const std::function<bool(const ParamField&)>& match)

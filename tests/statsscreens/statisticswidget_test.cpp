@@ -124,4 +124,14 @@ TEST_F(ScreenTest, DatePresetsCountBackFromToday)
     dialog.startEdit()->setDate(QDate(2026, 2, 1));
     EXPECT_EQ(dialog.mode(), 0) << "an edited date makes the range custom";
     EXPECT_EQ(dialog.getDays().first, "2026-02-01");
+
+    // On a small panel the choices take two rows and the dialog fits the screen.
+    const int w = gShowW;
+    gShowW = 1024;
+    DateSeletDialog small;
+    small.show();
+    EXPECT_LE(small.width(), 1024);
+    small.choosePreset(2);
+    EXPECT_EQ(small.getDays(), qMakePair(QString("2026-03-25"), QString("2026-03-31")));
+    gShowW = w;
 }

@@ -19,6 +19,8 @@
 #include "qttesthelpers.h"
 #include "warnbox.h"
 
+#include <QFontMetrics>
+
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
@@ -138,6 +140,27 @@ TEST_F(DialogTest, QuestionBoxGivesOneOnlyForYes)
     EXPECT_EQ(box.exec(), 1);
     new ModalAnswerer([&box](QWidget*) { touch(box.noButton()); });
     EXPECT_EQ(box.exec(), 0);
+}
+
+TEST_F(DialogTest, SharedBoxesMadeBeforeTheLanguageWasLoadedFollowItAfterwards)
+{
+    const int before = gLan;
+    gLan = 0;  // the table's first language, as before the stored one is read
+    WarnBox warn(nullptr);
+    ChooseBox ask(nullptr, 750, 370);
+    ASSERT_EQ(ask.yesButton()->text(), lanText(122));
+    for (int lan : {1, 3, 2}) {
+        gLan = lan;
+        warn.retranslate();
+        ask.retranslate();
+        EXPECT_EQ(warn.okButton()->text(), lanText(121)) << lan;
+        EXPECT_EQ(ask.yesButton()->text(), lanText(122)) << lan;
+        EXPECT_EQ(ask.noButton()->text(), lanText(123)) << lan;
+        // A translation is never cut: the font is fitted to the button again.
+        for (ColorButton* b : {warn.okButton(), ask.yesButton(), ask.noButton()})
+            EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->text()), b->width()) << lan;
+    }
+    gLan = before;
 }
 
 TEST_F(DialogTest, ProductionAlarmLeavesHeldOutputsToTheAlarmThatHoldsThem)

@@ -9,6 +9,7 @@
 #include "numcharinput.h"
 #include "passwordbox.h"
 
+#include <QScrollArea>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +80,50 @@ TEST_F(KeypadTest, NumberKeypadOnPlainEditReplacesAppendsAndErases)
     EXPECT_FALSE(gpNumPad->isVisible());
     EXPECT_FALSE(edit->hasFocus());
     EXPECT_EQ(Edit::current(), nullptr);
+}
+
+TEST_F(KeypadTest, KeysPressedInsideAScrollAreaKeepTheEditAndItsKeypad)
+{
+    // A scroll area takes the focus on a press that reaches it; the keys of a
+    // keypad hosted in the scrolled page must not hand the press up to it.
+    auto* scroll = new QScrollArea(win.get());
+    scroll->setGeometry(0, 0, 1000, 700);
+    auto* page = new QWidget;
+    page->setFixedSize(980, 1400);
+    scroll->setWidget(page);
+    scroll->show();
+    Edit* number = makeEdit(5, page, QRect(100, 100, 200, 50));
+    Edit* text = makeEdit(6, page, QRect(100, 400, 200, 50));
+    ASSERT_EQ(scroll->focusPolicy() & Qt::ClickFocus, Qt::ClickFocus);
+
+    touch(number);
+    ASSERT_EQ(gpNumPad->parentWidget(), page);
+    typeDigit(8);
+    typeDigit(0);
+    EXPECT_TRUE(gpNumPad->isVisible());
+    EXPECT_TRUE(number->hasFocus());
+    EXPECT_EQ(Edit::current(), number);
+    typeDigit(0);
+    EXPECT_EQ(number->text(), "800");
+    touch(gpNumPad->bsKey());
+    EXPECT_EQ(number->text(), "80");
+    touch(gpNumPad->confirmKey());
+    EXPECT_FALSE(gpNumPad->isVisible());
+
+    touch(text);
+    ASSERT_TRUE(gpNumCharPad->isVisible());
+    typeChar('a');
+    typeChar('7');
+    EXPECT_TRUE(gpNumCharPad->isVisible());
+    EXPECT_TRUE(text->hasFocus());
+    EXPECT_EQ(text->text(), "a7");
+
+    // A press beside the keypad still ends the entry.
+    touchAt(page, QPoint(950, 30));
+    EXPECT_FALSE(text->hasFocus());
+    EXPECT_FALSE(gpNumCharPad->isVisible());
+    gpNumPad->setParent(nullptr);
+    gpNumCharPad->setParent(nullptr);
 }
 
 TEST_F(KeypadTest, KeypadStaysInsideItsHostAndAboveTheScreenBottom)

@@ -126,7 +126,7 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
     , m_card(std::move(card))
 {
     setMinimumSize(0, 0);
-    setFixedSize(kWidth, kWiredHeight);
+    setFixedSize(QSize(kWidth, kWiredHeight).boundedTo(QSize(gShowW, gShowH)));
     auto* cancel = new QPushButton(lanText(kRowCancel), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setFixedSize(100, 50);
@@ -175,7 +175,7 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
         passwordRow->addWidget(textEdit("Edit_editPasswd", m_card.passwd, m_body));
         addRow(column, passwordRow);
 
-        setFixedSize(kWidth, kWirelessHeight);
+        setFixedSize(QSize(kWidth, kWirelessHeight).boundedTo(QSize(gShowW, gShowH)));
     }
 
     auto* modeRow = new QHBoxLayout;

@@ -79,7 +79,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     , m_pingTimer(new QTimer(this))
 {
     setMinimumSize(0, 0);
-    setGeometry(gShowW / 2 - kWidth / 2, gShowH / 2 - kHeight / 2, kWidth, kHeight);
+    placeCentred(QSize(kWidth, kHeight));
 
     auto* cancel = new QPushButton(QStringLiteral("取消"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
@@ -93,6 +93,12 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     auto* mainRow = new QHBoxLayout(m_body);
     mainRow->setSpacing(100);
     mainRow->setContentsMargins(8, 20, 8, 0);
+    // Too narrow for the two columns side by side: the switches go under the cards and the
+    // body scrolls up and down, as the settings pages do.
+    if (gShowW < kWidth) {
+        mainRow->setDirection(QBoxLayout::TopToBottom);
+        mainRow->setSpacing(20);
+    }
 
     NetworkManager* manager = NetworkManager::getInstance();
     manager->initnetcard(false);
@@ -201,9 +207,9 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     setDefaultWgt(this, QString());
     LabelFit::fitIpTitles(this);
     showLinkState();
-    // Long translations need more than 1280 px; the dialog then grows and stays centred.
-    const QSize size = minimumSizeHint().expandedTo(QSize(kWidth, kHeight));
-    setGeometry(gShowW / 2 - size.width() / 2, gShowH / 2 - size.height() / 2, size.width(), size.height());
+    // Long translations need more than 1280 px; the dialog then grows and stays centred,
+    // up to the screen's size (a small panel scrolls the body instead).
+    placeCentred(contentSize().expandedTo(QSize(kWidth, kHeight)));
 }
 
 NetworkSettingDialog::~NetworkSettingDialog()
@@ -340,7 +346,11 @@ bool NetworkSettingDialog::lastApplyOk(QString* error) const
 
 void NetworkSettingDialog::startPing()
 {
-    m_pingPanel->move(m_pingButton->mapTo(this, QPoint(0, m_pingButton->height() + kPanelGap)));
+    // Under the button, but inside the dialog: on a small panel the button may sit near its
+    // edge, and the panel's close button must stay in reach.
+    const QPoint below = m_pingButton->mapTo(this, QPoint(0, m_pingButton->height() + kPanelGap));
+    m_pingPanel->move(qBound(0, below.x(), qMax(0, width() - m_pingPanel->width())),
+                      qBound(0, below.y(), qMax(0, height() - m_pingPanel->height())));
     m_pingPanel->show();
     m_pingPanel->raise();
     m_pingPanel->textBrowser->clear();

@@ -77,6 +77,14 @@ void v_SelectBox::paintEvent(QPaintEvent*)
     DialogPainter::drawFrame(painter, width(), height());
 }
 
+void v_SelectBox::hideEvent(QHideEvent* event)
+{
+    // The box lies over its dialog: the dialog is drawn again where it was.
+    if (parentWidget())
+        parentWidget()->update();
+    QDialog::hideEvent(event);
+}
+
 void v_SelectBox::showEvent(QShowEvent* event)
 {
     const bool small = smallScreen();

@@ -32,8 +32,6 @@ constexpr int kPackageStep = 80;
 constexpr int kColumnTitleY = 100;
 constexpr int kLargeBoxW = 750;
 constexpr int kLargeBoxH = 370;
-constexpr int kSmallBoxW = 420;
-constexpr int kSmallBoxH = 180;
 constexpr int kSmallPackageH = 32;
 constexpr int kRowDiskFull = 900;
 } // namespace
@@ -203,10 +201,10 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
 {
     m_exit->setEnabled(false);
     setEnable(false);
-    // The boxes are children of this dialog, centred in it at their own size.
-    const bool small = gShowW < kSmallScreenW;
-    const QPoint at(width() / 2 - (small ? kSmallBoxW : kLargeBoxW) / 2,
-                    height() / 2 - (small ? kSmallBoxH : kLargeBoxH) / 2);
+    // The boxes are children of this dialog, placed for the large box at both
+    // sizes: the small box then starts 25 px left of the small dialog, its
+    // buttons inside it.
+    const QPoint at(width() / 2 - kLargeBoxW / 2, height() / 2 - kLargeBoxH / 2);
     v_SelectBox question(at.x(), at.y(), this, v_SelectBox::Question);
     question.setText(QStringLiteral("是否开始下载该版本?"));
     if (question.exec() == QDialog::Accepted) {

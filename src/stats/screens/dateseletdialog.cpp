@@ -5,6 +5,7 @@
 
 #include <QButtonGroup>
 #include <QDateEdit>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QFontMetrics>
 #include <QLabel>
@@ -17,6 +18,7 @@ constexpr int kCellW = 160, kCellH = 50;
 constexpr int kTextPx = 33;
 constexpr int kButtonPadding = 16;
 constexpr int kEditW = 330;
+constexpr int kOneRowScreenW = 1280;
 constexpr int kEditFontPx = 30;
 constexpr int kArrowPx = 50;
 constexpr int kRowTime = 733, kRowCustom = 734, kRowDays = 735, kRowStart = 736, kRowEnd = 737;
@@ -49,17 +51,19 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint)
     , m_presets(new QButtonGroup(this))
 {
-    auto* presetsRow = new QHBoxLayout;
+    auto* presetsRow = new QGridLayout;
     auto* time = new QLabel(lanText(kRowTime), this);
     time->setFixedSize(cellWidth(time->text()), kCellH);
     time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    presetsRow->addWidget(time);
+    presetsRow->addWidget(time, 0, 0);
+    // Seven cells are wider than a small panel: the choices then take two rows.
+    const int perRow = gShowW < kOneRowScreenW ? 3 : int(std::size(kPresetDays)) + 1;
     for (int id = 0; id <= int(std::size(kPresetDays)); ++id) {
         const QString text = id == kCustom ? lanText(kRowCustom) : lanText(kRowDays).arg(kPresetDays[id - 1]);
         auto* button = new QRadioButton(text, this);
         button->setFixedSize(kCellW, kCellH);
         m_presets->addButton(button, id);
-        presetsRow->addWidget(button);
+        presetsRow->addWidget(button, id / perRow, 1 + id % perRow);
     }
 
     const QString arrows = QStringLiteral(

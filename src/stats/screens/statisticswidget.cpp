@@ -25,8 +25,12 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int kScreenW = 1920, kScreenH = 1080;
+constexpr int kScreenH = 1080;
 constexpr int kListHeight = 980;
+// Below this width the top row's controls take two rows.
+constexpr int kWideScreen = 1800;
+constexpr int kSecondRowH = 60;
+constexpr int kNarrowDateListW = 190;
 constexpr int kFontPx = 33;
 constexpr int kTopRowH = 50;
 constexpr int kTopRowSpacing = 30;
@@ -68,7 +72,8 @@ StatisticsWidget* StatisticsWidget::instance = nullptr;
 StatisticsWidget::StatisticsWidget(QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::CustomizeWindowHint)
 {
-    setFixedSize(kScreenW, kScreenH);
+    // The screen it runs on, so that Return and Export stay in reach on a small panel.
+    setFixedSize(gShowW, gShowH);
     setStyleSheet(QStringLiteral("StatisticsWidget{background-color: #FFFFFF;background: #FFFFFF;}"
                                  "QListWidget {font-size:22px;}QListWidget::item { height: 50px; }"));
     setAttribute(Qt::WA_StyledBackground);
@@ -105,9 +110,12 @@ StatisticsWidget::~StatisticsWidget()
 
 void StatisticsWidget::createWidget(QStringList detectNames)
 {
+    const bool narrow = width() < kWideScreen;
+    const int listHeight = kListHeight * height() / kScreenH - (narrow ? kSecondRowH : 0);
     cameraTab = new QTabWidget(this);
-    const int tabWidth = (width() / 11) * 10 - 2;
-    cameraTab->setFixedSize(tabWidth, kListHeight);
+    // The dates keep a readable column on a small panel.
+    const int tabWidth = narrow ? width() - 20 - kNarrowDateListW - 6 : (width() / 11) * 10 - 2;
+    cameraTab->setFixedSize(tabWidth, listHeight);
     cameraTab->setStyleSheet(QStringLiteral("QTabBar::tab {   width: 200px;   height: 50px;   font-size: 25px;}"
                                             "QTabBar::tab:selected {    background: #ff9900;    color: white;}"));
     const int cameras = qBound(0, numCamera, kMaxCameraTabs - 1);
@@ -122,7 +130,7 @@ void StatisticsWidget::createWidget(QStringList detectNames)
     connect(cameraTab, &QTabWidget::currentChanged, this, &StatisticsWidget::refreshPage);
 
     dateList = new QListWidget(this);
-    dateList->setFixedHeight(kListHeight);
+    dateList->setFixedHeight(listHeight);
     connect(dateList, &QListWidget::itemClicked, this, &StatisticsWidget::UpdateRecord);
 
     groupCombo = new ComboBox(this);
@@ -174,20 +182,23 @@ void StatisticsWidget::createWidget(QStringList detectNames)
     connect(exportButton, &ColorButton::clicked, this, &StatisticsWidget::SlotExportData);
 
     auto* top = new QHBoxLayout;
-    top->setSpacing(kTopRowSpacing);
+    top->setSpacing(narrow ? 10 : kTopRowSpacing);
     top->setContentsMargins(0, 0, 0, 0);
-    top->addWidget(groupCombo);
+    auto* actions = narrow ? new QHBoxLayout : top;
+    actions->addWidget(groupCombo);
     top->addLayout(shiftRow(kRowMorningFrom, 0));
     top->addLayout(shiftRow(kRowNightFrom, 2));
-    top->addStretch();
-    top->addWidget(back);
-    top->addWidget(exportButton);
+    actions->addStretch();
+    actions->addWidget(back);
+    actions->addWidget(exportButton);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(dateList);
     bottom->addWidget(cameraTab);
     auto* screen = new QVBoxLayout(this);
     screen->setContentsMargins(10, 10, 10, 10);
     screen->addLayout(top);
+    if (actions != top)
+        screen->addLayout(actions);
     screen->addLayout(bottom);
     screen->addStretch();
 }
