@@ -244,6 +244,7 @@ TEST_F(DownloadDialog, ASecondTapWhileTheListingIsReadOpensNothingMore)
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(secondTaps, QList<int>({0, 0}));
     EXPECT_EQ(listings, 1);
+}
 
 TEST_F(DownloadDialog, SmallScreenBoxesSitWhereTheLargeBoxWouldWithTheirButtonsInTheDialog)
 {

@@ -190,9 +190,15 @@ QStringList strayWidgets(QWidget* top, const QRect& screen, const OverlapAllowed
     for (QWidget* w : all) {
         if (!isControl(w))
             continue;
+        // What a scroll area's viewport does not show is reached by scrolling, not covered.
+        QRect seen(w->mapToGlobal(QPoint(0, 0)), w->size());
         for (QWidget* branch = w; branch != top && branch->parentWidget(); branch = branch->parentWidget()) {
             QWidget* parent = branch->parentWidget();
-            const QRect mine(w->mapTo(parent, QPoint(0, 0)), w->size());
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(parent); area && area->viewport() == branch)
+                seen &= QRect(branch->mapToGlobal(QPoint(0, 0)), branch->size());
+            if (seen.isEmpty())
+                break;
+            const QRect mine(parent->mapFromGlobal(seen.topLeft()), seen.size());
             const QObjectList& siblings = parent->children();
             for (int i = siblings.indexOf(branch) + 1; i < siblings.size(); ++i) {
                 auto* above = qobject_cast<QWidget*>(siblings.at(i));
