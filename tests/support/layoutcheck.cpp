@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QTabBar>
 #include <QAbstractSlider>
 #include <QCheckBox>
 #include <QComboBox>
@@ -205,6 +206,10 @@ QStringList strayWidgets(QWidget* top, const QRect& screen, const OverlapAllowed
                 if (!above || above->isWindow() || !all.contains(above) || !above->geometry().intersects(mine))
                     continue;
                 if (mayOverlap && mayOverlap(w, above))
+                    continue;
+                // A tab bar's own scroll arrows meet by Qt's design.
+                if (qobject_cast<QTabBar*>(parent) && w->parentWidget() == parent
+                    && w->objectName().startsWith(QLatin1String("Scroll")) && above->objectName().startsWith(QLatin1String("Scroll")))
                     continue;
                 // A plain container above only hides what its own controls cover.
                 bool hides = isControl(above) || above->autoFillBackground()

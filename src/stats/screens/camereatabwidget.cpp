@@ -3,6 +3,9 @@
 #include "camerastatisticswidget.h"
 #include "counttypes.h"
 
+#include <QScrollArea>
+#include <QScroller>
+
 CamereaTabWidget::CamereaTabWidget(int camera, QStringList detectNames, QWidget* parent)
     : QTabWidget(parent)
     , cameraIndex(camera)
@@ -11,7 +14,13 @@ CamereaTabWidget::CamereaTabWidget(int camera, QStringList detectNames, QWidget*
     for (int k = 0; k < count; ++k) {
         // Page 0 is the whole cycle (index 8), page k detection k - 1.
         pages[k] = new CameraStatisticsWidget(camera, (k + kWholeCycleIndex) % kMaxPages, this);
-        addTab(pages[k], detectNames.at(k));
+        // A small panel shows part of a page at a time: it scrolls, by dragging as by its bars.
+        auto* area = new QScrollArea(this);
+        area->setFrameShape(QFrame::NoFrame);
+        area->setWidgetResizable(true);
+        area->setWidget(pages[k]);
+        QScroller::grabGesture(area->viewport(), QScroller::LeftMouseButtonGesture);
+        addTab(area, detectNames.at(k));
     }
 }
 
@@ -22,6 +31,7 @@ CameraStatisticsWidget* CamereaTabWidget::page(int index) const
 
 void CamereaTabWidget::updateData()
 {
-    if (auto* current = qobject_cast<CameraStatisticsWidget*>(currentWidget()))
-        current->updateData();
+    if (auto* area = qobject_cast<QScrollArea*>(currentWidget()))
+        if (auto* current = qobject_cast<CameraStatisticsWidget*>(area->widget()))
+            current->updateData();
 }
