@@ -170,7 +170,7 @@ run_at() {
   newest_window
   e2e_screenshot "$APP/statistics-$W.png"
   [ "$D_WIDTH" -eq "$W" ] || { fail "statistics screen ${D_WIDTH} wide on a $W screen"; }
-  if [ "$W" -ge 1800 ]; then e2e_tap 1360 34; else e2e_tap 554 95; fi   # Return
+  if [ "$W" -ge 1800 ]; then e2e_tap 1519 34; else e2e_tap 554 95; fi   # Return
   wait_windows -eq 2 || fail "the statistics screen did not close by Return"
   sleep 1
   # The IO page from the status bar, closed by its Return.
