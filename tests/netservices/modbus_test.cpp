@@ -221,6 +221,11 @@ TEST_F(Modbus, ExactBytesOfReadsWritesAndExceptions)
     EXPECT_EQ(answer("001100010006010300000001"), QByteArray("refused"));
     EXPECT_EQ(answer("0012ffff00090110000400010200" "01"), QByteArray("refused"));
     EXPECT_EQ(answer(""), QByteArray("refused"));
+    // The largest frame Modbus TCP allows (260 bytes) is read and answered; one byte more is not Modbus.
+    const QByteArray largest = "001300000" "0fe" "0103" + QByteArray(2 * 252, '0');
+    const QByteArray tooLong = "001400000" "0ff" "0103" + QByteArray(2 * 253, '0');
+    EXPECT_EQ(answer(largest.constData()), QByteArray("001300000003018303"));
+    EXPECT_EQ(answer(tooLong.constData()), QByteArray("refused"));
 }
 
 TEST_F(Modbus, ReadsNeverWaitForABusyGuiThreadAndAResetGivesUpInTime)
