@@ -55,6 +55,10 @@ TEST_F(CopyTest, ImagesLandInDayFoldersAndOnlyOldDayFoldersArePruned)
     for (int day = 1; day <= 31; ++day)
         ASSERT_TRUE(QDir().mkpath(monitorRoot() + QStringLiteral("/202601%1").arg(day, 2, 10, QChar('0'))));
     ASSERT_TRUE(writeWholeFile(monitorRoot() + "/my data;x/keep.txt", "mine"));
+    // Near misses of a day folder's name sort first and are never taken for one.
+    const QStringList nearMisses{"2025123", "202512310", "20250101-old", "x20250101"};
+    for (const QString& name : nearMisses)
+        ASSERT_TRUE(QDir().mkpath(monitorRoot() + "/" + name));
     copy.days = 31;
 
     copy.add_map_actqueue(kLocalDir, "2026-03-10_12.00.00", picture(64));
@@ -84,6 +88,8 @@ TEST_F(CopyTest, ImagesLandInDayFoldersAndOnlyOldDayFoldersArePruned)
     EXPECT_FALSE(QDir(monitorRoot() + "/20260103").exists());
     EXPECT_TRUE(QDir(monitorRoot() + "/20260104").exists());
     EXPECT_TRUE(QDir(monitorRoot() + "/20260310").exists());
+    for (const QString& name : nearMisses)
+        EXPECT_TRUE(QDir(monitorRoot() + "/" + name).exists()) << name.toStdString();
 }
 
 // A stick can hold links to folders or files of the box: the copy never follows one

@@ -83,6 +83,9 @@ protected:
 TEST_F(ExportTest, RangesSelectTheirDayFilesAndTheLiveDayLast)
 {
     const QDate today(2026, 3, 5);
+    // Files beside the day files that only look like one: a journal, another kind, a near-miss name.
+    for (const char* name : {"2026-03-02.db-journal", "2026-03-02.csv", "x2026-03-02.db"})
+        ASSERT_TRUE(writeWholeFile(QStringLiteral("ResStatistics/") + name, "not a day file"));
     EXPECT_EQ(ExportResultWorker::filesOfRange(QDate(2026, 3, 1), QDate(2026, 3, 3), today),
               (QStringList{"./ResStatistics/2026-03-01.db", "./ResStatistics/2026-03-03.db"}));
     EXPECT_EQ(ExportResultWorker::filesOfRange(QDate(2026, 3, 3), today, today),
