@@ -44,7 +44,12 @@ qint64 field(const QStringList& fields, int number)
 
 qint64 startTime(qint64 pid)
 {
-    return field(statFields(pid), kStartField);
+    // A zombie has ended: only its parent's reaping (for an orphan, PID 1's) is left.
+    const QStringList fields = statFields(pid);
+    const QString state = fields.value(0);
+    if (state == QLatin1String("Z") || state == QLatin1String("X"))
+        return -1;
+    return field(fields, kStartField);
 }
 
 bool record(const QString& file, qint64 pid, QString* error)
