@@ -2,6 +2,7 @@
 #include "fakeshellrunner.h"
 #include "networkmanager.h"
 #include "qttesthelpers.h"
+#include "recordedprocess.h"
 #include "receiveratemeter.h"
 #include "shellrunner.h"
 #include "tempappdir.h"
@@ -282,8 +283,8 @@ TEST(NetTools, ScriptTimeOutEndsTheScriptAndWhatItStarted)
     EXPECT_LT(timer.elapsed(), 10000);
     const pid_t child = appDir.readFile("child.pid").toInt();
     ASSERT_GT(child, 0);
-    EXPECT_TRUE(waitUntil([&] { return !processRunning(child); }, 3000)) << "the script's child still runs";
-    if (processRunning(child))
+    EXPECT_TRUE(waitUntil([&] { return RecordedProcess::startTime(child) < 0; }, 3000)) << "the script's child still runs";
+    if (RecordedProcess::startTime(child) >= 0)
         ::kill(child, SIGKILL);
 }
 

@@ -9,6 +9,7 @@
 #include "globals.h"
 #include "modalanswerer.h"
 #include "qttesthelpers.h"
+#include "recordedprocess.h"
 #include "resstatisticsparam.h"
 #include "saveimagesettingdailog.h"
 #include "statisticswidget.h"
@@ -133,7 +134,7 @@ TEST_F(ExportTest, FailuresAreReportedAsFailures)
     EXPECT_TRUE(reason.contains("timed out"));
     const pid_t pid = appDir.readFile("pid").trimmed().toInt();
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(waitUntil([pid] { return !processRunning(pid); })) << "the program is ended at the time-out";
+    EXPECT_TRUE(waitUntil([pid] { return RecordedProcess::startTime(pid) < 0; })) << "the program is ended at the time-out";
 
     QFile::remove(kProgram);
     ASSERT_TRUE(QFile::copy(projectBinaryDir() + "/bin/export_result_statistics", kProgram));

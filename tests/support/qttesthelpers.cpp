@@ -32,19 +32,3 @@ bool writeWholeFile(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
-
-bool processRunning(pid_t pid)
-{
-    if (pid <= 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    // "pid (comm) S ...": the name may hold spaces and parentheses, the state follows the last ')'.
-    const QByteArray line = stat.readAll();
-    const int close = line.lastIndexOf(')');
-    if (close < 0 || close + 2 >= line.size())
-        return false;
-    const char state = line.at(close + 2);
-    return state != 'Z' && state != 'X' && state != 'x';
-}

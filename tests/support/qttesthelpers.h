@@ -5,8 +5,6 @@
 #include <functional>
 #include <ostream>
 
-#include <sys/types.h>
-
 // Readable Qt texts in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
@@ -17,7 +15,3 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // Writes the whole file, making its folders first; false unless every byte was written.
 bool writeWholeFile(const QString& path, const QByteArray& content);
-
-// True while the process exists and has not ended: a zombie that nobody reaped
-// yet (PID 1 of a container may be slow to) counts as ended, unlike kill(pid, 0).
-bool processRunning(pid_t pid);
