@@ -97,6 +97,17 @@ e2e_sql() {
   sqlite3 "$APP/$1" "$2"
 }
 
+# Item $2 (from 0) of the space-separated sysparam row $1 of PARAM.db, and setting it to $3.
+e2e_param_item() {
+  e2e_sql PARAM.db "select value from sysparam where name = '$1'" | awk -v k="$2" '{print $(k + 1)}'
+}
+
+e2e_set_param_item() {
+  local row; row="$(e2e_sql PARAM.db "select value from sysparam where name = '$1'")"
+  row="$(echo "$row" | awk -v k="$2" -v v="$3" '{$(k + 1) = v; print}')"
+  e2e_sql PARAM.db "update sysparam set value = '$row' where name = '$1'"
+}
+
 e2e_expect() {
   if [ "$1" != "$2" ]; then echo "FAIL: $3: expected '$2', got '$1'"; exit 1; fi
 }

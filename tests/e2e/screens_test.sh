@@ -14,13 +14,6 @@ mkdir -p "$E2E_FBDIR"
 OUT="${MM_SCREENSHOT_DIR:-$APP/shots}"
 mkdir -p "$OUT"
 
-# Sets item $2 (from 0) of the sysparam row $1 of PARAM.db to $3.
-set_param() {
-  local row
-  row="$(e2e_sql PARAM.db "select value from sysparam where name='$1'")"
-  row="$(echo "$row" | awk -v at="$(($2 + 1))" -v value="$3" '{ $at = value; print }')"
-  e2e_sql PARAM.db "update sysparam set value='$row' where name='$1'"
-}
 
 LAST=""
 # Saves the screen as $1 and checks that it differs from the screen saved before.
@@ -35,7 +28,7 @@ shot() {
 }
 
 e2e_demo_data --frames part --delay 0
-set_param system6 9 1  # the statistics button on the panel
+e2e_set_param_item system6 9 1  # the statistics button on the panel
 for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
   W=${SIZE%x*}; H=${SIZE#*x}
   # The button column at the right edge (rows of 76 px under the 96 px logo) and the
@@ -43,7 +36,7 @@ for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
   PANEL_X=$((W - 120)); EDITOR_RETURN_X=$((W - 62))
   VIEW_W=$((W - 240)); VIEW_H=$((H - 44))
   for LANGUAGE in ${E2E_LANGUAGES:-0 1 2 3}; do
-    set_param system2 12 "$LANGUAGE"  # the language
+    e2e_set_param_item system2 12 "$LANGUAGE"  # the language
     E2E_SCREEN="$SIZE" e2e_start
     e2e_wait_for "main window shown" 120
     sleep 1

@@ -20,17 +20,6 @@ fail() {
 
 points() { python3 "$POINTS" "$1" "$E2E_FBDIR/Xvfb_screen0" "${@:2}"; }
 
-# Item k (from 0) of a space-separated sysparam row.
-param_item() {
-  e2e_sql PARAM.db "select value from sysparam where name = '$1'" | awk -v k="$2" '{print $(k + 1)}'
-}
-
-set_param_item() {
-  local row; row="$(e2e_sql PARAM.db "select value from sysparam where name = '$1'")"
-  row="$(echo "$row" | awk -v k="$2" -v v="$3" '{$(k + 1) = v; print}')"
-  e2e_sql PARAM.db "update sysparam set value = '$row' where name = '$1'"
-}
-
 # Every shown top-level window lies inside the screen.
 windows_inside() {
   local w x y ww hh
@@ -100,9 +89,9 @@ run_at() {
   export E2E_FBDIR="$APP/screen" E2E_SCREEN="${W}x${H}"
   mkdir -p "$E2E_FBDIR"
   e2e_demo_data --frames part --delay 0
-  set_param_item system6 9 1  # statistics in use: its button is on the panel
+  e2e_set_param_item system6 9 1  # statistics in use: its button is on the panel
   # E2E_LANG=0..3 runs it in another language (the pictures are kept with E2E_SHOTS).
-  [ -n "${E2E_LANG:-}" ] && set_param_item system2 12 "$E2E_LANG"
+  [ -n "${E2E_LANG:-}" ] && e2e_set_param_item system2 12 "$E2E_LANG"
   e2e_start_board
   e2e_start
   e2e_wait_for "main window shown" 120
@@ -131,7 +120,7 @@ run_at() {
   e2e_screenshot "$APP/save-question-$W.png"
   e2e_tap $((W / 2 - 160)) $((H / 2 + 100)); sleep 1  # YES
   for page in 0 1 2 3 4; do
-    e2e_expect "$(param_item ${stored[$page]})" "${values[$page]}" "typed value of page $page at ${W}x${H}"
+    e2e_expect "$(e2e_param_item ${stored[$page]})" "${values[$page]}" "typed value of page $page at ${W}x${H}"
   done
 
   # Opened again: a long page is dragged up and shows other boxes.
