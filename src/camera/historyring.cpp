@@ -1,0 +1,145 @@
+#include "historyring.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QThreadPool>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Fast setting: the frames are small when the mould is calm, and a
+// background core is not to be kept busy.
+constexpr int kLevel = 1;
+
+// One background thread compresses for every ring, at the lowest priority.
+QThreadPool& packer()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+} // namespace
+
+struct HistoryRing::State
+{
+    mutable QMutex mutex;
+    std::size_t frameBytes = 0;
+    int count = 0;
+    std::vector<unsigned char> newest;       // frame 0 as checked
+    QByteArray newestPacked;                 // frame 0 compressed, once the packer got to it
+    std::array<QByteArray, kFrames> packed;  // frames 1.. compressed (index 0 unused)
+    quint64 pushes = 0;
+
+    static QByteArray pack(const unsigned char* frame, std::size_t bytes)
+    {
+        return qCompress(frame, int(bytes), kLevel);
+    }
+
+    // Compresses frame 0 unless a newer push overtook it meanwhile.
+    void packNewest()
+    {
+        std::vector<unsigned char> copy;
+        quint64 seen = 0;
+        {
+            QMutexLocker lock(&mutex);
+            if (count == 0 || !newestPacked.isNull())
+                return;
+            copy = newest;
+            seen = pushes;
+        }
+        QByteArray result = pack(copy.data(), copy.size());
+        QMutexLocker lock(&mutex);
+        if (seen == pushes)
+            newestPacked = std::move(result);
+    }
+};
+
+HistoryRing::HistoryRing()
+    : m_state(std::make_shared<State>())
+{
+}
+
+HistoryRing::~HistoryRing() = default;
+
+void HistoryRing::reset(std::size_t frameBytes)
+{
+    QMutexLocker lock(&m_state->mutex);
+    State& s = *m_state;
+    s.frameBytes = frameBytes;
+    s.count = 0;
+    std::vector<unsigned char>().swap(s.newest);
+    s.newestPacked = QByteArray();
+    s.packed.fill(QByteArray());
+    ++s.pushes;
+}
+
+bool HistoryRing::isOn() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->frameBytes > 0;
+}
+
+void HistoryRing::push(const unsigned char* frame)
+{
+    {
+        QMutexLocker lock(&m_state->mutex);
+        State& s = *m_state;
+        if (s.frameBytes == 0 || !frame)
+            return;
+        if (s.count > 0) {
+            // The packer fell behind (frames faster than it compresses): frame 0 is packed here.
+            if (s.newestPacked.isNull())
+                s.newestPacked = State::pack(s.newest.data(), s.newest.size());
+            for (int i = kFrames - 1; i > 1; --i)
+                s.packed[size_t(i)] = std::move(s.packed[size_t(i - 1)]);
+            s.packed[1] = std::move(s.newestPacked);
+            s.newestPacked = QByteArray();
+        }
+        s.newest.resize(s.frameBytes);
+        std::memcpy(s.newest.data(), frame, s.frameBytes);
+        s.count = qMin(s.count + 1, int(kFrames));
+        ++s.pushes;
+    }
+    std::shared_ptr<State> state = m_state;
+    packer().start([state] {
+        QThread::currentThread()->setPriority(QThread::LowestPriority);
+        state->packNewest();
+    });
+}
+
+bool HistoryRing::read(int index, unsigned char* dst) const
+{
+    QMutexLocker lock(&m_state->mutex);
+    const State& s = *m_state;
+    if (index < 0 || index >= s.count || !dst)
+        return false;
+    if (index == 0) {
+        std::memcpy(dst, s.newest.data(), s.frameBytes);
+        return true;
+    }
+    const QByteArray frame = qUncompress(s.packed[size_t(index)]);
+    if (size_t(frame.size()) != s.frameBytes)
+        return false;
+    std::memcpy(dst, frame.constData(), s.frameBytes);
+    return true;
+}
+
+int HistoryRing::count() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->count;
+}
+
+void HistoryRing::flush()
+{
+    packer().waitForDone();
+}
