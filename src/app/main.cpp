@@ -30,9 +30,12 @@
 #include <QTextCodec>
 #include <QTimer>
 
+#include <malloc.h>
+
 namespace {
 
 constexpr int kIoPrivilegeLevel = 3;
+constexpr int kOwnMappingBytes = 1024 * 1024;
 constexpr int kRowLoaded = 651;
 constexpr int kRowStarted = 652;
 constexpr int kRowRestoreFinished = 941;
@@ -134,6 +137,10 @@ bool takeDevelopmentEnvironment()
 
 int main(int argc, char* argv[])
 {
+    // Frame-sized blocks go back to the system when freed. With glibc's moving
+    // threshold they stay in the threads' heaps once any was freed, and the
+    // resident size grows with every thread that ever held one.
+    mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
     const bool development = takeDevelopmentEnvironment();
     registerMetaTypes();
 

@@ -101,11 +101,13 @@ int SaveFialImageThread::saveOnce()
                     if (!gisSaveFail[camera][detection][slot])
                         continue;
                     gisSaveFail[camera][detection][slot] = 0;
-                    const FailPicture* image = gpFailImage[camera][detection][slot];
+                    FailPicture* image = gpFailImage[camera][detection][slot];
                     if (!image || image->isEmpty())
                         continue;
-                    // Copied as stored (grey) under the lock; expanded outside it.
-                    taken = *image;
+                    // Taken out as stored (grey) under the lock, expanded outside it:
+                    // nothing reads a picture once marked, and the table holds none between cycles.
+                    taken = FailPicture();
+                    taken.swap(*image);
                     // Taken and reset in the same locked step, so an NG number
                     // stored meanwhile belongs to the next image.
                     if (slot == 0) {

@@ -37,29 +37,21 @@ struct HistoryRing::State
     std::vector<unsigned char> newest;       // frame 0 as checked
     QByteArray newestPacked;                 // frame 0 compressed, once the packer got to it
     std::array<QByteArray, kFrames> packed;  // frames 1.. compressed (index 0 unused)
-    quint64 pushes = 0;
 
     static QByteArray pack(const unsigned char* frame, std::size_t bytes)
     {
-        return qCompress(frame, int(bytes), kLevel);
+        QByteArray packed = qCompress(frame, int(bytes), kLevel);
+        packed.squeeze();  // qCompress leaves room for the worst case
+        return packed;
     }
 
-    // Compresses frame 0 unless a newer push overtook it meanwhile.
+    // Compresses frame 0 unless done already. Under the lock: the next push to
+    // this ring comes a detection later, and the frame is not copied.
     void packNewest()
     {
-        std::vector<unsigned char> copy;
-        quint64 seen = 0;
-        {
-            QMutexLocker lock(&mutex);
-            if (count == 0 || !newestPacked.isNull())
-                return;
-            copy = newest;
-            seen = pushes;
-        }
-        QByteArray result = pack(copy.data(), copy.size());
         QMutexLocker lock(&mutex);
-        if (seen == pushes)
-            newestPacked = std::move(result);
+        if (count > 0 && newestPacked.isNull())
+            newestPacked = pack(newest.data(), newest.size());
     }
 };
 
@@ -79,7 +71,6 @@ void HistoryRing::reset(std::size_t frameBytes)
     std::vector<unsigned char>().swap(s.newest);
     s.newestPacked = QByteArray();
     s.packed.fill(QByteArray());
-    ++s.pushes;
 }
 
 bool HistoryRing::isOn() const
@@ -107,7 +98,6 @@ void HistoryRing::push(const unsigned char* frame)
         s.newest.resize(s.frameBytes);
         std::memcpy(s.newest.data(), frame, s.frameBytes);
         s.count = qMin(s.count + 1, int(kFrames));
-        ++s.pushes;
     }
     std::shared_ptr<State> state = m_state;
     packer().start([state] {

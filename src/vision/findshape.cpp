@@ -176,8 +176,9 @@ float scoreAt(LazyField& field, int centre, const TurnedModel& m, double needed)
     return sum / float(n);
 }
 
-// Buffers of one search, kept by the model: a check reuses them instead of
-// allocating (and page-faulting) megabytes per frame.
+// Buffers of one search, kept per thread: a check reuses them instead of
+// allocating (and page-faulting) megabytes per frame, and the cameras and
+// groups a thread checks share one set.
 struct Scratch
 {
     LazyField lazy;
@@ -275,7 +276,6 @@ std::vector<double> anglesAround(double centre, double span, double step, double
 
 struct FindShape::Impl
 {
-    Scratch scratch;
     std::vector<Level> levels;
     double range = 0;
     int centreX = 0, centreY = 0;
@@ -367,11 +367,12 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
         return false;
     try {
         Impl& m = *d;
+        thread_local Scratch scratch;
         cv::Mat gray = image.type() == CV_8UC1 ? image : vision::grayCopy(image);
         if (gray.empty())
             return false;
         const int top = int(m.levels.size()) - 1;
-        std::vector<cv::Mat>& pyramid = m.scratch.pyramid;
+        std::vector<cv::Mat>& pyramid = scratch.pyramid;
         pyramid.resize(size_t(top) + 1);
         pyramid[0] = gray;
         for (int l = 1; l <= top; ++l)
@@ -382,7 +383,7 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
         const cv::Mat& topImg = pyramid[top];
         const int pad = int(std::ceil(coarse.radius)) + 1;
         const cv::Mat field =
-            gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad), m.scratch);
+            gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad), scratch);
         const int stride = field.cols;
         const double coarseNeed = kCoarseRelax * m.minScore;
         std::vector<Pose> found;
@@ -438,7 +439,7 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
             cv::Rect area;
             for (const Pose& c : candidates)
                 area |= cv::Rect(2 * c.u - lpad, 2 * c.v - lpad, 2 * lpad + 1, 2 * lpad + 1);
-            LazyField& f = m.scratch.lazy;
+            LazyField& f = scratch.lazy;
             f.reset(img, area);
             for (Pose& c : candidates) {
                 const int u0 = 2 * c.u, v0 = 2 * c.v;

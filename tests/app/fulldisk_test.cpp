@@ -169,13 +169,13 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = quint32(i * 2654435761u);   // noise: a JPEG of some size
         FailPicture picture;
-        picture.store(pixels.data(), 64, 48);
         gpFailImage[0][0][0] = &picture;
         gPicNumNG = 1000;
         SaveFialImageThread writer;
-        const auto saveOne = [&writer, &mutex] {
+        const auto saveOne = [&writer, &mutex, &picture, &pixels] {
             {
                 QMutexLocker lock(&mutex);
+                picture.store(pixels.data(), 64, 48);
                 gisSaveFail[0][0][0] = 1;
             }
             return writer.saveOnce();

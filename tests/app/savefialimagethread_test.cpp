@@ -30,10 +30,15 @@ protected:
         gPicNumNG = 3;
         gPicNumOK = 3;
         for (int slot = 0; slot < 2; ++slot) {
-            const std::vector<QRgb> pixels(kW * kH, slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
-            pictures[slot].store(pixels.data(), kW, kH);
+            storePicture(slot);
             gpFailImage[1][2][slot] = &pictures[slot];
         }
+    }
+    // What the detection cycle does before it marks a slot.
+    void storePicture(int slot)
+    {
+        const std::vector<QRgb> pixels(kW * kH, slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
+        pictures[slot].store(pixels.data(), kW, kH);
     }
     void TearDown() override
     {
@@ -82,6 +87,11 @@ TEST_F(SaveFailImageTest, TwoPicturesInOneSecondAreBothKept)
     gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 2;
     writer.saveOnce();
+    EXPECT_TRUE(pictures[0].isEmpty()) << "taken out of the table";
+    gisSaveFail[1][2][0] = 1;
+    gFailIndex[1][2] = 2;
+    EXPECT_EQ(writer.saveOnce(), 0) << "marked without a new picture: nothing stale is written";
+    storePicture(0);
     gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 2;
     writer.saveOnce();
