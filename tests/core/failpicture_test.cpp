@@ -16,8 +16,8 @@ std::vector<QRgb> restored(const FailPicture& picture)
 } // namespace
 
 // Every pixel comes back as stored: grey ones, marks that are almost grey
-// (one channel off, not opaque), a colour picture, and one kept object reused
-// for pictures of another kind and size.
+// (one channel off, not opaque), a colour picture, one object reused for
+// pictures of another kind and size.
 TEST(FailPicture, GivesBackExactlyThePixelsStoredWhateverTheirKind)
 {
     constexpr int w = 64, h = 40;
@@ -42,15 +42,6 @@ TEST(FailPicture, GivesBackExactlyThePixelsStoredWhateverTheirKind)
         EXPECT_EQ(restored(picture), *pixels);
     }
 
-    // A smaller picture after a larger one, and a copy taken as the writer takes it.
-    picture.store(colour.data(), 8, 5);
-    FailPicture copy = picture;
-    EXPECT_EQ(restored(copy), std::vector<QRgb>(colour.begin(), colour.begin() + 40));
-
-    FailPicture other;
-    other.store(marked.data(), w, h);
-    other.swap(copy);
-    EXPECT_EQ(copy.width(), w);
-    EXPECT_EQ(restored(copy), marked);
-    EXPECT_EQ(restored(other).size(), 40u);
+    picture.store(colour.data(), 8, 5);  // a smaller picture after a larger one
+    EXPECT_EQ(restored(picture), std::vector<QRgb>(colour.begin(), colour.begin() + 40));
 }
