@@ -35,7 +35,7 @@
 namespace {
 
 constexpr int kIoPrivilegeLevel = 3;
-constexpr int kOwnMappingBytes = 1024 * 1024;
+constexpr int kTrimAfterStartMs = 2000;
 constexpr int kRowLoaded = 651;
 constexpr int kRowStarted = 652;
 constexpr int kRowRestoreFinished = 941;
@@ -137,10 +137,6 @@ bool takeDevelopmentEnvironment()
 
 int main(int argc, char* argv[])
 {
-    // Frame-sized blocks go back to the system when freed. With glibc's moving
-    // threshold they stay in the threads' heaps once any was freed, and the
-    // resident size grows with every thread that ever held one.
-    mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
     const bool development = takeDevelopmentEnvironment();
     registerMetaTypes();
 
@@ -189,6 +185,9 @@ int main(int argc, char* argv[])
     splash->flushstep(100, lanText(kRowStarted));
     splash->finish(&window);
     splash->deleteLater();
+    // Learning, the template pictures and the splash leave tens of megabytes
+    // freed but resident in the heaps; the checks never reuse most of them.
+    QTimer::singleShot(kTrimAfterStartMs, [] { malloc_trim(0); });
     g_splashframe = nullptr;
     ShellRunner::instance().startDetached("notify-send", {QString::fromUtf8(kDesktopNotice)});
     qInfo().noquote() << "main window shown" << gShowW << "x" << gShowH;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -115,26 +116,34 @@ public:
     {
         m_img = &img;
         m_area = area;
+        const size_t n = size_t(std::max(0, area.area()));
+        if (m_known.size() < n) {
+            // Left unset: a value is written only where a search looks, so
+            // most pages of a large area never become resident.
+            m_values.reset(new float[2 * n]);
+            m_known.assign(n, 0);
+            m_search = 0;
+        }
         if (++m_search == 0) {
             std::fill(m_known.begin(), m_known.end(), 0);
             m_search = 1;
-        }
-        if (m_values.size() < size_t(area.area())) {
-            m_values.resize(size_t(area.area()));
-            m_known.resize(size_t(area.area()), 0);
         }
     }
     int stride() const { return m_area.width; }
     // Index of image point (x, y) in the field.
     int indexOf(int x, int y) const { return (y - m_area.y) * m_area.width + (x - m_area.x); }
 
-    const cv::Vec2f& at(int index)
+    // The unit gradient {x, y} at a field index.
+    const float* at(int index)
     {
+        float* value = m_values.get() + 2 * size_t(index);
         if (m_known[size_t(index)] != m_search) {
             m_known[size_t(index)] = m_search;
-            m_values[size_t(index)] = compute(m_area.x + index % m_area.width, m_area.y + index / m_area.width);
+            const cv::Vec2f g = compute(m_area.x + index % m_area.width, m_area.y + index / m_area.width);
+            value[0] = g[0];
+            value[1] = g[1];
         }
-        return m_values[size_t(index)];
+        return value;
     }
 
 private:
@@ -156,8 +165,8 @@ private:
 
     const cv::Mat* m_img = nullptr;
     cv::Rect m_area;
-    std::vector<cv::Vec2f> m_values;
-    std::vector<uchar> m_known;  // the search (modulo 255) that computed each value
+    std::unique_ptr<float[]> m_values;  // two floats per field point
+    std::vector<uchar> m_known;         // the search (modulo 255) that computed each value
     uchar m_search = 0;
 };
 
@@ -168,7 +177,7 @@ float scoreAt(LazyField& field, int centre, const TurnedModel& m, double needed)
     const float stop = float((needed - 1.0) * n);
     float sum = 0;
     for (int i = 0; i < n; ++i) {
-        const cv::Vec2f& g = field.at(centre + m.offsets[i]);
+        const float* g = field.at(centre + m.offsets[i]);
         sum += m.dirs[i][0] * g[0] + m.dirs[i][1] * g[1];
         if (sum < stop + float(i + 1))
             return -1.0f;
