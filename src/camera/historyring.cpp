@@ -6,6 +6,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <zlib.h>
+
 #include <array>
 #include <cstring>
 #include <vector>
@@ -38,11 +40,18 @@ struct HistoryRing::State
     QByteArray newestPacked;                 // frame 0 compressed, once the packer got to it
     std::array<QByteArray, kFrames> packed;  // frames 1.. compressed (index 0 unused)
 
+    // A raw zlib stream of the exact size. The worst-case output buffer is the
+    // packer's own and reused: a fresh one per frame, shrunk afterwards, left
+    // the packer's heap fragmented and growing.
     static QByteArray pack(const unsigned char* frame, std::size_t bytes)
     {
-        QByteArray packed = qCompress(frame, int(bytes), kLevel);
-        packed.squeeze();  // qCompress leaves room for the worst case
-        return packed;
+        thread_local std::vector<unsigned char> out;
+        uLongf length = compressBound(uLong(bytes));
+        if (out.size() < length)
+            out.resize(length);
+        if (compress2(out.data(), &length, frame, uLong(bytes), kLevel) != Z_OK)
+            return QByteArray();
+        return QByteArray(reinterpret_cast<const char*>(out.data()), int(length));
     }
 
     // Compresses frame 0 unless done already. Under the lock: the next push to
@@ -116,11 +125,11 @@ bool HistoryRing::read(int index, unsigned char* dst) const
         std::memcpy(dst, s.newest.data(), s.frameBytes);
         return true;
     }
-    const QByteArray frame = qUncompress(s.packed[size_t(index)]);
-    if (size_t(frame.size()) != s.frameBytes)
-        return false;
-    std::memcpy(dst, frame.constData(), s.frameBytes);
-    return true;
+    const QByteArray& packed = s.packed[size_t(index)];
+    uLongf length = uLongf(s.frameBytes);
+    return !packed.isEmpty()
+           && uncompress(dst, &length, reinterpret_cast<const Bytef*>(packed.constData()), uLong(packed.size())) == Z_OK
+           && length == s.frameBytes;
 }
 
 int HistoryRing::count() const
