@@ -57,8 +57,6 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     // Templates are allocated per group in use below, not for all eight.
     allocateBuffers(imageW, imageH, isColor, 0);
     pShowBuf = newFrameBuffer(static_cast<size_t>(frameBytes));
-    pRGBABuf = newFrameBuffer(4u * static_cast<size_t>(imagePixels));
-    showImage = QImage(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
 
     buildPanel();
     blinkPhase = 0;

@@ -64,7 +64,9 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
     m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
-    frameToRGB32(frame, reinterpret_cast<QRgb*>(pRGBABuf));
+    QImage& pixels = m_display.image(imageW, imageH);
+    if (!pixels.isNull())
+        frameToRGB32(frame, reinterpret_cast<QRgb*>(pixels.bits()));
 }
 
 void CammerWidget::frameToRGB32(const unsigned char* frame, QRgb* dst) const
@@ -86,9 +88,10 @@ void CammerWidget::tintBoxes(const QRect& imageBox, const unsigned char* mask, Q
 {
     // Boxes near the edge may reach past the frame: clip before touching pixels.
     const QRect box = imageBox.intersected(QRect(0, 0, imageW, imageH));
-    if (box.isEmpty() || !mask)
+    QImage& image = m_display.image(imageW, imageH);
+    if (box.isEmpty() || !mask || image.isNull())
         return;
-    auto* pixels = reinterpret_cast<QRgb*>(pRGBABuf);
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
     for (int y = box.top(); y <= box.bottom(); ++y) {
         const size_t row = static_cast<size_t>(y) * imageW;
         for (int x = box.left(); x <= box.right(); ++x) {
@@ -228,7 +231,7 @@ void CammerWidget::paintRecentNg(QPainter& painter)
     painter.save();
     painter.translate(m_win->zoomX, m_win->zoomY);
     painter.scale(m_win->zoomScale, m_win->zoomScale);
-    painter.drawImage(rect(), showImage);
+    painter.drawImage(rect(), m_display.image(imageW, imageH));
     painter.restore();
     const int g = qBound(0, m_win->curDetect, kGroups - 1);
     const QString status = statusWord(painter, g, false);
@@ -321,6 +324,9 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
             }
             if (tintPreview)
                 tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
+        } else {
+            // Scaled from the grey bytes: the 32-bit pixels go back to the system.
+            m_display.release();
         }
         m_paintCache.frame.assign(pShowBuf, pShowBuf + bytes);
         m_paintCache.converted = !greyScaled;
@@ -340,13 +346,13 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
         return;
     }
     if (direct) {
-        painter.drawImage(rect(), showImage);
+        painter.drawImage(rect(), m_display.image(imageW, imageH));
         return;
     }
     // Without zoom the smooth scaling is done once per frame and kept.
     if (m_paintCache.scaled.size() != size()) {
         const QImage source = m_paintCache.converted
-                                  ? showImage
+                                  ? m_display.image(imageW, imageH)
                                   : QImage(pShowBuf, imageW, imageH, imageW, QImage::Format_Grayscale8);
         m_paintCache.scaled = source.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
