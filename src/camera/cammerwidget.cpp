@@ -41,6 +41,7 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     const QByteArray serial = info.serial().left(kSerialBytes - 1);
     std::memcpy(cameraSN, serial.constData(), static_cast<size_t>(serial.size()));
     setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);  // paintEvent paints every pixel
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     hide();
 

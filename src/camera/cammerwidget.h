@@ -316,6 +316,20 @@ private:
     DisplayPixels m_display;
     bool m_showIsLive = false;  // pShowBuf holds the frame the last poll copied from the capture
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
+    // Fills view for the camera view's paint; false when there is nothing to paint.
+    bool describeView(ViewPaint& view) const;
+    // How the frame layer paints this view's frame.
+    struct FrameLayer
+    {
+        bool tintNg = false, tintIgnored = false, tintPreview = false, tinted = false;
+        bool sameSize = false;
+        bool direct = false;        // drawn through the painter's transform (zoom, same size)
+        bool greyScaled = false;    // scaled from the grey bytes
+        bool showTemplate = false;  // template 0 instead of the frame
+    };
+    FrameLayer frameLayer(const ViewPaint& view) const;
+    // Whether the camera view's frame covers every pixel of the view.
+    bool frameCoversView() const;
     void paintFrameLayer(QPainter& painter, const ViewPaint& view);
     void paintResultWord(QPainter& painter, const ViewPaint& view);
     QString paintRoiLayer(QPainter& painter, const ViewPaint& view);
