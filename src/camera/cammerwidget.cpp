@@ -297,6 +297,7 @@ bool CammerWidget::UpdateImage()
     // nothing, and the flag tells it without comparing the frames ten times a second.
     if (editorLive && !external && !frozenAlarm && (fresh || !m_showIsLive)) {
         std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
+        ++m_shownSerial;
         m_showIsLive = true;
         update();
     }
@@ -306,6 +307,7 @@ bool CammerWidget::UpdateImage()
 void CammerWidget::showFrame(const unsigned char* frame)
 {
     std::memcpy(pShowBuf, frame, static_cast<size_t>(frameBytes));
+    ++m_shownSerial;
     m_showIsLive = false;
 }
 

@@ -307,7 +307,7 @@ private:
     // The shown frame as last converted (and scaled) for a paint.
     struct PaintCache
     {
-        std::vector<unsigned char> frame;  // the shown frame it was made from
+        quint64 frame = 0;                 // m_shownSerial of the frame it was made from, 0 none
         bool converted = false;            // m_display holds that frame (a grey one is scaled from its bytes)
         bool tinted = false;               // tints were painted into the converted pixels
         QImage scaled;                     // the converted frame at the view's size
@@ -315,6 +315,7 @@ private:
     PaintCache m_paintCache;
     DisplayPixels m_display;
     bool m_showIsLive = false;  // pShowBuf holds the frame the last poll copied from the capture
+    quint64 m_shownSerial = 1;  // counts the frames copied into pShowBuf
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
     // Fills view for the camera view's paint; false when there is nothing to paint.
     bool describeView(ViewPaint& view) const;

@@ -63,7 +63,7 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
-    m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
+    m_paintCache.frame = 0;  // the pixels no longer hold the last painted frame
     QImage& pixels = m_display.image(imageW, imageH);
     if (!pixels.isNull())
         frameToRGB32(frame, reinterpret_cast<QRgb*>(pixels.bits()));
@@ -340,10 +340,8 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
     const bool tintNg = f.tintNg, tintIgnored = f.tintIgnored, tintPreview = f.tintPreview, tinted = f.tinted;
     const bool sameSize = f.sameSize, direct = f.direct, greyScaled = f.greyScaled;
     // An untinted frame is converted (and scaled) once, however often the view repaints.
-    const size_t bytes = static_cast<size_t>(frameBytes);
     const bool reuse = !tinted && !m_paintCache.tinted && (greyScaled || m_paintCache.converted)
-                       && m_paintCache.frame.size() == bytes
-                       && std::memcmp(m_paintCache.frame.data(), pShowBuf, bytes) == 0;
+                       && m_paintCache.frame == m_shownSerial;
     if (!reuse) {
         if (!greyScaled) {
             frameToRGBA(pShowBuf);
@@ -363,7 +361,7 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
             // Scaled from the grey bytes: the 32-bit pixels go back to the system.
             m_display.release();
         }
-        m_paintCache.frame.assign(pShowBuf, pShowBuf + bytes);
+        m_paintCache.frame = m_shownSerial;
         m_paintCache.converted = !greyScaled;
         m_paintCache.tinted = tinted;
         m_paintCache.scaled = QImage();

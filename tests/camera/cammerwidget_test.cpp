@@ -370,19 +370,20 @@ TEST_F(CameraUnitTest, GreyViewShowsTheShownFrameOnEveryPath)
     unit->resize(kWidth / 2, kHeight / 2);
     const QPoint probe(unit->width() - 4, unit->height() - 4);
     const size_t bytes = static_cast<size_t>(unit->frameBytes);
+    auto show = [&](unsigned char level) { unit->showFrame(std::vector<unsigned char>(bytes, level).data()); };
     auto shown = [&] { return unit->grab().toImage().pixel(probe); };
     window->selCamera = unit->camIndex;
 
-    std::memset(unit->pShowBuf, 50, bytes);
+    show(50);
     window->zoomScale = 2.0;
     EXPECT_EQ(shown(), qRgb(50, 50, 50));
     window->zoomScale = 1.0;
-    std::memset(unit->pShowBuf, 200, bytes);
+    show(200);
     EXPECT_EQ(shown(), qRgb(200, 200, 200));
     window->zoomScale = 2.0;
     EXPECT_EQ(shown(), qRgb(200, 200, 200));
     window->zoomScale = 1.0;
-    std::memset(unit->pShowBuf, 120, bytes);  // a new frame: scaled again
+    show(120);  // a new frame: scaled again
     EXPECT_EQ(shown(), qRgb(120, 120, 120));
     EXPECT_FALSE(unit->holdsDisplayPixels()) << "the scaled grey view holds no 32-bit copy";
     window->zoomScale = 2.0;
