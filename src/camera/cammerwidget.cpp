@@ -296,8 +296,13 @@ bool CammerWidget::UpdateImage()
     // back after a checked or recorded one. A view without new frames costs
     // nothing, and the flag tells it without comparing the frames ten times a second.
     if (editorLive && !external && !frozenAlarm && (fresh || !m_showIsLive)) {
-        std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
-        ++m_shownSerial;
+        // A frame with the bytes already shown (a still scene from a simulated
+        // camera) is neither copied nor scaled again; real frames differ early.
+        const size_t bytes = static_cast<size_t>(frameBytes);
+        if (std::memcmp(pShowBuf, pCaptureBuf, bytes) != 0) {
+            std::memcpy(pShowBuf, pCaptureBuf, bytes);
+            ++m_shownSerial;
+        }
         m_showIsLive = true;
         update();
     }
