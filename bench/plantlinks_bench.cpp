@@ -6,7 +6,9 @@
 //     frame (grab, fit, I420, copy under the semaphore) against grab + cv::cvtColor + memcpy.
 //  3. The 100 ms detection-cycle timer's lateness with the share running and without.
 // Rounds alternate ours and the reference; medians of the rounds; failed requests counted
-// apart. "--single-core" pins the process to one CPU first; "--modbus" runs only the first part. Loopback only; stops by itself.
+// apart. "--single-core" pins the process to one CPU first; "--modbus" runs only the first part.
+// "--modbus-port N" runs only the first part against the real program's server on 127.0.0.1:N
+// (started and kept detecting by bench/modbus_detecting.sh). Loopback only; stops by itself.
 
 #include "cnt_semaphore.h"
 #include "globals.h"
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <modbus.h>
@@ -40,6 +43,8 @@ namespace {
 
 constexpr int kRounds = 7;
 constexpr int kModbusRequests = 2000;
+// Against the running program: rounds of about a second and a half, each over a trigger or two.
+constexpr int kExternalRequests = 20000;
 constexpr int kFrames = 15;
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
@@ -106,12 +111,13 @@ quint16 freePort()
     return probe.serverPort();
 }
 
-// Requests per second of one libmodbus client connection; failures counted in errors.
-double modbusRate(quint16 port, int& errors)
+// Requests per second of one libmodbus client connection; failures counted in errors,
+// the slowest request in worstMs.
+double modbusRate(quint16 port, int& errors, double* worstMs = nullptr, int requests = kModbusRequests)
 {
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
     if (!ctx || modbus_connect(ctx) != 0) {
-        errors += kModbusRequests;
+        errors += requests;
         if (ctx)
             modbus_free(ctx);
         return 0;
@@ -119,13 +125,19 @@ double modbusRate(quint16 port, int& errors)
     uint16_t regs[5];
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < kModbusRequests; ++i)
+    qint64 last = 0;
+    for (int i = 0; i < requests; ++i) {
         if (modbus_read_registers(ctx, 0, 5, regs) != 5)
             ++errors;
+        const qint64 now = timer.nsecsElapsed();
+        if (worstMs)
+            *worstMs = std::max(*worstMs, (now - last) / 1e6);
+        last = now;
+    }
     const double seconds = timer.nsecsElapsed() / 1e9;
     modbus_close(ctx);
     modbus_free(ctx);
-    return kModbusRequests / seconds;
+    return requests / seconds;
 }
 
 // The reference: libmodbus's own server with the same five registers, one connection.
@@ -205,6 +217,32 @@ void modbusBench()
     QMetaObject::invokeMethod(&inOwner, [&] { ours.reset(); }, Qt::BlockingQueuedConnection);
     owner.quit();
     owner.wait();
+}
+
+// The real program's server (kept detecting by the caller) beside the reference in this process.
+void externalModbusBench(quint16 port)
+{
+    LibmodbusServer reference;
+    std::vector<double> oursRates, refRates, oursWorst, refWorst;
+    int oursErrors = 0, refErrors = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        double worst = 0;
+        oursRates.push_back(modbusRate(port, oursErrors, &worst, kExternalRequests));
+        oursWorst.push_back(worst);
+        worst = 0;
+        std::thread serving = reference.serveOne();
+        refRates.push_back(modbusRate(reference.port(), refErrors, &worst, kExternalRequests));
+        serving.join();
+        refWorst.push_back(worst);
+    }
+    const double o = median(oursRates), r = median(refRates);
+    std::printf("modbus read of 5 registers, one connection, %d rounds of %d requests, the program on port %u:\n",
+                kRounds, kExternalRequests, unsigned(port));
+    std::printf("  program   %9.0f req/s (errors %d), slowest request per round median %.1f ms, max %.1f ms\n", o,
+                oursErrors, median(oursWorst), *std::max_element(oursWorst.begin(), oursWorst.end()));
+    std::printf("  libmodbus %9.0f req/s (errors %d), slowest request per round median %.1f ms, max %.1f ms\n", r,
+                refErrors, median(refWorst), *std::max_element(refWorst.begin(), refWorst.end()));
+    std::printf("  ratio program / libmodbus = %.2f (above 1: faster)\n", r > 0 ? o / r : 0);
 }
 
 // A busy main window: text, gradients and lines over the whole screen.
@@ -337,9 +375,12 @@ void jitterBench()
 int main(int argc, char** argv)
 {
     bool singleCore = false, modbusOnly = false;
+    int externalPort = 0;
     for (int i = 1; i < argc; ++i) {
         singleCore = singleCore || std::strcmp(argv[i], "--single-core") == 0;
         modbusOnly = modbusOnly || std::strcmp(argv[i], "--modbus") == 0;
+        if (std::strcmp(argv[i], "--modbus-port") == 0 && i + 1 < argc)
+            externalPort = std::atoi(argv[++i]);
     }
     if (singleCore) {
         cpu_set_t one;
@@ -353,6 +394,10 @@ int main(int argc, char** argv)
     QLoggingCategory::setFilterRules("*.info=false\n*.debug=false\n*.warning=false");
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("plant links bench, %s\n", singleCore ? "single core" : "all cores");
+    if (externalPort > 0 && externalPort < 65536) {
+        externalModbusBench(quint16(externalPort));
+        return 0;
+    }
 
     BusyWindow window;
     window.resize(kWidth, kHeight);

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int kBlinkMs = 1000;
@@ -66,13 +67,18 @@ bool CammerWidgetUnit::runAlgorithm(int detection)
     w->pRecong->ShapeMatch(detection);
     w->pRecong->Run(detection);
     w->detectTimeMs = int(timer.elapsed());
-    w->showFrame(w->pCheckBuf);
-    keepHistory(detection);
+    m_frameChecked = true;
     return w->camOK;
 }
 
-void CammerWidgetUnit::showCheck()
+void CammerWidgetUnit::showCheck(int detection)
 {
+    // Two full-frame copies per camera: done here rather than in the check,
+    // so that eight cameras checked at once do not hold up the outputs with them.
+    if (std::exchange(m_frameChecked, false)) {
+        m_widget->showFrame(m_widget->pCheckBuf);
+        keepHistory(detection);
+    }
     m_widget->update();
 }
 

@@ -16,7 +16,7 @@ public:
     bool isConnected() const override;
     bool updateImage() override;
     bool runAlgorithm(int detection) override;
-    void showCheck() override;
+    void showCheck(int detection) override;
     QVector<int> ngOutputs(int detection) const override;
     int detectTimeMs() const override;
     void saveFailImage(int detection, int slot) override;
@@ -33,4 +33,6 @@ private:
     void keepHistory(int detection);
 
     CammerWidget* m_widget;
+    // Set by a check that looked at a frame (not a retrain), taken by showCheck.
+    bool m_frameChecked = false;
 };

@@ -666,9 +666,12 @@ void DaRiDoziri::RunAlgorithm(int camera, int detection)
     if (detection < 0 || detection >= kMaxDetections)
         return;
     checkDetect = detection;
-    for (auto& unit : m_units)
-        if (unit->cameraIndex() == camera)
+    for (auto& unit : m_units) {
+        if (unit->cameraIndex() == camera) {
             unit->runAlgorithm(detection);
+            unit->showCheck(detection);
+        }
+    }
 }
 
 void DaRiDoziri::syncTemplates(int camera, int detection)

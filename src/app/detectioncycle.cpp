@@ -39,6 +39,9 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     , m_resultTimer(new QTimer(this))
     , m_recheckTimer(new QTimer(this))
 {
+    // A machine cycle often lasts longer than the pool's default 30 s of idling:
+    // its threads stay, so that no detection waits for seven threads to start.
+    m_checkPool->setExpiryTimeout(-1);
     setCheckThreads(QThread::idealThreadCount());
     m_recheckTimer->setSingleShot(true);
     connect(m_recheckTimer, &QTimer::timeout, this, [this] {
@@ -359,12 +362,22 @@ void DetectionCycle::runDetection(int detection)
         m_recheckDetection = detection;
         m_recheckTimer->start(qMax(0, gpWPara->recheckDelay) * kTickMs);
         m_win->update();
+        showChecks(detection);
         return;
     }
     m_win->recheckActive = false;
     m_win->recheckMade[detection] = 0;
     m_recheckDetection = -1;
     m_win->CheckNG(ng);
+    // The views follow the outputs: the machine waits for nothing the screen needs.
+    showChecks(detection);
+}
+
+void DetectionCycle::showChecks(int detection)
+{
+    for (int i = 0; i < m_units.size() && i < m_stepChecked.size(); ++i)
+        if (m_stepChecked.at(i))
+            m_units.at(i)->showCheck(detection);
 }
 
 void DetectionCycle::setUnits(const QVector<DetectionUnit*>& units)
@@ -424,7 +437,6 @@ void DetectionCycle::checkUnits(int detection)
     for (int i : checked) {
         m_stepChecked[i] = true;
         m_stepOk[i] = ok[size_t(i)] != 0;
-        m_units.at(i)->showCheck();
     }
 }
 

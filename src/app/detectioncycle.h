@@ -126,6 +126,8 @@ private:
     void setCountdown(int detection, float seconds);
     // Runs every connected unit's check of a detection; fills m_stepOk and m_stepChecked.
     void checkUnits(int detection);
+    // After the decision: the checked units show their checked frames.
+    void showChecks(int detection);
 
     MainWindowBase* m_win;
     ControlPort* m_io;

@@ -19,8 +19,9 @@ public:
     // checks its cameras at once, one task per unit on a worker thread, so this
     // touches only the unit's own state (no widget, no database).
     virtual bool runAlgorithm(int detection) = 0;
-    // After every unit's check, on the GUI thread: shows the checked frame.
-    virtual void showCheck() {}
+    // On the GUI thread after the detection's outputs are written: shows the
+    // frame the last check of this group looked at and keeps it in the history.
+    virtual void showCheck(int detection) { (void)detection; }
     // The outputs (0..3) that the NG ROIs of the last check of a group raise.
     virtual QVector<int> ngOutputs(int detection) const = 0;
     virtual int detectTimeMs() const = 0;

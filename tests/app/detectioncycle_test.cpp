@@ -167,6 +167,46 @@ TEST_F(CycleTest, TriggerInputChoices)
     EXPECT_EQ(cam0->checks, 2);
 }
 
+// The machine waits for no screen work: a view shows its checked frame only
+// once the outputs of the decision are set, every checked camera once per
+// check (a recheck too), a lost camera never.
+TEST_F(CycleTest, ViewsShowTheCheckedFramesOnlyAfterTheOutputsAreSet)
+{
+    cam1->ok = false;
+    cam1->outputs = {1};
+    QVector<int> wordAtShow;
+    for (FakeUnit* unit : {cam0, cam1})
+        unit->onShow = [&] { wordAtShow << (outputWord() & kNgOutputs); };
+
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(cam0->shown, QVector<int>{1});
+    EXPECT_EQ(cam1->shown, QVector<int>{1});
+    EXPECT_EQ(wordAtShow, (QVector<int>{kEjectorBit | kAlarmBit, kEjectorBit | kAlarmBit}));
+
+    // An OK check releases the outputs before the views change.
+    cam1->ok = true;
+    wordAtShow.clear();
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    EXPECT_EQ(wordAtShow, (QVector<int>{0, 0}));
+
+    // A lost camera shows nothing; a check that waits for its recheck still shows.
+    para->recheckTimes = 1;
+    para->recheckDelay = 50;
+    cam1->connected = false;
+    cam0->ok = false;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    EXPECT_TRUE(win->recheckActive);
+    EXPECT_EQ(cam0->shown, (QVector<int>{1, 1, 1}));
+    EXPECT_EQ(cam1->shown, (QVector<int>{1, 1}));
+    EXPECT_EQ(wordAtShow, (QVector<int>{0, 0, 0}));
+    cycle->cancelCountdowns();
+}
+
 TEST_F(CycleTest, LostCameraIsNeitherCheckedNorCountedAndSlowsThePolling)
 {
     QSignalSpy lost(cycle.get(), &DetectionCycle::sigCameraLostChanged);

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class ControlPort;
@@ -26,11 +27,19 @@ public:
     int updates = 0;
     int blinks = 0;
     QStringList imageCalls;
+    QVector<int> shown;               // detections whose checked frame was shown
+    std::function<void()> onShow;     // called as a checked frame is shown
 
     int cameraIndex() const override { return m_camera; }
     bool isConnected() const override { return connected; }
     bool updateImage() override { ++updates; return true; }
     bool runAlgorithm(int) override { ++checks; return ok; }
+    void showCheck(int d) override
+    {
+        shown << d;
+        if (onShow)
+            onShow();
+    }
     QVector<int> ngOutputs(int) const override { return ok ? QVector<int>() : outputs; }
     int detectTimeMs() const override { return 1; }
     void saveFailImage(int d, int slot) override { imageCalls << QStringLiteral("save %1 %2").arg(d).arg(slot); }
