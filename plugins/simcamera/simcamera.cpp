@@ -224,9 +224,16 @@ bool SimCamera::grabImage(uchar* frame)
         m_frameIndex = (m_frameIndex + 1) % m_frames.size();
         m_sinceFrame.start();
         ++m_framesDelivered;
+        ++m_frameSerial;
     }
-    const QByteArray& current = m_frames.at(qMax(0, m_frameIndex));
-    std::memcpy(frame, current.constData(), static_cast<size_t>(current.size()));
+    // A poll without a new frame into the buffer that already holds it copies
+    // nothing: the unit polls ten times a second, most often for no new frame.
+    if (frame != m_copiedTo || m_copiedSerial != m_frameSerial) {
+        const QByteArray& current = m_frames.at(qMax(0, m_frameIndex));
+        std::memcpy(frame, current.constData(), static_cast<size_t>(current.size()));
+        m_copiedTo = frame;
+        m_copiedSerial = m_frameSerial;
+    }
     log("grabImage", fresh ? "1" : "0");
 
     if (fresh && m_spec.lossAfterFrames > 0 && !m_lossFired && m_framesDelivered >= m_spec.lossAfterFrames) {
@@ -264,6 +271,7 @@ void SimCamera::buildFrames()
 {
     m_frames.clear();
     m_frameIndex = -1;
+    ++m_frameSerial;
     for (const QString& file : m_spec.frameFiles) {
         const QImage image(file);
         if (image.isNull()) {

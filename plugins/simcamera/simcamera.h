@@ -73,6 +73,11 @@ private:
     int m_reconnectFailuresLeft = 0;
     int m_framesDelivered = 0;
     int m_frameIndex = -1;
+    // Bumped by every new frame and new frame set; with m_copiedTo it tells
+    // that the caller's buffer already holds the newest frame.
+    quint64 m_frameSerial = 0;
+    quint64 m_copiedSerial = 0;
+    const uchar* m_copiedTo = nullptr;
     QVector<QByteArray> m_frames;
     QElapsedTimer m_sinceFrame;
     QTimer* m_lossPoll = nullptr;

@@ -26,7 +26,7 @@ IOStatus::IOStatus(ControlPort* io, QWidget* parent)
     , m_timer(new QTimer(this))
 {
     setObjectName("ioStatus");
-    connect(m_timer, &QTimer::timeout, this, QOverload<>::of(&QWidget::update));
+    connect(m_timer, &QTimer::timeout, this, &IOStatus::refreshIfChanged);
     m_timer->start(kRefreshMs);
     if (m_io)
         connect(m_io, &ControlPort::sigIOChange, this, QOverload<>::of(&QWidget::update));
@@ -49,8 +49,32 @@ bool IOStatus::isOn(const ControlPort* io, const Entry& entry)
     return io && (entry.output ? io->appliedOut(entry.number) : io->IOGetIn(entry.number));
 }
 
+QString IOStatus::shownState() const
+{
+    // Everything the bar paints from, besides its size and the export text.
+    const QVector<Entry> list = entries(gpWPara ? gpWPara->trigMode : 0);
+    QString state;
+    state += QLatin1Char(m_io && !m_io->isLinkUp() ? '1' : '0');
+    state += QLatin1Char(hasImageDisk() ? '1' : '0');
+    for (const Entry& e : list) {
+        state += QLatin1Char(isOn(m_io, e) ? '1' : '0');
+        state += gaName[e.nameIndex];
+        state += QLatin1Char('\n');
+    }
+    return state;
+}
+
+void IOStatus::refreshIfChanged()
+{
+    // The tick catches what comes without a signal (applied outputs, the disk,
+    // names); a bar that shows the same is not painted again.
+    if (shownState() != m_paintedState)
+        update();
+}
+
 void IOStatus::paintEvent(QPaintEvent*)
 {
+    m_paintedState = shownState();
     QPainter painter(this);
     painter.fillRect(rect(), QColor(25, 25, 25));
     painter.setRenderHint(QPainter::Antialiasing);

@@ -41,7 +41,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    QString shownState() const;
+    void refreshIfChanged();
+
     ControlPort* m_io;
     QTimer* m_timer;
     QString m_exportText;
+    QString m_paintedState;  // shownState() at the last paint
 };

@@ -41,6 +41,7 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     const QByteArray serial = info.serial().left(kSerialBytes - 1);
     std::memcpy(cameraSN, serial.constData(), static_cast<size_t>(serial.size()));
     setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);  // paintEvent paints every pixel
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     hide();
 
@@ -57,8 +58,6 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
     // Templates are allocated per group in use below, not for all eight.
     allocateBuffers(imageW, imageH, isColor, 0);
     pShowBuf = newFrameBuffer(static_cast<size_t>(frameBytes));
-    pRGBABuf = newFrameBuffer(4u * static_cast<size_t>(imagePixels));
-    showImage = QImage(pRGBABuf, imageW, imageH, 4 * imageW, QImage::Format_RGB32);
 
     buildPanel();
     blinkPhase = 0;
@@ -296,7 +295,13 @@ bool CammerWidget::UpdateImage()
     // back after a checked or recorded one. A view without new frames costs
     // nothing, and the flag tells it without comparing the frames ten times a second.
     if (editorLive && !external && !frozenAlarm && (fresh || !m_showIsLive)) {
-        std::memcpy(pShowBuf, pCaptureBuf, static_cast<size_t>(frameBytes));
+        // A frame with the bytes already shown (a still scene from a simulated
+        // camera) is neither copied nor scaled again; real frames differ early.
+        const size_t bytes = static_cast<size_t>(frameBytes);
+        if (std::memcmp(pShowBuf, pCaptureBuf, bytes) != 0) {
+            std::memcpy(pShowBuf, pCaptureBuf, bytes);
+            ++m_shownSerial;
+        }
         m_showIsLive = true;
         update();
     }
@@ -306,6 +311,7 @@ bool CammerWidget::UpdateImage()
 void CammerWidget::showFrame(const unsigned char* frame)
 {
     std::memcpy(pShowBuf, frame, static_cast<size_t>(frameBytes));
+    ++m_shownSerial;
     m_showIsLive = false;
 }
 

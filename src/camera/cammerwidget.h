@@ -5,6 +5,7 @@
 #include "circle.h"
 #include "historyring.h"
 #include "clustomrect.h"
+#include "displaypixels.h"
 #include "viewmapping.h"
 
 #include <QElapsedTimer>
@@ -160,8 +161,8 @@ public:
     float winSW = 1.0f;
     float winSH = 1.0f;
     unsigned char* pShowBuf = nullptr;
-    unsigned char* pRGBABuf = nullptr;
-    QImage showImage;
+    // Whether the view holds the frame as 32-bit pixels (tints, zoom, colour).
+    bool holdsDisplayPixels() const { return m_display.held(); }
     QTimer* pTimerShowAlarm = nullptr;
     QTimer* pTimerFPS = nullptr;
 
@@ -281,7 +282,7 @@ private:
 
     // Painting helpers.
     static void drawLabel(QPainter& painter, const QRect& box, const QString& text);
-    // The frame as opaque 32-bit pixels in pRGBABuf, or in dst.
+    // The frame as opaque 32-bit pixels in m_display, or in dst.
     void frameToRGBA(const unsigned char* frame);
     void frameToRGB32(const unsigned char* frame, QRgb* dst) const;
     void tintBoxes(const QRect& imageBox, const unsigned char* mask, QRgb colour);
@@ -309,14 +310,30 @@ private:
     // The shown frame as last converted (and scaled) for a paint.
     struct PaintCache
     {
-        std::vector<unsigned char> frame;  // the shown frame it was made from
-        bool converted = false;            // pRGBABuf holds that frame (a grey one is scaled from its bytes)
+        quint64 frame = 0;                 // m_shownSerial of the frame it was made from, 0 none
+        bool converted = false;            // m_display holds that frame (a grey one is scaled from its bytes)
         bool tinted = false;               // tints were painted into the converted pixels
         QImage scaled;                     // the converted frame at the view's size
     };
     PaintCache m_paintCache;
+    DisplayPixels m_display;
     bool m_showIsLive = false;  // pShowBuf holds the frame the last poll copied from the capture
+    quint64 m_shownSerial = 1;  // counts the frames copied into pShowBuf
     QRect viewRoiBox(const ViewPaint& view, int roi) const;
+    // Fills view for the camera view's paint; false when there is nothing to paint.
+    bool describeView(ViewPaint& view) const;
+    // How the frame layer paints this view's frame.
+    struct FrameLayer
+    {
+        bool tintNg = false, tintIgnored = false, tintPreview = false, tinted = false;
+        bool sameSize = false;
+        bool direct = false;        // drawn through the painter's transform (zoom, same size)
+        bool greyScaled = false;    // scaled from the grey bytes
+        bool showTemplate = false;  // template 0 instead of the frame
+    };
+    FrameLayer frameLayer(const ViewPaint& view) const;
+    // Whether the camera view's frame covers every pixel of the view.
+    bool frameCoversView() const;
     void paintFrameLayer(QPainter& painter, const ViewPaint& view);
     void paintResultWord(QPainter& painter, const ViewPaint& view);
     QString paintRoiLayer(QPainter& painter, const ViewPaint& view);

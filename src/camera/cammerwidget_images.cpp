@@ -154,7 +154,7 @@ void CammerWidget::SaveReTrainImage(int group)
         return;
     const size_t bytes = static_cast<size_t>(frameBytes);
     std::memcpy(pCheckBuf, pCaptureBuf, bytes);
-    std::memcpy(pShowBuf, pCheckBuf, bytes);
+    showFrame(pCheckBuf);
     std::memcpy(pTemplate[group][0], pCheckBuf, bytes);
     SaveTemplateImage(group, 0);
 }

@@ -63,8 +63,10 @@ void CammerWidget::drawLabel(QPainter& painter, const QRect& box, const QString&
 
 void CammerWidget::frameToRGBA(const unsigned char* frame)
 {
-    m_paintCache.frame.clear();  // the pixels no longer hold the last painted frame
-    frameToRGB32(frame, reinterpret_cast<QRgb*>(pRGBABuf));
+    m_paintCache.frame = 0;  // the pixels no longer hold the last painted frame
+    QImage& pixels = m_display.image(imageW, imageH);
+    if (!pixels.isNull())
+        frameToRGB32(frame, reinterpret_cast<QRgb*>(pixels.bits()));
 }
 
 void CammerWidget::frameToRGB32(const unsigned char* frame, QRgb* dst) const
@@ -86,9 +88,10 @@ void CammerWidget::tintBoxes(const QRect& imageBox, const unsigned char* mask, Q
 {
     // Boxes near the edge may reach past the frame: clip before touching pixels.
     const QRect box = imageBox.intersected(QRect(0, 0, imageW, imageH));
-    if (box.isEmpty() || !mask)
+    QImage& image = m_display.image(imageW, imageH);
+    if (box.isEmpty() || !mask || image.isNull())
         return;
-    auto* pixels = reinterpret_cast<QRgb*>(pRGBABuf);
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
     for (int y = box.top(); y <= box.bottom(); ++y) {
         const size_t row = static_cast<size_t>(y) * imageW;
         for (int x = box.left(); x <= box.right(); ++x) {
@@ -176,9 +179,16 @@ QString CammerWidget::statusWord(QPainter& painter, int g, bool full) const
 
 void CammerWidget::paintEvent(QPaintEvent*)
 {
+    // The view is opaque, so that a new frame repaints the view alone and not
+    // the window behind it: whatever the frame leaves uncovered is painted
+    // black here, as the window's own background is.
+    QPainter painter(this);
+    const bool camera = gSource != kSourceOkRecords && gSource != kSourceNgRecords && gSource != kSourceRecentNg
+                        && camIndex < numCamera;
+    if (!isOpen || !pShowBuf || !m_win || !camera || !frameCoversView())
+        painter.fillRect(rect(), Qt::black);
     if (!isOpen || !pShowBuf || !m_win)
         return;
-    QPainter painter(this);
     painter.setFont(viewFont(kFontTitle));
     if (gSource == kSourceOkRecords || gSource == kSourceNgRecords)
         paintRecordView(painter);
@@ -228,7 +238,7 @@ void CammerWidget::paintRecentNg(QPainter& painter)
     painter.save();
     painter.translate(m_win->zoomX, m_win->zoomY);
     painter.scale(m_win->zoomScale, m_win->zoomScale);
-    painter.drawImage(rect(), showImage);
+    painter.drawImage(rect(), m_display.image(imageW, imageH));
     painter.restore();
     const int g = qBound(0, m_win->curDetect, kGroups - 1);
     const QString status = statusWord(painter, g, false);
@@ -244,19 +254,26 @@ void CammerWidget::paintRecentNg(QPainter& painter)
         header.draw(historyTime[g][historyIndex], 5);
 }
 
-void CammerWidget::paintCameraView(QPainter& painter)
+bool CammerWidget::describeView(ViewPaint& view) const
 {
-    ViewPaint view;
     view.editor = gSource == kSourceEditor;
     view.store = view.editor ? pSingletonEdit : pSingleton;
-    if (!view.store)
-        return;
+    if (!view.store || !m_win)
+        return false;
     view.group = qBound(0, view.editor ? m_win->curDetect : m_win->checkDetect, kGroups - 1);
     view.count = qBound(0, view.store->roiCount[view.group], static_cast<int>(kRois));
     view.page = m_win->pageState;
     view.alarmEditor = view.page == kPageAlarm && gSource == kSourceLive;
     view.selected = camIndex == m_win->selCamera;
     view.para = gpWPara;
+    return true;
+}
+
+void CammerWidget::paintCameraView(QPainter& painter)
+{
+    ViewPaint view;
+    if (!describeView(view))
+        return;
 
     painter.save();
     if (view.selected)
@@ -286,26 +303,45 @@ QRect CammerWidget::viewRoiBox(const ViewPaint& view, int r) const
     return roiImageRect(*view.store, view.group, r);
 }
 
+CammerWidget::FrameLayer CammerWidget::frameLayer(const ViewPaint& view) const
+{
+    FrameLayer f;
+    f.tintNg = (!camOK && timerRunning(m_win->resultTimer)) || (view.alarmEditor && blinkPhase == 0);
+    f.tintIgnored = view.editor || (view.alarmEditor && blinkPhase == 2);
+    f.tintPreview = isSensPreview && curRoi >= 0 && curRoi < view.count;
+    f.tinted = f.tintNg || f.tintIgnored || f.tintPreview;
+    f.sameSize = imageW == gShowW && imageH == gShowH;
+    const bool zoomed = view.selected && (m_win->zoomScale != 1.0 || m_win->zoomX != 0 || m_win->zoomY != 0);
+    f.direct = f.sameSize || zoomed || size().isEmpty();
+    // An untinted grey frame shown scaled is scaled from its own bytes: the
+    // same pixels as from the 32-bit copy, without making that copy.
+    f.greyScaled = !isColor && !f.tinted && !f.direct;
+    const WizardPara* p = view.para;
+    f.showTemplate = p && p->NgShowSwitch && !camOK && view.alarmEditor && blinkPhase == 1 && !pTemplate[view.group].empty();
+    return f;
+}
+
+bool CammerWidget::frameCoversView() const
+{
+    // Only the frame scaled to the view's size, drawn without zoom, is known
+    // to cover every pixel.
+    ViewPaint view;
+    if (!describeView(view))
+        return false;
+    const FrameLayer f = frameLayer(view);
+    return !f.direct && !f.showTemplate;
+}
+
 // The frame with its NG and ignore tints, or template 0 in the alarm view's second blink phase.
 void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
 {
     const int g = view.group;
-    const bool resultShown = timerRunning(m_win->resultTimer);
-    const bool tintNg = (!camOK && resultShown) || (view.alarmEditor && blinkPhase == 0);
-    const bool tintIgnored = view.editor || (view.alarmEditor && blinkPhase == 2);
-    const bool tintPreview = isSensPreview && curRoi >= 0 && curRoi < view.count;
-    const bool tinted = tintNg || tintIgnored || tintPreview;
-    const bool sameSize = imageW == gShowW && imageH == gShowH;
-    const bool zoomed = view.selected && (m_win->zoomScale != 1.0 || m_win->zoomX != 0 || m_win->zoomY != 0);
-    const bool direct = sameSize || zoomed || size().isEmpty();
-    // An untinted grey frame shown scaled is scaled from its own bytes: the
-    // same pixels as from the 32-bit copy, without making that copy.
-    const bool greyScaled = !isColor && !tinted && !direct;
+    const FrameLayer f = frameLayer(view);
+    const bool tintNg = f.tintNg, tintIgnored = f.tintIgnored, tintPreview = f.tintPreview, tinted = f.tinted;
+    const bool sameSize = f.sameSize, direct = f.direct, greyScaled = f.greyScaled;
     // An untinted frame is converted (and scaled) once, however often the view repaints.
-    const size_t bytes = static_cast<size_t>(frameBytes);
     const bool reuse = !tinted && !m_paintCache.tinted && (greyScaled || m_paintCache.converted)
-                       && m_paintCache.frame.size() == bytes
-                       && std::memcmp(m_paintCache.frame.data(), pShowBuf, bytes) == 0;
+                       && m_paintCache.frame == m_shownSerial;
     if (!reuse) {
         if (!greyScaled) {
             frameToRGBA(pShowBuf);
@@ -321,8 +357,11 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
             }
             if (tintPreview)
                 tintBoxes(viewRoiBox(view, curRoi), pSensMask, kTintCyan);
+        } else {
+            // Scaled from the grey bytes: the 32-bit pixels go back to the system.
+            m_display.release();
         }
-        m_paintCache.frame.assign(pShowBuf, pShowBuf + bytes);
+        m_paintCache.frame = m_shownSerial;
         m_paintCache.converted = !greyScaled;
         m_paintCache.tinted = tinted;
         m_paintCache.scaled = QImage();
@@ -330,23 +369,20 @@ void CammerWidget::paintFrameLayer(QPainter& painter, const ViewPaint& view)
 
     // Drawn straight into the widget's rectangle: no scaled copy per paint.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
-    const WizardPara* p = view.para;
-    const bool showTemplate = p && p->NgShowSwitch && !camOK && view.alarmEditor && blinkPhase == 1
-                              && !pTemplate[g].empty();
-    if (showTemplate) {
+    if (f.showTemplate) {
         const QImage tmpl = isColor ? QImage(pTemplate[g][0], imageW, imageH, 4 * imageW, QImage::Format_RGB32)
                                     : QImage(pTemplate[g][0], imageW, imageH, imageW, QImage::Format_Grayscale8);
         painter.drawImage(rect(), tmpl);
         return;
     }
     if (direct) {
-        painter.drawImage(rect(), showImage);
+        painter.drawImage(rect(), m_display.image(imageW, imageH));
         return;
     }
     // Without zoom the smooth scaling is done once per frame and kept.
     if (m_paintCache.scaled.size() != size()) {
         const QImage source = m_paintCache.converted
-                                  ? showImage
+                                  ? m_display.image(imageW, imageH)
                                   : QImage(pShowBuf, imageW, imageH, imageW, QImage::Format_Grayscale8);
         m_paintCache.scaled = source.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }

@@ -14,6 +14,7 @@
 #include "qttesthelpers.h"
 #include "tempappdir.h"
 #include "warnbox.h"
+#include "wizardpara.h"
 
 #include <QApplication>
 #include <QMutex>
@@ -196,6 +197,48 @@ TEST_F(OperatorSafetyTest, TapOnTheStatusBarThatOpensThePageIsNoLongTouch)
     QTest::qWait(400);
     EXPECT_FALSE(shell.ran(CalibrationHold::kCalibrationProgram));
     qApp->removeEventFilter(&observer);
+}
+
+namespace {
+class PaintCount : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+} // namespace
+
+// The bar's tick repaints it only when what it shows changed: an output the
+// board applied (no signal tells it) or a renamed signal; an idle bar stays unpainted.
+TEST_F(OperatorSafetyTest, StatusBarRepaintsOnlyWhenWhatItShowsChanged)
+{
+    win.showFullScreen();
+    IOStatus bar(port.get(), &win);
+    bar.setGeometry(0, 0, 400, 40);
+    PaintCount counter;
+    bar.installEventFilter(&counter);
+    bar.show();
+    ASSERT_TRUE(waitUntil([&] { return counter.paints > 0; }));
+    QTest::qWait(3 * IOStatus::kRefreshMs);
+    const int settled = counter.paints;
+    QTest::qWait(3 * IOStatus::kRefreshMs);
+    EXPECT_EQ(counter.paints, settled) << "nothing changed: no paint";
+
+    port->IOSetOut(2, 1);
+    port->IOFlashOut();
+    ASSERT_TRUE(waitUntil([&] { return IOStatus::isOn(port.get(), IOStatus::Entry{0, true, 2}); }));
+    EXPECT_TRUE(waitUntil([&] { return counter.paints > settled; })) << "the applied output is shown";
+
+    QTest::qWait(3 * IOStatus::kRefreshMs);
+    const int afterOutput = counter.paints;
+    const QString name = gaName[0];
+    gaName[0] = name + QStringLiteral("x");
+    EXPECT_TRUE(waitUntil([&] { return counter.paints > afterOutput; })) << "a new name is shown";
+    gaName[0] = name;
 }
 
 TEST_F(OperatorSafetyTest, LostBoardLinkIsShownPlainlyAndRecordedOnceEachWay)

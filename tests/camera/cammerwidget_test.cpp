@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 #include <QTest>
 #include <QtEndian>
 #include <algorithm>
@@ -370,20 +371,94 @@ TEST_F(CameraUnitTest, GreyViewShowsTheShownFrameOnEveryPath)
     unit->resize(kWidth / 2, kHeight / 2);
     const QPoint probe(unit->width() - 4, unit->height() - 4);
     const size_t bytes = static_cast<size_t>(unit->frameBytes);
+    auto show = [&](unsigned char level) { unit->showFrame(std::vector<unsigned char>(bytes, level).data()); };
     auto shown = [&] { return unit->grab().toImage().pixel(probe); };
     window->selCamera = unit->camIndex;
 
-    std::memset(unit->pShowBuf, 50, bytes);
+    show(50);
     window->zoomScale = 2.0;
     EXPECT_EQ(shown(), qRgb(50, 50, 50));
     window->zoomScale = 1.0;
-    std::memset(unit->pShowBuf, 200, bytes);
+    show(200);
     EXPECT_EQ(shown(), qRgb(200, 200, 200));
     window->zoomScale = 2.0;
     EXPECT_EQ(shown(), qRgb(200, 200, 200));
     window->zoomScale = 1.0;
-    std::memset(unit->pShowBuf, 120, bytes);  // a new frame: scaled again
+    show(120);  // a new frame: scaled again
     EXPECT_EQ(shown(), qRgb(120, 120, 120));
+    EXPECT_FALSE(unit->holdsDisplayPixels()) << "the scaled grey view holds no 32-bit copy";
+    window->zoomScale = 2.0;
+    EXPECT_EQ(shown(), qRgb(120, 120, 120));
+    EXPECT_TRUE(unit->holdsDisplayPixels());
+}
+
+// What the views paint from the grey bytes and from the 32-bit copy made only
+// when needed are the pixels the view painted when it always drew from a
+// 32-bit copy: a noisy frame, unzoomed and at the zooms and offsets of the
+// touch gestures, checked below the header lines.
+TEST_F(CameraUnitTest, GreyViewPaintsThePixelsOfTheThirtyTwoBitPath)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-GREY2")), nullptr);
+    unit->show();
+    window->selCamera = unit->camIndex;
+    std::vector<unsigned char> frame(static_cast<size_t>(unit->frameBytes));
+    quint32 seed = 12345;
+    for (size_t i = 0; i < frame.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        frame[i] = static_cast<unsigned char>((i % unit->imageW) / 4 + ((seed >> 16) & 0x3F));
+    }
+    QImage wide(unit->imageW, unit->imageH, QImage::Format_RGB32);
+    for (int y = 0; y < unit->imageH; ++y)
+        for (int x = 0; x < unit->imageW; ++x)
+            wide.setPixel(x, y, 0xFF000000u | (0x010101u * frame[size_t(y) * unit->imageW + x]));
+
+    const struct { QSize size; double zoom; int dx, dy; } cases[] = {
+        {{kWidth / 2, kHeight / 2}, 1.0, 0, 0}, {{kWidth * 3 / 4, kHeight * 2 / 3}, 1.0, 0, 0},
+        {{kWidth / 2, kHeight / 2}, 1.5, -40, -30}, {{kWidth / 2, kHeight / 2}, 2.0, -200, -100},
+        {{kWidth, kHeight}, 3.0, -500, -300}, {{kWidth, kHeight}, 1.0, 0, 0},
+        {{kWidth / 4, kHeight / 3}, 1.0, 0, 0}, {{kWidth / 4, kHeight / 3}, 1.1, -7, -3},
+        {{kWidth * 3 / 4, kHeight * 2 / 3}, 1.33f, -61, -17}, {{kWidth / 2, kHeight / 2}, 1.75f, -133, -91},
+        {{kWidth, kHeight}, 2.6f, -777, -401}, {{kWidth / 2, kHeight / 2}, 5.0, -1000, -600},
+        {{kWidth, kHeight}, 1.2f, 13, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1x%2 zoom %3").arg(c.size.width()).arg(c.size.height()).arg(c.zoom).toStdString());
+        unit->resize(c.size);
+        window->zoomScale = c.zoom;
+        window->zoomX = c.dx;
+        window->zoomY = c.dy;
+        unit->showFrame(frame.data());
+        const QImage shown = unit->grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+        QImage expected(unit->size(), QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        QPainter painter(&expected);
+        const bool sameSize = unit->imageW == gShowW && unit->imageH == gShowH;
+        painter.translate(c.dx, c.dy);
+        painter.scale(c.zoom, c.zoom);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, !sameSize);
+        if (c.zoom == 1.0 && !sameSize)
+            painter.drawImage(QPoint(0, 0), wide.scaled(unit->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        else
+            painter.drawImage(unit->rect(), wide);
+        painter.end();
+
+        // Where the frame lies, clear of the header lines and the bottom texts.
+        const QRect frameArea = QTransform().translate(c.dx, c.dy).scale(c.zoom, c.zoom)
+                                    .mapRect(QRectF(unit->rect())).toRect().adjusted(1, 1, -1, -1)
+                                    .intersected(QRect(0, unit->height() / 3, unit->width(), unit->height() / 2));
+        ASSERT_FALSE(frameArea.isEmpty());
+        int differing = 0;
+        for (int y = frameArea.top(); y <= frameArea.bottom(); ++y)
+            for (int x = frameArea.left(); x <= frameArea.right(); ++x)
+                differing += shown.pixel(x, y) != expected.pixel(x, y);
+        EXPECT_EQ(differing, 0);
+        if (c.dx > 0) {  // the view is opaque: what the frame leaves is black like the window
+            EXPECT_EQ(shown.pixel(c.dx / 2, unit->height() / 2), qRgb(0, 0, 0));
+        }
+    }
+    window->zoomScale = 1.0;
+    window->zoomX = window->zoomY = 0;
 }
 
 // The ROI editor's "lately" view shows the history frame chosen, exactly as

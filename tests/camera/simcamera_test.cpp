@@ -108,6 +108,43 @@ TEST_F(SimCameraTest, ExternalTriggerDeliversOnlyManualFrames)
     EXPECT_FALSE(cam->grabImage(frame.data()));
 }
 
+// The unit polls ten times a second; a poll without a new frame copies only
+// into a buffer that does not hold the newest frame yet. The mark written
+// below (the unit never writes there) shows whether a copy was made.
+TEST_F(SimCameraTest, APollWithoutANewFrameCopiesOnlyWhereTheFrameIsMissing)
+{
+    CameraInterface* cam = cameraFor(camera("SERIAL-SKIP1"));
+    ASSERT_NE(cam, nullptr);
+    ASSERT_TRUE(cam->open());
+    cam->start();
+    cam->setTriggerMode(true);
+    std::vector<uchar> a(64 * 48, 0), b(64 * 48, 0);
+    cam->manualUpdate();
+    EXPECT_TRUE(cam->grabImage(a.data()));
+    const std::vector<uchar> first = a;
+    EXPECT_NE(first, std::vector<uchar>(first.size(), 0)) << "the first poll must deliver the frame";
+
+    a[0] ^= 0xFF;
+    EXPECT_FALSE(cam->grabImage(a.data()));
+    EXPECT_NE(a[0], first[0]) << "nothing new: the buffer is left alone";
+    EXPECT_FALSE(cam->grabImage(b.data()));
+    EXPECT_EQ(b, first) << "another buffer gets the frame";
+
+    cam->manualUpdate();
+    EXPECT_TRUE(cam->grabImage(a.data()));
+    EXPECT_FALSE(cam->grabImage(b.data()));
+    EXPECT_EQ(a, b) << "a new frame reaches every buffer";
+    EXPECT_NE(a, first);
+
+    // Opened again, the frames are made anew: copied even without a new one.
+    cam->close();
+    ASSERT_TRUE(cam->open());
+    cam->start();
+    b.assign(b.size(), 0);
+    EXPECT_FALSE(cam->grabImage(b.data()));
+    EXPECT_EQ(b, first);
+}
+
 TEST_F(SimCameraTest, ScriptedLossAndFailingReconnects)
 {
     QJsonObject spec = camera("SERIAL-LOSS1");

@@ -78,6 +78,8 @@ public:
     virtual QString name();
     virtual void reserved35();
     // Copies the newest frame into the caller's buffer; true = a new frame.
+    // The caller never writes into that buffer, so a camera may skip the copy
+    // when the same buffer already holds the newest frame.
     virtual bool grabImage(uchar* frame);
     // Current settings in, defaults out.
     virtual void restoreDefaults(QJsonObject& settings, int cameraIndex);
