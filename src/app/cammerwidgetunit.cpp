@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -85,17 +84,13 @@ void CammerWidgetUnit::showCheck(int detection)
 void CammerWidgetUnit::keepHistory(int detection)
 {
     CammerWidget* w = m_widget;
-    unsigned char** frames = w->pHistory[detection];
-    if (!frames[0])
+    HistoryRing& frames = w->pHistory[detection];
+    if (!frames.isOn())
         return;
-    // Newest first: shift the ring down by one.
-    unsigned char* oldest = frames[CammerWidget::kHistoryFrames - 1];
-    for (int i = CammerWidget::kHistoryFrames - 1; i > 0; --i) {
-        frames[i] = frames[i - 1];
+    // Newest first: shift the times down by one.
+    for (int i = CammerWidget::kHistoryFrames - 1; i > 0; --i)
         w->historyTime[detection][i] = w->historyTime[detection][i - 1];
-    }
-    frames[0] = oldest;
-    std::memcpy(frames[0], w->pCheckBuf, size_t(w->frameBytes));
+    frames.push(w->pCheckBuf);
     w->historyTime[detection][0] = Clock::now().toString("hh:mm:ss");
     w->historyCount[detection] = qMin(w->historyCount[detection] + 1, CammerWidget::kHistoryFrames);
 }

@@ -345,11 +345,10 @@ void DaRiDoziri::allocateFailImages()
         const int camera = unit->cameraIndex();
         if (camera < 0 || camera >= kMaxCameras)
             continue;
-        m_imageWriter->setImageSize(camera, unit->imageWidth(), unit->imageHeight());
-        const size_t bytes = 4u * size_t(unit->imageWidth()) * size_t(unit->imageHeight());
+        // Empty until a picture is stored: groups never checked cost nothing.
         for (int group = 0; group < kMaxDetections; ++group) {
             for (int slot = 0; slot < 2; ++slot) {
-                m_failImageStorage.emplace_back(new unsigned char[bytes]);
+                m_failImageStorage.push_back(std::make_unique<FailPicture>());
                 gpFailImage[camera][group][slot] = m_failImageStorage.back().get();
             }
         }

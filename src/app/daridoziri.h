@@ -1,5 +1,6 @@
 #pragma once
 
+#include "failpicture.h"
 #include "mainwindowbase.h"
 
 #include <QMetaObject>
@@ -143,7 +144,7 @@ private:
     QVector<CammerWidget*> m_cameraWidgets;
     std::vector<std::unique_ptr<DetectionUnit>> m_units;
     // Untouched until an image is stored: 16 frames per camera would otherwise be committed at once.
-    std::vector<std::unique_ptr<unsigned char[]>> m_failImageStorage;
+    std::vector<std::unique_ptr<FailPicture>> m_failImageStorage;
     FloatSlider* m_scaleSlider = nullptr;
     IOStatus* m_ioStatus = nullptr;
     QTimer* m_logoutTimer = nullptr;

@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "copy2movedisk.h"
+#include "failpicture.h"
 #include "storedfile.h"
 
 #include <QBuffer>
@@ -24,14 +25,6 @@ SaveFialImageThread::SaveFialImageThread(QObject* parent)
 SaveFialImageThread::~SaveFialImageThread()
 {
     stop();
-}
-
-void SaveFialImageThread::setImageSize(int camera, int width, int height)
-{
-    if (camera < 0 || camera >= kMaxCameras)
-        return;
-    m_width[camera] = width;
-    m_height[camera] = height;
 }
 
 QString SaveFialImageThread::folderFor(int camera, int detection, int slot)
@@ -98,27 +91,23 @@ int SaveFialImageThread::saveOnce()
     if (!pMutexSaveFail)
         return 0;
     int written = 0;
-    QVector<uchar> copy;
+    FailPicture taken;
     for (int camera = 0; camera < kMaxCameras; ++camera) {
         for (int detection = 0; detection < kMaxDetections; ++detection) {
             for (int slot = 0; slot < 2; ++slot) {
                 int failIndex = 0;
-                int width = 0;
-                int height = 0;
                 {
                     QMutexLocker lock(pMutexSaveFail);
                     if (!gisSaveFail[camera][detection][slot])
                         continue;
                     gisSaveFail[camera][detection][slot] = 0;
-                    const uchar* image = gpFailImage[camera][detection][slot];
-                    // The size belongs to the table: both change together under the lock.
-                    width = m_width[camera];
-                    height = m_height[camera];
-                    if (!image || width <= 0 || height <= 0)
+                    FailPicture* image = gpFailImage[camera][detection][slot];
+                    if (!image || image->isEmpty())
                         continue;
-                    const int bytes = width * height * 4;
-                    copy.resize(bytes);
-                    memcpy(copy.data(), image, size_t(bytes));
+                    // Taken out as stored (grey) under the lock, expanded outside it:
+                    // nothing reads a picture once marked, and the table holds none between cycles.
+                    taken = FailPicture();
+                    taken.swap(*image);
                     // Taken and reset in the same locked step, so an NG number
                     // stored meanwhile belongs to the next image.
                     if (slot == 0) {
@@ -138,7 +127,10 @@ int SaveFialImageThread::saveOnce()
                 QString path = QStringLiteral("%1/%2.jpg").arg(folder, name);
                 for (int n = 2; QFile::exists(path); ++n)
                     path = QStringLiteral("%1/%2_%3.jpg").arg(folder, name).arg(n);
-                const QImage image(copy.constData(), width, height, QImage::Format_RGB32);
+                QImage image(taken.width(), taken.height(), QImage::Format_RGB32);
+                if (image.isNull())
+                    continue;
+                taken.restore(reinterpret_cast<QRgb*>(image.bits()));
                 QByteArray jpeg;
                 QBuffer buffer(&jpeg);
                 if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "JPG")) {
@@ -157,9 +149,8 @@ int SaveFialImageThread::saveOnce()
                 if (!StoredFile::write(path, jpeg))
                     continue;
                 ++written;
-                // The copy owns its pixels: the buffer is reused for the next picture.
                 if (slot == 0 && Copy2MoveDisk::_instance)
-                    Copy2MoveDisk::_instance->add_map_actqueue(folder, QFileInfo(path).completeBaseName(), image.copy());
+                    Copy2MoveDisk::_instance->add_map_actqueue(folder, QFileInfo(path).completeBaseName(), image);
                 emit sigImageSaved(camera, detection, slot != 0, path);
             }
         }

@@ -22,9 +22,6 @@ public:
     explicit SaveFialImageThread(QObject* parent = nullptr);
     ~SaveFialImageThread() override;
 
-    // The size of camera c's images (the table holds 4 bytes per pixel); set
-    // under pMutexSaveFail together with the table once the thread runs.
-    void setImageSize(int camera, int width, int height);
     // One pass over the table; the number of files written.
     int saveOnce();
     void stop();
@@ -48,7 +45,4 @@ private:
 
     qint64 m_reserve = kFreeSpaceReserveBytes;
     bool m_skipping = false;
-
-    int m_width[kMaxCameras] = {};
-    int m_height[kMaxCameras] = {};
 };

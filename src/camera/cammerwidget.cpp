@@ -71,8 +71,7 @@ CammerWidget::CammerWidget(MainWindowBase* parent, int index, _cameraInfo info)
         for (int g = 0; g < groups; ++g) {
             historyCount[g] = 0;
             groupPassed[g] = false;
-            for (auto& frame : pHistory[g])
-                frame = newFrameBuffer(static_cast<size_t>(frameBytes));
+            pHistory[g].reset(static_cast<size_t>(frameBytes));
         }
     }
     LoadIgnorePoint();

@@ -3,6 +3,7 @@
 #include "camerainterface.h"
 #include "cameraunitstate.h"
 #include "circle.h"
+#include "historyring.h"
 #include "clustomrect.h"
 #include "displaypixels.h"
 #include "viewmapping.h"
@@ -36,7 +37,7 @@ class CammerWidget : public QWidget, public CameraUnitState
     Q_OBJECT
 public:
     static constexpr int kSerialBytes = 100;
-    static constexpr int kHistoryFrames = 10;
+    static constexpr int kHistoryFrames = HistoryRing::kFrames;
     static constexpr int kMaxPolyPoints = 8096;
     static constexpr int kRetryMs = 1000;
     static constexpr int kFpsPollMs = 1000;
@@ -217,7 +218,7 @@ public:
     int lossCount = 0;
     bool isConnected = true;
     int detectTimeMs = 0;
-    unsigned char* pHistory[kGroups][kHistoryFrames] = {};
+    HistoryRing pHistory[kGroups];  // on for the groups in use
     QString historyTime[kGroups][kHistoryFrames];
     int historyIndex = 0;
     int historyCount[kGroups] = {};
@@ -245,6 +246,8 @@ private:
     QString folderFor(int group) const;
     bool ensureFolder(int group) const;
     QVector<QRgb> greyPalette() const;
+    // Hands a finished NG/OK picture to the writer's table.
+    void storeFailPicture(const QImage& picture, int group, int slot);
 
     // The shared message and question boxes with a language row.
     static void warn(int row);
@@ -366,7 +369,7 @@ private:
     std::unique_ptr<CammerSingleton> m_singletonEdit;
     std::unique_ptr<CammerRecong> m_recong;
     QTimer* m_retryTimer = nullptr;
-    ZeroedBuffers m_frames;  // show, RGBA and history buffers
+    ZeroedBuffers m_frames;  // show and RGBA buffers
     QPoint m_lastTouch;  // last press or move position, for the pan's drag movement
     QElapsedTimer m_lastTap;
     QPoint m_lastTapPoint;

@@ -3,6 +3,7 @@
 
 #include "cammerrecongnize.h"
 #include "cammersingleton.h"
+#include "failpicture.h"
 #include "frameimage.h"
 #include "globals.h"
 #include "mainwindowbase.h"
@@ -252,11 +253,20 @@ void CammerWidget::SaveFailImage(int group, int slot)
                       roiLabel(group, r, count, LabelPlace::NgImage));
         }
     }
-    unsigned char* target = gpFailImage[camIndex][group][slot];
+    storeFailPicture(picture, group, slot);
+}
+
+void CammerWidget::storeFailPicture(const QImage& picture, int group, int slot)
+{
+    FailPicture* target = gpFailImage[camIndex][group][slot];
     if (!target)
         return;
+    // Packed outside the lock, handed over by a swap; the picture it replaces
+    // lends its buffers to the next one.
+    static FailPicture packed;
+    packed.store(reinterpret_cast<const QRgb*>(picture.constBits()), picture.width(), picture.height());
     QMutexLocker lock(pMutexSaveFail);
-    std::memcpy(target, picture.constBits(), 4u * static_cast<size_t>(imagePixels));
+    target->swap(packed);
 }
 
 bool CammerWidget::IgnoreNgPixels(int group)
@@ -292,7 +302,7 @@ void CammerWidget::UpdateFailImage(int group, int slot)
 {
     if (group < 0 || group >= kGroups || slot < 0 || slot > 1)
         return;
-    unsigned char* stored = gpFailImage[camIndex][group][slot];
+    const FailPicture* stored = gpFailImage[camIndex][group][slot];
     if (!stored)
         return;
     QString first, second;
@@ -311,11 +321,15 @@ void CammerWidget::UpdateFailImage(int group, int slot)
     // copying it out and back.
     if (first.isEmpty() && second.isEmpty())
         return;
-    QImage picture(imageW, imageH, QImage::Format_RGB32);
-    const size_t bytes = 4u * static_cast<size_t>(imagePixels);
+    QImage picture;
     {
         QMutexLocker lock(pMutexSaveFail);
-        std::memcpy(picture.bits(), stored, bytes);
+        if (stored->isEmpty())
+            return;
+        picture = QImage(stored->width(), stored->height(), QImage::Format_RGB32);
+        if (picture.isNull())
+            return;
+        stored->restore(reinterpret_cast<QRgb*>(picture.bits()));
     }
     {
         QPainter painter(&picture);
@@ -325,6 +339,5 @@ void CammerWidget::UpdateFailImage(int group, int slot)
         painter.setPen(Qt::red);
         painter.drawText(kClearTextAt, QStringLiteral("%1%2").arg(first, second));
     }
-    QMutexLocker lock(pMutexSaveFail);
-    std::memcpy(stored, picture.constBits(), bytes);
+    storeFailPicture(picture, group, slot);
 }

@@ -33,7 +33,7 @@ int gSyncNGCycleNum = 0;
 
 int gFailIndex[kMaxCameras][kMaxDetections] = {};
 unsigned char gisSaveFail[kMaxCameras][kMaxDetections][2] = {};
-unsigned char* gpFailImage[kMaxCameras][kMaxDetections][2] = {};
+FailPicture* gpFailImage[kMaxCameras][kMaxDetections][2] = {};
 int gPicNumNG = 100;
 int gPicNumOK = 100;
 

@@ -10,6 +10,7 @@
 
 #include "controlportbase.h"
 
+class FailPicture;
 class QMutex;
 class QPixmap;
 class MainWindowBase;
@@ -61,7 +62,7 @@ extern int gSyncNGCycleNum;
 // NG image hand-over between the detection cycle and the image writer (under pMutexSaveFail).
 extern int gFailIndex[kMaxCameras][kMaxDetections];
 extern unsigned char gisSaveFail[kMaxCameras][kMaxDetections][2];
-extern unsigned char* gpFailImage[kMaxCameras][kMaxDetections][2];
+extern FailPicture* gpFailImage[kMaxCameras][kMaxDetections][2];
 extern int gPicNumNG;
 extern int gPicNumOK;
 

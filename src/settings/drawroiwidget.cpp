@@ -586,8 +586,9 @@ void DrawROIWidget::SlotAutoChange()
         if (count <= 0 || !unit->pShowBuf)
             continue;
         unit->historyIndex = qBound(0, unit->historyIndex, count - 1);
-        if (const unsigned char* frame = unit->pHistory[group][unit->historyIndex])
-            unit->showFrame(frame);
+        std::vector<unsigned char> frame(size_t(unit->frameBytes));
+        if (unit->pHistory[group].read(unit->historyIndex, frame.data()))
+            unit->showFrame(frame.data());
     }
 }
 

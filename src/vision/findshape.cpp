@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -115,26 +116,34 @@ public:
     {
         m_img = &img;
         m_area = area;
+        const size_t n = size_t(std::max(0, area.area()));
+        if (m_known.size() < n) {
+            // Left unset: a value is written only where a search looks, so
+            // most pages of a large area never become resident.
+            m_values.reset(new float[2 * n]);
+            m_known.assign(n, 0);
+            m_search = 0;
+        }
         if (++m_search == 0) {
             std::fill(m_known.begin(), m_known.end(), 0);
             m_search = 1;
-        }
-        if (m_values.size() < size_t(area.area())) {
-            m_values.resize(size_t(area.area()));
-            m_known.resize(size_t(area.area()), 0);
         }
     }
     int stride() const { return m_area.width; }
     // Index of image point (x, y) in the field.
     int indexOf(int x, int y) const { return (y - m_area.y) * m_area.width + (x - m_area.x); }
 
-    const cv::Vec2f& at(int index)
+    // The unit gradient {x, y} at a field index.
+    const float* at(int index)
     {
+        float* value = m_values.get() + 2 * size_t(index);
         if (m_known[size_t(index)] != m_search) {
             m_known[size_t(index)] = m_search;
-            m_values[size_t(index)] = compute(m_area.x + index % m_area.width, m_area.y + index / m_area.width);
+            const cv::Vec2f g = compute(m_area.x + index % m_area.width, m_area.y + index / m_area.width);
+            value[0] = g[0];
+            value[1] = g[1];
         }
-        return m_values[size_t(index)];
+        return value;
     }
 
 private:
@@ -156,8 +165,8 @@ private:
 
     const cv::Mat* m_img = nullptr;
     cv::Rect m_area;
-    std::vector<cv::Vec2f> m_values;
-    std::vector<uchar> m_known;  // the search (modulo 255) that computed each value
+    std::unique_ptr<float[]> m_values;  // two floats per field point
+    std::vector<uchar> m_known;         // the search (modulo 255) that computed each value
     uchar m_search = 0;
 };
 
@@ -168,7 +177,7 @@ float scoreAt(LazyField& field, int centre, const TurnedModel& m, double needed)
     const float stop = float((needed - 1.0) * n);
     float sum = 0;
     for (int i = 0; i < n; ++i) {
-        const cv::Vec2f& g = field.at(centre + m.offsets[i]);
+        const float* g = field.at(centre + m.offsets[i]);
         sum += m.dirs[i][0] * g[0] + m.dirs[i][1] * g[1];
         if (sum < stop + float(i + 1))
             return -1.0f;
@@ -176,8 +185,9 @@ float scoreAt(LazyField& field, int centre, const TurnedModel& m, double needed)
     return sum / float(n);
 }
 
-// Buffers of one search, kept by the model: a check reuses them instead of
-// allocating (and page-faulting) megabytes per frame.
+// Buffers of one search, kept per thread: a check reuses them instead of
+// allocating (and page-faulting) megabytes per frame, and the cameras and
+// groups a thread checks share one set.
 struct Scratch
 {
     LazyField lazy;
@@ -275,7 +285,6 @@ std::vector<double> anglesAround(double centre, double span, double step, double
 
 struct FindShape::Impl
 {
-    Scratch scratch;
     std::vector<Level> levels;
     double range = 0;
     int centreX = 0, centreY = 0;
@@ -367,11 +376,12 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
         return false;
     try {
         Impl& m = *d;
+        thread_local Scratch scratch;
         cv::Mat gray = image.type() == CV_8UC1 ? image : vision::grayCopy(image);
         if (gray.empty())
             return false;
         const int top = int(m.levels.size()) - 1;
-        std::vector<cv::Mat>& pyramid = m.scratch.pyramid;
+        std::vector<cv::Mat>& pyramid = scratch.pyramid;
         pyramid.resize(size_t(top) + 1);
         pyramid[0] = gray;
         for (int l = 1; l <= top; ++l)
@@ -382,7 +392,7 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
         const cv::Mat& topImg = pyramid[top];
         const int pad = int(std::ceil(coarse.radius)) + 1;
         const cv::Mat field =
-            gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad), m.scratch);
+            gradientField(topImg, cv::Rect(-pad, -pad, topImg.cols + 2 * pad, topImg.rows + 2 * pad), scratch);
         const int stride = field.cols;
         const double coarseNeed = kCoarseRelax * m.minScore;
         std::vector<Pose> found;
@@ -438,7 +448,7 @@ bool FindShape::Find(cv::Mat& image, int, int* x, int* y, double* angle, double*
             cv::Rect area;
             for (const Pose& c : candidates)
                 area |= cv::Rect(2 * c.u - lpad, 2 * c.v - lpad, 2 * lpad + 1, 2 * lpad + 1);
-            LazyField& f = m.scratch.lazy;
+            LazyField& f = scratch.lazy;
             f.reset(img, area);
             for (Pose& c : candidates) {
                 const int u0 = 2 * c.u, v0 = 2 * c.v;

@@ -3,6 +3,7 @@
 #include "shellfixture.h"
 
 #include "countfile.h"
+#include "failpicture.h"
 #include "globals.h"
 #include "paragroupstore.h"
 #include "resstatisticsparam.h"
@@ -167,13 +168,14 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
         std::vector<quint32> pixels(64 * 48);
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = quint32(i * 2654435761u);   // noise: a JPEG of some size
-        gpFailImage[0][0][0] = reinterpret_cast<unsigned char*>(pixels.data());
+        FailPicture picture;
+        gpFailImage[0][0][0] = &picture;
         gPicNumNG = 1000;
         SaveFialImageThread writer;
-        writer.setImageSize(0, 64, 48);
-        const auto saveOne = [&writer, &mutex] {
+        const auto saveOne = [&writer, &mutex, &picture, &pixels] {
             {
                 QMutexLocker lock(&mutex);
+                picture.store(pixels.data(), 64, 48);
                 gisSaveFail[0][0][0] = 1;
             }
             return writer.saveOnce();

@@ -1,12 +1,15 @@
 #include "shellfixture.h"
 
 #include "clock.h"
+#include "failpicture.h"
 #include "globals.h"
 #include "savefialimagethread.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QMutexLocker>
 #include <QTest>
@@ -27,10 +30,15 @@ protected:
         gPicNumNG = 3;
         gPicNumOK = 3;
         for (int slot = 0; slot < 2; ++slot) {
-            pixels[slot].assign(kW * kH, slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
-            gpFailImage[1][2][slot] = reinterpret_cast<unsigned char*>(pixels[slot].data());
+            storePicture(slot);
+            gpFailImage[1][2][slot] = &pictures[slot];
         }
-        writer.setImageSize(1, kW, kH);
+    }
+    // What the detection cycle does before it marks a slot.
+    void storePicture(int slot)
+    {
+        const std::vector<QRgb> pixels(kW * kH, slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
+        pictures[slot].store(pixels.data(), kW, kH);
     }
     void TearDown() override
     {
@@ -39,7 +47,7 @@ protected:
         Clock::reset();
     }
 
-    std::vector<quint32> pixels[2];
+    FailPicture pictures[2];
     SaveFialImageThread writer;
 };
 }
@@ -79,6 +87,11 @@ TEST_F(SaveFailImageTest, TwoPicturesInOneSecondAreBothKept)
     gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 2;
     writer.saveOnce();
+    EXPECT_TRUE(pictures[0].isEmpty()) << "taken out of the table";
+    gisSaveFail[1][2][0] = 1;
+    gFailIndex[1][2] = 2;
+    EXPECT_EQ(writer.saveOnce(), 0) << "marked without a new picture: nothing stale is written";
+    storePicture(0);
     gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 2;
     writer.saveOnce();
@@ -130,4 +143,50 @@ TEST_F(SaveFailImageTest, PicturesMarkedBeforeTheStopAreStillWritten)
     writer.stop();
     EXPECT_EQ(QDir("./alarmimage/camera2/detect3/NG").entryList({"*.jpg"}, QDir::Files).size(), 1);
     EXPECT_EQ(QDir("./alarmimage/camera2/detect3/OK").entryList({"*.jpg"}, QDir::Files).size(), 1);
+}
+
+// The table holds pictures packed (grey levels plus marks); the file must be
+// the very JPEG the 32-bit picture gave when the table held it whole, for a
+// grey camera's marked picture as for a colour one.
+TEST_F(SaveFailImageTest, WrittenJpegIsTheOneTheFullPictureGives)
+{
+    QImage grey(320, 200, QImage::Format_RGB32);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            const int v = (x * 3 + y * 5 + (x * y) % 17) % 256;
+            grey.setPixel(x, y, qRgb(v, v, v));
+        }
+    {
+        QPainter painter(&grey);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::red);
+        painter.drawRect(QRect(40, 30, 60, 50));
+        QFont font("wqy-microhei");
+        font.setPixelSize(26);
+        painter.setFont(font);
+        painter.drawText(QPoint(5, 80), QStringLiteral("NG 3: 25/60 / 72"));
+        painter.setPen(Qt::green);
+        painter.drawEllipse(QPoint(200, 120), 40, 30);
+    }
+    QImage colour(320, 200, QImage::Format_RGB32);
+    for (int y = 0; y < colour.height(); ++y)
+        for (int x = 0; x < colour.width(); ++x)
+            colour.setPixel(x, y, qRgb(x % 256, y, (x ^ y) % 256));
+
+    for (const QImage* original : {&grey, &colour}) {
+        QByteArray expected;
+        QBuffer buffer(&expected);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(original->save(&buffer, "JPG"));
+
+        QDir("./alarmimage").removeRecursively();
+        FailPicture packed;
+        packed.store(reinterpret_cast<const QRgb*>(original->constBits()), original->width(), original->height());
+        gpFailImage[1][2][0] = &packed;
+        gisSaveFail[1][2][0] = 1;
+        ASSERT_EQ(writer.saveOnce(), 1);
+        QFile file("./alarmimage/camera2/detect3/NG/2026-03-14_09.26.53.jpg");
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll() == expected) << (original == &grey ? "grey" : "colour");
+    }
 }

@@ -47,11 +47,11 @@ void CameraUnitTest::SetUp()
     window->show();  // the settings screen counts as visible only inside a shown window
 
     pMutexSaveFail = &failMutex;
-    failImages.assign(2 * kMaxDetections, std::vector<unsigned char>(4u * kWidth * kHeight, 0));
+    failImages.assign(2 * kMaxDetections, FailPicture());
     for (int g = 0; g < kMaxDetections; ++g) {
         gFailIndex[0][g] = 0;
         for (int s = 0; s < 2; ++s)
-            gpFailImage[0][g][s] = failImages[2 * g + s].data();
+            gpFailImage[0][g][s] = &failImages[2 * g + s];
     }
     manager = std::make_unique<CameraManager>();
     CameraManager::_instance = manager.get();

@@ -4,6 +4,7 @@
 
 #include "cameramanager.h"
 #include "cammerwidget.h"
+#include "failpicture.h"
 #include "choosebox.h"
 #include "warnbox.h"
 #include "wizardpara.h"
@@ -46,5 +47,5 @@ protected:
     WizardParaWidget* settings = nullptr;  // child of the window
     CammerWidget* unit = nullptr;          // child of the window
     QMutex failMutex;
-    std::vector<std::vector<unsigned char>> failImages;
+    std::vector<FailPicture> failImages;
 };

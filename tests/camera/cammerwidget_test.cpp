@@ -1,6 +1,7 @@
 #include "cameraunitfixture.h"
 
 #include "cammersingleton.h"
+#include "drawroiwidget.h"
 #include "globals.h"
 #include "wizardpara.h"
 #include "modalanswerer.h"
@@ -458,4 +459,30 @@ TEST_F(CameraUnitTest, GreyViewPaintsThePixelsOfTheThirtyTwoBitPath)
     }
     window->zoomScale = 1.0;
     window->zoomX = window->zoomY = 0;
+}
+
+// The ROI editor's "lately" view shows the history frame chosen, exactly as
+// checked, newest first, for the groups the unit keeps history for.
+TEST_F(CameraUnitTest, EditorShowsTheChosenHistoryFrameExactly)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-HIST1")), nullptr);
+    ASSERT_TRUE(unit->pHistory[0].isOn());
+    EXPECT_FALSE(unit->pHistory[kMaxDetections - 1].isOn()) << "a group not in use keeps none";
+    std::vector<std::vector<unsigned char>> frames;
+    for (int n = 0; n < 3; ++n) {
+        frames.emplace_back(size_t(unit->frameBytes));
+        for (size_t i = 0; i < frames.back().size(); ++i)
+            frames.back()[i] = static_cast<unsigned char>((i * (n + 3)) ^ (i >> 7));
+        unit->pHistory[0].push(frames.back().data());
+    }
+    unit->historyCount[0] = 3;
+    window->curDetect = 0;
+    for (int index : {1, 0, 2, 9}) {
+        unit->historyIndex = index;
+        editor->SlotAutoChange();
+        const int shown = std::min(index, 2);
+        EXPECT_EQ(unit->historyIndex, shown);
+        EXPECT_TRUE(std::equal(frames[size_t(2 - shown)].begin(), frames[size_t(2 - shown)].end(), unit->pShowBuf))
+            << index;
+    }
 }

@@ -41,11 +41,13 @@ protected:
         unit->camOK = false;
     }
 
-    QRgb storedPixel(int slot, int x, int y) const
+    static std::vector<QRgb> stored(int slot)
     {
-        const auto* pixels = reinterpret_cast<const QRgb*>(gpFailImage[0][0][slot]);
-        return pixels[y * kWidth + x];
+        std::vector<QRgb> pixels(size_t(kWidth) * kHeight);
+        gpFailImage[0][0][slot]->restore(pixels.data());
+        return pixels;
     }
+    QRgb storedPixel(int slot, int x, int y) const { return stored(slot)[size_t(y) * kWidth + x]; }
 };
 
 TEST_F(NgImageTest, FirstNgRoiNumberAndMarksGoIntoTheTable)
@@ -83,7 +85,7 @@ TEST_F(NgImageTest, TableIsWrittenUnderItsMutex)
         failMutex.lock();
         locked = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::memset(gpFailImage[0][0][0], 0, 16);
+        gpFailImage[0][0][0]->store(std::vector<QRgb>(size_t(kWidth) * kHeight, 0).data(), kWidth, kHeight);
         failMutex.unlock();
     });
     while (!locked)
@@ -101,14 +103,14 @@ TEST_F(NgImageTest, TableIsWrittenUnderItsMutex)
 TEST_F(NgImageTest, AlarmClearStampMovesTheState)
 {
     unit->SaveFailImage(0, 0);
-    const std::vector<unsigned char> before(gpFailImage[0][0][0], gpFailImage[0][0][0] + 4 * kWidth * kHeight);
+    const std::vector<QRgb> before = stored(0);
     window->alarmClearState[0][0] = 0;
     unit->UpdateFailImage(0, 0);
-    EXPECT_TRUE(std::equal(before.begin(), before.end(), gpFailImage[0][0][0]));
+    EXPECT_EQ(stored(0), before);
     window->alarmClearState[0][0] = 7;
     unit->UpdateFailImage(0, 0);
     EXPECT_EQ(window->alarmClearState[0][0], 8);
-    EXPECT_FALSE(std::equal(before.begin(), before.end(), gpFailImage[0][0][0]));
+    EXPECT_NE(stored(0), before);
     unit->UpdateFailImage(0, 0);
     EXPECT_EQ(window->alarmClearState[0][0], 10);
 }

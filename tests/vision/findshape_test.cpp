@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 constexpr int kW = 640, kH = 480;
@@ -70,24 +72,30 @@ TEST(FindShape, ShiftedFrameGivesTheShiftBack)
     }
 }
 
-// A model keeps its buffers from one search to the next: over hundreds of
-// searches of alternating frames (its marks wrap round) each gives exactly
-// what a fresh model gives, score included.
-TEST(FindShape, RepeatedSearchesNeverReuseAnotherFramesValues)
+// A thread keeps its search buffers from one search to the next, for every
+// model it searches (the cameras and groups a check thread serves): over
+// hundreds of searches of alternating frames, models and box sizes (the marks
+// wrap round) each gives exactly what it gives on a thread of its own, score included.
+TEST(FindShape, RepeatedSearchesNeverReuseAnotherSearchsValues)
 {
     const cv::Mat templ = synth::scene(kW, kH);
     const cv::Mat frames[] = {synth::turned(templ, kCentre, 1.5, 7, -4), synth::turned(templ, kCentre, -1.0, -23, 15)};
-    Found fresh[2];
-    for (int k = 0; k < 2; ++k) {
-        FindShape once = learn(templ, 2);
-        fresh[k] = find(once, frames[k], kWhole);
-        ASSERT_TRUE(fresh[k].ok) << k;
-    }
-    FindShape m = learn(templ, 2);
+    const cv::Rect boxes[] = {kWhole, cv::Rect(40, 30, kW - 90, kH - 70)};
+    const int ranges[] = {2, 3};
+    Found fresh[2][2];  // [model][frame]
+    for (int k = 0; k < 2; ++k)
+        for (int j = 0; j < 2; ++j)
+            std::thread([&, k, j] {
+                FindShape once = learn(templ, ranges[k]);
+                fresh[k][j] = find(once, frames[j], boxes[k]);
+            }).join();
+    ASSERT_TRUE(fresh[0][0].ok && fresh[0][1].ok && fresh[1][0].ok && fresh[1][1].ok);
+    FindShape models[] = {learn(templ, ranges[0]), learn(templ, ranges[1])};
     for (int i = 0; i < 600; ++i) {
-        const Found f = find(m, frames[i % 2], kWhole);
-        const Found& want = fresh[i % 2];
-        ASSERT_TRUE(f.ok) << i;
+        const int k = (i / 2) % 2, j = i % 2;
+        const Found f = find(models[k], frames[j], boxes[k]);
+        const Found& want = fresh[k][j];
+        ASSERT_EQ(f.ok, want.ok) << i;
         ASSERT_EQ(f.dx, want.dx) << i;
         ASSERT_EQ(f.dy, want.dy) << i;
         ASSERT_EQ(f.angle, want.angle) << i;
