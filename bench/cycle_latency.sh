@@ -19,15 +19,8 @@ e2e_setup
 
 # Positioning on (motion correction 0) with an angle range in degrees (0: shift only).
 positioning_on() {
-  python3 - "$APP/PARAM.db" "$1" <<'PY'
-import sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-for name, index, value in (("system1", 3, "0"), ("system5", 9, sys.argv[2])):
-    items = db.execute("SELECT value FROM sysparam WHERE name = ?", (name,)).fetchone()[0].split()
-    items[index] = value
-    db.execute("UPDATE sysparam SET value = ? WHERE name = ?", (" ".join(items), name))
-db.commit()
-PY
+  e2e_set_param_item system1 3 0
+  e2e_set_param_item system5 9 "$1"
 }
 
 report() {

@@ -12,13 +12,7 @@ SAMPLE_SECONDS=30
 . "$SRC/tests/e2e/lib.sh"
 e2e_setup
 
-e2e_demo_data --frames part --delay 0 --cameras 8 --rois 20
-e2e_set_param_item system1 3 0   # positioning on
-e2e_set_param_item system5 9 2   # +-2 degrees
-e2e_start_board
-e2e_start
-e2e_wait_for "main window shown" 180
-e2e_wait_for "IO board port" 20
+e2e_start_positioning 8 2
 sleep 2
 pid="$(cat "$MM_PID_FILE")"
 rss() { awk '/^VmRSS/ { print $2 }' "/proc/$pid/status"; }

@@ -11,20 +11,7 @@ BUILD="$(cd "${1:-$SRC/build}" && pwd)"
 . "$SRC/tests/e2e/lib.sh"
 e2e_setup
 
-e2e_demo_data --frames part --delay 0 --cameras 8 --rois 20
-python3 - "$APP/PARAM.db" <<'PY'
-import sqlite3, sys
-db = sqlite3.connect(sys.argv[1])
-for name, index, value in (("system1", 3, "0"), ("system5", 9, "2")):
-    items = db.execute("SELECT value FROM sysparam WHERE name = ?", (name,)).fetchone()[0].split()
-    items[index] = value
-    db.execute("UPDATE sysparam SET value = ? WHERE name = ?", (" ".join(items), name))
-db.commit()
-PY
-e2e_start_board
-e2e_start
-e2e_wait_for "main window shown" 180
-e2e_wait_for "IO board port" 20
+e2e_start_positioning 8 2
 sleep 2
 
 # A trigger every second until the measurement ends; the loop ends itself at the stop file.

@@ -56,7 +56,7 @@ e2e_wait_out() {
     sleep 0.1; i=$((i + 1))
   done
   echo "FAIL: output word $(printf 0x%04x "$(e2e_out_word)") & $mask never became $value"
-  tail -5 "$APP/io-record.log" 2>/dev/null || true
+  tail -${E2E_TAIL:-5} "$APP/io-record.log" 2>/dev/null || true
   return 1
 }
 
@@ -106,6 +106,19 @@ e2e_set_param_item() {
   local row; row="$(e2e_sql PARAM.db "select value from sysparam where name = '$1'")"
   row="$(echo "$row" | awk -v k="$2" -v v="$3" '{$(k + 1) = v; print}')"
   e2e_sql PARAM.db "update sysparam set value = '$row' where name = '$1'"
+}
+
+# The configuration plants run, started with the board simulator: $1 simulated
+# cameras at 1280x1024 with 20 ROIs each, a part in every frame (NG), positioning
+# on with a range of $2 degrees.
+e2e_start_positioning() {
+  e2e_demo_data --frames part --delay 0 --cameras "$1" --rois 20
+  e2e_set_param_item system1 3 0
+  e2e_set_param_item system5 9 "$2"
+  e2e_start_board
+  e2e_start
+  e2e_wait_for "main window shown" 180
+  e2e_wait_for "IO board port" 20
 }
 
 e2e_expect() {
