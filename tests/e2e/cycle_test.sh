@@ -31,7 +31,7 @@ e2e_board pulse 0
 e2e_wait_out 0x0F 0x05 10
 e2e_wait_file "alarmimage/camera1/detect2/NG/1_????-??-??_??.??.??.jpg" 10
 e2e_wait_for "LEDOnOff 7 1" 5
-e2e_expect "$(e2e_count list_allnum)" "1$zero7" "inspections after NG"
+e2e_wait_count list_allnum "1$zero7"  # inspections after NG
 e2e_expect "$(e2e_count list_failnum)" "1$zero7" "NG inspections"
 e2e_expect "$(e2e_count list_failcyclenum)" "1$zero7" "NG cycles"
 e2e_expect "$(e2e_count gSyncNGNum)" "1" "NG count over all cameras"
@@ -54,7 +54,7 @@ e2e_wait_ready
 e2e_board pulse 0
 e2e_wait_file "alarmimage/camera1/detect2/OK/*.jpg" 10
 sleep 0.5
-e2e_expect "$(e2e_count list_allnum)" "2$zero7" "inspections after restart"
+e2e_wait_count list_allnum "2$zero7"  # inspections after restart
 e2e_expect "$(e2e_count list_failnum)" "1$zero7" "NG inspections after restart"
 e2e_expect "$(e2e_count list_allcyclenum)" "2$zero7" "cycles after restart"
 e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 'run'")" "1" "records kept"

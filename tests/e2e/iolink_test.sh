@@ -29,6 +29,6 @@ e2e_board pulse 1 > /dev/null
 e2e_wait_out 0x0F 0x00 10
 e2e_board pulse 0 > /dev/null
 e2e_wait_out 0x0F 0x05 10
-e2e_expect "$(e2e_count list_failnum)" "2, 0, 0, 0, 0, 0, 0, 0" "NG inspections across the outage"
+e2e_wait_count list_failnum "2, 0, 0, 0, 0, 0, 0, 0"  # NG inspections across the outage
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"

@@ -93,6 +93,16 @@ e2e_count() {
   sed -n "s/^$1=//p" "$APP/count.ini"
 }
 
+# Waits up to $3 seconds (default 10) until count.ini's $1 reads $2, then checks it: the
+# counts are written after the outputs are set, so an output seen is not yet a count written.
+e2e_wait_count() {
+  local i=0
+  while [ "$(e2e_count "$1" 2>/dev/null)" != "$2" ] && [ $i -lt $(( ${3:-10} * 10 )) ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  e2e_expect "$(e2e_count "$1")" "$2" "count.ini $1"
+}
+
 e2e_sql() {
   sqlite3 "$APP/$1" "$2"
 }
@@ -177,7 +187,7 @@ e2e_drag() {
 
 # Writes the screen as a PNG (the test must have started with E2E_FBDIR set).
 e2e_screenshot() {
-  python3 - "$E2E_FBDIR/Xvfb_screen0" "$1" <<'PY'
+  python3 - "${2:-$E2E_FBDIR/Xvfb_screen0}" "$1" <<'PY'
 import struct, sys, zlib
 data = open(sys.argv[1], "rb").read()
 header = struct.unpack(">25I", data[:100])

@@ -17,14 +17,24 @@ mkdir -p "$OUT"
 
 LAST=""
 # Saves the screen as $1 and checks that it differs from the screen saved before.
+# The screen is taken once it differs from that one and held still for 0.3 s (a
+# loaded machine can take seconds to draw a new screen), 20 s at most.
 shot() {
-  local file="$OUT/$1_${LANGUAGE}_${SIZE}.png"
-  sleep 0.7
-  e2e_screenshot "$file"
-  if [ -n "$LAST" ] && cmp -s "$LAST" "$file"; then
+  local file="$OUT/$1_${LANGUAGE}_${SIZE}.png" now="$APP/screen-now" held="$APP/screen-held" i=0
+  rm -f "$held"
+  while [ $i -lt 60 ]; do
+    sleep 0.3
+    cp "$E2E_FBDIR/Xvfb_screen0" "$now"
+    if [ -f "$held" ] && cmp -s "$held" "$now" && ! { [ -n "$LAST" ] && cmp -s "$LAST" "$now"; }; then break; fi
+    mv "$now" "$held"; i=$((i + 1))
+  done
+  [ -f "$now" ] || mv "$held" "$now"
+  if [ -n "$LAST" ] && cmp -s "$LAST" "$now"; then
     echo "FAIL: $1 at $SIZE in language $LANGUAGE looks like the screen before it"; exit 1
   fi
-  LAST="$file"
+  e2e_screenshot "$file" "$now"
+  mv "$now" "$APP/screen-last"
+  LAST="$APP/screen-last"
 }
 
 e2e_demo_data --frames part --delay 0
