@@ -221,9 +221,20 @@ e2e_wait_for() {
 }
 
 # Sends SIGTERM to the monitor (the process this test started) and returns its exit code.
+# True while PID is still a process of this test: its working folder is the test's
+# folder or its command line names it. On a busy machine process and thread ids come
+# round again within seconds, so a remembered PID may name another test's monitor.
+e2e_ours() {
+  local pid="${1:-}" cwd
+  [ -n "$pid" ] && [ -e "/proc/$pid" ] || return 1
+  cwd="$(readlink "/proc/$pid/cwd" 2>/dev/null || true)"
+  [ "$cwd" = "$APP" ] || [ "${cwd#"$APP"/}" != "$cwd" ] && return 0
+  tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$APP/"
+}
+
 e2e_stop() {
   local pid; pid="$(cat "$MM_PID_FILE")"
-  kill -TERM "$pid"
+  e2e_ours "$pid" && kill -TERM "$pid"
   local rc=0
   wait "$E2E_RUNNER" || rc=$?
   E2E_RUNNER=""
@@ -231,9 +242,9 @@ e2e_stop() {
 }
 
 e2e_cleanup() {
-  [ -n "${E2E_BOARD_PID:-}" ] && kill "$E2E_BOARD_PID" 2>/dev/null || true
+  [ -n "${E2E_BOARD_PID:-}" ] && e2e_ours "$E2E_BOARD_PID" && kill "$E2E_BOARD_PID" 2>/dev/null || true
   if [ -n "${E2E_RUNNER:-}" ] && kill -0 "$E2E_RUNNER" 2>/dev/null; then
-    [ -f "$MM_PID_FILE" ] && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
+    [ -f "$MM_PID_FILE" ] && e2e_ours "$(cat "$MM_PID_FILE")" && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
     wait "$E2E_RUNNER" 2>/dev/null || true
   fi
   [ -n "${KEEP_E2E:-}" ] || rm -rf "$APP"

@@ -11,7 +11,7 @@ e2e_setup
 COMPANION_PID=""
 plant_cleanup() {
   # The companion ends with the monitor; should the monitor have died, it is ended here.
-  [ -n "$COMPANION_PID" ] && kill -KILL "$COMPANION_PID" 2>/dev/null || true
+  [ -n "$COMPANION_PID" ] && e2e_ours "$COMPANION_PID" && kill -KILL "$COMPANION_PID" 2>/dev/null || true
   e2e_cleanup
 }
 trap plant_cleanup EXIT
