@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -308,8 +309,11 @@ TEST(NetTools, ProcessAliveSeesOnlyTheRealProcess)
     const QString script = name + "_watch.py";
     ASSERT_TRUE(appDir.writeFile(script, "import time\ntime.sleep(30)\n"));
     EXPECT_FALSE(NetworkManager::getProcessAlive(script));
+    // The interpreter itself, not a wrapper script on PATH: a wrapper killed while it is still
+    // choosing the interpreter leaves a child with the same command line behind for a moment.
     QProcess interpreter;
-    interpreter.start("python3", {appDir.filePath(script)});
+    const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin", "/usr/local/bin"});
+    interpreter.start(python.isEmpty() ? QStringLiteral("python3") : python, {appDir.filePath(script)});
     ASSERT_TRUE(interpreter.waitForStarted());
     EXPECT_TRUE(NetworkManager::getProcessAlive(script));
     interpreter.kill();
