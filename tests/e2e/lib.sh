@@ -41,10 +41,11 @@ print(s.makefile().readline().strip())
 PY
 }
 
-# The last output word the board received (decimal), 0 when none yet.
+# The last output word the board received (decimal), 0 when none yet; with "in":
+# the last input word it gave.
 e2e_out_word() {
   local word
-  word="$(grep ' out ' "$APP/io-record.log" 2>/dev/null | tail -1 | awk '{print $4}')"
+  word="$(grep " ${1:-out} " "$APP/io-record.log" 2>/dev/null | tail -1 | awk '{print $4}')"
   echo $(( ${word:-0} ))
 }
 
@@ -228,8 +229,8 @@ e2e_ours() {
   local pid="${1:-}" cwd
   [ -n "$pid" ] && [ -e "/proc/$pid" ] || return 1
   cwd="$(readlink "/proc/$pid/cwd" 2>/dev/null || true)"
-  [ "$cwd" = "$APP" ] || [ "${cwd#"$APP"/}" != "$cwd" ] && return 0
-  tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$APP/"
+  case "$cwd" in "$APP" | "$APP"/*) return 0 ;; esac
+  { tr '\0' ' ' < "/proc/$pid/cmdline"; } 2>/dev/null | grep -qF -- "$APP/"
 }
 
 e2e_stop() {

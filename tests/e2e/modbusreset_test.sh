@@ -17,7 +17,7 @@ ng_cycle() {
   e2e_wait_out 0x01 0x01 30
   e2e_board pulse 1 100 > /dev/null
   e2e_wait_out 0x01 0x00 30
-  while [ "$(grep ' in ' "$APP/io-record.log" | tail -1 | awk '{print $4}')" != 0x0000 ] && [ $i -lt 50 ]; do
+  while [ "$(e2e_out_word in)" -ne 0 ] && [ $i -lt 50 ]; do
     sleep 0.1; i=$((i + 1))
   done
 }
