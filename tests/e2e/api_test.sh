@@ -36,7 +36,7 @@ e2e_expect "$(api get_product_infos | json 'j["result"]["device_id"]')" "e2e-box
 # process group of its own so that ending the group ends the interpreter too.
 in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
 LISTENER=$!
-trap 'kill -- -$LISTENER 2>/dev/null || true; e2e_cleanup' EXIT
+trap 'e2e_end_groups "$LISTENER"; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 port="$(head -1 "$APP/subscriber.out")"
 subscribed="$(api subscriber_baseinfo "{\"subscriber\":[

@@ -37,7 +37,7 @@ wait_cycles 1
 # 1,100 idle connections to each port, held while the machine runs.
 in_netns_bg python3 "$SRC/tests/e2e/connection_flood.py" 1100 502 10100 > "$APP/flood.out" 2> "$APP/flood.err"
 FLOOD=$!
-trap 'kill -- -$FLOOD 2>/dev/null || true; e2e_cleanup' EXIT
+trap 'e2e_end_groups "$FLOOD"; e2e_cleanup' EXIT
 i=0; while [ "$(grep -c '^held' "$APP/flood.out" 2>/dev/null || true)" -lt 2 ] && [ $i -lt 1000 ]; do sleep 0.1; i=$((i + 1)); done
 cat "$APP/flood.out"
 [ "$(grep -c '^held' "$APP/flood.out")" -eq 2 ] || { echo "FAIL: the flood did not get its connections"; cat "$APP/flood.err"; exit 1; }
@@ -90,6 +90,6 @@ sleep 1
 e2e_expect "$(e2e_count list_allnum)" "0, 0, 0, 0, 0, 0, 0, 0" "count.ini after the reset flood"
 e2e_expect "$(e2e_count list_failnum)" "0, 0, 0, 0, 0, 0, 0, 0" "NG counts after the reset flood"
 
-kill -- -"$FLOOD" 2>/dev/null || true
+e2e_end_groups "$FLOOD"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"

@@ -60,7 +60,7 @@ for s in hung:
     threading.Thread(target=keep, args=(s,), daemon=True).start()
 time.sleep(300)'
 HUNG=$!
-trap 'kill $LISTENER $HUNG 2>/dev/null || true; e2e_cleanup' EXIT
+trap 'e2e_end_groups "$LISTENER" "$HUNG"; e2e_cleanup' EXIT
 i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 port="$(head -1 "$APP/subscriber.out")"
 entries="{\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_info\"}"

@@ -261,3 +261,15 @@ in_netns_bg() {
   # the group, so killing it, or the group, ends it and what it started.
   setsid nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
 }
+
+# Ends the process groups led by the given PIDs (from in_netns_bg), each only while it is
+# still this script's child: a child that ended and was reaped leaves its PID free for
+# another test's process.
+e2e_end_groups() {
+  local pid stat fields
+  for pid in "$@"; do
+    [ -n "$pid" ] && stat="$(cat "/proc/$pid/stat" 2>/dev/null)" || continue
+    read -r -a fields <<< "${stat##*) }"   # state, parent, ...
+    [ "${fields[1]}" = "$$" ] && kill -- -"$pid" 2>/dev/null || true
+  done
+}

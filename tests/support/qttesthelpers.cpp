@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cstdio>
+
 namespace {
 constexpr int kEventSliceMs = 10;
 constexpr int kPollPauseMs = 2;   // other threads get on meanwhile
@@ -28,7 +30,17 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
 
 bool writeWholeFile(const QString& path, const QByteArray& content)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+    // Written under a hidden name and renamed into place, so that a thread
+    // polling the folder never reads a file that is still empty.
+    const QString part = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
+    QFile file(part);
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
+    file.close();
+    if (!written || std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(part);
+        return false;
+    }
+    return true;
 }

@@ -13,5 +13,6 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 // included) meanwhile; false when it still fails after the time.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
-// Writes the whole file, making its folders first; false unless every byte was written.
+// Writes the whole file at once (renamed into place), making its folders
+// first; false unless every byte was written.
 bool writeWholeFile(const QString& path, const QByteArray& content);
