@@ -16,7 +16,7 @@ import struct
 import zlib
 
 WIDTH, HEIGHT = 1280, 1024
-SCREEN_W, SCREEN_H = 1920, 1080          # the display the ROIs were drawn on
+DEFAULT_SCREEN = "1920x1080"             # the display the ROIs are drawn for
 BACKGROUND, PLATE, CAVITY, HOLE, PART = 35, 120, 70, 20, 235
 POSITION_ANGLE = 2                       # degrees searched each way by the positioning
 ROI_SENSITIVITY = 45                     # a new "Defect" ROI's default
@@ -94,8 +94,9 @@ def sysparam_rows(args):
     }
 
 
-def display(x, y):
-    return round(x * SCREEN_W / WIDTH), round(y * SCREEN_H / HEIGHT)
+def display(x, y, screen):
+    """Stored ROI corners are pixels of the whole screen the monitor runs on."""
+    return round(x * screen[0] / WIDTH), round(y * screen[1] / HEIGHT)
 
 
 def roi_boxes(count):
@@ -107,12 +108,12 @@ def roi_boxes(count):
     return boxes[:count]
 
 
-def camera_rows(rois):
+def camera_rows(rois, screen):
     rows = {"detect%d" % g: items(*([0] * 9)) for g in range(8)}
     boxes = roi_boxes(rois)
     rows["detect1"] = items(len(boxes), *([0] * 8))
     for r, (x1, y1, x2, y2) in enumerate(boxes):
-        (dx1, dy1), (dx2, dy2) = display(x1, y1), display(x2, y2)
+        (dx1, dy1), (dx2, dy2) = display(x1, y1, screen), display(x2, y2, screen)
         # min size 3, default sensitivity, area 100, defect check, rectangle, output N1/N2
         rows["ROI1-%d" % r] = items(3, ROI_SENSITIVITY, 100, 0, 1, r % 2, 0, dx1, dy1, dx2, dy2)
     return rows
@@ -127,9 +128,19 @@ def write_database(path, args):
     for camera in range(8):
         db.execute("CREATE TABLE cammer%d (name TEXT, value TEXT)" % camera)
         if camera < args.cameras:
-            db.executemany("INSERT INTO cammer%d VALUES (?, ?)" % camera, camera_rows(args.rois).items())
+            db.executemany("INSERT INTO cammer%d VALUES (?, ?)" % camera, camera_rows(args.rois, args.screen).items())
     db.commit()
     db.close()
+
+
+def screen_size(text):
+    try:
+        width, height = (int(v) for v in text.lower().split("x"))
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected WIDTHxHEIGHT, got %r" % text)
+    if not (320 <= width <= 16384 and 240 <= height <= 16384):
+        raise argparse.ArgumentTypeError("screen size out of range: %r" % text)
+    return width, height
 
 
 def main():
@@ -143,6 +154,8 @@ def main():
     parser.add_argument("--reconnect-failures", type=int, default=0, help="failed reconnects after a loss")
     parser.add_argument("--cameras", type=int, default=1, choices=range(1, 9), help="simulated cameras, 1..8")
     parser.add_argument("--rois", type=int, default=2, help="ROIs of the mould detection per camera, 2..24")
+    parser.add_argument("--screen", type=screen_size, default=DEFAULT_SCREEN,
+                        help="WIDTHxHEIGHT of the screen the monitor will run on (ROIs are stored in its pixels)")
     args = parser.parse_args()
 
     app = os.path.abspath(args.app)
@@ -157,6 +170,8 @@ def main():
         os.makedirs(folder, exist_ok=True)
         write_bmp8(os.path.join(folder, "template0.bmp"), empty)
     write_database(os.path.join(app, "PARAM.db"), args)
+    with open(os.path.join(app, "demo/screen"), "w") as f:
+        f.write("%dx%d\n" % args.screen)
 
     frames = {"mix": ["empty"] * 3 + ["part"], "empty": ["empty"], "part": ["part"]}[args.frames]
     cameras = []

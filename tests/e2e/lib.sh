@@ -16,7 +16,7 @@ e2e_setup() {
 
 # Re-lays the demo data with options of make_demo_data.py (--frames, --delay, ...).
 e2e_demo_data() {
-  python3 "$SRC/assets/demodata/make_demo_data.py" "$APP" "$@"
+  python3 "$SRC/assets/demodata/make_demo_data.py" "$APP" --screen "${E2E_SCREEN:-1920x1080}" "$@"
 }
 
 # Starts the IO board simulator; the monitor is pointed at its terminal.

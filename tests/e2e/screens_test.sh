@@ -37,10 +37,11 @@ shot() {
   LAST="$APP/screen-last"
 }
 
-e2e_demo_data --frames part --delay 0
-e2e_set_param_item system6 9 1  # the statistics button on the panel
 for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
   W=${SIZE%x*}; H=${SIZE#*x}
+  # The areas are stored in screen pixels: laid again for each size.
+  E2E_SCREEN="$SIZE" e2e_demo_data --frames part --delay 0
+  e2e_set_param_item system6 9 1  # the statistics button on the panel
   # The button column at the right edge (rows of 76 px under the 96 px logo) and the
   # editor's column over it; the camera area is left of it, above the 44 px status bar.
   PANEL_X=$((W - 120)); EDITOR_RETURN_X=$((W - 62))
