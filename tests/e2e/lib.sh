@@ -239,7 +239,20 @@ e2e_stop() {
   local rc=0
   wait "$E2E_RUNNER" || rc=$?
   E2E_RUNNER=""
+  e2e_wait_x_gone
   return $rc
+}
+
+# xvfb-run ends its X server without waiting for it. A server on its way out removes its
+# frame-buffer file, which by then can be the file of the next start's server: the next
+# start waits until this run's server (the one with the test's auth file) has gone.
+e2e_wait_x_gone() {
+  local i=0
+  while pgrep -f -- "-auth $APP/.Xauthority" > /dev/null; do
+    i=$((i + 1))
+    [ $i -lt 100 ] || { pkill -KILL -f -- "-auth $APP/.Xauthority" || true; sleep 0.2; return 0; }
+    sleep 0.1
+  done
 }
 
 e2e_cleanup() {
