@@ -15,6 +15,23 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+namespace {
+
+// The hub outlives every test. It goes when the tests are over, while the
+// application still exists: its network threads would otherwise run on into
+// the end of the process and wake while its statics are torn down.
+class HubEnvironment : public ::testing::Environment
+{
+    void TearDown() override
+    {
+        delete VEK_NETMN::__instance;
+        VEK_NETMN::__instance = nullptr;
+    }
+};
+::testing::Environment* const kHubEnvironment = ::testing::AddGlobalTestEnvironment(new HubEnvironment);
+
+} // namespace
+
 StandInWindow::StandInWindow()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));
