@@ -195,7 +195,6 @@ int main(int argc, char* argv[])
     const int rc = app.exec();
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();
-    StartupServices::stopNetworkHub();
     LogManager::flush();
     gpWin = nullptr;
     return rc;

@@ -42,12 +42,4 @@ void stopDiskServices()
         Copy2MoveDisk::_instance->stop();
 }
 
-void stopNetworkHub()
-{
-    // Its network threads would otherwise run on into the end of the process
-    // and wake while the statics they use are torn down.
-    delete VEK_NETMN::__instance;
-    VEK_NETMN::__instance = nullptr;
-}
-
 } // namespace StartupServices

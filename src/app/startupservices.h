@@ -17,8 +17,5 @@ void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();
 // Ends the disk watcher and the image copy (their threads) before exit.
 void stopDiskServices();
-// Ends the network hub (API server, companion link and their threads) while the
-// application still exists.
-void stopNetworkHub();
 
 } // namespace StartupServices

@@ -243,25 +243,6 @@ s.serve_forever()
     server.endGroup();
 }
 
-// The program ends the hub before it returns from main: its network threads must
-// go with it, or they run on into the end of the process.
-TEST_F(NetworkHub, EndingTheHubEndsItsNetworkThreads)
-{
-    auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
-    auto endHub = [] {
-        delete VEK_NETMN::__instance;
-        VEK_NETMN::__instance = nullptr;
-    };
-    endHub();
-    const int before = threads();
-    hub = VEK_NETMN::getInstance();
-    configure(true);
-    ASSERT_TRUE(waitUntil([&] { return threads() >= before + HttpApiServer::kReactorThreads; }));
-    endHub();
-    EXPECT_LE(threads(), before);
-    hub = VEK_NETMN::getInstance();   // for the fixture's own ending
-}
-
 TEST_F(NetworkHub, RoiResultsAreKeyedByCameraGroupAndRoi)
 {
     hub->insertRoiResult(roi(2, 7, 15, 1, 10));
