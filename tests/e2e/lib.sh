@@ -217,7 +217,7 @@ e2e_wait_for() {
     sleep 0.1; i=$((i + 1))
   done
   echo "FAIL: '$text' not seen"
-  tail -50 "$APP/stderr.log" "$APP/stdout.log" "$APP"/cnt_net/workspace/log/LOG_*.log || true
+  tail -n 50 "$APP/stderr.log" "$APP/stdout.log" "$APP"/cnt_net/workspace/log/LOG_*.log || true
   return 1
 }
 
@@ -256,10 +256,17 @@ e2e_wait_x_gone() {
 }
 
 e2e_cleanup() {
+  local rc=$? status=0
   [ -n "${E2E_BOARD_PID:-}" ] && e2e_ours "$E2E_BOARD_PID" && kill "$E2E_BOARD_PID" 2>/dev/null || true
   if [ -n "${E2E_RUNNER:-}" ] && kill -0 "$E2E_RUNNER" 2>/dev/null; then
     [ -f "$MM_PID_FILE" ] && e2e_ours "$(cat "$MM_PID_FILE")" && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
     wait "$E2E_RUNNER" 2>/dev/null || true
+  elif [ -n "${E2E_RUNNER:-}" ] && [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
+    # The monitor ended before the failing test did: how (128 + a signal's number when
+    # a signal ended it), and its last words, before its folder goes.
+    wait "$E2E_RUNNER" 2>/dev/null || status=$?
+    echo "the monitor ended before the test, exit status $status; the end of its output:"
+    tail -n 20 "$APP/stderr.log" "$APP/stdout.log" 2>/dev/null || true
   fi
   [ -n "${KEEP_E2E:-}" ] || rm -rf "$APP"
 }
