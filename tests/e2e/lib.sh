@@ -221,7 +221,6 @@ e2e_wait_for() {
   return 1
 }
 
-# Sends SIGTERM to the monitor (the process this test started) and returns its exit code.
 # True while PID is still a process of this test: its working folder is the test's
 # folder or its command line names it. On a busy machine process and thread ids come
 # round again within seconds, so a remembered PID may name another test's monitor.
@@ -233,6 +232,7 @@ e2e_ours() {
   { tr '\0' ' ' < "/proc/$pid/cmdline"; } 2>/dev/null | grep -qF -- "$APP/"
 }
 
+# Sends SIGTERM to the monitor (the process this test started) and returns its exit code.
 e2e_stop() {
   local pid; pid="$(cat "$MM_PID_FILE")"
   e2e_ours "$pid" && kill -TERM "$pid"
