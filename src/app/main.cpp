@@ -110,9 +110,6 @@ void waitForHardware(SplashFrame& splash)
     splash.flushstep(50, QStringLiteral("相机等待完毕..."));
 }
 
-// A platform plug-in path that does not exist makes Qt scan the application folder
-// as a plug-in folder, opening every file there (a terminal link there hangs the start).
-// The development value only marks the development machine; it is read, then dropped.
 // A group restore that a stop cut short has been finished or undone before the
 // parameters were read: the operator is told which set is in force.
 void reportRestoreRecovery(ParaGroupStore::Recovery recovery, const QString& group)
@@ -124,6 +121,9 @@ void reportRestoreRecovery(ParaGroupStore::Recovery recovery, const QString& gro
     gpWarnBox->show();
 }
 
+// A platform plug-in path that does not exist makes Qt scan the application folder
+// as a plug-in folder, opening every file there (a terminal link there hangs the start).
+// The development value only marks the development machine; it is read, then dropped.
 bool takeDevelopmentEnvironment()
 {
     const bool development = isOpen_Env();
@@ -170,6 +170,12 @@ int main(int argc, char* argv[])
     QString restoredGroup;
     const ParaGroupStore::Recovery recovery = ParaGroupStore::recoverRestore(&restoredGroup);
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
+    // Ends the hub after the main window, whose cycle publishes to it up to its
+    // own end, and before the application.
+    struct NetworkHubEnd
+    {
+        ~NetworkHubEnd() { StartupServices::stopNetworkHub(); }
+    } networkHubEnd;
     DaRiDoziri window;
     splash->flushstep(90, lanText(kRowLoaded));
 

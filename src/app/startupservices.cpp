@@ -42,4 +42,10 @@ void stopDiskServices()
         Copy2MoveDisk::_instance->stop();
 }
 
+void stopNetworkHub()
+{
+    delete VEK_NETMN::__instance;
+    VEK_NETMN::__instance = nullptr;
+}
+
 } // namespace StartupServices

@@ -17,5 +17,9 @@ void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();
 // Ends the disk watcher and the image copy (their threads) before exit.
 void stopDiskServices();
+// Ends the network hub (API server, companion link and their threads) while the
+// application still exists; its threads would otherwise run on into the end of
+// the process and wake while the statics they use are torn down.
+void stopNetworkHub();
 
 } // namespace StartupServices

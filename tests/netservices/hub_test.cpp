@@ -9,6 +9,7 @@
 #include "groupprocess.h"
 #include <QJsonArray>
 #include <QThread>
+#include <QThreadPool>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -241,6 +242,27 @@ s.serve_forever()
     hub->getNTP_Timing_sync();
     EXPECT_TRUE(shell.calls().isEmpty());
     server.endGroup();
+}
+
+// The program ends the hub before the application: its network threads must go
+// with it, or they run on into the end of the process. A thread that has
+// finished leaves the task list a moment after the join, hence the wait.
+TEST_F(NetworkHub, EndingTheHubEndsItsNetworkThreads)
+{
+    auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    auto endHub = [] {
+        delete VEK_NETMN::__instance;
+        VEK_NETMN::__instance = nullptr;
+    };
+    endHub();
+    QThreadPool::globalInstance()->waitForDone();   // also joins its idle threads
+    const int before = threads();
+    hub = VEK_NETMN::getInstance();
+    configure(true);
+    ASSERT_TRUE(waitUntil([&] { return threads() >= before + HttpApiServer::kReactorThreads; }));
+    endHub();
+    EXPECT_TRUE(waitUntil([&] { return threads() <= before; }, 2000)) << threads() - before << " threads left";
+    hub = VEK_NETMN::getInstance();   // for the fixture's own ending
 }
 
 TEST_F(NetworkHub, RoiResultsAreKeyedByCameraGroupAndRoi)
