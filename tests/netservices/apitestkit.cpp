@@ -136,6 +136,12 @@ void ApiTest::SetUp()
     gSyncNGNum = gSyncNGCycleNum = 0;
     window = std::make_unique<StandInWindow>();
     gpWin = window.get();
+    takeHub();
+    configure(true);
+}
+
+void ApiTest::takeHub()
+{
     hub = VEK_NETMN::getInstance();
     // The hub outlives each test: what no restart empties is emptied here.
     hub->firstCycleResult.clear();
@@ -143,7 +149,6 @@ void ApiTest::SetUp()
     hub->apiServer()->setListenAddress(QHostAddress::LocalHost, 0);
     // The companion link never reaches a companion of the host's port.
     hub->companionLink()->setCompanion(QString::fromLatin1(ViewWatch2ZEL::kCompanionProgram), freePort());
-    configure(true);
 }
 
 quint16 ApiTest::freePort()

@@ -69,6 +69,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The hub, emptied of what an earlier test left and pointed at loopback: the API at
+    // a free port, the companion link at a port where no companion listens.
+    void takeHub();
     // Rewrites the settings file and restarts the hub from it.
     void configure(bool api, bool net = false, const QJsonObject& extra = QJsonObject());
     QString url(const QString& route) const;
