@@ -148,7 +148,8 @@ TEST_F(CompanionLink, HungCompanionIsRestartedAndOneLeftOverFromAnEarlierRunIsEn
 
     ASSERT_TRUE(QProcess::startDetached("setsid", {program, appDir.filePath("cnt_net/config.json")}, appDir.path(),
                                         &leftover));
-    ASSERT_TRUE(waitUntil([&] { return RecordedProcess::startTime(leftover) >= 0; }));
+    // Recorded as a run records its companion: once it leads its own group (setsid has run).
+    ASSERT_TRUE(waitUntil([&] { return ::getpgid(pid_t(leftover)) == pid_t(leftover); }));
     ASSERT_TRUE(RecordedProcess::record(pidFile, leftover));
 
     configure(false, true);
