@@ -3,7 +3,7 @@
 # languages: the main window, the ROI editor, a selected ROI's panel and its
 # fine-tuning row, the settings screen and the statistics screen, reached by
 # touch. Each screen must show something new and the program must live through
-# all of them. MM_SCREENSHOT_DIR keeps the pictures (<screen>_<language>_<size>.png)
+# all of them and end cleanly. MM_SCREENSHOT_DIR keeps the pictures (<screen>_<language>_<size>.png)
 # for a person to look at; E2E_SIZES and E2E_LANGUAGES choose fewer runs.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
@@ -89,7 +89,7 @@ for SIZE in ${E2E_SIZES:-1920x1080 1024x768}; do
       shot export
     fi
     kill -0 "$(cat "$MM_PID_FILE")" || { echo "FAIL: the monitor ended at $SIZE in language $LANGUAGE"; exit 1; }
-    e2e_stop || true
+    e2e_stop || { echo "FAIL: unclean exit at $SIZE in language $LANGUAGE"; exit 1; }
   done
 done
 echo "screens of $(ls "$OUT" | wc -l) pictures in $OUT"
