@@ -107,6 +107,9 @@ void TcpServReactor::armIdleCheck()
         if (sessionCount() < limits_.maxConnections || evictIdleSession()) {
             acceptPaused_ = false;
             tcpServer_->resumeAccepting();
+            // The connection that found the slots taken was already taken from the backlog
+            // and waits in the server's queue, of which the resumed listener says nothing.
+            acceptPending();
             return;
         }
         armIdleCheck();

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <deque>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -48,25 +49,38 @@ TEST(HostilePeers, AFloodFromOneAddressNeitherTakesEverySlotNorLocksOthersOut)
     }
 }
 
+// A newcomer that finds every slot taken by clients active a moment ago waits in the
+// backlog until one of them has been idle long enough, then takes its slot: the
+// oldest, whichever reactor thread it lives in (one round per session of the first
+// set, spread over the threads).
 TEST(HostilePeers, IdleConnectionsGiveTheirSlotsToNewClients)
 {
-    NetLimits limits;
-    limits.maxConnections = 4;
-    limits.maxConnectionsPerAddress = 4;
-    limits.evictIdleAfterMs = 300;
-    ServiceHost host(4, limits);
-    std::vector<std::unique_ptr<RawClient>> idle;
-    for (int i = 0; i < limits.maxConnections; ++i)
-        idle.push_back(std::make_unique<RawClient>(host.port()));
-    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == limits.maxConnections; }));
+    for (const int threads : {1, 3}) {
+        NetLimits limits;
+        limits.maxConnections = 3;
+        limits.maxConnectionsPerAddress = 4;
+        limits.evictIdleAfterMs = 300;
+        ServiceHost host(4, limits, threads);
+        std::deque<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < limits.maxConnections; ++i)
+            clients.push_back(std::make_unique<RawClient>(host.port()));
+        ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == limits.maxConnections; }));
 
-    // Not the idle timeout of minutes: the newcomer is served within a second or two.
-    QElapsedTimer timer;
-    timer.start();
-    RawClient newcomer(host.port(), kOtherClient);
-    EXPECT_TRUE(served(newcomer));
-    EXPECT_LT(timer.elapsed(), 6000);
-    EXPECT_LE(host.sessionCount(), limits.maxConnections);
+        for (int round = 0; round < limits.maxConnections; ++round) {
+            for (auto& client : clients)
+                ASSERT_TRUE(served(*client)) << threads << " threads, round " << round;
+            // Not the idle timeout of minutes: the newcomer is served within a second or two.
+            QElapsedTimer timer;
+            timer.start();
+            auto newcomer = std::make_unique<RawClient>(host.port(), kOtherClient);
+            EXPECT_TRUE(served(*newcomer)) << threads << " threads, round " << round;
+            EXPECT_LT(timer.elapsed(), 6000);
+            EXPECT_TRUE(clients.front()->waitClosed(1000)) << "the oldest idle client gave its slot";
+            EXPECT_LE(host.sessionCount(), limits.maxConnections);
+            clients.pop_front();
+            clients.push_back(std::move(newcomer));
+        }
+    }
 }
 
 TEST(HostilePeers, SlowHeadersAreCutAtTheHeaderDeadline)
