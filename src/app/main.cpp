@@ -27,6 +27,7 @@
 #include <QMutex>
 #include <QPair>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QTextCodec>
 #include <QTimer>
 
@@ -172,10 +173,7 @@ int main(int argc, char* argv[])
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
     // Ends the hub after the main window, whose cycle publishes to it up to its
     // own end, and before the application.
-    struct NetworkHubEnd
-    {
-        ~NetworkHubEnd() { StartupServices::stopNetworkHub(); }
-    } networkHubEnd;
+    const auto networkHubEnd = qScopeGuard(StartupServices::stopNetworkHub);
     DaRiDoziri window;
     splash->flushstep(90, lanText(kRowLoaded));
 

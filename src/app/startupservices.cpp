@@ -44,8 +44,7 @@ void stopDiskServices()
 
 void stopNetworkHub()
 {
-    delete VEK_NETMN::__instance;
-    VEK_NETMN::__instance = nullptr;
+    VEK_NETMN::endInstance();
 }
 
 } // namespace StartupServices

@@ -92,9 +92,16 @@ void TcpServReactor::sessionGone()
     }
     if (!acceptPaused_ || !tcpServer_ || sessionCount() >= limits_.maxConnections)
         return;
+    endPause();
+}
+
+void TcpServReactor::endPause()
+{
     acceptPaused_ = false;
     qInfo() << "TcpServReactor" << "accepting again";
     tcpServer_->resumeAccepting();
+    // A connection that found the slots taken was already taken from the backlog and
+    // waits in the listener's queue, of which the resumed listener says nothing.
     acceptPending();
 }
 
@@ -105,11 +112,7 @@ void TcpServReactor::armIdleCheck()
         if (!acceptPaused_ || !tcpServer_)
             return;
         if (sessionCount() < limits_.maxConnections || evictIdleSession()) {
-            acceptPaused_ = false;
-            tcpServer_->resumeAccepting();
-            // The connection that found the slots taken was already taken from the backlog
-            // and waits in the server's queue, of which the resumed listener says nothing.
-            acceptPending();
+            endPause();
             return;
         }
         armIdleCheck();

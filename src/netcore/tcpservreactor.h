@@ -30,6 +30,8 @@ private:
     // Closes the oldest connection idle past the eviction age; false when none is.
     bool evictIdleSession();
     void armIdleCheck();
+    // Lifts the pause and hands the connections waiting in the listener's queue their slots.
+    void endPause();
     int sessionsFrom(const QHostAddress& address);
     void logRefusal(const char* why, const QHostAddress& address);
 

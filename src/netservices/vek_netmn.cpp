@@ -64,6 +64,12 @@ VEK_NETMN* VEK_NETMN::getInstance()
     return __instance;
 }
 
+void VEK_NETMN::endInstance()
+{
+    delete __instance;
+    __instance = nullptr;
+}
+
 VEK_NETMN::VEK_NETMN() : HttpManager(VEKT_CLIENT)
 {
     m_apiServer = std::make_unique<HttpApiServer>(this);

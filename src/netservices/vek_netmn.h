@@ -38,6 +38,9 @@ public:
 
     static VEK_NETMN* __instance;
     static VEK_NETMN* getInstance();
+    // Deletes the hub (its API server, companion link and their threads); the next
+    // getInstance makes a new one.
+    static void endInstance();
     ~VEK_NETMN() override;
 
     // Key of the ROI result cache: "camera;group;roi" in decimal.

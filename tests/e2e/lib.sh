@@ -1,5 +1,7 @@
 # Shared steps of the whole-program tests. Source it with BUILD and SRC set.
 set -euo pipefail
+# The tests' screen: the monitor's Xvfb and the demo ROIs laid for it (E2E_SCREEN=1024x768: another size).
+: "${E2E_SCREEN:=1920x1080}"
 
 e2e_setup() {
   if [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/dev/null; then
@@ -16,7 +18,7 @@ e2e_setup() {
 
 # Re-lays the demo data with options of make_demo_data.py (--frames, --delay, ...).
 e2e_demo_data() {
-  python3 "$SRC/assets/demodata/make_demo_data.py" "$APP" --screen "${E2E_SCREEN:-1920x1080}" "$@"
+  python3 "$SRC/assets/demodata/make_demo_data.py" "$APP" --screen "$E2E_SCREEN" "$@"
 }
 
 # Starts the IO board simulator; the monitor is pointed at its terminal.
@@ -136,7 +138,7 @@ e2e_expect() {
   if [ "$1" != "$2" ]; then echo "FAIL: $3: expected '$2', got '$1'"; exit 1; fi
 }
 
-# Starts the monitor in its own network namespace under Xvfb at 1920x1080 (E2E_SCREEN=1024x768: another size)
+# Starts the monitor in its own network namespace under Xvfb at $E2E_SCREEN
 # (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own).
 e2e_start() {
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
@@ -148,7 +150,7 @@ e2e_start() {
   local dev_env=/opt/Qt5.15.7/plugins/platforms
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
   ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" &&
-    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN:-1920x1080}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
+    exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
       sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!

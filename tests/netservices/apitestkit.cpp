@@ -22,11 +22,7 @@ namespace {
 // the end of the process and wake while its statics are torn down.
 class HubEnvironment : public ::testing::Environment
 {
-    void TearDown() override
-    {
-        delete VEK_NETMN::__instance;
-        VEK_NETMN::__instance = nullptr;
-    }
+    void TearDown() override { VEK_NETMN::endInstance(); }
 };
 ::testing::Environment* const kHubEnvironment = ::testing::AddGlobalTestEnvironment(new HubEnvironment);
 

@@ -9,7 +9,6 @@
 #include "groupprocess.h"
 #include <QJsonArray>
 #include <QThread>
-#include <QThreadPool>
 #include <atomic>
 #include <gtest/gtest.h>
 
@@ -250,12 +249,7 @@ s.serve_forever()
 TEST_F(NetworkHub, EndingTheHubEndsItsNetworkThreads)
 {
     auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot); };
-    auto endHub = [] {
-        delete VEK_NETMN::__instance;
-        VEK_NETMN::__instance = nullptr;
-    };
-    endHub();
-    QThreadPool::globalInstance()->waitForDone();   // also joins its idle threads
+    VEK_NETMN::endInstance();
     const QStringList before = threads();
     auto started = [&] {
         int count = 0;
@@ -266,7 +260,7 @@ TEST_F(NetworkHub, EndingTheHubEndsItsNetworkThreads)
     takeHub();
     configure(true);
     ASSERT_TRUE(waitUntil([&] { return started() >= HttpApiServer::kReactorThreads; }));
-    endHub();
+    VEK_NETMN::endInstance();
     EXPECT_TRUE(waitUntil([&] { return started() == 0; }, 2000)) << started() << " threads left";
     takeHub();   // for the fixture's own ending
 }
