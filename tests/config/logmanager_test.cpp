@@ -1,3 +1,4 @@
+#include "configprompts.h"
 #include "logmanager.h"
 #include "tempappdir.h"
 
@@ -5,6 +6,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -139,13 +141,19 @@ TEST_F(LogManagerTest, MessagesReachTheirGlogFiles)
             qInfo("info-line");
             QMessageLogger("a/b/c", 12, "f").warning("careful");
             qCritical("broken");
+            ConfigPrompts::warn("from-a-library");
             google::FlushLogFiles(google::GLOG_INFO);
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
 
     const QByteArray info = readLogs("LOG_");
-    EXPECT_TRUE(info.contains("info-line"));
+    // Every line names the file and line it was written from, in the program's libraries
+    // too, whatever the build type.
+    EXPECT_TRUE(QRegularExpression("logmanager_test.cpp:[0-9]+\\] info-line").match(info).hasMatch())
+        << info.toStdString();
+    EXPECT_TRUE(QRegularExpression("configprompts.cpp:[0-9]+\\] ---warning--- from-a-library").match(info).hasMatch());
+    EXPECT_FALSE(info.contains("unknow:0"));
     EXPECT_FALSE(info.contains("debug-trace"));
     EXPECT_TRUE(info.contains("c:12] ---warning--- careful")) << info.toStdString();
     EXPECT_TRUE(info.contains("logmanager.cpp:244] \tbroken"));
