@@ -41,7 +41,6 @@ constexpr int kNgResultState = 2;
 constexpr int kExceptionFlag = 0x80;
 constexpr int kGuiPollMs = 50;
 constexpr int kAcceptRetryMs = 500;         // after the process ran out of descriptors
-constexpr int kMaxIdleCheckMs = 1000;
 constexpr qint64 kRefusalLogPeriodMs = 1000;
 
 quint16 be16(const QByteArray& b, int at)
@@ -158,17 +157,12 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
         if (onStart(s))
             retry.stop();
     });
-    QTimer idle;
-    idle.setInterval(std::clamp(m_limits.idleTimeoutMs / 4, 1, kMaxIdleCheckMs));
-    connect(&idle, &QTimer::timeout, &idle, [this] { closeIdle(); });
-    idle.start();
     if (!onStart(server.get()))
         retry.start();
     tried->release();
     if (!m_closing)
         loop.exec();
     retry.stop();
-    idle.stop();
     m_listening = false;
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         delete it->notifier;
@@ -256,17 +250,6 @@ bool ModbusServer::evictIdlest(const QHostAddress* from)
         return false;
     drop(idlest);
     return true;
-}
-
-void ModbusServer::closeIdle()
-{
-    const qint64 before = MonotonicClock::ms() - m_limits.idleTimeoutMs;
-    QList<int> silent;
-    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
-        if (it->lastActiveMs <= before)
-            silent << it.key();
-    for (const int fd : qAsConst(silent))
-        drop(fd);
 }
 
 void ModbusServer::drop(int fd)

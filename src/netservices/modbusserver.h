@@ -21,7 +21,6 @@ struct ModbusLimits
 {
     int maxConnections = 32;
     int maxConnectionsPerAddress = 8;
-    int idleTimeoutMs = 120000;     // a silent connection is closed after this
     int evictIdleAfterMs = 2000;    // when no slot is free, one idle this long makes room
     int guiWaitMs = 2000;           // a reset the GUI thread has not run by then: device busy
 };
@@ -121,7 +120,6 @@ private:
     bool admit(const QHostAddress& peer);
     // Closes the connection silent the longest (of one peer when given) if past the eviction age.
     bool evictIdlest(const QHostAddress* from = nullptr);
-    void closeIdle();
     void drop(int fd);
     void onReadable(int fd);
     void logRefusal(const QString& why);
