@@ -135,8 +135,6 @@ private:
     PushDispatcher* pushDispatcher();
     // Lets the dispatcher drop the subscribers no subscription names any more.
     void retirePushLanes();
-    // A subscriber that kept failing loses its subscriptions.
-    void dropFailingSubscriber(const QString& addressPort);
     // A subscription the list may hold: an IPv4 address, a port 1-65535, a topic without ';'.
     static bool validSubscription(const QString& address, const QJsonValue& port, const QString& topic);
 

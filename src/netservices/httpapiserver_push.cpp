@@ -107,24 +107,6 @@ bool HttpApiServer::validSubscription(const QString& address, const QJsonValue& 
     return true;
 }
 
-void HttpApiServer::dropFailingSubscriber(const QString& addressPort)
-{
-    bool dropped = false;
-    for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
-        if (it.key().section(QLatin1Char(kKeySeparator), 0, 1) == addressPort) {
-            it = m_subscribers.erase(it);
-            dropped = true;
-        } else {
-            ++it;
-        }
-    }
-    if (!dropped)
-        return;
-    qWarning() << "[Subscriber]" << "dropped after repeated failed pushes:" << addressPort;
-    saveSubscribers();
-    retirePushLanes();
-}
-
 void HttpApiServer::expireSubscribers()
 {
     const qint64 now = gettimeofday_ms();
@@ -185,8 +167,6 @@ PushDispatcher* HttpApiServer::pushDispatcher()
     m_pushDispatcher->moveToThread(m_pushThread);
     // Its connections go with it when the thread ends.
     connect(m_pushThread, &QThread::finished, m_pushDispatcher, &QObject::deleteLater);
-    connect(m_pushDispatcher, &PushDispatcher::subscriberFailing, this, &HttpApiServer::dropFailingSubscriber,
-            Qt::QueuedConnection);
     m_pushThread->start();
     return m_pushDispatcher;
 }

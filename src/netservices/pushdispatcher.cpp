@@ -10,8 +10,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <atomic>
-
 struct PushDispatcher::Lane
 {
     QString key;
@@ -25,8 +23,7 @@ struct PushDispatcher::Lane
     QString uuid;
     QString url;
     qint64 startMs = 0;
-    qint64 firstFailureMs = 0;
-    int failuresInRow = 0;
+    bool connected = false;   // the push in flight reached the subscriber
 };
 
 PushDispatcher::PushDispatcher() = default;
@@ -61,15 +58,6 @@ void PushDispatcher::retain(const QStringList& addressPortKeys)
     }, Qt::QueuedConnection);
 }
 
-namespace {
-std::atomic<int> g_giveUpAfterMs{PushDispatcher::kGiveUpAfterMs};
-}
-
-void PushDispatcher::setGiveUpAfterMs(int ms)
-{
-    g_giveUpAfterMs = ms;
-}
-
 void PushDispatcher::enqueue(const QString& key, const QString& address, int port, const CTask_FormData& task)
 {
     std::shared_ptr<Lane>& slot = m_lanes[key];
@@ -80,11 +68,6 @@ void PushDispatcher::enqueue(const QString& key, const QString& address, int por
         slot->port = port;
     }
     Lane& lane = *slot;
-    // Only the newest cycle record is worth sending to a subscriber that lags behind.
-    if (task.files.isEmpty()) {
-        for (auto it = lane.queued.begin(); it != lane.queued.end();)
-            it = it->url == task.url && it->files.isEmpty() ? lane.queued.erase(it) : it + 1;
-    }
     if (int(lane.queued.size()) >= kMaxQueued)
         lane.queued.pop_front();
     lane.queued.push_back(task);
@@ -101,6 +84,7 @@ void PushDispatcher::startNext(Lane& lane)
     lane.uuid = task.uuid;
     lane.url = task.url;
     lane.startMs = monotonic_ms();
+    lane.connected = false;
     lane.socket = std::make_unique<QTcpSocket>();
     lane.send = std::make_unique<SCI_ExecObj_Send>(task);
     lane.framer = std::make_unique<HttpFramer>(0, NetLimits());
@@ -136,9 +120,10 @@ void PushDispatcher::startNext(Lane& lane)
 
     QTcpSocket* socket = lane.socket.get();
     connect(socket, &QTcpSocket::connected, this, withLane([this](Lane& l) {
+        l.connected = true;
         l.send->SerializeWrite(l.socket.get());
         if (l.send->isBroken()) {
-            finish(l, false, "message could not be written");
+            finish(l);
             return;
         }
         l.timer->start(kAnswerTimeoutMs);
@@ -148,19 +133,15 @@ void PushDispatcher::startNext(Lane& lane)
             return;
         l.send->pump(l.socket.get());
         if (l.send->isBroken())
-            finish(l, false, "message could not be written");
+            finish(l);
     }));
     connect(socket, &QTcpSocket::readyRead, this, withLane([this](Lane& l) {
         m_answered = false;
-        if (!l.framer->feed(l.socket->readAll())) {
-            finish(l, false, "bad answer");
-            return;
-        }
-        if (m_answered)
-            finish(l, true, nullptr);
+        if (!l.framer->feed(l.socket->readAll()) || m_answered)
+            finish(l);
     }));
     connect(socket, &QTcpSocket::errorOccurred, this, withLane([this](Lane& l) {
-        finish(l, false, "connection failed");
+        finish(l);
     }));
     connect(lane.timer.get(), &QTimer::timeout, this, withLane([this](Lane& l) { onTimeout(l); }));
     lane.timer->start(kConnectTimeoutMs);
@@ -176,11 +157,10 @@ void PushDispatcher::onTimeout(Lane& lane)
         lane.timer->start(kTransferPollMs);
         return;
     }
-    finish(lane, false, lane.socket && lane.socket->state() == QAbstractSocket::ConnectedState ? "no answer in time"
-                                                                                                : "connect time-out");
+    finish(lane);
 }
 
-void PushDispatcher::finish(Lane& lane, bool answered, const char* why)
+void PushDispatcher::finish(Lane& lane)
 {
     if (!lane.socket)
         return;
@@ -194,20 +174,9 @@ void PushDispatcher::finish(Lane& lane, bool answered, const char* why)
     lane.timer.release()->deleteLater();
     lane.send.reset();
     lane.framer.reset();
-    if (answered) {
-        lane.failuresInRow = 0;
-    } else {
-        if (++lane.failuresInRow == 1)
-            lane.firstFailureMs = monotonic_ms();
-        if (lane.failuresInRow == 1 || lane.failuresInRow == kMaxFailuresInRow)
-            qWarning() << "[POST_2_APP]" << "ERROR" << why << lane.url << "->" << lane.key << "failures in a row:"
-                       << lane.failuresInRow;
-        if (lane.failuresInRow >= kMaxFailuresInRow && monotonic_ms() - lane.firstFailureMs >= g_giveUpAfterMs) {
-            lane.queued.clear();
-            lane.failuresInRow = 0;
-            emit subscriberFailing(lane.key);
-            return;
-        }
-    }
+    // Each push to a subscriber that cannot be reached is worth a warning; the subscription
+    // stays, so the next push tries again.
+    if (!lane.connected)
+        qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << lane.url << "->" << lane.address;
     startNext(lane);
 }

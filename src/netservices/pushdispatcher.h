@@ -21,12 +21,9 @@ public:
     // A transfer still running at the answer time-out may go on this long in all.
     static constexpr int kTransferLimitMs = 30000;
     static constexpr int kTransferPollMs = 200;
-    // Pushes waiting behind the one in flight; a newer cycle record replaces a waiting one.
+    // Pushes waiting behind the one in flight, in order; when full the oldest waiting one
+    // goes, so a subscriber that never answers holds no more than this.
     static constexpr int kMaxQueued = 16;
-    // A subscriber is given up after this many failed pushes in a row spanning at least
-    // the give-up time (a restarting subscriber keeps its subscription).
-    static constexpr int kMaxFailuresInRow = 5;
-    static constexpr int kGiveUpAfterMs = 60000;
 
     PushDispatcher();
     ~PushDispatcher() override;
@@ -35,18 +32,12 @@ public:
     void push(const QString& address, int port, const CTask_FormData& task);
     // Drops the lanes of addresses and ports no subscription names any more.
     void retain(const QStringList& addressPortKeys);
-    // Tests shorten the give-up time.
-    static void setGiveUpAfterMs(int ms);
-
-signals:
-    // address;port failed kMaxFailuresInRow times in a row.
-    void subscriberFailing(QString addressPort);
 
 private:
     struct Lane;
     void enqueue(const QString& key, const QString& address, int port, const CTask_FormData& task);
     void startNext(Lane& lane);
-    void finish(Lane& lane, bool answered, const char* why);
+    void finish(Lane& lane);
     void onTimeout(Lane& lane);
 
     QHash<QString, std::shared_ptr<Lane>> m_lanes;

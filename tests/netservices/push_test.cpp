@@ -2,6 +2,7 @@
 #include "clock.h"
 #include "globals.h"
 #include "httpapiserver.h"
+#include "pushdispatcher.h"
 #include "vek_netmn.h"
 
 #include <QCryptographicHash>
@@ -280,6 +281,49 @@ TEST_F(SubscriberPush, PushesShareOneThreadAndFollowTheSubscriptions)
     EXPECT_FALSE(second.next().isEmpty());
     EXPECT_EQ(pushLanes(api), 1);
     EXPECT_TRUE(first.next(300).isEmpty());
+}
+
+// Cycle records decided while a push is in flight wait their turn: each arrives, in order.
+// A subscriber that does not answer holds at most the queue's bound of them, the newest.
+TEST_F(SubscriberPush, RecordsDecidedDuringAPushAllArriveInOrder)
+{
+    Listener gated({"--gate"});
+    post("subscriber_baseinfo", subscription({{gated.port, "detected_info"}}));
+    // Cycle n carries ROI n; the pushed records are told apart by it.
+    const auto decide = [&](int first, int last) {
+        for (int n = first; n <= last; ++n)
+            runCycle({{0, 0, n, 1}});
+    };
+    const auto received = [&](int count) {
+        QList<int> rois;
+        for (int i = 0; i < count; ++i) {
+            const QJsonObject pushed = gated.next(3000);
+            if (pushed.isEmpty())
+                break;
+            const QJsonObject record =
+                QJsonDocument::fromJson(QByteArray::fromBase64(pushed.value("body").toString().toLatin1())).object();
+            rois << record.value("detail")[0]["rois"][0]["roi_index"].toInt(-1);
+        }
+        return rois;
+    };
+    const auto answer = [&](int count) { gated.process.write(QByteArray::number(count) + "\n"); };
+
+    decide(0, 0);
+    ASSERT_EQ(received(1), QList<int>{0});   // in flight until answered
+    decide(1, 5);
+    answer(6);
+    EXPECT_EQ(received(5), (QList<int>{1, 2, 3, 4, 5}));
+
+    decide(6, 6);
+    ASSERT_EQ(received(1), QList<int>{6});
+    const int last = 6 + PushDispatcher::kMaxQueued + 4;
+    decide(7, last);
+    answer(PushDispatcher::kMaxQueued + 1);
+    QList<int> newest;
+    for (int n = last - PushDispatcher::kMaxQueued + 1; n <= last; ++n)
+        newest << n;
+    EXPECT_EQ(received(PushDispatcher::kMaxQueued), newest);
+    EXPECT_TRUE(gated.next(300).isEmpty());
 }
 
 // A picture still being taken by a slow subscriber after the push's life is not cut off.

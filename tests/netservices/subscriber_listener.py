@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """A subscriber of the HTTP API's push: prints its port, then one JSON line per
-request it receives. --silent: never answers. --slow: reads bodies 64 KiB every 10 ms. Bodies over 1 MiB are
-given by their length and SHA-256 only."""
+request it receives. --silent: never answers. --slow: reads bodies 64 KiB every 10 ms. --port N: listens on N.
+--gate: answers only as stdin allows, each line a number of answers. Bodies over 1 MiB are given by their length
+and SHA-256 only."""
 import base64
 import hashlib
 import http.server
 import json
 import sys
+import threading
 import time
 
 SILENT = '--silent' in sys.argv
 SLOW = '--slow' in sys.argv
+PORT = int(sys.argv[sys.argv.index('--port') + 1]) if '--port' in sys.argv else 0
+GATE = threading.Semaphore(0) if '--gate' in sys.argv else None
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -32,6 +36,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if SILENT:
             time.sleep(60)
             return
+        if GATE:
+            GATE.acquire()
         answer = json.dumps({'code': 0, 'msg': 'OK', 'result': {'recv_time': 3, 'analysis_time': 4}}).encode()
         self.send_response(200)
         self.send_header('User-Agent', self.headers.get('User-Agent', ''))
@@ -44,6 +50,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+def open_gate():
+    for line in sys.stdin:
+        GATE.release(int(line))
+
+
+if GATE:
+    threading.Thread(target=open_gate, daemon=True).start()
+server = http.server.ThreadingHTTPServer(('127.0.0.1', PORT), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
