@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kReadChunk = 256;
+constexpr qint64 kNsPerMs = 1000000;
 
 // Logs the first bad frame and then every tenfold count, so a noisy line cannot flood the log.
 bool isLogWorthy(quint64 count)
@@ -23,11 +24,11 @@ bool isLogWorthy(quint64 count)
     return count == 1;
 }
 
-void sleepUntil(qint64 deadlineMs)
+void sleepUntilNs(qint64 deadlineNs)
 {
-    const qint64 left = deadlineMs - MonotonicClock::ms();
+    const qint64 left = deadlineNs - MonotonicClock::ns();
     if (left > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(left));
+        std::this_thread::sleep_for(std::chrono::nanoseconds(left));
 }
 
 // Chosen once per thread object: both sides must lock the same mutex even if
@@ -56,25 +57,8 @@ IOThread::~IOThread()
 
 void IOThread::publishOutputs(quint16 word)
 {
-    {
-        QMutexLocker lock(m_mutex);
-        if (m_outputs == word)
-            return;
-        m_outputs = word;
-    }
-    // A changed output word (an NG interlock) goes out at once, not at the next 5 ms slot.
-    std::lock_guard<std::mutex> wakeLock(m_wakeMutex);
-    m_outputsChanged = true;
-    m_wake.notify_one();
-}
-
-void IOThread::waitForOutputsUntil(qint64 deadlineMs)
-{
-    std::unique_lock<std::mutex> lock(m_wakeMutex);
-    const qint64 left = deadlineMs - MonotonicClock::ms();
-    if (left > 0)
-        m_wake.wait_for(lock, std::chrono::milliseconds(left), [this] { return m_outputsChanged; });
-    m_outputsChanged = false;
+    QMutexLocker lock(m_mutex);
+    m_outputs = word;
 }
 
 quint16 IOThread::publishedOutputs() const
@@ -127,6 +111,7 @@ struct IOThread::Link
     quint16 lastInputs = 0;
     qint64 nextOpenAt = 0;
     qint64 lastAnswerAt = 0;
+    qint64 nextSendNs = 0;      // the board takes no command before this
     bool outageLogged = false;  // one warning per outage, however many reopens it takes
 };
 
@@ -136,7 +121,11 @@ void IOThread::run()
     const int interval = std::max(1, m_timing.intervalMs);
     m_talking.store(false);
 
-    while (!isInterruptionRequested()) {
+    for (;;) {
+        // Here, not after the answer, so that no path of the loop can send sooner.
+        sleepUntilNs(link.nextSendNs);
+        if (isInterruptionRequested())
+            break;
         const qint64 slotStart = MonotonicClock::ms();
         const qint64 slotEnd = slotStart + interval;
 
@@ -144,7 +133,7 @@ void IOThread::run()
             if (m_talking.exchange(false))
                 qWarning() << "IO watchdog: the GUI thread has not stamped for" << m_timing.watchdogMs
                            << "ms, no more commands to the IO board";
-            sleepUntil(slotEnd);
+            sleepUntilNs(slotEnd * kNsPerMs);
             continue;
         }
         if (!m_talking.exchange(true)) {
@@ -157,7 +146,7 @@ void IOThread::run()
         if (!sendOutputs(link, interval))
             continue;
         bool answered = false;
-        if (!readAnswers(link, slotEnd, &answered)) {
+        if (!readAnswers(link, link.nextSendNs, &answered)) {
             closeLink(link, link.port.errorString(), m_lostReopens);
             continue;
         }
@@ -172,7 +161,6 @@ void IOThread::run()
             closeLink(link, QStringLiteral("no answer for %1 ms").arg(now - link.lastAnswerAt), m_noAnswerReopens);
             continue;
         }
-        waitForOutputsUntil(slotEnd);
     }
     link.port.close();
     m_talking.store(false);
@@ -198,7 +186,7 @@ bool IOThread::openLink(Link& link, qint64 slotStart, qint64 slotEnd)
     if (link.port.isOpen())
         return true;
     if (slotStart < link.nextOpenAt) {
-        sleepUntil(std::min(link.nextOpenAt, slotEnd));
+        sleepUntilNs(std::min(link.nextOpenAt, slotEnd) * kNsPerMs);
         return false;
     }
     if (!link.port.open(m_devicePath, m_baud)) {
@@ -219,23 +207,30 @@ bool IOThread::openLink(Link& link, qint64 slotStart, qint64 slotEnd)
 // Sends the published output word; false when the link was lost (and closed).
 bool IOThread::sendOutputs(Link& link, int interval)
 {
+    // Stamped before the word is read: a word published after the stamp goes with the next command.
+    const qint64 sentNs = MonotonicClock::ns();
+    link.nextSendNs = sentNs + interval * kNsPerMs;
     const quint16 outputs = publishedOutputs();
     const SerialPort::Status sent = link.port.write(IOFrame::encodeHost({IOFrame::kCmdExchange, outputs}), interval);
     if (sent == SerialPort::Status::Lost || sent == SerialPort::Status::Error) {
         closeLink(link, link.port.errorString(), m_lostReopens);
         return false;
     }
-    if (sent == SerialPort::Status::Ok)
+    if (sent == SerialPort::Status::Ok) {
         ++m_framesSent;
+        if (m_sendObserver)
+            m_sendObserver(sentNs, outputs);
+    }
     return true;
 }
 
-// Reads until an answer came or the slot ended; publishes input changes.
-// False when the device was lost.
-bool IOThread::readAnswers(Link& link, qint64 slotEnd, bool* answered)
+// Reads until an answer came or the next command is due; publishes input
+// changes. False when the device was lost.
+bool IOThread::readAnswers(Link& link, qint64 deadlineNs, bool* answered)
 {
     while (!*answered) {
-        const int left = int(slotEnd - MonotonicClock::ms());
+        // Whole milliseconds (the port's unit), rounded down: the loop waits out the rest.
+        const int left = int((deadlineNs - MonotonicClock::ns()) / kNsPerMs);
         QByteArray bytes;
         const SerialPort::Status got = link.port.read(&bytes, kReadChunk, std::max(left, 0));
         if (got == SerialPort::Status::Lost || got == SerialPort::Status::Error)

@@ -4,17 +4,19 @@
 #include <QThread>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <functional>
+#include <utility>
 
 class QMutex;
 
 // The only code that talks to the IO board. Every 5 ms it sends the published
 // output word and reads the board's answer; a change of the input word reaches
-// the GUI thread as the queued signal sigIOChange. The link reopens by itself
-// when the device disappears or the board stops answering, and the first frame
-// after a reopen carries the current output word again. The thread stops
-// talking while the GUI thread has not stamped the watchdog for 11 s.
+// the GUI thread as the queued signal sigIOChange. The board takes no command
+// sooner than 5 ms after the previous one, so a changed output word rides on
+// the next command the spacing allows. The link reopens by itself when the
+// device disappears or the board stops answering, and the first frame after a
+// reopen carries the current output word again. The thread stops talking while
+// the GUI thread has not stamped the watchdog for 11 s.
 // The GUI thread only ever takes pMutexIO for a word copy, never waits on IO.
 class IOThread : public QThread
 {
@@ -43,8 +45,13 @@ public:
     explicit IOThread(const QString& devicePath, QObject* parent = nullptr);
     ~IOThread() override;
 
+    // Called in the IO thread with the moment of each command (MonotonicClock::ns,
+    // taken before the word is read) and the word it carried.
+    using SendObserver = std::function<void(qint64 sentNs, quint16 word)>;
+
     // Before start().
     void setTiming(const Timing& timing) { m_timing = timing; }
+    void setSendObserver(SendObserver observer) { m_sendObserver = std::move(observer); }
     void setBaud(int baud) { m_baud = baud; }
     QString devicePath() const { return m_devicePath; }
 
@@ -75,16 +82,15 @@ private:
     struct Link;
     bool openLink(Link& link, qint64 slotStart, qint64 slotEnd);
     bool sendOutputs(Link& link, int interval);
-    bool readAnswers(Link& link, qint64 slotEnd, bool* answered);
+    bool readAnswers(Link& link, qint64 deadlineNs, bool* answered);
     void closeLink(Link& link, const QString& why, std::atomic<quint64>& counter);
     bool watchdogAlive(qint64 now) const;
-    // Sleeps to the end of the slot, or until the GUI thread publishes a changed output word.
-    void waitForOutputsUntil(qint64 deadlineMs);
     void setLinkUp(bool up);
 
     const QString m_devicePath;
     Timing m_timing;
     int m_baud;
+    SendObserver m_sendObserver;
 
     QMutex* const m_mutex;  // pMutexIO
     quint16 m_outputs = 0;  // under m_mutex
@@ -101,7 +107,4 @@ private:
     std::atomic<quint64> m_noAnswerReopens{0};
     std::atomic<quint64> m_lostReopens{0};
     std::atomic<quint16> m_boardOutputs{0};
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wake;
-    bool m_outputsChanged = false;  // under m_wakeMutex
 };

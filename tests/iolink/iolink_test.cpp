@@ -1,4 +1,5 @@
 #include "boardsimprocess.h"
+#include "clock.h"
 #include "controlport.h"
 #include "globals.h"
 #include "iothread.h"
@@ -14,8 +15,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -152,9 +159,10 @@ TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
     EXPECT_LT(latency, 200) << "two 5 ms exchanges and one queued signal";
 }
 
-// A changed output word leaves at once, not at the next exchange slot: with
-// slots of 400 ms the interlock still reaches the board within a fraction of one.
-TEST_F(IOLinkTest, AChangedOutputWordDoesNotWaitForTheNextSlot)
+// The board takes no command sooner than one interval after the previous one:
+// with slots of 400 ms a word changed inside a slot waits for the rest of it,
+// but not for one more.
+TEST_F(IOLinkTest, AChangedOutputWordWaitsOnlyForTheRestOfTheSlot)
 {
     startSim();
     IOThread::Timing slow = fastTiming();
@@ -171,8 +179,71 @@ TEST_F(IOLinkTest, AChangedOutputWordDoesNotWaitForTheNextSlot)
         port->IOSetOut(0, word);
         port->IOFlashOut();
         ASSERT_GE(sim->waitForWord(word, 3000, before), 0);
-        EXPECT_LT(sent.elapsed(), 150) << "round " << round;
+        EXPECT_GT(sent.elapsed(), 100) << "round " << round << ": sent before the slot ended";
+        EXPECT_LT(sent.elapsed(), 400) << "round " << round;
     }
+}
+
+// Words changed at random moments between commands: no two commands leave
+// closer than the interval (the IO thread's own send stamps), and each changed
+// word rides on the first command stamped after its publish.
+TEST_F(IOLinkTest, EveryCommandKeepsTheSpacingAlsoWhenTheWordChanges)
+{
+    struct Stamp
+    {
+        qint64 ns;
+        quint16 word;
+    };
+    std::mutex sentMutex;
+    std::vector<Stamp> sent;  // declared before the thread, which writes into it until it ends
+    startSim();
+    IOThread thread(linkPath());
+    thread.setTiming(fastTiming());
+    thread.setSendObserver([&](qint64 ns, quint16 word) {
+        std::lock_guard<std::mutex> lock(sentMutex);
+        sent.push_back({ns, word});
+    });
+    thread.start();
+    ASSERT_TRUE(waitFor([&] { return thread.isLinkUp(); }));
+
+    const int intervalUs = fastTiming().intervalMs * 1000;
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> pauseUs(0, 2 * intervalUs);
+    std::vector<Stamp> published;  // stamped once the word is in place; words rise
+    for (quint16 word = 1; word <= 400; ++word) {
+        std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
+        thread.publishOutputs(word);
+        published.push_back({MonotonicClock::ns(), word});
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(3 * intervalUs));
+    thread.stop();
+
+    const qint64 spacingNs = intervalUs * 1000LL - 100 * 1000;  // timer granularity
+    std::vector<qint64> gaps;
+    for (size_t i = 1; i < sent.size(); ++i)
+        gaps.push_back(sent[i].ns - sent[i - 1].ns);
+    const auto shortest = std::min_element(gaps.begin(), gaps.end());
+    ASSERT_NE(shortest, gaps.end());
+    EXPECT_GE(*shortest, spacingNs) << "command " << (shortest - gaps.begin()) + 1 << " of " << sent.size();
+
+    std::vector<qint64> latencies;
+    size_t next = 0;
+    for (const Stamp& change : published) {
+        while (next < sent.size() && sent[next].ns <= change.ns)
+            ++next;
+        ASSERT_LT(next, sent.size());
+        ASSERT_GE(sent[next].word, change.word) << "an older word went out after the change";
+        // First command carrying this word or a newer one (it may have been replaced before a command left).
+        size_t first = next;
+        while (first > 0 && sent[first - 1].word >= change.word)
+            --first;
+        latencies.push_back(std::max<qint64>(0, sent[first].ns - change.ns));
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const qint64 slotNs = intervalUs * 1000LL;
+    EXPECT_LE(latencies[latencies.size() / 2], slotNs) << "median wait for the next command";
+    const auto late = latencies.end() - std::upper_bound(latencies.begin(), latencies.end(), 2 * slotNs);
+    EXPECT_LE(late, std::ptrdiff_t(latencies.size() / 20)) << "changed words that waited longer than the spacing and one slot";
 }
 
 TEST_F(IOLinkTest, ControlSocketRaisesInputs)
