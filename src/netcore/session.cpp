@@ -83,6 +83,10 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
     connect(socket, &QTcpSocket::readyRead, socket, [this] { onReadyRead(); });
     connect(socket, &QTcpSocket::bytesWritten, this, &Session::onBytesWritten);
     connect(socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
+    // Other threads ask for the state without touching the socket.
+    connected_ = socket->state() == QAbstractSocket::ConnectedState;
+    connect(socket, &QTcpSocket::stateChanged, this,
+            [this](QAbstractSocket::SocketState state) { connected_ = state == QAbstractSocket::ConnectedState; });
     lastActivityMs_ = messageStartMs_ = MonotonicClock::ms();
     rearmLiveTimer();
     // A client that waited while accepting was paused may have sent already: no further
@@ -94,6 +98,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
 Session::~Session()
 {
     releaseBody();
+    connected_ = false;
     if (socket_) {
         socket_->disconnect();   // no signal of a dying socket may reach the reactor
         socket_.reset();
@@ -110,7 +115,7 @@ Session::~Session()
 
 bool Session::isWorking()
 {
-    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+    return connected_;
 }
 
 void Session::onReadyRead()

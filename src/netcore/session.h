@@ -28,6 +28,7 @@ public:
     ~Session() override;
 
     int id() const { return id_; }
+    // Any thread: the socket is connected (as its own thread last saw it).
     bool isWorking();
     // Nothing received in part, nothing to send or answer: its slot can go to another client.
     bool isIdleFor(qint64 ms) const;
@@ -79,6 +80,7 @@ private:
     int id_;
     std::atomic<bool> running_{false};
     QSharedPointer<QTcpSocket> socket_;
+    std::atomic<bool> connected_{false};
     QHostAddress peerAddress_;
     unsigned short peerPort_ = 0;
     QMutex queueMutex_;

@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QThreadPool>
+#include <algorithm>
 
 namespace VEKC {
 
@@ -89,10 +90,7 @@ bool TcpReactor::initialize()
             }
             ready->release();
             loop.exec();
-            {
-                QMutexLocker lock(&sessionMutex_);
-                loopContexts_.removeOne(&context);
-            }
+            releaseLoopLeftovers(&context);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         });
         ready->acquire();
@@ -261,27 +259,93 @@ QList<QThread*> TcpReactor::loopThreads()
     return threads;
 }
 
-void TcpReactor::spreadSession(Session* session)
+void TcpReactor::handOver(QTcpSocket* socket)
 {
-    QThread* target = QThread::currentThread();
+    updateSoftCnted();
+    QThread* const here = QThread::currentThread();
     {
         QMutexLocker lock(&sessionMutex_);
-        if (loopContexts_.isEmpty())
-            return;
-        QMap<QThread*, int> held{{target, 0}};
+        QMap<QThread*, int> held{{here, 0}};
         for (QObject* context : qAsConst(loopContexts_))
             held.insert(context->thread(), 0);
+        // Listed sessions are alive (they leave the map before they die) and never change thread.
         for (const QPointer<Session>& s : qAsConst(sessions_))
-            if (s && s != session && held.contains(s->thread()))
+            if (s && held.contains(s->thread()))
                 ++held[s->thread()];
+        for (const HandOver& h : qAsConst(handOvers_))
+            if (held.contains(h.thread))
+                ++held[h.thread];
+        QThread* target = here;
         for (auto it = held.cbegin(); it != held.cend(); ++it)
             if (it.value() < held.value(target))
                 target = it.key();
+        if (target != here) {
+            QObject* context = *std::find_if(loopContexts_.cbegin(), loopContexts_.cend(),
+                                             [target](QObject* c) { return c->thread() == target; });
+            const int id = _increase_index_session.fetch_add(1) + 1;
+            const QHostAddress peer = socket->peerAddress();
+            // Moved before anything is connected to it or started for it; the session is
+            // made in its new thread, after the socket's own move there.
+            socket->setParent(nullptr);
+            socket->moveToThread(target);
+            handOvers_.insert(id, HandOver{socket, peer, target});
+            QMetaObject::invokeMethod(context, [this, id] { adoptHandedOver(id); }, Qt::QueuedConnection);
+            return;
+        }
     }
-    if (target == QThread::currentThread() || !session->socket())
+    makeSession(socket, _increase_index_session.fetch_add(1) + 1);
+}
+
+void TcpReactor::adoptHandedOver(int id)
+{
+    QTcpSocket* socket = nullptr;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        socket = handOvers_.value(id).socket;
+    }
+    if (!socket)
         return;
-    session->socket()->moveToThread(target);
-    session->moveToThread(target);
+    // A peer gone before its session was made told no one: nothing would ever drop it.
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        {
+            QMutexLocker lock(&sessionMutex_);
+            handOvers_.remove(id);
+        }
+        delete socket;
+        sessionGone();
+        return;
+    }
+    makeSession(socket, id);
+}
+
+void TcpReactor::releaseLoopLeftovers(QObject* context)
+{
+    QThread* const here = QThread::currentThread();
+    QList<QTcpSocket*> sockets;
+    QList<Session*> sessions;
+    {
+        QMutexLocker lock(&sessionMutex_);
+        loopContexts_.removeOne(context);
+        for (auto it = handOvers_.begin(); it != handOvers_.end();) {
+            if (it->thread != here) {
+                ++it;
+                continue;
+            }
+            sockets << it->socket;
+            it = handOvers_.erase(it);
+        }
+        // Made after the main loop let every session go: none may outlive its thread's loop.
+        for (auto it = sessions_.begin(); it != sessions_.end();) {
+            if (!it.value() || it.value()->thread() != here) {
+                ++it;
+                continue;
+            }
+            sessions << it.value().data();
+            it = sessions_.erase(it);
+        }
+    }
+    qDeleteAll(sessions);
+    qDeleteAll(sockets);
 }
 
 void TcpReactor::runInLoopOf(QThread* thread, const std::function<void()>& work)
@@ -310,7 +374,11 @@ void TcpReactor::runInLoopOf(QThread* thread, const std::function<void()>& work)
 Session* TcpReactor::adoptSocket(QTcpSocket* socket)
 {
     updateSoftCnted();
-    const int id = _increase_index_session.fetch_add(1) + 1;
+    return makeSession(socket, _increase_index_session.fetch_add(1) + 1);
+}
+
+Session* TcpReactor::makeSession(QTcpSocket* socket, int id)
+{
     auto* session = new Session(this, socket, id, limits_);
     InitSession(session);
     append_ClientSession(session);
@@ -356,40 +424,47 @@ void TcpReactor::append_ClientSession(void* session)
 {
     auto* s = static_cast<Session*>(session);
     QMutexLocker lock(&sessionMutex_);
+    handOvers_.remove(s->id());   // in the same step, so the caps never miss it
     sessions_.insert(s->id(), s);
 }
 
+// A session of another thread is told to go while it is listed, hence alive: its own thread
+// may delete it as soon as it has left the map.
 void TcpReactor::remove_ClientSession(int id)
 {
-    QList<QPointer<Session>> doomed;
+    QList<Session*> here;
     {
         QMutexLocker lock(&sessionMutex_);
         for (const int key : sessions_.keys()) {
             const QPointer<Session> s = sessions_.value(key);
-            if (!s) {
-                sessions_.remove(key);
-            } else if (id == -1 || key == id) {
-                doomed << s;
-                sessions_.remove(key);
-            }
+            if (s && id != -1 && key != id)
+                continue;
+            sessions_.remove(key);
+            if (!s)
+                continue;
+            if (s->thread() == QThread::currentThread())
+                here << s.data();
+            else
+                s->deleteLater();
         }
     }
-    for (const QPointer<Session>& s : doomed) {
-        if (!s)
-            continue;
-        if (s->thread() == QThread::currentThread())
-            delete s.data();
-        else
-            s->deleteLater();
-    }
+    qDeleteAll(here);
 }
 
 int TcpReactor::sessionCount()
 {
     QMutexLocker lock(&sessionMutex_);
-    int n = 0;
+    int n = handOvers_.size();
     for (const QPointer<Session>& s : sessions_)
         n += s ? 1 : 0;
+    return n;
+}
+
+int TcpReactor::handOversFrom(const QHostAddress& address) const
+{
+    int n = 0;
+    for (const HandOver& h : handOvers_)
+        n += h.peer.isEqual(address) ? 1 : 0;
     return n;
 }
 

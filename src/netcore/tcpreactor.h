@@ -89,13 +89,17 @@ public slots:
     virtual void updateSoftCnted();
 
 protected:
-    // The accept or connect step's share: a session for the socket, wired and listed.
+    // The connect step's share: a session for the socket, made, wired and listed in this thread.
     Session* adoptSocket(QTcpSocket* socket);
     // A session left the map: a server may take connections again.
     virtual void sessionGone() {}
-    // Moves a new session (and its socket) to the connection thread that holds the fewest;
-    // called in the thread that made it.
-    void spreadSession(Session* session);
+    // The accept step's share: a socket just taken from the listener, with no session and no
+    // connection yet, goes to the loop thread that holds the fewest connections, which makes
+    // its session. Nothing of a session ever runs in a thread other than its own.
+    void handOver(QTcpSocket* socket);
+    // Connections handed to another loop thread whose session is not made yet (under
+    // sessionMutex_); they count as sessions for the caps.
+    int handOversFrom(const QHostAddress& address) const;
     // Runs work in the given connection thread and waits for it (at once when it is this one).
     void runInLoopOf(QThread* thread, const std::function<void()>& work);
     // The main loop's thread and the connection threads beside it.
@@ -122,9 +126,24 @@ protected:
     int threadCount_ = 1;
     // Under sessionMutex_: an object living in each connection thread beside the main loop.
     QList<QObject*> loopContexts_;
-    QThread* mainLoopThread_ = nullptr;
+    std::atomic<QThread*> mainLoopThread_{nullptr};
+    // Under sessionMutex_: sockets on their way to their loop thread, by the id their session gets.
+    struct HandOver
+    {
+        QTcpSocket* socket = nullptr;
+        QHostAddress peer;
+        QThread* thread = nullptr;
+    };
+    QMap<int, HandOver> handOvers_;
 
     static std::atomic<int> _increase_index_session;
+
+private:
+    Session* makeSession(QTcpSocket* socket, int id);
+    // In the loop thread a socket was handed to: its session is made there.
+    void adoptHandedOver(int id);
+    // A connection thread whose loop ended deletes the sessions and sockets still its own.
+    void releaseLoopLeftovers(QObject* context);
 };
 
 } // namespace VEKC

@@ -77,7 +77,7 @@ void TcpServReactor::acceptPending()
             socket->deleteLater();
             continue;
         }
-        spreadSession(adoptSocket(socket));
+        handOver(socket);
     }
 }
 
@@ -157,7 +157,7 @@ bool TcpServReactor::evictIdleSession()
 int TcpServReactor::sessionsFrom(const QHostAddress& address)
 {
     QMutexLocker lock(&sessionMutex_);
-    int n = 0;
+    int n = handOversFrom(address);
     for (const QPointer<Session>& s : qAsConst(sessions_))
         n += s && s->peerAddress().isEqual(address) ? 1 : 0;
     return n;
