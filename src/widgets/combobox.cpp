@@ -1,11 +1,13 @@
 #include "combobox.h"
 
+#include "touchscroll.h"
+
 #include <QEvent>
 #include <QListView>
 #include <QStyledItemDelegate>
 
 namespace {
-// Rows a finger can hit before setItemHeight() names the height.
+// The lowest row a finger hits reliably; setItemHeight() may ask for more.
 constexpr int kTouchRowHeight = 50;
 }  // namespace
 
@@ -43,15 +45,20 @@ ComboBox::ComboBox(QWidget* parent)
 {
     installEventFilter(this);
     setFocusPolicy(Qt::NoFocus);
-    setView(new QListView(this));
+    auto* list = new QListView(this);
+    setView(list);
     setItemDelegate(m_rows);
+    // A finger drags the open list as it drags a settings page. The drag moves
+    // the scroll bar by pixels: scrolled by rows, 50 px would jump 50 rows.
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    TouchScroll::enable(list);
 }
 
 void ComboBox::setItemHeight(int px)
 {
     setStyleSheet(QStringLiteral("QComboBox QAbstractItemView::item{height:%1px;}").arg(px)
                   + QStringLiteral("QComboBox::tab-bar{border-width:0px;}"));
-    m_rows->height = px;
+    m_rows->height = qMax(px, kTouchRowHeight);
 }
 
 bool ComboBox::eventFilter(QObject* watched, QEvent* event)

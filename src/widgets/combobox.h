@@ -10,7 +10,7 @@ public:
     explicit ComboBox(QWidget* parent);
 
     // Replaces the whole style sheet with the drop-down item height; the rows
-    // of the drop-down list take that height.
+    // of the drop-down list take that height, but never less than 50 px.
     void setItemHeight(int px);
 
 signals:

@@ -10,9 +10,13 @@
 #include "statisticsscreen.h"
 
 #include <QAbstractItemView>
+#include <QScrollBar>
+#include <QScroller>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
+#include <memory>
 
 using PanelTest = WidgetTest;
 
@@ -80,6 +84,86 @@ TEST_F(PanelTest, DropDownRowsAreTouchSized)
             EXPECT_GE(view->visualRect(c.combo->model()->index(row, 0)).height(), c.height) << "row " << row;
         }
         c.combo->hidePopup();
+    }
+}
+
+namespace {
+// A finger on the open list's window: pressed at from, held, drawn in steps to to, lifted there.
+void fingerOnList(QWindow* list, QPoint from, QPoint to, int holdMs = 0)
+{
+    QTest::mousePress(list, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::qWait(holdMs);
+    constexpr int kSteps = 10;
+    for (int step = 1; step <= kSteps; ++step) {
+        QTest::qWait(15);
+        QTest::mouseMove(list, from + (to - from) * step / kSteps);
+    }
+    QTest::qWait(15);
+    QTest::mouseRelease(list, Qt::LeftButton, Qt::NoModifier, to);
+}
+} // namespace
+
+// An open list is worked by finger: rows 50 px high, a drag scrolls it and
+// picks nothing, a tap (also one that wobbles a little) picks the row under it.
+TEST_F(PanelTest, OpenListScrollsByDragAndPicksByTap)
+{
+    for (bool filtered : {false, true}) {
+        SCOPED_TRACE(filtered ? "filtered list" : "plain list");
+        std::unique_ptr<ComboBox> combo;
+        QStringList hours;
+        for (int hour = 0; hour < 24; ++hour)
+            hours << QString::number(hour);
+        if (filtered) {
+            auto* box = new FuzzyComboBox(win.get());
+            box->setStringList(hours);
+            box->setItemHeight(40);  // too low for a finger: the list keeps 50
+            combo.reset(box);
+        } else {
+            combo = std::make_unique<ComboBox>(win.get());
+            combo->addItems(hours);
+        }
+        combo->setFixedSize(100, 50);
+        combo->move(300, 100);
+        combo->setCurrentIndex(8);
+        combo->show();
+        QSignalSpy picks(combo.get(), QOverload<int>::of(&QComboBox::activated));
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        QWidget* popup = view->window();
+        ASSERT_TRUE(waitUntil([&] { return popup->isVisible() && popup->windowHandle()->isExposed(); }));
+        for (int row = 0; row < combo->count(); ++row)
+            EXPECT_EQ(view->visualRect(combo->model()->index(row, 0)).height(), 50) << "row " << row;
+
+        // The finger draws the list up (held still a while before it moves), then
+        // down to hour 0, which lay above the shown rows.
+        const QPoint mid = view->viewport()->mapTo(popup, view->viewport()->rect().center());
+        const struct
+        {
+            int fromDy, toDy, holdMs;
+        } strokes[] = {{50, -50, 400}, {-100, 150, 0}};
+        for (const auto& stroke : strokes) {
+            SCOPED_TRACE(QStringLiteral("stroke %1 to %2").arg(stroke.fromDy).arg(stroke.toDy).toStdString());
+            const int before = view->verticalScrollBar()->value();
+            fingerOnList(popup->windowHandle(), mid + QPoint(0, stroke.fromDy), mid + QPoint(0, stroke.toDy),
+                         stroke.holdMs);
+            ASSERT_TRUE(waitUntil([&] { return QScroller::scroller(view->viewport())->state() == QScroller::Inactive; }));
+            ASSERT_TRUE(popup->isVisible());
+            EXPECT_EQ(picks.count(), 0);
+            EXPECT_EQ(combo->currentIndex(), 8);
+            const int moved = view->verticalScrollBar()->value() - before;
+            EXPECT_TRUE(stroke.toDy < stroke.fromDy ? moved > 0 : moved < 0) << "scrolled by " << moved;
+        }
+        EXPECT_EQ(view->indexAt(QPoint(10, 5)).row(), 0);
+
+        // A tap with a small wobble picks the row under the finger.
+        const QModelIndex target = view->indexAt(QPoint(10, 75));
+        ASSERT_TRUE(target.isValid());
+        const QPoint at = view->viewport()->mapTo(popup, QPoint(10, 75));
+        fingerOnList(popup->windowHandle(), at, at + QPoint(2, 1));
+        ASSERT_TRUE(waitUntil([&] { return !popup->isVisible(); }));
+        EXPECT_EQ(picks.count(), 1);
+        EXPECT_EQ(combo->currentIndex(), target.row());
+        EXPECT_EQ(combo->currentText(), target.data().toString());
     }
 }
 

@@ -156,7 +156,7 @@ void StatisticsWidget::createWidget(QStringList detectNames)
             auto* chooser = new ComboBox(this);
             chooser->setFixedSize(100, 50);
             chooser->setFont(screenFont());
-            chooser->setItemHeight(40);
+            chooser->setItemHeight(50);
             for (int hour = 0; hour < kHoursPerDay; ++hour)
                 chooser->addItem(QString::number(hour), hour);
             chooser->setCurrentIndex(shiftHour(*model, k));
