@@ -143,6 +143,10 @@ void SCI_ExecObj_Recv::parseHeader(const NetLimits& limits)
             contentType_ = idValue(value);
         } else if (is("User-ID")) {
             userId_ = idValue(value);
+        } else if (is("Connection")) {
+            // A list of options; "close" among them ends the connection after the reply.
+            for (const QString& option : value.split(','))
+                asksClose_ = asksClose_ || option.trimmed().compare(QLatin1String("close"), Qt::CaseInsensitive) == 0;
         } else if (is("Transfer-Encoding")) {
             refuse(501, "Transfer-Encoding is not supported");
             return;

@@ -25,6 +25,8 @@ public:
     QString uuid() const { return uuid_; }
     QString url() const { return url_; }
     qint64 contentLength() const { return contentLength_; }
+    // The peer asked to end the connection after this message ("Connection: close").
+    bool asksClose() const { return asksClose_; }
     // Decoding may take long (a multipart or a large body): not on a thread that serves others.
     bool decodesSlowly() const;
 
@@ -44,6 +46,7 @@ private:
     QString userId_;
     QString contentType_;
     qint64 contentLength_ = 0;
+    bool asksClose_ = false;
     CTask_FormData record_;
     int errorStatus_ = 0;
     QString errorText_;

@@ -195,8 +195,7 @@ void Session::deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded)
         reply.status = 400;
         reply.code = -1;
         reply.msg = QStringLiteral("bad request: body or URL cannot be decoded");
-        framer_.stop();
-        closeAfterSend_ = true;
+        closeAfterReplies();
         replyInOrder(SCI_ExecObj_Send(reply));
         return;
     }
@@ -225,7 +224,9 @@ void Session::deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded)
             slot.sinceMs = MonotonicClock::ms();
             replySlots_.push_back(std::move(slot));
             deliveringSeq_ = slotSeq_;
-            if (replySlots_.size() >= size_t(limits_.maxPipelinedRequests)) {
+            if (msg->asksClose()) {
+                closeAfterReplies();   // requests sent behind it are not served
+            } else if (replySlots_.size() >= size_t(limits_.maxPipelinedRequests)) {
                 depthPaused_ = true;
                 framer_.hold(true);
             }
@@ -233,6 +234,16 @@ void Session::deliver(const QSharedPointer<SCI_ExecObj_Recv>& msg, bool decoded)
         emit sigRequest(record);
         deliveringSeq_ = 0;
     }
+}
+
+// Nothing more is framed; the connection ends once the replies up to the last request have
+// left, or at the latest when that request could have been answered and sent.
+void Session::closeAfterReplies()
+{
+    framer_.stop();
+    closeAfterSend_ = true;
+    if (liveTimer_)
+        liveTimer_->start(limits_.replyWaitMs + limits_.messageTimeoutMs);
 }
 
 void Session::releaseBody()

@@ -72,6 +72,7 @@ private:
     void refuse();
     void rearmLiveTimer();
     void closeNow(const char* why);
+    void closeAfterReplies();
     // Gives the current message's share of the reactor's body budget back.
     void releaseBody();
     // Unsent messages and replies still waiting for their turn are given up.

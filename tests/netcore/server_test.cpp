@@ -299,6 +299,43 @@ TEST(HttpServer, PipelinedRepliesKeepRequestOrder)
     EXPECT_TRUE(c.waitClosed(3000));
 }
 
+// A request asking to close is answered after the requests before it, then the connection
+// ends (a client reading to its end is not left waiting); what came behind it is not served.
+// Other Connection options keep it open.
+TEST(HttpServer, ConnectionCloseEndsTheConnectionAfterItsReply)
+{
+    ServiceHost host;
+    RawClient kept(host.port());
+    kept.send(request("POST", "/echo", R"({"i":1})", "Connection: keep-alive\r\n"));
+    EXPECT_TRUE(kept.readResponse().complete);
+    EXPECT_FALSE(kept.waitClosed(300));
+
+    RawClient last(host.port());
+    last.send(request("POST", "/echo", R"({"i":2})", "Connection: close\r\n"));
+    const RawResponse own = last.readResponse();
+    ASSERT_TRUE(own.complete);
+    EXPECT_EQ(bodyJson(own).value("result").toObject().value("i").toInt(), 2);
+    EXPECT_TRUE(last.waitClosed(3000));
+
+    // Pipelined: a held request, one answered at arrival that asks to close (options in any
+    // case, among others), and one more behind it.
+    RawClient c(host.port());
+    c.send(request("GET", "/hold") + request("GET", "/where?n=2", QByteArray(), "connection: Keep-Alive, Close\r\n")
+           + request("POST", "/echo", R"({"i":3})"));
+    ASSERT_TRUE(host.service()->holdEntered.tryAcquire(1, 5000));
+    EXPECT_FALSE(c.readResponse(300).complete);
+    EXPECT_FALSE(c.waitClosed(0));
+    host.service()->holdRelease.release();
+    const RawResponse first = c.readResponse();
+    const RawResponse second = c.readResponse();
+    ASSERT_TRUE(first.complete && second.complete);
+    EXPECT_TRUE(bodyJson(first).value("result").toObject().value("held").toBool());
+    EXPECT_EQ(bodyJson(second).value("result").toObject().value("q_n").toString(), "2");
+    EXPECT_TRUE(c.waitClosed(3000));
+    EXPECT_FALSE(c.readResponse(300).complete);
+    EXPECT_EQ(host.service()->handled, 4);   // the one behind the close never reached a handler
+}
+
 // A request no handler answers holds later replies only for the reply wait, and a handler's
 // own later reply (peers of this dialect match by uuid) is never held behind it.
 TEST(HttpServer, UnansweredRequestHoldsRepliesOnlyForALimit)
