@@ -207,11 +207,12 @@ bool IOThread::openLink(Link& link, qint64 slotStart, qint64 slotEnd)
 // Sends the published output word; false when the link was lost (and closed).
 bool IOThread::sendOutputs(Link& link, int interval)
 {
-    // Stamped before the word is read: a word published after the stamp goes with the next command.
-    const qint64 sentNs = MonotonicClock::ns();
-    link.nextSendNs = sentNs + interval * kNsPerMs;
     const quint16 outputs = publishedOutputs();
     const SerialPort::Status sent = link.port.write(IOFrame::encodeHost({IOFrame::kCmdExchange, outputs}), interval);
+    // Stamped once the write returned: a thread held up between a stamp and its
+    // write (a busy machine) would otherwise leave the board less than the spacing.
+    const qint64 sentNs = MonotonicClock::ns();
+    link.nextSendNs = sentNs + interval * kNsPerMs;
     if (sent == SerialPort::Status::Lost || sent == SerialPort::Status::Error) {
         closeLink(link, link.port.errorString(), m_lostReopens);
         return false;

@@ -45,8 +45,8 @@ public:
     explicit IOThread(const QString& devicePath, QObject* parent = nullptr);
     ~IOThread() override;
 
-    // Called in the IO thread with the moment of each command (MonotonicClock::ns,
-    // taken before the word is read) and the word it carried.
+    // Called in the IO thread for each command with the moment its write returned
+    // (MonotonicClock::ns; the next command waits one interval from it) and its word.
     using SendObserver = std::function<void(qint64 sentNs, quint16 word)>;
 
     // Before start().
