@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -325,6 +326,20 @@ bool VersionRepository::checkArchive(const QString& path, const QString& extensi
     return fail(QStringLiteral("no archive of a known kind: ") + extension);
 }
 
+namespace {
+
+// Writes the whole chunk; the reason when it could not.
+QString writeChunk(QFile& file, const QByteArray& chunk)
+{
+    errno = 0;
+    if (file.write(chunk) == chunk.size())
+        return QString();
+    const bool full = errno == ENOSPC || errno == EDQUOT;
+    return (full ? QLatin1String(kDiskFull) : QLatin1String("write error: ")) + file.errorString();
+}
+
+} // namespace
+
 bool VersionRepository::downloadPackage(const QString& name, QString* error)
 {
     const auto fail = [error](const QString& reason) {
@@ -333,6 +348,7 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
         return false;
     };
     m_diskFull = false;
+    m_unsavedFile.clear();
     QString url;
     for (const stu_packageInfos& entry : qAsConst(m_packages)) {
         const int index = entry.names.indexOf(name);
@@ -348,11 +364,16 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
         return fail(QStringLiteral("no plain package name: ") + name);
 
     // The package goes to a partial file first; the old files are touched only once it is whole.
-    // Unbuffered, a failing write reports its own reason (a full disk) at once.
-    QFile partial(m_installRoot + QLatin1Char('/') + QString::fromLatin1(kPartialName));
-    if (!partial.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Unbuffered, a failing write reports its own reason (a full disk) at once. The file is
+    // used by one worker step at a time, each waited for before the next.
+    const auto partial = std::make_shared<QFile>(m_installRoot + QLatin1Char('/') + QString::fromLatin1(kPartialName));
+    const QString openError = waitServing(QtConcurrent::run([partial] {
+        return partial->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) ? QString()
+                                                                                                  : partial->errorString();
+    }));
+    if (!openError.isEmpty()) {
         qWarning() << "path error";
-        return fail(partial.fileName() + QStringLiteral(": ") + partial.errorString());
+        return fail(partial->fileName() + QStringLiteral(": ") + openError);
     }
     std::unique_ptr<QNetworkReply> reply(m_network->get(requestFor(url)));
     // The network pauses while this much waits unread, so memory stays flat for any package size.
@@ -368,7 +389,9 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
         const QStorageInfo disk(m_installRoot);
         return disk.isValid() && disk.bytesAvailable() < needed;
     };
-    connect(reply.get(), &QNetworkReply::metaDataChanged, this, [&] {
+    // The handlers below are tied to this and dropped before the locals they use.
+    auto scope = std::make_unique<QObject>();
+    connect(reply.get(), &QNetworkReply::metaDataChanged, scope.get(), [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (!length.isValid())
             return;
@@ -377,64 +400,112 @@ bool VersionRepository::downloadPackage(const QString& name, QString* error)
         else if (diskFull(length.toLongLong()))
             stop(QLatin1String(kDiskFull) + QStringLiteral("%1 bytes do not fit into %2").arg(length.toLongLong()).arg(m_installRoot));
     });
-    const auto take = [&](const QByteArray& chunk) {
-        if (!stopReason.isEmpty() || chunk.isEmpty())
+
+    // One chunk at a time goes to a worker; the next waits in the reply meanwhile.
+    QEventLoop loop;
+    bool done = false;
+    QFutureWatcher<QString> writing;
+    qint64 writingBytes = 0;
+    const auto next = [&] {
+        if (writingBytes > 0 || done)
             return;
-        if (written + chunk.size() > m_maxPackageBytes) {
-            stop(QStringLiteral("too large: more than %1 bytes").arg(m_maxPackageBytes));
-            return;
+        if (stopReason.isEmpty()) {
+            const QByteArray chunk = reply->read(kReadBufferBytes);
+            if (written + chunk.size() > m_maxPackageBytes) {
+                stop(QStringLiteral("too large: more than %1 bytes").arg(m_maxPackageBytes));
+            } else if (!chunk.isEmpty()) {
+                writingBytes = chunk.size();
+                writing.setFuture(QtConcurrent::run([partial, chunk] { return writeChunk(*partial, chunk); }));
+                return;
+            }
         }
-        errno = 0;
-        if (partial.write(chunk) != chunk.size()) {
-            const bool full = errno == ENOSPC || errno == EDQUOT;
-            stop((full ? QLatin1String(kDiskFull) : QLatin1String("write error: ")) + partial.errorString());
-            return;
+        if (!stopReason.isEmpty() || reply->isFinished()) {
+            done = true;
+            loop.quit();
         }
-        written += chunk.size();
     };
-    connect(reply.get(), &QNetworkReply::readyRead, this, [&] { take(reply->readAll()); });
-    const bool finished = waitFor(reply.get(), kDownloadWaitMs);
-    if (finished)
-        take(reply->readAll());
-    partial.close();
+    connect(&writing, &QFutureWatcher<QString>::finished, scope.get(), [&] {
+        const QString reason = writing.result();
+        if (reason.isEmpty())
+            written += writingBytes;
+        writingBytes = 0;
+        if (!reason.isEmpty())
+            stop(reason);
+        next();
+    });
+    connect(reply.get(), &QNetworkReply::readyRead, scope.get(), next);
+    connect(reply.get(), &QNetworkReply::finished, scope.get(), next);
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, scope.get(), [&] {
+        if (reply->isFinished())
+            return;
+        qWarning() << "error";
+        stop(QStringLiteral("time-out"));
+    });
+    limit.start(kDownloadWaitMs);
+    next();
+    if (!done)
+        loop.exec();
+    scope.reset();
+    // The loop ends early only when the program quits: the write under way ends first.
+    if (writingBytes > 0)
+        writing.waitForFinished();
+    if (!done)
+        stop(QStringLiteral("cut short"));
 
     // The first reason found stands: a full disk is reported as such, never as a cut transfer.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     QString reason = stopReason;
-    if (reason.isEmpty() && !finished) {
-        qWarning() << "error";
-        reason = QStringLiteral("time-out");
-    } else if (reason.isEmpty() && reply->error() != QNetworkReply::NoError) {
+    if (reason.isEmpty() && reply->error() != QNetworkReply::NoError) {
         reason = reply->errorString();
     } else if (reason.isEmpty() && !length.isValid()) {
         // Without a length a cut connection cannot be told from the end of the package.
         reason = QStringLiteral("no length announced: %1 bytes received").arg(written);
     } else if (reason.isEmpty() && length.toLongLong() != written) {
         reason = QStringLiteral("truncated: %1 of %2 bytes").arg(written).arg(length.toLongLong());
-    } else if (reason.isEmpty()) {
-        // The check reads the whole file: off this thread, which keeps serving its events.
-        const QString path = partial.fileName();
-        reason = waitServing(QtConcurrent::run([path, extension] {
-            QString why;
-            return checkArchive(path, extension, &why) ? QString() : why;
-        }));
     }
-    if (!reason.isEmpty()) {
-        partial.remove();
-        m_diskFull = reason.startsWith(QLatin1String(kDiskFull));
-        return fail(reason);
-    }
-
-    deleteBackupFile();
-    backUpPackage();
-    deleteFile();
     const QString target = targetPath(name);
-    if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
-        partial.remove();
-        qWarning() << "path error";
-        return fail(QStringLiteral("cannot store ") + target);
+    // Everything left reads or writes whole files or folders (tar takes seconds on a real install).
+    const Stored stored = waitServing(QtConcurrent::run([this, partial, reason, extension, target] {
+        partial->close();
+        if (!reason.isEmpty()) {
+            partial->remove();
+            return Stored{reason, QString()};
+        }
+        return storePackage(partial->fileName(), extension, target);
+    }));
+    if (!stored.reason.isEmpty()) {
+        m_diskFull = stored.reason.startsWith(QLatin1String(kDiskFull));
+        m_unsavedFile = m_diskFull ? target : stored.unsavedFile;
+        return fail(stored.reason);
     }
     return true;
+}
+
+VersionRepository::Stored VersionRepository::storePackage(const QString& partial, const QString& extension,
+                                                          const QString& target)
+{
+    const auto fail = [&partial](const QString& reason, const QString& unsaved) {
+        QFile::remove(partial);
+        return Stored{reason, unsaved};
+    };
+    QString reason;
+    if (!checkArchive(partial, extension, &reason))
+        return fail(reason, QString());
+    deleteBackupFile();
+    // Without its backup the package is not taken: the box could not go back from it.
+    QString archive;
+    if (!backUpPackage(&archive, &reason))
+        return fail(reason, archive);
+    QString left;
+    if (!deleteFile(&left))
+        return fail(QStringLiteral("cannot remove ") + left, target);
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+        qWarning() << "path error";
+        return fail(QStringLiteral("cannot store ") + target, target);
+    }
+    return Stored();
 }
 
 void VersionRepository::deleteBackupFile()
@@ -451,30 +522,44 @@ void VersionRepository::deleteBackupFile()
     }
 }
 
-void VersionRepository::backUpPackage()
+bool VersionRepository::backUpPackage(QString* archive, QString* error)
 {
     const QFileInfo root(m_installRoot);
     if (!root.isDir())
-        return;
-    const QString archive = root.path() + QLatin1Char('/') + root.fileName() + QLatin1Char('-')
-                            + Clock::now().toString(QStringLiteral("yyyy-MM-dd-hh:mm:ss")) + QStringLiteral(".tar.gz");
+        return true;
+    const QString path = root.path() + QLatin1Char('/') + root.fileName() + QLatin1Char('-')
+                         + Clock::now().toString(QStringLiteral("yyyy-MM-dd-hh:mm:ss")) + QStringLiteral(".tar.gz");
+    if (archive)
+        *archive = path;
     // The partial download stays out of the backup.
     const ShellResult result = ShellRunner::instance().run(
         QStringLiteral("tar"),
         {QStringLiteral("--force-local"), QStringLiteral("--exclude=") + QString::fromLatin1(kPartialName),
-         QStringLiteral("-zcf"), archive, QStringLiteral("-C"), root.path(), root.fileName()},
+         QStringLiteral("-zcf"), path, QStringLiteral("-C"), root.path(), root.fileName()},
         kBackupTimeoutMs);
-    if (!result.ok())
-        qWarning() << "backup failed:" << archive << result.stdErr.trimmed();
+    if (result.ok())
+        return true;
+    // A cut archive is no backup, and it holds the space that was missing.
+    QFile::remove(path);
+    const QString reason = QStringLiteral("backup failed: %1: %2").arg(path, QString::fromLocal8Bit(result.stdErr).trimmed());
+    qWarning().noquote() << reason;
+    if (error)
+        *error = reason;
+    return false;
 }
 
-void VersionRepository::deleteFile()
+bool VersionRepository::deleteFile(QString* left)
 {
     QDir root(m_installRoot);
     if (!root.exists())
-        return;
+        return true;
+    bool removed = true;
     for (const QString& entry : root.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (entry.split(QLatin1Char('.')).first() == QLatin1String("newupdate"))
-            root.remove(entry);
+        if (entry.split(QLatin1Char('.')).first() != QLatin1String("newupdate") || root.remove(entry))
+            continue;
+        if (removed && left)
+            *left = root.filePath(entry);
+        removed = false;
     }
+    return removed;
 }

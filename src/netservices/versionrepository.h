@@ -76,19 +76,36 @@ public:
 
     // Backs up the install folder and stores the package as "newupdate" + extension;
     // false with the reason in *error. A package is taken only when its announced length
-    // arrived whole and it opens as the archive it names; the old files change only then.
+    // arrived whole, it opens as the archive it names and the backup was written; the old
+    // packages change only then. The network is served in this thread, every file step runs
+    // on a worker while this thread keeps serving its events (the detection cycle included).
     bool downloadPackage(const QString& name, QString* error = nullptr);
     QString targetPath(const QString& name) const;
     // Whether the last failed download found the install folder's disk full.
     bool lastFailureDiskFull() const { return m_diskFull; }
+    // The file the last failed download could not write (the package or the backup); empty
+    // when it failed elsewhere (network, a damaged package).
+    QString lastUnsavedFile() const { return m_unsavedFile; }
     // Tests lower the size limit.
     void setMaxPackageBytes(qint64 bytes) { m_maxPackageBytes = bytes; }
 
+    // The file steps of a download; they block, so a worker runs them.
     void deleteBackupFile();
-    void backUpPackage();
-    void deleteFile();
+    // Writes "<folder>-<time>.tar.gz" beside the install folder, its path into *archive (no
+    // folder: nothing to do); false with the reason in *error when it could not be written.
+    bool backUpPackage(QString* archive = nullptr, QString* error = nullptr);
+    // false with the name of a stored package that could not be removed in *left.
+    bool deleteFile(QString* left = nullptr);
 
 private:
+    struct Stored
+    {
+        QString reason;
+        QString unsavedFile;
+    };
+    // Checks the whole package, backs up, removes the old packages and renames it into place.
+    Stored storePackage(const QString& partial, const QString& extension, const QString& target);
+
     QNetworkAccessManager* m_network;
     QString m_server;
     int m_port;
@@ -99,4 +116,5 @@ private:
     QList<stu_packageInfos> m_packages;
     qint64 m_maxPackageBytes = kMaxPackageBytes;
     bool m_diskFull = false;
+    QString m_unsavedFile;
 };

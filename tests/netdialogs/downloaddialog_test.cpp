@@ -4,6 +4,7 @@
 #include "networkdialogs.h"
 #include "nginxserver.h"
 #include "qttesthelpers.h"
+#include "shellrunner.h"
 #include "v_selectbox.h"
 #include "versiondownloaddialog.h"
 #include "versionrepository.h"
@@ -13,9 +14,12 @@
 #include <QButtonGroup>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
@@ -269,4 +273,71 @@ TEST_F(DownloadDialog, SmallScreenBoxesSitWhereTheLargeBoxWouldWithTheirButtonsI
     EXPECT_TRUE(dialog->rect().contains(noAt)) << noAt.x() << "," << noAt.y();
     gShowW = w;
     gShowH = h;
+}
+
+namespace {
+
+// Stands in for tar's backup: it takes the time a real install folder takes, then runs
+// the real tar or fails as a full disk would. Other programs run as they are.
+class SlowBackup : public ShellRunner
+{
+public:
+    static constexpr int kBackupMs = 1500;
+
+    SlowBackup() { ShellRunner::setInstance(this); }
+    ~SlowBackup() override { ShellRunner::setInstance(nullptr); }
+
+    ShellResult run(const QString& program, const QStringList& args, int timeoutMs,
+                    const QByteArray& stdinData) override
+    {
+        const int at = args.indexOf("-zcf");
+        if (program != "tar" || at < 0)
+            return ShellRunner::run(program, args, timeoutMs, stdinData);
+        archive = args.value(at + 1);
+        QThread::msleep(kBackupMs);
+        if (!failing)
+            return ShellRunner::run(program, args, timeoutMs, stdinData);
+        ShellResult full;
+        full.started = true;
+        full.exitCode = 2;
+        full.stdErr = "tar: write error: No space left on device";
+        return full;
+    }
+
+    std::atomic<bool> failing{false};
+    QString archive;  // written by the worker before the outcome is shown
+};
+
+} // namespace
+
+TEST_F(DownloadDialog, TheBackupNeverHoldsTheGuiThreadAndAFailedBackupOrStoreIsShown)
+{
+    SlowBackup tar;
+    auto dialog = makeDialog();
+    QAbstractButton* package = dialog->packageButtons(2).first();
+    const QString target = root + "/newupdate.rar";
+    QString outcome;
+    const qint64 pause = longestPause([&] { outcome = downloadWithYes(dialog.get(), package); });
+    EXPECT_LT(pause, SlowBackup::kBackupMs / 3) << "the backup ran on the GUI thread";
+    EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
+    EXPECT_TRUE(QFileInfo(tar.archive).size() > 0) << tar.archive.toStdString();
+    EXPECT_EQ(QFile(target).size(), qint64(kRarPackage.size()));
+
+    // Without its backup the package is not taken, and the operator reads which file was not written.
+    ASSERT_TRUE(writeWholeFile(target, "previous"));
+    tar.failing = true;
+    outcome = downloadWithYes(dialog.get(), package);
+    EXPECT_EQ(outcome, lanText(900).arg(tar.archive));
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("previous"));
+    EXPECT_FALSE(QFile::exists(tar.archive));
+    EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+
+    // A package that cannot be put in place is named as well.
+    tar.failing = false;
+    ASSERT_TRUE(QFile::remove(target));
+    ASSERT_TRUE(writeWholeFile(target + "/inside", "a folder in the way"));
+    EXPECT_EQ(downloadWithYes(dialog.get(), package), lanText(900).arg(target));
+    EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
 }

@@ -216,10 +216,10 @@ void VersionDownloadDialog::onPackagePressed(QAbstractButton* button)
         const bool ok = downloadPackage(name);
         notice.close();
         v_SelectBox outcome(at.x(), at.y(), this, v_SelectBox::Confirm);
-        // A full disk is told as such: trying again would not help.
+        // A file that could not be written (a full disk, the backup) is named: trying again would not help.
         QString text = ok ? QStringLiteral("下载成功\n重启后自动更新") : QStringLiteral("下载失败");
-        if (!ok && m_repository->lastFailureDiskFull())
-            text = lanText(kRowDiskFull).arg(m_repository->targetPath(name));
+        if (!ok && !m_repository->lastUnsavedFile().isEmpty())
+            text = lanText(kRowDiskFull).arg(m_repository->lastUnsavedFile());
         outcome.setText(text);
         if (outcome.exec() != QDialog::Accepted)
             return;
