@@ -107,7 +107,7 @@ void fingerOnList(QWindow* list, QPoint from, QPoint to, int holdMs = 0)
 // picks nothing, a tap (also one that wobbles a little) picks the row under it.
 TEST_F(PanelTest, OpenListScrollsByDragAndPicksByTap)
 {
-    for (bool filtered : {false, true}) {
+    for (bool filtered : {true, false}) {
         SCOPED_TRACE(filtered ? "filtered list" : "plain list");
         std::unique_ptr<ComboBox> combo;
         QStringList hours;
@@ -131,8 +131,13 @@ TEST_F(PanelTest, OpenListScrollsByDragAndPicksByTap)
         QAbstractItemView* view = combo->view();
         QWidget* popup = view->window();
         ASSERT_TRUE(waitUntil([&] { return popup->isVisible() && popup->windowHandle()->isExposed(); }));
-        for (int row = 0; row < combo->count(); ++row)
-            EXPECT_EQ(view->visualRect(combo->model()->index(row, 0)).height(), 50) << "row " << row;
+        QStringList otherRows;
+        for (int row = 0; row < combo->count(); ++row) {
+            const int height = view->visualRect(combo->model()->index(row, 0)).height();
+            if (height != 50)
+                otherRows << QStringLiteral("row %1: %2 px").arg(row).arg(height);
+        }
+        EXPECT_TRUE(otherRows.isEmpty()) << otherRows.join(", ").toStdString();
 
         // The finger draws the list up (held still a while before it moves), then
         // down to hour 0, which lay above the shown rows.
