@@ -11,6 +11,7 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
@@ -65,6 +66,8 @@ class TestService : public HttpManager
     Q_OBJECT
 public:
     TestService();
+    // The reactor threads call into the routes: they end before the routes' members go.
+    ~TestService() override { stopReactor(); }
     QSemaphore holdEntered;
     QSemaphore holdRelease;
     std::atomic<int> handled{0};
@@ -83,6 +86,8 @@ public:
     int sessionCount() const;
 
 private:
+    void runInServiceThread(const std::function<void()>& work);
+
     QThread thread_;
     QObject* context_ = new QObject;   // runs calls in the service thread
     TestService* service_ = nullptr;
