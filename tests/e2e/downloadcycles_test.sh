@@ -3,7 +3,8 @@
 # second: the backup of an installed program folder of real size (150 MB that
 # does not compress) must not hold the detection cycle, so every trigger raised
 # during the download is inspected and recorded. Driven by touch as an operator
-# would: System Param, System page, the version button, a package, YES.
+# would: System Param, System page, the version button, a package, YES. Told to
+# quit during the next backup, the monitor ends cleanly with that package stored.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 for tool in xdotool nginx sqlite3 curl; do
