@@ -115,7 +115,7 @@ TEST_F(ApiRoutes, LastDetectInfoBeforeAndAfterACycle)
 
 TEST_F(ApiRoutes, DetectedPictureIsSentAsFileBody)
 {
-    QByteArray jpeg("\xff\xd8\xff\xe0 picture bytes \x00\x01\x02\xff\xd9", 26);
+    const QByteArray jpeg = QByteArrayLiteral("\xff\xd8\xff\xe0 picture bytes \x00\x01\x02\xff\xd9");
     ASSERT_TRUE(appDir.writeFile("alarmimage/camera2/detect1/NG/2026-12-07_08.00.00.jpg", jpeg));
     const HttpReply r = post("get_detected_picture",
                              R"({"camera_index":1,"detect_index":0,"detect_result":false,)"
