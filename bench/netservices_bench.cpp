@@ -1,7 +1,8 @@
 // The HTTP API while 8 cameras detect: wrk (keep-alive, 1 and 16 connections)
 // against "get_product_infos" and "get_last_detectinfo" of the real hub, beside
 // a bare route served the same way (mode 4, GUI thread) and nginx serving the
-// same bytes as "get_product_infos", in interleaved rounds (medians), with the
+// same bytes as "get_product_infos", in interleaved rounds (medians); then the
+// same with 2 and 16 clients that open a connection per request, with the
 // program's own logging. A 100 ms cycle timer in the GUI thread runs, once a
 // second, the engine's check of 8 cameras (a task per camera on a pool, joined
 // before the verdict, the ROI results published to the hub as the program
@@ -16,6 +17,7 @@
 #include "logmanager.h"
 #include "mainwindowbase.h"
 #include "nginxref.h"
+#include "oneshotrun.h"
 #include "param_roi.h"
 #include "resstatisticsdatabase.h"
 #include "resstatisticsparam.h"
@@ -36,6 +38,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -238,7 +241,7 @@ int main(int argc, char** argv)
     std::printf("get_product_infos answer: %d bytes\n\n", int(fetched.stdOut.size()));
 
     std::printf("%d rounds of %d s, interleaved; medians; req/s counts 2xx answers only\n", kRounds, kWrkSeconds);
-    std::printf("%-40s %10s %10s %8s %8s\n", "route (8 cameras detecting)", "req/s", "p99", "503", "vs nginx");
+    std::printf("%-48s %10s %10s %8s %8s\n", "route (8 cameras detecting)", "req/s", "p99", "503", "vs nginx");
     const struct { const char* label; quint16 port; const char* path; } cases[] = {
         {"bare route", barePort, kBareRoute},
         {"get_product_infos", apiPort, "/v18/http/get_product_infos"},
@@ -248,20 +251,50 @@ int main(int argc, char** argv)
     QStringList urls;
     for (const auto& c : cases)
         urls << QStringLiteral("http://127.0.0.1:%1%2").arg(c.port).arg(c.path);
-    for (const int connections : {1, 16}) {
-        cycle.start();
-        const std::vector<wrkrun::Series> s = wrkrun::measure(urls, connections, kWrkSeconds, kRounds, whileServing);
+    // One table for both kinds of client: keep-alive (wrk) and a connection per request.
+    auto report = [&](const QString& kind, int connections, const std::vector<wrkrun::Series>& s,
+                      const std::vector<oneshotrun::Tally>& failed) {
         const std::vector<double> late = cycle.lateness();
         const std::vector<double> checks = cycle.checkTimes();
         const double nginxRps = s.back().medianRps();
         for (size_t i = 0; i < s.size(); ++i)
-            std::printf("%-40s %10.0f %8.2fms %7.1f%% %8.2f\n",
-                        qPrintable(QStringLiteral("%1, %2 conn").arg(cases[i].label).arg(connections)),
+            std::printf("%-48s %10.0f %8.2fms %7.1f%% %8.2f%s\n",
+                        qPrintable(QStringLiteral("%1, %2 %3").arg(cases[i].label).arg(connections).arg(kind)),
                         s[i].medianRps(), s[i].medianP99(), s[i].errors * 100,
-                        nginxRps > 0 ? s[i].medianRps() / nginxRps : 0.0);
+                        nginxRps > 0 ? s[i].medianRps() / nginxRps : 0.0,
+                        failed.empty() ? ""
+                                       : qPrintable(QStringLiteral(" %1 without reply, %2 not connected")
+                                                        .arg(failed[i].noReply)
+                                                        .arg(failed[i].unconnected)));
         std::printf("  meanwhile: cycle timer off by p50/p99/max %.2f/%.2f/%.2f ms; 8 cameras checked in p50 %.1f ms, "
                     "p99 %.1f ms (%d detections)\n",
                     late[0], late[1], late[2], checks[0], checks[1], cycle.detections());
+    };
+    for (const int connections : {1, 16}) {
+        cycle.start();
+        report("conn", connections, wrkrun::measure(urls, connections, kWrkSeconds, kRounds, whileServing), {});
+    }
+    // Plant clients that connect for every request; nginx serves its file to GET only.
+    std::printf("connection per request: requests without a reply and connections not made are summed over every "
+                "run, the warm-up too\n");
+    for (const int clients : {2, 16}) {
+        cycle.start();
+        std::vector<oneshotrun::Tally> failed(size_t(urls.size()));
+        const auto s = wrkrun::warmedInterleaved(urls, kRounds, [&](const QString& url) {
+            const QUrl u(url);
+            const bool isNginx = u.port() == nginx.port();
+            oneshotrun::Tally tally;
+            wrkrun::Figures f;
+            whileServing([&] {
+                f = oneshotrun::run(quint16(u.port()), u.path().toUtf8(), isNginx ? QByteArray() : QByteArray("{}"),
+                                    clients, kWrkSeconds, &tally);
+            });
+            oneshotrun::Tally& sum = failed[size_t(urls.indexOf(url))];
+            sum.noReply += tally.noReply;
+            sum.unconnected += tally.unconnected;
+            return f;
+        });
+        report("per request", clients, s, failed);
     }
     cycle.stop();
 

@@ -96,20 +96,26 @@ inline std::vector<Series> interleaved(const QStringList& urls, int rounds,
     return series;
 }
 
+// Warms every url up once with `runOne` (not counted), then runs them interleaved.
+inline std::vector<Series> warmedInterleaved(const QStringList& urls, int rounds,
+                                             const std::function<Figures(const QString&)>& runOne)
+{
+    for (const QString& url : urls)
+        runOne(url);
+    return interleaved(urls, rounds, runOne);
+}
+
 // Warms every url up once (not counted), then runs them interleaved at
 // `connections`; each wrk run happens inside `around` (e.g. one that keeps the
 // calling thread serving events meanwhile).
 inline std::vector<Series> measure(const QStringList& urls, int connections, int seconds, int rounds,
                                    const std::function<void(const std::function<void()>&)>& around)
 {
-    auto runOne = [&](const QString& url) {
+    return warmedInterleaved(urls, rounds, [&](const QString& url) {
         Figures f;
         around([&] { f = run(url, connections, seconds); });
         return f;
-    };
-    for (const QString& url : urls)
-        runOne(url);
-    return interleaved(urls, rounds, runOne);
+    });
 }
 
 } // namespace wrkrun
