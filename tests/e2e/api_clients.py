@@ -3,7 +3,8 @@
 namespace): THREADS threads, each in a loop of connect, one POST of a read route of the
 HTTP API, read the reply, close; for SECONDS seconds, at most RATE requests a second per
 thread (0: as fast as they can). Prints a progress line every 10 s and, at the end, one
-line: "done requests N status S:N ... errors KIND:N ...". Ends by itself, or at SIGTERM.
+line: "done requests N status S:N ... errors KIND:N ..." (a status other than 200 and 503
+as S/ROUTE). Ends by itself, or at SIGTERM.
 
     api_clients.py THREADS SECONDS [RATE] [PORT]
 """
@@ -40,7 +41,7 @@ def requests(port):
         data = json.dumps(body).encode()
         head = ("POST /v18/http/%s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nContent-Type: application/json\r\n"
                 "Content-Length: %d\r\n\r\n" % (route, port, len(data))).encode()
-        out.append(head + data)
+        out.append((route, head + data))
     return out
 
 
@@ -75,18 +76,18 @@ class Counts:
         self.status = collections.Counter()
         self.errors = collections.Counter()
 
-    def add(self, status=None, error=None):
+    def add(self, status=None, error=None, route=""):
         with self.lock:
             self.total += 1
             if error:
                 self.errors[error] += 1
             else:
-                self.status[status] += 1
+                self.status[str(status) if status in (200, 503) else "%d/%s" % (status, route)] += 1
 
     def line(self):
         with self.lock:
             parts = ["requests %d" % self.total]
-            parts += ["status %d:%d" % kv for kv in sorted(self.status.items())]
+            parts += ["status %s:%d" % kv for kv in sorted(self.status.items())]
             parts += ["errors %s:%d" % kv for kv in sorted(self.errors.items())]
             return " ".join(parts)
 
@@ -105,8 +106,9 @@ def client(port, payloads, offset, rate, stop, counts):
         sock.settimeout(REPLY_TIMEOUT_S)
         try:
             sock.connect(("127.0.0.1", port))
-            sock.sendall(payloads[i % len(payloads)])
-            counts.add(status=read_reply(sock))
+            route, payload = payloads[i % len(payloads)]
+            sock.sendall(payload)
+            counts.add(status=read_reply(sock), route=route)
         except socket.timeout:
             counts.add(error="timeout")
         except ConnectionRefusedError:
