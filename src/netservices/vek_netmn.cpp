@@ -165,13 +165,15 @@ void VEK_NETMN::start_PeriodRecord()
     // from the writer's thread cannot store that cycle back over this one.
     QMutexLocker lock(&m_recordLock);
     roiResultCache.clear();
-    lastDetectInfo.clear();
-    if (!m_worknetfunc && !m_workapifunc)
+    if (!m_worknetfunc && !m_workapifunc) {
+        lastDetectInfo.clear();
         return;
+    }
     sAPI_LastDetect_Info info;
     const qint64 startMs = gettimeofday_ms();
     info.starttime = QDateTime::fromMSecsSinceEpoch(startMs).toString(QString::fromLatin1(kTimeFormat));
     info.id = QStringLiteral("V18#%1@%2").arg(m_devicename, QString::number(startMs, 16));
+    // Replaces the last cycle in one step: an API reader never finds no cycle in between.
     lastDetectInfo.setValue(info);
     m_link->workStartMs = startMs;
 }

@@ -130,18 +130,27 @@ TEST_F(NetworkHub, PicturesOnlyAfterTheDecisionAndOnePerKey)
 }
 
 // A picture being added from the writer's thread while new cycles start must never
-// carry an earlier cycle back into the current one.
-TEST_F(NetworkHub, PictureWriterNeverStoresAnOldCycleBack)
+// carry an earlier cycle back into the current one; an API reader meanwhile always finds a
+// cycle (a new cycle replaces the last one in one step, never leaving none between).
+TEST_F(NetworkHub, PictureWriterNeverStoresAnOldCycleBackAndReadersAlwaysFindACycle)
 {
     configure(false, true);   // recorded, not pushed
+    hub->start_PeriodRecord();
     std::atomic<bool> stop{false};
+    std::atomic<int> foundNone{0};
     QThread* writer = QThread::create([&] {
         while (!stop) {
             hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/w.jpg");
             QThread::yieldCurrentThread();
         }
     });
+    QThread* reader = QThread::create([&] {
+        VEK_NETMN::sAPI_LastDetect_Info info;
+        while (!stop)
+            foundNone += hub->lastDetectInfo.tryGetValue(info) ? 0 : 1;
+    });
     writer->start();
+    reader->start();
     for (int i = 0; i < 200; ++i) {
         Clock::setFixed(QDateTime::fromMSecsSinceEpoch(1700000000000LL + i));
         hub->start_PeriodRecord();
@@ -152,9 +161,14 @@ TEST_F(NetworkHub, PictureWriterNeverStoresAnOldCycleBack)
         QThread::usleep(50);
         EXPECT_EQ(current(hub).id, started.id);
     }
+    for (int i = 0; i < 20000; ++i)
+        hub->start_PeriodRecord();
     stop = true;
     writer->wait();
+    reader->wait();
     delete writer;
+    delete reader;
+    EXPECT_EQ(foundNone, 0);
 }
 
 TEST_F(NetworkHub, FirstCycleResultAndAlarmTime)
