@@ -139,7 +139,8 @@ e2e_expect() {
 }
 
 # Starts the monitor in its own network namespace under Xvfb at $E2E_SCREEN
-# (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own).
+# (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own;
+# MM_E2E_WRAP: words put before the program, e.g. "env LD_PRELOAD=..." for a sanitizer's run).
 e2e_start() {
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
   # Frames the board saw from an earlier run are not this run's (see e2e_wait_ready).
@@ -151,7 +152,7 @@ e2e_start() {
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
   ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" &&
     exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
-      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ./mould-monitor' \
+      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ${MM_E2E_WRAP:-} ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
 }

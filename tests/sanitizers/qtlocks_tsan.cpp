@@ -1,12 +1,19 @@
-// Preloaded into a ThreadSanitizer run (tests/sanitizers/run-tsan): the Debian Qt is not
+// Preloaded into a ThreadSanitizer run (tests/sanitizers/run-tsan, run-e2e): the Debian Qt is not
 // instrumented, so its locks (futex based, out of line) order nothing in TSan's eyes and
 // every field guarded by a QMutex, QSemaphore or QReadWriteLock reads as a race. Each call
 // our code makes goes through here to Qt's own and tells TSan the order it makes.
 #include <dlfcn.h>
 
+#include <QEvent>
+#include <QMetaObject>
 #include <QMutex>
+#include <QObject>
 #include <QReadWriteLock>
 #include <QSemaphore>
+#include <QThreadPool>
+
+#include <functional>
+#include <memory>
 
 extern "C" {
 void __tsan_acquire(void* addr);
@@ -95,4 +102,54 @@ void QReadWriteLock::unlock()
     static const auto fn = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock6unlockEv");
     __tsan_release(this);
     fn(this);
+}
+
+// A queued call: invokeMethod copies its arguments (or the functor) in the posting thread and
+// Qt's event queue, under a lock of its own, hands them to the receiver's thread. The post is
+// a release on the receiver and its meta-call event an acquire, for receivers of ours whose
+// event() is QObject's (their vtable reaches it through here).
+bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
+                                   void* ret)
+{
+    static const auto fn = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    __tsan_release(object);
+    return fn(object, slot, type, ret);
+}
+
+bool QMetaObject::invokeMethod(QObject* object, const char* member, Qt::ConnectionType type,
+                               QGenericReturnArgument ret, QGenericArgument a0, QGenericArgument a1,
+                               QGenericArgument a2, QGenericArgument a3, QGenericArgument a4, QGenericArgument a5,
+                               QGenericArgument a6, QGenericArgument a7, QGenericArgument a8, QGenericArgument a9)
+{
+    static const auto fn = real<bool (*)(QObject*, const char*, Qt::ConnectionType, QGenericReturnArgument,
+                                         QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument,
+                                         QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument,
+                                         QGenericArgument, QGenericArgument)>(
+        "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgument"
+        "S7_S7_S7_S7_S7_S7_S7_S7_S7_");
+    __tsan_release(object);
+    return fn(object, member, type, ret, a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
+}
+
+bool QObject::event(QEvent* event)
+{
+    static const auto fn = real<bool (*)(QObject*, QEvent*)>("_ZN7QObject5eventEP6QEvent");
+    if (event->type() == QEvent::MetaCall)
+        __tsan_acquire(this);
+    return fn(this, event);
+}
+
+// A function handed to a thread pool is made in the starting thread and run in a pool thread,
+// handed over under the pool's lock; wrapped here, the start is a release and the run an acquire.
+void QThreadPool::start(std::function<void()> work, int priority)
+{
+    static const auto fn = real<void (*)(QThreadPool*, std::function<void()>, int)>(
+        "_ZN11QThreadPool5startESt8functionIFvvEEi");
+    auto token = std::make_shared<char>();
+    __tsan_release(token.get());
+    fn(this, [token, work = std::move(work)] {
+        __tsan_acquire(token.get());
+        work();
+    }, priority);
 }
