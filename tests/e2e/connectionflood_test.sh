@@ -13,12 +13,12 @@ cycles() {
 first_count() { e2e_count list_allnum | cut -d, -f1 | tr -d ' '; }
 wait_cycles() {
   local want="$1" i=0
-  while [ "$(cycles)" -lt "$want" ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i + 1)); done
+  while [ "$(cycles)" -lt "$want" ] && [ $i -lt $((200 * E2E_SLOW)) ]; do sleep 0.1; i=$((i + 1)); done
   e2e_expect "$(cycles)" "$want" "cycles in count.ini"
 }
 pulses() {
   local n="$1" i
-  for i in $(seq 1 "$n"); do e2e_board pulse 0 > /dev/null; sleep 0.7; done
+  for i in $(seq 1 "$n"); do e2e_board pulse 0 > /dev/null; sleep "$(e2e_slow 0.7)"; done
 }
 
 

@@ -2,6 +2,12 @@
 set -euo pipefail
 # The tests' screen: the monitor's Xvfb and the demo ROIs laid for it (E2E_SCREEN=1024x768: another size).
 : "${E2E_SCREEN:=1920x1080}"
+# A sanitizer's build runs several times slower than the plant's pace: E2E_SLOW (a whole number,
+# 1 by default) stretches the pauses and waits of a test that paces the machine.
+: "${E2E_SLOW:=1}"
+e2e_slow() {
+  awk -v t="$1" -v f="$E2E_SLOW" 'BEGIN { print t * f }'
+}
 
 e2e_setup() {
   if [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/dev/null; then
