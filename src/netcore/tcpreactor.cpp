@@ -262,6 +262,7 @@ QList<QThread*> TcpReactor::loopThreads()
 void TcpReactor::handOver(QTcpSocket* socket)
 {
     updateSoftCnted();
+    const int id = _increase_index_session.fetch_add(1) + 1;
     QThread* const here = QThread::currentThread();
     {
         QMutexLocker lock(&sessionMutex_);
@@ -282,7 +283,6 @@ void TcpReactor::handOver(QTcpSocket* socket)
         if (target != here) {
             QObject* context = *std::find_if(loopContexts_.cbegin(), loopContexts_.cend(),
                                              [target](QObject* c) { return c->thread() == target; });
-            const int id = _increase_index_session.fetch_add(1) + 1;
             const QHostAddress peer = socket->peerAddress();
             // Moved before anything is connected to it or started for it; the session is
             // made in its new thread, after the socket's own move there.
@@ -293,7 +293,7 @@ void TcpReactor::handOver(QTcpSocket* socket)
             return;
         }
     }
-    makeSession(socket, _increase_index_session.fetch_add(1) + 1);
+    makeSession(socket, id);
 }
 
 void TcpReactor::adoptHandedOver(int id)

@@ -22,9 +22,7 @@ json() {
 }
 
 e2e_demo_data --frames part --delay 0
-cat > "$APP/cnt_net/config.json" <<'JSON'
-{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
-JSON
+e2e_api_on
 e2e_start_board
 e2e_start
 e2e_wait_ready

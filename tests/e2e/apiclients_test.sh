@@ -35,9 +35,7 @@ api_status() {
     --data-binary '{}' http://127.0.0.1:10100/v18/http/get_product_infos
 }
 
-cat > "$APP/cnt_net/config.json" <<'JSON'
-{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
-JSON
+e2e_api_on
 e2e_start_board
 e2e_start
 e2e_wait_ready

@@ -23,9 +23,7 @@ pulses() {
 
 
 e2e_demo_data --cameras 8 --frames part --delay 0
-cat > "$APP/cnt_net/config.json" <<'JSON'
-{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
-JSON
+e2e_api_on
 e2e_start_board
 ulimit -Sn 1024   # the usual default; the flood peer raises its own
 e2e_start

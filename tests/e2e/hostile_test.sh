@@ -18,9 +18,7 @@ cycles() {
 }
 
 e2e_demo_data --frames empty --delay 0
-cat > "$APP/cnt_net/config.json" <<'JSON'
-{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
-JSON
+e2e_api_on
 # A year of archived records, 2,000 rows a day.
 python3 - "$APP/RECORD" <<'PY'
 import datetime, os, sqlite3, sys

@@ -28,6 +28,13 @@ e2e_demo_data() {
 }
 
 # Starts the IO board simulator; the monitor is pointed at its terminal.
+# The HTTP API switched on (and the companion link and screen share off) for the next start.
+e2e_api_on() {
+  cat > "$APP/cnt_net/config.json" <<'JSON'
+{"devicename": "e2e-box", "device_workapifunc": true, "device_worknetfunc": false, "device_workvideo": false}
+JSON
+}
+
 e2e_start_board() {
   rm -f "$APP/ioboard.pty"
   "$APP/ioboard-sim" --record "$APP/io-record.log" --socket "$APP/ioboard.sock" \
