@@ -10,6 +10,7 @@
 #include "mainwindowbase.h"
 #include "productalarmwarnbox.h"
 #include "statecodes.h"
+#include "touchscroll.h"
 #include "wizardpara.h"
 
 #include <QAbstractButton>
@@ -195,6 +196,8 @@ void IOWidget::buildAssignment()
     area->setWidget(inner);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    // Dragged by finger as the settings pages are; a drag that starts on a box only scrolls.
+    TouchScroll::enable(area);
     static_cast<QVBoxLayout*>(layout())->addWidget(area);
 }
 

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtDebug>
 
@@ -89,6 +88,15 @@ void CComp_DialogFrame::placeCentred(QSize wanted)
     setGeometry((gShowW - size.width()) / 2, (gShowH - size.height()) / 2, size.width(), size.height());
 }
 
+void CComp_DialogFrame::placeInside(const CComp_DialogFrame* host)
+{
+    const int top = kTitleBarHeight + host->layout()->spacing();
+    const QSize room(host->width(), host->height() - top);
+    const QSize size = this->size().boundedTo(room);
+    setFixedSize(size);
+    move((room.width() - size.width()) / 2, top + (room.height() - size.height()) / 2);
+}
+
 void CComp_DialogFrame::acceptDialog()
 {
     accept();
@@ -99,21 +107,16 @@ void CComp_DialogFrame::addTitleWgt(QWidget* w)
     m_titleLayout->insertWidget(m_titleLayout->count() - 1, w);
 }
 
-void CComp_DialogFrame::setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra)
+void CComp_DialogFrame::setStyleCombobox(QComboBox* box)
 {
-    box->setItemDelegate(itemDelegate);
     box->setStyleSheet(
         QStringLiteral(
-            "QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;"
-            "combobox-popup:0;}"
+            "QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;}"
             "QComboBox::drop-down{width:40px;height:40px;border-style:none;}"
             "QComboBox::down-arrow{width:30px;height:30px;image:url(:/img/Resources/RightTriangle.png);}"
             "QComboBox::down-arrow:open{image: url(:/img/Resources/DownTriangle.png);}"
-            "QComboBox QAbstractItemView::item {outline:0px;color:black;min-height:45px;height:40px;"
-            "background-color:white;}"
-            "QComboBox QAbstractItemView::item:focus {color:white;min-height:50px;height:40px;"
-            "background-color:#607D8B;}")
-        + extra);
+            "QComboBox QAbstractItemView::item {outline:0px;color:black;background-color:white;}"
+            "QComboBox QAbstractItemView::item:focus {color:white;background-color:#607D8B;}"));
 }
 
 QString CComp_DialogFrame::defaultStyle()

@@ -5,7 +5,6 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
-class QStyledItemDelegate;
 
 // Frame of the large settings dialogs of the network side: a gray title bar
 // with the title and a green confirm button, and a body the subclass fills.
@@ -18,13 +17,18 @@ public:
     // Inserts a widget into the title bar just left of the confirm button.
     void addTitleWgt(QWidget* w);
 
-    static void setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra);
+    // The frame's look for a drop-down; its list and rows stay the box's own.
+    static void setStyleCombobox(QComboBox* box);
     static void setDefaultWgt(QWidget* w, const QString& extra);
     static QString defaultStyle();
 
     // Centred on the screen at the wanted size, never larger than the screen
     // (the body then scrolls under the title bar, whose buttons stay in reach).
     void placeCentred(QSize wanted);
+    // Opened inside another frame (as a child widget): centred below that
+    // frame's title bar and never larger than the room there, so that both
+    // titles and both frames' buttons show.
+    void placeInside(const CComp_DialogFrame* host);
     // The size at which the body needs no scrolling.
     QSize contentSize() const;
 

@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QListView>
+#include <QMouseEvent>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -66,4 +67,21 @@ bool ComboBox::eventFilter(QObject* watched, QEvent* event)
     if (watched == this && event->type() == QEvent::MouseButtonPress)
         emit clicked();
     return QComboBox::eventFilter(watched, event);
+}
+
+void ComboBox::mousePressEvent(QMouseEvent* event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    event->accept();
+}
+
+void ComboBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A scroll area that takes a stroke over as a drag ends it with a release
+    // far outside the box: that opens nothing either.
+    const bool tap = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->pos());
+    m_pressed = false;
+    event->accept();
+    if (tap)
+        showPopup();
 }

@@ -3,6 +3,9 @@
 #include <QComboBox>
 
 // Combo box that never takes the focus and reports every press as clicked().
+// Its list opens when a finger taps the box, not on the press: a stroke that
+// opened the list on its press went on into the list, and its lift picked the
+// row under the finger. A drag that starts on the box opens nothing.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
@@ -18,8 +21,11 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     class RowDelegate;
     RowDelegate* m_rows;
+    bool m_pressed = false;
 };

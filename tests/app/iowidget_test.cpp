@@ -2,6 +2,7 @@
 
 #include "choosebox.h"
 #include "colorbutton.h"
+#include "combobox.h"
 #include "controlport.h"
 #include "detectioncycle.h"
 #include "globals.h"
@@ -10,12 +11,18 @@
 #include "modalanswerer.h"
 #include "paramdatabase.h"
 #include "paramdefaults.h"
+#include "qttesthelpers.h"
 #include "wizardpara.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QScroller>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QWindow>
 
 namespace {
 
@@ -109,6 +116,45 @@ TEST_F(IOPageTest, AssignmentTakesOnlyOfferedValuesAndConfirmSavesRecordsAndRena
     ASSERT_TRUE(query.exec("select value from sysparam where name = 'system8'"));
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toString().section(' ', 0, 0), "4");
+}
+
+// On the small screen the assignment's boxes are reached by dragging them:
+// a drag, also one held still first, scrolls and changes no box; a tap opens a box's list.
+TEST_F(IOPageTest, AssignmentScrollsByDragAndOnlyATapOpensABox)
+{
+    gShowW = 1024;
+    gShowH = 768;
+    para->trigMode = 3;
+    IOWidget page(win.get(), io.get(), nullptr);
+    page.show();
+    ASSERT_TRUE(waitUntil([&] { return page.windowHandle() && page.windowHandle()->isExposed(); }));
+    auto* area = page.findChild<QScrollArea*>();
+    QWidget* view = area->viewport();
+    QScrollBar* bar = area->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the boxes need more room than the page has";
+    const auto centre = [&](const char* name) { return page.findChild<ComboBox*>(name)->mapTo(&page, QPoint(50, 12)); };
+    const struct
+    {
+        const char* box;
+        int dy, holdMs;
+    } strokes[] = {{"detectRow0", -100, 0}, {"detectRow7", 100, 400}};
+    for (const auto& stroke : strokes) {
+        SCOPED_TRACE(stroke.box);
+        const QPoint from = centre(stroke.box);
+        ASSERT_TRUE(view->rect().contains(view->mapFrom(&page, from)));
+        const int before = bar->value();
+        fingerStroke(page.windowHandle(), from, from + QPoint(0, stroke.dy), stroke.holdMs);
+        ASSERT_TRUE(waitUntil([&] { return QScroller::scroller(view)->state() == QScroller::Inactive; }));
+        EXPECT_TRUE(stroke.dy < 0 ? bar->value() > before : bar->value() < before) << bar->value();
+        EXPECT_EQ(page.changes(), QString());
+        for (const ComboBox* box : page.findChildren<ComboBox*>())
+            EXPECT_FALSE(box->view()->isVisible()) << box->objectName().toStdString();
+    }
+    const QPoint at = centre("detectRow0");
+    ASSERT_TRUE(view->rect().contains(view->mapFrom(&page, at)));
+    fingerStroke(page.windowHandle(), at, at);
+    EXPECT_TRUE(waitUntil([&] { return page.findChild<ComboBox*>("detectRow0")->view()->isVisible(); }));
+    EXPECT_EQ(page.changes(), QString());
 }
 
 TEST_F(IOPageTest, DeclinedConfirmChangesNothing)

@@ -127,7 +127,6 @@ TEST_F(RenderNetDialogs, AllLanguagesBothScreens)
 
             {
                 Network_CardItem_SetDia editor(NetworkManager::getInstance()->readNetInfo().value("wlan0"), gpNetDialog);
-                editor.move((gpNetDialog->width() - editor.width()) / 2, (gpNetDialog->height() - editor.height()) / 2);
                 editor.show();
                 check(gpNetDialog, "network_card" + suffix);
             }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 #include <QThread>
 
 #include <cstdio>
@@ -26,6 +27,19 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(kPollPauseMs);
     }
     return true;
+}
+
+void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs)
+{
+    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::qWait(holdMs);
+    constexpr int kSteps = 10;
+    for (int step = 1; step <= kSteps; ++step) {
+        QTest::qWait(15);
+        QTest::mouseMove(window, from + (to - from) * step / kSteps);
+    }
+    QTest::qWait(15);
+    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, to);
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& content)

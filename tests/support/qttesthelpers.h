@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <ostream>
@@ -12,6 +13,11 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 // Polls until the condition holds, serving this thread's events (deferred deletes
 // included) meanwhile; false when it still fails after the time.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+class QWindow;
+
+// A finger on a window: pressed at from, held holdMs, drawn in steps to to, lifted there.
+void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs = 0);
 
 // Writes the whole file at once (renamed into place), making its folders
 // first; false unless every byte was written.

@@ -170,10 +170,8 @@ void Network_CardItem::reload_information(stu_netinfo card)
 
 void Network_CardItem::slotChgCardInfo()
 {
-    QWidget* host = gpNetDialog;
-    Network_CardItem_SetDia editor(m_card, host);
-    if (host)
-        editor.move((host->width() - editor.width()) / 2, (host->height() - editor.height()) / 2);
+    // Inside the settings dialog, below its title bar.
+    Network_CardItem_SetDia editor(m_card, gpNetDialog);
     const int result = editor.exec();
     if (gpNumPad) {
         // Made again on the next press, inside whichever dialog asks for it.

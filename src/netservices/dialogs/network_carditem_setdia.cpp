@@ -1,5 +1,6 @@
 #include "network_carditem_setdia.h"
 
+#include "combobox.h"
 #include "displaytext.h"
 #include "edit.h"
 #include "editip.h"
@@ -7,11 +8,9 @@
 #include "labelfit.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtDebug>
 
@@ -100,13 +99,15 @@ bool editedAddress(const EditIP* editor, QString* address)
     return true;
 }
 
-QComboBox* comboBox(const char* name, const QStringList& items, QWidget* parent)
+// A drop-down worked by finger as the others are: its list scrolls when dragged and as high
+// as the screen, a tap picks, rows 50 px.
+ComboBox* comboBox(const char* name, const QStringList& items, QWidget* parent)
 {
-    auto* box = new QComboBox(parent);
+    auto* box = new ComboBox(parent);
     box->setObjectName(QString::fromLatin1(name));
     box->setMinimumWidth(kComboMinW);
     box->addItems(items);
-    CComp_DialogFrame::setStyleCombobox(box, new QStyledItemDelegate(box), QString());
+    CComp_DialogFrame::setStyleCombobox(box);
     return box;
 }
 
@@ -209,6 +210,8 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
     setDefaultWgt(this, QStringLiteral("QDialog{background-color:rgb(110,110,110);border: 1px solid #BDBDBD;}"));
     LabelFit::fitIpTitles(this);
+    if (auto* host = qobject_cast<CComp_DialogFrame*>(parent))
+        placeInside(host);
 }
 
 void Network_CardItem_SetDia::addRow(QBoxLayout* column, QLayout* row)
