@@ -186,7 +186,7 @@ e2e_x() {
   nsenter -t "$pid" -n env DISPLAY="$display" XAUTHORITY="$APP/.Xauthority" xdotool "$@"
 }
 
-# A touch at a screen point, and a finger drawn from one point to another.
+# A touch at a screen point, and a finger drawn from one point to another (resting $5 seconds first).
 e2e_tap() {
   e2e_x mousemove "$1" "$2" click 1
   sleep 0.3
@@ -195,6 +195,7 @@ e2e_tap() {
 e2e_drag() {
   local x1=$1 y1=$2 x2=$3 y2=$4 step
   e2e_x mousemove "$x1" "$y1" mousedown 1
+  [ -z "${5:-}" ] || sleep "$5"
   for step in 1 2 3 4 5 6 7 8; do
     e2e_x mousemove $((x1 + (x2 - x1) * step / 8)) $((y1 + (y2 - y1) * step / 8))
   done

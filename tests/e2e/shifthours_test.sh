@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The shift hours set by touch at 1024x768: the morning-start list of the
-# statistics screen opens on hour 8, a finger drags it down until hour 0 shows
+# The shift hours set by touch at 1024x768: a drag that starts on the closed
+# morning-start chooser picks nothing; a tap opens its list on hour 8, a finger drags it down until hour 0 shows
 # (the list stays open and keeps 8), a tap on hour 2 picks it, and Return with
 # Yes stores 2 in resstatistics.json.
 BUILD="$1"; SRC="$2"
@@ -46,6 +46,13 @@ e2e_tap 903 519   # Statistics on the main panel
 wait_windows 3 || fail "the statistics screen did not open"
 sleep 1
 e2e_expect "$(shift_hour morningsStart)" 8 "morning start before"
+
+# A drag that starts on the closed chooser opens no list and changes no hour.
+chooser() { python3 "$SRC/tests/e2e/screenpoints.py" region "$E2E_FBDIR/Xvfb_screen0" 250 10 100 50; }
+before="$(chooser)"
+e2e_drag 300 35 300 200 0.3
+sleep 1
+[ "$(window_count)" -eq 3 ] && [ "$(chooser)" = "$before" ] || fail "a drag from the closed chooser picked an hour"
 
 # The morning-start list: one window over the chooser, as high as the screen.
 e2e_tap 300 35
