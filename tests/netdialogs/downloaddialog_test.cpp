@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -278,11 +279,13 @@ TEST_F(DownloadDialog, SmallScreenBoxesSitWhereTheLargeBoxWouldWithTheirButtonsI
 namespace {
 
 // Stands in for tar's backup: it takes the time a real install folder takes, then runs
-// the real tar or fails as a full disk would. Other programs run as they are.
+// the real tar; a full disk stops it half way with its error, a cut one leaves half
+// the archive and says nothing. Other programs run as they are.
 class SlowBackup : public ShellRunner
 {
 public:
     static constexpr int kBackupMs = 1500;
+    enum Outcome { Whole, DiskFull, Cut };
 
     SlowBackup() { ShellRunner::setInstance(this); }
     ~SlowBackup() override { ShellRunner::setInstance(nullptr); }
@@ -293,49 +296,63 @@ public:
         const int at = args.indexOf("-zcf");
         if (program != "tar" || at < 0)
             return ShellRunner::run(program, args, timeoutMs, stdinData);
-        archive = args.value(at + 1);
         QThread::msleep(kBackupMs);
-        if (!failing)
-            return ShellRunner::run(program, args, timeoutMs, stdinData);
-        ShellResult full;
-        full.started = true;
-        full.exitCode = 2;
-        full.stdErr = "tar: write error: No space left on device";
-        return full;
+        ShellResult result = ShellRunner::run(program, args, timeoutMs, stdinData);
+        QFile written(args.value(at + 1));
+        if (outcome != Whole)
+            written.resize(written.size() / 2);
+        if (outcome == DiskFull) {
+            result.exitCode = 2;
+            result.stdErr = "tar: write error: No space left on device";
+        }
+        return result;
     }
 
-    std::atomic<bool> failing{false};
-    QString archive;  // written by the worker before the outcome is shown
+    std::atomic<Outcome> outcome{Whole};
 };
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 } // namespace
 
-TEST_F(DownloadDialog, TheBackupNeverHoldsTheGuiThreadAndAFailedBackupOrStoreIsShown)
+TEST_F(DownloadDialog, TheBackupNeverHoldsTheGuiThreadAndAFailedOrCutBackupKeepsTheEarlierOne)
 {
     SlowBackup tar;
     auto dialog = makeDialog();
     QAbstractButton* package = dialog->packageButtons(2).first();
     const QString target = root + "/newupdate.rar";
+    const QDir beside(QFileInfo(root).path());
+    const auto backups = [&] { return beside.entryList({"bin-ZEV-*", ".bin-ZEV*"}, QDir::Files | QDir::Hidden); };
     QString outcome;
     const qint64 pause = longestPause([&] { outcome = downloadWithYes(dialog.get(), package); });
     EXPECT_LT(pause, SlowBackup::kBackupMs / 3) << "the backup ran on the GUI thread";
     EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
-    EXPECT_TRUE(QFileInfo(tar.archive).size() > 0) << tar.archive.toStdString();
     EXPECT_EQ(QFile(target).size(), qint64(kRarPackage.size()));
+    ASSERT_EQ(backups().size(), 1) << backups().join(",").toStdString();
+    const QString earlier = beside.filePath(backups().first());
+    const QByteArray earlierBytes = fileBytes(earlier);
+    EXPECT_TRUE(runProgram("tar", {"--force-local", "-tzf", earlier}).ok());
 
-    // Without its backup the package is not taken, and the operator reads which file was not written.
-    ASSERT_TRUE(writeWholeFile(target, "previous"));
-    tar.failing = true;
-    outcome = downloadWithYes(dialog.get(), package);
-    EXPECT_EQ(outcome, lanText(900).arg(tar.archive));
-    QFile kept(target);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("previous"));
-    EXPECT_FALSE(QFile::exists(tar.archive));
-    EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+    // Without its backup the package is not taken, the earlier backup stays whole and the
+    // operator reads which file was not written.
+    for (const SlowBackup::Outcome failure : {SlowBackup::DiskFull, SlowBackup::Cut}) {
+        ASSERT_TRUE(writeWholeFile(target, "previous"));
+        tar.outcome = failure;
+        outcome = downloadWithYes(dialog.get(), package);
+        EXPECT_TRUE(outcome.startsWith(lanText(900).arg(beside.filePath("bin-ZEV-"))) && outcome.endsWith(".tar.gz"))
+            << failure << ": " << outcome.toStdString();
+        EXPECT_EQ(backups(), QStringList{QFileInfo(earlier).fileName()}) << failure;
+        EXPECT_EQ(fileBytes(earlier), earlierBytes) << failure;
+        EXPECT_EQ(fileBytes(target), QByteArray("previous")) << failure;
+        EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+    }
 
     // A package that cannot be put in place is named as well.
-    tar.failing = false;
+    tar.outcome = SlowBackup::Whole;
     ASSERT_TRUE(QFile::remove(target));
     ASSERT_TRUE(writeWholeFile(target + "/inside", "a folder in the way"));
     EXPECT_EQ(downloadWithYes(dialog.get(), package), lanText(900).arg(target));
