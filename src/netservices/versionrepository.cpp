@@ -501,7 +501,8 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
     QString archive;
     if (!backUpPackage(&archive, &reason))
         return fail(reason, archive);
-    deleteBackupFile(archive);
+    if (!archive.isEmpty())
+        deleteBackupFile(archive);
     QString left;
     if (!deleteFile(&left))
         return fail(QStringLiteral("cannot remove ") + left, target);
