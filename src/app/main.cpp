@@ -168,6 +168,7 @@ int main(int argc, char* argv[])
         qWarning() << "starting with empty texts";
     loadPixmaps();
 
+    StartupServices::removeDownloadLeftovers();
     QString restoredGroup;
     const ParaGroupStore::Recovery recovery = ParaGroupStore::recoverRestore(&restoredGroup);
     splash->flushstep(60, QStringLiteral("加载应用程序..."));

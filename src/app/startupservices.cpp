@@ -4,6 +4,7 @@
 #include "diskmanager.h"
 #include "modbusserver.h"
 #include "vek_netmn.h"
+#include "versionrepository.h"
 
 #include <QtGlobal>
 
@@ -32,6 +33,11 @@ void startUsbImageCopy(int days, bool enabled)
 void startDiskManager()
 {
     DiskManager::getInstance()->start();
+}
+
+void removeDownloadLeftovers()
+{
+    VersionRepository().removeLeftovers();
 }
 
 void stopDiskServices()

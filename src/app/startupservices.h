@@ -15,6 +15,8 @@ void startModbusServer(QObject* owner);
 void startNetworkHub();
 void startUsbImageCopy(int days, bool enabled);
 void startDiskManager();
+// Removes what a download or backup cut short by the last run's end left beside the install folder.
+void removeDownloadLeftovers();
 // Ends the disk watcher and the image copy (their threads) before exit.
 void stopDiskServices();
 // Ends the network hub (API server, companion link and their threads) while the

@@ -21,7 +21,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -493,11 +496,13 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
     QString reason;
     if (!checkArchive(partial, extension, &reason))
         return fail(reason, QString());
-    deleteBackupFile();
     // Without its backup the package is not taken: the box could not go back from it.
+    // The earlier backups go only once the new one is whole.
     QString archive;
     if (!backUpPackage(&archive, &reason))
         return fail(reason, archive);
+    if (!archive.isEmpty())
+        deleteBackupFile(archive);
     QString left;
     if (!deleteFile(&left))
         return fail(QStringLiteral("cannot remove ") + left, target);
@@ -508,19 +513,51 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
     return Stored();
 }
 
-void VersionRepository::deleteBackupFile()
+QStringList VersionRepository::leftovers() const
+{
+    const QFileInfo root(m_installRoot);
+    return {m_installRoot + QLatin1Char('/') + QLatin1String(kPartialName),
+            root.path() + QStringLiteral("/.") + root.fileName() + QLatin1String(kBackupPartialSuffix)};
+}
+
+void VersionRepository::removeLeftovers()
+{
+    for (const QString& path : leftovers()) {
+        if (QFileInfo(path).isFile() && QFile::remove(path))
+            qInfo().noquote() << "left by a download cut short, removed:" << path;
+    }
+}
+
+void VersionRepository::deleteBackupFile(const QString& keep)
 {
     const QFileInfo root(m_installRoot);
     QDir parent = root.dir();
     if (!parent.exists())
         return;
     const QString prefix = root.fileName() + QLatin1Char('-');
+    const QString kept = QFileInfo(keep).fileName();
     for (const QString& entry : parent.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         // "bin-ZEV-<time>.tar.gz": more than the install folder's own name.
-        if (entry.contains(QLatin1String(".tar.gz")) && entry.startsWith(prefix) && entry.size() > prefix.size())
+        if (entry.contains(QLatin1String(".tar.gz")) && entry.startsWith(prefix) && entry.size() > prefix.size()
+            && entry != kept)
             parent.remove(entry);
     }
 }
+
+namespace {
+
+// Whether what was written to path (a file or a folder's entries) is on the disk.
+bool syncToDisk(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+} // namespace
 
 bool VersionRepository::backUpPackage(QString* archive, QString* error)
 {
@@ -529,19 +566,32 @@ bool VersionRepository::backUpPackage(QString* archive, QString* error)
         return true;
     const QString path = root.path() + QLatin1Char('/') + root.fileName() + QLatin1Char('-')
                          + Clock::now().toString(QStringLiteral("yyyy-MM-dd-hh:mm:ss")) + QStringLiteral(".tar.gz");
+    const QString temporary = leftovers().constLast();
     if (archive)
         *archive = path;
     // The partial download stays out of the backup.
     const ShellResult result = ShellRunner::instance().run(
         QStringLiteral("tar"),
         {QStringLiteral("--force-local"), QStringLiteral("--exclude=") + QString::fromLatin1(kPartialName),
-         QStringLiteral("-zcf"), path, QStringLiteral("-C"), root.path(), root.fileName()},
+         QStringLiteral("-zcf"), temporary, QStringLiteral("-C"), root.path(), root.fileName()},
         kBackupTimeoutMs);
-    if (result.ok())
+    QString reason;
+    if (!result.ok())
+        reason = QString::fromLocal8Bit(result.stdErr).trimmed();
+    else if (!checkArchive(temporary, QStringLiteral(".tar.gz"), &reason))
+        reason.prepend(QStringLiteral("written, but "));
+    else if (!syncToDisk(temporary))
+        reason = QStringLiteral("cannot sync ") + temporary;
+    else if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
+        reason = QString::fromLocal8Bit(std::strerror(errno));
+    // The earlier backups may go only once the new name is on the disk too.
+    else if (syncToDisk(root.path()))
         return true;
+    else
+        reason = QStringLiteral("cannot sync ") + root.path();
     // A cut archive is no backup, and it holds the space that was missing.
-    QFile::remove(path);
-    const QString reason = QStringLiteral("backup failed: %1: %2").arg(path, QString::fromLocal8Bit(result.stdErr).trimmed());
+    QFile::remove(temporary);
+    reason = QStringLiteral("backup failed: %1: %2").arg(path, reason);
     qWarning().noquote() << reason;
     if (error)
         *error = reason;

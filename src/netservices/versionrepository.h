@@ -36,6 +36,8 @@ public:
     static constexpr int kDownloadWaitMs = 30000;
     static constexpr int kBackupTimeoutMs = 600000;
     static constexpr const char* kPartialName = ".newupdate.partial";
+    // The backup being written, beside the install folder: "." + folder + this.
+    static constexpr const char* kBackupPartialSuffix = "-backup.partial";
     static constexpr qint64 kReadBufferBytes = 1 << 20;
     // Limits of what a server may make this program hold or build.
     static constexpr qint64 kMaxListingBytes = 4 << 20;
@@ -89,10 +91,18 @@ public:
     // Tests lower the size limit.
     void setMaxPackageBytes(qint64 bytes) { m_maxPackageBytes = bytes; }
 
+    // What a download or backup cut short left (the partial package, the partial backup);
+    // removed at start, before any download can run.
+    QStringList leftovers() const;
+    void removeLeftovers();
+
     // The file steps of a download; they block, so a worker runs them.
-    void deleteBackupFile();
+    // Removes the backups beside the install folder, all but keep (a path).
+    void deleteBackupFile(const QString& keep = QString());
     // Writes "<folder>-<time>.tar.gz" beside the install folder, its path into *archive (no
     // folder: nothing to do); false with the reason in *error when it could not be written.
+    // The archive is written under a temporary name and gets its own name only once it
+    // reads whole and is on the disk, so a cut or failed backup never leaves one by that name.
     bool backUpPackage(QString* archive = nullptr, QString* error = nullptr);
     // false with the name of a stored package that could not be removed in *left.
     bool deleteFile(QString* left = nullptr);

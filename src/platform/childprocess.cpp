@@ -1,9 +1,21 @@
 #include "childprocess.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
-ChildProcess::ChildProcess(QObject* parent) : QProcess(parent) {}
+BoundProcess::BoundProcess(QObject* parent) : QProcess(parent), m_parentPid(::getpid()) {}
+
+void BoundProcess::setupChildProcess()
+{
+    // Runs in the child before exec. A parent that died before the request was
+    // made sends nothing: its orphan ends here instead.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != pid_t(m_parentPid))
+        ::_exit(127);
+}
+
+ChildProcess::ChildProcess(QObject* parent) : BoundProcess(parent) {}
 
 ChildProcess::~ChildProcess()
 {
@@ -21,5 +33,6 @@ void ChildProcess::endGroup()
 
 void ChildProcess::setupChildProcess()
 {
+    BoundProcess::setupChildProcess();
     ::setpgid(0, 0);
 }

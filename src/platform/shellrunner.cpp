@@ -44,7 +44,7 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
                              const QByteArray& stdinData)
 {
     ShellResult result;
-    QProcess process;
+    BoundProcess process;
     if (!launch(process, program, args, timeoutMs, result))
         return result;
     if (!stdinData.isEmpty())
@@ -66,7 +66,7 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
 {
     constexpr int kSliceMs = 100;
     ShellResult result;
-    QProcess process;
+    BoundProcess process;
     if (!launch(process, program, args, timeoutMs, result))
         return result;
     process.closeWriteChannel();
@@ -112,7 +112,7 @@ bool ShellRunner::startDetached(const QString& program, const QStringList& args,
 QProcess* ShellRunner::startProcess(const QString& program, const QStringList& args, QObject* owner,
                                     int startTimeoutMs)
 {
-    auto* process = new QProcess(owner);
+    auto* process = new BoundProcess(owner);
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setProgram(program);
     process->setArguments(args);

@@ -24,8 +24,9 @@ struct ShellResult
 
 // The one way this program runs other programs. A program and its argument
 // list are passed as they are (never through a shell line built from text),
-// so nothing typed by a user or sent by a peer can become a command.
-// Tests replace the instance to record calls instead of running them.
+// so nothing typed by a user or sent by a peer can become a command. Every
+// program but a detached one ends when this program ends, however it ends
+// (BoundProcess). Tests replace the instance to record calls instead of running them.
 class ShellRunner
 {
 public:
@@ -44,17 +45,20 @@ public:
     virtual ShellResult runLines(const QString& program, const QStringList& args, int timeoutMs,
                                  const LineHandler& onLine);
 
-    // Starts a program that outlives the call; false when it could not start.
+    // Starts a program that outlives the call and this program (a restart of this
+    // program, the calibration tool); false when it could not start.
     virtual bool startDetached(const QString& program, const QStringList& args,
                                const QString& workingDirectory = QString());
 
     // Starts a long-running program whose output the caller reads as it comes
     // (stdout and stderr merged). The process belongs to owner; null when it could not start.
+    // It ends when the calling thread ends: call from the GUI thread.
     virtual QProcess* startProcess(const QString& program, const QStringList& args, QObject* owner,
                                    int startTimeoutMs = kDefaultTimeoutMs);
 
     // Starts a program that runs beside this one in a process group of its own,
     // output discarded; the caller owns it. Null when the runner only records calls.
+    // It ends when the calling thread ends: call from the GUI thread.
     virtual std::unique_ptr<ChildProcess> startChild(const QString& program, const QStringList& args,
                                                      const QString& workingDirectory = QString());
 

@@ -3,16 +3,35 @@
 #include "globals.h"
 
 #include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QSize>
+#include <QTextOption>
 #include <QWidget>
 
 namespace {
 const QColor kPlainBackground(38, 42, 50);
 constexpr int kFramePen = 5;
+
+// Wrapped at words; a word longer than a line (a file's path) is broken where it must.
+QTextOption messageOption(int alignment)
+{
+    QTextOption option{Qt::Alignment(alignment)};
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
 }
+
+QRectF messageBounds(const QFont& font, const QRect& box, const QString& text, int alignment = Qt::AlignCenter)
+{
+    // Measured by the painter that draws it, so both break the lines alike.
+    QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&scratch);
+    painter.setFont(font);
+    return painter.boundingRect(QRectF(box), text, messageOption(alignment));
+}
+} // namespace
 
 void DialogPainter::drawBackground(QPainter& painter, const QRect& area)
 {
@@ -65,22 +84,25 @@ int DialogPainter::textWidth(const QFont& font, const QString& text)
     return widest;
 }
 
-QFont DialogPainter::messageFont(const QString& text, const QRect& box, int pixelSize)
+QFont DialogPainter::messageFont(const QString& text, const QRect& box, int pixelSize, int smallest)
 {
     QFont f = font(pixelSize);
-    for (int px = pixelSize; px > kSmallestTextPixels; --px) {
+    for (int px = pixelSize; px > smallest; --px) {
         f.setPixelSize(px);
-        const QRect needed = QFontMetrics(f).boundingRect(box, Qt::TextWordWrap | Qt::AlignCenter, text);
+        const QRectF needed = messageBounds(f, box, text);
         if (needed.width() <= box.width() && needed.height() <= box.height())
             break;
     }
     return f;
 }
 
-void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignment, const QString& text, int pixelSize)
+void DialogPainter::drawMessage(QPainter& painter, const QRect& box, int alignment, const QString& text, int pixelSize,
+                                int smallest)
 {
-    painter.setFont(messageFont(text, box, pixelSize));
-    painter.drawText(box, alignment | Qt::TextWordWrap, text);
+    const QFont f = messageFont(text, box, pixelSize, smallest);
+    painter.setFont(f);
+    // One that does not fit even so is drawn whole beyond the box rather than cut at its edge.
+    painter.drawText(QRectF(box).united(messageBounds(f, box, text, alignment)), text, messageOption(alignment));
 }
 
 QFont DialogPainter::boxFont(const QString& text, const QSize& room, int pixelSize, bool* wrap)

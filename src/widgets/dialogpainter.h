@@ -44,11 +44,13 @@ public:
     static constexpr int kSmallestWrappedPixels = 14;
     // The label's own font and word wrap by boxFont for its text and contents.
     static void fitLabel(QLabel* label, int pixelSize);
-    // A message drawn word-wrapped in box: at pixelSize when it fits so, else
-    // the largest size down to kSmallestTextPixels at which it fits.
-    static QFont messageFont(const QString& text, const QRect& box, int pixelSize = kTextPixels);
+    // A message drawn word-wrapped in box (a word longer than a line broken where it
+    // must): at pixelSize when it fits so, else the largest size down to smallest
+    // at which it fits; a text that fits not even so runs beyond the box, never cut.
+    static QFont messageFont(const QString& text, const QRect& box, int pixelSize = kTextPixels,
+                             int smallest = kSmallestTextPixels);
     static void drawMessage(QPainter& painter, const QRect& box, int alignment, const QString& text,
-                            int pixelSize = kTextPixels);
+                            int pixelSize = kTextPixels, int smallest = kSmallestTextPixels);
 
     // Yellow text (window text of every colour group): captions and titles.
     static void setYellowText(QWidget* widget);

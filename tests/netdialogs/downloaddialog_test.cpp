@@ -12,9 +12,11 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -22,6 +24,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -278,7 +281,8 @@ TEST_F(DownloadDialog, SmallScreenBoxesSitWhereTheLargeBoxWouldWithTheirButtonsI
 namespace {
 
 // Stands in for tar's backup: it takes the time a real install folder takes, then runs
-// the real tar or fails as a full disk would. Other programs run as they are.
+// the real tar; cut, it leaves half the archive and says nothing. Other programs run as
+// they are.
 class SlowBackup : public ShellRunner
 {
 public:
@@ -293,51 +297,122 @@ public:
         const int at = args.indexOf("-zcf");
         if (program != "tar" || at < 0)
             return ShellRunner::run(program, args, timeoutMs, stdinData);
-        archive = args.value(at + 1);
         QThread::msleep(kBackupMs);
-        if (!failing)
-            return ShellRunner::run(program, args, timeoutMs, stdinData);
-        ShellResult full;
-        full.started = true;
-        full.exitCode = 2;
-        full.stdErr = "tar: write error: No space left on device";
-        return full;
+        const ShellResult result = ShellRunner::run(program, args, timeoutMs, stdinData);
+        if (cut) {
+            QFile written(args.value(at + 1));
+            written.resize(written.size() / 2);
+        }
+        return result;
     }
 
-    std::atomic<bool> failing{false};
-    QString archive;  // written by the worker before the outcome is shown
+    std::atomic<bool> cut{false};
 };
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 } // namespace
 
-TEST_F(DownloadDialog, TheBackupNeverHoldsTheGuiThreadAndAFailedBackupOrStoreIsShown)
+TEST_F(DownloadDialog, TheBackupNeverHoldsTheGuiThreadAndACutBackupKeepsTheEarlierOne)
 {
     SlowBackup tar;
     auto dialog = makeDialog();
     QAbstractButton* package = dialog->packageButtons(2).first();
     const QString target = root + "/newupdate.rar";
+    const QDir beside(QFileInfo(root).path());
+    const auto backups = [&] { return beside.entryList({"bin-ZEV-*", ".bin-ZEV*"}, QDir::Files | QDir::Hidden); };
     QString outcome;
     const qint64 pause = longestPause([&] { outcome = downloadWithYes(dialog.get(), package); });
     EXPECT_LT(pause, SlowBackup::kBackupMs / 3) << "the backup ran on the GUI thread";
     EXPECT_EQ(outcome, QString("下载成功\n重启后自动更新"));
-    EXPECT_TRUE(QFileInfo(tar.archive).size() > 0) << tar.archive.toStdString();
     EXPECT_EQ(QFile(target).size(), qint64(kRarPackage.size()));
+    ASSERT_EQ(backups().size(), 1) << backups().join(",").toStdString();
+    const QString earlier = beside.filePath(backups().first());
+    const QByteArray earlierBytes = fileBytes(earlier);
+    EXPECT_TRUE(runProgram("tar", {"--force-local", "-tzf", earlier}).ok());
 
-    // Without its backup the package is not taken, and the operator reads which file was not written.
+    // A backup that does not read whole is none: the package is not taken, the earlier backup
+    // stays whole and the operator reads which file was not written.
     ASSERT_TRUE(writeWholeFile(target, "previous"));
-    tar.failing = true;
+    tar.cut = true;
     outcome = downloadWithYes(dialog.get(), package);
-    EXPECT_EQ(outcome, lanText(900).arg(tar.archive));
-    QFile kept(target);
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("previous"));
-    EXPECT_FALSE(QFile::exists(tar.archive));
+    EXPECT_TRUE(outcome.startsWith(lanText(900).arg(beside.filePath("bin-ZEV-"))) && outcome.endsWith(".tar.gz"))
+        << outcome.toStdString();
+    EXPECT_EQ(backups(), QStringList{QFileInfo(earlier).fileName()});
+    EXPECT_EQ(fileBytes(earlier), earlierBytes);
+    EXPECT_EQ(fileBytes(target), QByteArray("previous"));
     EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
 
     // A package that cannot be put in place is named as well.
-    tar.failing = false;
+    tar.cut = false;
     ASSERT_TRUE(QFile::remove(target));
     ASSERT_TRUE(writeWholeFile(target + "/inside", "a folder in the way"));
     EXPECT_EQ(downloadWithYes(dialog.get(), package), lanText(900).arg(target));
+    EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
+}
+
+namespace {
+
+// The mount namespace of a process ("mnt:[4026531832]"); empty when unreadable.
+QByteArray mountNamespace(qint64 pid)
+{
+    char link[64] = {};
+    const ssize_t n = ::readlink(QByteArray("/proc/" + QByteArray::number(pid) + "/ns/mnt").constData(), link, sizeof link - 1);
+    return n > 0 ? QByteArray(link, int(n)) : QByteArray();
+}
+
+// The install folder on a small disk of its own (a tmpfs in a mount namespace of this
+// test's own, ctest starts it under "unshare -m") that holds one backup of it, not two.
+class DownloadDialogOnFullDisk : public DownloadDialog
+{
+protected:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("MM_IN_MOUNTNS"))
+            GTEST_SKIP() << "runs under unshare -m (ctest netdialogs.in_mount_namespace)";
+        // unshare ran this program in place of itself: its parent is the one that started unshare.
+        const QByteArray own = mountNamespace(::getpid());
+        ASSERT_TRUE(!own.isEmpty() && own != mountNamespace(::getppid())) << "no mount namespace of our own: nothing mounted";
+        DownloadDialog::SetUp();
+        disk = appDir.filePath("disk");
+        ASSERT_TRUE(QDir().mkpath(disk));
+        ASSERT_TRUE(runProgram("mount", {"-t", "tmpfs", "-o", "size=3m", "tmpfs", disk}).ok());
+        mounted = true;
+        root = disk + "/bin-ZEV";
+        QByteArray program(1200 * 1024, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(program.data()), program.size() / 4);
+        ASSERT_TRUE(writeWholeFile(root + "/monitor.bin", program));
+    }
+
+    void TearDown() override
+    {
+        if (mounted)
+            runProgram("umount", {disk});
+        DownloadDialog::TearDown();
+    }
+
+    QString disk;
+    bool mounted = false;
+};
+
+} // namespace
+
+TEST_F(DownloadDialogOnFullDisk, TheFailureIsShownAndTheEarlierBackupKept)
+{
+    const QString earlier = disk + "/bin-ZEV-2026-01-01-00:00:00.tar.gz";
+    ASSERT_TRUE(runProgram("tar", {"--force-local", "-czf", earlier, "-C", disk, "bin-ZEV"}).ok());
+    const QByteArray earlierBytes = fileBytes(earlier);
+    auto dialog = makeDialog();
+    const QString outcome = downloadWithYes(dialog.get(), dialog->packageButtons(2).first());
+    EXPECT_TRUE(outcome.startsWith(lanText(900).arg(disk + "/bin-ZEV-")) && outcome.endsWith(".tar.gz"))
+        << outcome.toStdString();
+    EXPECT_EQ(QDir(disk).entryList({"bin-ZEV-*", ".bin-ZEV*"}, QDir::Files | QDir::Hidden),
+              QStringList{QFileInfo(earlier).fileName()});
+    EXPECT_EQ(fileBytes(earlier), earlierBytes);
+    EXPECT_FALSE(QFile::exists(root + "/newupdate.rar"));
     EXPECT_FALSE(QFile::exists(root + "/" + VersionRepository::kPartialName));
 }

@@ -25,6 +25,7 @@
 #include <QJsonObject>
 #include <QPixmap>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -92,7 +93,7 @@ protected:
         // it. The placing of the dialogs on the screen and of the question box over the
         // download list are the fitting tests' concern.
         const auto dialogOver = [](const QWidget*, const QWidget* upper) { return qobject_cast<const QDialog*>(upper); };
-        const QStringList faults = name.startsWith("download_question")
+        const QStringList faults = name.startsWith("download_question") || name.startsWith("download_failure")
                                        ? cutTexts(widget)
                                        : layoutFaults(widget, widget->geometry(), dialogOver);
         EXPECT_TRUE(faults.isEmpty()) << name.toStdString() << ":\n" << faults.join('\n').toStdString();
@@ -102,6 +103,27 @@ protected:
             pixmap.save(dir + '/' + name + ".png");
         }
     }
+
+    // Red text of the box that lies where the operator cannot read it: outside its white frame,
+    // outside its dialog (the small box starts left of it) or under its button; and how much lies inside.
+    static std::pair<int, int> boxTextOutsideInside(QWidget* dialog, const v_SelectBox& box)
+    {
+        const QImage image = dialog->grab().toImage();
+        const QRect button = box.findChild<QWidget*>("confirmButton")->geometry().translated(box.pos());
+        const QRect shown = box.geometry() & dialog->rect();
+        const QRect readable = shown.adjusted(kFrame, kFrame, -kFrame, -kFrame) & QRect(0, 0, dialog->width(), button.top());
+        std::pair<int, int> counts(0, 0);
+        for (int y = shown.top(); y <= shown.bottom(); ++y) {
+            for (int x = shown.left(); x <= shown.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.red() < 128 || c.green() > 100 || c.blue() > 100 || button.contains(x, y))
+                    continue;
+                ++(readable.contains(x, y) ? counts.second : counts.first);
+            }
+        }
+        return counts;
+    }
+    static constexpr int kFrame = 5;
 
     FakeHostRoot host;
     FakeShellRunner shell;
@@ -140,6 +162,16 @@ TEST_F(RenderNetDialogs, AllLanguagesBothScreens)
             question.setText("是否开始下载该版本?");
             question.QDialog::show();
             check(&download, "download_question" + suffix);
+            question.hide();
+
+            // A failure names the file not written: all of its path is read on the box.
+            v_SelectBox failure(question.x(), question.y(), &download, v_SelectBox::Confirm);
+            failure.setText(lanText(900).arg("/root/bin-ZEV-2026-12-08-09:30:32.tar.gz"));
+            failure.QDialog::show();
+            check(&download, "download_failure" + suffix);
+            const auto [outside, inside] = boxTextOutsideInside(&download, failure);
+            EXPECT_EQ(outside, 0) << "text pixels off the failure box, " << suffix.toStdString();
+            EXPECT_GT(inside, 500) << suffix.toStdString();
         }
     }
 }

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "clock.h"
 #include "descriptorreserve.h"
 #include "devicefile.h"
@@ -6,8 +7,17 @@
 #include "hostpaths.h"
 #include "shellrunner.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QThread>
+#include <QThreadPool>
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -125,4 +135,67 @@ TEST(DescriptorReserve, FreeDescriptorsBelowTheReserveAreReportedWhateverTheLimi
             close(fd);
     }
     setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+namespace {
+
+constexpr const char* kTokenVariable = "MM_TEST_CHILD_TOKEN";
+
+// PIDs of the sleeps whose argument starts with token: only this test's programs.
+QList<qint64> sleepsOf(const QString& token)
+{
+    QList<qint64> pids;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + entry + "/cmdline");
+        if (entry.toLongLong() > 0 && cmdline.open(QIODevice::ReadOnly)
+            && cmdline.readAll().split('\0').value(1).startsWith(token.toLatin1()))
+            pids << entry.toLongLong();
+    }
+    return pids;
+}
+
+} // namespace
+
+// Run by the next test as a process of its own, then killed: starts a program through each
+// way the runner has that waits or keeps a handle, the waiting ones on pool threads as a
+// download's backup does.
+TEST(ShellRunnerChildren, DISABLED_StartEveryKindAndWait)
+{
+    const QString token = qEnvironmentVariable(kTokenVariable);
+    ASSERT_FALSE(token.isEmpty());
+    QThreadPool::globalInstance()->start([token] { runProgram("sleep", {token + "1"}, 0); });
+    QThreadPool::globalInstance()->start(
+        [token] { ShellRunner::instance().runLines("sleep", {token + "2"}, 0, {}); });
+    QObject owner;
+    ASSERT_TRUE(ShellRunner::instance().startProcess("sleep", {token + "3"}, &owner));
+    const auto child = ShellRunner::instance().startChild("sleep", {token + "4"});
+    QThread::sleep(600);
+}
+
+TEST(ShellRunnerChildren, EveryProgramEndsWhenThisProgramIsKilled)
+{
+    const QString token = QString("%1.%2").arg(100 + ::getpid() % 800).arg(QDateTime::currentMSecsSinceEpoch() % 100000);
+    QProcess helper;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(kTokenVariable, token);
+    helper.setProcessEnvironment(env);
+    helper.start(QCoreApplication::applicationFilePath(),
+                 {"--gtest_also_run_disabled_tests", "--gtest_filter=ShellRunnerChildren.DISABLED_StartEveryKindAndWait"});
+    ASSERT_TRUE(helper.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (sleepsOf(token).size() < 4 && waited.elapsed() < 10000)
+        QThread::msleep(20);
+    const QList<qint64> started = sleepsOf(token);
+    ::kill(pid_t(helper.processId()), SIGKILL);
+    helper.waitForFinished();
+    waited.restart();
+    while (!sleepsOf(token).isEmpty() && waited.elapsed() < 3000)
+        QThread::msleep(20);
+    const QList<qint64> left = sleepsOf(token);
+    // Ours by their token: ended here when the test fails.
+    for (const qint64 pid : left)
+        ::kill(pid_t(pid), SIGKILL);
+    EXPECT_EQ(started.size(), 4);
+    EXPECT_TRUE(left.isEmpty()) << left.size() << " programs outlived the program that started them";
 }

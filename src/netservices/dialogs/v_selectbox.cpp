@@ -22,6 +22,8 @@ constexpr int kButtonClass = 3;
 constexpr int kRowConfirm = 121;
 constexpr int kRowYes = 122;
 constexpr int kRowNo = 123;
+// Inside the white frame (5 px).
+constexpr int kTextMargin = 10;
 
 bool smallScreen()
 {
@@ -71,9 +73,15 @@ void v_SelectBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    painter.setFont(DialogPainter::font(smallScreen() ? kSmallText : kLargeText));
-    const QRect area = m_kind == Notice ? rect() : QRect(0, 0, width(), height() / 2);
-    painter.drawText(area, Qt::AlignCenter, m_text);
+    // The text stays on the part of the box that shows: the small box starts left of its
+    // dialog. A file's path wraps instead of running off both ends.
+    QRect area = m_kind == Notice ? rect() : QRect(0, 0, width(), height() / 2);
+    if (parentWidget() && !isWindow())
+        area &= QRect(mapFromParent(QPoint(0, 0)), parentWidget()->size());
+    const bool small = smallScreen();
+    DialogPainter::drawMessage(painter, area.adjusted(kTextMargin, kTextMargin, -kTextMargin, 0), Qt::AlignCenter, m_text,
+                               small ? kSmallText : kLargeText,
+                               small ? DialogPainter::kSmallestWrappedPixels : DialogPainter::kSmallestTextPixels);
     DialogPainter::drawFrame(painter, width(), height());
 }
 
