@@ -179,3 +179,30 @@ TEST(SessionSpread, ConnectPerRequestClientsOverThreeLoopsStayInTheirThreads)
     EXPECT_EQ(idleKept, 0);
     EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 5000));
 }
+
+// Clients that connect for each request, fewer than one address may hold: none is refused,
+// though the connections they have just closed may not have been read yet.
+TEST(SessionSpread, ConnectPerRequestClientsUnderTheAddressCapAreNeverRefused)
+{
+    NetLimits limits;
+    limits.maxConnectionsPerAddress = 32;
+    ServiceHost host(4, limits, kLoopThreads);
+    std::atomic<bool> stop{false};
+    std::atomic<int> served{0}, refused{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 24; ++c) {
+        clients.emplace_back([&] {
+            while (!stop) {
+                OneShot client(host.port());
+                const bool sent = client.send(request("GET", "/where"));
+                (sent && client.reply().first.startsWith("HTTP/1.1 200") ? served : refused)++;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    stop = true;
+    for (std::thread& t : clients)
+        t.join();
+    EXPECT_EQ(refused, 0);
+    EXPECT_GT(served, 1000);
+}
