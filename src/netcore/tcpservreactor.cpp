@@ -3,6 +3,7 @@
 #include "cqtcpserver.h"
 #include "clock.h"
 #include "descriptorreserve.h"
+#include "netaddress.h"
 #include "session.h"
 
 #include <QDebug>
@@ -54,6 +55,8 @@ bool TcpServReactor::onStart()
 void TcpServReactor::acceptPending()
 {
     while (tcpServer_ && tcpServer_->hasPendingConnections()) {
+        if (sessionCount() >= limits_.maxConnections)
+            dropClosedSessions();
         if (sessionCount() >= limits_.maxConnections && !evictIdleSession()) {
             // The kernel's backlog holds the rest until a slot frees.
             if (!acceptPaused_)
@@ -67,6 +70,8 @@ void TcpServReactor::acceptPending()
         if (!socket)
             break;
         const QHostAddress peer = socket->peerAddress();
+        if (sessionsFrom(peer) >= limits_.maxConnectionsPerAddress || !DescriptorReserve::enoughFree())
+            dropClosedSessions();
         // The descriptors kept for files and dialogs are not given to connections either.
         const char* refusal = sessionsFrom(peer) >= limits_.maxConnectionsPerAddress ? "per-address limit reached"
             : !DescriptorReserve::enoughFree() && !evictIdleSession()              ? "descriptor reserve reached"
@@ -152,6 +157,26 @@ bool TcpServReactor::evictIdleSession()
         evicted = true;
     });
     return evicted;
+}
+
+void TcpServReactor::dropClosedSessions()
+{
+    for (QThread* thread : loopThreads()) {
+        runInLoopOf(thread, [&] {
+            QList<QPointer<Session>> closed;
+            {
+                QMutexLocker lock(&sessionMutex_);
+                for (const QPointer<Session>& s : qAsConst(sessions_))
+                    if (s && s->thread() == thread && s->socket() && s->socket()->socketDescriptor() >= 0
+                        && peerHasClosed(int(s->socket()->socketDescriptor())))
+                        closed << s;
+            }
+            // Its disconnected() takes it off the map, as the read of the end would have.
+            for (const QPointer<Session>& s : qAsConst(closed))
+                if (s && s->socket())
+                    s->socket()->abort();
+        });
+    }
 }
 
 int TcpServReactor::sessionsFrom(const QHostAddress& address)

@@ -29,6 +29,10 @@ private:
     void acceptPending();
     // Closes the oldest connection idle past the eviction age; false when none is.
     bool evictIdleSession();
+    // Closes the connections whose peer has closed and whose thread has not read the end yet:
+    // the caps count live connections only. Accepts come before the reads of the same pass, so
+    // a client that connects per request still holds the connection it has just closed.
+    void dropClosedSessions();
     void armIdleCheck();
     // Lifts the pause and hands the connections waiting in the listener's queue their slots.
     void endPause();

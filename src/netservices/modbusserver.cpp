@@ -4,6 +4,7 @@
 #include "descriptorreserve.h"
 #include "globals.h"
 #include "mainwindowbase.h"
+#include "netaddress.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -218,17 +219,26 @@ void ModbusServer::onNewConnection(int fd)
 
 bool ModbusServer::admit(const QHostAddress& peer)
 {
-    int fromPeer = 0;
-    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
-        fromPeer += it->peer.isEqual(peer) ? 1 : 0;
+    const auto fromPeer = [this, &peer] {
+        return std::count_if(m_connections.cbegin(), m_connections.cend(),
+                             [&peer](const Connection& c) { return c.peer.isEqual(peer); });
+    };
+    const auto full = [this] {
+        return m_connections.size() >= m_limits.maxConnections || !DescriptorReserve::enoughFree();
+    };
+    // The caps count live connections only. Accepts come before the reads of the same pass,
+    // so a client that connects per read still holds the connection it has just closed:
+    // those go before anything is refused or traded.
+    if (fromPeer() >= m_limits.maxConnectionsPerAddress || full())
+        dropClosed();
     // A peer at its limit trades its own silent connection (a controller that restarted
     // leaves its old ones behind); when all are taken, or the process's descriptors run
     // short, the connection silent the longest makes room.
-    if (fromPeer >= m_limits.maxConnectionsPerAddress && !evictIdlest(&peer)) {
+    if (fromPeer() >= m_limits.maxConnectionsPerAddress && !evictIdlest(&peer)) {
         logRefusal(QStringLiteral("per-address limit reached by %1").arg(peer.toString()));
         return false;
     }
-    if ((m_connections.size() >= m_limits.maxConnections || !DescriptorReserve::enoughFree()) && !evictIdlest()) {
+    if (full() && !evictIdlest()) {
         logRefusal(QStringLiteral("no free slot for %1").arg(peer.toString()));
         return false;
     }
@@ -250,6 +260,16 @@ bool ModbusServer::evictIdlest(const QHostAddress* from)
         return false;
     drop(idlest);
     return true;
+}
+
+void ModbusServer::dropClosed()
+{
+    QList<int> closed;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        if (peerHasClosed(it.key()))
+            closed << it.key();
+    for (const int fd : closed)
+        drop(fd);
 }
 
 void ModbusServer::drop(int fd)

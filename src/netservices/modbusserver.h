@@ -120,6 +120,8 @@ private:
     bool admit(const QHostAddress& peer);
     // Closes the connection silent the longest (of one peer when given) if past the eviction age.
     bool evictIdlest(const QHostAddress* from = nullptr);
+    // Drops the connections whose peer has closed and whose end is still unread.
+    void dropClosed();
     void drop(int fd);
     void onReadable(int fd);
     void logRefusal(const QString& why);

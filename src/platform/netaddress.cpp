@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +74,13 @@ int set_socket_nonblock(int fd)
     if (flags < 0)
         return -1; // -1 | O_NONBLOCK would set every flag
     return fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+bool peerHasClosed(int fd)
+{
+    char byte;
+    const ssize_t got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 unsigned short RandPort()

@@ -11,6 +11,9 @@ std::string nint2string(unsigned int addr);
 std::string ethaddr2string(unsigned char* mac);
 int string2ethaddr(const QString& text, unsigned char* mac);
 int set_socket_nonblock(int fd);
+// The peer has ended the connection (or reset it) and nothing it sent is left unread: a
+// server may count the connection gone before its own read of the end comes round.
+bool peerHasClosed(int fd);
 unsigned short RandPort();
 // Fills mac, ip, mask and gateway (in that order) of the interface; 0 or a negative step code.
 int GetIfAddr(char* ifname, char* ip, char* mask, char* gateway, char* mac);

@@ -488,3 +488,52 @@ TEST_F(Modbus, TakenPortIsLoggedAndRetriedAndShutDownIsBounded)
     EXPECT_FALSE(second.isRunning());
     client.join();
 }
+
+TEST_F(Modbus, PollersKeepTheirConnectionsBesideClientsThatConnectPerRead)
+{
+    // The plant's mix, with shorter times: 20 pollers on addresses of their own, silent past
+    // the eviction age between reads, beside 8 clients on 3 addresses that connect per read.
+    ModbusServer::Limits limits;
+    limits.evictIdleAfterMs = 200;
+    ModbusServer mixed(QHostAddress::Any, 0, nullptr, limits);
+    ASSERT_TRUE(mixed.isRunning());
+    const quint16 port = mixed.serverPort();
+    const QByteArray read = hex("000100000006010300000001");
+    const QByteArray answer = hex("00010000000501030200" "01");
+    std::atomic<bool> stop{false};
+    std::atomic<int> pollersClosed{0}, served{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int p = 0; p < 20; ++p) {
+        threads.emplace_back([&, p] {
+            QTcpSocket poller;
+            poller.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + p)), 0);
+            poller.connectToHost(QHostAddress::LocalHost, port);
+            poller.waitForConnected(3000);
+            while (!stop) {
+                QThread::msleep(400 + 20 * p);
+                poller.write(read);
+                poller.waitForBytesWritten(1000);
+                QByteArray got;
+                while (got.size() < answer.size() && poller.waitForReadyRead(3000))
+                    got += poller.readAll();
+                if (got != answer) {
+                    ++pollersClosed;
+                    return;
+                }
+            }
+        });
+    }
+    for (int c = 0; c < 8; ++c) {
+        threads.emplace_back([&, c] {
+            while (!stop)
+                (ask(port, read, QStringLiteral("127.0.0.%1").arg(2 + c % 3)) == answer ? served : refused)++;
+        });
+    }
+    waitUntil([] { return false; }, 4000);
+    stop = true;
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(pollersClosed, 0);
+    EXPECT_EQ(refused, 0);
+    EXPECT_GT(served, 1000);
+}
