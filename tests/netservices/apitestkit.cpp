@@ -28,6 +28,36 @@ class HubEnvironment : public ::testing::Environment
 
 } // namespace
 
+const char* WarningCount::s_text = nullptr;
+QMutex WarningCount::s_lock;
+QStringList WarningCount::s_messages;
+
+WarningCount::WarningCount(const char* text)
+{
+    QMutexLocker lock(&s_lock);
+    s_text = text;
+    s_messages.clear();
+    m_previous = qInstallMessageHandler(&WarningCount::handle);
+}
+
+WarningCount::~WarningCount()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+QStringList WarningCount::messages() const
+{
+    QMutexLocker lock(&s_lock);
+    return s_messages;
+}
+
+void WarningCount::handle(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&s_lock);
+    if (type == QtWarningMsg && message.contains(QLatin1String(s_text)))
+        s_messages.append(message);
+}
+
 StandInWindow::StandInWindow()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));

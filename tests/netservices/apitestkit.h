@@ -7,12 +7,30 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
 class VEK_NETMN;
+
+// Keeps the warnings that hold a text while it lives; pushes log from their own thread.
+class WarningCount
+{
+public:
+    explicit WarningCount(const char* text);
+    ~WarningCount();
+    int count() const { return messages().size(); }
+    QStringList messages() const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    static const char* s_text;
+    static QMutex s_lock;
+    static QStringList s_messages;
+    QtMessageHandler m_previous = nullptr;
+};
 
 // The main window as the API sees it: run and result state, today's record
 // database in the test folder, and the services it calls, recorded.
