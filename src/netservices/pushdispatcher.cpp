@@ -18,6 +18,16 @@ int inFlightBound(PushDispatcher::Kind kind)
 {
     return kind == PushDispatcher::Record ? PushDispatcher::kRecordsInFlight : PushDispatcher::kPicturesInFlight;
 }
+
+// Ends a push's connection; its objects go once control has left their own signals.
+void closeConnection(QObject* receiver, std::unique_ptr<QTcpSocket>& socket, std::unique_ptr<QTimer>& timer)
+{
+    timer->stop();
+    socket->disconnect(receiver);
+    socket->abort();
+    socket.release()->deleteLater();
+    timer.release()->deleteLater();
+}
 } // namespace
 
 struct PushDispatcher::Push
@@ -39,6 +49,7 @@ struct PushDispatcher::Push
 
 struct PushDispatcher::Subscriber
 {
+    QString key;
     QString address;
     int port = 0;
     std::deque<CTask_FormData> waiting[kKinds];
@@ -50,13 +61,8 @@ PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this))
 {
     m_dropReport->setInterval(kDropReportMs);
     connect(m_dropReport, &QTimer::timeout, this, [this] {
-        bool any = false;
-        for (const auto& entry : m_subscribers)
-            any = any || entry.second->dropped[Record] || entry.second->dropped[Picture];
-        if (any)
-            reportDrops();
-        else
-            m_dropReport->stop();
+        if (!reportDrops())
+            m_dropReport->stop();   // a quiet spell: the next drop is told at once
     });
 }
 
@@ -78,10 +84,12 @@ void PushDispatcher::retain(const QStringList& addressPortKeys)
 {
     QMetaObject::invokeMethod(this, [this, addressPortKeys] {
         for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
-            if (addressPortKeys.contains(it->first))
+            if (addressPortKeys.contains(it->first)) {
                 ++it;
-            else
-                it = m_subscribers.erase(it);
+                continue;
+            }
+            reportDrops(*it->second);
+            it = m_subscribers.erase(it);
         }
         for (auto it = m_pushes.begin(); it != m_pushes.end();) {
             Push& push = *it->second;
@@ -89,10 +97,7 @@ void PushDispatcher::retain(const QStringList& addressPortKeys)
                 ++it;
                 continue;
             }
-            push.socket->disconnect(this);
-            push.socket->abort();
-            push.socket.release()->deleteLater();
-            push.timer.release()->deleteLater();
+            closeConnection(this, push.socket, push.timer);
             it = m_pushes.erase(it);
         }
     }, Qt::QueuedConnection);
@@ -104,6 +109,7 @@ void PushDispatcher::enqueue(const QString& key, const QString& address, int por
     std::unique_ptr<Subscriber>& slot = m_subscribers[key];
     if (!slot) {
         slot = std::make_unique<Subscriber>();
+        slot->key = key;
         slot->address = address;
         slot->port = port;
     }
@@ -141,7 +147,7 @@ void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormDa
     auto owned = std::make_unique<Push>();
     Push& push = *owned;
     push.id = ++m_lastId;
-    push.subscriberKey = QStringLiteral("%1;%2").arg(subscriber.address).arg(subscriber.port);
+    push.subscriberKey = subscriber.key;
     push.address = subscriber.address;
     push.kind = kind;
     push.uuid = task.uuid;
@@ -228,13 +234,8 @@ void PushDispatcher::end(quint64 id)
         return;
     const std::unique_ptr<Push> push = std::move(it->second);
     m_pushes.erase(it);
-    push->timer->stop();
-    push->socket->disconnect(this);
-    push->socket->abort();
     push->send->cancel();
-    // Destroyed once control has left the socket's own signal.
-    push->socket.release()->deleteLater();
-    push->timer.release()->deleteLater();
+    closeConnection(this, push->socket, push->timer);
     // Each push to a subscriber that cannot be reached is worth a warning; the subscription
     // stays, so the next push tries again.
     if (!push->connected)
@@ -246,20 +247,26 @@ void PushDispatcher::end(quint64 id)
     startWaiting(*subscriber->second);
 }
 
-void PushDispatcher::reportDrops()
+bool PushDispatcher::reportDrops()
 {
-    for (const auto& entry : m_subscribers) {
-        Subscriber& subscriber = *entry.second;
-        if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
-            continue;
-        qWarning().noquote() << "[POST_2_APP]"
-                             << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
-                                    .arg(subscriber.dropped[Record])
-                                    .arg(subscriber.dropped[Picture])
-                                    .arg(subscriber.address)
-                                    .arg(subscriber.port)
-                                    .arg(kMaxQueued);
-        subscriber.dropped[Record] = 0;
-        subscriber.dropped[Picture] = 0;
-    }
+    bool told = false;
+    for (const auto& entry : m_subscribers)
+        told = reportDrops(*entry.second) || told;
+    return told;
+}
+
+bool PushDispatcher::reportDrops(Subscriber& subscriber)
+{
+    if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
+        return false;
+    qWarning().noquote() << "[POST_2_APP]"
+                         << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
+                                .arg(subscriber.dropped[Record])
+                                .arg(subscriber.dropped[Picture])
+                                .arg(subscriber.address)
+                                .arg(subscriber.port)
+                                .arg(kMaxQueued);
+    subscriber.dropped[Record] = 0;
+    subscriber.dropped[Picture] = 0;
+    return true;
 }

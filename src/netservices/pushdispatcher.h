@@ -55,7 +55,9 @@ private:
     void start(Subscriber& subscriber, Kind kind, const CTask_FormData& task);
     void onTimeout(Push& push);
     void end(quint64 id);
-    void reportDrops();
+    // Tells the drops not told yet, of every subscriber or of one; false when there were none.
+    bool reportDrops();
+    bool reportDrops(Subscriber& subscriber);
 
     std::map<QString, std::unique_ptr<Subscriber>> m_subscribers;   // by address;port
     std::map<quint64, std::unique_ptr<Push>> m_pushes;
