@@ -28,33 +28,35 @@ class HubEnvironment : public ::testing::Environment
 
 } // namespace
 
-const char* WarningCount::s_text = nullptr;
-QMutex WarningCount::s_lock;
-QStringList WarningCount::s_messages;
+const char* LogCount::s_text = nullptr;
+QtMsgType LogCount::s_type = QtWarningMsg;
+QMutex LogCount::s_lock;
+QStringList LogCount::s_messages;
 
-WarningCount::WarningCount(const char* text)
+LogCount::LogCount(const char* text, QtMsgType type)
 {
     QMutexLocker lock(&s_lock);
     s_text = text;
+    s_type = type;
     s_messages.clear();
-    m_previous = qInstallMessageHandler(&WarningCount::handle);
+    m_previous = qInstallMessageHandler(&LogCount::handle);
 }
 
-WarningCount::~WarningCount()
+LogCount::~LogCount()
 {
     qInstallMessageHandler(m_previous);
 }
 
-QStringList WarningCount::messages() const
+QStringList LogCount::messages() const
 {
     QMutexLocker lock(&s_lock);
     return s_messages;
 }
 
-void WarningCount::handle(QtMsgType type, const QMessageLogContext&, const QString& message)
+void LogCount::handle(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     QMutexLocker lock(&s_lock);
-    if (type == QtWarningMsg && message.contains(QLatin1String(s_text)))
+    if (type == s_type && message.contains(QLatin1String(s_text)))
         s_messages.append(message);
 }
 

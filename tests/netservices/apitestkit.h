@@ -15,18 +15,20 @@
 
 class VEK_NETMN;
 
-// Keeps the warnings that hold a text while it lives; pushes log from their own thread.
-class WarningCount
+// Keeps the messages of a type (warnings by default) that hold a text while it lives; pushes log
+// from their own thread.
+class LogCount
 {
 public:
-    explicit WarningCount(const char* text);
-    ~WarningCount();
+    explicit LogCount(const char* text, QtMsgType type = QtWarningMsg);
+    ~LogCount();
     int count() const { return messages().size(); }
     QStringList messages() const;
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);
     static const char* s_text;
+    static QtMsgType s_type;
     static QMutex s_lock;
     static QStringList s_messages;
     QtMessageHandler m_previous = nullptr;

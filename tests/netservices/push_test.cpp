@@ -414,6 +414,7 @@ TEST_F(SubscriberPush, EveryKindOfAnswerKeepsPaceWithACycleASecond)
         entries << qMakePair(server->port, QString("detected_info")) << qMakePair(server->port, QString("detected_picture"));
     post("subscriber_baseinfo", subscription(entries));
     layPictures();
+    LogCount timed("all-time(ms):", QtInfoMsg);
 
     constexpr int kCycles = 5;
     QList<qint64> decidedAt;
@@ -429,6 +430,7 @@ TEST_F(SubscriberPush, EveryKindOfAnswerKeepsPaceWithACycleASecond)
         EXPECT_EQ(lag.second, kCycles);
         EXPECT_LT(lag.first, 1000);
     }
+    EXPECT_EQ(timed.count(), kCycles * (1 + kCameras));   // only the echoed answers are timed
 }
 
 // A subscriber that takes every push and never answers holds no more connections than its bound,
@@ -440,7 +442,7 @@ TEST_F(SubscriberPush, ASubscriberThatNeverAnswersHoldsItsBoundAndDelaysNothing)
     Listener live({"--no-echo"});
     post("subscriber_baseinfo", subscription({{silent.port, "detected_info"}, {silent.port, "detected_picture"},
                                               {live.port, "detected_info"}, {live.port, "detected_picture"}}));
-    WarningCount dropped("dropped");
+    LogCount dropped("dropped");
     layPictures();
 
     // Five cycles a second: the silent subscriber's bounds fill before its first pushes time out.
@@ -454,7 +456,7 @@ TEST_F(SubscriberPush, ASubscriberThatNeverAnswersHoldsItsBoundAndDelaysNothing)
         worstPublishMs = qMax(worstPublishMs, publishing.elapsed());
         QTest::qWait(200);
     }
-    EXPECT_LT(worstPublishMs, 100);
+    EXPECT_LT(worstPublishMs, 200);
     EXPECT_TRUE(waitUntil([&] { return live.drain().size() == kCycles * (1 + kCameras); }, 3000)) << live.drain().size();
     EXPECT_LT(recordLag(live, decidedAt).first, 1000);
 
