@@ -17,7 +17,6 @@
 
 #include <sys/resource.h>
 
-
 namespace {
 
 QByteArray subscribe(const QJsonArray& entries)
