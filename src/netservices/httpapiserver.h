@@ -41,7 +41,8 @@ public:
     static constexpr int kPublishDelayMs = 1000;
     // A subscription older than this (ms since its last renewal) is removed.
     static constexpr qint64 kSubscriptionLifeMs = 3600000;
-    // Each cycle opens one connection (and thread) per subscriber: new ones beyond this are refused.
+    // Subscriptions kept; new ones beyond this are refused. Pushes share one thread, and each
+    // subscriber (address and port) holds a bounded number of connections (PushDispatcher).
     static constexpr int kMaxSubscribers = 64;
     // The API's requests are small JSON: larger bodies are refused (413) before they arrive.
     static constexpr qint64 kMaxRequestBodyBytes = 64 * 1024;

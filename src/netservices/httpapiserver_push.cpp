@@ -151,7 +151,8 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
             qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << task.url << "->" << subscriber.address;
             continue;
         }
-        pushDispatcher()->push(subscriber.address, subscriber.port, task);
+        pushDispatcher()->push(subscriber.address, subscriber.port,
+                               topic == QLatin1String(kTopicInfo) ? PushDispatcher::Record : PushDispatcher::Picture, task);
     }
     retirePushLanes();
     return 1;

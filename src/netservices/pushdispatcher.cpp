@@ -1,5 +1,6 @@
 #include "pushdispatcher.h"
 
+#include "descriptorreserve.h"
 #include "httpframer.h"
 #include "publictools.h"
 #include "sci_execobj_recv.h"
@@ -10,173 +11,262 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-struct PushDispatcher::Lane
+namespace {
+constexpr int kKinds = 2;
+
+int inFlightBound(PushDispatcher::Kind kind)
 {
-    QString key;
+    return kind == PushDispatcher::Record ? PushDispatcher::kRecordsInFlight : PushDispatcher::kPicturesInFlight;
+}
+
+// Ends a push's connection; its objects go once control has left their own signals.
+void closeConnection(QObject* receiver, std::unique_ptr<QTcpSocket>& socket, std::unique_ptr<QTimer>& timer)
+{
+    timer->stop();
+    socket->disconnect(receiver);
+    socket->abort();
+    socket.release()->deleteLater();
+    timer.release()->deleteLater();
+}
+} // namespace
+
+struct PushDispatcher::Push
+{
+    quint64 id = 0;
+    QString subscriberKey;
     QString address;
-    int port = 0;
-    std::deque<CTask_FormData> queued;
+    Kind kind = Record;
+    QString uuid;
+    QString url;
+    qint64 startMs = 0;
+    bool connected = false;   // reached the subscriber
+    bool answered = false;    // a whole answer came (set by the framer during one read)
     std::unique_ptr<QTcpSocket> socket;
     std::unique_ptr<SCI_ExecObj_Send> send;
     std::unique_ptr<HttpFramer> framer;
     std::unique_ptr<QTimer> timer;
-    QString uuid;
-    QString url;
-    qint64 startMs = 0;
-    bool connected = false;   // the push in flight reached the subscriber
 };
 
-PushDispatcher::PushDispatcher() = default;
+struct PushDispatcher::Subscriber
+{
+    QString key;
+    QString address;
+    int port = 0;
+    std::deque<CTask_FormData> waiting[kKinds];
+    int inFlight[kKinds] = {0, 0};
+    int dropped[kKinds] = {0, 0};   // not told yet
+};
+
+PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this))
+{
+    m_dropReport->setInterval(kDropReportMs);
+    connect(m_dropReport, &QTimer::timeout, this, [this] {
+        if (!reportDrops())
+            m_dropReport->stop();   // a quiet spell: the next drop is told at once
+    });
+}
 
 PushDispatcher::~PushDispatcher()
 {
-    for (const auto& lane : qAsConst(m_lanes)) {
-        if (lane->socket)
-            lane->socket->abort();
-    }
+    reportDrops();
+    for (const auto& entry : m_pushes)
+        entry.second->socket->abort();
 }
 
-void PushDispatcher::push(const QString& address, int port, const CTask_FormData& task)
+void PushDispatcher::push(const QString& address, int port, Kind kind, const CTask_FormData& task)
 {
     const QString key = QStringLiteral("%1;%2").arg(address).arg(port);
-    QMetaObject::invokeMethod(this, [this, key, address, port, task] { enqueue(key, address, port, task); },
+    QMetaObject::invokeMethod(this, [this, key, address, port, kind, task] { enqueue(key, address, port, kind, task); },
                               Qt::QueuedConnection);
 }
 
 void PushDispatcher::retain(const QStringList& addressPortKeys)
 {
     QMetaObject::invokeMethod(this, [this, addressPortKeys] {
-        for (auto it = m_lanes.begin(); it != m_lanes.end();) {
-            if (addressPortKeys.contains(it.key())) {
+        for (auto it = m_subscribers.begin(); it != m_subscribers.end();) {
+            if (addressPortKeys.contains(it->first)) {
                 ++it;
                 continue;
             }
-            if (it.value()->socket)
-                it.value()->socket->abort();
-            it = m_lanes.erase(it);
+            reportDrops(*it->second);
+            it = m_subscribers.erase(it);
+        }
+        for (auto it = m_pushes.begin(); it != m_pushes.end();) {
+            Push& push = *it->second;
+            if (m_subscribers.count(push.subscriberKey)) {
+                ++it;
+                continue;
+            }
+            closeConnection(this, push.socket, push.timer);
+            it = m_pushes.erase(it);
         }
     }, Qt::QueuedConnection);
 }
 
-void PushDispatcher::enqueue(const QString& key, const QString& address, int port, const CTask_FormData& task)
+void PushDispatcher::enqueue(const QString& key, const QString& address, int port, Kind kind,
+                             const CTask_FormData& task)
 {
-    std::shared_ptr<Lane>& slot = m_lanes[key];
+    std::unique_ptr<Subscriber>& slot = m_subscribers[key];
     if (!slot) {
-        slot = std::make_shared<Lane>();
+        slot = std::make_unique<Subscriber>();
         slot->key = key;
         slot->address = address;
         slot->port = port;
     }
-    Lane& lane = *slot;
-    if (int(lane.queued.size()) >= kMaxQueued)
-        lane.queued.pop_front();
-    lane.queued.push_back(task);
-    if (!lane.socket)
-        startNext(lane);
+    std::deque<CTask_FormData>& waiting = slot->waiting[kind];
+    if (int(waiting.size()) >= kMaxQueued) {
+        waiting.pop_front();
+        ++slot->dropped[kind];
+        if (!m_dropReport->isActive()) {
+            reportDrops();
+            m_dropReport->start();
+        }
+    }
+    waiting.push_back(task);
+    startWaiting(*slot);
 }
 
-void PushDispatcher::startNext(Lane& lane)
+void PushDispatcher::startWaiting(Subscriber& subscriber)
 {
-    if (lane.queued.empty())
-        return;
-    const CTask_FormData task = lane.queued.front();
-    lane.queued.pop_front();
-    lane.uuid = task.uuid;
-    lane.url = task.url;
-    lane.startMs = monotonic_ms();
-    lane.connected = false;
-    lane.socket = std::make_unique<QTcpSocket>();
-    lane.send = std::make_unique<SCI_ExecObj_Send>(task);
-    lane.framer = std::make_unique<HttpFramer>(0, NetLimits());
-    lane.timer = std::make_unique<QTimer>();
-    lane.timer->setSingleShot(true);
+    // Records first: a picture never takes a record's turn.
+    for (const Kind kind : {Record, Picture}) {
+        std::deque<CTask_FormData>& waiting = subscriber.waiting[kind];
+        while (!waiting.empty() && subscriber.inFlight[kind] < inFlightBound(kind)) {
+            // Sockets never eat into the descriptors kept for files: the push waits for a freed one.
+            if (!DescriptorReserve::enoughFree())
+                return;
+            const CTask_FormData task = waiting.front();
+            waiting.pop_front();
+            start(subscriber, kind, task);
+        }
+    }
+}
 
-    // Every callback finds the lane by its key: a lane dropped meanwhile is left alone.
-    const QString key = lane.key;
-    auto withLane = [this, key](auto action) {
-        return [this, key, action] {
-            auto it = m_lanes.find(key);
-            if (it != m_lanes.end())
-                action(*it.value());
+void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormData& task)
+{
+    auto owned = std::make_unique<Push>();
+    Push& push = *owned;
+    push.id = ++m_lastId;
+    push.subscriberKey = subscriber.key;
+    push.address = subscriber.address;
+    push.kind = kind;
+    push.uuid = task.uuid;
+    push.url = task.url;
+    push.startMs = monotonic_ms();
+    push.socket = std::make_unique<QTcpSocket>();
+    push.send = std::make_unique<SCI_ExecObj_Send>(task);
+    push.framer = std::make_unique<HttpFramer>(0, NetLimits());
+    push.timer = std::make_unique<QTimer>();
+    push.timer->setSingleShot(true);
+    m_pushes[push.id] = std::move(owned);
+    ++subscriber.inFlight[kind];
+
+    // Every callback finds its push by id: one ended meanwhile is left alone.
+    const quint64 id = push.id;
+    auto withPush = [this, id](auto action) {
+        return [this, id, action] {
+            auto it = m_pushes.find(id);
+            if (it != m_pushes.end())
+                action(*it->second);
         };
     };
     HttpFramer::Hooks hooks;
-    hooks.finish = [this, key](const QSharedPointer<SCI_ExecObj_Recv>& msg) {
-        auto it = m_lanes.find(key);
-        if (it == m_lanes.end() || !msg->analysisIntegrality())
-            return;
+    hooks.finish = [&push](const QSharedPointer<SCI_ExecObj_Recv>& msg) {
+        // Any whole answer ends the push; only the subscriber's echo of the uuid is logged.
+        push.answered = true;
+        msg->analysisIntegrality();
         const CTask_FormData reply = msg->getFormData();
-        if (reply.uuid != it.value()->uuid)
+        if (reply.uuid != push.uuid)
             return;
         const QJsonObject times = reply.json.value("result").toObject();
         const auto reported = [&times](const char* name) {
             return times.contains(name) ? times.value(name).toVariant().toLongLong() : -1;
         };
-        qInfo() << "[POST_2_APP] -" << it.value()->url << ": all-time(ms):" << monotonic_ms() - it.value()->startMs
+        qInfo() << "[POST_2_APP] -" << push.url << ": all-time(ms):" << monotonic_ms() - push.startMs
                 << "app-recv(ms):" << reported("recv_time") << "app-parse(ms):" << reported("analysis_time");
-        m_answered = true;
     };
-    lane.framer->setHooks(hooks);
+    push.framer->setHooks(hooks);
 
-    QTcpSocket* socket = lane.socket.get();
-    connect(socket, &QTcpSocket::connected, this, withLane([this](Lane& l) {
-        l.connected = true;
-        l.send->SerializeWrite(l.socket.get());
-        if (l.send->isBroken()) {
-            finish(l);
+    QTcpSocket* socket = push.socket.get();
+    connect(socket, &QTcpSocket::connected, this, withPush([this](Push& p) {
+        p.connected = true;
+        p.send->SerializeWrite(p.socket.get());
+        if (p.send->isBroken()) {
+            end(p.id);
             return;
         }
-        l.timer->start(kAnswerTimeoutMs);
+        p.timer->start(kAnswerTimeoutMs);
     }));
-    connect(socket, &QTcpSocket::bytesWritten, this, withLane([this](Lane& l) {
-        if (!l.send->isPending())
+    connect(socket, &QTcpSocket::bytesWritten, this, withPush([this](Push& p) {
+        if (!p.send->isPending())
             return;
-        l.send->pump(l.socket.get());
-        if (l.send->isBroken())
-            finish(l);
+        p.send->pump(p.socket.get());
+        if (p.send->isBroken())
+            end(p.id);
     }));
-    connect(socket, &QTcpSocket::readyRead, this, withLane([this](Lane& l) {
-        m_answered = false;
-        if (!l.framer->feed(l.socket->readAll()) || m_answered)
-            finish(l);
+    connect(socket, &QTcpSocket::readyRead, this, withPush([this](Push& p) {
+        // An answer the framer refuses (another HTTP version, a chunked body) is an answer too.
+        if (!p.framer->feed(p.socket->readAll()) || p.answered)
+            end(p.id);
     }));
-    connect(socket, &QTcpSocket::errorOccurred, this, withLane([this](Lane& l) {
-        finish(l);
-    }));
-    connect(lane.timer.get(), &QTimer::timeout, this, withLane([this](Lane& l) { onTimeout(l); }));
-    lane.timer->start(kConnectTimeoutMs);
-    socket->connectToHost(lane.address, quint16(lane.port));
+    connect(socket, &QTcpSocket::errorOccurred, this, withPush([this](Push& p) { end(p.id); }));
+    connect(push.timer.get(), &QTimer::timeout, this, withPush([this](Push& p) { onTimeout(p); }));
+    push.timer->start(kConnectTimeoutMs);
+    socket->connectToHost(subscriber.address, quint16(subscriber.port));
 }
 
-void PushDispatcher::onTimeout(Lane& lane)
+void PushDispatcher::onTimeout(Push& push)
 {
-    const bool transferring = lane.socket && lane.socket->state() == QAbstractSocket::ConnectedState
-                              && (lane.send->isPending() || lane.socket->bytesToWrite() > 0);
+    const bool transferring = push.socket->state() == QAbstractSocket::ConnectedState
+                              && (push.send->isPending() || push.socket->bytesToWrite() > 0);
     // A large picture still being taken by a slow subscriber is not cut off at the answer time.
-    if (transferring && monotonic_ms() - lane.startMs < kTransferLimitMs) {
-        lane.timer->start(kTransferPollMs);
+    if (transferring && monotonic_ms() - push.startMs < kTransferLimitMs) {
+        push.timer->start(kTransferPollMs);
         return;
     }
-    finish(lane);
+    end(push.id);
 }
 
-void PushDispatcher::finish(Lane& lane)
+void PushDispatcher::end(quint64 id)
 {
-    if (!lane.socket)
+    auto it = m_pushes.find(id);
+    if (it == m_pushes.end())
         return;
-    lane.timer->stop();
-    lane.socket->disconnect(this);
-    lane.socket->abort();
-    if (lane.send)
-        lane.send->cancel();
-    // Destroyed once control has left the socket's own signal.
-    lane.socket.release()->deleteLater();
-    lane.timer.release()->deleteLater();
-    lane.send.reset();
-    lane.framer.reset();
+    const std::unique_ptr<Push> push = std::move(it->second);
+    m_pushes.erase(it);
+    push->send->cancel();
+    closeConnection(this, push->socket, push->timer);
     // Each push to a subscriber that cannot be reached is worth a warning; the subscription
     // stays, so the next push tries again.
-    if (!lane.connected)
-        qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << lane.url << "->" << lane.address;
-    startNext(lane);
+    if (!push->connected)
+        qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << push->url << "->" << push->address;
+    auto subscriber = m_subscribers.find(push->subscriberKey);
+    if (subscriber == m_subscribers.end())
+        return;
+    --subscriber->second->inFlight[push->kind];
+    startWaiting(*subscriber->second);
+}
+
+bool PushDispatcher::reportDrops()
+{
+    bool told = false;
+    for (const auto& entry : m_subscribers)
+        told = reportDrops(*entry.second) || told;
+    return told;
+}
+
+bool PushDispatcher::reportDrops(Subscriber& subscriber)
+{
+    if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
+        return false;
+    qWarning().noquote() << "[POST_2_APP]"
+                         << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
+                                .arg(subscriber.dropped[Record])
+                                .arg(subscriber.dropped[Picture])
+                                .arg(subscriber.address)
+                                .arg(subscriber.port)
+                                .arg(kMaxQueued);
+    subscriber.dropped[Record] = 0;
+    subscriber.dropped[Picture] = 0;
+    return true;
 }

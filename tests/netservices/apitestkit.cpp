@@ -28,6 +28,38 @@ class HubEnvironment : public ::testing::Environment
 
 } // namespace
 
+const char* LogCount::s_text = nullptr;
+QtMsgType LogCount::s_type = QtWarningMsg;
+QMutex LogCount::s_lock;
+QStringList LogCount::s_messages;
+
+LogCount::LogCount(const char* text, QtMsgType type)
+{
+    QMutexLocker lock(&s_lock);
+    s_text = text;
+    s_type = type;
+    s_messages.clear();
+    m_previous = qInstallMessageHandler(&LogCount::handle);
+}
+
+LogCount::~LogCount()
+{
+    qInstallMessageHandler(m_previous);
+}
+
+QStringList LogCount::messages() const
+{
+    QMutexLocker lock(&s_lock);
+    return s_messages;
+}
+
+void LogCount::handle(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&s_lock);
+    if (type == s_type && message.contains(QLatin1String(s_text)))
+        s_messages.append(message);
+}
+
 StandInWindow::StandInWindow()
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));

@@ -7,12 +7,32 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
 class VEK_NETMN;
+
+// Keeps the messages of a type (warnings by default) that hold a text while it lives; pushes log
+// from their own thread.
+class LogCount
+{
+public:
+    explicit LogCount(const char* text, QtMsgType type = QtWarningMsg);
+    ~LogCount();
+    int count() const { return messages().size(); }
+    QStringList messages() const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    static const char* s_text;
+    static QtMsgType s_type;
+    static QMutex s_lock;
+    static QStringList s_messages;
+    QtMessageHandler m_previous = nullptr;
+};
 
 // The main window as the API sees it: run and result state, today's record
 // database in the test folder, and the services it calls, recorded.

@@ -10,10 +10,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include "groupprocess.h"
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -38,9 +44,39 @@ public:
             return QJsonObject();
         return QJsonDocument::fromJson(process.readLine()).object();
     }
+    // Every request received so far, without waiting.
+    const QList<QJsonObject>& drain()
+    {
+        while (process.canReadLine())
+            arrived << QJsonDocument::fromJson(process.readLine()).object();
+        return arrived;
+    }
+    // Arrival times (ms since the epoch) of the requests received so far whose path starts so.
+    QList<qint64> arrivals(const QString& path)
+    {
+        QList<qint64> at;
+        for (const QJsonObject& request : drain()) {
+            if (request.value("path").toString().startsWith(path))
+                at << qint64(request.value("at").toDouble() * 1000);
+        }
+        std::sort(at.begin(), at.end());
+        return at;
+    }
     GroupProcess process;
+    QList<QJsonObject> arrived;
     int port = 0;
 };
+
+const QString kRecordPath = QStringLiteral("/v18/http/post_detected_info");
+const QString kPicturePath = QStringLiteral("/v18/http/post_detected_picture");
+
+// The ROI index of a pushed cycle record: the tests give cycle n ROI n to tell records apart.
+int pushedRoi(const QJsonObject& pushed)
+{
+    const QJsonObject record =
+        QJsonDocument::fromJson(QByteArray::fromBase64(pushed.value("body").toString().toLatin1())).object();
+    return record.value("detail")[0]["rois"][0]["roi_index"].toInt(-1);
+}
 
 QByteArray subscription(const QList<QPair<int, QString>>& entries)
 {
@@ -110,7 +146,39 @@ int pushLanes(HttpApiServer* api)
 
 } // namespace
 
-using SubscriberPush = ApiTest;
+class SubscriberPush : public ApiTest
+{
+protected:
+    static constexpr int kCameras = 8;
+    static QString picture(int camera) { return QString("./alarmimage/camera%1/detect1/OK/ok.jpg").arg(camera + 1); }
+    void layPictures()
+    {
+        for (int camera = 0; camera < kCameras; ++camera)
+            ASSERT_TRUE(appDir.writeFile(picture(camera).mid(2), QByteArray(100000, 'j')));
+    }
+    // Decides cycle n (ROI n) and publishes a picture of each camera; when it was decided (ms since the epoch).
+    qint64 cycleWithPictures(int n)
+    {
+        runCycle({{0, 0, n, 1}});
+        const qint64 decided = QDateTime::currentMSecsSinceEpoch();
+        for (int camera = 0; camera < kCameras; ++camera)
+            hub->add_PeriodRecord_Picture(camera, 0, true, picture(camera));
+        return decided;
+    }
+    // The longest time from a cycle's decision to its record's arrival, and how many cycles' records came.
+    static QPair<qint64, int> recordLag(Listener& subscriber, const QList<qint64>& decidedAt)
+    {
+        qint64 longest = 0;
+        QSet<int> cycles;
+        for (const QJsonObject& request : subscriber.drain()) {
+            if (request.value("path").toString() != kRecordPath)
+                continue;
+            cycles.insert(pushedRoi(request));
+            longest = qMax(longest, qint64(request.value("at").toDouble() * 1000) - decidedAt.value(pushedRoi(request)));
+        }
+        return {longest, int(cycles.size())};
+    }
+};
 
 TEST_F(SubscriberPush, SubscribeStoresKnownTopicsAndListsThem)
 {
@@ -283,13 +351,13 @@ TEST_F(SubscriberPush, PushesShareOneThreadAndFollowTheSubscriptions)
     EXPECT_TRUE(first.next(300).isEmpty());
 }
 
-// Cycle records decided while a push is in flight wait their turn: each arrives, in order.
-// A subscriber that does not answer holds at most the queue's bound of them, the newest.
-TEST_F(SubscriberPush, RecordsDecidedDuringAPushAllArriveInOrder)
+// Records decided while earlier pushes wait for their answers go out at once, each on its own
+// connection, up to the subscriber's bound; the others wait their turn, and of those only the
+// newest are kept.
+TEST_F(SubscriberPush, RecordsDecidedDuringUnansweredPushesAllArrive)
 {
     Listener gated({"--gate"});
     post("subscriber_baseinfo", subscription({{gated.port, "detected_info"}}));
-    // Cycle n carries ROI n; the pushed records are told apart by it.
     const auto decide = [&](int first, int last) {
         for (int n = first; n <= last; ++n)
             runCycle({{0, 0, n, 1}});
@@ -300,30 +368,125 @@ TEST_F(SubscriberPush, RecordsDecidedDuringAPushAllArriveInOrder)
             const QJsonObject pushed = gated.next(3000);
             if (pushed.isEmpty())
                 break;
-            const QJsonObject record =
-                QJsonDocument::fromJson(QByteArray::fromBase64(pushed.value("body").toString().toLatin1())).object();
-            rois << record.value("detail")[0]["rois"][0]["roi_index"].toInt(-1);
+            rois << pushedRoi(pushed);
         }
+        std::sort(rois.begin(), rois.end());   // parallel connections: any order
+        return rois;
+    };
+    const auto range = [](int first, int last) {
+        QList<int> rois;
+        for (int n = first; n <= last; ++n)
+            rois << n;
         return rois;
     };
     const auto answer = [&](int count) { gated.process.write(QByteArray::number(count) + "\n"); };
+    constexpr int kBound = PushDispatcher::kRecordsInFlight;
 
     decide(0, 0);
-    ASSERT_EQ(received(1), QList<int>{0});   // in flight until answered
-    decide(1, 5);
-    answer(6);
-    EXPECT_EQ(received(5), (QList<int>{1, 2, 3, 4, 5}));
-
-    decide(6, 6);
-    ASSERT_EQ(received(1), QList<int>{6});
-    const int last = 6 + PushDispatcher::kMaxQueued + 4;
-    decide(7, last);
-    answer(PushDispatcher::kMaxQueued + 1);
-    QList<int> newest;
-    for (int n = last - PushDispatcher::kMaxQueued + 1; n <= last; ++n)
-        newest << n;
-    EXPECT_EQ(received(PushDispatcher::kMaxQueued), newest);
+    ASSERT_EQ(received(1), QList<int>{0});
+    decide(1, kBound + 1);
+    EXPECT_EQ(received(kBound - 1), range(1, kBound - 1));   // none of them answered yet
     EXPECT_TRUE(gated.next(300).isEmpty());
+    answer(kBound + 2);
+    EXPECT_EQ(received(2), range(kBound, kBound + 1));
+
+    const int first = kBound + 2;
+    decide(first, first + kBound - 1);
+    ASSERT_EQ(received(kBound), range(first, first + kBound - 1));
+    const int last = first + kBound + PushDispatcher::kMaxQueued + 3;
+    decide(first + kBound, last);
+    answer(kBound + PushDispatcher::kMaxQueued);
+    EXPECT_EQ(received(PushDispatcher::kMaxQueued), range(last - PushDispatcher::kMaxQueued + 1, last));
+    EXPECT_TRUE(gated.next(300).isEmpty());
+}
+
+// A plant server answers as it likes: without echoing the record's id, echoing it, or as HTTP/1.0
+// closing the connection. Each gets every record of a cycle a second within a second, with the
+// cycle's pictures beside.
+TEST_F(SubscriberPush, EveryKindOfAnswerKeepsPaceWithACycleASecond)
+{
+    Listener plain({"--no-echo"});
+    Listener echoing;
+    Listener closing({"--close"});
+    const QList<Listener*> servers{&plain, &echoing, &closing};
+    QList<QPair<int, QString>> entries;
+    for (Listener* server : servers)
+        entries << qMakePair(server->port, QString("detected_info")) << qMakePair(server->port, QString("detected_picture"));
+    post("subscriber_baseinfo", subscription(entries));
+    layPictures();
+    LogCount timed("all-time(ms):", QtInfoMsg);
+
+    constexpr int kCycles = 5;
+    QList<qint64> decidedAt;
+    for (int n = 0; n < kCycles; ++n) {
+        decidedAt << cycleWithPictures(n);
+        QTest::qWait(int(qMax<qint64>(0, decidedAt.last() + 1000 - QDateTime::currentMSecsSinceEpoch())));
+    }
+    for (Listener* server : servers) {
+        SCOPED_TRACE(server == &plain ? "no echo" : server == &echoing ? "echo" : "HTTP/1.0, closing");
+        waitUntil([&] { return server->drain().size() >= kCycles * (1 + kCameras); }, 3000);
+        EXPECT_EQ(server->arrivals(kPicturePath).size(), kCycles * kCameras);
+        const QPair<qint64, int> lag = recordLag(*server, decidedAt);
+        EXPECT_EQ(lag.second, kCycles);
+        EXPECT_LT(lag.first, 1000);
+    }
+    EXPECT_EQ(timed.count(), kCycles * (1 + kCameras));   // only the echoed answers are timed
+}
+
+// A subscriber that takes every push and never answers holds no more connections than its bound,
+// and the cycles and the other subscribers go on as if it were not there. What it cannot take is
+// dropped with a warning that counts it.
+TEST_F(SubscriberPush, ASubscriberThatNeverAnswersHoldsItsBoundAndDelaysNothing)
+{
+    Listener silent({"--silent"});
+    Listener live({"--no-echo"});
+    post("subscriber_baseinfo", subscription({{silent.port, "detected_info"}, {silent.port, "detected_picture"},
+                                              {live.port, "detected_info"}, {live.port, "detected_picture"}}));
+    LogCount dropped("dropped");
+    layPictures();
+
+    // Five cycles a second: the silent subscriber's bounds fill before its first pushes time out.
+    constexpr int kCycles = 10;
+    QList<qint64> decidedAt;
+    qint64 worstPublishMs = 0;
+    for (int n = 0; n < kCycles; ++n) {
+        QElapsedTimer publishing;
+        publishing.start();
+        decidedAt << cycleWithPictures(n);
+        worstPublishMs = qMax(worstPublishMs, publishing.elapsed());
+        QTest::qWait(200);
+    }
+    EXPECT_LT(worstPublishMs, 200);
+    EXPECT_TRUE(waitUntil([&] { return live.drain().size() == kCycles * (1 + kCameras); }, 3000)) << live.drain().size();
+    EXPECT_LT(recordLag(live, decidedAt).first, 1000);
+
+    // Pushes of a kind go out at once up to the bound; none more until the first time out.
+    const auto heldAtOnce = [&](const QString& path) {
+        const QList<qint64> at = silent.arrivals(path);
+        int most = 0;
+        for (int i = 0; i < at.size(); ++i)
+            most = qMax(most, int(std::count_if(at.begin() + i, at.end(), [&](qint64 t) {
+                return t - at.at(i) < PushDispatcher::kAnswerTimeoutMs - 300;
+            })));
+        return most;
+    };
+    EXPECT_EQ(heldAtOnce(kRecordPath), PushDispatcher::kRecordsInFlight);
+    EXPECT_EQ(heldAtOnce(kPicturePath), PushDispatcher::kPicturesInFlight);
+
+    // Every push the silent one never got was counted in a warning, in a few lines.
+    const QRegularExpression counted("dropped (\\d+) records and (\\d+) pictures");
+    const auto countedDrops = [&](int kind) {
+        int sum = 0;
+        for (const QString& message : dropped.messages())
+            sum += counted.match(message).captured(kind).toInt();
+        return sum;
+    };
+    EXPECT_TRUE(waitUntil([&] {
+        return silent.arrivals(kRecordPath).size() + countedDrops(1) == kCycles
+               && silent.arrivals(kPicturePath).size() + countedDrops(2) == kCycles * kCameras;
+    }, 12000)) << dropped.messages().join('\n').toStdString();
+    EXPECT_GT(countedDrops(2), 0);
+    EXPECT_LT(dropped.count(), 4);
 }
 
 // A picture still being taken by a slow subscriber after the push's life is not cut off.
