@@ -190,6 +190,8 @@ void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormDa
     QTcpSocket* socket = push.socket.get();
     connect(socket, &QTcpSocket::connected, this, withPush([this](Push& p) {
         p.connected = true;
+        qInfo() << "[Subscriber]"
+                << QStringLiteral("++++++++++++++++++++++++ %1 send success! -> %2").arg(p.url, p.address);
         p.send->SerializeWrite(p.socket.get());
         if (p.send->isBroken()) {
             end(p.id);
