@@ -219,10 +219,10 @@ bool IOThread::sendOutputs(Link& link, int interval)
 }
 
 // Takes what the board sends until the next command is due, each answer as it
-// arrives. Stopping at the first answer left a late one waiting: it was taken
-// after the next command as that command's answer, and from then on every
-// input change came one command (5 ms) late. Publishes input changes; false
-// when the device was lost.
+// arrives: a late answer left in the buffer would be taken after the next
+// command as that command's answer, and every input change after it would come
+// one command (5 ms) late. Publishes input changes; false when the device was
+// lost.
 bool IOThread::readAnswers(Link& link, qint64 deadlineNs)
 {
     for (;;) {
