@@ -3,8 +3,8 @@
 # plants' +-2 degree range and with shift only, measured with the IO board
 # simulator: from the trigger input edge (delay 0) to the NG output word on the
 # line, for 1 and 8 simulated cameras at 1280x1024 with 20 ROIs each (median and
-# spread), beside the checks' own time from the log and the lateness of the
-# 100 ms cycle timer. With 8 cameras it then measures, with no trigger for 10 s,
+# spread), split at the check's start and end (from its log line), beside the
+# checks' own time and the lateness of the 100 ms cycle timer. With 8 cameras it then measures, with no trigger for 10 s,
 # the GUI thread's and the whole program's CPU share and the resident memory by
 # kind. A benchmark, not a test.
 #   bench/cycle_latency.sh [BUILD_DIR] [ROUNDS] [ANGLE_RANGES]   (default "2 0")
@@ -25,24 +25,26 @@ positioning_on() {
 
 report() {
   python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log "$1" "$2" <<'PY'
-import re, statistics, sys
+import datetime, re, statistics, sys
 record, logs, cams, angle = sys.argv[1], sys.argv[2:-2], sys.argv[-2], sys.argv[-1]
-latencies, pending, last_in = [], None, 0
+latencies, cycles, pending, last_in = [], [], None, 0
 for line in open(record):
-    _, ms, kind, word = line.split()
-    ms, word = int(ms), int(word, 16)
+    wall, ms, kind, word = line.split()
+    ms, word, wall = int(ms), int(word, 16), datetime.datetime.fromisoformat(wall)
     if kind == "in":
         if word & 1 and not last_in & 1:
-            pending = ms
+            pending = (ms, wall)
         last_in = word
     elif kind == "out" and word & 1 and pending is not None:
-        latencies.append(ms - pending)
+        latencies.append(ms - pending[0])
+        cycles.append((pending[1], wall))
         pending = None
-checks, engine, lateness, finds = [], [], [], 0
+checks, engine, lateness, finds, decided = [], [], [], 0, []
 for log in logs:
     for line in open(log, errors="replace"):
         m = re.search(r"detection \d+: NG, checked in (\d+) ms, engine ([\d/]+) ms", line)
         if m:
+            decided.append((datetime.datetime.strptime(line[1:22], "%Y%m%d %H:%M:%S.%f"), int(m.group(1))))
             checks.append(int(m.group(1)))
             engine.append(max(int(v) for v in m.group(2).split("/")))
         m = re.search(r"cycle timer: \d+ passes, lateness mean ([\d.]+) ms, max (\d+) ms", line)
@@ -59,6 +61,17 @@ def spread(v):
 print("%s camera(s), positioning on, +-%s degrees (%d finds): trigger->NG output %s" % (
     cams, angle, finds, spread(latencies)))
 print("  detection checked in %s; slowest camera's engine %s" % (spread(checks), spread(engine)))
+# The split by wall clock (the record's stamps are whole ms): the NG line is written as the check ends.
+to_start, to_out = [], []
+for edge, out in cycles:
+    ends = [(end, took) for end, took in decided if edge < end <= out + datetime.timedelta(milliseconds=1)]
+    if ends:
+        end, took = ends[-1]
+        to_start.append((end - edge).total_seconds() * 1000 - took)
+        to_out.append(max(0.0, (out - end).total_seconds() * 1000))
+def median(v):
+    return "median %.1f ms (%.1f-%.1f, n=%d)" % (statistics.median(v), min(v), max(v), len(v)) if v else "-"
+print("  trigger edge to check start %s; check end to output %s" % (median(to_start), median(to_out)))
 print("  cycle timer lateness: %s" % (", ".join("mean %.2f max %d ms" % l for l in lateness) or "- (run shorter than 20 s)"))
 PY
 }

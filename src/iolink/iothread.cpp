@@ -145,19 +145,12 @@ void IOThread::run()
             continue;
         if (!sendOutputs(link, interval))
             continue;
-        bool answered = false;
-        if (!readAnswers(link, link.nextSendNs, &answered)) {
+        if (!readAnswers(link, link.nextSendNs)) {
             closeLink(link, link.port.errorString(), m_lostReopens);
             continue;
         }
         const qint64 now = MonotonicClock::ms();
-        if (answered) {
-            link.lastAnswerAt = now;
-            if (link.outageLogged)
-                qInfo().noquote() << "IO board answering again on" << m_devicePath;
-            link.outageLogged = false;
-            setLinkUp(true);
-        } else if (now - link.lastAnswerAt > m_timing.answerTimeoutMs) {
+        if (now - link.lastAnswerAt > m_timing.answerTimeoutMs) {
             closeLink(link, QStringLiteral("no answer for %1 ms").arg(now - link.lastAnswerAt), m_noAnswerReopens);
             continue;
         }
@@ -225,25 +218,32 @@ bool IOThread::sendOutputs(Link& link, int interval)
     return true;
 }
 
-// Reads until an answer came or the next command is due; publishes input
-// changes. False when the device was lost.
-bool IOThread::readAnswers(Link& link, qint64 deadlineNs, bool* answered)
+// Takes what the board sends until the next command is due, each answer as it
+// arrives: a late answer left in the buffer would be taken after the next
+// command as that command's answer, and every input change after it would come
+// one command (5 ms) late. Publishes input changes; false when the device was
+// lost.
+bool IOThread::readAnswers(Link& link, qint64 deadlineNs)
 {
-    while (!*answered) {
-        // Whole milliseconds (the port's unit), rounded down: the loop waits out the rest.
-        const int left = int((deadlineNs - MonotonicClock::ns()) / kNsPerMs);
+    for (;;) {
         QByteArray bytes;
-        const SerialPort::Status got = link.port.read(&bytes, kReadChunk, std::max(left, 0));
+        const SerialPort::Status got = link.port.readUntil(&bytes, kReadChunk, deadlineNs);
         if (got == SerialPort::Status::Lost || got == SerialPort::Status::Error)
             return false;
+        if (got == SerialPort::Status::Timeout)
+            return true;
         link.decoder.feed(bytes);
         QByteArray frame;
         while (link.decoder.takeFrame(&frame)) {
             const IOFrame::BoardFrame answer = IOFrame::decodeBoard(frame);
             if (answer.command != IOFrame::kCmdExchange)
                 continue;
-            *answered = true;
             ++m_framesReceived;
+            link.lastAnswerAt = MonotonicClock::ms();
+            if (link.outageLogged)
+                qInfo().noquote() << "IO board answering again on" << m_devicePath;
+            link.outageLogged = false;
+            setLinkUp(true);
             m_boardOutputs.store(answer.outputs);
             if (answer.inputs != link.lastInputs) {
                 link.lastInputs = answer.inputs;
@@ -257,8 +257,8 @@ bool IOThread::readAnswers(Link& link, qint64 deadlineNs, bool* answered)
                 qWarning() << "IO board answer with a bad sum dropped, total" << bad;
         }
         m_skippedBytes.store(link.decoder.skippedBytes());
-        if (got == SerialPort::Status::Timeout || left <= 0)
-            break;
+        // A line that never falls silent must not hold the next command back.
+        if (MonotonicClock::ns() >= deadlineNs)
+            return true;
     }
-    return true;
 }

@@ -10,14 +10,15 @@
 class QMutex;
 
 // The only code that talks to the IO board. Every 5 ms it sends the published
-// output word and reads the board's answer; a change of the input word reaches
-// the GUI thread as the queued signal sigIOChange. The board takes no command
-// sooner than 5 ms after the previous one, so a changed output word rides on
-// the next command the spacing allows. The link reopens by itself when the
-// device disappears or the board stops answering, and the first frame after a
-// reopen carries the current output word again. The thread stops talking while
-// the GUI thread has not stamped the watchdog for 11 s.
-// The GUI thread only ever takes pMutexIO for a word copy, never waits on IO.
+// output word; between commands it reads the board's answers as they arrive,
+// and a change of the input word reaches the GUI thread as the queued signal
+// sigIOChange. The board takes no command sooner than 5 ms after the previous
+// one, so a changed output word rides on the next command the spacing allows.
+// The link reopens by itself when the device disappears or the board stops
+// answering, and the first frame after a reopen carries the current output word
+// again. The thread stops talking while the GUI thread has not stamped the
+// watchdog for 11 s. The GUI thread only ever takes pMutexIO for a word copy,
+// never waits on IO.
 class IOThread : public QThread
 {
     Q_OBJECT
@@ -82,7 +83,7 @@ private:
     struct Link;
     bool openLink(Link& link, qint64 slotStart, qint64 slotEnd);
     bool sendOutputs(Link& link, int interval);
-    bool readAnswers(Link& link, qint64 deadlineNs, bool* answered);
+    bool readAnswers(Link& link, qint64 deadlineNs);
     void closeLink(Link& link, const QString& why, std::atomic<quint64>& counter);
     bool watchdogAlive(qint64 now) const;
     void setLinkUp(bool up);

@@ -1,7 +1,10 @@
 #include "serialport.h"
 
+#include "clock.h"
+
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,6 +15,9 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr qint64 kNsPerMs = 1000000;
+constexpr qint64 kNsPerSecond = 1000000000;
 
 struct BaudEntry
 {
@@ -175,12 +181,19 @@ SerialPort::Status SerialPort::write(const QByteArray& data, int timeoutMs)
 
 SerialPort::Status SerialPort::read(QByteArray* out, int maxBytes, int timeoutMs)
 {
+    return readUntil(out, maxBytes, MonotonicClock::ns() + qint64(timeoutMs) * kNsPerMs);
+}
+
+SerialPort::Status SerialPort::readUntil(QByteArray* out, int maxBytes, qint64 deadlineNs)
+{
     if (m_fd < 0)
         return Status::Error;
-    const timespec deadline = deadlineIn(timeoutMs);
     for (;;) {
         pollfd pfd{m_fd, POLLIN, 0};
-        const int rc = ::poll(&pfd, 1, remainingMs(deadline));
+        // To the nanosecond: whole milliseconds would end a wait up to one early.
+        const qint64 left = std::max<qint64>(0, deadlineNs - MonotonicClock::ns());
+        const timespec wait{time_t(left / kNsPerSecond), long(left % kNsPerSecond)};
+        const int rc = ::ppoll(&pfd, 1, &wait, nullptr);
         if (rc < 0 && errno == EINTR)
             continue;
         if (rc < 0)

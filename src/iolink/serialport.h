@@ -36,6 +36,8 @@ public:
     Status write(const QByteArray& data, int timeoutMs);
     // Waits up to timeoutMs for input and appends what is there (at most maxBytes).
     Status read(QByteArray* out, int maxBytes, int timeoutMs);
+    // The same, waiting until MonotonicClock::ns() reaches deadlineNs.
+    Status readUntil(QByteArray* out, int maxBytes, qint64 deadlineNs);
     // Discards whatever waits in either direction.
     void flush();
 

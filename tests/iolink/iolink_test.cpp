@@ -2,6 +2,7 @@
 #include "clock.h"
 #include "controlport.h"
 #include "globals.h"
+#include "ioframe.h"
 #include "iothread.h"
 #include "mainwindowbase.h"
 #include "tempappdir.h"
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -23,6 +25,11 @@
 #include <random>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -243,6 +250,72 @@ TEST_F(IOLinkTest, EveryCommandKeepsTheSpacingAlsoWhenTheWordChanges)
     EXPECT_LE(latencies[latencies.size() / 2], slotNs) << "median wait for the next command";
     const auto late = latencies.end() - std::upper_bound(latencies.begin(), latencies.end(), 2 * slotNs);
     EXPECT_LE(late, std::ptrdiff_t(latencies.size() / 20)) << "changed words that waited longer than the spacing and one slot";
+}
+
+// A board that answers a command only together with the next one (as a busy
+// simulator or line does): the late answer is taken as it arrives, not after
+// the next command in that command's place, so an input change three commands
+// later reaches the thread before the command after it leaves.
+TEST(IOThreadAnswers, ALateAnswerLeavesNoLagBehind)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    IOThread thread(QString::fromLocal8Bit(ptsname(master)));
+    thread.setTiming(fastTiming());
+    std::atomic<int> taken{0};  // the input word the thread last took
+    QObject::connect(&thread, &IOThread::sigIOChange, &thread, [&](int word) { taken = word; }, Qt::DirectConnection);
+    std::vector<std::pair<qint64, int>> sent;      // send moment, word taken by then (IO thread)
+    std::vector<std::pair<qint64, int>> changes;   // moment the board wrote a new word, the word (board)
+    thread.setSendObserver([&](qint64 ns, quint16) { sent.emplace_back(ns, taken.load()); });
+    std::atomic<bool> done{false};
+    std::thread board([&] {
+        IOFrameDecoder decoder(IOFrame::kHostFrameSize);
+        QByteArray held, frame;
+        quint16 inputs = 0;
+        for (int n = 0; !done;) {
+            char bytes[64];
+            pollfd pfd{master, POLLIN, 0};
+            const ssize_t got = ::poll(&pfd, 1, 10) > 0 ? ::read(master, bytes, sizeof bytes) : 0;
+            if (got <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nobody on the line yet
+                continue;
+            }
+            decoder.feed(bytes, int(got));
+            while (decoder.takeFrame(&frame)) {
+                const int step = n++ % 8;
+                inputs = quint16(inputs ^ (step == 4));
+                const QByteArray answer = IOFrame::encodeBoard({IOFrame::kCmdExchange, inputs, 0});
+                if (step == 1) {
+                    held = answer;
+                    continue;
+                }
+                if (!held.isEmpty() && ::write(master, held.constData(), size_t(held.size())) > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                held.clear();
+                if (::write(master, answer.constData(), size_t(answer.size())) > 0 && step == 4)
+                    changes.emplace_back(MonotonicClock::ns(), inputs);
+            }
+        }
+    });
+    thread.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    thread.stop();
+    done = true;
+    board.join();
+    ::close(master);
+
+    // Checked at the first command 3 ms after the write (a lag leaves the change
+    // waiting about 5 ms); a quarter may miss on a loaded machine.
+    int checked = 0, late = 0;
+    for (const auto& change : changes) {
+        const auto next = std::find_if(sent.begin(), sent.end(), [&](const auto& s) { return s.first >= change.first + 3000000; });
+        if (next != sent.end()) {
+            ++checked;
+            late += next->second != change.second;
+        }
+    }
+    EXPECT_GE(checked, 10);
+    EXPECT_LE(late, checked / 4) << late << " of " << checked << " input changes were taken only after the next command";
 }
 
 TEST_F(IOLinkTest, ControlSocketRaisesInputs)
