@@ -36,26 +36,18 @@ bool isLostErrno(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
 }
 
-// Remaining milliseconds until a deadline on the monotonic clock.
-int remainingMs(const timespec& deadline)
+// Waits for pfd's events until MonotonicClock::ns() reaches deadlineNs, to the nanosecond (whole
+// milliseconds would end a wait up to one early); ppoll's result.
+int pollUntil(pollfd& pfd, qint64 deadlineNs)
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long ms = (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000LL;
-    return ms > 0 ? int(ms) : 0;
+    const qint64 left = std::max<qint64>(0, deadlineNs - MonotonicClock::ns());
+    const timespec wait{time_t(left / kNsPerSecond), long(left % kNsPerSecond)};
+    return ::ppoll(&pfd, 1, &wait, nullptr);
 }
 
-timespec deadlineIn(int ms)
+qint64 deadlineIn(int ms)
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += long(ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
-    return t;
+    return MonotonicClock::ns() + qint64(ms) * kNsPerMs;
 }
 
 } // namespace
@@ -147,7 +139,7 @@ SerialPort::Status SerialPort::write(const QByteArray& data, int timeoutMs)
 {
     if (m_fd < 0)
         return Status::Error;
-    const timespec deadline = deadlineIn(timeoutMs);
+    const qint64 deadline = deadlineIn(timeoutMs);
     int written = 0;
     while (written < data.size()) {
         const ssize_t n = ::write(m_fd, data.constData() + written, size_t(data.size() - written));
@@ -160,7 +152,7 @@ SerialPort::Status SerialPort::write(const QByteArray& data, int timeoutMs)
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return fail("write");
         pollfd pfd{m_fd, POLLOUT, 0};
-        const int rc = ::poll(&pfd, 1, remainingMs(deadline));
+        const int rc = pollUntil(pfd, deadline);
         if (rc < 0 && errno == EINTR)
             continue;
         if (rc < 0)
@@ -181,7 +173,7 @@ SerialPort::Status SerialPort::write(const QByteArray& data, int timeoutMs)
 
 SerialPort::Status SerialPort::read(QByteArray* out, int maxBytes, int timeoutMs)
 {
-    return readUntil(out, maxBytes, MonotonicClock::ns() + qint64(timeoutMs) * kNsPerMs);
+    return readUntil(out, maxBytes, deadlineIn(timeoutMs));
 }
 
 SerialPort::Status SerialPort::readUntil(QByteArray* out, int maxBytes, qint64 deadlineNs)
@@ -190,10 +182,7 @@ SerialPort::Status SerialPort::readUntil(QByteArray* out, int maxBytes, qint64 d
         return Status::Error;
     for (;;) {
         pollfd pfd{m_fd, POLLIN, 0};
-        // To the nanosecond: whole milliseconds would end a wait up to one early.
-        const qint64 left = std::max<qint64>(0, deadlineNs - MonotonicClock::ns());
-        const timespec wait{time_t(left / kNsPerSecond), long(left % kNsPerSecond)};
-        const int rc = ::ppoll(&pfd, 1, &wait, nullptr);
+        const int rc = pollUntil(pfd, deadlineNs);
         if (rc < 0 && errno == EINTR)
             continue;
         if (rc < 0)

@@ -162,7 +162,7 @@ void HttpApiServer::init()
         qWarning() << "[Subscriber]" << "invalid stored subscriptions dropped";
         saveSubscribers();
     }
-    retirePushLanes();
+    retireUnsubscribedPushTargets();
 }
 
 CTask_FormData HttpApiServer::replyTo(const CTask_FormData& request) const

@@ -135,7 +135,7 @@ private:
     // The push thread and its dispatcher, made on the first push.
     PushDispatcher* pushDispatcher();
     // Lets the dispatcher drop the subscribers no subscription names any more.
-    void retirePushLanes();
+    void retireUnsubscribedPushTargets();
     // A subscription the list may hold: an IPv4 address, a port 1-65535, a topic without ';'.
     static bool validSubscription(const QString& address, const QJsonValue& port, const QString& topic);
 

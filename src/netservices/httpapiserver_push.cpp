@@ -154,7 +154,7 @@ int HttpApiServer::publish_message(QString topic, CTask_FormData task)
         pushDispatcher()->push(subscriber.address, subscriber.port,
                                topic == QLatin1String(kTopicInfo) ? PushDispatcher::Record : PushDispatcher::Picture, task);
     }
-    retirePushLanes();
+    retireUnsubscribedPushTargets();
     return 1;
 }
 
@@ -183,7 +183,7 @@ void HttpApiServer::endPushes()
     m_pushDispatcher = nullptr;
 }
 
-void HttpApiServer::retirePushLanes()
+void HttpApiServer::retireUnsubscribedPushTargets()
 {
     if (!m_pushDispatcher)
         return;

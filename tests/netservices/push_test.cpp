@@ -136,11 +136,11 @@ time.sleep(60)
     int port = 0;
 };
 
-int pushLanes(HttpApiServer* api)
+int pushThreads(HttpApiServer* api)
 {
     int running = 0;
-    for (const QThread* lane : api->findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly))
-        running += lane->isRunning() ? 1 : 0;
+    for (const QThread* thread : api->findChildren<QThread*>(QString(), Qt::FindDirectChildrenOnly))
+        running += thread->isRunning() ? 1 : 0;
     return running;
 }
 
@@ -336,18 +336,18 @@ TEST_F(SubscriberPush, PushesShareOneThreadAndFollowTheSubscriptions)
     post("subscriber_baseinfo", subscription({{first.port, "detected_info"}, {first.port, "detected_picture"},
                                               {second.port, "detected_info"}}));
     HttpApiServer* api = hub->apiServer();
-    EXPECT_EQ(pushLanes(api), 0);
+    EXPECT_EQ(pushThreads(api), 0);
     runCycle({});
     EXPECT_FALSE(first.next().isEmpty());
     EXPECT_FALSE(second.next().isEmpty());
-    EXPECT_EQ(pushLanes(api), 1);
+    EXPECT_EQ(pushThreads(api), 1);
 
     Clock::advance(HttpApiServer::kSubscriptionLifeMs - 1000);
     post("subscriber_baseinfo", subscription({{second.port, "detected_info"}}));
     Clock::advance(2000);   // the first one's subscriptions expire at this push
     runCycle({});
     EXPECT_FALSE(second.next().isEmpty());
-    EXPECT_EQ(pushLanes(api), 1);
+    EXPECT_EQ(pushThreads(api), 1);
     EXPECT_TRUE(first.next(300).isEmpty());
 }
 
