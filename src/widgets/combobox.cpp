@@ -2,6 +2,7 @@
 
 #include "touchscroll.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QListView>
 #include <QMouseEvent>
@@ -53,6 +54,9 @@ ComboBox::ComboBox(QWidget* parent)
     // the scroll bar by pixels: scrolled by rows, 50 px would jump 50 rows.
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     TouchScroll::enable(list);
+    // Filters before the popup's own handling, which picks the row under any release.
+    m_listViewport = list->viewport();
+    m_listViewport->installEventFilter(this);
 }
 
 void ComboBox::setItemHeight(int px)
@@ -66,6 +70,27 @@ bool ComboBox::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == this && event->type() == QEvent::MouseButtonPress)
         emit clicked();
+    if (watched == m_listViewport) {
+        // A list short enough to show whole does not scroll, so a drag over it reaches the
+        // popup, whose release would pick the row under the lifted finger: only a tap picks.
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            m_listPressAt = mouse->globalPos();
+            m_listDragged = false;
+            break;
+        case QEvent::MouseMove:
+            m_listDragged = m_listDragged
+                            || (mouse->globalPos() - m_listPressAt).manhattanLength() > QApplication::startDragDistance();
+            break;
+        case QEvent::MouseButtonRelease:
+            if (m_listDragged)
+                return true;
+            break;
+        default:
+            break;
+        }
+    }
     return QComboBox::eventFilter(watched, event);
 }
 

@@ -5,7 +5,8 @@
 // Combo box that never takes the focus and reports every press as clicked().
 // Its list opens when a finger taps the box, not on the press: a stroke that
 // opened the list on its press went on into the list, and its lift picked the
-// row under the finger. A drag that starts on the box opens nothing.
+// row under the finger. A drag that starts on the box opens nothing, and a drag
+// over the open list scrolls it or does nothing: only a tap on a row picks.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
@@ -28,4 +29,7 @@ private:
     class RowDelegate;
     RowDelegate* m_rows;
     bool m_pressed = false;
+    QObject* m_listViewport = nullptr;
+    QPoint m_listPressAt;          // where the finger came down on the open list
+    bool m_listDragged = false;    // and moved on from there since
 };

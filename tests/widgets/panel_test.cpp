@@ -163,6 +163,35 @@ TEST_F(PanelTest, ListOpensByTapScrollsByDragAndPicksOnlyByTap)
     }
 }
 
+// A list short enough to show whole cannot scroll: a drag over it must still pick nothing.
+TEST_F(PanelTest, ADragOverAListThatFitsPicksNothing)
+{
+    ComboBox combo(win.get());
+    combo.addItems({"static", "automatic", "off"});
+    combo.setFixedSize(200, 50);
+    combo.move(300, 100);
+    combo.show();
+    QSignalSpy picks(&combo, QOverload<int>::of(&QComboBox::activated));
+    const QPoint box = combo.mapTo(win.get(), combo.rect().center());
+    fingerStroke(win->windowHandle(), box, box);
+    QAbstractItemView* view = combo.view();
+    QWidget* popup = view->window();
+    ASSERT_TRUE(waitUntil([&] { return popup->isVisible() && popup->windowHandle()->isExposed(); }));
+    ASSERT_EQ(view->verticalScrollBar()->maximum(), 0);
+    const auto rowAt = [&](int row) {
+        return view->viewport()->mapTo(popup, view->visualRect(combo.model()->index(row, 0)).center());
+    };
+    fingerStroke(popup->windowHandle(), rowAt(0), rowAt(2));
+    QTest::qWait(50);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(picks.count(), 0);
+    EXPECT_EQ(combo.currentIndex(), 0);
+    fingerStroke(popup->windowHandle(), rowAt(1), rowAt(1) + QPoint(2, 1));
+    ASSERT_TRUE(waitUntil([&] { return !popup->isVisible(); }));
+    EXPECT_EQ(picks.count(), 1);
+    EXPECT_EQ(combo.currentIndex(), 1);
+}
+
 TEST_F(PanelTest, FuzzyComboBoxFiltersAndFallsBackWhenNothingMatches)
 {
     FuzzyComboBox combo(nullptr);
