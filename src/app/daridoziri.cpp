@@ -146,7 +146,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     // The network hub keeps one record per machine cycle with its pictures.
     VEK_NETMN* hub = VEK_NETMN::getInstance();
     connect(m_cycle, &DetectionCycle::sigCycleStarted, this, [hub] { hub->start_PeriodRecord(); });
-    connect(m_cycle, &DetectionCycle::sigCycleFinished, this, [hub](bool) { hub->finish_PeriodRecord(); });
+    connect(m_cycle, &DetectionCycle::sigCycleFinished, this, [hub](bool ng) { hub->finish_PeriodRecord(ng); });
     connect(m_imageWriter.get(), &SaveFialImageThread::sigImageSaved, hub,
             [hub](int camera, int detection, bool ok, QString path) {
                 hub->add_PeriodRecord_Picture(camera, detection, ok, path);
@@ -870,11 +870,11 @@ void DaRiDoziri::clearAlarmBy(int method, int group)
         }
     }
     m_cycle->clearAlarm(method);
-    // A re-detect runs the detection as its trigger input does (with its delay).
+    // A re-detect checks the alarmed cycle again, as its trigger input does (with its delay).
     if (method == AlarmClearMethod::Redetect)
-        m_cycle->trigger(group);
+        m_cycle->redetect(group);
     else if (method == AlarmClearMethod::SwitchToMould)
-        m_cycle->trigger(kMouldDetection);
+        m_cycle->redetect(kMouldDetection);
 }
 
 void DaRiDoziri::SlotSystemPara()

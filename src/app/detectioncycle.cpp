@@ -37,17 +37,11 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     , m_checkPool(std::make_unique<QThreadPool>())
     , m_runTimer(new QTimer(this))
     , m_resultTimer(new QTimer(this))
-    , m_recheckTimer(new QTimer(this))
 {
     // A machine cycle often lasts longer than the pool's default 30 s of idling:
     // its threads stay, so that no detection waits for seven threads to start.
     m_checkPool->setExpiryTimeout(-1);
     setCheckThreads(QThread::idealThreadCount());
-    m_recheckTimer->setSingleShot(true);
-    connect(m_recheckTimer, &QTimer::timeout, this, [this] {
-        if (m_recheckDetection >= 0)
-            runDetection(m_recheckDetection);
-    });
     m_runTimer->setSingleShot(true);
     m_runTimer->setTimerType(Qt::PreciseTimer);
     connect(m_runTimer, &QTimer::timeout, this, &DetectionCycle::Run);
@@ -58,6 +52,10 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
         m_delayTimer[d]->setInterval(kTickMs);
         m_delayTimer[d]->setTimerType(Qt::PreciseTimer);
         connect(m_delayTimer[d], &QTimer::timeout, this, [this, d] { TimerUp(d); });
+        // Each detection's recheck is its own: no other detection's check touches it.
+        m_recheckTimer[d] = new QTimer(this);
+        m_recheckTimer[d]->setSingleShot(true);
+        connect(m_recheckTimer[d], &QTimer::timeout, this, [this, d] { runDetection(d); });
         m_win->delayTimer[d] = m_delayTimer[d];
     }
     m_win->resultTimer = m_resultTimer;
@@ -88,6 +86,11 @@ bool DetectionCycle::isStarted() const
 bool DetectionCycle::isCounting(int detection) const
 {
     return detection >= 0 && detection < kMaxDetections && m_countdown[detection] >= 0;
+}
+
+bool DetectionCycle::isBusy(int detection) const
+{
+    return detection >= 0 && detection < kMaxDetections && (m_busy & MachineCycle::bit(detection));
 }
 
 bool DetectionCycle::anyCameraLost() const
@@ -151,11 +154,13 @@ void DetectionCycle::Run()
     const bool lost = anyCameraLost();
     if (lost != m_lost) {
         m_lost = lost;
+        if (!lost)
+            m_noCameraLogged = false;
         emit sigCameraLostChanged(lost);
     }
     for (DetectionUnit* unit : m_units)
         unit->updateImage();
-    if (m_recheckTimer->isActive())
+    if (m_win->recheckActive)
         m_win->update();
 
     for (int input = 0; input < kTriggerInputs; ++input)
@@ -194,10 +199,8 @@ void DetectionCycle::handleTrigger(int input)
     if (input == kSafetyDoorInput && gpWPara) {
         if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
             clearAlarm(AlarmClearMethod::DontDetect);
-        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning) {
-            m_win->safetyDoorTriggered = 1;
-            trigger(kMouldDetection);
-        }
+        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning)
+            triggerFromDoor(kMouldDetection);
     }
     if (m_win->runState != kRunRunning || !gpWPara)
         return;
@@ -262,17 +265,63 @@ int DetectionCycle::lastDetection() const
 
 void DetectionCycle::trigger(int detection)
 {
-    if (detection < 0 || detection >= kMaxDetections || isCounting(detection))
+    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
         return;
-    if (detection == firstDetection()) {
+    // The next mould: the first detection comes again, or one that has already checked.
+    if (!m_open.isOpen() || detection == firstDetection() || (m_open.settled & MachineCycle::bit(detection)))
+        openCycle(false);
+    startCheck(detection);
+}
+
+void DetectionCycle::triggerFromDoor(int detection)
+{
+    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
+        return;
+    openCycle(true);
+    startCheck(detection);
+}
+
+void DetectionCycle::redetect(int detection)
+{
+    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
+        return;
+    if (!m_open.isOpen()) {
+        if (m_closed.isOpen()) {
+            // The alarmed cycle again, under its own record: what it finds now is its result.
+            m_open = m_closed;
+            m_open.forgetFindings();
+        } else {
+            openCycle(false);
+        }
+    }
+    startCheck(detection);
+}
+
+void DetectionCycle::openCycle(bool door, bool announce)
+{
+    // A cycle whose last detection never checked is given up uncounted; its NG is not lost.
+    if (m_open.isOpen() && m_open.ng)
+        m_carry.absorb(m_open);
+    if (announce) {
         const qint64 now = MonotonicClock::ms();
         if (m_lastStartMs > 0)
             m_win->lastCycleTime = int((now - m_lastStartMs) / 100);
         m_lastStartMs = now;
-        m_cycleNg = false;
-        std::fill(std::begin(m_cycleCameraNg), std::end(m_cycleCameraNg), false);
-        emit sigCycleStarted();
     }
+    m_open = MachineCycle();
+    m_open.serial = ++m_serial;
+    m_open.door = door;
+    m_open.absorb(std::exchange(m_carry, MachineCycle()));
+    m_win->safetyDoorTriggered = door ? 1 : 0;
+    if (announce)
+        emit sigCycleStarted();
+}
+
+void DetectionCycle::startCheck(int detection)
+{
+    m_busy |= MachineCycle::bit(detection);
+    m_checkCycle[detection] = m_open.serial;
+    m_open.pending |= MachineCycle::bit(detection);
     m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
@@ -315,15 +364,96 @@ void DetectionCycle::TimerUp(int detection)
     runDetection(detection);
 }
 
+MachineCycle& DetectionCycle::cycleOf(int detection)
+{
+    if (m_open.isOpen() && m_checkCycle[detection] == m_open.serial)
+        return m_open;
+    // Its own cycle has gone: the NG counts into the next close.
+    return m_open.isOpen() ? m_open : m_carry;
+}
+
+bool DetectionCycle::settle(int detection)
+{
+    const unsigned bit = MachineCycle::bit(detection);
+    m_busy &= ~bit;
+    // Its own cycle has gone: its findings went to the open one, whose end it does not decide.
+    if (!m_open.isOpen() || m_checkCycle[detection] != m_open.serial)
+        return false;
+    m_open.pending &= ~bit;
+    m_open.settled |= bit;
+    return m_open.isOver(lastDetection());
+}
+
+void DetectionCycle::adoptDecision(int detection)
+{
+    if (isBusy(detection))
+        return;
+    // A decision nobody triggered (the main window's own CheckNG) belongs to the open cycle,
+    // or to one of its own that no record announces.
+    if (!m_open.isOpen())
+        openCycle(false, false);
+    m_checkCycle[detection] = m_open.serial;
+}
+
+void DetectionCycle::settleWithoutResult(int detection)
+{
+    if (!m_noCameraLogged) {
+        qWarning().noquote() << QStringLiteral("detection %1: no camera could be checked, no result").arg(detection + 1);
+        m_noCameraLogged = true;
+    }
+    m_win->detectState = kDetectWaiting;
+    if (!settle(detection))
+        return;
+    if (m_open.hadResult()) {
+        // Earlier detections of the cycle were checked: the cycle is decided by them.
+        emit sigCycleFinished(m_open.ng);
+        if (!m_open.counted)
+            countCycle(m_open);
+        m_win->CountWrite();
+        finishCycle();
+        return;
+    }
+    // Nothing of this cycle was seen: it is neither counted nor recorded. Its record
+    // replaced the alarmed cycle's, so a Re-detect now checks a cycle of its own.
+    m_open = MachineCycle();
+    m_closed = MachineCycle();
+}
+
+void DetectionCycle::finishCycle()
+{
+    if (!m_open.counted) {
+        if (!m_open.ng)
+            checkProductionAlarm();
+        // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
+        if (isTwoStage() && gpWPara->stageGroups >= 2)
+            m_win->stageFlag = m_win->stageFlag ? 0 : 1;
+    }
+    m_open.counted = true;
+    m_win->safetyDoorTriggered = 0;
+    m_closed = std::exchange(m_open, MachineCycle());
+}
+
+void DetectionCycle::updateRecheckActive()
+{
+    bool active = false;
+    for (QTimer* timer : m_recheckTimer)
+        active = active || timer->isActive();
+    m_win->recheckActive = active;
+}
+
 void DetectionCycle::cancelCountdowns()
 {
     for (int d = 0; d < kMaxDetections; ++d) {
         m_delayTimer[d]->stop();
         setCountdown(d, -1);
         m_win->recheckMade[d] = 0;
+        m_recheckTimer[d]->stop();
+        m_checkCycle[d] = 0;
     }
-    m_recheckTimer->stop();
-    m_recheckDetection = -1;
+    m_busy = 0;
+    m_open = MachineCycle();
+    m_closed = MachineCycle();
+    m_carry = MachineCycle();
     std::fill(std::begin(m_edgePending), std::end(m_edgePending), false);
     if (m_preCut) {
         m_preCut = false;
@@ -336,13 +466,23 @@ void DetectionCycle::cancelCountdowns()
 void DetectionCycle::runDetection(int detection)
 {
     m_win->checkDetect = detection;
+    // A detection run by hand (not by its trigger) is a check of the open cycle.
+    if (!isBusy(detection)) {
+        adoptDecision(detection);
+        m_busy |= MachineCycle::bit(detection);
+        m_open.pending |= MachineCycle::bit(detection);
+    }
+    const bool recheck = m_win->recheckMade[detection] > 0;
+    QElapsedTimer timer;
+    timer.start();
+    if (!checkUnits(detection, recheck)) {
+        settleWithoutResult(detection);
+        return;
+    }
     // Position in the machine cycle: 0 for its first detection.
     m_win->curDetectIndex = qMax(0, activeDetections().indexOf(detection));
     bool ng = false;
-    QElapsedTimer timer;
-    timer.start();
     QStringList unitTimes;
-    checkUnits(detection);
     for (int i = 0; i < m_units.size(); ++i) {
         if (!m_stepChecked.at(i))
             continue;
@@ -358,16 +498,16 @@ void DetectionCycle::runDetection(int detection)
     // The mould is looked at again (a new frame after recheckDelay) before an NG alarms.
     if (ng && isRechecked(detection) && m_win->recheckMade[detection] < gpWPara->recheckTimes) {
         ++m_win->recheckMade[detection];
-        m_win->recheckActive = true;
-        m_recheckDetection = detection;
-        m_recheckTimer->start(qMax(0, gpWPara->recheckDelay) * kTickMs);
+        m_recheckOk[detection] = m_stepOk;
+        m_recheckChecked[detection] = m_stepChecked;
+        m_recheckTimer[detection]->start(qMax(0, gpWPara->recheckDelay) * kTickMs);
+        updateRecheckActive();
         m_win->update();
         showChecks(detection);
         return;
     }
-    m_win->recheckActive = false;
     m_win->recheckMade[detection] = 0;
-    m_recheckDetection = -1;
+    updateRecheckActive();
     m_win->CheckNG(ng);
     // The views follow the outputs: the machine waits for nothing the screen needs.
     showChecks(detection);
@@ -407,14 +547,24 @@ int DetectionCycle::checkThreads() const
     return m_checkPool->maxThreadCount() + 1;
 }
 
-void DetectionCycle::checkUnits(int detection)
+bool DetectionCycle::checkUnits(int detection, bool recheck)
 {
-    m_stepOk.fill(true, m_units.size());
-    m_stepChecked.fill(false, m_units.size());
+    const bool keepEarlier = recheck && m_recheckOk[detection].size() == m_units.size()
+                             && m_recheckChecked[detection].size() == m_units.size();
+    if (keepEarlier) {
+        // A recheck starts from the check it confirms: a camera it does not look at
+        // again (or that is lost now) keeps its earlier result.
+        m_stepOk = m_recheckOk[detection];
+        m_stepChecked = m_recheckChecked[detection];
+    } else {
+        m_stepOk.fill(true, m_units.size());
+        m_stepChecked.fill(false, m_units.size());
+    }
+    const bool allCameras = !keepEarlier || !gpWPara || gpWPara->recheckAllCameras;
     QVector<int> checked;
     for (int i = 0; i < m_units.size(); ++i) {
         // A lost camera is not checked (nor counted); its loss holds the clamp output instead.
-        if (m_units.at(i)->isConnected())
+        if (m_units.at(i)->isConnected() && (allCameras || !m_stepOk.at(i)))
             checked << i;
     }
     // With a pool, every camera but the first goes to it; the GUI thread checks
@@ -438,6 +588,7 @@ void DetectionCycle::checkUnits(int detection)
         m_stepChecked[i] = true;
         m_stepOk[i] = ok[size_t(i)] != 0;
     }
+    return m_stepChecked.contains(true);
 }
 
 bool DetectionCycle::isRechecked(int detection) const
@@ -451,6 +602,7 @@ bool DetectionCycle::isRechecked(int detection) const
 void DetectionCycle::CheckNG(bool ng)
 {
     const int d = qBound(0, m_win->checkDetect, kMaxDetections - 1);
+    adoptDecision(d);
     if (m_stepOk.size() != m_units.size()) {
         m_stepOk.fill(!ng, m_units.size());
         m_stepChecked.fill(true, m_units.size());
@@ -462,7 +614,6 @@ void DetectionCycle::CheckNG(bool ng)
         m_preCut = false;
     // The machine is interlocked (or released) first; pictures, counts and records follow.
     if (ng) {
-        m_cycleNg = true;
         const unsigned raised = driveNgOutputs(d);
         // The clamp the pre-cut switched on stays on for this NG: the alarm holds it
         // now, so that clearing the alarm releases it.
@@ -485,10 +636,12 @@ void DetectionCycle::CheckNG(bool ng)
         emit sigAlarmStarted(m_win->curDetectIndex);
     const bool alarmReleased = !ng && !m_alarmCameras.isEmpty() && !isAlarmed();
 
+    countStep(cycleOf(d));
     // The cycle record is closed before any picture is marked for the writer thread,
-    // so that every picture of the last detection lands in this cycle's record.
-    if (lastOfCycle)
-        emit sigCycleFinished(m_cycleNg);
+    // so that every picture of the last check lands in this cycle's record.
+    const bool closes = settle(d);
+    if (closes)
+        emit sigCycleFinished(m_open.ng);
 
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
@@ -512,7 +665,8 @@ void DetectionCycle::CheckNG(bool ng)
                 gFailIndex[camera][d] = 0;
         }
     }
-    countStep(lastOfCycle);
+    if (closes && !m_open.counted)
+        countCycle(m_open);
     m_win->CountWrite();
     emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
     m_resultTimer->start(kResultShowMs);
@@ -545,14 +699,8 @@ void DetectionCycle::CheckNG(bool ng)
             m_win->resultState = 1;
         }
     }
-    if (lastOfCycle) {
-        if (!m_cycleNg)
-            checkProductionAlarm();
-        m_win->safetyDoorTriggered = 0;
-        // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
-        if (isTwoStage() && gpWPara->stageGroups >= 2)
-            m_win->stageFlag = m_win->stageFlag ? 0 : 1;
-    }
+    if (closes)
+        finishCycle();
     m_win->detectState = kDetectWaiting;
     m_win->update();
     if (alarmReleased)
@@ -647,7 +795,7 @@ void DetectionCycle::clearAlarm(int method)
         emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), method);
 }
 
-void DetectionCycle::countStep(bool last)
+void DetectionCycle::countStep(MachineCycle& cycle)
 {
     bool anyNg = false;
     for (int i = 0; i < m_units.size(); ++i) {
@@ -658,18 +806,24 @@ void DetectionCycle::countStep(bool last)
         ++gAllNum[camera];
         if (!ok) {
             ++gFailNum[camera];
-            m_cycleCameraNg[camera] = true;
             anyNg = true;
         }
-        if (last) {
-            ++gAllCycleNum[camera];
-            if (m_cycleCameraNg[camera])
-                ++gFailCycleNum[camera];
-        }
+        cycle.note(camera, ok);
     }
     if (anyNg)
         ++gSyncNGNum;
-    if (last && (m_cycleNg || anyNg))
+}
+
+void DetectionCycle::countCycle(const MachineCycle& cycle)
+{
+    for (int camera = 0; camera < kMaxCameras; ++camera) {
+        if (!cycle.cameraChecked[camera])
+            continue;
+        ++gAllCycleNum[camera];
+        if (cycle.cameraNg[camera])
+            ++gFailCycleNum[camera];
+    }
+    if (cycle.ng)
         ++gSyncNGCycleNum;
 }
 

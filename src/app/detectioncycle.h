@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarmclearmethod.h"
+#include "machinecycle.h"
 
 #include <QList>
 #include <QObject>
@@ -20,6 +21,14 @@ class QTimer;
 // of the 8 trigger inputs. A trigger starts its detection's delay countdown
 // (100 ms ticks); at zero every camera checks the detection and CheckNG
 // decides: counters, records, NG images and the outputs and lamps.
+//
+// Each check belongs to one machine cycle (MachineCycle). A cycle opens at
+// the trigger of its first detection, of a detection that already checked in
+// the open cycle, or of the safety door; it closes once its last detection has
+// checked and none of its detections is still counting down, checking or
+// waiting for a recheck, whatever order they check in. Then its cycle counters
+// rise and its record is decided. An NG of a cycle that is no longer open
+// counts into the next close. A check that reached no camera is no result.
 //
 // Outputs: an NG raises, per NG ROI, the output its ROI names (N1..N4 =
 // outputs 0..3; output 0 when none is named) and the alarm output 2 (unless
@@ -74,6 +83,13 @@ public:
 
     // Starts a detection's countdown as its trigger input does.
     void trigger(int detection);
+    // The safety door's check: a cycle of its own.
+    void triggerFromDoor(int detection);
+    // Checks the alarmed cycle again (the alarm box's Re-detect): its result
+    // and record change, no further cycle is counted.
+    void redetect(int detection);
+    // Serial of the open machine cycle, 0 when none is open.
+    int openCycleSerial() const { return m_open.serial; }
     // The checks of one detection on the current frames, then CheckNG.
     void runDetection(int detection);
     // The decision of one detection step: results of every unit.
@@ -83,6 +99,8 @@ public:
     void clearAlarm(int method = AlarmClearMethod::DontDetect);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
+    // Whether a detection is counting down or waiting for its recheck.
+    bool isBusy(int detection) const;
     // Whether an NG of this detection is checked again before it alarms.
     bool isRechecked(int detection) const;
 
@@ -112,20 +130,37 @@ private:
     // A latched edge counts once the input has been high for shakeEraseTime.
     bool takeSteadyTrigger(int input);
     void handleTrigger(int input);
+    // Opens a new machine cycle; an open one that never got to its end is given up,
+    // its NG kept for the next close.
+    void openCycle(bool door, bool announce = true);
+    void adoptDecision(int detection);
+    void startCheck(int detection);
+    // The cycle that is to count a check of this detection (the open one when its own has gone).
+    MachineCycle& cycleOf(int detection);
+    // The detection's check is over; true when that ends its cycle.
+    bool settle(int detection);
+    // After the close of the open cycle: counters, production alarm, stage and door flags.
+    void finishCycle();
+    // No camera could be checked: nothing is decided, nothing released or counted.
+    void settleWithoutResult(int detection);
+    void updateRecheckActive();
     void preCut(int detection);
     int firstDetection() const;
     int lastDetection() const;
     // Switches the outputs of an NG; returns every output it switched on.
     unsigned driveNgOutputs(int detection);
     void releaseOutputs(unsigned outputs);
-    void countStep(bool last);
+    void countStep(MachineCycle& cycle);
+    void countCycle(const MachineCycle& cycle);
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
     void timePass();
     void setCountdown(int detection, float seconds);
-    // Runs every connected unit's check of a detection; fills m_stepOk and m_stepChecked.
-    void checkUnits(int detection);
+    // Runs the check of a detection on every connected unit, or on a recheck on those
+    // the recheck looks at again; fills m_stepOk and m_stepChecked. False when no
+    // camera could be checked.
+    bool checkUnits(int detection, bool recheck);
     // After the decision: the checked units show their checked frames.
     void showChecks(int detection);
 
@@ -135,8 +170,19 @@ private:
     std::unique_ptr<QThreadPool> m_checkPool;
     QTimer* m_runTimer;
     QTimer* m_resultTimer;
-    QTimer* m_recheckTimer;
-    int m_recheckDetection = -1;
+    QTimer* m_recheckTimer[8] = {};
+    // Results of a detection's check that waits for its recheck.
+    QVector<bool> m_recheckOk[8];
+    QVector<bool> m_recheckChecked[8];
+    // Detections counting down, checking or waiting for a recheck, and the cycle each belongs to.
+    unsigned m_busy = 0;
+    int m_checkCycle[8] = {};
+    MachineCycle m_open;
+    // The last closed cycle (a Re-detect checks it again) and the NG of cycles given up.
+    MachineCycle m_closed;
+    MachineCycle m_carry;
+    int m_serial = 0;
+    bool m_noCameraLogged = false;
     QTimer* m_delayTimer[8] = {};
     float m_countdown[8];
     bool m_started = false;
@@ -144,8 +190,6 @@ private:
     int m_pass = 0;
     bool m_heartbeat = false;
     unsigned m_alarmOutputs = 0;
-    bool m_cycleNg = false;
-    bool m_cycleCameraNg[8] = {};
     unsigned m_detectionOutputs[8] = {};
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;

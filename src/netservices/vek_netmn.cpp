@@ -178,7 +178,7 @@ void VEK_NETMN::start_PeriodRecord()
     m_link->workStartMs = startMs;
 }
 
-void VEK_NETMN::finish_PeriodRecord()
+void VEK_NETMN::finish_PeriodRecord(bool ng)
 {
     if (!m_worknetfunc && !m_workapifunc) {
         clear_PeriodRecord();
@@ -195,7 +195,7 @@ void VEK_NETMN::finish_PeriodRecord()
         QMutexLocker lock(&m_recordLock);
         cache = roiResultCache;
     }
-    bool allOk = true;
+    bool allOk = !ng;
     for (const param_roi& roi : cache)
         allOk = allOk && roi.result != 0;
     record.insert("detail", Parse_CacheDetectedRoiInfos_2_QJsonArray(cache));

@@ -54,7 +54,8 @@ public:
 
     // The detection cycle's three feeding points and its stop.
     void start_PeriodRecord();
-    void finish_PeriodRecord();
+    // ng: the cycle had an NG that its ROI results may not show (a check without ROIs).
+    void finish_PeriodRecord(bool ng = false);
     // Called from the picture writer's thread.
     void add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path);
     // Detection stopped: cycle record and ROI results emptied.

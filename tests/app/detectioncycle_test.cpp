@@ -468,3 +468,72 @@ TEST_F(CycleTest, TheCycleIsClosedBeforeItsPicturesAreHandedToTheWriter)
     EXPECT_EQ(markedWhenClosed, 0);
     EXPECT_EQ(gisSaveFail[1][1][0], 1);
 }
+
+// "Recheck all cameras" off: only the cameras that found the NG look again; a
+// camera lost before its recheck keeps the NG it found (the mould stays interlocked).
+TEST_F(CycleTest, ARecheckLooksAgainAtTheNgCamerasOrAllOfThemAndKeepsAnNgItCannotSee)
+{
+    para->recheckTimes = 1;
+    para->recheckDelay = 1;
+    cam1->ok = false;
+    pressInput(0);
+    runPass();
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, 2, 1000);
+    EXPECT_EQ(cam0->checks, 1) << "the OK camera is not checked again";
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kAlarmBit);
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 1}));
+
+    cycle->clearAlarm();
+    para->recheckAllCameras = 1;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, 4, 1000);
+    EXPECT_EQ(cam0->checks, 3) << "every camera is checked again";
+
+    cycle->clearAlarm();
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    ASSERT_TRUE(win->recheckActive);
+    cam1->connected = false;
+    QTRY_VERIFY_WITH_TIMEOUT(!win->recheckActive, 1000);
+    EXPECT_EQ(cam1->checks, 5);
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kAlarmBit) << "the NG found before the loss stands";
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 3}));
+}
+
+namespace {
+QStringList* gCapturedWarnings = nullptr;
+void captureWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg && gCapturedWarnings)
+        *gCapturedWarnings << text;
+}
+}
+
+TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
+{
+    QStringList warnings;
+    gCapturedWarnings = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    win->resultState = 2;  // an NG shown
+    cam0->connected = cam1->connected = false;
+    for (int mould = 0; mould < 3; ++mould) {
+        releaseInputs();
+        pressInput(0);
+        runPass();
+    }
+    cam0->connected = cam1->connected = true;
+    runPass();
+    cam0->connected = false;
+    cam1->connected = false;
+    releaseInputs();
+    pressInput(0);
+    runPass();
+    qInstallMessageHandler(previous);
+    gCapturedWarnings = nullptr;
+    EXPECT_EQ(warnings.filter("detection 2: no camera could be checked, no result").size(), 2) << warnings.join('\n').toStdString();
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{0, 0}));
+    EXPECT_EQ(win->resultState, 2) << "nothing was decided";
+}

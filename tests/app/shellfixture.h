@@ -29,11 +29,16 @@ public:
     QStringList imageCalls;
     QVector<int> shown;               // detections whose checked frame was shown
     std::function<void()> onShow;     // called as a checked frame is shown
+    std::function<bool(int)> judge;   // the verdict per detection, when set (else `ok`)
 
     int cameraIndex() const override { return m_camera; }
     bool isConnected() const override { return connected; }
     bool updateImage() override { ++updates; return true; }
-    bool runAlgorithm(int) override { ++checks; return ok; }
+    bool runAlgorithm(int d) override
+    {
+        ++checks;
+        return judge ? judge(d) : ok;
+    }
     void showCheck(int d) override
     {
         shown << d;
