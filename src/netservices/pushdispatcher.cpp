@@ -57,12 +57,20 @@ struct PushDispatcher::Subscriber
     int dropped[kKinds] = {0, 0};   // not told yet
 };
 
-PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this))
+PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorRetry(new QTimer(this))
 {
     m_dropReport->setInterval(kDropReportMs);
     connect(m_dropReport, &QTimer::timeout, this, [this] {
         if (!reportDrops())
             m_dropReport->stop();   // a quiet spell: the next drop is told at once
+    });
+    // A push held back for descriptors may have no later push to start it (the last record
+    // before production stops), so it is tried again on its own.
+    m_descriptorRetry->setSingleShot(true);
+    m_descriptorRetry->setInterval(kDescriptorRetryMs);
+    connect(m_descriptorRetry, &QTimer::timeout, this, [this] {
+        for (const auto& entry : m_subscribers)
+            startWaiting(*entry.second);
     });
 }
 
@@ -133,8 +141,11 @@ void PushDispatcher::startWaiting(Subscriber& subscriber)
         std::deque<CTask_FormData>& waiting = subscriber.waiting[kind];
         while (!waiting.empty() && subscriber.inFlight[kind] < inFlightBound(kind)) {
             // Sockets never eat into the descriptors kept for files: the push waits for a freed one.
-            if (!DescriptorReserve::enoughFree())
+            if (!DescriptorReserve::enoughFree()) {
+                if (!m_descriptorRetry->isActive())
+                    m_descriptorRetry->start();
                 return;
+            }
             const CTask_FormData task = waiting.front();
             waiting.pop_front();
             start(subscriber, kind, task);
