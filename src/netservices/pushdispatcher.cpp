@@ -2,6 +2,7 @@
 
 #include "descriptorreserve.h"
 #include "httpframer.h"
+#include "loglimiter.h"
 #include "publictools.h"
 #include "sci_execobj_recv.h"
 #include "sci_execobj_send.h"
@@ -272,13 +273,15 @@ bool PushDispatcher::reportDrops(Subscriber& subscriber)
 {
     if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
         return false;
-    qWarning().noquote() << "[POST_2_APP]"
-                         << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
-                                .arg(subscriber.dropped[Record])
-                                .arg(subscriber.dropped[Picture])
-                                .arg(subscriber.address)
-                                .arg(subscriber.port)
-                                .arg(kMaxQueued);
+    // Folded here per subscriber already: the log's limiter would merge the lines of all subscribers.
+    qCWarning(LogLimiter::folded).noquote()
+        << "[POST_2_APP]"
+        << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
+               .arg(subscriber.dropped[Record])
+               .arg(subscriber.dropped[Picture])
+               .arg(subscriber.address)
+               .arg(subscriber.port)
+               .arg(kMaxQueued);
     subscriber.dropped[Record] = 0;
     subscriber.dropped[Picture] = 0;
     return true;
