@@ -47,6 +47,19 @@ QStringList LogLimiter::admit(const QString& text, qint64 nowMs)
     return lines;
 }
 
+QStringList LogLimiter::admit(const QMessageLogContext& context, const QString& text, qint64 nowMs)
+{
+    if (context.category && qstrcmp(context.category, folded().categoryName()) == 0)
+        return QStringList{text};
+    return admit(text, nowMs);
+}
+
+const QLoggingCategory& LogLimiter::folded()
+{
+    static const QLoggingCategory category("folded");
+    return category;
+}
+
 QStringList LogLimiter::flush(qint64 nowMs)
 {
     QStringList lines;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
 
@@ -19,10 +20,16 @@ public:
     // The lines to write for this message now: none, the message, or a summary of the
     // previous window before it.
     QStringList admit(const QString& text, qint64 nowMs);
+    // The same for a message of any category; lines of folded() pass as they are.
+    QStringList admit(const QMessageLogContext& context, const QString& text, qint64 nowMs);
     // Summaries of the windows that are over (called now and then, and at exit).
     QStringList flush(qint64 nowMs);
 
     static QString kindOf(const QString& text);
+
+    // For lines their writer folds already, each naming its subject (a subscriber's address
+    // and port) at most every few seconds: taking their numbers out would merge the subjects.
+    static const QLoggingCategory& folded();
 
 private:
     struct Kind

@@ -143,7 +143,7 @@ void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context
     QStringList lines;
     {
         QMutexLocker lock(&g_limiterMutex);
-        lines = g_limiter.admit(msg, monotonic_ms());
+        lines = g_limiter.admit(context, msg, monotonic_ms());
     }
     for (const QString& line : qAsConst(lines))
         writeLine(type, source.constData(), context.line, line.toUtf8());

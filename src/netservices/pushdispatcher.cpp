@@ -2,6 +2,7 @@
 
 #include "descriptorreserve.h"
 #include "httpframer.h"
+#include "loglimiter.h"
 #include "publictools.h"
 #include "sci_execobj_recv.h"
 #include "sci_execobj_send.h"
@@ -57,12 +58,20 @@ struct PushDispatcher::Subscriber
     int dropped[kKinds] = {0, 0};   // not told yet
 };
 
-PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this))
+PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorRetry(new QTimer(this))
 {
     m_dropReport->setInterval(kDropReportMs);
     connect(m_dropReport, &QTimer::timeout, this, [this] {
         if (!reportDrops())
             m_dropReport->stop();   // a quiet spell: the next drop is told at once
+    });
+    // A push held back for descriptors may have no later push to start it (the last record
+    // before production stops), so it is tried again on its own.
+    m_descriptorRetry->setSingleShot(true);
+    m_descriptorRetry->setInterval(kDescriptorRetryMs);
+    connect(m_descriptorRetry, &QTimer::timeout, this, [this] {
+        for (const auto& entry : m_subscribers)
+            startWaiting(*entry.second);
     });
 }
 
@@ -133,8 +142,11 @@ void PushDispatcher::startWaiting(Subscriber& subscriber)
         std::deque<CTask_FormData>& waiting = subscriber.waiting[kind];
         while (!waiting.empty() && subscriber.inFlight[kind] < inFlightBound(kind)) {
             // Sockets never eat into the descriptors kept for files: the push waits for a freed one.
-            if (!DescriptorReserve::enoughFree())
+            if (!DescriptorReserve::enoughFree()) {
+                if (!m_descriptorRetry->isActive())
+                    m_descriptorRetry->start();
                 return;
+            }
             const CTask_FormData task = waiting.front();
             waiting.pop_front();
             start(subscriber, kind, task);
@@ -261,13 +273,15 @@ bool PushDispatcher::reportDrops(Subscriber& subscriber)
 {
     if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
         return false;
-    qWarning().noquote() << "[POST_2_APP]"
-                         << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
-                                .arg(subscriber.dropped[Record])
-                                .arg(subscriber.dropped[Picture])
-                                .arg(subscriber.address)
-                                .arg(subscriber.port)
-                                .arg(kMaxQueued);
+    // Folded here per subscriber already: the log's limiter would merge the lines of all subscribers.
+    qCWarning(LogLimiter::folded).noquote()
+        << "[POST_2_APP]"
+        << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
+               .arg(subscriber.dropped[Record])
+               .arg(subscriber.dropped[Picture])
+               .arg(subscriber.address)
+               .arg(subscriber.port)
+               .arg(kMaxQueued);
     subscriber.dropped[Record] = 0;
     subscriber.dropped[Picture] = 0;
     return true;

@@ -38,6 +38,10 @@ public:
     static constexpr int kMaxQueued = 16;
     // Drops are told at once, then counted and told at most this often.
     static constexpr int kDropReportMs = 5000;
+    // While too few descriptors are free, waiting pushes are tried again this often: a
+    // descriptor freed anywhere in the process, not only by a push of the same subscriber,
+    // lets them go.
+    static constexpr int kDescriptorRetryMs = 200;
 
     PushDispatcher();
     ~PushDispatcher() override;
@@ -63,4 +67,5 @@ private:
     std::map<quint64, std::unique_ptr<Push>> m_pushes;
     quint64 m_lastId = 0;
     QTimer* m_dropReport;
+    QTimer* m_descriptorRetry;
 };

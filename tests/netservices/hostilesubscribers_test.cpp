@@ -1,21 +1,35 @@
 // Subscribers that never answer, keep failing or were stored as junk.
 #include "apitestkit.h"
 #include "httpapiserver.h"
+#include "loglimiter.h"
+#include "publictools.h"
 #include "pushdispatcher.h"
 #include "vek_netmn.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sys/resource.h>
+
+// Counts by port in failure messages.
+static void PrintTo(const QMap<int, int>& counts, std::ostream* os)
+{
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        *os << (it == counts.begin() ? "" : " ") << it.key() << ":" << it.value();
+}
 
 namespace {
 
@@ -94,6 +108,46 @@ time.sleep(120)
     int livePort = 0;
     int answered = 0;
 };
+
+// The lines the log file gets: every message through a limiter, as the log manager passes them.
+class LimitedLog
+{
+public:
+    LimitedLog()
+    {
+        QMutexLocker lock(&s_lock);
+        s_limiter = &m_limiter;
+        s_written.clear();
+        m_previous = qInstallMessageHandler(&LimitedLog::handle);
+    }
+    ~LimitedLog()
+    {
+        qInstallMessageHandler(m_previous);
+        QMutexLocker lock(&s_lock);
+        s_limiter = nullptr;
+    }
+    // Written so far, and the counts of the lines still held back.
+    QStringList written()
+    {
+        QMutexLocker lock(&s_lock);
+        return s_written + m_limiter.flush(monotonic_ms() + LogLimiter::kWindowMs);
+    }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        QMutexLocker lock(&s_lock);
+        s_written += s_limiter->admit(context, message, monotonic_ms());
+    }
+    static QMutex s_lock;
+    static LogLimiter* s_limiter;
+    static QStringList s_written;
+    LogLimiter m_limiter;
+    QtMessageHandler m_previous = nullptr;
+};
+QMutex LimitedLog::s_lock;
+LogLimiter* LimitedLog::s_limiter = nullptr;
+QStringList LimitedLog::s_written;
 
 } // namespace
 
@@ -189,4 +243,45 @@ TEST_F(HostileSubscribers, ASubscriberThatWasDownGetsTheNextPushes)
     QSettings ini("cnt_net/workspace/subscriber.ini", QSettings::IniFormat);
     EXPECT_EQ(ini.value("subscriber_groups").toMap().keys(), hub->apiServer()->subscribers().keys());
     EXPECT_EQ(hub->apiServer()->subscribers().size(), 2);
+}
+
+// However many subscribers drop at once, the log names each with its port and its whole count:
+// the log's limiter, which takes the numbers out to find repeated lines, merges none of them.
+TEST_F(HostileSubscribers, EverySubscribersDropsReachTheLogWithItsCount)
+{
+    constexpr int kSubscribers = 30;
+    // All pushed before the first answer time-out: each subscriber takes its bound and its queue
+    // and drops the rest.
+    constexpr int kPushes = 40;
+    HungPeers peers(kSubscribers);
+    LimitedLog log;
+    QElapsedTimer pushing;
+    pushing.start();
+    {
+        PushDispatcher dispatcher;
+        CTask_FormData record;
+        record.url = QStringLiteral("/v18/http/post_detected_info");
+        for (int n = 0; n < kPushes; ++n) {
+            for (int port : peers.ports)
+                dispatcher.push("127.0.0.1", port, PushDispatcher::Record, record);
+        }
+        QCoreApplication::processEvents();
+    }   // its end tells the drops not told yet
+    ASSERT_LT(pushing.elapsed(), PushDispatcher::kAnswerTimeoutMs);
+
+    const QRegularExpression told("dropped (\\d+) records and 0 pictures for 127\\.0\\.0\\.1:(\\d+):");
+    QMap<int, int> dropped;
+    int lines = 0;
+    for (const QString& line : log.written()) {
+        const QRegularExpressionMatch match = told.match(line);
+        if (match.hasMatch()) {
+            dropped[match.captured(2).toInt()] += match.captured(1).toInt();
+            ++lines;
+        }
+    }
+    QMap<int, int> expected;
+    for (int port : peers.ports)
+        expected[port] = kPushes - PushDispatcher::kRecordsInFlight - PushDispatcher::kMaxQueued;
+    EXPECT_EQ(dropped, expected);
+    EXPECT_LE(lines, 2 * kSubscribers);   // still folded per subscriber
 }

@@ -1,5 +1,6 @@
 #include "apitestkit.h"
 #include "clock.h"
+#include "descriptorreserve.h"
 #include "globals.h"
 #include "httpapiserver.h"
 #include "pushdispatcher.h"
@@ -12,6 +13,7 @@
 #include "groupprocess.h"
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QSettings>
 #include <QTcpServer>
@@ -20,6 +22,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -349,6 +355,31 @@ TEST_F(SubscriberPush, PushesShareOneThreadAndFollowTheSubscriptions)
     EXPECT_FALSE(second.next().isEmpty());
     EXPECT_EQ(pushThreads(api), 1);
     EXPECT_TRUE(first.next(300).isEmpty());
+}
+
+// A record held back while too few descriptors are free goes out once there are enough, though
+// no later push comes to start it (the last cycle before production stops).
+TEST_F(SubscriberPush, ARecordHeldForDescriptorsGoesOutOnceThereAreEnough)
+{
+    Listener info;
+    post("subscriber_baseinfo", subscription({{info.port, "detected_info"}}));
+    runCycle({{0, 0, 1, 1}});
+    ASSERT_EQ(pushedRoi(info.next()), 1);
+
+    // A soft limit 40 above the lowest free descriptor leaves fewer free than the reserve.
+    rlimit previous{};
+    getrlimit(RLIMIT_NOFILE, &previous);
+    const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_NOFILE, &previous); });
+    const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    close(lowestFree);
+    rlimit low = previous;
+    low.rlim_cur = rlim_t(lowestFree + 40);
+    setrlimit(RLIMIT_NOFILE, &low);
+    ASSERT_FALSE(DescriptorReserve::enoughFree());
+    runCycle({{0, 0, 2, 1}});
+    EXPECT_TRUE(info.next(600).isEmpty());
+    setrlimit(RLIMIT_NOFILE, &previous);
+    EXPECT_EQ(pushedRoi(info.next(1000)), 2);
 }
 
 // Records decided while earlier pushes wait for their answers go out at once, each on its own
