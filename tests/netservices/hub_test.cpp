@@ -97,6 +97,17 @@ TEST_F(NetworkHub, EmptyCacheGivesEmptyDetailAndOk)
     EXPECT_TRUE(hub->alarmTime.isEmpty());   // after an OK first cycle it is emptied
 }
 
+// A cycle whose NG came from a check without ROIs (or from a cycle before it) is no OK.
+TEST_F(NetworkHub, ACycleDecidedNgIsRecordedNgWhateverItsRois)
+{
+    hub->start_PeriodRecord();
+    hub->finish_PeriodRecord(true);
+    EXPECT_FALSE(current(hub).record.value("detect_result").toBool());
+    hub->start_PeriodRecord();
+    hub->finish_PeriodRecord(false);
+    EXPECT_TRUE(current(hub).record.value("detect_result").toBool());
+}
+
 TEST_F(NetworkHub, BothSwitchesOffKeepRecordAndCacheEmpty)
 {
     configure(false, false);
