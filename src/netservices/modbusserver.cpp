@@ -199,7 +199,7 @@ void ModbusServer::onNewConnection(int fd)
         peerPort = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
                                                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     }
-    if (!admit(peer)) {
+    if (!admit(peer, peerPort)) {
         closeAtOnce(fd);
         return;
     }
@@ -210,6 +210,7 @@ void ModbusServer::onNewConnection(int fd)
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     Connection connection;
     connection.peer = peer;
+    connection.peerPort = peerPort;
     connection.lastActiveMs = MonotonicClock::ms();
     connection.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
     connect(connection.notifier, &QSocketNotifier::activated, connection.notifier, [this, fd] { onReadable(fd); });
@@ -217,7 +218,7 @@ void ModbusServer::onNewConnection(int fd)
     ++m_connectionCount;
 }
 
-bool ModbusServer::admit(const QHostAddress& peer)
+bool ModbusServer::admit(const QHostAddress& peer, quint16 peerPort)
 {
     const auto fromPeer = [this, &peer] {
         return std::count_if(m_connections.cbegin(), m_connections.cend(),
@@ -234,18 +235,37 @@ bool ModbusServer::admit(const QHostAddress& peer)
     // A peer at its limit trades its own silent connection (a controller that restarted
     // leaves its old ones behind); when all are taken, or the process's descriptors run
     // short, the connection silent the longest makes room.
-    if (fromPeer() >= m_limits.maxConnectionsPerAddress && !evictIdlest(&peer)) {
+    if (fromPeer() >= m_limits.maxConnectionsPerAddress
+        && !evictIdlest(peer, peerPort, QStringLiteral("its address holds %1").arg(m_limits.maxConnectionsPerAddress),
+                        &peer)) {
         logRefusal(QStringLiteral("per-address limit reached by %1").arg(peer.toString()));
         return false;
     }
-    if (full() && !evictIdlest()) {
+    if (full()
+        && !evictIdlest(peer, peerPort,
+                        m_connections.size() >= m_limits.maxConnections
+                            ? QStringLiteral("all %1 slots taken").arg(m_limits.maxConnections)
+                            : QStringLiteral("descriptors short"))) {
         logRefusal(QStringLiteral("no free slot for %1").arg(peer.toString()));
         return false;
     }
     return true;
 }
 
-bool ModbusServer::evictIdlest(const QHostAddress* from)
+namespace {
+
+// An IPv4 peer of the dual-stack listener as the plant knows it ("10.0.0.5", not "::ffff:10.0.0.5").
+QString shownAddress(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ip).toString() : address.toString();
+}
+
+} // namespace
+
+bool ModbusServer::evictIdlest(const QHostAddress& newcomer, quint16 newcomerPort, const QString& why,
+                               const QHostAddress* from)
 {
     const qint64 now = MonotonicClock::ms();
     int idlest = -1;
@@ -258,6 +278,17 @@ bool ModbusServer::evictIdlest(const QHostAddress* from)
     }
     if (idlest < 0)
         return false;
+    // Each trade is logged (the log limiter holds back a flood of them): a poller that loses
+    // its connection finds why.
+    const Connection& traded = *m_connections.constFind(idlest);
+    qWarning().noquote() << QStringLiteral("modbus: connection traded: %1 port %2, silent %3 ms, "
+                                           "closed for %4 port %5 (%6)")
+                                .arg(shownAddress(traded.peer))
+                                .arg(traded.peerPort)
+                                .arg(now - traded.lastActiveMs)
+                                .arg(shownAddress(newcomer))
+                                .arg(newcomerPort)
+                                .arg(why);
     drop(idlest);
     return true;
 }

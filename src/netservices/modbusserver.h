@@ -19,9 +19,14 @@ class QTimer;
 // reserve of the process comes on top.
 struct ModbusLimits
 {
-    int maxConnections = 32;
-    int maxConnectionsPerAddress = 8;
-    int evictIdleAfterMs = 2000;    // when no slot is free, one idle this long makes room
+    // Room for every poller a plant runs, each keeping its connection; still far below the
+    // descriptor limit (1024 by default, an eighth of it the reserve).
+    int maxConnections = 128;
+    // Pollers behind one address (a gateway, a plant server with a driver per line) fit too;
+    // one address still cannot take the table.
+    int maxConnectionsPerAddress = 64;
+    // Only when no slot is free, one idle this long makes room (a trade, logged).
+    int evictIdleAfterMs = 2000;
     int guiWaitMs = 2000;           // a reset the GUI thread has not run by then: device busy
 };
 
@@ -109,6 +114,7 @@ private:
     struct Connection
     {
         QHostAddress peer;
+        quint16 peerPort = 0;
         QByteArray buffer;
         qint64 lastActiveMs = 0;
         QSocketNotifier* notifier = nullptr;
@@ -117,9 +123,11 @@ private:
     void serverFunction(QSharedPointer<QSemaphore> tried);
     bool onStart(QTcpServer* server);
     void onNewConnection(int fd);
-    bool admit(const QHostAddress& peer);
-    // Closes the connection silent the longest (of one peer when given) if past the eviction age.
-    bool evictIdlest(const QHostAddress* from = nullptr);
+    bool admit(const QHostAddress& peer, quint16 peerPort);
+    // Closes the connection silent the longest (of one peer when given) if past the eviction age
+    // and logs the trade for the newcomer, giving why.
+    bool evictIdlest(const QHostAddress& newcomer, quint16 newcomerPort, const QString& why,
+                     const QHostAddress* from = nullptr);
     // Drops the connections whose peer has closed and whose end is still unread.
     void dropClosed();
     void drop(int fd);

@@ -22,9 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -341,6 +339,26 @@ QString writeChunk(QFile& file, const QByteArray& chunk)
     return (full ? QLatin1String(kDiskFull) : QLatin1String("write error: ")) + file.errorString();
 }
 
+// Puts what was written to path (a file, or a folder's entries) on the disk; the reason
+// when it could not.
+QString syncToDisk(const QString& path)
+{
+    const ShellResult result =
+        ShellRunner::instance().run(QStringLiteral("sync"), {path}, VersionRepository::kSyncTimeoutMs);
+    if (result.ok())
+        return QString();
+    return QStringLiteral("cannot sync %1: %2").arg(path, QString::fromLocal8Bit(result.stdErr).trimmed());
+}
+
+// Gives a file that is whole and on the disk its own name, and puts the name on the disk as
+// well: whatever bears the name after a power cut is the whole file. The reason when not.
+QString renameOnDisk(const QString& from, const QString& to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return syncToDisk(QFileInfo(to).path());
+}
+
 } // namespace
 
 bool VersionRepository::downloadPackage(const QString& name, QString* error)
@@ -496,6 +514,10 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
     QString reason;
     if (!checkArchive(partial, extension, &reason))
         return fail(reason, QString());
+    // On the disk before the old packages go: the next start installs whatever bears the name.
+    reason = syncToDisk(partial);
+    if (!reason.isEmpty())
+        return fail(reason, target);
     // Without its backup the package is not taken: the box could not go back from it.
     // The earlier backups go only once the new one is whole.
     QString archive;
@@ -506,9 +528,10 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
     QString left;
     if (!deleteFile(&left))
         return fail(QStringLiteral("cannot remove ") + left, target);
-    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+    reason = renameOnDisk(partial, target);
+    if (!reason.isEmpty()) {
         qWarning() << "path error";
-        return fail(QStringLiteral("cannot store ") + target, target);
+        return fail(QStringLiteral("cannot store %1: %2").arg(target, reason), target);
     }
     return Stored();
 }
@@ -544,21 +567,6 @@ void VersionRepository::deleteBackupFile(const QString& keep)
     }
 }
 
-namespace {
-
-// Whether what was written to path (a file or a folder's entries) is on the disk.
-bool syncToDisk(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
-} // namespace
-
 bool VersionRepository::backUpPackage(QString* archive, QString* error)
 {
     const QFileInfo root(m_installRoot);
@@ -580,15 +588,13 @@ bool VersionRepository::backUpPackage(QString* archive, QString* error)
         reason = QString::fromLocal8Bit(result.stdErr).trimmed();
     else if (!checkArchive(temporary, QStringLiteral(".tar.gz"), &reason))
         reason.prepend(QStringLiteral("written, but "));
-    else if (!syncToDisk(temporary))
-        reason = QStringLiteral("cannot sync ") + temporary;
-    else if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0)
-        reason = QString::fromLocal8Bit(std::strerror(errno));
-    // The earlier backups may go only once the new name is on the disk too.
-    else if (syncToDisk(root.path()))
-        return true;
     else
-        reason = QStringLiteral("cannot sync ") + root.path();
+        reason = syncToDisk(temporary);
+    // The earlier backups may go only once the new name is on the disk too.
+    if (reason.isEmpty())
+        reason = renameOnDisk(temporary, path);
+    if (reason.isEmpty())
+        return true;
     // A cut archive is no backup, and it holds the space that was missing.
     QFile::remove(temporary);
     reason = QStringLiteral("backup failed: %1: %2").arg(path, reason);

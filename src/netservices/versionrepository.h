@@ -45,6 +45,7 @@ public:
     static constexpr int kMaxProductLines = 12;
     static constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
     static constexpr int kArchiveCheckTimeoutMs = 300000;
+    static constexpr int kSyncTimeoutMs = 120000;
 
     // Server and folder from the configuration, defaults where it says nothing.
     explicit VersionRepository(QObject* parent = nullptr);
@@ -78,8 +79,8 @@ public:
 
     // Backs up the install folder and stores the package as "newupdate" + extension;
     // false with the reason in *error. A package is taken only when its announced length
-    // arrived whole, it opens as the archive it names and the backup was written; the old
-    // packages change only then. The network is served in this thread, every file step runs
+    // arrived whole, it opens as the archive it names, it is on the disk and the backup was
+    // written; the old packages change only then. The network is served in this thread, every file step runs
     // on a worker while this thread keeps serving its events (the detection cycle included).
     bool downloadPackage(const QString& name, QString* error = nullptr);
     QString targetPath(const QString& name) const;
@@ -113,7 +114,8 @@ private:
         QString reason;
         QString unsavedFile;
     };
-    // Checks the whole package, backs up, removes the old packages and renames it into place.
+    // Checks the whole package and puts it on the disk, backs up, removes the old packages and
+    // renames it into place, the new name put on the disk too.
     Stored storePackage(const QString& partial, const QString& extension, const QString& target);
 
     QNetworkAccessManager* m_network;

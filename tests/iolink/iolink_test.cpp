@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
@@ -332,6 +334,36 @@ TEST_F(IOLinkTest, ControlSocketRaisesInputs)
     ASSERT_TRUE(waitFor([&] { return client.canReadLine(); }));
     EXPECT_TRUE(client.readLine().startsWith("error"));
     ASSERT_TRUE(waitFor([&] { return port->takeTrigger(5); }));
+}
+
+TEST_F(IOLinkTest, ARelativeControlSocketIsAPathInTheSimulatorsFolder)
+{
+    // Two simulators told the same relative socket path, each in a folder of its own, keep
+    // their own sockets there (a name of this run's own: the old behaviour put it in /tmp).
+    const QString name = QStringLiteral("board-%1.sock").arg(QCoreApplication::applicationPid());
+    const QStringList folders{appDir.filePath("a"), appDir.filePath("b")};
+    std::vector<std::unique_ptr<BoardSimProcess>> sims;
+    for (const QString& folder : folders) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        sims.push_back(std::make_unique<BoardSimProcess>(folder + "/board.tty", folder + "/outputs.log", name));
+        sims.back()->setWorkingDirectory(folder);
+        ASSERT_TRUE(sims.back()->start());
+    }
+    const auto ask = [&](const QString& folder, const QByteArray& line) {
+        QLocalSocket client;
+        client.connectToServer(folder + "/" + name);
+        if (!client.waitForConnected(3000))
+            return QByteArray("not connected");
+        client.write(line + "\n");
+        waitFor([&] { return client.canReadLine(); });
+        return client.readLine().trimmed();
+    };
+    EXPECT_EQ(ask(folders[0], "in 3 1"), "ok");
+    EXPECT_TRUE(ask(folders[0], "status").contains("inputs 0x0008"));
+    EXPECT_TRUE(ask(folders[1], "status").contains("inputs 0x0000"));
+    EXPECT_FALSE(QFile::exists("/tmp/" + name));
+    sims.clear();
+    QFile::remove("/tmp/" + name);
 }
 
 TEST_F(IOLinkTest, OutputsReachTheLineWithInversionAndCoupling)

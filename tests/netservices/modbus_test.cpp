@@ -53,6 +53,17 @@ public:
     int writtenFail = -1;
 };
 
+// Sends a request on a connected socket; what came back until answerBytes arrived or nothing more came.
+QByteArray exchangeOn(QTcpSocket& socket, const QByteArray& request, int answerBytes)
+{
+    socket.write(request);
+    socket.waitForBytesWritten(1000);
+    QByteArray got;
+    while (got.size() < answerBytes && socket.waitForReadyRead(3000))
+        got += socket.readAll();
+    return got;
+}
+
 // One request on a connection of its own from a source address; the answer, empty when the
 // server closed the connection or did not answer.
 QByteArray ask(quint16 port, const QByteArray& request, const QString& source = QStringLiteral("127.0.0.1"))
@@ -62,12 +73,7 @@ QByteArray ask(quint16 port, const QByteArray& request, const QString& source = 
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(3000))
         return QByteArray();
-    socket.write(request);
-    socket.waitForBytesWritten(1000);
-    QByteArray got;
-    while (got.size() < 9 && socket.waitForReadyRead(3000))
-        got += socket.readAll();
-    return got;
+    return exchangeOn(socket, request, 9);
 }
 
 class Modbus : public AppDirTest
@@ -383,11 +389,7 @@ TEST_F(Modbus, ConnectionsAreCappedPerAddressAndInAllIdleOnesMakeRoomAndOtherwis
         before = capped.connectionCount();
         QThread::msleep(2 * limits.evictIdleAfterMs + 600);
         afterSilence = capped.connectionCount();
-        QTcpSocket& poller = *held.back();
-        poller.write(read);
-        poller.waitForBytesWritten(1000);
-        while (onSilent.size() < 11 && poller.waitForReadyRead(3000))
-            onSilent += poller.readAll();
+        onSilent = exchangeOn(*held.back(), read, 11);
         held.clear();   // sockets end in the thread that made them
     });
     EXPECT_EQ(refusedPerAddress, 1);
@@ -511,12 +513,7 @@ TEST_F(Modbus, PollersKeepTheirConnectionsBesideClientsThatConnectPerRead)
             poller.waitForConnected(3000);
             while (!stop) {
                 QThread::msleep(400 + 20 * p);
-                poller.write(read);
-                poller.waitForBytesWritten(1000);
-                QByteArray got;
-                while (got.size() < answer.size() && poller.waitForReadyRead(3000))
-                    got += poller.readAll();
-                if (got != answer) {
+                if (exchangeOn(poller, read, answer.size()) != answer) {
                     ++pollersClosed;
                     return;
                 }
@@ -536,4 +533,92 @@ TEST_F(Modbus, PollersKeepTheirConnectionsBesideClientsThatConnectPerRead)
     EXPECT_EQ(pollersClosed, 0);
     EXPECT_EQ(refused, 0);
     EXPECT_GT(served, 1000);
+}
+
+TEST_F(Modbus, FortyPollersKeepTheirConnectionsAndOnlyAFullTableTradesOneLogged)
+{
+    ModbusServer::Limits limits;
+    limits.evictIdleAfterMs = 300;   // every poller is silent longer than this between reads
+    ModbusServer table(QHostAddress::LocalHost, 0, nullptr, limits);
+    ASSERT_TRUE(table.isRunning());
+    const quint16 port = table.serverPort();
+    const QByteArray read = hex("000100000006010300000001");
+    const QByteArray answer = hex("00010000000501030200" "01");
+    LogCount trades("modbus: connection traded");
+
+    // 20 pollers on addresses of their own and 20 behind one gateway address, each keeping its
+    // connection and reading every 400-800 ms.
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0}, failed{0};
+    std::vector<std::thread> pollers;
+    for (int p = 0; p < 40; ++p) {
+        pollers.emplace_back([&, p] {
+            const QString source = QStringLiteral("127.0.0.%1").arg(p < 20 ? 10 + p : 9);
+            QTcpSocket poller;
+            while (!stop) {
+                if (poller.state() != QAbstractSocket::ConnectedState) {
+                    poller.abort();
+                    poller.bind(QHostAddress(source), 0);
+                    poller.connectToHost(QHostAddress::LocalHost, port);
+                    poller.waitForConnected(3000);
+                }
+                QThread::msleep(400 + 10 * p);
+                ++reads;
+                if (exchangeOn(poller, read, answer.size()) != answer) {
+                    ++failed;
+                    poller.abort();
+                }
+            }
+        });
+    }
+    waitUntil([] { return false; }, 4000);
+    const int held = table.connectionCount();
+    stop = true;
+    for (std::thread& t : pollers)
+        t.join();
+    EXPECT_EQ(held, 40);
+    EXPECT_GE(reads, 40 * 3);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(trades.count(), 0) << trades.messages().join("\n").toStdString();
+    ASSERT_TRUE(waitUntil([&] { return table.connectionCount() == 0; }));
+
+    // Past the table: the 129th connection takes the slot of the one silent the longest, and the
+    // trade is logged with both addresses and ports.
+    quint16 oldestPort = 0, newcomerPort = 0;
+    bool oldestClosed = false;
+    QByteArray served;
+    int full = -1, after = -1;
+    inClientThread([&] {
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < limits.maxConnections; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(1 + i / 32)), 0);
+            idle.back()->connectToHost(QHostAddress::LocalHost, port);
+            idle.back()->waitForConnected(3000);
+            if (i == 0)
+                QThread::msleep(50);
+        }
+        oldestPort = idle.front()->localPort();
+        waitUntil([&] { return table.connectionCount() == limits.maxConnections; }, 3000);
+        full = table.connectionCount();
+        QThread::msleep(limits.evictIdleAfterMs + 100);
+        QTcpSocket newcomer;
+        newcomer.bind(QHostAddress(QStringLiteral("127.0.2.1")), 0);
+        newcomer.connectToHost(QHostAddress::LocalHost, port);
+        newcomer.waitForConnected(3000);
+        newcomerPort = newcomer.localPort();
+        served = exchangeOn(newcomer, read, answer.size());
+        oldestClosed = !idle.front()->waitForReadyRead(1000) && idle.front()->state() != QAbstractSocket::ConnectedState;
+        after = table.connectionCount();
+        idle.clear();
+    });
+    EXPECT_EQ(full, 128);
+    EXPECT_EQ(served, answer);
+    EXPECT_TRUE(oldestClosed);
+    EXPECT_EQ(after, 128);
+    ASSERT_EQ(trades.count(), 1) << trades.messages().join("\n").toStdString();
+    const QString line = trades.messages().first();
+    EXPECT_TRUE(line.contains(QStringLiteral("127.0.1.1 port %1,").arg(oldestPort))
+                && line.contains(QStringLiteral("closed for 127.0.2.1 port %1 (all 128 slots taken)").arg(newcomerPort)))
+        << line.toStdString();
 }

@@ -1,16 +1,20 @@
 #include "nginxserver.h"
 #include "qttesthelpers.h"
+#include "shellrunner.h"
 #include "tempappdir.h"
 #include "versionrepository.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTcpSocket>
+#include <functional>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -136,6 +140,78 @@ TEST_F(UpdateServer, DownloadStoresWholePackageAndReplacesOldFilesOnlyThen)
     ASSERT_TRUE(repository->downloadPackage("V17_c.rar", &error)) << error.toStdString();
     EXPECT_EQ(fileSha256(root + "/newupdate.rar"), sha256(archive(".rar", packageBytes(3000))));
     EXPECT_FALSE(QFile::exists(root + "/newupdate.tar.gz"));
+}
+
+namespace {
+
+// Runs every program as it is and notes each call (the program and its last argument)
+// with what the stored package holds at that moment.
+class StepRecorder : public ShellRunner
+{
+public:
+    explicit StepRecorder(std::function<QString()> state) : m_state(std::move(state)) { setInstance(this); }
+    ~StepRecorder() override { setInstance(nullptr); }
+
+    ShellResult run(const QString& program, const QStringList& args, int timeoutMs,
+                    const QByteArray& stdinData) override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_steps << program + " " + args.value(args.size() - 1) + " | " + m_state();
+        }
+        return ShellRunner::run(program, args, timeoutMs, stdinData);
+    }
+    QStringList takeSteps()
+    {
+        QMutexLocker lock(&m_mutex);
+        return std::exchange(m_steps, {});
+    }
+
+private:
+    std::function<QString()> m_state;
+    QMutex m_mutex;
+    QStringList m_steps;
+};
+
+} // namespace
+
+TEST_F(UpdateServer, AStoredPackageIsWholeAndOnTheDiskBeforeItBearsItsName)
+{
+    const QByteArray package = archive(".tar.gz", packageBytes(2 * 1024 * 1024 + 5));
+    ASSERT_FALSE(package.isEmpty());
+    const QString target = root + "/newupdate.tar.gz";
+    const QString partial = root + "/" + VersionRepository::kPartialName;
+    ASSERT_TRUE(writeWholeFile(target, "previous"));
+    StepRecorder recorder([&] {
+        const QString stored = QFile::exists(target) ? (fileSha256(target) == sha256(package) ? "new" : "previous") : "none";
+        return QFile::exists(partial) ? stored + ", partial of " + QString::number(QFile(partial).size()) : stored;
+    });
+    const QString wholeBytes = QString::number(package.size());
+
+    // Cut short, yet served with the length of what is there: it does not read whole.
+    server.writeFile("monitor/lineA/V17/V17_pkg02.tar.gz", package.left(package.size() / 2));
+    repository->browse();
+    QString error;
+    EXPECT_FALSE(repository->downloadPackage("V17_pkg02.tar.gz", &error));
+    EXPECT_TRUE(error.startsWith("not a .tar.gz archive")) << error.toStdString();
+    EXPECT_EQ(recorder.takeSteps(),
+              QStringList{"tar " + partial + " | previous, partial of " + QString::number(package.size() / 2)});
+    EXPECT_EQ(appDir.readFile("root/bin-ZEV/newupdate.tar.gz"), QByteArray("previous"));
+    EXPECT_FALSE(QFile::exists(partial));
+
+    // Whole: checked, on the disk, backed up, renamed, and the new name on the disk.
+    server.writeFile("monitor/lineA/V17/V17_pkg02.tar.gz", package);
+    ASSERT_TRUE(repository->downloadPackage("V17_pkg02.tar.gz", &error)) << error.toStdString();
+    const QString parent = appDir.filePath("root");
+    const QString backup = parent + "/.bin-ZEV" + VersionRepository::kBackupPartialSuffix;
+    EXPECT_EQ(recorder.takeSteps(), QStringList({"tar " + partial + " | previous, partial of " + wholeBytes,
+                                                 "sync " + partial + " | previous, partial of " + wholeBytes,
+                                                 "tar bin-ZEV | previous, partial of " + wholeBytes,
+                                                 "tar " + backup + " | previous, partial of " + wholeBytes,
+                                                 "sync " + backup + " | previous, partial of " + wholeBytes,
+                                                 "sync " + parent + " | previous, partial of " + wholeBytes,
+                                                 "sync " + root + " | new"}));
+    EXPECT_EQ(fileSha256(target), sha256(package));
 }
 
 TEST_F(UpdateServer, FailedDownloadsLeaveTheOldFiles)

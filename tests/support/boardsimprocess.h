@@ -22,6 +22,8 @@ public:
     BoardSimProcess(const QString& linkPath, const QString& recordPath, const QString& socketPath = QString());
     ~BoardSimProcess();
 
+    // The folder the simulator runs in (relative paths among its options are taken there).
+    void setWorkingDirectory(const QString& folder) { m_process.setWorkingDirectory(folder); }
     bool start();
     void stop();  // SIGTERM, then SIGKILL; only this process
     bool isRunning() const { return m_process.state() == QProcess::Running; }

@@ -80,7 +80,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption linkOption(QStringLiteral("link"), QStringLiteral("Also make <path> (outside the monitor's folder) a symbolic link to the terminal."), QStringLiteral("path"));
     const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("Write the terminal's path into <file>."), QStringLiteral("file"));
     const QCommandLineOption recordOption(QStringLiteral("record"), QStringLiteral("Append every new output and input word to <file>, one line each: <ISO time> <CLOCK_MONOTONIC ms> out|in 0x<word>."), QStringLiteral("file"));
-    const QCommandLineOption socketOption(QStringLiteral("socket"), QStringLiteral("Accept command lines on the unix socket <path>."), QStringLiteral("path"));
+    const QCommandLineOption socketOption(QStringLiteral("socket"), QStringLiteral("Accept command lines on the unix socket <path> (a relative path is taken in the working folder)."), QStringLiteral("path"));
     const QCommandLineOption autoOption(QStringLiteral("auto"), QStringLiteral("Pulse input N every S seconds (for MS ms) from the start."), QStringLiteral("N:S[:MS]"));
     parser.addOptions({linkOption, pathFileOption, recordOption, socketOption, autoOption});
     parser.process(app);
@@ -112,9 +112,12 @@ int main(int argc, char* argv[])
     }
     QLocalServer server;
     if (parser.isSet(socketOption)) {
-        QLocalServer::removeServer(parser.value(socketOption));
-        if (!server.listen(parser.value(socketOption))) {
-            say(QStringLiteral("error: cannot listen on %1: %2").arg(parser.value(socketOption), server.errorString()));
+        // Qt takes a bare name as a name in its own folder (/tmp), where simulators started
+        // in different folders would remove each other's socket: a relative path is a path.
+        const QString socketPath = QFileInfo(parser.value(socketOption)).absoluteFilePath();
+        QLocalServer::removeServer(socketPath);
+        if (!server.listen(socketPath)) {
+            say(QStringLiteral("error: cannot listen on %1: %2").arg(socketPath, server.errorString()));
             return 1;
         }
         serveSocket(&server, &sim);
