@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <QtDebug>
 
@@ -107,16 +108,21 @@ void CComp_DialogFrame::addTitleWgt(QWidget* w)
     m_titleLayout->insertWidget(m_titleLayout->count() - 1, w);
 }
 
-void CComp_DialogFrame::setStyleCombobox(QComboBox* box)
+void CComp_DialogFrame::setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra)
 {
+    box->setItemDelegate(itemDelegate);
     box->setStyleSheet(
         QStringLiteral(
-            "QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;}"
+            "QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;background-color:#607D8B;"
+            "combobox-popup:0;}"
             "QComboBox::drop-down{width:40px;height:40px;border-style:none;}"
             "QComboBox::down-arrow{width:30px;height:30px;image:url(:/img/Resources/RightTriangle.png);}"
             "QComboBox::down-arrow:open{image: url(:/img/Resources/DownTriangle.png);}"
-            "QComboBox QAbstractItemView::item {outline:0px;color:black;background-color:white;}"
-            "QComboBox QAbstractItemView::item:focus {color:white;background-color:#607D8B;}"));
+            "QComboBox QAbstractItemView::item {outline:0px;color:black;min-height:45px;height:40px;"
+            "background-color:white;}"
+            "QComboBox QAbstractItemView::item:focus {color:white;min-height:50px;height:40px;"
+            "background-color:#607D8B;}")
+        + extra);
 }
 
 QString CComp_DialogFrame::defaultStyle()

@@ -5,6 +5,7 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QStyledItemDelegate;
 
 // Frame of the large settings dialogs of the network side: a gray title bar
 // with the title and a green confirm button, and a body the subclass fills.
@@ -17,8 +18,9 @@ public:
     // Inserts a widget into the title bar just left of the confirm button.
     void addTitleWgt(QWidget* w);
 
-    // The frame's look for a drop-down; its list and rows stay the box's own.
-    static void setStyleCombobox(QComboBox* box);
+    // The frame's look for a drop-down, followed directly by extra; the box takes
+    // the delegate over (a TouchRowDelegate keeps its rows finger-high).
+    static void setStyleCombobox(QComboBox* box, QStyledItemDelegate* itemDelegate, const QString& extra);
     static void setDefaultWgt(QWidget* w, const QString& extra);
     static QString defaultStyle();
 

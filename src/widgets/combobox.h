@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QComboBox>
+#include <QPoint>
 
 // Combo box that never takes the focus and reports every press as clicked().
 // Its list opens when a finger taps the box, not on the press: a stroke that
 // opened the list on its press went on into the list, and its lift picked the
-// row under the finger. A drag that starts on the box opens nothing, and a drag
-// over the open list scrolls it or does nothing: only a tap on a row picks.
+// row under the finger. A stroke that moves past the drag distance, on the box
+// or beyond it, opens nothing, and a drag over the open list scrolls it or does
+// nothing: only a tap on a row picks.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
@@ -23,13 +25,24 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    class RowDelegate;
-    RowDelegate* m_rows;
+    // A finger from where it came down (screen coordinates): a tap until it
+    // moves past the drag distance in any direction.
+    struct Stroke
+    {
+        QPoint from;
+        bool dragged = false;
+        void press(const QPoint& at);
+        void move(const QPoint& at);
+    };
+    class WindowStrokes;
+    static const Stroke& windowStroke();
+
     bool m_pressed = false;
+    Stroke m_boxStroke;
     QObject* m_listViewport = nullptr;
-    QPoint m_listPressAt;          // where the finger came down on the open list
-    bool m_listDragged = false;    // and moved on from there since
+    Stroke m_listStroke;
 };

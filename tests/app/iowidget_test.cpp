@@ -8,6 +8,7 @@
 #include "globals.h"
 #include "iostatus.h"
 #include "iowidget.h"
+#include "languagetable.h"
 #include "modalanswerer.h"
 #include "paramdatabase.h"
 #include "paramdefaults.h"
@@ -24,6 +25,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QWindow>
+#include <algorithm>
 #include <tuple>
 
 namespace {
@@ -68,6 +70,104 @@ TEST(IOStatusEntries, NamesFollowTheTriggerModeLayout)
     EXPECT_EQ(multi[9].nameIndex, 9);
     EXPECT_EQ(multi[9].number, 0);
     EXPECT_EQ(multi[17].number, 8);
+}
+
+namespace {
+// The n longest names of a function table in the current language, distinct, longest first.
+QStringList longestNames(const char* const* table, int functions, int n)
+{
+    QStringList names;
+    for (int f = 0; f < functions; ++f)
+        names << QString::fromUtf8(table[4 * f + gLan]);
+    const QFontMetrics metrics(QFont("wqy-microhei"));
+    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+        return metrics.horizontalAdvance(a) > metrics.horizontalAdvance(b);
+    });
+    return names.mid(0, n);
+}
+} // namespace
+
+// The status bar names every input and output whole, at a readable size, each inside a
+// place of its own on the bar and clear of the marks at its right: at 1920 and 1024 px
+// wide, in the four languages, in mode 3 with its default names and with the longest names
+// its inputs and outputs can be given (also beside an export in progress), and with four
+// inputs and four outputs as in the other modes. At 1024 px "I1 Open" was cut to "I1 Ope".
+TEST(IOStatusLayout, EveryLabelShowsWholeOnBothScreens)
+{
+    ASSERT_GT(LanguageTable::load(), 0);
+    const std::vector<QString> savedNames(std::begin(gaName), std::end(gaName));
+    QStringList faults;
+    for (int lan = 0; lan < kLanguageCount; ++lan) {
+        gLan = lan;
+        const QString safety = lanText(302), alarm = lanText(307);
+        const QString open = QString::fromUtf8(gInName[gLan]), clamp = QString::fromUtf8(gOutName[gLan]);
+        const QStringList longIn = longestNames(gInName, WizardPara::kInFunctions, 8);
+        const QStringList longOut = longestNames(gOutName, WizardPara::kOutFunctions, 8);
+        const auto times = [](int n, const QString& name) { return QVector<QString>(n, name).toList(); };
+        const struct
+        {
+            const char* name;
+            int trigMode;
+            QStringList inputs, outputs;
+        } sets[] = {
+            {"mode 3 defaults", 3, QStringList{open, safety} + times(7, open),
+             QStringList{clamp, clamp, alarm} + times(6, clamp)},
+            {"mode 3 longest", 3, QStringList{longIn.first(), safety} + longIn.mid(1),
+             longOut.mid(0, 2) + QStringList{alarm} + longOut.mid(2)},
+            {"four and four", 0, longIn.mid(0, 4), longOut.mid(0, 4)},
+        };
+        for (const auto& set : sets) {
+            const QStringList names = set.inputs + set.outputs;
+            for (int i = 0; i < names.size(); ++i)
+                gaName[i] = names.at(i);
+            QStringList labels;
+            for (const IOStatus::Entry& entry : IOStatus::entries(set.trigMode))
+                labels << IOStatus::label(entry);
+            for (const int width : {1920, 1024}) {
+                // The marks at the right: none; a lost link and the image disk, which may stay
+                // for long; those and an export in progress, which on the small screen may
+                // leave room only for names elided with "…" while it runs.
+                const QString exporting = lanText(723).arg(100);
+                for (const int reserved : {IOStatus::reservedWidth(false, false, QString()),
+                                           IOStatus::reservedWidth(true, true, QString()),
+                                           IOStatus::reservedWidth(true, true, exporting)}) {
+                    const bool mayElide = width == 1024 && reserved == IOStatus::reservedWidth(true, true, exporting);
+                    const QString where = QStringLiteral("language %1, %2, %3 px, %4 px reserved: ")
+                                              .arg(lan).arg(set.name).arg(width).arg(reserved);
+                    const QRect room(0, 0, width - reserved, 44);
+                    const IOStatus::Layout placed = IOStatus::layout(labels, set.inputs.size(), QSize(width, 44), reserved);
+                    QFont font("wqy-microhei");
+                    font.setPixelSize(placed.pixelSize);
+                    const QFontMetrics metrics(font);
+                    if (placed.pixelSize < IOStatus::kReadablePixels)
+                        faults << where + QStringLiteral("names at %1 px").arg(placed.pixelSize);
+                    if (placed.cells.size() != labels.size()) {
+                        faults << where + QStringLiteral("%1 places").arg(placed.cells.size());
+                        continue;
+                    }
+                    for (int i = 0; i < labels.size(); ++i) {
+                        const IOStatus::Cell& cell = placed.cells.at(i);
+                        const int needs = metrics.horizontalAdvance(cell.shown);
+                        const bool elided = mayElide ? !labels.at(i).startsWith(cell.shown.chopped(1))
+                                                             : cell.shown != labels.at(i);
+                        if (elided || needs > cell.text.width() || metrics.height() > cell.text.height()
+                            || !room.contains(cell.text) || !room.contains(cell.dot))
+                            faults << where + QStringLiteral("\"%1\" shown as \"%2\", %3 px wide in %4 x %5 at %6,%7")
+                                                  .arg(labels.at(i), cell.shown).arg(needs).arg(cell.text.width())
+                                                  .arg(cell.text.height()).arg(cell.text.x()).arg(cell.text.y());
+                        for (int j = i + 1; j < labels.size(); ++j) {
+                            const IOStatus::Cell& other = placed.cells.at(j);
+                            if (cell.text.intersects(other.text) || cell.text.intersects(other.dot)
+                                || cell.dot.intersects(other.text) || cell.dot.intersects(other.dot))
+                                faults << where + labels.at(i) + " overlaps " + labels.at(j);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    std::copy(savedNames.begin(), savedNames.end(), std::begin(gaName));
+    EXPECT_TRUE(faults.isEmpty()) << faults.size() << " faults:\n" << faults.mid(0, 20).join('\n').toStdString();
 }
 
 TEST_F(IOPageTest, GroupModesShowStatesWithoutAssignment)

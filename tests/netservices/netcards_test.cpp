@@ -1,5 +1,6 @@
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
+#include "hostpaths.h"
 #include "networkmanager.h"
 #include "qttesthelpers.h"
 #include "recordedprocess.h"
@@ -324,4 +325,62 @@ TEST(NetTools, ProcessAliveSeesOnlyTheRealProcess)
     EXPECT_TRUE(NetworkManager::chkIPformat("fe80::1"));
     EXPECT_FALSE(NetworkManager::chkIPformat("300.1.1.1"));
     EXPECT_FALSE(NetworkManager::chkIPformat(""));
+}
+
+// The demo's cards as its stand-ins give them (assets/demodata): the card-update script
+// writes both card files, the host folder lists both cards and marks the wireless one, the
+// scan finds its networks, and a poll sees the wired card running with traffic and the
+// wireless one not running. Nothing is written outside the test's folder.
+TEST(NetTools, DemoStandInsGiveAWiredAndAWirelessCard)
+{
+    TempAppDir appDir;
+    const QString python = QStandardPaths::findExecutable("python3");
+    const QString demo = projectSourceDir() + "/assets/demodata/";
+    ASSERT_EQ(QProcess::execute(demo + "make_safe_bin.sh", {appDir.filePath(".safebin")}), 0);
+    QProcess cards;
+    cards.start(demo + "make_demo_cards.sh", {appDir.path(), python});
+    ASSERT_TRUE(cards.waitForFinished(20000));
+    ASSERT_EQ(cards.exitCode(), 0) << cards.readAllStandardError().toStdString();
+    const QString root = QString::fromLocal8Bit(cards.readAllStandardOutput()).trimmed();
+    ASSERT_EQ(root, appDir.filePath(".host"));
+
+    struct Restore
+    {
+        QString root = HostPaths::root();
+        QByteArray path = qgetenv("PATH");
+        ~Restore()
+        {
+            qputenv("PATH", path);
+            HostPaths::setRoot(root);
+        }
+    } restore;
+    const QByteArray path = restore.path;
+    HostPaths::setRoot(root);
+    qputenv("PATH", appDir.filePath(".safebin").toUtf8() + ':' + path);
+
+    NetworkManager* manager = NetworkManager::getInstance();
+    EXPECT_TRUE(manager->initnetcard(false));
+    const auto known = manager->readNetInfo();
+    EXPECT_EQ(known.keys(), QStringList({"eth0", "wlan0"}));
+    EXPECT_FALSE(known.value("eth0").iswifi);
+    EXPECT_TRUE(known.value("eth0").ispriority);
+    EXPECT_TRUE(known.value("wlan0").iswifi);
+    EXPECT_EQ(known.value("wlan0").describe, QString("Demo wireless card(demo)"));
+    EXPECT_TRUE(NetworkManager::isWifi("wlan0"));
+    EXPECT_FALSE(NetworkManager::isWifi("eth0"));
+    EXPECT_EQ(manager->getHotPoints("wlan0").size(), 5);
+    EXPECT_TRUE(manager->getHotPoints("eth0").isEmpty());
+
+    manager->NDSpeed_Touch(true, 50);
+    EXPECT_TRUE(waitUntil([&] {
+        const auto table = manager->speedTable();
+        return table.value("eth0").active && table.value("eth0").rate.endsWith("kb/s") && table.contains("wlan0");
+    }, 10000)) << manager->speedTable().value("eth0").rate.toStdString();
+    EXPECT_FALSE(manager->speedTable().value("wlan0").active);
+    manager->NDSpeed_Touch(false, 50);
+    EXPECT_TRUE(waitUntil([&] { return !manager->ifconfigPending(); }));
+
+    const QString calls = QString::fromUtf8(appDir.readFile(".safebin/calls.log"));
+    EXPECT_TRUE(calls.contains("python3 ./cnt_net/orulx40_upnetcard.py\n"));
+    EXPECT_TRUE(calls.contains("iwlist wlan0 scan\n"));
 }

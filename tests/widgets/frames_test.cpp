@@ -12,6 +12,7 @@
 #include "warnbox.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -79,6 +81,15 @@ TEST_F(FrameTest, SharedStyleTexts)
     QWidget w;
     CComp_DialogFrame::setDefaultWgt(&w, "QLabel{}");
     EXPECT_TRUE(w.styleSheet().endsWith("QLineEdit:focus{background:white;color:black;}QLabel{}"));
+
+    QComboBox box;
+    auto* rows = new QStyledItemDelegate(&box);
+    CComp_DialogFrame::setStyleCombobox(&box, rows, "QComboBox{margin:1px;}");
+    EXPECT_EQ(box.itemDelegate(), rows);
+    EXPECT_EQ(box.styleSheet().size(), 563 + 22);
+    EXPECT_TRUE(box.styleSheet().startsWith("QComboBox {color:white;font-size:22px;height:40px;border:1px solid #BDBDBD;"
+                                            "background-color:#607D8B;combobox-popup:0;}"));
+    EXPECT_TRUE(box.styleSheet().endsWith("min-height:50px;height:40px;background-color:#607D8B;}QComboBox{margin:1px;}"));
 
     QLineEdit edit;
     C_Type_COM styler;

@@ -1,6 +1,7 @@
 // Buttons, combo boxes and the main screen's button panel.
 #include "widgetfixture.h"
 
+#include "ccomp_dialogframe.h"
 #include "colorbutton.h"
 #include "combobox.h"
 #include "fuzzycombobox.h"
@@ -8,8 +9,11 @@
 #include "indexbutton.h"
 #include "qttesthelpers.h"
 #include "statisticsscreen.h"
+#include "touchrowdelegate.h"
+#include "touchscroll.h"
 
 #include <QAbstractItemView>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QScroller>
 #include <QSignalSpy>
@@ -66,7 +70,14 @@ TEST_F(PanelTest, DropDownRowsAreTouchSized)
     auto* filtered = new FuzzyComboBox(win.get());
     filtered->setStringList({"group 1", "group 2", "group 3"});
     filtered->setItemHeight(40);
-    for (ComboBox* combo : {plain, asked}) {
+    // In a network dialog's look, with the delegate handed to the box; asked for a height
+    // after its delegate was replaced.
+    auto* framed = new ComboBox(win.get());
+    CComp_DialogFrame::setStyleCombobox(framed, new TouchRowDelegate(framed), QString());
+    auto* framedAsked = new ComboBox(win.get());
+    CComp_DialogFrame::setStyleCombobox(framedAsked, new TouchRowDelegate(framedAsked), QString());
+    framedAsked->setItemHeight(66);
+    for (ComboBox* combo : {plain, asked, framed, framedAsked}) {
         for (int hour = 0; hour < 24; ++hour)
             combo->addItem(QString::number(hour), hour);
     }
@@ -74,7 +85,7 @@ TEST_F(PanelTest, DropDownRowsAreTouchSized)
     {
         ComboBox* combo;
         int height;
-    } cases[] = {{plain, 50}, {asked, 66}, {filtered, 40}};
+    } cases[] = {{plain, 50}, {asked, 66}, {filtered, 40}, {framed, 50}, {framedAsked, 66}};
     for (const auto& c : cases) {
         c.combo->show();
         c.combo->showPopup();
@@ -190,6 +201,64 @@ TEST_F(PanelTest, ADragOverAListThatFitsPicksNothing)
     ASSERT_TRUE(waitUntil([&] { return !popup->isVisible(); }));
     EXPECT_EQ(picks.count(), 1);
     EXPECT_EQ(combo.currentIndex(), 1);
+}
+
+// A stroke that begins and ends on a closed box opens nothing, whichever way it moves past
+// the drag distance (also out and back to where it began), on a plain box, a filtered one and
+// one on a page that scrolls by drag; a tap, also one that wobbles a little, opens each.
+TEST_F(PanelTest, OnlyATapOpensAClosedBox)
+{
+    auto* page = new QScrollArea(win.get());
+    page->setGeometry(0, 300, 500, 200);
+    auto* content = new QWidget;
+    content->setFixedSize(480, 600);
+    page->setWidget(content);
+    TouchScroll::enable(page);
+    page->show();
+    auto* plain = new ComboBox(win.get());
+    plain->move(600, 100);
+    auto* filtered = new FuzzyComboBox(win.get());
+    filtered->setStringList({"group 1", "group 2"});
+    filtered->move(600, 300);
+    auto* paged = new ComboBox(content);
+    paged->move(50, 50);
+    for (ComboBox* box : {plain, static_cast<ComboBox*>(filtered), paged}) {
+        if (box != static_cast<ComboBox*>(filtered))
+            box->addItems({"1st", "2nd", "3rd"});
+        box->setFixedSize(300, 76);
+        box->show();
+        SCOPED_TRACE(box == plain ? "plain box" : box == static_cast<ComboBox*>(filtered) ? "filtered box" : "box on a dragged page");
+        QSignalSpy picks(box, QOverload<int>::of(&QComboBox::activated));
+        QWindow* window = win->windowHandle();
+        const QPoint mid = box->mapTo(win.get(), box->rect().center());
+        const struct
+        {
+            const char* name;
+            QPoint from, to;
+        } strokes[] = {{"sideways", mid - QPoint(100, 0), mid + QPoint(100, 0)},
+                       {"back sideways", mid + QPoint(60, 10), mid - QPoint(60, 10)},
+                       {"slanting", mid - QPoint(40, 25), mid + QPoint(40, 25)},
+                       {"down", mid - QPoint(0, 25), mid + QPoint(0, 25)}};
+        for (const auto& stroke : strokes) {
+            SCOPED_TRACE(stroke.name);
+            fingerStroke(window, stroke.from, stroke.to);
+            QTest::qWait(50);
+            EXPECT_FALSE(box->view()->isVisible());
+        }
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, mid);
+        for (const int dx : {20, 60, 100, 60, 20, 0}) {
+            QTest::qWait(15);
+            QTest::mouseMove(window, mid + QPoint(dx, 0));
+        }
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, mid);
+        QTest::qWait(50);
+        EXPECT_FALSE(box->view()->isVisible()) << "out and back";
+
+        fingerStroke(window, mid, mid + QPoint(2, 1));
+        ASSERT_TRUE(waitUntil([&] { return box->view()->isVisible(); })) << "a tap opens";
+        box->hidePopup();
+        EXPECT_EQ(picks.count(), 0);
+    }
 }
 
 TEST_F(PanelTest, FuzzyComboBoxFiltersAndFallsBackWhenNothingMatches)

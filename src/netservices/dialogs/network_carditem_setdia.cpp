@@ -6,6 +6,7 @@
 #include "editip.h"
 #include "globals.h"
 #include "labelfit.h"
+#include "touchrowdelegate.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -99,15 +100,15 @@ bool editedAddress(const EditIP* editor, QString* address)
     return true;
 }
 
-// A drop-down worked by finger as the others are: its list scrolls when dragged and as high
-// as the screen, a tap picks, rows 50 px.
+// A drop-down worked by finger as the others are: its list scrolls when dragged, a tap picks,
+// rows 50 px.
 ComboBox* comboBox(const char* name, const QStringList& items, QWidget* parent)
 {
     auto* box = new ComboBox(parent);
     box->setObjectName(QString::fromLatin1(name));
     box->setMinimumWidth(kComboMinW);
     box->addItems(items);
-    CComp_DialogFrame::setStyleCombobox(box);
+    CComp_DialogFrame::setStyleCombobox(box, new TouchRowDelegate(box), QString());
     return box;
 }
 
