@@ -148,8 +148,8 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     connect(m_cycle, &DetectionCycle::sigCycleStarted, this, [hub] { hub->start_PeriodRecord(); });
     connect(m_cycle, &DetectionCycle::sigCycleFinished, this, [hub](bool ng) { hub->finish_PeriodRecord(ng); });
     connect(m_imageWriter.get(), &SaveFialImageThread::sigImageSaved, hub,
-            [hub](int camera, int detection, bool ok, QString path) {
-                hub->add_PeriodRecord_Picture(camera, detection, ok, path);
+            [hub](int camera, int detection, bool ok, QString path, QString cycleId) {
+                hub->add_PeriodRecord_Picture(camera, detection, ok, path, cycleId);
             },
             Qt::DirectConnection);
     // The companion process hears of alarms, their release and every operation record.

@@ -8,7 +8,9 @@
 #include "leddevice.h"
 #include "mainwindowbase.h"
 #include "productalarmwarnbox.h"
+#include "savefialimagethread.h"
 #include "statecodes.h"
+#include "vek_netmn.h"
 #include "wizardpara.h"
 
 #include <QDebug>
@@ -655,15 +657,7 @@ void DetectionCycle::CheckNG(bool ng)
             unit->startAlarmBlink();
         unit->saveFailImage(d, slot);
         unit->updateFailImage(d, slot);
-        const int camera = unit->cameraIndex();
-        if (camera >= 0 && camera < kMaxCameras && pMutexSaveFail) {
-            QMutexLocker lock(pMutexSaveFail);
-            if ((ok ? gPicNumOK : gPicNumNG) > 0)
-                gisSaveFail[camera][d][slot] = 1;
-            else if (!ok && !gisSaveFail[camera][d][0])
-                // No picture is kept: its NG number must not name the next one.
-                gFailIndex[camera][d] = 0;
-        }
+        SaveFialImageThread::markPicture(unit->cameraIndex(), d, slot, VEK_NETMN::getInstance()->currentCycleId());
     }
     if (closes && !m_open.counted)
         countCycle(m_open);

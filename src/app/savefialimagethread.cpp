@@ -14,8 +14,18 @@
 #include <QMutexLocker>
 #include <QStorageInfo>
 #include <QVector>
+#include <QWaitCondition>
 
 #include <algorithm>
+#include <utility>
+
+namespace {
+
+// Under pMutexSaveFail: a mark the writer has not looked for yet, and its wake-up.
+bool g_marked = false;
+QWaitCondition g_markWake;
+
+} // namespace
 
 SaveFialImageThread::SaveFialImageThread(QObject* parent)
     : QThread(parent)
@@ -36,17 +46,59 @@ QString SaveFialImageThread::folderFor(int camera, int detection, int slot)
         .arg(slot == 0 ? "NG" : "OK");
 }
 
+void SaveFialImageThread::markPicture(int camera, int detection, int slot, const QString& cycleId)
+{
+    if (camera < 0 || camera >= kMaxCameras || detection < 0 || detection >= kMaxDetections || slot < 0 || slot > 1 ||
+        !pMutexSaveFail)
+        return;
+    QMutexLocker lock(pMutexSaveFail);
+    if ((slot == 0 ? gPicNumNG : gPicNumOK) > 0) {
+        // One frame per camera, detection and result waits for the writer: a cycle's picture
+        // it has not taken yet is lost to the next one. Told, so that a plant knows.
+        if (gisSaveFail[camera][detection][slot] && gSaveFailCycleId[camera][detection][slot] != cycleId)
+            qWarning().noquote() << QStringLiteral("picture of camera %1, detection %2 (%3) of cycle %4 replaced before it was written")
+                                        .arg(camera + 1)
+                                        .arg(detection + 1)
+                                        .arg(slot == 0 ? "NG" : "OK")
+                                        .arg(gSaveFailCycleId[camera][detection][slot]);
+        gisSaveFail[camera][detection][slot] = 1;
+        gSaveFailCycleId[camera][detection][slot] = cycleId;
+        g_marked = true;
+        g_markWake.wakeAll();
+    } else if (slot == 0 && !gisSaveFail[camera][detection][0]) {
+        // No picture is kept: its NG number must not name the next one.
+        gFailIndex[camera][detection] = 0;
+    }
+}
+
 void SaveFialImageThread::stop()
 {
     requestInterruption();
+    if (pMutexSaveFail) {
+        QMutexLocker lock(pMutexSaveFail);
+        g_markWake.wakeAll();
+    }
     wait();
+}
+
+void SaveFialImageThread::waitForMarks()
+{
+    if (!pMutexSaveFail) {
+        msleep(kPollMs);
+        return;
+    }
+    QMutexLocker lock(pMutexSaveFail);
+    // Checked under the lock that mark and stop wake under: no wake-up is missed.
+    if (!g_marked && !isInterruptionRequested())
+        g_markWake.wait(pMutexSaveFail, kPollMs);
+    g_marked = false;
 }
 
 void SaveFialImageThread::run()
 {
     while (!isInterruptionRequested()) {
         saveOnce();
-        msleep(kPollMs);
+        waitForMarks();
     }
     // Pictures marked just before the stop (a restart, a power-off) are still written.
     saveOnce();
@@ -96,11 +148,13 @@ int SaveFialImageThread::saveOnce()
         for (int detection = 0; detection < kMaxDetections; ++detection) {
             for (int slot = 0; slot < 2; ++slot) {
                 int failIndex = 0;
+                QString cycleId;
                 {
                     QMutexLocker lock(pMutexSaveFail);
                     if (!gisSaveFail[camera][detection][slot])
                         continue;
                     gisSaveFail[camera][detection][slot] = 0;
+                    cycleId = std::exchange(gSaveFailCycleId[camera][detection][slot], QString());
                     FailPicture* image = gpFailImage[camera][detection][slot];
                     if (!image || image->isEmpty())
                         continue;
@@ -151,7 +205,7 @@ int SaveFialImageThread::saveOnce()
                 ++written;
                 if (slot == 0 && Copy2MoveDisk::_instance)
                     Copy2MoveDisk::_instance->add_map_actqueue(folder, QFileInfo(path).completeBaseName(), image);
-                emit sigImageSaved(camera, detection, slot != 0, path);
+                emit sigImageSaved(camera, detection, slot != 0, path, cycleId);
             }
         }
     }

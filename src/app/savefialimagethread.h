@@ -8,7 +8,7 @@
 // Writes the NG and OK images that the detection cycle marks in the shared
 // table (gpFailImage, gisSaveFail, gFailIndex under pMutexSaveFail) as JPEG
 // files under "./alarmimage/camera<c>/detect<d>/NG|OK", keeping at most the
-// configured number of files per folder. Polls the table every 100 ms.
+// configured number of files per folder. Woken by each mark, and polls the table every 100 ms.
 class SaveFialImageThread : public QThread
 {
     Q_OBJECT
@@ -22,6 +22,10 @@ public:
     explicit SaveFialImageThread(QObject* parent = nullptr);
     ~SaveFialImageThread() override;
 
+    // Marks the image the detection cycle stored for a camera, detection and slot (0 NG,
+    // 1 OK) for writing, as taken in the cycle named, when such pictures are kept.
+    static void markPicture(int camera, int detection, int slot, const QString& cycleId);
+
     // One pass over the table; the number of files written.
     int saveOnce();
     void stop();
@@ -31,13 +35,16 @@ public:
     static QString folderFor(int camera, int detection, int slot);
 
 signals:
-    // A file was written (the USB copy and the network side take it from here).
-    void sigImageSaved(int camera, int detection, bool ok, QString path);
+    // A file was written (the USB copy and the network side take it from here), with the id
+    // of the cycle it was taken in.
+    void sigImageSaved(int camera, int detection, bool ok, QString path, QString cycleId);
 
 protected:
     void run() override;
 
 private:
+    // Until a mark or the next poll.
+    void waitForMarks();
     void prune(const QString& folder, int keep) const;
     // Removes the folder's oldest pictures until the reserve plus the next picture is
     // free; false (the picture is skipped) when the folder has none left to give.

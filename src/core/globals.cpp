@@ -34,6 +34,7 @@ int gSyncNGCycleNum = 0;
 int gFailIndex[kMaxCameras][kMaxDetections] = {};
 unsigned char gisSaveFail[kMaxCameras][kMaxDetections][2] = {};
 FailPicture* gpFailImage[kMaxCameras][kMaxDetections][2] = {};
+QString gSaveFailCycleId[kMaxCameras][kMaxDetections][2];
 int gPicNumNG = 100;
 int gPicNumOK = 100;
 

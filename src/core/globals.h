@@ -63,6 +63,8 @@ extern int gSyncNGCycleNum;
 extern int gFailIndex[kMaxCameras][kMaxDetections];
 extern unsigned char gisSaveFail[kMaxCameras][kMaxDetections][2];
 extern FailPicture* gpFailImage[kMaxCameras][kMaxDetections][2];
+// The id of the cycle each marked image was taken in, handed on with its file.
+extern QString gSaveFailCycleId[kMaxCameras][kMaxDetections][2];
 extern int gPicNumNG;
 extern int gPicNumOK;
 

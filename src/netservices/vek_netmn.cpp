@@ -157,25 +157,40 @@ void VEK_NETMN::clear_PeriodRecord()
     QMutexLocker lock(&m_recordLock);
     roiResultCache.clear();
     lastDetectInfo.clear();
+    // No cycle goes on: what one held waits no longer, and what was sent is forgotten.
+    m_heldPictures.clear();
+    m_sentPictures.clear();
 }
 
 void VEK_NETMN::start_PeriodRecord()
 {
-    // Under the record lock, so that a picture of the previous cycle being added
-    // from the writer's thread cannot store that cycle back over this one.
-    QMutexLocker lock(&m_recordLock);
-    roiResultCache.clear();
-    if (!m_worknetfunc && !m_workapifunc) {
-        lastDetectInfo.clear();
-        return;
+    QString undecidedId;
+    QList<SavedPicture> undecided;
+    {
+        // Under the record lock, so that a picture of the previous cycle being added
+        // from the writer's thread cannot store that cycle back over this one.
+        QMutexLocker lock(&m_recordLock);
+        roiResultCache.clear();
+        if (!m_worknetfunc && !m_workapifunc) {
+            lastDetectInfo.clear();
+            m_heldPictures.clear();
+            return;
+        }
+        // Held pictures mean the last cycle was never decided: they still go out under its id.
+        if (!m_heldPictures.isEmpty()) {
+            undecidedId = currentCycleId();
+            undecided = takeHeldPictures(undecidedId);
+        }
+        sAPI_LastDetect_Info info;
+        const qint64 startMs = gettimeofday_ms();
+        info.starttime = QDateTime::fromMSecsSinceEpoch(startMs).toString(QString::fromLatin1(kTimeFormat));
+        info.id = QStringLiteral("V18#%1@%2").arg(m_devicename, QString::number(startMs, 16));
+        // Replaces the last cycle in one step: an API reader never finds no cycle in between.
+        lastDetectInfo.setValue(info);
+        m_link->workStartMs = startMs;
     }
-    sAPI_LastDetect_Info info;
-    const qint64 startMs = gettimeofday_ms();
-    info.starttime = QDateTime::fromMSecsSinceEpoch(startMs).toString(QString::fromLatin1(kTimeFormat));
-    info.id = QStringLiteral("V18#%1@%2").arg(m_devicename, QString::number(startMs, 16));
-    // Replaces the last cycle in one step: an API reader never finds no cycle in between.
-    lastDetectInfo.setValue(info);
-    m_link->workStartMs = startMs;
+    for (const SavedPicture& picture : undecided)
+        sendPicture(picture, undecidedId);
 }
 
 void VEK_NETMN::finish_PeriodRecord(bool ng)
@@ -201,6 +216,8 @@ void VEK_NETMN::finish_PeriodRecord(bool ng)
     record.insert("detail", Parse_CacheDetectedRoiInfos_2_QJsonArray(cache));
     record.insert("detect_result", allOk);
 
+    QString cycleId;
+    QList<SavedPicture> held;
     {
         QMutexLocker lock(&m_recordLock);
         const bool stored = lastDetectInfo.update([&](sAPI_LastDetect_Info& info) {
@@ -208,15 +225,22 @@ void VEK_NETMN::finish_PeriodRecord(bool ng)
             record.insert("finishtime", nowText());
             record.insert("uuid", info.id);
             info.record = record;
+            cycleId = info.id;
+            for (auto picture = m_heldPictures.cbegin(); picture != m_heldPictures.cend(); ++picture)
+                info.pictures.insert(picture.key(), picture->path);
         });
         if (!stored)
             return;
+        held = takeHeldPictures(cycleId);
     }
 
     if (m_workapifunc)
         m_apiServer->finish_PeriodRecord();
     if (m_worknetfunc)
         m_link->sndDetectOnceInfo();
+    // Pictures saved before the decision follow their record.
+    for (const SavedPicture& picture : held)
+        sendPicture(picture, cycleId);
 
     bool first = false;
     if (!firstCycleResult.tryGetValue(first)) {
@@ -229,28 +253,74 @@ void VEK_NETMN::finish_PeriodRecord(bool ng)
     }
 }
 
-void VEK_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path)
+void VEK_NETMN::add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path, QString cycleId)
 {
     if (!m_worknetfunc && !m_workapifunc)
         return;
-    QString cycleId;
+    // Taken while no cycle was recorded: it belongs to none.
+    if (cycleId.isEmpty())
+        return;
+    const SavedPicture picture{camera, detect, ok, path};
+    const QString key = pictureKey(camera, detect, ok);
     {
         QMutexLocker lock(&m_recordLock);
-        bool decided = false;
+        bool undecided = false;
         lastDetectInfo.update([&](sAPI_LastDetect_Info& info) {
-            if (info.record.isEmpty())
+            // An earlier cycle's picture is sent under that cycle's id; its record is gone.
+            if (info.id != cycleId)
                 return;
-            decided = true;
-            cycleId = info.id;
-            info.pictures.insert(QStringLiteral("%1;%2;%3").arg(camera).arg(detect).arg(ok ? 1 : 0), path);
+            undecided = info.record.isEmpty();
+            if (!undecided)
+                info.pictures.insert(key, path);
         });
-        if (!decided)
+        if (undecided) {
+            m_heldPictures.insert(key, picture);
+            return;
+        }
+        if (!firstSending(cycleId, key))
             return;
     }
+    sendPicture(picture, cycleId);
+}
+
+QString VEK_NETMN::pictureKey(int camera, int detect, bool ok)
+{
+    return QStringLiteral("%1;%2;%3").arg(camera).arg(detect).arg(ok ? 1 : 0);
+}
+
+bool VEK_NETMN::firstSending(const QString& cycleId, const QString& key)
+{
+    for (auto cycle = m_sentPictures.rbegin(); cycle != m_sentPictures.rend(); ++cycle) {
+        if (cycle->first != cycleId)
+            continue;
+        if (cycle->second.contains(key))
+            return false;
+        cycle->second.insert(key);
+        return true;
+    }
+    if (m_sentPictures.size() >= kSentCyclesKept)
+        m_sentPictures.removeFirst();
+    m_sentPictures.append(qMakePair(cycleId, QSet<QString>{key}));
+    return true;
+}
+
+QList<VEK_NETMN::SavedPicture> VEK_NETMN::takeHeldPictures(const QString& cycleId)
+{
+    QList<SavedPicture> pictures;
+    for (auto picture = m_heldPictures.cbegin(); picture != m_heldPictures.cend(); ++picture) {
+        if (firstSending(cycleId, picture.key()))
+            pictures << picture.value();
+    }
+    m_heldPictures.clear();
+    return pictures;
+}
+
+void VEK_NETMN::sendPicture(const SavedPicture& picture, const QString& cycleId)
+{
     if (m_workapifunc)
-        publishPicture(camera, detect, ok, path, cycleId);
+        publishPicture(picture.camera, picture.detect, picture.ok, picture.path, cycleId);
     if (m_worknetfunc)
-        m_link->sndAlarmPicture(camera, detect, ok, path);
+        m_link->sndAlarmPicture(picture.camera, picture.detect, picture.ok, picture.path);
 }
 
 void VEK_NETMN::publishPicture(int camera, int detect, bool ok, const QString& path, const QString& cycleId)

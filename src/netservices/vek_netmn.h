@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QMutex>
+#include <QPair>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 #include <atomic>
@@ -56,9 +58,11 @@ public:
     void start_PeriodRecord();
     // ng: the cycle had an NG that its ROI results may not show (a check without ROIs).
     void finish_PeriodRecord(bool ng = false);
-    // Called from the picture writer's thread.
-    void add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path);
-    // Detection stopped: cycle record and ROI results emptied.
+    // Called from the picture writer's thread with the id of the cycle the picture was taken in.
+    // Recorded and sent under that cycle; one saved before its cycle is decided is held and
+    // sent right after the cycle's record.
+    void add_PeriodRecord_Picture(int camera, int detect, bool ok, QString path, QString cycleId);
+    // Detection stopped: cycle record, ROI results and held pictures emptied.
     void clear_PeriodRecord();
 
     static QJsonArray Parse_CacheDetectedRoiInfos_2_QJsonArray(QMap<QString, param_roi> cache);
@@ -89,13 +93,35 @@ public:
     CVariant<bool> firstCycleResult;
 
 private:
+    // Cycles whose sent pictures are remembered, so that none is sent twice.
+    static constexpr int kSentCyclesKept = 16;
+
+    struct SavedPicture
+    {
+        int camera;
+        int detect;
+        bool ok;
+        QString path;
+    };
+
     VEK_NETMN();
+    static QString pictureKey(int camera, int detect, bool ok);
+    // Under the record lock: true the first time a cycle's picture key is sent.
+    bool firstSending(const QString& cycleId, const QString& key);
+    // Under the record lock: the held pictures taken out, each only if not sent before.
+    QList<SavedPicture> takeHeldPictures(const QString& cycleId);
+    // To the API's subscribers and the companion process.
+    void sendPicture(const SavedPicture& picture, const QString& cycleId);
     // Offers a saved picture to the API's subscribers.
     void publishPicture(int camera, int detect, bool ok, const QString& path, const QString& cycleId);
 
     std::unique_ptr<HttpApiServer> m_apiServer;
     std::unique_ptr<ViewWatch2ZEL> m_link;
     QMutex m_recordLock;
+    // Under the record lock: pictures of the current cycle saved before its decision, one
+    // per key (at most 8 x 8 x 2), and the keys sent of the last cycles, oldest first.
+    QMap<QString, SavedPicture> m_heldPictures;
+    QList<QPair<QString, QSet<QString>>> m_sentPictures;
     QString m_devicename;
     // Read by the picture writer's thread too.
     std::atomic<bool> m_worknetfunc{false};

@@ -3,12 +3,18 @@
 #include "clock.h"
 #include "controlport.h"
 #include "detectioncycle.h"
+#include "failpicture.h"
 #include "globals.h"
+#include "savefialimagethread.h"
+#include "vek_netmn.h"
 #include "wizardpara.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <vector>
 
 namespace {
 const int kClampBit = 0x1;
@@ -536,4 +542,40 @@ TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
     EXPECT_EQ(warnings.filter("detection 2: no camera could be checked, no result").size(), 2) << warnings.join('\n').toStdString();
     EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{0, 0}));
     EXPECT_EQ(win->resultState, 2) << "nothing was decided";
+}
+
+// Cycle, writer and hub wired as the main window wires them. The writer saves a cycle's NG picture
+// only after the next cycle has been decided: it stays with its own cycle, out of the next one's record.
+TEST_F(CycleTest, APictureSavedLateStaysWithTheCycleItWasTakenIn)
+{
+    VEK_NETMN* hub = VEK_NETMN::getInstance();
+    hub->setWorkTask(true, false, false);   // cycles recorded; no service runs
+    const auto restore = qScopeGuard([hub] {
+        hub->setWorkTask(false, false, false);
+        hub->clear_PeriodRecord();
+        Clock::reset();
+    });
+    QObject::connect(cycle.get(), &DetectionCycle::sigCycleStarted, hub, [hub] { hub->start_PeriodRecord(); });
+    QObject::connect(cycle.get(), &DetectionCycle::sigCycleFinished, hub, [hub](bool) { hub->finish_PeriodRecord(); });
+    SaveFialImageThread writer;
+    QObject::connect(&writer, &SaveFialImageThread::sigImageSaved, hub, &VEK_NETMN::add_PeriodRecord_Picture);
+    gPicNumOK = 5;
+    FailPicture stored[2];
+    const std::vector<QRgb> pixels(64 * 48, 0xFF808080u);
+    QStringList ids;
+    for (int slot = 0; slot < 2; ++slot) {   // an NG cycle, then an OK one
+        stored[slot].store(pixels.data(), 64, 48);
+        gpFailImage[1][1][slot] = &stored[slot];
+        Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, slot)));
+        cam1->ok = slot == 1;
+        cycle->clearAlarm();
+        releaseInputs();
+        pressInput(0);
+        runPass();
+        ids << hub->currentCycleId();
+        EXPECT_EQ(gSaveFailCycleId[1][1][slot], ids.last());
+    }
+    ASSERT_NE(ids.first(), ids.last());
+    ASSERT_EQ(writer.saveOnce(), 2);
+    EXPECT_EQ(hub->lastDetectInfo.getValue().pictures.keys(), QStringList{"1;1;1"});
 }

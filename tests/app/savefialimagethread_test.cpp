@@ -190,3 +190,29 @@ TEST_F(SaveFailImageTest, WrittenJpegIsTheOneTheFullPictureGives)
         EXPECT_TRUE(file.readAll() == expected) << (original == &grey ? "grey" : "colour");
     }
 }
+
+namespace {
+QStringList* gWriterWarnings = nullptr;
+void keepWriterWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg && gWriterWarnings)
+        *gWriterWarnings << text;
+}
+}
+
+// A picture the writer had not taken when the next cycle marked the same slot is lost: it is told.
+TEST_F(SaveFailImageTest, APictureReplacedBeforeItWasWrittenIsTold)
+{
+    QStringList warnings;
+    gWriterWarnings = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(keepWriterWarnings);
+    SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");
+    SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");  // the same cycle again (a Re-detect): nothing lost
+    EXPECT_TRUE(warnings.isEmpty());
+    SaveFialImageThread::markPicture(1, 2, 0, "cycle-b");
+    EXPECT_EQ(writer.saveOnce(), 1);
+    SaveFialImageThread::markPicture(1, 2, 0, "cycle-c");  // the slot was free again
+    qInstallMessageHandler(previous);
+    gWriterWarnings = nullptr;
+    EXPECT_EQ(warnings, QStringList{"picture of camera 2, detection 3 (NG) of cycle cycle-a replaced before it was written"});
+}

@@ -27,6 +27,8 @@ void resetShellGlobals()
             gFailIndex[c][d] = 0;
             gisSaveFail[c][d][0] = gisSaveFail[c][d][1] = 0;
             gpFailImage[c][d][0] = gpFailImage[c][d][1] = nullptr;
+            gSaveFailCycleId[c][d][0].clear();
+            gSaveFailCycleId[c][d][1].clear();
         }
     }
     gSyncNGNum = gSyncNGCycleNum = 0;

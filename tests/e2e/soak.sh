@@ -33,14 +33,8 @@ e2e_wait_for "IO board port" 20
 sleep 1
 MONITOR="$(cat "$MM_PID_FILE")"
 
-in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> /dev/null
-HELPERS="$HELPERS $!"
-i=0; while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
-port="$(head -1 "$APP/subscriber.out")"
-in_netns curl -s --max-time 10 -H 'Content-Type: application/json' --data-binary \
-  "{\"subscriber\":[{\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_info\"},
-   {\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_picture\"}]}" \
-  http://127.0.0.1:10100/v18/http/subscriber_baseinfo > /dev/null
+e2e_subscribe_listener
+HELPERS="$HELPERS $E2E_SUBSCRIBER"
 
 # 16 keep-alive pollers; each prints its request and failure counts when stopped.
 cat > "$APP/pollers.py" <<'PY'
@@ -73,19 +67,7 @@ POLLERS=$!
 HELPERS="$HELPERS $POLLERS"
 
 # Triggers every 300 ms; after each, the door clears an NG alarm so the next cycle may start.
-python3 - "$APP/ioboard.sock" "$((MINUTES * 60))" > "$APP/triggers.out" <<'PY' &
-import socket, sys, time
-s = socket.socket(socket.AF_UNIX); s.connect(sys.argv[1]); f = s.makefile('rw')
-end = time.monotonic() + float(sys.argv[2]); sent = 0
-while time.monotonic() < end:
-    start = time.monotonic()
-    for cmd in ('pulse 0 100', 'pulse 1 60'):
-        f.write(cmd + '\n'); f.flush(); f.readline()
-        time.sleep(0.12)
-    sent += 1
-    time.sleep(max(0.0, 0.3 - (time.monotonic() - start)))
-print(sent, flush=True)
-PY
+python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$((MINUTES * 60))" > "$APP/triggers.out" &
 TRIGGERS=$!
 HELPERS="$HELPERS $TRIGGERS"
 

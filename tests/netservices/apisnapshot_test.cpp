@@ -244,7 +244,7 @@ TEST_F(ApiReadRoutes, FollowTheCycleAndTheWriteRoutesThatStillRunInTheGuiThread)
     EXPECT_TRUE(last.contains("\"detect_result\":true")) << last.constData();
     EXPECT_TRUE(last.contains("\"pictures\":[]")) << last.constData();
     // A picture saved after the decision (writer thread) shows at once.
-    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/late.jpg");
+    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/late.jpg", hub->currentCycleId());
     last = exchange(port, "get_last_detectinfo", "{}", "x");
     EXPECT_TRUE(last.contains("\"picture_name\":\"late.jpg\"")) << last.constData();
 

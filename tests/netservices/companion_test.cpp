@@ -279,8 +279,8 @@ TEST_F(CompanionLink, NgAlarmReportsComeInOrderWithClearMethodAndCycleDetail)
     hub->finish_PeriodRecord();
     // Pictures come from the writer's thread; an OK one only when the companion asks for it.
     std::thread writer([&] {
-        hub->add_PeriodRecord_Picture(0, 1, true, QStringLiteral("/a/ok.jpg"));
-        hub->add_PeriodRecord_Picture(0, 1, false, QStringLiteral("/a/ng.jpg"));
+        hub->add_PeriodRecord_Picture(0, 1, true, QStringLiteral("/a/ok.jpg"), cycleId);
+        hub->add_PeriodRecord_Picture(0, 1, false, QStringLiteral("/a/ng.jpg"), cycleId);
     });
     writer.join();
     ASSERT_TRUE(waitUntil([&] { return !reports("/alarmpicture").isEmpty(); }));

@@ -114,29 +114,31 @@ TEST_F(NetworkHub, BothSwitchesOffKeepRecordAndCacheEmpty)
     hub->start_PeriodRecord();
     hub->insertRoiResult(roi(0, 0, 0, 0));
     hub->finish_PeriodRecord();
-    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/x.jpg");
+    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/x.jpg", "V18#dev1@1");
     EXPECT_TRUE(hub->lastDetectInfo.isEmpty());
     EXPECT_TRUE(hub->roiResultCache.isEmpty());
 }
 
-TEST_F(NetworkHub, PicturesOnlyAfterTheDecisionAndOnePerKey)
+TEST_F(NetworkHub, PicturesAreRecordedOnceDecidedAndOnePerKey)
 {
     hub->start_PeriodRecord();
-    hub->add_PeriodRecord_Picture(0, 1, false, "./alarmimage/early.jpg");
-    EXPECT_TRUE(current(hub).pictures.isEmpty());
+    const QString id = hub->currentCycleId();
+    hub->add_PeriodRecord_Picture(0, 1, false, "./alarmimage/early.jpg", id);
+    EXPECT_TRUE(current(hub).pictures.isEmpty()) << "held until the decision";
     hub->finish_PeriodRecord();
-    hub->add_PeriodRecord_Picture(0, 1, true, "./alarmimage/a.jpg");
-    hub->add_PeriodRecord_Picture(0, 1, true, "./alarmimage/b.jpg");
-    hub->add_PeriodRecord_Picture(1, 0, false, "./alarmimage/c.jpg");
+    hub->add_PeriodRecord_Picture(0, 1, true, "./alarmimage/a.jpg", id);
+    hub->add_PeriodRecord_Picture(0, 1, true, "./alarmimage/b.jpg", id);
+    hub->add_PeriodRecord_Picture(1, 0, false, "./alarmimage/c.jpg", id);
     const auto pictures = current(hub).pictures;
-    EXPECT_EQ(pictures.size(), 2);
+    EXPECT_EQ(pictures.size(), 3);
+    EXPECT_EQ(pictures.value("0;1;0"), QString("./alarmimage/early.jpg"));
     EXPECT_EQ(pictures.value("0;1;1"), QString("./alarmimage/b.jpg"));
     EXPECT_EQ(pictures.value("1;0;0"), QString("./alarmimage/c.jpg"));
 
     hub->clear_PeriodRecord();
     EXPECT_TRUE(hub->lastDetectInfo.isEmpty());
     hub->finish_PeriodRecord();   // out of order: nothing happens
-    hub->add_PeriodRecord_Picture(0, 0, true, "./x.jpg");
+    hub->add_PeriodRecord_Picture(0, 0, true, "./x.jpg", id);
     EXPECT_TRUE(hub->lastDetectInfo.isEmpty());
 }
 
@@ -151,7 +153,7 @@ TEST_F(NetworkHub, PictureWriterNeverStoresAnOldCycleBackAndReadersAlwaysFindACy
     std::atomic<int> foundNone{0};
     QThread* writer = QThread::create([&] {
         while (!stop) {
-            hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/w.jpg");
+            hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/w.jpg", hub->currentCycleId());
             QThread::yieldCurrentThread();
         }
     });

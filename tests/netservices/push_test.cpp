@@ -19,9 +19,12 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -82,6 +85,16 @@ int pushedRoi(const QJsonObject& pushed)
     const QJsonObject record =
         QJsonDocument::fromJson(QByteArray::fromBase64(pushed.value("body").toString().toLatin1())).object();
     return record.value("detail")[0]["rois"][0]["roi_index"].toInt(-1);
+}
+
+// What a push was, by the cycle it came under: "<uuid> record" or "<uuid> camera <n>".
+QString pushedUnder(const QJsonObject& request)
+{
+    const QString uuid = request.value("headers").toObject().value("User-Agent").toString();
+    const QUrl url(request.value("path").toString());
+    if (url.path() == kRecordPath)
+        return uuid + " record";
+    return uuid + " camera " + QUrlQuery(url).queryItemValue("camera_index");
 }
 
 QByteArray subscription(const QList<QPair<int, QString>>& entries)
@@ -168,8 +181,28 @@ protected:
         runCycle({{0, 0, n, 1}});
         const qint64 decided = QDateTime::currentMSecsSinceEpoch();
         for (int camera = 0; camera < kCameras; ++camera)
-            hub->add_PeriodRecord_Picture(camera, 0, true, picture(camera));
+            hub->add_PeriodRecord_Picture(camera, 0, true, picture(camera), hub->currentCycleId());
         return decided;
+    }
+    // Starts a cycle at a millisecond of its own, so under an id of its own; its id.
+    QString startCycle()
+    {
+        if (m_nextStartMs == 0)
+            m_nextStartMs = QDateTime::currentMSecsSinceEpoch();
+        Clock::setFixed(QDateTime::fromMSecsSinceEpoch(m_nextStartMs++));
+        hub->start_PeriodRecord();
+        return hub->currentCycleId();
+    }
+    // The picture of a camera saved for a cycle, from the writer's thread as in the program.
+    void saved(int camera, const QString& cycleId)
+    {
+        std::thread writer([&] { hub->add_PeriodRecord_Picture(camera, 0, true, picture(camera), cycleId); });
+        writer.join();
+    }
+    void subscribeBoth(const Listener& subscriber)
+    {
+        post("subscriber_baseinfo",
+             subscription({{subscriber.port, "detected_info"}, {subscriber.port, "detected_picture"}}));
     }
     // The longest time from a cycle's decision to its record's arrival, and how many cycles' records came.
     static QPair<qint64, int> recordLag(Listener& subscriber, const QList<qint64>& decidedAt)
@@ -184,6 +217,9 @@ protected:
         }
         return {longest, int(cycles.size())};
     }
+
+private:
+    qint64 m_nextStartMs = 0;
 };
 
 TEST_F(SubscriberPush, SubscribeStoresKnownTopicsAndListsThem)
@@ -280,7 +316,7 @@ TEST_F(SubscriberPush, CycleRecordAndPicturesArePushedToTheirTopics)
 
     QByteArray jpeg(200000, 'j');
     ASSERT_TRUE(appDir.writeFile("alarmimage/camera2/detect1/NG/ng 1.jpg", jpeg));
-    hub->add_PeriodRecord_Picture(1, 0, false, "./alarmimage/camera2/detect1/NG/ng 1.jpg");
+    hub->add_PeriodRecord_Picture(1, 0, false, "./alarmimage/camera2/detect1/NG/ng 1.jpg", record.id);
     const QJsonObject picture = pictures.next();
     ASSERT_FALSE(picture.isEmpty());
     EXPECT_EQ(picture.value("path").toString(),
@@ -300,14 +336,82 @@ TEST_F(SubscriberPush, PictureFromTheWriterThreadIsPushed)
     post("subscriber_baseinfo", subscription({{pictures.port, "detected_picture"}}));
     ASSERT_TRUE(appDir.writeFile("alarmimage/camera1/detect1/OK/ok.jpg", "jpeg"));
     runCycle({});
+    const QString cycleId = hub->currentCycleId();
     QThread* writer = QThread::create([&] {
-        hub->add_PeriodRecord_Picture(0, 0, true, "./alarmimage/camera1/detect1/OK/ok.jpg");
+        hub->add_PeriodRecord_Picture(0, 0, true, "./alarmimage/camera1/detect1/OK/ok.jpg", cycleId);
     });
     writer->start();
     writer->wait();
     delete writer;
     const QJsonObject picture = pictures.next();
     EXPECT_EQ(QByteArray::fromBase64(picture.value("body").toString().toLatin1()), QByteArray("jpeg"));
+}
+
+// The writer saves a picture a while after its cycle marked it: by then the next cycle may have
+// started, or have been decided too. Each picture still arrives once, under the cycle it was taken
+// in, and only that cycle's record lists it.
+TEST_F(SubscriberPush, EachPictureArrivesOnceUnderTheCycleItWasTakenIn)
+{
+    Listener subscriber;
+    subscribeBoth(subscriber);
+    layPictures();
+
+    const QString first = startCycle();
+    hub->finish_PeriodRecord();
+    saved(0, first);
+    const QString second = startCycle();
+    saved(1, first);    // the next cycle is not decided yet
+    hub->finish_PeriodRecord();
+    const QString third = startCycle();
+    hub->finish_PeriodRecord();
+    saved(2, second);   // the next cycle is decided
+    saved(2, third);
+    saved(2, third);    // the same camera's picture again
+    saved(2, second);
+    EXPECT_EQ(hub->lastDetectInfo.getValue().pictures, (QMap<QString, QString>{{"2;0;1", picture(2)}}));
+
+    QStringList expected{first + " record", first + " camera 0", first + " camera 1", second + " record",
+                         second + " camera 2", third + " record", third + " camera 2"};
+    QStringList arrived;
+    waitUntil([&] { return subscriber.drain().size() >= expected.size(); });
+    QTest::qWait(300);   // nothing more comes
+    for (const QJsonObject& request : subscriber.drain())
+        arrived << pushedUnder(request);
+    std::sort(expected.begin(), expected.end());
+    std::sort(arrived.begin(), arrived.end());
+    EXPECT_EQ(arrived, expected);
+}
+
+// Pictures saved before their cycle is decided (an earlier detection's, in multi-detection mode)
+// are held and go right after the cycle's record, listed in it. A cycle never decided holds them
+// no longer than until the next cycle starts, which sends them under their own id; a stop drops them.
+TEST_F(SubscriberPush, PicturesSavedBeforeTheDecisionFollowTheirRecord)
+{
+    Listener subscriber({"--serial"});   // in the order the pushes went out
+    subscribeBoth(subscriber);
+    layPictures();
+
+    const QString decided = startCycle();
+    saved(1, decided);
+    saved(0, decided);
+    saved(0, decided);   // one picture a camera
+    EXPECT_TRUE(subscriber.next(300).isEmpty()) << "nothing before the decision";
+    hub->finish_PeriodRecord();
+    EXPECT_EQ(hub->lastDetectInfo.getValue().pictures,
+              (QMap<QString, QString>{{"0;0;1", picture(0)}, {"1;0;1", picture(1)}}));
+
+    const QString undecided = startCycle();
+    saved(3, undecided);
+    const QString stopped = startCycle();
+    saved(4, stopped);
+    hub->clear_PeriodRecord();
+    hub->finish_PeriodRecord();
+
+    QStringList arrived;
+    for (QJsonObject request = subscriber.next(); !request.isEmpty(); request = subscriber.next(500))
+        arrived << pushedUnder(request);
+    EXPECT_EQ(arrived, (QStringList{decided + " record", decided + " camera 0", decided + " camera 1",
+                                    undecided + " camera 3"}));
 }
 
 // Unreachable subscribers cost neither the cycle nor the other subscribers anything.
@@ -530,7 +634,7 @@ TEST_F(SubscriberPush, SlowSubscriberGetsTheWholePicture)
         jpeg[i] = char(i * 31);
     ASSERT_TRUE(appDir.writeFile("alarmimage/camera1/detect1/NG/big.jpg", jpeg));
     runCycle({{0, 0, 0, 0}});
-    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/big.jpg");
+    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/big.jpg", hub->currentCycleId());
     const QJsonObject picture = slow.next(20000);
     EXPECT_EQ(picture.value("length").toInt(), jpeg.size());
     EXPECT_EQ(picture.value("sha256").toString().toLatin1(),

@@ -100,8 +100,8 @@ TEST_F(ApiRoutes, LastDetectInfoBeforeAndAfterACycle)
 
     hub->insertRoiResult(param_roi{0, 0, 1, 2, 50, 0, 0, 0, 0});
     hub->finish_PeriodRecord();
-    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/p1.jpg");
-    hub->add_PeriodRecord_Picture(1, 1, true, "./alarmimage/camera2/detect2/OK/p2.jpg");
+    hub->add_PeriodRecord_Picture(0, 0, false, "./alarmimage/camera1/detect1/NG/p1.jpg", hub->currentCycleId());
+    hub->add_PeriodRecord_Picture(1, 1, true, "./alarmimage/camera2/detect2/OK/p2.jpg", hub->currentCycleId());
     const QJsonObject res = post("get_last_detectinfo").result();
     EXPECT_EQ(keySet(res), (QSet<QString>{"device_id", "device_sn", "curProjectName", "detail", "detect_result",
                                           "starttime", "finishtime", "uuid", "pictures"}));

@@ -2,8 +2,9 @@
 """A subscriber of the HTTP API's push: prints its port, then one JSON line per
 request it receives. --silent: never answers. --slow: reads bodies 64 KiB every 10 ms. --port N: listens on N.
 --gate: answers only as stdin allows, each line a number of answers. --no-echo: answers without the User-Agent, as
-most HTTP servers do. --close: answers as HTTP/1.0 and closes. Bodies over 1 MiB are given by their length and SHA-256
-only; "at" is the arrival time (s since the epoch)."""
+most HTTP servers do. --close: answers as HTTP/1.0 and closes. --serial: one connection at a time, in the order they
+came. Bodies over 1 MiB, and with --no-pictures those of pictures, are given by their length and SHA-256 only; "at" is
+the arrival time (s since the epoch)."""
 import base64
 import hashlib
 import http.server
@@ -17,6 +18,8 @@ SLOW = '--slow' in sys.argv
 PORT = int(sys.argv[sys.argv.index('--port') + 1]) if '--port' in sys.argv else 0
 GATE = threading.Semaphore(0) if '--gate' in sys.argv else None
 ECHO = '--no-echo' not in sys.argv and '--close' not in sys.argv
+SERIAL = '--serial' in sys.argv
+NO_PICTURES = '--no-pictures' in sys.argv
 PRINTING = threading.Lock()
 
 
@@ -33,9 +36,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body += chunk
             if SLOW:
                 time.sleep(0.01)
+        whole = len(body) <= 1 << 20 and not (NO_PICTURES and self.headers.get('Content-Type') == 'image/jpeg')
         line = json.dumps({'path': self.path, 'headers': dict(self.headers.items()), 'at': time.time(),
                            'length': len(body), 'sha256': hashlib.sha256(bytes(body)).hexdigest(),
-                           'body': base64.b64encode(bytes(body)).decode() if len(body) <= 1 << 20 else ''})
+                           'body': base64.b64encode(bytes(body)).decode() if whole else ''})
         with PRINTING:   # requests arrive on several connections at once
             print(line, flush=True)
         if SILENT:
@@ -64,7 +68,7 @@ def open_gate():
 if GATE:
     threading.Thread(target=open_gate, daemon=True).start()
 # A plant server's backlog, not Python's 5: a cycle's pushes connect at once.
-http.server.ThreadingHTTPServer.request_queue_size = 128
-server = http.server.ThreadingHTTPServer(('127.0.0.1', PORT), Handler)
+http.server.HTTPServer.request_queue_size = 128
+server = (http.server.HTTPServer if SERIAL else http.server.ThreadingHTTPServer)(('127.0.0.1', PORT), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
