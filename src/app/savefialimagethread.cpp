@@ -126,16 +126,21 @@ void SaveFialImageThread::prune(const QString& folder, int keep) const
 
 bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
 {
-    const QFileInfoList files = oldestFirst(folder);
-    for (int i = 0;; ++i) {
+    const auto enoughFree = [&] {
         QStorageInfo storage(folder);
         storage.refresh();
-        if (!storage.isValid() || storage.bytesAvailable() >= m_reserve + needed)
+        return !storage.isValid() || storage.bytesAvailable() >= m_reserve + needed;
+    };
+    // The folder is listed only when room must be made: the writer keeps pace with the cycle.
+    if (enoughFree())
+        return true;
+    const QFileInfoList files = oldestFirst(folder);
+    for (const QFileInfo& file : files) {
+        QFile::remove(file.absoluteFilePath());
+        if (enoughFree())
             return true;
-        if (i >= files.size())
-            return false;
-        QFile::remove(files.at(i).absoluteFilePath());
     }
+    return false;
 }
 
 int SaveFialImageThread::saveOnce()
