@@ -274,6 +274,7 @@ e2e_wait_x_gone() {
 
 e2e_cleanup() {
   local rc=$? status=0
+  e2e_end_groups "${E2E_LISTENER:-}"
   [ -n "${E2E_BOARD_PID:-}" ] && e2e_ours "$E2E_BOARD_PID" && kill "$E2E_BOARD_PID" 2>/dev/null || true
   if [ -n "${E2E_RUNNER:-}" ] && kill -0 "$E2E_RUNNER" 2>/dev/null; then
     [ -f "$MM_PID_FILE" ] && e2e_ours "$(cat "$MM_PID_FILE")" && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
@@ -324,4 +325,68 @@ e2e_end_groups() {
     read -r -a fields <<< "${stat##*) }"   # state, parent, ...
     [ "${fields[1]}" = "$$" ] && kill -- -"$pid" 2>/dev/null || true
   done
+}
+
+# POSTs a JSON body (default {}) to a route of the HTTP API from inside the monitor's
+# namespace and prints the body of the answer.
+e2e_api() {
+  local body="${2:-}"
+  in_netns curl -s --max-time 10 -H 'Content-Type: application/json' --data-binary "${body:-{\}}" \
+    "http://127.0.0.1:10100/v18/http/$1"
+}
+
+# A subscriber of both pushed topics (cycle records and pictures) in the monitor's namespace,
+# every request it receives one JSON line in $APP/subscriber.out (tests/e2e/pushed.py reads them).
+# The monitor must run with the API on (e2e_api_on); e2e_cleanup ends the subscriber.
+e2e_subscribe() {
+  in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
+  E2E_LISTENER=$!
+  local i=0 port topic entries=""
+  while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  port="$(head -1 "$APP/subscriber.out")"
+  for topic in detected_info detected_picture; do
+    entries="$entries${entries:+,}{\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"$topic\"}"
+  done
+  i=0
+  # The API answers once the hub has started after the main window.
+  until e2e_api subscriber_baseinfo "{\"subscriber\":[$entries]}" | grep -q "127.0.0.1;$port;detected_picture"; do
+    i=$((i + 1))
+    [ $i -lt 50 ] || { echo "FAIL: the subscription was not taken"; return 1; }
+    sleep 0.2
+  done
+}
+
+# The API on, the board simulator and the monitor started and exchanging frames, and a
+# subscriber of both pushed topics taken (e2e_subscribe).
+e2e_start_subscribed() {
+  e2e_api_on
+  e2e_start_ready
+  e2e_subscribe
+}
+
+# Multi-detection (trigger mode 3) for the next start: $1 detections, detection d on IO row d,
+# row d triggered by the input choice that is word d of $2 (0: input 1, 1: input 3, ...; the
+# last word serves the rows after it), delays in tenths of a second from $3 (missing ones 0).
+e2e_multi_detection() {
+  local count=$1 d choice choices=($2) delays=($3) tenths=""
+  e2e_set_param_item numFailDetect 0 3
+  e2e_set_param_item system8 0 "$count"
+  for d in 0 1 2 3 4 5 6 7; do
+    choice="${choices[$d]:-${choices[-1]}}"
+    e2e_set_param_item system8 $((d + 1)) "$choice"
+    e2e_set_param_item system9 "$d" "$([ $d -lt "$count" ] && echo $d || echo -1)"
+    tenths="$tenths${tenths:+ }${delays[$d]:-0}"
+  done
+  e2e_sql PARAM.db "update sysparam set value = '$tenths' where name = 'trigInDelay'"
+}
+
+# What the subscriber of e2e_subscribe was pushed (lines of tests/e2e/pushed.py), once it
+# holds $1 cycle records or after $2 seconds (default 10).
+e2e_pushed() {
+  local i=0
+  while [ "$(python3 "$SRC/tests/e2e/pushed.py" "$APP/subscriber.out" | grep -c '^record')" -lt "$1" ] \
+    && [ $i -lt $(( ${2:-10} * E2E_SLOW * 10 )) ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  python3 "$SRC/tests/e2e/pushed.py" "$APP/subscriber.out"
 }
