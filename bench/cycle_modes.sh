@@ -188,7 +188,9 @@ if setup == "recheck":
 if setup == "lost":
     lost = [t for t, l in log_lines() if "lsotCamera" in l]
     if lost:
-        after = [w for t, w in outs if t >= lost[0]]
+        # The word in force when the camera went, and every word after it.
+        before = [w for t, w in outs if t < lost[0]]
+        after = before[-1:] + [w for t, w in outs if t >= lost[0]]
         also.append("alarm output %s" % ("stayed on" if after and all(w & 4 for w in after) else "went off"))
         checks = sum(1 for t, l in log_lines() if t > lost[0] and re.search(r"detection \d+: OK", l))
         pushed = [r for r in records if float(r[4]) > lost[0].timestamp()]

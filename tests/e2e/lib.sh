@@ -300,21 +300,6 @@ in_netns_bg() {
   setsid nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- "$@" &
 }
 
-# Starts tests/netservices/subscriber_listener.py (options: the arguments) in the monitor's namespace,
-# its pushes logged to $APP/subscriber.out, and subscribes it to both topics on port 10100;
-# E2E_SUBSCRIBER leads its process group.
-e2e_subscribe_listener() {
-  in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" "$@" > "$APP/subscriber.out" 2> /dev/null
-  E2E_SUBSCRIBER=$!
-  local i=0 port
-  while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
-  port="$(head -1 "$APP/subscriber.out")"
-  in_netns curl -s --max-time 10 -H 'Content-Type: application/json' --data-binary \
-    "{\"subscriber\":[{\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_info\"},
-     {\"subscriber_ip\":\"127.0.0.1\",\"subscriber_port\":$port,\"subscriber_topic\":\"detected_picture\"}]}" \
-    http://127.0.0.1:10100/v18/http/subscriber_baseinfo > /dev/null
-}
-
 # Ends the process groups led by the given PIDs (from in_netns_bg), each only while it is
 # still this script's child: a child that ended and was reaped leaves its PID free for
 # another test's process.
@@ -335,11 +320,12 @@ e2e_api() {
     "http://127.0.0.1:10100/v18/http/$1"
 }
 
-# A subscriber of both pushed topics (cycle records and pictures) in the monitor's namespace,
-# every request it receives one JSON line in $APP/subscriber.out (tests/e2e/pushed.py reads them).
-# The monitor must run with the API on (e2e_api_on); e2e_cleanup ends the subscriber.
+# A subscriber of both pushed topics (cycle records and pictures) in the monitor's namespace
+# (tests/netservices/subscriber_listener.py, options: the arguments), every request it receives
+# one JSON line in $APP/subscriber.out (tests/e2e/pushed.py reads them). The monitor must run
+# with the API on (e2e_api_on); E2E_LISTENER leads its process group, e2e_cleanup ends it.
 e2e_subscribe() {
-  in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
+  in_netns_bg python3 "$SRC/tests/netservices/subscriber_listener.py" "$@" > "$APP/subscriber.out" 2> "$APP/subscriber.err"
   E2E_LISTENER=$!
   local i=0 port topic entries=""
   while [ ! -s "$APP/subscriber.out" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done

@@ -32,8 +32,8 @@ e2e_wait_for "IO board port" 20
 sleep 1
 
 # The subscriber: one JSON line per push, without the pictures' bytes.
-e2e_subscribe_listener --no-pictures
-HELPERS="$HELPERS $E2E_SUBSCRIBER"
+e2e_subscribe --no-pictures
+HELPERS="$HELPERS $E2E_LISTENER"
 
 # The load: busy loops, each in a process group of its own, ended with the run.
 for _ in $(seq 1 "$BUSY"); do

@@ -33,8 +33,8 @@ e2e_wait_for "IO board port" 20
 sleep 1
 MONITOR="$(cat "$MM_PID_FILE")"
 
-e2e_subscribe_listener
-HELPERS="$HELPERS $E2E_SUBSCRIBER"
+e2e_subscribe
+HELPERS="$HELPERS $E2E_LISTENER"
 
 # 16 keep-alive pollers; each prints its request and failure counts when stopped.
 cat > "$APP/pollers.py" <<'PY'
