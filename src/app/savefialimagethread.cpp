@@ -119,6 +119,9 @@ QFileInfoList oldestFirst(const QString& folder)
 
 void SaveFialImageThread::prune(const QString& folder, int keep) const
 {
+    // Names only first: the times are read (a stat per file) only when some must go.
+    if (QDir(folder).entryList({"*.jpg"}, QDir::Files).size() <= keep)
+        return;
     const QFileInfoList files = oldestFirst(folder);
     for (int i = 0; i < files.size() - keep; ++i)
         QFile::remove(files.at(i).absoluteFilePath());
