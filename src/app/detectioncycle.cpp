@@ -319,11 +319,16 @@ void DetectionCycle::openCycle(bool door, bool announce)
         emit sigCycleStarted();
 }
 
-void DetectionCycle::startCheck(int detection)
+void DetectionCycle::enlist(int detection)
 {
     m_busy |= MachineCycle::bit(detection);
     m_checkCycle[detection] = m_open.serial;
     m_open.pending |= MachineCycle::bit(detection);
+}
+
+void DetectionCycle::startCheck(int detection)
+{
+    enlist(detection);
     m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
@@ -409,10 +414,8 @@ void DetectionCycle::settleWithoutResult(int detection)
     if (m_open.hadResult()) {
         // Earlier detections of the cycle were checked: the cycle is decided by them.
         emit sigCycleFinished(m_open.ng);
-        if (!m_open.counted)
-            countCycle(m_open);
-        m_win->CountWrite();
         finishCycle();
+        m_win->CountWrite();
         return;
     }
     // Nothing of this cycle was seen: it is neither counted nor recorded. Its record
@@ -424,6 +427,7 @@ void DetectionCycle::settleWithoutResult(int detection)
 void DetectionCycle::finishCycle()
 {
     if (!m_open.counted) {
+        countCycle(m_open);
         if (!m_open.ng)
             checkProductionAlarm();
         // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
@@ -471,8 +475,7 @@ void DetectionCycle::runDetection(int detection)
     // A detection run by hand (not by its trigger) is a check of the open cycle.
     if (!isBusy(detection)) {
         adoptDecision(detection);
-        m_busy |= MachineCycle::bit(detection);
-        m_open.pending |= MachineCycle::bit(detection);
+        enlist(detection);
     }
     const bool recheck = m_win->recheckMade[detection] > 0;
     QElapsedTimer timer;
@@ -645,6 +648,8 @@ void DetectionCycle::CheckNG(bool ng)
     if (closes)
         emit sigCycleFinished(m_open.ng);
 
+    // Each picture goes to the writer with the cycle it was taken in.
+    const QString cycleId = VEK_NETMN::getInstance()->currentCycleId();
     QList<bool> cameraOK;
     for (int i = 0; i < m_units.size(); ++i) {
         DetectionUnit* unit = m_units.at(i);
@@ -657,10 +662,10 @@ void DetectionCycle::CheckNG(bool ng)
             unit->startAlarmBlink();
         unit->saveFailImage(d, slot);
         unit->updateFailImage(d, slot);
-        SaveFialImageThread::markPicture(unit->cameraIndex(), d, slot, VEK_NETMN::getInstance()->currentCycleId());
+        SaveFialImageThread::markPicture(unit->cameraIndex(), d, slot, cycleId);
     }
-    if (closes && !m_open.counted)
-        countCycle(m_open);
+    if (closes)
+        finishCycle();
     m_win->CountWrite();
     emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
     m_resultTimer->start(kResultShowMs);
@@ -693,8 +698,6 @@ void DetectionCycle::CheckNG(bool ng)
             m_win->resultState = 1;
         }
     }
-    if (closes)
-        finishCycle();
     m_win->detectState = kDetectWaiting;
     m_win->update();
     if (alarmReleased)

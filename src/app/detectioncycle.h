@@ -134,12 +134,14 @@ private:
     // its NG kept for the next close.
     void openCycle(bool door, bool announce = true);
     void adoptDecision(int detection);
+    // The detection is under way in the open cycle.
+    void enlist(int detection);
     void startCheck(int detection);
     // The cycle that is to count a check of this detection (the open one when its own has gone).
     MachineCycle& cycleOf(int detection);
     // The detection's check is over; true when that ends its cycle.
     bool settle(int detection);
-    // After the close of the open cycle: counters, production alarm, stage and door flags.
+    // The open cycle has closed: its counters (once), production alarm, stage and door flags.
     void finishCycle();
     // No camera could be checked: nothing is decided, nothing released or counted.
     void settleWithoutResult(int detection);

@@ -5,6 +5,7 @@
 #include "detectioncycle.h"
 #include "failpicture.h"
 #include "globals.h"
+#include "qttesthelpers.h"
 #include "savefialimagethread.h"
 #include "vek_netmn.h"
 #include "wizardpara.h"
@@ -509,20 +510,9 @@ TEST_F(CycleTest, ARecheckLooksAgainAtTheNgCamerasOrAllOfThemAndKeepsAnNgItCanno
     EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 3}));
 }
 
-namespace {
-QStringList* gCapturedWarnings = nullptr;
-void captureWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtWarningMsg && gCapturedWarnings)
-        *gCapturedWarnings << text;
-}
-}
-
 TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
 {
-    QStringList warnings;
-    gCapturedWarnings = &warnings;
-    const QtMessageHandler previous = qInstallMessageHandler(captureWarnings);
+    MessageLog log;
     win->resultState = 2;  // an NG shown
     cam0->connected = cam1->connected = false;
     for (int mould = 0; mould < 3; ++mould) {
@@ -537,9 +527,7 @@ TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
     releaseInputs();
     pressInput(0);
     runPass();
-    qInstallMessageHandler(previous);
-    gCapturedWarnings = nullptr;
-    EXPECT_EQ(warnings.filter("detection 2: no camera could be checked, no result").size(), 2) << warnings.join('\n').toStdString();
+    EXPECT_EQ(log.lines.filter("detection 2: no camera could be checked, no result").size(), 2);
     EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{0, 0}));
     EXPECT_EQ(win->resultState, 2) << "nothing was decided";
 }

@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "failpicture.h"
 #include "globals.h"
+#include "qttesthelpers.h"
 #include "savefialimagethread.h"
 
 #include <QBuffer>
@@ -191,28 +192,16 @@ TEST_F(SaveFailImageTest, WrittenJpegIsTheOneTheFullPictureGives)
     }
 }
 
-namespace {
-QStringList* gWriterWarnings = nullptr;
-void keepWriterWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtWarningMsg && gWriterWarnings)
-        *gWriterWarnings << text;
-}
-}
-
 // A picture the writer had not taken when the next cycle marked the same slot is lost: it is told.
 TEST_F(SaveFailImageTest, APictureReplacedBeforeItWasWrittenIsTold)
 {
-    QStringList warnings;
-    gWriterWarnings = &warnings;
-    const QtMessageHandler previous = qInstallMessageHandler(keepWriterWarnings);
+    MessageLog log;
+    const auto told = [&log] { return log.lines.filter("replaced before it was written"); };
     SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");
     SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");  // the same cycle again (a Re-detect): nothing lost
-    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_TRUE(told().isEmpty());
     SaveFialImageThread::markPicture(1, 2, 0, "cycle-b");
     EXPECT_EQ(writer.saveOnce(), 1);
     SaveFialImageThread::markPicture(1, 2, 0, "cycle-c");  // the slot was free again
-    qInstallMessageHandler(previous);
-    gWriterWarnings = nullptr;
-    EXPECT_EQ(warnings, QStringList{"picture of camera 2, detection 3 (NG) of cycle cycle-a replaced before it was written"});
+    EXPECT_EQ(told(), QStringList{"picture of camera 2, detection 3 (NG) of cycle cycle-a replaced before it was written"});
 }

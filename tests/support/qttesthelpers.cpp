@@ -58,3 +58,28 @@ bool writeWholeFile(const QString& path, const QByteArray& content)
     }
     return true;
 }
+
+namespace {
+MessageLog* gActiveLog = nullptr;
+QtMessageHandler gPreviousHandler = nullptr;
+
+void collect(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (gActiveLog)
+        gActiveLog->lines << text;
+    if (gPreviousHandler)
+        gPreviousHandler(type, context, text);
+}
+}
+
+MessageLog::MessageLog()
+{
+    gActiveLog = this;
+    gPreviousHandler = qInstallMessageHandler(collect);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(gPreviousHandler);
+    gActiveLog = nullptr;
+}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <ostream>
 
@@ -22,3 +23,13 @@ void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs = 0);
 // Writes the whole file at once (renamed into place), making its folders
 // first; false unless every byte was written.
 bool writeWholeFile(const QString& path, const QByteArray& content);
+
+// Collects the texts of the Qt messages logged while it lives (one thread); they still
+// reach the handler before it.
+class MessageLog
+{
+public:
+    MessageLog();
+    ~MessageLog();
+    QStringList lines;
+};

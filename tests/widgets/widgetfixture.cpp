@@ -76,27 +76,3 @@ void touchAt(QWidget* widget, const QPoint& pos)
     QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, pos);
 }
 
-namespace {
-MessageLog* gActiveLog = nullptr;
-QtMessageHandler gPreviousHandler = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (gActiveLog)
-        gActiveLog->lines << text;
-    if (gPreviousHandler)
-        gPreviousHandler(type, context, text);
-}
-}
-
-MessageLog::MessageLog()
-{
-    gActiveLog = this;
-    gPreviousHandler = qInstallMessageHandler(collect);
-}
-
-MessageLog::~MessageLog()
-{
-    qInstallMessageHandler(gPreviousHandler);
-    gActiveLog = nullptr;
-}

@@ -3,6 +3,7 @@
 #include "controlportbase.h"
 #include "mainwindowbase.h"
 #include "modalanswerer.h"
+#include "qttesthelpers.h"
 #include "tempappdir.h"
 #include "wizardpara.h"
 
@@ -66,11 +67,3 @@ protected:
 // Presses a widget at a point (mouse press and release), as a touch does.
 void touchAt(QWidget* widget, const QPoint& pos);
 
-// Collects the texts of the Qt messages logged while it lives (GUI thread).
-class MessageLog
-{
-public:
-    MessageLog();
-    ~MessageLog();
-    QStringList lines;
-};
