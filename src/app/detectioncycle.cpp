@@ -48,8 +48,8 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     m_runTimer->setTimerType(Qt::PreciseTimer);
     connect(m_runTimer, &QTimer::timeout, this, &DetectionCycle::Run);
     m_resultTimer->setSingleShot(true);
+    m_countdown.fill(-1);
     for (int d = 0; d < kMaxDetections; ++d) {
-        m_countdown[d] = -1;
         m_delayTimer[d] = new QTimer(this);
         m_delayTimer[d]->setInterval(kTickMs);
         m_delayTimer[d]->setTimerType(Qt::PreciseTimer);
@@ -87,12 +87,12 @@ bool DetectionCycle::isStarted() const
 
 bool DetectionCycle::isCounting(int detection) const
 {
-    return detection >= 0 && detection < kMaxDetections && m_countdown[detection] >= 0;
+    return validDetection(detection) && m_countdown[detection] >= 0;
 }
 
 bool DetectionCycle::isBusy(int detection) const
 {
-    return detection >= 0 && detection < kMaxDetections && (m_busy & MachineCycle::bit(detection));
+    return validDetection(detection) && m_steps[detection].isBusy();
 }
 
 bool DetectionCycle::anyCameraLost() const
@@ -156,8 +156,6 @@ void DetectionCycle::Run()
     const bool lost = anyCameraLost();
     if (lost != m_lost) {
         m_lost = lost;
-        if (!lost)
-            m_noCameraLogged = false;
         emit sigCameraLostChanged(lost);
     }
     for (DetectionUnit* unit : m_units)
@@ -165,35 +163,16 @@ void DetectionCycle::Run()
     if (m_win->recheckActive)
         m_win->update();
 
+    // A pulse counts once it has been high for shakeEraseTime, judged by the times
+    // the IO thread saw it change: a GUI thread that looks late still sees it.
+    const qint64 steadyMs = gpWPara ? qMax(0, gpWPara->shakeEraseTime) * kTickMs : 0;
     for (int input = 0; input < kTriggerInputs; ++input)
-        if (takeSteadyTrigger(input))
+        while (m_io && m_io->takeSteadyTrigger(input, steadyMs, MonotonicClock::ms()))
             handleTrigger(input);
     if (m_started) {
         m_expectedMs = nextIntervalMs();
         m_runTimer->start(m_expectedMs);
     }
-}
-
-bool DetectionCycle::takeSteadyTrigger(int input)
-{
-    if (!m_io)
-        return false;
-    if (m_io->takeTrigger(input))
-        m_edgePending[input] = true;
-    if (!m_edgePending[input])
-        return false;
-    const int steadyMs = gpWPara ? gpWPara->shakeEraseTime * kTickMs : 0;
-    if (steadyMs > 0) {
-        // A short flicker on the line is no trigger: it must stay high long enough.
-        if (!m_io->IOGetIn(input)) {
-            m_edgePending[input] = false;
-            return false;
-        }
-        if (MonotonicClock::ms() - m_io->inputChangedAt(input) < steadyMs)
-            return false;
-    }
-    m_edgePending[input] = false;
-    return true;
 }
 
 void DetectionCycle::handleTrigger(int input)
@@ -206,7 +185,21 @@ void DetectionCycle::handleTrigger(int input)
     }
     if (m_win->runState != kRunRunning || !gpWPara)
         return;
+    // A recheck's wait ends with the next mould: its NG belongs to the mould before.
     for (int d : triggeredBy(input))
+        if (m_steps[d].phase == Phase::AwaitingRecheck)
+            confirmRecheckNow(d);
+    // The next mould gives up the open cycle before its detections are chosen:
+    // in the two-stage modes the stage changes with it.
+    QVector<int> detections = triggeredBy(input);
+    for (int d : detections) {
+        if (startsNextMould(d)) {
+            openCycle(false);
+            detections = triggeredBy(input);
+            break;
+        }
+    }
+    for (int d : detections)
         trigger(d);
 }
 
@@ -265,19 +258,92 @@ int DetectionCycle::lastDetection() const
     return list.isEmpty() ? qMax(0, gDNum - 1) : list.last();
 }
 
+bool DetectionCycle::startsNextMould(int detection) const
+{
+    if (!m_open.isOpen() || (m_open.settled & MachineCycle::bit(detection)))
+        return true;
+    if (isBusy(detection))
+        return false;
+    // The first detection opens the next cycle unless the open one has only just begun.
+    return detection == firstDetection() && (m_open.settled != 0 || anyUnderWay(m_open.serial));
+}
+
+bool DetectionCycle::admit(int detection, const char* what)
+{
+    switch (m_steps[detection].phase) {
+    case Phase::Idle:
+        return true;
+    case Phase::AwaitingRecheck:
+        confirmRecheckNow(detection);
+        return true;
+    case Phase::CountingDown:
+    case Phase::Checking:
+        break;
+    }
+    refuseUninspected(detection, what);
+    return false;
+}
+
+void DetectionCycle::confirmRecheckNow(int detection)
+{
+    DetectionStep& step = m_steps[detection];
+    m_recheckTimer[detection]->stop();
+    qInfo().noquote() << QStringLiteral("detection %1: the next mould came before the recheck, NG confirmed")
+                             .arg(detection + 1);
+    m_stepOk = step.recheckOk;
+    m_stepChecked = step.recheckChecked;
+    m_win->recheckMade[detection] = 0;
+    updateRecheckActive();
+    step.phase = Phase::Checking;
+    m_win->checkDetect = detection;
+    m_win->CheckNG(true);
+}
+
+void DetectionCycle::refuseUninspected(int detection, const char* what)
+{
+    const bool counting = m_steps[detection].phase == Phase::CountingDown;
+    holdUninspected(detection, QLatin1String(what),
+                    QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
+    // The mould it belongs to is an NG one: its cycle record and counts say so.
+    cycleOf(detection).ng = true;
+}
+
+void DetectionCycle::holdUninspected(int detection, const QString& what, const QString& why)
+{
+    ++m_uninspected;
+    qWarning().noquote() << QStringLiteral("detection %1: %2 not inspected, %3 (%4 so far); the machine is stopped")
+                                .arg(detection + 1)
+                                .arg(what, why)
+                                .arg(m_uninspected);
+    // An uninspected mould is an unknown one: it stops the machine until every
+    // camera has seen this detection OK again, or the operator releases it.
+    m_steps[detection].ngCameras |= allUnitsMask();
+    unsigned wanted = 1u << kClampOutput;
+    if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
+        wanted |= 1u << kAlarmOutput;
+    raiseOutputs(detection, wanted);
+    if (m_alarmCameras.isEmpty())
+        emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
+    for (const DetectionUnit* unit : qAsConst(m_units))
+        if (!m_alarmCameras.contains(unit->cameraIndex()))
+            m_alarmCameras << unit->cameraIndex();
+    showNgResult(detection);
+    m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
+    m_win->update();
+}
+
 void DetectionCycle::trigger(int detection)
 {
-    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
+    if (!validDetection(detection) || !admit(detection, "trigger"))
         return;
-    // The next mould: the first detection comes again, or one that has already checked.
-    if (!m_open.isOpen() || detection == firstDetection() || (m_open.settled & MachineCycle::bit(detection)))
+    if (startsNextMould(detection))
         openCycle(false);
     startCheck(detection);
 }
 
 void DetectionCycle::triggerFromDoor(int detection)
 {
-    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
+    if (!validDetection(detection) || !admit(detection, "safety door check"))
         return;
     openCycle(true);
     startCheck(detection);
@@ -285,7 +351,7 @@ void DetectionCycle::triggerFromDoor(int detection)
 
 void DetectionCycle::redetect(int detection)
 {
-    if (detection < 0 || detection >= kMaxDetections || isBusy(detection))
+    if (!validDetection(detection) || !admit(detection, "Re-detect"))
         return;
     if (!m_open.isOpen()) {
         if (m_closed.isOpen()) {
@@ -302,8 +368,11 @@ void DetectionCycle::redetect(int detection)
 void DetectionCycle::openCycle(bool door, bool announce)
 {
     // A cycle whose last detection never checked is given up uncounted; its NG is not lost.
-    if (m_open.isOpen() && m_open.ng)
-        m_carry.absorb(m_open);
+    if (m_open.isOpen() && !m_open.counted) {
+        if (m_open.ng)
+            m_carry.absorb(m_open);
+        switchStage();
+    }
     if (announce) {
         const qint64 now = MonotonicClock::ms();
         if (m_lastStartMs > 0)
@@ -319,22 +388,45 @@ void DetectionCycle::openCycle(bool door, bool announce)
         emit sigCycleStarted();
 }
 
-void DetectionCycle::enlist(int detection)
+void DetectionCycle::switchStage()
 {
-    m_busy |= MachineCycle::bit(detection);
-    m_checkCycle[detection] = m_open.serial;
-    m_open.pending |= MachineCycle::bit(detection);
+    // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
+    if (isTwoStage() && gpWPara->stageGroups >= 2)
+        m_win->stageFlag = m_win->stageFlag ? 0 : 1;
+}
+
+void DetectionCycle::enlist(int detection, Phase phase)
+{
+    m_steps[detection].phase = phase;
+    m_steps[detection].cycle = m_open.serial;
+}
+
+bool DetectionCycle::anyUnderWay(int serial) const
+{
+    for (const DetectionStep& step : m_steps)
+        if (step.isBusy() && step.cycle == serial)
+            return true;
+    return false;
+}
+
+bool DetectionCycle::anyAwaitingRecheck(int serial) const
+{
+    for (const DetectionStep& step : m_steps)
+        if (step.phase == Phase::AwaitingRecheck && step.cycle == serial)
+            return true;
+    return false;
 }
 
 void DetectionCycle::startCheck(int detection)
 {
-    enlist(detection);
     m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
+        enlist(detection, Phase::Checking);
         runDetection(detection);
         return;
     }
+    enlist(detection, Phase::CountingDown);
     setCountdown(detection, tenths * kTickSeconds);
     m_delayTimer[detection]->start();
 }
@@ -348,7 +440,8 @@ void DetectionCycle::setCountdown(int detection, float seconds)
 
 void DetectionCycle::preCut(int detection)
 {
-    // The clamp is interlocked preCutTime before the last detection of the cycle checks.
+    // The clamp is interlocked preCutTime before the last detection of the cycle checks;
+    // it holds until the cycle closes.
     if (!gpWPara || gpWPara->preCutTime <= 0 || detection != lastDetection() || m_preCut || !m_io)
         return;
     if (m_countdown[detection] > gpWPara->preCutTime * kTickSeconds + kTickTolerance)
@@ -356,6 +449,30 @@ void DetectionCycle::preCut(int detection)
     m_preCut = true;
     m_io->IOSetOut(kClampOutput, 1);
     m_io->IOFlashOut();
+}
+
+void DetectionCycle::endPreCut(bool ng)
+{
+    if (!m_preCut)
+        return;
+    m_preCut = false;
+    const unsigned clamp = 1u << kClampOutput;
+    // On NG the alarm keeps the clamp (a pulsed clamp ends on its own time instead):
+    // each detection that holds an NG holds it, so that only their release lifts it.
+    if (ng && pulseTenths(kClampOutput) <= 0) {
+        bool held = false;
+        for (DetectionStep& step : m_steps) {
+            if (step.ngCameras) {
+                step.outputs |= clamp;
+                held = true;
+            }
+        }
+        if (held) {
+            recomputeAlarmOutputs();
+            return;
+        }
+    }
+    releaseOutputs(clamp & ~m_alarmOutputs);
 }
 
 void DetectionCycle::TimerUp(int detection)
@@ -373,7 +490,7 @@ void DetectionCycle::TimerUp(int detection)
 
 MachineCycle& DetectionCycle::cycleOf(int detection)
 {
-    if (m_open.isOpen() && m_checkCycle[detection] == m_open.serial)
+    if (m_open.isOpen() && m_steps[detection].cycle == m_open.serial)
         return m_open;
     // Its own cycle has gone: the NG counts into the next close.
     return m_open.isOpen() ? m_open : m_carry;
@@ -381,14 +498,13 @@ MachineCycle& DetectionCycle::cycleOf(int detection)
 
 bool DetectionCycle::settle(int detection)
 {
-    const unsigned bit = MachineCycle::bit(detection);
-    m_busy &= ~bit;
+    DetectionStep& step = m_steps[detection];
+    step.phase = Phase::Idle;
     // Its own cycle has gone: its findings went to the open one, whose end it does not decide.
-    if (!m_open.isOpen() || m_checkCycle[detection] != m_open.serial)
+    if (!m_open.isOpen() || step.cycle != m_open.serial)
         return false;
-    m_open.pending &= ~bit;
-    m_open.settled |= bit;
-    return m_open.isOver(lastDetection());
+    m_open.settled |= MachineCycle::bit(detection);
+    return m_open.isOver(lastDetection(), anyUnderWay(m_open.serial));
 }
 
 void DetectionCycle::adoptDecision(int detection)
@@ -399,15 +515,12 @@ void DetectionCycle::adoptDecision(int detection)
     // or to one of its own that no record announces.
     if (!m_open.isOpen())
         openCycle(false, false);
-    m_checkCycle[detection] = m_open.serial;
+    m_steps[detection].cycle = m_open.serial;
 }
 
 void DetectionCycle::settleWithoutResult(int detection)
 {
-    if (!m_noCameraLogged) {
-        qWarning().noquote() << QStringLiteral("detection %1: no camera could be checked, no result").arg(detection + 1);
-        m_noCameraLogged = true;
-    }
+    holdUninspected(detection, QStringLiteral("check"), QStringLiteral("no camera could be checked"));
     m_win->detectState = kDetectWaiting;
     if (!settle(detection))
         return;
@@ -418,8 +531,11 @@ void DetectionCycle::settleWithoutResult(int detection)
         m_win->CountWrite();
         return;
     }
-    // Nothing of this cycle was seen: it is neither counted nor recorded. Its record
-    // replaced the alarmed cycle's, so a Re-detect now checks a cycle of its own.
+    // Nothing of this cycle was seen: it is neither counted nor recorded, and it
+    // releases nothing. Its record replaced the alarmed cycle's, so a Re-detect
+    // now checks a cycle of its own.
+    switchStage();
+    m_win->safetyDoorTriggered = 0;
     m_open = MachineCycle();
     m_closed = MachineCycle();
 }
@@ -430,12 +546,15 @@ void DetectionCycle::finishCycle()
         countCycle(m_open);
         if (!m_open.ng)
             checkProductionAlarm();
-        // Stage groups 2 and 3 alternate between the two stages, one machine cycle each.
-        if (isTwoStage() && gpWPara->stageGroups >= 2)
-            m_win->stageFlag = m_win->stageFlag ? 0 : 1;
+        switchStage();
     }
     m_open.counted = true;
     m_win->safetyDoorTriggered = 0;
+    endPreCut(m_open.ng);
+    // What OKs of this cycle released while another detection held an NG.
+    const unsigned deferred = std::exchange(m_releaseAtClose, 0u);
+    recomputeAlarmOutputs();
+    releaseOutputs(deferred & ~m_alarmOutputs);
     m_closed = std::exchange(m_open, MachineCycle());
 }
 
@@ -454,13 +573,14 @@ void DetectionCycle::cancelCountdowns()
         setCountdown(d, -1);
         m_win->recheckMade[d] = 0;
         m_recheckTimer[d]->stop();
-        m_checkCycle[d] = 0;
+        m_steps[d].phase = Phase::Idle;
+        m_steps[d].cycle = 0;
     }
-    m_busy = 0;
     m_open = MachineCycle();
     m_closed = MachineCycle();
     m_carry = MachineCycle();
-    std::fill(std::begin(m_edgePending), std::end(m_edgePending), false);
+    if (m_io)
+        m_io->clearTriggers();
     if (m_preCut) {
         m_preCut = false;
         releaseOutputs(1u << kClampOutput);
@@ -473,14 +593,13 @@ void DetectionCycle::runDetection(int detection)
 {
     m_win->checkDetect = detection;
     // A detection run by hand (not by its trigger) is a check of the open cycle.
-    if (!isBusy(detection)) {
+    if (!isBusy(detection))
         adoptDecision(detection);
-        enlist(detection);
-    }
-    const bool recheck = m_win->recheckMade[detection] > 0;
+    m_steps[detection].phase = Phase::Checking;
+    const int recheck = m_win->recheckMade[detection];
     QElapsedTimer timer;
     timer.start();
-    if (!checkUnits(detection, recheck)) {
+    if (!checkUnits(detection, recheck > 0)) {
         settleWithoutResult(detection);
         return;
     }
@@ -494,17 +613,20 @@ void DetectionCycle::runDetection(int detection)
         ng = ng || !m_stepOk.at(i);
         unitTimes << QString::number(m_units.at(i)->detectTimeMs());
     }
-    qInfo().noquote() << QStringLiteral("detection %1: %2, checked in %3 ms, engine %4 ms")
-                             .arg(detection + 1)
-                             .arg(ng ? "NG" : "OK")
+    const QString which = recheck > 0 ? QStringLiteral("detection %1: recheck %2").arg(detection + 1).arg(recheck)
+                                      : QStringLiteral("detection %1").arg(detection + 1);
+    qInfo().noquote() << QStringLiteral("%1: %2, checked in %3 ms, engine %4 ms")
+                             .arg(which, QLatin1String(ng ? "NG" : "OK"))
                              .arg(timer.elapsed())
                              .arg(unitTimes.join('/'));
     m_win->detectState = kDetectDone;
     // The mould is looked at again (a new frame after recheckDelay) before an NG alarms.
-    if (ng && isRechecked(detection) && m_win->recheckMade[detection] < gpWPara->recheckTimes) {
+    if (ng && isRechecked(detection) && recheck < gpWPara->recheckTimes) {
         ++m_win->recheckMade[detection];
-        m_recheckOk[detection] = m_stepOk;
-        m_recheckChecked[detection] = m_stepChecked;
+        DetectionStep& step = m_steps[detection];
+        step.phase = Phase::AwaitingRecheck;
+        step.recheckOk = m_stepOk;
+        step.recheckChecked = m_stepChecked;
         m_recheckTimer[detection]->start(qMax(0, gpWPara->recheckDelay) * kTickMs);
         updateRecheckActive();
         m_win->update();
@@ -554,13 +676,14 @@ int DetectionCycle::checkThreads() const
 
 bool DetectionCycle::checkUnits(int detection, bool recheck)
 {
-    const bool keepEarlier = recheck && m_recheckOk[detection].size() == m_units.size()
-                             && m_recheckChecked[detection].size() == m_units.size();
+    const DetectionStep& step = m_steps[detection];
+    const bool keepEarlier = recheck && step.recheckOk.size() == m_units.size()
+                             && step.recheckChecked.size() == m_units.size();
     if (keepEarlier) {
         // A recheck starts from the check it confirms: a camera it does not look at
         // again (or that is lost now) keeps its earlier result.
-        m_stepOk = m_recheckOk[detection];
-        m_stepChecked = m_recheckChecked[detection];
+        m_stepOk = step.recheckOk;
+        m_stepChecked = step.recheckChecked;
     } else {
         m_stepOk.fill(true, m_units.size());
         m_stepChecked.fill(false, m_units.size());
@@ -604,80 +727,82 @@ bool DetectionCycle::isRechecked(int detection) const
     return gpWPara->trigMode == kAllGroupsTrigMode || detection % 2 == 1;
 }
 
+unsigned DetectionCycle::allUnitsMask() const
+{
+    return m_units.size() >= 32 ? ~0u : (1u << m_units.size()) - 1;
+}
+
+bool DetectionCycle::holdUncheckedNg(int detection)
+{
+    const unsigned held = m_steps[detection].ngCameras;
+    QStringList kept;
+    for (int i = 0; i < m_units.size(); ++i) {
+        if (m_stepChecked.at(i) || !(held & (1u << i)))
+            continue;
+        m_stepOk[i] = false;
+        kept << QString::number(m_units.at(i)->cameraIndex() + 1);
+    }
+    if (kept.isEmpty())
+        return false;
+    qWarning().noquote() << QStringLiteral("detection %1: camera %2 not checked, its NG holds")
+                                .arg(detection + 1)
+                                .arg(kept.join(','));
+    return true;
+}
+
 void DetectionCycle::CheckNG(bool ng)
 {
     const int d = qBound(0, m_win->checkDetect, kMaxDetections - 1);
     adoptDecision(d);
-    if (m_stepOk.size() != m_units.size()) {
+    if (m_stepOk.size() != m_units.size() || m_stepChecked.size() != m_units.size()) {
         m_stepOk.fill(!ng, m_units.size());
         m_stepChecked.fill(true, m_units.size());
     }
-    const bool lastOfCycle = d == lastDetection();
-    // The pre-cut ends with the last detection's decision; it no longer holds the clamp.
-    const bool preCutEnds = m_preCut && lastOfCycle;
-    if (lastOfCycle)
-        m_preCut = false;
+    // A camera that could not be checked is no OK: it keeps the NG it holds.
+    ng = holdUncheckedNg(d) || ng;
     // The machine is interlocked (or released) first; pictures, counts and records follow.
-    if (ng) {
-        const unsigned raised = driveNgOutputs(d);
-        // The clamp the pre-cut switched on stays on for this NG: the alarm holds it
-        // now, so that clearing the alarm releases it.
-        if (preCutEnds && !(raised & (1u << kClampOutput))) {
-            m_detectionOutputs[d] |= 1u << kClampOutput;
-            m_alarmOutputs |= 1u << kClampOutput;
-        }
-    } else {
-        unsigned raised = m_detectionOutputs[d];
-        if (preCutEnds)
-            raised |= 1u << kClampOutput;
-        m_detectionOutputs[d] = 0;
-        m_alarmOutputs = 0;
-        for (unsigned outputs : m_detectionOutputs)
-            m_alarmOutputs |= outputs;
-        releaseOutputs(raised & ~m_alarmOutputs);
+    DetectionStep& step = m_steps[d];
+    for (int i = 0; i < m_units.size(); ++i) {
+        if (!m_stepChecked.at(i))
+            continue;
+        if (m_stepOk.at(i))
+            step.ngCameras &= ~(1u << i);
+        else
+            step.ngCameras |= 1u << i;
     }
+    if (ng)
+        driveNgOutputs(d);
+    else
+        releaseDetection(d);
     // The alarm is announced before the cycle's record and pictures, which belong to it.
     if (ng && m_alarmCameras.isEmpty())
         emit sigAlarmStarted(m_win->curDetectIndex);
-    const bool alarmReleased = !ng && !m_alarmCameras.isEmpty() && !isAlarmed();
 
-    countStep(cycleOf(d));
+    MachineCycle& cycle = cycleOf(d);
+    countStep(cycle);
+    cycle.ng = cycle.ng || ng;
+    const bool counted = cycle.counted;
     // The cycle record is closed before any picture is marked for the writer thread,
     // so that every picture of the last check lands in this cycle's record.
     const bool closes = settle(d);
     if (closes)
         emit sigCycleFinished(m_open.ng);
-
-    // Each picture goes to the writer with the cycle it was taken in.
-    const QString cycleId = VEK_NETMN::getInstance()->currentCycleId();
-    QList<bool> cameraOK;
-    for (int i = 0; i < m_units.size(); ++i) {
-        DetectionUnit* unit = m_units.at(i);
-        const bool ok = m_stepOk.at(i);
-        const int slot = ok ? 1 : 0;
-        cameraOK << ok;
-        if (!m_stepChecked.at(i))
-            continue;
-        if (!ok)
-            unit->startAlarmBlink();
-        unit->saveFailImage(d, slot);
-        unit->updateFailImage(d, slot);
-        SaveFialImageThread::markPicture(unit->cameraIndex(), d, slot, cycleId);
-    }
+    savePictures(d);
     if (closes)
         finishCycle();
     m_win->CountWrite();
-    emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, d == gDNum - 1);
+    // The statistics count each cycle once, at its own close; a Re-detect of a counted
+    // cycle changes its result only.
+    if (!counted) {
+        QList<bool> cameraOK;
+        for (bool ok : qAsConst(m_stepOk))
+            cameraOK << ok;
+        emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, closes);
+    }
     m_resultTimer->start(kResultShowMs);
 
     if (ng) {
-        setLamp(LedDevice::LampOK, false);
-        setLamp(LedDevice::LampNG, true);
-        m_win->LCDOnOff(1);
-        if (m_win->lcdTimer && gpWPara && gpWPara->screenOffTime > 0)
-            m_win->lcdTimer->start(gpWPara->screenOffTime * 1000);
-        m_win->pageState = kPageAlarm;
-        m_win->resultState = 2;
+        showNgResult(d);
         QStringList cameras;
         for (int i = 0; i < m_units.size(); ++i) {
             if (m_stepOk.at(i))
@@ -690,18 +815,73 @@ void DetectionCycle::CheckNG(bool ng)
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
-        if (!isAlarmed()) {
-            setLamp(LedDevice::LampNG, false);
-            setLamp(LedDevice::LampOK, true);
-            if (m_win->pageState == kPageAlarm)
-                m_win->pageState = kPageOk;
-            m_win->resultState = 1;
-        }
+        showOkResult();
     }
     m_win->detectState = kDetectWaiting;
     m_win->update();
-    if (alarmReleased)
+}
+
+void DetectionCycle::savePictures(int detection)
+{
+    // Each picture goes to the writer with the cycle it was taken in.
+    const QString cycleId = VEK_NETMN::getInstance()->currentCycleId();
+    for (int i = 0; i < m_units.size(); ++i) {
+        if (!m_stepChecked.at(i))
+            continue;
+        DetectionUnit* unit = m_units.at(i);
+        const bool ok = m_stepOk.at(i);
+        const int slot = ok ? 1 : 0;
+        if (!ok)
+            unit->startAlarmBlink();
+        unit->saveFailImage(detection, slot);
+        unit->updateFailImage(detection, slot);
+        SaveFialImageThread::markPicture(unit->cameraIndex(), detection, slot, cycleId);
+    }
+}
+
+void DetectionCycle::showNgResult(int /*detection*/)
+{
+    setLamp(LedDevice::LampOK, false);
+    setLamp(LedDevice::LampNG, true);
+    m_win->LCDOnOff(1);
+    if (m_win->lcdTimer && gpWPara && gpWPara->screenOffTime > 0)
+        m_win->lcdTimer->start(gpWPara->screenOffTime * 1000);
+    m_win->pageState = kPageAlarm;
+    m_win->resultState = 2;
+}
+
+void DetectionCycle::showOkResult()
+{
+    if (isAlarmed())
+        return;
+    setLamp(LedDevice::LampNG, false);
+    setLamp(LedDevice::LampOK, true);
+    if (m_win->pageState == kPageAlarm)
+        m_win->pageState = kPageOk;
+    m_win->resultState = 1;
+    if (!m_alarmCameras.isEmpty())
         emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), AlarmClearMethod::RedetectOk);
+}
+
+void DetectionCycle::releaseDetection(int detection)
+{
+    DetectionStep& step = m_steps[detection];
+    step.ngCameras = 0;
+    const unsigned outputs = std::exchange(step.outputs, 0u);
+    const MachineCycle& cycle = cycleOf(detection);
+    // Another detection of this mould holds an NG, or may yet: the machine stays
+    // stopped until the cycle is decided.
+    if (cycle.ng || anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut))
+        m_releaseAtClose |= outputs;
+    recomputeAlarmOutputs();
+    releaseOutputs(outputs & ~m_alarmOutputs);
+}
+
+void DetectionCycle::recomputeAlarmOutputs()
+{
+    m_alarmOutputs = m_releaseAtClose;
+    for (const DetectionStep& step : m_steps)
+        m_alarmOutputs |= step.outputs;
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -739,7 +919,11 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
         if (!mould && gpWPara->prodAlarmOutputO5)
             wanted |= 1u << kOutput5;
     }
+    return raiseOutputs(detection, wanted);
+}
 
+unsigned DetectionCycle::raiseOutputs(int detection, unsigned wanted)
+{
     unsigned held = 0;
     for (int output = 0; output < kAlarmOutputCount; ++output) {
         if (!(wanted & (1u << output)))
@@ -753,8 +937,8 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
             held |= 1u << output;
         }
     }
-    m_detectionOutputs[detection] |= held;
-    m_alarmOutputs |= held;
+    m_steps[detection].outputs |= held;
+    recomputeAlarmOutputs();
     if (m_io)
         m_io->IOFlashOut();
     return wanted;
@@ -780,8 +964,12 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
 void DetectionCycle::clearAlarm(int method)
 {
     const unsigned raised = m_alarmOutputs;
+    for (DetectionStep& step : m_steps) {
+        step.outputs = 0;
+        step.ngCameras = 0;
+    }
+    m_releaseAtClose = 0;
     m_alarmOutputs = 0;
-    std::fill(std::begin(m_detectionOutputs), std::end(m_detectionOutputs), 0u);
     releaseOutputs(raised);
     setLamp(LedDevice::LampNG, false);
     if (m_win->pageState == kPageAlarm)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QVector>
 
+#include <array>
 #include <memory>
 
 class ControlPort;
@@ -30,12 +31,23 @@ class QTimer;
 // rise and its record is decided. An NG of a cycle that is no longer open
 // counts into the next close. A check that reached no camera is no result.
 //
-// Outputs: an NG raises, per NG ROI, the output its ROI names (N1..N4 =
-// outputs 0..3; output 0 when none is named) and the alarm output 2 (unless
-// the alarm sound is off). Output 0 lasts clampPulse, output 1 ejectorPulse,
-// output 3 output4Pulse tenths of a second when that is above 0, otherwise
-// it holds until the alarm is cleared: by the operator, by the safety door
-// (when that clears alarms) or by an OK check of the same detection.
+// The machine's safety, kept after every event:
+// - An NG raises, per NG ROI, the output its ROI names (N1..N4 = outputs
+//   0..3; output 0 when none is named) and the alarm output 2 (unless the
+//   alarm sound is off). Output 0 lasts clampPulse, output 1 ejectorPulse,
+//   output 3 output4Pulse tenths of a second when that is above 0, otherwise
+//   it holds until the alarm is cleared: by the operator, by the safety door
+//   (when that clears alarms) or by a later check of the same detection in
+//   which every camera that found the NG was checked and OK. A camera that
+//   could not be checked keeps its NG; its return releases nothing.
+// - An OK releases nothing while another detection of its cycle holds an NG or
+//   waits for its recheck: what it would release is released at the close.
+// - The pre-cut clamp holds until the cycle closes: released when it closes
+//   OK, kept by the alarm when it closes NG.
+// - Every trigger edge that lasted the shake-erase time is a check. One that
+//   cannot be checked (its detection still counting down or checking) is
+//   logged as "not inspected", counted, and stops the machine as an NG does;
+//   the next mould's trigger ends a recheck's wait by confirming its NG.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
@@ -99,8 +111,10 @@ public:
     void clearAlarm(int method = AlarmClearMethod::DontDetect);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
-    // Whether a detection is counting down or waiting for its recheck.
+    // Whether a detection is counting down, checking or waiting for its recheck.
     bool isBusy(int detection) const;
+    // Triggers, door checks and Re-detects turned away since the start ("not inspected").
+    int uninspected() const { return m_uninspected; }
     // Whether an NG of this detection is checked again before it alarms.
     bool isRechecked(int detection) const;
 
@@ -121,42 +135,68 @@ public slots:
     void TimerUp(int detection);
 
 private:
+    using Phase = DetectionStep::Phase;
+
     void confineLibraryThreads();
     bool inputTriggers(int trigInput, int input) const;
     bool isTwoStage() const;
+    bool validDetection(int detection) const { return detection >= 0 && detection < kMaxDetections; }
     // The detections of the current machine cycle, in order.
     QVector<int> activeDetections() const;
     QVector<int> triggeredBy(int input) const;
-    // A latched edge counts once the input has been high for shakeEraseTime.
-    bool takeSteadyTrigger(int input);
     void handleTrigger(int input);
+    // Whether this trigger of the detection is the next mould (a new machine cycle).
+    bool startsNextMould(int detection) const;
+    // The guard of every way a check starts: a detection waiting for its recheck has
+    // its NG confirmed now and may start; one counting down or checking turns the
+    // request away as "not inspected". True when the check may start.
+    bool admit(int detection, const char* what);
+    void confirmRecheckNow(int detection);
+    void refuseUninspected(int detection, const char* what);
+    // Stops the machine for a mould nobody looked at, and says so.
+    void holdUninspected(int detection, const QString& what, const QString& why);
     // Opens a new machine cycle; an open one that never got to its end is given up,
     // its NG kept for the next close.
     void openCycle(bool door, bool announce = true);
     void adoptDecision(int detection);
     // The detection is under way in the open cycle.
-    void enlist(int detection);
+    void enlist(int detection, Phase phase);
     void startCheck(int detection);
+    bool anyUnderWay(int serial) const;
+    bool anyAwaitingRecheck(int serial) const;
     // The cycle that is to count a check of this detection (the open one when its own has gone).
     MachineCycle& cycleOf(int detection);
     // The detection's check is over; true when that ends its cycle.
     bool settle(int detection);
-    // The open cycle has closed: its counters (once), production alarm, stage and door flags.
+    // The open cycle has closed: its counters (once), production alarm, stage, door flag,
+    // the pre-cut and the releases that waited for the close.
     void finishCycle();
-    // No camera could be checked: nothing is decided, nothing released or counted.
+    // The stage groups alternate once per machine cycle, closed or given up.
+    void switchStage();
+    // No camera could be checked: nothing is released or counted; the mould is uninspected.
     void settleWithoutResult(int detection);
     void updateRecheckActive();
     void preCut(int detection);
+    void endPreCut(bool ng);
     int firstDetection() const;
     int lastDetection() const;
+    // The step's verdicts: cameras it could not check keep the NG they hold. True when NG.
+    bool holdUncheckedNg(int detection);
     // Switches the outputs of an NG; returns every output it switched on.
     unsigned driveNgOutputs(int detection);
+    unsigned raiseOutputs(int detection, unsigned wanted);
+    // The OK of a detection: releases what it held, at once or at its cycle's close.
+    void releaseDetection(int detection);
+    void recomputeAlarmOutputs();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
+    void showNgResult(int detection);
+    void showOkResult();
+    void savePictures(int detection);
     void timePass();
     void setCountdown(int detection, float seconds);
     // Runs the check of a detection on every connected unit, or on a recheck on those
@@ -165,6 +205,7 @@ private:
     bool checkUnits(int detection, bool recheck);
     // After the decision: the checked units show their checked frames.
     void showChecks(int detection);
+    unsigned allUnitsMask() const;
 
     MainWindowBase* m_win;
     ControlPort* m_io;
@@ -172,31 +213,26 @@ private:
     std::unique_ptr<QThreadPool> m_checkPool;
     QTimer* m_runTimer;
     QTimer* m_resultTimer;
-    QTimer* m_recheckTimer[8] = {};
-    // Results of a detection's check that waits for its recheck.
-    QVector<bool> m_recheckOk[8];
-    QVector<bool> m_recheckChecked[8];
-    // Detections counting down, checking or waiting for a recheck, and the cycle each belongs to.
-    unsigned m_busy = 0;
-    int m_checkCycle[8] = {};
+    std::array<QTimer*, kMaxDetections> m_recheckTimer = {};
+    std::array<DetectionStep, kMaxDetections> m_steps;
     MachineCycle m_open;
     // The last closed cycle (a Re-detect checks it again) and the NG of cycles given up.
     MachineCycle m_closed;
     MachineCycle m_carry;
     int m_serial = 0;
-    bool m_noCameraLogged = false;
-    QTimer* m_delayTimer[8] = {};
-    float m_countdown[8];
+    int m_uninspected = 0;
+    // Outputs an OK has released that stay on until the open cycle closes.
+    unsigned m_releaseAtClose = 0;
+    std::array<QTimer*, kMaxDetections> m_delayTimer = {};
+    std::array<float, kMaxDetections> m_countdown = {};
     bool m_started = false;
     bool m_lost = false;
     int m_pass = 0;
     bool m_heartbeat = false;
     unsigned m_alarmOutputs = 0;
-    unsigned m_detectionOutputs[8] = {};
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
-    bool m_edgePending[8] = {};
     bool m_preCut = false;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;

@@ -2,19 +2,23 @@
 
 #include "globals.h"
 
+#include <QVector>
+
+#include <array>
+
 // One machine cycle as the detection cycle keeps it: which of its detections
-// are still under way, which are over, and what their checks found. Every
-// check, NG, count and record belongs to exactly one such cycle.
+// are over and what their checks found. Every check, NG, count and record
+// belongs to exactly one such cycle. Which detections are still under way is
+// kept by the detections themselves (DetectionStep::cycle).
 struct MachineCycle
 {
     int serial = 0;           // 0: no cycle
-    unsigned pending = 0;     // detections counting down, checking or waiting for a recheck
     unsigned settled = 0;     // detections whose check of this cycle is over
     bool door = false;        // started by the safety door: it checks one detection only
     bool counted = false;     // its cycle counters were raised (a Re-detect changes only its result)
     bool ng = false;
-    bool cameraNg[kMaxCameras] = {};
-    bool cameraChecked[kMaxCameras] = {};
+    std::array<bool, kMaxCameras> cameraNg = {};
+    std::array<bool, kMaxCameras> cameraChecked = {};
 
     static unsigned bit(int detection) { return 1u << detection; }
     bool isOpen() const { return serial != 0; }
@@ -23,7 +27,7 @@ struct MachineCycle
         for (bool checked : cameraChecked)
             if (checked)
                 return true;
-        return false;
+        return ng;
     }
     // What a check found, kept by the cycle that is to count it.
     void note(int camera, bool ok)
@@ -46,9 +50,32 @@ struct MachineCycle
     void forgetFindings()
     {
         ng = false;
-        for (int c = 0; c < kMaxCameras; ++c)
-            cameraNg[c] = cameraChecked[c] = false;
+        cameraNg.fill(false);
+        cameraChecked.fill(false);
     }
-    // Over once the last detection has checked (or the door's only one) and nothing else is under way.
-    bool isOver(int lastDetection) const { return pending == 0 && (door || (settled & bit(lastDetection))); }
+    // Over once the last detection has checked (or the door's only one) and none of its
+    // detections is still under way.
+    bool isOver(int lastDetection, bool anyUnderWay) const
+    {
+        return !anyUnderWay && (door || (settled & bit(lastDetection)));
+    }
+};
+
+// One detection as the cycle runs it: where its check stands, the machine
+// cycle that check belongs to, and the NG it holds on the machine.
+struct DetectionStep
+{
+    enum class Phase { Idle, CountingDown, Checking, AwaitingRecheck };
+
+    Phase phase = Phase::Idle;
+    int cycle = 0;             // serial of the machine cycle its check belongs to
+    // Cameras (bit = unit index) whose NG in this detection holds its outputs until
+    // the operator's release or a later OK check of that camera here.
+    unsigned ngCameras = 0;
+    unsigned outputs = 0;      // outputs its NG holds
+    // The check that waits for its recheck.
+    QVector<bool> recheckOk;
+    QVector<bool> recheckChecked;
+
+    bool isBusy() const { return phase != Phase::Idle; }
 };

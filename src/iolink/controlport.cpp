@@ -212,23 +212,45 @@ qint64 ControlPort::inputChangedAt(int input) const
 
 bool ControlPort::takeTrigger(int input)
 {
-    if (!hasTrigger(input))
+    return takeSteadyTrigger(input, 0, MonotonicClock::ms());
+}
+
+bool ControlPort::takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs)
+{
+    if (input < 0 || input >= kInputCount)
         return false;
-    m_triggers = quint16(m_triggers & ~bit(input));
-    return true;
+    std::deque<Pulse>& pulses = m_pulses[input];
+    while (!pulses.empty()) {
+        const Pulse pulse = pulses.front();
+        const qint64 lasted = (pulse.high ? nowMs : pulse.fellAt) - pulse.roseAt;
+        if (lasted >= steadyMs) {
+            pulses.pop_front();
+            return true;
+        }
+        if (pulse.high)
+            return false;  // it may yet become steady
+        pulses.pop_front();  // a flicker on the line
+    }
+    return false;
 }
 
 bool ControlPort::hasTrigger(int input) const
 {
-    return input >= 0 && input < kInputCount && (m_triggers & bit(input));
+    return input >= 0 && input < kInputCount && !m_pulses[input].empty();
 }
 
 void ControlPort::clearTriggers()
 {
-    m_triggers = 0;
+    for (std::deque<Pulse>& pulses : m_pulses)
+        pulses.clear();
 }
 
 void ControlPort::SlotIOChange(int rawInputs)
+{
+    SlotInputsSeen(rawInputs, MonotonicClock::ms());
+}
+
+void ControlPort::SlotInputsSeen(int rawInputs, qint64 seenAtMs)
 {
     m_rawInputs = quint16(rawInputs);
     quint16 inputs = m_rawInputs;
@@ -237,13 +259,24 @@ void ControlPort::SlotIOChange(int rawInputs)
     const quint16 changed = quint16(inputs ^ m_inputs);
     if (!changed)
         return;
-    const quint16 rising = quint16(changed & inputs);
-    const qint64 now = MonotonicClock::ms();
     for (int n = 0; n < kInputCount; ++n) {
-        if (changed & bit(n))
-            m_inputChangedAt[n] = now;
+        if (!(changed & bit(n)))
+            continue;
+        m_inputChangedAt[n] = seenAtMs;
+        std::deque<Pulse>& pulses = m_pulses[n];
+        if (inputs & bit(n)) {
+            if (int(pulses.size()) >= kMaxLatchedPulses) {
+                qWarning().noquote() << QStringLiteral("input %1: more than %2 pulses not taken, the oldest dropped")
+                                            .arg(n + 1)
+                                            .arg(kMaxLatchedPulses);
+                pulses.pop_front();
+            }
+            pulses.push_back(Pulse{seenAtMs, seenAtMs, true});
+        } else if (!pulses.empty() && pulses.back().high) {
+            pulses.back().fellAt = qMax(seenAtMs, pulses.back().roseAt);
+            pulses.back().high = false;
+        }
     }
-    m_triggers = quint16(m_triggers | rising);
     m_inputs = inputs;
     emit sigIOChange(int(inputs));
 }
@@ -271,7 +304,7 @@ void ControlPort::InitIOThread()
     m_thread = std::make_unique<IOThread>(m_devicePath);
     m_thread->setTiming(m_timing);
     m_thread->setWatchdogFlag(m_watchdogFlag);
-    connect(m_thread.get(), &IOThread::sigIOChange, this, &ControlPort::SlotIOChange, Qt::QueuedConnection);
+    connect(m_thread.get(), &IOThread::sigIOChange, this, &ControlPort::SlotInputsSeen, Qt::QueuedConnection);
     connect(m_thread.get(), &IOThread::sigLinkChanged, this, &ControlPort::SlotLinkChanged, Qt::QueuedConnection);
     m_thread->publishOutputs(lineOutputWord());
     m_thread->stampWatchdog();

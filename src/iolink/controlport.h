@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -72,12 +73,22 @@ public:
     // Inputs as last reported by the board (input 4 mapping applied).
     int IOGetIn(int input) const;
     quint16 inputWord() const { return m_inputs; }
-    // Monotonic ms of the last level change of an input (0 = never changed).
+    // Monotonic ms of the last level change of an input (0 = never changed),
+    // as the IO thread saw it.
     qint64 inputChangedAt(int input) const;
-    // A rising edge of any input is latched until taken (trigger inputs).
+    // Every rising edge of an input is latched until taken (trigger inputs),
+    // with the times the IO thread saw it rise and fall, so that a pulse is
+    // judged by its own length however late the GUI thread looks at it.
+    // takeTrigger takes the oldest pulse whatever its length.
     bool takeTrigger(int input);
+    // Takes the oldest pulse that lasted steadyMs (or has been high that long by
+    // nowMs); shorter pulses before it are dropped as flicker. False when none
+    // is due (a pulse still high but not yet steady stays latched).
+    bool takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs);
     bool hasTrigger(int input) const;
     void clearTriggers();
+    // Pulses kept per input for the GUI thread; an older one is dropped (and logged) beyond this.
+    static constexpr int kMaxLatchedPulses = 32;
 
     // Set-up before InitIOThread: port number, inverted outputs (initial
     // state 1), output 4 and input 4 use, all from the parameter record.
@@ -106,7 +117,9 @@ signals:
     void sigLinkChanged(bool up);
 
 private slots:
+    // A change of the board's inputs now / at the time the IO thread read it.
     void SlotIOChange(int rawInputs);
+    void SlotInputsSeen(int rawInputs, qint64 seenAtMs);
     void SlotPulseTimeout();
     void SlotLinkChanged(bool up);
 
@@ -136,7 +149,13 @@ private:
     quint16 m_inputs = 0;
     int m_input4Use = 0;
     qint64 m_inputChangedAt[kInputCount] = {};
-    quint16 m_triggers = 0;
+    struct Pulse
+    {
+        qint64 roseAt = 0;
+        qint64 fellAt = 0;
+        bool high = true;
+    };
+    std::deque<Pulse> m_pulses[kInputCount];
     bool m_linkUp = false;
     bool m_watchdogFlag = true;
 

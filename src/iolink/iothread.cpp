@@ -247,7 +247,7 @@ bool IOThread::readAnswers(Link& link, qint64 deadlineNs)
             m_boardOutputs.store(answer.outputs);
             if (answer.inputs != link.lastInputs) {
                 link.lastInputs = answer.inputs;
-                emit sigIOChange(int(answer.inputs));
+                emit sigIOChange(int(answer.inputs), link.lastAnswerAt);
             }
         }
         const quint64 bad = link.decoder.badSums();

@@ -73,7 +73,8 @@ public:
     void stop();
 
 signals:
-    void sigIOChange(int inputWord);
+    // seenAtMs: the monotonic time the answer carrying the change was read.
+    void sigIOChange(int inputWord, qint64 seenAtMs);
     void sigLinkChanged(bool up);
 
 protected:

@@ -510,7 +510,7 @@ TEST_F(CycleTest, ARecheckLooksAgainAtTheNgCamerasOrAllOfThemAndKeepsAnNgItCanno
     EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 3}));
 }
 
-TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
+TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldAndStopsTheMachine)
 {
     MessageLog log;
     win->resultState = 2;  // an NG shown
@@ -527,7 +527,10 @@ TEST_F(CycleTest, ACheckThatReachedNoCameraIsToldOncePerLoss)
     releaseInputs();
     pressInput(0);
     runPass();
-    EXPECT_EQ(log.lines.filter("detection 2: no camera could be checked, no result").size(), 2);
+    EXPECT_EQ(log.lines.filter(QRegularExpression("detection 2: check not inspected, no camera could be checked")).size(), 4)
+        << "every mould nobody looked at is told";
+    EXPECT_EQ(cycle->uninspected(), 4);
+    EXPECT_EQ(outputWord() & kNgOutputs, kClampBit | kAlarmBit) << "an unknown mould stops the machine";
     EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{0, 0}));
     EXPECT_EQ(win->resultState, 2) << "nothing was decided";
 }
