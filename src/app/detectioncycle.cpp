@@ -605,7 +605,8 @@ void DetectionCycle::runDetection(int detection)
     }
     // Position in the machine cycle: 0 for its first detection.
     m_win->curDetectIndex = qMax(0, activeDetections().indexOf(detection));
-    bool ng = false;
+    // A camera that could not be checked is no OK: it keeps the NG it holds.
+    bool ng = holdUncheckedNg(detection);
     QStringList unitTimes;
     for (int i = 0; i < m_units.size(); ++i) {
         if (!m_stepChecked.at(i))
@@ -736,14 +737,17 @@ bool DetectionCycle::holdUncheckedNg(int detection)
 {
     const unsigned held = m_steps[detection].ngCameras;
     QStringList kept;
+    bool holds = false;
     for (int i = 0; i < m_units.size(); ++i) {
         if (m_stepChecked.at(i) || !(held & (1u << i)))
             continue;
+        holds = true;
+        if (m_stepOk.at(i))
+            kept << QString::number(m_units.at(i)->cameraIndex() + 1);
         m_stepOk[i] = false;
-        kept << QString::number(m_units.at(i)->cameraIndex() + 1);
     }
     if (kept.isEmpty())
-        return false;
+        return holds;
     qWarning().noquote() << QStringLiteral("detection %1: camera %2 not checked, its NG holds")
                                 .arg(detection + 1)
                                 .arg(kept.join(','));

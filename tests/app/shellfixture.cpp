@@ -85,6 +85,12 @@ void CycleTest::releaseInputs()
     QMetaObject::invokeMethod(io.get(), "SlotIOChange", Qt::DirectConnection, Q_ARG(int, 0));
 }
 
+void CycleTest::reportInputs(int word, qint64 seenAtMs)
+{
+    QMetaObject::invokeMethod(io.get(), "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word),
+                              Q_ARG(qint64, seenAtMs));
+}
+
 void CycleTest::runPass()
 {
     cycle->Run();

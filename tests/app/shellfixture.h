@@ -86,6 +86,8 @@ protected:
     // Raises input n as the board would report it (a rising edge).
     void pressInput(int input);
     void releaseInputs();
+    // The board's input word as the IO thread read it at seenAtMs (monotonic ms).
+    void reportInputs(int word, qint64 seenAtMs);
     // One pass of the cycle.
     void runPass();
     int outputWord() const;

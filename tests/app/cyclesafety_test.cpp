@@ -1,0 +1,265 @@
+// The machine's safety through the detection cycle on its real timers: an NG
+// holds until the camera that found it sees the mould OK again, pre-cut holds
+// until the whole cycle is decided, no trigger goes by without a check or a
+// word, and the statistics count each cycle once, at its close.
+#include "shellfixture.h"
+
+#include "clock.h"
+#include "controlport.h"
+#include "detectioncycle.h"
+#include "globals.h"
+#include "qttesthelpers.h"
+#include "statecodes.h"
+#include "wizardpara.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const int kClampBit = 0x1;
+const int kAlarmBit = 0x4;
+const int kStop = kClampBit | kAlarmBit;
+
+// Samples the output word every 2 ms: when the clamp came on and went off.
+struct ClampWatch
+{
+    explicit ClampWatch(const ControlPort* io)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this, io] {
+            const bool on = io->outputWord() & kClampBit;
+            if (on && !clamp)
+                onAt << clock.elapsed();
+            if (!on && clamp)
+                offAt << clock.elapsed();
+            clamp = on;
+        });
+        clock.start();
+        timer.start(2);
+    }
+    QTimer timer;
+    QElapsedTimer clock;
+    bool clamp = false;
+    QVector<qint64> onAt;
+    QVector<qint64> offAt;
+};
+}
+
+class CycleSafetyTest : public CycleTest
+{
+protected:
+    void mould(int input = 0)
+    {
+        releaseInputs();
+        runPass();
+        pressInput(input);
+        runPass();
+    }
+    void multi(std::initializer_list<int> delays)
+    {
+        para->trigMode = kAllGroupsTrigMode;
+        gDNum = int(delays.size());
+        int d = 0;
+        for (int delay : delays) {
+            para->detectEnable[d] = 1;
+            para->trigInput[d] = 0;
+            para->trigInDelay[d++] = delay;
+        }
+    }
+};
+
+// Camera 2 sees a part, camera 1 an empty mould; camera 2 is lost and comes back.
+TEST_F(CycleSafetyTest, ACameraThatCannotBeCheckedKeepsItsNgWhateverTheOthersSee)
+{
+    MessageLog log;
+    QList<bool> lastRecord;
+    QObject::connect(cycle.get(), &DetectionCycle::sigCycleFinished, win.get(), [&](bool ng) { lastRecord << ng; });
+    cam1->ok = false;
+    mould();
+    mould();
+    ASSERT_EQ(outputWord() & kStop, kStop);
+
+    cam1->connected = false;
+    runPass();
+    mould();
+    EXPECT_EQ(cam0->checks, 3);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "camera 1's OK releases nothing camera 2 holds";
+    EXPECT_EQ(lastRecord.last(), true) << "the record of a check that missed the NG camera is no OK";
+    EXPECT_EQ(win->resultState, 2);
+    EXPECT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 3) << log.lines.join('\n').toStdString();
+    EXPECT_EQ(log.lines.filter("detection 2: camera 2 not checked, its NG holds").size(), 1);
+    EXPECT_EQ(gFailNum[1], 2) << "camera 2 was not checked, so it found nothing more";
+    EXPECT_EQ(gSyncNGCycleNum, 3);
+
+    cam1->connected = true;
+    runPass();
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the camera's return releases nothing";
+
+    // Multi-detection: detection 1 checks camera 2 OK while detection 2's NG of it holds.
+    cam1->connected = false;
+    multi({0, 0});
+    cam1->judge = [](int d) { return d == 0; };
+    mould();
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    cam1->connected = true;
+    runPass();
+    EXPECT_EQ(outputWord() & kStop, kStop);
+
+    // Only a check of camera 2 in detection 2 that finds it OK releases the machine.
+    cam1->judge = nullptr;
+    cam1->ok = true;
+    mould();
+    EXPECT_EQ(outputWord() & kStop, 0);
+    EXPECT_EQ(lastRecord.last(), false);
+}
+
+// Three detections on one input, only detection 2 sees the part, with rechecks and pre-cut.
+TEST_F(CycleSafetyTest, PreCutHoldsUntilTheWholeCycleIsDecided)
+{
+    for (const auto& delays : {std::vector<int>{1, 3, 4}, std::vector<int>{4, 4, 1}}) {
+        SCOPED_TRACE(delays[0] == 1 ? "in order" : "out of order");
+        releaseInputs();
+        cycle->clearAlarm();
+        cycle->cancelCountdowns();
+        multi({delays[0], delays[1], delays[2]});
+        para->recheckTimes = 2;
+        para->recheckDelay = 2;
+        para->preCutTime = 3;
+        cam1->judge = [](int d) { return d != 1; };
+        ClampWatch watch(io.get());
+        mould();
+        QTRY_VERIFY_WITH_TIMEOUT(cycle->isAlarmed() && cycle->openCycleSerial() == 0, 3000);
+        QTest::qWait(20);
+        ASSERT_FALSE(watch.onAt.isEmpty());
+        EXPECT_EQ(watch.offAt.size(), 0) << "the clamp never went off on a mould with a part";
+        EXPECT_EQ(outputWord() & kStop, kStop);
+
+        // The same with an empty mould: the clamp goes off only once every detection has looked.
+        cycle->clearAlarm();
+        cam1->judge = nullptr;
+        cam1->ok = true;
+        const int before = cam0->checks;
+        QElapsedTimer since;
+        since.start();
+        qint64 lastCheck = -1;
+        cam0->judge = [&](int) {
+            lastCheck = since.elapsed();
+            return true;
+        };
+        ClampWatch empty(io.get());
+        mould();
+        QTRY_COMPARE_WITH_TIMEOUT(cam0->checks - before, 3, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kClampBit, 0, 1000);
+        ASSERT_FALSE(empty.offAt.isEmpty());
+        EXPECT_GE(empty.offAt.first() + 5, lastCheck) << "released after the last detection checked";
+        cam0->judge = nullptr;
+    }
+}
+
+TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
+{
+    MessageLog log;
+    int records = 0;
+    QObject::connect(cycle.get(), &DetectionCycle::sigCycleFinished, win.get(), [&](bool) { ++records; });
+    cam1->ok = false;
+
+    // The next mould comes while the NG waits for its recheck: confirmed at once.
+    para->trigInDelay[1] = 1;
+    para->recheckTimes = 2;
+    para->recheckDelay = 3;
+    mould();
+    QTRY_VERIFY_WITH_TIMEOUT(win->recheckActive, 1000);
+    EXPECT_EQ(outputWord() & kStop, 0) << "not yet confirmed";
+    mould();
+    EXPECT_EQ(outputWord() & kStop, kStop) << "confirmed by the next mould's trigger";
+    EXPECT_EQ(gSyncNGCycleNum, 1);
+    EXPECT_EQ(log.lines.filter("detection 2: the next mould came before the recheck, NG confirmed").size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(records, 2, 3000);
+    EXPECT_EQ(gSyncNGCycleNum, 2) << "the second mould is checked and counted too";
+    cycle->clearAlarm();
+
+    // A trigger while its detection still counts down cannot be checked: told and stopping.
+    para->recheckTimes = 0;
+    para->trigInDelay[1] = 5;
+    cam1->ok = true;
+    mould();
+    mould();
+    EXPECT_EQ(cycle->uninspected(), 1);
+    EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, the detection is still counting down").size(), 1);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "an uninspected mould stops the machine";
+    QTRY_COMPARE_WITH_TIMEOUT(records, 3, 2000);
+    EXPECT_EQ(gSyncNGCycleNum, 3) << "its cycle is an NG one";
+
+    // The safety door and Re-detect on a busy detection are told the same way.
+    para->safetyDoorTrigger = 1;
+    mould();
+    mould(DetectionCycle::kSafetyDoorInput);
+    cycle->redetect(1);
+    EXPECT_EQ(log.lines.filter("detection 2: safety door check not inspected").size(), 1);
+    EXPECT_EQ(log.lines.filter("detection 2: Re-detect not inspected").size(), 1);
+    EXPECT_EQ(cycle->uninspected(), 3);
+}
+
+// The GUI thread looks late: the pulse is judged by the times the IO thread saw it.
+TEST_F(CycleSafetyTest, APulseSeenLateIsJudgedByItsOwnLength)
+{
+    para->shakeEraseTime = 1;
+    const qint64 t0 = MonotonicClock::ms();
+    reportInputs(0x1, t0 - 400);
+    reportInputs(0x0, t0 - 250);   // 150 ms high: a trigger
+    reportInputs(0x1, t0 - 200);
+    reportInputs(0x0, t0 - 150);   // 50 ms: a flicker
+    reportInputs(0x1, t0 - 100);
+    reportInputs(0x0, t0 + 0);     // 100 ms: a trigger
+    runPass();
+    EXPECT_EQ(cam0->checks, 2) << "two steady pulses, two moulds";
+    EXPECT_EQ(cycle->uninspected(), 0);
+    EXPECT_EQ(gAllCycleNum[0], 2);
+    runPass();
+    EXPECT_EQ(cam0->checks, 2);
+}
+
+// The statistics count a cycle once, at its own close; a Re-detect changes no count.
+TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
+{
+    int closes = 0, steps = 0;
+    QObject::connect(win.get(), &MainWindowBase::sendRecord, win.get(), [&](int, int, QList<bool>, bool last) {
+        ++steps;
+        closes += last ? 1 : 0;
+    });
+    multi({2, 1, 0});   // out of order: detection 3 checks first
+    para->recheckTimes = 1;
+    para->recheckDelay = 2;
+    cam1->judge = [](int d) { return d != 0; };
+    mould();
+    QTRY_COMPARE_WITH_TIMEOUT(cycle->openCycleSerial(), 0, 2000);
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(closes, 1) << "detection 3 checked first, not last";
+    cycle->clearAlarm();
+    cycle->redetect(0);
+    QTRY_COMPARE_WITH_TIMEOUT(cycle->openCycleSerial(), 0, 2000);
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(gSyncNGCycleNum, 1);
+}
+
+// Two stages alternate per mould also when a mould is given up during a recheck.
+TEST_F(CycleSafetyTest, TheStageSwitchesForAGivenUpCycle)
+{
+    para->trigMode = 1;
+    para->stageGroups = 2;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        para->detectEnable[d] = 1;
+    para->trigInput[0] = 0;
+    para->trigInput[1] = 2;
+    para->recheckTimes = 1;
+    para->recheckDelay = 5;
+    win->stageFlag = 1;
+    cam1->judge = [](int d) { return d != 1; };
+    mould(0);
+    mould(2);   // detection 2 waits for its recheck
+    ASSERT_TRUE(win->recheckActive);
+    mould(0);   // the next mould: detection 1's input comes again
+    EXPECT_EQ(win->stageFlag, 0) << "the given-up mould switched the stage";
+    EXPECT_GE(cam0->checks, 3);
+}
