@@ -892,7 +892,11 @@ void DaRiDoziri::SlotReTrain()
     if (gpWPara && gpWPara->pswAddTemplate && CheckPassword() == 0)
         return;
     const int groups = gpWPara && gpWPara->trigMode == kAllGroupsTrigMode ? kMaxDetections : gDNum;
+    // "Camera sampling separately": a camera shown alone is resampled alone; the others keep their templates.
+    const bool separately = gpWPara && gpWPara->separateSampling && selCamera >= 0 && selCamera < numCamera;
     for (CammerWidget* widget : m_cameraWidgets) {
+        if (separately && widget->camIndex != selCamera)
+            continue;
         for (int group = 0; group < groups && group < kMaxDetections; ++group)
             reTrain(widget, group);
     }

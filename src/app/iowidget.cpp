@@ -9,6 +9,7 @@
 #include "iostatus.h"
 #include "mainwindowbase.h"
 #include "productalarmwarnbox.h"
+#include "settingsprompt.h"
 #include "statecodes.h"
 #include "touchscroll.h"
 #include "wizardpara.h"
@@ -28,6 +29,7 @@ constexpr int kRowReturn = 58;
 constexpr int kRowConfirm = 121;
 constexpr int kRowNotSequential = 675;
 constexpr int kRowDetect = 755;
+constexpr int kRowSaveFailed = 844;
 constexpr int kIoRows = 8;
 constexpr int kMinDetections = 2;
 constexpr int kButtonSize = 3;
@@ -133,21 +135,26 @@ void IOWidget::buildAssignment()
         counts.append({QString::number(n), n});
 
     auto add = [this](const QString& name, int index, std::function<int&(WizardPara&)> ref,
-                      const QVector<QPair<QString, int>>& items) {
+                      const QVector<QPair<QString, int>>& items, bool readAtStart) {
         Choice choice;
         choice.name = name;
         choice.index = index;
         choice.ref = std::move(ref);
         choice.items = items;
+        choice.readAtStart = readAtStart;
         m_choices.append(choice);
     };
-    add(QStringLiteral("detectCount"), 0, [](WizardPara& p) -> int& { return p.detectCount; }, counts);
+    // The detections, their rows and trigger inputs are derived when the record loads;
+    // the functions rename the signals at once.
+    add(QStringLiteral("detectCount"), 0, [](WizardPara& p) -> int& { return p.detectCount; }, counts, true);
     for (int d = 0; d < kMaxDetections; ++d)
-        add(QStringLiteral("detectRow%1").arg(d), d, [d](WizardPara& p) -> int& { return p.detectRow[d]; }, rows);
+        add(QStringLiteral("detectRow%1").arg(d), d, [d](WizardPara& p) -> int& { return p.detectRow[d]; }, rows, true);
     for (int r = 0; r < kIoRows; ++r) {
-        add(QStringLiteral("rowTrigger%1").arg(r), r, [r](WizardPara& p) -> int& { return p.rowTrigger[r]; }, triggers);
-        add(QStringLiteral("inFunc%1").arg(r), r, [r](WizardPara& p) -> int& { return p.inFunc[r]; }, inFunctions);
-        add(QStringLiteral("outFunc%1").arg(r), r, [r](WizardPara& p) -> int& { return p.outFunc[r]; }, outFunctions);
+        add(QStringLiteral("rowTrigger%1").arg(r), r, [r](WizardPara& p) -> int& { return p.rowTrigger[r]; }, triggers,
+            true);
+        add(QStringLiteral("inFunc%1").arg(r), r, [r](WizardPara& p) -> int& { return p.inFunc[r]; }, inFunctions, false);
+        add(QStringLiteral("outFunc%1").arg(r), r, [r](WizardPara& p) -> int& { return p.outFunc[r]; }, outFunctions,
+            false);
     }
 
     auto* grid = new QGridLayout;
@@ -246,6 +253,15 @@ QString IOWidget::changes() const
     return list.join("; ");
 }
 
+QStringList IOWidget::changesAtStart() const
+{
+    QStringList names;
+    for (const Choice& choice : m_choices)
+        if (choice.readAtStart && gpWPara && value(*gpWPara, choice) != value(*m_edit, choice))
+            names << choice.name;
+    return names;
+}
+
 void IOWidget::refreshNames(const WizardPara& para)
 {
     if (para.trigMode != kAllGroupsTrigMode)
@@ -274,15 +290,23 @@ void IOWidget::SlotConfirm()
         if (gpChooseBox->exec() != 1)
             return;
     }
+    const QStringList waiting = changesAtStart();
+    const WizardPara before = *gpWPara;
     for (const Choice& choice : m_choices)
         field(*gpWPara, choice) = value(*m_edit, choice);
     gpWPara->sequentialDetect = m_edit->sequentialDetect;
     gpWPara->trigModeNext = gpWPara->trigMode;
-    gpWPara->SaveDatatoFile();
+    if (!gpWPara->SaveDatatoFile()) {
+        // Nothing was stored: the live record stays as it was, the edits stay on the page.
+        *gpWPara = before;
+        SettingsPrompt::warn(lanText(kRowSaveFailed));
+        return;
+    }
     refreshNames(*gpWPara);
     if (m_win)
         m_win->InsertRecord(text, QStringLiteral("set"));
     accept();
+    SettingsPrompt::warnRestartNeeded(waiting);
 }
 
 bool IOWidget::isHeld(int output) const

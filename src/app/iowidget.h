@@ -35,6 +35,8 @@ public:
         int index;
         std::function<int&(WizardPara&)> ref;
         QVector<QPair<QString, int>> items;
+        // Read only when the program starts (the detections are derived at load).
+        bool readAtStart = false;
         ComboBox* box = nullptr;
     };
     const QVector<Choice>& choices() const { return m_choices; }
@@ -42,6 +44,8 @@ public:
     bool setChoice(const QString& name, int value);
     // Text of every changed item, "name: old -> new", joined by "; ".
     QString changes() const;
+    // Names of the changed items that wait for the next start.
+    QStringList changesAtStart() const;
     // Fills gaName for the multi-detection mode from the function choices.
     static void refreshNames(const WizardPara& para);
 

@@ -492,7 +492,9 @@ void DrawROIWidget::AddTemp()
     const int group = m_win->curDetect;
     if (group < 0 || group >= kMaxDetections)
         return;
-    for (CammerWidget* unit : unitsInScope()) {
+    // "Add all camera templates with one click": one press teaches every camera, also with one shown alone.
+    const bool allCameras = gpWPara && gpWPara->addAllTemplates;
+    for (CammerWidget* unit : allCameras ? m_units : unitsInScope()) {
         // Slot 0 is the reference of alignment; the added ones are compared only.
         std::vector<int>& valid = unit->pTemplateValid[group];
         const auto free = std::find(valid.begin() + qMin<size_t>(1, valid.size()), valid.end(), 0);

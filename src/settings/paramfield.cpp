@@ -114,7 +114,8 @@ P delay()
 std::vector<P> buildTable()
 {
     using CW = CammerWidget;
-    P prodDetect = check(175, P::DetectionPage, &W::enableProdDetect);
+    // The detections and their inputs are derived when the record is loaded at start.
+    P prodDetect = restart(check(175, P::DetectionPage, &W::enableProdDetect));
     prodDetect.captionRow = [](const W& w) { return multiDetect(w) ? 510 : 175; };
     P motion = check(176, P::RecognitionPage, &W::motionCorrect);
     motion.shownOffset = 1;  // stored -1 off, 0 on
@@ -144,7 +145,7 @@ std::vector<P> buildTable()
         restart(shownWhen(edit(818, P::DetectionPage, &W::detectCount, 2, 8), multiDetect)),
         delay<0>(), delay<1>(), delay<2>(), delay<3>(), delay<4>(), delay<5>(), delay<6>(), delay<7>(),
         prodDetect,
-        check(174, P::DetectionPage, &W::semiAuto),
+        restart(check(174, P::DetectionPage, &W::semiAuto)),
         edit(166, P::DetectionPage, &W::preCutTime, 0, kMaxTenths),
         edit(167, P::DetectionPage, &W::recheckTimes, 0, kMaxTenths),
         edit(702, P::DetectionPage, &W::recheckDelay, 0, kMaxTenths),
@@ -166,8 +167,9 @@ std::vector<P> buildTable()
         edit(169, P::OutputPage, &W::clampPulse, 0, kMaxTenths),
         edit(667, P::OutputPage, &W::output4Pulse, 0, kMaxTenths),
         restart(edit(269, P::OutputPage, &W::ioPort, 0, 100)),
-        combo(203, P::OutputPage, &W::input4Use, kInputShareRows, 4),
-        combo(334, P::OutputPage, &W::output4Use, kOutputShareRows, 4),
+        // The IO board link takes its sharing of input and output 4 when it opens.
+        restart(combo(203, P::OutputPage, &W::input4Use, kInputShareRows, 4)),
+        restart(combo(334, P::OutputPage, &W::output4Use, kOutputShareRows, 4)),
         check(202, P::OutputPage, &W::okNgOutputPulses),
         check(178, P::OutputPage, &W::cutEjectorWhenClamping),
         check(179, P::OutputPage, &W::stopClampOnStop),
@@ -237,7 +239,7 @@ std::vector<P> buildTable()
         check(671, P::ScreenPage, &W::continuationArea),
         check(676, P::ScreenPage, &W::rectToQuad),
         check(694, P::ScreenPage, &W::continuousReplication),
-        check(696, P::ScreenPage, &W::imageZoom),
+        restart(check(696, P::ScreenPage, &W::imageZoom)),  // the zoom slider is made with the main window
         check(697, P::ScreenPage, &W::polygonOpenStart),
         check(762, P::ScreenPage, &W::showDetectTime),
         check(658, P::ScreenPage, &W::cameraDisconnect),

@@ -6,6 +6,12 @@
 #include "numcharinput.h"
 #include "warnbox.h"
 
+#include <QStringList>
+
+namespace {
+constexpr int kRowRestartNote = 845;
+}  // namespace
+
 void SettingsPrompt::warn(const QString& text)
 {
     if (!gpWarnBox)
@@ -20,6 +26,12 @@ bool SettingsPrompt::ask(const QString& text)
         return false;
     gpChooseBox->setText(text);
     return gpChooseBox->exec() == 1;
+}
+
+void SettingsPrompt::warnRestartNeeded(const QStringList& settings)
+{
+    if (!settings.isEmpty())
+        warn(lanText(kRowRestartNote) + QStringLiteral(":\n") + settings.join(QStringLiteral(", ")));
 }
 
 void SettingsPrompt::hideKeypads()

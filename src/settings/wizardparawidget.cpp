@@ -73,7 +73,6 @@ constexpr int kRowExitQuestion = 841;
 constexpr int kRowLanguageQuestion = 842;
 constexpr int kRowNotAvailable = 843;
 constexpr int kRowSaveFailed = 844;
-constexpr int kRowRestartNote = 845;
 constexpr int kRowShutDown = 209;
 constexpr int kRowExport = 326;
 constexpr int kRowNetwork = 328;
@@ -735,7 +734,7 @@ void WizardParaWidget::accept()
 
     // One "set" record lists every change of this save.
     QStringList changes;
-    bool restartNeeded = false;
+    QStringList waiting;  // changed settings read only when the program starts
     const auto& fields = paramFields();
     for (const ParamField& f : fields) {
         const int cameras = f.perCamera ? qMax(1, m_units.size()) : 1;
@@ -744,10 +743,11 @@ void WizardParaWidget::accept()
             const int now = f.value(*gpWPara, c);
             if (was == now)
                 continue;
-            restartNeeded = restartNeeded || f.needsRestart;
             QString text = lanText(f.caption(*gpWPara)).simplified();
             if (f.perCamera)
                 text = lanText(kRowCameraN).arg(c + 1) + QStringLiteral(" ") + text;
+            if (f.needsRestart && !waiting.contains(text))
+                waiting << text;
             changes << QStringLiteral("%1: %2 -> %3").arg(text).arg(was).arg(now);
         }
     }
@@ -785,8 +785,7 @@ void WizardParaWidget::accept()
         m_win->pIndexButton->show();
         m_win->ChangeCammer();
     }
-    if (restartNeeded)
-        SettingsPrompt::warn(lanText(kRowRestartNote));
+    SettingsPrompt::warnRestartNeeded(waiting);
 }
 
 void WizardParaWidget::reject()

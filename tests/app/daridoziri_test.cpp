@@ -11,6 +11,7 @@
 #include "daridoziri.h"
 #include "detectioncycle.h"
 #include "diskmanager.h"
+#include "drawroiwidget.h"
 #include "edit.h"
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
@@ -56,8 +57,7 @@ protected:
     {
         resetShellGlobals();
         LanguageTable::load();
-        appDir.writeFile("simcamera.json",
-                         R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"}]})");
+        appDir.writeFile("simcamera.json", cameras());
         qputenv("MM_SIMCAMERA_CONFIG", appDir.filePath("simcamera.json").toUtf8());
         host.write(kBacklight, "0\n");
         CameraManager::_instance = nullptr;
@@ -71,6 +71,12 @@ protected:
         win.reset();
         qunsetenv("MM_SIMCAMERA_CONFIG");
         QSqlDatabase::removeDatabase(ParamDatabase::kConnectionName);
+    }
+
+    // The simulated cameras the window finds.
+    virtual QByteArray cameras() const
+    {
+        return R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"}]})";
     }
 
     QString backlight() const
@@ -531,4 +537,51 @@ TEST_F(MainWindowTest, StatisticsButtonOpensTheRealScreenAndTheImageDiskIsRecord
     while (query.next())
         remarks << query.value(0).toString();
     EXPECT_EQ(remarks, (QStringList{lanText(724), lanText(726)}));
+}
+
+namespace {
+
+class TwoCameraWindowTest : public MainWindowTest
+{
+protected:
+    QByteArray cameras() const override
+    {
+        return R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"},
+                            {"serial": "UNIT-2", "width": 64, "height": 48, "pattern": "checker"}]})";
+    }
+};
+
+} // namespace
+
+// The two switches that widen or narrow a template action to the cameras shown.
+TEST_F(TwoCameraWindowTest, TemplateActionsFollowTheCameraScopeSwitches)
+{
+    const QVector<CammerWidget*> cams = win->cameraWidgets();
+    ASSERT_EQ(cams.size(), 2);
+    const auto takePending = [&cams] {
+        QList<bool> pending;
+        for (CammerWidget* cam : cams)
+            pending << std::exchange(cam->reTrainPending[0], false);
+        return pending;
+    };
+    win->selCamera = 1;
+    win->SlotReTrain();
+    EXPECT_EQ(takePending(), (QList<bool>{true, true})) << "by default the resample takes every camera";
+    gpWPara->separateSampling = 1;
+    win->SlotReTrain();
+    EXPECT_EQ(takePending(), (QList<bool>{false, true})) << "sampled separately: the camera shown alone";
+    win->selCamera = numCamera;
+    win->SlotReTrain();
+    EXPECT_EQ(takePending(), (QList<bool>{true, true})) << "all cameras shown: all are resampled";
+
+    // Add template in the editor with camera 1 shown alone.
+    const auto counts = [&cams] { return QList<int>{cams[0]->templateCount[0], cams[1]->templateCount[0]}; };
+    const QList<int> before = counts();
+    win->curDetect = 0;
+    win->selCamera = 0;
+    win->pDrawROIWidget->AddTemp();
+    EXPECT_EQ(counts(), (QList<int>{before[0] + 1, before[1]}));
+    gpWPara->addAllTemplates = 1;
+    win->pDrawROIWidget->AddTemp();
+    EXPECT_EQ(counts(), (QList<int>{before[0] + 2, before[1] + 1})) << "one press adds a template to every camera";
 }

@@ -13,6 +13,7 @@
 #include "paramdatabase.h"
 #include "paramdefaults.h"
 #include "qttesthelpers.h"
+#include "warnbox.h"
 #include "wizardpara.h"
 
 #include <QAbstractButton>
@@ -317,4 +318,56 @@ TEST_F(IOPageTest, TestOutputsGoOffWithThePageUnlessAnAlarmHoldsThem)
     }
     EXPECT_EQ(io->IOGetOut(1), 0);
     EXPECT_EQ(io->IOGetOut(2), 1);
+}
+
+namespace {
+// Finishes the next `count` modal dialogs with done(1), in turn, keeping the texts of the message boxes.
+void finishInTurn(int count, QStringList* seen)
+{
+    if (count <= 0)
+        return;
+    new ModalAnswerer([count, seen](QWidget* modal) {
+        if (auto* warn = dynamic_cast<WarnBox*>(modal))
+            *seen << warn->text();
+        finishInTurn(count - 1, seen);
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(1);
+    });
+}
+} // namespace
+
+TEST_F(IOPageTest, ConfirmSaysWhichChoicesWaitForTheNextStartAndReportsAFailedSave)
+{
+    para->trigMode = 3;
+    WarnBox warnBox(nullptr);
+    gpWarnBox = &warnBox;
+    QStringList seen;
+    {
+        IOWidget page(win.get(), io.get(), nullptr);
+        page.setChoice("inFunc0", 3);  // renames the signal at once
+        finishInTurn(1, &seen);
+        page.SlotConfirm();
+        EXPECT_TRUE(seen.isEmpty()) << seen.join(" | ").toStdString();
+    }
+    {
+        IOWidget page(win.get(), io.get(), nullptr);
+        page.setChoice("detectRow1", 4);
+        page.setChoice("rowTrigger2", 5);
+        page.setChoice("outFunc0", 2);
+        finishInTurn(2, &seen);
+        page.SlotConfirm();
+        EXPECT_EQ(seen, QStringList({lanText(845) + ":\ndetectRow1, rowTrigger2"}));
+    }
+    seen.clear();
+    {
+        IOWidget page(win.get(), io.get(), nullptr);
+        page.setChoice("detectRow1", 6);
+        QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+        finishInTurn(2, &seen);
+        page.SlotConfirm();
+        EXPECT_EQ(seen, QStringList({lanText(844)}));
+        EXPECT_EQ(para->detectRow[1], 4) << "the live record keeps what is stored";
+        EXPECT_EQ(win->records.size(), 2) << "no record of a change that was not stored";
+    }
+    gpWarnBox = nullptr;
 }

@@ -339,3 +339,28 @@ TEST_F(SettingsTest, ExportHandsTheChosenPathsToTheExporter)
     exportWith([](ExportDataSelectDlg* d) { d->masterBox()->setCheckState(Qt::Checked); }, {1, 1});
     EXPECT_EQ(seen, QStringList({lanText(839), lanText(326) + "\n" + lanText(843)}));
 }
+
+TEST_F(SettingsTest, SettingsReadOnlyAtStartSayTheyWaitForARestart)
+{
+    ASSERT_NE(makeUnit(unitCamera("SERIAL-RST01")), nullptr);
+    const auto box = [this](int WizardPara::*field) {
+        return qobject_cast<QCheckBox*>(
+            settings->fieldControl(fieldIndex([field](const ParamField& f) { return f.scalar == field; })));
+    };
+    openSettings();
+    box(&WizardPara::showDetectTime)->click();
+    answer({1});
+    settings->accept();
+    EXPECT_EQ(seen, QStringList({lanText(234)})) << "a setting read at every cycle needs no restart";
+
+    seen.clear();
+    openSettings();
+    box(&WizardPara::semiAuto)->click();
+    box(&WizardPara::enableProdDetect)->click();
+    box(&WizardPara::showDetectTime)->click();
+    answer({1, 1});
+    settings->accept();
+    EXPECT_EQ(live->semiAuto, 1);
+    EXPECT_EQ(seen, QStringList({lanText(234), lanText(845) + ":\n" + lanText(175) + ", " + lanText(174)}))
+        << "the note names the saved settings that wait for the next start, and only those";
+}
