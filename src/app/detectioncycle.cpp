@@ -39,6 +39,7 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
     , m_checkPool(std::make_unique<QThreadPool>())
     , m_runTimer(new QTimer(this))
     , m_resultTimer(new QTimer(this))
+    , m_clearTimer(new QTimer(this))
 {
     // A machine cycle often lasts longer than the pool's default 30 s of idling:
     // its threads stay, so that no detection waits for seven threads to start.
@@ -61,6 +62,8 @@ DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* pa
         m_win->delayTimer[d] = m_delayTimer[d];
     }
     m_win->resultTimer = m_resultTimer;
+    m_clearTimer->setSingleShot(true);
+    connect(m_clearTimer, &QTimer::timeout, this, &DetectionCycle::clearByInput);
     if (m_io)
         connect(m_io, &ControlPort::sigIOChange, this, &DetectionCycle::SlotIOChange);
 }
@@ -178,12 +181,23 @@ void DetectionCycle::Run()
 void DetectionCycle::handleTrigger(int input)
 {
     if (input == kSafetyDoorInput && gpWPara) {
+        if (gpWPara->prodNgSkipRecheck && holdsProductNg() && m_win->runState == kRunRunning) {
+            // The product taken out at the door: its alarm is skipped and the cavity checked again.
+            clearAlarm(AlarmClearMethod::SwitchToMould);
+            redetect(kMouldDetection);
+            return;
+        }
         if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
             clearAlarm(AlarmClearMethod::DontDetect);
         if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning)
             triggerFromDoor(kMouldDetection);
     }
-    if (m_win->runState != kRunRunning || !gpWPara)
+    if (isClearingInput(input) && isAlarmed()) {
+        const int tenths = qMax(0, gpWPara->reInspectionDelay);
+        qInfo().noquote() << QStringLiteral("input %1: clearing the alarm in %2 s").arg(input + 1).arg(tenths / 10.0);
+        m_clearTimer->start(tenths * kTickMs);
+    }
+    if (m_win->runState != kRunRunning || !gpWPara || shielded(input))
         return;
     // A recheck's wait ends with the next mould: its NG belongs to the mould before.
     for (int d : triggeredBy(input))
@@ -201,6 +215,66 @@ void DetectionCycle::handleTrigger(int input)
     }
     for (int d : detections)
         trigger(d);
+}
+
+bool DetectionCycle::shielded(int input)
+{
+    // "Shield pin": of the signals on the shielded input, that many are let by before
+    // one triggers; the mould opening starts the count again.
+    if (input == kMouldOpenInput)
+        m_shieldedSignals = 0;
+    if (input != kShieldedInput || gpWPara->shieldPin <= 0 || triggeredBy(input).isEmpty())
+        return false;
+    if (m_shieldedSignals < gpWPara->shieldPin) {
+        ++m_shieldedSignals;
+        qInfo().noquote() << QStringLiteral("input %1: signal %2 of %3 shielded")
+                                 .arg(input + 1)
+                                 .arg(m_shieldedSignals)
+                                 .arg(gpWPara->shieldPin);
+        return true;
+    }
+    m_shieldedSignals = 0;
+    return false;
+}
+
+bool DetectionCycle::isClearingInput(int input) const
+{
+    // Input functions exist in trigger mode 3: input 0 has inFunc[0], input 1 is the
+    // safety door, inputs 2..8 have inFunc[1..7].
+    if (!gpWPara || gpWPara->trigMode != kAllGroupsTrigMode || input == kSafetyDoorInput)
+        return false;
+    const int function = input == 0 ? 0 : input - 1;
+    return function >= 0 && function < 8 && gpWPara->inFunc[function] == kInFunctionClearAlarm;
+}
+
+void DetectionCycle::clearByInput()
+{
+    if (!isAlarmed())
+        return;
+    const int detection = qBound(0, m_win->checkDetect, kMaxDetections - 1);
+    const bool recheck = gpWPara && gpWPara->inputResetRecheck;
+    clearAlarm(recheck ? AlarmClearMethod::Redetect : AlarmClearMethod::DontDetect);
+    // "Input signal reset and recheck": the alarmed mould is looked at again.
+    if (recheck && m_win->runState == kRunRunning)
+        redetect(detection);
+}
+
+bool DetectionCycle::isProductDetection(int detection) const
+{
+    return gpWPara && gpWPara->trigMode != kAllGroupsTrigMode && detection % 2 == 0;
+}
+
+bool DetectionCycle::isMouldDetection(int detection) const
+{
+    return gpWPara && gpWPara->trigMode != kAllGroupsTrigMode && detection % 2 == 1;
+}
+
+bool DetectionCycle::holdsProductNg() const
+{
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].ngCameras && isProductDetection(d))
+            return true;
+    return false;
 }
 
 bool DetectionCycle::inputTriggers(int trigInput, int input) const
@@ -461,8 +535,9 @@ void DetectionCycle::endPreCut(bool ng)
     // each detection that holds an NG holds it, so that only their release lifts it.
     if (ng && pulseTenths(kClampOutput) <= 0) {
         bool held = false;
-        for (DetectionStep& step : m_steps) {
-            if (step.ngCameras) {
+        for (int d = 0; d < kMaxDetections; ++d) {
+            DetectionStep& step = m_steps[d];
+            if (step.ngCameras && (ngOutputsFor(d, 0) & clamp)) {
                 step.outputs |= clamp;
                 held = true;
             }
@@ -576,6 +651,8 @@ void DetectionCycle::cancelCountdowns()
         m_steps[d].phase = Phase::Idle;
         m_steps[d].cycle = 0;
     }
+    m_clearTimer->stop();
+    m_shieldedSignals = 0;
     m_open = MachineCycle();
     m_closed = MachineCycle();
     m_carry = MachineCycle();
@@ -911,19 +988,36 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
             if (output >= 0 && output < kNgOutputCount)
                 wanted |= 1u << output;
     }
-    if (wanted == 0)
-        wanted = 1u << kClampOutput;
+    return raiseOutputs(detection, ngOutputsFor(detection, wanted));
+}
+
+unsigned DetectionCycle::ngOutputsFor(int detection, unsigned roiOutputs) const
+{
+    const unsigned clamp = 1u << kClampOutput;
+    const unsigned ejector = 1u << kEjectorOutput;
+    const bool product = isProductDetection(detection);
+    const bool mould = isMouldDetection(detection);
+    const bool productStopsNothing = product && gpWPara->prodNgNoEjector;
+    unsigned wanted = roiOutputs;
+    if (product && (gpWPara->noEjectorInProd || productStopsNothing))
+        wanted &= ~ejector;
+    if (wanted == 0 && !productStopsNothing)
+        wanted = clamp;
+    if (mould && gpWPara->cutClampOnMoldAlarm)
+        wanted |= clamp;
+    if (product && gpWPara->cutEjectorOnProdAlarm && !gpWPara->noEjectorInProd && !productStopsNothing)
+        wanted |= ejector;
+    // Separate stop outputs: O4 for a mould-cavity alarm, O5 for a finished-product alarm.
+    if (mould && gpWPara->cavityAlarmOutputO4)
+        wanted |= 1u << kOutput4;
+    if (product && gpWPara->prodAlarmOutputO5 && !productStopsNothing)
+        wanted |= 1u << kOutput5;
+    // A product NG that does not stop the machine only sounds the alarm.
+    if (productStopsNothing)
+        wanted &= ~clamp;
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
-    // Separate stop outputs: O4 for a mould-cavity alarm, O5 for a finished-product alarm.
-    if (gpWPara && gpWPara->trigMode != kAllGroupsTrigMode) {
-        const bool mould = detection % 2 == 1;
-        if (mould && gpWPara->cavityAlarmOutputO4)
-            wanted |= 1u << kOutput4;
-        if (!mould && gpWPara->prodAlarmOutputO5)
-            wanted |= 1u << kOutput5;
-    }
-    return raiseOutputs(detection, wanted);
+    return wanted;
 }
 
 unsigned DetectionCycle::raiseOutputs(int detection, unsigned wanted)

@@ -40,6 +40,9 @@ class QTimer;
 //   (when that clears alarms) or by a later check of the same detection in
 //   which every camera that found the NG was checked and OK. A camera that
 //   could not be checked keeps its NG; its return releases nothing.
+//   In the modes of product (even) and mould (odd) detections the settings
+//   add or take outputs (ngOutputsFor); a product NG set not to stop the
+//   machine only sounds the alarm.
 // - An OK releases nothing while another detection of its cycle holds an NG or
 //   waits for its recheck: what it would release is released at the close.
 // - The pre-cut clamp holds until the cycle closes: released when it closes
@@ -145,6 +148,17 @@ private:
     QVector<int> activeDetections() const;
     QVector<int> triggeredBy(int input) const;
     void handleTrigger(int input);
+    // A signal of the shielded input let by unused ("Shield pin").
+    bool shielded(int input);
+    bool isClearingInput(int input) const;
+    // The clearing input's release, reInspectionDelay after its signal.
+    void clearByInput();
+    // In the modes of product and mould detections (even and odd indexes).
+    bool isProductDetection(int detection) const;
+    bool isMouldDetection(int detection) const;
+    bool holdsProductNg() const;
+    // The outputs an NG of the detection raises, given those its NG ROIs name.
+    unsigned ngOutputsFor(int detection, unsigned roiOutputs) const;
     // Whether this trigger of the detection is the next mould (a new machine cycle).
     bool startsNextMould(int detection) const;
     // The guard of every way a check starts: a detection waiting for its recheck has
@@ -213,6 +227,8 @@ private:
     std::unique_ptr<QThreadPool> m_checkPool;
     QTimer* m_runTimer;
     QTimer* m_resultTimer;
+    QTimer* m_clearTimer;
+    int m_shieldedSignals = 0;
     std::array<QTimer*, kMaxDetections> m_recheckTimer = {};
     std::array<DetectionStep, kMaxDetections> m_steps;
     MachineCycle m_open;

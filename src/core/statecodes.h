@@ -40,6 +40,11 @@ constexpr int kEjectorOutput = 1;
 constexpr int kAlarmOutput = 2;
 constexpr int kOutput4 = 3;
 constexpr int kOutput5 = 4;
+// The input whose function (WizardPara::inFunc, trigger mode 3) is "Clear alarm" lifts the NG alarm.
+constexpr int kInFunctionClearAlarm = 15;
+// The input whose pulses "Shield pin" thins out, and the one that resets that count (the mould opening).
+constexpr int kShieldedInput = 2;
+constexpr int kMouldOpenInput = 0;
 
 // WizardPara::trigMode that checks every detection group in one cycle.
 constexpr int kAllGroupsTrigMode = 3;

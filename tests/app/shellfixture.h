@@ -45,7 +45,7 @@ public:
         if (onShow)
             onShow();
     }
-    QVector<int> ngOutputs(int) const override { return ok ? QVector<int>() : outputs; }
+    QVector<int> ngOutputs(int d) const override { return (judge ? judge(d) : ok) ? QVector<int>() : outputs; }
     int detectTimeMs() const override { return 1; }
     void saveFailImage(int d, int slot) override { imageCalls << QStringLiteral("save %1 %2").arg(d).arg(slot); }
     void updateFailImage(int d, int slot) override { imageCalls << QStringLiteral("update %1 %2").arg(d).arg(slot); }
