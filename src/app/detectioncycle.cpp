@@ -643,6 +643,10 @@ void DetectionCycle::updateRecheckActive()
 
 void DetectionCycle::cancelCountdowns()
 {
+    // An NG already found is not dropped with the wait for its recheck.
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::AwaitingRecheck)
+            confirmRecheckNow(d);
     for (int d = 0; d < kMaxDetections; ++d) {
         m_delayTimer[d]->stop();
         setCountdown(d, -1);

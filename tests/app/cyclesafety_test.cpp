@@ -178,6 +178,14 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(gSyncNGCycleNum, 2) << "the second mould is checked and counted too";
     cycle->clearAlarm();
 
+    // Stopping detection during a recheck's wait does not drop the NG found.
+    mould();
+    QTRY_VERIFY_WITH_TIMEOUT(win->recheckActive, 1000);
+    cycle->cancelCountdowns();
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    EXPECT_EQ(gSyncNGCycleNum, 3);
+    cycle->clearAlarm();
+
     // A trigger while its detection still counts down cannot be checked: told and stopping.
     para->recheckTimes = 0;
     para->trigInDelay[1] = 5;
@@ -187,8 +195,8 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(cycle->uninspected(), 1);
     EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, the detection is still counting down").size(), 1);
     EXPECT_EQ(outputWord() & kStop, kStop) << "an uninspected mould stops the machine";
-    QTRY_COMPARE_WITH_TIMEOUT(records, 3, 2000);
-    EXPECT_EQ(gSyncNGCycleNum, 3) << "its cycle is an NG one";
+    QTRY_COMPARE_WITH_TIMEOUT(records, 4, 2000);
+    EXPECT_EQ(gSyncNGCycleNum, 4) << "its cycle is an NG one";
 
     // The safety door and Re-detect on a busy detection are told the same way.
     para->safetyDoorTrigger = 1;
