@@ -56,6 +56,55 @@ TEST(VirtualTime, TimersFireInDueOrderOnTheVirtualClock)
     EXPECT_EQ(clock->nextDue(), -1) << "no timer left behind";
 }
 
+bool broke(const CycleRules& rules, CycleRule rule)
+{
+    return rules.failedRules() & (1u << int(rule));
+}
+
+// The rules themselves, fed by hand: each flags what it guards and nothing else.
+TEST(CycleRules, EachRuleFlagsWhatItGuards)
+{
+    CycleSetup setup;
+    setup.enable = {0, 1};
+    CycleNote judge(CycleNote::Judge);
+    judge.camera = 1;
+    judge.detection = 1;
+    judge.ok = false;
+    CycleNote ngLine(CycleNote::LogLine);
+    ngLine.text = QStringLiteral("detection 2: NG, checked in 3 ms, engine 1 ms");
+    CycleView view;
+    view.nowMs = 100;
+    view.outputs = 0x5;
+
+    CycleRules released(setup);
+    released.steadyEdge(0, 90, true, 0);
+    released.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
+    released.operatorRelease();
+    view.nowMs = 200;
+    view.outputs = 0;
+    released.delivered({}, view);
+    EXPECT_EQ(released.failedRules(), 0u) << "the operator's release lets the outputs go";
+
+    CycleRules dropped(setup);
+    view.nowMs = 100;
+    view.outputs = 0x5;
+    dropped.steadyEdge(0, 90, true, 0);
+    dropped.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
+    view.nowMs = 200;
+    view.outputs = 0x4;
+    dropped.delivered({}, view);
+    EXPECT_TRUE(broke(dropped, CycleRule::NgHolds)) << "the clamp went off under a confirmed NG";
+    CycleNote closeOk(CycleNote::Finished);
+    closeOk.ok = true;
+    dropped.delivered({closeOk}, view);
+    EXPECT_TRUE(broke(dropped, CycleRule::CycleCountsOnce)) << "the NG cycle closed as OK";
+    dropped.steadyEdge(0, 300, true, 0);
+    dropped.quiescent(view, true, QString(), true);
+    EXPECT_TRUE(broke(dropped, CycleRule::EveryEdgeTold)) << "the second edge left no line";
+    EXPECT_FALSE(broke(dropped, CycleRule::NothingPending));
+    EXPECT_FALSE(broke(dropped, CycleRule::DoorFlag));
+}
+
 // Setups the cycle has always handled: the rules hold on them, old cycle or new.
 TEST(CycleRules, PlainMouldsKeepEveryRule)
 {
