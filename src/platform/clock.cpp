@@ -11,6 +11,9 @@ QMutex gClockMutex;
 std::atomic<bool> gOverridden{false};
 Clock::Source gSource;
 std::optional<QDateTime> gFixed;
+QMutex gMonotonicMutex;
+std::atomic<bool> gMonotonicOverridden{false};
+MonotonicClock::Source gMonotonicSource;
 } // namespace
 
 QDateTime Clock::now()
@@ -53,8 +56,20 @@ void Clock::advance(qint64 msecs)
         *gFixed = gFixed->addMSecs(msecs);
 }
 
+void MonotonicClock::setSource(Source source)
+{
+    QMutexLocker lock(&gMonotonicMutex);
+    gMonotonicSource = std::move(source);
+    gMonotonicOverridden.store(bool(gMonotonicSource), std::memory_order_release);
+}
+
 qint64 MonotonicClock::ns()
 {
+    if (gMonotonicOverridden.load(std::memory_order_acquire)) {
+        QMutexLocker lock(&gMonotonicMutex);
+        if (gMonotonicSource)
+            return gMonotonicSource() * 1000000;
+    }
     static const auto start = std::chrono::steady_clock::now();
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
 }

@@ -26,7 +26,14 @@ public:
 class MonotonicClock
 {
 public:
+    // Milliseconds returned by a test source (a virtual clock).
+    using Source = std::function<qint64()>;
+
     // Milliseconds since an arbitrary fixed point (the first call in this process).
     static qint64 ms();
     static qint64 ns();
+
+    // Replaces the steady clock (tests with virtual time); an empty function restores it.
+    // Set it before other threads read the clock.
+    static void setSource(Source source);
 };

@@ -1,0 +1,493 @@
+#include "cyclerules.h"
+
+#include "statecodes.h"
+
+#include <QRegularExpression>
+
+namespace {
+constexpr unsigned kClampBit = 1u << kClampOutput;
+constexpr unsigned kAlarmBit = 1u << kAlarmOutput;
+constexpr int kAnyOfInputs2And3 = 255;
+// A camera that came back is noticed at the next slow pass of the cycle (1 s while one is lost).
+constexpr qint64 kCameraBackNoticedMs = 1100;
+constexpr qint64 kLostPassMs = 1100;
+
+const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
+const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
+const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
+
+QString outputsText(unsigned bits)
+{
+    QStringList names;
+    if (bits & kClampBit)
+        names << QStringLiteral("clamp (output 0)");
+    if (bits & kAlarmBit)
+        names << QStringLiteral("alarm (output 2)");
+    return names.join(QStringLiteral(" and "));
+}
+
+QString camerasText(unsigned cameras)
+{
+    QStringList list;
+    for (int c = 0; c < 8; ++c)
+        if (cameras & (1u << c))
+            list << QString::number(c + 1);
+    return list.join(',');
+}
+} // namespace
+
+const char* ruleName(CycleRule rule)
+{
+    switch (rule) {
+    case CycleRule::NgHolds: return "rule 1 (an NG holds clamp and alarm until a release the setup allows)";
+    case CycleRule::NoFalseRelease: return "rule 2 (no release by a check without camera, a camera's return or another detection's OK)";
+    case CycleRule::EveryEdgeTold: return "rule 3 (every trigger edge is a check or a logged \"not inspected\")";
+    case CycleRule::CycleCountsOnce: return "rule 4 (each closed cycle counts once, NG cycles = cycles with an NG)";
+    case CycleRule::NothingPending: return "rule 5 (nothing is left pending once triggers stop)";
+    case CycleRule::StageSwitches: return "rule 6 (the stage flag switches once per closed or given-up cycle)";
+    case CycleRule::DoorFlag: return "rule 7 (safetyDoorTriggered is 1 in a door cycle and 0 outside one)";
+    }
+    return "?";
+}
+
+bool CycleSetup::rechecked(int detection) const
+{
+    return recheckTimes > 0 && (trigMode == kAllGroupsTrigMode || detection % 2 == 1);
+}
+
+QVector<int> CycleSetup::active(int stageFlag) const
+{
+    QVector<int> list;
+    if (twoStage()) {
+        const int base = stageFlag ? 0 : 2;
+        for (int d = base; d < base + 2; ++d)
+            if (enable[size_t(d)])
+                list << d;
+        return list;
+    }
+    for (int d = 0; d < detections && d < 8; ++d)
+        if (enable[size_t(d)])
+            list << d;
+    return list;
+}
+
+bool CycleSetup::triggers(int detection, int input) const
+{
+    const int source = twoStage() ? detection % 2 : detection;
+    const int wanted = trigInput[size_t(source)];
+    return wanted == kAnyOfInputs2And3 ? (input == 2 || input == 3) : wanted == input;
+}
+
+int CycleSetup::settleMs() const
+{
+    int longest = 0;
+    for (int d : delay)
+        longest = qMax(longest, d);
+    return (longest + recheckTimes * recheckDelay) * 100 + 1500;
+}
+
+QString CycleSetup::describe() const
+{
+    QStringList dets;
+    const int count = twoStage() ? 4 : detections;
+    for (int d = 0; d < count; ++d) {
+        const int source = twoStage() ? d % 2 : d;
+        const int input = trigInput[size_t(source)];
+        dets << QStringLiteral("%1: %2, input %3, delay %4 s")
+                    .arg(d + 1)
+                    .arg(enable[size_t(d)] ? "on" : "off")
+                    .arg(input == kAnyOfInputs2And3 ? QStringLiteral("2 or 3") : QString::number(input))
+                    .arg(delay[size_t(d)] / 10.0);
+    }
+    QStringList parts;
+    parts << QStringLiteral("trigger mode %1").arg(trigMode);
+    if (twoStage())
+        parts << QStringLiteral("stage groups %1").arg(stageGroups);
+    parts << QStringLiteral("%1 detections (%2)").arg(detections).arg(dets.join("; "));
+    parts << QStringLiteral("%1 cameras").arg(cameras);
+    if (recheckTimes > 0)
+        parts << QStringLiteral("%1 rechecks %2 s apart%3")
+                     .arg(recheckTimes)
+                     .arg(recheckDelay / 10.0)
+                     .arg(recheckAllCameras ? ", all cameras" : ", NG cameras only");
+    if (preCutTime > 0)
+        parts << QStringLiteral("pre-cut %1 s").arg(preCutTime / 10.0);
+    if (doorTrigger)
+        parts << QStringLiteral("the door checks detection 2");
+    if (doorClears)
+        parts << QStringLiteral("the door clears the alarm");
+    if (shakeErase > 0)
+        parts << QStringLiteral("shake erase %1 s").arg(shakeErase / 10.0);
+    if (noAlarmSound)
+        parts << QStringLiteral("no alarm sound on NG");
+    return parts.join(", ");
+}
+
+CycleRules::CycleRules(const CycleSetup& setup)
+    : m_setup(setup)
+{
+    m_stageKnown = true;
+}
+
+void CycleRules::fail(CycleRule rule, qint64 at, const QString& what)
+{
+    const unsigned bit = 1u << int(rule);
+    if (m_failedRules & bit)
+        return;
+    m_failedRules |= bit;
+    m_failures.push_back({rule, at, what});
+}
+
+void CycleRules::confirm(int detection, unsigned cameras, qint64 since)
+{
+    for (int c = 0; c < 8; ++c)
+        if (cameras & (1u << c))
+            m_ng[detection][c] = {true, since};
+    if (cameras)
+        m_ngSinceClose = true;
+}
+
+void CycleRules::releaseAll()
+{
+    for (auto& row : m_ng)
+        for (Hold& hold : row)
+            hold.on = false;
+    for (Hold& hold : m_notInspected)
+        hold.on = false;
+}
+
+void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag)
+{
+    certain = certain && m_running;
+    auto count = [this, certain](int group) { ++(certain ? m_edges : m_maybeEdges)[group]; };
+    if (input == 1) {
+        if (m_setup.doorClears)
+            m_doorReleaseAt = visibleMs + kGraceMs;
+        if (m_setup.doorTrigger) {
+            count(m_setup.group(1));
+            m_doorVisibleAt = visibleMs;
+            // Whether a door check ends a recheck wait is left to the cycle.
+            m_wait[1].on = false;
+        }
+    }
+    bool any = false;
+    if (m_setup.twoStage()) {
+        for (int g = 0; g < 2; ++g) {
+            if (!m_setup.triggers(g, input))
+                continue;
+            const int enabled = m_setup.enable[size_t(g)] + m_setup.enable[size_t(g + 2)];
+            if (enabled == 2)
+                count(g);
+            else if (enabled == 1)
+                ++m_maybeEdges[g];
+            any = any || enabled > 0;
+        }
+    } else {
+        for (int d : m_setup.active(stageFlag)) {
+            if (m_setup.triggers(d, input)) {
+                count(d);
+                any = true;
+            }
+        }
+    }
+    if (any)
+        m_otherVisibleAt = visibleMs;
+    if (!certain)
+        return;
+    // The next mould's trigger ends a recheck wait: the NG it waits on is confirmed.
+    for (int d : m_setup.active(stageFlag)) {
+        if (m_setup.triggers(d, input) && m_wait[d].on) {
+            confirm(d, m_wait[d].ngCameras, visibleMs + kGraceMs);
+            m_wait[d].on = false;
+        }
+    }
+}
+
+void CycleRules::operatorRelease()
+{
+    releaseAll();
+}
+
+void CycleRules::redetect(int detection, bool certain)
+{
+    ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
+    m_redetectSinceClose = true;
+    m_wait[detection].on = false;
+}
+
+void CycleRules::cameraBack(qint64 nowMs)
+{
+    m_cameraBackAt = nowMs;
+}
+
+void CycleRules::stopped()
+{
+    m_running = false;
+    m_preCutHold = false;
+    for (Wait& wait : m_wait)
+        wait.on = false;
+    m_cycleOpen = false;
+    m_ngSinceClose = false;
+    m_stageKnown = false;
+    m_doorCycleSerial = m_plainCycleSerial = 0;
+}
+
+void CycleRules::started(qint64 nowMs)
+{
+    m_running = true;
+    m_startedAt = nowMs;
+}
+
+void CycleRules::check(const CycleNote& line, qint64 now)
+{
+    const QString& text = line.text;
+    QRegularExpressionMatch m = kNotInspectedLine.match(text);
+    if (m.hasMatch()) {
+        const int d = (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toInt() - 1;
+        if (d < 0 || d >= 8)
+            return;
+        ++m_told[m_setup.group(d)];
+        m_notInspected[d] = {true, now};
+        return;
+    }
+    m = kNoCameraLine.match(text);
+    if (m.hasMatch()) {
+        const int d = m.captured(1).toInt() - 1;
+        if (d < 0 || d >= 8)
+            return;
+        m_causes.noCamera = true;
+        m_causes.anyCheck = true;
+        // A recheck that saw no camera is the recheck's; its NG stays waiting for the next trigger.
+        if (!m_wait[d].on)
+            ++m_told[m_setup.group(d)];
+        return;
+    }
+    m = kCheckLine.match(text);
+    if (!m.hasMatch())
+        return;
+    const int d = m.captured(1).toInt() - 1;
+    if (d < 0 || d >= 8)
+        return;
+    m_causes.anyCheck = true;
+    unsigned okCameras = 0;
+    unsigned ngCameras = 0;
+    int made = 0;
+    for (auto it = m_judges.begin(); it != m_judges.end();) {
+        if (it->detection != d) {
+            ++it;
+            continue;
+        }
+        (it->ok ? okCameras : ngCameras) |= 1u << it->camera;
+        made = qMax(made, it->recheckMade);
+        it = m_judges.erase(it);
+    }
+    const bool recheck = !m.captured(2).isEmpty() || made > 0;
+    const int round = !m.captured(3).isEmpty() ? m.captured(3).toInt() : made;
+    for (int c = 0; c < 8; ++c)
+        if (okCameras & (1u << c))
+            m_ng[d][c].on = false;
+    if (okCameras && !ngCameras) {
+        m_notInspected[d].on = false;
+        m_causes.okDetections |= 1u << d;
+    }
+    if (!recheck) {
+        ++m_told[m_setup.group(d)];
+        if (m_wait[d].on) {
+            // A trigger the model did not count as certain ended the wait.
+            confirm(d, m_wait[d].ngCameras, now);
+            m_wait[d].on = false;
+        }
+        if (ngCameras && m_setup.rechecked(d))
+            m_wait[d] = {true, ngCameras};
+        else
+            confirm(d, ngCameras, now);
+        return;
+    }
+    // A camera the recheck did not look at again keeps what the first check found.
+    const unsigned earlier = m_wait[d].on ? m_wait[d].ngCameras : 0;
+    const unsigned standing = (earlier & ~okCameras) | ngCameras;
+    if (round >= m_setup.recheckTimes || !m_setup.rechecked(d)) {
+        confirm(d, standing, now);
+        m_wait[d].on = false;
+    } else {
+        m_wait[d] = {standing != 0, standing};
+    }
+}
+
+void CycleRules::note(const CycleNote& n, qint64 now)
+{
+    switch (n.kind) {
+    case CycleNote::Judge:
+        m_judges.push_back(n);
+        break;
+    case CycleNote::LogLine:
+        check(n, now);
+        break;
+    case CycleNote::Started:
+        if (m_cycleOpen)
+            ++m_causes.flips;  // the open cycle is given up
+        m_cycleOpen = true;
+        ++m_startedCount;
+        m_causes.started = true;
+        break;
+    case CycleNote::Finished:
+        if (!m_cycleOpen)
+            fail(CycleRule::CycleCountsOnce, now,
+                 QStringLiteral("sigCycleFinished(%1) with no sigCycleStarted before it").arg(n.ok ? "false" : "true"));
+        if (m_ngSinceClose && !m_redetectSinceClose && n.ok)
+            fail(CycleRule::CycleCountsOnce, now, QStringLiteral("a cycle with a confirmed NG closed as OK"));
+        m_cycleOpen = false;
+        ++m_finished;
+        m_finishedNg += n.ok ? 0 : 1;
+        m_ngSinceClose = false;
+        m_redetectSinceClose = false;
+        m_preCutHold = false;
+        m_doorCycleSerial = m_plainCycleSerial = 0;
+        ++m_causes.flips;
+        break;
+    }
+}
+
+void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView& view)
+{
+    const qint64 now = view.nowMs;
+    m_causes = Causes();
+    if (m_doorReleaseAt >= 0 && now >= m_doorReleaseAt) {
+        releaseAll();
+        m_doorReleaseAt = -1;
+    }
+    for (const CycleNote& n : notes)
+        note(n, now);
+    if (view.preCut && m_running)
+        m_preCutHold = true;
+
+    // Rules 1 and 2: what must be on now, and whether it is.
+    unsigned need = 0;
+    QString why;
+    int holdDetection = -1;
+    if (m_doorReleaseAt < 0) {
+        const unsigned ngNeed = kClampBit | (m_setup.noAlarmSound ? 0 : kAlarmBit);
+        for (int d = 0; d < 8; ++d) {
+            unsigned cameras = 0;
+            qint64 since = 0;
+            for (int c = 0; c < 8; ++c) {
+                if (m_ng[d][c].on && m_ng[d][c].since <= now) {
+                    cameras |= 1u << c;
+                    since = m_ng[d][c].since;
+                }
+            }
+            if (cameras && !need) {
+                why = QStringLiteral("the NG of camera %1 in detection %2 (confirmed at t=%3 ms) holds")
+                          .arg(camerasText(cameras)).arg(d + 1).arg(since);
+                holdDetection = d;
+            }
+            if (cameras)
+                need |= ngNeed;
+            if (m_notInspected[d].on && m_notInspected[d].since <= now) {
+                if (!need) {
+                    why = QStringLiteral("detection %1's \"not inspected\" at t=%2 ms holds")
+                              .arg(d + 1).arg(m_notInspected[d].since);
+                    holdDetection = d;
+                }
+                need |= ngNeed;
+            }
+        }
+        if (m_preCutHold && !need) {
+            why = QStringLiteral("the pre-cut of a cycle that has not closed with no NG holds");
+            holdDetection = -1;
+        }
+        if (m_preCutHold)
+            need |= kClampBit;
+    }
+    const unsigned missing = need & ~view.outputs;
+    if (missing) {
+        QString cause;
+        if (m_lastOutputs & missing) {
+            if (m_causes.noCamera)
+                cause = QStringLiteral("a check that saw no camera");
+            else if (!m_causes.anyCheck && m_cameraBackAt >= 0 && now - m_cameraBackAt <= kCameraBackNoticedMs)
+                cause = QStringLiteral("a camera's return");
+            else if (m_causes.okDetections & ~(holdDetection >= 0 ? 1u << holdDetection : 0u)) {
+                for (int d = 0; d < 8; ++d)
+                    if (m_causes.okDetections & (1u << d) && d != holdDetection)
+                        cause = QStringLiteral("detection %1's OK").arg(d + 1);
+            }
+        }
+        if (!cause.isEmpty())
+            fail(CycleRule::NoFalseRelease, now,
+                 QStringLiteral("%1 went off by %2 while %3").arg(outputsText(missing & m_lastOutputs), cause, why));
+        else
+            fail(CycleRule::NgHolds, now, QStringLiteral("%1 off while %2").arg(outputsText(missing), why));
+    }
+    m_lastOutputs = view.outputs;
+
+    // Rule 4: the counters rise only at a close, NG cycles counted = NG closes.
+    if (view.ngCycles != m_finishedNg)
+        fail(CycleRule::CycleCountsOnce, now,
+             QStringLiteral("gSyncNGCycleNum %1 after %2 sigCycleFinished(true)").arg(view.ngCycles).arg(m_finishedNg));
+    for (int c = 0; c < 8; ++c) {
+        if (view.allCycles[c] > m_finished || view.failCycles[c] > m_finishedNg)
+            fail(CycleRule::CycleCountsOnce, now,
+                 QStringLiteral("camera %1 counts %2 cycles (%3 NG) after %4 closes (%5 NG)")
+                     .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg));
+    }
+
+    // Rule 6: the stage flag.
+    const bool alternates = m_setup.twoStage() && m_setup.stageGroups >= 2;
+    if (!m_stageKnown) {
+        m_expectedStage = view.stageFlag;
+        m_stageKnown = true;
+    } else {
+        if (alternates && (m_causes.flips & 1))
+            m_expectedStage ^= 1;
+        if (view.stageFlag != m_expectedStage) {
+            fail(CycleRule::StageSwitches, now,
+                 alternates ? QStringLiteral("stage flag %1 where the closed and given-up cycles (%2 opened) give %3")
+                                  .arg(view.stageFlag).arg(m_startedCount).arg(m_expectedStage)
+                            : QStringLiteral("stage flag changed to %1 in a setup that does not alternate")
+                                  .arg(view.stageFlag));
+            m_expectedStage = view.stageFlag;
+        }
+    }
+
+    // Rule 7: the door flag.
+    if (m_causes.started) {
+        // Edges not yet taken by an opening cycle; a pass comes at least every kLostPassMs.
+        auto waiting = [now](qint64 visible) { return visible >= 0 && now - visible <= kLostPassMs; };
+        const bool doorSeen = waiting(m_doorVisibleAt);
+        const bool otherSeen = waiting(m_otherVisibleAt);
+        const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
+        m_doorCycleSerial = doorSeen && !otherSeen && !justStarted ? view.openSerial : 0;
+        m_plainCycleSerial = !doorSeen && !justStarted ? view.openSerial : 0;
+        m_doorVisibleAt = m_otherVisibleAt = -1;
+    }
+    if (view.openSerial == 0 && view.doorFlag != 0)
+        fail(CycleRule::DoorFlag, now, QStringLiteral("safetyDoorTriggered is %1 with no cycle open").arg(view.doorFlag));
+    else if (view.openSerial != 0 && view.openSerial == m_doorCycleSerial && view.doorFlag != 1)
+        fail(CycleRule::DoorFlag, now, QStringLiteral("safetyDoorTriggered is %1 in the door's cycle").arg(view.doorFlag));
+    else if (view.openSerial != 0 && view.openSerial == m_plainCycleSerial && view.doorFlag != 0)
+        fail(CycleRule::DoorFlag, now,
+             QStringLiteral("safetyDoorTriggered is %1 in a cycle a trigger opened").arg(view.doorFlag));
+}
+
+void CycleRules::quiescent(const CycleView& view, bool idle, const QString& pendingWhat, bool closesOnce)
+{
+    for (int g = 0; g < 8; ++g) {
+        const int told = m_told[g];
+        if (told < m_edges[g] || told > m_edges[g] + m_maybeEdges[g]) {
+            const QString which = m_setup.twoStage() ? QStringLiteral("detections %1/%2").arg(g + 1).arg(g + 3)
+                                                     : QStringLiteral("detection %1").arg(g + 1);
+            const QString expected = m_maybeEdges[g] ? QStringLiteral("%1 to %2").arg(m_edges[g]).arg(m_edges[g] + m_maybeEdges[g])
+                                                     : QString::number(m_edges[g]);
+            fail(CycleRule::EveryEdgeTold, view.nowMs,
+                 QStringLiteral("%1: %2 trigger edges, door checks and Re-detects, but %3 first checks, "
+                                "\"not inspected\" and \"no camera could be checked\" lines")
+                     .arg(which, expected).arg(told));
+        }
+    }
+    if (!idle)
+        fail(CycleRule::NothingPending, view.nowMs, pendingWhat);
+    else if (closesOnce && view.openSerial != 0)
+        fail(CycleRule::NothingPending, view.nowMs,
+             QStringLiteral("cycle %1 is still open after every detection was triggered again").arg(view.openSerial));
+}

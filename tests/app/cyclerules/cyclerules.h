@@ -1,0 +1,181 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <array>
+#include <vector>
+
+// The detection cycle's safety rules, written as checks on what the cycle does
+// (outputs, log lines, signals, counters, its public state) and kept against a
+// model of what the setup and the events ask for. The harness (cyclerun.h)
+// feeds the model; check() runs after every event and timer delivery.
+
+// Each rule by its name; a failure names the rule it broke.
+enum class CycleRule {
+    NgHolds,          // 1: clamp and alarm stay on from a confirmed NG until a release the setup allows
+    NoFalseRelease,   // 2: no check that saw no camera, camera return or other detection's OK releases
+    EveryEdgeTold,    // 3: every trigger edge is a check, a "not inspected" or a "no camera could be checked"
+    CycleCountsOnce,  // 4: each closed cycle counts once, NG cycles counted = cycles with an NG
+    NothingPending,   // 5: once triggers stop nothing is left busy, counting, rechecking or open
+    StageSwitches,    // 6: the stage flag switches once per closed or given-up cycle
+    DoorFlag,         // 7: safetyDoorTriggered is 1 during a door cycle, 0 outside one
+};
+constexpr int kCycleRuleCount = 7;
+const char* ruleName(CycleRule rule);
+
+// A setup as the random sequences choose it (the parameter record's fields).
+struct CycleSetup
+{
+    int trigMode = 0;
+    int stageGroups = 0;
+    int detections = 2;  // gDNum
+    std::array<int, 8> enable{};
+    std::array<int, 8> trigInput{};
+    std::array<int, 8> delay{};  // tenths of a second
+    int cameras = 2;
+    int recheckTimes = 0;
+    int recheckDelay = 1;
+    bool recheckAllCameras = false;
+    int preCutTime = 0;
+    bool doorTrigger = false;
+    bool doorClears = false;
+    int shakeErase = 0;
+    bool noAlarmSound = false;
+
+    bool twoStage() const { return trigMode == 1 || trigMode == 2; }
+    bool rechecked(int detection) const;
+    // Detections a check is counted under: in the two-stage modes both stages share a trigger.
+    int group(int detection) const { return twoStage() ? detection % 2 : detection; }
+    // The detections of the current cycle for the stage flag, in order.
+    QVector<int> active(int stageFlag) const;
+    bool triggers(int detection, int input) const;
+    // Longest time a cycle may take after its last trigger (delays and rechecks), ms.
+    int settleMs() const;
+    QString describe() const;
+};
+
+// One observation of the cycle, in the order it happened within a delivery.
+struct CycleNote
+{
+    enum Kind { Judge, LogLine, Started, Finished };
+    explicit CycleNote(Kind k) : kind(k) {}
+    Kind kind;
+    int camera = -1;
+    int detection = -1;
+    bool ok = true;          // Judge: the verdict; Finished: !ng
+    int recheckMade = 0;     // Judge: the window's recheck count of the detection then
+    QString text;            // LogLine
+};
+
+// What the rules look at after a delivery (read from the cycle and the window).
+struct CycleView
+{
+    qint64 nowMs = 0;
+    unsigned outputs = 0;
+    bool preCut = false;
+    int stageFlag = 0;
+    int doorFlag = 0;
+    int openSerial = 0;
+    int allCycles[8] = {};
+    int failCycles[8] = {};
+    int ngCycles = 0;
+};
+
+struct RuleFailure
+{
+    CycleRule rule;
+    qint64 atMs;
+    QString what;
+};
+
+class CycleRules
+{
+public:
+    static constexpr int kGraceMs = 150;  // a pass of the cycle and its input debounce
+
+    explicit CycleRules(const CycleSetup& setup);
+
+    // Events the harness applies.
+    void steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag);
+    void operatorRelease();
+    void redetect(int detection, bool certain);
+    void cameraBack(qint64 nowMs);
+    void stopped();
+    void started(qint64 nowMs);
+    // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
+    void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
+    // After the closing moulds and the settle time: rules 3 and 5.
+    // closesOnce: the closing moulds triggered every detection of the cycle exactly once.
+    void quiescent(const CycleView& view, bool idle, const QString& pendingWhat, bool closesOnce);
+
+    const std::vector<RuleFailure>& failures() const { return m_failures; }
+    unsigned failedRules() const { return m_failedRules; }
+
+private:
+    struct Hold
+    {
+        bool on = false;
+        qint64 since = 0;
+    };
+    struct Wait
+    {
+        bool on = false;
+        unsigned ngCameras = 0;
+    };
+
+    void fail(CycleRule rule, qint64 at, const QString& what);
+    void note(const CycleNote& n, qint64 now);
+    void check(const CycleNote& line, qint64 now);
+    void confirm(int detection, unsigned cameras, qint64 since);
+    void releaseAll();
+
+    // What one delivery did that may (wrongly) release an output, and its opens and closes.
+    struct Causes
+    {
+        bool noCamera = false;
+        bool anyCheck = false;
+        unsigned okDetections = 0;
+        bool started = false;
+        int flips = 0;
+    };
+
+    CycleSetup m_setup;
+    Causes m_causes;
+    Hold m_ng[8][8];       // [detection][camera]
+    Hold m_notInspected[8];
+    bool m_preCutHold = false;
+    Wait m_wait[8];
+    qint64 m_doorReleaseAt = -1;
+    std::vector<CycleNote> m_judges;  // of the check whose line has not come yet
+    bool m_running = true;
+
+    // Rule 3: per group, edges that must and may be told, and what was told.
+    int m_edges[8] = {};
+    int m_maybeEdges[8] = {};
+    int m_told[8] = {};
+    // Rule 4.
+    int m_startedCount = 0;
+    int m_finished = 0;
+    int m_finishedNg = 0;
+    bool m_cycleOpen = false;
+    bool m_ngSinceClose = false;
+    bool m_redetectSinceClose = false;
+    // Rule 6.
+    int m_expectedStage = 0;
+    bool m_stageKnown = false;
+    // Rule 7: the serial of the open cycle and whether the door opened it.
+    int m_doorCycleSerial = 0;
+    int m_plainCycleSerial = 0;
+    qint64 m_doorVisibleAt = -1;
+    qint64 m_otherVisibleAt = -1;
+    qint64 m_startedAt = -1;  // edges latched while stopped are taken at the start
+    // Rule 2: causes seen in this delivery.
+    qint64 m_cameraBackAt = -1;
+    unsigned m_lastOutputs = 0;
+    bool m_wasObliged = false;
+
+    std::vector<RuleFailure> m_failures;
+    unsigned m_failedRules = 0;
+};

@@ -1,0 +1,606 @@
+#include "cyclerun.h"
+
+#include "controlport.h"
+#include "detectioncycle.h"
+#include "globals.h"
+#include "qttesthelpers.h"
+#include "shellfixture.h"
+#include "statecodes.h"
+#include "virtualtimedispatcher.h"
+#include "wizardpara.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <random>
+
+namespace {
+constexpr int kStoppedRunState = 3;
+// An edge this close to a stop or start may or may not be taken.
+constexpr qint64 kRunChangeMarginMs = 250;
+constexpr int kClosingPulseMs = 150;
+
+QString masksText(unsigned mask)
+{
+    QStringList list;
+    for (int d = 0; d < 8; ++d)
+        if (mask & (1u << d))
+            list << QString::number(d + 1);
+    return list.isEmpty() ? QStringLiteral("no detection") : QStringLiteral("detections ") + list.join(',');
+}
+
+// Qt messages are collected, not printed: thousands of sequences log millions of lines.
+class QuietMessages
+{
+public:
+    QuietMessages() : m_previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {})) {}
+    ~QuietMessages() { qInstallMessageHandler(m_previous); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+struct Action
+{
+    enum Kind { Steady, Level, Apply };
+    Kind kind;
+    qint64 at;
+    int input = 0;
+    bool high = false;
+    qint64 rise = 0;
+    const CycleEvent* event = nullptr;
+};
+
+class SequenceRun
+{
+public:
+    explicit SequenceRun(const CycleSequence& sequence);
+    ~SequenceRun();
+    CycleOutcome run();
+
+private:
+    void deliver();
+    CycleView view() const;
+    // The IO thread saw the inputs change to word at seenAtMs; the GUI thread hears of it now.
+    void reportInputs(int word, qint64 seenAtMs);
+    void setLevel(int input, bool high, qint64 seenAtMs);
+    void apply(const CycleEvent& event);
+    void steady(int input, qint64 rise);
+    void moveTo(qint64 atMs);
+    bool nearRunChange(qint64 from, qint64 to) const;
+    void endStall();
+    void closingMoulds();
+    QString pendingWork() const;
+
+    const CycleSequence& m_seq;
+    VirtualTimeDispatcher* m_clock;
+    qint64 m_base;
+    QuietMessages m_quiet;
+    MessageLog m_log;
+    WizardPara m_para;
+    ControlPort m_io;
+    CycleWindow m_win;
+    std::unique_ptr<DetectionCycle> m_cycle;
+    std::vector<std::unique_ptr<FakeUnit>> m_units;
+    std::array<unsigned, 8> m_ng;
+    CycleRules m_rules;
+    std::vector<CycleNote> m_pending;
+    std::vector<int> m_pendingAt;  // log lines before each pending note
+    int m_consumedLines = 0;
+    int m_word = 0;
+    bool m_running = true;
+    std::vector<qint64> m_runChanges;
+    qint64 m_stallUntil = -1;
+    std::vector<std::pair<int, qint64>> m_stalledReports;
+    std::vector<std::function<void()>> m_stalledActs;
+};
+
+SequenceRun::SequenceRun(const CycleSequence& sequence)
+    : m_seq(sequence)
+    , m_clock(VirtualTimeDispatcher::instance())
+    , m_base(m_clock->now())
+    , m_ng(sequence.initialNg)
+    , m_rules(sequence.setup)
+{
+    const CycleSetup& s = sequence.setup;
+    resetShellGlobals();
+    gpWPara = &m_para;
+    gpControlIO = &m_io;
+    gDNum = s.detections;
+    for (int d = 0; d < 8; ++d) {
+        m_para.detectEnable[d] = s.enable[size_t(d)];
+        m_para.trigInput[d] = s.trigInput[size_t(d)];
+        m_para.trigInDelay[d] = s.delay[size_t(d)];
+    }
+    m_para.trigMode = s.trigMode;
+    m_para.stageGroups = s.stageGroups;
+    m_para.recheckTimes = s.recheckTimes;
+    m_para.recheckDelay = s.recheckDelay;
+    m_para.recheckAllCameras = s.recheckAllCameras ? 1 : 0;
+    m_para.preCutTime = s.preCutTime;
+    m_para.safetyDoorTrigger = s.doorTrigger ? 1 : 0;
+    m_para.safetyDoorClearsAlarm = s.doorClears ? 1 : 0;
+    m_para.shakeEraseTime = s.shakeErase;
+    m_para.noAlarmSoundOnNg = s.noAlarmSound ? 1 : 0;
+    m_para.ngRecordNum = 5;
+    m_para.okRecordNum = 0;
+    gPicNumNG = 5;
+    gPicNumOK = 0;
+    m_win.runState = kRunRunning;
+    m_cycle = std::make_unique<DetectionCycle>(&m_win, &m_io);
+    m_win.cycle = m_cycle.get();
+    m_cycle->setCheckThreads(1);
+    QVector<DetectionUnit*> units;
+    for (int c = 0; c < s.cameras; ++c) {
+        m_units.push_back(std::make_unique<FakeUnit>(c));
+        m_units.back()->judge = [this, c](int d) {
+            const bool ok = !(m_ng[size_t(c)] & (1u << d));
+            CycleNote note(CycleNote::Judge);
+            note.camera = c;
+            note.detection = d;
+            note.ok = ok;
+            note.recheckMade = d >= 0 && d < 8 ? m_win.recheckMade[d] : 0;
+            m_pending.push_back(note);
+            m_pendingAt.push_back(m_log.lines.size());
+            return ok;
+        };
+        units << m_units.back().get();
+    }
+    m_cycle->setUnits(units);
+    QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleStarted, [this] {
+        m_pending.emplace_back(CycleNote::Started);
+        m_pendingAt.push_back(m_log.lines.size());
+    });
+    QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleFinished, [this](bool ng) {
+        CycleNote note(CycleNote::Finished);
+        note.ok = !ng;
+        m_pending.push_back(note);
+        m_pendingAt.push_back(m_log.lines.size());
+    });
+    for (const CycleEvent& e : sequence.events)
+        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start)
+            m_runChanges.push_back(m_base + e.atMs);
+    m_clock->setAfterDelivery([this] { deliver(); });
+}
+
+SequenceRun::~SequenceRun()
+{
+    m_clock->setAfterDelivery({});
+    m_cycle->stop();
+    m_cycle.reset();
+    gpControlIO = nullptr;
+    gpWPara = nullptr;
+}
+
+void SequenceRun::deliver()
+{
+    std::vector<CycleNote> notes;
+    size_t k = 0;
+    for (int i = m_consumedLines; i < m_log.lines.size(); ++i) {
+        while (k < m_pending.size() && m_pendingAt[k] <= i)
+            notes.push_back(m_pending[k++]);
+        CycleNote line(CycleNote::LogLine);
+        line.text = m_log.lines.at(i);
+        notes.push_back(line);
+    }
+    while (k < m_pending.size())
+        notes.push_back(m_pending[k++]);
+    m_consumedLines = m_log.lines.size();
+    m_pending.clear();
+    m_pendingAt.clear();
+    m_rules.delivered(notes, view());
+}
+
+CycleView SequenceRun::view() const
+{
+    CycleView v;
+    v.nowMs = m_clock->now() - m_base;
+    v.outputs = m_io.outputWord();
+    v.preCut = m_cycle->isPreCut();
+    v.stageFlag = m_win.stageFlag;
+    v.doorFlag = m_win.safetyDoorTriggered;
+    v.openSerial = m_cycle->openCycleSerial();
+    for (int c = 0; c < 8; ++c) {
+        v.allCycles[c] = gAllCycleNum[c];
+        v.failCycles[c] = gFailCycleNum[c];
+    }
+    v.ngCycles = gSyncNGCycleNum;
+    return v;
+}
+
+void SequenceRun::reportInputs(int word, qint64 seenAtMs)
+{
+    // The port's slot that takes the IO thread's time stamp, where it has one.
+    static const bool timeStamped = ControlPort::staticMetaObject.indexOfMethod("SlotInputsSeen(int,qint64)") >= 0;
+    if (timeStamped)
+        QMetaObject::invokeMethod(&m_io, "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word),
+                                  Q_ARG(qint64, seenAtMs));
+    else
+        QMetaObject::invokeMethod(&m_io, "SlotIOChange", Qt::DirectConnection, Q_ARG(int, word));
+}
+
+void SequenceRun::setLevel(int input, bool high, qint64 seenAtMs)
+{
+    m_word = high ? (m_word | (1 << input)) : (m_word & ~(1 << input));
+    if (m_stallUntil >= 0) {
+        m_stalledReports.emplace_back(m_word, seenAtMs);
+        return;
+    }
+    reportInputs(m_word, seenAtMs);
+    deliver();
+    m_clock->deliverDue();
+}
+
+bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
+{
+    for (qint64 t : m_runChanges)
+        if (t >= from - kRunChangeMarginMs && t <= to + kRunChangeMarginMs)
+            return true;
+    return false;
+}
+
+void SequenceRun::steady(int input, qint64 rise)
+{
+    const qint64 now = m_clock->now();
+    m_rules.steadyEdge(input, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag);
+}
+
+void SequenceRun::apply(const CycleEvent& e)
+{
+    const qint64 now = m_clock->now();
+    const bool haveCamera = e.arg >= 0 && e.arg < int(m_units.size());
+    switch (e.kind) {
+    case CycleEvent::Pulse:
+    case CycleEvent::Stall:
+        return;
+    case CycleEvent::Redetect:
+        m_rules.redetect(e.arg, m_running && !nearRunChange(now, now));
+        m_cycle->redetect(e.arg);
+        break;
+    case CycleEvent::Release:
+        m_rules.operatorRelease();
+        m_cycle->clearAlarm();
+        break;
+    case CycleEvent::CameraLost:
+        if (haveCamera)
+            m_units[size_t(e.arg)]->connected = false;
+        break;
+    case CycleEvent::CameraBack:
+        if (haveCamera && !m_units[size_t(e.arg)]->connected) {
+            m_units[size_t(e.arg)]->connected = true;
+            m_rules.cameraBack(now - m_base);
+        }
+        break;
+    case CycleEvent::Verdict:
+        if (haveCamera)
+            m_ng[size_t(e.arg)] = e.ngMask;
+        break;
+    case CycleEvent::Stop:
+        m_win.runState = kStoppedRunState;
+        m_cycle->stop();
+        m_rules.stopped();
+        m_running = false;
+        break;
+    case CycleEvent::Start:
+        m_win.runState = kRunRunning;
+        m_cycle->start();
+        m_rules.started(now - m_base);
+        m_running = true;
+        break;
+    }
+    deliver();
+    m_clock->deliverDue();
+}
+
+void SequenceRun::moveTo(qint64 atMs)
+{
+    const qint64 target = m_base + atMs;
+    if (target <= m_clock->now())
+        return;
+    if (m_stallUntil >= 0)
+        m_clock->stall(target - m_clock->now());
+    else
+        m_clock->advance(target - m_clock->now());
+}
+
+void SequenceRun::endStall()
+{
+    m_clock->stall(qMax<qint64>(0, m_stallUntil - m_clock->now()));
+    m_stallUntil = -1;
+    // The queued reports reach the GUI thread first, then what it was asked meanwhile; then the late timers.
+    for (const auto& [word, seenAt] : std::exchange(m_stalledReports, {}))
+        reportInputs(word, seenAt);
+    deliver();
+    for (const auto& act : std::exchange(m_stalledActs, {}))
+        act();
+    m_clock->deliverDue();
+}
+
+CycleOutcome SequenceRun::run()
+{
+    std::vector<Action> actions;
+    const int shakeMs = m_seq.setup.shakeErase * 100;
+    for (const CycleEvent& e : m_seq.events) {
+        if (e.kind == CycleEvent::Pulse) {
+            actions.push_back({Action::Level, e.atMs, e.arg, true});
+            actions.push_back({Action::Level, e.atMs + e.lengthMs, e.arg, false});
+            if (e.lengthMs >= shakeMs)
+                actions.push_back({Action::Steady, e.atMs + shakeMs, e.arg, true, e.atMs});
+        } else {
+            actions.push_back({Action::Apply, e.atMs, 0, false, 0, &e});
+        }
+    }
+    // At one moment: what the model learns first, then the lines, then the rest.
+    std::stable_sort(actions.begin(), actions.end(), [](const Action& a, const Action& b) {
+        return a.at != b.at ? a.at < b.at : int(a.kind) < int(b.kind);
+    });
+    m_cycle->start();
+    deliver();
+    for (const Action& a : actions) {
+        if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil)
+            endStall();
+        // A steady edge is told to the model a moment before the cycle can take it.
+        moveTo(a.kind == Action::Steady ? a.at - 1 : a.at);
+        switch (a.kind) {
+        case Action::Level:
+            setLevel(a.input, a.high, m_clock->now());
+            break;
+        case Action::Steady:
+            if (m_stallUntil >= 0) {
+                const int input = a.input;
+                const qint64 rise = m_base + a.rise;
+                m_stalledActs.push_back([this, input, rise] { steady(input, rise); });
+            } else {
+                steady(a.input, m_base + a.rise);
+            }
+            break;
+        case Action::Apply: {
+            const CycleEvent& e = *a.event;
+            if (e.kind == CycleEvent::Stall) {
+                m_stallUntil = qMax(m_stallUntil, m_clock->now() + e.lengthMs);
+            } else if (m_stallUntil >= 0 && e.kind != CycleEvent::CameraLost && e.kind != CycleEvent::CameraBack
+                       && e.kind != CycleEvent::Verdict) {
+                // The operator's touches wait for the GUI thread like everything else.
+                m_stalledActs.push_back([this, &e] { apply(e); });
+            } else {
+                apply(e);
+            }
+            break;
+        }
+        }
+    }
+    if (m_stallUntil >= 0)
+        endStall();
+    closingMoulds();
+    CycleOutcome outcome;
+    outcome.failedRules = m_rules.failedRules();
+    outcome.failures = m_rules.failures();
+    return outcome;
+}
+
+QString SequenceRun::pendingWork() const
+{
+    QStringList what;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        if (m_cycle->isBusy(d))
+            what << QStringLiteral("detection %1 is busy").arg(d + 1);
+        if (m_cycle->isCounting(d))
+            what << QStringLiteral("detection %1 counts down").arg(d + 1);
+        if (m_win.recheckMade[d] != 0)
+            what << QStringLiteral("detection %1 has made %2 rechecks").arg(d + 1).arg(m_win.recheckMade[d]);
+    }
+    if (m_win.recheckActive)
+        what << QStringLiteral("a recheck waits");
+    return what.join(", ");
+}
+
+void SequenceRun::closingMoulds()
+{
+    const CycleSetup& s = m_seq.setup;
+    auto elapsed = [this] { return m_clock->now() - m_base; };
+    moveTo(elapsed() + 100);
+    for (int c = 0; c < int(m_units.size()); ++c)
+        apply(CycleEvent{CycleEvent::CameraBack, elapsed(), c});
+    if (!m_running)
+        apply(CycleEvent{CycleEvent::Start, elapsed()});
+    m_runChanges.clear();
+    const int settle = s.settleMs();
+    moveTo(elapsed() + settle);
+    // One mould per trigger input, in the order the detections of the cycle come. Where one
+    // input's pulse also triggers a detection an earlier one did (inputs 2 and 3 with "either"),
+    // or the door's check joins in, the cycle need not close on them.
+    QVector<int> inputs;
+    unsigned triggered = 0;
+    bool closesOnce = true;
+    const QVector<int> cycleDetections = s.active(m_win.stageFlag);
+    for (int d : cycleDetections) {
+        if (triggered & (1u << d))
+            continue;
+        const int wanted = s.trigInput[size_t(s.twoStage() ? d % 2 : d)];
+        const int line = wanted == 255 ? 2 : wanted;
+        inputs << line;
+        for (int other : cycleDetections) {
+            if (!s.triggers(other, line))
+                continue;
+            closesOnce = closesOnce && !(triggered & (1u << other));
+            triggered |= 1u << other;
+        }
+        if (line == 1 && s.doorTrigger)
+            closesOnce = false;
+    }
+    const int shakeMs = s.shakeErase * 100;
+    for (int input : inputs) {
+        const qint64 rise = m_clock->now();
+        if (shakeMs == 0)
+            steady(input, rise);
+        setLevel(input, true, rise);
+        if (shakeMs > 0) {
+            moveTo(elapsed() + shakeMs - 1);
+            steady(input, rise);
+        }
+        moveTo(rise - m_base + shakeMs + kClosingPulseMs);
+        setLevel(input, false, m_clock->now());
+        moveTo(elapsed() + settle);
+    }
+    moveTo(elapsed() + settle);
+    const QString pending = pendingWork();
+    m_rules.quiescent(view(), pending.isEmpty(), pending, closesOnce);
+}
+} // namespace
+
+QString CycleEvent::describe() const
+{
+    const QString at = QStringLiteral("t=%1 ms ").arg(atMs);
+    switch (kind) {
+    case Pulse:
+        if (arg == 1)
+            return at + QStringLiteral("open the safety door (input 1) for %1 ms").arg(lengthMs);
+        return at + QStringLiteral("press input %1 for %2 ms").arg(arg).arg(lengthMs);
+    case Redetect: return at + QStringLiteral("Re-detect detection %1").arg(arg + 1);
+    case Release: return at + QStringLiteral("the operator releases the alarm");
+    case CameraLost: return at + QStringLiteral("camera %1 lost").arg(arg + 1);
+    case CameraBack: return at + QStringLiteral("camera %1 back").arg(arg + 1);
+    case Verdict: return at + QStringLiteral("camera %1 sees a part in %2").arg(arg + 1).arg(masksText(ngMask));
+    case Stall: return at + QStringLiteral("the GUI thread stalls for %1 ms").arg(lengthMs);
+    case Stop: return at + QStringLiteral("detection stopped");
+    case Start: return at + QStringLiteral("detection started");
+    }
+    return at;
+}
+
+QString CycleSequence::describe() const
+{
+    QStringList lines;
+    lines << QStringLiteral("seed %1").arg(seed);
+    lines << QStringLiteral("setup: ") + setup.describe();
+    for (int c = 0; c < setup.cameras; ++c)
+        lines << QStringLiteral("t=0 ms camera %1 sees a part in %2").arg(c + 1).arg(masksText(initialNg[size_t(c)]));
+    for (const CycleEvent& e : events)
+        lines << e.describe();
+    lines << QStringLiteral("then cameras back, detection running, one closing mould per trigger input");
+    return lines.join('\n');
+}
+
+QString CycleOutcome::describe() const
+{
+    QStringList lines;
+    for (const RuleFailure& f : failures)
+        lines << QStringLiteral("t=%1 ms %2: %3").arg(f.atMs).arg(ruleName(f.rule), f.what);
+    return lines.join('\n');
+}
+
+CycleSequence randomSequence(quint64 seed)
+{
+    std::mt19937_64 rng(seed);
+    auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto chance = [&rng](double p) { return std::bernoulli_distribution(p)(rng); };
+
+    CycleSequence seq;
+    seq.seed = seed;
+    CycleSetup& s = seq.setup;
+    s.trigMode = pick(0, 3);
+    s.stageGroups = s.twoStage() ? pick(0, 3) : 0;
+    s.detections = pick(1, 8);
+    const int enableable = s.twoStage() ? 4 : s.detections;
+    static const int kInputs[] = {0, 0, 2, 3, 255, 1};
+    for (int d = 0; d < 8; ++d) {
+        s.enable[size_t(d)] = d < enableable && chance(0.8) ? 1 : 0;
+        s.trigInput[size_t(d)] = kInputs[pick(0, 5)];
+        s.delay[size_t(d)] = chance(0.3) ? 0 : pick(1, 12);
+    }
+    if (s.active(0).isEmpty())
+        s.enable[s.twoStage() ? 3 : size_t(s.detections - 1)] = 1;
+    s.cameras = pick(1, 8);
+    s.recheckTimes = chance(0.5) ? pick(1, 3) : 0;
+    s.recheckDelay = pick(1, 6);
+    s.recheckAllCameras = chance(0.5);
+    s.preCutTime = chance(0.4) ? pick(1, 5) : 0;
+    s.doorTrigger = chance(0.3);
+    s.doorClears = chance(0.3);
+    s.shakeErase = chance(0.5) ? pick(1, 3) : 0;
+    s.noAlarmSound = chance(0.2);
+    for (int c = 0; c < s.cameras; ++c)
+        for (int d = 0; d < 8; ++d)
+            if (chance(0.3))
+                seq.initialNg[size_t(c)] |= 1u << d;
+
+    // Inputs the setup listens to, the door among them.
+    QVector<int> inputs;
+    for (int d = 0; d < enableable; ++d) {
+        const int input = s.trigInput[size_t(s.twoStage() ? d % 2 : d)];
+        inputs << (input == 255 ? pick(2, 3) : input);
+    }
+    inputs << 1;
+    const int shakeMs = s.shakeErase * 100;
+    std::array<qint64, 8> freeAt{};
+    const int count = pick(3, 30);
+    qint64 t = 0;
+    for (int i = 0; i < count; ++i) {
+        t += pick(30, 900);
+        const int roll = pick(0, 99);
+        CycleEvent e{CycleEvent::Pulse, t};
+        if (roll < 50) {
+            e.arg = chance(0.1) ? pick(0, 3) : inputs[pick(0, inputs.size() - 1)];
+            const bool flicker = shakeMs > 0 && chance(0.2);
+            e.lengthMs = flicker ? pick(10, qMax(10, shakeMs - 40)) : pick(shakeMs + 40, shakeMs + 400);
+            if (freeAt[size_t(e.arg)] > t)
+                continue;
+            freeAt[size_t(e.arg)] = t + e.lengthMs + 30;
+        } else if (roll < 58) {
+            e.kind = CycleEvent::Release;
+        } else if (roll < 64) {
+            e.kind = CycleEvent::Redetect;
+            e.arg = pick(0, enableable - 1);
+        } else if (roll < 70) {
+            e.kind = CycleEvent::CameraLost;
+            e.arg = pick(0, s.cameras - 1);
+        } else if (roll < 76) {
+            e.kind = CycleEvent::CameraBack;
+            e.arg = pick(0, s.cameras - 1);
+        } else if (roll < 91) {
+            e.kind = CycleEvent::Verdict;
+            e.arg = pick(0, s.cameras - 1);
+            e.ngMask = chance(0.4) ? 0u : unsigned(pick(0, 255));
+        } else if (roll < 97) {
+            e.kind = CycleEvent::Stall;
+            e.lengthMs = pick(100, 1500);
+        } else {
+            e.kind = CycleEvent::Stop;
+            seq.events.push_back(e);
+            e = CycleEvent{CycleEvent::Start, t + pick(200, 1500)};
+        }
+        seq.events.push_back(e);
+    }
+    std::stable_sort(seq.events.begin(), seq.events.end(),
+                     [](const CycleEvent& a, const CycleEvent& b) { return a.atMs < b.atMs; });
+    return seq;
+}
+
+CycleOutcome runSequence(const CycleSequence& sequence)
+{
+    SequenceRun run(sequence);
+    return run.run();
+}
+
+CycleSequence shrinkSequence(const CycleSequence& sequence, CycleRule rule)
+{
+    constexpr int kMaxRuns = 3000;
+    const unsigned bit = 1u << int(rule);
+    CycleSequence current = sequence;
+    int runs = 0;
+    for (bool progress = true; progress && runs < kMaxRuns;) {
+        progress = false;
+        for (int i = int(current.events.size()) - 1; i >= 0 && runs < kMaxRuns; --i) {
+            CycleSequence candidate = current;
+            candidate.events.erase(candidate.events.begin() + i);
+            ++runs;
+            if (runSequence(candidate).failedRules & bit) {
+                current = std::move(candidate);
+                progress = true;
+            }
+        }
+    }
+    return current;
+}
