@@ -208,8 +208,14 @@ void DetectionCycle::handleTrigger(int input)
     QVector<int> detections = triggeredBy(input);
     for (int d : detections) {
         if (startsNextMould(d)) {
+            const int stage = m_win->stageFlag;
             openCycle(false);
-            detections = triggeredBy(input);
+            const QVector<int> next = triggeredBy(input);
+            // A stage with nothing on this input cannot take the mould: it stays with this one.
+            if (next.isEmpty())
+                m_win->stageFlag = stage;
+            else
+                detections = next;
             break;
         }
     }
@@ -432,6 +438,8 @@ void DetectionCycle::redetect(int detection)
             // The alarmed cycle again, under its own record: what it finds now is its result.
             m_open = m_closed;
             m_open.forgetFindings();
+            m_open.single = true;
+            m_win->safetyDoorTriggered = m_open.door ? 1 : 0;
         } else {
             openCycle(false);
         }
@@ -456,6 +464,7 @@ void DetectionCycle::openCycle(bool door, bool announce)
     m_open = MachineCycle();
     m_open.serial = ++m_serial;
     m_open.door = door;
+    m_open.single = door;
     m_open.absorb(std::exchange(m_carry, MachineCycle()));
     m_win->safetyDoorTriggered = door ? 1 : 0;
     if (announce)
@@ -657,6 +666,7 @@ void DetectionCycle::cancelCountdowns()
     }
     m_clearTimer->stop();
     m_shieldedSignals = 0;
+    m_win->safetyDoorTriggered = 0;
     m_open = MachineCycle();
     m_closed = MachineCycle();
     m_carry = MachineCycle();

@@ -14,7 +14,8 @@ struct MachineCycle
 {
     int serial = 0;           // 0: no cycle
     unsigned settled = 0;     // detections whose check of this cycle is over
-    bool door = false;        // started by the safety door: it checks one detection only
+    bool door = false;        // started by the safety door
+    bool single = false;      // checks one detection only (the door's, a Re-detect's)
     bool counted = false;     // its cycle counters were raised (a Re-detect changes only its result)
     bool ng = false;
     std::array<bool, kMaxCameras> cameraNg = {};
@@ -53,11 +54,11 @@ struct MachineCycle
         cameraNg.fill(false);
         cameraChecked.fill(false);
     }
-    // Over once the last detection has checked (or the door's only one) and none of its
+    // Over once the last detection has checked (or its only one) and none of its
     // detections is still under way.
     bool isOver(int lastDetection, bool anyUnderWay) const
     {
-        return !anyUnderWay && (door || (settled & bit(lastDetection)));
+        return !anyUnderWay && (single || (settled & bit(lastDetection)));
     }
 };
 

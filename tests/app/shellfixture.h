@@ -37,7 +37,9 @@ public:
     bool runAlgorithm(int d) override
     {
         ++checks;
-        return judge ? judge(d) : ok;
+        const bool verdict = judge ? judge(d) : ok;
+        lastOk[d & 7] = verdict;
+        return verdict;
     }
     void showCheck(int d) override
     {
@@ -45,7 +47,8 @@ public:
         if (onShow)
             onShow();
     }
-    QVector<int> ngOutputs(int d) const override { return (judge ? judge(d) : ok) ? QVector<int>() : outputs; }
+    // The outputs of the NG ROIs of the unit's last check of detection d.
+    QVector<int> ngOutputs(int d) const override { return lastOk[d & 7] ? QVector<int>() : outputs; }
     int detectTimeMs() const override { return 1; }
     void saveFailImage(int d, int slot) override { imageCalls << QStringLiteral("save %1 %2").arg(d).arg(slot); }
     void updateFailImage(int d, int slot) override { imageCalls << QStringLiteral("update %1 %2").arg(d).arg(slot); }
@@ -59,6 +62,7 @@ public:
 
 private:
     int m_camera;
+    bool lastOk[8] = {true, true, true, true, true, true, true, true};
 };
 
 // The main window as the cycle sees it, recording what the cycle asks of it.

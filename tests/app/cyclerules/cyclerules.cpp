@@ -126,7 +126,7 @@ QString CycleSetup::describe() const
 CycleRules::CycleRules(const CycleSetup& setup)
     : m_setup(setup)
 {
-    m_stageKnown = true;
+    m_stageKnown = false;  // taken from the first view
 }
 
 void CycleRules::fail(CycleRule rule, qint64 at, const QString& what)
@@ -212,6 +212,7 @@ void CycleRules::redetect(int detection, bool certain)
 {
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
+    ++m_redetectsToDecide;
     m_wait[detection].on = false;
 }
 
@@ -223,9 +224,19 @@ void CycleRules::cameraBack(qint64 nowMs)
 void CycleRules::stopped()
 {
     m_running = false;
+    // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
+    // whatever stays open is dropped once the stop's delivery is over.
+    for (int d = 0; d < 8; ++d) {
+        if (m_wait[d].on)
+            confirm(d, m_wait[d].ngCameras, 0);
+        m_wait[d].on = false;
+    }
+    m_stopPending = true;
+}
+
+void CycleRules::dropOpenCycle()
+{
     m_preCutHold = false;
-    for (Wait& wait : m_wait)
-        wait.on = false;
     m_cycleOpen = false;
     m_ngSinceClose = false;
     m_stageKnown = false;
@@ -324,6 +335,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         check(n, now);
         break;
     case CycleNote::Started:
+        m_redetectsToDecide = 0;   // a Re-detect not yet decided joined this cycle or was given up
         if (m_cycleOpen)
             ++m_causes.flips;  // the open cycle is given up
         m_cycleOpen = true;
@@ -331,6 +343,15 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_causes.started = true;
         break;
     case CycleNote::Finished:
+        if (!m_cycleOpen && m_redetectsToDecide > 0) {
+            --m_redetectsToDecide;
+            // A Re-detect of the closed cycle decides its record again: no cycle is added,
+            // counted or switched.
+            m_redetectSinceClose = false;
+            m_ngSinceClose = false;
+            m_preCutHold = false;
+            break;
+        }
         if (!m_cycleOpen)
             fail(CycleRule::CycleCountsOnce, now,
                  QStringLiteral("sigCycleFinished(%1) with no sigCycleStarted before it").arg(n.ok ? "false" : "true"));
@@ -358,6 +379,10 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     }
     for (const CycleNote& n : notes)
         note(n, now);
+    if (m_stopPending) {
+        dropOpenCycle();
+        m_stopPending = false;
+    }
     if (view.preCut && m_running)
         m_preCutHold = true;
 

@@ -130,6 +130,7 @@ private:
     void check(const CycleNote& line, qint64 now);
     void confirm(int detection, unsigned cameras, qint64 since);
     void releaseAll();
+    void dropOpenCycle();
 
     // What one delivery did that may (wrongly) release an output, and its opens and closes.
     struct Causes
@@ -150,6 +151,7 @@ private:
     qint64 m_doorReleaseAt = -1;
     std::vector<CycleNote> m_judges;  // of the check whose line has not come yet
     bool m_running = true;
+    bool m_stopPending = false;
 
     // Rule 3: per group, edges that must and may be told, and what was told.
     int m_edges[8] = {};
@@ -162,6 +164,7 @@ private:
     bool m_cycleOpen = false;
     bool m_ngSinceClose = false;
     bool m_redetectSinceClose = false;
+    int m_redetectsToDecide = 0;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
     bool m_stageKnown = false;

@@ -1,5 +1,7 @@
 #include "cyclerun.h"
 
+#include <cstdio>
+
 #include "controlport.h"
 #include "detectioncycle.h"
 #include "globals.h"
@@ -105,6 +107,8 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     , m_rules(sequence.setup)
 {
     const CycleSetup& s = sequence.setup;
+    if (qEnvironmentVariableIntValue("MM_CYCLE_TRACE") != 0)
+        std::fprintf(stderr, "=== a run of %d events\n", int(sequence.events.size()));
     resetShellGlobals();
     gpWPara = &m_para;
     gpControlIO = &m_io;
@@ -116,6 +120,9 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     }
     m_para.trigMode = s.trigMode;
     m_para.stageGroups = s.stageGroups;
+    // Stage groups 0 and 1 fix the stage; 2 and 3 alternate from either.
+    if (s.twoStage())
+        m_win.stageFlag = s.stageGroups == 0 ? 1 : s.stageGroups == 1 ? 0 : int(sequence.seed & 1);
     m_para.recheckTimes = s.recheckTimes;
     m_para.recheckDelay = s.recheckDelay;
     m_para.recheckAllCameras = s.recheckAllCameras ? 1 : 0;
@@ -190,7 +197,21 @@ void SequenceRun::deliver()
     m_consumedLines = m_log.lines.size();
     m_pending.clear();
     m_pendingAt.clear();
-    m_rules.delivered(notes, view());
+    const CycleView seen = view();
+    // MM_CYCLE_TRACE=1: what each delivery did, to follow one seed by hand.
+    static const bool trace = qEnvironmentVariableIntValue("MM_CYCLE_TRACE") != 0;
+    if (trace) {
+        for (const CycleNote& n : notes) {
+            if (n.kind == CycleNote::LogLine)
+                std::fprintf(stderr, "t=%lld %s\n", qlonglong(seen.nowMs), qPrintable(n.text));
+            else if (n.kind == CycleNote::Started || n.kind == CycleNote::Finished)
+                std::fprintf(stderr, "t=%lld %s\n", qlonglong(seen.nowMs),
+                             n.kind == CycleNote::Started ? "cycle started" : n.ok ? "cycle finished OK" : "cycle finished NG");
+        }
+        std::fprintf(stderr, "t=%lld outputs %02x stage %d open %d\n", qlonglong(seen.nowMs), seen.outputs,
+                     seen.stageFlag, seen.openSerial);
+    }
+    m_rules.delivered(notes, seen);
 }
 
 CycleView SequenceRun::view() const
@@ -430,6 +451,10 @@ void SequenceRun::closingMoulds()
         if (line == 1 && s.doorTrigger)
             closesOnce = false;
     }
+    // A cycle closes once its last detection has checked: a later input's detections
+    // open the next cycle, which only the next mould ends.
+    if (!inputs.isEmpty() && !cycleDetections.isEmpty() && !s.triggers(cycleDetections.last(), inputs.last()))
+        closesOnce = false;
     const int shakeMs = s.shakeErase * 100;
     for (int input : inputs) {
         const qint64 rise = m_clock->now();
@@ -510,7 +535,16 @@ CycleSequence randomSequence(quint64 seed)
         s.trigInput[size_t(d)] = kInputs[pick(0, 5)];
         s.delay[size_t(d)] = chance(0.3) ? 0 : pick(1, 12);
     }
-    if (s.active(0).isEmpty())
+    if (s.twoStage()) {
+        // As the parameter load derives them: stage groups 0 and 1 use one stage, 2 and 3 both,
+        // the product detections (0 and 2) following one switch.
+        const int p = chance(0.7) ? 1 : 0;
+        static const int kStageEnables[3][4] = {{-1, 1, 0, 0}, {0, 0, -1, 1}, {-1, 1, -1, 1}};
+        const int* enables = kStageEnables[std::min(s.stageGroups, 2)];
+        for (int d = 0; d < 4; ++d)
+            s.enable[size_t(d)] = enables[d] < 0 ? p : enables[d];
+    }
+    if (s.active(0).isEmpty() && s.active(1).isEmpty())
         s.enable[s.twoStage() ? 3 : size_t(s.detections - 1)] = 1;
     s.cameras = pick(1, 8);
     s.recheckTimes = chance(0.5) ? pick(1, 3) : 0;
