@@ -158,7 +158,12 @@ TEST_P(CardEditorByTouch, EveryRowIsReachableWholeAndItsKeypadOpensWholeOnTheScr
         ASSERT_TRUE(body);
         EXPECT_TRUE(wholeOnScreen(editor.get()));
         EXPECT_TRUE(wholeOnScreen(editor->titleLabel()->parentWidget())) << "the confirm button stays in reach";
-        // A body that does not show whole says so with its bar.
+        QCoreApplication::processEvents();
+        // Where the settings dialog has the room, the rows show whole without scrolling; where
+        // it has not, the body says so with its bar.
+        if (gShowH >= 1080) {
+            EXPECT_EQ(body->verticalScrollBar()->maximum(), 0) << "the editor was sized before its drop-downs had their look";
+        }
         if (body->verticalScrollBar()->maximum() > 0) {
             EXPECT_TRUE(body->verticalScrollBar()->isVisible()) << "the body scrolls but shows no bar";
         }

@@ -231,7 +231,9 @@ void Network_CardItem_SetDia::fitToRoom()
 {
     // The drawn size, or larger where the rows need it (long translations, the refusal); the
     // room left (the screen, the settings dialog below its title) bounds it, and the body scrolls.
-    ensurePolished();
+    // Each widget with the look it shows with: a drop-down's own style sheet sets its height.
+    for (QWidget* w : findChildren<QWidget*>())
+        w->ensurePolished();
     const QSize drawn(kWidth, m_card.iswifi ? kWirelessHeight : kWiredHeight);
     setFixedSize(drawn.expandedTo(contentSize()).boundedTo(QSize(gShowW, gShowH)));
     if (auto* host = qobject_cast<CComp_DialogFrame*>(parentWidget()))
