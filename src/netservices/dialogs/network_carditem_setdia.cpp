@@ -156,6 +156,10 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
 
     if (m_card.iswifi) {
         const QStringList ssids = NetworkManager::getInstance()->getHotPoints(m_card.name);
+        // The scan's wait dialog had the activation: without it back, the first tap on a
+        // field only activates the window and opens no keypad.
+        if (parent)
+            parent->window()->activateWindow();
 
         auto* useRow = new QHBoxLayout;
         useRow->addWidget(new QLabel(lanText(kRowEnableCard), m_body));
