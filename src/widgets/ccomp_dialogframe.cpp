@@ -44,8 +44,10 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     m_titleLayout->setContentsMargins(8, 0, 8, 0);
     titleBar->setLayout(m_titleLayout);
 
-    // The body scrolls (by dragging too) where the screen is smaller than it.
+    // The body scrolls (by dragging too) where the frame is smaller than it, and
+    // then shows its bar, on a large screen as on a small one.
     auto* bodyScroll = new QScrollArea(this);
+    m_bodyScroll = bodyScroll;
     bodyScroll->setObjectName(QStringLiteral("frameBody"));
     bodyScroll->setWidgetResizable(true);
     bodyScroll->setFrameShape(QFrame::NoFrame);
@@ -55,12 +57,6 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
     bodyScroll->setWidget(m_body);
     m_body->setAutoFillBackground(false);  // the dialog's grey, as before
     TouchScroll::enable(bodyScroll);
-    // Bars only on a panel smaller than these dialogs are drawn for: on the large
-    // screen the body keeps the whole dialog as before.
-    if (gShowW >= kMinWidth && gShowH >= kMinHeight) {
-        bodyScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        bodyScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    }
 
     auto* frameLayout = new QVBoxLayout;
     frameLayout->addWidget(titleBar);
@@ -77,10 +73,25 @@ CComp_DialogFrame::CComp_DialogFrame(const QString& title, QWidget* parent)
 
 QSize CComp_DialogFrame::contentSize() const
 {
-    const QSize body = m_body->minimumSizeHint();
-    const QMargins margins = layout()->contentsMargins();
-    return QSize(qMax(body.width(), m_titleBar->minimumSizeHint().width()),
-                 kTitleBarHeight + layout()->spacing() + body.height() + margins.top() + margins.bottom());
+    // The body whole, plus every shown line of the frame (title bar, lines above the body).
+    QBoxLayout* frameLayout = static_cast<QBoxLayout*>(layout());
+    const QMargins margins = frameLayout->contentsMargins();
+    QSize size(m_body->minimumSizeHint().width(), margins.top() + margins.bottom());
+    int shown = 0;
+    for (int i = 0; i < frameLayout->count(); ++i) {
+        QLayoutItem* item = frameLayout->itemAt(i);
+        if (item->isEmpty())
+            continue;
+        ++shown;
+        if (item->widget() == m_bodyScroll) {
+            size.rheight() += m_body->minimumSizeHint().height();
+            continue;
+        }
+        size.setWidth(qMax(size.width(), item->minimumSize().width()));
+        size.rheight() += item->hasHeightForWidth() ? item->heightForWidth(size.width()) : item->sizeHint().height();
+    }
+    size.rheight() += frameLayout->spacing() * qMax(0, shown - 1);
+    return size;
 }
 
 void CComp_DialogFrame::placeCentred(QSize wanted)
@@ -96,6 +107,12 @@ void CComp_DialogFrame::placeInside(const CComp_DialogFrame* host)
     const QSize size = this->size().boundedTo(room);
     setFixedSize(size);
     move((room.width() - size.width()) / 2, top + (room.height() - size.height()) / 2);
+}
+
+void CComp_DialogFrame::addAboveBody(QWidget* w)
+{
+    auto* frameLayout = static_cast<QVBoxLayout*>(layout());
+    frameLayout->insertWidget(frameLayout->indexOf(m_bodyScroll), w);
 }
 
 void CComp_DialogFrame::acceptDialog()

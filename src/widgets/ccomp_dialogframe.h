@@ -5,6 +5,7 @@
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QScrollArea;
 class QStyledItemDelegate;
 
 // Frame of the large settings dialogs of the network side: a gray title bar
@@ -34,8 +35,12 @@ public:
     // The size at which the body needs no scrolling.
     QSize contentSize() const;
 
+    // A line between the title bar and the body: it stays in view while the body scrolls.
+    void addAboveBody(QWidget* w);
+
     QLabel* titleLabel() const { return m_titleLabel; }
     QWidget* bodyWidget() const { return m_body; }
+    QScrollArea* bodyScroll() const { return m_bodyScroll; }
     QHBoxLayout* titleLayout() const { return m_titleLayout; }
 
 public slots:
@@ -44,6 +49,7 @@ public slots:
 protected:
     QLabel* m_titleLabel;
     QWidget* m_body;
+    QScrollArea* m_bodyScroll;
     QWidget* m_titleBar;
     QHBoxLayout* m_titleLayout;
 };

@@ -116,6 +116,7 @@ bool Edit::event(QEvent* event)
         setCurrent(this);
         break;
     case QEvent::FocusOut:
+        leaveEntry();
         setCurrent(nullptr);
         gpNumPad->hide();
         gpNumCharPad->hide();
@@ -142,6 +143,15 @@ QWidget* Edit::netDialogHost() const
     return host;
 }
 
+void Edit::leaveEntry()
+{
+    if (!m_entryOpen)
+        return;
+    m_entryOpen = false;
+    if (text().isEmpty())
+        setText(m_textBeforeEntry);
+}
+
 void Edit::showKeypad()
 {
     QWidget* parent = parentWidget();
@@ -153,6 +163,10 @@ void Edit::showKeypad()
         pad = NumCharInput::instance();
     } else {
         NumberInput* numPad = NumberInput::instance();
+        if (m_restoresOnLeave && !m_entryOpen) {
+            m_textBeforeEntry = text();
+            m_entryOpen = true;
+        }
         numPad->eraseAll();
         pad = numPad;
     }
@@ -185,8 +199,13 @@ void Edit::showKeypad()
     const int padW = pad->width();
     const int padH = pad->height();
     if (inNetDialog) {
-        if (y + padH >= gShowH - kBottomReserve)
+        // Whole inside the dialog, which cuts its children, and above the screen's bottom strip:
+        // below the edit, else above it.
+        const int bottom = qMin(host->height(), gShowH - kBottomReserve - host->mapToGlobal(QPoint(0, 0)).y());
+        if (y + padH >= bottom)
             y = mappedY - padH - kAnchorGap;
+        y = qMax(0, qMin(y, bottom - padH));
+        x = qMax(0, qMin(x, host->width() - padW));
     } else {
         if (x + padW > host->width())
             x = host->width() - padW;

@@ -39,6 +39,13 @@ public:
     // Places the keypad this edit uses just below it in its host and shows it.
     void showKeypad();
 
+    // For an edit whose text is its value: an entry on the number keypad that is left
+    // without Confirm (a tap elsewhere) with the edit empty shows the text back that the
+    // keypad cleared, as a value box shows its value again.
+    void setRestoresOnLeave(bool restores) { m_restoresOnLeave = restores; }
+    // Confirm on the keypad: the entry ends with what the edit holds, empty too.
+    void confirmEntry() { m_entryOpen = false; }
+
 signals:
     void focusOut();
     void sig_Dot();
@@ -53,8 +60,12 @@ protected:
 
 private:
     QWidget* netDialogHost() const;
+    void leaveEntry();
 
     int m_type;
     int m_min = -1;
     int m_max = -1;
+    bool m_restoresOnLeave = false;
+    bool m_entryOpen = false;
+    QString m_textBeforeEntry;
 };

@@ -49,6 +49,7 @@ EditIP::EditIP(const QString& title, int placement, QWidget* parent)
         octet->setFont(editFont());
         octet->setFixedSize(kOctetW, kOctetH);
         octet->setRange(0, 255);
+        octet->setRestoresOnLeave(true);
         connect(octet, &QLineEdit::textChanged, this, [this] { emit textchange(getAddress()); });
         m_octets.append(octet);
         m_layout->addWidget(octet, 5);

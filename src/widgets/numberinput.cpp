@@ -124,8 +124,10 @@ void NumberInput::HideUpdate()
         emit chkpassword();
         return;
     }
-    if (Edit* edit = Edit::current())
+    if (Edit* edit = Edit::current()) {
+        edit->confirmEntry();
         edit->clearFocus();
+    }
 }
 
 void NumberInput::paintEvent(QPaintEvent* event)

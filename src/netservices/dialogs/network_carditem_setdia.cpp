@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <QtDebug>
 
@@ -37,6 +38,8 @@ constexpr int kRowGateway = 611;
 constexpr int kRowDns = 612;
 constexpr int kRowEnableCard = 613;
 constexpr int kRowPassword = 669;
+constexpr int kRowNotAnAddress = 950;
+constexpr int kRowAddressNeeded = 951;
 
 // The editable fields: object name of the IPv4 editor, its title row (-1: "IP :"), its field
 // and whether it may stay empty on a card with a static address.
@@ -60,6 +63,15 @@ constexpr int kOctetDigits = 3;
 QString fieldTitle(const AddressField& field)
 {
     return field.titleRow < 0 ? QStringLiteral("IP :") : lanText(field.titleRow);
+}
+
+// The field's name inside a sentence: "IP", not "IP :".
+QString fieldName(const AddressField& field)
+{
+    QString name = fieldTitle(field).simplified();
+    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)) || name.endsWith(QLatin1Char(' ')))
+        name.chop(1);
+    return name;
 }
 
 // The octets as typed, joined by dots: what the operator sees.
@@ -114,7 +126,8 @@ ComboBox* comboBox(const char* name, const QStringList& items, QWidget* parent)
 
 Edit* textEdit(const char* name, const QString& text, QWidget* parent)
 {
-    auto* edit = new Edit(Edit::CharPad | 4, parent);
+    // The keyboard opens in the settings dialog, not in this scrolled body, which would cut it.
+    auto* edit = new Edit(Edit::CharPad | Edit::HostNetDialog | 4, parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setMaximumWidth(kEditMaxW);
     if (!text.isEmpty())
@@ -128,7 +141,6 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
     , m_card(std::move(card))
 {
     setMinimumSize(0, 0);
-    setFixedSize(QSize(kWidth, kWiredHeight).boundedTo(QSize(gShowW, gShowH)));
     auto* cancel = new QPushButton(lanText(kRowCancel), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setFixedSize(100, 50);
@@ -144,6 +156,10 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
 
     if (m_card.iswifi) {
         const QStringList ssids = NetworkManager::getInstance()->getHotPoints(m_card.name);
+        // The scan's wait dialog had the activation: without it back, the first tap on a
+        // field only activates the window and opens no keypad.
+        if (parent)
+            parent->window()->activateWindow();
 
         auto* useRow = new QHBoxLayout;
         useRow->addWidget(new QLabel(lanText(kRowEnableCard), m_body));
@@ -176,8 +192,6 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
         passwordRow->addWidget(new QLabel(lanText(kRowPassword), m_body));
         passwordRow->addWidget(textEdit("Edit_editPasswd", m_card.passwd, m_body));
         addRow(column, passwordRow);
-
-        setFixedSize(QSize(kWidth, kWirelessHeight).boundedTo(QSize(gShowW, gShowH)));
     }
 
     auto* modeRow = new QHBoxLayout;
@@ -201,17 +215,32 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(stu_netinfo card, QWidget* pare
         column->addWidget(editor, 0, Qt::AlignLeft | Qt::AlignVCenter);
     }
 
-    // Shown, in the way the network dialog shows what it refuses, only when an address is refused.
-    m_refusal = new QLabel(m_body);
+    // Shown, in the way the network dialog shows what it refuses, only when an address is refused:
+    // under the title bar, beside the confirm button that was pressed, whatever the body's scroll.
+    m_refusal = new QLabel(this);
     m_refusal->setObjectName(QStringLiteral("refusalLabel"));
     m_refusal->setStyleSheet(QStringLiteral("QLabel{color:#FFEB3B;}"));
+    m_refusal->setWordWrap(true);
+    m_refusal->setContentsMargins(20, 0, 20, 0);
     m_refusal->hide();
-    column->addWidget(m_refusal);
+    addAboveBody(m_refusal);
 
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint);
     setDefaultWgt(this, QStringLiteral("QDialog{background-color:rgb(110,110,110);border: 1px solid #BDBDBD;}"));
     LabelFit::fitIpTitles(this);
-    if (auto* host = qobject_cast<CComp_DialogFrame*>(parent))
+    fitToRoom();
+}
+
+void Network_CardItem_SetDia::fitToRoom()
+{
+    // The drawn size, or larger where the rows need it (long translations, the refusal); the
+    // room left (the screen, the settings dialog below its title) bounds it, and the body scrolls.
+    // Each widget with the look it shows with: a drop-down's own style sheet sets its height.
+    for (QWidget* w : findChildren<QWidget*>())
+        w->ensurePolished();
+    const QSize drawn(kWidth, m_card.iswifi ? kWirelessHeight : kWiredHeight);
+    setFixedSize(drawn.expandedTo(contentSize()).boundedTo(QSize(gShowW, gShowH)));
+    if (auto* host = qobject_cast<CComp_DialogFrame*>(parentWidget()))
         placeInside(host);
 }
 
@@ -247,28 +276,40 @@ stu_netinfo Network_CardItem_SetDia::getNetINfo()
 
 QString Network_CardItem_SetDia::refusedAddress() const
 {
+    return refusal().text;
+}
+
+Network_CardItem_SetDia::Refusal Network_CardItem_SetDia::refusal() const
+{
     const auto* mode = findChild<QComboBox*>(QStringLiteral("QComboBox_pComTool"));
     const bool dhcp = mode ? mode->currentIndex() == 1 : m_card.isdhcp;
     QString address;
     for (const AddressField& field : kAddressFields) {
-        const auto* editor = findChild<EditIP*>(QString::fromLatin1(field.objectName));
+        EditIP* editor = findChild<EditIP*>(QString::fromLatin1(field.objectName));
         if (!editor)
             continue;
-        const bool ok = editedAddress(editor, &address);
-        if (!ok || (address.isEmpty() && !dhcp && !field.emptyWhenStatic))
-            return QStringLiteral("%1 %2: refused").arg(fieldTitle(field).simplified(), typedText(editor));
+        if (!editedAddress(editor, &address))
+            return {lanText(kRowNotAnAddress).arg(fieldName(field), typedText(editor)), editor};
+        if (address.isEmpty() && !dhcp && !field.emptyWhenStatic)
+            return {lanText(kRowAddressNeeded).arg(fieldName(field)), editor};
     }
-    return QString();
+    return {};
 }
 
 void Network_CardItem_SetDia::acceptDialog()
 {
-    const QString refusal = refusedAddress();
-    if (refusal.isEmpty()) {
+    const Refusal refused = refusal();
+    if (refused.text.isEmpty()) {
         CComp_DialogFrame::acceptDialog();
         return;
     }
-    qWarning().noquote() << "card" << m_card.name << "address refused:" << refusal;
-    m_refusal->setText(refusal);
+    qWarning().noquote() << "card" << m_card.name << "address refused:" << refused.text;
+    const bool wasShown = m_refusal->isVisible();
+    m_refusal->setText(refused.text);
     m_refusal->show();
+    if (!wasShown)
+        fitToRoom();
+    // The refused row in view, where the finger goes next.
+    layout()->activate();
+    bodyScroll()->ensureWidgetVisible(refused.editor, 0, 0);
 }

@@ -3,6 +3,7 @@
 #include "ccomp_dialogframe.h"
 #include "networkmanager.h"
 
+class EditIP;
 class QBoxLayout;
 class QLabel;
 class QLayout;
@@ -25,7 +26,15 @@ public slots:
     void acceptDialog() override;
 
 private:
+    // The first address refused, with its reason in the screen's language; empty text when none is.
+    struct Refusal
+    {
+        QString text;
+        EditIP* editor = nullptr;
+    };
+    Refusal refusal() const;
     void addRow(QBoxLayout* column, QLayout* row);
+    void fitToRoom();
 
     stu_netinfo m_card;
     QLabel* m_refusal = nullptr;
