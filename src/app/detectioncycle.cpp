@@ -113,8 +113,9 @@ int DetectionCycle::nextIntervalMs() const
 
 void DetectionCycle::SlotIOChange()
 {
-    // An input change is looked at at once instead of at the next pass.
-    if (m_started && !m_lost) {
+    // An input change is looked at at once instead of at the next pass, also while a
+    // camera is lost: the other cameras still check the mould.
+    if (m_started) {
         m_expectedMs = kIoChangeRunMs;
         m_runTimer->start(kIoChangeRunMs);
     }
@@ -168,12 +169,32 @@ void DetectionCycle::Run()
 
     // A pulse counts once it has been high for shakeEraseTime, judged by the times
     // the IO thread saw it change: a GUI thread that looks late still sees it.
+    // Pulses of several inputs are taken in the order they rose (a door opened before
+    // the mould must not clear the mould's NG).
     const qint64 steadyMs = gpWPara ? qMax(0, gpWPara->shakeEraseTime) * kTickMs : 0;
-    for (int input = 0; input < kTriggerInputs; ++input)
-        while (m_io && m_io->takeSteadyTrigger(input, steadyMs, MonotonicClock::ms()))
-            handleTrigger(input);
+    while (m_io) {
+        const qint64 now = MonotonicClock::ms();
+        int first = -1;
+        qint64 firstRose = 0;
+        for (int input = 0; input < kTriggerInputs; ++input) {
+            qint64 rose = 0;
+            if (m_io->hasSteadyTrigger(input, steadyMs, now, &rose) && (first < 0 || rose < firstRose)) {
+                first = input;
+                firstRose = rose;
+            }
+        }
+        if (first < 0 || !m_io->takeSteadyTrigger(first, steadyMs, now))
+            break;
+        handleTrigger(first);
+    }
     if (m_started) {
         m_expectedMs = nextIntervalMs();
+        // A pulse that is still too young to count is looked at again when it may.
+        for (int input = 0; m_io && input < kTriggerInputs; ++input) {
+            const qint64 due = m_io->steadyAt(input, steadyMs);
+            if (due >= 0)
+                m_expectedMs = int(qBound<qint64>(kIoChangeRunMs, due - MonotonicClock::ms() + 1, m_expectedMs));
+        }
         m_runTimer->start(m_expectedMs);
     }
 }
@@ -657,6 +678,8 @@ void DetectionCycle::cancelCountdowns()
         if (m_steps[d].phase == Phase::AwaitingRecheck)
             confirmRecheckNow(d);
     for (int d = 0; d < kMaxDetections; ++d) {
+        if (m_steps[d].phase == Phase::CountingDown)
+            qWarning().noquote() << QStringLiteral("detection %1: trigger not inspected, detection stopped").arg(d + 1);
         m_delayTimer[d]->stop();
         setCountdown(d, -1);
         m_win->recheckMade[d] = 0;
@@ -1064,7 +1087,7 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
     for (int output = 0; output < kAlarmOutputCount; ++output) {
         if (!(outputs & (1u << output)))
             continue;
-        if (m_win->isOutputHeld(output))
+        if (m_win->isOutputHeld(output) || (output == kClampOutput && m_preCut))
             continue;
         if (productionAlarm && (output == kClampOutput || output == kAlarmOutput))
             continue;

@@ -217,6 +217,14 @@ bool ControlPort::takeTrigger(int input)
 
 bool ControlPort::takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs)
 {
+    if (!hasSteadyTrigger(input, steadyMs, nowMs))
+        return false;
+    m_pulses[input].pop_front();
+    return true;
+}
+
+bool ControlPort::hasSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs, qint64* roseAt)
+{
     if (input < 0 || input >= kInputCount)
         return false;
     std::deque<Pulse>& pulses = m_pulses[input];
@@ -224,7 +232,8 @@ bool ControlPort::takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs)
         const Pulse pulse = pulses.front();
         const qint64 lasted = (pulse.high ? nowMs : pulse.fellAt) - pulse.roseAt;
         if (lasted >= steadyMs) {
-            pulses.pop_front();
+            if (roseAt)
+                *roseAt = pulse.roseAt;
             return true;
         }
         if (pulse.high)
@@ -232,6 +241,13 @@ bool ControlPort::takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs)
         pulses.pop_front();  // a flicker on the line
     }
     return false;
+}
+
+qint64 ControlPort::steadyAt(int input, qint64 steadyMs) const
+{
+    if (input < 0 || input >= kInputCount || m_pulses[input].empty() || !m_pulses[input].front().high)
+        return -1;
+    return m_pulses[input].front().roseAt + steadyMs;
 }
 
 bool ControlPort::hasTrigger(int input) const

@@ -85,6 +85,11 @@ public:
     // nowMs); shorter pulses before it are dropped as flicker. False when none
     // is due (a pulse still high but not yet steady stays latched).
     bool takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs);
+    // Whether the oldest pulse is steady, without taking it; *roseAt tells when it rose.
+    // Flicker before it is dropped.
+    bool hasSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs, qint64* roseAt = nullptr);
+    // When the oldest pulse, still high, will have lasted steadyMs; -1 when none waits.
+    qint64 steadyAt(int input, qint64 steadyMs) const;
     bool hasTrigger(int input) const;
     void clearTriggers();
     // Pulses kept per input for the GUI thread; an older one is dropped (and logged) beyond this.

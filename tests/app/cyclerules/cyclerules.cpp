@@ -258,7 +258,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
-        m_notInspected[d] = {true, now};
+        // One that detection stopped is told, but stops nothing more than the stop does.
+        if (m_running)
+            m_notInspected[d] = {true, now};
         return;
     }
     m = kNoCameraLine.match(text);
