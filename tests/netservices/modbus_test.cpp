@@ -1,4 +1,5 @@
 #include "apitestkit.h"
+#include "descriptorreserve.h"
 #include "globals.h"
 #include "modbusserver.h"
 
@@ -6,16 +7,19 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <modbus.h>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -411,6 +415,14 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     rlimit small = saved;
     small.rlim_cur = 256;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &small), 0);
+    // Files opened earlier sit at the top numbers: the connections leave holes below them.
+    std::vector<int> parked;
+    for (int fd; parked.size() < 40 && (fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, int(small.rlim_cur) - 40)) >= 0;)
+        parked.push_back(fd);
+    const auto closeParked = qScopeGuard([&] {
+        for (const int fd : parked)
+            close(fd);
+    });
     ModbusServer::Limits limits;
     limits.maxConnections = 1000;
     limits.maxConnectionsPerAddress = 1000;
@@ -433,9 +445,10 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
                 QString::number(open.serverPort())});
     ASSERT_TRUE(peer.waitForStarted());
     const bool peerDone = waitUntil([&] { return peer.canReadLine(); }, 30000);
-    // Files of the program can still be opened while the flood holds its connections.
+    // The whole reserve is left for the program's files while the flood holds its connections.
     std::vector<std::unique_ptr<QFile>> files;
-    for (int i = 0; i < 40; ++i) {
+    const int reserve = DescriptorReserve::reserve();
+    for (int i = 0; i < reserve; ++i) {
         files.push_back(std::make_unique<QFile>(appDir.path() + QStringLiteral("/count-%1.ini").arg(i)));
         files.back()->open(QIODevice::WriteOnly);
     }
@@ -453,7 +466,9 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     }
     setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_TRUE(peerDone);
-    EXPECT_EQ(opened, 40);
+    EXPECT_GT(parked.size(), size_t(30));
+    // The server may still be taking the flood's last connections from the backlog: one at a time.
+    EXPECT_GE(opened, reserve - 1);
     EXPECT_GT(held, 50);
     EXPECT_LT(held, 256);
     EXPECT_EQ(served.toHex(), QByteArray("00010000000501030200" "01"));
