@@ -5,7 +5,9 @@
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
 #include "hostpaths.h"
+#include "qttesthelpers.h"
 #include "shellrunner.h"
+#include "storedfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
@@ -105,6 +108,29 @@ TEST(DeviceFile, MissingDevicesFailQuietly)
     EXPECT_LT(DeviceFile::openDevice("/nonexistent/led", 0), 0);
     EXPECT_EQ(DeviceFile::ioctlInt(-1, 0, 0), -1);
     EXPECT_FALSE(DeviceFile::writeText("/nonexistent/dir/bl_power", "1"));
+}
+
+TEST(StoredFile, AReplacedFileIsTheOldOrTheNewOneAtEveryMoment)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("PARAM.db");
+    const QString part = path + ".part";
+    ASSERT_TRUE(writeWholeFile(path, "old"));
+    QString error;
+    const int missing = timesMissing(path, [&] {
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_TRUE(writeWholeFile(part, QByteArray::number(i)));
+            ASSERT_TRUE(StoredFile::replace(part, path, &error)) << error.toStdString();
+        }
+    });
+    EXPECT_EQ(missing, 0);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("999"));
+    // A failure keeps its reason and the file.
+    EXPECT_FALSE(StoredFile::replace(part, path, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QFile::exists(path));
 }
 
 namespace {
