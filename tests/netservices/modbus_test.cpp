@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -636,4 +637,37 @@ TEST_F(Modbus, FortyPollersKeepTheirConnectionsAndOnlyAFullTableTradesOneLogged)
     EXPECT_TRUE(line.contains(QStringLiteral("127.0.1.1 port %1,").arg(oldestPort))
                 && line.contains(QStringLiteral("closed for 127.0.2.1 port %1 (all 128 slots taken)").arg(newcomerPort)))
         << line.toStdString();
+}
+
+// A flood of refusals writes a line a second with its count; the count of the last second is
+// written when the server stops, so the lines add up to every refusal.
+TEST_F(Modbus, RefusalsHeldForTheNextLineAreWrittenWhenTheServerStops)
+{
+    LogCount lines("modbus: connection refused or closed");
+    ModbusServer::Limits limits;
+    limits.maxConnectionsPerAddress = 1;
+    limits.evictIdleAfterMs = 600000;
+    auto server = std::make_unique<ModbusServer>(QHostAddress::LocalHost, 0, nullptr, limits);
+    ASSERT_TRUE(server->isRunning());
+    const quint16 port = server->serverPort();
+    constexpr int kRefused = 6;
+    inClientThread([&] {
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i <= kRefused; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, port);
+            held.back()->waitForConnected(3000);
+        }
+        // The refused ones are closed by the server.
+        waitUntil([&] { return std::count_if(held.begin(), held.end(), [](const auto& s) {
+                                   return !s->waitForReadyRead(10) && s->state() != QAbstractSocket::ConnectedState;
+                               }) == kRefused; },
+                  3000);
+        held.clear();
+    });
+    server.reset();
+    int counted = 0;
+    for (const QString& line : lines.messages())
+        counted += QRegularExpression("\\((\\d+) since the last line\\)").match(line).captured(1).toInt();
+    EXPECT_EQ(counted, kRefused) << lines.messages().join("\n").toStdString();
 }
