@@ -150,6 +150,8 @@ int main(int argc, char* argv[])
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     if (!LogManager::__instance)
         LogManager::__instance = new LogManager(nullptr);
+    // Last of all, after the main window and the network hub went with their last lines.
+    const auto logEnd = qScopeGuard(LogManager::finish);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
     // Also after it, so that their warnings on a PC reach the log files.
@@ -200,7 +202,6 @@ int main(int argc, char* argv[])
     const int rc = app.exec();
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();
-    LogManager::flush();
     gpWin = nullptr;
     return rc;
 }

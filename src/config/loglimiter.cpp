@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <limits>
+
 LogLimiter::LogLimiter(int burst, qint64 windowMs) : m_burst(burst), m_windowMs(windowMs) {}
 
 QString LogLimiter::kindOf(const QString& text)
@@ -73,4 +75,9 @@ QStringList LogLimiter::flush(qint64 nowMs)
         it = m_kinds.erase(it);
     }
     return lines;
+}
+
+QStringList LogLimiter::flushAll()
+{
+    return flush(std::numeric_limits<qint64>::max());
 }

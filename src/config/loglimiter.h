@@ -22,8 +22,10 @@ public:
     QStringList admit(const QString& text, qint64 nowMs);
     // The same for a message of any category; lines of folded() pass as they are.
     QStringList admit(const QMessageLogContext& context, const QString& text, qint64 nowMs);
-    // Summaries of the windows that are over (called now and then, and at exit).
+    // Summaries of the windows that are over (called now and then).
     QStringList flush(qint64 nowMs);
+    // Summaries of every count held, windows over or not (at exit).
+    QStringList flushAll();
 
     static QString kindOf(const QString& text);
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 #include <glog/logging.h>
 
@@ -112,6 +113,9 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
         pruneLogFolder();
     });
     m_housekeeping.start();
+    // The end of the event loop (a quit, SIGTERM) writes what is held; main does it again last.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &LogManager::finish);
     // glog flushes its buffer only when a later line is written; a quiet
     // program must still have its last lines on disk within a second.
     auto* flushTimer = new QTimer(this);
@@ -149,15 +153,28 @@ void LogManager::outputMessage(QtMsgType type, const QMessageLogContext& context
         writeLine(type, source.constData(), context.line, line.toUtf8());
 }
 
-void LogManager::flushRepeats()
+namespace {
+void writeRepeats(const std::function<QStringList(LogLimiter&)>& take)
 {
     QStringList lines;
     {
         QMutexLocker lock(&g_limiterMutex);
-        lines = g_limiter.flush(monotonic_ms());
+        lines = take(g_limiter);
     }
     for (const QString& line : qAsConst(lines))
         writeLine(QtInfoMsg, kOwnFile, 0, line.toUtf8());
+}
+} // namespace
+
+void LogManager::flushRepeats()
+{
+    writeRepeats([](LogLimiter& limiter) { return limiter.flush(monotonic_ms()); });
+}
+
+void LogManager::finish()
+{
+    writeRepeats([](LogLimiter& limiter) { return limiter.flushAll(); });
+    flush();
 }
 
 void LogManager::pruneLogFolder(qint64 maxBytes)

@@ -40,6 +40,8 @@ public:
     static void pruneLogFolder(qint64 maxBytes = kMaxLogFolderBytes);
     // Writes the counts of the lines held back in windows that are over.
     static void flushRepeats();
+    // At the end of the program: every count held back, then the buffered lines, to the files.
+    static void finish();
 
 private:
     QTimer m_housekeeping;

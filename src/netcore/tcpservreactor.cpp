@@ -22,6 +22,8 @@ TcpServReactor::~TcpServReactor()
 {
     deinitialize();
     tcpServer_.reset();
+    // The last refusals of a flood are told, not left in the count.
+    writeRefusals();
 }
 
 bool TcpServReactor::isRunning() const
@@ -192,13 +194,20 @@ void TcpServReactor::logRefusal(const char* why, const QHostAddress& address)
 {
     // A flood of refused connections writes a line a second at most, with its count.
     ++refusedSinceLog_;
-    const qint64 now = MonotonicClock::ms();
-    if (now - lastRefusalLogMs_ < kRefusalLogPeriodMs)
+    lastRefusal_ = why;
+    lastRefusedAddress_ = address;
+    if (MonotonicClock::ms() - lastRefusalLogMs_ >= kRefusalLogPeriodMs)
+        writeRefusals();
+}
+
+void TcpServReactor::writeRefusals()
+{
+    if (refusedSinceLog_ == 0)
         return;
-    qWarning().noquote() << "TcpServReactor connection refused," << why << address.toString() << "("
-                         << refusedSinceLog_ << "refused since the last line)";
+    qWarning().noquote() << "TcpServReactor connection refused," << lastRefusal_ << lastRefusedAddress_.toString()
+                         << "(" << refusedSinceLog_ << "refused since the last line)";
     refusedSinceLog_ = 0;
-    lastRefusalLogMs_ = now;
+    lastRefusalLogMs_ = MonotonicClock::ms();
 }
 
 void TcpServReactor::onFinish()

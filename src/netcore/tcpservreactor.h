@@ -2,6 +2,8 @@
 
 #include "tcpreactor.h"
 
+#include <QHostAddress>
+
 class CQTcpServer;
 
 namespace VEKC {
@@ -38,10 +40,14 @@ private:
     void endPause();
     int sessionsFrom(const QHostAddress& address);
     void logRefusal(const char* why, const QHostAddress& address);
+    // The refusals counted since the last line, in one line (also when the server goes).
+    void writeRefusals();
 
     // Accepting pauses at the connection limit instead of refusing in a loop.
     bool acceptPaused_ = false;
     qint64 refusedSinceLog_ = 0;
+    const char* lastRefusal_ = "";
+    QHostAddress lastRefusedAddress_;
     qint64 lastRefusalLogMs_ = 0;
 
     QSharedPointer<CQTcpServer> tcpServer_;

@@ -172,6 +172,8 @@ void ModbusServer::serverFunction(QSharedPointer<QSemaphore> tried)
     m_connections.clear();
     m_connectionCount = 0;
     server.reset();
+    // The last refusals of a flood are told, not left in the count.
+    writeRefusals();
 }
 
 bool ModbusServer::onStart(QTcpServer* server)
@@ -320,14 +322,20 @@ void ModbusServer::logRefusal(const QString& why)
 {
     // A flood writes a line a second at most, with its count.
     ++m_refusedSinceLog;
-    const qint64 now = MonotonicClock::ms();
-    if (now - m_lastRefusalLogMs < kRefusalLogPeriodMs)
+    m_lastRefusal = why;
+    if (MonotonicClock::ms() - m_lastRefusalLogMs >= kRefusalLogPeriodMs)
+        writeRefusals();
+}
+
+void ModbusServer::writeRefusals()
+{
+    if (m_refusedSinceLog == 0)
         return;
     qWarning().noquote() << QStringLiteral("modbus: connection refused or closed, %1 (%2 since the last line)")
-                                .arg(why)
+                                .arg(m_lastRefusal)
                                 .arg(m_refusedSinceLog);
     m_refusedSinceLog = 0;
-    m_lastRefusalLogMs = now;
+    m_lastRefusalLogMs = MonotonicClock::ms();
 }
 
 int ModbusServer::frameLength(const QByteArray& buffer)

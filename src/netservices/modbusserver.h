@@ -133,6 +133,8 @@ private:
     void drop(int fd);
     void onReadable(int fd);
     void logRefusal(const QString& why);
+    // The refusals counted since the last line, in one line (also when the server stops).
+    void writeRefusals();
     // GUI thread: clears gAllNum and gFailNum; "count.ini" follows (coalesced).
     void resetCounters();
     void writeCountSoon();
@@ -168,5 +170,6 @@ private:
     QHash<int, Connection> m_connections;   // by descriptor
     std::atomic<int> m_connectionCount{0};
     qint64 m_refusedSinceLog = 0;
+    QString m_lastRefusal;
     qint64 m_lastRefusalLogMs = -1000000;
 };

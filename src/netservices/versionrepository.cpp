@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "shellrunner.h"
+#include "storedfile.h"
 #include "vek_netmn.h"
 
 #include <QDir>
@@ -19,9 +20,8 @@
 #include <QtConcurrent>
 #include <QtDebug>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -339,6 +339,12 @@ QString writeChunk(QFile& file, const QByteArray& chunk)
     return (full ? QLatin1String(kDiskFull) : QLatin1String("write error: ")) + file.errorString();
 }
 
+// "newupdate" with any extension: the names a download stores a package under.
+bool isStoredPackage(const QString& fileName)
+{
+    return fileName.split(QLatin1Char('.')).first() == QLatin1String("newupdate");
+}
+
 // Puts what was written to path (a file, or a folder's entries) on the disk; the reason
 // when it could not.
 QString syncToDisk(const QString& path)
@@ -354,8 +360,9 @@ QString syncToDisk(const QString& path)
 // well: whatever bears the name after a power cut is the whole file. The reason when not.
 QString renameOnDisk(const QString& from, const QString& to)
 {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+    QString reason;
+    if (!StoredFile::replace(from, to, &reason))
+        return reason;
     return syncToDisk(QFileInfo(to).path());
 }
 
@@ -525,14 +532,18 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
         return fail(reason, archive);
     if (!archive.isEmpty())
         deleteBackupFile(archive);
-    QString left;
-    if (!deleteFile(&left))
-        return fail(QStringLiteral("cannot remove ") + left, target);
+    // Renamed over a package of the same name, so a cut at any point leaves the old or the new
+    // one whole; packages of another name go only after it.
+    changingFile(target);
     reason = renameOnDisk(partial, target);
     if (!reason.isEmpty()) {
         qWarning() << "path error";
         return fail(QStringLiteral("cannot store %1: %2").arg(target, reason), target);
     }
+    QString left;
+    // The new package stays: the next start keeps the newest and tries the others again.
+    if (!deleteFile(&left, target))
+        return Stored{QStringLiteral("cannot remove ") + left, QString()};
     return Stored();
 }
 
@@ -549,6 +560,19 @@ void VersionRepository::removeLeftovers()
         if (QFileInfo(path).isFile() && QFile::remove(path))
             qInfo().noquote() << "left by a download cut short, removed:" << path;
     }
+    // A cut between a package's rename and the removal of one of another name leaves both;
+    // the one renamed last is the package that was stored.
+    QFileInfoList packages = QDir(m_installRoot).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    packages.erase(std::remove_if(packages.begin(), packages.end(),
+                                  [](const QFileInfo& file) { return !isStoredPackage(file.fileName()); }),
+                   packages.end());
+    if (packages.size() < 2)
+        return;
+    std::sort(packages.begin(), packages.end(),
+              [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() > b.lastModified(); });
+    QString left;
+    if (deleteFile(&left, packages.constFirst().absoluteFilePath()))
+        qInfo().noquote() << "older packages removed, kept the stored one:" << packages.constFirst().absoluteFilePath();
 }
 
 void VersionRepository::deleteBackupFile(const QString& keep)
@@ -562,8 +586,10 @@ void VersionRepository::deleteBackupFile(const QString& keep)
     for (const QString& entry : parent.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         // "bin-ZEV-<time>.tar.gz": more than the install folder's own name.
         if (entry.contains(QLatin1String(".tar.gz")) && entry.startsWith(prefix) && entry.size() > prefix.size()
-            && entry != kept)
+            && entry != kept) {
+            changingFile(parent.filePath(entry));
             parent.remove(entry);
+        }
     }
 }
 
@@ -591,8 +617,10 @@ bool VersionRepository::backUpPackage(QString* archive, QString* error)
     else
         reason = syncToDisk(temporary);
     // The earlier backups may go only once the new name is on the disk too.
-    if (reason.isEmpty())
+    if (reason.isEmpty()) {
+        changingFile(path);
         reason = renameOnDisk(temporary, path);
+    }
     if (reason.isEmpty())
         return true;
     // A cut archive is no backup, and it holds the space that was missing.
@@ -604,14 +632,18 @@ bool VersionRepository::backUpPackage(QString* archive, QString* error)
     return false;
 }
 
-bool VersionRepository::deleteFile(QString* left)
+bool VersionRepository::deleteFile(QString* left, const QString& keep)
 {
     QDir root(m_installRoot);
     if (!root.exists())
         return true;
+    const QString kept = QFileInfo(keep).fileName();
     bool removed = true;
     for (const QString& entry : root.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (entry.split(QLatin1Char('.')).first() != QLatin1String("newupdate") || root.remove(entry))
+        if (!isStoredPackage(entry) || entry == kept)
+            continue;
+        changingFile(root.filePath(entry));
+        if (root.remove(entry))
             continue;
         if (removed && left)
             *left = root.filePath(entry);

@@ -93,7 +93,7 @@ public:
     void setMaxPackageBytes(qint64 bytes) { m_maxPackageBytes = bytes; }
 
     // What a download or backup cut short left (the partial package, the partial backup);
-    // removed at start, before any download can run.
+    // removed at start, before any download can run, with packages older than the stored one.
     QStringList leftovers() const;
     void removeLeftovers();
 
@@ -105,8 +105,14 @@ public:
     // The archive is written under a temporary name and gets its own name only once it
     // reads whole and is on the disk, so a cut or failed backup never leaves one by that name.
     bool backUpPackage(QString* archive = nullptr, QString* error = nullptr);
-    // false with the name of a stored package that could not be removed in *left.
-    bool deleteFile(QString* left = nullptr);
+    // Removes the stored packages, all but keep (a path); false with the name of one that
+    // could not be removed in *left.
+    bool deleteFile(QString* left = nullptr, const QString& keep = QString());
+
+protected:
+    // Called before each rename or removal that changes what the next start finds (a package,
+    // a backup); tests cut the power there.
+    virtual void changingFile(const QString& path) { Q_UNUSED(path) }
 
 private:
     struct Stored
@@ -114,8 +120,8 @@ private:
         QString reason;
         QString unsavedFile;
     };
-    // Checks the whole package and puts it on the disk, backs up, removes the old packages and
-    // renames it into place, the new name put on the disk too.
+    // Checks the whole package and puts it on the disk, backs up, renames it into place (the new
+    // name put on the disk too) and then removes packages of another name.
     Stored storePackage(const QString& partial, const QString& extension, const QString& target);
 
     QNetworkAccessManager* m_network;

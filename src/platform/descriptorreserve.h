@@ -8,8 +8,8 @@ namespace DescriptorReserve {
 // Descriptors that stay free: an eighth of the soft limit, at least kMinimum.
 constexpr int kMinimum = 64;
 int reserve();
-// Whether at least reserve() descriptors are still free (judged by the lowest free
-// number, which the kernel hands out next).
+// Whether at least reserve() descriptors are still free below the soft limit (the open ones
+// counted, holes below the highest open one are free room).
 bool enoughFree();
 
 } // namespace DescriptorReserve

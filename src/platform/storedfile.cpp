@@ -1,11 +1,16 @@
 #include "storedfile.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QHash>
 #include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -69,6 +74,16 @@ bool write(const QString& path, const QByteArray& bytes, QString* error)
         handler(path, reason);
     if (error)
         *error = reason;
+    return false;
+}
+
+bool replace(const QString& from, const QString& path, QString* error)
+{
+    // rename() swaps the name over in one step; a removal first would leave a moment without it.
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(path).constData()) == 0)
+        return true;
+    if (error)
+        *error = QString::fromLocal8Bit(std::strerror(errno));
     return false;
 }
 

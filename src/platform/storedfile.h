@@ -15,6 +15,10 @@ using FailureHandler = std::function<void(const QString& path, const QString& re
 // every byte reached the disk; false with the reason otherwise, the old file untouched.
 bool write(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
+// Gives the whole file from the name path in one step, over a file of that name: at every
+// moment path is the old file or the new one, never missing. false with the reason otherwise.
+bool replace(const QString& from, const QString& path, QString* error = nullptr);
+
 // An empty handler leaves only the log line.
 void setFailureHandler(FailureHandler handler);
 

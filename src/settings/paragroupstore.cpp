@@ -1,5 +1,7 @@
 #include "paragroupstore.h"
 
+#include "storedfile.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -115,9 +117,10 @@ bool ParaGroupStore::copyItem(const QString& from, const QString& to, QString* e
         QFile::remove(part);
         return fail(error, QStringLiteral("cannot copy %1: %2").arg(from, source.errorString()));
     }
-    if ((QFileInfo::exists(to) && !QFile::remove(to)) || !QFile::rename(part, to)) {
+    QString reason;
+    if (!StoredFile::replace(part, to, &reason)) {
         QFile::remove(part);
-        return fail(error, QStringLiteral("cannot replace %1").arg(to));
+        return fail(error, QStringLiteral("cannot replace %1: %2").arg(to, reason));
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include "resstatisticsparam.h"
 #include "shellrunner.h"
 #include "statsfilewarning.h"
+#include "storedfile.h"
 
 #include <QDate>
 #include <QDir>
@@ -316,13 +317,10 @@ bool ResStatisticsDatabase::archiveCurrentDay(const QString& date)
         return false;
     }
     const QString target = archiveDir.absoluteFilePath(date + QStringLiteral(".db"));
-    if (QFileInfo::exists(target) && !QFile::remove(target)) {
-        qWarning().noquote() << "statistics: cannot replace the archive" << target;
-        return false;
-    }
-    QFile live(currentDayFile());
-    if (!live.rename(target)) {
-        qWarning().noquote() << "statistics: archiving the day to" << target << "failed:" << live.errorString();
+    // Over an archive of the same day in one step: a cut never leaves the day without one.
+    QString reason;
+    if (!StoredFile::replace(currentDayFile(), target, &reason)) {
+        qWarning().noquote() << "statistics: archiving the day to" << target << "failed:" << reason;
         return false;
     }
     copyTemplateToCurrentDay();

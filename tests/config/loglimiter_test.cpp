@@ -34,6 +34,25 @@ TEST(LogLimiterTest, AFloodOfOneKindPassesABurstAndIsCountedOnce)
     EXPECT_TRUE(limiter.flush(5000).isEmpty());
 }
 
+TEST(LogLimiterTest, AtTheEndEveryHeldCountIsWrittenWindowOverOrNot)
+{
+    LogLimiter limiter(2, 10000);
+    QStringList written;
+    for (int i = 0; i < 7; ++i)
+        written += limiter.admit(QStringLiteral("modbus: connection traded: 127.0.0.%1").arg(i), 100);
+    for (int i = 0; i < 3; ++i)
+        written += limiter.admit(QStringLiteral("push dropped for 10.0.0.%1").arg(i), 5000);
+    written += limiter.admit(QStringLiteral("camera 1 lost"), 5000);
+    EXPECT_TRUE(limiter.flush(6000).isEmpty()) << "no window is over";
+    QStringList atEnd = limiter.flushAll();
+    atEnd.sort();
+    EXPECT_EQ(atEnd, (QStringList{"modbus: connection traded: 127.0.0.6 ... repeated 5 times",
+                                  "push dropped for 10.0.0.2 ... repeated 1 times"}));
+    // Each line once: what was written is not counted again.
+    EXPECT_TRUE(limiter.flushAll().isEmpty());
+    EXPECT_EQ(written.size(), 2 + 2 + 1);
+}
+
 namespace {
 const QString kLog = "cnt_net/workspace/log/";
 

@@ -1,7 +1,10 @@
 #include "configprompts.h"
+#include "loglimiter.h"
 #include "logmanager.h"
 #include "tempappdir.h"
+#include "terminationsignals.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -14,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -194,4 +198,27 @@ TEST_F(LogManagerTest, BufferedLinesReachTheFileWithoutALaterLine)
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_TRUE(readLogs("LOG_").contains("last-words"));
+}
+
+// SIGTERM ends the event loop; what the log limiter held and the buffered lines reach the files
+// before the process is gone, even one that ends without exit handlers.
+TEST_F(LogManagerTest, OnSigtermHeldCountsAndBufferedLinesReachTheFile)
+{
+    EXPECT_EXIT(
+        {
+            LogManager::__instance = new LogManager(nullptr);
+            TerminationSignals::install();
+            for (int i = 0; i < 100; ++i)
+                qWarning("modbus: connection traded: 127.0.0.%d port 502, closed for 127.0.0.1 port %d", i % 50, 40000 + i);
+            qInfo("last-line");
+            ::kill(::getpid(), SIGTERM);
+            const int rc = QCoreApplication::exec();
+            _exit(rc);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const QByteArray info = readLogs("LOG_");
+    EXPECT_EQ(info.count("modbus: connection traded:"), LogLimiter::kBurst + 1) << info.toStdString();
+    EXPECT_TRUE(info.contains("port 40099 ... repeated 80 times"));
+    EXPECT_TRUE(info.contains("last-line"));
+    EXPECT_TRUE(info.contains("signal 15 received, quitting"));
 }

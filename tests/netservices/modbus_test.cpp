@@ -1,4 +1,5 @@
 #include "apitestkit.h"
+#include "descriptorreserve.h"
 #include "globals.h"
 #include "modbusserver.h"
 
@@ -6,16 +7,20 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <modbus.h>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -411,6 +416,14 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     rlimit small = saved;
     small.rlim_cur = 256;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &small), 0);
+    // Files opened earlier sit at the top numbers: the connections leave holes below them.
+    std::vector<int> parked;
+    for (int fd; parked.size() < 40 && (fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, int(small.rlim_cur) - 40)) >= 0;)
+        parked.push_back(fd);
+    const auto closeParked = qScopeGuard([&] {
+        for (const int fd : parked)
+            close(fd);
+    });
     ModbusServer::Limits limits;
     limits.maxConnections = 1000;
     limits.maxConnectionsPerAddress = 1000;
@@ -433,9 +446,10 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
                 QString::number(open.serverPort())});
     ASSERT_TRUE(peer.waitForStarted());
     const bool peerDone = waitUntil([&] { return peer.canReadLine(); }, 30000);
-    // Files of the program can still be opened while the flood holds its connections.
+    // The whole reserve is left for the program's files while the flood holds its connections.
     std::vector<std::unique_ptr<QFile>> files;
-    for (int i = 0; i < 40; ++i) {
+    const int reserve = DescriptorReserve::reserve();
+    for (int i = 0; i < reserve; ++i) {
         files.push_back(std::make_unique<QFile>(appDir.path() + QStringLiteral("/count-%1.ini").arg(i)));
         files.back()->open(QIODevice::WriteOnly);
     }
@@ -453,7 +467,9 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     }
     setrlimit(RLIMIT_NOFILE, &saved);
     ASSERT_TRUE(peerDone);
-    EXPECT_EQ(opened, 40);
+    EXPECT_GT(parked.size(), size_t(30));
+    // The server may still be taking the flood's last connections from the backlog: one at a time.
+    EXPECT_GE(opened, reserve - 1);
     EXPECT_GT(held, 50);
     EXPECT_LT(held, 256);
     EXPECT_EQ(served.toHex(), QByteArray("00010000000501030200" "01"));
@@ -621,4 +637,37 @@ TEST_F(Modbus, FortyPollersKeepTheirConnectionsAndOnlyAFullTableTradesOneLogged)
     EXPECT_TRUE(line.contains(QStringLiteral("127.0.1.1 port %1,").arg(oldestPort))
                 && line.contains(QStringLiteral("closed for 127.0.2.1 port %1 (all 128 slots taken)").arg(newcomerPort)))
         << line.toStdString();
+}
+
+// A flood of refusals writes a line a second with its count; the count of the last second is
+// written when the server stops, so the lines add up to every refusal.
+TEST_F(Modbus, RefusalsHeldForTheNextLineAreWrittenWhenTheServerStops)
+{
+    LogCount lines("modbus: connection refused or closed");
+    ModbusServer::Limits limits;
+    limits.maxConnectionsPerAddress = 1;
+    limits.evictIdleAfterMs = 600000;
+    auto server = std::make_unique<ModbusServer>(QHostAddress::LocalHost, 0, nullptr, limits);
+    ASSERT_TRUE(server->isRunning());
+    const quint16 port = server->serverPort();
+    constexpr int kRefused = 6;
+    inClientThread([&] {
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i <= kRefused; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, port);
+            held.back()->waitForConnected(3000);
+        }
+        // The refused ones are closed by the server.
+        waitUntil([&] { return std::count_if(held.begin(), held.end(), [](const auto& s) {
+                                   return !s->waitForReadyRead(10) && s->state() != QAbstractSocket::ConnectedState;
+                               }) == kRefused; },
+                  3000);
+        held.clear();
+    });
+    server.reset();
+    int counted = 0;
+    for (const QString& line : lines.messages())
+        counted += QRegularExpression("\\((\\d+) since the last line\\)").match(line).captured(1).toInt();
+    EXPECT_EQ(counted, kRefused) << lines.messages().join("\n").toStdString();
 }

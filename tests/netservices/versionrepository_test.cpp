@@ -4,7 +4,9 @@
 #include "tempappdir.h"
 #include "versionrepository.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -12,8 +14,11 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTcpSocket>
+#include <atomic>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -212,6 +217,122 @@ TEST_F(UpdateServer, AStoredPackageIsWholeAndOnTheDiskBeforeItBearsItsName)
                                                  "sync " + parent + " | previous, partial of " + wholeBytes,
                                                  "sync " + root + " | new"}));
     EXPECT_EQ(fileSha256(target), sha256(package));
+}
+
+namespace {
+
+constexpr const char* kCutPortVariable = "MM_TEST_CUT_PORT";
+constexpr const char* kCutRootVariable = "MM_TEST_CUT_ROOT";
+constexpr const char* kCutStepVariable = "MM_TEST_CUT_STEP";
+
+// A power cut: the process dies by SIGKILL when the given step comes. The steps are the
+// programs the download runs (checks, backup, syncs) and its renames and removals.
+std::atomic<int> g_steps{0};
+void step()
+{
+    if (++g_steps == qEnvironmentVariableIntValue(kCutStepVariable))
+        ::kill(::getpid(), SIGKILL);
+}
+
+class CutRunner : public ShellRunner
+{
+public:
+    CutRunner() { setInstance(this); }
+    ~CutRunner() override { setInstance(nullptr); }
+
+    ShellResult run(const QString& program, const QStringList& args, int timeoutMs,
+                    const QByteArray& stdinData) override
+    {
+        step();
+        return ShellRunner::run(program, args, timeoutMs, stdinData);
+    }
+};
+
+class CutRepository : public VersionRepository
+{
+public:
+    using VersionRepository::VersionRepository;
+
+protected:
+    void changingFile(const QString&) override { step(); }
+};
+
+} // namespace
+
+// Run by the test below as a child of its own, never on its own.
+TEST(UpdateCut, DISABLED_DownloadDiesAtOneStep)
+{
+    CutRunner runner;
+    CutRepository repository("127.0.0.1", qEnvironmentVariableIntValue(kCutPortVariable),
+                             qEnvironmentVariable(kCutRootVariable));
+    repository.browse();
+    QString error;
+    ASSERT_TRUE(repository.downloadPackage("V17_pkg02.tar.gz", &error)) << error.toStdString();
+}
+
+TEST_F(UpdateServer, APowerCutAtAnyStepLeavesTheOldOrTheNewPackageWhole)
+{
+    const QByteArray package = archive(".tar.gz", packageBytes(1024 * 1024 + 3));
+    ASSERT_FALSE(package.isEmpty());
+    server.writeFile("monitor/lineA/V17/V17_pkg02.tar.gz", package);
+    const QByteArray older = archive(".tar.gz", packageBytes(5000));
+    const QString parent = appDir.filePath("root");
+    for (const QString& olderName : {QString("newupdate.tar.gz"), QString("newupdate.rar")}) {
+        int cutsLeavingTheNew = 0;
+        bool whole = false;
+        for (int step = 1; !whole && step < 30; ++step) {
+            SCOPED_TRACE(QString("older package %1, cut at step %2").arg(olderName).arg(step).toStdString());
+            QDir(root).removeRecursively();
+            for (const QString& backup : QDir(parent).entryList({"*.tar.gz"}))
+                QFile::remove(parent + "/" + backup);
+            ASSERT_TRUE(writeWholeFile(parent + "/bin-ZEV-2020-01-01-00:00:00.tar.gz", "earlier backup"));
+            ASSERT_TRUE(writeWholeFile(root + "/monitor.bin", "program"));
+            ASSERT_TRUE(writeWholeFile(root + "/" + olderName, older));
+            {
+                QFile file(root + "/" + olderName);
+                ASSERT_TRUE(file.open(QIODevice::ReadWrite)
+                            && file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            }
+
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(kCutPortVariable, QString::number(server.port()));
+            env.insert(kCutRootVariable, root);
+            env.insert(kCutStepVariable, QString::number(step));
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {"--gtest_also_run_disabled_tests", "--gtest_filter=UpdateCut.DISABLED_DownloadDiesAtOneStep"});
+            ASSERT_TRUE(child.waitForStarted());
+            if (!child.waitForFinished(60000)) {
+                child.kill();
+                child.waitForFinished();
+                FAIL() << "the download did not end";
+            }
+            whole = child.exitStatus() == QProcess::NormalExit;
+            EXPECT_TRUE(!whole || child.exitCode() == 0) << child.readAll().toStdString();
+
+            // On the disk now: a package, and each one whole, the old or the new one.
+            const QStringList stored = QDir(root).entryList({"newupdate.*"}, QDir::Files);
+            EXPECT_FALSE(stored.isEmpty()) << "no package left";
+            bool newOne = false;
+            for (const QString& name : stored) {
+                const QByteArray bytes = appDir.readFile("root/bin-ZEV/" + name);
+                EXPECT_TRUE(bytes == older || bytes == package) << name.toStdString();
+                newOne = newOne || bytes == package;
+            }
+            // The next start leaves one package, the new one once it bears a name.
+            VersionRepository("127.0.0.1", server.port(), root).removeLeftovers();
+            const QStringList left = QDir(root).entryList({"newupdate.*", ".newupdate*"}, QDir::Files | QDir::Hidden);
+            EXPECT_EQ(left, QStringList{newOne ? QString("newupdate.tar.gz") : olderName});
+            EXPECT_EQ(appDir.readFile("root/bin-ZEV/" + left.value(0)), newOne ? package : older);
+            EXPECT_TRUE(QDir(parent).entryList({".*partial"}, QDir::Files | QDir::Hidden).isEmpty());
+            // And a backup to go back to.
+            EXPECT_FALSE(QDir(parent).entryList({"bin-ZEV-*.tar.gz"}).isEmpty());
+            cutsLeavingTheNew += newOne && !whole;
+        }
+        EXPECT_TRUE(whole) << "the download never ran to its end";
+        EXPECT_GE(cutsLeavingTheNew, 1);
+    }
 }
 
 TEST_F(UpdateServer, FailedDownloadsLeaveTheOldFiles)

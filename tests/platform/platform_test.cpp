@@ -5,7 +5,9 @@
 #include "fakehostroot.h"
 #include "fakeshellrunner.h"
 #include "hostpaths.h"
+#include "qttesthelpers.h"
 #include "shellrunner.h"
+#include "storedfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
@@ -107,7 +110,45 @@ TEST(DeviceFile, MissingDevicesFailQuietly)
     EXPECT_FALSE(DeviceFile::writeText("/nonexistent/dir/bl_power", "1"));
 }
 
-TEST(DescriptorReserve, FreeDescriptorsBelowTheReserveAreReportedWhateverTheLimit)
+TEST(StoredFile, AReplacedFileIsTheOldOrTheNewOneAtEveryMoment)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("PARAM.db");
+    const QString part = path + ".part";
+    ASSERT_TRUE(writeWholeFile(path, "old"));
+    QString error;
+    const int missing = timesMissing(path, [&] {
+        for (int i = 0; i < 1000; ++i) {
+            ASSERT_TRUE(writeWholeFile(part, QByteArray::number(i)));
+            ASSERT_TRUE(StoredFile::replace(part, path, &error)) << error.toStdString();
+        }
+    });
+    EXPECT_EQ(missing, 0);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("999"));
+    // A failure keeps its reason and the file.
+    EXPECT_FALSE(StoredFile::replace(part, path, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QFile::exists(path));
+}
+
+namespace {
+
+// Descriptors this process can still open: opened until the limit says no, then closed.
+int openable()
+{
+    std::vector<int> opened;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        opened.push_back(fd);
+    for (const int fd : opened)
+        close(fd);
+    return int(opened.size());
+}
+
+} // namespace
+
+TEST(DescriptorReserve, TheReserveIsCountedByFreeDescriptorsWhateverTheLimitAndTheHoles)
 {
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -117,16 +158,24 @@ TEST(DescriptorReserve, FreeDescriptorsBelowTheReserveAreReportedWhateverTheLimi
         ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
         const int reserve = DescriptorReserve::reserve();
         EXPECT_EQ(reserve, std::max<int>(DescriptorReserve::kMinimum, int(soft / 8)));
-        // Take descriptors until the reserve is reached: then exactly the reserve is left.
+        // Take descriptors until the reserve is reached: then one fewer than the reserve is left.
         std::vector<int> taken;
         while (DescriptorReserve::enoughFree() && taken.size() < size_t(soft)) {
             const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
             ASSERT_GE(fd, 0);
             taken.push_back(fd);
         }
-        const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        EXPECT_EQ(long(soft) - lowestFree, reserve - 1) << "soft limit " << soft;
-        close(lowestFree);
+        EXPECT_EQ(openable(), reserve - 1) << "soft limit " << soft;
+        // The lowest taken ones move to the top numbers: as many are free, all of them above a hole.
+        std::sort(taken.begin(), taken.end());
+        for (int i = 0; i < 10; ++i) {
+            const int moved = fcntl(taken[size_t(i)], F_DUPFD_CLOEXEC, int(soft) - 10);
+            ASSERT_GE(moved, 0);
+            close(taken[size_t(i)]);
+            taken[size_t(i)] = moved;
+        }
+        EXPECT_EQ(openable(), reserve - 1);
+        EXPECT_FALSE(DescriptorReserve::enoughFree()) << "descriptors taken above a hole are no free room";
         // Freeing one gives one back.
         close(taken.back());
         taken.pop_back();

@@ -140,3 +140,18 @@ TEST(GroupRestore, AStopBeforeEachStepIsFinishedOrUndoneAtTheNextStart)
     }
     EXPECT_TRUE(outcomes.contains("old") && outcomes.contains("new")) << outcomes.join('|').toStdString();
 }
+
+// Backing up over a group replaces each of its files in one step: the group never lacks its
+// database, which would make it one that cannot be restored.
+TEST(GroupBackup, BackingUpOverAGroupNeverLeavesItWithoutItsFiles)
+{
+    TempAppDir dir;
+    layOut(dir, 0);
+    QString error;
+    const int missing = timesMissing(dir.filePath("paraGroup/g/PARAM.db"), [&] {
+        for (int i = 0; i < 100; ++i)
+            ASSERT_TRUE(ParaGroupStore::backup("g", &error)) << error.toStdString();
+    });
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(dir.readFile("paraGroup/g/PARAM.db"), QByteArray("old param"));
+}

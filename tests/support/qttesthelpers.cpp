@@ -8,7 +8,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 constexpr int kEventSliceMs = 10;
@@ -40,6 +43,21 @@ void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs)
     }
     QTest::qWait(15);
     QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, to);
+}
+
+int timesMissing(const QString& path, const std::function<void()>& work)
+{
+    const QByteArray name = QFile::encodeName(path);
+    std::atomic<bool> done{false};
+    std::atomic<int> missing{0};
+    std::thread watcher([&] {
+        while (!done)
+            missing += ::access(name.constData(), F_OK) != 0;
+    });
+    work();
+    done = true;
+    watcher.join();
+    return missing;
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& content)

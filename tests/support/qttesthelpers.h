@@ -24,6 +24,10 @@ void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs = 0);
 // first; false unless every byte was written.
 bool writeWholeFile(const QString& path, const QByteArray& content);
 
+// How often another thread, looking all the time, found no file at path while work ran
+// (a file replaced by a removal and then a rename is missing for a moment).
+int timesMissing(const QString& path, const std::function<void()>& work);
+
 // Collects the texts of the Qt messages logged while it lives (one thread); they still
 // reach the handler before it.
 class MessageLog
