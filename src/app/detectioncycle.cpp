@@ -72,6 +72,17 @@ DetectionCycle::~DetectionCycle() = default;
 
 void DetectionCycle::start()
 {
+    // Signals that came while the cycle was paused are stale: they are told, not acted on.
+    for (int input = 0; m_io && !m_started && input < kTriggerInputs; ++input) {
+        int stale = 0;
+        while (m_io->takeTrigger(input))
+            ++stale;
+        if (stale > 0)
+            qWarning().noquote() << QStringLiteral("input %1: %2 signal(s) came while detection was paused; "
+                                                   "they are not checked")
+                                        .arg(input + 1)
+                                        .arg(stale);
+    }
     m_started = true;
     m_runTimer->start(kRunMs);
 }
@@ -201,29 +212,31 @@ void DetectionCycle::Run()
 
 void DetectionCycle::handleTrigger(int input)
 {
-    if (input == kSafetyDoorInput && gpWPara) {
-        if (gpWPara->prodNgSkipRecheck && holdsProductNg() && m_win->runState == kRunRunning) {
-            // The product taken out at the door: its alarm is skipped and the cavity checked again.
-            clearAlarm(AlarmClearMethod::SwitchToMould);
-            redetect(kMouldDetection);
-            return;
-        }
-        if (gpWPara->safetyDoorClearsAlarm && isAlarmed())
-            clearAlarm(AlarmClearMethod::DontDetect);
-        if (gpWPara->safetyDoorTrigger && m_win->runState == kRunRunning)
-            triggerFromDoor(kMouldDetection);
+    const bool running = m_win->runState == kRunRunning && gpWPara;
+    const bool door = input == kSafetyDoorInput && gpWPara;
+    if (door && running && gpWPara->prodNgSkipRecheck && holdsProductNg()) {
+        // The product taken out at the door: its alarm is skipped and the cavity checked again.
+        clearAlarm(AlarmClearMethod::SwitchToMould);
+        redetect(kMouldDetection);
+        return;
     }
+    // The door lifts the alarm that stands when it opens.
+    if (door && gpWPara->safetyDoorClearsAlarm && isAlarmed())
+        clearAlarm(AlarmClearMethod::DontDetect);
     if (isClearingInput(input) && isAlarmed()) {
         const int tenths = qMax(0, gpWPara->reInspectionDelay);
         qInfo().noquote() << QStringLiteral("input %1: clearing the alarm in %2 s").arg(input + 1).arg(tenths / 10.0);
         m_clearTimer->start(tenths * kTickMs);
     }
-    if (m_win->runState != kRunRunning || !gpWPara || shielded(input))
+    if (!running || shielded(input))
         return;
-    // A recheck's wait ends with the next mould: its NG belongs to the mould before.
-    for (int d : triggeredBy(input))
-        if (m_steps[d].phase == Phase::AwaitingRecheck)
+    // A recheck's wait ends with the next mould: its NG belongs to the mould before (in the
+    // two-stage modes also a detection of the other stage: its input came again).
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
             confirmRecheckNow(d);
+    if (door && gpWPara->safetyDoorTrigger)
+        triggerFromDoor(kMouldDetection);
     // The next mould gives up the open cycle before its detections are chosen:
     // in the two-stage modes the stage changes with it.
     QVector<int> detections = triggeredBy(input);
@@ -338,13 +351,17 @@ QVector<int> DetectionCycle::activeDetections() const
 QVector<int> DetectionCycle::triggeredBy(int input) const
 {
     QVector<int> list;
-    for (int d : activeDetections()) {
-        // In the two-stage modes both stages use the trigger inputs of detections 0 and 1.
-        const int source = isTwoStage() ? d % 2 : d;
-        if (inputTriggers(gpWPara->trigInput[source], input))
+    for (int d : activeDetections())
+        if (listensTo(d, input))
             list << d;
-    }
     return list;
+}
+
+bool DetectionCycle::listensTo(int detection, int input) const
+{
+    // In the two-stage modes both stages use the trigger inputs of detections 0 and 1.
+    const int source = isTwoStage() ? detection % 2 : detection;
+    return gpWPara && inputTriggers(gpWPara->trigInput[source], input);
 }
 
 int DetectionCycle::firstDetection() const
@@ -638,8 +655,9 @@ void DetectionCycle::settleWithoutResult(int detection)
     }
     // Nothing of this cycle was seen: it is neither counted nor recorded, and it
     // releases nothing. Its record replaced the alarmed cycle's, so a Re-detect
-    // now checks a cycle of its own.
-    switchStage();
+    // now checks a cycle of its own. A Re-detect's cycle was counted, and switched, at its close.
+    if (!m_open.counted)
+        switchStage();
     m_win->safetyDoorTriggered = 0;
     m_open = MachineCycle();
     m_closed = MachineCycle();

@@ -147,6 +147,7 @@ private:
     // The detections of the current machine cycle, in order.
     QVector<int> activeDetections() const;
     QVector<int> triggeredBy(int input) const;
+    bool listensTo(int detection, int input) const;
     void handleTrigger(int input);
     // A signal of the shielded input let by unused ("Shield pin").
     bool shielded(int input);

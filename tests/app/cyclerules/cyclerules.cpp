@@ -14,6 +14,7 @@ constexpr qint64 kLostPassMs = 1100;
 
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
+const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): the next mould came before the recheck, NG confirmed"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
 QString outputsText(unsigned bits)
@@ -166,8 +167,10 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
             m_doorVisibleAt = visibleMs;
-            // Whether a door check ends a recheck wait is left to the cycle.
-            m_wait[1].on = false;
+            // The door's check ends a recheck wait of its detection: that NG is confirmed
+            // (after the door's own release, when it clears alarms).
+            if (m_wait[1].on && m_running)
+                endWaits(1u << 1, visibleMs);
         }
     }
     bool any = false;
@@ -194,13 +197,26 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
         m_otherVisibleAt = visibleMs;
     if (!certain)
         return;
-    // The next mould's trigger ends a recheck wait: the NG it waits on is confirmed.
-    for (int d : m_setup.active(stageFlag)) {
-        if (m_setup.triggers(d, input) && m_wait[d].on) {
-            confirm(d, m_wait[d].ngCameras, visibleMs + kGraceMs);
-            m_wait[d].on = false;
-        }
-    }
+    // The next mould's trigger ends a recheck wait: the NG it waits on is confirmed
+    // (in the two-stage modes also one of the other stage: its input came again).
+    unsigned ending = 0;
+    for (int d = 0; d < 8; ++d)
+        if (m_setup.triggers(d, input) && m_wait[d].on)
+            ending |= 1u << d;
+    endWaits(ending, visibleMs);
+}
+
+void CycleRules::endWaits(unsigned detections, qint64 visible)
+{
+    if (!detections)
+        return;
+    EdgeEnd end;
+    end.detections = detections;
+    end.visible = visible;
+    end.at = visible + kGraceMs;
+    for (int d = 0; d < 8; ++d)
+        end.generations[d] = m_wait[d].generation;
+    m_edgeEnds.push_back(end);
 }
 
 void CycleRules::operatorRelease()
@@ -212,7 +228,11 @@ void CycleRules::redetect(int detection, bool certain)
 {
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
+    m_redetectOpens = true;   // it may open the next cycle itself
     ++m_redetectsToDecide;
+    // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does.
+    if (m_wait[detection].on && m_running)
+        confirm(detection, m_wait[detection].ngCameras, 0);
     m_wait[detection].on = false;
 }
 
@@ -252,7 +272,17 @@ void CycleRules::started(qint64 nowMs)
 void CycleRules::check(const CycleNote& line, qint64 now)
 {
     const QString& text = line.text;
-    QRegularExpressionMatch m = kNotInspectedLine.match(text);
+    QRegularExpressionMatch m = kConfirmedLine.match(text);
+    if (m.hasMatch()) {
+        // The cycle took the edge that ends this wait: the NG holds from here.
+        const int d = m.captured(1).toInt() - 1;
+        if (d >= 0 && d < 8 && m_wait[d].on) {
+            confirm(d, m_wait[d].ngCameras, now);
+            m_wait[d].on = false;
+        }
+        return;
+    }
+    m = kNotInspectedLine.match(text);
     if (m.hasMatch()) {
         const int d = (m.captured(1).isEmpty() ? m.captured(2) : m.captured(1)).toInt() - 1;
         if (d < 0 || d >= 8)
@@ -311,7 +341,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             m_wait[d].on = false;
         }
         if (ngCameras && m_setup.rechecked(d))
-            m_wait[d] = {true, ngCameras};
+            m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
         return;
@@ -323,7 +353,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         confirm(d, standing, now);
         m_wait[d].on = false;
     } else {
-        m_wait[d] = {standing != 0, standing};
+        m_wait[d].on = standing != 0;
+        m_wait[d].ngCameras = standing;
     }
 }
 
@@ -337,6 +368,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         check(n, now);
         break;
     case CycleNote::Started:
+        ++m_causes.starts;
         m_redetectsToDecide = 0;   // a Re-detect not yet decided joined this cycle or was given up
         if (m_cycleOpen)
             ++m_causes.flips;  // the open cycle is given up
@@ -379,11 +411,27 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         releaseAll();
         m_doorReleaseAt = -1;
     }
+
     for (const CycleNote& n : notes)
         note(n, now);
     if (m_stopPending) {
         dropOpenCycle();
         m_stopPending = false;
+    }
+    for (auto it = m_edgeEnds.begin(); it != m_edgeEnds.end();) {
+        // Unless the cycle said so before, the wait ends at the latest a grace after the edge
+        // (after a stall, once the cycle has run again).
+        if (now < it->at || view.catchingUp) {
+            ++it;
+            continue;
+        }
+        for (int d = 0; d < 8; ++d) {
+            if ((it->detections & (1u << d)) && m_wait[d].on && m_wait[d].generation == it->generations[d]) {
+                confirm(d, m_wait[d].ngCameras, it->at);
+                m_wait[d].on = false;
+            }
+        }
+        it = m_edgeEnds.erase(it);
     }
     if (view.preCut && m_running)
         m_preCutHold = true;
@@ -459,6 +507,12 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
                      .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg));
     }
 
+    // A cycle that saw nothing ends with no record; it is over for the stages too.
+    if (m_cycleOpen && view.openSerial == 0) {
+        m_cycleOpen = false;
+        ++m_causes.flips;
+    }
+
     // Rule 6: the stage flag.
     const bool alternates = m_setup.twoStage() && m_setup.stageGroups >= 2;
     if (!m_stageKnown) {
@@ -478,14 +532,19 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     }
 
     // Rule 7: the door flag.
-    if (m_causes.started) {
-        // Edges not yet taken by an opening cycle; a pass comes at least every kLostPassMs.
-        auto waiting = [now](qint64 visible) { return visible >= 0 && now - visible <= kLostPassMs; };
-        const bool doorSeen = waiting(m_doorVisibleAt);
-        const bool otherSeen = waiting(m_otherVisibleAt);
+    if (m_causes.started && m_redetectOpens) {
+        // A Re-detect opened it (or a cycle of its own): the door's edge, if any, is still to come.
+        m_redetectOpens = false;
+        m_doorCycleSerial = m_plainCycleSerial = 0;
+    } else if (m_causes.started) {
+        // Edges not yet taken by an opening cycle, however long ago they came (a stall).
+        const bool doorSeen = m_doorVisibleAt >= 0;
+        const bool otherSeen = m_otherVisibleAt >= 0;
         const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
-        m_doorCycleSerial = doorSeen && !otherSeen && !justStarted ? view.openSerial : 0;
-        m_plainCycleSerial = !doorSeen && !justStarted ? view.openSerial : 0;
+        // Two cycles opened in one delivery (a stalled GUI thread): which one is left open is not told.
+        const bool oneOpened = m_causes.starts == 1;
+        m_doorCycleSerial = doorSeen && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
+        m_plainCycleSerial = !doorSeen && !justStarted && oneOpened ? view.openSerial : 0;
         m_doorVisibleAt = m_otherVisibleAt = -1;
     }
     if (view.openSerial == 0 && view.doorFlag != 0)

@@ -81,6 +81,8 @@ struct CycleView
     int allCycles[8] = {};
     int failCycles[8] = {};
     int ngCycles = 0;
+    // What queued up during a stall is being handed over; the cycle has not run since.
+    bool catchingUp = false;
 };
 
 struct RuleFailure
@@ -123,6 +125,16 @@ private:
     {
         bool on = false;
         unsigned ngCameras = 0;
+        int generation = 0;   // the first check that began it; its rechecks keep it
+    };
+    // An edge that ends the recheck waits it finds, applied once the delivery that takes it
+    // is over (a recheck due before it still comes first).
+    struct EdgeEnd
+    {
+        unsigned detections = 0;
+        int generations[8] = {};
+        qint64 visible = 0;   // the cycle may take the edge from here
+        qint64 at = 0;        // and holds the NG from here at the latest
     };
 
     void fail(CycleRule rule, qint64 at, const QString& what);
@@ -131,6 +143,7 @@ private:
     void confirm(int detection, unsigned cameras, qint64 since);
     void releaseAll();
     void dropOpenCycle();
+    void endWaits(unsigned detections, qint64 visible);
 
     // What one delivery did that may (wrongly) release an output, and its opens and closes.
     struct Causes
@@ -139,6 +152,7 @@ private:
         bool anyCheck = false;
         unsigned okDetections = 0;
         bool started = false;
+        int starts = 0;
         int flips = 0;
     };
 
@@ -149,6 +163,8 @@ private:
     bool m_preCutHold = false;
     Wait m_wait[8];
     qint64 m_doorReleaseAt = -1;
+    std::vector<EdgeEnd> m_edgeEnds;
+    int m_generations = 0;
     std::vector<CycleNote> m_judges;  // of the check whose line has not come yet
     bool m_running = true;
     bool m_stopPending = false;
@@ -164,7 +180,8 @@ private:
     bool m_cycleOpen = false;
     bool m_ngSinceClose = false;
     bool m_redetectSinceClose = false;
-    int m_redetectsToDecide = 0;   // Re-detects that may decide the closed cycle's record again
+    int m_redetectsToDecide = 0;
+    bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
     bool m_stageKnown = false;

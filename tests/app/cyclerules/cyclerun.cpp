@@ -95,8 +95,15 @@ private:
     bool m_running = true;
     std::vector<qint64> m_runChanges;
     qint64 m_stallUntil = -1;
-    std::vector<std::pair<int, qint64>> m_stalledReports;
-    std::vector<std::function<void()>> m_stalledActs;
+    bool m_catchingUp = false;
+    // What waited for the stalled GUI thread, in the order it came: input reports
+    // (with the time the IO thread saw them) and the operator's acts.
+    struct Stalled
+    {
+        qint64 at;
+        std::function<void()> run;
+    };
+    std::vector<Stalled> m_stalled;
 };
 
 SequenceRun::SequenceRun(const CycleSequence& sequence)
@@ -219,6 +226,7 @@ CycleView SequenceRun::view() const
     CycleView v;
     v.nowMs = m_clock->now() - m_base;
     v.outputs = m_io.outputWord();
+    v.catchingUp = m_catchingUp;
     v.preCut = m_cycle->isPreCut();
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
@@ -246,7 +254,8 @@ void SequenceRun::setLevel(int input, bool high, qint64 seenAtMs)
 {
     m_word = high ? (m_word | (1 << input)) : (m_word & ~(1 << input));
     if (m_stallUntil >= 0) {
-        m_stalledReports.emplace_back(m_word, seenAtMs);
+        const int word = m_word;
+        m_stalled.push_back({seenAtMs, [this, word, seenAtMs] { reportInputs(word, seenAtMs); }});
         return;
     }
     reportInputs(m_word, seenAtMs);
@@ -312,7 +321,9 @@ void SequenceRun::apply(const CycleEvent& e)
         break;
     }
     deliver();
-    m_clock->deliverDue();
+    // A stalled GUI thread runs no timer until the stall ends.
+    if (m_stallUntil < 0)
+        m_clock->deliverDue();
 }
 
 void SequenceRun::moveTo(qint64 atMs)
@@ -330,12 +341,15 @@ void SequenceRun::endStall()
 {
     m_clock->stall(qMax<qint64>(0, m_stallUntil - m_clock->now()));
     m_stallUntil = -1;
-    // The queued reports reach the GUI thread first, then what it was asked meanwhile; then the late timers.
-    for (const auto& [word, seenAt] : std::exchange(m_stalledReports, {}))
-        reportInputs(word, seenAt);
-    deliver();
-    for (const auto& act : std::exchange(m_stalledActs, {}))
-        act();
+    // The queued reports and touches reach the GUI thread in the order they came; then the late timers.
+    std::vector<Stalled> stalled = std::exchange(m_stalled, {});
+    std::stable_sort(stalled.begin(), stalled.end(), [](const Stalled& a, const Stalled& b) { return a.at < b.at; });
+    m_catchingUp = true;
+    for (const Stalled& item : stalled) {
+        item.run();
+        deliver();
+    }
+    m_catchingUp = false;
     m_clock->deliverDue();
 }
 
@@ -372,7 +386,7 @@ CycleOutcome SequenceRun::run()
             if (m_stallUntil >= 0) {
                 const int input = a.input;
                 const qint64 rise = m_base + a.rise;
-                m_stalledActs.push_back([this, input, rise] { steady(input, rise); });
+                m_stalled.push_back({m_clock->now(), [this, input, rise] { steady(input, rise); }});
             } else {
                 steady(a.input, m_base + a.rise);
             }
@@ -384,7 +398,7 @@ CycleOutcome SequenceRun::run()
             } else if (m_stallUntil >= 0 && e.kind != CycleEvent::CameraLost && e.kind != CycleEvent::CameraBack
                        && e.kind != CycleEvent::Verdict) {
                 // The operator's touches wait for the GUI thread like everything else.
-                m_stalledActs.push_back([this, &e] { apply(e); });
+                m_stalled.push_back({m_clock->now(), [this, &e] { apply(e); }});
             } else {
                 apply(e);
             }
