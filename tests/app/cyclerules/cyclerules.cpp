@@ -15,6 +15,7 @@ constexpr qint64 kLostPassMs = 1100;
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
 const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): the next mould came before the recheck, NG confirmed"));
+const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
 QString outputsText(unsigned bits)
@@ -121,6 +122,16 @@ QString CycleSetup::describe() const
         parts << QStringLiteral("shake erase %1 s").arg(shakeErase / 10.0);
     if (noAlarmSound)
         parts << QStringLiteral("no alarm sound on NG");
+    if (prodNgNoEjector)
+        parts << QStringLiteral("a product NG only sounds the alarm");
+    if (cutClampOnMoldAlarm)
+        parts << QStringLiteral("cut clamp on a mould alarm");
+    if (cutEjectorOnProdAlarm)
+        parts << QStringLiteral("cut ejector on a product alarm");
+    if (noEjectorInProd)
+        parts << QStringLiteral("no ejector in product detection");
+    if (shieldPin > 0)
+        parts << QStringLiteral("shield pin %1").arg(shieldPin);
     return parts.join(", ");
 }
 
@@ -195,6 +206,17 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
     }
     if (any)
         m_otherVisibleAt = visibleMs;
+    // "Shield pin": the cycle lets that many signals of input 2 by (told, not checked);
+    // the mould opening (input 0) starts the count again.
+    if (m_running && input == 0)
+        m_shielded = 0;
+    if (m_running && input == 2 && m_setup.shieldPin > 0 && any) {
+        if (m_shielded < m_setup.shieldPin) {
+            ++m_shielded;
+            return;
+        }
+        m_shielded = 0;
+    }
     if (!certain)
         return;
     // The next mould's trigger ends a recheck wait: the NG it waits on is confirmed
@@ -252,6 +274,7 @@ void CycleRules::stopped()
         m_wait[d].on = false;
     }
     m_stopPending = true;
+    m_shielded = 0;   // the stop starts the shield's count again
 }
 
 void CycleRules::dropOpenCycle()
@@ -272,6 +295,13 @@ void CycleRules::started(qint64 nowMs)
 void CycleRules::check(const CycleNote& line, qint64 now)
 {
     const QString& text = line.text;
+    if (kShieldedLine.match(text).hasMatch()) {
+        // A signal "Shield pin" lets by is told: it counts for the detections it would trigger.
+        for (int d : m_setup.active(m_stage))
+            if (m_setup.triggers(d, 2))
+                ++m_told[m_setup.group(d)];
+        return;
+    }
     QRegularExpressionMatch m = kConfirmedLine.match(text);
     if (m.hasMatch()) {
         // The cycle took the edge that ends this wait: the NG holds from here.
@@ -407,6 +437,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
 {
     const qint64 now = view.nowMs;
     m_causes = Causes();
+    m_stage = view.stageFlag;
     if (m_doorReleaseAt >= 0 && now >= m_doorReleaseAt) {
         releaseAll();
         m_doorReleaseAt = -1;
@@ -457,7 +488,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
                 holdDetection = d;
             }
             if (cameras)
-                need |= ngNeed;
+                need |= m_setup.ngStopsNothing(d) ? (ngNeed & ~kClampBit) : ngNeed;
             if (m_notInspected[d].on && m_notInspected[d].since <= now) {
                 if (!need) {
                     why = QStringLiteral("detection %1's \"not inspected\" at t=%2 ms holds")

@@ -43,8 +43,16 @@ struct CycleSetup
     bool doorClears = false;
     int shakeErase = 0;
     bool noAlarmSound = false;
+    // The settings that change an NG's outputs and the shielded input.
+    bool prodNgNoEjector = false;
+    bool cutClampOnMoldAlarm = false;
+    bool cutEjectorOnProdAlarm = false;
+    bool noEjectorInProd = false;
+    int shieldPin = 0;
 
     bool twoStage() const { return trigMode == 1 || trigMode == 2; }
+    // An NG of this detection that does not stop the machine (a product NG set to sound only).
+    bool ngStopsNothing(int detection) const { return prodNgNoEjector && trigMode != 3 && detection % 2 == 0; }
     bool rechecked(int detection) const;
     // Detections a check is counted under: in the two-stage modes both stages share a trigger.
     int group(int detection) const { return twoStage() ? detection % 2 : detection; }
@@ -165,6 +173,8 @@ private:
     qint64 m_doorReleaseAt = -1;
     std::vector<EdgeEnd> m_edgeEnds;
     int m_generations = 0;
+    int m_stage = 0;   // the stage flag of the last view
+    int m_shielded = 0;
     std::vector<CycleNote> m_judges;  // of the check whose line has not come yet
     bool m_running = true;
     bool m_stopPending = false;

@@ -154,8 +154,7 @@ quint64 firstSeed()
     return ok ? seed : kDefaultSeed;
 }
 
-// Switched on once the cycle keeps these rules: remove DISABLED_ (the one switch).
-TEST(CycleRules, DISABLED_RandomSequencesKeepEveryRule)
+TEST(CycleRules, RandomSequencesKeepEveryRule)
 {
     const int sequences = qEnvironmentVariableIsSet("MM_CYCLE_SEQUENCES")
                               ? qEnvironmentVariableIntValue("MM_CYCLE_SEQUENCES")

@@ -138,6 +138,11 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     m_para.safetyDoorClearsAlarm = s.doorClears ? 1 : 0;
     m_para.shakeEraseTime = s.shakeErase;
     m_para.noAlarmSoundOnNg = s.noAlarmSound ? 1 : 0;
+    m_para.prodNgNoEjector = s.prodNgNoEjector ? 1 : 0;
+    m_para.cutClampOnMoldAlarm = s.cutClampOnMoldAlarm ? 1 : 0;
+    m_para.cutEjectorOnProdAlarm = s.cutEjectorOnProdAlarm ? 1 : 0;
+    m_para.noEjectorInProd = s.noEjectorInProd ? 1 : 0;
+    m_para.shieldPin = s.shieldPin;
     m_para.ngRecordNum = 5;
     m_para.okRecordNum = 0;
     gPicNumNG = 5;
@@ -469,6 +474,16 @@ void SequenceRun::closingMoulds()
     // open the next cycle, which only the next mould ends.
     if (!inputs.isEmpty() && !cycleDetections.isEmpty() && !s.triggers(cycleDetections.last(), inputs.last()))
         closesOnce = false;
+    // The shielded input triggers after that many signals, counted from the mould opening.
+    if (s.shieldPin > 0 && inputs.contains(2)) {
+        QVector<int> presses;
+        if (inputs.indexOf(0) < 0 || inputs.indexOf(0) > inputs.indexOf(2))
+            presses << 0;
+        for (int input : inputs)
+            for (int n = 0; n < (input == 2 ? s.shieldPin + 1 : 1); ++n)
+                presses << input;
+        inputs = presses;
+    }
     const int shakeMs = s.shakeErase * 100;
     for (int input : inputs) {
         const qint64 rise = m_clock->now();
@@ -569,6 +584,11 @@ CycleSequence randomSequence(quint64 seed)
     s.doorClears = chance(0.3);
     s.shakeErase = chance(0.5) ? pick(1, 3) : 0;
     s.noAlarmSound = chance(0.2);
+    s.prodNgNoEjector = chance(0.15);
+    s.cutClampOnMoldAlarm = chance(0.2);
+    s.cutEjectorOnProdAlarm = chance(0.2);
+    s.noEjectorInProd = chance(0.2);
+    s.shieldPin = chance(0.15) ? pick(1, 2) : 0;
     for (int c = 0; c < s.cameras; ++c)
         for (int d = 0; d < 8; ++d)
             if (chance(0.3))

@@ -12,12 +12,16 @@ set -euo pipefail
 
 # name | file (from the source root) | sed script applied to that file
 FAULTS=(
-  "a: a given-up cycle's NG is not carried into the next close|src/app/detectioncycle.cpp|s/^        m_carry.absorb(m_open);/        ;/"
+  "a: a given-up cycle's NG is not carried into the next close|src/app/detectioncycle.cpp|s/^            m_carry.absorb(m_open);/            ;/"
   "b: a detection that already checked no longer opens a new cycle|src/app/detectioncycle.cpp|s/ || (m_open.settled & MachineCycle::bit(detection))//"
-  "c: isCounting instead of isBusy where a trigger is turned away|src/app/detectioncycle.cpp|/^void DetectionCycle::trigger(int detection)/,/^}/ s/isBusy(detection)/isCounting(detection)/"
+  "c: a detection waiting for its recheck is taken as idle (isCounting for isBusy)|src/app/detectioncycle.cpp|/^bool DetectionCycle::admit/,/^}/ s/^        confirmRecheckNow(detection);/        ;/"
   "d: cycleOf returns the carried findings for a cycle that has gone|src/app/detectioncycle.cpp|s/return m_open.isOpen() ? m_open : m_carry;/return m_carry;/"
   "e: settleWithoutResult keeps the last closed cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::settleWithoutResult/,/^}/ { /m_closed = MachineCycle();/d }"
   "f: finishCycle no longer clears safetyDoorTriggered|src/app/detectioncycle.cpp|/^void DetectionCycle::finishCycle/,/^}/ { /safetyDoorTriggered = 0;/d }"
+  "1: a check that missed a camera releases its NG|src/app/detectioncycle.cpp|/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^    const unsigned held = m_steps\\[detection\\].ngCameras;/    return false;/"
+  "2: pre-cut ends at the last detection's decision|src/app/detectioncycle.cpp|/^void DetectionCycle::CheckNG/,/^}/ s/^    if (ng)$/    if (d == lastDetection()) endPreCut(ng);\\n    if (ng)/"
+  "3: a trigger on a busy detection is dropped without a word|src/app/detectioncycle.cpp|/^bool DetectionCycle::admit/,/^}/ s/^    refuseUninspected(detection, what);/    ;/"
+  "4: the stage does not switch for a given-up cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::openCycle/,/^}/ s/^        switchStage();/        ;/"
 )
 
 sequences=${1:-10000}
