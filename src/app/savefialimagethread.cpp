@@ -68,6 +68,7 @@ qint64 g_queuedBytes = 0;
 QSet<int> g_writing;  // the folders a writer is writing into
 QVector<LostPicture> g_lost;
 QWaitCondition g_work;
+int g_mostQueued = 0;  // the most pictures that have waited at once
 
 QString describe(const WaitingPicture& p)
 {
@@ -92,7 +93,8 @@ bool waiting(int folderKey)
            std::any_of(g_queue.cbegin(), g_queue.cend(), [folderKey](const WaitingPicture& p) { return p.folderKey() == folderKey; });
 }
 
-void enqueue(WaitingPicture picture)
+// True when the queue holds more pictures than it ever did.
+bool enqueue(WaitingPicture picture)
 {
     const auto full = [&picture] {
         return !g_queue.empty() && (int(g_queue.size()) >= SaveFialImageThread::kMaxQueued ||
@@ -102,7 +104,7 @@ void enqueue(WaitingPicture picture)
         const auto ok = std::find_if(g_queue.begin(), g_queue.end(), [](const WaitingPicture& p) { return p.slot == 1; });
         if (ok == g_queue.end()) {
             lose(picture, kQueueFull);
-            return;
+            return false;
         }
         lose(*ok, kQueueFull);
         g_queuedBytes -= ok->bytes;
@@ -111,6 +113,10 @@ void enqueue(WaitingPicture picture)
     g_queuedBytes += picture.bytes;
     g_queue.push_back(std::move(picture));
     g_work.wakeAll();
+    if (int(g_queue.size()) <= g_mostQueued)
+        return false;
+    g_mostQueued = int(g_queue.size());
+    return true;
 }
 
 // The oldest picture of a folder no other writer is writing into.
@@ -194,7 +200,13 @@ void SaveFialImageThread::markPicture(int camera, int detection, int slot, const
     picture.bytes = qint64(picture.picture.byteSize());
     if (slot == 0)
         picture.failIndex = std::exchange(gFailIndex[camera][detection], 0);
-    enqueue(std::move(picture));
+    if (!enqueue(std::move(picture)))
+        return;
+    const int most = g_mostQueued;
+    const qint64 bytes = g_queuedBytes;
+    lock.unlock();
+    // Rare (a new most): how close the writers come to losing pictures on this box.
+    qInfo().noquote() << QStringLiteral("pictures waiting for the writers: up to %1 (%2 KiB)").arg(most).arg(bytes / 1024);
 }
 
 int SaveFialImageThread::queuedCount()
@@ -221,6 +233,7 @@ void SaveFialImageThread::clearQueue()
     g_queue.clear();
     g_queuedBytes = 0;
     g_lost.clear();
+    g_mostQueued = 0;
 }
 
 void SaveFialImageThread::stop()

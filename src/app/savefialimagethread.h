@@ -24,12 +24,12 @@ public:
     static constexpr const char* kTimeFormat = "yyyy-MM-dd_hh.mm.ss";
     // Free space pictures never take: the databases and counters need room to grow.
     static constexpr qint64 kFreeSpaceReserveBytes = 64LL * 1024 * 1024;
-    // Pictures waiting for the writers: at most 48 (six cycles of 8 cameras) and 96 MiB
-    // (a grey 1280x1024 picture with its marks takes about 1.5 MiB, a colour one 5 MiB);
-    // each writer holds one more, expanded (about 7 MiB at 1280x1024). When full, the
-    // oldest OK picture goes first; with none left, the new picture.
-    static constexpr int kMaxQueued = 48;
-    static constexpr qint64 kMaxQueuedBytes = 96LL * 1024 * 1024;
+    // Pictures waiting for the writers: at most 32 (four cycles of 8 cameras; 16 at most were
+    // seen beside 24 busy loops at 0.3 s) and 48 MiB (a grey 1280x1024 picture with its marks
+    // takes about 1.3 MiB, a colour one 5 MiB); each writer holds one more, expanded (about
+    // 7 MiB at 1280x1024). When full, the oldest OK picture goes first; with none left, the new one.
+    static constexpr int kMaxQueued = 32;
+    static constexpr qint64 kMaxQueuedBytes = 48LL * 1024 * 1024;
     // One thread writes a 1280x1024 picture in 5 ms on a quiet box, in 9 ms beside 8 busy
     // loops and in 20 ms beside 24; 8 cameras at 0.3 s need 27 a second, and the checks share
     // the cores too. Two threads double the time a loaded box gives the pictures.
