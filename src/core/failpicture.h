@@ -2,6 +2,7 @@
 
 #include <QRgb>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,11 @@ public:
     int width() const { return m_width; }
     int height() const { return m_height; }
     bool isEmpty() const { return m_width <= 0 || m_height <= 0; }
+    // The memory the stored pixels take.
+    std::size_t byteSize() const
+    {
+        return m_grey.capacity() + m_marks.capacity() * sizeof(Mark) + m_full.capacity() * sizeof(QRgb);
+    }
     void swap(FailPicture& other) noexcept;
 
 private:

@@ -176,8 +176,8 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
             {
                 QMutexLocker lock(&mutex);
                 picture.store(pixels.data(), 64, 48);
-                gisSaveFail[0][0][0] = 1;
             }
+            SaveFialImageThread::markPicture(0, 0, 0, QString());
             return writer.saveOnce();
         };
         const QString folder = SaveFialImageThread::folderFor(0, 0, 0);
@@ -210,6 +210,7 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
                 return name + QStringLiteral(": a cut-short JPEG");
         }
         gpFailImage[0][0][0] = nullptr;
+        SaveFialImageThread::clearQueue();
         pMutexSaveFail = nullptr;
         return QString();
     });

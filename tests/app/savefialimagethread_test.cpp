@@ -12,9 +12,12 @@
 #include <QImage>
 #include <QPainter>
 #include <QSignalSpy>
+#include <QFileInfo>
+#include <QMap>
 #include <QMutexLocker>
 #include <QTest>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -36,9 +39,10 @@ protected:
         }
     }
     // What the detection cycle does before it marks a slot.
-    void storePicture(int slot)
+    void storePicture(int slot, QRgb colour = 0)
     {
-        const std::vector<QRgb> pixels(kW * kH, slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
+        const std::vector<QRgb> pixels(kW * kH, colour ? colour : slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
+        QMutexLocker lock(pMutexSaveFail);
         pictures[slot].store(pixels.data(), kW, kH);
     }
     void TearDown() override
@@ -48,7 +52,21 @@ protected:
         Clock::reset();
     }
 
+    // What the camera unit and the detection cycle do for one camera's picture.
+    void markNew(int camera, int detection, int slot, const QString& cycleId, QRgb colour, QSize size = QSize(kW, kH))
+    {
+        FailPicture& stored = table[camera][detection][slot];
+        {
+            const std::vector<QRgb> pixels(size.width() * size.height(), colour);
+            QMutexLocker lock(pMutexSaveFail);
+            stored.store(pixels.data(), size.width(), size.height());
+            gpFailImage[camera][detection][slot] = &stored;
+        }
+        SaveFialImageThread::markPicture(camera, detection, slot, cycleId);
+    }
+
     FailPicture pictures[2];
+    FailPicture table[kMaxCameras][kMaxDetections][2];
     SaveFialImageThread writer;
 };
 }
@@ -56,8 +74,10 @@ protected:
 TEST_F(SaveFailImageTest, NgImageIsNamedByItsFirstNgRoiAndTheIndexIsTaken)
 {
     QSignalSpy saved(&writer, &SaveFialImageThread::sigImageSaved);
-    gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 3;
+    SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");
+    EXPECT_EQ(gisSaveFail[1][2][0], 1) << "waits for the writer";
+    EXPECT_EQ(gFailIndex[1][2], 0) << "taken with its picture";
     EXPECT_EQ(writer.saveOnce(), 1);
     const QString path = "./alarmimage/camera2/detect3/NG/3_2026-03-14_09.26.53.jpg";
     ASSERT_TRUE(QFile::exists(path));
@@ -65,19 +85,19 @@ TEST_F(SaveFailImageTest, NgImageIsNamedByItsFirstNgRoiAndTheIndexIsTaken)
     EXPECT_EQ(image.size(), QSize(kW, kH));
     EXPECT_GT(qRed(image.pixel(5, 5)), 200);
     EXPECT_EQ(gisSaveFail[1][2][0], 0);
-    EXPECT_EQ(gFailIndex[1][2], 0);
     ASSERT_EQ(saved.count(), 1);
     EXPECT_EQ(saved[0][0].toInt(), 1);
     EXPECT_EQ(saved[0][1].toInt(), 2);
     EXPECT_FALSE(saved[0][2].toBool());
     EXPECT_EQ(saved[0][3].toString(), path);
+    EXPECT_EQ(saved[0][4].toString(), "cycle-a");
     EXPECT_EQ(writer.saveOnce(), 0) << "nothing pending";
 }
 
 TEST_F(SaveFailImageTest, OkImageHasNoPrefixAndLeavesThePendingNgNumber)
 {
-    gisSaveFail[1][2][1] = 1;
     gFailIndex[1][2] = 5;
+    SaveFialImageThread::markPicture(1, 2, 1, "");
     EXPECT_EQ(writer.saveOnce(), 1);
     EXPECT_TRUE(QFile::exists("./alarmimage/camera2/detect3/OK/2026-03-14_09.26.53.jpg"));
     EXPECT_EQ(gFailIndex[1][2], 5);
@@ -85,16 +105,15 @@ TEST_F(SaveFailImageTest, OkImageHasNoPrefixAndLeavesThePendingNgNumber)
 
 TEST_F(SaveFailImageTest, TwoPicturesInOneSecondAreBothKept)
 {
-    gisSaveFail[1][2][0] = 1;
     gFailIndex[1][2] = 2;
-    writer.saveOnce();
+    SaveFialImageThread::markPicture(1, 2, 0, "");
     EXPECT_TRUE(pictures[0].isEmpty()) << "taken out of the table";
-    gisSaveFail[1][2][0] = 1;
+    writer.saveOnce();
     gFailIndex[1][2] = 2;
+    SaveFialImageThread::markPicture(1, 2, 0, "");
     EXPECT_EQ(writer.saveOnce(), 0) << "marked without a new picture: nothing stale is written";
     storePicture(0);
-    gisSaveFail[1][2][0] = 1;
-    gFailIndex[1][2] = 2;
+    SaveFialImageThread::markPicture(1, 2, 0, "");
     writer.saveOnce();
     EXPECT_EQ(QDir("./alarmimage/camera2/detect3/NG").entryList(QDir::Files, QDir::Name),
               (QStringList{"2_2026-03-14_09.26.53.jpg", "2_2026-03-14_09.26.53_2.jpg"}));
@@ -114,19 +133,16 @@ TEST_F(SaveFailImageTest, OldestPicturesBeyondTheLimitAreDeleted)
     ASSERT_TRUE(note.open(QIODevice::WriteOnly));
     note.close();
 
-    gisSaveFail[1][2][0] = 1;
+    SaveFialImageThread::markPicture(1, 2, 0, "");
     writer.saveOnce();
     const QStringList left = QDir(folder).entryList(QDir::Files, QDir::Name);
     EXPECT_EQ(left, (QStringList{"2026-03-14_09.26.53.jpg", "note.txt", "old2.jpg", "old3.jpg"}));
 }
 
-TEST_F(SaveFailImageTest, TheThreadPollsTheTable)
+TEST_F(SaveFailImageTest, TheThreadWritesWhatIsMarked)
 {
     writer.start();
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        gisSaveFail[1][2][0] = 1;
-    }
+    SaveFialImageThread::markPicture(1, 2, 0, "");
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists("./alarmimage/camera2/detect3/NG/2026-03-14_09.26.53.jpg"), 2000);
     writer.stop();
     EXPECT_TRUE(writer.isFinished());
@@ -134,11 +150,8 @@ TEST_F(SaveFailImageTest, TheThreadPollsTheTable)
 
 TEST_F(SaveFailImageTest, PicturesMarkedBeforeTheStopAreStillWritten)
 {
-    {
-        QMutexLocker lock(pMutexSaveFail);
-        gisSaveFail[1][2][0] = 1;
-        gisSaveFail[1][2][1] = 1;
-    }
+    SaveFialImageThread::markPicture(1, 2, 0, "");
+    SaveFialImageThread::markPicture(1, 2, 1, "");
     // Stopped at once (a restart right after an NG): the last pass writes them.
     writer.start();
     writer.stop();
@@ -184,7 +197,7 @@ TEST_F(SaveFailImageTest, WrittenJpegIsTheOneTheFullPictureGives)
         FailPicture packed;
         packed.store(reinterpret_cast<const QRgb*>(original->constBits()), original->width(), original->height());
         gpFailImage[1][2][0] = &packed;
-        gisSaveFail[1][2][0] = 1;
+        SaveFialImageThread::markPicture(1, 2, 0, "");
         ASSERT_EQ(writer.saveOnce(), 1);
         QFile file("./alarmimage/camera2/detect3/NG/2026-03-14_09.26.53.jpg");
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -192,16 +205,150 @@ TEST_F(SaveFailImageTest, WrittenJpegIsTheOneTheFullPictureGives)
     }
 }
 
-// A picture the writer had not taken when the next cycle marked the same slot is lost: it is told.
-TEST_F(SaveFailImageTest, APictureReplacedBeforeItWasWrittenIsTold)
+
+namespace {
+int redOf(const QString& path)
 {
+    return qRed(QImage(path).pixel(kW / 2, kH / 2));
+}
+} // namespace
+
+// The next cycle's picture of a camera comes before the writer took the last one: both
+// are written, in order, each with its own cycle and first NG ROI.
+TEST_F(SaveFailImageTest, AnNgPictureIsNeverReplacedBeforeItIsWritten)
+{
+    gPicNumNG = 10;
+    QSignalSpy saved(&writer, &SaveFialImageThread::sigImageSaved);
+    for (int i = 0; i < 4; ++i) {
+        storePicture(0, qRgb(40 + 50 * i, 0, 0));
+        gFailIndex[1][2] = i + 1;   // as the camera unit records its first NG ROI
+        SaveFialImageThread::markPicture(1, 2, 0, QStringLiteral("cycle-%1").arg(i));
+    }
+    ASSERT_EQ(writer.saveOnce(), 4);
+    ASSERT_EQ(saved.count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        const QString path = saved[i][3].toString();
+        EXPECT_EQ(saved[i][4].toString(), QStringLiteral("cycle-%1").arg(i));
+        EXPECT_TRUE(QFileInfo(path).fileName().startsWith(QStringLiteral("%1_2026-03-14_09.26.53").arg(i + 1))) << path.toStdString();
+        EXPECT_NEAR(redOf(path), 40 + 50 * i, 4) << path.toStdString();
+    }
+}
+
+// Pictures come faster than they are written: each one is written or, lost, named with its
+// camera, detection, result and cycle, or its time when it has no cycle id (networking and
+// API off), in one line per reason however many there are.
+TEST_F(SaveFailImageTest, EveryPictureIsWrittenOrNamedAsLost)
+{
+    gPicNumNG = 1000;
     MessageLog log;
-    const auto told = [&log] { return log.lines.filter("replaced before it was written"); };
-    SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");
-    SaveFialImageThread::markPicture(1, 2, 0, "cycle-a");  // the same cycle again (a Re-detect): nothing lost
-    EXPECT_TRUE(told().isEmpty());
-    SaveFialImageThread::markPicture(1, 2, 0, "cycle-b");
-    EXPECT_EQ(writer.saveOnce(), 1);
-    SaveFialImageThread::markPicture(1, 2, 0, "cycle-c");  // the slot was free again
-    EXPECT_EQ(told(), QStringList{"picture of camera 2, detection 3 (NG) of cycle cycle-a replaced before it was written"});
+    constexpr int kMarked = 60;
+    QStringList names;
+    for (int i = 0; i < kMarked; ++i) {
+        const int camera = i % kMaxCameras, detection = i % 2;   // several of every slot
+        const QString cycleId = i % 3 == 0 ? QStringLiteral("cycle-%1").arg(i) : QString();
+        markNew(camera, detection, 0, cycleId, 0xFFFF0000u);
+        const QString picture = QStringLiteral("camera %1, detection %2 (NG)").arg(camera + 1).arg(detection + 1);
+        names << (cycleId.isEmpty() ? picture + " taken at 2026-03-14 09:26:53.000" : picture + " of cycle " + cycleId);
+    }
+    QSignalSpy saved(&writer, &SaveFialImageThread::sigImageSaved);
+    const int written = writer.saveOnce();
+    QStringList accounted;
+    for (const QList<QVariant>& picture : saved) {
+        const QString name = QStringLiteral("camera %1, detection %2 (NG)").arg(picture[0].toInt() + 1).arg(picture[1].toInt() + 1);
+        const QString id = picture[4].toString();
+        accounted << (id.isEmpty() ? name + " taken at 2026-03-14 09:26:53.000" : name + " of cycle " + id);
+    }
+    const QStringList lines = log.lines.filter(" not written");
+    EXPECT_EQ(lines.size(), written < kMarked ? 1 : 0) << log.lines.join('\n').toStdString();
+    for (const QString& line : lines)
+        accounted << line.section(": ", 1).split("; ");
+    std::sort(names.begin(), names.end());
+    std::sort(accounted.begin(), accounted.end());
+    EXPECT_EQ(accounted, names);
+}
+
+// A full queue gives up its oldest OK pictures for NG ones; with no OK picture left the
+// new picture is the one lost.
+TEST_F(SaveFailImageTest, AFullQueueDropsOkPicturesBeforeNgOnes)
+{
+    gPicNumNG = gPicNumOK = 1000;
+    MessageLog log;
+    constexpr int kFull = SaveFialImageThread::kMaxQueued;
+    QStringList expectedLost;
+    const auto name = [](int camera, int detection, const char* result) {
+        return QStringLiteral("camera %1, detection %2 (%3) taken at 2026-03-14 09:26:53.000").arg(camera + 1).arg(detection + 1).arg(result);
+    };
+    for (int i = 0; i < kFull; ++i) {   // half NG, half OK
+        const int camera = i % kMaxCameras, detection = i / kMaxCameras, slot = i % 2;
+        markNew(camera, detection, slot, "", slot == 0 ? 0xFFFF0000u : 0xFF00FF00u);
+        if (slot == 1)
+            expectedLost << name(camera, detection, "OK");
+    }
+    EXPECT_EQ(SaveFialImageThread::queuedCount(), kFull);
+    for (int i = 0; i < kFull / 2; ++i)
+        markNew(7, 7, 0, "", 0xFFFF0000u);
+    markNew(6, 7, 0, "", 0xFFFF0000u);
+    expectedLost << name(6, 7, "NG");
+    markNew(5, 7, 1, "", 0xFF00FF00u);
+    expectedLost << name(5, 7, "OK");
+    EXPECT_EQ(SaveFialImageThread::queuedCount(), kFull);
+
+    QSignalSpy saved(&writer, &SaveFialImageThread::sigImageSaved);
+    EXPECT_EQ(writer.saveOnce(), kFull);
+    for (const QList<QVariant>& picture : saved)
+        EXPECT_FALSE(picture[2].toBool()) << "only NG pictures were left";
+    const QStringList lines = log.lines.filter("not written, the writers' queue was full: ");
+    ASSERT_EQ(lines.size(), 1) << log.lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral("%1 picture(s) not written").arg(expectedLost.size())));
+    EXPECT_EQ(lines.first().section(": ", 1).split("; "), expectedLost);
+    EXPECT_EQ(gisSaveFail[0][0][0], 0) << "nothing of it waits any more";
+}
+
+// However large the pictures, the queue holds no more than its bytes.
+TEST_F(SaveFailImageTest, TheQueueIsBoundedInMemory)
+{
+    const QSize colour(1024, 1024);   // kept whole: 4 MiB
+    for (int i = 0; i < 40; ++i)
+        markNew(i % kMaxCameras, 0, 0, "", qRgb(i, 90, 200), colour);
+    EXPECT_LE(SaveFialImageThread::queuedBytes(), SaveFialImageThread::kMaxQueuedBytes);
+    EXPECT_GE(SaveFialImageThread::queuedBytes(), SaveFialImageThread::kMaxQueuedBytes - 4 * 1024 * 1024 - 1);
+    const int held = SaveFialImageThread::queuedCount();
+    EXPECT_LT(held, 40);
+    EXPECT_EQ(writer.saveOnce(), held);
+}
+
+// Several writers at once: each folder's pictures are still written one after another in
+// the order marked, and its keep count holds.
+TEST_F(SaveFailImageTest, SeveralWritersKeepEachFolderInOrder)
+{
+    static_assert(SaveFialImageThread::kWriters > 1, "one writer cannot keep pace with 8 cameras");
+    constexpr int kFolders = 4, kEach = SaveFialImageThread::kMaxQueued / kFolders;   // none dropped
+    QMutex mutex;
+    QMap<QString, QStringList> ids;   // per folder, as written
+    int count = 0;
+    QObject::connect(&writer, &SaveFialImageThread::sigImageSaved, &writer,
+                     [&](int, int, bool, QString path, QString cycleId) {
+                         QMutexLocker lock(&mutex);
+                         ids[QDir::cleanPath(QFileInfo(path).path())] << cycleId;
+                         ++count;
+                     },
+                     Qt::DirectConnection);
+    writer.start();
+    for (int i = 0; i < kEach; ++i)
+        for (int f = 0; f < kFolders; ++f)
+            markNew(f, 1, 0, QString::number(i), qRgb(20 * i, 0, 0));
+    ASSERT_TRUE(waitUntil([&] { QMutexLocker lock(&mutex); return count == kFolders * kEach; }, 10000));
+    writer.stop();
+    QStringList order;
+    for (int i = 0; i < kEach; ++i)
+        order << QString::number(i);
+    for (int f = 0; f < kFolders; ++f) {
+        const QString folder = SaveFialImageThread::folderFor(f, 1, 0);
+        EXPECT_EQ(ids.value(QDir::cleanPath(folder)), order) << folder.toStdString();
+        QVector<int> reds;
+        for (const QString& file : QDir(folder).entryList({"*.jpg"}, QDir::Files))
+            reds << qRound(redOf(folder + '/' + file) / 20.0);
+        std::sort(reds.begin(), reds.end());
+        EXPECT_EQ(reds, (QVector<int>{kEach - 3, kEach - 2, kEach - 1})) << "the last three kept in " << folder.toStdString();
+    }
 }

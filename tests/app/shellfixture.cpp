@@ -3,6 +3,7 @@
 #include "controlport.h"
 #include "detectioncycle.h"
 #include "globals.h"
+#include "savefialimagethread.h"
 #include "wizardpara.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,7 @@ void resetShellGlobals()
         pMutexSaveFail = new QMutex;
     if (!pMutexIO)
         pMutexIO = new QMutex;
+    SaveFialImageThread::clearQueue();
 }
 
 void CycleTest::SetUp()

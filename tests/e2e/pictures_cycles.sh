@@ -5,11 +5,12 @@
 # id (the file was written before that cycle started, or its result is not the record's), and
 # cameras that came twice in one cycle.
 #   bash tests/e2e/pictures_cycles.sh <build dir> <source dir> [seconds, default 60] [busy loops, default 24]
+# FRAMES=part puts a part in every frame (an NG every cycle); the default mixes one in four.
 BUILD="$1"; SRC="$2"; SECONDS_RUN="${3:-60}"; BUSY="${4:-24}"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
 echo "application folder: $APP"
-e2e_demo_data --frames mix --delay 0 --cameras 8
+e2e_demo_data --frames "${FRAMES:-mix}" --delay 0 --cameras 8
 # Every picture stays on disk for the look at its file time (PICTURES_KEEP=default: the demo's 5 OK, 20 NG).
 if [ "${PICTURES_KEEP:-all}" = all ]; then
   e2e_set_param_item system1 7 5000
@@ -89,7 +90,11 @@ written = str(written) if os.environ.get('PICTURES_KEEP', 'all') == 'all' else '
 print('pictures written: %s; pushed: %d; received under their own cycle: %d of %d expected, missing %d; '
       'under a wrong id: %d; under an id no record had: %d; cameras twice in a cycle: %d'
       % (written, len(pictures), received, len(expected), len(expected) - received, wrong, unknown, twice))
+for result, name in ((False, 'NG'), (True, 'OK')):
+    keys = [k for k, r in expected.items() if r == result]
+    print('%s pictures: %d expected, missing %d' % (name, len(keys), sum(1 for k in keys if got[k] == 0)))
 print('cycles short of pictures: %d' % sum(1 for u, r in records.items()
                                            if any(got[(u, d['camera_index'], d['detect_index'])] == 0 for d in r['detail'])))
 PY
+echo "picture loss lines: $(cat "$APP"/cnt_net/workspace/log/*.log 2>/dev/null | grep -cE 'replaced before it was written|picture\(s\) not written' || true)"
 echo "push drop lines: $(cat "$APP"/stderr.log "$APP"/cnt_net/workspace/log/*.log 2>/dev/null | grep -c '\[POST_2_APP\] dropped' || true)"
