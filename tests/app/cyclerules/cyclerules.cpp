@@ -251,6 +251,8 @@ void CycleRules::redetect(int detection, bool certain)
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
     m_redetectOpens = true;   // it may open the next cycle itself
+    m_checkedInCycle &= ~(1u << detection);   // a Re-detect checks its cycle again
+    m_gaveUpOnce = true;   // and its check may land in the next cycle
     ++m_redetectsToDecide;
     // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does.
     if (m_wait[detection].on && m_running)
@@ -279,6 +281,7 @@ void CycleRules::stopped()
 
 void CycleRules::dropOpenCycle()
 {
+    m_checkedInCycle = 0;
     m_preCutHold = false;
     m_cycleOpen = false;
     m_ngSinceClose = false;
@@ -365,6 +368,12 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     }
     if (!recheck) {
         ++m_told[m_setup.group(d)];
+        // A detection that has checked in the open cycle opens the next one when it comes again.
+        // (Once a cycle has been given up, a late check of it may land in the next one.)
+        if ((m_checkedInCycle & (1u << d)) && !m_gaveUpOnce)
+            fail(CycleRule::CycleCountsOnce, now,
+                 QStringLiteral("detection %1 checked twice in one cycle").arg(d + 1));
+        m_checkedInCycle |= 1u << d;
         if (m_wait[d].on) {
             // A trigger the model did not count as certain ended the wait.
             confirm(d, m_wait[d].ngCameras, now);
@@ -399,6 +408,9 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         break;
     case CycleNote::Started:
         ++m_causes.starts;
+        m_gaveUpOnce = m_gaveUpOnce || m_cycleOpen;
+        m_checkedInCycle = 0;
+        m_closedSawNothing = false;
         m_redetectsToDecide = 0;   // a Re-detect not yet decided joined this cycle or was given up
         if (m_cycleOpen)
             ++m_causes.flips;  // the open cycle is given up
@@ -409,11 +421,16 @@ void CycleRules::note(const CycleNote& n, qint64 now)
     case CycleNote::Finished:
         if (!m_cycleOpen && m_redetectsToDecide > 0) {
             --m_redetectsToDecide;
+            // The cycle before saw nothing and has no record: a Re-detect checks a cycle of its own.
+            if (m_closedSawNothing)
+                fail(CycleRule::CycleCountsOnce, now,
+                     QStringLiteral("a Re-detect decided again a cycle older than the one that saw nothing"));
             // A Re-detect of the closed cycle decides its record again: no cycle is added,
             // counted or switched.
             m_redetectSinceClose = false;
             m_ngSinceClose = false;
             m_preCutHold = false;
+            m_checkedInCycle = 0;
             break;
         }
         if (!m_cycleOpen)
@@ -422,6 +439,8 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         if (m_ngSinceClose && !m_redetectSinceClose && n.ok)
             fail(CycleRule::CycleCountsOnce, now, QStringLiteral("a cycle with a confirmed NG closed as OK"));
         m_cycleOpen = false;
+        m_checkedInCycle = 0;
+        m_closedSawNothing = false;
         ++m_finished;
         m_finishedNg += n.ok ? 0 : 1;
         m_ngSinceClose = false;
@@ -541,6 +560,8 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     // A cycle that saw nothing ends with no record; it is over for the stages too.
     if (m_cycleOpen && view.openSerial == 0) {
         m_cycleOpen = false;
+        m_closedSawNothing = true;
+        m_checkedInCycle = 0;
         ++m_causes.flips;
     }
 

@@ -175,6 +175,9 @@ private:
     int m_generations = 0;
     int m_stage = 0;   // the stage flag of the last view
     int m_shielded = 0;
+    unsigned m_checkedInCycle = 0;    // detections with a first check in the open cycle
+    bool m_gaveUpOnce = false;
+    bool m_closedSawNothing = false;  // the last cycle ended with nothing seen and no record
     std::vector<CycleNote> m_judges;  // of the check whose line has not come yet
     bool m_running = true;
     bool m_stopPending = false;

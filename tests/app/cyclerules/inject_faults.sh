@@ -18,7 +18,7 @@ FAULTS=(
   "d: cycleOf returns the carried findings for a cycle that has gone|src/app/detectioncycle.cpp|s/return m_open.isOpen() ? m_open : m_carry;/return m_carry;/"
   "e: settleWithoutResult keeps the last closed cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::settleWithoutResult/,/^}/ { /m_closed = MachineCycle();/d }"
   "f: finishCycle no longer clears safetyDoorTriggered|src/app/detectioncycle.cpp|/^void DetectionCycle::finishCycle/,/^}/ { /safetyDoorTriggered = 0;/d }"
-  "1: a check that missed a camera releases its NG|src/app/detectioncycle.cpp|/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^    const unsigned held = m_steps\\[detection\\].ngCameras;/    return false;/"
+  "1: a check that missed a camera releases its NG|src/app/detectioncycle.cpp|/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^        holds = true;/        ;/"
   "2: pre-cut ends at the last detection's decision|src/app/detectioncycle.cpp|/^void DetectionCycle::CheckNG/,/^}/ s/^    if (ng)$/    if (d == lastDetection()) endPreCut(ng);\\n    if (ng)/"
   "3: a trigger on a busy detection is dropped without a word|src/app/detectioncycle.cpp|/^bool DetectionCycle::admit/,/^}/ s/^    refuseUninspected(detection, what);/    ;/"
   "4: the stage does not switch for a given-up cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::openCycle/,/^}/ s/^        switchStage();/        ;/"
@@ -49,7 +49,7 @@ run() { # label report
 }
 
 # A report line: seed and the broken rules as a bit mask (bit 0 = rule 1).
-rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 7; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, s }' "$1"; }
+rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 7; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, (s == "" ? "-" : s) }' "$1"; }
 
 run "unchanged cycle" "$work/base.txt"
 echo "unchanged cycle: $(awk '$2 != 0' "$work/base.txt" | wc -l) of $sequences sequences break a rule"
