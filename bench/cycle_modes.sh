@@ -43,27 +43,10 @@ SETUP="$CYCLE_MODES_SETUP"
 e2e_setup
 MOULDS=0
 
-# $1 moulds, $2 seconds apart; the other words are "OFFSET:BOARD COMMAND", the events of each
-# mould (offsets in seconds from its start).
+# $1 moulds, $2 seconds apart, each with the board commands of the other words (e2e_moulds).
 moulds() {
-  local count=$1 period=$2
-  shift 2
-  python3 - "$APP/ioboard.sock" "$count" "$(e2e_slow "$period")" "$E2E_SLOW" "$@" <<'PY'
-import socket, sys, time
-path, count, period, slow, events = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), sys.argv[5:]
-plan = sorted((float(e.split(":", 1)[0]) * slow, e.split(":", 1)[1]) for e in events)
-start = time.monotonic()
-for mould in range(count):
-    for offset, command in plan:
-        time.sleep(max(0.0, start + mould * period + offset - time.monotonic()))
-        s = socket.socket(socket.AF_UNIX)
-        s.connect(path)
-        s.sendall(command.encode() + b"\n")
-        s.makefile().readline()
-        s.close()
-time.sleep(max(0.0, start + count * period - time.monotonic()))
-PY
-  MOULDS=$((MOULDS + count))
+  e2e_moulds "$@"
+  MOULDS=$((MOULDS + $1))
 }
 
 # Multi-screen, then Re-detected in the alarm box that it opens over a standing alarm (the

@@ -44,7 +44,7 @@ PY
 
 # $1: label, $2: frames, $3: delays (tenths), $4: moulds, $5: "door" to open it 2.6 s into each mould.
 run() {
-  local label="$1" frames="$2" delays="$3" moulds="$4" door="${5:-}" mould got
+  local label="$1" frames="$2" delays="$3" moulds="$4" door="${5:-}" got
   e2e_demo_data --frames "$frames" --delay 0
   e2e_multi_detection 3 "0" "$delays"
   e2e_set_param_item system1 5 3      # preCutTime, tenths
@@ -52,12 +52,7 @@ run() {
   e2e_set_param_item system14 1 5     # recheckDelay, tenths
   rm -f "$APP/io-record.log" "$APP/count.ini"
   e2e_start_ready
-  for mould in $(seq "$moulds"); do
-    e2e_board pulse 0 > /dev/null
-    sleep "$(e2e_slow 2.6)"
-    [ -z "$door" ] || e2e_board pulse 1 > /dev/null
-    sleep "$(e2e_slow 0.4)"
-  done
+  e2e_moulds "$moulds" 3 "0:pulse 0" ${door:+"2.6:pulse 1"}
   got="$(clamp_per_mould)"
   echo "$label: clamp per mould (ms after the trigger):" $got
   e2e_expect "$(echo "$got" | wc -l)" "$moulds" "$label: moulds seen in the board's record"
