@@ -415,3 +415,33 @@ e2e_rois_to_detection1() {
 e2e_log_count() {
   cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true
 }
+
+# Machine cycles (all, NG) of the statistics' live day file, as "all NG".
+e2e_stats_cycles() {
+  python3 - "$APP/ResStatistics.db" <<'PY'
+import json, sqlite3, sys
+row = sqlite3.connect(sys.argv[1]).execute("select value1 from resstatistics where name='statisticsjson'").fetchone()
+ok = ng = 0
+for group in json.loads(row[0])["groups"] if row else []:
+    for camera in group["datas"]:
+        for entry in camera["data"] if camera["cameraID"] == -1 else []:
+            if entry["detectID"] == -1:
+                ok += sum(entry["OK"]); ng += sum(entry["NG"])
+print(ok + ng, ng)
+PY
+}
+
+# Two cameras for the next start: camera 1 sees the part and is lost each time lose.flag appears,
+# back after $1 failed reconnects (one a second; -1: never); camera 2 sees the empty mould.
+e2e_two_cameras_part_lost() {
+  e2e_demo_data --frames part --delay 0 --cameras 2
+  python3 - "$APP/Plugins/Cameras/simcamera.json" "$1" <<'PY'
+import json, sys
+path = sys.argv[1]
+config = json.load(open(path))
+one, two = config["real"]
+one.update(lossWhenFile="../../lose.flag", reconnectFailures=int(sys.argv[2]))
+two["frames"] = [f.replace("part", "empty") for f in two["frames"]]
+json.dump(config, open(path, "w"), indent=2)
+PY
+}

@@ -8,21 +8,6 @@ BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
 
-# Camera 1: the part, lost when lose.flag appears, back after three failed reconnects (about 4 s);
-# camera 2: the empty mould, never lost.
-two_cameras() {
-  e2e_demo_data --frames part --delay 0 --cameras 2
-  python3 - "$APP/Plugins/Cameras/simcamera.json" <<'PY'
-import json, sys
-path = sys.argv[1]
-config = json.load(open(path))
-one, two = config["real"]
-one.update(lossWhenFile="../../lose.flag", reconnectFailures=3)
-two["frames"] = [f.replace("part", "empty") for f in two["frames"]]
-json.dump(config, open(path, "w"), indent=2)
-PY
-}
-
 # Waits up to 5 s until $1 prints $2.
 settles_to() {
   local i=0 got
@@ -85,9 +70,9 @@ run() {
   rm -f "$APP/io-record.log"
 }
 
-two_cameras
+e2e_two_cameras_part_lost 3
 run "mode 0" 2
-two_cameras
+e2e_two_cameras_part_lost 3
 e2e_multi_detection 2 "0" "0 0"
 run "multi-detection" 2
 echo "PASS"
