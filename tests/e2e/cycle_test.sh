@@ -6,21 +6,6 @@ BUILD="$1"; SRC="$2"
 e2e_setup
 zero7=", 0, 0, 0, 0, 0, 0, 0"
 
-# Machine cycles (all, NG) of the statistics' live day file, as "all NG".
-stats_cycles() {
-  python3 - "$APP/ResStatistics.db" <<'PY'
-import json, sqlite3, sys
-row = sqlite3.connect(sys.argv[1]).execute("select value1 from resstatistics where name='statisticsjson'").fetchone()
-ok = ng = 0
-for group in json.loads(row[0])["groups"] if row else []:
-    for camera in group["datas"]:
-        for entry in camera["data"] if camera["cameraID"] == -1 else []:
-            if entry["detectID"] == -1:
-                ok += sum(entry["OK"]); ng += sum(entry["NG"])
-print(ok + ng, ng)
-PY
-}
-
 # A left-over part in cavity 1: the mould detection (input 0, no delay) is NG.
 e2e_demo_data --frames part --delay 0
 e2e_start_board
@@ -45,7 +30,7 @@ e2e_wait_out 0x0F 0x00 10
 e2e_wait_for "LEDOnOff 7 0" 5
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 # A stop long before the minute's save keeps the cycle in the statistics too.
-e2e_expect "$(stats_cycles)" "1 1" "statistics cycles after a stop"
+e2e_expect "$(e2e_stats_cycles)" "1 1" "statistics cycles after a stop"
 
 # The part is gone; after a restart the counts continue and the records stay.
 e2e_demo_data --frames empty --delay 0
@@ -61,5 +46,5 @@ e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 
 e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "0" "outputs after an OK cycle"
 e2e_wait_for "LEDOnOff 6 1" 5
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
-e2e_expect "$(stats_cycles)" "2 1" "statistics cycles after the second stop"
+e2e_expect "$(e2e_stats_cycles)" "2 1" "statistics cycles after the second stop"
 echo "PASS"

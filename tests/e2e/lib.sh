@@ -376,3 +376,72 @@ e2e_pushed() {
   done
   python3 "$SRC/tests/e2e/pushed.py" "$APP/subscriber.out"
 }
+
+# Paces the machine through the board simulator: $1 moulds, $2 seconds apart; the other words are
+# "OFFSET:BOARD COMMAND", the events of each mould (offsets in seconds from its start). Returns
+# when the last mould's period is over.
+e2e_moulds() {
+  local count=$1 period=$2
+  shift 2
+  python3 - "$APP/ioboard.sock" "$count" "$(e2e_slow "$period")" "$E2E_SLOW" "$@" <<'PY'
+import socket, sys, time
+path, count, period, slow, events = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), sys.argv[5:]
+plan = sorted((float(e.split(":", 1)[0]) * slow, e.split(":", 1)[1]) for e in events)
+start = time.monotonic()
+for mould in range(count):
+    for offset, command in plan:
+        time.sleep(max(0.0, start + mould * period + offset - time.monotonic()))
+        s = socket.socket(socket.AF_UNIX)
+        s.connect(path)
+        s.sendall(command.encode() + b"\n")
+        s.makefile().readline()
+        s.close()
+time.sleep(max(0.0, start + count * period - time.monotonic()))
+PY
+}
+
+# Moves the demo's ROIs and template from detection 2 to detection 1 of camera 1 (the next start).
+e2e_rois_to_detection1() {
+  local detect1
+  detect1="$(e2e_sql PARAM.db "select value from cammer0 where name = 'detect1'")"
+  e2e_sql PARAM.db "update cammer0 set value = '$detect1' where name = 'detect0';
+    update cammer0 set value = '0 0 0 0 0 0 0 0 0' where name = 'detect1';
+    update cammer0 set name = replace(name, 'ROI1-', 'ROI0-') where name like 'ROI1-%'"
+  mkdir -p "$APP/cammer11"
+  cp "$APP/cammer12/template0.bmp" "$APP/cammer11/"
+}
+
+# The monitor's log lines that contain $1, counted.
+e2e_log_count() {
+  cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true
+}
+
+# Machine cycles (all, NG) of the statistics' live day file, as "all NG".
+e2e_stats_cycles() {
+  python3 - "$APP/ResStatistics.db" <<'PY'
+import json, sqlite3, sys
+row = sqlite3.connect(sys.argv[1]).execute("select value1 from resstatistics where name='statisticsjson'").fetchone()
+ok = ng = 0
+for group in json.loads(row[0])["groups"] if row else []:
+    for camera in group["datas"]:
+        for entry in camera["data"] if camera["cameraID"] == -1 else []:
+            if entry["detectID"] == -1:
+                ok += sum(entry["OK"]); ng += sum(entry["NG"])
+print(ok + ng, ng)
+PY
+}
+
+# Two cameras for the next start: camera 1 sees the part and is lost each time lose.flag appears,
+# back after $1 failed reconnects (one a second; -1: never); camera 2 sees the empty mould.
+e2e_two_cameras_part_lost() {
+  e2e_demo_data --frames part --delay 0 --cameras 2
+  python3 - "$APP/Plugins/Cameras/simcamera.json" "$1" <<'PY'
+import json, sys
+path = sys.argv[1]
+config = json.load(open(path))
+one, two = config["real"]
+one.update(lossWhenFile="../../lose.flag", reconnectFailures=int(sys.argv[2]))
+two["frames"] = [f.replace("part", "empty") for f in two["frames"]]
+json.dump(config, open(path, "w"), indent=2)
+PY
+}

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# No mould passes unchecked without a word. A part lies in every frame; each setup is a fresh
+# program with the board simulator and a subscriber of the pushed records and pictures:
+#   recheck wait  mode 0, delay 0.5 s, 2 rechecks 0.5 s apart, a mould every 1.0 s: the next
+#                 mould confirms the NG waiting for its recheck; every mould is an NG record and
+#                 the first NG interlocks at the second trigger at the latest
+#   two inputs    detection 1 on input 1 with the ROIs, detection 2 on input 3 without, 2
+#                 rechecks 0.5 s, a mould every 0.8 s: every mould an NG record
+#   fast moulds   multi-detection, delays 0.1/0.2/0.3 s, 1 recheck 0.2 s, a mould every 0.4 s:
+#                 every mould a record or a logged "not inspected", no picture without a record
+#   door          the safety door checks the mould detection while it still counts down (empty
+#                 mould): "not inspected", clamp and alarm at once, an NG record per mould
+BUILD="$1"; SRC="$2"
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+zero7=", 0, 0, 0, 0, 0, 0, 0"
+
+start() {
+  rm -f "$APP/io-record.log" "$APP/count.ini"
+  e2e_start_subscribed
+}
+
+stop() {
+  e2e_stop || { echo "FAIL: $1: unclean exit"; exit 1; }
+  e2e_end_groups "$E2E_LISTENER"
+  kill "$E2E_BOARD_PID"; wait "$E2E_BOARD_PID" 2>/dev/null || true
+  E2E_LISTENER="" E2E_BOARD_PID=""
+}
+
+# The results of the pushed records, one word each ("NG NG ...").
+records() {
+  e2e_pushed "$1" 5 | awk '$1 == "record" {print $3}' | tr '\n' ' '
+}
+
+# ms from the second input 1 edge to the first clamp rise (negative: before it).
+first_clamp_after_second_trigger() {
+  python3 - "$APP/io-record.log" <<'PY'
+import sys
+edges, clamp, last = [], None, {"in": 0, "out": 0}
+for line in open(sys.argv[1]):
+    _, ms, kind, word = line.split()
+    ms, word = int(ms), int(word, 16)
+    if kind == "in" and word & 1 and not last["in"] & 1:
+        edges.append(ms)
+    if kind == "out" and clamp is None and word & 1:
+        clamp = ms
+    last[kind] = word
+print(clamp - edges[1] if clamp is not None and len(edges) > 1 else "none")
+PY
+}
+
+# --- recheck wait
+e2e_demo_data --frames part --delay 5
+e2e_set_param_item system1 6 2      # recheckTimes
+e2e_set_param_item system14 1 5     # recheckDelay, tenths
+start
+e2e_moulds 4 1.0 "0:pulse 0"
+e2e_expect "$(records 4)" "NG NG NG NG " "recheck wait: records of 4 moulds"
+e2e_wait_count list_failcyclenum "4$zero7"
+e2e_expect "$(e2e_log_count "the next mould came before the recheck, NG confirmed")" "3" \
+  "recheck wait: NGs confirmed by the next mould"
+took="$(first_clamp_after_second_trigger)"
+[ "$took" != none ] && [ "$took" -le "$(e2e_slow 400)" ] \
+  || { echo "FAIL: recheck wait: the first NG interlocked $took ms after the second mould's trigger"; exit 1; }
+stop "recheck wait"
+
+# --- two inputs
+e2e_demo_data --frames part --delay 0
+e2e_multi_detection 2 "0 1" "0 0"
+e2e_rois_to_detection1
+e2e_set_param_item system1 6 2
+e2e_set_param_item system14 1 5
+start
+e2e_moulds 4 0.8 "0:pulse 0" "0.2:pulse 2"
+e2e_expect "$(records 4)" "NG NG NG NG " "two inputs: records of 4 moulds"
+e2e_wait_count list_failcyclenum "4$zero7"
+stop "two inputs"
+
+# --- fast moulds
+e2e_demo_data --frames part --delay 0
+e2e_multi_detection 3 "0" "1 2 3"
+e2e_set_param_item system1 6 1
+e2e_set_param_item system14 1 2
+start
+e2e_moulds 10 0.4 "0:pulse 0"
+pushed="$(e2e_pushed 10 5)"
+sleep "$(e2e_slow 1)"
+pushed="$(e2e_pushed 10 1)"
+refused="$(e2e_log_count "trigger not inspected")"
+got="$(echo "$pushed" | grep -c '^record' || true)"
+echo "fast moulds: $got records, $refused triggers not inspected"
+[ $((got + refused)) -ge 10 ] || { echo "FAIL: fast moulds: 10 moulds gave $got records and $refused 'not inspected'"; exit 1; }
+e2e_expect "$(echo "$pushed" | awk '$1 == "record" && $3 != "NG"' | wc -l)" "0" "fast moulds: OK records"
+orphans="$(echo "$pushed" | awk '$1 == "record" {r[$2] = 1} $1 == "picture" {p[$2] = 1}
+  END {n = 0; for (id in p) if (!(id in r)) n++; print n}')"
+e2e_expect "$orphans" "0" "fast moulds: cycle ids with pictures but no record"
+stop "fast moulds"
+
+# --- door
+e2e_demo_data --frames empty --delay 5
+e2e_set_param_item system3 10 1     # safetyDoorTrigger
+start
+e2e_moulds 3 1.5 "0:pulse 0" "0.2:pulse 1"
+e2e_expect "$(records 3)" "NG NG NG " "door: records of 3 moulds"
+e2e_expect "$(e2e_log_count "detection 2: safety door check not inspected, the detection is still counting down")" "3" \
+  "door: door checks not inspected"
+# Clamp and alarm come with the refused door check: the mould's own check (0.5 s) sees it empty.
+raised="$(python3 - "$APP/io-record.log" <<'PY'
+import sys
+door, last, raised = None, {"in": 0, "out": 0}, 0
+for line in open(sys.argv[1]):
+    _, ms, kind, word = line.split()
+    ms, word = int(ms), int(word, 16)
+    if kind == "in" and word & 2 and not last["in"] & 2:
+        door = ms
+    if kind == "out" and door is not None and word & 5 == 5 and ms - door < 1000:
+        raised, door = raised + 1, None
+    last[kind] = word
+print(raised)
+PY
+)"
+e2e_expect "$raised" "3" "door: clamp and alarm raised by a refused door check"
+stop "door"
+echo "PASS"
