@@ -57,7 +57,7 @@ start
 e2e_moulds 4 1.0 "0:pulse 0"
 e2e_expect "$(records 4)" "NG NG NG NG " "recheck wait: records of 4 moulds"
 e2e_wait_count list_failcyclenum "4$zero7"
-e2e_expect "$(e2e_log_count "the next mould came before the recheck, NG confirmed")" "3" \
+e2e_expect "$(e2e_log_count "the next mould came before the recheck, NG confirmed" 3)" "3" \
   "recheck wait: NGs confirmed by the next mould"
 took="$(first_clamp_after_second_trigger)"
 [ "$took" != none ] && [ "$took" -le "$(e2e_slow 400)" ] \
@@ -84,9 +84,9 @@ e2e_set_param_item system14 1 2
 start
 e2e_moulds 10 0.4 "0:pulse 0"
 pushed="$(e2e_pushed 10 5)"
-sleep "$(e2e_slow 1)"
+sleep "$(e2e_slow 1.5)"
 pushed="$(e2e_pushed 10 1)"
-refused="$(e2e_log_count "trigger not inspected")"
+refused="$(e2e_log_count "trigger not inspected" 0)"
 got="$(echo "$pushed" | grep -c '^record' || true)"
 echo "fast moulds: $got records, $refused triggers not inspected"
 [ $((got + refused)) -ge 10 ] || { echo "FAIL: fast moulds: 10 moulds gave $got records and $refused 'not inspected'"; exit 1; }
@@ -102,7 +102,7 @@ e2e_set_param_item system3 10 1     # safetyDoorTrigger
 start
 e2e_moulds 3 1.5 "0:pulse 0" "0.2:pulse 1"
 e2e_expect "$(records 3)" "NG NG NG " "door: records of 3 moulds"
-e2e_expect "$(e2e_log_count "detection 2: safety door check not inspected, the detection is still counting down")" "3" \
+e2e_expect "$(e2e_log_count "detection 2: safety door check not inspected, the detection is still counting down" 3)" "3" \
   "door: door checks not inspected"
 # Clamp and alarm come with the refused door check: the mould's own check (0.5 s) sees it empty.
 raised="$(python3 - "$APP/io-record.log" <<'PY'

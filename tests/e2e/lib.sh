@@ -411,9 +411,15 @@ e2e_rois_to_detection1() {
   cp "$APP/cammer12/template0.bmp" "$APP/cammer11/"
 }
 
-# The monitor's log lines that contain $1, counted.
+# The monitor's log lines that contain $1, counted once there are $2 (default 1) or after $3
+# seconds (default 3): the log reaches its file up to a second after the line was written.
 e2e_log_count() {
-  cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true
+  local i=0 n
+  while n="$(cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true)" \
+    && [ "$n" -lt "${2:-1}" ] && [ $i -lt $(( ${3:-3} * E2E_SLOW * 10 )) ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  echo "$n"
 }
 
 # Machine cycles (all, NG) of the statistics' live day file, as "all NG".
