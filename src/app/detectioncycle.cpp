@@ -234,7 +234,7 @@ void DetectionCycle::handleTrigger(int input)
     // two-stage modes also a detection of the other stage: its input came again).
     for (int d = 0; d < kMaxDetections; ++d)
         if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
-            confirmRecheckNow(d);
+            confirmRecheckNow(d, QStringLiteral("the next mould came"));
     if (door && gpWPara->safetyDoorTrigger)
         triggerFromDoor(kMouldDetection);
     // The next mould gives up the open cycle before its detections are chosen:
@@ -392,7 +392,8 @@ bool DetectionCycle::admit(int detection, const char* what)
     case Phase::Idle:
         return true;
     case Phase::AwaitingRecheck:
-        confirmRecheckNow(detection);
+        confirmRecheckNow(detection, qstrcmp(what, "trigger") == 0 ? QStringLiteral("the next mould came")
+                                                                  : QLatin1String(what) + QLatin1String(" came"));
         return true;
     case Phase::CountingDown:
     case Phase::Checking:
@@ -402,12 +403,13 @@ bool DetectionCycle::admit(int detection, const char* what)
     return false;
 }
 
-void DetectionCycle::confirmRecheckNow(int detection)
+void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
 {
     DetectionStep& step = m_steps[detection];
     m_recheckTimer[detection]->stop();
-    qInfo().noquote() << QStringLiteral("detection %1: the next mould came before the recheck, NG confirmed")
-                             .arg(detection + 1);
+    qInfo().noquote() << QStringLiteral("detection %1: %2 before the recheck, NG confirmed")
+                             .arg(detection + 1)
+                             .arg(cause);
     m_stepOk = step.recheckOk;
     m_stepChecked = step.recheckChecked;
     m_win->recheckMade[detection] = 0;
@@ -694,7 +696,7 @@ void DetectionCycle::cancelCountdowns()
     // An NG already found is not dropped with the wait for its recheck.
     for (int d = 0; d < kMaxDetections; ++d)
         if (m_steps[d].phase == Phase::AwaitingRecheck)
-            confirmRecheckNow(d);
+            confirmRecheckNow(d, QStringLiteral("detection stopped"));
     for (int d = 0; d < kMaxDetections; ++d) {
         if (m_steps[d].phase == Phase::CountingDown)
             qWarning().noquote() << QStringLiteral("detection %1: trigger not inspected, detection stopped").arg(d + 1);

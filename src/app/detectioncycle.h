@@ -166,7 +166,8 @@ private:
     // its NG confirmed now and may start; one counting down or checking turns the
     // request away as "not inspected". True when the check may start.
     bool admit(int detection, const char* what);
-    void confirmRecheckNow(int detection);
+    // cause: what ended the wait, as the log line tells it.
+    void confirmRecheckNow(int detection, const QString& cause);
     void refuseUninspected(int detection, const char* what);
     // Stops the machine for a mould nobody looked at, and says so.
     void holdUninspected(int detection, const QString& what, const QString& why);

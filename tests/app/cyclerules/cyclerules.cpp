@@ -14,7 +14,7 @@ constexpr qint64 kLostPassMs = 1100;
 
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
-const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): the next mould came before the recheck, NG confirmed"));
+const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): .* before the recheck, NG confirmed"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
