@@ -75,15 +75,7 @@ constexpr unsigned D1 = 1u << 1;
 // Multi-detection with three detections on input 0 and the given delays (tenths).
 std::function<void(WizardPara&)> multi(std::vector<int> delays, std::vector<int> inputs = {})
 {
-    return [delays, inputs](WizardPara& p) {
-        p.trigMode = kAllGroupsTrigMode;
-        gDNum = int(delays.size());
-        for (int d = 0; d < gDNum; ++d) {
-            p.detectEnable[d] = 1;
-            p.trigInDelay[d] = delays[size_t(d)];
-            p.trigInput[d] = inputs.empty() ? 0 : inputs[size_t(d)];
-        }
-    };
+    return [delays, inputs](WizardPara& p) { setMultiDetection(p, delays, inputs); };
 }
 
 const std::vector<Mode>& modes()

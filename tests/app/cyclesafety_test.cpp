@@ -55,17 +55,7 @@ protected:
         pressInput(input);
         runPass();
     }
-    void multi(std::initializer_list<int> delays)
-    {
-        para->trigMode = kAllGroupsTrigMode;
-        gDNum = int(delays.size());
-        int d = 0;
-        for (int delay : delays) {
-            para->detectEnable[d] = 1;
-            para->trigInput[d] = 0;
-            para->trigInDelay[d++] = delay;
-        }
-    }
+    void multi(std::initializer_list<int> delays) { setMultiDetection(*para, delays); }
 };
 
 // Camera 2 sees a part, camera 1 an empty mould; camera 2 is lost and comes back.
@@ -253,16 +243,9 @@ TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
 // Two stages alternate per mould also when a mould is given up during a recheck.
 TEST_F(CycleSafetyTest, TheStageSwitchesForAGivenUpCycle)
 {
-    para->trigMode = 1;
-    para->stageGroups = 2;
-    gDNum = 4;
-    for (int d = 0; d < 4; ++d)
-        para->detectEnable[d] = 1;
-    para->trigInput[0] = 0;
-    para->trigInput[1] = 2;
+    twoStages(2);
     para->recheckTimes = 1;
     para->recheckDelay = 5;
-    win->stageFlag = 1;
     cam1->judge = [](int d) { return d != 1; };
     mould(0);
     mould(2);   // detection 2 waits for its recheck

@@ -329,15 +329,7 @@ TEST_F(CycleTest, MouldNgIsRecheckedBeforeItAlarms)
 
 TEST_F(CycleTest, TwoStageModesAlternateBetweenTheStagesWithStageGroupsTwoAndThree)
 {
-    // Mode 1, stage groups 2: detections 0-3 enabled, inputs 0 and "2 or 3".
-    para->trigMode = 1;
-    para->stageGroups = 2;
-    gDNum = 4;
-    for (int d = 0; d < 4; ++d)
-        para->detectEnable[d] = 1;
-    para->trigInput[0] = 0;
-    para->trigInput[1] = DetectionCycle::kAnyOfInputs2And3;
-    win->stageFlag = 1;
+    twoStages(DetectionCycle::kAnyOfInputs2And3);
     QList<int> detections;
     QObject::connect(win.get(), &MainWindowBase::sendRecord, win.get(),
                      [&](int d, int, QList<bool>, bool) { detections << d; });

@@ -4,6 +4,7 @@
 #include "detectioncycle.h"
 #include "globals.h"
 #include "savefialimagethread.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,17 @@ void CycleWindow::CheckNG(bool ng)
 bool CycleWindow::isOutputHeld(int output) const
 {
     return cycle && (cycle->heldOutputs() & (1u << output));
+}
+
+void setMultiDetection(WizardPara& para, const std::vector<int>& delays, const std::vector<int>& inputs)
+{
+    para.trigMode = kAllGroupsTrigMode;
+    gDNum = int(delays.size());
+    for (int d = 0; d < gDNum; ++d) {
+        para.detectEnable[d] = 1;
+        para.trigInDelay[d] = delays[size_t(d)];
+        para.trigInput[d] = inputs.empty() ? 0 : inputs[size_t(d)];
+    }
 }
 
 void resetShellGlobals()
@@ -91,6 +103,18 @@ void CycleTest::reportInputs(int word, qint64 seenAtMs)
 {
     QMetaObject::invokeMethod(io.get(), "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word),
                               Q_ARG(qint64, seenAtMs));
+}
+
+void CycleTest::twoStages(int secondInput)
+{
+    para->trigMode = 1;
+    para->stageGroups = 2;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        para->detectEnable[d] = 1;
+    para->trigInput[0] = 0;
+    para->trigInput[1] = secondInput;
+    win->stageFlag = 1;
 }
 
 void CycleTest::runPass()

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ControlPort;
 class DetectionCycle;
@@ -94,6 +95,9 @@ protected:
     void reportInputs(int word, qint64 seenAtMs);
     // One pass of the cycle.
     void runPass();
+    // Mode 1, stage groups 2: detections 0-3 on, detection 0 on input 0, detection 1 on
+    // secondInput, the stage of detections 0 and 1 first.
+    void twoStages(int secondInput);
     int outputWord() const;
 
     std::unique_ptr<WizardPara> para;
@@ -104,6 +108,9 @@ protected:
     FakeUnit* cam0 = nullptr;
     FakeUnit* cam1 = nullptr;
 };
+
+// Multi-detection: one detection per delay (tenths), on input 0 or the inputs given.
+void setMultiDetection(WizardPara& para, const std::vector<int>& delays, const std::vector<int>& inputs = {});
 
 // Resets the shared counters and the NG image table between tests.
 void resetShellGlobals();
