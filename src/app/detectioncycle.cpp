@@ -447,7 +447,7 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     for (const DetectionUnit* unit : qAsConst(m_units))
         if (!m_alarmCameras.contains(unit->cameraIndex()))
             m_alarmCameras << unit->cameraIndex();
-    showNgResult(detection);
+    showNgResult();
     m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
     m_win->update();
 }
@@ -940,7 +940,7 @@ void DetectionCycle::CheckNG(bool ng)
     m_resultTimer->start(kResultShowMs);
 
     if (ng) {
-        showNgResult(d);
+        showNgResult();
         QStringList cameras;
         for (int i = 0; i < m_units.size(); ++i) {
             if (m_stepOk.at(i))
@@ -977,7 +977,7 @@ void DetectionCycle::savePictures(int detection)
     }
 }
 
-void DetectionCycle::showNgResult(int /*detection*/)
+void DetectionCycle::showNgResult()
 {
     setLamp(LedDevice::LampOK, false);
     setLamp(LedDevice::LampNG, true);

@@ -210,7 +210,7 @@ private:
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
-    void showNgResult(int detection);
+    void showNgResult();
     void showOkResult();
     void savePictures(int detection);
     void timePass();
