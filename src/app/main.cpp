@@ -171,6 +171,7 @@ int main(int argc, char* argv[])
     loadPixmaps();
 
     StartupServices::removeDownloadLeftovers();
+    ParaGroupStore::recoverGroups();
     QString restoredGroup;
     const ParaGroupStore::Recovery recovery = ParaGroupStore::recoverRestore(&restoredGroup);
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
