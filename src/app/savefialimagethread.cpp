@@ -4,6 +4,7 @@
 #include "copy2movedisk.h"
 #include "failpicture.h"
 #include "loglimiter.h"
+#include "spacereclaim.h"
 #include "storedfile.h"
 
 #include <QBuffer>
@@ -336,21 +337,22 @@ void SaveFialImageThread::prune(const QString& folder, int keep) const
 
 bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
 {
-    const auto enoughFree = [&] {
+    const auto missing = [&]() -> qint64 {
         QStorageInfo storage(folder);
-        storage.refresh();
-        return !storage.isValid() || storage.bytesAvailable() >= m_reserve + needed;
+        return storage.isValid() ? m_reserve + needed - storage.bytesAvailable() : 0;
     };
     // The folder is listed only when room must be made: the writer keeps pace with the cycle.
-    if (enoughFree())
+    const qint64 lacking = missing();
+    if (lacking <= 0)
         return true;
-    const QFileInfoList files = oldestFirst(folder);
-    for (const QFileInfo& file : files) {
-        QFile::remove(file.absoluteFilePath());
-        if (enoughFree())
-            return true;
-    }
-    return false;
+    // Another file can take the disk: the folder's pictures then stay, and the new one is lost alone.
+    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(oldestFirst(folder), lacking);
+    if (pruned.files > 0)
+        qWarning().noquote() << QStringLiteral("pictures removed to keep the free-space reserve: %1 file(s), %2 KiB, oldest first from %3")
+                                    .arg(pruned.files)
+                                    .arg(pruned.bytes / 1024)
+                                    .arg(folder);
+    return pruned.enough && missing() <= 0;
 }
 
 int SaveFialImageThread::saveOnce()
@@ -390,7 +392,8 @@ bool SaveFialImageThread::write(WaitingPicture& job)
     const int limit = job.slot == 0 ? gPicNumNG : gPicNumOK;
     prune(folder, qMax(limit, 1) - 1);
 
-    QString name = Clock::now().toString(kTimeFormat);
+    // Named by when it was taken: under load the writers lag the moulds by the queue.
+    QString name = job.taken.toString(kTimeFormat);
     if (job.failIndex > 0)
         name = QStringLiteral("%1_%2").arg(job.failIndex).arg(name);
     // A second picture within the same second must not replace the first.

@@ -75,8 +75,8 @@ private:
     // Logs the lost pictures gathered since the last report, when it is time (or now).
     void reportLosses(bool now);
     void prune(const QString& folder, int keep) const;
-    // Removes the folder's oldest pictures until the reserve plus the next picture is
-    // free; false (the picture is skipped) when the folder has none left to give.
+    // Removes the fewest of the folder's oldest pictures that bring the reserve plus the next
+    // picture free; none, and false (the picture is skipped), when all of them would not.
     bool makeRoom(const QString& folder, qint64 needed) const;
 
     std::atomic<qint64> m_reserve{kFreeSpaceReserveBytes};
