@@ -154,6 +154,7 @@ int main(int argc, char* argv[])
     const auto logEnd = qScopeGuard(LogManager::finish);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
+    TerminationSignals::setExitFlush(LogManager::finish);
     // Also after it, so that their warnings on a PC reach the log files.
     DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
     LedDevice::open();
@@ -199,6 +200,8 @@ int main(int argc, char* argv[])
     ShellRunner::instance().startDetached("notify-send", {QString::fromUtf8(kDesktopNotice)});
     qInfo().noquote() << "main window shown" << gShowW << "x" << gShowH;
 
+    // After the start-up's statics: the exit watch then starts before their destructors.
+    TerminationSignals::watchExit();
     const int rc = app.exec();
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();

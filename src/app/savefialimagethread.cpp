@@ -14,12 +14,15 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QSet>
 #include <QVector>
 #include <QWaitCondition>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -63,13 +66,49 @@ struct LostPicture
     QString what;
 };
 
-// All under pMutexSaveFail.
-std::deque<WaitingPicture> g_queue;
-qint64 g_queuedBytes = 0;
-QSet<int> g_writing;  // the folders a writer is writing into
-QVector<LostPicture> g_lost;
-QWaitCondition g_work;
-int g_mostQueued = 0;  // the most pictures that have waited at once
+struct SharedState
+{
+    // Under pMutexSaveFail.
+    std::deque<WaitingPicture> queue;
+    qint64 queuedBytes = 0;
+    QSet<int> writing;  // the folders a writer is writing into
+    QVector<LostPicture> lost;
+    QWaitCondition work;
+    int mostQueued = 0;  // the most pictures that have waited at once
+    // The writers running, for the end of the program; under runningMutex.
+    QMutex runningMutex;
+    QSet<SaveFialImageThread*> running;
+};
+
+// Never destroyed: exit() (a library's call included) destroys statics while writers may still
+// wait on them, and destroying a wait condition with waiters blocks for ever.
+SharedState& shared()
+{
+    static auto* state = new SharedState;
+    return *state;
+}
+
+std::deque<WaitingPicture>& g_queue = shared().queue;
+qint64& g_queuedBytes = shared().queuedBytes;
+QSet<int>& g_writing = shared().writing;
+QVector<LostPicture>& g_lost = shared().lost;
+QWaitCondition& g_work = shared().work;
+int& g_mostQueued = shared().mostQueued;
+
+// How long the end of the program waits for each writer to write what it holds.
+constexpr unsigned long kExitStopMs = 2000;
+
+// Runs within exit(), before the statics the writers use are destroyed: registered after them.
+void stopWritersAtExit()
+{
+    QList<SaveFialImageThread*> writers;
+    {
+        QMutexLocker lock(&shared().runningMutex);
+        writers = shared().running.values();
+    }
+    for (SaveFialImageThread* writer : qAsConst(writers))
+        writer->stopWithin(kExitStopMs);
+}
 
 QString describe(const WaitingPicture& p)
 {
@@ -156,6 +195,9 @@ void unmarkIdle()
 SaveFialImageThread::SaveFialImageThread(QObject* parent)
     : QThread(parent)
 {
+    static const bool registered = std::atexit(stopWritersAtExit) == 0;
+    if (!registered)
+        qWarning() << "picture writers: no stop at exit registered";
 }
 
 SaveFialImageThread::~SaveFialImageThread()
@@ -239,14 +281,21 @@ void SaveFialImageThread::clearQueue()
 
 void SaveFialImageThread::stop()
 {
+    stopWithin(ULONG_MAX);
+}
+
+bool SaveFialImageThread::stopWithin(unsigned long ms)
+{
     m_stopping = true;
     requestInterruption();
     if (pMutexSaveFail) {
         QMutexLocker lock(pMutexSaveFail);
         g_work.wakeAll();
     }
-    wait();
+    if (!wait(ms))
+        return false;
     m_stopping = false;  // a later start() writes again
+    return true;
 }
 
 void SaveFialImageThread::waitForWork()
@@ -271,6 +320,14 @@ void SaveFialImageThread::writeUntilStopped()
 
 void SaveFialImageThread::run()
 {
+    {
+        QMutexLocker lock(&shared().runningMutex);
+        shared().running.insert(this);
+    }
+    const auto unregister = qScopeGuard([this] {
+        QMutexLocker lock(&shared().runningMutex);
+        shared().running.remove(this);
+    });
     std::vector<std::unique_ptr<QThread>> helpers;
     for (int i = 1; i < kWriters; ++i) {
         helpers.emplace_back(QThread::create([this] { writeUntilStopped(); }));

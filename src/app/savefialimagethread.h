@@ -53,6 +53,8 @@ public:
     // of files written. Safe to call from several threads at once.
     int saveOnce();
     void stop();
+    // Stops as stop() does, waiting at most ms for the writers to end; false when they still run.
+    bool stopWithin(unsigned long ms);
     // Tests shrink the reserve to fit a small file system.
     void setFreeSpaceReserve(qint64 bytes) { m_reserve = bytes; }
 
