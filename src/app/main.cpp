@@ -10,6 +10,7 @@
 #include "mapplication.h"
 #include "paragroupstore.h"
 #include "publictools.h"
+#include "savefialimagethread.h"
 #include "shellrunner.h"
 #include "splashframe.h"
 #include "startupservices.h"
@@ -154,7 +155,10 @@ int main(int argc, char* argv[])
     const auto logEnd = qScopeGuard(LogManager::finish);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
-    TerminationSignals::setExitFlush(LogManager::finish);
+    // A library's exit() skips the owners' destructors: the writers stop first, then the log's
+    // held lines (theirs too) reach the files.
+    TerminationSignals::atExitBegin(SaveFialImageThread::stopAllAtExit);
+    TerminationSignals::atExitBegin(LogManager::finish);
     // Also after it, so that their warnings on a PC reach the log files.
     DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
     LedDevice::open();

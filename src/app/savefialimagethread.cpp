@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -75,7 +74,7 @@ struct SharedState
     QVector<LostPicture> lost;
     QWaitCondition work;
     int mostQueued = 0;  // the most pictures that have waited at once
-    // The writers running, for the end of the program; under runningMutex.
+    // The writers running, for an end of the program that is no return from main; under runningMutex.
     QMutex runningMutex;
     QSet<SaveFialImageThread*> running;
 };
@@ -94,21 +93,6 @@ QSet<int>& g_writing = shared().writing;
 QVector<LostPicture>& g_lost = shared().lost;
 QWaitCondition& g_work = shared().work;
 int& g_mostQueued = shared().mostQueued;
-
-// How long the end of the program waits for each writer to write what it holds.
-constexpr unsigned long kExitStopMs = 2000;
-
-// Runs within exit(), before the statics the writers use are destroyed: registered after them.
-void stopWritersAtExit()
-{
-    QList<SaveFialImageThread*> writers;
-    {
-        QMutexLocker lock(&shared().runningMutex);
-        writers = shared().running.values();
-    }
-    for (SaveFialImageThread* writer : qAsConst(writers))
-        writer->stopWithin(kExitStopMs);
-}
 
 QString describe(const WaitingPicture& p)
 {
@@ -195,9 +179,6 @@ void unmarkIdle()
 SaveFialImageThread::SaveFialImageThread(QObject* parent)
     : QThread(parent)
 {
-    static const bool registered = std::atexit(stopWritersAtExit) == 0;
-    if (!registered)
-        qWarning() << "picture writers: no stop at exit registered";
 }
 
 SaveFialImageThread::~SaveFialImageThread()
@@ -296,6 +277,17 @@ bool SaveFialImageThread::stopWithin(unsigned long ms)
         return false;
     m_stopping = false;  // a later start() writes again
     return true;
+}
+
+void SaveFialImageThread::stopAllWithin(unsigned long ms)
+{
+    QList<SaveFialImageThread*> writers;
+    {
+        QMutexLocker lock(&shared().runningMutex);
+        writers = shared().running.values();
+    }
+    for (SaveFialImageThread* writer : qAsConst(writers))
+        writer->stopWithin(ms);
 }
 
 void SaveFialImageThread::waitForWork()

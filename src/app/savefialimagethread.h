@@ -55,6 +55,11 @@ public:
     void stop();
     // Stops as stop() does, waiting at most ms for the writers to end; false when they still run.
     bool stopWithin(unsigned long ms);
+    // Stops every writer running, each given ms to write what it holds: for an exit() that
+    // does not come through the owners' destructors (a library ending the program).
+    static void stopAllWithin(unsigned long ms);
+    static constexpr unsigned long kExitStopMs = 2000;
+    static void stopAllAtExit() { stopAllWithin(kExitStopMs); }
     // Tests shrink the reserve to fit a small file system.
     void setFreeSpaceReserve(qint64 bytes) { m_reserve = bytes; }
 

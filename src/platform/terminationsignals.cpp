@@ -16,7 +16,7 @@
 namespace {
 int gSignalPipe[2] = {-1, -1};
 std::atomic<bool> gExiting{false};
-std::atomic<void (*)()> gExitFlush{nullptr};
+std::atomic<void (*)()> gExitHooks[TerminationSignals::kMaxExitHooks] = {};
 
 void writeStderr(const char* text)
 {
@@ -38,8 +38,10 @@ void onExit(int status, void*)
 {
     if (gExiting.exchange(true))
         return;
-    if (auto* flush = gExitFlush.load())
-        flush();
+    for (const auto& hook : gExitHooks) {
+        if (auto* run = hook.load())
+            run();
+    }
     // Only what outlives the statics: the status by value, the clock and _exit.
     std::thread([status] {
         std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
@@ -81,9 +83,14 @@ void watchExit()
         qWarning() << "exit is not watched: no exit handler registered";
 }
 
-void setExitFlush(void (*flush)())
+void atExitBegin(void (*hook)())
 {
-    gExitFlush = flush;
+    for (auto& slot : gExitHooks) {
+        void (*empty)() = nullptr;
+        if (slot.compare_exchange_strong(empty, hook))
+            return;
+    }
+    qWarning() << "exit hook not registered: all taken";
 }
 
 } // namespace TerminationSignals

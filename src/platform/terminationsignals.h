@@ -16,8 +16,10 @@ void install();
 // statics, the watch starts before their destructors run. install() calls it once.
 void watchExit();
 
-// Called as exit() begins, before a static is destroyed: the lines the log holds reach its
-// files even when the watch has to end the process.
-void setExitFlush(void (*flush)());
+// Run in the order given as exit() begins, before the statics made up to the last watchExit()
+// are destroyed: threads stop while what they use is whole, held log lines reach the files
+// even when the watch has to end the process. At most kMaxExitHooks.
+constexpr int kMaxExitHooks = 4;
+void atExitBegin(void (*hook)());
 
 } // namespace TerminationSignals

@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "qttesthelpers.h"
 #include "savefialimagethread.h"
+#include "terminationsignals.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -357,14 +358,16 @@ TEST_F(SaveFailImageTest, SeveralWritersKeepEachFolderInOrder)
     }
 }
 
-// exit() from anywhere (a library ending the program) while the writers wait for pictures:
-// the process ends, and the picture marked just before is written.
+// exit() from anywhere (a library ending the program) while the writers wait for pictures,
+// watched as main watches it: the process ends, and the picture marked just before is written.
 TEST_F(SaveFailImageTest, ExitWhileTheWritersWaitEndsTheProcess)
 {
     EXPECT_EXIT(
         {
             alarm(20);   // a hang ends the child as a failure, never the suite
+            TerminationSignals::atExitBegin(SaveFialImageThread::stopAllAtExit);
             writer.start();
+            TerminationSignals::watchExit();
             QThread::msleep(3 * SaveFialImageThread::kPollMs);   // both writers waiting
             SaveFialImageThread::markPicture(1, 2, 0, "");
             std::exit(5);

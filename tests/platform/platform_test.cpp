@@ -279,7 +279,7 @@ TEST(TerminationSignals, EveryExitEndsWithinItsGraceTime)
             alarm(4 * TerminationSignals::kExitGraceSeconds);   // never left behind, watched or not
             std::atexit(hangWithinExit);
             TerminationSignals::install();
-            TerminationSignals::setExitFlush(flushAtExit);
+            TerminationSignals::atExitBegin(flushAtExit);
             std::exit(7);
         },
         ::testing::ExitedWithCode(7), "held lines flushed.*exit did not finish in time");
