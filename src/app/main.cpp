@@ -155,9 +155,10 @@ int main(int argc, char* argv[])
     const auto logEnd = qScopeGuard(LogManager::finish);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
-    // A library's exit() skips the owners' destructors: the writers stop first, then the log's
-    // held lines (theirs too) reach the files.
+    // A library's exit() skips the owners' destructors: the picture writers stop first, then the
+    // USB copy they feed and the disk watch, then the log's held lines (theirs too) reach the files.
     TerminationSignals::atExitBegin(SaveFialImageThread::stopAllAtExit);
+    TerminationSignals::atExitBegin(StartupServices::stopDiskServices);
     TerminationSignals::atExitBegin(LogManager::finish);
     // Also after it, so that their warnings on a PC reach the log files.
     DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
