@@ -131,8 +131,9 @@ TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
     EXPECT_TRUE(port->takeTrigger(0));
     EXPECT_FALSE(port->takeTrigger(0)) << "an edge is taken once";
 
-    // A short pulse is latched even though its level is gone before anyone looks.
-    EXPECT_EQ(sim->command("pulse 2 30"), "ok");
+    // A pulse is latched even though its level is gone before anyone looks (long enough
+    // for an IO thread that a loaded machine runs late to see it).
+    EXPECT_EQ(sim->command("pulse 2 300"), "ok");
     ASSERT_TRUE(waitFor([&] { return port->hasTrigger(2); }));
     ASSERT_TRUE(waitFor([&] { return port->IOGetIn(2) == 0; }));
     EXPECT_TRUE(port->takeTrigger(2));
@@ -144,7 +145,7 @@ TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
     EXPECT_EQ(port->IOGetIn(1), 1);
     EXPECT_TRUE(port->hasTrigger(1));
     // Trigger choices reach input 8 (the ninth input).
-    EXPECT_EQ(sim->command("pulse 8 30"), "ok");
+    EXPECT_EQ(sim->command("pulse 8 300"), "ok");
     ASSERT_TRUE(waitFor([&] { return port->takeTrigger(8); }));
     EXPECT_EQ(port->IOGetIn(16), 0);
     EXPECT_FALSE(port->takeTrigger(16));
@@ -159,7 +160,7 @@ TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
         if (port->takeTrigger(4))
             port->IOPulseOut(2, 1, 1);
     });
-    EXPECT_EQ(sim->command("pulse 4 50"), "ok");
+    EXPECT_EQ(sim->command("pulse 4 300"), "ok");
     const int out = sim->waitForWord(0x0004);
     ASSERT_GE(out, 0);
     const QVector<BoardSimProcess::Record> inputs = sim->records("in");
@@ -472,7 +473,7 @@ TEST_F(IOLinkTest, ControlSocketRaisesInputs)
     QLocalSocket client;
     client.connectToServer(socketPath);
     ASSERT_TRUE(client.waitForConnected(3000));
-    client.write("pulse 5 40\nbogus\n");
+    client.write("pulse 5 300\nbogus\n");
     ASSERT_TRUE(waitFor([&] { return client.canReadLine(); }));
     EXPECT_EQ(client.readLine().trimmed(), "ok");
     ASSERT_TRUE(waitFor([&] { return client.canReadLine(); }));
