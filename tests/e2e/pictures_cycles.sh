@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Run by hand (never by CI): 8 cameras, a trigger every 300 ms, a subscriber of both topics that
+# Run by hand (never by CI): 8 cameras, a trigger every second, a subscriber of both topics that
 # answers at once, and busy loops loading the cores. Counts the pictures pushed for each decided
 # cycle: received of expected (one per camera and detection of the record's detail), under a wrong
 # id (the file was written before that cycle started, or its result is not the record's), and
@@ -42,7 +42,7 @@ for _ in $(seq 1 "$BUSY"); do
   BUSY_PIDS="$BUSY_PIDS $!"
 done
 
-# Triggers every 300 ms; the door clears an NG alarm so the next cycle may start.
+# A trigger every second; the door clears an NG alarm so the next cycle may start.
 python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$SECONDS_RUN" > "$APP/triggers.out"
 e2e_end_groups $BUSY_PIDS
 BUSY_PIDS=""

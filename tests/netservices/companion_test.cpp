@@ -216,7 +216,9 @@ TEST_F(CompanionLink, ConnectingToACompanionThatAcceptsNothingNeverHoldsTheGuiTh
     run.start();
     waitUntil([] { return false; }, 4 * ViewWatch2ZEL::kHeartbeatTickMs + 500);
     probe.stop();
-    EXPECT_LT(longest, 120) << "a connect held the GUI thread";
+    // A connect that blocked would wait for the peer's answer, a second at least (the kernel
+    // sends its first retry after one): far above what a loaded machine's scheduler costs.
+    EXPECT_LT(longest, 500) << "a connect held the GUI thread";
     EXPECT_EQ(link->isAllowSnd_2_VW(), ViewWatch2ZEL::NoLink);
     std::printf("longest GUI pause over %lld ms of reconnects to a silent peer: %lld ms\n", run.elapsed(), longest);
 }
@@ -427,8 +429,9 @@ TEST_F(VideoShare, WindowIsSharedAsI420AndSwitchOffFreesSegmentAndSemaphore)
     semop(share.semid, &give, 1);
     shmdt(frame);
     EXPECT_EQ(mismatches, 0);
-    // The semaphore is back to free: one writer at a time.
-    EXPECT_EQ(semctl(share.semid, 0, GETVAL), 1);
+    // The semaphore is back to free: one writer at a time (the writer may hold it at a given moment).
+    EXPECT_TRUE(waitUntil([&] { return semctl(share.semid, 0, GETVAL) == 1; }, 3000))
+        << "semaphore value " << semctl(share.semid, 0, GETVAL);
 
     // A second start keeps the same segment, attached once.
     hub->initStart();
