@@ -6,6 +6,7 @@
 # cameras that came twice in one cycle.
 #   bash tests/e2e/pictures_cycles.sh <build dir> <source dir> [seconds, default 60] [busy loops, default 24]
 # FRAMES=part puts a part in every frame (an NG every cycle); the default mixes one in four.
+# PERIOD=0.3 triggers every 0.3 s with short pulses (tests/e2e/cycle_triggers.py).
 BUILD="$1"; SRC="$2"; SECONDS_RUN="${3:-60}"; BUSY="${4:-24}"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -43,7 +44,7 @@ for _ in $(seq 1 "$BUSY"); do
 done
 
 # A trigger every second; the door clears an NG alarm so the next cycle may start.
-python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$SECONDS_RUN" > "$APP/triggers.out"
+python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$SECONDS_RUN" "${PERIOD:-1.0}" > "$APP/triggers.out"
 e2e_end_groups $BUSY_PIDS
 BUSY_PIDS=""
 sleep 5
