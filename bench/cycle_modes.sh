@@ -424,7 +424,7 @@ if setup == "load":
     refused = sum(1 for _, l in lines if "trigger not inspected" in l)
     also.append("pulses given %d, checks %d (%.0f %%), silent %d" % (
         given, checks, 100.0 * checks / given if given else 0, given - checks - refused))
-if setup in ("doorlift", "doorliftdelay", "clearinput", "clearrecheck", "clearother"):
+if setup in ("doorlift", "doorliftdelay", "clearinput", "clearrecheck", "clearother", "redetectbusy"):
     # Per mould (an input 1 edge): the NG's time from the edge, when the clamp and alarm outputs
     # went off after it, and each time they went off and came on again within that mould.
     starts = on_edges(1, ins)
@@ -456,6 +456,21 @@ if setup in ("doorlift", "doorliftdelay", "clearinput", "clearrecheck", "clearot
         also.append("checks: %s" % ", ".join(
             "%s %+.2f s" % (m.group(1) + " " + m.group(3), (t - starts[0]).total_seconds())
             for t, m in ((t, re.search(r"(detection \d+): (recheck \d+: )?(NG|OK), checked in", l)) for t, l in lines) if m))
+if setup == "fastpulses":
+    # A pulse the simulator held for less than one board exchange (5 ms; it stalls on a busy
+    # machine) never reaches the program.
+    rises, short, last = None, 0, 0
+    for when, word in ins:
+        if word & 1 and not last & 1:
+            rises = when
+        elif last & 1 and not word & 1 and rises is not None and (when - rises).total_seconds() < 0.005:
+            short += 1
+        last = word
+    given = len(on_edges(1, ins))
+    checks = sum(1 for _, l in lines if check_re.search(l))
+    refused = sum(1 for _, l in lines if "trigger not inspected" in l)
+    also.append("pulses given %d (%d held under 5 ms), checks %d, not inspected %d, silent %d" % (
+        given, short, checks, refused, given - short - checks - refused))
 if setup in ("busytrigger", "fastpulses", "redetectbusy", "doorbusy"):
     also.append("answered by the check under way: %d" % sum(1 for _, l in lines if "answered by the check under way" in l))
 also += [l.strip() for l in open(os.path.join(app, "also.txt")) if l.strip()]
