@@ -58,7 +58,8 @@ for ng in ngs:
 PY
 }
 
-# Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike).
+# Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike); the last
+# line must have been waited for (e2e_log_count): the log reaches its file up to a second late.
 checks_logged() {
   sed -n 's/.*detection \([0-9]\): \(recheck [0-9]*: \)\?\(NG\|OK\), checked in.*/\1 \3/p' \
     "$APP"/cnt_net/workspace/log/LOG_*.log | tr '\n' ' '
@@ -88,6 +89,7 @@ for recheck in 0 1; do
   e2e_start_ready
   # The clearing input at 0.5 s, the next mould at 1.8 s: its NG comes before the release at 2.5 s.
   e2e_moulds 1 3.5 "0:pulse 0" "0.5:pulse 2" "1.8:pulse 0"
+  e2e_log_count "detection 2: NG, checked in" 2 > /dev/null
   e2e_expect "$(checks_logged)" "1 OK 2 NG 1 OK 2 NG " "checks of both moulds (recheck $recheck)"
   e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after the release of the first mould's NG (recheck $recheck)"
   # A clearing signal after the NG lifts it; with the recheck, mould 2 is checked again, NG again.
@@ -115,6 +117,7 @@ e2e_set_param_item system13 18 5
 e2e_set_param_item system9 17 1
 e2e_start_ready
 e2e_moulds 1 1 "0:pulse 0" "0.3:pulse 2"
+e2e_log_count "detection 2: OK, checked in" > /dev/null
 e2e_expect "$(checks_logged)" "1 NG 2 OK " "checks of the mould"
 e2e_board pulse 3 > /dev/null
 e2e_expect "$(e2e_log_count "detection 1: NG, checked in" 2 "$(e2e_slow 4)")" "2" "the re-detect of detection 1"
