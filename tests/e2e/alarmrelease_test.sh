@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# What a release may lift, on the real program and the board simulator, one start per setup:
+# - the safety door that rises before the mould's NG (its shake-erase time still running when
+#   the NG comes) leaves that NG standing until a later door;
+# - the clearing input lifts only the NGs that stood when it rose: the next mould's NG, decided
+#   while its 2 s run, stays; with "Input signal reset and recheck" a later clearing checks the
+#   mould again and the board never sees the outputs off between the NG and the check's NG;
+# - the clearing input re-detects the detection that alarmed, not the one that checked last;
+# - a second trigger during the countdown is "not inspected" and an NG of the camera in every
+#   count (count.ini, gSync, route, Modbus, pushed records, statistics); the door's check
+#   during the countdown is answered by that check.
+BUILD="$1"; SRC="$2"
+. "$(dirname "$0")/lib.sh"
+e2e_setup
+
+fail() { echo "FAIL: $*"; tail -n 12 "$APP/io-record.log" 2>/dev/null || true; exit 1; }
+
+# A fresh folder and board for the next start, so that counts and records are its own.
+fresh() {
+  if [ -n "${E2E_RUNNER:-}" ]; then e2e_stop || fail "unclean exit"; fi
+  e2e_cleanup
+  e2e_setup
+}
+
+# The clamp and alarm outputs (0x05) come on with each NG the log decides and stay on until an
+# input of the mask $1 rises after that NG (mask 0: to the end of the record). Prints what broke it.
+held_from_each_ng() {
+  python3 - "$APP/io-record.log" "$1" "$APP"/cnt_net/workspace/log/LOG_*.log <<'PY'
+import datetime, re, sys
+record, release_mask, logs = sys.argv[1], int(sys.argv[2], 0), sys.argv[3:]
+outs, rises, last_in = [], [], 0
+for line in open(record):
+    wall, _, kind, word = line.split()
+    when, word = datetime.datetime.fromisoformat(wall), int(word, 16)
+    if kind == "out":
+        outs.append((when, word))
+    else:
+        if word & release_mask & ~last_in:
+            rises.append(when)
+        last_in = word
+ngs = sorted(datetime.datetime.strptime(l[1:22], "%Y%m%d %H:%M:%S.%f")
+             for log in logs for l in open(log, errors="replace")
+             if re.search(r"detection \d+: (recheck \d+: )?NG, checked in", l))
+if not ngs:
+    print("no NG decided")
+for ng in ngs:
+    release = next((t for t in rises if t > ng), datetime.datetime.max)
+    # The word may reach the board a command (5 ms) after the decision's log line.
+    in_force = [w for t, w in outs if t <= ng]
+    words = ([(ng, in_force[-1])] if in_force else []) + [(t, w) for t, w in outs if ng < t < release]
+    on = next((i for i, (t, w) in enumerate(words) if w & 5 == 5), None)
+    if on is None or (words[on][0] - ng).total_seconds() > 0.3:
+        print("the NG at %s raised no clamp and alarm" % ng.time())
+        continue
+    off = next(((t, w) for t, w in words[on:] if w & 5 != 5), None)
+    if off:
+        print("the NG at %s: outputs 0x%04x at %s, before any release signal after it" % (ng.time(), off[1], off[0].time()))
+PY
+}
+
+# Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike); the last
+# line must have been waited for (e2e_log_count): the log reaches its file up to a second late.
+checks_logged() {
+  sed -n 's/.*detection \([0-9]\): \(recheck [0-9]*: \)\?\(NG\|OK\), checked in.*/\1 \3/p' \
+    "$APP"/cnt_net/workspace/log/LOG_*.log | tr '\n' ' '
+}
+
+# --- The door rises 0.12 s into each mould and is taken 0.3 s later, after the mould's NG. ---
+e2e_demo_data --frames part --delay 0
+e2e_set_param_item system6 8 3       # shakeEraseTime, tenths
+e2e_start_ready
+e2e_moulds 3 3 "0:pulse 0 400" "0.12:pulse 1 400"
+e2e_expect "$(e2e_log_count "detection 2: NG, checked in" 3)" "3" "NGs of the three moulds"
+e2e_expect "$(e2e_log_count "not inspected" 0 0)" "0" "uninspected moulds"
+# Opened again after the last mould's NG, the door lifts it.
+e2e_board pulse 1 400 > /dev/null
+e2e_wait_out 0x05 0x00 "$(e2e_slow 3)"
+broke="$(held_from_each_ng 0x02)"
+[ -z "$broke" ] || fail "door released an NG decided after its signal: $broke"
+
+# --- Two detections on input 1, input 3 "Clear alarm" 2 s after its signal. ---
+for recheck in 0 1; do
+  fresh
+  e2e_demo_data --frames part --delay 0
+  e2e_multi_detection 2 "0" "0 0"
+  e2e_set_param_item system10 1 15     # inFunc of input 3: clear alarm
+  e2e_set_param_item system13 18 20    # reInspectionDelay, tenths
+  e2e_set_param_item system9 17 "$recheck"   # inputResetRecheck
+  e2e_start_ready
+  # The clearing input at 0.5 s, the next mould at 1.8 s: its NG comes before the release at 2.5 s.
+  e2e_moulds 1 3.5 "0:pulse 0" "0.5:pulse 2" "1.8:pulse 0"
+  e2e_log_count "detection 2: NG, checked in" 2 > /dev/null
+  e2e_expect "$(checks_logged)" "1 OK 2 NG 1 OK 2 NG " "checks of both moulds (recheck $recheck)"
+  e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after the release of the first mould's NG (recheck $recheck)"
+  # A clearing signal after the NG lifts it; with the recheck, mould 2 is checked again, NG again.
+  e2e_board pulse 2 > /dev/null
+  if [ "$recheck" = 0 ]; then
+    e2e_wait_out 0x05 0x00 "$(e2e_slow 5)"
+    broke="$(held_from_each_ng 0x04)"
+  else
+    e2e_expect "$(e2e_log_count "detection 2: NG, checked in" 3 "$(e2e_slow 6)")" "3" "the clearing input's re-detect"
+    sleep "$(e2e_slow 0.3)"   # the decision's word reaches the board within a command or two
+    e2e_expect "$(checks_logged)" "1 OK 2 NG 1 OK 2 NG 2 NG " "the re-detect checks the alarmed detection"
+    broke="$(held_from_each_ng 0)"
+  fi
+  [ -z "$broke" ] || fail "clearing input (recheck $recheck): $broke"
+done
+
+# --- Detection 1 (input 1) alarms, detection 2 (input 3) checks OK after it; input 4 clears
+# with reset and recheck 0.5 s after its signal: detection 1 is checked again and stays NG. ---
+fresh
+e2e_demo_data --frames part --delay 0
+e2e_multi_detection 2 "0 1" "0 0"
+e2e_rois_to_detection1
+e2e_set_param_item system10 2 15     # inFunc of input 4: clear alarm
+e2e_set_param_item system13 18 5
+e2e_set_param_item system9 17 1
+e2e_start_ready
+e2e_moulds 1 1 "0:pulse 0" "0.3:pulse 2"
+e2e_log_count "detection 2: OK, checked in" > /dev/null
+e2e_expect "$(checks_logged)" "1 NG 2 OK " "checks of the mould"
+e2e_board pulse 3 > /dev/null
+e2e_expect "$(e2e_log_count "detection 1: NG, checked in" 2 "$(e2e_slow 4)")" "2" "the re-detect of detection 1"
+sleep "$(e2e_slow 0.3)"
+e2e_expect "$(checks_logged)" "1 NG 2 OK 1 NG " "the clearing input re-detects the alarmed detection"
+broke="$(held_from_each_ng 0)"
+[ -z "$broke" ] || fail "re-detect of the alarmed detection: $broke"
+
+# --- Delay 1.0 s, an empty mould: a second trigger 0.4 s into the countdown in three moulds,
+# then the door (which triggers a check) 0.4 s into the fourth's. ---
+fresh
+e2e_demo_data --frames empty --delay 10
+e2e_set_param_item system3 10 1      # safetyDoorTrigger
+e2e_start_subscribed
+e2e_moulds 3 2.5 "0:pulse 0" "0.4:pulse 0"
+e2e_moulds 1 2.5 "0:pulse 0" "0.4:pulse 1"
+e2e_expect "$(e2e_log_count "trigger not inspected" 3)" "3" "second triggers not inspected"
+e2e_expect "$(e2e_log_count "safety door check answered by the check under way")" "1" "the door's check answered"
+e2e_expect "$(e2e_log_count "safety door check not inspected" 0 0)" "0" "door checks refused"
+zero7=", 0, 0, 0, 0, 0, 0, 0"
+# Four checks and three uninspected triggers, each an NG of the camera.
+e2e_wait_count list_allcyclenum "4$zero7"
+e2e_wait_count list_failcyclenum "3$zero7"
+e2e_expect "$(e2e_count gSyncNGcycleNum)" "3" "NG cycles over all cameras"
+e2e_expect "$(e2e_count list_allnum)" "7$zero7" "inspections"
+e2e_expect "$(e2e_count list_failnum)" "3$zero7" "NG inspections"
+e2e_expect "$(e2e_count gSyncNGNum)" "3" "NG steps"
+e2e_expect "$(in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 4 | cut -d' ' -f3-)" "7 3" \
+  "Modbus inspections and NGs"
+e2e_expect "$(e2e_api get_product_infos | python3 -c 'import json, sys; print(json.load(sys.stdin)["result"]["detect_ng"])')" \
+  "3" "the product information's NG cycles"
+e2e_expect "$(e2e_pushed 4 | awk '$1 == "record" {print $3}' | sort | uniq -c | awk '{printf "%s %s ", $1, $2}')" "3 NG 1 OK " \
+  "pushed cycle records"
+e2e_stop || fail "unclean exit"
+e2e_expect "$(e2e_stats_cycles)" "4 3" "statistics cycles (all, NG)"
+echo "PASS"
