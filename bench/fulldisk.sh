@@ -23,20 +23,10 @@ if [ "${FULLDISK_CASE:-}" = "" ]; then
   echo "| case | triggers | pictures stored at the fill | of them deleted after it (last gone) | free after the fill / at the end" \
        "| written after the fill | named not written in the log | pruning lines (files) | \"Pictures skipped\" lines | load average |"
   echo "|---|---|---|---|---|---|---|---|---|---|"
-  failed=0
-  out="$(mktemp /tmp/fulldisk-XXXXXX)"
-  for case_name in ${*:-$ALL_CASES}; do
-    case " $ALL_CASES " in *" $case_name "*) ;; *) echo "unknown case: $case_name (one of: $ALL_CASES)" >&2; exit 2 ;; esac
-    # A process of its own per case: its trap ends what it started, also when it fails.
-    if ! FULLDISK_CASE="$case_name" bash "$0" "$BUILD" "$SRC" > "$out" 2>&1; then
-      failed=1
-      echo "| $case_name | failed: $(grep -m1 FAIL "$out" || tail -1 "$out") |"
-    else
-      grep '^|' "$out"
-    fi
-  done
-  rm -f "$out"
-  exit $failed
+  . "$SRC/bench/caserows.sh"
+  rc=0
+  bench_case_rows FULLDISK_CASE "$ALL_CASES" "$BUILD" "$SRC" "$@" || rc=$?
+  exit $rc
 fi
 
 . "$SRC/tests/e2e/lib.sh"
@@ -105,11 +95,12 @@ def fill(leave):
 
 while time.monotonic() < start + fill_at:
     time.sleep(0.1)
+# Stored at the fill: those on the disk as it starts and those written while it runs.
 stored = pictures()
-free_before = free()
 filler = fill(4096)
 filled = time.monotonic()
 free_after = free()
+stored |= pictures()
 gone_at, written = {}, set()
 while time.monotonic() < start + run_for:
     now = pictures()
@@ -119,7 +110,7 @@ while time.monotonic() < start + run_for:
     written |= now - stored
     time.sleep(0.1)
 print(json.dumps({
-    "stored": len(stored), "free_before": free_before, "filler": filler, "free_after": free_after,
+    "stored": len(stored), "filler": filler, "free_after": free_after,
     "free_end": free(), "deleted": len(gone_at), "last_gone": max(gone_at.values(), default=None),
     "written": len(written), "left_at_end": len(pictures()),
 }))
