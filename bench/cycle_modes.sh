@@ -50,20 +50,10 @@ if [ "${CYCLE_MODES_SETUP:-}" = "" ]; then
        "| cycles counted | NG cycles (ini / gSync / route) | statistics cycles (all / NG) | gSyncNGNum" \
        "| NG pictures saved / pushed | \"not inspected\" | load average | also |"
   echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
-  failed=0
-  out="$(mktemp /tmp/cycle_modes-XXXXXX)"
-  for setup in ${*:-$ALL_SETUPS}; do
-    case " $ALL_SETUPS " in *" $setup "*) ;; *) echo "unknown setup: $setup (one of: $ALL_SETUPS)" >&2; exit 2 ;; esac
-    # A process of its own per setup: its trap ends what it started, also when it fails.
-    if ! CYCLE_MODES_SETUP="$setup" bash "$0" "$BUILD" "$SRC" > "$out" 2>&1; then
-      failed=1
-      echo "| $setup | failed: $(grep -m1 FAIL "$out" || tail -1 "$out") |"
-    else
-      grep '^|' "$out"
-    fi
-  done
-  rm -f "$out"
-  exit $failed
+  . "$SRC/bench/caserows.sh"
+  rc=0
+  bench_case_rows CYCLE_MODES_SETUP "$ALL_SETUPS" "$BUILD" "$SRC" "$@" || rc=$?
+  exit $rc
 fi
 
 . "$SRC/tests/e2e/lib.sh"

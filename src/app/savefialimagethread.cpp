@@ -384,7 +384,7 @@ void SaveFialImageThread::prune(const QString& folder, int keep) const
         QFile::remove(files.at(i).absoluteFilePath());
 }
 
-bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
+bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed, int keep) const
 {
     const auto missing = [&]() -> qint64 {
         QStorageInfo storage(folder);
@@ -394,8 +394,14 @@ bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
     const qint64 lacking = missing();
     if (lacking <= 0)
         return true;
+    const QFileInfoList files = oldestFirst(folder);
+    qint64 rotating = 0;
+    for (int i = 0; i < files.size() - keep; ++i)
+        rotating += files.at(i).size();
+    if (rotating >= lacking)
+        return true;
     // Another file can take the disk: the folder's pictures then stay, and the new one is lost alone.
-    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(oldestFirst(folder), lacking);
+    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(files, lacking);
     if (pruned.files > 0)
         qWarning().noquote() << QStringLiteral("pictures removed to keep the free-space reserve: %1 file(s), %2 KiB, oldest first from %3")
                                     .arg(pruned.files)
@@ -438,8 +444,7 @@ bool SaveFialImageThread::write(WaitingPicture& job)
     };
     const QString folder = folderFor(job.camera, job.detection, job.slot);
     QDir().mkpath(folder);
-    const int limit = job.slot == 0 ? gPicNumNG : gPicNumOK;
-    prune(folder, qMax(limit, 1) - 1);
+    const int keep = qMax(job.slot == 0 ? gPicNumNG : gPicNumOK, 1) - 1;
 
     // Named by when it was taken: under load the writers lag the moulds by the queue.
     QString name = job.taken.toString(kTimeFormat);
@@ -458,12 +463,15 @@ bool SaveFialImageThread::write(WaitingPicture& job)
     QBuffer buffer(&jpeg);
     if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "JPG"))
         return lost(kNotEncoded);
-    if (!makeRoom(folder, jpeg.size())) {
+    if (!makeRoom(folder, jpeg.size(), keep)) {
         if (!m_skipping.exchange(true))
             qWarning() << "Pictures skipped: free space below the reserve of" << m_reserve.load() << "bytes";
         return lost(kNoRoom);
     }
     m_skipping = false;
+    // The count limit's oldest go only with a picture that takes their place: on a disk without
+    // room they stay.
+    prune(folder, keep);
     // Written under a temporary name: the USB copy, the API and a power cut
     // never see half a picture (the temporary name is no "*.jpg").
     if (!StoredFile::write(path, jpeg))

@@ -222,8 +222,8 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
 }
 
 // Another file fills the picture disk. Pictures go only where their going brings the reserve
-// back, the fewest that do, each pruning told; where it cannot, every stored picture stays and
-// each new one is named as not written.
+// back, the fewest that do, each pruning told; where it cannot, every stored picture stays (also
+// the oldest that the count limit would let go) and each new one is named as not written.
 TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
 {
     const QString failure = onSmallTmpfs([]() -> QString {
@@ -233,7 +233,7 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
         for (size_t i = 0; i < pixels.size(); ++i)
             pixels[i] = quint32(i * 2654435761u);
         FailPicture tables[4];
-        gPicNumNG = 1000;
+        gPicNumNG = 5;   // each folder full to its count: the next picture takes the oldest's place
         qint64 virtualMs = 0;
         MonotonicClock::setSource([&virtualMs] { return virtualMs; });
         SaveFialImageThread writer;
@@ -311,6 +311,22 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
         if (told.size() != 1 || !told.first().contains(QStringLiteral("2 file(s)"))
             || !told.first().contains(QString::number(2 * pictureBytes / 1024)))
             return QStringLiteral("the pruning was not told with its count and size: ") + told.join('\n');
+
+        // Half a picture short: the oldest that the count lets go makes the room, nothing more goes.
+        writer.setFreeSpaceReserve(freeBytes() - pictureBytes / 2);
+        Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 2, 0)));
+        if (saveOne(1) != 1)
+            return QStringLiteral("the picture was not written though the count's oldest made room");
+        const QString folder1 = SaveFialImageThread::folderFor(1, 0, 0) + '/';
+        expected.removeAll(folder1 + QStringLiteral("2026-03-14_09.00.00.jpg"));
+        expected << folder1 + QStringLiteral("2026-03-14_09.02.00.jpg");
+        expected.sort();
+        sortedAfter = stored();
+        sortedAfter.sort();
+        if (sortedAfter != expected)
+            return QStringLiteral("not the count's oldest alone went: ") + sortedAfter.join(',');
+        if (log.lines.filter(QStringLiteral("to keep the free-space reserve")).size() != 1)
+            return QStringLiteral("the count limit's own removal was told as a pruning: ") + log.lines.join('\n');
 
         for (int camera = 0; camera < 4; ++camera)
             gpFailImage[camera][0][0] = nullptr;

@@ -24,12 +24,13 @@ e2e_setup() {
     echo "SKIP: needs root for a network namespace"; exit 77
   fi
   APP="$(mktemp -d /tmp/mm-e2e-XXXXXX)"
+  E2E_BOARD_PID=""
+  # Set before the folder is laid: a build without the program leaves no folder behind.
+  trap e2e_cleanup EXIT
   "$SRC/scripts/prepare-app-folder" "$BUILD" "$APP" > /dev/null
   MM_PID_FILE="$APP/.monitor.pid"
   "$SRC/assets/demodata/make_safe_bin.sh" "$APP/.safebin"
   MM_IO_DEVICE="$APP/no-io-board"
-  E2E_BOARD_PID=""
-  trap e2e_cleanup EXIT
 }
 
 # Re-lays the demo data with options of make_demo_data.py (--frames, --delay, ...).
