@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -93,8 +94,21 @@ public:
         if (!state && output >= 0 && output < kOutputCount && IOGetOut(output))
             ++offs[output];
         ControlPort::IOSetOut(output, state);
+        words.push_back({nowNs(), outputWord()});
+    }
+    static qint64 nowNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
     int offs[kOutputCount] = {};
+    // The word after every set, stamped as it was made: no switch is missed, however short.
+    struct Word
+    {
+        qint64 ns;
+        quint16 word;
+    };
+    std::vector<Word> words;
 };
 
 class CycleTest : public AppDirTest

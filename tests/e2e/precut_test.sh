@@ -8,6 +8,7 @@
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
+e2e_pace_follows_load
 
 # One line per mould (an input 1 edge): ms from the edge to the clamp's rise, then "held" when
 # no output word switched the clamp off before the next safety-door edge (input 2), else the

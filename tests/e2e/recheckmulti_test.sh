@@ -8,8 +8,9 @@
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
+e2e_pace_follows_load
 zero7=", 0, 0, 0, 0, 0, 0, 0"
-PERIOD_MS=$(( 3000 * E2E_SLOW ))
+PERIOD_MS="$(e2e_slow 3000)"
 
 # Milliseconds from the last trigger edge (input 1) to the clamp output's next on-edge.
 trigger_to_clamp() {

@@ -4,6 +4,7 @@
 #include "globals.h"
 #include "ioframe.h"
 #include "iothread.h"
+#include "looppace.h"
 #include "mainwindowbase.h"
 #include "qttesthelpers.h"
 #include "tempappdir.h"
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -153,6 +155,7 @@ TEST_F(IOLinkTest, InputsArriveAsQueuedSignalsWithLatchedTriggers)
 
 TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
 {
+    MessageLog log;
     startSim();
     startPort();
     ASSERT_TRUE(waitFor([&] { return port->isLinkUp(); }));
@@ -160,15 +163,39 @@ TEST_F(IOLinkTest, TriggerToOutputRoundTripIsRecordedOnOneClock)
         if (port->takeTrigger(4))
             port->IOPulseOut(2, 1, 1);
     });
-    EXPECT_EQ(sim->command("pulse 4 300"), "ok");
-    const int out = sim->waitForWord(0x0004);
-    ASSERT_GE(out, 0);
-    const QVector<BoardSimProcess::Record> inputs = sim->records("in");
-    ASSERT_FALSE(inputs.isEmpty());
-    EXPECT_EQ(inputs[0].word, 0x0010);
-    const qint64 latency = sim->records()[out].monotonicMs - inputs[0].monotonicMs;
-    EXPECT_GE(latency, 0);
-    EXPECT_LT(latency, 200) << "two 5 ms exchanges and one queued signal";
+    // Judged in time only in rounds where both threads kept their pace: a loaded machine
+    // that runs the IO thread late says so ("not read for"), and one that runs this thread
+    // late leaves a gap in its event loop; such rounds tell nothing of the path.
+    constexpr int kJudged = 4;
+    constexpr qint64 kPaceMs = 50;
+    QVector<qint64> judged;
+    for (int round = 0; round < 5 * kJudged && judged.size() < kJudged; ++round) {
+        const int inputsBefore = sim->records("in").size();
+        const int outputsBefore = sim->records().size();
+        const int linesBefore = log.linesNow().size();
+        auto pace = std::make_unique<LoopPace>();
+        EXPECT_EQ(sim->command("pulse 4 300"), "ok");
+        const int out = sim->waitForWord(0x0004, 10000, outputsBefore);
+        ASSERT_GE(out, 0) << "round " << round;
+        const qint64 gapMs = pace->longestGapMs();
+        pace.reset();
+        const QVector<BoardSimProcess::Record> inputs = sim->records("in");
+        ASSERT_GT(inputs.size(), inputsBefore);
+        EXPECT_EQ(inputs[inputsBefore].word, 0x0010);
+        const qint64 latency = sim->records()[out].monotonicMs - inputs[inputsBefore].monotonicMs;
+        EXPECT_GE(latency, 0) << "round " << round;
+        // Both pulses end, and the port sees the input fall, before the next round.
+        ASSERT_GE(sim->waitForWord(0x0000, 10000, out), 0);
+        ASSERT_TRUE(waitFor([&] { return sim->records("in").size() > inputsBefore + 1 && port->IOGetIn(4) == 0; }, 10000));
+        const bool ioKept = log.linesNow().mid(linesBefore).filter("IO board not read for").isEmpty();
+        std::printf("round %d: %lld ms, longest event-loop gap %lld ms%s\n", round, latency, gapMs,
+                    ioKept ? "" : ", IO thread late");
+        if (ioKept && gapMs < kPaceMs)
+            judged << latency;
+    }
+    ASSERT_EQ(judged.size(), kJudged) << "too few rounds at the threads' pace to judge";
+    for (qint64 latency : judged)
+        EXPECT_LT(latency, 200) << "two 5 ms exchanges and one queued signal";
 }
 
 // The board takes no command sooner than one interval after the previous one:

@@ -67,7 +67,7 @@ struct ClientResult
     QByteArray out;
     QByteArray err;
 };
-ClientResult runClient(const QString& program, const QStringList& args, int timeoutMs = 20000);
+ClientResult runClient(const QString& program, const QStringList& args, int timeoutMs = 60000);
 
 // One HTTP exchange seen by curl: status line, headers (lower-case names) and body.
 struct HttpReply
@@ -96,6 +96,8 @@ protected:
     void configure(bool api, bool net = false, const QJsonObject& extra = QJsonObject());
     QString url(const QString& route) const;
     // POSTs a JSON body (as text) with curl -i.
+    // Posts with curl, which gives up after kReplyTimeoutMs.
+    static constexpr int kReplyTimeoutMs = 60000;
     HttpReply post(const QString& route, const QByteArray& body = QByteArray("{}"));
     // A whole decided cycle through the hub; ROI results as {camera, detect, roi, result}.
     void runCycle(const QList<QList<int>>& rois);

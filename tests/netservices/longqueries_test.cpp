@@ -3,13 +3,14 @@
 #include "apitestkit.h"
 #include "clock.h"
 #include "httpapiserver.h"
+#include "looppace.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlDatabase>
-#include <QTimer>
+#include <QSqlQuery>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,6 +26,7 @@ void archiveYear(const QDate& lastDay)
         for (int d = 0; d < kDays; ++d) {
             db.setDatabaseName("RECORD/" + lastDay.addDays(-d).toString("yyyy-MM-dd") + ".db");
             ASSERT_TRUE(db.open());
+            QSqlQuery(db).exec("PRAGMA synchronous = OFF");  // test data: no need to wait for the disk
             StandInWindow::createRecordTable(db);
             db.transaction();
             for (int r = 0; r < kRowsPerDay; ++r)
@@ -37,27 +39,6 @@ void archiveYear(const QDate& lastDay)
     QSqlDatabase::removeDatabase("year-writer");
 }
 
-// The longest time this thread's event loop went without running a 5 ms timer.
-class PaceWatch
-{
-public:
-    PaceWatch()
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_worst = std::max(m_worst, m_clock.restart());
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 worstGapMs() const { return m_worst; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_worst = 0;
-};
-
 } // namespace
 
 using LongQueries = ApiTest;
@@ -66,21 +47,25 @@ TEST_F(LongQueries, AYearOfRecordsIsQueriedOffTheGuiThreadAndAnOversizedAnswerIs
 {
     Clock::setFixed(QDateTime(QDate(2026, 12, 7), QTime(12, 0)));
     archiveYear(QDate(2026, 12, 6));
-    const auto query = [this](const char* start, const char* end, qint64* worstGap) {
-        PaceWatch pace;
+    const auto query = [this](const char* start, const char* end, qint64* worstHold) {
+        LoopPace pace;
         const HttpReply r = post("get_records", QJsonDocument(QJsonObject{{"datetime_start", start},
                                                                          {"datetime_end", end}})
                                                       .toJson(QJsonDocument::Compact));
-        *worstGap = pace.worstGapMs();
+        *worstHold = pace.longestHoldMs();
+        std::printf("records from %s to %s: the GUI thread held %lld ms at most, its longest pause %lld ms\n", start, end,
+                    *worstHold, pace.longestGapMs());
         return r.result();
     };
 
-    qint64 gap = 0;
-    const QJsonObject half = query("2026-06-07 00:00:00", "2026-12-07 00:00:00", &gap);
+    // The GUI thread's hold leaves out the time a loaded machine kept it waiting for a processor;
+    // reading the archive on it would hold it for the whole query.
+    qint64 hold = 0;
+    const QJsonObject half = query("2026-06-07 00:00:00", "2026-12-07 00:00:00", &hold);
     EXPECT_EQ(half.value("record").toArray().size(), 183 * kRowsPerDay);
-    EXPECT_LT(gap, 150);
+    EXPECT_LT(hold, 150) << "the GUI thread was held by the query";
 
-    const QJsonObject year = query("2025-12-01 00:00:00", "2026-12-07 00:00:00", &gap);
+    const QJsonObject year = query("2025-12-01 00:00:00", "2026-12-07 00:00:00", &hold);
     EXPECT_EQ(year, (QJsonObject{{"errorstring", QString::fromUtf8(HttpApiServer::kTooManyRecordsText)}}));
-    EXPECT_LT(gap, 150);
+    EXPECT_LT(hold, 150) << "the GUI thread was held by the query";
 }

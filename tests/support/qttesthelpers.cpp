@@ -104,6 +104,12 @@ MessageLog::MessageLog()
     gPreviousHandler = qInstallMessageHandler(collect);
 }
 
+QStringList MessageLog::linesNow() const
+{
+    QMutexLocker lock(&gCollectMutex);
+    return lines;
+}
+
 MessageLog::~MessageLog()
 {
     qInstallMessageHandler(gPreviousHandler);

@@ -35,5 +35,7 @@ class MessageLog
 public:
     MessageLog();
     ~MessageLog();
+    // The lines so far, while threads may still log.
+    QStringList linesNow() const;
     QStringList lines;
 };
