@@ -168,8 +168,10 @@ void CycleRules::releaseAll()
         hold.on = false;
 }
 
-void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag)
+void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused)
 {
+    if (paused)
+        return;
     certain = certain && m_running;
     auto count = [this, certain](int group) { ++(certain ? m_edges : m_maybeEdges)[group]; };
     if (input == 1) {
@@ -177,7 +179,7 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
             m_doorReleaseAt = visibleMs + kGraceMs;
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
-            m_doorVisibleAt = visibleMs;
+            m_doorRose = riseMs;
             // The door's check ends a recheck wait of its detection: that NG is confirmed
             // (after the door's own release, when it clears alarms).
             if (m_wait[1].on && m_running)
@@ -205,7 +207,7 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
         }
     }
     if (any)
-        m_otherVisibleAt = visibleMs;
+        m_otherRose = riseMs;
     // "Shield pin": the cycle lets that many signals of input 2 by (told, not checked);
     // the mould opening (input 0) starts the count again.
     if (m_running && input == 0)
@@ -379,7 +381,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
         }
-        if (ngCameras && m_setup.rechecked(d))
+        // An NG that only cameras it could not check hold still waits for its recheck.
+        if ((ngCameras || m.captured(4) == QLatin1String("NG")) && m_setup.rechecked(d))
             m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
@@ -392,6 +395,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         confirm(d, standing, now);
         m_wait[d].on = false;
     } else {
+        // A wait the model already ended is a new one to the edges that come after.
+        if (!m_wait[d].on)
+            m_wait[d].generation = ++m_generations;
         m_wait[d].on = standing != 0;
         m_wait[d].ngCameras = standing;
     }
@@ -590,14 +596,19 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         m_doorCycleSerial = m_plainCycleSerial = 0;
     } else if (m_causes.started) {
         // Edges not yet taken by an opening cycle, however long ago they came (a stall).
-        const bool doorSeen = m_doorVisibleAt >= 0;
-        const bool otherSeen = m_otherVisibleAt >= 0;
+        const bool doorSeen = m_doorRose >= 0;
+        const bool otherSeen = m_otherRose >= 0;
         const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
         // Two cycles opened in one delivery (a stalled GUI thread): which one is left open is not told.
         const bool oneOpened = m_causes.starts == 1;
         m_doorCycleSerial = doorSeen && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
         m_plainCycleSerial = !doorSeen && !justStarted && oneOpened ? view.openSerial : 0;
-        m_doorVisibleAt = m_otherVisibleAt = -1;
+        if (doorSeen && otherSeen && oneOpened) {
+            // The cycle takes edges in the order they rose: the later one opens a cycle of its own.
+            (m_doorRose <= m_otherRose ? m_doorRose : m_otherRose) = -1;
+        } else {
+            m_doorRose = m_otherRose = -1;
+        }
     }
     if (view.openSerial == 0 && view.doorFlag != 0)
         fail(CycleRule::DoorFlag, now, QStringLiteral("safetyDoorTriggered is %1 with no cycle open").arg(view.doorFlag));

@@ -108,7 +108,10 @@ public:
     explicit CycleRules(const CycleSetup& setup);
 
     // Events the harness applies.
-    void steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag);
+    // An input's pulse that lasted the shake-erase time: riseMs when the IO thread saw it rise,
+    // visibleMs from when the cycle may take it. paused: it rose while detection was stopped;
+    // the start drops it unseen.
+    void steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused = false);
     void operatorRelease();
     void redetect(int detection, bool certain);
     void cameraBack(qint64 nowMs);
@@ -201,8 +204,9 @@ private:
     // Rule 7: the serial of the open cycle and whether the door opened it.
     int m_doorCycleSerial = 0;
     int m_plainCycleSerial = 0;
-    qint64 m_doorVisibleAt = -1;
-    qint64 m_otherVisibleAt = -1;
+    // Rises of the door's and the other trigger edges no opening cycle has taken yet.
+    qint64 m_doorRose = -1;
+    qint64 m_otherRose = -1;
     qint64 m_startedAt = -1;  // edges latched while stopped are taken at the start
     // Rule 2: causes seen in this delivery.
     qint64 m_cameraBackAt = -1;

@@ -77,7 +77,7 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     view.outputs = 0x5;
 
     CycleRules released(setup);
-    released.steadyEdge(0, 90, true, 0);
+    released.steadyEdge(0, 90, 90, true, 0);
     released.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
     released.operatorRelease();
     view.nowMs = 200;
@@ -88,7 +88,7 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     CycleRules dropped(setup);
     view.nowMs = 100;
     view.outputs = 0x5;
-    dropped.steadyEdge(0, 90, true, 0);
+    dropped.steadyEdge(0, 90, 90, true, 0);
     dropped.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
     view.nowMs = 200;
     view.outputs = 0x4;
@@ -98,7 +98,7 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     closeOk.ok = true;
     dropped.delivered({closeOk}, view);
     EXPECT_TRUE(broke(dropped, CycleRule::CycleCountsOnce)) << "the NG cycle closed as OK";
-    dropped.steadyEdge(0, 300, true, 0);
+    dropped.steadyEdge(0, 300, 300, true, 0);
     dropped.quiescent(view, true, QString(), true);
     EXPECT_TRUE(broke(dropped, CycleRule::EveryEdgeTold)) << "the second edge left no line";
     EXPECT_FALSE(broke(dropped, CycleRule::NothingPending));

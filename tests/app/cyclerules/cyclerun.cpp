@@ -93,6 +93,9 @@ private:
     int m_consumedLines = 0;
     int m_word = 0;
     bool m_running = true;
+    // When detection stopped and started, by the time the operator did it: a pulse that
+    // rose while it was stopped is dropped at the start, whenever it turned steady.
+    std::vector<std::pair<qint64, bool>> m_runHistory;
     std::vector<qint64> m_runChanges;
     qint64 m_stallUntil = -1;
     bool m_catchingUp = false;
@@ -115,7 +118,8 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
 {
     const CycleSetup& s = sequence.setup;
     if (qEnvironmentVariableIntValue("MM_CYCLE_TRACE") != 0)
-        std::fprintf(stderr, "=== a run of %d events\n", int(sequence.events.size()));
+        std::fprintf(stderr, "=== a run of %d events\n%s\n", int(sequence.events.size()),
+                     qPrintable(sequence.describe()));
     resetShellGlobals();
     gpWPara = &m_para;
     gpControlIO = &m_io;
@@ -279,7 +283,12 @@ bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 void SequenceRun::steady(int input, qint64 rise)
 {
     const qint64 now = m_clock->now();
-    m_rules.steadyEdge(input, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag);
+    bool paused = false;
+    for (const auto& [at, started] : m_runHistory)
+        if (at <= rise)
+            paused = !started;
+    m_rules.steadyEdge(input, rise - m_base, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag,
+                       paused);
 }
 
 void SequenceRun::apply(const CycleEvent& e)
@@ -317,17 +326,20 @@ void SequenceRun::apply(const CycleEvent& e)
         m_cycle->stop();
         m_rules.stopped();
         m_running = false;
+        m_runHistory.emplace_back(m_base + e.atMs, false);
         break;
     case CycleEvent::Start:
         m_win.runState = kRunRunning;
         m_cycle->start();
         m_rules.started(now - m_base);
         m_running = true;
+        m_runHistory.emplace_back(m_base + e.atMs, true);
         break;
     }
     deliver();
-    // A stalled GUI thread runs no timer until the stall ends.
-    if (m_stallUntil < 0)
+    // A stalled GUI thread runs no timer until the stall ends, nor while it hands over
+    // what queued up: the late timers come after the last of it.
+    if (m_stallUntil < 0 && !m_catchingUp)
         m_clock->deliverDue();
 }
 
@@ -379,7 +391,18 @@ CycleOutcome SequenceRun::run()
     m_cycle->start();
     deliver();
     for (const Action& a : actions) {
-        if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil)
+        // A stall that starts the moment another ends continues it: the GUI thread never ran between.
+        const bool stallGoesOn = a.kind == Action::Apply && a.event->kind == CycleEvent::Stall
+                                 && m_base + a.at == m_stallUntil;
+        // An edge that turns steady the moment a stall ends is told before the late timers run.
+        if (a.kind == Action::Steady && m_base + a.at == m_stallUntil) {
+            const int input = a.input;
+            const qint64 rise = m_base + a.rise;
+            m_stalled.push_back({m_stallUntil - 1, [this, input, rise] { steady(input, rise); }});
+            endStall();
+            continue;
+        }
+        if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil && !stallGoesOn)
             endStall();
         // A steady edge is told to the model a moment before the cycle can take it.
         moveTo(a.kind == Action::Steady ? a.at - 1 : a.at);
