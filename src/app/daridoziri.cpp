@@ -833,6 +833,8 @@ void DaRiDoziri::SlotStartStop()
 void DaRiDoziri::SlotReturn()
 {
     // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
+    // It lifts what stood at the tap: an NG decided while the box was open stands.
+    const qint64 tapMs = MonotonicClock::ms();
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
         const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
@@ -844,15 +846,16 @@ void DaRiDoziri::SlotReturn()
                                  || (method == AlarmClearMethod::AddAsTemplate && gpWPara->pswAddTemplate));
         if (method == 0 || (guarded && CheckPassword() == 0))
             return;  // cancelled or refused: the alarm stands
-        clearAlarmBy(method, group);
+        clearAlarmBy(method, group, tapMs);
         InsertRecord(QStringLiteral("alarm cleared"), QStringLiteral("operate"));
     }
-    pageState = kPageLive;
+    if (!m_cycle || !m_cycle->alarmStands())
+        pageState = kPageLive;
     selCamera = numCamera;
     ChangeCammer();
 }
 
-void DaRiDoziri::clearAlarmBy(int method, int group)
+void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
 {
     // The NG cameras: the camera unit stamps the method on their next pictures.
     QVector<CammerWidget*> ng;
@@ -869,12 +872,16 @@ void DaRiDoziri::clearAlarmBy(int method, int group)
             reTrain(widget, group);
         }
     }
-    m_cycle->clearAlarm(method);
-    // A re-detect checks the alarmed cycle again, as its trigger input does (with its delay).
-    if (method == AlarmClearMethod::Redetect)
-        m_cycle->redetect(group);
-    else if (method == AlarmClearMethod::SwitchToMould)
-        m_cycle->redetect(kMouldDetection);
+    // A re-detect checks the alarmed detections again, as their trigger input does (with its
+    // delay); what they held stays on until that check decides.
+    if (method == AlarmClearMethod::Redetect) {
+        if (m_cycle->releaseAndRecheck(method, tapMs).isEmpty())
+            m_cycle->redetect(group);
+    } else if (method == AlarmClearMethod::SwitchToMould) {
+        m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);
+    } else {
+        m_cycle->clearAlarm(method, tapMs);
+    }
 }
 
 void DaRiDoziri::SlotSystemPara()

@@ -112,7 +112,8 @@ private:
     // The mould detection, the one a re-detect can switch to.
     static constexpr int kMouldDetection = 1;
     // Lifts the NG alarm of a detection the way the operator chose (AlarmClearMethod).
-    void clearAlarmBy(int method, int group);
+    // tapMs: when the operator asked for the release (monotonic ms); later NGs stand.
+    void clearAlarmBy(int method, int group, qint64 tapMs);
     // Re-training of one camera's group: its next frame becomes template 0.
     void reTrain(CammerWidget* widget, int group);
     void createSharedDialogs();

@@ -30,6 +30,9 @@ constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
 constexpr int kMouldDetection = 1;
+// Where liftAlarms hands the outputs it lifts.
+constexpr int kEachOwnCheck = -1;
+constexpr int kReleaseNow = -2;
 }
 
 DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent)
@@ -196,7 +199,7 @@ void DetectionCycle::Run()
         }
         if (first < 0 || !m_io->takeSteadyTrigger(first, steadyMs, now))
             break;
-        handleTrigger(first);
+        handleTrigger(first, firstRose);
     }
     if (m_started) {
         m_expectedMs = nextIntervalMs();
@@ -210,22 +213,22 @@ void DetectionCycle::Run()
     }
 }
 
-void DetectionCycle::handleTrigger(int input)
+void DetectionCycle::handleTrigger(int input, qint64 roseMs)
 {
     const bool running = m_win->runState == kRunRunning && gpWPara;
     const bool door = input == kSafetyDoorInput && gpWPara;
-    if (door && running && gpWPara->prodNgSkipRecheck && holdsProductNg()) {
+    if (door && running && gpWPara->prodNgSkipRecheck && holdsProductNg(roseMs)) {
         // The product taken out at the door: its alarm is skipped and the cavity checked again.
-        clearAlarm(AlarmClearMethod::SwitchToMould);
-        redetect(kMouldDetection);
+        releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, kMouldDetection);
         return;
     }
-    // The door lifts the alarm that stands when it opens.
+    // The door lifts the alarms that stood when it opened.
     if (door && gpWPara->safetyDoorClearsAlarm && isAlarmed())
-        clearAlarm(AlarmClearMethod::DontDetect);
+        clearAlarm(AlarmClearMethod::DontDetect, roseMs);
     if (isClearingInput(input) && isAlarmed()) {
         const int tenths = qMax(0, gpWPara->reInspectionDelay);
         qInfo().noquote() << QStringLiteral("input %1: clearing the alarm in %2 s").arg(input + 1).arg(tenths / 10.0);
+        m_clearSignalMs = roseMs;
         m_clearTimer->start(tenths * kTickMs);
     }
     if (!running || shielded(input))
@@ -291,12 +294,12 @@ void DetectionCycle::clearByInput()
 {
     if (!isAlarmed())
         return;
-    const int detection = qBound(0, m_win->checkDetect, kMaxDetections - 1);
-    const bool recheck = gpWPara && gpWPara->inputResetRecheck;
-    clearAlarm(recheck ? AlarmClearMethod::Redetect : AlarmClearMethod::DontDetect);
-    // "Input signal reset and recheck": the alarmed mould is looked at again.
-    if (recheck && m_win->runState == kRunRunning)
-        redetect(detection);
+    // "Input signal reset and recheck": each alarmed detection is looked at again
+    // (while detection runs).
+    if (gpWPara && gpWPara->inputResetRecheck && m_win->runState == kRunRunning)
+        releaseAndRecheck(AlarmClearMethod::Redetect, m_clearSignalMs);
+    else
+        clearAlarm(AlarmClearMethod::DontDetect, m_clearSignalMs);
 }
 
 bool DetectionCycle::isProductDetection(int detection) const
@@ -309,10 +312,10 @@ bool DetectionCycle::isMouldDetection(int detection) const
     return gpWPara && gpWPara->trigMode != kAllGroupsTrigMode && detection % 2 == 1;
 }
 
-bool DetectionCycle::holdsProductNg() const
+bool DetectionCycle::holdsProductNg(qint64 atMs) const
 {
     for (int d = 0; d < kMaxDetections; ++d)
-        if (m_steps[d].ngCameras && isProductDetection(d))
+        if (m_steps[d].ngCameras && m_steps[d].ngAt <= atMs && isProductDetection(d))
             return true;
     return false;
 }
@@ -399,6 +402,14 @@ bool DetectionCycle::admit(int detection, const char* what)
     case Phase::Checking:
         break;
     }
+    // The check under way looks at this very mould: it answers a door check or Re-detect.
+    // Only a new mould's trigger finds the detection busy with another one.
+    if (qstrcmp(what, "trigger") != 0) {
+        qInfo().noquote() << QStringLiteral("detection %1: %2 answered by the check under way")
+                                 .arg(detection + 1)
+                                 .arg(QLatin1String(what));
+        return false;
+    }
     refuseUninspected(detection, what);
     return false;
 }
@@ -424,8 +435,32 @@ void DetectionCycle::refuseUninspected(int detection, const char* what)
     const bool counting = m_steps[detection].phase == Phase::CountingDown;
     holdUninspected(detection, QLatin1String(what),
                     QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
-    // The mould it belongs to is an NG one: its cycle record and counts say so.
-    cycleOf(detection).ng = true;
+    // The mould it belongs to is an NG one: its cycle record and counts say so. The
+    // detection's own check, still under way, closes the cycle.
+    countUninspected(detection, false);
+}
+
+void DetectionCycle::countUninspected(int detection, bool closes)
+{
+    MachineCycle& cycle = cycleOf(detection);
+    QList<bool> cameraOK;
+    bool any = false;
+    for (const DetectionUnit* unit : qAsConst(m_units)) {
+        cameraOK << false;
+        const int camera = unit->cameraIndex();
+        if (camera < 0 || camera >= kMaxCameras)
+            continue;
+        ++gAllNum[camera];
+        ++gFailNum[camera];
+        cycle.note(camera, false);
+        any = true;
+    }
+    if (any)
+        ++gSyncNGNum;
+    cycle.ng = true;
+    // The statistics count the same NG step, and the cycle once, at its close.
+    if (!cycle.counted)
+        emit m_win->sendRecord(detection, Clock::now().time().hour(), cameraOK, closes);
 }
 
 void DetectionCycle::holdUninspected(int detection, const QString& what, const QString& why)
@@ -437,7 +472,10 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
                                 .arg(m_uninspected);
     // An uninspected mould is an unknown one: it stops the machine until every
     // camera has seen this detection OK again, or the operator releases it.
-    m_steps[detection].ngCameras |= allUnitsMask();
+    DetectionStep& step = m_steps[detection];
+    step.ngCameras |= allUnitsMask();
+    // Outputs kept on for this check's decision stay as part of the stop.
+    step.outputs |= std::exchange(step.heldForCheck, 0u);
     unsigned wanted = 1u << kClampOutput;
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
@@ -650,6 +688,9 @@ void DetectionCycle::settleWithoutResult(int detection)
         return;
     if (m_open.hadResult()) {
         // Earlier detections of the cycle were checked: the cycle is decided by them.
+        // The statistics close it too: a step with no camera counts there as all OK.
+        if (!m_open.counted)
+            emit m_win->sendRecord(detection, Clock::now().time().hour(), QList<bool>(), true);
         emit sigCycleFinished(m_open.ng);
         finishCycle();
         m_win->CountWrite();
@@ -706,6 +747,8 @@ void DetectionCycle::cancelCountdowns()
         m_recheckTimer[d]->stop();
         m_steps[d].phase = Phase::Idle;
         m_steps[d].cycle = 0;
+        // A Re-detect that will not come decides nothing: what it kept on stays an alarm.
+        m_steps[d].outputs |= std::exchange(m_steps[d].heldForCheck, 0u);
     }
     m_clearTimer->stop();
     m_shieldedSignals = 0;
@@ -908,10 +951,14 @@ void DetectionCycle::CheckNG(bool ng)
         else
             step.ngCameras |= 1u << i;
     }
-    if (ng)
+    if (ng) {
         driveNgOutputs(d);
-    else
+        // What a release with Re-detect kept on for this check stays on, without a gap.
+        step.outputs |= std::exchange(step.heldForCheck, 0u);
+        recomputeAlarmOutputs();
+    } else {
         releaseDetection(d);
+    }
     // The alarm is announced before the cycle's record and pictures, which belong to it.
     if (ng && m_alarmCameras.isEmpty())
         emit sigAlarmStarted(m_win->curDetectIndex);
@@ -1005,11 +1052,15 @@ void DetectionCycle::releaseDetection(int detection)
 {
     DetectionStep& step = m_steps[detection];
     step.ngCameras = 0;
-    const unsigned outputs = std::exchange(step.outputs, 0u);
+    const unsigned outputs = std::exchange(step.outputs, 0u) | std::exchange(step.heldForCheck, 0u);
     const MachineCycle& cycle = cycleOf(detection);
-    // Another detection of this mould holds an NG, or may yet: the machine stays
-    // stopped until the cycle is decided.
-    if (cycle.ng || anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut))
+    // Another detection holds an NG, or one of this mould may yet: the machine stays
+    // stopped until the cycle is decided. The detection's own earlier NG is what this
+    // OK answers.
+    bool otherNg = false;
+    for (int d = 0; d < kMaxDetections; ++d)
+        otherNg = otherNg || (d != detection && m_steps[d].holdsAlarm());
+    if (otherNg || anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut))
         m_releaseAtClose |= outputs;
     recomputeAlarmOutputs();
     releaseOutputs(outputs & ~m_alarmOutputs);
@@ -1093,6 +1144,7 @@ unsigned DetectionCycle::raiseOutputs(int detection, unsigned wanted)
         }
     }
     m_steps[detection].outputs |= held;
+    m_steps[detection].ngAt = MonotonicClock::ms();
     recomputeAlarmOutputs();
     if (m_io)
         m_io->IOFlashOut();
@@ -1116,23 +1168,90 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
     m_io->IOFlashOut();
 }
 
-void DetectionCycle::clearAlarm(int method)
+bool DetectionCycle::alarmStands() const
 {
-    const unsigned raised = m_alarmOutputs;
-    for (DetectionStep& step : m_steps) {
+    for (const DetectionStep& step : m_steps)
+        if (step.ngCameras || step.outputs)
+            return true;
+    return false;
+}
+
+QVector<int> DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+{
+    QVector<int> lifted;
+    unsigned released = 0;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        DetectionStep& step = m_steps[d];
+        // An NG decided after the release's signal was not what the release was for.
+        if (!step.holdsAlarm() || step.ngAt > cutoff)
+            continue;
+        const unsigned outputs = step.outputs | step.heldForCheck;
         step.outputs = 0;
+        step.heldForCheck = 0;
         step.ngCameras = 0;
+        lifted << d;
+        if (handTo == kReleaseNow)
+            released |= outputs;
+        else
+            m_steps[handTo == kEachOwnCheck ? d : handTo].heldForCheck |= outputs;
     }
-    m_releaseAtClose = 0;
-    m_alarmOutputs = 0;
-    releaseOutputs(raised);
-    setLamp(LedDevice::LampNG, false);
-    if (m_win->pageState == kPageAlarm)
-        m_win->pageState = kPageLive;
-    m_win->resultState = 1;
+    // What OKs left on for the cycle's close goes with the last alarm lifted.
+    bool standing = false;
+    for (const DetectionStep& step : m_steps)
+        standing = standing || step.holdsAlarm();
+    if (!standing)
+        released |= std::exchange(m_releaseAtClose, 0u);
+    recomputeAlarmOutputs();
+    releaseOutputs(released & ~m_alarmOutputs);
+    return lifted;
+}
+
+void DetectionCycle::announceRelease(int method)
+{
+    // Cameras of an NG that still stands stay in the alarm.
+    QList<int> holding;
+    for (int i = 0; i < m_units.size(); ++i)
+        for (const DetectionStep& step : m_steps)
+            if (step.ngCameras & (1u << i))
+                holding << m_units.at(i)->cameraIndex();
+    QList<int> released;
+    for (int camera : qAsConst(m_alarmCameras))
+        if (!holding.contains(camera))
+            released << camera;
+    m_alarmCameras.clear();
+    for (int camera : qAsConst(holding))
+        if (!m_alarmCameras.contains(camera))
+            m_alarmCameras << camera;
+    if (!alarmStands()) {
+        setLamp(LedDevice::LampNG, false);
+        if (m_win->pageState == kPageAlarm)
+            m_win->pageState = kPageLive;
+        m_win->resultState = 1;
+    }
     m_win->update();
-    if (!m_alarmCameras.isEmpty())
-        emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), method);
+    if (!released.isEmpty())
+        emit sigAlarmReleased(released, method);
+}
+
+void DetectionCycle::clearAlarm(int method, qint64 signalMs)
+{
+    liftAlarms(signalMs == kNow ? MonotonicClock::ms() : signalMs, kReleaseNow);
+    announceRelease(method);
+}
+
+QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection)
+{
+    const qint64 cutoff = signalMs == kNow ? MonotonicClock::ms() : signalMs;
+    const bool one = validDetection(detection);
+    const QVector<int> lifted = liftAlarms(cutoff, one ? detection : kEachOwnCheck);
+    announceRelease(method);
+    if (one) {
+        redetect(detection);
+    } else {
+        for (int d : lifted)
+            redetect(d);
+    }
+    return lifted;
 }
 
 void DetectionCycle::countStep(MachineCycle& cycle)

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <array>
+#include <limits>
 #include <memory>
 
 class ControlPort;
@@ -37,9 +38,15 @@ class QTimer;
 //   alarm sound is off). Output 0 lasts clampPulse, output 1 ejectorPulse,
 //   output 3 output4Pulse tenths of a second when that is above 0, otherwise
 //   it holds until the alarm is cleared: by the operator, by the safety door
-//   (when that clears alarms) or by a later check of the same detection in
-//   which every camera that found the NG was checked and OK. A camera that
-//   could not be checked keeps its NG; its return releases nothing.
+//   (when that clears alarms), by the clearing input, or by a later check of
+//   the same detection in which every camera that found the NG was checked and
+//   OK. A camera that could not be checked keeps its NG; its return releases
+//   nothing.
+// - A release lifts only the NGs that stood when its signal came (the IO
+//   thread's time of the input's rise, the operator's tap); an NG decided
+//   after that holds until a later release or OK check. A release with
+//   Re-detect checks again each detection whose NG it lifts and keeps their
+//   outputs on until that check decides: released on OK, kept on NG.
 //   In the modes of product (even) and mould (odd) detections the settings
 //   add or take outputs (ngOutputsFor); a product NG set not to stop the
 //   machine only sounds the alarm.
@@ -49,8 +56,10 @@ class QTimer;
 //   OK, kept by the alarm when it closes NG.
 // - Every trigger edge that lasted the shake-erase time is a check. One that
 //   cannot be checked (its detection still counting down or checking) is
-//   logged as "not inspected", counted, and stops the machine as an NG does;
-//   the next mould's trigger ends a recheck's wait by confirming its NG.
+//   logged as "not inspected", counted as an NG of every camera, and stops the
+//   machine as an NG does; the next mould's trigger ends a recheck's wait by
+//   confirming its NG. A door check or Re-detect that comes while its
+//   detection counts down or checks is answered by that check.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
@@ -67,6 +76,8 @@ public:
     static constexpr int kAlarmOutputCount = 5;
     static constexpr int kAnyOfInputs2And3 = 255;
     static constexpr int kTimingReportPasses = 200;
+    // A release's signal time meaning "now" (monotonic times may be below 0 in a test's clock).
+    static constexpr qint64 kNow = std::numeric_limits<qint64>::min();
 
     DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
     ~DetectionCycle() override;
@@ -92,6 +103,8 @@ public:
     // Outputs held by the NG alarm (bit n = output n).
     unsigned heldOutputs() const { return m_alarmOutputs; }
     bool isAlarmed() const { return m_alarmOutputs != 0; }
+    // An NG stands that no release has lifted yet (outputs kept for a Re-detect's decision aside).
+    bool alarmStands() const;
     // The clamp is interlocked ahead of the last detection's check.
     bool isPreCut() const { return m_preCut; }
     bool anyCameraLost() const;
@@ -109,9 +122,14 @@ public:
     void runDetection(int detection);
     // The decision of one detection step: results of every unit.
     void CheckNG(bool ng);
-    // Lifts the NG alarm: its held outputs, the NG lamp, the alarm page.
+    // Lifts the NG alarms that stood at signalMs (monotonic ms): their held
+    // outputs, and once none stands the NG lamp and the alarm page.
     // method: how it was released (AlarmClearMethod).
-    void clearAlarm(int method = AlarmClearMethod::DontDetect);
+    void clearAlarm(int method = AlarmClearMethod::DontDetect, qint64 signalMs = kNow);
+    // A release with Re-detect: lifts as clearAlarm does and checks again each detection
+    // whose NG it lifted (or `detection` only, which then decides all it lifted). The
+    // lifted outputs stay on until that check decides. Returns the detections it lifted.
+    QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
     // Whether a detection is counting down, checking or waiting for its recheck.
@@ -148,16 +166,23 @@ private:
     QVector<int> activeDetections() const;
     QVector<int> triggeredBy(int input) const;
     bool listensTo(int detection, int input) const;
-    void handleTrigger(int input);
+    // roseMs: when the IO thread saw the signal rise.
+    void handleTrigger(int input, qint64 roseMs);
     // A signal of the shielded input let by unused ("Shield pin").
     bool shielded(int input);
     bool isClearingInput(int input) const;
     // The clearing input's release, reInspectionDelay after its signal.
     void clearByInput();
+    // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
+    // (kEachOwnCheck: each lifted detection's own) or are released (kReleaseNow).
+    QVector<int> liftAlarms(qint64 cutoff, int handTo);
+    // The alarm's lamp, page and report once a release has lifted what it could.
+    void announceRelease(int method);
     // In the modes of product and mould detections (even and odd indexes).
     bool isProductDetection(int detection) const;
     bool isMouldDetection(int detection) const;
-    bool holdsProductNg() const;
+    // A product NG stood at this time.
+    bool holdsProductNg(qint64 atMs) const;
     // The outputs an NG of the detection raises, given those its NG ROIs name.
     unsigned ngOutputsFor(int detection, unsigned roiOutputs) const;
     // Whether this trigger of the detection is the next mould (a new machine cycle).
@@ -169,6 +194,8 @@ private:
     // cause: what ended the wait, as the log line tells it.
     void confirmRecheckNow(int detection, const QString& cause);
     void refuseUninspected(int detection, const char* what);
+    // An uninspected check is an NG of every camera in every count of its cycle.
+    void countUninspected(int detection, bool closes);
     // Stops the machine for a mould nobody looked at, and says so.
     void holdUninspected(int detection, const QString& what, const QString& why);
     // Opens a new machine cycle; an open one that never got to its end is given up,
@@ -232,6 +259,8 @@ private:
     QTimer* m_clearTimer;
     int m_shieldedSignals = 0;
     std::array<QTimer*, kMaxDetections> m_recheckTimer = {};
+    // When the clearing input's pending release was signalled.
+    qint64 m_clearSignalMs = 0;
     std::array<DetectionStep, kMaxDetections> m_steps;
     MachineCycle m_open;
     // The last closed cycle (a Re-detect checks it again) and the NG of cycles given up.

@@ -74,9 +74,16 @@ struct DetectionStep
     // the operator's release or a later OK check of that camera here.
     unsigned ngCameras = 0;
     unsigned outputs = 0;      // outputs its NG holds
+    // Monotonic ms its NG (or stop for an uninspected mould) was last decided: a release
+    // lifts it only when its signal came at or after that.
+    qint64 ngAt = 0;
+    // Outputs of an alarm released with Re-detect that stay on until this detection's
+    // next check decides: released on OK, kept on NG.
+    unsigned heldForCheck = 0;
     // The check that waits for its recheck.
     QVector<bool> recheckOk;
     QVector<bool> recheckChecked;
 
     bool isBusy() const { return phase != Phase::Idle; }
+    bool holdsAlarm() const { return ngCameras || outputs || heldForCheck; }
 };

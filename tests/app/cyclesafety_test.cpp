@@ -4,6 +4,7 @@
 // word, and the statistics count each cycle once, at its close.
 #include "shellfixture.h"
 
+#include "alarmclearmethod.h"
 #include "clock.h"
 #include "controlport.h"
 #include "detectioncycle.h"
@@ -56,6 +57,45 @@ protected:
         runPass();
     }
     void multi(std::initializer_list<int> delays) { setMultiDetection(*para, delays); }
+    // The board's inputs as the IO thread saw them msAgo before now.
+    void seen(int word, qint64 msAgo) { reportInputs(word, MonotonicClock::ms() - msAgo); }
+    // With a shake-erase time of 300 ms: the mould finds an NG; the door, opened 120 ms
+    // after the mould and so before that NG, is taken by the cycle after it.
+    void doorDuringTheCheck()
+    {
+        seen(0x1, 400);
+        seen(0x1 | (1 << DetectionCycle::kSafetyDoorInput), 280);
+        runPass();
+        ASSERT_EQ(outputWord() & kStop, kStop);
+        QTest::qWait(40);
+        runPass();
+    }
+};
+
+// The cycles as the statistics database counts them from the records it is sent.
+struct StatisticsCycles
+{
+    explicit StatisticsCycles(MainWindowBase* win)
+    {
+        QObject::connect(win, &MainWindowBase::sendRecord, win, [this](int, int, QList<bool> cameraOK, bool last) {
+            for (int c = 0; c < cameraOK.size() && c < 2; ++c)
+                flags[c] = flags[c] && cameraOK[c];
+            if (!last)
+                return;
+            ++cycles;
+            for (int c = 0; c < 2; ++c) {
+                cameraNg[c] += flags[c] ? 0 : 1;
+                flags[c] = true;
+            }
+            ngCycles += (cameraNg[0] + cameraNg[1] > lastNg) ? 1 : 0;
+            lastNg = cameraNg[0] + cameraNg[1];
+        });
+    }
+    bool flags[2] = {true, true};
+    int cycles = 0;
+    int ngCycles = 0;
+    int cameraNg[2] = {0, 0};
+    int lastNg = 0;
 };
 
 // Camera 2 sees a part, camera 1 an empty mould; camera 2 is lost and comes back.
@@ -176,7 +216,12 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(gSyncNGCycleNum, 3);
     cycle->clearAlarm();
 
-    // A trigger while its detection still counts down cannot be checked: told and stopping.
+    // A trigger while its detection still counts down cannot be checked: told and stopping,
+    // and its cycle is an NG of every camera in every count.
+    cycle->clearAlarm();
+    StatisticsCycles stats(win.get());
+    const int ngCycles = gSyncNGCycleNum;
+    const int cameraNg[2] = {gFailCycleNum[0], gFailCycleNum[1]};
     para->recheckTimes = 0;
     para->trigInDelay[1] = 5;
     cam1->ok = true;
@@ -186,16 +231,107 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, the detection is still counting down").size(), 1);
     EXPECT_EQ(outputWord() & kStop, kStop) << "an uninspected mould stops the machine";
     QTRY_COMPARE_WITH_TIMEOUT(records, 4, 2000);
-    EXPECT_EQ(gSyncNGCycleNum, 4) << "its cycle is an NG one";
+    EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1) << "its cycle is an NG one";
+    EXPECT_EQ(stats.cycles, 1);
+    EXPECT_EQ(stats.ngCycles, 1) << "the statistics count it NG too";
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_EQ(gFailCycleNum[c], cameraNg[c] + 1) << "camera " << c;
+        EXPECT_EQ(stats.cameraNg[c], 1) << "camera " << c;
+    }
 
-    // The safety door and Re-detect on a busy detection are told the same way.
+    // The safety door and Re-detect while the detection counts down for that very mould
+    // are answered by its check: nothing is refused, stopped or counted for them.
+    cycle->clearAlarm();
     para->safetyDoorTrigger = 1;
     mould();
     mould(DetectionCycle::kSafetyDoorInput);
     cycle->redetect(1);
-    EXPECT_EQ(log.lines.filter("detection 2: safety door check not inspected").size(), 1);
-    EXPECT_EQ(log.lines.filter("detection 2: Re-detect not inspected").size(), 1);
-    EXPECT_EQ(cycle->uninspected(), 3);
+    EXPECT_EQ(log.lines.filter("detection 2: safety door check answered by the check under way").size(), 1);
+    EXPECT_EQ(log.lines.filter("detection 2: Re-detect answered by the check under way").size(), 1);
+    EXPECT_EQ(cycle->uninspected(), 1);
+    EXPECT_EQ(outputWord() & kStop, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(stats.cycles, 2, 2000);
+    EXPECT_EQ(stats.ngCycles, 1);
+    EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1);
+    EXPECT_EQ(outputWord() & kStop, 0) << "the OK check answered all three";
+}
+
+// Every release lifts only the NGs that stood when its signal came: the safety door, the
+// operator's tap, the clearing input (after its delay), the door that skips a product NG.
+TEST_F(CycleSafetyTest, AReleaseLiftsOnlyTheAlarmsThatStoodWhenItsSignalCame)
+{
+    const int door = DetectionCycle::kSafetyDoorInput;
+    para->shakeEraseTime = 3;
+    para->safetyDoorClearsAlarm = 1;
+    cam1->ok = false;
+    doorDuringTheCheck();
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the door opened before this NG";
+    EXPECT_TRUE(cycle->alarmStands());
+    // A door opened after the NG lifts it.
+    para->shakeEraseTime = 0;
+    seen(0, 0);
+    seen(1 << door, 0);
+    runPass();
+    EXPECT_EQ(outputWord() & kStop, 0);
+    EXPECT_FALSE(cycle->alarmStands());
+
+    // The operator's choice, made in a box opened before the NG.
+    releaseInputs();
+    const qint64 tap = MonotonicClock::ms() - 1;
+    mould();
+    ASSERT_EQ(outputWord() & kStop, kStop);
+    cycle->clearAlarm(AlarmClearMethod::DontDetect, tap);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the NG came after the tap";
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    cycle->clearAlarm(AlarmClearMethod::DontDetect);
+    EXPECT_EQ(outputWord() & kStop, 0);
+
+    // The clearing input (mode 3, input 3) lifts after its delay what stood at its signal.
+    setMultiDetection(*para, {0, 0});
+    para->inFunc[1] = kInFunctionClearAlarm;
+    para->reInspectionDelay = 2;
+    cam1->judge = [](int d) { return d != 1; };
+    mould();
+    ASSERT_EQ(outputWord() & kStop, kStop);
+    mould(2);               // the clearing signal
+    QTest::qWait(3);
+    mould();                // the next mould's NG, before the release comes
+    QTest::qWait(300);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the delayed release lifts nothing decided after its signal";
+    mould(2);
+    QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kStop, 0, 2000);
+
+    // Reset and recheck: the alarmed detection 1 is checked again, not detection 2 (checked
+    // last, OK); its outputs stay on without a gap until that check decides.
+    para->inputResetRecheck = 1;
+    para->reInspectionDelay = 0;
+    cam1->judge = [](int d) { return d != 0; };
+    mould();
+    ASSERT_EQ(outputWord() & kStop, kStop);
+    ASSERT_EQ(win->checkDetect, 1);
+    const int offs = io->offs[0];
+    MessageLog log;
+    mould(2);
+    QTRY_COMPARE_WITH_TIMEOUT(log.lines.filter("detection 1: NG").size(), 1, 2000);
+    EXPECT_EQ(log.lines.filter("detection 2:").size(), 0) << "detection 1 is checked again";
+    EXPECT_EQ(outputWord() & kStop, kStop) << "still NG";
+    EXPECT_EQ(io->offs[0], offs) << "no gap while it was checked again";
+    cam1->judge = nullptr;
+    cam1->ok = true;
+    mould(2);
+    QTRY_COMPARE_WITH_TIMEOUT(outputWord() & kStop, 0, 2000);   // released once the check found it OK
+
+    // The door that skips a product NG skips only one that stood when it opened.
+    para->trigMode = 0;
+    gDNum = 2;
+    para->detectEnable[0] = 1;
+    para->safetyDoorClearsAlarm = 0;
+    para->prodNgSkipRecheck = 1;
+    para->shakeEraseTime = 3;
+    cam1->judge = [](int d) { return d != 0; };
+    seen(0, 0);
+    doorDuringTheCheck();
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the product NG came after the door opened";
 }
 
 // The GUI thread looks late: the pulse is judged by the times the IO thread saw it.

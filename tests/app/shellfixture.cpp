@@ -67,7 +67,7 @@ void CycleTest::SetUp()
     gPicNumNG = 5;
     gPicNumOK = 0;
 
-    io = std::make_unique<ControlPort>();
+    io = std::make_unique<RecordingPort>();
     gpControlIO = io.get();
     win = std::make_unique<CycleWindow>();
     cycle = std::make_unique<DetectionCycle>(win.get(), io.get());

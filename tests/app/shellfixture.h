@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controlport.h"
 #include "detectionunit.h"
 #include "mainwindowbase.h"
 #include "tempappdir.h"
@@ -82,6 +83,20 @@ public:
 
 // A detection cycle with fake cameras, a real ControlPort (no IO thread) and
 // a live parameter record in mould-only mode 0: detection 1 on input 0.
+// The board as the cycle drives it, counting every switch-off of each output: an off
+// between two ons is a gap the machine sees however short.
+class RecordingPort : public ControlPort
+{
+public:
+    void IOSetOut(int output, int state) override
+    {
+        if (!state && output >= 0 && output < kOutputCount && IOGetOut(output))
+            ++offs[output];
+        ControlPort::IOSetOut(output, state);
+    }
+    int offs[kOutputCount] = {};
+};
+
 class CycleTest : public AppDirTest
 {
 protected:
@@ -101,7 +116,7 @@ protected:
     int outputWord() const;
 
     std::unique_ptr<WizardPara> para;
-    std::unique_ptr<ControlPort> io;
+    std::unique_ptr<RecordingPort> io;
     std::unique_ptr<CycleWindow> win;
     std::unique_ptr<DetectionCycle> cycle;
     std::vector<std::unique_ptr<FakeUnit>> units;
