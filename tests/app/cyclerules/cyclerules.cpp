@@ -1,20 +1,27 @@
 #include "cyclerules.h"
 
+#include "alarmclearmethod.h"
 #include "statecodes.h"
 
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 constexpr unsigned kClampBit = 1u << kClampOutput;
 constexpr unsigned kAlarmBit = 1u << kAlarmOutput;
 constexpr int kAnyOfInputs2And3 = 255;
+constexpr int kMouldDetection = 1;
 // A camera that came back is noticed at the next slow pass of the cycle (1 s while one is lost).
 constexpr qint64 kCameraBackNoticedMs = 1100;
 constexpr qint64 kLostPassMs = 1100;
 
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
-const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): .* before the recheck, NG confirmed"));
+const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): (.*) before the recheck, NG confirmed"));
+const QRegularExpression kAnsweredLine(
+    QStringLiteral("^detection (\\d+): (safety door check|Re-detect) answered by the check under way"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
@@ -132,6 +139,13 @@ QString CycleSetup::describe() const
         parts << QStringLiteral("no ejector in product detection");
     if (shieldPin > 0)
         parts << QStringLiteral("shield pin %1").arg(shieldPin);
+    if (prodNgSkipRecheck)
+        parts << QStringLiteral("a product NG is skipped at the door and the mould checked again");
+    if (clearingInput >= 0)
+        parts << QStringLiteral("input %1 clears the alarm after %2 s%3")
+                     .arg(clearingInput)
+                     .arg(reInspectionDelay / 10.0)
+                     .arg(inputResetRecheck ? " and checks again" : "");
     return parts.join(", ");
 }
 
@@ -150,22 +164,51 @@ void CycleRules::fail(CycleRule rule, qint64 at, const QString& what)
     m_failures.push_back({rule, at, what});
 }
 
-void CycleRules::confirm(int detection, unsigned cameras, qint64 since)
+void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 decided)
 {
     for (int c = 0; c < 8; ++c)
         if (cameras & (1u << c))
-            m_ng[detection][c] = {true, since};
+            m_ng[detection][c] = {true, since, decided < 0 ? since : decided};
     if (cameras)
         m_ngSinceClose = true;
 }
 
-void CycleRules::releaseAll()
+void CycleRules::releaseUpTo(qint64 signal)
 {
     for (auto& row : m_ng)
         for (Hold& hold : row)
-            hold.on = false;
+            hold.on = hold.on && hold.decided > signal;
     for (Hold& hold : m_notInspected)
-        hold.on = false;
+        hold.on = hold.on && hold.decided > signal;
+}
+
+void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput)
+{
+    m_releases.push_back({signal, due, handTo, byClearingInput});
+}
+
+bool CycleRules::releasable(qint64 decided) const
+{
+    // A release with Re-detect keeps the outputs on until its check has decided (while
+    // detection runs; stopped, a release may be plain).
+    for (const Release& r : m_releases)
+        if ((r.handTo == kPlain || !m_running) && decided <= r.signal)
+            return true;
+    return false;
+}
+
+bool CycleRules::holdsProductNg(qint64 at) const
+{
+    if (m_setup.trigMode == kAllGroupsTrigMode)
+        return false;
+    for (int d = 0; d < 8; d += 2) {
+        if (m_notInspected[d].on && m_notInspected[d].decided <= at)
+            return true;
+        for (const Hold& hold : m_ng[d])
+            if (hold.on && hold.decided <= at)
+                return true;
+    }
+    return false;
 }
 
 void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused)
@@ -173,16 +216,41 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     if (paused)
         return;
     certain = certain && m_running;
-    auto count = [this, certain](int group) { ++(certain ? m_edges : m_maybeEdges)[group]; };
-    if (input == 1) {
+    const bool door = input == 1;
+    // The product taken out at the door: with a product NG standing its alarm is skipped and the
+    // mould checked again, instead of the door's release, its check and the detections it
+    // triggers. Whether the cycle still holds one when it takes the edge is not certain.
+    const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && holdsProductNg(riseMs);
+    if (maySkip) {
+        certain = false;
+        addRelease(riseMs, visibleMs + kGraceMs, kMouldDetection);
+        ++m_maybeEdges[m_setup.group(1)];
+        m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
+        m_checkedInCycle &= ~(1u << 1);
+        ++m_redetectsToDecide;
+    }
+    if (door)
+        m_doorEdge = {riseMs, visibleMs, maySkip, {}};
+    auto count = [this, certain, door](int group) {
+        ++(certain ? m_edges : m_maybeEdges)[group];
+        if (door && certain)
+            ++m_doorEdge.counted[group];
+    };
+    // The clearing input's release comes reInspectionDelay after the cycle takes the edge.
+    // With its recheck the model tells of the Re-detects from the earliest time the cycle may make them.
+    if (input == m_setup.clearingInput && m_running)
+        addRelease(riseMs,
+                   visibleMs + qMax(0, m_setup.reInspectionDelay) * 100 + (m_setup.inputResetRecheck ? 0 : kGraceMs),
+                   m_setup.inputResetRecheck ? kOwnCheck : kPlain, true);
+    if (door) {
         if (m_setup.doorClears)
-            m_doorReleaseAt = visibleMs + kGraceMs;
+            addRelease(riseMs, visibleMs + kGraceMs, kPlain);
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
             m_doorRose = riseMs;
             // The door's check ends a recheck wait of its detection: that NG is confirmed
             // (after the door's own release, when it clears alarms).
-            if (m_wait[1].on && m_running)
+            if (m_wait[1].on && certain)
                 endWaits(1u << 1, visibleMs);
         }
     }
@@ -243,12 +311,16 @@ void CycleRules::endWaits(unsigned detections, qint64 visible)
     m_edgeEnds.push_back(end);
 }
 
-void CycleRules::operatorRelease()
+void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, int handTo, bool certain)
 {
-    releaseAll();
+    addRelease(nowMs, nowMs, handTo >= 0 ? handTo : rechecked.isEmpty() ? kPlain : kOwnCheck);
+    if (handTo >= 0)
+        redetect(handTo, certain, nowMs);
+    for (int d : rechecked)
+        redetect(d, certain, nowMs);
 }
 
-void CycleRules::redetect(int detection, bool certain)
+void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
 {
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
@@ -258,7 +330,7 @@ void CycleRules::redetect(int detection, bool certain)
     ++m_redetectsToDecide;
     // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does.
     if (m_wait[detection].on && m_running)
-        confirm(detection, m_wait[detection].ngCameras, 0);
+        confirm(detection, m_wait[detection].ngCameras, 0, nowMs < 0 ? m_now : nowMs);
     m_wait[detection].on = false;
 }
 
@@ -274,9 +346,11 @@ void CycleRules::stopped()
     // whatever stays open is dropped once the stop's delivery is over.
     for (int d = 0; d < 8; ++d) {
         if (m_wait[d].on)
-            confirm(d, m_wait[d].ngCameras, 0);
+            confirm(d, m_wait[d].ngCameras, 0, m_now);
         m_wait[d].on = false;
     }
+    // A check a release waited for will not come: what it kept on stays an alarm.
+    m_rechecks.clear();
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -287,6 +361,7 @@ void CycleRules::dropOpenCycle()
     m_preCutHold = false;
     m_cycleOpen = false;
     m_ngSinceClose = false;
+    m_uninspectedSinceClose = false;
     m_stageKnown = false;
     m_doorCycleSerial = m_plainCycleSerial = 0;
 }
@@ -315,6 +390,17 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
         }
+        // A Re-detect's own check comes next: that one decides what its release kept on.
+        if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
+            resolveRechecks(d, false, true);
+        return;
+    }
+    m = kAnsweredLine.match(text);
+    if (m.hasMatch()) {
+        // The check under way looks at the same mould: the door check or Re-detect is told.
+        const int d = m.captured(1).toInt() - 1;
+        if (d >= 0 && d < 8)
+            ++m_told[m_setup.group(d)];
         return;
     }
     m = kNotInspectedLine.match(text);
@@ -324,8 +410,13 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             return;
         ++m_told[m_setup.group(d)];
         // One that detection stopped is told, but stops nothing more than the stop does.
-        if (m_running)
-            m_notInspected[d] = {true, now};
+        if (m_running) {
+            m_notInspected[d] = {true, now, now};
+            // A mould turned away by a busy detection makes its cycle NG; a check that reached
+            // no camera is no result.
+            if (text.contains(QLatin1String(" is still ")))
+                m_ngSinceClose = m_uninspectedSinceClose = true;
+        }
         return;
     }
     m = kNoCameraLine.match(text);
@@ -364,7 +455,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     for (int c = 0; c < 8; ++c)
         if (okCameras & (1u << c))
             m_ng[d][c].on = false;
-    if (okCameras && !ngCameras) {
+    // A camera that could not be checked keeps the stop: the line says NG then.
+    if (okCameras && !ngCameras && m.captured(4) == QLatin1String("OK")) {
         m_notInspected[d].on = false;
         m_causes.okDetections |= 1u << d;
     }
@@ -382,10 +474,12 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             m_wait[d].on = false;
         }
         // An NG that only cameras it could not check hold still waits for its recheck.
-        if ((ngCameras || m.captured(4) == QLatin1String("NG")) && m_setup.rechecked(d))
+        const bool waits = (ngCameras || m.captured(4) == QLatin1String("NG")) && m_setup.rechecked(d);
+        if (waits)
             m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), !waits);
         return;
     }
     // A camera the recheck did not look at again keeps what the first check found.
@@ -394,12 +488,110 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     if (round >= m_setup.recheckTimes || !m_setup.rechecked(d)) {
         confirm(d, standing, now);
         m_wait[d].on = false;
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true);
     } else {
         // A wait the model already ended is a new one to the edges that come after.
         if (!m_wait[d].on)
             m_wait[d].generation = ++m_generations;
         m_wait[d].on = standing != 0;
         m_wait[d].ngCameras = standing;
+        resolveRechecks(d, standing == 0, standing == 0);
+    }
+}
+
+void CycleRules::resolveRechecks(int detection, bool ok, bool decided)
+{
+    if (!decided)
+        return;
+    for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
+        if (it->detection != detection) {
+            ++it;
+            continue;
+        }
+        if (ok)
+            releaseUpTo(it->signal);
+        it = m_rechecks.erase(it);
+    }
+    // The cycle may have taken a release the model holds as on its way: its check decided too.
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (it->handTo != detection || it->signal > m_now) {
+            ++it;
+            continue;
+        }
+        if (ok)
+            releaseUpTo(it->signal);
+        it = m_releases.erase(it);
+    }
+}
+
+void CycleRules::released(const CycleNote& n, qint64 now)
+{
+    // The operator's releases the harness told already; these are the cycle's own.
+    if (n.byOperator)
+        return;
+    if (n.method == AlarmClearMethod::SwitchToMould && m_doorEdge.rose >= 0 && !m_doorEdge.skipTold) {
+        // The door skipped a product NG the model did not know of: what the edge would have
+        // done is undone and the Re-detect of the mould told.
+        for (int g = 0; g < 8; ++g) {
+            m_edges[g] -= m_doorEdge.counted[g];
+            m_maybeEdges[g] += m_doorEdge.counted[g];
+        }
+        addRelease(m_doorEdge.rose, now, kMouldDetection);
+        m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
+                                        [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),
+                         m_edgeEnds.end());
+        m_doorEdge = {};
+        m_doorRose = -1;
+        redetect(kMouldDetection, m_running, now);
+        processReleases(now);
+    } else if (n.method == AlarmClearMethod::Redetect) {
+        // The clearing input's release with its recheck has come: the latest signal is the one
+        // its timer waited for (a later pulse starts the wait again).
+        auto latest = m_releases.end();
+        for (auto it = m_releases.begin(); it != m_releases.end(); ++it)
+            if (it->byClearingInput && it->handTo == kOwnCheck && it->signal <= now
+                && (latest == m_releases.end() || it->signal > latest->signal))
+                latest = it;
+        if (latest == m_releases.end())
+            return;
+        const Release release = *latest;
+        m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
+                                        [&release](const Release& r) {
+                                            return r.byClearingInput && r.signal <= release.signal;
+                                        }),
+                         m_releases.end());
+        recheckByClearingInput(release);
+    }
+}
+
+void CycleRules::recheckByClearingInput(const Release& release)
+{
+    // Each detection whose NG stood at the signal is checked again; it keeps its outputs
+    // until that check decides. Which ones the cycle held is not certain to the model.
+    for (int d = 0; d < 8; ++d) {
+        bool stood = m_notInspected[d].on && m_notInspected[d].decided <= release.signal;
+        for (const Hold& hold : m_ng[d])
+            stood = stood || (hold.on && hold.decided <= release.signal);
+        if (stood)
+            redetect(d, false, m_now);
+    }
+}
+
+void CycleRules::processReleases(qint64 now)
+{
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (now < it->due) {
+            ++it;
+            continue;
+        }
+        const Release release = *it;
+        it = m_releases.erase(it);
+        if (release.handTo == kPlain || !m_running)
+            releaseUpTo(release.signal);
+        else if (release.handTo >= 0)
+            m_rechecks.push_back({release.signal, release.handTo});
+        else if (release.byClearingInput)
+            recheckByClearingInput(release);
     }
 }
 
@@ -411,6 +603,9 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         break;
     case CycleNote::LogLine:
         check(n, now);
+        break;
+    case CycleNote::Released:
+        released(n, now);
         break;
     case CycleNote::Started:
         ++m_causes.starts;
@@ -436,6 +631,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
             m_redetectSinceClose = false;
             m_ngSinceClose = false;
             m_preCutHold = false;
+            m_uninspectedSinceClose = false;
             m_checkedInCycle = 0;
             break;
         }
@@ -444,6 +640,10 @@ void CycleRules::note(const CycleNote& n, qint64 now)
                  QStringLiteral("sigCycleFinished(%1) with no sigCycleStarted before it").arg(n.ok ? "false" : "true"));
         if (m_ngSinceClose && !m_redetectSinceClose && n.ok)
             fail(CycleRule::CycleCountsOnce, now, QStringLiteral("a cycle with a confirmed NG closed as OK"));
+        if (m_uninspectedSinceClose && !m_redetectSinceClose && !n.ok)
+            for (int c = 0; c < m_setup.cameras && c < 8; ++c)
+                ++m_leastFailCycles[c];
+        m_uninspectedSinceClose = false;
         m_cycleOpen = false;
         m_checkedInCycle = 0;
         m_closedSawNothing = false;
@@ -463,13 +663,12 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     const qint64 now = view.nowMs;
     m_causes = Causes();
     m_stage = view.stageFlag;
-    if (m_doorReleaseAt >= 0 && now >= m_doorReleaseAt) {
-        releaseAll();
-        m_doorReleaseAt = -1;
-    }
+    m_now = now;
+    processReleases(now);
 
     for (const CycleNote& n : notes)
         note(n, now);
+    processReleases(now);
     if (m_stopPending) {
         dropOpenCycle();
         m_stopPending = false;
@@ -496,13 +695,13 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     unsigned need = 0;
     QString why;
     int holdDetection = -1;
-    if (m_doorReleaseAt < 0) {
+    {
         const unsigned ngNeed = kClampBit | (m_setup.noAlarmSound ? 0 : kAlarmBit);
         for (int d = 0; d < 8; ++d) {
             unsigned cameras = 0;
             qint64 since = 0;
             for (int c = 0; c < 8; ++c) {
-                if (m_ng[d][c].on && m_ng[d][c].since <= now) {
+                if (m_ng[d][c].on && m_ng[d][c].since <= now && !releasable(m_ng[d][c].decided)) {
                     cameras |= 1u << c;
                     since = m_ng[d][c].since;
                 }
@@ -514,7 +713,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
             }
             if (cameras)
                 need |= m_setup.ngStopsNothing(d) ? (ngNeed & ~kClampBit) : ngNeed;
-            if (m_notInspected[d].on && m_notInspected[d].since <= now) {
+            if (m_notInspected[d].on && m_notInspected[d].since <= now && !releasable(m_notInspected[d].decided)) {
                 if (!need) {
                     why = QStringLiteral("detection %1's \"not inspected\" at t=%2 ms holds")
                               .arg(d + 1).arg(m_notInspected[d].since);
@@ -557,10 +756,13 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         fail(CycleRule::CycleCountsOnce, now,
              QStringLiteral("gSyncNGCycleNum %1 after %2 sigCycleFinished(true)").arg(view.ngCycles).arg(m_finishedNg));
     for (int c = 0; c < 8; ++c) {
-        if (view.allCycles[c] > m_finished || view.failCycles[c] > m_finishedNg)
+        if (view.allCycles[c] > m_finished || view.failCycles[c] > m_finishedNg
+            || view.failCycles[c] < m_leastFailCycles[c])
             fail(CycleRule::CycleCountsOnce, now,
-                 QStringLiteral("camera %1 counts %2 cycles (%3 NG) after %4 closes (%5 NG)")
-                     .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg));
+                 QStringLiteral("camera %1 counts %2 cycles (%3 NG) after %4 closes (%5 NG, %6 of them of a mould "
+                                "not inspected)")
+                     .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg)
+                     .arg(m_leastFailCycles[c]));
     }
 
     // A cycle that saw nothing ends with no record; it is over for the stages too.

@@ -49,6 +49,11 @@ struct CycleSetup
     bool cutEjectorOnProdAlarm = false;
     bool noEjectorInProd = false;
     int shieldPin = 0;
+    // The ways an alarm is lifted besides the operator and the door.
+    bool prodNgSkipRecheck = false;
+    int clearingInput = -1;      // the input whose function clears the alarm (trigger mode 3)
+    int reInspectionDelay = 0;   // tenths of a second from its signal to its release
+    bool inputResetRecheck = false;
 
     bool twoStage() const { return trigMode == 1 || trigMode == 2; }
     // An NG of this detection that does not stop the machine (a product NG set to sound only).
@@ -67,7 +72,7 @@ struct CycleSetup
 // One observation of the cycle, in the order it happened within a delivery.
 struct CycleNote
 {
-    enum Kind { Judge, LogLine, Started, Finished };
+    enum Kind { Judge, LogLine, Started, Finished, Released };
     explicit CycleNote(Kind k) : kind(k) {}
     Kind kind;
     int camera = -1;
@@ -75,6 +80,8 @@ struct CycleNote
     bool ok = true;          // Judge: the verdict; Finished: !ng
     int recheckMade = 0;     // Judge: the window's recheck count of the detection then
     QString text;            // LogLine
+    int method = 0;          // Released: how (AlarmClearMethod); detection: the alarmed one
+    bool byOperator = false; // Released: by the operator's tap
 };
 
 // What the rules look at after a delivery (read from the cycle and the window).
@@ -112,8 +119,11 @@ public:
     // visibleMs from when the cycle may take it. paused: it rose while detection was stopped;
     // the start drops it unseen.
     void steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused = false);
-    void operatorRelease();
-    void redetect(int detection, bool certain);
+    // The operator's release at nowMs: a plain one lifts what stood then; with Re-detect each
+    // detection in `rechecked` is checked again (its own outputs kept for that check), with the
+    // switch to the mould everything lifted waits for the check of `handTo`.
+    void operatorRelease(qint64 nowMs, const QVector<int>& rechecked = {}, int handTo = -1, bool certain = true);
+    void redetect(int detection, bool certain, qint64 nowMs = -1);
     void cameraBack(qint64 nowMs);
     void stopped();
     void started(qint64 nowMs);
@@ -130,8 +140,27 @@ private:
     struct Hold
     {
         bool on = false;
-        qint64 since = 0;
+        qint64 since = 0;     // on from here at the latest
+        qint64 decided = 0;   // decided here at the earliest
     };
+    // A release on its way: from its signal until it is due the cycle may lift what it lifts.
+    struct Release
+    {
+        qint64 signal = 0;
+        qint64 due = 0;
+        // kPlain: lifted when it comes; kOwnCheck: each lifted detection waits for its own
+        // check; a detection: everything lifted waits for that detection's check.
+        int handTo = kPlain;
+        bool byClearingInput = false;
+    };
+    // A release with Re-detect that waits for its check: lifted on OK, kept on NG.
+    struct Recheck
+    {
+        qint64 signal = 0;
+        int detection = 0;
+    };
+    static constexpr int kPlain = -1;
+    static constexpr int kOwnCheck = -2;
     struct Wait
     {
         bool on = false;
@@ -151,8 +180,19 @@ private:
     void fail(CycleRule rule, qint64 at, const QString& what);
     void note(const CycleNote& n, qint64 now);
     void check(const CycleNote& line, qint64 now);
-    void confirm(int detection, unsigned cameras, qint64 since);
-    void releaseAll();
+    void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
+    void releaseUpTo(qint64 signal);
+    void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
+    // The clearing input's release with its recheck, as the cycle makes it now.
+    void recheckByClearingInput(const Release& release);
+    // Whether a release on its way may lift a hold decided then.
+    bool releasable(qint64 decided) const;
+    // A product NG decided at or before `at` stands.
+    bool holdsProductNg(qint64 at) const;
+    // A check of the detection decided (ok or not): the releases that waited for it.
+    void resolveRechecks(int detection, bool ok, bool decided);
+    void released(const CycleNote& n, qint64 now);
+    void processReleases(qint64 now);
     void dropOpenCycle();
     void endWaits(unsigned detections, qint64 visible);
 
@@ -173,7 +213,19 @@ private:
     Hold m_notInspected[8];
     bool m_preCutHold = false;
     Wait m_wait[8];
-    qint64 m_doorReleaseAt = -1;
+    std::vector<Release> m_releases;
+    // The last door edge: its rise, whether it was taken as a possible product skip, and the
+    // edges it counted as certain, per group.
+    struct DoorEdge
+    {
+        qint64 rose = -1;
+        qint64 visible = -1;
+        bool skipTold = false;
+        int counted[8] = {};
+    };
+    DoorEdge m_doorEdge;
+    std::vector<Recheck> m_rechecks;
+    qint64 m_now = 0;   // of the last delivery
     std::vector<EdgeEnd> m_edgeEnds;
     int m_generations = 0;
     int m_stage = 0;   // the stage flag of the last view
@@ -195,6 +247,9 @@ private:
     int m_finishedNg = 0;
     bool m_cycleOpen = false;
     bool m_ngSinceClose = false;
+    // An uninspected mould's cycle is NG on every camera: the least each camera's NG cycles reach.
+    bool m_uninspectedSinceClose = false;
+    int m_leastFailCycles[8] = {};
     bool m_redetectSinceClose = false;
     int m_redetectsToDecide = 0;
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again

@@ -79,7 +79,7 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     CycleRules released(setup);
     released.steadyEdge(0, 90, 90, true, 0);
     released.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    released.operatorRelease();
+    released.operatorRelease(100);
     view.nowMs = 200;
     view.outputs = 0;
     released.delivered({}, view);
