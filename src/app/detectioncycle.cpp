@@ -1076,8 +1076,9 @@ void DetectionCycle::releaseDetection(int detection)
 void DetectionCycle::recomputeAlarmOutputs()
 {
     m_alarmOutputs = m_releaseAtClose;
+    // Outputs a release with Re-detect keeps for its check are held as any NG's.
     for (const DetectionStep& step : m_steps)
-        m_alarmOutputs |= step.outputs;
+        m_alarmOutputs |= step.outputs | step.heldForCheck;
 }
 
 int DetectionCycle::pulseTenths(int output) const

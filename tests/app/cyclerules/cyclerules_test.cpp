@@ -144,6 +144,25 @@ TEST(CycleRules, PlainMouldsKeepEveryRule)
     }
 }
 
+// Seeds whose sequences once broke a rule: each found a fault of the cycle or of this harness.
+TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
+{
+    const quint64 seeds[] = {
+        // The harness told the model of edges and releases in another order than the cycle took them.
+        318088, 311394, 27417, 1012445, 1027998, 1030142, 1053823, 2029685, 3013235, 3050264, 4054361, 5013284,
+        5034650, 8046479,
+        // A Re-detect's check that could not see a lost camera released its NG.
+        4679,
+        // A cycle's close released what a release with Re-detect kept on for a check still to come.
+        10552,
+    };
+    for (quint64 seed : seeds) {
+        const CycleSequence seq = randomSequence(seed);
+        const CycleOutcome outcome = runSequence(seq);
+        EXPECT_EQ(outcome.failedRules, 0u) << seq.describe().toStdString() << "\n" << outcome.describe().toStdString();
+    }
+}
+
 quint64 firstSeed()
 {
     const QByteArray text = qgetenv("MM_CYCLE_SEED");
