@@ -328,8 +328,11 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
     m_checkedInCycle &= ~(1u << detection);   // a Re-detect checks its cycle again
     m_gaveUpOnce = true;   // and its check may land in the next cycle
     ++m_redetectsToDecide;
-    // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does.
-    if (m_wait[detection].on && m_running)
+    // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does
+    // (one the model is not sure of says so in its line).
+    if (!certain || !m_running)
+        return;
+    if (m_wait[detection].on)
         confirm(detection, m_wait[detection].ngCameras, 0, nowMs < 0 ? m_now : nowMs);
     m_wait[detection].on = false;
 }
@@ -479,7 +482,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
-        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), !waits);
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), !waits, okCameras);
         return;
     }
     // A camera the recheck did not look at again keeps what the first check found.
@@ -488,18 +491,42 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     if (round >= m_setup.recheckTimes || !m_setup.rechecked(d)) {
         confirm(d, standing, now);
         m_wait[d].on = false;
-        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true);
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true, okCameras);
     } else {
         // A wait the model already ended is a new one to the edges that come after.
         if (!m_wait[d].on)
             m_wait[d].generation = ++m_generations;
         m_wait[d].on = standing != 0;
         m_wait[d].ngCameras = standing;
-        resolveRechecks(d, standing == 0, standing == 0);
+        resolveRechecks(d, standing == 0, standing == 0, okCameras);
     }
 }
 
-void CycleRules::resolveRechecks(int detection, bool ok, bool decided)
+void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
+{
+    const unsigned all = m_setup.cameras >= 32 ? ~0u : (1u << m_setup.cameras) - 1;
+    for (int e = 0; e < 8; ++e) {
+        if (e == detection)
+            continue;
+        unsigned cameras = 0;
+        if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
+            m_notInspected[e].on = false;
+            cameras = all;
+        }
+        for (int c = 0; c < 8; ++c) {
+            Hold& hold = m_ng[e][c];
+            if (hold.on && hold.decided <= signal) {
+                hold.on = false;
+                cameras |= 1u << c;
+            }
+        }
+        for (int c = 0; c < 8; ++c)
+            if ((cameras & ~okCameras) & (1u << c))
+                m_ng[detection][c] = {true, m_now, m_now};
+    }
+}
+
+void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned okCameras)
 {
     if (!decided)
         return;
@@ -510,6 +537,8 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided)
         }
         if (ok)
             releaseUpTo(it->signal);
+        else
+            keepHanded(it->signal, detection, okCameras);
         it = m_rechecks.erase(it);
     }
     // The cycle may have taken a release the model holds as on its way: its check decided too.
@@ -520,6 +549,8 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided)
         }
         if (ok)
             releaseUpTo(it->signal);
+        else
+            keepHanded(it->signal, detection, okCameras);
         it = m_releases.erase(it);
     }
 }
@@ -572,8 +603,10 @@ void CycleRules::recheckByClearingInput(const Release& release)
         bool stood = m_notInspected[d].on && m_notInspected[d].decided <= release.signal;
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
-        if (stood)
+        if (stood) {
             redetect(d, false, m_now);
+            ++m_clearingRedetects;
+        }
     }
 }
 
@@ -620,8 +653,8 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_causes.started = true;
         break;
     case CycleNote::Finished:
-        if (!m_cycleOpen && m_redetectsToDecide > 0) {
-            --m_redetectsToDecide;
+        if (!m_cycleOpen && (m_redetectsToDecide > 0 || m_clearingRedetects > 0)) {
+            --(m_redetectsToDecide > 0 ? m_redetectsToDecide : m_clearingRedetects);
             // The cycle before saw nothing and has no record: a Re-detect checks a cycle of its own.
             if (m_closedSawNothing)
                 fail(CycleRule::CycleCountsOnce, now,

@@ -190,7 +190,11 @@ private:
     // A product NG decided at or before `at` stands.
     bool holdsProductNg(qint64 at) const;
     // A check of the detection decided (ok or not): the releases that waited for it.
-    void resolveRechecks(int detection, bool ok, bool decided);
+    // okCameras: the cameras that check saw OK.
+    void resolveRechecks(int detection, bool ok, bool decided, unsigned okCameras = 0);
+    // A check that decided NG keeps what was handed to it: the NGs stood at the signal are its
+    // own from now, but for the cameras it saw OK.
+    void keepHanded(qint64 signal, int detection, unsigned okCameras);
     void released(const CycleNote& n, qint64 now);
     void processReleases(qint64 now);
     void dropOpenCycle();
@@ -252,6 +256,9 @@ private:
     int m_leastFailCycles[8] = {};
     bool m_redetectSinceClose = false;
     int m_redetectsToDecide = 0;
+    // Re-detects of the clearing input the model told before the cycle made them: an opening
+    // cycle does not take them.
+    int m_clearingRedetects = 0;
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
