@@ -1206,6 +1206,8 @@ QVector<int> DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
             DetectionStep& check = m_steps[handTo == kEachOwnCheck ? d : handTo];
             check.heldForCheck |= outputs;
             check.heldCameras |= cameras;
+            // A later release signalled before the latest NG handed over does not lift it.
+            check.ngAt = qMax(check.ngAt, step.ngAt);
         }
     }
     // What OKs left on for the cycle's close goes with the last alarm lifted.
