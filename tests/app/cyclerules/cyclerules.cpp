@@ -189,10 +189,10 @@ void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byCleari
 
 bool CycleRules::releasable(qint64 decided) const
 {
-    // A release with Re-detect keeps the outputs on until its check has decided (while
-    // detection runs; stopped, a release may be plain).
+    // A release with Re-detect keeps the outputs on until its check has decided (the clearing
+    // input's rechecks only while detection runs).
     for (const Release& r : m_releases)
-        if ((r.handTo == kPlain || !m_running) && decided <= r.signal)
+        if ((r.handTo == kPlain || (r.byClearingInput && !m_running)) && decided <= r.signal)
             return true;
     return false;
 }
@@ -243,7 +243,8 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
                    visibleMs + qMax(0, m_setup.reInspectionDelay) * 100 + (m_setup.inputResetRecheck ? 0 : kGraceMs),
                    m_setup.inputResetRecheck ? kOwnCheck : kPlain, true);
     if (door) {
-        if (m_setup.doorClears)
+        // An edge detection was stopped for is dropped at the start: it releases nothing.
+        if (m_setup.doorClears && m_running)
             addRelease(riseMs, visibleMs + kGraceMs, kPlain);
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
@@ -342,8 +343,15 @@ void CycleRules::cameraBack(qint64 nowMs)
     m_cameraBackAt = nowMs;
 }
 
-void CycleRules::stopped()
+void CycleRules::stopped(qint64 nowMs)
 {
+    // The stop ends the clearing input's wait: a release not yet due never comes.
+    m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
+                                    [nowMs](const Release& r) {
+                                        return r.byClearingInput
+                                               && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > nowMs;
+                                    }),
+                     m_releases.end());
     m_running = false;
     // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
     // whatever stays open is dropped once the stop's delivery is over.
@@ -619,7 +627,7 @@ void CycleRules::processReleases(qint64 now)
         }
         const Release release = *it;
         it = m_releases.erase(it);
-        if (release.handTo == kPlain || !m_running)
+        if (release.handTo == kPlain || (release.byClearingInput && !m_running))
             releaseUpTo(release.signal);
         else if (release.handTo >= 0)
             m_rechecks.push_back({release.signal, release.handTo});

@@ -125,7 +125,7 @@ public:
     void operatorRelease(qint64 nowMs, const QVector<int>& rechecked = {}, int handTo = -1, bool certain = true);
     void redetect(int detection, bool certain, qint64 nowMs = -1);
     void cameraBack(qint64 nowMs);
-    void stopped();
+    void stopped(qint64 nowMs);
     void started(qint64 nowMs);
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);

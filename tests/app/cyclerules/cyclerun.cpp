@@ -366,7 +366,7 @@ void SequenceRun::apply(const CycleEvent& e)
     case CycleEvent::Stop:
         m_win.runState = kStoppedRunState;
         m_cycle->stop();
-        m_rules.stopped();
+        m_rules.stopped(now - m_base);
         m_running = false;
         m_runHistory.emplace_back(m_base + e.atMs, false);
         break;
