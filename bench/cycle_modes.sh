@@ -218,7 +218,7 @@ case "$SETUP" in
       setsid timeout 90 sh -c 'while :; do :; done' &
       BUSY_PIDS="$BUSY_PIDS $!"
     done
-    MOULDS="$(python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" 60)"
+    MOULDS="$(python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" 60 0.3)"
     echo "load average at the last pulse: $(cut -d' ' -f1 /proc/loadavg)" >> "$APP/also.txt"
     e2e_end_groups $BUSY_PIDS
     BUSY_PIDS=""

@@ -27,6 +27,7 @@
 #include "mapplication.h"
 #include "numberinput.h"
 #include "numcharinput.h"
+#include "panelkeeper.h"
 #include "paramdatabase.h"
 #include "paramdefaults.h"
 #include "passwordbox.h"
@@ -38,6 +39,7 @@
 #include "splashframe.h"
 #include "startupservices.h"
 #include "statecodes.h"
+#include "statisticswidget.h"
 #include "storedfile.h"
 #include "vek_netmn.h"
 #include "viewwatch2zel.h"
@@ -110,6 +112,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     createKeypads();
     gpPasswordBox = new PasswordBox(nullptr);
     pIndexButton = new IndexButton(this);
+    m_panelKeeper = new PanelKeeper(pIndexButton, this);
 
     m_scaleSlider = new FloatSlider(this);
     m_scaleSlider->setFixedSize(kScaleSliderWidth, kScaleSliderHeight);
@@ -134,6 +137,7 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
     DiskAndStatsWiring::wire(this, m_ioStatus);
+    m_panelKeeper->watch(StatisticsWidget::instance);
 
     StartupServices::startModbusServer(this);
     m_imageWriter->start();
@@ -222,6 +226,8 @@ void DaRiDoziri::createEditingScreens()
     pDrawROIWidget->setCameraUnits(m_cameraWidgets);
     connect(this, &DaRiDoziri::sigOpenSettings, pWizardParaWidget, &WizardParaWidget::open);
     connect(this, &DaRiDoziri::sigOpenRoiEditor, pDrawROIWidget, &DrawROIWidget::Restart);
+    m_panelKeeper->watch(pWizardParaWidget);
+    m_panelKeeper->watch(pDrawROIWidget);
     DrawROIWidget::setDetectionPause([this](bool paused) {
         if (paused)
             m_cycle->stop();
@@ -889,6 +895,7 @@ void DaRiDoziri::SlotSystemPara()
     if (CheckPassword() == 0)
         return;
     *gpWParaBak = *gpWPara;
+    m_panelKeeper->remember();
     if (pIndexButton)
         pIndexButton->SlotShowHideTimeout();
     emit sigOpenSettings();
@@ -926,6 +933,7 @@ void DaRiDoziri::SlotAdjustArea()
 {
     if (CheckPassword() == 0)
         return;
+    m_panelKeeper->remember();
     emit sigOpenRoiEditor();
 }
 
@@ -947,6 +955,7 @@ void DaRiDoziri::SlotMuliManualTrig()
 void DaRiDoziri::SlotOpenIoPage()
 {
     IOWidget page(this, m_io.get(), this);
+    m_panelKeeper->watch(&page);
     page.move((width() - page.width()) / 2, (height() - page.height()) / 2);
     page.exec();
     update();

@@ -15,6 +15,7 @@ class DetectionCycle;
 class DetectionUnit;
 class FloatSlider;
 class IOStatus;
+class PanelKeeper;
 class QEvent;
 class RecordStore;
 class SaveFialImageThread;
@@ -148,6 +149,7 @@ private:
     std::vector<std::unique_ptr<FailPicture>> m_failImageStorage;
     FloatSlider* m_scaleSlider = nullptr;
     IOStatus* m_ioStatus = nullptr;
+    PanelKeeper* m_panelKeeper = nullptr;
     QTimer* m_logoutTimer = nullptr;
     QMetaObject::Connection m_numPadRecreate;
     QMetaObject::Connection m_charPadRecreate;

@@ -10,6 +10,7 @@
 #include "mapplication.h"
 #include "paragroupstore.h"
 #include "publictools.h"
+#include "savefialimagethread.h"
 #include "shellrunner.h"
 #include "splashframe.h"
 #include "startupservices.h"
@@ -154,6 +155,11 @@ int main(int argc, char* argv[])
     const auto logEnd = qScopeGuard(LogManager::finish);
     // After the logging set-up, which installs its own crash handlers.
     TerminationSignals::install();
+    // A library's exit() skips the owners' destructors: the picture writers stop first, then the
+    // USB copy they feed and the disk watch, then the log's held lines (theirs too) reach the files.
+    TerminationSignals::atExitBegin(SaveFialImageThread::stopAllAtExit);
+    TerminationSignals::atExitBegin(StartupServices::stopDiskServices);
+    TerminationSignals::atExitBegin(LogManager::finish);
     // Also after it, so that their warnings on a PC reach the log files.
     DeviceFile::requestIoPrivilege(kIoPrivilegeLevel);
     LedDevice::open();
@@ -171,6 +177,7 @@ int main(int argc, char* argv[])
     loadPixmaps();
 
     StartupServices::removeDownloadLeftovers();
+    ParaGroupStore::recoverGroups();
     QString restoredGroup;
     const ParaGroupStore::Recovery recovery = ParaGroupStore::recoverRestore(&restoredGroup);
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
@@ -199,6 +206,8 @@ int main(int argc, char* argv[])
     ShellRunner::instance().startDetached("notify-send", {QString::fromUtf8(kDesktopNotice)});
     qInfo().noquote() << "main window shown" << gShowW << "x" << gShowH;
 
+    // After the start-up's statics: the exit watch then starts before their destructors.
+    TerminationSignals::watchExit();
     const int rc = app.exec();
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();

@@ -4,6 +4,7 @@
 #include "copy2movedisk.h"
 #include "failpicture.h"
 #include "loglimiter.h"
+#include "spacereclaim.h"
 #include "storedfile.h"
 
 #include <QBuffer>
@@ -13,12 +14,14 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QSet>
 #include <QVector>
 #include <QWaitCondition>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -62,13 +65,34 @@ struct LostPicture
     QString what;
 };
 
-// All under pMutexSaveFail.
-std::deque<WaitingPicture> g_queue;
-qint64 g_queuedBytes = 0;
-QSet<int> g_writing;  // the folders a writer is writing into
-QVector<LostPicture> g_lost;
-QWaitCondition g_work;
-int g_mostQueued = 0;  // the most pictures that have waited at once
+struct SharedState
+{
+    // Under pMutexSaveFail.
+    std::deque<WaitingPicture> queue;
+    qint64 queuedBytes = 0;
+    QSet<int> writing;  // the folders a writer is writing into
+    QVector<LostPicture> lost;
+    QWaitCondition work;
+    int mostQueued = 0;  // the most pictures that have waited at once
+    // The writers running, for an end of the program that is no return from main; under runningMutex.
+    QMutex runningMutex;
+    QSet<SaveFialImageThread*> running;
+};
+
+// Never destroyed: exit() (a library's call included) destroys statics while writers may still
+// wait on them, and destroying a wait condition with waiters blocks for ever.
+SharedState& shared()
+{
+    static auto* state = new SharedState;
+    return *state;
+}
+
+std::deque<WaitingPicture>& g_queue = shared().queue;
+qint64& g_queuedBytes = shared().queuedBytes;
+QSet<int>& g_writing = shared().writing;
+QVector<LostPicture>& g_lost = shared().lost;
+QWaitCondition& g_work = shared().work;
+int& g_mostQueued = shared().mostQueued;
 
 QString describe(const WaitingPicture& p)
 {
@@ -238,14 +262,32 @@ void SaveFialImageThread::clearQueue()
 
 void SaveFialImageThread::stop()
 {
+    stopWithin(ULONG_MAX);
+}
+
+bool SaveFialImageThread::stopWithin(unsigned long ms)
+{
     m_stopping = true;
     requestInterruption();
     if (pMutexSaveFail) {
         QMutexLocker lock(pMutexSaveFail);
         g_work.wakeAll();
     }
-    wait();
+    if (!wait(ms))
+        return false;
     m_stopping = false;  // a later start() writes again
+    return true;
+}
+
+void SaveFialImageThread::stopAllWithin(unsigned long ms)
+{
+    QList<SaveFialImageThread*> writers;
+    {
+        QMutexLocker lock(&shared().runningMutex);
+        writers = shared().running.values();
+    }
+    for (SaveFialImageThread* writer : qAsConst(writers))
+        writer->stopWithin(ms);
 }
 
 void SaveFialImageThread::waitForWork()
@@ -270,6 +312,14 @@ void SaveFialImageThread::writeUntilStopped()
 
 void SaveFialImageThread::run()
 {
+    {
+        QMutexLocker lock(&shared().runningMutex);
+        shared().running.insert(this);
+    }
+    const auto unregister = qScopeGuard([this] {
+        QMutexLocker lock(&shared().runningMutex);
+        shared().running.remove(this);
+    });
     std::vector<std::unique_ptr<QThread>> helpers;
     for (int i = 1; i < kWriters; ++i) {
         helpers.emplace_back(QThread::create([this] { writeUntilStopped(); }));
@@ -336,21 +386,22 @@ void SaveFialImageThread::prune(const QString& folder, int keep) const
 
 bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed) const
 {
-    const auto enoughFree = [&] {
+    const auto missing = [&]() -> qint64 {
         QStorageInfo storage(folder);
-        storage.refresh();
-        return !storage.isValid() || storage.bytesAvailable() >= m_reserve + needed;
+        return storage.isValid() ? m_reserve + needed - storage.bytesAvailable() : 0;
     };
     // The folder is listed only when room must be made: the writer keeps pace with the cycle.
-    if (enoughFree())
+    const qint64 lacking = missing();
+    if (lacking <= 0)
         return true;
-    const QFileInfoList files = oldestFirst(folder);
-    for (const QFileInfo& file : files) {
-        QFile::remove(file.absoluteFilePath());
-        if (enoughFree())
-            return true;
-    }
-    return false;
+    // Another file can take the disk: the folder's pictures then stay, and the new one is lost alone.
+    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(oldestFirst(folder), lacking);
+    if (pruned.files > 0)
+        qWarning().noquote() << QStringLiteral("pictures removed to keep the free-space reserve: %1 file(s), %2 KiB, oldest first from %3")
+                                    .arg(pruned.files)
+                                    .arg(pruned.bytes / 1024)
+                                    .arg(folder);
+    return pruned.enough && missing() <= 0;
 }
 
 int SaveFialImageThread::saveOnce()
@@ -390,7 +441,8 @@ bool SaveFialImageThread::write(WaitingPicture& job)
     const int limit = job.slot == 0 ? gPicNumNG : gPicNumOK;
     prune(folder, qMax(limit, 1) - 1);
 
-    QString name = Clock::now().toString(kTimeFormat);
+    // Named by when it was taken: under load the writers lag the moulds by the queue.
+    QString name = job.taken.toString(kTimeFormat);
     if (job.failIndex > 0)
         name = QStringLiteral("%1_%2").arg(job.failIndex).arg(name);
     // A second picture within the same second must not replace the first.

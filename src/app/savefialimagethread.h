@@ -53,6 +53,13 @@ public:
     // of files written. Safe to call from several threads at once.
     int saveOnce();
     void stop();
+    // Stops as stop() does, waiting at most ms for the writers to end; false when they still run.
+    bool stopWithin(unsigned long ms);
+    // Stops every writer running, each given ms to write what it holds: for an exit() that
+    // does not come through the owners' destructors (a library ending the program).
+    static void stopAllWithin(unsigned long ms);
+    static constexpr unsigned long kExitStopMs = 2000;
+    static void stopAllAtExit() { stopAllWithin(kExitStopMs); }
     // Tests shrink the reserve to fit a small file system.
     void setFreeSpaceReserve(qint64 bytes) { m_reserve = bytes; }
 
@@ -75,8 +82,8 @@ private:
     // Logs the lost pictures gathered since the last report, when it is time (or now).
     void reportLosses(bool now);
     void prune(const QString& folder, int keep) const;
-    // Removes the folder's oldest pictures until the reserve plus the next picture is
-    // free; false (the picture is skipped) when the folder has none left to give.
+    // Removes the fewest of the folder's oldest pictures that bring the reserve plus the next
+    // picture free; none, and false (the picture is skipped), when all of them would not.
     bool makeRoom(const QString& folder, qint64 needed) const;
 
     std::atomic<qint64> m_reserve{kFreeSpaceReserveBytes};

@@ -69,7 +69,8 @@ void CammerWidget::mousePressEvent(QMouseEvent* event)
     if (IndexButton* panel = m_win->pIndexButton) {
         if (panel->autoHideTimer())
             panel->autoHideTimer()->start(kPanelHideMs);
-        if (m_win->pageState == kPageLive || m_win->pageState == kPageOk) {
+        // The panel comes back during an alarm too: the alarm's release and the stop are on it.
+        if (m_win->pageState == kPageLive || m_win->pageState == kPageOk || m_win->pageState == kPageAlarm) {
             if (panel->isVisible()) {
                 panel->checkShowHide();
             } else if (!settingsScreenShown()) {

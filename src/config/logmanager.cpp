@@ -2,6 +2,7 @@
 
 #include "loglimiter.h"
 #include "publictools.h"
+#include "spacereclaim.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -188,19 +189,21 @@ void LogManager::pruneLogFolder(qint64 maxBytes)
         else
             files << entry;
     }
-    std::sort(files.begin(), files.end(),
-              [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() < b.lastModified(); });
     qint64 total = 0;
-    for (const QFileInfo& file : qAsConst(files))
-        total += file.size();
+    QFileInfoList removable;
     for (const QFileInfo& file : qAsConst(files)) {
-        if (total <= maxBytes)
-            break;
-        if (current.contains(file.canonicalFilePath()))
-            continue;
-        if (QFile::remove(file.absoluteFilePath()))
-            total -= file.size();
+        total += file.size();
+        if (!current.contains(file.canonicalFilePath()))
+            removable << file;
     }
+    std::sort(removable.begin(), removable.end(),
+              [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() < b.lastModified(); });
+    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(removable, total - maxBytes);
+    if (pruned.files > 0)
+        qInfo().noquote() << QStringLiteral("log files removed to keep the log folder within %1 MiB: %2 file(s), %3 KiB")
+                                 .arg(maxBytes / (1024 * 1024))
+                                 .arg(pruned.files)
+                                 .arg(pruned.bytes / 1024);
 }
 
 void SignalHandle(const char* data, std::size_t size)

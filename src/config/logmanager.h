@@ -35,8 +35,8 @@ public:
     static void clearup_cachelogfile();
     // Keeps the newest kMaxStdoutFiles files of the standard-output folder.
     static void pruneStdoutFiles();
-    // Removes the oldest files of the log folder (never the ones being written) until
-    // the folder holds at most maxBytes.
+    // Removes the fewest of the oldest files of the log folder (never the ones being written)
+    // that bring it to at most maxBytes; none when even all of them would not.
     static void pruneLogFolder(qint64 maxBytes = kMaxLogFolderBytes);
     // Writes the counts of the lines held back in windows that are over.
     static void flushRepeats();

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <climits>
 #include <iterator>
 
 namespace {
@@ -126,6 +127,14 @@ void ControlPort::configure(const WizardPara& para)
     setOutput4Use(para.output4Use);
     setInput4Use(para.input4Use);
     setOutputInversion(inversion);
+    setReadGapWarningMs(int(std::min<qint64>(qMax(0, para.shakeEraseTime) * qint64(kPulseTickMs), INT_MAX)));
+}
+
+void ControlPort::setReadGapWarningMs(int ms)
+{
+    m_readGapWarningMs = std::max(ms, int(kMinReadGapWarningMs));
+    if (m_thread)
+        m_thread->setReadGapWarningMs(m_readGapWarningMs);
 }
 
 void ControlPort::setOutputInversion(quint16 mask)
@@ -319,6 +328,7 @@ void ControlPort::InitIOThread()
         return;
     m_thread = std::make_unique<IOThread>(m_devicePath);
     m_thread->setTiming(m_timing);
+    m_thread->setReadGapWarningMs(m_readGapWarningMs);
     m_thread->setWatchdogFlag(m_watchdogFlag);
     connect(m_thread.get(), &IOThread::sigIOChange, this, &ControlPort::SlotInputsSeen, Qt::QueuedConnection);
     connect(m_thread.get(), &IOThread::sigLinkChanged, this, &ControlPort::SlotLinkChanged, Qt::QueuedConnection);

@@ -108,6 +108,11 @@ public:
     void setOutput4Use(int k) { m_output4Use = k; }
     // k = 1..3: the level of input 3 also counts as input k - 1; 0: alone.
     void setInput4Use(int k) { m_input4Use = k; }
+    // A wait between two answers of the board longer than this is logged: the
+    // shake-erase time (a trigger must last it), at least kMinReadGapWarningMs.
+    static constexpr int kMinReadGapWarningMs = 50;
+    void setReadGapWarningMs(int ms);
+    int readGapWarningMs() const { return m_readGapWarningMs; }
 
     // Starts the IO thread once; the published word is the current one.
     void InitIOThread();
@@ -153,6 +158,7 @@ private:
     quint16 m_rawInputs = 0;
     quint16 m_inputs = 0;
     int m_input4Use = 0;
+    int m_readGapWarningMs = kMinReadGapWarningMs;
     qint64 m_inputChangedAt[kInputCount] = {};
     struct Pulse
     {

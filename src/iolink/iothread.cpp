@@ -111,6 +111,7 @@ struct IOThread::Link
     quint16 lastInputs = 0;
     qint64 nextOpenAt = 0;
     qint64 lastAnswerAt = 0;
+    qint64 lastReadAt = 0;      // the previous answer; 0 after an open or a silence of our own
     qint64 nextSendNs = 0;      // the board takes no command before this
     bool outageLogged = false;  // one warning per outage, however many reopens it takes
 };
@@ -139,6 +140,7 @@ void IOThread::run()
         if (!m_talking.exchange(true)) {
             qInfo() << "IO thread talking to the IO board on" << m_devicePath;
             link.lastAnswerAt = slotStart;  // silence while muted is not the board's fault
+            link.lastReadAt = 0;
             link.port.flush();
         }
         if (!openLink(link, slotStart, slotEnd))
@@ -192,6 +194,7 @@ bool IOThread::openLink(Link& link, qint64 slotStart, qint64 slotEnd)
     ++m_opens;
     link.decoder.clear();
     link.lastAnswerAt = slotStart;
+    link.lastReadAt = 0;  // the outage has its own lines
     if (!link.outageLogged)
         qInfo().noquote() << "IO board port" << m_devicePath << "open";
     return true;
@@ -218,6 +221,18 @@ bool IOThread::sendOutputs(Link& link, int interval)
     return true;
 }
 
+// A stalled machine (this thread not run, the board's answers late) leaves the
+// inputs unread: a trigger that rose and fell meanwhile is gone without a trace
+// but this line. Repeats are held by the log's limiter like any repeated line.
+void IOThread::noteReadGap(Link& link)
+{
+    const qint64 gap = link.lastAnswerAt - link.lastReadAt;
+    if (link.lastReadAt > 0 && gap > m_readGapWarningMs.load())
+        qWarning().noquote()
+            << QStringLiteral("IO board not read for %1 ms: a signal shorter than that may have been missed").arg(gap);
+    link.lastReadAt = link.lastAnswerAt;
+}
+
 // Takes what the board sends until the next command is due, each answer as it
 // arrives: a late answer left in the buffer would be taken after the next
 // command as that command's answer, and every input change after it would come
@@ -240,6 +255,7 @@ bool IOThread::readAnswers(Link& link, qint64 deadlineNs)
                 continue;
             ++m_framesReceived;
             link.lastAnswerAt = MonotonicClock::ms();
+            noteReadGap(link);
             if (link.outageLogged)
                 qInfo().noquote() << "IO board answering again on" << m_devicePath;
             link.outageLogged = false;

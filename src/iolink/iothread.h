@@ -54,6 +54,9 @@ public:
     void setTiming(const Timing& timing) { m_timing = timing; }
     void setSendObserver(SendObserver observer) { m_sendObserver = std::move(observer); }
     void setBaud(int baud) { m_baud = baud; }
+    // Any time: a wait longer than this between two answers of the board is logged,
+    // since an input pulse shorter than the wait may have come and gone unseen.
+    void setReadGapWarningMs(int ms) { m_readGapWarningMs.store(ms); }
     QString devicePath() const { return m_devicePath; }
 
     // The output word the thread sends (line state). Called by ControlPort::IOFlashOut.
@@ -86,6 +89,7 @@ private:
     bool sendOutputs(Link& link, int interval);
     bool readAnswers(Link& link, qint64 deadlineNs);
     void closeLink(Link& link, const QString& why, std::atomic<quint64>& counter);
+    void noteReadGap(Link& link);
     bool watchdogAlive(qint64 now) const;
     void setLinkUp(bool up);
 
@@ -100,6 +104,7 @@ private:
     std::atomic<bool> m_watchdogFlag{true};
     std::atomic<bool> m_talking{false};
     std::atomic<bool> m_linkUp{false};
+    std::atomic<int> m_readGapWarningMs{50};
 
     std::atomic<quint64> m_framesSent{0};
     std::atomic<quint64> m_framesReceived{0};

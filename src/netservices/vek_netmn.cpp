@@ -320,7 +320,7 @@ void VEK_NETMN::sendPicture(const SavedPicture& picture, const QString& cycleId)
     if (m_workapifunc)
         publishPicture(picture.camera, picture.detect, picture.ok, picture.path, cycleId);
     if (m_worknetfunc)
-        m_link->sndAlarmPicture(picture.camera, picture.detect, picture.ok, picture.path);
+        m_link->sndAlarmPicture(picture.camera, picture.detect, picture.ok, picture.path, cycleId);
 }
 
 void VEK_NETMN::publishPicture(int camera, int detect, bool ok, const QString& path, const QString& cycleId)

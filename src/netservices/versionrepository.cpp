@@ -541,9 +541,10 @@ VersionRepository::Stored VersionRepository::storePackage(const QString& partial
         return fail(QStringLiteral("cannot store %1: %2").arg(target, reason), target);
     }
     QString left;
-    // The new package stays: the next start keeps the newest and tries the others again.
+    // The new package is stored all the same: the next start keeps the newest and tries the
+    // others again.
     if (!deleteFile(&left, target))
-        return Stored{QStringLiteral("cannot remove ") + left, QString()};
+        qWarning().noquote() << "package stored as" << target << "; cannot remove the older" << left;
     return Stored();
 }
 

@@ -342,10 +342,8 @@ void ViewWatch2ZEL::sndAlarmFinishTiming()
     post("/inline/bymain/alarm_finishtiming", body);
 }
 
-void ViewWatch2ZEL::sndAlarmPicture(int camera, int detect, bool ok, QString path)
+void ViewWatch2ZEL::sndAlarmPicture(int camera, int detect, bool ok, QString path, QString cycleId)
 {
-    // The cycle is named now, before a next cycle can replace it.
-    const QString cycleId = m_hub->currentCycleId();
     auto send = [this, camera, detect, ok, path, cycleId] {
         if (!allowed() || (ok && !needokimg))
             return;

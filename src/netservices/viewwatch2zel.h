@@ -62,8 +62,9 @@ public:
     void updataAlarmInfo();
     void addClearMethod(int camera, int method);
     void sndAlarmFinishTiming();
-    // Any thread (the picture writer's): the message leaves from the GUI thread.
-    void sndAlarmPicture(int camera, int detect, bool ok, QString path);
+    // Any thread (the picture writer's): the message leaves from the GUI thread, under the
+    // id of the cycle the picture was taken in.
+    void sndAlarmPicture(int camera, int detect, bool ok, QString path, QString cycleId);
     void sndRecordOperate(QJsonObject record);
     void syncTempList(QJsonObject list);
     void sndDetectOnceInfo();

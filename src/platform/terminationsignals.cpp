@@ -4,17 +4,50 @@
 #include <QDebug>
 #include <QSocketNotifier>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstring>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 int gSignalPipe[2] = {-1, -1};
+std::atomic<bool> gExiting{false};
+std::atomic<void (*)()> gExitHooks[TerminationSignals::kMaxExitHooks] = {};
+
+void writeStderr(const char* text)
+{
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, strlen(text));
+}
 
 void onSignal(int signalNumber)
 {
+    // Within exit() no event loop will quit: ending here is the only way the signal is obeyed.
+    if (gExiting.load()) {
+        writeStderr("termination signal within exit: ending now\n");
+        ::_exit(128 + signalNumber);
+    }
     const char byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[0], &byte, 1);
+}
+
+void onExit(int status, void*)
+{
+    if (gExiting.exchange(true))
+        return;
+    for (const auto& hook : gExitHooks) {
+        if (auto* run = hook.load())
+            run();
+    }
+    // Only what outlives the statics: the status by value, the clock and _exit.
+    std::thread([status] {
+        std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
+        writeStderr("exit did not finish in time: ending now\n");
+        ::_exit(status);
+    }).detach();
 }
 } // namespace
 
@@ -24,6 +57,7 @@ void install()
 {
     if (gSignalPipe[0] >= 0 || !QCoreApplication::instance())
         return;
+    watchExit();
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) {
         qWarning() << "no socket pair for signal handling";
         return;
@@ -41,6 +75,22 @@ void install()
     action.sa_flags = SA_RESTART;
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signalNumber, &action, nullptr);
+}
+
+void watchExit()
+{
+    if (::on_exit(onExit, nullptr) != 0)
+        qWarning() << "exit is not watched: no exit handler registered";
+}
+
+void atExitBegin(void (*hook)())
+{
+    for (auto& slot : gExitHooks) {
+        void (*empty)() = nullptr;
+        if (slot.compare_exchange_strong(empty, hook))
+            return;
+    }
+    qWarning() << "exit hook not registered: all taken";
 }
 
 } // namespace TerminationSignals

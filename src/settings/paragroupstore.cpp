@@ -1,7 +1,5 @@
 #include "paragroupstore.h"
 
-#include "storedfile.h"
-
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -12,6 +10,11 @@
 #include <QSaveFile>
 
 #include <utility>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char kParamFile[] = "PARAM.db";
@@ -29,6 +32,11 @@ const char kNewFolder[] = "new";
 const char kOldFolder[] = "old";
 const char kJournalFile[] = "journal";
 const char kGroupFile[] = "group";
+
+// Inside kFolder and hidden, so groups() never lists them: a backup's copy ("new") with
+// its journal once the copy is whole, and a group being removed.
+const char kBackupStaging[] = ".backup";
+const char kRemoving[] = ".removing";
 
 QString inStaging(const char* name)
 {
@@ -63,6 +71,75 @@ bool fail(QString* error, const QString& text)
         *error = text;
     return false;
 }
+
+// A switch the start finishes (the test's stop hook off), said in the log.
+ParaGroupStore::Recovery finishAtStart(const char* action, const QString& group,
+                                       const std::function<bool(QString*)>& finish)
+{
+    const ParaGroupStore::StepHook hook = std::exchange(gStepHook, ParaGroupStore::StepHook());
+    QString error;
+    const bool finished = finish(&error);
+    gStepHook = hook;
+    if (!finished)
+        qCritical().noquote() << "parameter group" << action << "of" << group << "could not be finished:" << error;
+    else
+        qWarning().noquote() << "parameter group" << action << "of" << group << "was interrupted and has been finished";
+    return ParaGroupStore::Recovery::Finished;
+}
+
+QString inGroups(const char* name)
+{
+    return QDir(QLatin1String(ParaGroupStore::kFolder)).filePath(QLatin1String(name));
+}
+
+QString inBackupStaging(const char* name)
+{
+    return QDir(inGroups(kBackupStaging)).filePath(QLatin1String(name));
+}
+
+// 0 when there is nothing at path.
+quint64 inodeOf(const QString& path)
+{
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? quint64(status.st_ino) : 0;
+}
+
+// A power cut must not leave a journal on the disk without the copies it lists.
+bool writeJournal(const QString& path, const QJsonObject& entry, QString* error)
+{
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = folder >= 0 && ::syncfs(folder) == 0;
+    if (folder >= 0)
+        ::close(folder);
+    if (!synced)
+        return fail(error, QStringLiteral("cannot flush %1 to the disk").arg(QFileInfo(path).path()));
+    QSaveFile journal(path);
+    const QByteArray text = QJsonDocument(entry).toJson();
+    if (!journal.open(QIODevice::WriteOnly) || journal.write(text) != text.size() || !journal.commit())
+        return fail(error, QStringLiteral("cannot write %1").arg(path));
+    return true;
+}
+
+// Empty when there is none (the copy was not whole yet).
+QJsonObject readJournal(const QString& path)
+{
+    QFile journal(path);
+    return journal.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(journal.readAll()).object() : QJsonObject();
+}
+
+// The folder fresh takes the name target in one step, and what target held goes to fresh.
+// Without that exchange (some file systems) target goes aside first: a start that finds
+// target missing then finishes the move.
+bool swapInto(const QString& fresh, const QString& target, const QString& aside)
+{
+    const QByteArray from = QFile::encodeName(fresh);
+    const QByteArray to = QFile::encodeName(target);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
+        return true;
+    if (inodeOf(target) != 0 && !(removeItem(aside) && ::rename(to.constData(), QFile::encodeName(aside).constData()) == 0))
+        return false;
+    return ::rename(from.constData(), to.constData()) == 0;
+}
 }  // namespace
 
 QStringList ParaGroupStore::groups()
@@ -79,7 +156,7 @@ bool ParaGroupStore::isValidName(const QString& name)
 {
     const QString trimmed = name.trimmed();
     return !trimmed.isEmpty() && trimmed == name && !name.contains('/') && !name.contains('\\')
-           && name != QLatin1String(".") && name != QLatin1String("..");
+           && !name.startsWith('.');
 }
 
 QStringList ParaGroupStore::workingItems(const QString& dir)
@@ -95,11 +172,8 @@ QStringList ParaGroupStore::workingItems(const QString& dir)
 
 bool ParaGroupStore::copyItem(const QString& from, const QString& to, QString* error)
 {
-    const QFileInfo info(from);
-    if (info.isDir()) {
-        // A folder is replaced whole, so templates removed since are not left behind.
-        if (QFileInfo::exists(to) && !QDir(to).removeRecursively())
-            return fail(error, QStringLiteral("cannot clear %1").arg(to));
+    // Always into a fresh staging folder: what it replaces goes only after the switch.
+    if (QFileInfo(from).isDir()) {
         if (!QDir().mkpath(to))
             return fail(error, QStringLiteral("cannot create %1").arg(to));
         const QDir source(from);
@@ -108,20 +182,9 @@ bool ParaGroupStore::copyItem(const QString& from, const QString& to, QString* e
                 return false;
         return true;
     }
-    // Copied beside, then put in place: a full disk never leaves the old file gone and
-    // the new one cut short. A new file also lets an open connection read the old one.
-    const QString part = to + QStringLiteral(".part");
-    QFile::remove(part);
     QFile source(from);
-    if (!source.copy(part)) {
-        QFile::remove(part);
+    if (!source.copy(to))
         return fail(error, QStringLiteral("cannot copy %1: %2").arg(from, source.errorString()));
-    }
-    QString reason;
-    if (!StoredFile::replace(part, to, &reason)) {
-        QFile::remove(part);
-        return fail(error, QStringLiteral("cannot replace %1: %2").arg(to, reason));
-    }
     return true;
 }
 
@@ -129,13 +192,66 @@ bool ParaGroupStore::backup(const QString& name, QString* error)
 {
     if (!isValidName(name))
         return fail(error, QStringLiteral("invalid group name"));
-    const QString target = QDir(kFolder).filePath(name);
-    if (!QDir().mkpath(target))
-        return fail(error, QStringLiteral("cannot create %1").arg(target));
-    for (const QString& item : workingItems(QStringLiteral(".")))
-        if (!copyItem(item, QDir(target).filePath(item), error))
-            return false;
+    recoverGroups();
+    gStep = 0;
+    const QString copy = inBackupStaging(kNewFolder);
+    const auto dropped = [error](const QString& reason) {
+        QDir(inGroups(kBackupStaging)).removeRecursively();
+        return fail(error, reason);
+    };
+    if (!QDir().mkpath(copy))
+        return dropped(QStringLiteral("cannot create %1").arg(copy));
+    for (const QString& item : workingItems(QStringLiteral("."))) {
+        if (!nextStep())
+            return fail(error, QStringLiteral("backup stopped"));
+        QString reason;
+        if (!copyItem(item, QDir(copy).filePath(item), &reason))
+            return dropped(reason);
+    }
+    if (!nextStep())
+        return fail(error, QStringLiteral("backup stopped"));
+    // From here on the copy takes the group's place, by this call or the next start.
+    const quint64 inode = inodeOf(copy);
+    QString reason;
+    if (!writeJournal(inBackupStaging(kJournalFile), {{"group", name}, {"inode", QString::number(inode)}}, &reason))
+        return dropped(reason);
+    return finishBackup(name, inode, error);
+}
+
+bool ParaGroupStore::finishBackup(const QString& group, quint64 copyInode, QString* error)
+{
+    const QString target = QDir(kFolder).filePath(group);
+    if (inodeOf(target) != copyInode) {
+        if (!nextStep())
+            return fail(error, QStringLiteral("backup stopped"));
+        const QString copy = inBackupStaging(kNewFolder);
+        if (inodeOf(copy) != copyInode || !swapInto(copy, target, inBackupStaging(kOldFolder)))
+            return fail(error, QStringLiteral("cannot put %1 in place").arg(target));
+    }
+    // The earlier backup (now in the staging folder) goes with it.
+    if (!nextStep())
+        return fail(error, QStringLiteral("backup stopped"));
+    QDir(inGroups(kBackupStaging)).removeRecursively();
+    qInfo().noquote() << "parameter group" << group << "backed up";
     return true;
+}
+
+ParaGroupStore::Recovery ParaGroupStore::recoverGroups(QString* group)
+{
+    QDir(inGroups(kRemoving)).removeRecursively();
+    if (!QFileInfo::exists(inGroups(kBackupStaging)))
+        return Recovery::None;
+    const QJsonObject entry = readJournal(inBackupStaging(kJournalFile));
+    const QString name = entry.value("group").toString();
+    const quint64 inode = entry.value("inode").toString().toULongLong();
+    if (group)
+        *group = name;
+    if (!isValidName(name) || inode == 0) {
+        QDir(inGroups(kBackupStaging)).removeRecursively();
+        qWarning().noquote() << "parameter group backup: an unfinished copy was dropped, the group is kept";
+        return Recovery::RolledBack;
+    }
+    return finishAtStart("backup", name, [&name, inode](QString* error) { return finishBackup(name, inode, error); });
 }
 
 bool ParaGroupStore::restore(const QString& name, QString* error)
@@ -146,6 +262,7 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
     QStringList items = workingItems(source);
     if (!items.contains(kParamFile))
         return fail(error, QStringLiteral("group %1 holds no %2").arg(name, kParamFile));
+    recoverGroups();
     recoverRestore();
     gStep = 0;
     const auto stopped = [error] { return fail(error, QStringLiteral("restore stopped")); };
@@ -184,12 +301,10 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
     // 2. The journal: from here on the switch is finished, by this call or the next start.
     if (!nextStep())
         return stopped();
-    QSaveFile journal(inStaging(kJournalFile));
-    const QByteArray text =
-        QJsonDocument(QJsonObject{{"group", name}, {"items", QJsonArray::fromStringList(items)}}).toJson();
-    if (!journal.open(QIODevice::WriteOnly) || journal.write(text) != text.size() || !journal.commit()) {
+    if (!writeJournal(inStaging(kJournalFile), {{"group", name}, {"items", QJsonArray::fromStringList(items)}},
+                      error)) {
         QDir(kStaging).removeRecursively();
-        return fail(error, QStringLiteral("cannot write %1").arg(journal.fileName()));
+        return false;
     }
     return finishSwitch(name, items, error);
 }
@@ -229,10 +344,7 @@ ParaGroupStore::Recovery ParaGroupStore::recoverRestore(QString* group)
     QDir(kStagingDraft).removeRecursively();
     if (!QFileInfo::exists(kStaging))
         return Recovery::None;
-    QFile journal(inStaging(kJournalFile));
-    const QJsonObject entry =
-        journal.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(journal.readAll()).object() : QJsonObject();
-    journal.close();
+    const QJsonObject entry = readJournal(inStaging(kJournalFile));
     const QString name = entry.value("group").toString();
     if (group) {
         QFile stagedGroup(inStaging(kGroupFile));
@@ -253,15 +365,7 @@ ParaGroupStore::Recovery ParaGroupStore::recoverRestore(QString* group)
         qWarning().noquote() << "parameter group restore: an unfinished copy was dropped, the working set is kept";
         return Recovery::RolledBack;
     }
-    const StepHook hook = std::exchange(gStepHook, StepHook());
-    QString error;
-    const bool finished = finishSwitch(name, items, &error);
-    gStepHook = hook;
-    if (!finished)
-        qCritical().noquote() << "parameter group restore of" << name << "could not be finished:" << error;
-    else
-        qWarning().noquote() << "parameter group restore of" << name << "was interrupted and has been finished";
-    return Recovery::Finished;
+    return finishAtStart("restore", name, [&name, &items](QString* error) { return finishSwitch(name, items, error); });
 }
 
 void ParaGroupStore::setStepHook(StepHook hook)
@@ -273,7 +377,12 @@ bool ParaGroupStore::remove(const QString& name, QString* error)
 {
     if (!isValidName(name) || indexOf(name) < 0)
         return fail(error, QStringLiteral("no group %1").arg(name));
-    if (!QDir(QDir(kFolder).filePath(name)).removeRecursively())
+    // Out of the list in one step: a stop while deleting never leaves half a group to restore.
+    const QString removing = inGroups(kRemoving);
+    QDir(removing).removeRecursively();
+    if (!QDir().rename(QDir(kFolder).filePath(name), removing))
         return fail(error, QStringLiteral("cannot delete group %1").arg(name));
+    if (!QDir(removing).removeRecursively())
+        qWarning().noquote() << "parameter group" << name << "deleted, but" << removing << "is left";
     return true;
 }

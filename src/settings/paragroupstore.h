@@ -17,10 +17,12 @@ public:
     static QStringList groups();
     // Position of a group in groups(); -1 when there is none of that name.
     static int indexOf(const QString& name);
-    // A plain folder name: not empty, no path separator, not "." or "..".
+    // A plain folder name: not empty, no path separator, not hidden (groups() would not list it).
     static bool isValidName(const QString& name);
 
-    // Copies the working parameters into the group (replacing its files).
+    // Copies the working parameters into the group (replacing its files): written whole
+    // beside the group, then put in its place in one step; a stop at any moment leaves the
+    // group as it was or as the backup made it, once the next start ran recoverGroups().
     static bool backup(const QString& name, QString* error);
     // Puts the group's files in place of the working ones (and the group's index in
     // "sysadd.txt"): copied beside the working set first, then switched by renames
@@ -33,9 +35,13 @@ public:
     enum class Recovery { None, RolledBack, Finished };
     // Run at start, before anything opens the working files; the group's name in group.
     static Recovery recoverRestore(QString* group = nullptr);
+    // Run at start too: a backup that did not end is finished (its copy was whole) or
+    // dropped, so the group is wholly the earlier backup or wholly the new one; a removal
+    // that did not end is completed. The backed-up group's name in group.
+    static Recovery recoverGroups(QString* group = nullptr);
 
-    // Called before each step of a restore that changes a file; returning false stops
-    // the restore right there, as a killed program would.
+    // Called before each step of a restore or backup that changes a file; returning false
+    // stops it right there, as a killed program would.
     using StepHook = std::function<bool(int step)>;
     static void setStepHook(StepHook hook);
 
@@ -45,4 +51,7 @@ private:
     // The working files and folders a group holds, relative to the working directory.
     static QStringList workingItems(const QString& dir);
     static bool copyItem(const QString& from, const QString& to, QString* error);
+    // Puts the backup's whole copy (the folder with that inode) in place of the group;
+    // safe to run again after a stop at any point.
+    static bool finishBackup(const QString& group, quint64 copyInode, QString* error);
 };

@@ -17,6 +17,7 @@
 #include "fakeshellrunner.h"
 #include "iostatus.h"
 #include "globals.h"
+#include "indexbutton.h"
 #include "languagetable.h"
 #include "lostcamerawarnbox.h"
 #include "modalanswerer.h"
@@ -28,9 +29,11 @@
 #include "productalarmwarnbox.h"
 #include "qttesthelpers.h"
 #include "statisticsscreen.h"
+#include "statecodes.h"
 #include "statisticswidget.h"
 #include "warnbox.h"
 #include "wizardpara.h"
+#include "wizardparawidget.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -385,6 +388,67 @@ TEST_F(MainWindowTest, ReturnLiftsTheAlarmAndShowsAllCameras)
     EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
     EXPECT_EQ(win->pageState, 0);
     EXPECT_EQ(win->selCamera, numCamera);
+}
+
+// With an NG alarm standing, each screen over the main screen gives the button panel back
+// as it stood before the screen opened, and a touch on the camera view calls a hidden panel back.
+TEST_F(MainWindowTest, ScreensGiveThePanelBackAndATouchCallsItDuringAnAlarm)
+{
+    gpWPara->isPswUsed = 0;
+    win->show();
+    IndexButton* panel = win->pIndexButton;
+    WizardParaWidget* settings = win->pWizardParaWidget;
+    DrawROIWidget* editor = win->pDrawROIWidget;
+    ASSERT_TRUE(panel->isVisible());
+    win->cycle()->CheckNG(true);
+    ASSERT_EQ(win->pageState, kPageAlarm);
+
+    win->SlotSystemPara();
+    ASSERT_TRUE(settings->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    settings->reject();
+    EXPECT_TRUE(panel->isVisible()) << "settings left by Return";
+    win->SlotSystemPara();
+    ModalAnswerer::finishDialog(1);  // the save question
+    settings->accept();
+    EXPECT_FALSE(settings->isVisible());
+    EXPECT_TRUE(panel->isVisible()) << "settings left by Confirm and YES";
+
+    // The IO page opened over the ROI editor leaves the column to the editor.
+    win->SlotAdjustArea();
+    ASSERT_TRUE(editor->isVisible());
+    ModalAnswerer::finishDialog(0);
+    win->SlotOpenIoPage();
+    EXPECT_FALSE(panel->isVisible());
+    editor->SlotReturn();
+    EXPECT_TRUE(panel->isVisible());
+
+    // The auto-hide may fire while the statistics screen is up.
+    ASSERT_TRUE(StatisticsScreen::open());
+    panel->SlotShowHideTimeout();
+    StatisticsWidget::instance->hide();
+    EXPECT_TRUE(panel->isVisible()) << "statistics closed";
+
+    // A panel hidden before the IO page stays hidden after it; a touch calls it back.
+    panel->SlotShowHideTimeout();
+    ModalAnswerer::finishDialog(0);
+    win->SlotOpenIoPage();
+    EXPECT_FALSE(panel->isVisible());
+    CammerWidget* view = win->cameraWidgets().first();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), view->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &press);
+    EXPECT_TRUE(panel->isVisible()) << "a touch on the camera view during the alarm";
+    EXPECT_EQ(panel->shownFlag(), 1);
+    EXPECT_TRUE(panel->autoHideTimer()->isActive());
+    EXPECT_TRUE(win->cycle()->isAlarmed());
+
+    // Not over the settings screen, though.
+    win->SlotSystemPara();
+    QApplication::sendEvent(view, &press);
+    EXPECT_FALSE(panel->isVisible());
+    settings->reject();
+    EXPECT_TRUE(panel->isVisible());
 }
 
 // A false NG taught away at the alarm: "don't detect" makes the NG pixels of the

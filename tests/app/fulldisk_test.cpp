@@ -2,10 +2,12 @@
 // (a forked child, so the test process keeps its own mounts).
 #include "shellfixture.h"
 
+#include "clock.h"
 #include "countfile.h"
 #include "failpicture.h"
 #include "globals.h"
 #include "paragroupstore.h"
+#include "qttesthelpers.h"
 #include "resstatisticsparam.h"
 #include "savefialimagethread.h"
 #include "storedfile.h"
@@ -211,6 +213,110 @@ TEST(FullDiskTest, PicturesKeepTheReserveAndNeverLeaveAShortJpeg)
         }
         gpFailImage[0][0][0] = nullptr;
         SaveFialImageThread::clearQueue();
+        pMutexSaveFail = nullptr;
+        return QString();
+    });
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+// Another file fills the picture disk. Pictures go only where their going brings the reserve
+// back, the fewest that do, each pruning told; where it cannot, every stored picture stays and
+// each new one is named as not written.
+TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        QMutex mutex;
+        pMutexSaveFail = &mutex;
+        std::vector<quint32> pixels(64 * 48);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = quint32(i * 2654435761u);
+        FailPicture tables[4];
+        gPicNumNG = 1000;
+        qint64 virtualMs = 0;
+        MonotonicClock::setSource([&virtualMs] { return virtualMs; });
+        SaveFialImageThread writer;
+        writer.setFreeSpaceReserve(0);
+        const auto saveOne = [&](int camera) {
+            {
+                QMutexLocker lock(&mutex);
+                tables[camera].store(pixels.data(), 64, 48);
+                gpFailImage[camera][0][0] = &tables[camera];
+            }
+            SaveFialImageThread::markPicture(camera, 0, 0, QString());
+            return writer.saveOnce();
+        };
+        const auto stored = [] {
+            QStringList all;
+            for (int camera = 0; camera < 4; ++camera) {
+                const QString folder = SaveFialImageThread::folderFor(camera, 0, 0);
+                for (const QString& name : QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name))
+                    all << folder + '/' + name;
+            }
+            return all;
+        };
+        const auto freeBytes = [] {
+            QStorageInfo storage(QDir::currentPath());
+            return storage.bytesAvailable();
+        };
+        MessageLog log;
+        for (int i = 0; i < 5; ++i) {
+            Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, i)));
+            for (int camera = 0; camera < 4; ++camera)
+                saveOne(camera);
+        }
+        const QStringList before = stored();
+        if (before.size() != 20)
+            return QStringLiteral("%1 pictures laid, not 20").arg(before.size());
+        const qint64 pictureBytes = QFileInfo(before.first()).size();
+
+        // Each folder's pictures free far less than the reserve lacks: all of them stay.
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        writer.setFreeSpaceReserve(256 * 1024);
+        int written = 0;
+        for (int camera = 0; camera < 4; ++camera)
+            written += saveOne(camera);
+        const int kept = int(stored().size());
+        qInfo().noquote() << QStringLiteral("disk full, reserve out of reach: %1 written, %2 of 20 stored pictures kept")
+                                 .arg(written).arg(kept);
+        if (written != 0 || kept != 20)
+            return QStringLiteral("reserve out of reach: %1 written, %2 of 20 stored pictures kept").arg(written).arg(kept);
+        virtualMs += SaveFialImageThread::kLossReportMs;
+        writer.saveOnce();   // the losses after the first are told together, a report period later
+        const QStringList lost = log.lines.filter(QStringLiteral("picture(s) not written, free space below the reserve"));
+        if (lost.join(' ').count(QStringLiteral("(NG) taken at")) != 4)
+            return QStringLiteral("the four pictures not written are not all named: ") + log.lines.join('\n');
+        if (!log.lines.filter(QStringLiteral("removed")).isEmpty())
+            return QStringLiteral("a pruning was told though none was made: ") + log.lines.join('\n');
+
+        // One and a half pictures short: the two oldest of the folder go, the rest stay.
+        writer.setFreeSpaceReserve(freeBytes() + pictureBytes / 2);
+        Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 1, 0)));
+        if (saveOne(2) != 1)
+            return QStringLiteral("the picture was not written though two old ones made room");
+        const QStringList after = stored();
+        const QString folder = SaveFialImageThread::folderFor(2, 0, 0) + '/';
+        QStringList expected = before;
+        expected.removeAll(folder + QStringLiteral("2026-03-14_09.00.00.jpg"));
+        expected.removeAll(folder + QStringLiteral("2026-03-14_09.00.01.jpg"));
+        expected << folder + QStringLiteral("2026-03-14_09.01.00.jpg");
+        expected.sort();
+        QStringList sortedAfter = after;
+        sortedAfter.sort();
+        if (sortedAfter != expected)
+            return QStringLiteral("not the two oldest alone went: ") + sortedAfter.join(',');
+        const QStringList told = log.lines.filter(QStringLiteral("to keep the free-space reserve"));
+        if (told.size() != 1 || !told.first().contains(QStringLiteral("2 file(s)"))
+            || !told.first().contains(QString::number(2 * pictureBytes / 1024)))
+            return QStringLiteral("the pruning was not told with its count and size: ") + told.join('\n');
+
+        for (int camera = 0; camera < 4; ++camera)
+            gpFailImage[camera][0][0] = nullptr;
+        SaveFialImageThread::clearQueue();
+        Clock::reset();
+        MonotonicClock::setSource({});
         pMutexSaveFail = nullptr;
         return QString();
     });

@@ -5,6 +5,7 @@
 #include "globals.h"
 #include "qttesthelpers.h"
 #include "savefialimagethread.h"
+#include "terminationsignals.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -18,6 +19,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstdlib>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -213,8 +216,8 @@ int redOf(const QString& path)
 }
 } // namespace
 
-// The next cycle's picture of a camera comes before the writer took the last one: both
-// are written, in order, each with its own cycle and first NG ROI.
+// The next cycles' pictures of a camera come before the writer took the first: all are
+// written, in order, each with its own cycle, first NG ROI and the time it was taken.
 TEST_F(SaveFailImageTest, AnNgPictureIsNeverReplacedBeforeItIsWritten)
 {
     gPicNumNG = 10;
@@ -223,13 +226,15 @@ TEST_F(SaveFailImageTest, AnNgPictureIsNeverReplacedBeforeItIsWritten)
         storePicture(0, qRgb(40 + 50 * i, 0, 0));
         gFailIndex[1][2] = i + 1;   // as the camera unit records its first NG ROI
         SaveFialImageThread::markPicture(1, 2, 0, QStringLiteral("cycle-%1").arg(i));
+        Clock::advance(2000);
     }
+    Clock::advance(30000);   // the writers lag behind the moulds
     ASSERT_EQ(writer.saveOnce(), 4);
     ASSERT_EQ(saved.count(), 4);
     for (int i = 0; i < 4; ++i) {
         const QString path = saved[i][3].toString();
         EXPECT_EQ(saved[i][4].toString(), QStringLiteral("cycle-%1").arg(i));
-        EXPECT_TRUE(QFileInfo(path).fileName().startsWith(QStringLiteral("%1_2026-03-14_09.26.53").arg(i + 1))) << path.toStdString();
+        EXPECT_EQ(QFileInfo(path).fileName(), QStringLiteral("%1_2026-03-14_09.26.%2.jpg").arg(i + 1).arg(53 + 2 * i)) << path.toStdString();
         EXPECT_NEAR(redOf(path), 40 + 50 * i, 4) << path.toStdString();
     }
 }
@@ -351,4 +356,22 @@ TEST_F(SaveFailImageTest, SeveralWritersKeepEachFolderInOrder)
         std::sort(reds.begin(), reds.end());
         EXPECT_EQ(reds, (QVector<int>{kEach - 3, kEach - 2, kEach - 1})) << "the last three kept in " << folder.toStdString();
     }
+}
+
+// exit() from anywhere (a library ending the program) while the writers wait for pictures,
+// watched as main watches it: the process ends, and the picture marked just before is written.
+TEST_F(SaveFailImageTest, ExitWhileTheWritersWaitEndsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            alarm(20);   // a hang ends the child as a failure, never the suite
+            TerminationSignals::atExitBegin(SaveFialImageThread::stopAllAtExit);
+            writer.start();
+            TerminationSignals::watchExit();
+            QThread::msleep(3 * SaveFialImageThread::kPollMs);   // both writers waiting
+            SaveFialImageThread::markPicture(1, 2, 0, "");
+            std::exit(5);
+        },
+        ::testing::ExitedWithCode(5), "");
+    EXPECT_TRUE(QFile::exists("./alarmimage/camera2/detect3/NG/2026-03-14_09.26.53.jpg"));
 }

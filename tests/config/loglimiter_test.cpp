@@ -84,6 +84,12 @@ TEST_F(LogFolderTest, ARequestFloodAndOldFilesLeaveTheFolderBounded)
             google::FlushLogFiles(google::GLOG_INFO);
             for (int i = 1; i <= 6; ++i)
                 writeOldFile(QStringLiteral("%1_LOG_20240101_00000%1.txt").arg(i), kMb, 3600 * (10 - i));
+            // The files being written alone pass a bound of nothing: removing the rest would not help.
+            LogManager::pruneLogFolder(0);
+            for (int i = 1; i <= 6; ++i) {
+                if (!QFile::exists(kLog + QStringLiteral("%1_LOG_20240101_00000%1.txt").arg(i)))
+                    _exit(2);
+            }
             LogManager::pruneLogFolder(3 * kMb);
             _exit(0);
         },
@@ -95,7 +101,8 @@ TEST_F(LogFolderTest, ARequestFloodAndOldFilesLeaveTheFolderBounded)
             total += file.size();
     }
     EXPECT_LE(total, 3 * kMb);
-    // The newest archives stay, the oldest went, the file being written is kept.
+    // The newest archives stay, the oldest went (no more than needed), the file being written is kept.
+    EXPECT_TRUE(QFile::exists(kLog + "5_LOG_20240101_000005.txt"));
     EXPECT_TRUE(QFile::exists(kLog + "6_LOG_20240101_000006.txt"));
     EXPECT_FALSE(QFile::exists(kLog + "1_LOG_20240101_000001.txt"));
     QByteArray info;

@@ -13,12 +13,11 @@ cycles() {
 first_count() { e2e_count list_allnum | cut -d, -f1 | tr -d ' '; }
 wait_cycles() {
   local want="$1" i=0
-  while [ "$(cycles)" -lt "$want" ] && [ $i -lt $((200 * E2E_SLOW)) ]; do sleep 0.1; i=$((i + 1)); done
+  while [ "$(cycles)" -lt "$want" ] && [ $i -lt $((200 * $(e2e_load_factor))) ]; do sleep 0.1; i=$((i + 1)); done
   e2e_expect "$(cycles)" "$want" "cycles in count.ini"
 }
 pulses() {
-  local n="$1" i
-  for i in $(seq 1 "$n"); do e2e_board pulse 0 > /dev/null; sleep "$(e2e_slow 0.7)"; done
+  e2e_moulds "$1" 1.2 "0:pulse 0"
 }
 
 
@@ -57,7 +56,7 @@ e2e_expect "$status" "200" "API served during the flood"
 ng="$(e2e_count gSyncNGNum)"
 e2e_board pulse 0 > /dev/null
 e2e_expect "$(in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 reset)" "reset" "reset while detecting"
-sleep 1.5
+sleep "$(e2e_loaded 1.5)"
 after_reset="$(first_count)"
 [ "$after_reset" -le 1 ] || { echo "FAIL: camera 1 counts $after_reset after the reset"; exit 1; }
 [ "$(e2e_count gSyncNGNum)" -ge "$ng" ] || { echo "FAIL: the NG count went back"; exit 1; }
@@ -84,8 +83,7 @@ print(ok)
 PY
 )"
 e2e_expect "$answered" "2000" "resets answered"
-sleep 1
-e2e_expect "$(e2e_count list_allnum)" "0, 0, 0, 0, 0, 0, 0, 0" "count.ini after the reset flood"
+e2e_wait_count list_allnum "0, 0, 0, 0, 0, 0, 0, 0" 1
 e2e_expect "$(e2e_count list_failnum)" "0, 0, 0, 0, 0, 0, 0, 0" "NG counts after the reset flood"
 
 e2e_end_groups "$FLOOD"

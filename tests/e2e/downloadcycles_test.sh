@@ -156,7 +156,7 @@ triggers() {
 }
 checks() { echo $(( $(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 'run'") - runs_before )); }
 # The cycle in flight when the triggers stopped may still end.
-for _ in $(seq 50); do [ "$(checks)" -ge "$(triggers)" ] && break; sleep 0.1; done
+for _ in $(seq $((50 * $(e2e_load_factor)))); do [ "$(checks)" -ge "$(triggers)" ] && break; sleep 0.1; done
 echo "triggers $(triggers), checks $(checks)"
 [ "$(triggers)" -ge 5 ] || fail "only $(triggers) triggers reached the board"
 e2e_expect "$(checks)" "$(triggers)" "cycles checked of the triggers raised during the download"

@@ -8,6 +8,16 @@ set -euo pipefail
 e2e_slow() {
   awk -v t="$1" -v f="$E2E_SLOW" 'BEGIN { print t * f }'
 }
+# Waits for an event (never the pace of the machine) follow the load as well: other work on the
+# machine (a build, other tests) starves the monitor, so a deadline grows by the run queue per
+# core when that is above one. A whole number: E2E_SLOW times the load, rounded up.
+e2e_load_factor() {
+  awk -v f="$E2E_SLOW" -v cores="$(nproc)" '{ l = $1 / cores; l = l > 1 ? int(l + 0.999) : 1; print f * l }' /proc/loadavg
+}
+# $1 seconds (or ms) of a deadline, stretched by e2e_load_factor.
+e2e_loaded() {
+  awk -v t="$1" -v f="$(e2e_load_factor)" 'BEGIN { print t * f }'
+}
 
 e2e_setup() {
   if [ "$(id -u)" -ne 0 ] || ! unshare -n true 2>/dev/null; then
@@ -64,9 +74,9 @@ e2e_out_word() {
   echo $(( ${word:-0} ))
 }
 
-# Waits up to $3 seconds until (output word & $1) == $2.
+# Waits up to $3 seconds (stretched by the load) until (output word & $1) == $2.
 e2e_wait_out() {
-  local mask=$1 value=$2 limit="${3:-20}" i=0
+  local mask=$1 value=$2 limit=$(( ${3:-20} * $(e2e_load_factor) )) i=0
   while [ $i -lt $((limit * 10)) ]; do
     [ $(( $(e2e_out_word) & mask )) -eq $(( value )) ] && return 0
     sleep 0.1; i=$((i + 1))
@@ -76,9 +86,9 @@ e2e_wait_out() {
   return 1
 }
 
-# Waits up to $2 seconds for a file matching a glob (relative to APP).
+# Waits up to $2 seconds (stretched by the load) for a file matching a glob (relative to APP).
 e2e_wait_file() {
-  local pattern="$1" limit="${2:-20}" i=0
+  local pattern="$1" limit=$(( ${2:-20} * $(e2e_load_factor) )) i=0
   while [ $i -lt $((limit * 10)) ]; do
     compgen -G "$APP/$pattern" > /dev/null && return 0
     sleep 0.1; i=$((i + 1))
@@ -96,8 +106,8 @@ e2e_board_frames() {
 e2e_wait_ready() {
   e2e_wait_for "main window shown" 120
   e2e_wait_for "IO board port" 20
-  local i=0
-  while [ $i -lt 200 ]; do
+  local i=0 limit=$(( 200 * $(e2e_load_factor) ))
+  while [ $i -lt $limit ]; do
     [ "$(e2e_board_frames)" -gt $((E2E_FRAMES_MARK + 2)) ] && return 0
     sleep 0.1; i=$((i + 1))
   done
@@ -109,11 +119,11 @@ e2e_count() {
   sed -n "s/^$1=//p" "$APP/count.ini"
 }
 
-# Waits up to $3 seconds (default 10) until count.ini's $1 reads $2, then checks it: the
-# counts are written after the outputs are set, so an output seen is not yet a count written.
+# Waits up to $3 seconds (default 10, stretched by the load) until count.ini's $1 reads $2, then
+# checks it: the counts are written after the outputs are set, so an output seen is not yet a count written.
 e2e_wait_count() {
-  local i=0
-  while [ "$(e2e_count "$1" 2>/dev/null)" != "$2" ] && [ $i -lt $(( ${3:-10} * 10 )) ]; do
+  local i=0 limit=$(( ${3:-10} * 10 * $(e2e_load_factor) ))
+  while [ "$(e2e_count "$1" 2>/dev/null)" != "$2" ] && [ $i -lt $limit ]; do
     sleep 0.1; i=$((i + 1))
   done
   e2e_expect "$(e2e_count "$1")" "$2" "count.ini $1"
@@ -223,9 +233,9 @@ with open(sys.argv[2], "wb") as f:
 PY
 }
 
-# Waits up to $2 seconds for a text in the monitor's output.
+# Waits up to $2 seconds (stretched by the load) for a text in the monitor's output.
 e2e_wait_for() {
-  local text="$1" limit="${2:-60}" i=0
+  local text="$1" limit=$(( ${2:-60} * $(e2e_load_factor) )) i=0
   while [ $i -lt $((limit * 10)) ]; do
     if grep -qF -- "$text" "$APP/stdout.log" "$APP/stderr.log" "$APP"/cnt_net/workspace/log/*.log 2>/dev/null; then
       return 0
@@ -367,11 +377,11 @@ e2e_multi_detection() {
 }
 
 # What the subscriber of e2e_subscribe was pushed (lines of tests/e2e/pushed.py), once it
-# holds $1 cycle records or after $2 seconds (default 10).
+# holds $1 cycle records or after $2 seconds (default 10, stretched by the load).
 e2e_pushed() {
-  local i=0
+  local i=0 limit=$(( ${2:-10} * 10 * $(e2e_load_factor) ))
   while [ "$(python3 "$SRC/tests/e2e/pushed.py" "$APP/subscriber.out" | grep -c '^record')" -lt "$1" ] \
-    && [ $i -lt $(( ${2:-10} * E2E_SLOW * 10 )) ]; do
+    && [ $i -lt $limit ]; do
     sleep 0.1; i=$((i + 1))
   done
   python3 "$SRC/tests/e2e/pushed.py" "$APP/subscriber.out"
@@ -412,11 +422,12 @@ e2e_rois_to_detection1() {
 }
 
 # The monitor's log lines that contain $1, counted once there are $2 (default 1) or after $3
-# seconds (default 3): the log reaches its file up to a second after the line was written.
+# seconds (default 3, stretched by the load): the log reaches its file up to a second after the
+# line was written.
 e2e_log_count() {
-  local i=0 n
+  local i=0 n limit=$(( ${3:-3} * 10 * $(e2e_load_factor) ))
   while n="$(cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true)" \
-    && [ "$n" -lt "${2:-1}" ] && [ $i -lt $(( ${3:-3} * E2E_SLOW * 10 )) ]; do
+    && [ "$n" -lt "${2:-1}" ] && [ $i -lt $limit ]; do
     sleep 0.1; i=$((i + 1))
   done
   echo "$n"

@@ -15,9 +15,9 @@ e2e_start_positioning 8 2
 ng_cycle() {
   local i=0
   e2e_wait_out 0x01 0x01 30
-  e2e_board pulse 1 100 > /dev/null
+  e2e_board pulse 1 500 > /dev/null
   e2e_wait_out 0x01 0x00 30
-  while [ "$(e2e_out_word in)" -ne 0 ] && [ $i -lt 50 ]; do
+  while [ "$(e2e_out_word in)" -ne 0 ] && [ $i -lt $((50 * $(e2e_load_factor))) ]; do
     sleep 0.1; i=$((i + 1))
   done
 }
@@ -50,7 +50,7 @@ PY
 in_netns_bg python3 "$APP/reader.py" "$STOP" > "$APP/reads.txt" 2> "$APP/reads.err"
 READER=$!
 
-for _ in 1 2 3; do e2e_board pulse 0 100 > /dev/null; ng_cycle; done
+for _ in 1 2 3; do e2e_board pulse 0 500 > /dev/null; ng_cycle; done
 per_cycle=$(( $(counted) / 3 ))
 [ "$per_cycle" -gt 0 ] || { echo "FAIL: nothing counted: $(e2e_count list_allnum)"; exit 1; }
 
@@ -62,7 +62,7 @@ import socket, sys, time
 modbus = socket.create_connection(("127.0.0.1", 502), timeout=5)
 board = socket.socket(socket.AF_UNIX)
 board.connect(sys.argv[1])
-board.sendall(b"pulse 0 100\n")
+board.sendall(b"pulse 0 500\n")
 board.makefile().readline()
 time.sleep(float(sys.argv[2]))
 modbus.sendall(bytes.fromhex("00010000000901100004000102" "0001"))
@@ -72,7 +72,7 @@ PY
   e2e_expect "$answer" "000100000006011000040001" "reset $delay s after the trigger"
   ng_cycle
 done
-for _ in 1 2; do e2e_board pulse 0 100 > /dev/null; ng_cycle; done
+for _ in 1 2; do e2e_board pulse 0 500 > /dev/null; ng_cycle; done
 
 : > "$STOP"
 wait "$READER" || { echo "FAIL: reader: $(cat "$APP/reads.txt" "$APP/reads.err")"; exit 1; }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Run by hand (never by CI): 8 cameras, a trigger every 300 ms, a subscriber of both topics that
+# Run by hand (never by CI): 8 cameras, a trigger every second, a subscriber of both topics that
 # answers at once, and busy loops loading the cores. Counts the pictures pushed for each decided
 # cycle: received of expected (one per camera and detection of the record's detail), under a wrong
 # id (the file was written before that cycle started, or its result is not the record's), and
 # cameras that came twice in one cycle.
 #   bash tests/e2e/pictures_cycles.sh <build dir> <source dir> [seconds, default 60] [busy loops, default 24]
 # FRAMES=part puts a part in every frame (an NG every cycle); the default mixes one in four.
+# PERIOD=0.3 triggers every 0.3 s with short pulses (tests/e2e/cycle_triggers.py).
 BUILD="$1"; SRC="$2"; SECONDS_RUN="${3:-60}"; BUSY="${4:-24}"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -42,8 +43,8 @@ for _ in $(seq 1 "$BUSY"); do
   BUSY_PIDS="$BUSY_PIDS $!"
 done
 
-# Triggers every 300 ms; the door clears an NG alarm so the next cycle may start.
-python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$SECONDS_RUN" > "$APP/triggers.out"
+# A trigger every second; the door clears an NG alarm so the next cycle may start.
+python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$SECONDS_RUN" "${PERIOD:-1.0}" > "$APP/triggers.out"
 e2e_end_groups $BUSY_PIDS
 BUSY_PIDS=""
 sleep 5

@@ -66,7 +66,7 @@ in_netns_bg python3 "$APP/pollers.py" "$((MINUTES * 60))" > "$APP/pollers.out"
 POLLERS=$!
 HELPERS="$HELPERS $POLLERS"
 
-# Triggers every 300 ms; after each, the door clears an NG alarm so the next cycle may start.
+# A trigger every second; after each, the door clears an NG alarm so the next cycle may start.
 python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" "$((MINUTES * 60))" > "$APP/triggers.out" &
 TRIGGERS=$!
 HELPERS="$HELPERS $TRIGGERS"

@@ -3,7 +3,8 @@
 # 1920x1080: a value typed on the on-screen keypad into the first box of each
 # settings page is stored in PARAM.db by Confirm; a page scrolls when dragged;
 # every screen and dialog reached lies on the screen and closes by its own
-# button. Taps go through xdotool to the program's own X display; boxes and
+# button; with an NG alarm standing, each screen gives the main screen back with
+# its button panel, and a tap on the camera view calls a hidden panel back. Taps go through xdotool to the program's own X display; boxes and
 # the keypad are found on the frame buffer, so the taps hit at either size.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
@@ -82,6 +83,117 @@ panel_tap() {
   e2e_tap "$1" "$2"; sleep 1
 }
 
+# Page buttons of the settings screen: one row of ten on the wide screen, two rows of five on the small one.
+page_at() {
+  if [ "$W" -ge 1800 ]; then echo $((100 + $1 * 190)) 49; else echo $((108 + $1 % 5 * 202)) $((49 + $1 / 5 * 86)); fi
+}
+
+# The panel's column: rows of 76 px under the 96 px logo (Multi-screen, Stop Detection,
+# System Param, Resample, Area Settings, statistics), the same at both sizes.
+panel_row() { echo $((W - 120)) $((135 + $1 * 77)); }
+
+# The column from the logo down to Area Settings, the pointer parked on the status bar
+# (the frame buffer holds the cursor). PANEL_LOOK is the column as the shown panel draws it.
+column_look() {
+  e2e_x mousemove $((W / 2)) $((H - 22))
+  sleep 0.2
+  points region $((W - 240)) 0 240 481
+}
+panel_drawn() { [ "$(column_look)" = "$PANEL_LOOK" ]; }
+
+# Waits up to about 10 s until the panel is drawn ($1 = shown) or gone ($1 = hidden).
+wait_panel() {
+  local i=0
+  while [ $i -lt 25 ]; do
+    if panel_drawn; then [ "$1" = shown ] && return 0; else [ "$1" = hidden ] && return 0; fi
+    sleep 0.2; i=$((i + 1))
+  done
+  return 1
+}
+
+# With an NG alarm standing, every screen closed by touch gives the main screen back with its
+# panel, a tap on the camera view calls a hidden panel back, and its buttons still act.
+alarm_round() {
+  local base col0 row2
+  if [ "$W" -ge 1800 ]; then col0=170; row2=299; else col0=168; row2=372; fi
+  e2e_board pulse 0  # the mould detection sees the left-over part
+  e2e_wait_out 0x0F 0x05 10 || fail "no NG alarm at ${W}x${H}"
+  sleep 1
+  base="$(window_count)"
+  e2e_screenshot "$APP/alarm-$W.png"
+  # Taken while the panel is known to be there: the program starts with it and nothing hid it yet.
+  PANEL_LOOK=""
+  while [ "$PANEL_LOOK" != "$(column_look)" ]; do PANEL_LOOK="$(column_look)"; done
+  # System Param's own grey above its text (the longest texts reach the button's sides).
+  [ "$(points pixel $((W - 120)) $(( $(panel_row 2 | cut -d' ' -f2) - 33 )))" = "50 47 47" ] || fail "no panel on the alarm page"
+
+  # Settings left by Return, after its parameter groups page and the network dialog.
+  e2e_tap $(panel_row 2)
+  wait_panel hidden || fail "System Param did not open the settings during the alarm"
+  e2e_tap $(page_at 6); sleep 0.5
+  e2e_screenshot "$APP/alarm-groups-$W.png"
+  e2e_tap $(page_at 7); sleep 0.5
+  e2e_tap $col0 $row2
+  wait_windows -gt "$base" || fail "the network dialog did not open during the alarm"
+  sleep 1
+  newest_window
+  e2e_tap $((D_X + D_WIDTH - 164)) $((D_Y + 30))
+  wait_windows -eq "$base" || fail "the network dialog did not close by Cancel during the alarm"
+  e2e_tap $(page_at 9)
+  wait_panel shown || fail "the settings' Return left the main screen without its panel"
+  e2e_screenshot "$APP/alarm-settings-return-$W.png"
+
+  # Settings left by Confirm and YES.
+  e2e_tap $(panel_row 2)
+  wait_panel hidden || fail "System Param did not open the settings again"
+  e2e_tap $(page_at 8); sleep 0.5
+  e2e_tap $((W / 2 - 160)) $((H / 2 + 100))  # YES
+  wait_panel shown || fail "the settings' Confirm left the main screen without its panel"
+
+  # The ROI editor, left by its Return.
+  e2e_tap $(panel_row 4)
+  wait_panel hidden || fail "Area Settings did not open the ROI editor during the alarm"
+  e2e_screenshot "$APP/alarm-editor-$W.png"
+  e2e_tap $((W - 62)) 614
+  wait_panel shown || fail "the ROI editor's Return left the main screen without its panel"
+
+  # The statistics screen and the IO page.
+  e2e_tap $(panel_row 5)
+  wait_windows -gt "$base" || fail "the statistics screen did not open during the alarm"
+  sleep 0.5
+  if [ "$W" -ge 1800 ]; then e2e_tap 1519 34; else e2e_tap 554 95; fi   # Return
+  wait_windows -eq "$base" || fail "the statistics screen did not close during the alarm"
+  wait_panel shown || fail "the statistics screen's Return left the main screen without its panel"
+  if [ "$W" -ge 1800 ]; then dialog_round alarm-io-page 300 $((H - 20)) 1391 574; else dialog_round alarm-io-page 300 $((H - 20)) 752 434; fi
+  wait_panel shown || fail "the IO page's Return left the main screen without its panel"
+
+  # A tap on the logo hides the panel; a tap on the camera view brings it back.
+  e2e_tap $((W - 120)) 48
+  wait_panel hidden || fail "a tap on the logo did not hide the panel"
+  e2e_tap $((W / 4)) $((H / 2))
+  wait_panel shown || fail "a tap on the camera view did not bring the panel back during the alarm"
+  e2e_screenshot "$APP/alarm-tapped-$W.png"
+
+  # Its buttons act: System Param opens the settings, Return the alarm release box.
+  e2e_tap $(panel_row 2)
+  wait_panel hidden || fail "System Param of the panel called back did not open the settings"
+  e2e_tap $(page_at 9)
+  wait_panel shown || fail "no panel after the settings opened from the panel called back"
+  e2e_tap $(panel_row 0)
+  wait_windows -gt "$base" || fail "Return did not open the alarm release box"
+  sleep 0.5
+  windows_inside "alarm release box"
+  newest_window
+  e2e_screenshot "$APP/alarm-release-$W.png"
+  e2e_tap $((D_X + D_WIDTH / 2)) $((D_Y + D_HEIGHT - 55))  # Cancel, the last choice
+  wait_windows -eq "$base" || fail "the alarm release box did not close by Cancel"
+  [ $(( $(e2e_out_word) & 0x05 )) -eq 5 ] || fail "cancelling the release box lifted the alarm"
+  wait_panel shown || fail "no panel after the alarm release box was cancelled"
+
+  e2e_board pulse 1  # the safety door lifts the alarm
+  e2e_wait_out 0x0F 0x00 10 || fail "the door did not lift the alarm"
+}
+
 run_at() {
   W=$1; H=$2
   local page_y sys_x sys_y page
@@ -94,18 +206,14 @@ run_at() {
   [ -n "${E2E_LANG:-}" ] && e2e_set_param_item system2 12 "$E2E_LANG"
   e2e_start_board
   e2e_start
-  e2e_wait_for "main window shown" 120
-  e2e_wait_for "IO board port" 20
+  e2e_wait_ready
   sleep 1
   windows_inside "main window"
+  alarm_round
 
   # The panel's column: System Param, then Statistics further down.
   if [ "$W" -ge 1800 ]; then sys_x=1799; sys_y=287; else sys_x=903; sys_y=288; fi
   e2e_tap $sys_x $sys_y; sleep 1
-  # Page buttons: one row of ten on the wide screen, two rows of five on the small one.
-  page_at() {
-    if [ "$W" -ge 1800 ]; then echo $((100 + $1 * 190)) 49; else echo $((108 + $1 % 5 * 202)) $((49 + $1 / 5 * 86)); fi
-  }
   # One value per page, typed into its first box: row and item of its stored place.
   local values=(42 12 150 37 15) stored=("exposeTime 0" "trigInDelay 0" "system2 4" "system4 1" "system2 3")
   for page in 0 1 2 3 4; do

@@ -13,11 +13,16 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <modbus.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -651,20 +656,33 @@ TEST_F(Modbus, RefusalsHeldForTheNextLineAreWrittenWhenTheServerStops)
     ASSERT_TRUE(server->isRunning());
     const quint16 port = server->serverPort();
     constexpr int kRefused = 6;
-    inClientThread([&] {
-        std::vector<std::unique_ptr<QTcpSocket>> held;
-        for (int i = 0; i <= kRefused; ++i) {
-            held.push_back(std::make_unique<QTcpSocket>());
-            held.back()->connectToHost(QHostAddress::LocalHost, port);
-            held.back()->waitForConnected(3000);
-        }
-        // The refused ones are closed by the server.
-        waitUntil([&] { return std::count_if(held.begin(), held.end(), [](const auto& s) {
-                                   return !s->waitForReadyRead(10) && s->state() != QAbstractSocket::ConnectedState;
-                               }) == kRefused; },
-                  3000);
-        held.clear();
+    // Plain blocking sockets: connect() makes one attempt, where a QTcpSocket whose connection
+    // the server resets may connect again (a second connection, a second refusal).
+    std::vector<int> held;
+    auto closeAll = qScopeGuard([&] {
+        for (int fd : held)
+            ::close(fd);
     });
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i <= kRefused; ++i) {
+        held.push_back(::socket(AF_INET, SOCK_STREAM, 0));
+        ASSERT_EQ(::connect(held.back(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << strerror(errno);
+    }
+    // The refused ones are closed by the server: a read ends (0 or a reset) without waiting.
+    std::vector<bool> closed(held.size(), false);
+    const auto closedCount = [&] {
+        for (size_t i = 0; i < held.size(); ++i) {
+            char byte;
+            const ssize_t got = closed[i] ? 0 : ::recv(held[i], &byte, 1, MSG_DONTWAIT);
+            closed[i] = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        }
+        return int(std::count(closed.begin(), closed.end(), true));
+    };
+    EXPECT_TRUE(waitUntil([&] { return closedCount() >= kRefused; }, 20000));
+    EXPECT_EQ(closedCount(), kRefused);
     server.reset();
     int counted = 0;
     for (const QString& line : lines.messages())

@@ -145,6 +145,31 @@ TEST_F(UpdateServer, DownloadStoresWholePackageAndReplacesOldFilesOnlyThen)
     ASSERT_TRUE(repository->downloadPackage("V17_c.rar", &error)) << error.toStdString();
     EXPECT_EQ(fileSha256(root + "/newupdate.rar"), sha256(archive(".rar", packageBytes(3000))));
     EXPECT_FALSE(QFile::exists(root + "/newupdate.tar.gz"));
+
+    // An older package of another name that cannot be removed: the new one is stored and
+    // said to be, and what is left is logged.
+    class OlderPackageStays : public VersionRepository
+    {
+    public:
+        using VersionRepository::VersionRepository;
+
+    protected:
+        void changingFile(const QString& path) override
+        {
+            if (path.endsWith("/newupdate.rar") && QFile::remove(path))
+                QDir().mkpath(path + "/held");   // a folder of that name: the removal fails
+        }
+    } stuck("127.0.0.1", server.port(), root);
+    stuck.browse();
+    MessageLog log;
+    error.clear();
+    EXPECT_TRUE(stuck.downloadPackage("V17_pkg02.tar.gz", &error));
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    EXPECT_TRUE(stuck.lastUnsavedFile().isEmpty());
+    EXPECT_EQ(fileSha256(root + "/newupdate.tar.gz"), sha256(package));
+    EXPECT_EQ(log.lines.filter("package stored as " + root + "/newupdate.tar.gz").filter(root + "/newupdate.rar").size(),
+              1)
+        << log.lines.join('\n').toStdString();
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "qttesthelpers.h"
 #include "shellrunner.h"
 #include "storedfile.h"
+#include "terminationsignals.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -20,7 +21,9 @@
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -247,4 +250,50 @@ TEST(ShellRunnerChildren, EveryProgramEndsWhenThisProgramIsKilled)
         ::kill(pid_t(pid), SIGKILL);
     EXPECT_EQ(started.size(), 4);
     EXPECT_TRUE(left.isEmpty()) << left.size() << " programs outlived the program that started them";
+}
+
+namespace {
+// An exit handler that never returns, as a destructor that waits on a thread still running does;
+// with a signal given, it is sent to the process from inside exit().
+int gSignalWithinExit = 0;
+void hangWithinExit()
+{
+    if (gSignalWithinExit)
+        ::kill(::getpid(), gSignalWithinExit);
+    for (;;)
+        ::pause();
+}
+void flushAtExit()
+{
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, "held lines flushed\n", 19);
+}
+} // namespace
+
+// exit() ends the process within its grace time, with its own status, however its handlers
+// hang, the held log lines flushed first; a termination signal within exit() ends it at once.
+TEST(TerminationSignals, EveryExitEndsWithinItsGraceTime)
+{
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);   // never left behind, watched or not
+            std::atexit(hangWithinExit);
+            TerminationSignals::install();
+            TerminationSignals::atExitBegin(flushAtExit);
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(7), "held lines flushed.*exit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
+
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);
+            std::atexit(hangWithinExit);
+            TerminationSignals::install();
+            gSignalWithinExit = SIGTERM;
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), "termination signal within exit");
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
 }

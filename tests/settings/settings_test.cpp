@@ -194,6 +194,11 @@ TEST_F(SettingsTest, GroupIndexFollowsTheCurrentGroupByName)
     backup("../escape");
     EXPECT_FALSE(QDir("escape").exists());
     EXPECT_EQ(seen.last(), lanText(829));
+    seen.clear();
+    backup(".a");  // a hidden folder: a group the list would never show
+    EXPECT_FALSE(QDir("paraGroup/.a").exists());
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.last(), lanText(829));
 
     choose("a");
     answer({1});
@@ -201,6 +206,8 @@ TEST_F(SettingsTest, GroupIndexFollowsTheCurrentGroupByName)
     EXPECT_EQ(live->getCurGroupName(), QString("d"));
     EXPECT_EQ(live->groupIndex, 1);
     EXPECT_EQ(edited->groupIndex, 1);  // a later accept must not bring the old index back
+    EXPECT_EQ(QDir("paraGroup").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"b", "d", "z"}));
 
     choose("d");
     answer({1});

@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QTest>
 #include <QThread>
 
@@ -81,10 +83,16 @@ namespace {
 MessageLog* gActiveLog = nullptr;
 QtMessageHandler gPreviousHandler = nullptr;
 
+// Worker threads (an IO thread, a pool) log while the test thread does.
+QMutex gCollectMutex;
+
 void collect(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    if (gActiveLog)
-        gActiveLog->lines << text;
+    {
+        QMutexLocker lock(&gCollectMutex);
+        if (gActiveLog)
+            gActiveLog->lines << text;
+    }
     if (gPreviousHandler)
         gPreviousHandler(type, context, text);
 }

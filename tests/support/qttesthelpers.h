@@ -28,8 +28,8 @@ bool writeWholeFile(const QString& path, const QByteArray& content);
 // (a file replaced by a removal and then a rename is missing for a moment).
 int timesMissing(const QString& path, const std::function<void()>& work);
 
-// Collects the texts of the Qt messages logged while it lives (one thread); they still
-// reach the handler before it.
+// Collects the texts of the Qt messages logged while it lives, from any thread (read
+// lines once the threads that log have stopped); they still reach the handler before it.
 class MessageLog
 {
 public:

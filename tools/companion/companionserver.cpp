@@ -92,7 +92,8 @@ void CompanionServer::onBytes(QTcpSocket* socket, QByteArray& buffer)
 QByteArray CompanionServer::answer(const QByteArray& url, const QByteArray& uuid, const QByteArray& body)
 {
     const QJsonObject json = QJsonDocument::fromJson(body).object();
-    m_log.write(url + ' ' + QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n');
+    // The id the report was sent under follows a tab, which compact JSON never holds.
+    m_log.write(url + ' ' + QJsonDocument(json).toJson(QJsonDocument::Compact) + '\t' + uuid + '\n');
     m_log.flush();
 
     QJsonObject result;

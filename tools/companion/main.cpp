@@ -1,7 +1,8 @@
 // The companion stand-in.
 //   companion CONFIG_JSON             serve the monitor's link (as the box starts it)
 //   companion --snapshot OUT.png      write the shared screen frame of camera 0 to a PNG
-// Beside CONFIG_JSON it logs every report to "companion.log" and reads its
+// Beside CONFIG_JSON it logs every report to "companion.log" (URL, body, a tab and the
+// id it was sent under) and reads its
 // heartbeat answer from "companion.json" (default: connected and registered);
 // "hang": true there stops the process at the next heartbeat (alive, answering nothing).
 // MM_COMPANION_PORT (default 10431) and MM_COMPANION_START_DELAY_MS (a slow
