@@ -192,7 +192,7 @@ bool CycleRules::releasable(qint64 decided) const
     // A release with Re-detect keeps the outputs on until its check has decided (the clearing
     // input's rechecks only while detection runs).
     for (const Release& r : m_releases)
-        if ((r.handTo == kPlain || (r.byClearingInput && !m_running)) && decided <= r.signal)
+        if ((r.handTo == kPlain || (r.byClearingInput && !r.made && !m_running)) && decided <= r.signal)
             return true;
     return false;
 }
@@ -319,6 +319,7 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
         redetect(handTo, certain, nowMs);
     for (int d : rechecked)
         redetect(d, certain, nowMs);
+    m_lateRedetects += qMax(0, int(rechecked.size()) - 1);
 }
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
@@ -343,13 +344,13 @@ void CycleRules::cameraBack(qint64 nowMs)
     m_cameraBackAt = nowMs;
 }
 
-void CycleRules::stopped(qint64 nowMs)
+void CycleRules::stopped(qint64 ranMs)
 {
     // The stop ends the clearing input's wait: a release not yet due never comes.
     m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
-                                    [nowMs](const Release& r) {
+                                    [ranMs](const Release& r) {
                                         return r.byClearingInput
-                                               && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > nowMs;
+                                               && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > ranMs && !r.made;
                                     }),
                      m_releases.end());
     m_running = false;
@@ -360,8 +361,10 @@ void CycleRules::stopped(qint64 nowMs)
             confirm(d, m_wait[d].ngCameras, 0, m_now);
         m_wait[d].on = false;
     }
-    // A check a release waited for will not come: what it kept on stays an alarm.
-    m_rechecks.clear();
+    // A check a release waited for will not come: what it kept on stays an alarm of the
+    // detection it was handed to.
+    for (const Recheck& r : std::exchange(m_rechecks, {}))
+        keepHanded(r.signal, r.detection, 0);
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -528,6 +531,9 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
                 cameras |= 1u << c;
             }
         }
+        // The outputs go with it: a product NG that only sounded held none.
+        if (m_setup.ngStopsNothing(e))
+            continue;
         for (int c = 0; c < 8; ++c)
             if ((cameras & ~okCameras) & (1u << c))
                 m_ng[detection][c] = {true, m_now, m_now};
@@ -593,27 +599,28 @@ void CycleRules::released(const CycleNote& n, qint64 now)
                 latest = it;
         if (latest == m_releases.end())
             return;
-        const Release release = *latest;
+        const qint64 signal = latest->signal;
+        recheckByClearingInput(*latest);
+        // An earlier signal's release never comes: the later pulse started the wait again.
         m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
-                                        [&release](const Release& r) {
-                                            return r.byClearingInput && r.signal <= release.signal;
-                                        }),
+                                        [signal](const Release& r) { return r.byClearingInput && r.signal < signal; }),
                          m_releases.end());
-        recheckByClearingInput(release);
     }
 }
 
-void CycleRules::recheckByClearingInput(const Release& release)
+void CycleRules::recheckByClearingInput(Release& release)
 {
+    release.made = true;
     // Each detection whose NG stood at the signal is checked again; it keeps its outputs
     // until that check decides. Which ones the cycle held is not certain to the model.
     for (int d = 0; d < 8; ++d) {
         bool stood = m_notInspected[d].on && m_notInspected[d].decided <= release.signal;
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
-        if (stood) {
+        if (stood && !(release.toldRedetects & (1u << d))) {
+            release.toldRedetects |= 1u << d;
             redetect(d, false, m_now);
-            ++m_clearingRedetects;
+            ++m_lateRedetects;
         }
     }
 }
@@ -625,14 +632,19 @@ void CycleRules::processReleases(qint64 now)
             ++it;
             continue;
         }
+        if (it->byClearingInput && it->handTo == kOwnCheck && (m_running || it->made)) {
+            if (m_running)
+                recheckByClearingInput(*it);
+            it->made = true;
+            it = now < it->due + kGraceMs ? it + 1 : m_releases.erase(it);
+            continue;
+        }
         const Release release = *it;
         it = m_releases.erase(it);
         if (release.handTo == kPlain || (release.byClearingInput && !m_running))
             releaseUpTo(release.signal);
         else if (release.handTo >= 0)
             m_rechecks.push_back({release.signal, release.handTo});
-        else if (release.byClearingInput)
-            recheckByClearingInput(release);
     }
 }
 
@@ -661,8 +673,8 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_causes.started = true;
         break;
     case CycleNote::Finished:
-        if (!m_cycleOpen && (m_redetectsToDecide > 0 || m_clearingRedetects > 0)) {
-            --(m_redetectsToDecide > 0 ? m_redetectsToDecide : m_clearingRedetects);
+        if (!m_cycleOpen && (m_redetectsToDecide > 0 || m_lateRedetects > 0)) {
+            --(m_redetectsToDecide > 0 ? m_redetectsToDecide : m_lateRedetects);
             // The cycle before saw nothing and has no record: a Re-detect checks a cycle of its own.
             if (m_closedSawNothing)
                 fail(CycleRule::CycleCountsOnce, now,

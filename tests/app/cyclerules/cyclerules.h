@@ -125,7 +125,8 @@ public:
     void operatorRelease(qint64 nowMs, const QVector<int>& rechecked = {}, int handTo = -1, bool certain = true);
     void redetect(int detection, bool certain, qint64 nowMs = -1);
     void cameraBack(qint64 nowMs);
-    void stopped(qint64 nowMs);
+    // ranMs: when the cycle last ran its timers (before a stall that queued the stop).
+    void stopped(qint64 ranMs);
     void started(qint64 nowMs);
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
@@ -152,6 +153,8 @@ private:
         // check; a detection: everything lifted waits for that detection's check.
         int handTo = kPlain;
         bool byClearingInput = false;
+        unsigned toldRedetects = 0;   // its Re-detects the model told
+        bool made = false;            // made while detection ran: with its rechecks, whatever comes after
     };
     // A release with Re-detect that waits for its check: lifted on OK, kept on NG.
     struct Recheck
@@ -183,8 +186,9 @@ private:
     void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
     void releaseUpTo(qint64 signal);
     void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
-    // The clearing input's release with its recheck, as the cycle makes it now.
-    void recheckByClearingInput(const Release& release);
+    // The clearing input's release with its recheck: the Re-detects of the NGs that stood at
+    // its signal, told once each (from its earliest time until a grace after it).
+    void recheckByClearingInput(Release& release);
     // Whether a release on its way may lift a hold decided then.
     bool releasable(qint64 decided) const;
     // A product NG decided at or before `at` stands.
@@ -256,9 +260,9 @@ private:
     int m_leastFailCycles[8] = {};
     bool m_redetectSinceClose = false;
     int m_redetectsToDecide = 0;
-    // Re-detects of the clearing input the model told before the cycle made them: an opening
-    // cycle does not take them.
-    int m_clearingRedetects = 0;
+    // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
+    // makes them, and all but the first of one release (the first may open a cycle and close it).
+    int m_lateRedetects = 0;
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;

@@ -101,6 +101,7 @@ private:
     std::vector<std::pair<qint64, bool>> m_runHistory;
     std::vector<qint64> m_runChanges;
     qint64 m_stallUntil = -1;
+    qint64 m_timersRanAt = 0;   // the cycle's timers last ran then
     bool m_catchingUp = false;
     // What waited for the stalled GUI thread, in the order it came: input reports
     // (with the time the IO thread saw them) and the operator's acts.
@@ -202,7 +203,10 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     for (const CycleEvent& e : sequence.events)
         if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start)
             m_runChanges.push_back(m_base + e.atMs);
-    m_clock->setAfterDelivery([this] { deliver(); });
+    m_clock->setAfterDelivery([this] {
+        m_timersRanAt = m_clock->now();
+        deliver();
+    });
 }
 
 SequenceRun::~SequenceRun()
@@ -366,7 +370,7 @@ void SequenceRun::apply(const CycleEvent& e)
     case CycleEvent::Stop:
         m_win.runState = kStoppedRunState;
         m_cycle->stop();
-        m_rules.stopped(now - m_base);
+        m_rules.stopped((m_catchingUp ? m_timersRanAt : now) - m_base);
         m_running = false;
         m_runHistory.emplace_back(m_base + e.atMs, false);
         break;
