@@ -442,7 +442,9 @@ void DetectionCycle::refuseUninspected(int detection, const char* what)
 
 void DetectionCycle::countUninspected(int detection, bool closes)
 {
-    MachineCycle& cycle = cycleOf(detection);
+    // A cycle already counted (one a Re-detect checks again) cannot count the mould: the next close does.
+    MachineCycle& own = cycleOf(detection);
+    MachineCycle& cycle = own.counted ? m_carry : own;
     QList<bool> cameraOK;
     bool any = false;
     for (const DetectionUnit* unit : qAsConst(m_units)) {

@@ -157,6 +157,8 @@ TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
         10552,
         // A door signalled before an NG lifted it once the switch to the mould had handed it over.
         10125,
+        // A mould turned away while a Re-detect checked a counted cycle again was never counted.
+        766895238,
     };
     for (quint64 seed : seeds) {
         const CycleSequence seq = randomSequence(seed);
