@@ -227,7 +227,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         ++m_maybeEdges[m_setup.group(1)];
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
-        ++m_redetectsToDecide;
+        ++m_lateRedetects;   // taken after the edges that rose before it, which may open a cycle
     }
     if (door)
         m_doorEdge = {riseMs, visibleMs, maySkip, {}};
@@ -244,8 +244,10 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
                    m_setup.inputResetRecheck ? kOwnCheck : kPlain, true);
     if (door) {
         // An edge detection was stopped for is dropped at the start: it releases nothing.
-        if (m_setup.doorClears && m_running)
+        if (m_setup.doorClears && m_running) {
             addRelease(riseMs, visibleMs + kGraceMs, kPlain);
+            m_releases.back().byDoor = true;
+        }
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
             m_doorRose = riseMs;
@@ -403,6 +405,17 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d >= 0 && d < 8 && m_wait[d].on) {
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
+        }
+        // The door lifts what stood at its signal before its own check confirms the wait.
+        if (m.captured(2).startsWith(QLatin1String("safety door check"))) {
+            for (auto it = m_releases.begin(); it != m_releases.end();) {
+                if (!it->byDoor || it->signal > now) {
+                    ++it;
+                    continue;
+                }
+                releaseUpTo(it->signal);
+                it = m_releases.erase(it);
+            }
         }
         // A Re-detect's own check comes next: that one decides what its release kept on.
         if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
@@ -614,7 +627,8 @@ void CycleRules::recheckByClearingInput(Release& release)
     // Each detection whose NG stood at the signal is checked again; it keeps its outputs
     // until that check decides. Which ones the cycle held is not certain to the model.
     for (int d = 0; d < 8; ++d) {
-        bool stood = m_notInspected[d].on && m_notInspected[d].decided <= release.signal;
+        // One waiting for its recheck may still hold an older NG the model took as lifted.
+        bool stood = m_wait[d].on || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
         if (stood && !(release.toldRedetects & (1u << d))) {

@@ -155,6 +155,7 @@ private:
         bool byClearingInput = false;
         unsigned toldRedetects = 0;   // its Re-detects the model told
         bool made = false;            // made while detection ran: with its rechecks, whatever comes after
+        bool byDoor = false;          // the door's: made before the door's own check
     };
     // A release with Re-detect that waits for its check: lifted on OK, kept on NG.
     struct Recheck

@@ -295,6 +295,17 @@ void SequenceRun::setLevel(int input, bool high, qint64 seenAtMs)
 
 bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 {
+    // A stall that holds the GUI thread at `to` puts off the cycle's look until it ends.
+    for (bool longer = true; longer;) {
+        longer = false;
+        for (const CycleEvent& e : m_seq.events) {
+            const qint64 at = m_base + e.atMs;
+            if (e.kind == CycleEvent::Stall && at <= to + 1 && to < at + e.lengthMs) {
+                to = at + e.lengthMs;
+                longer = true;
+            }
+        }
+    }
     for (qint64 t : m_runChanges)
         if (t >= from - kRunChangeMarginMs && t <= to + kRunChangeMarginMs)
             return true;
