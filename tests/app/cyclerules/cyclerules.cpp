@@ -169,8 +169,20 @@ void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 d
     for (int c = 0; c < 8; ++c)
         if (cameras & (1u << c))
             m_ng[detection][c] = {true, since, decided < 0 ? since : decided};
-    if (cameras)
+    if (cameras) {
         m_ngSinceClose = true;
+        decidedNg(detection, decided < 0 ? since : decided);
+    }
+}
+
+void CycleRules::decidedNg(int detection, qint64 at)
+{
+    // The cycle keeps one decision time per detection: an NG decided now holds all it holds.
+    for (Hold& hold : m_ng[detection])
+        if (hold.on)
+            hold.decided = qMax(hold.decided, at);
+    if (m_notInspected[detection].on)
+        m_notInspected[detection].decided = qMax(m_notInspected[detection].decided, at);
 }
 
 void CycleRules::releaseUpTo(qint64 signal)
@@ -406,8 +418,12 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
         }
-        // The door lifts what stood at its signal before its own check confirms the wait.
-        if (m.captured(2).startsWith(QLatin1String("safety door check"))) {
+        if (d >= 0 && d < 8)
+            decidedNg(d, now);
+        // The door lifts what stood at its signal before its own check, or its edge as the next
+        // mould of a detection it triggers, confirms the wait.
+        if (m.captured(2).startsWith(QLatin1String("safety door check"))
+            || (d >= 0 && d < 8 && m_setup.triggers(d, 1) && m.captured(2).startsWith(QLatin1String("the next mould")))) {
             for (auto it = m_releases.begin(); it != m_releases.end();) {
                 if (!it->byDoor || it->signal > now) {
                     ++it;
@@ -506,6 +522,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
+        if (!waits && m.captured(4) == QLatin1String("NG"))
+            decidedNg(d, now);
         resolveRechecks(d, m.captured(4) == QLatin1String("OK"), !waits, okCameras);
         return;
     }
@@ -514,6 +532,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     const unsigned standing = (earlier & ~okCameras) | ngCameras;
     if (round >= m_setup.recheckTimes || !m_setup.rechecked(d)) {
         confirm(d, standing, now);
+        if (m.captured(4) == QLatin1String("NG"))
+            decidedNg(d, now);
         m_wait[d].on = false;
         resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true, okCameras);
     } else {
@@ -717,7 +737,9 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         ++m_finished;
         m_finishedNg += n.ok ? 0 : 1;
         m_ngSinceClose = false;
-        m_redetectSinceClose = false;
+        // A Re-detect still to decide checks the cycle that closed now again: what it finds
+        // may land in the next one.
+        m_redetectSinceClose = m_redetectsToDecide > 0;
         m_preCutHold = false;
         m_doorCycleSerial = m_plainCycleSerial = 0;
         ++m_causes.flips;

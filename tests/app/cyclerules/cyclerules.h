@@ -185,6 +185,7 @@ private:
     void note(const CycleNote& n, qint64 now);
     void check(const CycleNote& line, qint64 now);
     void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
+    void decidedNg(int detection, qint64 at);
     void releaseUpTo(qint64 signal);
     void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
     // The clearing input's release with its recheck: the Re-detects of the NGs that stood at
