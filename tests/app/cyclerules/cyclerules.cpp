@@ -177,12 +177,23 @@ void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 d
 
 void CycleRules::decidedNg(int detection, qint64 at)
 {
-    // The cycle keeps one decision time per detection: an NG decided now holds all it holds.
+    // The cycle keeps one decision time per detection: an NG decided now holds all it holds
+    // (but what a release on its way, or one waiting for a check, may have lifted already).
+    auto lifted = [this](qint64 decided) {
+        for (const Release& r : m_releases)
+            if (decided <= r.signal)
+                return true;
+        for (const Recheck& r : m_rechecks)
+            if (decided <= r.signal)
+                return true;
+        return false;
+    };
     for (Hold& hold : m_ng[detection])
-        if (hold.on)
+        if (hold.on && !lifted(hold.decided))
             hold.decided = qMax(hold.decided, at);
-    if (m_notInspected[detection].on)
-        m_notInspected[detection].decided = qMax(m_notInspected[detection].decided, at);
+    Hold& uninspected = m_notInspected[detection];
+    if (uninspected.on && !lifted(uninspected.decided))
+        uninspected.decided = qMax(uninspected.decided, at);
 }
 
 void CycleRules::releaseUpTo(qint64 signal)
