@@ -177,6 +177,7 @@ void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 d
 
 void CycleRules::decidedNg(int detection, qint64 at)
 {
+    m_ngLineAt[detection] = at;
     // The cycle keeps one decision time per detection: an NG decided now holds all it holds
     // (but what a release on its way, or one waiting for a check, may have lifted already).
     auto lifted = [this](qint64 decided) {
@@ -203,6 +204,8 @@ void CycleRules::releaseUpTo(qint64 signal)
             hold.on = hold.on && hold.decided > signal;
     for (Hold& hold : m_notInspected)
         hold.on = hold.on && hold.decided > signal;
+    for (qint64& at : m_ngLineAt)
+        at = at > signal ? at : -1;
 }
 
 void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput)
@@ -463,8 +466,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
-        // One that detection stopped is told, but stops nothing more than the stop does.
-        if (m_running) {
+        // One that detection stopped is told, but stops nothing more than the stop does; a
+        // Re-detect that could not check while detection was stopped does stop the machine.
+        if (m_running || !text.endsWith(QLatin1String("detection stopped"))) {
             m_notInspected[d] = {true, now, now};
             // A mould turned away by a busy detection makes its cycle NG; a check that reached
             // no camera is no result.
@@ -510,6 +514,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (okCameras & (1u << c))
             m_ng[d][c].on = false;
     // A camera that could not be checked keeps the stop: the line says NG then.
+    if (m.captured(4) == QLatin1String("OK"))
+        m_ngLineAt[d] = -1;
     if (okCameras && !ngCameras && m.captured(4) == QLatin1String("OK")) {
         m_notInspected[d].on = false;
         m_causes.okDetections |= 1u << d;
@@ -546,7 +552,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (m.captured(4) == QLatin1String("NG"))
             decidedNg(d, now);
         m_wait[d].on = false;
-        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true, okCameras);
+        // The first look's OK cameras stand in a recheck of the NG ones only.
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true, ~standing);
     } else {
         // A wait the model already ended is a new one to the edges that come after.
         if (!m_wait[d].on)
@@ -659,7 +666,8 @@ void CycleRules::recheckByClearingInput(Release& release)
     // until that check decides. Which ones the cycle held is not certain to the model.
     for (int d = 0; d < 8; ++d) {
         // One waiting for its recheck may still hold an older NG the model took as lifted.
-        bool stood = m_wait[d].on || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
+        bool stood = m_wait[d].on || (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= release.signal)
+                     || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
         if (stood && !(release.toldRedetects & (1u << d))) {

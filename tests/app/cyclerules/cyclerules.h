@@ -221,6 +221,9 @@ private:
     Causes m_causes;
     Hold m_ng[8][8];       // [detection][camera]
     Hold m_notInspected[8];
+    // When each detection's last NG was decided (-1: none standing), whoever holds it: a
+    // camera that could not be checked holds one the model has no camera for.
+    qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     bool m_preCutHold = false;
     Wait m_wait[8];
     std::vector<Release> m_releases;
