@@ -20,6 +20,8 @@ constexpr qint64 kLostPassMs = 1100;
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
 const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): (.*) before the recheck, NG confirmed"));
+const QRegularExpression kAnsweredNotRefused(
+    QStringLiteral("^detection \\d+: (safety door check|Re-detect) not inspected, the detection is still"));
 const QRegularExpression kAnsweredLine(
     QStringLiteral("^detection (\\d+): (safety door check|Re-detect) answered by the check under way"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
@@ -466,6 +468,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
+        // The check under way answers a door check or Re-detect: only a new mould is turned away.
+        if (kAnsweredNotRefused.match(text).hasMatch())
+            fail(CycleRule::EveryEdgeTold, now, QStringLiteral("\"%1\": the check under way answers it").arg(text));
         // One that detection stopped is told, but stops nothing more than the stop does; a
         // Re-detect that could not check while detection was stopped does stop the machine.
         if (m_running || !text.endsWith(QLatin1String("detection stopped"))) {
@@ -566,14 +571,15 @@ void CycleRules::check(const CycleNote& line, qint64 now)
 
 void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
 {
-    const unsigned all = m_setup.cameras >= 32 ? ~0u : (1u << m_setup.cameras) - 1;
     for (int e = 0; e < 8; ++e) {
         if (e == detection)
             continue;
         unsigned cameras = 0;
+        // Which cameras an uninspected stop still holds the model does not know: the check's
+        // next OK ends it.
         if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
             m_notInspected[e].on = false;
-            cameras = all;
+            m_notInspected[detection] = {true, m_now, m_now};
         }
         for (int c = 0; c < 8; ++c) {
             Hold& hold = m_ng[e][c];
@@ -733,8 +739,8 @@ void CycleRules::note(const CycleNote& n, qint64 now)
                 fail(CycleRule::CycleCountsOnce, now,
                      QStringLiteral("a Re-detect decided again a cycle older than the one that saw nothing"));
             // A Re-detect of the closed cycle decides its record again: no cycle is added,
-            // counted or switched.
-            m_redetectSinceClose = false;
+            // counted or switched. Another still to decide may yet find an NG there.
+            m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateRedetects > 0;
             m_ngSinceClose = false;
             m_preCutHold = false;
             m_uninspectedSinceClose = false;
@@ -781,10 +787,12 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         dropOpenCycle();
         m_stopPending = false;
     }
+    if (view.catchingUp)
+        m_caughtUpAt = now;
     for (auto it = m_edgeEnds.begin(); it != m_edgeEnds.end();) {
         // Unless the cycle said so before, the wait ends at the latest a grace after the edge
         // (after a stall, once the cycle has run again).
-        if (now < it->at || view.catchingUp) {
+        if (now < qMax(it->at, m_caughtUpAt + kGraceMs) || view.catchingUp) {
             ++it;
             continue;
         }

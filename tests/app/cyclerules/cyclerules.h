@@ -240,6 +240,7 @@ private:
     std::vector<Recheck> m_rechecks;
     qint64 m_now = 0;   // of the last delivery
     std::vector<EdgeEnd> m_edgeEnds;
+    qint64 m_caughtUpAt = -1000000;   // the last stall's queue was handed over then
     int m_generations = 0;
     int m_stage = 0;   // the stage flag of the last view
     int m_shielded = 0;

@@ -85,6 +85,35 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     released.delivered({}, view);
     EXPECT_EQ(released.failedRules(), 0u) << "the operator's release lets the outputs go";
 
+    // A release lifts only what stood at its signal: a tap before the NG leaves it standing.
+    CycleRules early(setup);
+    view.nowMs = 100;
+    view.outputs = 0x5;
+    early.steadyEdge(0, 90, 90, true, 0);
+    early.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
+    early.operatorRelease(99);
+    view.nowMs = 200;
+    view.outputs = 0;
+    early.delivered({}, view);
+    EXPECT_TRUE(broke(early, CycleRule::NgHolds)) << "a release signalled before the NG lifted it";
+
+    // The check under way answers a Re-detect: turning it away is a fault, answering it is told.
+    CycleRules answered(setup);
+    view.outputs = 0;
+    answered.redetect(1, true);
+    CycleNote answerLine(CycleNote::LogLine);
+    answerLine.text = QStringLiteral("detection 2: Re-detect answered by the check under way");
+    answered.delivered({answerLine}, view);
+    answered.quiescent(view, true, QString(), false);
+    EXPECT_EQ(answered.failedRules(), 0u);
+    CycleRules refused(setup);
+    refused.redetect(1, true);
+    CycleNote refuseLine(CycleNote::LogLine);
+    refuseLine.text = QStringLiteral("detection 2: Re-detect not inspected, the detection is still counting down "
+                                     "(1 so far); the machine is stopped");
+    refused.delivered({refuseLine}, view);
+    EXPECT_TRUE(broke(refused, CycleRule::EveryEdgeTold));
+
     CycleRules dropped(setup);
     view.nowMs = 100;
     view.outputs = 0x5;

@@ -142,7 +142,7 @@ apply() { # file script
     restore
     return 1
   fi
-  line=$(diff "$root/$1" "$src/$1" | head -1 | sed -E 's/^([0-9]+).*/\1/')
+  line=$(diff "$root/$1" "$src/$1" | head -1 | sed -E 's/^([0-9]+).*/\1/' || true)
 }
 
 if [[ "$mode" == faults ]]; then
