@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace {
@@ -76,52 +77,41 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     view.nowMs = 100;
     view.outputs = 0x5;
 
+    // The mould of t=90 finds an NG at t=100; at t=200 the outputs are `after`.
+    auto ngThen = [&](CycleRules& rules, const std::function<void()>& between, unsigned after) {
+        view.nowMs = 100;
+        view.outputs = 0x5;
+        rules.steadyEdge(0, 90, 90, true, 0);
+        rules.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
+        between();
+        view.nowMs = 200;
+        view.outputs = after;
+        rules.delivered({}, view);
+    };
     CycleRules released(setup);
-    released.steadyEdge(0, 90, 90, true, 0);
-    released.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    released.operatorRelease(100);
-    view.nowMs = 200;
-    view.outputs = 0;
-    released.delivered({}, view);
+    ngThen(released, [&] { released.operatorRelease(100); }, 0);
     EXPECT_EQ(released.failedRules(), 0u) << "the operator's release lets the outputs go";
-
     // A release lifts only what stood at its signal: a tap before the NG leaves it standing.
     CycleRules early(setup);
-    view.nowMs = 100;
-    view.outputs = 0x5;
-    early.steadyEdge(0, 90, 90, true, 0);
-    early.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    early.operatorRelease(99);
-    view.nowMs = 200;
-    view.outputs = 0;
-    early.delivered({}, view);
+    ngThen(early, [&] { early.operatorRelease(99); }, 0);
     EXPECT_TRUE(broke(early, CycleRule::NgHolds)) << "a release signalled before the NG lifted it";
 
     // The check under way answers a Re-detect: turning it away is a fault, answering it is told.
-    CycleRules answered(setup);
-    view.outputs = 0;
-    answered.redetect(1, true);
-    CycleNote answerLine(CycleNote::LogLine);
-    answerLine.text = QStringLiteral("detection 2: Re-detect answered by the check under way");
-    answered.delivered({answerLine}, view);
-    answered.quiescent(view, true, QString(), false);
-    EXPECT_EQ(answered.failedRules(), 0u);
-    CycleRules refused(setup);
-    refused.redetect(1, true);
-    CycleNote refuseLine(CycleNote::LogLine);
-    refuseLine.text = QStringLiteral("detection 2: Re-detect not inspected, the detection is still counting down "
-                                     "(1 so far); the machine is stopped");
-    refused.delivered({refuseLine}, view);
-    EXPECT_TRUE(broke(refused, CycleRule::EveryEdgeTold));
+    for (const char* line : {"detection 2: Re-detect answered by the check under way",
+                             "detection 2: Re-detect not inspected, the detection is still counting down (1 so far); "
+                             "the machine is stopped"}) {
+        CycleRules rules(setup);
+        view.outputs = 0;
+        rules.redetect(1, true);
+        CycleNote note(CycleNote::LogLine);
+        note.text = QLatin1String(line);
+        rules.delivered({note}, view);
+        rules.quiescent(view, true, QString(), false);
+        EXPECT_EQ(broke(rules, CycleRule::EveryEdgeTold), note.text.contains("not inspected")) << line;
+    }
 
     CycleRules dropped(setup);
-    view.nowMs = 100;
-    view.outputs = 0x5;
-    dropped.steadyEdge(0, 90, 90, true, 0);
-    dropped.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    view.nowMs = 200;
-    view.outputs = 0x4;
-    dropped.delivered({}, view);
+    ngThen(dropped, [] {}, 0x4);
     EXPECT_TRUE(broke(dropped, CycleRule::NgHolds)) << "the clamp went off under a confirmed NG";
     CycleNote closeOk(CycleNote::Finished);
     closeOk.ok = true;
