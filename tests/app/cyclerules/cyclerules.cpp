@@ -278,7 +278,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         }
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
-            m_doorRose = riseMs;
+            m_doorRises.push_back(riseMs);
             // The door's check ends a recheck wait of its detection: that NG is confirmed
             // (after the door's own release, when it clears alarms).
             if (m_wait[1].on && certain)
@@ -460,6 +460,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         const int d = m.captured(1).toInt() - 1;
         if (d >= 0 && d < 8)
             ++m_told[m_setup.group(d)];
+        if (m.captured(2).startsWith(QLatin1String("safety door check")) && !m_doorRises.empty())
+            m_doorRises.pop_front();   // it opens no cycle
         return;
     }
     m = kNotInspectedLine.match(text);
@@ -642,8 +644,8 @@ void CycleRules::released(const CycleNote& n, qint64 now)
         m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
                                         [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),
                          m_edgeEnds.end());
+        m_doorRises.erase(std::remove(m_doorRises.begin(), m_doorRises.end(), m_doorEdge.rose), m_doorRises.end());
         m_doorEdge = {};
-        m_doorRose = -1;
         redetect(kMouldDetection, m_running, now);
         processReleases(now);
     } else if (n.method == AlarmClearMethod::Redetect) {
@@ -914,7 +916,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         m_doorCycleSerial = m_plainCycleSerial = 0;
     } else if (m_causes.started) {
         // Edges not yet taken by an opening cycle, however long ago they came (a stall).
-        const bool doorSeen = m_doorRose >= 0;
+        const bool doorSeen = !m_doorRises.empty();
         const bool otherSeen = m_otherRose >= 0;
         const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
         // Two cycles opened in one delivery (a stalled GUI thread): which one is left open is not told.
@@ -923,9 +925,15 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         m_plainCycleSerial = !doorSeen && !justStarted && oneOpened ? view.openSerial : 0;
         if (doorSeen && otherSeen && oneOpened) {
             // The cycle takes edges in the order they rose: the later one opens a cycle of its own.
-            (m_doorRose <= m_otherRose ? m_doorRose : m_otherRose) = -1;
+            if (m_doorRises.front() <= m_otherRose)
+                m_doorRises.pop_front();
+            else
+                m_otherRose = -1;
+        } else if (doorSeen && oneOpened && !justStarted) {
+            m_doorRises.pop_front();   // a later door edge opens a cycle of its own
         } else {
-            m_doorRose = m_otherRose = -1;
+            m_doorRises.clear();
+            m_otherRose = -1;
         }
     }
     if (view.openSerial == 0 && view.doorFlag != 0)

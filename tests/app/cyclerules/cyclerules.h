@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include <array>
+#include <deque>
 #include <vector>
 
 // The detection cycle's safety rules, written as checks on what the cycle does
@@ -277,7 +278,7 @@ private:
     int m_doorCycleSerial = 0;
     int m_plainCycleSerial = 0;
     // Rises of the door's and the other trigger edges no opening cycle has taken yet.
-    qint64 m_doorRose = -1;
+    std::deque<qint64> m_doorRises;   // several door edges may wait for a stalled GUI thread
     qint64 m_otherRose = -1;
     qint64 m_startedAt = -1;  // edges latched while stopped are taken at the start
     // Rule 2: causes seen in this delivery.
