@@ -252,6 +252,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     if (maySkip) {
         certain = false;
         addRelease(riseMs, visibleMs + kGraceMs, kMouldDetection);
+        m_releases.back().edgeVisible = visibleMs;
         ++m_maybeEdges[m_setup.group(1)];
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
@@ -275,6 +276,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         if (m_setup.doorClears && m_running) {
             addRelease(riseMs, visibleMs + kGraceMs, kPlain);
             m_releases.back().byDoor = true;
+            m_releases.back().edgeVisible = visibleMs;
         }
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
@@ -376,11 +378,13 @@ void CycleRules::cameraBack(qint64 nowMs)
 
 void CycleRules::stopped(qint64 ranMs)
 {
-    // The stop ends the clearing input's wait: a release not yet due never comes.
+    // The stop ends the clearing input's wait: a release not yet due never comes; nor does one
+    // of an edge the cycle had not yet taken (the stop drops it).
     m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
                                     [ranMs](const Release& r) {
-                                        return r.byClearingInput
-                                               && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > ranMs && !r.made;
+                                        return (r.byClearingInput
+                                                && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > ranMs && !r.made)
+                                               || r.edgeVisible > ranMs;
                                     }),
                      m_releases.end());
     m_running = false;

@@ -157,6 +157,7 @@ private:
         unsigned toldRedetects = 0;   // its Re-detects the model told
         bool made = false;            // made while detection ran: with its rechecks, whatever comes after
         bool byDoor = false;          // the door's: made before the door's own check
+        qint64 edgeVisible = -1;      // an input's: the cycle may take its edge from then
     };
     // A release with Re-detect that waits for its check: lifted on OK, kept on NG.
     struct Recheck
