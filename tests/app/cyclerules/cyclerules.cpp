@@ -395,6 +395,16 @@ void CycleRules::stopped(qint64 ranMs)
             confirm(d, m_wait[d].ngCameras, 0, m_now);
         m_wait[d].on = false;
     }
+    // A plain release the cycle may have made lifts first (it may come before the check it
+    // would otherwise have outlived).
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (it->handTo != kPlain || (it->edgeVisible >= 0 ? it->edgeVisible : it->due) > ranMs) {
+            ++it;
+            continue;
+        }
+        releaseUpTo(it->signal);
+        it = m_releases.erase(it);
+    }
     // A check a release waited for will not come: what it kept on stays an alarm of the
     // detection it was handed to.
     for (const Recheck& r : std::exchange(m_rechecks, {}))
