@@ -280,7 +280,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         }
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
-            m_doorRises.push_back(riseMs);
+            m_doorRises.push_back({riseMs, false});
             // The door's check ends a recheck wait of its detection: that NG is confirmed
             // (after the door's own release, when it clears alarms).
             if (m_wait[1].on && certain)
@@ -307,7 +307,9 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
             }
         }
     }
-    if (any)
+    if (any && door && m_setup.doorTrigger)
+        m_doorRises.back().second = true;
+    else if (any)
         m_otherRose = riseMs;
     // "Shield pin": the cycle lets that many signals of input 2 by (told, not checked);
     // the mould opening (input 0) starts the count again.
@@ -382,8 +384,9 @@ void CycleRules::stopped(qint64 ranMs)
     // of an edge the cycle had not yet taken (the stop drops it).
     m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
                                     [ranMs](const Release& r) {
-                                        return (r.byClearingInput
-                                                && (r.handTo == kPlain ? r.due - kGraceMs : r.due) > ranMs && !r.made)
+                                        // One with its recheck is made at the first delivery after it is due.
+                                        return (r.byClearingInput && !r.made
+                                                && (r.handTo != kPlain || r.due - kGraceMs > ranMs))
                                                || r.edgeVisible > ranMs;
                                     }),
                      m_releases.end());
@@ -658,7 +661,10 @@ void CycleRules::released(const CycleNote& n, qint64 now)
         m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
                                         [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),
                          m_edgeEnds.end());
-        m_doorRises.erase(std::remove(m_doorRises.begin(), m_doorRises.end(), m_doorEdge.rose), m_doorRises.end());
+        const qint64 skipped = m_doorEdge.rose;
+        m_doorRises.erase(std::remove_if(m_doorRises.begin(), m_doorRises.end(),
+                                         [skipped](const std::pair<qint64, bool>& r) { return r.first == skipped; }),
+                          m_doorRises.end());
         m_doorEdge = {};
         redetect(kMouldDetection, m_running, now);
         processReleases(now);
@@ -931,15 +937,18 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     } else if (m_causes.started) {
         // Edges not yet taken by an opening cycle, however long ago they came (a stall).
         const bool doorSeen = !m_doorRises.empty();
+        // A door edge that also triggers detections opens the door's cycle or, its check
+        // answered, a plain one.
+        const bool doorOnly = doorSeen && !m_doorRises.front().second;
         const bool otherSeen = m_otherRose >= 0;
         const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
         // Two cycles opened in one delivery (a stalled GUI thread): which one is left open is not told.
         const bool oneOpened = m_causes.starts == 1;
-        m_doorCycleSerial = doorSeen && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
+        m_doorCycleSerial = doorOnly && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
         m_plainCycleSerial = !doorSeen && !justStarted && oneOpened ? view.openSerial : 0;
         if (doorSeen && otherSeen && oneOpened) {
             // The cycle takes edges in the order they rose: the later one opens a cycle of its own.
-            if (m_doorRises.front() <= m_otherRose)
+            if (m_doorRises.front().first <= m_otherRose)
                 m_doorRises.pop_front();
             else
                 m_otherRose = -1;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <deque>
+#include <utility>
 #include <vector>
 
 // The detection cycle's safety rules, written as checks on what the cycle does
@@ -279,7 +280,8 @@ private:
     int m_doorCycleSerial = 0;
     int m_plainCycleSerial = 0;
     // Rises of the door's and the other trigger edges no opening cycle has taken yet.
-    std::deque<qint64> m_doorRises;   // several door edges may wait for a stalled GUI thread
+    // Several door edges may wait for a stalled GUI thread; second: it also triggers detections.
+    std::deque<std::pair<qint64, bool>> m_doorRises;
     qint64 m_otherRose = -1;
     qint64 m_startedAt = -1;  // edges latched while stopped are taken at the start
     // Rule 2: causes seen in this delivery.
