@@ -447,6 +447,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     if (m.hasMatch()) {
         // The cycle took the edge that ends this wait: the NG holds from here.
         const int d = m.captured(1).toInt() - 1;
+        // The cameras its checks saw OK (those the recheck did not look at again among them).
+        const unsigned okCameras = d >= 0 && d < 8 && m_wait[d].on ? ~m_wait[d].ngCameras : ~0u;
         if (d >= 0 && d < 8 && m_wait[d].on) {
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
@@ -468,7 +470,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         }
         // A Re-detect's own check comes next: that one decides what its release kept on.
         if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
-            resolveRechecks(d, false, true);
+            resolveRechecks(d, false, true, okCameras);
         return;
     }
     m = kAnsweredLine.match(text);
