@@ -392,8 +392,11 @@ void CycleRules::stopped(qint64 ranMs)
                      m_releases.end());
     m_running = false;
     // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
-    // whatever stays open is dropped once the stop's delivery is over.
+    // whatever stays open is dropped once the stop's delivery is over. Its checks saw the
+    // other cameras OK.
+    unsigned seenOk[8] = {};
     for (int d = 0; d < 8; ++d) {
+        seenOk[d] = m_wait[d].on ? ~m_wait[d].ngCameras : 0u;
         if (m_wait[d].on)
             confirm(d, m_wait[d].ngCameras, 0, m_now);
         m_wait[d].on = false;
@@ -411,7 +414,7 @@ void CycleRules::stopped(qint64 ranMs)
     // A check a release waited for will not come: what it kept on stays an alarm of the
     // detection it was handed to.
     for (const Recheck& r : std::exchange(m_rechecks, {}))
-        keepHanded(r.signal, r.detection, 0);
+        keepHanded(r.signal, r.detection, seenOk[r.detection]);
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }

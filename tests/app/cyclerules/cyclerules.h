@@ -98,7 +98,7 @@ struct CycleView
     int allCycles[8] = {};
     int failCycles[8] = {};
     int ngCycles = 0;
-    // What queued up during a stall is being handed over; the cycle has not run since.
+    // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
 };
 

@@ -256,7 +256,8 @@ CycleView SequenceRun::view() const
     CycleView v;
     v.nowMs = m_clock->now() - m_base;
     v.outputs = m_io.outputWord();
-    v.catchingUp = m_catchingUp;
+    // A camera's event during a stall is seen while the GUI thread has not run.
+    v.catchingUp = m_catchingUp || m_stallUntil >= 0;
     v.preCut = m_cycle->isPreCut();
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
