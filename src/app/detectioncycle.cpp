@@ -442,7 +442,9 @@ void DetectionCycle::refuseUninspected(int detection, const char* what)
 
 void DetectionCycle::countUninspected(int detection, bool closes)
 {
-    MachineCycle& cycle = cycleOf(detection);
+    // A cycle already counted (one a Re-detect checks again) cannot count the mould: the next close does.
+    MachineCycle& own = cycleOf(detection);
+    MachineCycle& cycle = own.counted ? m_carry : own;
     QList<bool> cameraOK;
     bool any = false;
     for (const DetectionUnit* unit : qAsConst(m_units)) {
@@ -476,6 +478,7 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     step.ngCameras |= allUnitsMask();
     // Outputs kept on for this check's decision stay as part of the stop.
     step.outputs |= std::exchange(step.heldForCheck, 0u);
+    step.heldCameras = 0;
     unsigned wanted = 1u << kClampOutput;
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
@@ -749,6 +752,7 @@ void DetectionCycle::cancelCountdowns()
         m_steps[d].cycle = 0;
         // A Re-detect that will not come decides nothing: what it kept on stays an alarm.
         m_steps[d].outputs |= std::exchange(m_steps[d].heldForCheck, 0u);
+        m_steps[d].ngCameras |= std::exchange(m_steps[d].heldCameras, 0u);
     }
     m_clearTimer->stop();
     m_shieldedSignals = 0;
@@ -912,13 +916,16 @@ unsigned DetectionCycle::allUnitsMask() const
 
 bool DetectionCycle::holdUncheckedNg(int detection)
 {
-    const unsigned held = m_steps[detection].ngCameras;
+    DetectionStep& step = m_steps[detection];
+    // An NG a release with Re-detect handed to this check is held too until the check sees it OK.
+    const unsigned held = step.ngCameras | step.heldCameras;
     QStringList kept;
     bool holds = false;
     for (int i = 0; i < m_units.size(); ++i) {
         if (m_stepChecked.at(i) || !(held & (1u << i)))
             continue;
         holds = true;
+        step.ngCameras |= 1u << i;
         if (m_stepOk.at(i))
             kept << QString::number(m_units.at(i)->cameraIndex() + 1);
         m_stepOk[i] = false;
@@ -955,6 +962,7 @@ void DetectionCycle::CheckNG(bool ng)
         driveNgOutputs(d);
         // What a release with Re-detect kept on for this check stays on, without a gap.
         step.outputs |= std::exchange(step.heldForCheck, 0u);
+        step.heldCameras = 0;
         recomputeAlarmOutputs();
     } else {
         releaseDetection(d);
@@ -1053,6 +1061,7 @@ void DetectionCycle::releaseDetection(int detection)
     DetectionStep& step = m_steps[detection];
     step.ngCameras = 0;
     const unsigned outputs = std::exchange(step.outputs, 0u) | std::exchange(step.heldForCheck, 0u);
+    step.heldCameras = 0;
     const MachineCycle& cycle = cycleOf(detection);
     // Another detection holds an NG, or one of this mould may yet: the machine stays
     // stopped until the cycle is decided. The detection's own earlier NG is what this
@@ -1069,8 +1078,9 @@ void DetectionCycle::releaseDetection(int detection)
 void DetectionCycle::recomputeAlarmOutputs()
 {
     m_alarmOutputs = m_releaseAtClose;
+    // Outputs a release with Re-detect keeps for its check are held as any NG's.
     for (const DetectionStep& step : m_steps)
-        m_alarmOutputs |= step.outputs;
+        m_alarmOutputs |= step.outputs | step.heldForCheck;
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -1186,14 +1196,21 @@ QVector<int> DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
         if (!step.holdsAlarm() || step.ngAt > cutoff)
             continue;
         const unsigned outputs = step.outputs | step.heldForCheck;
+        const unsigned cameras = step.ngCameras | step.heldCameras;
         step.outputs = 0;
         step.heldForCheck = 0;
         step.ngCameras = 0;
+        step.heldCameras = 0;
         lifted << d;
-        if (handTo == kReleaseNow)
+        if (handTo == kReleaseNow) {
             released |= outputs;
-        else
-            m_steps[handTo == kEachOwnCheck ? d : handTo].heldForCheck |= outputs;
+        } else {
+            DetectionStep& check = m_steps[handTo == kEachOwnCheck ? d : handTo];
+            check.heldForCheck |= outputs;
+            check.heldCameras |= cameras;
+            // A later release signalled before the latest NG handed over does not lift it.
+            check.ngAt = qMax(check.ngAt, step.ngAt);
+        }
     }
     // What OKs left on for the cycle's close goes with the last alarm lifted.
     bool standing = false;

@@ -80,6 +80,9 @@ struct DetectionStep
     // Outputs of an alarm released with Re-detect that stay on until this detection's
     // next check decides: released on OK, kept on NG.
     unsigned heldForCheck = 0;
+    // Cameras (bit = unit index) whose NG that release lifted: the check must see each of
+    // them OK, one it cannot look at keeps the outputs as a stop.
+    unsigned heldCameras = 0;
     // The check that waits for its recheck.
     QVector<bool> recheckOk;
     QVector<bool> recheckChecked;

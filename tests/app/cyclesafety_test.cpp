@@ -140,6 +140,19 @@ TEST_F(CycleSafetyTest, ACameraThatCannotBeCheckedKeepsItsNgWhateverTheOthersSee
     runPass();
     EXPECT_EQ(outputWord() & kStop, kStop);
 
+    // A release with Re-detect hands the NG to the check it starts: camera 2, lost, cannot be
+    // looked at again, so the stop stays without a gap; camera 1's OK does not end it.
+    cam1->connected = false;
+    const int offs = io->offs[0];
+    EXPECT_EQ(cycle->releaseAndRecheck(AlarmClearMethod::Redetect), QVector<int>({1}));
+    runPass();
+    EXPECT_EQ(outputWord() & kStop, kStop) << "a Re-detect that could not see camera 2 released its NG";
+    EXPECT_EQ(io->offs[0], offs);
+    EXPECT_TRUE(cycle->alarmStands());
+    cam1->connected = true;
+    runPass();
+    EXPECT_EQ(outputWord() & kStop, kStop);
+
     // Only a check of camera 2 in detection 2 that finds it OK releases the machine.
     cam1->judge = nullptr;
     cam1->ok = true;

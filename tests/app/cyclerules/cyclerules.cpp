@@ -1,20 +1,29 @@
 #include "cyclerules.h"
 
+#include "alarmclearmethod.h"
 #include "statecodes.h"
 
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 constexpr unsigned kClampBit = 1u << kClampOutput;
 constexpr unsigned kAlarmBit = 1u << kAlarmOutput;
 constexpr int kAnyOfInputs2And3 = 255;
+constexpr int kMouldDetection = 1;
 // A camera that came back is noticed at the next slow pass of the cycle (1 s while one is lost).
 constexpr qint64 kCameraBackNoticedMs = 1100;
 constexpr qint64 kLostPassMs = 1100;
 
 const QRegularExpression kCheckLine(QStringLiteral("^detection (\\d+): (recheck (\\d+): )?(OK|NG), checked in"));
 const QRegularExpression kNoCameraLine(QStringLiteral("^detection (\\d+): no camera could be checked"));
-const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): .* before the recheck, NG confirmed"));
+const QRegularExpression kConfirmedLine(QStringLiteral("^detection (\\d+): (.*) before the recheck, NG confirmed"));
+const QRegularExpression kAnsweredNotRefused(
+    QStringLiteral("^detection \\d+: (safety door check|Re-detect) not inspected, the detection is still"));
+const QRegularExpression kAnsweredLine(
+    QStringLiteral("^detection (\\d+): (safety door check|Re-detect) answered by the check under way"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
@@ -132,6 +141,13 @@ QString CycleSetup::describe() const
         parts << QStringLiteral("no ejector in product detection");
     if (shieldPin > 0)
         parts << QStringLiteral("shield pin %1").arg(shieldPin);
+    if (prodNgSkipRecheck)
+        parts << QStringLiteral("a product NG is skipped at the door and the mould checked again");
+    if (clearingInput >= 0)
+        parts << QStringLiteral("input %1 clears the alarm after %2 s%3")
+                     .arg(clearingInput)
+                     .arg(reInspectionDelay / 10.0)
+                     .arg(inputResetRecheck ? " and checks again" : "");
     return parts.join(", ");
 }
 
@@ -150,37 +166,131 @@ void CycleRules::fail(CycleRule rule, qint64 at, const QString& what)
     m_failures.push_back({rule, at, what});
 }
 
-void CycleRules::confirm(int detection, unsigned cameras, qint64 since)
+void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 decided)
 {
     for (int c = 0; c < 8; ++c)
         if (cameras & (1u << c))
-            m_ng[detection][c] = {true, since};
-    if (cameras)
+            m_ng[detection][c] = {true, since, decided < 0 ? since : decided};
+    if (cameras) {
         m_ngSinceClose = true;
+        decidedNg(detection, decided < 0 ? since : decided);
+    }
 }
 
-void CycleRules::releaseAll()
+void CycleRules::addLateRedetects(int count)
+{
+    // Each has decided once the longest delay and rechecks are over.
+    m_lateRedetects += count;
+    m_lateRedetectsUntil = m_now + m_setup.settleMs();
+}
+
+void CycleRules::decidedNg(int detection, qint64 at)
+{
+    m_ngLineAt[detection] = at;
+    // The cycle keeps one decision time per detection: an NG decided now holds all it holds
+    // (but what a release on its way, or one waiting for a check, may have lifted already).
+    auto lifted = [this](qint64 decided) {
+        for (const Release& r : m_releases)
+            if (decided <= r.signal)
+                return true;
+        for (const Recheck& r : m_rechecks)
+            if (decided <= r.signal)
+                return true;
+        return false;
+    };
+    for (Hold& hold : m_ng[detection])
+        if (hold.on && !lifted(hold.decided))
+            hold.decided = qMax(hold.decided, at);
+    Hold& uninspected = m_notInspected[detection];
+    if (uninspected.on && !lifted(uninspected.decided))
+        uninspected.decided = qMax(uninspected.decided, at);
+}
+
+void CycleRules::releaseUpTo(qint64 signal)
 {
     for (auto& row : m_ng)
         for (Hold& hold : row)
-            hold.on = false;
+            hold.on = hold.on && hold.decided > signal;
     for (Hold& hold : m_notInspected)
-        hold.on = false;
+        hold.on = hold.on && hold.decided > signal;
+    for (qint64& at : m_ngLineAt)
+        at = at > signal ? at : -1;
 }
 
-void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag)
+void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput)
 {
+    m_releases.push_back({signal, due, handTo, byClearingInput});
+}
+
+bool CycleRules::releasable(qint64 decided) const
+{
+    // A release with Re-detect keeps the outputs on until its check has decided (the clearing
+    // input's rechecks only while detection runs).
+    for (const Release& r : m_releases)
+        if ((r.handTo == kPlain || (r.byClearingInput && !r.made && !m_running)) && decided <= r.signal)
+            return true;
+    return false;
+}
+
+bool CycleRules::holdsProductNg(qint64 at) const
+{
+    if (m_setup.trigMode == kAllGroupsTrigMode)
+        return false;
+    for (int d = 0; d < 8; d += 2) {
+        if (m_notInspected[d].on && m_notInspected[d].decided <= at)
+            return true;
+        for (const Hold& hold : m_ng[d])
+            if (hold.on && hold.decided <= at)
+                return true;
+    }
+    return false;
+}
+
+void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused)
+{
+    if (paused)
+        return;
     certain = certain && m_running;
-    auto count = [this, certain](int group) { ++(certain ? m_edges : m_maybeEdges)[group]; };
-    if (input == 1) {
-        if (m_setup.doorClears)
-            m_doorReleaseAt = visibleMs + kGraceMs;
+    const bool door = input == 1;
+    // The product taken out at the door: with a product NG standing its alarm is skipped and the
+    // mould checked again, instead of the door's release, its check and the detections it
+    // triggers. Whether the cycle still holds one when it takes the edge is not certain.
+    const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && holdsProductNg(riseMs);
+    if (maySkip) {
+        certain = false;
+        addRelease(riseMs, visibleMs + kGraceMs, kMouldDetection);
+        m_releases.back().edgeVisible = visibleMs;
+        ++m_maybeEdges[m_setup.group(1)];
+        m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
+        m_checkedInCycle &= ~(1u << 1);
+        addLateRedetects(1);   // taken after the edges that rose before it, which may open a cycle
+    }
+    if (door)
+        m_doorEdge = {riseMs, visibleMs, maySkip, {}};
+    auto count = [this, certain, door](int group) {
+        ++(certain ? m_edges : m_maybeEdges)[group];
+        if (door && certain)
+            ++m_doorEdge.counted[group];
+    };
+    // The clearing input's release comes reInspectionDelay after the cycle takes the edge.
+    // With its recheck the model tells of the Re-detects from the earliest time the cycle may make them.
+    if (input == m_setup.clearingInput && m_running)
+        addRelease(riseMs,
+                   visibleMs + qMax(0, m_setup.reInspectionDelay) * 100 + (m_setup.inputResetRecheck ? 0 : kGraceMs),
+                   m_setup.inputResetRecheck ? kOwnCheck : kPlain, true);
+    if (door) {
+        // An edge detection was stopped for is dropped at the start: it releases nothing.
+        if (m_setup.doorClears && m_running) {
+            addRelease(riseMs, visibleMs + kGraceMs, kPlain);
+            m_releases.back().byDoor = true;
+            m_releases.back().edgeVisible = visibleMs;
+        }
         if (m_setup.doorTrigger) {
             count(m_setup.group(1));
-            m_doorVisibleAt = visibleMs;
+            m_doorRises.push_back({riseMs, false});
             // The door's check ends a recheck wait of its detection: that NG is confirmed
             // (after the door's own release, when it clears alarms).
-            if (m_wait[1].on && m_running)
+            if (m_wait[1].on && certain)
                 endWaits(1u << 1, visibleMs);
         }
     }
@@ -204,8 +314,10 @@ void CycleRules::steadyEdge(int input, qint64 visibleMs, bool certain, int stage
             }
         }
     }
-    if (any)
-        m_otherVisibleAt = visibleMs;
+    if (any && door && m_setup.doorTrigger)
+        m_doorRises.back().second = true;
+    else if (any)
+        m_otherRose = riseMs;
     // "Shield pin": the cycle lets that many signals of input 2 by (told, not checked);
     // the mould opening (input 0) starts the count again.
     if (m_running && input == 0)
@@ -241,12 +353,17 @@ void CycleRules::endWaits(unsigned detections, qint64 visible)
     m_edgeEnds.push_back(end);
 }
 
-void CycleRules::operatorRelease()
+void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, int handTo, bool certain)
 {
-    releaseAll();
+    addRelease(nowMs, nowMs, handTo >= 0 ? handTo : rechecked.isEmpty() ? kPlain : kOwnCheck);
+    if (handTo >= 0)
+        redetect(handTo, certain, nowMs);
+    for (int d : rechecked)
+        redetect(d, certain, nowMs);
+    addLateRedetects(qMax(0, int(rechecked.size()) - 1));
 }
 
-void CycleRules::redetect(int detection, bool certain)
+void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
 {
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
@@ -254,9 +371,12 @@ void CycleRules::redetect(int detection, bool certain)
     m_checkedInCycle &= ~(1u << detection);   // a Re-detect checks its cycle again
     m_gaveUpOnce = true;   // and its check may land in the next cycle
     ++m_redetectsToDecide;
-    // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does.
-    if (m_wait[detection].on && m_running)
-        confirm(detection, m_wait[detection].ngCameras, 0);
+    // A Re-detect during a recheck wait confirms the NG waited on, as the next mould does
+    // (one the model is not sure of says so in its line).
+    if (!certain || !m_running)
+        return;
+    if (m_wait[detection].on)
+        confirm(detection, m_wait[detection].ngCameras, 0, nowMs < 0 ? m_now : nowMs);
     m_wait[detection].on = false;
 }
 
@@ -265,16 +385,43 @@ void CycleRules::cameraBack(qint64 nowMs)
     m_cameraBackAt = nowMs;
 }
 
-void CycleRules::stopped()
+void CycleRules::stopped(qint64 ranMs)
 {
+    // The stop ends the clearing input's wait: a release not yet due never comes; nor does one
+    // of an edge the cycle had not yet taken (the stop drops it).
+    m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
+                                    [ranMs](const Release& r) {
+                                        // One with its recheck is made at the first delivery after it is due.
+                                        return (r.byClearingInput && !r.made
+                                                && (r.handTo != kPlain || r.due - kGraceMs > ranMs))
+                                               || r.edgeVisible > ranMs;
+                                    }),
+                     m_releases.end());
     m_running = false;
     // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
-    // whatever stays open is dropped once the stop's delivery is over.
+    // whatever stays open is dropped once the stop's delivery is over. Its checks saw the
+    // other cameras OK.
+    unsigned seenOk[8] = {};
     for (int d = 0; d < 8; ++d) {
+        seenOk[d] = m_wait[d].on ? ~m_wait[d].ngCameras : 0u;
         if (m_wait[d].on)
-            confirm(d, m_wait[d].ngCameras, 0);
+            confirm(d, m_wait[d].ngCameras, 0, m_now);
         m_wait[d].on = false;
     }
+    // A plain release the cycle may have made lifts first (it may come before the check it
+    // would otherwise have outlived).
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (it->handTo != kPlain || (it->edgeVisible >= 0 ? it->edgeVisible : it->due) > ranMs) {
+            ++it;
+            continue;
+        }
+        releaseUpTo(it->signal);
+        it = m_releases.erase(it);
+    }
+    // A check a release waited for will not come: what it kept on stays an alarm of the
+    // detection it was handed to.
+    for (const Recheck& r : std::exchange(m_rechecks, {}))
+        keepHanded(r.signal, r.detection, seenOk[r.detection]);
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -285,6 +432,7 @@ void CycleRules::dropOpenCycle()
     m_preCutHold = false;
     m_cycleOpen = false;
     m_ngSinceClose = false;
+    m_uninspectedSinceClose = false;
     m_stageKnown = false;
     m_doorCycleSerial = m_plainCycleSerial = 0;
 }
@@ -309,10 +457,40 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     if (m.hasMatch()) {
         // The cycle took the edge that ends this wait: the NG holds from here.
         const int d = m.captured(1).toInt() - 1;
+        // The cameras its checks saw OK (those the recheck did not look at again among them).
+        const unsigned okCameras = d >= 0 && d < 8 && m_wait[d].on ? ~m_wait[d].ngCameras : ~0u;
         if (d >= 0 && d < 8 && m_wait[d].on) {
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
         }
+        if (d >= 0 && d < 8)
+            decidedNg(d, now);
+        // The door lifts what stood at its signal before its own check, or its edge as the next
+        // mould of a detection it triggers, confirms the wait.
+        if (m.captured(2).startsWith(QLatin1String("safety door check"))
+            || (d >= 0 && d < 8 && m_setup.triggers(d, 1) && m.captured(2).startsWith(QLatin1String("the next mould")))) {
+            for (auto it = m_releases.begin(); it != m_releases.end();) {
+                if (!it->byDoor || it->signal > now) {
+                    ++it;
+                    continue;
+                }
+                releaseUpTo(it->signal);
+                it = m_releases.erase(it);
+            }
+        }
+        // A Re-detect's own check comes next: that one decides what its release kept on.
+        if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
+            resolveRechecks(d, false, true, okCameras);
+        return;
+    }
+    m = kAnsweredLine.match(text);
+    if (m.hasMatch()) {
+        // The check under way looks at the same mould: the door check or Re-detect is told.
+        const int d = m.captured(1).toInt() - 1;
+        if (d >= 0 && d < 8)
+            ++m_told[m_setup.group(d)];
+        if (m.captured(2).startsWith(QLatin1String("safety door check")) && !m_doorRises.empty())
+            m_doorRises.pop_front();   // it opens no cycle
         return;
     }
     m = kNotInspectedLine.match(text);
@@ -321,9 +499,18 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
-        // One that detection stopped is told, but stops nothing more than the stop does.
-        if (m_running)
-            m_notInspected[d] = {true, now};
+        // The check under way answers a door check or Re-detect: only a new mould is turned away.
+        if (kAnsweredNotRefused.match(text).hasMatch())
+            fail(CycleRule::EveryEdgeTold, now, QStringLiteral("\"%1\": the check under way answers it").arg(text));
+        // One that detection stopped is told, but stops nothing more than the stop does; a
+        // Re-detect that could not check while detection was stopped does stop the machine.
+        if (m_running || !text.endsWith(QLatin1String("detection stopped"))) {
+            m_notInspected[d] = {true, now, now};
+            // A mould turned away by a busy detection makes its cycle NG; a check that reached
+            // no camera is no result.
+            if (text.contains(QLatin1String(" is still ")))
+                m_ngSinceClose = m_uninspectedSinceClose = true;
+        }
         return;
     }
     m = kNoCameraLine.match(text);
@@ -362,7 +549,10 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     for (int c = 0; c < 8; ++c)
         if (okCameras & (1u << c))
             m_ng[d][c].on = false;
-    if (okCameras && !ngCameras) {
+    // A camera that could not be checked keeps the stop: the line says NG then.
+    if (m.captured(4) == QLatin1String("OK"))
+        m_ngLineAt[d] = -1;
+    if (okCameras && !ngCameras && m.captured(4) == QLatin1String("OK")) {
         m_notInspected[d].on = false;
         m_causes.okDetections |= 1u << d;
     }
@@ -379,10 +569,15 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
         }
-        if (ngCameras && m_setup.rechecked(d))
+        // An NG that only cameras it could not check hold still waits for its recheck.
+        const bool waits = (ngCameras || m.captured(4) == QLatin1String("NG")) && m_setup.rechecked(d);
+        if (waits)
             m_wait[d] = {true, ngCameras, ++m_generations};
         else
             confirm(d, ngCameras, now);
+        if (!waits && m.captured(4) == QLatin1String("NG"))
+            decidedNg(d, now);
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), !waits, okCameras);
         return;
     }
     // A camera the recheck did not look at again keeps what the first check found.
@@ -390,10 +585,159 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     const unsigned standing = (earlier & ~okCameras) | ngCameras;
     if (round >= m_setup.recheckTimes || !m_setup.rechecked(d)) {
         confirm(d, standing, now);
+        if (m.captured(4) == QLatin1String("NG"))
+            decidedNg(d, now);
         m_wait[d].on = false;
+        // The first look's OK cameras stand in a recheck of the NG ones only.
+        resolveRechecks(d, m.captured(4) == QLatin1String("OK"), true, ~standing);
     } else {
+        // A wait the model already ended is a new one to the edges that come after.
+        if (!m_wait[d].on)
+            m_wait[d].generation = ++m_generations;
         m_wait[d].on = standing != 0;
         m_wait[d].ngCameras = standing;
+        resolveRechecks(d, standing == 0, standing == 0, okCameras);
+    }
+}
+
+void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
+{
+    for (int e = 0; e < 8; ++e) {
+        if (e == detection)
+            continue;
+        unsigned cameras = 0;
+        // Which cameras an uninspected stop still holds the model does not know: the check's
+        // next OK ends it.
+        if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
+            m_notInspected[e].on = false;
+            m_notInspected[detection] = {true, m_now, m_now};
+        }
+        for (int c = 0; c < 8; ++c) {
+            Hold& hold = m_ng[e][c];
+            if (hold.on && hold.decided <= signal) {
+                hold.on = false;
+                cameras |= 1u << c;
+            }
+        }
+        // The outputs go with it: a product NG that only sounded held none.
+        if (m_setup.ngStopsNothing(e))
+            continue;
+        for (int c = 0; c < 8; ++c)
+            if ((cameras & ~okCameras) & (1u << c))
+                m_ng[detection][c] = {true, m_now, m_now};
+    }
+}
+
+void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned okCameras)
+{
+    if (!decided)
+        return;
+    for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
+        if (it->detection != detection) {
+            ++it;
+            continue;
+        }
+        if (ok)
+            releaseUpTo(it->signal);
+        else
+            keepHanded(it->signal, detection, okCameras);
+        it = m_rechecks.erase(it);
+    }
+    // The cycle may have taken a release the model holds as on its way: its check decided too.
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (it->handTo != detection || it->signal > m_now) {
+            ++it;
+            continue;
+        }
+        if (ok)
+            releaseUpTo(it->signal);
+        else
+            keepHanded(it->signal, detection, okCameras);
+        it = m_releases.erase(it);
+    }
+}
+
+void CycleRules::released(const CycleNote& n, qint64 now)
+{
+    // The operator's releases the harness told already; these are the cycle's own.
+    if (n.byOperator)
+        return;
+    if (n.method == AlarmClearMethod::SwitchToMould && m_doorEdge.rose >= 0 && !m_doorEdge.skipTold) {
+        // The door skipped a product NG the model did not know of: what the edge would have
+        // done is undone and the Re-detect of the mould told.
+        for (int g = 0; g < 8; ++g) {
+            m_edges[g] -= m_doorEdge.counted[g];
+            m_maybeEdges[g] += m_doorEdge.counted[g];
+        }
+        addRelease(m_doorEdge.rose, now, kMouldDetection);
+        m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
+                                        [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),
+                         m_edgeEnds.end());
+        const qint64 skipped = m_doorEdge.rose;
+        m_doorRises.erase(std::remove_if(m_doorRises.begin(), m_doorRises.end(),
+                                         [skipped](const std::pair<qint64, bool>& r) { return r.first == skipped; }),
+                          m_doorRises.end());
+        m_doorEdge = {};
+        redetect(kMouldDetection, m_running, now);
+        processReleases(now);
+    } else if (n.method == AlarmClearMethod::Redetect) {
+        // The clearing input's release with its recheck has come: the latest signal is the one
+        // its timer waited for (a later pulse starts the wait again).
+        auto latest = m_releases.end();
+        for (auto it = m_releases.begin(); it != m_releases.end(); ++it)
+            if (it->byClearingInput && it->handTo == kOwnCheck && it->signal <= now
+                && (latest == m_releases.end() || it->signal > latest->signal))
+                latest = it;
+        if (latest == m_releases.end())
+            return;
+        const qint64 signal = latest->signal;
+        recheckByClearingInput(*latest);
+        // An earlier signal's release never comes: the later pulse started the wait again.
+        m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
+                                        [signal](const Release& r) { return r.byClearingInput && r.signal < signal; }),
+                         m_releases.end());
+    }
+}
+
+void CycleRules::recheckByClearingInput(Release& release)
+{
+    release.made = true;
+    // Each detection whose NG stood at the signal is checked again; it keeps its outputs
+    // until that check decides. Which ones the cycle held is not certain to the model.
+    for (int d = 0; d < 8; ++d) {
+        // One waiting for its recheck may still hold an older NG the model took as lifted.
+        bool stood = m_wait[d].on || (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= release.signal)
+                     || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
+        for (const Hold& hold : m_ng[d])
+            stood = stood || (hold.on && hold.decided <= release.signal);
+        if (stood && !(release.toldRedetects & (1u << d))) {
+            release.toldRedetects |= 1u << d;
+            redetect(d, false, m_now);
+            addLateRedetects(1);
+        }
+    }
+}
+
+void CycleRules::processReleases(qint64 now)
+{
+    for (auto it = m_releases.begin(); it != m_releases.end();) {
+        if (now < it->due) {
+            ++it;
+            continue;
+        }
+        if (it->byClearingInput && it->handTo == kOwnCheck && (m_running || it->made)) {
+            if (m_running)
+                recheckByClearingInput(*it);
+            it->made = true;
+            it = now < it->due + kGraceMs ? it + 1 : m_releases.erase(it);
+            continue;
+        }
+        const Release release = *it;
+        it = m_releases.erase(it);
+        if (release.handTo == kPlain || (release.byClearingInput && !m_running))
+            releaseUpTo(release.signal);
+        else if (release.handTo >= 0)
+            m_rechecks.push_back({release.signal, release.handTo});
     }
 }
 
@@ -405,6 +749,9 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         break;
     case CycleNote::LogLine:
         check(n, now);
+        break;
+    case CycleNote::Released:
+        released(n, now);
         break;
     case CycleNote::Started:
         ++m_causes.starts;
@@ -419,17 +766,18 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_causes.started = true;
         break;
     case CycleNote::Finished:
-        if (!m_cycleOpen && m_redetectsToDecide > 0) {
-            --m_redetectsToDecide;
+        if (!m_cycleOpen && (m_redetectsToDecide > 0 || m_lateRedetects > 0)) {
+            --(m_redetectsToDecide > 0 ? m_redetectsToDecide : m_lateRedetects);
             // The cycle before saw nothing and has no record: a Re-detect checks a cycle of its own.
             if (m_closedSawNothing)
                 fail(CycleRule::CycleCountsOnce, now,
                      QStringLiteral("a Re-detect decided again a cycle older than the one that saw nothing"));
             // A Re-detect of the closed cycle decides its record again: no cycle is added,
-            // counted or switched.
-            m_redetectSinceClose = false;
+            // counted or switched. Another still to decide may yet find an NG there.
+            m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateRedetects > 0;
             m_ngSinceClose = false;
             m_preCutHold = false;
+            m_uninspectedSinceClose = false;
             m_checkedInCycle = 0;
             break;
         }
@@ -438,13 +786,19 @@ void CycleRules::note(const CycleNote& n, qint64 now)
                  QStringLiteral("sigCycleFinished(%1) with no sigCycleStarted before it").arg(n.ok ? "false" : "true"));
         if (m_ngSinceClose && !m_redetectSinceClose && n.ok)
             fail(CycleRule::CycleCountsOnce, now, QStringLiteral("a cycle with a confirmed NG closed as OK"));
+        if (m_uninspectedSinceClose && !m_redetectSinceClose && !n.ok)
+            for (int c = 0; c < m_setup.cameras && c < 8; ++c)
+                ++m_leastFailCycles[c];
+        m_uninspectedSinceClose = false;
         m_cycleOpen = false;
         m_checkedInCycle = 0;
         m_closedSawNothing = false;
         ++m_finished;
         m_finishedNg += n.ok ? 0 : 1;
         m_ngSinceClose = false;
-        m_redetectSinceClose = false;
+        // A Re-detect still to decide checks the cycle that closed now again: what it finds
+        // may land in the next one.
+        m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateRedetects > 0;
         m_preCutHold = false;
         m_doorCycleSerial = m_plainCycleSerial = 0;
         ++m_causes.flips;
@@ -457,21 +811,24 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     const qint64 now = view.nowMs;
     m_causes = Causes();
     m_stage = view.stageFlag;
-    if (m_doorReleaseAt >= 0 && now >= m_doorReleaseAt) {
-        releaseAll();
-        m_doorReleaseAt = -1;
-    }
+    m_now = now;
+    if (now > m_lateRedetectsUntil)
+        m_lateRedetects = 0;
+    processReleases(now);
 
     for (const CycleNote& n : notes)
         note(n, now);
+    processReleases(now);
     if (m_stopPending) {
         dropOpenCycle();
         m_stopPending = false;
     }
+    if (view.catchingUp)
+        m_caughtUpAt = now;
     for (auto it = m_edgeEnds.begin(); it != m_edgeEnds.end();) {
         // Unless the cycle said so before, the wait ends at the latest a grace after the edge
         // (after a stall, once the cycle has run again).
-        if (now < it->at || view.catchingUp) {
+        if (now < qMax(it->at, m_caughtUpAt + kGraceMs) || view.catchingUp) {
             ++it;
             continue;
         }
@@ -490,13 +847,13 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     unsigned need = 0;
     QString why;
     int holdDetection = -1;
-    if (m_doorReleaseAt < 0) {
+    {
         const unsigned ngNeed = kClampBit | (m_setup.noAlarmSound ? 0 : kAlarmBit);
         for (int d = 0; d < 8; ++d) {
             unsigned cameras = 0;
             qint64 since = 0;
             for (int c = 0; c < 8; ++c) {
-                if (m_ng[d][c].on && m_ng[d][c].since <= now) {
+                if (m_ng[d][c].on && m_ng[d][c].since <= now && !releasable(m_ng[d][c].decided)) {
                     cameras |= 1u << c;
                     since = m_ng[d][c].since;
                 }
@@ -508,7 +865,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
             }
             if (cameras)
                 need |= m_setup.ngStopsNothing(d) ? (ngNeed & ~kClampBit) : ngNeed;
-            if (m_notInspected[d].on && m_notInspected[d].since <= now) {
+            if (m_notInspected[d].on && m_notInspected[d].since <= now && !releasable(m_notInspected[d].decided)) {
                 if (!need) {
                     why = QStringLiteral("detection %1's \"not inspected\" at t=%2 ms holds")
                               .arg(d + 1).arg(m_notInspected[d].since);
@@ -551,10 +908,13 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         fail(CycleRule::CycleCountsOnce, now,
              QStringLiteral("gSyncNGCycleNum %1 after %2 sigCycleFinished(true)").arg(view.ngCycles).arg(m_finishedNg));
     for (int c = 0; c < 8; ++c) {
-        if (view.allCycles[c] > m_finished || view.failCycles[c] > m_finishedNg)
+        if (view.allCycles[c] > m_finished || view.failCycles[c] > m_finishedNg
+            || view.failCycles[c] < m_leastFailCycles[c])
             fail(CycleRule::CycleCountsOnce, now,
-                 QStringLiteral("camera %1 counts %2 cycles (%3 NG) after %4 closes (%5 NG)")
-                     .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg));
+                 QStringLiteral("camera %1 counts %2 cycles (%3 NG) after %4 closes (%5 NG, %6 of them of a mould "
+                                "not inspected)")
+                     .arg(c + 1).arg(view.allCycles[c]).arg(view.failCycles[c]).arg(m_finished).arg(m_finishedNg)
+                     .arg(m_leastFailCycles[c]));
     }
 
     // A cycle that saw nothing ends with no record; it is over for the stages too.
@@ -590,14 +950,28 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         m_doorCycleSerial = m_plainCycleSerial = 0;
     } else if (m_causes.started) {
         // Edges not yet taken by an opening cycle, however long ago they came (a stall).
-        const bool doorSeen = m_doorVisibleAt >= 0;
-        const bool otherSeen = m_otherVisibleAt >= 0;
+        const bool doorSeen = !m_doorRises.empty();
+        // A door edge that also triggers detections opens the door's cycle or, its check
+        // answered, a plain one.
+        const bool doorOnly = doorSeen && !m_doorRises.front().second;
+        const bool otherSeen = m_otherRose >= 0;
         const bool justStarted = m_startedAt >= 0 && now - m_startedAt <= kGraceMs;
         // Two cycles opened in one delivery (a stalled GUI thread): which one is left open is not told.
         const bool oneOpened = m_causes.starts == 1;
-        m_doorCycleSerial = doorSeen && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
+        m_doorCycleSerial = doorOnly && !otherSeen && !justStarted && oneOpened ? view.openSerial : 0;
         m_plainCycleSerial = !doorSeen && !justStarted && oneOpened ? view.openSerial : 0;
-        m_doorVisibleAt = m_otherVisibleAt = -1;
+        if (doorSeen && otherSeen && oneOpened) {
+            // The cycle takes edges in the order they rose: the later one opens a cycle of its own.
+            if (m_doorRises.front().first <= m_otherRose)
+                m_doorRises.pop_front();
+            else
+                m_otherRose = -1;
+        } else if (doorSeen && oneOpened && !justStarted) {
+            m_doorRises.pop_front();   // a later door edge opens a cycle of its own
+        } else {
+            m_doorRises.clear();
+            m_otherRose = -1;
+        }
     }
     if (view.openSerial == 0 && view.doorFlag != 0)
         fail(CycleRule::DoorFlag, now, QStringLiteral("safetyDoorTriggered is %1 with no cycle open").arg(view.doorFlag));

@@ -5,6 +5,8 @@
 #include <QVector>
 
 #include <array>
+#include <deque>
+#include <utility>
 #include <vector>
 
 // The detection cycle's safety rules, written as checks on what the cycle does
@@ -49,6 +51,11 @@ struct CycleSetup
     bool cutEjectorOnProdAlarm = false;
     bool noEjectorInProd = false;
     int shieldPin = 0;
+    // The ways an alarm is lifted besides the operator and the door.
+    bool prodNgSkipRecheck = false;
+    int clearingInput = -1;      // the input whose function clears the alarm (trigger mode 3)
+    int reInspectionDelay = 0;   // tenths of a second from its signal to its release
+    bool inputResetRecheck = false;
 
     bool twoStage() const { return trigMode == 1 || trigMode == 2; }
     // An NG of this detection that does not stop the machine (a product NG set to sound only).
@@ -67,7 +74,7 @@ struct CycleSetup
 // One observation of the cycle, in the order it happened within a delivery.
 struct CycleNote
 {
-    enum Kind { Judge, LogLine, Started, Finished };
+    enum Kind { Judge, LogLine, Started, Finished, Released };
     explicit CycleNote(Kind k) : kind(k) {}
     Kind kind;
     int camera = -1;
@@ -75,6 +82,8 @@ struct CycleNote
     bool ok = true;          // Judge: the verdict; Finished: !ng
     int recheckMade = 0;     // Judge: the window's recheck count of the detection then
     QString text;            // LogLine
+    int method = 0;          // Released: how (AlarmClearMethod); detection: the alarmed one
+    bool byOperator = false; // Released: by the operator's tap
 };
 
 // What the rules look at after a delivery (read from the cycle and the window).
@@ -89,7 +98,7 @@ struct CycleView
     int allCycles[8] = {};
     int failCycles[8] = {};
     int ngCycles = 0;
-    // What queued up during a stall is being handed over; the cycle has not run since.
+    // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
 };
 
@@ -108,11 +117,18 @@ public:
     explicit CycleRules(const CycleSetup& setup);
 
     // Events the harness applies.
-    void steadyEdge(int input, qint64 visibleMs, bool certain, int stageFlag);
-    void operatorRelease();
-    void redetect(int detection, bool certain);
+    // An input's pulse that lasted the shake-erase time: riseMs when the IO thread saw it rise,
+    // visibleMs from when the cycle may take it. paused: it rose while detection was stopped;
+    // the start drops it unseen.
+    void steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused = false);
+    // The operator's release at nowMs: a plain one lifts what stood then; with Re-detect each
+    // detection in `rechecked` is checked again (its own outputs kept for that check), with the
+    // switch to the mould everything lifted waits for the check of `handTo`.
+    void operatorRelease(qint64 nowMs, const QVector<int>& rechecked = {}, int handTo = -1, bool certain = true);
+    void redetect(int detection, bool certain, qint64 nowMs = -1);
     void cameraBack(qint64 nowMs);
-    void stopped();
+    // ranMs: when the cycle last ran its timers (before a stall that queued the stop).
+    void stopped(qint64 ranMs);
     void started(qint64 nowMs);
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
@@ -127,8 +143,31 @@ private:
     struct Hold
     {
         bool on = false;
-        qint64 since = 0;
+        qint64 since = 0;     // on from here at the latest
+        qint64 decided = 0;   // decided here at the earliest
     };
+    // A release on its way: from its signal until it is due the cycle may lift what it lifts.
+    struct Release
+    {
+        qint64 signal = 0;
+        qint64 due = 0;
+        // kPlain: lifted when it comes; kOwnCheck: each lifted detection waits for its own
+        // check; a detection: everything lifted waits for that detection's check.
+        int handTo = kPlain;
+        bool byClearingInput = false;
+        unsigned toldRedetects = 0;   // its Re-detects the model told
+        bool made = false;            // made while detection ran: with its rechecks, whatever comes after
+        bool byDoor = false;          // the door's: made before the door's own check
+        qint64 edgeVisible = -1;      // an input's: the cycle may take its edge from then
+    };
+    // A release with Re-detect that waits for its check: lifted on OK, kept on NG.
+    struct Recheck
+    {
+        qint64 signal = 0;
+        int detection = 0;
+    };
+    static constexpr int kPlain = -1;
+    static constexpr int kOwnCheck = -2;
     struct Wait
     {
         bool on = false;
@@ -148,8 +187,26 @@ private:
     void fail(CycleRule rule, qint64 at, const QString& what);
     void note(const CycleNote& n, qint64 now);
     void check(const CycleNote& line, qint64 now);
-    void confirm(int detection, unsigned cameras, qint64 since);
-    void releaseAll();
+    void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
+    void decidedNg(int detection, qint64 at);
+    void addLateRedetects(int count);
+    void releaseUpTo(qint64 signal);
+    void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
+    // The clearing input's release with its recheck: the Re-detects of the NGs that stood at
+    // its signal, told once each (from its earliest time until a grace after it).
+    void recheckByClearingInput(Release& release);
+    // Whether a release on its way may lift a hold decided then.
+    bool releasable(qint64 decided) const;
+    // A product NG decided at or before `at` stands.
+    bool holdsProductNg(qint64 at) const;
+    // A check of the detection decided (ok or not): the releases that waited for it.
+    // okCameras: the cameras that check saw OK.
+    void resolveRechecks(int detection, bool ok, bool decided, unsigned okCameras = 0);
+    // A check that decided NG keeps what was handed to it: the NGs stood at the signal are its
+    // own from now, but for the cameras it saw OK.
+    void keepHanded(qint64 signal, int detection, unsigned okCameras);
+    void released(const CycleNote& n, qint64 now);
+    void processReleases(qint64 now);
     void dropOpenCycle();
     void endWaits(unsigned detections, qint64 visible);
 
@@ -168,10 +225,26 @@ private:
     Causes m_causes;
     Hold m_ng[8][8];       // [detection][camera]
     Hold m_notInspected[8];
+    // When each detection's last NG was decided (-1: none standing), whoever holds it: a
+    // camera that could not be checked holds one the model has no camera for.
+    qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     bool m_preCutHold = false;
     Wait m_wait[8];
-    qint64 m_doorReleaseAt = -1;
+    std::vector<Release> m_releases;
+    // The last door edge: its rise, whether it was taken as a possible product skip, and the
+    // edges it counted as certain, per group.
+    struct DoorEdge
+    {
+        qint64 rose = -1;
+        qint64 visible = -1;
+        bool skipTold = false;
+        int counted[8] = {};
+    };
+    DoorEdge m_doorEdge;
+    std::vector<Recheck> m_rechecks;
+    qint64 m_now = 0;   // of the last delivery
     std::vector<EdgeEnd> m_edgeEnds;
+    qint64 m_caughtUpAt = -1000000;   // the last stall's queue was handed over then
     int m_generations = 0;
     int m_stage = 0;   // the stage flag of the last view
     int m_shielded = 0;
@@ -192,8 +265,15 @@ private:
     int m_finishedNg = 0;
     bool m_cycleOpen = false;
     bool m_ngSinceClose = false;
+    // An uninspected mould's cycle is NG on every camera: the least each camera's NG cycles reach.
+    bool m_uninspectedSinceClose = false;
+    int m_leastFailCycles[8] = {};
     bool m_redetectSinceClose = false;
     int m_redetectsToDecide = 0;
+    // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
+    // makes them, and all but the first of one release (the first may open a cycle and close it).
+    int m_lateRedetects = 0;
+    qint64 m_lateRedetectsUntil = 0;
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
@@ -201,8 +281,10 @@ private:
     // Rule 7: the serial of the open cycle and whether the door opened it.
     int m_doorCycleSerial = 0;
     int m_plainCycleSerial = 0;
-    qint64 m_doorVisibleAt = -1;
-    qint64 m_otherVisibleAt = -1;
+    // Rises of the door's and the other trigger edges no opening cycle has taken yet.
+    // Several door edges may wait for a stalled GUI thread; second: it also triggers detections.
+    std::deque<std::pair<qint64, bool>> m_doorRises;
+    qint64 m_otherRose = -1;
     qint64 m_startedAt = -1;  // edges latched while stopped are taken at the start
     // Rule 2: causes seen in this delivery.
     qint64 m_cameraBackAt = -1;

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace {
@@ -76,29 +77,47 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     view.nowMs = 100;
     view.outputs = 0x5;
 
+    // The mould of t=90 finds an NG at t=100; at t=200 the outputs are `after`.
+    auto ngThen = [&](CycleRules& rules, const std::function<void()>& between, unsigned after) {
+        view.nowMs = 100;
+        view.outputs = 0x5;
+        rules.steadyEdge(0, 90, 90, true, 0);
+        rules.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
+        between();
+        view.nowMs = 200;
+        view.outputs = after;
+        rules.delivered({}, view);
+    };
     CycleRules released(setup);
-    released.steadyEdge(0, 90, true, 0);
-    released.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    released.operatorRelease();
-    view.nowMs = 200;
-    view.outputs = 0;
-    released.delivered({}, view);
+    ngThen(released, [&] { released.operatorRelease(100); }, 0);
     EXPECT_EQ(released.failedRules(), 0u) << "the operator's release lets the outputs go";
+    // A release lifts only what stood at its signal: a tap before the NG leaves it standing.
+    CycleRules early(setup);
+    ngThen(early, [&] { early.operatorRelease(99); }, 0);
+    EXPECT_TRUE(broke(early, CycleRule::NgHolds)) << "a release signalled before the NG lifted it";
+
+    // The check under way answers a Re-detect: turning it away is a fault, answering it is told.
+    for (const char* line : {"detection 2: Re-detect answered by the check under way",
+                             "detection 2: Re-detect not inspected, the detection is still counting down (1 so far); "
+                             "the machine is stopped"}) {
+        CycleRules rules(setup);
+        view.outputs = 0;
+        rules.redetect(1, true);
+        CycleNote note(CycleNote::LogLine);
+        note.text = QLatin1String(line);
+        rules.delivered({note}, view);
+        rules.quiescent(view, true, QString(), false);
+        EXPECT_EQ(broke(rules, CycleRule::EveryEdgeTold), note.text.contains("not inspected")) << line;
+    }
 
     CycleRules dropped(setup);
-    view.nowMs = 100;
-    view.outputs = 0x5;
-    dropped.steadyEdge(0, 90, true, 0);
-    dropped.delivered({CycleNote(CycleNote::Started), judge, ngLine}, view);
-    view.nowMs = 200;
-    view.outputs = 0x4;
-    dropped.delivered({}, view);
+    ngThen(dropped, [] {}, 0x4);
     EXPECT_TRUE(broke(dropped, CycleRule::NgHolds)) << "the clamp went off under a confirmed NG";
     CycleNote closeOk(CycleNote::Finished);
     closeOk.ok = true;
     dropped.delivered({closeOk}, view);
     EXPECT_TRUE(broke(dropped, CycleRule::CycleCountsOnce)) << "the NG cycle closed as OK";
-    dropped.steadyEdge(0, 300, true, 0);
+    dropped.steadyEdge(0, 300, 300, true, 0);
     dropped.quiescent(view, true, QString(), true);
     EXPECT_TRUE(broke(dropped, CycleRule::EveryEdgeTold)) << "the second edge left no line";
     EXPECT_FALSE(broke(dropped, CycleRule::NothingPending));
@@ -141,6 +160,29 @@ TEST(CycleRules, PlainMouldsKeepEveryRule)
         const CycleOutcome outcome = runSequence(seq);
         EXPECT_EQ(outcome.failedRules, 0u) << c.name << "\n" << seq.describe().toStdString() << "\n"
                                            << outcome.describe().toStdString();
+    }
+}
+
+// Seeds whose sequences once broke a rule: each found a fault of the cycle or of this harness.
+TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
+{
+    const quint64 seeds[] = {
+        // The harness told the model of edges and releases in another order than the cycle took them.
+        318088, 311394, 27417, 1012445, 1027998, 1030142, 1053823, 2029685, 3013235, 3050264, 4054361, 5013284,
+        5034650, 8046479,
+        // A Re-detect's check that could not see a lost camera released its NG.
+        4679,
+        // A cycle's close released what a release with Re-detect kept on for a check still to come.
+        10552,
+        // A door signalled before an NG lifted it once the switch to the mould had handed it over.
+        10125,
+        // A mould turned away while a Re-detect checked a counted cycle again was never counted.
+        766895238,
+    };
+    for (quint64 seed : seeds) {
+        const CycleSequence seq = randomSequence(seed);
+        const CycleOutcome outcome = runSequence(seq);
+        EXPECT_EQ(outcome.failedRules, 0u) << seq.describe().toStdString() << "\n" << outcome.describe().toStdString();
     }
 }
 

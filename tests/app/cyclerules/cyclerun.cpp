@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "alarmclearmethod.h"
 #include "controlport.h"
 #include "detectioncycle.h"
 #include "globals.h"
@@ -23,6 +24,7 @@ constexpr int kStoppedRunState = 3;
 // An edge this close to a stop or start may or may not be taken.
 constexpr qint64 kRunChangeMarginMs = 250;
 constexpr int kClosingPulseMs = 150;
+constexpr int kMouldDetection = 1;
 
 QString masksText(unsigned mask)
 {
@@ -93,8 +95,13 @@ private:
     int m_consumedLines = 0;
     int m_word = 0;
     bool m_running = true;
+    bool m_operatorActs = false;
+    // When detection stopped and started, by the time the operator did it: a pulse that
+    // rose while it was stopped is dropped at the start, whenever it turned steady.
+    std::vector<std::pair<qint64, bool>> m_runHistory;
     std::vector<qint64> m_runChanges;
     qint64 m_stallUntil = -1;
+    qint64 m_timersRanAt = 0;   // the cycle's timers last ran then
     bool m_catchingUp = false;
     // What waited for the stalled GUI thread, in the order it came: input reports
     // (with the time the IO thread saw them) and the operator's acts.
@@ -115,7 +122,8 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
 {
     const CycleSetup& s = sequence.setup;
     if (qEnvironmentVariableIntValue("MM_CYCLE_TRACE") != 0)
-        std::fprintf(stderr, "=== a run of %d events\n", int(sequence.events.size()));
+        std::fprintf(stderr, "=== a run of %d events\n%s\n", int(sequence.events.size()),
+                     qPrintable(sequence.describe()));
     resetShellGlobals();
     gpWPara = &m_para;
     gpControlIO = &m_io;
@@ -143,6 +151,12 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     m_para.cutEjectorOnProdAlarm = s.cutEjectorOnProdAlarm ? 1 : 0;
     m_para.noEjectorInProd = s.noEjectorInProd ? 1 : 0;
     m_para.shieldPin = s.shieldPin;
+    m_para.prodNgSkipRecheck = s.prodNgSkipRecheck ? 1 : 0;
+    m_para.reInspectionDelay = s.reInspectionDelay;
+    m_para.inputResetRecheck = s.inputResetRecheck ? 1 : 0;
+    // Input 0 has function 0, input 1 is the door, inputs 2..8 have functions 1..7.
+    if (s.clearingInput >= 0 && s.clearingInput != 1)
+        m_para.inFunc[s.clearingInput == 0 ? 0 : s.clearingInput - 1] = kInFunctionClearAlarm;
     m_para.ngRecordNum = 5;
     m_para.okRecordNum = 0;
     gPicNumNG = 5;
@@ -172,6 +186,14 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_pending.emplace_back(CycleNote::Started);
         m_pendingAt.push_back(m_log.lines.size());
     });
+    QObject::connect(m_cycle.get(), &DetectionCycle::sigAlarmReleased, [this](const QList<int>&, int method) {
+        CycleNote note(CycleNote::Released);
+        note.method = method;
+        note.detection = qBound(0, m_win.checkDetect, kMaxDetections - 1);
+        note.byOperator = m_operatorActs;
+        m_pending.push_back(note);
+        m_pendingAt.push_back(m_log.lines.size());
+    });
     QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleFinished, [this](bool ng) {
         CycleNote note(CycleNote::Finished);
         note.ok = !ng;
@@ -181,7 +203,10 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     for (const CycleEvent& e : sequence.events)
         if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start)
             m_runChanges.push_back(m_base + e.atMs);
-    m_clock->setAfterDelivery([this] { deliver(); });
+    m_clock->setAfterDelivery([this] {
+        m_timersRanAt = m_clock->now();
+        deliver();
+    });
 }
 
 SequenceRun::~SequenceRun()
@@ -231,7 +256,8 @@ CycleView SequenceRun::view() const
     CycleView v;
     v.nowMs = m_clock->now() - m_base;
     v.outputs = m_io.outputWord();
-    v.catchingUp = m_catchingUp;
+    // A camera's event during a stall is seen while the GUI thread has not run.
+    v.catchingUp = m_catchingUp || m_stallUntil >= 0;
     v.preCut = m_cycle->isPreCut();
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
@@ -270,6 +296,17 @@ void SequenceRun::setLevel(int input, bool high, qint64 seenAtMs)
 
 bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 {
+    // A stall that holds the GUI thread at `to` puts off the cycle's look until it ends.
+    for (bool longer = true; longer;) {
+        longer = false;
+        for (const CycleEvent& e : m_seq.events) {
+            const qint64 at = m_base + e.atMs;
+            if (e.kind == CycleEvent::Stall && at <= to + 1 && to < at + e.lengthMs) {
+                to = at + e.lengthMs;
+                longer = true;
+            }
+        }
+    }
     for (qint64 t : m_runChanges)
         if (t >= from - kRunChangeMarginMs && t <= to + kRunChangeMarginMs)
             return true;
@@ -279,7 +316,12 @@ bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 void SequenceRun::steady(int input, qint64 rise)
 {
     const qint64 now = m_clock->now();
-    m_rules.steadyEdge(input, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag);
+    bool paused = false;
+    for (const auto& [at, started] : m_runHistory)
+        if (at <= rise)
+            paused = !started;
+    m_rules.steadyEdge(input, rise - m_base, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag,
+                       paused);
 }
 
 void SequenceRun::apply(const CycleEvent& e)
@@ -294,10 +336,35 @@ void SequenceRun::apply(const CycleEvent& e)
         m_rules.redetect(e.arg, m_running && !nearRunChange(now, now));
         m_cycle->redetect(e.arg);
         break;
-    case CycleEvent::Release:
-        m_rules.operatorRelease();
-        m_cycle->clearAlarm();
+    case CycleEvent::Release: {
+        // As the alarm box's return does: it comes with an alarm and lifts what stood at the tap;
+        // Re-detect checks again each detection it lifted (the alarmed one when none), the switch
+        // to the mould hands everything lifted to the mould detection's check.
+        if (m_win.pageState != kPageAlarm && !m_cycle->isAlarmed())
+            break;
+        const int group = qBound(0, m_win.checkDetect, kMaxDetections - 1);
+        int method = e.arg ? e.arg : int(AlarmClearMethod::DontDetect);
+        if (method == AlarmClearMethod::SwitchToMould && group == kMouldDetection)
+            method = AlarmClearMethod::Redetect;   // the box offers the switch away from other detections only
+        const bool certain = m_running && !nearRunChange(now, now);
+        m_operatorActs = true;
+        if (method == AlarmClearMethod::Redetect) {
+            QVector<int> lifted = m_cycle->releaseAndRecheck(method, now);
+            if (lifted.isEmpty()) {
+                m_cycle->redetect(group);
+                lifted << group;
+            }
+            m_rules.operatorRelease(now - m_base, lifted, -1, certain);
+        } else if (method == AlarmClearMethod::SwitchToMould) {
+            m_cycle->releaseAndRecheck(method, now, kMouldDetection);
+            m_rules.operatorRelease(now - m_base, {}, kMouldDetection, certain);
+        } else {
+            m_cycle->clearAlarm(method, now);
+            m_rules.operatorRelease(now - m_base, {}, -1, certain);
+        }
+        m_operatorActs = false;
         break;
+    }
     case CycleEvent::CameraLost:
         if (haveCamera)
             m_units[size_t(e.arg)]->connected = false;
@@ -315,19 +382,22 @@ void SequenceRun::apply(const CycleEvent& e)
     case CycleEvent::Stop:
         m_win.runState = kStoppedRunState;
         m_cycle->stop();
-        m_rules.stopped();
+        m_rules.stopped((m_catchingUp ? m_timersRanAt : now) - m_base);
         m_running = false;
+        m_runHistory.emplace_back(m_base + e.atMs, false);
         break;
     case CycleEvent::Start:
         m_win.runState = kRunRunning;
         m_cycle->start();
         m_rules.started(now - m_base);
         m_running = true;
+        m_runHistory.emplace_back(m_base + e.atMs, true);
         break;
     }
     deliver();
-    // A stalled GUI thread runs no timer until the stall ends.
-    if (m_stallUntil < 0)
+    // A stalled GUI thread runs no timer until the stall ends, nor while it hands over
+    // what queued up: the late timers come after the last of it.
+    if (m_stallUntil < 0 && !m_catchingUp)
         m_clock->deliverDue();
 }
 
@@ -379,7 +449,18 @@ CycleOutcome SequenceRun::run()
     m_cycle->start();
     deliver();
     for (const Action& a : actions) {
-        if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil)
+        // A stall that starts the moment another ends continues it: the GUI thread never ran between.
+        const bool stallGoesOn = a.kind == Action::Apply && a.event->kind == CycleEvent::Stall
+                                 && m_base + a.at == m_stallUntil;
+        // An edge that turns steady the moment a stall ends is told before the late timers run.
+        if (a.kind == Action::Steady && m_base + a.at == m_stallUntil) {
+            const int input = a.input;
+            const qint64 rise = m_base + a.rise;
+            m_stalled.push_back({m_stallUntil - 1, [this, input, rise] { steady(input, rise); }});
+            endStall();
+            continue;
+        }
+        if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil && !stallGoesOn)
             endStall();
         // A steady edge is told to the model a moment before the cycle can take it.
         moveTo(a.kind == Action::Steady ? a.at - 1 : a.at);
@@ -467,7 +548,8 @@ void SequenceRun::closingMoulds()
             closesOnce = closesOnce && !(triggered & (1u << other));
             triggered |= 1u << other;
         }
-        if (line == 1 && s.doorTrigger)
+        // The door's pulse may be the door's check, or skip a product NG instead of triggering.
+        if (line == 1 && (s.doorTrigger || s.prodNgSkipRecheck))
             closesOnce = false;
     }
     // A cycle closes once its last detection has checked: a later input's detections
@@ -513,7 +595,11 @@ QString CycleEvent::describe() const
             return at + QStringLiteral("open the safety door (input 1) for %1 ms").arg(lengthMs);
         return at + QStringLiteral("press input %1 for %2 ms").arg(arg).arg(lengthMs);
     case Redetect: return at + QStringLiteral("Re-detect detection %1").arg(arg + 1);
-    case Release: return at + QStringLiteral("the operator releases the alarm");
+    case Release: {
+        static const char* const kMethods[] = {"", "", "", "", "", " and adds it as a template",
+                                               " and switches to the mould", " and re-detects"};
+        return at + QStringLiteral("the operator releases the alarm%1").arg(arg >= 4 && arg <= 7 ? kMethods[arg] : "");
+    }
     case CameraLost: return at + QStringLiteral("camera %1 lost").arg(arg + 1);
     case CameraBack: return at + QStringLiteral("camera %1 back").arg(arg + 1);
     case Verdict: return at + QStringLiteral("camera %1 sees a part in %2").arg(arg + 1).arg(masksText(ngMask));
@@ -640,6 +726,41 @@ CycleSequence randomSequence(quint64 seed)
             e = CycleEvent{CycleEvent::Start, t + pick(200, 1500)};
         }
         seq.events.push_back(e);
+    }
+
+    // The other ways an alarm is lifted draw from a stream of their own, so that a seed's
+    // events above stay what they were.
+    std::mt19937_64 more(seed ^ 0x9e3779b97f4a7c15ull);
+    auto pickMore = [&more](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(more); };
+    auto chanceMore = [&more](double p) { return std::bernoulli_distribution(p)(more); };
+    s.prodNgSkipRecheck = chanceMore(0.3);
+    if (s.trigMode == kAllGroupsTrigMode && chanceMore(0.5)) {
+        static const int kClearing[] = {0, 2, 3, 4, 5};
+        s.clearingInput = kClearing[pickMore(0, 4)];
+        s.reInspectionDelay = chanceMore(0.3) ? 0 : pickMore(1, 12);
+        s.inputResetRecheck = chanceMore(0.5);
+    }
+    for (CycleEvent& e : seq.events) {
+        if (e.kind != CycleEvent::Release)
+            continue;
+        const int roll = pickMore(0, 99);
+        e.arg = roll < 40 ? AlarmClearMethod::DontDetect
+                : roll < 55 ? AlarmClearMethod::AddAsTemplate
+                : roll < 85 || s.trigMode == kAllGroupsTrigMode || s.detections < 2 ? AlarmClearMethod::Redetect
+                            : AlarmClearMethod::SwitchToMould;
+    }
+    if (s.clearingInput >= 0) {
+        // Pulses of the clearing input, clear of the pulses it already has.
+        for (int n = pickMore(1, 5); n > 0; --n) {
+            CycleEvent e{CycleEvent::Pulse, pickMore(0, int(t) + 500), s.clearingInput};
+            e.lengthMs = pickMore(shakeMs + 40, shakeMs + 400);
+            const bool overlaps = std::any_of(seq.events.begin(), seq.events.end(), [&e](const CycleEvent& other) {
+                return other.kind == CycleEvent::Pulse && other.arg == e.arg && other.atMs < e.atMs + e.lengthMs + 30
+                       && e.atMs < other.atMs + other.lengthMs + 30;
+            });
+            if (!overlaps)
+                seq.events.push_back(e);
+        }
     }
     std::stable_sort(seq.events.begin(), seq.events.end(),
                      [](const CycleEvent& a, const CycleEvent& b) { return a.atMs < b.atMs; });

@@ -1,35 +1,122 @@
 #!/bin/bash
-# Hand-run check of the cycle rules' reach: applies each deliberate fault of
-# the table below to a copy of the detection cycle's source, one at a time,
-# rebuilds test_cyclerules there and runs its random sequences. A fault is
-# found by a sequence whose broken rules differ from those of the unchanged
-# cycle (same seeds).
+# Hand-run check of what the tests see, on a copy of the source tree (the working tree is
+# never changed). Two tables:
+#   faults     deliberate faults of the detection cycle, each judged by the cycle rules'
+#              random sequences against those of the unchanged cycle (same seeds);
+#   mutations  one change at a time of a comparison or guard the machine's safety rests on
+#              (detection cycle, machine cycle, control port, picture writers' queue), each
+#              run against the test programs of its folder: the first that fails catches it.
+# A change whose text is no longer in its file, or that does not build, is reported and
+# makes the script exit non-zero.
 #
-#   tests/app/cyclerules/inject_faults.sh [sequences]      (default 10000)
+#   tests/app/cyclerules/inject_faults.sh [faults|mutations] [sequences]   (default: faults 10000)
 #   MM_FAULT_WORKDIR=/tmp/faults ...   keeps the copy and its build for the next run
+#   MM_FAULT_ONLY=regex                only the entries whose name matches
 #   MM_CYCLE_SEED=...                  first seed (default the test's own)
 set -euo pipefail
 
-# name | file (from the source root) | sed script applied to that file
+# name @ file (from the source root) @ sed script that changes exactly one line of that file
 FAULTS=(
-  "a: a given-up cycle's NG is not carried into the next close|src/app/detectioncycle.cpp|s/^            m_carry.absorb(m_open);/            ;/"
-  "b: a detection that already checked no longer opens a new cycle|src/app/detectioncycle.cpp|s/ || (m_open.settled & MachineCycle::bit(detection))//"
-  "c: a detection waiting for its recheck is taken as idle (isCounting for isBusy)|src/app/detectioncycle.cpp|/^bool DetectionCycle::admit/,/^}/ s/^        confirmRecheckNow(detection);/        ;/"
-  "d: cycleOf returns the carried findings for a cycle that has gone|src/app/detectioncycle.cpp|s/return m_open.isOpen() ? m_open : m_carry;/return m_carry;/"
-  "e: settleWithoutResult keeps the last closed cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::settleWithoutResult/,/^}/ { /m_closed = MachineCycle();/d }"
-  "f: finishCycle no longer clears safetyDoorTriggered|src/app/detectioncycle.cpp|/^void DetectionCycle::finishCycle/,/^}/ { /safetyDoorTriggered = 0;/d }"
-  "1: a check that missed a camera releases its NG|src/app/detectioncycle.cpp|/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^        holds = true;/        ;/"
-  "2: pre-cut ends at the last detection's decision|src/app/detectioncycle.cpp|/^void DetectionCycle::CheckNG/,/^}/ s/^    if (ng)$/    if (d == lastDetection()) endPreCut(ng);\\n    if (ng)/"
-  "3: a trigger on a busy detection is dropped without a word|src/app/detectioncycle.cpp|/^bool DetectionCycle::admit/,/^}/ s/^    refuseUninspected(detection, what);/    ;/"
-  "4: the stage does not switch for a given-up cycle|src/app/detectioncycle.cpp|/^void DetectionCycle::openCycle/,/^}/ s/^        switchStage();/        ;/"
+  "a: a given-up cycle's NG is not carried into the next close@src/app/detectioncycle.cpp@s/^            m_carry.absorb(m_open);/            ;/"
+  "b: a detection that already checked no longer opens a new cycle@src/app/detectioncycle.cpp@s/ || (m_open.settled \& MachineCycle::bit(detection))//"
+  "c: a detection waiting for its recheck is taken as idle@src/app/detectioncycle.cpp@/^bool DetectionCycle::admit/,/^}/ s/^        confirmRecheckNow(detection, /        if (false) confirmRecheckNow(detection, /"
+  "d: cycleOf returns the carried findings for a cycle that has gone@src/app/detectioncycle.cpp@s/return m_open.isOpen() ? m_open : m_carry;/return m_carry;/"
+  "e: settleWithoutResult keeps the last closed cycle@src/app/detectioncycle.cpp@/^void DetectionCycle::settleWithoutResult/,/^}/ { /m_closed = MachineCycle();/d }"
+  "f: finishCycle no longer clears safetyDoorTriggered@src/app/detectioncycle.cpp@/^void DetectionCycle::finishCycle/,/^}/ { /safetyDoorTriggered = 0;/d }"
+  "1: a check that missed a camera releases its NG@src/app/detectioncycle.cpp@/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^        holds = true;/        ;/"
+  "2: pre-cut ends at the last detection's decision@src/app/detectioncycle.cpp@/^void DetectionCycle::CheckNG/,/^}/ s/^    if (ng) {$/    if (d == lastDetection()) endPreCut(ng);\n    if (ng) {/"
+  "3: a trigger on a busy detection is dropped without a word@src/app/detectioncycle.cpp@/^bool DetectionCycle::admit/,/^}/ s/^    refuseUninspected(detection, what);/    ;/"
+  "4: the stage does not switch for a given-up cycle@src/app/detectioncycle.cpp@/^void DetectionCycle::openCycle/,/^}/ s/^        switchStage();/        ;/"
+  "5: a release lifts NGs decided after its signal@src/app/detectioncycle.cpp@s/if (!step.holdsAlarm() || step.ngAt > cutoff)/if (!step.holdsAlarm())/"
+  "6: a release with Re-detect releases at once@src/app/detectioncycle.cpp@s/^        if (handTo == kReleaseNow) {/        if (true) {/"
+  "7: outputs kept for a Re-detect's check are not held@src/app/detectioncycle.cpp@/^void DetectionCycle::recomputeAlarmOutputs/,/^}/ s/step.outputs | step.heldForCheck;/step.outputs;/"
+  "8: a Re-detect's check that cannot see a camera releases its NG@src/app/detectioncycle.cpp@/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/step.ngCameras | step.heldCameras;/step.ngCameras;/"
+  "9: a door check or Re-detect during its detection's countdown is not inspected@src/app/detectioncycle.cpp@s/if (qstrcmp(what, \"trigger\") != 0) {/if (false) {/"
+  "10: the clearing input's release lifts what came after its signal@src/app/detectioncycle.cpp@s/clearAlarm(AlarmClearMethod::DontDetect, m_clearSignalMs);/clearAlarm(AlarmClearMethod::DontDetect);/"
+  "11: an uninspected mould is not counted@src/app/detectioncycle.cpp@s/^    countUninspected(detection, false);/    ;/"
+  "12: the door that skips a product NG lifts what came after it opened@src/app/detectioncycle.cpp@s/releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, kMouldDetection);/releaseAndRecheck(AlarmClearMethod::SwitchToMould, kNow, kMouldDetection);/"
+  "13: an NG handed to another detection's check keeps that detection's time@src/app/detectioncycle.cpp@/check.ngAt = qMax(check.ngAt, step.ngAt);/d"
 )
 
+# The mutation pass: each changes one comparison or guard.
+MUTATIONS=(
+  "liftAlarms: ngAt > cutoff to >=@src/app/detectioncycle.cpp@s/step.ngAt > cutoff/step.ngAt >= cutoff/"
+  "liftAlarms: || to && in its guard@src/app/detectioncycle.cpp@s/if (!step.holdsAlarm() || step.ngAt > cutoff)/if (!step.holdsAlarm() \&\& step.ngAt > cutoff)/"
+  "liftAlarms: releases what OKs deferred while an alarm stands@src/app/detectioncycle.cpp@s/^    if (!standing)$/    if (standing)/"
+  "liftAlarms: the handed NG's time dropped@src/app/detectioncycle.cpp@s/check.ngAt = qMax(check.ngAt, step.ngAt);/check.ngAt = check.ngAt;/"
+  "holdsProductNg: ngAt <= atMs to <@src/app/detectioncycle.cpp@s/m_steps\[d\].ngAt <= atMs/m_steps[d].ngAt < atMs/"
+  "holdsProductNg: ngCameras condition dropped@src/app/detectioncycle.cpp@s/if (m_steps\[d\].ngCameras \&\& m_steps\[d\].ngAt <= atMs/if (m_steps[d].ngAt <= atMs/"
+  "handleTrigger: product skip without running@src/app/detectioncycle.cpp@s/door \&\& running \&\& gpWPara->prodNgSkipRecheck/door \&\& gpWPara->prodNgSkipRecheck/"
+  "handleTrigger: door clears without an alarm@src/app/detectioncycle.cpp@s/safetyDoorClearsAlarm \&\& isAlarmed()/safetyDoorClearsAlarm/"
+  "handleTrigger: clearing input without an alarm@src/app/detectioncycle.cpp@s/isClearingInput(input) \&\& isAlarmed()/isClearingInput(input)/"
+  "handleTrigger: || to && in the run guard@src/app/detectioncycle.cpp@s/if (!running || shielded(input))/if (!running \&\& shielded(input))/"
+  "clearByInput: alarm guard dropped@src/app/detectioncycle.cpp@/^void DetectionCycle::clearByInput/,/^}/ s/^    if (!isAlarmed())$/    if (false)/"
+  "clearByInput: && to || in the recheck guard@src/app/detectioncycle.cpp@s/inputResetRecheck \&\& m_win->runState == kRunRunning/inputResetRecheck || m_win->runState == kRunRunning/"
+  "admit: != to == for the answered check@src/app/detectioncycle.cpp@s/qstrcmp(what, \"trigger\") != 0/qstrcmp(what, \"trigger\") == 0/"
+  "releaseDetection: its own NG counts as another's@src/app/detectioncycle.cpp@s/d != detection \&\& m_steps\[d\].holdsAlarm()/m_steps[d].holdsAlarm()/"
+  "releaseDetection: a recheck wait no longer defers@src/app/detectioncycle.cpp@s/otherNg || anyAwaitingRecheck(cycle.serial) || /otherNg || /"
+  "releaseDetection: pre-cut no longer defers@src/app/detectioncycle.cpp@s/ || (cycle.serial == m_open.serial \&\& m_preCut)//"
+  "recomputeAlarmOutputs: heldForCheck left out@src/app/detectioncycle.cpp@/^void DetectionCycle::recomputeAlarmOutputs/,/^}/ s/step.outputs | step.heldForCheck;/step.outputs;/"
+  "holdUncheckedNg: || to &&@src/app/detectioncycle.cpp@s/if (m_stepChecked.at(i) || !(held/if (m_stepChecked.at(i) \&\& !(held/"
+  "holdUncheckedNg: heldCameras left out@src/app/detectioncycle.cpp@/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/step.ngCameras | step.heldCameras;/step.ngCameras;/"
+  "holdUncheckedNg: the unchecked camera not kept in ngCameras@src/app/detectioncycle.cpp@/^bool DetectionCycle::holdUncheckedNg/,/^}/ s/^        step.ngCameras |= 1u << i;/        ;/"
+  "CheckNG: an OK camera not taken off ngCameras@src/app/detectioncycle.cpp@s/^            step.ngCameras \&= ~(1u << i);/            ;/"
+  "CheckNG: NG keeps no held outputs@src/app/detectioncycle.cpp@/^void DetectionCycle::CheckNG/,/^}/ s/step.outputs |= std::exchange(step.heldForCheck, 0u);/std::exchange(step.heldForCheck, 0u);/"
+  "runDetection: recheck < recheckTimes to <=@src/app/detectioncycle.cpp@s/recheck < gpWPara->recheckTimes/recheck <= gpWPara->recheckTimes/"
+  "settle: || to &&@src/app/detectioncycle.cpp@s/if (!m_open.isOpen() || step.cycle != m_open.serial)/if (!m_open.isOpen() \&\& step.cycle != m_open.serial)/"
+  "cycleOf: && to ||@src/app/detectioncycle.cpp@s/if (m_open.isOpen() \&\& m_steps\[detection\].cycle == m_open.serial)/if (m_open.isOpen() || m_steps[detection].cycle == m_open.serial)/"
+  "endPreCut: && to || in the NG guard@src/app/detectioncycle.cpp@s/if (ng \&\& pulseTenths(kClampOutput) <= 0)/if (ng || pulseTenths(kClampOutput) <= 0)/"
+  "preCut: countdown > to >=@src/app/detectioncycle.cpp@s/m_countdown\[detection\] > gpWPara->preCutTime/m_countdown[detection] >= gpWPara->preCutTime/"
+  "TimerUp: countdown > tolerance to >=@src/app/detectioncycle.cpp@s/if (m_countdown\[detection\] > kTickTolerance)/if (m_countdown[detection] >= kTickTolerance)/"
+  "cancelCountdowns: held outputs dropped@src/app/detectioncycle.cpp@/^void DetectionCycle::cancelCountdowns/,/^}/ s/m_steps\[d\].outputs |= std::exchange(m_steps\[d\].heldForCheck, 0u);/std::exchange(m_steps[d].heldForCheck, 0u);/"
+  "holdUninspected: ngCameras not marked@src/app/detectioncycle.cpp@s/^    step.ngCameras |= allUnitsMask();/    ;/"
+  "countUninspected: cycle.ng not set@src/app/detectioncycle.cpp@/^void DetectionCycle::countUninspected/,/^}/ s/^    cycle.ng = true;/    ;/"
+  "countUninspected: a counted cycle takes it@src/app/detectioncycle.cpp@s/own.counted ? m_carry : own/own/"
+  "Run: rose < firstRose to <=@src/app/detectioncycle.cpp@s/rose < firstRose/rose <= firstRose/"
+  "alarmStands: || to &&@src/app/detectioncycle.cpp@s/if (step.ngCameras || step.outputs)/if (step.ngCameras \&\& step.outputs)/"
+  "shielded: < to <=@src/app/detectioncycle.cpp@s/m_shieldedSignals < gpWPara->shieldPin/m_shieldedSignals <= gpWPara->shieldPin/"
+  "finishCycle: production alarm on an NG cycle@src/app/detectioncycle.cpp@s/^        if (!m_open.ng)$/        if (m_open.ng)/"
+  "settleWithoutResult: hadResult negated@src/app/detectioncycle.cpp@s/if (m_open.hadResult())/if (!m_open.hadResult())/"
+  "CheckNG: cycle NG not kept@src/app/detectioncycle.cpp@s/cycle.ng = cycle.ng || ng;/cycle.ng = ng;/"
+  "isOver: && to ||@src/app/machinecycle.h@s/return !anyUnderWay \&\& (single/return !anyUnderWay || (single/"
+  "holdsAlarm: heldForCheck left out@src/app/machinecycle.h@s/return ngCameras || outputs || heldForCheck;/return ngCameras || outputs;/"
+  "hadResult: ng left out@src/app/machinecycle.h@/bool hadResult/,/^    }/ s/^        return ng;/        return false;/"
+  "absorb: the other's NG left out@src/app/machinecycle.h@s/ng = ng || other.ng;/ng = ng;/"
+  "note: an NG camera not marked@src/app/machinecycle.h@s/^            cameraNg\[camera\] = true;/            ;/"
+  "hasSteadyTrigger: lasted >= steadyMs to >@src/iolink/controlport.cpp@s/if (lasted >= steadyMs)/if (lasted > steadyMs)/"
+  "hasSteadyTrigger: a high pulse is dropped as a flicker@src/iolink/controlport.cpp@s/^        if (pulse.high)$/        if (false)/"
+  "SlotPulseTimeout: dueMs <= now to <@src/iolink/controlport.cpp@s/m_deferred.front().dueMs <= now/m_deferred.front().dueMs < now/"
+  "SlotPulseTimeout: a held output's pulse end cuts it@src/iolink/controlport.cpp@s/if (!info.state \&\& gpWin \&\& gpWin->isOutputHeld(info.output))/if (!info.state \&\& gpWin \&\& !gpWin->isOutputHeld(info.output))/"
+  "SlotInputsSeen: pulses >= limit to >@src/iolink/controlport.cpp@s/int(pulses.size()) >= kMaxLatchedPulses/int(pulses.size()) > kMaxLatchedPulses/"
+  "SlotInputsSeen: a fall ends a pulse already ended@src/iolink/controlport.cpp@s/} else if (!pulses.empty() \&\& pulses.back().high) {/} else if (!pulses.empty()) {/"
+  "SlotInputsSeen: the fall time may precede the rise@src/iolink/controlport.cpp@s/pulses.back().fellAt = qMax(seenAtMs, pulses.back().roseAt);/pulses.back().fellAt = seenAtMs;/"
+  "steadyAt: a fallen pulse still has a due time@src/iolink/controlport.cpp@s/ || !m_pulses\[input\].front().high)/)/"
+  "schedule: ties go before earlier ones@src/iolink/controlport.cpp@s/(a.dueMs == b.dueMs \&\& a.sequence < b.sequence)/(a.dueMs == b.dueMs \&\& a.sequence > b.sequence)/"
+  "IOPulseOut: tenths > 0 to >= 0@src/iolink/controlport.cpp@s/^    if (tenths > 0)$/    if (tenths >= 0)/"
+  "enqueue: size >= kMaxQueued to >@src/app/savefialimagethread.cpp@s/int(g_queue.size()) >= SaveFialImageThread::kMaxQueued/int(g_queue.size()) > SaveFialImageThread::kMaxQueued/"
+  "enqueue: bytes > kMaxQueuedBytes to >=@src/app/savefialimagethread.cpp@s/picture.bytes > SaveFialImageThread::kMaxQueuedBytes/picture.bytes >= SaveFialImageThread::kMaxQueuedBytes/"
+  "enqueue: an NG picture dropped before an OK one@src/app/savefialimagethread.cpp@s/\[\](const WaitingPicture\& p) { return p.slot == 1; });/[](const WaitingPicture\& p) { return p.slot == 0; });/"
+  "enqueue: the empty-queue guard dropped@src/app/savefialimagethread.cpp@s/return !g_queue.empty() \&\& (int(g_queue.size())/return (int(g_queue.size())/"
+  "nextTakeable: a folder being written is taken@src/app/savefialimagethread.cpp@s/return !g_writing.contains(p.folderKey());/return g_writing.contains(p.folderKey());/"
+  "enqueue: the most queued <= to <@src/app/savefialimagethread.cpp@s/if (int(g_queue.size()) <= g_mostQueued)/if (int(g_queue.size()) < g_mostQueued)/"
+)
+
+mode=faults
+if [[ "${1:-}" == faults || "${1:-}" == mutations ]]; then
+  mode=$1
+  shift
+fi
 sequences=${1:-10000}
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 work=${MM_FAULT_WORKDIR:-}
+changed=""
+# The copy's changed file is put back after each entry, and on any exit.
+restore() { if [[ -n "$changed" ]]; then cp "$root/$changed" "$src/$changed"; changed=""; fi; }
 if [[ -z "$work" ]]; then
   work=$(mktemp -d /tmp/cyclefaults.XXXXXX)
-  trap 'rm -rf "$work"' EXIT
+  trap 'restore; rm -rf "$work"' EXIT
+else
+  trap 'restore' EXIT
 fi
 src="$work/src"
 mkdir -p "$src"
@@ -37,39 +124,101 @@ mkdir -p "$src"
 (cd "$root" && git ls-files -z --cached --others --exclude-standard | grep -zv '^build/' \
   | tar --null -T - -cf -) | tar -xf - -C "$src"
 [[ -f "$work/build/build.ninja" ]] || cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DMM_BUILD_TESTS=ON >"$work/configure.log"
+  -DMM_BUILD_TESTS=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >"$work/configure.log"
 
-run() { # label report
-  cmake --build "$work/build" -j4 --target test_cyclerules >"$work/build.log" 2>&1 \
-    || { echo "$1: build failed, see $work/build.log" >&2; return 1; }
-  MM_CYCLE_SEQUENCES=$sequences MM_CYCLE_REPORT="$2" QT_QPA_PLATFORM=offscreen \
-    "$work/build/bin/test_cyclerules" --gtest_also_run_disabled_tests \
-    --gtest_filter='CycleRules.*RandomSequences*' >"$2.out" 2>&1 || true
-  [[ -s "$2" ]] || { echo "$1: no report, see $2.out" >&2; return 1; }
+build() { cmake --build "$work/build" -j4 --target "$@" >"$work/build.log" 2>&1; }
+failed=0
+
+# Applies one entry's change to the copy and sets `line` to the changed line's number. Fails
+# when the change does not apply to one line (a fault may add one more).
+line=""
+apply() { # file script
+  cp "$root/$1" "$src/$1"
+  changed=$1
+  sed -i -e "$2" "$src/$1"
+  local lines
+  lines=$(diff "$root/$1" "$src/$1" | grep -c '^[<>]' || true)
+  if [[ "$lines" -eq 0 || "$lines" -gt 3 ]]; then
+    restore
+    return 1
+  fi
+  line=$(diff "$root/$1" "$src/$1" | head -1 | sed -E 's/^([0-9]+).*/\1/' || true)
 }
 
-# A report line: seed and the broken rules as a bit mask (bit 0 = rule 1).
-rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 7; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, (s == "" ? "-" : s) }' "$1"; }
+if [[ "$mode" == faults ]]; then
+  run() { # label report
+    build test_cyclerules || { echo "$1: build failed, see $work/build.log" >&2; return 1; }
+    MM_CYCLE_SEQUENCES=$sequences MM_CYCLE_REPORT="$2" QT_QPA_PLATFORM=offscreen \
+      "$work/build/bin/test_cyclerules" --gtest_filter='CycleRules.*RandomSequences*' >"$2.out" 2>&1 || true
+    [[ -s "$2" ]] || { echo "$1: no report, see $2.out" >&2; return 1; }
+  }
+  # A report line: seed and the broken rules as a bit mask (bit 0 = rule 1).
+  rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 7; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, (s == "" ? "-" : s) }' "$1"; }
 
-run "unchanged cycle" "$work/base.txt"
-echo "unchanged cycle: $(awk '$2 != 0' "$work/base.txt" | wc -l) of $sequences sequences break a rule"
-for entry in "${FAULTS[@]}"; do
-  IFS='|' read -r name file script <<<"$entry"
-  cp "$root/$file" "$src/$file"
-  sed -i -e "$script" "$src/$file"
-  if cmp -s "$root/$file" "$src/$file"; then
-    echo "$name: the change did not apply to $file"
+  run "unchanged cycle" "$work/base.txt"
+  echo "unchanged cycle: $(awk '$2 != 0' "$work/base.txt" | wc -l) of $sequences sequences break a rule"
+  for entry in "${FAULTS[@]}"; do
+    IFS='@' read -r name file script <<<"$entry"
+    [[ -z "${MM_FAULT_ONLY:-}" || "$name" =~ $MM_FAULT_ONLY ]] || continue
+    if ! apply "$file" "$script"; then
+      echo "$name: NO LONGER APPLIES to $file"
+      failed=1
+      continue
+    fi
+    report="$work/fault.txt"
+    if run "$name" "$report"; then
+      found=$(join <(rules_of "$work/base.txt" | sort) <(rules_of "$report" | sort) | awk '$2 != $3' | wc -l)
+      byrule=$(join <(rules_of "$work/base.txt" | sort) <(rules_of "$report" | sort) \
+        | awk '$2 != $3 { for (i = 1; i <= length($3); i++) { r = substr($3, i, 1); if (index($2, r) == 0) n[r]++ } }
+               END { for (r in n) printf " rule %s: %d", r, n[r] }')
+      echo "$name: found by $found of $sequences sequences (newly broken:${byrule:- none})"
+    else
+      failed=1
+    fi
+    restore
+  done
+  # Leave the copy's build matching the unchanged source.
+  build test_cyclerules || true
+  exit $failed
+fi
+
+# Mutations: the test programs of each file's folder, cheapest first.
+readonly CYCLE_TESTS='Cycle*:*Cycle*:OperatorSafety*:MainWindow*:TwoCamera*'
+catcher() { # file -> prints what caught the change, or nothing
+  local file=$1 out="$work/test.out"
+  local -a stages
+  case "$file" in
+    src/app/savefialimagethread.cpp) stages=("test_app SaveFail*:FullDisk*:MainWindow*") ;;
+    src/iolink/*) stages=("test_iolink *" "test_cyclerules *" "test_app $CYCLE_TESTS") ;;
+    *) stages=("test_cyclerules *" "test_app $CYCLE_TESTS") ;;
+  esac
+  for stage in "${stages[@]}"; do
+    read -r program filter <<<"$stage"
+    build "$program" || { echo "does not build"; return; }
+    if ! MM_CYCLE_SEQUENCES=$sequences QT_QPA_PLATFORM=offscreen timeout 600 "$work/build/bin/$program" \
+        --gtest_filter="$filter" >"$out" 2>&1; then
+      local first
+      first=$(grep -m1 '^\[  FAILED  \]' "$out" | sed 's/^\[  FAILED  \] //; s/ (.*//' || true)
+      echo "$program ${first:-(ended without a result: hung or crashed)}"
+      return
+    fi
+  done
+}
+
+echo "file:line | mutation | caught by"
+for entry in "${MUTATIONS[@]}"; do
+  IFS='@' read -r name file script <<<"$entry"
+  [[ -z "${MM_FAULT_ONLY:-}" || "$name" =~ $MM_FAULT_ONLY ]] || continue
+  if ! apply "$file" "$script"; then
+    echo "$file:? | $name | NO LONGER APPLIES"
+    failed=1
     continue
   fi
-  report="$work/fault.txt"
-  if run "$name" "$report"; then
-    found=$(join <(rules_of "$work/base.txt" | sort) <(rules_of "$report" | sort) | awk '$2 != $3' | wc -l)
-    byrule=$(join <(rules_of "$work/base.txt" | sort) <(rules_of "$report" | sort) \
-      | awk '$2 != $3 { for (i = 1; i <= length($3); i++) { r = substr($3, i, 1); if (index($2, r) == 0) n[r]++ } }
-             END { for (r in n) printf " rule %s: %d", r, n[r] }')
-    echo "$name: found by $found of $sequences sequences (newly broken:${byrule:- none})"
-  fi
-  cp "$root/$file" "$src/$file"
+  caught=$(catcher "$file")
+  restore
+  [[ "$caught" == "does not build" ]] && failed=1
+  echo "$file:$line | $name | ${caught:-NOT CAUGHT}"
 done
 # Leave the copy's build matching the unchanged source.
-cmake --build "$work/build" -j4 --target test_cyclerules >/dev/null 2>&1 || true
+build test_cyclerules test_app test_iolink || true
+exit $failed
