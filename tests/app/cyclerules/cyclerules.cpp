@@ -177,13 +177,6 @@ void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 d
     }
 }
 
-void CycleRules::addLateRedetects(int count)
-{
-    // Each has decided once the longest delay and rechecks are over.
-    m_lateRedetects += count;
-    m_lateRedetectsUntil = m_now + m_setup.settleMs();
-}
-
 void CycleRules::decidedNg(int detection, qint64 at)
 {
     m_ngLineAt[detection] = at;
@@ -263,7 +256,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         ++m_maybeEdges[m_setup.group(1)];
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
-        addLateRedetects(1);   // taken after the edges that rose before it, which may open a cycle
+        ++m_lateRedetects;   // taken after the edges that rose before it, which may open a cycle
     }
     if (door)
         m_doorEdge = {riseMs, visibleMs, maySkip, {}};
@@ -360,7 +353,7 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
         redetect(handTo, certain, nowMs);
     for (int d : rechecked)
         redetect(d, certain, nowMs);
-    addLateRedetects(qMax(0, int(rechecked.size()) - 1));
+    m_lateRedetects += qMax(0, int(rechecked.size()) - 1);
 }
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
@@ -713,7 +706,7 @@ void CycleRules::recheckByClearingInput(Release& release)
         if (stood && !(release.toldRedetects & (1u << d))) {
             release.toldRedetects |= 1u << d;
             redetect(d, false, m_now);
-            addLateRedetects(1);
+            ++m_lateRedetects;
         }
     }
 }
@@ -798,7 +791,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_ngSinceClose = false;
         // A Re-detect still to decide checks the cycle that closed now again: what it finds
         // may land in the next one.
-        m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateRedetects > 0;
+        m_redetectSinceClose = m_redetectsToDecide > 0;
         m_preCutHold = false;
         m_doorCycleSerial = m_plainCycleSerial = 0;
         ++m_causes.flips;
@@ -812,8 +805,6 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_causes = Causes();
     m_stage = view.stageFlag;
     m_now = now;
-    if (now > m_lateRedetectsUntil)
-        m_lateRedetects = 0;
     processReleases(now);
 
     for (const CycleNote& n : notes)

@@ -189,7 +189,6 @@ private:
     void check(const CycleNote& line, qint64 now);
     void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
     void decidedNg(int detection, qint64 at);
-    void addLateRedetects(int count);
     void releaseUpTo(qint64 signal);
     void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
     // The clearing input's release with its recheck: the Re-detects of the NGs that stood at
@@ -273,7 +272,6 @@ private:
     // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
     // makes them, and all but the first of one release (the first may open a cycle and close it).
     int m_lateRedetects = 0;
-    qint64 m_lateRedetectsUntil = 0;
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
