@@ -453,8 +453,14 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         // The cameras its checks saw OK (those the recheck did not look at again among them).
         const unsigned okCameras = d >= 0 && d < 8 && m_wait[d].on ? ~m_wait[d].ngCameras : ~0u;
         if (d >= 0 && d < 8 && m_wait[d].on) {
+            // Confirmed by a Re-detect, it may belong to a cycle counted already, which the
+            // Re-detect checks again.
+            const bool countedMaybe = m.captured(2).startsWith(QLatin1String("Re-detect"));
+            const bool ngBefore = m_ngSinceClose;
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
+            if (countedMaybe)
+                m_ngSinceClose = ngBefore;
         }
         if (d >= 0 && d < 8)
             decidedNg(d, now);
