@@ -230,10 +230,11 @@ bool CycleRules::holdsProductNg(qint64 at) const
     if (m_setup.trigMode == kAllGroupsTrigMode)
         return false;
     for (int d = 0; d < 8; d += 2) {
-        if (m_notInspected[d].on && m_notInspected[d].decided <= at)
+        const qint64 lifted = m_ownCheckSignal[d];
+        if (m_notInspected[d].on && m_notInspected[d].decided <= at && m_notInspected[d].decided > lifted)
             return true;
         for (const Hold& hold : m_ng[d])
-            if (hold.on && hold.decided <= at)
+            if (hold.on && hold.decided <= at && hold.decided > lifted)
                 return true;
     }
     return false;
@@ -351,8 +352,10 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
     addRelease(nowMs, nowMs, handTo >= 0 ? handTo : rechecked.isEmpty() ? kPlain : kOwnCheck);
     if (handTo >= 0)
         redetect(handTo, certain, nowMs);
-    for (int d : rechecked)
+    for (int d : rechecked) {
         redetect(d, certain, nowMs);
+        m_ownCheckSignal[d] = nowMs;
+    }
     m_lateRedetects += qMax(0, int(rechecked.size()) - 1);
 }
 
@@ -415,6 +418,8 @@ void CycleRules::stopped(qint64 ranMs)
     // detection it was handed to.
     for (const Recheck& r : std::exchange(m_rechecks, {}))
         keepHanded(r.signal, r.detection, seenOk[r.detection]);
+    // What waited for its own check stands again as an alarm.
+    std::fill(std::begin(m_ownCheckSignal), std::end(m_ownCheckSignal), -1);
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -631,6 +636,7 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned 
 {
     if (!decided)
         return;
+    m_ownCheckSignal[detection] = -1;
     for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
         if (it->detection != detection) {
             ++it;
@@ -712,6 +718,7 @@ void CycleRules::recheckByClearingInput(Release& release)
         if (stood && !(release.toldRedetects & (1u << d))) {
             release.toldRedetects |= 1u << d;
             redetect(d, false, m_now);
+            m_ownCheckSignal[d] = release.signal;
             ++m_lateRedetects;
         }
     }

@@ -227,6 +227,9 @@ private:
     // When each detection's last NG was decided (-1: none standing), whoever holds it: a
     // camera that could not be checked holds one the model has no camera for.
     qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    // A release with Re-detect lifted each detection's NG decided by then for its own check:
+    // until that check decides, the NG does not stand for the door's product skip.
+    qint64 m_ownCheckSignal[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     bool m_preCutHold = false;
     Wait m_wait[8];
     std::vector<Release> m_releases;
