@@ -503,6 +503,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
+        // A check that reached no camera has decided: its stop stands.
+        if (text.contains(QLatin1String("no camera could be checked")))
+            m_ownCheckSignal[d] = -1;
         // The check under way answers a door check or Re-detect: only a new mould is turned away.
         if (kAnsweredNotRefused.match(text).hasMatch())
             fail(CycleRule::EveryEdgeTold, now, QStringLiteral("\"%1\": the check under way answers it").arg(text));
