@@ -482,9 +482,20 @@ void CycleRules::check(const CycleNote& line, qint64 now)
                 it = m_releases.erase(it);
             }
         }
-        // A Re-detect's own check comes next: that one decides what its release kept on.
-        if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
+        // A Re-detect's own check comes next and decides the detection; what its release handed
+        // over is the confirmed NG's now, but for the cameras the confirmed check saw OK.
+        if (!m.captured(2).startsWith(QLatin1String("Re-detect"))) {
             resolveRechecks(d, false, true, okCameras);
+        } else {
+            for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
+                if (it->detection != d) {
+                    ++it;
+                    continue;
+                }
+                keepHanded(it->signal, d, okCameras);
+                it = m_rechecks.erase(it);
+            }
+        }
         return;
     }
     m = kAnsweredLine.match(text);
