@@ -258,6 +258,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
         ++m_lateRedetects;   // taken after the edges that rose before it, which may open a cycle
+        m_lateUndecided |= 1u << kMouldDetection;
     }
     if (door)
         m_doorEdge = {riseMs, visibleMs, maySkip, {}};
@@ -357,6 +358,9 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
         m_ownCheckSignal[d] = nowMs;
     }
     m_lateRedetects += qMax(0, int(rechecked.size()) - 1);
+    if (rechecked.size() > 1)
+        for (int d : rechecked)
+            m_lateUndecided |= 1u << d;
 }
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
@@ -420,6 +424,7 @@ void CycleRules::stopped(qint64 ranMs)
         keepHanded(r.signal, r.detection, seenOk[r.detection]);
     // What waited for its own check stands again as an alarm.
     std::fill(std::begin(m_ownCheckSignal), std::end(m_ownCheckSignal), -1);
+    m_lateUndecided = 0;
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -515,8 +520,10 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             return;
         ++m_told[m_setup.group(d)];
         // A check that reached no camera has decided: its stop stands.
-        if (text.contains(QLatin1String("no camera could be checked")))
+        if (text.contains(QLatin1String("no camera could be checked"))) {
             m_ownCheckSignal[d] = -1;
+            m_lateUndecided &= ~(1u << d);
+        }
         // The check under way answers a door check or Re-detect: only a new mould is turned away.
         if (kAnsweredNotRefused.match(text).hasMatch())
             fail(CycleRule::EveryEdgeTold, now, QStringLiteral("\"%1\": the check under way answers it").arg(text));
@@ -651,6 +658,7 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned 
     if (!decided)
         return;
     m_ownCheckSignal[detection] = -1;
+    m_lateUndecided &= ~(1u << detection);
     for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
         if (it->detection != detection) {
             ++it;
@@ -734,6 +742,7 @@ void CycleRules::recheckByClearingInput(Release& release)
             redetect(d, false, m_now);
             m_ownCheckSignal[d] = release.signal;
             ++m_lateRedetects;
+            m_lateUndecided |= 1u << d;
         }
     }
 }
@@ -818,7 +827,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_ngSinceClose = false;
         // A Re-detect still to decide checks the cycle that closed now again: what it finds
         // may land in the next one.
-        m_redetectSinceClose = m_redetectsToDecide > 0;
+        m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateUndecided != 0;
         m_preCutHold = false;
         m_doorCycleSerial = m_plainCycleSerial = 0;
         ++m_causes.flips;

@@ -275,6 +275,7 @@ private:
     // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
     // makes them, and all but the first of one release (the first may open a cycle and close it).
     int m_lateRedetects = 0;
+    unsigned m_lateUndecided = 0;   // detections such a Re-detect checks, until their check decides
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
