@@ -633,15 +633,18 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
         unsigned cameras = 0;
         // Which cameras an uninspected stop still holds the model does not know: the check's
         // next OK ends it.
+        // One a plain release on its way may have lifted before the check decided goes with it.
         if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
             m_notInspected[e].on = false;
-            m_notInspected[detection] = {true, m_now, m_now};
+            if (!releasable(m_notInspected[e].decided))
+                m_notInspected[detection] = {true, m_now, m_now};
         }
         for (int c = 0; c < 8; ++c) {
             Hold& hold = m_ng[e][c];
             if (hold.on && hold.decided <= signal) {
                 hold.on = false;
-                cameras |= 1u << c;
+                if (!releasable(hold.decided))
+                    cameras |= 1u << c;
             }
         }
         // The outputs go with it: a product NG that only sounded held none.
