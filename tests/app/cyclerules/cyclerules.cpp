@@ -177,13 +177,6 @@ void CycleRules::confirm(int detection, unsigned cameras, qint64 since, qint64 d
     }
 }
 
-void CycleRules::addLateRedetects(int count)
-{
-    // Each has decided once the longest delay and rechecks are over.
-    m_lateRedetects += count;
-    m_lateRedetectsUntil = m_now + m_setup.settleMs();
-}
-
 void CycleRules::decidedNg(int detection, qint64 at)
 {
     m_ngLineAt[detection] = at;
@@ -237,10 +230,11 @@ bool CycleRules::holdsProductNg(qint64 at) const
     if (m_setup.trigMode == kAllGroupsTrigMode)
         return false;
     for (int d = 0; d < 8; d += 2) {
-        if (m_notInspected[d].on && m_notInspected[d].decided <= at)
+        const qint64 lifted = m_ownCheckSignal[d];
+        if (m_notInspected[d].on && m_notInspected[d].decided <= at && m_notInspected[d].decided > lifted)
             return true;
         for (const Hold& hold : m_ng[d])
-            if (hold.on && hold.decided <= at)
+            if (hold.on && hold.decided <= at && hold.decided > lifted)
                 return true;
     }
     return false;
@@ -263,7 +257,8 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
         ++m_maybeEdges[m_setup.group(1)];
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
-        addLateRedetects(1);   // taken after the edges that rose before it, which may open a cycle
+        ++m_lateRedetects;   // taken after the edges that rose before it, which may open a cycle
+        m_lateUndecided |= 1u << kMouldDetection;
     }
     if (door)
         m_doorEdge = {riseMs, visibleMs, maySkip, {}};
@@ -358,9 +353,14 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
     addRelease(nowMs, nowMs, handTo >= 0 ? handTo : rechecked.isEmpty() ? kPlain : kOwnCheck);
     if (handTo >= 0)
         redetect(handTo, certain, nowMs);
-    for (int d : rechecked)
+    for (int d : rechecked) {
         redetect(d, certain, nowMs);
-    addLateRedetects(qMax(0, int(rechecked.size()) - 1));
+        m_ownCheckSignal[d] = nowMs;
+    }
+    m_lateRedetects += qMax(0, int(rechecked.size()) - 1);
+    if (rechecked.size() > 1)
+        for (int d : rechecked)
+            m_lateUndecided |= 1u << d;
 }
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
@@ -422,6 +422,9 @@ void CycleRules::stopped(qint64 ranMs)
     // detection it was handed to.
     for (const Recheck& r : std::exchange(m_rechecks, {}))
         keepHanded(r.signal, r.detection, seenOk[r.detection]);
+    // What waited for its own check stands again as an alarm.
+    std::fill(std::begin(m_ownCheckSignal), std::end(m_ownCheckSignal), -1);
+    m_lateUndecided = 0;
     m_stopPending = true;
     m_shielded = 0;   // the stop starts the shield's count again
 }
@@ -460,8 +463,14 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         // The cameras its checks saw OK (those the recheck did not look at again among them).
         const unsigned okCameras = d >= 0 && d < 8 && m_wait[d].on ? ~m_wait[d].ngCameras : ~0u;
         if (d >= 0 && d < 8 && m_wait[d].on) {
+            // Confirmed by a Re-detect, it may belong to a cycle counted already, which the
+            // Re-detect checks again.
+            const bool countedMaybe = m.captured(2).startsWith(QLatin1String("Re-detect"));
+            const bool ngBefore = m_ngSinceClose;
             confirm(d, m_wait[d].ngCameras, now);
             m_wait[d].on = false;
+            if (countedMaybe)
+                m_ngSinceClose = ngBefore;
         }
         if (d >= 0 && d < 8)
             decidedNg(d, now);
@@ -478,9 +487,20 @@ void CycleRules::check(const CycleNote& line, qint64 now)
                 it = m_releases.erase(it);
             }
         }
-        // A Re-detect's own check comes next: that one decides what its release kept on.
-        if (!m.captured(2).startsWith(QLatin1String("Re-detect")))
+        // A Re-detect's own check comes next and decides the detection; what its release handed
+        // over is the confirmed NG's now, but for the cameras the confirmed check saw OK.
+        if (!m.captured(2).startsWith(QLatin1String("Re-detect"))) {
             resolveRechecks(d, false, true, okCameras);
+        } else {
+            for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
+                if (it->detection != d) {
+                    ++it;
+                    continue;
+                }
+                keepHanded(it->signal, d, okCameras);
+                it = m_rechecks.erase(it);
+            }
+        }
         return;
     }
     m = kAnsweredLine.match(text);
@@ -499,6 +519,11 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (d < 0 || d >= 8)
             return;
         ++m_told[m_setup.group(d)];
+        // A check that reached no camera has decided: its stop stands.
+        if (text.contains(QLatin1String("no camera could be checked"))) {
+            m_ownCheckSignal[d] = -1;
+            m_lateUndecided &= ~(1u << d);
+        }
         // The check under way answers a door check or Re-detect: only a new mould is turned away.
         if (kAnsweredNotRefused.match(text).hasMatch())
             fail(CycleRule::EveryEdgeTold, now, QStringLiteral("\"%1\": the check under way answers it").arg(text));
@@ -608,15 +633,18 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
         unsigned cameras = 0;
         // Which cameras an uninspected stop still holds the model does not know: the check's
         // next OK ends it.
+        // One a plain release on its way may have lifted before the check decided goes with it.
         if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
             m_notInspected[e].on = false;
-            m_notInspected[detection] = {true, m_now, m_now};
+            if (!releasable(m_notInspected[e].decided))
+                m_notInspected[detection] = {true, m_now, m_now};
         }
         for (int c = 0; c < 8; ++c) {
             Hold& hold = m_ng[e][c];
             if (hold.on && hold.decided <= signal) {
                 hold.on = false;
-                cameras |= 1u << c;
+                if (!releasable(hold.decided))
+                    cameras |= 1u << c;
             }
         }
         // The outputs go with it: a product NG that only sounded held none.
@@ -632,6 +660,8 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned 
 {
     if (!decided)
         return;
+    m_ownCheckSignal[detection] = -1;
+    m_lateUndecided &= ~(1u << detection);
     for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
         if (it->detection != detection) {
             ++it;
@@ -713,7 +743,9 @@ void CycleRules::recheckByClearingInput(Release& release)
         if (stood && !(release.toldRedetects & (1u << d))) {
             release.toldRedetects |= 1u << d;
             redetect(d, false, m_now);
-            addLateRedetects(1);
+            m_ownCheckSignal[d] = release.signal;
+            ++m_lateRedetects;
+            m_lateUndecided |= 1u << d;
         }
     }
 }
@@ -798,7 +830,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         m_ngSinceClose = false;
         // A Re-detect still to decide checks the cycle that closed now again: what it finds
         // may land in the next one.
-        m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateRedetects > 0;
+        m_redetectSinceClose = m_redetectsToDecide > 0 || m_lateUndecided != 0;
         m_preCutHold = false;
         m_doorCycleSerial = m_plainCycleSerial = 0;
         ++m_causes.flips;
@@ -812,8 +844,6 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_causes = Causes();
     m_stage = view.stageFlag;
     m_now = now;
-    if (now > m_lateRedetectsUntil)
-        m_lateRedetects = 0;
     processReleases(now);
 
     for (const CycleNote& n : notes)

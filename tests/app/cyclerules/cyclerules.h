@@ -189,7 +189,6 @@ private:
     void check(const CycleNote& line, qint64 now);
     void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
     void decidedNg(int detection, qint64 at);
-    void addLateRedetects(int count);
     void releaseUpTo(qint64 signal);
     void addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput = false);
     // The clearing input's release with its recheck: the Re-detects of the NGs that stood at
@@ -228,6 +227,9 @@ private:
     // When each detection's last NG was decided (-1: none standing), whoever holds it: a
     // camera that could not be checked holds one the model has no camera for.
     qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    // A release with Re-detect lifted each detection's NG decided by then for its own check:
+    // until that check decides, the NG does not stand for the door's product skip.
+    qint64 m_ownCheckSignal[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     bool m_preCutHold = false;
     Wait m_wait[8];
     std::vector<Release> m_releases;
@@ -273,7 +275,7 @@ private:
     // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
     // makes them, and all but the first of one release (the first may open a cycle and close it).
     int m_lateRedetects = 0;
-    qint64 m_lateRedetectsUntil = 0;
+    unsigned m_lateUndecided = 0;   // detections such a Re-detect checks, until their check decides
     bool m_redetectOpens = false;   // Re-detects that may decide the closed cycle's record again
     // Rule 6.
     int m_expectedStage = 0;
