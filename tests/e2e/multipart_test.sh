@@ -13,8 +13,12 @@ e2e_start
 e2e_wait_for "main window shown" 120
 sleep 1
 
-nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- python3 - <<'PY'
+nsenter --net="/proc/$(cat "$MM_PID_FILE")/ns/net" -- python3 - "$(e2e_load_factor)" <<'PY'
 import socket, statistics, sys, threading, time
+
+# A loaded machine delays any one answer by its scheduler's share; a request held behind the
+# upload's parsing waits for the whole of it, seconds for these bodies.
+MARGIN_MS = 100 * int(sys.argv[1])
 
 HOST, PORT = "127.0.0.1", 10100
 
@@ -79,10 +83,10 @@ for body in (heads_body(32000), parts_body(1024, 48 * 1024)):
         time.sleep(0.01)
     t.join()
     print("upload answered:", results)
-limit = max(baseline) + 100
+limit = max(baseline) + MARGIN_MS
 print("baseline max %.1f ms, during uploads max %.1f ms over %d probes" % (max(baseline), max(worst or [0]), len(worst)))
 if not worst or max(worst) > limit:
-    print("FAIL: another client's request waited more than 100 ms beyond its usual time")
+    print("FAIL: another client's request waited more than %d ms beyond its usual time" % MARGIN_MS)
     sys.exit(1)
 PY
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }

