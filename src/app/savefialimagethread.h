@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <climits>
 
 struct WaitingPicture;
 
@@ -55,11 +56,12 @@ public:
     void stop();
     // Stops as stop() does, waiting at most ms for the writers to end; false when they still run.
     bool stopWithin(unsigned long ms);
-    // Stops every writer running, each given ms to write what it holds: for an exit() that
-    // does not come through the owners' destructors (a library ending the program).
+    // Stops every writer running, each given ms to write what it holds.
     static void stopAllWithin(unsigned long ms);
-    static constexpr unsigned long kExitStopMs = 2000;
-    static void stopAllAtExit() { stopAllWithin(kExitStopMs); }
+    // For an exit() that does not come through the owners' destructors (a library ending the
+    // program): waits for every writer, since the statics it uses go once this returns; the
+    // exit watch ends the process if a writer never ends.
+    static void stopAllAtExit() { stopAllWithin(ULONG_MAX); }
     // Tests shrink the reserve to fit a small file system.
     void setFreeSpaceReserve(qint64 bytes) { m_reserve = bytes; }
 

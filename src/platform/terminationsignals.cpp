@@ -38,16 +38,18 @@ void onExit(int status, void*)
 {
     if (gExiting.exchange(true))
         return;
-    for (const auto& hook : gExitHooks) {
-        if (auto* run = hook.load())
-            run();
-    }
+    // The watch starts before the hooks: a hook that waits for a thread may wait for it to
+    // the end, and the statics a late thread uses are never destroyed under it.
     // Only what outlives the statics: the status by value, the clock and _exit.
     std::thread([status] {
         std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
         writeStderr("exit did not finish in time: ending now\n");
         ::_exit(status);
     }).detach();
+    for (const auto& hook : gExitHooks) {
+        if (auto* run = hook.load())
+            run();
+    }
 }
 } // namespace
 

@@ -296,4 +296,16 @@ TEST(TerminationSignals, EveryExitEndsWithinItsGraceTime)
         },
         ::testing::ExitedWithCode(128 + SIGTERM), "termination signal within exit");
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
+
+    // A hook that waits for ever (a writer that never ends) is cut at the same grace time.
+    const auto hooked = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            TerminationSignals::atExitBegin(hangWithinExit);
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(7), "exit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - hooked, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
 }
