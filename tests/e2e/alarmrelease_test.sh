@@ -126,14 +126,15 @@ e2e_expect "$(checks_logged)" "1 NG 2 OK 1 NG " "the clearing input re-detects t
 broke="$(held_from_each_ng 0)"
 [ -z "$broke" ] || fail "re-detect of the alarmed detection: $broke"
 
-# --- Delay 1.0 s, an empty mould: a second trigger 0.4 s into the countdown in three moulds,
-# then the door (which triggers a check) 0.4 s into the fourth's. ---
+# --- Delay 3.0 s, an empty mould: a second trigger 1.2 s into the countdown in three moulds,
+# then the door (which triggers a check) 1.2 s into the fourth's. The input stays low 0.9 s
+# between two pulses, which an IO thread a loaded machine runs late still sees. ---
 fresh
-e2e_demo_data --frames empty --delay 10
+e2e_demo_data --frames empty --delay 30
 e2e_set_param_item system3 10 1      # safetyDoorTrigger
 e2e_start_subscribed
-e2e_moulds 3 2.5 "0:pulse 0" "0.4:pulse 0"
-e2e_moulds 1 2.5 "0:pulse 0" "0.4:pulse 1"
+e2e_moulds 3 5 "0:pulse 0" "1.2:pulse 0"
+e2e_moulds 1 5 "0:pulse 0" "1.2:pulse 1"
 e2e_expect "$(e2e_log_count "trigger not inspected" 3)" "3" "second triggers not inspected"
 e2e_expect "$(e2e_log_count "safety door check answered by the check under way")" "1" "the door's check answered"
 e2e_expect "$(e2e_log_count "safety door check not inspected" 0 0)" "0" "door checks refused"
