@@ -662,29 +662,23 @@ void CycleRules::resolveRechecks(int detection, bool ok, bool decided, unsigned 
         return;
     m_ownCheckSignal[detection] = -1;
     m_lateUndecided &= ~(1u << detection);
-    for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
-        if (it->detection != detection) {
-            ++it;
-            continue;
+    // Each waiting release this check answers: lifted on OK, kept as the check's NG otherwise.
+    auto decideWaiting = [&](auto& waiting, auto answers) {
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            if (!answers(*it)) {
+                ++it;
+                continue;
+            }
+            if (ok)
+                releaseUpTo(it->signal);
+            else
+                keepHanded(it->signal, detection, okCameras);
+            it = waiting.erase(it);
         }
-        if (ok)
-            releaseUpTo(it->signal);
-        else
-            keepHanded(it->signal, detection, okCameras);
-        it = m_rechecks.erase(it);
-    }
+    };
+    decideWaiting(m_rechecks, [&](const auto& r) { return r.detection == detection; });
     // The cycle may have taken a release the model holds as on its way: its check decided too.
-    for (auto it = m_releases.begin(); it != m_releases.end();) {
-        if (it->handTo != detection || it->signal > m_now) {
-            ++it;
-            continue;
-        }
-        if (ok)
-            releaseUpTo(it->signal);
-        else
-            keepHanded(it->signal, detection, okCameras);
-        it = m_releases.erase(it);
-    }
+    decideWaiting(m_releases, [&](const auto& r) { return r.handTo == detection && r.signal <= m_now; });
 }
 
 void CycleRules::released(const CycleNote& n, qint64 now)
