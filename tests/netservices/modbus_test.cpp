@@ -452,12 +452,14 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     ASSERT_TRUE(peer.waitForStarted());
     const bool peerDone = waitUntil([&] { return peer.canReadLine(); }, 30000);
     // The whole reserve is left for the program's files while the flood holds its connections.
-    // The server evicts and accepts meanwhile, each accept after its own look at the free
-    // descriptors: a loaded machine can run a file's open here between the two more than once
-    // in one pass, so the best of three passes is judged (a server keeping no reserve fails all).
+    // The server evicts and accepts meanwhile: while it judges a connection it holds two of the
+    // reserve for a moment, the accepted socket and the folder it counts its descriptors in.
+    // A loaded machine can run a file's open here between the two more than once in one pass,
+    // so the best of three passes is judged (a server keeping no reserve fails all).
     const int reserve = DescriptorReserve::reserve();
+    const int judging = 2;
     long opened = 0;
-    for (int pass = 0; pass < 3 && opened < reserve - 1; ++pass) {
+    for (int pass = 0; pass < 3 && opened < reserve - judging; ++pass) {
         std::vector<std::unique_ptr<QFile>> files;
         for (int i = 0; i < reserve; ++i) {
             files.push_back(std::make_unique<QFile>(appDir.path() + QStringLiteral("/count-%1.ini").arg(i)));
@@ -479,7 +481,7 @@ TEST_F(Modbus, AFloodOfIdleConnectionsLeavesDescriptorsForFilesAndTheServerServi
     ASSERT_TRUE(peerDone);
     EXPECT_GT(parked.size(), size_t(30));
     // The server may still be taking the flood's last connections from the backlog: one at a time.
-    EXPECT_GE(opened, reserve - 1);
+    EXPECT_GE(opened, reserve - judging);
     EXPECT_GT(held, 50);
     EXPECT_LT(held, 256);
     EXPECT_EQ(served.toHex(), QByteArray("00010000000501030200" "01"));
