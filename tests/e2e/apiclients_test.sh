@@ -48,6 +48,7 @@ SILENT=$!
 in_netns_bg python3 "$SRC/tests/e2e/api_clients.py" "$THREADS" "$LOAD_SECONDS" "$RATE" > "$APP/clients.out" 2> "$APP/clients.err"
 CLIENTS=$!
 trap 'e2e_end_groups "$CLIENTS" "$SILENT"; e2e_cleanup' EXIT
+load="$(e2e_load_factor)"
 start=$SECONDS
 while ! grep -q '^done' "$APP/clients.out" && [ $((SECONDS - start)) -lt $((LOAD_SECONDS + 20)) ]; do
   alive || died $((SECONDS - start))
@@ -70,7 +71,8 @@ read -r requests ok others errors < <(echo "$result" | awk '{
   print n + 0, ok + 0, other + 0, err + 0 }')
 e2e_expect "$errors" "0" "requests without a reply ($result)"
 e2e_expect "$others" "0" "replies other than 200 and 503 ($result)"
-[ "$ok" -ge $((requests / 2)) ] && [ "$requests" -ge $((THREADS * RATE * LOAD_SECONDS / 4)) ] \
+# The clients share the machine with the monitor: on a loaded machine they send fewer.
+[ "$ok" -ge $((requests / 2)) ] && [ "$requests" -ge $((THREADS * RATE * LOAD_SECONDS / 4 / load)) ] \
   || { echo "FAIL: too few requests served: $result"; exit 1; }
 
 warnings="$(thread_warnings)"

@@ -72,7 +72,7 @@ e2e_expect "$(echo "$subscribed" | python3 -c 'import json,sys; print(len(json.l
 
 # A year's record query while triggers arrive: every trigger is detected.
 before="$(cycles)"
-api get_records '{"datetime_start":"2000-01-01 00:00:00","datetime_end":"2100-01-01 00:00:00"}' 60 \
+api get_records '{"datetime_start":"2000-01-01 00:00:00","datetime_end":"2100-01-01 00:00:00"}' "$(e2e_loaded 60)" \
   > "$APP/year.json" &
 QUERY=$!
 e2e_moulds 10 1.2 "0:pulse 0"

@@ -180,6 +180,7 @@ e2e_expect() {
 # MM_E2E_WRAP: words put before the program, e.g. "env LD_PRELOAD=..." for a sanitizer's run).
 e2e_start() {
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
+  rm -f "$MM_PID_FILE"   # an earlier start's PID names no process of this start
   # Frames the board saw from an earlier run are not this run's (see e2e_wait_ready).
   E2E_FRAMES_MARK=0
   [ -n "${E2E_BOARD_PID:-}" ] && E2E_FRAMES_MARK="$(e2e_board_frames)"
@@ -301,7 +302,15 @@ e2e_cleanup() {
   e2e_end_groups "${E2E_LISTENER:-}"
   [ -n "${E2E_BOARD_PID:-}" ] && e2e_ours "$E2E_BOARD_PID" && kill "$E2E_BOARD_PID" 2>/dev/null || true
   if [ -n "${E2E_RUNNER:-}" ] && kill -0 "$E2E_RUNNER" 2>/dev/null; then
-    [ -f "$MM_PID_FILE" ] && e2e_ours "$(cat "$MM_PID_FILE")" && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
+    # The monitor may not have written its PID yet (a test failing early): asked again until
+    # the runner ends, and the runner and its X server ended after ten seconds.
+    local i=0
+    while kill -0 "$E2E_RUNNER" 2>/dev/null && [ $i -lt 100 ]; do
+      [ -f "$MM_PID_FILE" ] && e2e_ours "$(cat "$MM_PID_FILE")" && kill -KILL "$(cat "$MM_PID_FILE")" 2>/dev/null || true
+      sleep 0.1; i=$((i + 1))
+    done
+    kill -KILL "$E2E_RUNNER" 2>/dev/null || true
+    pkill -KILL -f -- "-auth $APP/.Xauthority" 2>/dev/null || true
     wait "$E2E_RUNNER" 2>/dev/null || true
   elif [ -n "${E2E_RUNNER:-}" ] && [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; then
     # The monitor ended before the failing test did: how (128 + a signal's number when
