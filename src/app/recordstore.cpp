@@ -94,7 +94,9 @@ bool RecordStore::archiveFile(const QDate& day)
     if (!QFile::exists(target))
         return QFile::rename(kFileName, target);
 
-    // The day was archived before (the clock went back): add the rows to it.
+    // The day was archived before (the clock went back): its rows move to the archive. Added
+    // there and taken from the file in one transaction over both files, so that a power cut
+    // before the file's removal leaves nothing to be added a second time.
     const QString merge = QStringLiteral("recordMerge");
     bool ok = false;
     {
@@ -105,7 +107,10 @@ bool RecordStore::archiveFile(const QDate& day)
             query.exec(kCreateTable);
             query.prepare("ATTACH DATABASE ? AS cur");
             query.addBindValue(QFileInfo(kFileName).absoluteFilePath());
-            ok = query.exec() && query.exec("INSERT INTO RECORD SELECT * FROM cur.RECORD");
+            ok = query.exec() && query.exec("BEGIN") && query.exec("INSERT INTO main.RECORD SELECT * FROM cur.RECORD")
+                 && query.exec("DELETE FROM cur.RECORD") && query.exec("COMMIT");
+            if (!ok)
+                query.exec("ROLLBACK");
             query.exec("DETACH DATABASE cur");
             db.close();
         }

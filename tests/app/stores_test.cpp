@@ -1,6 +1,7 @@
 #include "shellfixture.h"
 
 #include "clock.h"
+#include "qttesthelpers.h"
 #include "countfile.h"
 #include "globals.h"
 #include "recordstore.h"
@@ -13,6 +14,15 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <csignal>
+#include <cstring>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -94,6 +104,114 @@ TEST_F(RecordStoreTest, AFileOfAnEarlierDayIsArchivedAtStartAndMergedWhenTheDayE
     store.close();
     EXPECT_EQ(rows("RECORD/2026-03-13.db", "select remarks from RECORD"), (QStringList{"archived before", "yesterday"}));
     EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), QStringList{"today"});
+}
+
+namespace {
+constexpr const char* kMergeChildVariable = "MM_RECORD_MERGE_CHILD";
+constexpr const char* kKillAtCommitVariable = "MM_RECORD_MERGE_KILL_AT_COMMIT";
+}
+
+// Run only as the child of the kill test: merges yesterday's file into its archive and is
+// killed somewhere inside.
+TEST_F(RecordStoreTest, MergeChildMergesUntilKilled)
+{
+    if (qEnvironmentVariableIsEmpty(kMergeChildVariable))
+        GTEST_SKIP() << "the child of RecordStoreTest.AKillDuringAMergeLeavesEveryRowOnce";
+    ASSERT_TRUE(QDir::setCurrent(qEnvironmentVariable(kMergeChildVariable)));
+    // Asked to, it dies the moment the archive's transaction is committed (its journal goes).
+    std::thread atCommit;
+    if (qEnvironmentVariableIsSet(kKillAtCommitVariable)) {
+        const int watch = inotify_init();
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, "RECORD", IN_DELETE), 0);
+        atCommit = std::thread([watch] {
+            alignas(inotify_event) char buffer[4096];
+            for (;;) {
+                const ssize_t length = read(watch, buffer, sizeof buffer);
+                for (ssize_t at = 0; at < length;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                    if (event->len > 0 && std::strcmp(event->name, "2026-03-13.db-journal") == 0)
+                        raise(SIGKILL);
+                    at += ssize_t(sizeof(inotify_event) + event->len);
+                }
+            }
+        });
+        atCommit.detach();
+    }
+    QFile ready("ready");
+    ASSERT_TRUE(ready.open(QIODevice::WriteOnly));
+    ready.close();
+    RecordStore store;
+    EXPECT_TRUE(store.open());
+}
+
+// Yesterday's file merged into an archive of the same day (the clock went back), killed
+// (SIGKILL, as a power cut) at moments spread over the merge and the moment its commit
+// lands: after the next start every row of both is there exactly once, in the archive or
+// still in the file.
+TEST_F(RecordStoreTest, AKillDuringAMergeLeavesEveryRowOnce)
+{
+    constexpr int kRows = 150000;
+    const auto lay = [](const QString& file, int from, int count) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "lay");
+            db.setDatabaseName(file);
+            EXPECT_TRUE(db.open());
+            QSqlQuery query(db);
+            EXPECT_TRUE(query.exec("CREATE TABLE RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)"));
+            EXPECT_TRUE(query.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT %1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) "
+                                                  "INSERT INTO RECORD SELECT '12.00.00', 'Unlogged', 'row ' || i, 'info' FROM n")
+                                       .arg(from)
+                                       .arg(from + count - 1)));
+        }
+        QSqlDatabase::removeDatabase("lay");
+    };
+    constexpr int kAtCommit = -1;
+    std::vector<int> delays{kAtCommit, 0, 2, 5, 10, 20, 40, 80, 160, 320};
+    bool mergedWhole = false;
+    for (size_t round = 0; round < delays.size(); ++round) {
+        SCOPED_TRACE(delays[round]);
+        TempAppDir dir;
+        QDir().mkpath("RECORD");
+        lay("RECORD/2026-03-13.db", 0, kRows / 3);
+        lay("RECORD.db", kRows / 3, kRows - kRows / 3);
+        {
+            QFile file("RECORD.db");
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 3, 13), QTime(12, 0)), QFileDevice::FileModificationTime));
+        }
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(kMergeChildVariable, dir.path());
+        if (delays[round] == kAtCommit)
+            environment.insert(kKillAtCommitVariable, "1");
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=RecordStoreTest.MergeChild*"});
+        ASSERT_TRUE(child.waitForStarted());
+        ASSERT_TRUE(waitUntil([] { return QFile::exists("ready"); }, 20000));
+        if (delays[round] == kAtCommit) {
+            child.waitForFinished(-1);
+            EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << "the commit was seen";
+        } else if (!child.waitForFinished(delays[round])) {
+            // A child that ended by itself is not killed: its pid may be another process's by now.
+            ::kill(pid_t(child.processId()), SIGKILL);
+        } else {
+            mergedWhole = true;
+        }
+        child.waitForFinished();
+
+        RecordStore store;
+        ASSERT_TRUE(store.open());
+        store.close();
+        QStringList all = rows("RECORD/2026-03-13.db", "select remarks from RECORD");
+        all += rows("RECORD.db", "select remarks from RECORD");
+        EXPECT_EQ(all.size(), kRows);
+        all.removeDuplicates();
+        EXPECT_EQ(all.size(), kRows) << "rows twice";
+        // A loaded machine takes longer over the merge: later kills until one comes after its end.
+        if (round + 1 == delays.size() && !mergedWhole && delays[round] < 16000)
+            delays.push_back(delays[round] * 2);
+    }
 }
 
 TEST_F(RecordStoreTest, ADamagedFileIsSetAsideAndAClosedDatabaseReopens)
