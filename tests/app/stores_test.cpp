@@ -14,7 +14,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QCoreApplication>
 #include <QProcess>
 
 #include <csignal>
@@ -181,14 +180,11 @@ TEST_F(RecordStoreTest, AKillDuringAMergeLeavesEveryRowOnce)
             ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 3, 13), QTime(12, 0)), QFileDevice::FileModificationTime));
         }
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(kMergeChildVariable, dir.path());
         if (delays[round] == kAtCommit)
-            environment.insert(kKillAtCommitVariable, "1");
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=RecordStoreTest.MergeChild*"});
-        ASSERT_TRUE(child.waitForStarted());
-        ASSERT_TRUE(waitUntil([] { return QFile::exists("ready"); }, 20000));
+            qputenv(kKillAtCommitVariable, "1");
+        const bool started = startTestChild(child, "RecordStoreTest.MergeChild*", kMergeChildVariable, dir.path(), dir.path());
+        qunsetenv(kKillAtCommitVariable);
+        ASSERT_TRUE(started);
         if (delays[round] == kAtCommit) {
             child.waitForFinished(-1);
             EXPECT_EQ(child.exitStatus(), QProcess::CrashExit) << "the commit was seen";

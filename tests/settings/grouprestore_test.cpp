@@ -3,7 +3,6 @@
 #include "qttesthelpers.h"
 #include "tempappdir.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -146,13 +145,7 @@ TEST(GroupRestore, AKillAtAnyMomentLeavesAWholeSetAfterTheNextStart)
         TempAppDir dir;
         layOut(dir, kTemplateBytes);
         GroupProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(kChildVariable, "1");
-        child.setProcessEnvironment(environment);
-        child.setWorkingDirectory(dir.path());
-        child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=GroupRestoreChild.*"});
-        ASSERT_TRUE(child.waitForStarted());
-        ASSERT_TRUE(waitUntil([&] { return QFile::exists("ready"); }, 20000));
+        ASSERT_TRUE(startTestChild(child, "GroupRestoreChild.*", kChildVariable, "1", dir.path()));
         // A child that ended by itself is not killed: its pid may be another process's by now.
         if (!child.waitForFinished(delayMs))
             ::kill(pid_t(child.processId()), SIGKILL);
@@ -270,13 +263,8 @@ namespace {
 bool backUpInChild(const TempAppDir& dir, const QString& group, int killStep, qint64 delayUs)
 {
     GroupProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(kBackupChildVariable, QStringLiteral("%1 %2").arg(group).arg(killStep));
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(dir.path());
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=GroupBackupChild.*"});
-    EXPECT_TRUE(child.waitForStarted());
-    EXPECT_TRUE(waitUntil([&] { return QFile::exists("ready"); }, 20000));
+    EXPECT_TRUE(startTestChild(child, "GroupBackupChild.*", kBackupChildVariable,
+                               QStringLiteral("%1 %2").arg(group).arg(killStep), dir.path()));
     if (killStep < 0) {
         QThread::usleep(static_cast<unsigned long>(delayUs));
         ::kill(pid_t(child.processId()), SIGKILL);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 
@@ -114,4 +115,15 @@ MessageLog::~MessageLog()
 {
     qInstallMessageHandler(gPreviousHandler);
     gActiveLog = nullptr;
+}
+
+bool startTestChild(QProcess& child, const QString& filter, const char* variable, const QString& value,
+                    const QString& dir)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(variable), value);
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(dir);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + filter});
+    return child.waitForStarted() && waitUntil([&] { return QFile::exists(dir + QStringLiteral("/ready")); }, 20000);
 }

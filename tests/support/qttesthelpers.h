@@ -15,7 +15,14 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 // included) meanwhile; false when it still fails after the time.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
+class QProcess;
 class QWindow;
+
+// Starts this test program as a child that runs only the tests matching filter, with the
+// environment variable set to value and dir as its working folder, and returns once the
+// child has written "ready" there (false when it did not start or never got ready).
+bool startTestChild(QProcess& child, const QString& filter, const char* variable, const QString& value,
+                    const QString& dir);
 
 // A finger on a window: pressed at from, held holdMs, drawn in steps to to, lifted there.
 void fingerStroke(QWindow* window, QPoint from, QPoint to, int holdMs = 0);
