@@ -370,6 +370,31 @@ TEST_F(CycleSafetyTest, APulseSeenLateIsJudgedByItsOwnLength)
     EXPECT_EQ(cam0->checks, 2);
 }
 
+// Pulses of several inputs latched while the GUI thread looked away are taken in the order
+// they rose, whatever the order of the inputs: each detection's check follows its own signal.
+TEST_F(CycleSafetyTest, LatchedPulsesOfSeveralInputsAreTakenInTheOrderTheyRose)
+{
+    setMultiDetection(*para, {0, 0, 0}, {3, 0, 2});
+    QVector<int> order;
+    cam0->judge = [&](int d) {
+        order << d;
+        return true;
+    };
+    const qint64 t0 = MonotonicClock::ms();
+    reportInputs(1 << 3, t0 - 300);
+    reportInputs(1 << 3 | 1 << 0, t0 - 200);
+    reportInputs(1 << 3 | 1 << 0 | 1 << 2, t0 - 100);
+    reportInputs(0, t0 - 50);
+    runPass();
+    EXPECT_EQ(order, (QVector<int>{0, 1, 2})) << "inputs 4, 1, 3 rose in this order";
+    order.clear();
+    reportInputs(1 << 2, t0 - 40);
+    reportInputs(1 << 2 | 1 << 3, t0 - 30);
+    reportInputs(0, t0 - 20);
+    runPass();
+    EXPECT_EQ(order, (QVector<int>{2, 0}));
+}
+
 // The statistics count a cycle once, at its own close; a Re-detect changes no count.
 TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
 {

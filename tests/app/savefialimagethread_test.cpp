@@ -17,6 +17,7 @@
 #include <QMap>
 #include <QMutexLocker>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdlib>
@@ -366,6 +367,44 @@ TEST_F(SaveFailImageTest, SeveralWritersKeepEachFolderInOrder)
         std::sort(reds.begin(), reds.end());
         EXPECT_EQ(reds, (QVector<int>{kEach - 3, kEach - 2, kEach - 1})) << "the last three kept in " << folder.toStdString();
     }
+}
+
+// A writer stays in its folder until its picture is stored and told: the other writer, idle,
+// must wait for that folder however long the first one takes (the name of the second picture
+// is chosen from what the first left there).
+TEST_F(SaveFailImageTest, TwoWritersNeverWriteIntoOneFolderAtOnce)
+{
+    QMutex mutex;
+    int inside = 0, most = 0, saved = 0;
+    QStringList ids;
+    QObject::connect(&writer, &SaveFialImageThread::sigImageSaved, &writer,
+                     [&](int, int, bool, QString, QString cycleId) {
+                         bool first = false;
+                         {
+                             QMutexLocker lock(&mutex);
+                             most = qMax(most, ++inside);
+                             first = saved++ == 0;
+                             ids << cycleId;
+                         }
+                         // The first writer lingers: a second one let into the folder shows up meanwhile.
+                         for (int ms = 0; first && ms < 600; ms += 5) {
+                             QThread::msleep(5);
+                             QMutexLocker lock(&mutex);
+                             if (saved > 1)
+                                 break;
+                         }
+                         QMutexLocker lock(&mutex);
+                         --inside;
+                     },
+                     Qt::DirectConnection);
+    markNew(0, 1, 0, "a", qRgb(40, 0, 0));
+    markNew(0, 1, 0, "b", qRgb(80, 0, 0));
+    writer.start();
+    ASSERT_TRUE(waitUntil([&] { QMutexLocker lock(&mutex); return saved == 2 && inside == 0; }, 10000));
+    writer.stop();
+    EXPECT_EQ(most, 1) << "two writers were in one folder at once";
+    EXPECT_EQ(ids, QStringList({"a", "b"}));
+    EXPECT_EQ(QDir(SaveFialImageThread::folderFor(0, 1, 0)).entryList({"*.jpg"}, QDir::Files).size(), 2);
 }
 
 // exit() from anywhere (a library ending the program) while the writers wait for pictures,

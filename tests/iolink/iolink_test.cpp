@@ -706,6 +706,33 @@ TEST(ControlPortOutputs, PulseEndLeavesAnOutputAnInterlockTookOver)
     EXPECT_EQ(port.IOGetOut(3), 0);
 }
 
+// A GUI thread that has not looked for a long time finds the newest pulses: the ones beyond
+// the queue's room are the oldest, and the rest keep the order and times they rose at.
+TEST(ControlPortInputs, AFullPulseQueueDropsItsOldestPulse)
+{
+    ControlPort port;
+    auto seen = [&](int word, qint64 at) {
+        QMetaObject::invokeMethod(&port, "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word), Q_ARG(qint64, at));
+    };
+    const int extra = 5;
+    const int pulses = ControlPort::kMaxLatchedPulses + extra;
+    for (int n = 0; n < pulses; ++n) {
+        seen(1 << 2, 1000 + 10 * n);
+        seen(0, 1000 + 10 * n + 4);
+    }
+    const qint64 now = 1000 + 10 * pulses;
+    std::vector<qint64> rises;
+    qint64 rose = -1;
+    while (port.hasSteadyTrigger(2, 3, now, &rose)) {
+        rises.push_back(rose);
+        ASSERT_TRUE(port.takeSteadyTrigger(2, 3, now));
+    }
+    ASSERT_EQ(int(rises.size()), ControlPort::kMaxLatchedPulses);
+    for (int i = 0; i < int(rises.size()); ++i)
+        EXPECT_EQ(rises[size_t(i)], 1000 + 10 * (i + extra)) << "pulse " << i << " taken";
+    EXPECT_FALSE(port.hasTrigger(2));
+}
+
 TEST(ControlPortOutputs, PortPathAndGlobalPointer)
 {
     const QByteArray saved = qgetenv(ControlPort::kDeviceOverrideEnv);

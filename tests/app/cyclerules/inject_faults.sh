@@ -73,6 +73,7 @@ MUTATIONS=(
   "countUninspected: cycle.ng not set@src/app/detectioncycle.cpp@/^void DetectionCycle::countUninspected/,/^}/ s/^    cycle.ng = true;/    ;/"
   "countUninspected: a counted cycle takes it@src/app/detectioncycle.cpp@s/own.counted ? m_carry : own/own/"
   "Run: rose < firstRose to <=@src/app/detectioncycle.cpp@s/rose < firstRose/rose <= firstRose/"
+  "Run: latched pulses taken newest first@src/app/detectioncycle.cpp@s/rose < firstRose/rose > firstRose/"
   "alarmStands: || to &&@src/app/detectioncycle.cpp@s/if (step.ngCameras || step.outputs)/if (step.ngCameras \&\& step.outputs)/"
   "shielded: < to <=@src/app/detectioncycle.cpp@s/m_shieldedSignals < gpWPara->shieldPin/m_shieldedSignals <= gpWPara->shieldPin/"
   "finishCycle: production alarm on an NG cycle@src/app/detectioncycle.cpp@s/^        if (!m_open.ng)$/        if (m_open.ng)/"
@@ -88,6 +89,7 @@ MUTATIONS=(
   "SlotPulseTimeout: dueMs <= now to <@src/iolink/controlport.cpp@s/m_deferred.front().dueMs <= now/m_deferred.front().dueMs < now/"
   "SlotPulseTimeout: a held output's pulse end cuts it@src/iolink/controlport.cpp@s/if (!info.state \&\& gpWin \&\& gpWin->isOutputHeld(info.output))/if (!info.state \&\& gpWin \&\& !gpWin->isOutputHeld(info.output))/"
   "SlotInputsSeen: pulses >= limit to >@src/iolink/controlport.cpp@s/int(pulses.size()) >= kMaxLatchedPulses/int(pulses.size()) > kMaxLatchedPulses/"
+  "SlotInputsSeen: a full queue drops its newest pulse@src/iolink/controlport.cpp@s/^                pulses.pop_front();$/                pulses.pop_back();/"
   "SlotInputsSeen: a fall ends a pulse already ended@src/iolink/controlport.cpp@s/} else if (!pulses.empty() \&\& pulses.back().high) {/} else if (!pulses.empty()) {/"
   "SlotInputsSeen: the fall time may precede the rise@src/iolink/controlport.cpp@s/pulses.back().fellAt = qMax(seenAtMs, pulses.back().roseAt);/pulses.back().fellAt = seenAtMs;/"
   "steadyAt: a fallen pulse still has a due time@src/iolink/controlport.cpp@s/ || !m_pulses\[input\].front().high)/)/"
@@ -98,6 +100,7 @@ MUTATIONS=(
   "enqueue: an NG picture dropped before an OK one@src/app/savefialimagethread.cpp@s/\[\](const WaitingPicture\& p) { return p.slot == 1; });/[](const WaitingPicture\& p) { return p.slot == 0; });/"
   "enqueue: the empty-queue guard dropped@src/app/savefialimagethread.cpp@s/return !g_queue.empty() \&\& (int(g_queue.size())/return (int(g_queue.size())/"
   "nextTakeable: a folder being written is taken@src/app/savefialimagethread.cpp@s/return !g_writing.contains(p.folderKey());/return g_writing.contains(p.folderKey());/"
+  "take: the folder taken is not marked as being written@src/app/savefialimagethread.cpp@s/^    g_writing.insert(job.folderKey());/    ;/"
   "enqueue: the most queued <= to <@src/app/savefialimagethread.cpp@s/if (int(g_queue.size()) <= g_mostQueued)/if (int(g_queue.size()) < g_mostQueued)/"
 )
 
