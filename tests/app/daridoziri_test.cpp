@@ -35,6 +35,7 @@
 #include "wizardpara.h"
 #include "wizardparawidget.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
@@ -530,6 +531,40 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
         EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
     }
     win->cycle()->cancelCountdowns();
+}
+
+// The box is the operator's answer to the NG shown when it was tapped open: an NG decided
+// while it stands open (the mould detection's, here) stays whatever is chosen, with its
+// outputs, its alarm page and no check of it made on the operator's behalf.
+TEST_F(MainWindowTest, TheReturnBoxLiftsOnlyWhatStoodAtTheTap)
+{
+    ASSERT_GT(gDNum, 1);
+    gpWPara->isPswUsed = 0;
+    for (int d = 0; d < kMaxDetections; ++d)
+        gpWPara->trigInDelay[d] = 10;   // no Re-detect decides within the test
+    for (const char* button : {"dontDetect", "addAsTemplate", "redetect", "switchToMould"}) {
+        win->checkDetect = 0;
+        win->cycle()->CheckNG(true);
+        ASSERT_TRUE(win->cycle()->isAlarmed()) << button;
+        new ModalAnswerer([this, button](QWidget* box) {
+            QTest::qWait(3);
+            win->checkDetect = 1;
+            win->cycle()->CheckNG(true);
+            for (QAbstractButton* choice : box->findChildren<QAbstractButton*>())
+                if (choice->isVisible() && choice->objectName() == QLatin1String(button))
+                    touch(choice);
+        });
+        win->SlotReturn();
+        EXPECT_TRUE(win->cycle()->alarmStands()) << button;
+        EXPECT_EQ(win->pageState, kPageAlarm) << button;
+        EXPECT_EQ(win->controlPort()->IOGetOut(0), 1) << button;
+        if (std::strcmp(button, "redetect") == 0) {
+            EXPECT_FALSE(win->cycle()->isCounting(1)) << "only detection 1 is checked again";
+        }
+        win->cycle()->cancelCountdowns();
+        win->cycle()->clearAlarm();
+        ASSERT_FALSE(win->cycle()->isAlarmed()) << button;
+    }
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)

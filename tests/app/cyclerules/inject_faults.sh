@@ -95,6 +95,26 @@ MUTATIONS=(
   "steadyAt: a fallen pulse still has a due time@src/iolink/controlport.cpp@s/ || !m_pulses\[input\].front().high)/)/"
   "schedule: ties go before earlier ones@src/iolink/controlport.cpp@s/(a.dueMs == b.dueMs \&\& a.sequence < b.sequence)/(a.dueMs == b.dueMs \&\& a.sequence > b.sequence)/"
   "IOPulseOut: tenths > 0 to >= 0@src/iolink/controlport.cpp@s/^    if (tenths > 0)$/    if (tenths >= 0)/"
+  "SlotReturn: the tap time taken after the box@src/app/daridoziri.cpp@s/clearAlarmBy(method, group, tapMs);/clearAlarmBy(method, group, MonotonicClock::ms());/"
+  "SlotReturn: a cancelled box releases@src/app/daridoziri.cpp@s/if (method == 0 || (guarded \&\& CheckPassword() == 0))/if (guarded \&\& CheckPassword() == 0)/"
+  "SlotReturn: a refused password releases@src/app/daridoziri.cpp@s/if (method == 0 || (guarded \&\& CheckPassword() == 0))/if (method == 0)/"
+  "SlotReturn: the live page while an alarm stands@src/app/daridoziri.cpp@s/if (!m_cycle || !m_cycle->alarmStands())/if (true)/"
+  "SlotReturn: || to \&\& in the alarm guard@src/app/daridoziri.cpp@s/if (pageState == kPageAlarm || (m_cycle \&\& m_cycle->isAlarmed()))/if (pageState == kPageAlarm \&\& (m_cycle \&\& m_cycle->isAlarmed()))/"
+  "SlotReturn: the switch offered over the mould detection@src/app/daridoziri.cpp@s/gDNum > 1 \&\& group != kMouldDetection \&\& gpWPara/gDNum > 1 \&\& gpWPara/"
+  "SlotReturn: the switch offered in mode 3@src/app/daridoziri.cpp@s/\&\& gpWPara->trigMode != kAllGroupsTrigMode;/;/"
+  "SlotReturn: no password for Don't Detect@src/app/daridoziri.cpp@s/(method == AlarmClearMethod::DontDetect \&\& gpWPara->pswNoDetect)/(false)/"
+  "SlotReturn: no password for Add As Temp@src/app/daridoziri.cpp@s/(method == AlarmClearMethod::AddAsTemplate \&\& gpWPara->pswAddTemplate)/(false)/"
+  "clearAlarmBy: the OK cameras taught@src/app/daridoziri.cpp@/^void DaRiDoziri::clearAlarmBy/,/^}/ s/if (widget->camOK || widget->camIndex < 0/if (!widget->camOK || widget->camIndex < 0/"
+  "clearAlarmBy: the method not stamped@src/app/daridoziri.cpp@/^void DaRiDoziri::clearAlarmBy/,/^}/ s/^        alarmClearState\[widget->camIndex\]\[group\] = method;/        ;/"
+  "clearAlarmBy: Don't Detect teaches nothing@src/app/daridoziri.cpp@/^void DaRiDoziri::clearAlarmBy/,/^}/ s/^            widget->IgnoreNgPixels(group);/            ;/"
+  "clearAlarmBy: Add As Temp teaches nothing@src/app/daridoziri.cpp@/^void DaRiDoziri::clearAlarmBy/,/^}/ s/^            reTrain(widget, group);/            ;/"
+  "clearAlarmBy: the plain release without the tap time@src/app/daridoziri.cpp@s/m_cycle->clearAlarm(method, tapMs);/m_cycle->clearAlarm(method);/"
+  "clearAlarmBy: Re-detect without the tap time@src/app/daridoziri.cpp@s/m_cycle->releaseAndRecheck(method, tapMs).isEmpty()/m_cycle->releaseAndRecheck(method).isEmpty()/"
+  "clearAlarmBy: the switch without the tap time@src/app/daridoziri.cpp@s/m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);/m_cycle->releaseAndRecheck(method, DetectionCycle::kNow, kMouldDetection);/"
+  "clearAlarmBy: Re-detect of nothing lifted checks nothing@src/app/daridoziri.cpp@/^void DaRiDoziri::clearAlarmBy/,/^}/ s/^            m_cycle->redetect(group);/            ;/"
+  "clearAlarmBy: the switch checks the alarmed detection@src/app/daridoziri.cpp@s/m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);/m_cycle->releaseAndRecheck(method, tapMs, group);/"
+  "clearAlarmBy: the switch taken as Re-detect@src/app/daridoziri.cpp@s/} else if (method == AlarmClearMethod::SwitchToMould) {/} else if (false) {/"
+  "clearAlarmBy: Re-detect taken as a plain release@src/app/daridoziri.cpp@s/^    if (method == AlarmClearMethod::Redetect) {/    if (false) {/"
   "enqueue: size >= kMaxQueued to >@src/app/savefialimagethread.cpp@s/int(g_queue.size()) >= SaveFialImageThread::kMaxQueued/int(g_queue.size()) > SaveFialImageThread::kMaxQueued/"
   "enqueue: bytes > kMaxQueuedBytes to >=@src/app/savefialimagethread.cpp@s/picture.bytes > SaveFialImageThread::kMaxQueuedBytes/picture.bytes >= SaveFialImageThread::kMaxQueuedBytes/"
   "enqueue: an NG picture dropped before an OK one@src/app/savefialimagethread.cpp@s/\[\](const WaitingPicture\& p) { return p.slot == 1; });/[](const WaitingPicture\& p) { return p.slot == 0; });/"
@@ -192,6 +212,7 @@ catcher() { # file -> prints what caught the change, or nothing
   local -a stages
   case "$file" in
     src/app/savefialimagethread.cpp) stages=("test_app SaveFail*:FullDisk*:MainWindow*") ;;
+    src/app/daridoziri.cpp) stages=("test_app MainWindow*:TwoCamera*:OperatorSafety*") ;;
     src/iolink/*) stages=("test_iolink *" "test_cyclerules *" "test_app $CYCLE_TESTS") ;;
     *) stages=("test_cyclerules *" "test_app $CYCLE_TESTS") ;;
   esac
