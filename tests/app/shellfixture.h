@@ -33,10 +33,17 @@ public:
     QVector<int> shown;               // detections whose checked frame was shown
     std::function<void()> onShow;     // called as a checked frame is shown
     std::function<bool(int)> judge;   // the verdict per detection, when set (else `ok`)
+    std::function<void()> onFrame;    // called as the unit takes a frame
 
     int cameraIndex() const override { return m_camera; }
     bool isConnected() const override { return connected; }
-    bool updateImage() override { ++updates; return true; }
+    bool updateImage() override
+    {
+        ++updates;
+        if (onFrame)
+            onFrame();
+        return true;
+    }
     bool runAlgorithm(int d) override
     {
         ++checks;

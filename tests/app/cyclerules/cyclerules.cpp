@@ -12,7 +12,11 @@ namespace {
 constexpr unsigned kClampBit = 1u << kClampOutput;
 constexpr unsigned kAlarmBit = 1u << kAlarmOutput;
 constexpr int kAnyOfInputs2And3 = 255;
-constexpr int kMouldDetection = 1;
+constexpr unsigned kProductDetections = 0x55u;
+// A look's check comes after its delay, rechecks and a slow pass (1 s while a camera is lost).
+constexpr qint64 kLookSlackMs = 1200;
+// A frame is taken at the last pass before the check: up to a pass before the check's time.
+constexpr qint64 kFrameAgeMs = 200;
 // A camera that came back is noticed at the next slow pass of the cycle (1 s while one is lost).
 constexpr qint64 kCameraBackNoticedMs = 1100;
 constexpr qint64 kLostPassMs = 1100;
@@ -57,8 +61,21 @@ const char* ruleName(CycleRule rule)
     case CycleRule::NothingPending: return "rule 5 (nothing is left pending once triggers stop)";
     case CycleRule::StageSwitches: return "rule 6 (the stage flag switches once per closed or given-up cycle)";
     case CycleRule::DoorFlag: return "rule 7 (safetyDoorTriggered is 1 in a door cycle and 0 outside one)";
+    case CycleRule::PartGuarded:
+        return "rule 8 (a mould holding a part keeps its clamp on once looked at, until a look after its last change "
+               "or the operator's release)";
+    case CycleRule::StoresAgree: return "rule 9 (count.ini, gSync*, the statistics and the records count a mould alike)";
     }
     return "?";
+}
+
+int CycleSetup::mouldDetection(int stageFlag) const
+{
+    if (trigMode == kAllGroupsTrigMode)
+        return -1;
+    if (fixedMould >= 0)
+        return fixedMould;
+    return twoStage() && stageFlag == 0 ? 3 : 1;
 }
 
 bool CycleSetup::rechecked(int detection) const
@@ -240,7 +257,8 @@ bool CycleRules::holdsProductNg(qint64 at) const
     return false;
 }
 
-void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused)
+void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused,
+                            bool stageSure)
 {
     if (paused)
         return;
@@ -250,15 +268,19 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     // mould checked again, instead of the door's release, its check and the detections it
     // triggers. Whether the cycle still holds one when it takes the edge is not certain.
     const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && holdsProductNg(riseMs);
+    const int mould = qMax(0, m_setup.mouldDetection(stageFlag));
+    if (door && m_running && m_setup.prodNgSkipRecheck && m_setup.trigMode != kAllGroupsTrigMode)
+        excuse(kProductDetections, riseMs);   // the product taken out at the door
     if (maySkip) {
         certain = false;
-        addRelease(riseMs, visibleMs + kGraceMs, kMouldDetection);
+        look(mould, riseMs, visibleMs, false);
+        addRelease(riseMs, visibleMs + kGraceMs, mould);
         m_releases.back().edgeVisible = visibleMs;
         ++m_maybeEdges[m_setup.group(1)];
         m_redetectSinceClose = m_redetectOpens = m_gaveUpOnce = true;
         m_checkedInCycle &= ~(1u << 1);
         ++m_lateRedetects;   // taken after the edges that rose before it, which may open a cycle
-        m_lateUndecided |= 1u << kMouldDetection;
+        m_lateUndecided |= 1u << mould;
     }
     if (door)
         m_doorEdge = {riseMs, visibleMs, maySkip, {}};
@@ -269,6 +291,11 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     };
     // The clearing input's release comes reInspectionDelay after the cycle takes the edge.
     // With its recheck the model tells of the Re-detects from the earliest time the cycle may make them.
+    if (input == m_setup.clearingInput && m_running && !m_setup.inputResetRecheck)
+        excuse(0xffu, riseMs);
+    if (input == m_setup.clearingInput && m_running && m_setup.inputResetRecheck)
+        for (int d = 0; d < 8; ++d)
+            look(d, riseMs, visibleMs + qMax(0, m_setup.reInspectionDelay) * 100, false);
     if (input == m_setup.clearingInput && m_running)
         addRelease(riseMs,
                    visibleMs + qMax(0, m_setup.reInspectionDelay) * 100 + (m_setup.inputResetRecheck ? 0 : kGraceMs),
@@ -276,11 +303,15 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     if (door) {
         // An edge detection was stopped for is dropped at the start: it releases nothing.
         if (m_setup.doorClears && m_running) {
+            excuse(0xffu, riseMs);
             addRelease(riseMs, visibleMs + kGraceMs, kPlain);
             m_releases.back().byDoor = true;
             m_releases.back().edgeVisible = visibleMs;
         }
         if (m_setup.doorTrigger) {
+            // The door's check looks at the mould of the stage in use.
+            if (m_setup.mouldDetection(stageFlag) >= 0 && m_setup.enable[size_t(mould)])
+                look(mould, riseMs, visibleMs, certain && !maySkip && !m_setup.prodNgSkipRecheck);
             count(m_setup.group(1));
             m_doorRises.push_back({riseMs, false});
             // The door's check ends a recheck wait of its detection: that NG is confirmed
@@ -289,12 +320,30 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
                 endWaits(1u << 1, visibleMs);
         }
     }
+    // Which detections an edge triggers is not certain where the door's own check (which may
+    // close the cycle and switch the stage first) or the product skip comes with it, or where
+    // "Shield pin" may let it by.
+    // Nor where stages alternate and the edge comes to a detection that has checked in the open
+    // cycle, or to its first detection: the open cycle may be given up and the edge taken by the
+    // other stage.
+    unsigned triggered = 0;
+    const QVector<int> inStage = m_setup.active(stageFlag);
+    for (int d : inStage)
+        if (m_setup.triggers(d, input))
+            triggered |= 1u << d;
+    const unsigned opensAnew = m_checkedInCycle | (m_cycleOpen && !inStage.isEmpty() ? 1u << inStage.first() : 0u);
+    const bool restage = m_setup.twoStage() && m_setup.stageGroups >= 2 && (triggered & opensAnew);
+    const bool plainLook = !maySkip && !(door && (m_setup.prodNgSkipRecheck || m_setup.doorTrigger))
+                           && !(input == 2 && m_setup.shieldPin > 0) && !restage && stageSure;
     bool any = false;
     if (m_setup.twoStage()) {
         for (int g = 0; g < 2; ++g) {
             if (!m_setup.triggers(g, input))
                 continue;
             const int enabled = m_setup.enable[size_t(g)] + m_setup.enable[size_t(g + 2)];
+            const int inStage = stageFlag ? g : g + 2;
+            if (m_setup.enable[size_t(inStage)])
+                look(inStage, riseMs, visibleMs, certain && plainLook);
             if (enabled == 2)
                 count(g);
             else if (enabled == 1)
@@ -306,6 +355,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
             if (m_setup.triggers(d, input)) {
                 count(d);
                 any = true;
+                look(d, riseMs, visibleMs, certain && plainLook);
             }
         }
     }
@@ -350,6 +400,16 @@ void CycleRules::endWaits(unsigned detections, qint64 visible)
 
 void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, int handTo, bool certain)
 {
+    // The operator's choice: a plain release lifts what stood at the tap; the switch to the
+    // mould lifts the product's NG and looks at the mould again; a Re-detect only looks again.
+    if (rechecked.isEmpty() && handTo < 0)
+        excuse(0xffu, nowMs);
+    else if (handTo >= 0)
+        excuse(kProductDetections, nowMs);
+    for (int d : rechecked)
+        look(d, nowMs, nowMs, false);
+    if (handTo >= 0)
+        look(handTo, nowMs, nowMs, false);
     addRelease(nowMs, nowMs, handTo >= 0 ? handTo : rechecked.isEmpty() ? kPlain : kOwnCheck);
     if (handTo >= 0)
         redetect(handTo, certain, nowMs);
@@ -380,6 +440,182 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
     m_wait[detection].on = false;
 }
 
+void CycleRules::worldParts(int camera, unsigned detections, qint64 atMs)
+{
+    if (camera < 0 || camera >= 8)
+        return;
+    m_parts[camera].push_back({atMs, detections});
+    // A part gone is no longer this look's to guard, whatever comes after.
+    for (Look& l : m_looks)
+        if (l.resolved && !(detections & (1u << l.detection)))
+            l.cameras &= ~(1u << camera);
+}
+
+void CycleRules::worldCamera(int camera, bool connected, qint64 atMs)
+{
+    if (camera >= 0 && camera < 8)
+        m_reachable[camera].push_back({atMs, connected});
+}
+
+void CycleRules::worldPause(bool paused, qint64 atMs)
+{
+    if (paused)
+        m_pauses.push_back({atMs, -1});
+    else if (!m_pauses.empty() && m_pauses.back().second < 0)
+        m_pauses.back().second = atMs;
+}
+
+void CycleRules::lookAgain(int detection, qint64 nowMs, bool certain)
+{
+    // Only a detection of the stage in use looks at anything.
+    look(detection, nowMs, nowMs, certain && m_running && m_setup.active(m_stage).contains(detection));
+}
+
+void CycleRules::look(int detection, qint64 riseMs, qint64 visibleMs, bool certain)
+{
+    if (detection < 0 || detection >= 8)
+        return;
+    const qint64 delay = qMax(0, m_setup.delay[size_t(detection)]) * 100;
+    const qint64 rechecks = m_setup.rechecked(detection) ? m_setup.recheckTimes * m_setup.recheckDelay * 100 : 0;
+    Look l;
+    l.detection = detection;
+    l.rise = riseMs;
+    l.frameFrom = riseMs + delay - kFrameAgeMs;
+    l.span = delay + rechecks + kLookSlackMs;
+    l.due = visibleMs + l.span;
+    // While an earlier look of the detection is under way this one may be answered, or turned
+    // away and held, at once.
+    bool busy = false;
+    for (const Look& other : m_looks)
+        busy = busy || (other.detection == detection && other.due > visibleMs);
+    l.earliest = (busy ? visibleMs : visibleMs + delay) - kGraceMs;
+    // Mode 0 has a product and a mould detection only.
+    if (!certain || (m_setup.trigMode == 0 && detection > 1))
+        l.frameFrom = -1;   // kept for the busy detection only
+    m_looks.push_back(l);
+}
+
+void CycleRules::excuse(unsigned detections, qint64 atMs)
+{
+    m_excuses.push_back({atMs, detections});
+}
+
+bool CycleRules::partThroughout(int camera, int detection, qint64 from, qint64 to) const
+{
+    bool part = false;
+    for (const auto& [at, detections] : m_parts[camera]) {
+        const bool now = detections & (1u << detection);
+        if (at <= from)
+            part = now;
+        else if (at <= to && !now)
+            return false;
+    }
+    return part;
+}
+
+bool CycleRules::reachableThroughout(int camera, qint64 from, qint64 to) const
+{
+    bool connected = true;
+    for (const auto& [at, up] : m_reachable[camera]) {
+        if (at <= from)
+            connected = up;
+        else if (at <= to && !up)
+            return false;
+    }
+    return connected;
+}
+
+void CycleRules::checkGuarded(const CycleView& view)
+{
+    const qint64 now = view.nowMs;
+    // A stalled GUI thread runs its checks late; a clamp on guards every mould.
+    if (view.catchingUp || now < m_caughtUpAt + 2 * kGraceMs || now < view.stallEndMs + 2 * kGraceMs
+        || (view.outputs & kClampBit))
+        return;
+    for (auto it = m_looks.begin(); it != m_looks.end();) {
+        Look& l = *it;
+        const int d = l.detection;
+        // The countdown counts passes: a stall puts the check off by its length.
+        const qint64 due = view.stallEndMs >= l.rise ? qMax(l.due, view.stallEndMs + l.span) : l.due;
+        if (l.frameFrom < 0 || due > now) {
+            ++it;
+            continue;
+        }
+        if (!l.resolved) {
+            l.resolved = true;
+            // The operator's stop or start while it was under way: what it asks of the mould is his.
+            const bool stoppedMeanwhile = std::any_of(m_operatorRunChanges.begin(), m_operatorRunChanges.end(),
+                                                      [&](qint64 at) { return at >= l.rise - 250 && at <= due; });
+            for (int c = 0; c < m_setup.cameras && c < 8 && !stoppedMeanwhile && !m_setup.ngStopsNothing(d); ++c)
+                if (partThroughout(c, d, l.frameFrom, now) && reachableThroughout(c, l.frameFrom - kLookSlackMs, l.due))
+                    l.cameras |= 1u << c;
+        }
+        if (!l.cameras || excused(l, now)) {
+            it = m_looks.erase(it);
+            continue;
+        }
+        const int c = qCountTrailingZeroBits(l.cameras);
+        // What was under way meanwhile, in brackets: the faults known to leave a mould unguarded.
+        QString context;
+        for (const auto& [from, to] : m_pauses)
+            if (to < 0 || to >= l.rise)
+                context += QStringLiteral(" [paused] (the program paused detection at t=%1 ms)").arg(from);
+        if (std::any_of(m_answeredAt.begin(), m_answeredAt.end(), [&l](qint64 at) { return at >= l.rise; }))
+            context += QStringLiteral(" [answered] (a check under way answered a look)");
+        for (int other = 0; other < m_setup.cameras && other < 8; ++other)
+            if (!reachableThroughout(other, l.frameFrom - kLookSlackMs, l.due)) {
+                context += QStringLiteral(" [lost] (camera %1 was lost meanwhile: frames up to 1 s old)").arg(other + 1);
+                break;
+            }
+        fail(CycleRule::PartGuarded, now,
+             QStringLiteral("camera %1 sees a part in detection %2 since before t=%3 ms; the look that began at "
+                            "t=%4 ms should have found it by t=%5 ms, and no release the operator chose came; "
+                            "the clamp is off%6")
+                 .arg(c + 1).arg(d + 1).arg(l.frameFrom).arg(l.rise).arg(due).arg(context));
+        return;
+    }
+}
+
+bool CycleRules::excused(const Look& l, qint64 now) const
+{
+    return std::any_of(m_excuses.begin(), m_excuses.end(), [&](const std::pair<qint64, unsigned>& e) {
+        return (e.second & (1u << l.detection)) && e.first >= l.earliest && e.first <= now;
+    });
+}
+
+void CycleRules::checkStores(const CycleView& view, bool settled)
+{
+    const qint64 now = view.nowMs;
+    if (view.ngCycles != view.statsNgCycles)
+        fail(CycleRule::StoresAgree, now,
+             QStringLiteral("gSyncNGCycleNum %1, the statistics %2 NG cycles (%3 cycles)")
+                 .arg(view.ngCycles).arg(view.statsNgCycles).arg(view.statsCycles));
+    int cameraNgCycles = 0;
+    for (int c = 0; c < 8; ++c) {
+        cameraNgCycles += view.failCycles[c];
+        if (view.failCycles[c] > view.ngCycles || view.allCycles[c] > view.statsCycles
+            || view.failCycles[c] != view.statsCameraNgCycles[c])
+            fail(CycleRule::StoresAgree, now,
+                 QStringLiteral("camera %1: count.ini %2 NG of %3 cycles, the statistics %4 NG of %5, gSyncNGCycleNum %6")
+                     .arg(c + 1).arg(view.failCycles[c]).arg(view.allCycles[c]).arg(view.statsCameraNgCycles[c])
+                     .arg(view.statsCycles).arg(view.ngCycles));
+    }
+    if (view.ngCycles > cameraNgCycles)
+        fail(CycleRule::StoresAgree, now,
+             QStringLiteral("gSyncNGCycleNum %1 but the cameras count %2 NG cycles in all")
+                 .arg(view.ngCycles).arg(cameraNgCycles));
+    if (!settled)
+        return;
+    // Once every cycle has closed, an NG counted anywhere is an NG cycle everywhere.
+    if ((view.ngSteps > 0 || view.ngRecords > 0) && view.ngCycles == 0)
+        fail(CycleRule::StoresAgree, now,
+             QStringLiteral("gSyncNGNum %1 and %2 NG records, but no NG cycle").arg(view.ngSteps).arg(view.ngRecords));
+    for (int c = 0; c < 8; ++c)
+        if (view.failSteps[c] > 0 && view.failCycles[c] == 0)
+            fail(CycleRule::StoresAgree, now,
+                 QStringLiteral("camera %1: %2 NG steps but no NG cycle in count.ini").arg(c + 1).arg(view.failSteps[c]));
+}
+
 void CycleRules::cameraBack(qint64 nowMs)
 {
     m_cameraBackAt = nowMs;
@@ -387,6 +623,8 @@ void CycleRules::cameraBack(qint64 nowMs)
 
 void CycleRules::stopped(qint64 ranMs)
 {
+    if (m_pauses.empty() || m_pauses.back().second >= 0)
+        m_operatorRunChanges.push_back(m_now);
     // The stop ends the clearing input's wait: a release not yet due never comes; nor does one
     // of an edge the cycle had not yet taken (the stop drops it).
     m_releases.erase(std::remove_if(m_releases.begin(), m_releases.end(),
@@ -442,6 +680,8 @@ void CycleRules::dropOpenCycle()
 
 void CycleRules::started(qint64 nowMs)
 {
+    if (m_pauses.empty() || m_pauses.back().second >= 0)
+        m_operatorRunChanges.push_back(nowMs);
     m_running = true;
     m_startedAt = nowMs;
 }
@@ -507,6 +747,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
     if (m.hasMatch()) {
         // The check under way looks at the same mould: the door check or Re-detect is told.
         const int d = m.captured(1).toInt() - 1;
+        m_answeredAt.push_back(now);
         if (d >= 0 && d < 8)
             ++m_told[m_setup.group(d)];
         if (m.captured(2).startsWith(QLatin1String("safety door check")) && !m_doorRises.empty())
@@ -693,7 +934,8 @@ void CycleRules::released(const CycleNote& n, qint64 now)
             m_edges[g] -= m_doorEdge.counted[g];
             m_maybeEdges[g] += m_doorEdge.counted[g];
         }
-        addRelease(m_doorEdge.rose, now, kMouldDetection);
+        const int mould = qMax(0, m_setup.mouldDetection(m_stage));
+        addRelease(m_doorEdge.rose, now, mould);
         m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
                                         [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),
                          m_edgeEnds.end());
@@ -702,7 +944,7 @@ void CycleRules::released(const CycleNote& n, qint64 now)
                                          [skipped](const std::pair<qint64, bool>& r) { return r.first == skipped; }),
                           m_doorRises.end());
         m_doorEdge = {};
-        redetect(kMouldDetection, m_running, now);
+        redetect(mould, m_running, now);
         processReleases(now);
     } else if (n.method == AlarmClearMethod::Redetect) {
         // The clearing input's release with its recheck has come: the latest signal is the one
@@ -997,6 +1239,9 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
             m_otherRose = -1;
         }
     }
+    checkGuarded(view);
+    checkStores(view, false);
+
     if (view.openSerial == 0 && view.doorFlag != 0)
         fail(CycleRule::DoorFlag, now, QStringLiteral("safetyDoorTriggered is %1 with no cycle open").arg(view.doorFlag));
     else if (view.openSerial != 0 && view.openSerial == m_doorCycleSerial && view.doorFlag != 1)
@@ -1021,6 +1266,7 @@ void CycleRules::quiescent(const CycleView& view, bool idle, const QString& pend
                      .arg(which, expected).arg(told));
         }
     }
+    checkStores(view, closesOnce);
     if (!idle)
         fail(CycleRule::NothingPending, view.nowMs, pendingWhat);
     else if (closesOnce && view.openSerial != 0)

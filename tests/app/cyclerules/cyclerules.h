@@ -23,8 +23,11 @@ enum class CycleRule {
     NothingPending,   // 5: once triggers stop nothing is left busy, counting, rechecking or open
     StageSwitches,    // 6: the stage flag switches once per closed or given-up cycle
     DoorFlag,         // 7: safetyDoorTriggered is 1 during a door cycle, 0 outside one
+    // Judged by the world, not by what the cycle chose to check:
+    PartGuarded,      // 8: a mould that holds a part and was looked at keeps its clamp on
+    StoresAgree,      // 9: count.ini, gSync*, the statistics and the records count a mould alike
 };
-constexpr int kCycleRuleCount = 7;
+constexpr int kCycleRuleCount = 9;
 const char* ruleName(CycleRule rule);
 
 // A setup as the random sequences choose it (the parameter record's fields).
@@ -58,6 +61,13 @@ struct CycleSetup
     bool inputResetRecheck = false;
 
     bool twoStage() const { return trigMode == 1 || trigMode == 2; }
+    // The detection that looks at the mould in the stage in use (stage flag 1: detections 1
+    // and 2, 0: detections 3 and 4); -1 in the multi-detection mode, where each is its own.
+    int mouldDetection(int stageFlag) const;
+    // Set: the mould detection taken as this one whatever the stage (to tell a fault that does so).
+    int fixedMould = -1;
+    // A detection that looks at the product taken out rather than at the mould.
+    bool productDetection(int detection) const { return trigMode != 3 && detection % 2 == 0; }
     // An NG of this detection that does not stop the machine (a product NG set to sound only).
     bool ngStopsNothing(int detection) const { return prodNgNoEjector && trigMode != 3 && detection % 2 == 0; }
     bool rechecked(int detection) const;
@@ -98,8 +108,19 @@ struct CycleView
     int allCycles[8] = {};
     int failCycles[8] = {};
     int ngCycles = 0;
+    // The other stores of the counts: count.ini's steps, gSyncNGNum (also on Modbus), the
+    // statistics (cycles closed by sendRecord, NG ones, per camera) and the NG records.
+    int allSteps[8] = {};
+    int failSteps[8] = {};
+    int ngSteps = 0;
+    int statsCycles = 0;
+    int statsNgCycles = 0;
+    int statsCameraNgCycles[8] = {};
+    int ngRecords = 0;
     // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
+    // The GUI thread's last stall ended then (now while it lasts): its timers ran late.
+    qint64 stallEndMs = -1000000;
 };
 
 struct RuleFailure
@@ -120,10 +141,14 @@ public:
     // An input's pulse that lasted the shake-erase time: riseMs when the IO thread saw it rise,
     // visibleMs from when the cycle may take it. paused: it rose while detection was stopped;
     // the start drops it unseen.
-    void steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused = false);
+    // stageSure: stageFlag is the one the cycle takes the edge in (not so for an edge told while
+    // a stall's queue is handed over, where stages alternate).
+    void steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool certain, int stageFlag, bool paused = false,
+                    bool stageSure = true);
     // The operator's release at nowMs: a plain one lifts what stood then; with Re-detect each
     // detection in `rechecked` is checked again (its own outputs kept for that check), with the
     // switch to the mould everything lifted waits for the check of `handTo`.
+    // nowMs is the tap that opened the box; it may be told when the box is confirmed, later.
     void operatorRelease(qint64 nowMs, const QVector<int>& rechecked = {}, int handTo = -1, bool certain = true);
     void redetect(int detection, bool certain, qint64 nowMs = -1);
     void cameraBack(qint64 nowMs);
@@ -132,6 +157,14 @@ public:
     void started(qint64 nowMs);
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
+    // The world the cycle looks at (rule 8): what each camera would see in each detection from
+    // atMs on, whether it can be reached, pauses the program makes on its own (an editor, the
+    // learning), and a Re-detect the operator asks for.
+    void worldParts(int camera, unsigned detections, qint64 atMs);
+    void worldCamera(int camera, bool connected, qint64 atMs);
+    void worldPause(bool paused, qint64 atMs);
+    void lookAgain(int detection, qint64 nowMs, bool certain);
+
     // After the closing moulds and the settle time: rules 3 and 5.
     // closesOnce: the closing moulds triggered every detection of the cycle exactly once.
     void quiescent(const CycleView& view, bool idle, const QString& pendingWhat, bool closesOnce);
@@ -185,6 +218,13 @@ private:
     };
 
     void fail(CycleRule rule, qint64 at, const QString& what);
+    // Rule 8's bookkeeping and check.
+    void look(int detection, qint64 riseMs, qint64 visibleMs, bool certain);
+    void excuse(unsigned detections, qint64 atMs);
+    bool partThroughout(int camera, int detection, qint64 from, qint64 to) const;
+    bool reachableThroughout(int camera, qint64 from, qint64 to) const;
+    void checkGuarded(const CycleView& view);
+    void checkStores(const CycleView& view, bool settled);
     void note(const CycleNote& n, qint64 now);
     void check(const CycleNote& line, qint64 now);
     void confirm(int detection, unsigned cameras, qint64 since, qint64 decided = -1);
@@ -292,6 +332,30 @@ private:
     qint64 m_cameraBackAt = -1;
     unsigned m_lastOutputs = 0;
     bool m_wasObliged = false;
+
+    // Rule 8: the world and the looks it asks for. A look is a trigger, a door check or a
+    // Re-detect; the cycle's check of it takes a frame no earlier than `frameFrom` and
+    // decides by `due` (its delay and rechecks), or from `earliest` when the detection was
+    // busy with an earlier look. An excuse is a release that lifts without a look.
+    struct Look
+    {
+        int detection = 0;
+        qint64 rise = 0;
+        qint64 frameFrom = 0;
+        qint64 earliest = 0;
+        qint64 due = 0;
+        qint64 span = 0;   // from its edge's visibility to `due`
+        bool resolved = false;   // once due: the cameras that saw a part throughout since the frame
+        unsigned cameras = 0;
+    };
+    bool excused(const Look& look, qint64 now) const;
+    std::vector<Look> m_looks;
+    std::vector<std::pair<qint64, unsigned>> m_excuses;
+    std::vector<std::pair<qint64, unsigned>> m_parts[8];      // per camera: from then on, these detections
+    std::vector<std::pair<qint64, bool>> m_reachable[8];      // per camera: from then on, connected or not
+    std::vector<std::pair<qint64, qint64>> m_pauses;          // the program's own, end -1 while on
+    std::vector<qint64> m_operatorRunChanges;
+    std::vector<qint64> m_answeredAt;   // "answered by the check under way"
 
     std::vector<RuleFailure> m_failures;
     unsigned m_failedRules = 0;

@@ -24,7 +24,6 @@ constexpr int kStoppedRunState = 3;
 // An edge this close to a stop or start may or may not be taken.
 constexpr qint64 kRunChangeMarginMs = 250;
 constexpr int kClosingPulseMs = 150;
-constexpr int kMouldDetection = 1;
 
 QString masksText(unsigned mask)
 {
@@ -48,7 +47,7 @@ private:
 
 struct Action
 {
-    enum Kind { Steady, Level, Apply };
+    enum Kind { Steady, Level, Apply, Confirm };
     Kind kind;
     qint64 at;
     int input = 0;
@@ -88,7 +87,25 @@ private:
     CycleWindow m_win;
     std::unique_ptr<DetectionCycle> m_cycle;
     std::vector<std::unique_ptr<FakeUnit>> m_units;
-    std::array<unsigned, 8> m_ng;
+    // What each camera sees from a time on: a check judges the frame its unit took last.
+    std::vector<std::pair<qint64, unsigned>> m_world[8];
+    qint64 m_frameAt[8] = {};
+    unsigned partsAt(int camera, qint64 at) const;
+    void confirmBox(const CycleEvent& event);
+    // The alarm box the operator tapped open (-1: none) and when.
+    qint64 m_boxTap = -1;
+    int m_boxGroup = 0;
+    int m_boxStage = 0;
+    bool m_boxCertain = true;
+    bool m_paused = false;
+    // The statistics as sendRecord feeds them: steps since the last close, and the closes.
+    bool m_statsStepNg = false;
+    unsigned m_statsStepCameraNg = 0;
+    int m_statsCycles = 0;
+    int m_statsNgCycles = 0;
+    int m_statsCameraNgCycles[8] = {};
+    mutable int m_recordsSeen = 0;
+    mutable int m_ngRecords = 0;
     CycleRules m_rules;
     std::vector<CycleNote> m_pending;
     std::vector<int> m_pendingAt;  // log lines before each pending note
@@ -101,6 +118,7 @@ private:
     std::vector<std::pair<qint64, bool>> m_runHistory;
     std::vector<qint64> m_runChanges;
     qint64 m_stallUntil = -1;
+    qint64 m_lastStallEnd = -1000000;
     qint64 m_timersRanAt = 0;   // the cycle's timers last ran then
     bool m_catchingUp = false;
     // What waited for the stalled GUI thread, in the order it came: input reports
@@ -117,7 +135,6 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     : m_seq(sequence)
     , m_clock(VirtualTimeDispatcher::instance())
     , m_base(m_clock->now())
-    , m_ng(sequence.initialNg)
     , m_rules(sequence.setup)
 {
     const CycleSetup& s = sequence.setup;
@@ -168,8 +185,12 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     QVector<DetectionUnit*> units;
     for (int c = 0; c < s.cameras; ++c) {
         m_units.push_back(std::make_unique<FakeUnit>(c));
+        m_world[c].push_back({m_base, sequence.initialNg[size_t(c)]});
+        m_rules.worldParts(c, sequence.initialNg[size_t(c)], 0);
+        m_frameAt[c] = m_base;
+        m_units.back()->onFrame = [this, c] { m_frameAt[c] = m_clock->now(); };
         m_units.back()->judge = [this, c](int d) {
-            const bool ok = !(m_ng[size_t(c)] & (1u << d));
+            const bool ok = !(partsAt(c, m_frameAt[c]) & (1u << d));
             CycleNote note(CycleNote::Judge);
             note.camera = c;
             note.detection = d;
@@ -194,6 +215,20 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_pending.push_back(note);
         m_pendingAt.push_back(m_log.lines.size());
     });
+    QObject::connect(&m_win, &MainWindowBase::sendRecord, [this](int, int, QList<bool> cameraOK, bool closes) {
+        for (int i = 0; i < cameraOK.size() && i < 8; ++i)
+            if (!cameraOK.at(i))
+                m_statsStepCameraNg |= 1u << m_units[size_t(i)]->cameraIndex();
+        m_statsStepNg = m_statsStepNg || cameraOK.contains(false);
+        if (!closes)
+            return;
+        ++m_statsCycles;
+        m_statsNgCycles += m_statsStepNg ? 1 : 0;
+        for (int c = 0; c < 8; ++c)
+            m_statsCameraNgCycles[c] += (m_statsStepCameraNg >> c) & 1u;
+        m_statsStepNg = false;
+        m_statsStepCameraNg = 0;
+    });
     QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleFinished, [this](bool ng) {
         CycleNote note(CycleNote::Finished);
         note.ok = !ng;
@@ -201,7 +236,8 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_pendingAt.push_back(m_log.lines.size());
     });
     for (const CycleEvent& e : sequence.events)
-        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start)
+        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Pause
+            || e.kind == CycleEvent::Resume)
             m_runChanges.push_back(m_base + e.atMs);
     m_clock->setAfterDelivery([this] {
         m_timersRanAt = m_clock->now();
@@ -258,6 +294,7 @@ CycleView SequenceRun::view() const
     v.outputs = m_io.outputWord();
     // A camera's event during a stall is seen while the GUI thread has not run.
     v.catchingUp = m_catchingUp || m_stallUntil >= 0;
+    v.stallEndMs = (m_stallUntil >= 0 ? m_clock->now() : m_lastStallEnd) - m_base;
     v.preCut = m_cycle->isPreCut();
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
@@ -267,7 +304,27 @@ CycleView SequenceRun::view() const
         v.failCycles[c] = gFailCycleNum[c];
     }
     v.ngCycles = gSyncNGCycleNum;
+    for (int c = 0; c < 8; ++c) {
+        v.allSteps[c] = gAllNum[c];
+        v.failSteps[c] = gFailNum[c];
+        v.statsCameraNgCycles[c] = m_statsCameraNgCycles[c];
+    }
+    v.ngSteps = gSyncNGNum;
+    v.statsCycles = m_statsCycles;
+    v.statsNgCycles = m_statsNgCycles;
+    for (; m_recordsSeen < m_win.records.size(); ++m_recordsSeen)
+        m_ngRecords += m_win.records.at(m_recordsSeen).startsWith(QLatin1String("run: NG")) ? 1 : 0;
+    v.ngRecords = m_ngRecords;
     return v;
+}
+
+unsigned SequenceRun::partsAt(int camera, qint64 at) const
+{
+    unsigned parts = 0;
+    for (const auto& [from, detections] : m_world[camera])
+        if (from <= at)
+            parts = detections;
+    return parts;
 }
 
 void SequenceRun::reportInputs(int word, qint64 seenAtMs)
@@ -320,8 +377,10 @@ void SequenceRun::steady(int input, qint64 rise)
     for (const auto& [at, started] : m_runHistory)
         if (at <= rise)
             paused = !started;
+    const CycleSetup& s = m_seq.setup;
+    const bool alternates = s.twoStage() && s.stageGroups >= 2;
     m_rules.steadyEdge(input, rise - m_base, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag,
-                       paused);
+                       paused, !(alternates && (m_catchingUp || m_stallUntil >= 0)));
 }
 
 void SequenceRun::apply(const CycleEvent& e)
@@ -334,50 +393,57 @@ void SequenceRun::apply(const CycleEvent& e)
         return;
     case CycleEvent::Redetect:
         m_rules.redetect(e.arg, m_running && !nearRunChange(now, now));
+        m_rules.lookAgain(e.arg, now - m_base, m_running && !nearRunChange(now, now));
         m_cycle->redetect(e.arg);
         break;
-    case CycleEvent::Release: {
-        // As the alarm box's return does: it comes with an alarm and lifts what stood at the tap;
-        // Re-detect checks again each detection it lifted (the alarmed one when none), the switch
-        // to the mould hands everything lifted to the mould detection's check.
-        if (m_win.pageState != kPageAlarm && !m_cycle->isAlarmed())
-            break;
-        const int group = qBound(0, m_win.checkDetect, kMaxDetections - 1);
-        int method = e.arg ? e.arg : int(AlarmClearMethod::DontDetect);
-        if (method == AlarmClearMethod::SwitchToMould && group == kMouldDetection)
-            method = AlarmClearMethod::Redetect;   // the box offers the switch away from other detections only
-        const bool certain = m_running && !nearRunChange(now, now);
-        m_operatorActs = true;
-        if (method == AlarmClearMethod::Redetect) {
-            QVector<int> lifted = m_cycle->releaseAndRecheck(method, now);
-            if (lifted.isEmpty()) {
-                m_cycle->redetect(group);
-                lifted << group;
-            }
-            m_rules.operatorRelease(now - m_base, lifted, -1, certain);
-        } else if (method == AlarmClearMethod::SwitchToMould) {
-            m_cycle->releaseAndRecheck(method, now, kMouldDetection);
-            m_rules.operatorRelease(now - m_base, {}, kMouldDetection, certain);
-        } else {
-            m_cycle->clearAlarm(method, now);
-            m_rules.operatorRelease(now - m_base, {}, -1, certain);
-        }
-        m_operatorActs = false;
-        break;
-    }
+    case CycleEvent::Release:
+        // The alarm box opens with an alarm at the tap; the choice comes when it is confirmed.
+        if (m_boxTap >= 0 || (m_win.pageState != kPageAlarm && !m_cycle->isAlarmed()))
+            return;
+        m_boxTap = now;
+        m_boxGroup = qBound(0, m_win.checkDetect, kMaxDetections - 1);
+        m_boxStage = m_win.stageFlag;
+        m_boxCertain = m_running && !nearRunChange(now, now);
+        return;
     case CycleEvent::CameraLost:
-        if (haveCamera)
+        if (haveCamera) {
             m_units[size_t(e.arg)]->connected = false;
+            m_rules.worldCamera(e.arg, false, now - m_base);
+        }
         break;
     case CycleEvent::CameraBack:
         if (haveCamera && !m_units[size_t(e.arg)]->connected) {
             m_units[size_t(e.arg)]->connected = true;
             m_rules.cameraBack(now - m_base);
+            m_rules.worldCamera(e.arg, true, now - m_base);
         }
         break;
     case CycleEvent::Verdict:
-        if (haveCamera)
-            m_ng[size_t(e.arg)] = e.ngMask;
+        if (haveCamera) {
+            m_world[e.arg].push_back({now, e.ngMask});
+            m_rules.worldParts(e.arg, e.ngMask, now - m_base);
+        }
+        break;
+    case CycleEvent::Pause:
+        // Detection paused by the program (an editor, the learning): the run state stays.
+        if (!m_running || m_paused)
+            return;
+        m_paused = true;
+        m_rules.worldPause(true, now - m_base);
+        m_cycle->stop();
+        m_rules.stopped((m_catchingUp ? m_timersRanAt : now) - m_base);
+        m_running = false;
+        m_runHistory.emplace_back(m_base + e.atMs, false);
+        break;
+    case CycleEvent::Resume:
+        if (!m_paused)
+            return;
+        m_paused = false;
+        m_cycle->start();
+        m_rules.started(now - m_base);
+        m_rules.worldPause(false, now - m_base);
+        m_running = true;
+        m_runHistory.emplace_back(m_base + e.atMs, true);
         break;
     case CycleEvent::Stop:
         m_win.runState = kStoppedRunState;
@@ -397,6 +463,43 @@ void SequenceRun::apply(const CycleEvent& e)
     deliver();
     // A stalled GUI thread runs no timer until the stall ends, nor while it hands over
     // what queued up: the late timers come after the last of it.
+    if (m_stallUntil < 0 && !m_catchingUp)
+        m_clock->deliverDue();
+}
+
+void SequenceRun::confirmBox(const CycleEvent& e)
+{
+    // As the box's return does: it lifts what stood at the tap; Re-detect checks again each
+    // detection it lifted (the alarmed one when none), the switch to the mould hands
+    // everything lifted to the check of the mould detection of the stage in use.
+    if (m_boxTap < 0)
+        return;
+    const qint64 tap = std::exchange(m_boxTap, -1);
+    const int group = m_boxGroup;
+    const CycleSetup& s = m_seq.setup;
+    // The mould of the alarmed detection's stage.
+    const int mould = s.twoStage() ? (group >= 2 ? 3 : 1) : s.mouldDetection(m_boxStage);
+    int method = e.arg ? e.arg : int(AlarmClearMethod::DontDetect);
+    if (method == AlarmClearMethod::SwitchToMould && (mould < 0 || group == mould))
+        method = AlarmClearMethod::Redetect;   // the box offers the switch away from other detections only
+    const bool certain = m_boxCertain && m_running;
+    m_operatorActs = true;
+    if (method == AlarmClearMethod::Redetect) {
+        QVector<int> lifted = m_cycle->releaseAndRecheck(method, tap);
+        if (lifted.isEmpty()) {
+            m_cycle->redetect(group);
+            lifted << group;
+        }
+        m_rules.operatorRelease(tap - m_base, lifted, -1, certain);
+    } else if (method == AlarmClearMethod::SwitchToMould) {
+        m_cycle->releaseAndRecheck(method, tap, mould);
+        m_rules.operatorRelease(tap - m_base, {}, mould, certain);
+    } else {
+        m_cycle->clearAlarm(method, tap);
+        m_rules.operatorRelease(tap - m_base, {}, -1, certain);
+    }
+    m_operatorActs = false;
+    deliver();
     if (m_stallUntil < 0 && !m_catchingUp)
         m_clock->deliverDue();
 }
@@ -425,6 +528,7 @@ void SequenceRun::endStall()
         deliver();
     }
     m_catchingUp = false;
+    m_lastStallEnd = m_clock->now();
     m_clock->deliverDue();
 }
 
@@ -440,6 +544,8 @@ CycleOutcome SequenceRun::run()
                 actions.push_back({Action::Steady, e.atMs + shakeMs, e.arg, true, e.atMs});
         } else {
             actions.push_back({Action::Apply, e.atMs, 0, false, 0, &e});
+            if (e.kind == CycleEvent::Release)
+                actions.push_back({Action::Confirm, e.atMs + e.lengthMs, 0, false, 0, &e});
         }
     }
     // At one moment: what the model learns first, then the lines, then the rest.
@@ -467,6 +573,12 @@ CycleOutcome SequenceRun::run()
         switch (a.kind) {
         case Action::Level:
             setLevel(a.input, a.high, m_clock->now());
+            break;
+        case Action::Confirm:
+            if (m_stallUntil >= 0)
+                m_stalled.push_back({m_clock->now(), [this, event = a.event] { confirmBox(*event); }});
+            else
+                confirmBox(*a.event);
             break;
         case Action::Steady:
             if (m_stallUntil >= 0) {
@@ -524,6 +636,8 @@ void SequenceRun::closingMoulds()
     moveTo(elapsed() + 100);
     for (int c = 0; c < int(m_units.size()); ++c)
         apply(CycleEvent{CycleEvent::CameraBack, elapsed(), c});
+    if (m_paused)
+        apply(CycleEvent{CycleEvent::Resume, elapsed()});
     if (!m_running)
         apply(CycleEvent{CycleEvent::Start, elapsed()});
     m_runChanges.clear();
@@ -598,7 +712,9 @@ QString CycleEvent::describe() const
     case Release: {
         static const char* const kMethods[] = {"", "", "", "", "", " and adds it as a template",
                                                " and switches to the mould", " and re-detects"};
-        return at + QStringLiteral("the operator releases the alarm%1").arg(arg >= 4 && arg <= 7 ? kMethods[arg] : "");
+        return at + QStringLiteral("the operator opens the alarm box; %1 ms later releases the alarm%2")
+                        .arg(lengthMs)
+                        .arg(arg >= 4 && arg <= 7 ? kMethods[arg] : "");
     }
     case CameraLost: return at + QStringLiteral("camera %1 lost").arg(arg + 1);
     case CameraBack: return at + QStringLiteral("camera %1 back").arg(arg + 1);
@@ -606,6 +722,8 @@ QString CycleEvent::describe() const
     case Stall: return at + QStringLiteral("the GUI thread stalls for %1 ms").arg(lengthMs);
     case Stop: return at + QStringLiteral("detection stopped");
     case Start: return at + QStringLiteral("detection started");
+    case Pause: return at + QStringLiteral("the program pauses detection (an editor, the learning)");
+    case Resume: return at + QStringLiteral("the program lets detection run again");
     }
     return at;
 }
@@ -760,6 +878,29 @@ CycleSequence randomSequence(quint64 seed)
             });
             if (!overlaps)
                 seq.events.push_back(e);
+        }
+    }
+    // How long the operator keeps the box open, and the program's own pauses, from a third stream.
+    std::mt19937_64 world(seed ^ 0x5851f42d4c957f2dull);
+    auto pickWorld = [&world](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(world); };
+    auto chanceWorld = [&world](double p) { return std::bernoulli_distribution(p)(world); };
+    for (CycleEvent& e : seq.events)
+        if (e.kind == CycleEvent::Release)
+            e.lengthMs = chanceWorld(0.5) ? pickWorld(0, 300) : pickWorld(300, 4000);
+    if (chanceWorld(0.2)) {
+        for (int n = pickWorld(1, 2); n > 0; --n) {
+            CycleEvent pause{CycleEvent::Pause, pickWorld(0, int(t) + 500)};
+            CycleEvent resume{CycleEvent::Resume, pause.atMs + pickWorld(200, 4000)};
+            // Not across the operator's stop, nor another pause.
+            const bool overlaps = std::any_of(seq.events.begin(), seq.events.end(), [&](const CycleEvent& other) {
+                const bool runChange = other.kind == CycleEvent::Stop || other.kind == CycleEvent::Start
+                                       || other.kind == CycleEvent::Pause || other.kind == CycleEvent::Resume;
+                return runChange && other.atMs >= pause.atMs - 1500 && other.atMs <= resume.atMs + 1500;
+            });
+            if (!overlaps) {
+                seq.events.push_back(pause);
+                seq.events.push_back(resume);
+            }
         }
     }
     std::stable_sort(seq.events.begin(), seq.events.end(),

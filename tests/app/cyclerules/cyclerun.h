@@ -10,11 +10,12 @@
 // One event of a random sequence, at a virtual time from the sequence's start.
 struct CycleEvent
 {
-    enum Kind { Pulse, Redetect, Release, CameraLost, CameraBack, Verdict, Stall, Stop, Start };
+    // Pause and Resume: the program's own (an editor, the learning); Stop and Start: the operator's.
+    enum Kind { Pulse, Redetect, Release, CameraLost, CameraBack, Verdict, Stall, Stop, Start, Pause, Resume };
     Kind kind;
     qint64 atMs;
     int arg = 0;           // input, detection or camera
-    int lengthMs = 0;      // pulse or stall length
+    int lengthMs = 0;      // pulse or stall length; Release: how long the box stays open
     unsigned ngMask = 0;   // Verdict: detections in which the camera sees a part
 
     QString describe() const;

@@ -176,7 +176,7 @@ if [[ "$mode" == faults ]]; then
     [[ -s "$2" ]] || { echo "$1: no report, see $2.out" >&2; return 1; }
   }
   # A report line: seed and the broken rules as a bit mask (bit 0 = rule 1).
-  rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 7; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, (s == "" ? "-" : s) }' "$1"; }
+  rules_of() { awk '{ m = $2; s = ""; for (r = 1; r <= 9; r++) { if (m % 2) s = s r; m = int(m / 2) } print $1, (s == "" ? "-" : s) }' "$1"; }
 
   run "unchanged cycle" "$work/base.txt"
   echo "unchanged cycle: $(awk '$2 != 0' "$work/base.txt" | wc -l) of $sequences sequences break a rule"
