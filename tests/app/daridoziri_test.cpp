@@ -567,6 +567,64 @@ TEST_F(MainWindowTest, TheReturnBoxLiftsOnlyWhatStoodAtTheTap)
     }
 }
 
+// What the box offers and guards: the switch to the mould only over another detection's NG and
+// not in the multi-detection mode; each teaching choice under its own password; an alarm the
+// page does not show is still the box's; a Re-detect with nothing lifted checks the alarmed detection.
+TEST_F(MainWindowTest, TheReturnBoxOffersAndGuardsWhatTheAlarmAsks)
+{
+    ASSERT_GT(gDNum, 1);
+    const auto offersSwitch = [this](int detection, int mode) {
+        gpWPara->trigMode = mode;
+        win->checkDetect = detection;
+        win->cycle()->CheckNG(true);
+        bool offered = false;
+        new ModalAnswerer([&offered](QWidget* box) {
+            for (QAbstractButton* choice : box->findChildren<QAbstractButton*>())
+                offered = offered || (choice->objectName() == QLatin1String("switchToMould") && choice->isVisible());
+            qobject_cast<QDialog*>(box)->done(0);
+        });
+        win->SlotReturn();
+        win->cycle()->clearAlarm();
+        return offered;
+    };
+    const int mode = gpWPara->trigMode;
+    EXPECT_TRUE(offersSwitch(0, 1)) << "over the product's NG";
+    EXPECT_FALSE(offersSwitch(1, 1)) << "over the mould's own NG";
+    EXPECT_FALSE(offersSwitch(0, kAllGroupsTrigMode)) << "multi-detection: no mould to switch to";
+    gpWPara->trigMode = mode;
+
+    // Add As Temp under its password, refused: nothing is taught, the alarm stands.
+    CammerWidget* cam = win->cameraWidgets().first();
+    win->checkDetect = 0;
+    cam->camOK = false;
+    win->cycle()->CheckNG(true);
+    gpWPara->isPswUsed = 1;
+    gpWPara->pswAddTemplate = 1;
+    win->loginLevel = 0;
+    PasswordBox* passwords = std::exchange(gpPasswordBox, nullptr);
+    ModalAnswerer::pressButton("addAsTemplate");
+    win->SlotReturn();
+    gpPasswordBox = passwords;
+    EXPECT_TRUE(win->cycle()->isAlarmed());
+    EXPECT_FALSE(cam->reTrainPending[0]);
+    gpWPara->isPswUsed = 0;
+
+    // The page moved on (another screen) while the alarm stands: Return still releases it.
+    win->pageState = kPageLive;
+    ModalAnswerer::pressButton("dontDetect");
+    win->SlotReturn();
+    EXPECT_FALSE(win->cycle()->isAlarmed());
+
+    // The alarm page with nothing left to lift: Re-detect checks the alarmed detection again.
+    gpWPara->trigInDelay[0] = 10;
+    win->pageState = kPageAlarm;
+    win->checkDetect = 0;
+    ModalAnswerer::pressButton("redetect");
+    win->SlotReturn();
+    EXPECT_TRUE(win->cycle()->isCounting(0));
+    win->cycle()->cancelCountdowns();
+}
+
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
 {
     EXPECT_FALSE(win->isOutputHeld(0));

@@ -490,8 +490,8 @@ void CycleRules::look(int detection, qint64 riseMs, qint64 visibleMs, bool certa
         busy = busy || (other.detection == detection && other.due > visibleMs);
     l.earliest = (busy ? visibleMs : visibleMs + delay) - kGraceMs;
     // Mode 0 has a product and a mould detection only.
-    if (!certain || (m_setup.trigMode == 0 && detection > 1))
-        l.frameFrom = -1;   // kept for the busy detection only
+    // An uncertain look is kept for the busy detection only.
+    l.certain = certain && !(m_setup.trigMode == 0 && detection > 1);
     m_looks.push_back(l);
 }
 
@@ -505,7 +505,8 @@ bool CycleRules::partThroughout(int camera, int detection, qint64 from, qint64 t
     bool part = false;
     for (const auto& [at, detections] : m_parts[camera]) {
         const bool now = detections & (1u << detection);
-        if (at <= from)
+        // The first is what the camera sees from the start.
+        if (at <= from || &at == &m_parts[camera].front().first)
             part = now;
         else if (at <= to && !now)
             return false;
@@ -537,7 +538,7 @@ void CycleRules::checkGuarded(const CycleView& view)
         const int d = l.detection;
         // The countdown counts passes: a stall puts the check off by its length.
         const qint64 due = view.stallEndMs >= l.rise ? qMax(l.due, view.stallEndMs + l.span) : l.due;
-        if (l.frameFrom < 0 || due > now) {
+        if (!l.certain || due > now) {
             ++it;
             continue;
         }

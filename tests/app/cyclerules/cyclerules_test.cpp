@@ -127,6 +127,80 @@ TEST(CycleRules, EachRuleFlagsWhatItGuards)
     EXPECT_FALSE(broke(dropped, CycleRule::DoorFlag));
 }
 
+// The world's rules, fed by hand: a part the mould held when a look came keeps the clamp on
+// until the operator lifts it or the part is gone; the stores agree on the cycles they count.
+TEST(CycleRules, TheWorldsRulesJudgeByThePartNotByTheChecks)
+{
+    CycleSetup setup;
+    setup.enable = {0, 1};
+    setup.cameras = 2;
+    CycleView view;
+    // Camera 2 sees a part in the mould (detection 2) from t=0; the mould's trigger at t=100.
+    auto lookedAt = [&](CycleRules& rules) {
+        rules.worldParts(1, 0x2, 0);
+        view.nowMs = 100;
+        view.outputs = 0;
+        rules.steadyEdge(0, 100, 100, true, 0);
+        rules.delivered({}, view);
+    };
+    auto clampAt = [&](CycleRules& rules, qint64 at, unsigned outputs) {
+        view.nowMs = at;
+        view.outputs = outputs;
+        rules.delivered({}, view);
+    };
+    CycleRules unguarded(setup);
+    lookedAt(unguarded);
+    clampAt(unguarded, 1000, 0);
+    EXPECT_FALSE(broke(unguarded, CycleRule::PartGuarded)) << "the check may still be deciding";
+    clampAt(unguarded, 2000, 0);
+    EXPECT_TRUE(broke(unguarded, CycleRule::PartGuarded)) << "no check saw the part, whatever the cycle logged";
+
+    CycleRules released(setup);
+    lookedAt(released);
+    clampAt(released, 500, 0x5);
+    released.operatorRelease(900);
+    clampAt(released, 2000, 0);
+    EXPECT_FALSE(broke(released, CycleRule::PartGuarded)) << "the operator lifted it";
+
+    CycleRules earlyTap(setup);
+    lookedAt(earlyTap);
+    earlyTap.operatorRelease(-200);   // the box was tapped open before the mould came
+    clampAt(earlyTap, 2000, 0);
+    EXPECT_TRUE(broke(earlyTap, CycleRule::PartGuarded)) << "a release lifts only what stood at its tap";
+
+    CycleRules taken(setup);
+    lookedAt(taken);
+    clampAt(taken, 500, 0x5);
+    taken.worldParts(1, 0, 1500);   // the part is taken out
+    clampAt(taken, 2000, 0);
+    EXPECT_FALSE(broke(taken, CycleRule::PartGuarded)) << "nothing left to guard";
+
+    CycleRules paused(setup);
+    lookedAt(paused);
+    paused.worldPause(true, 150);
+    paused.stopped(150);
+    clampAt(paused, 2000, 0);
+    EXPECT_TRUE(broke(paused, CycleRule::PartGuarded)) << "a pause of the program's own drops nothing";
+
+    // The stores: one NG cycle in the statistics and in gSync*, but none in a camera's count.
+    CycleRules stores(setup);
+    view = CycleView();
+    view.ngCycles = view.statsNgCycles = view.statsCycles = 1;
+    stores.delivered({}, view);
+    EXPECT_TRUE(broke(stores, CycleRule::StoresAgree)) << "an NG cycle no camera counts";
+    CycleRules steps(setup);
+    view = CycleView();
+    view.ngSteps = 1;
+    view.failSteps[0] = view.allSteps[0] = 1;
+    steps.quiescent(view, true, QString(), true);
+    EXPECT_TRUE(broke(steps, CycleRule::StoresAgree)) << "an NG step in no NG cycle";
+    view.ngCycles = view.statsNgCycles = view.statsCycles = view.failCycles[0] = view.allCycles[0] = 1;
+    view.statsCameraNgCycles[0] = 1;
+    CycleRules agreeing(setup);
+    agreeing.quiescent(view, true, QString(), true);
+    EXPECT_FALSE(broke(agreeing, CycleRule::StoresAgree));
+}
+
 // Setups the cycle has always handled: the rules hold on them, old cycle or new.
 TEST(CycleRules, PlainMouldsKeepEveryRule)
 {

@@ -35,6 +35,7 @@ FAULTS=(
   "10: the clearing input's release lifts what came after its signal@src/app/detectioncycle.cpp@s/clearAlarm(AlarmClearMethod::DontDetect, m_clearSignalMs);/clearAlarm(AlarmClearMethod::DontDetect);/"
   "11: an uninspected mould is not counted@src/app/detectioncycle.cpp@s/^    countUninspected(detection, false);/    ;/"
   "12: the door that skips a product NG lifts what came after it opened@src/app/detectioncycle.cpp@s/releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, kMouldDetection);/releaseAndRecheck(AlarmClearMethod::SwitchToMould, kNow, kMouldDetection);/"
+  "14: a stop forgets the cameras a pending Re-detect was to see@src/app/detectioncycle.cpp@/^void DetectionCycle::cancelCountdowns/,/^}/ s/m_steps\[d\].ngCameras |= std::exchange(m_steps\[d\].heldCameras, 0u);/std::exchange(m_steps[d].heldCameras, 0u);/"
   "13: an NG handed to another detection's check keeps that detection's time@src/app/detectioncycle.cpp@/check.ngAt = qMax(check.ngAt, step.ngAt);/d"
 )
 
