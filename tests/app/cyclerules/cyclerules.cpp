@@ -489,6 +489,7 @@ void CycleRules::look(int detection, qint64 riseMs, qint64 visibleMs, bool certa
     for (const Look& other : m_looks)
         busy = busy || (other.detection == detection && other.due > visibleMs);
     l.earliest = (busy ? visibleMs : visibleMs + delay) - kGraceMs;
+    l.busy = busy;
     // Mode 0 has a product and a mould detection only.
     // An uncertain look is kept for the busy detection only.
     l.certain = certain && !(m_setup.trigMode == 0 && detection > 1);
@@ -561,6 +562,8 @@ void CycleRules::checkGuarded(const CycleView& view)
         for (const auto& [from, to] : m_pauses)
             if (to < 0 || to >= l.rise)
                 context += QStringLiteral(" [paused] (the program paused detection at t=%1 ms)").arg(from);
+        if (l.busy)
+            context += QStringLiteral(" [busy] (it came while an earlier look of the detection was under way)");
         if (std::any_of(m_answeredAt.begin(), m_answeredAt.end(), [&l](qint64 at) { return at >= l.rise; }))
             context += QStringLiteral(" [answered] (a check under way answered a look)");
         for (int other = 0; other < m_setup.cameras && other < 8; ++other)

@@ -346,6 +346,7 @@ private:
         qint64 due = 0;
         qint64 span = 0;   // from its edge's visibility to `due`
         bool certain = true;
+        bool busy = false;
         bool resolved = false;   // once due: the cameras that saw a part throughout since the frame
         unsigned cameras = 0;
     };
