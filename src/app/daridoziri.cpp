@@ -524,7 +524,8 @@ void DaRiDoziri::restartProgram()
     FLushAll();
     ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
                                           QCoreApplication::arguments().mid(1), QDir::currentPath());
-    QCoreApplication::quit();
+    // Queued: a quit before the event loop runs (a reboot at start-up) would be lost.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void DaRiDoziri::powerOff()
