@@ -391,7 +391,8 @@ TEST(CycleRules, SeedsOfKnownFaultsKeepEveryRuleOnceMended)
                                                          : QString::fromLatin1(ruleName(outcome.failures.front().rule)));
             continue;
         }
-        EXPECT_EQ(outcome.failedRules, 0u) << seq.describe().toStdString() << "\n" << outcome.describe().toStdString();
+        // Other faults not yet mended may still show in it.
+        EXPECT_EQ(unexplained(seq, outcome), 0u) << seq.describe().toStdString() << "\n" << outcome.describe().toStdString();
     }
     if (!waiting.isEmpty())
         GTEST_SKIP() << "known faults not yet mended on this branch:\n" << waiting.join('\n').toStdString();
