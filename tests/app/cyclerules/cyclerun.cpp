@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <type_traits>
 
 namespace {
 constexpr int kStoppedRunState = 3;
@@ -45,6 +46,53 @@ private:
     QtMessageHandler m_previous;
 };
 
+// The program's own pause and the operator's stop, by the cycle's own calls where it has them
+// (a pause that holds the countdowns; a stop that holds a mould still counting down).
+template <typename Cycle>
+auto pauseCycle(Cycle& cycle, bool paused, int) -> decltype(cycle.setPaused(paused), void())
+{
+    cycle.setPaused(paused);
+}
+template <typename Cycle>
+void pauseCycle(Cycle& cycle, bool paused, long)
+{
+    if (paused)
+        cycle.stop();
+    else
+        cycle.start();
+}
+template <typename Cycle, typename = void>
+struct HoldsWhilePaused : std::false_type
+{
+};
+template <typename Cycle>
+struct HoldsWhilePaused<Cycle, decltype(std::declval<Cycle&>().setPaused(true), void())> : std::true_type
+{
+};
+template <typename Cycle>
+auto stopCycle(Cycle& cycle, int) -> decltype(cycle.stopDetection(), void())
+{
+    cycle.stopDetection();
+}
+template <typename Cycle>
+void stopCycle(Cycle& cycle, long)
+{
+    cycle.stop();
+}
+
+// What a new process raises again of the alarm the old one kept, where the cycle keeps it.
+template <typename Cycle>
+auto keptAlarm(Cycle& cycle, int) -> decltype(cycle.raiseStandingAlarm(cycle.standingAlarm()),
+                                              std::function<void(Cycle&)>())
+{
+    return [state = cycle.standingAlarm()](Cycle& fresh) { fresh.raiseStandingAlarm(state); };
+}
+template <typename Cycle>
+std::function<void(Cycle&)> keptAlarm(Cycle&, long)
+{
+    return {};
+}
+
 struct Action
 {
     enum Kind { Steady, Level, Apply, Confirm };
@@ -71,6 +119,9 @@ private:
     void setLevel(int input, bool high, qint64 seenAtMs);
     void apply(const CycleEvent& event);
     void steady(int input, qint64 rise);
+    void makeCycle();
+    // The program ends and starts again (a language change, a signal): a new cycle on the same board.
+    void restart();
     void moveTo(qint64 atMs);
     bool nearRunChange(qint64 from, qint64 to) const;
     void endStall();
@@ -179,10 +230,6 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     gPicNumNG = 5;
     gPicNumOK = 0;
     m_win.runState = kRunRunning;
-    m_cycle = std::make_unique<DetectionCycle>(&m_win, &m_io);
-    m_win.cycle = m_cycle.get();
-    m_cycle->setCheckThreads(1);
-    QVector<DetectionUnit*> units;
     for (int c = 0; c < s.cameras; ++c) {
         m_units.push_back(std::make_unique<FakeUnit>(c));
         m_world[c].push_back({m_base, sequence.initialNg[size_t(c)]});
@@ -200,21 +247,8 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
             m_pendingAt.push_back(m_log.lines.size());
             return ok;
         };
-        units << m_units.back().get();
     }
-    m_cycle->setUnits(units);
-    QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleStarted, [this] {
-        m_pending.emplace_back(CycleNote::Started);
-        m_pendingAt.push_back(m_log.lines.size());
-    });
-    QObject::connect(m_cycle.get(), &DetectionCycle::sigAlarmReleased, [this](const QList<int>&, int method) {
-        CycleNote note(CycleNote::Released);
-        note.method = method;
-        note.detection = qBound(0, m_win.checkDetect, kMaxDetections - 1);
-        note.byOperator = m_operatorActs;
-        m_pending.push_back(note);
-        m_pendingAt.push_back(m_log.lines.size());
-    });
+    makeCycle();
     QObject::connect(&m_win, &MainWindowBase::sendRecord, [this](int, int, QList<bool> cameraOK, bool closes) {
         for (int i = 0; i < cameraOK.size() && i < 8; ++i)
             if (!cameraOK.at(i))
@@ -229,20 +263,70 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_statsStepNg = false;
         m_statsStepCameraNg = 0;
     });
+    for (const CycleEvent& e : sequence.events)
+        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Pause
+            || e.kind == CycleEvent::Resume || e.kind == CycleEvent::Restart)
+            m_runChanges.push_back(m_base + e.atMs);
+    m_clock->setAfterDelivery([this] {
+        m_timersRanAt = m_clock->now();
+        deliver();
+    });
+}
+
+void SequenceRun::makeCycle()
+{
+    m_cycle = std::make_unique<DetectionCycle>(&m_win, &m_io);
+    m_win.cycle = m_cycle.get();
+    m_cycle->setCheckThreads(1);
+    QVector<DetectionUnit*> units;
+    for (const auto& unit : m_units)
+        units << unit.get();
+    m_cycle->setUnits(units);
+    QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleStarted, [this] {
+        m_pending.emplace_back(CycleNote::Started);
+        m_pendingAt.push_back(m_log.lines.size());
+    });
+    QObject::connect(m_cycle.get(), &DetectionCycle::sigAlarmReleased, [this](const QList<int>&, int method) {
+        CycleNote note(CycleNote::Released);
+        note.method = method;
+        note.detection = qBound(0, m_win.checkDetect, kMaxDetections - 1);
+        note.byOperator = m_operatorActs;
+        m_pending.push_back(note);
+        m_pendingAt.push_back(m_log.lines.size());
+    });
     QObject::connect(m_cycle.get(), &DetectionCycle::sigCycleFinished, [this](bool ng) {
         CycleNote note(CycleNote::Finished);
         note.ok = !ng;
         m_pending.push_back(note);
         m_pendingAt.push_back(m_log.lines.size());
     });
-    for (const CycleEvent& e : sequence.events)
-        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Pause
-            || e.kind == CycleEvent::Resume)
-            m_runChanges.push_back(m_base + e.atMs);
-    m_clock->setAfterDelivery([this] {
-        m_timersRanAt = m_clock->now();
-        deliver();
-    });
+}
+
+void SequenceRun::restart()
+{
+    // Only a cycle at rest: what a restart does to a countdown is a stop's.
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_cycle->isBusy(d) || m_win.recheckMade[d] != 0)
+            return;
+    if (!m_running || m_paused || m_boxTap >= 0 || m_win.recheckActive)
+        return;
+    const qint64 now = m_clock->now();
+    const std::function<void(DetectionCycle&)> raise = keptAlarm(*m_cycle, 0);
+    // To the world a restart is a pause of the program's own: it drops no mould.
+    m_rules.worldPause(true, now - m_base);
+    m_rules.stopped(now - m_base);
+    m_cycle->stop();
+    m_cycle.reset();
+    // A new process: the outputs as at start, the page live.
+    for (int output = 0; output < ControlPort::kOutputCount; ++output)
+        m_io.IOSetOut(output, 0);
+    m_win.pageState = kPageLive;
+    makeCycle();
+    if (raise)
+        raise(*m_cycle);
+    m_cycle->start();
+    m_rules.started(now - m_base);
+    m_rules.worldPause(false, now - m_base);
 }
 
 SequenceRun::~SequenceRun()
@@ -424,13 +508,19 @@ void SequenceRun::apply(const CycleEvent& e)
             m_rules.worldParts(e.arg, e.ngMask, now - m_base);
         }
         break;
+    case CycleEvent::Restart:
+        restart();
+        break;
     case CycleEvent::Pause:
         // Detection paused by the program (an editor, the learning): the run state stays.
         if (!m_running || m_paused)
             return;
         m_paused = true;
         m_rules.worldPause(true, now - m_base);
-        m_cycle->stop();
+        pauseCycle(*m_cycle, true, 0);
+        // A pause that holds everything is nothing to the cycle's rules; one that stops is a stop.
+        if (HoldsWhilePaused<DetectionCycle>::value)
+            break;
         m_rules.stopped((m_catchingUp ? m_timersRanAt : now) - m_base);
         m_running = false;
         m_runHistory.emplace_back(m_base + e.atMs, false);
@@ -439,15 +529,17 @@ void SequenceRun::apply(const CycleEvent& e)
         if (!m_paused)
             return;
         m_paused = false;
-        m_cycle->start();
-        m_rules.started(now - m_base);
+        pauseCycle(*m_cycle, false, 0);
+        if (!HoldsWhilePaused<DetectionCycle>::value) {
+            m_rules.started(now - m_base);
+            m_running = true;
+            m_runHistory.emplace_back(m_base + e.atMs, true);
+        }
         m_rules.worldPause(false, now - m_base);
-        m_running = true;
-        m_runHistory.emplace_back(m_base + e.atMs, true);
         break;
     case CycleEvent::Stop:
         m_win.runState = kStoppedRunState;
-        m_cycle->stop();
+        stopCycle(*m_cycle, 0);
         m_rules.stopped((m_catchingUp ? m_timersRanAt : now) - m_base);
         m_running = false;
         m_runHistory.emplace_back(m_base + e.atMs, false);
@@ -724,6 +816,7 @@ QString CycleEvent::describe() const
     case Start: return at + QStringLiteral("detection started");
     case Pause: return at + QStringLiteral("the program pauses detection (an editor, the learning)");
     case Resume: return at + QStringLiteral("the program lets detection run again");
+    case Restart: return at + QStringLiteral("the program restarts (when no detection is under way)");
     }
     return at;
 }
@@ -903,6 +996,8 @@ CycleSequence randomSequence(quint64 seed)
             }
         }
     }
+    if (chanceWorld(0.1))
+        seq.events.push_back(CycleEvent{CycleEvent::Restart, pickWorld(0, int(t) + 500)});
     std::stable_sort(seq.events.begin(), seq.events.end(),
                      [](const CycleEvent& a, const CycleEvent& b) { return a.atMs < b.atMs; });
     return seq;

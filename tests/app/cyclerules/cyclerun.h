@@ -11,7 +11,7 @@
 struct CycleEvent
 {
     // Pause and Resume: the program's own (an editor, the learning); Stop and Start: the operator's.
-    enum Kind { Pulse, Redetect, Release, CameraLost, CameraBack, Verdict, Stall, Stop, Start, Pause, Resume };
+    enum Kind { Pulse, Redetect, Release, CameraLost, CameraBack, Verdict, Stall, Stop, Start, Pause, Resume, Restart };
     Kind kind;
     qint64 atMs;
     int arg = 0;           // input, detection or camera
