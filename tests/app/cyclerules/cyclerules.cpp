@@ -1151,6 +1151,9 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
         if (m_preCutHold)
             need |= kClampBit;
     }
+    if (view.bookHeld > 0 && (unsigned(view.bookHeld) & ~view.outputs))
+        fail(CycleRule::NgHolds, now,
+             QStringLiteral("the alarm book holds %1, which is off").arg(outputsText(unsigned(view.bookHeld) & ~view.outputs)));
     const unsigned missing = need & ~view.outputs;
     if (missing) {
         QString cause;

@@ -119,6 +119,8 @@ struct CycleView
     int ngRecords = 0;
     // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
+    // The outputs the cycle's alarm book holds (-1: it has none): each is applied.
+    qint64 bookHeld = -1;
     // The GUI thread's last stall ended then (now while it lasts): its timers ran late.
     qint64 stallEndMs = -1000000;
 };

@@ -5,6 +5,9 @@
 // the rules it broke.
 #include "cyclerun.h"
 
+#if __has_include("alarmbook.h")
+#include "alarmbook.h"
+#endif
 #include "alarmclearmethod.h"
 #include "clock.h"
 #include "testrunner.h"
@@ -17,8 +20,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 
 namespace {
@@ -425,6 +430,71 @@ TEST(CycleRules, SeedsOfKnownFaultsKeepEveryRuleOnceMended)
     if (!waiting.isEmpty())
         GTEST_SKIP() << "known faults not yet mended on this branch:\n" << waiting.join('\n').toStdString();
 }
+
+#if __has_include("alarmbook.h")
+// The alarm book driven alone by random events: the outputs its answers switch are always
+// the outputs it holds, an NG holds its outputs, a release of everything leaves none standing.
+TEST(AlarmBookDriven, TheOutputsItsAnswersSwitchAreTheOutputsItHolds)
+{
+    for (unsigned seed = 1; seed <= 2000; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+        AlarmBook book;
+        unsigned applied = 0;
+        std::int64_t now = 0;
+        const auto apply = [&applied](const AlarmBook::Change& change) {
+            applied = (applied | change.on) & ~change.off;
+        };
+        for (int step = 0; step < 40; ++step) {
+            now += pick(0, 50);
+            const int d = pick(0, 3);
+            const unsigned cameras = unsigned(pick(0, 3));
+            const unsigned raised = unsigned(pick(0, 7));
+            QString what;
+            switch (pick(0, 8)) {
+            case 0:
+            case 1:
+                apply(book.ng(d, 0x3, cameras | 1u, raised, now));
+                what = QStringLiteral("NG of detection %1, outputs %2").arg(d).arg(raised);
+                EXPECT_EQ(book.held() & raised, raised) << what.toStdString();
+                break;
+            case 2:
+                apply(book.uninspected(d, 0x3, raised, now));
+                what = QStringLiteral("uninspected %1").arg(d);
+                break;
+            case 3:
+                apply(book.ok(d, pick(0, 1) == 1));
+                what = QStringLiteral("OK of %1").arg(d);
+                break;
+            case 4: {
+                static const int kHands[] = {AlarmBook::kEachOwnCheck, AlarmBook::kReleaseNow, 1, 3};
+                apply(book.lift(now - pick(0, 100), kHands[pick(0, 3)]));
+                what = QStringLiteral("a lift");
+                break;
+            }
+            case 5:
+                apply(book.closeCycle());
+                what = QStringLiteral("the cycle's close");
+                break;
+            case 6:
+                book.restore(d);
+                what = QStringLiteral("restore %1").arg(d);
+                break;
+            case 7:
+                book.holdUnchecked(d, cameras);
+                what = QStringLiteral("cameras %1 unchecked in %2").arg(cameras).arg(d);
+                break;
+            default:
+                apply(book.lift(AlarmBook::kAll, AlarmBook::kReleaseNow));
+                what = QStringLiteral("everything released");
+                EXPECT_FALSE(book.stands()) << "seed " << seed;
+                break;
+            }
+            ASSERT_EQ(applied, book.held()) << "seed " << seed << " step " << step << ": " << what.toStdString();
+        }
+    }
+}
+#endif
 
 quint64 firstSeed()
 {

@@ -80,6 +80,18 @@ void stopCycle(Cycle& cycle, long)
     cycle.stop();
 }
 
+// The outputs the cycle's alarm book holds, where it has one (-1: none).
+template <typename Cycle>
+auto bookHeld(const Cycle& cycle, int) -> decltype(qint64(cycle.alarmBook().held()))
+{
+    return qint64(cycle.alarmBook().held());
+}
+template <typename Cycle>
+qint64 bookHeld(const Cycle&, long)
+{
+    return -1;
+}
+
 // What a new process raises again of the alarm the old one kept, where the cycle keeps it.
 template <typename Cycle>
 auto keptAlarm(Cycle& cycle, int) -> decltype(cycle.raiseStandingAlarm(cycle.standingAlarm()),
@@ -380,6 +392,7 @@ CycleView SequenceRun::view() const
     v.catchingUp = m_catchingUp || m_stallUntil >= 0;
     v.stallEndMs = (m_stallUntil >= 0 ? m_clock->now() : m_lastStallEnd) - m_base;
     v.preCut = m_cycle->isPreCut();
+    v.bookHeld = bookHeld(*m_cycle, 0);
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
     v.openSerial = m_cycle->openCycleSerial();
