@@ -11,8 +11,11 @@
 
 // The detection cycle's safety rules, written as checks on what the cycle does
 // (outputs, log lines, signals, counters, its public state) and kept against a
-// model of what the setup and the events ask for. The harness (cyclerun.h)
-// feeds the model; check() runs after every event and timer delivery.
+// model of what the setup and the events ask for. Rules 8 and 9 judge by the
+// world instead (what each camera would see, the looks the machine and the
+// operator ask for, the stores of the counts), whatever the cycle chose to
+// check. The harness (cyclerun.h) feeds the model; the rules are checked after
+// every event and timer delivery.
 
 // Each rule by its name; a failure names the rule it broke.
 enum class CycleRule {
