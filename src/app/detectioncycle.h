@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarmbook.h"
 #include "alarmclearmethod.h"
 #include "machinecycle.h"
 
@@ -101,8 +102,10 @@ public:
     QTimer* runTimer() const { return m_runTimer; }
     QTimer* delayTimer(int detection) const { return m_delayTimer[detection]; }
     // Outputs held by the NG alarm (bit n = output n).
-    unsigned heldOutputs() const { return m_alarmOutputs; }
-    bool isAlarmed() const { return m_alarmOutputs != 0; }
+    unsigned heldOutputs() const { return m_book.held(); }
+    bool isAlarmed() const { return heldOutputs() != 0; }
+    // Who holds which output, for those who check the cycle's outputs against it.
+    const AlarmBook& alarmBook() const { return m_book; }
     // An NG stands that no release has lifted yet (outputs kept for a Re-detect's decision aside).
     bool alarmStands() const;
     // The clamp is interlocked ahead of the last detection's check.
@@ -174,7 +177,7 @@ private:
     // The clearing input's release, reInspectionDelay after its signal.
     void clearByInput();
     // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
-    // (kEachOwnCheck: each lifted detection's own) or are released (kReleaseNow).
+    // (AlarmBook::kEachOwnCheck: each lifted detection's own) or are released (AlarmBook::kReleaseNow).
     QVector<int> liftAlarms(qint64 cutoff, int handTo);
     // The alarm's lamp, page and report once a release has lifted what it could.
     void announceRelease(int method);
@@ -227,10 +230,12 @@ private:
     bool holdUncheckedNg(int detection);
     // Switches the outputs of an NG; returns every output it switched on.
     unsigned driveNgOutputs(int detection);
-    unsigned raiseOutputs(int detection, unsigned wanted);
+    // Of the wanted outputs, those the alarm holds (the others pulse and end on their own).
+    unsigned holdingOutputs(unsigned wanted) const;
+    // Pulses the wanted outputs that pulse and switches on what the book holds.
+    void raiseOutputs(unsigned wanted, const AlarmBook::Change& change);
     // The OK of a detection: releases what it held, at once or at its cycle's close.
     void releaseDetection(int detection);
-    void recomputeAlarmOutputs();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
@@ -268,15 +273,13 @@ private:
     MachineCycle m_carry;
     int m_serial = 0;
     int m_uninspected = 0;
-    // Outputs an OK has released that stay on until the open cycle closes.
-    unsigned m_releaseAtClose = 0;
+    AlarmBook m_book;
     std::array<QTimer*, kMaxDetections> m_delayTimer = {};
     std::array<float, kMaxDetections> m_countdown = {};
     bool m_started = false;
     bool m_lost = false;
     int m_pass = 0;
     bool m_heartbeat = false;
-    unsigned m_alarmOutputs = 0;
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
