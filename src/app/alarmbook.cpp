@@ -27,16 +27,35 @@ bool AlarmBook::anyHolds() const
     return false;
 }
 
-bool AlarmBook::ngStoodAt(int detection, std::int64_t atMs) const
+bool AlarmBook::ngStoodBefore(int detection, std::int64_t atMs) const
 {
     const Entry& e = entry(detection);
-    return e.ngCameras && e.ngAt <= atMs;
+    return e.ngCameras && e.ngAt < atMs;
 }
 
-void AlarmBook::keep(Entry& e)
+std::vector<AlarmBook::Lift> AlarmBook::liftable(std::int64_t signalMs) const
 {
+    std::vector<Lift> lifts;
+    for (int d = 0; d < kDetections; ++d) {
+        const Entry& e = m_entries[d];
+        // An NG decided at or after the release's signal was not what the release was for.
+        if (e.holds() && e.ngAt < signalMs)
+            lifts.push_back(Lift{d, e.ngCameras | e.keptCameras});
+    }
+    return lifts;
+}
+
+bool AlarmBook::keep(Entry& e)
+{
+    const bool kept = e.keptOutputs || e.keptCameras;
     e.outputs |= std::exchange(e.keptOutputs, 0u);
     e.ngCameras |= std::exchange(e.keptCameras, 0u);
+    return kept;
+}
+
+bool AlarmBook::restore(int detection)
+{
+    return keep(at(detection));
 }
 
 unsigned AlarmBook::holdUnchecked(int detection, unsigned checkedCameras)
@@ -88,11 +107,10 @@ AlarmBook::Change AlarmBook::ok(int detection, bool cycleUndecided)
 AlarmBook::Change AlarmBook::lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted)
 {
     unsigned released = 0;
-    for (int d = 0; d < kDetections; ++d) {
-        Entry& e = m_entries[d];
-        // An NG decided after the release's signal was not what the release was for.
-        if (!e.holds() || e.ngAt > signalMs)
-            continue;
+    const std::vector<Lift> lifts = liftable(signalMs);
+    for (const Lift& lift : lifts) {
+        Entry& e = m_entries[lift.detection];
+        // With what an earlier lift handed to this detection's check.
         const unsigned outputs = e.outputs | e.keptOutputs;
         const unsigned cameras = e.ngCameras | e.keptCameras;
         const std::int64_t ngAt = e.ngAt;
@@ -100,18 +118,18 @@ AlarmBook::Change AlarmBook::lift(std::int64_t signalMs, int handTo, std::vector
         e.outputs = 0;
         e.keptOutputs = 0;
         e.keptCameras = 0;
-        if (lifted)
-            lifted->push_back(Lift{d, cameras});
         if (handTo == kReleaseNow) {
             released |= outputs;
             continue;
         }
-        Entry& check = at(handTo == kEachOwnCheck ? d : handTo);
+        Entry& check = at(handTo == kEachOwnCheck ? lift.detection : handTo);
         check.keptOutputs |= outputs;
         check.keptCameras |= cameras;
         // A later release signalled before the latest NG handed over does not lift it.
         check.ngAt = std::max(check.ngAt, ngAt);
     }
+    if (lifted)
+        *lifted = lifts;
     // What OKs left on for the cycle's close goes with the last alarm lifted.
     if (!anyHolds())
         released |= std::exchange(m_atClose, 0u);
@@ -123,10 +141,12 @@ AlarmBook::Change AlarmBook::closeCycle()
     return release(std::exchange(m_atClose, 0u));
 }
 
-void AlarmBook::stop()
+bool AlarmBook::stop()
 {
+    bool kept = false;
     for (Entry& e : m_entries)
-        keep(e);
+        kept = keep(e) || kept;
+    return kept;
 }
 
 AlarmBook::Change AlarmBook::endPreCut(bool ng, unsigned output, unsigned stoppers)

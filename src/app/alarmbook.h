@@ -51,8 +51,11 @@ public:
     // An NG stands that no release has lifted (kept outputs aside).
     bool stands() const;
     bool holds(int detection) const { return entry(detection).holds(); }
-    // The detection's NG stands and had been decided by atMs.
-    bool ngStoodAt(int detection, std::int64_t atMs) const;
+    // The detection's NG stands and was decided before atMs (one of the same
+    // millisecond may have come after the signal: it stands).
+    bool ngStoodBefore(int detection, std::int64_t atMs) const;
+    // What a release signalled at signalMs would lift.
+    std::vector<Lift> liftable(std::int64_t signalMs) const;
     unsigned waitingForClose() const { return m_atClose; }
 
     // A check that could not look at some cameras: those whose NG stands or is kept
@@ -71,8 +74,11 @@ public:
     Change lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted = nullptr);
     // The cycle has closed: what waited for it is released.
     Change closeCycle();
-    // Detection stopped: no check will come, what was kept for one is an alarm again.
-    void stop();
+    // No check will come for the detection: what was kept for one is its alarm again.
+    // True when something was kept.
+    bool restore(int detection);
+    // Detection stopped: restores every detection. True when something was kept.
+    bool stop();
     // The pre-cut's output at the cycle's close: kept by each detection of stoppers
     // whose NG stands when the cycle closed NG, released otherwise.
     Change endPreCut(bool ng, unsigned output, unsigned stoppers);
@@ -80,8 +86,8 @@ public:
 private:
     static int index(int detection) { return detection >= 0 && detection < kDetections ? detection : 0; }
     Entry& at(int detection) { return m_entries[index(detection)]; }
-    // What was kept for the detection's check becomes its own alarm.
-    void keep(Entry& entry);
+    // What was kept for the detection's check becomes its own alarm; true when anything was.
+    static bool keep(Entry& entry);
     bool anyHolds() const;
     Change release(unsigned outputs) const { return Change{0, outputs & ~held()}; }
 

@@ -322,7 +322,7 @@ bool DetectionCycle::isMouldDetection(int detection) const
 bool DetectionCycle::holdsProductNg(qint64 atMs) const
 {
     for (int d = 0; d < kMaxDetections; ++d)
-        if (isProductDetection(d) && m_book.ngStoodAt(d, atMs))
+        if (isProductDetection(d) && m_book.ngStoodBefore(d, atMs))
             return true;
     return false;
 }
@@ -486,12 +486,7 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
     raiseOutputs(wanted, m_book.uninspected(detection, allUnitsMask(), holdingOutputs(wanted), MonotonicClock::ms()));
-    if (m_alarmCameras.isEmpty())
-        emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
-    for (const DetectionUnit* unit : qAsConst(m_units))
-        if (!m_alarmCameras.contains(unit->cameraIndex()))
-            m_alarmCameras << unit->cameraIndex();
-    showNgResult();
+    raiseAlarm(detection, allUnitsMask());
     m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
     m_win->update();
 }
@@ -743,8 +738,10 @@ void DetectionCycle::cancelCountdowns()
         m_steps[d].phase = Phase::Idle;
         m_steps[d].cycle = 0;
     }
-    // A Re-detect that will not come decides nothing: what it kept on stays an alarm.
-    m_book.stop();
+    // A Re-detect that will not come decides nothing: what it kept on stays an alarm, shown as one.
+    const bool kept = m_book.stop();
+    for (int d = 0; kept && d < kMaxDetections; ++d)
+        raiseAlarm(d, m_book.entry(d).ngCameras);
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
@@ -1142,14 +1139,40 @@ bool DetectionCycle::alarmStands() const
     return m_book.stands();
 }
 
-QVector<int> DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+DetectionCycle::Lifted DetectionCycle::camerasOf(const std::vector<AlarmBook::Lift>& lifts) const
+{
+    Lifted lifted;
+    for (const AlarmBook::Lift& lift : lifts) {
+        QList<int>& cameras = lifted[lift.detection];
+        for (int i = 0; i < m_units.size(); ++i)
+            if (lift.cameras & (1u << i))
+                cameras << m_units.at(i)->cameraIndex();
+    }
+    return lifted;
+}
+
+DetectionCycle::Lifted DetectionCycle::liftable(qint64 signalMs) const
+{
+    return camerasOf(m_book.liftable(signalMs == kNow ? AlarmBook::kAll : signalMs));
+}
+
+DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
 {
     std::vector<AlarmBook::Lift> lifts;
-    releaseOutputs(m_book.lift(cutoff, handTo, &lifts).off);
-    QVector<int> lifted;
-    for (const AlarmBook::Lift& lift : lifts)
-        lifted << lift.detection;
-    return lifted;
+    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts).off);
+    return camerasOf(lifts);
+}
+
+void DetectionCycle::raiseAlarm(int detection, unsigned cameras)
+{
+    if (!cameras)
+        return;
+    if (m_alarmCameras.isEmpty())
+        emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
+    for (int i = 0; i < m_units.size(); ++i)
+        if ((cameras & (1u << i)) && !m_alarmCameras.contains(m_units.at(i)->cameraIndex()))
+            m_alarmCameras << m_units.at(i)->cameraIndex();
+    showNgResult();
 }
 
 void DetectionCycle::announceRelease(int method)
@@ -1179,25 +1202,28 @@ void DetectionCycle::announceRelease(int method)
         emit sigAlarmReleased(released, method);
 }
 
-void DetectionCycle::clearAlarm(int method, qint64 signalMs)
+DetectionCycle::Lifted DetectionCycle::clearAlarm(int method, qint64 signalMs)
 {
-    liftAlarms(signalMs == kNow ? MonotonicClock::ms() : signalMs, AlarmBook::kReleaseNow);
+    const Lifted lifted = liftAlarms(signalMs, AlarmBook::kReleaseNow);
     announceRelease(method);
+    return lifted;
 }
 
-QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection)
+QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection, Lifted* lifted)
 {
-    const qint64 cutoff = signalMs == kNow ? MonotonicClock::ms() : signalMs;
     const bool one = validDetection(detection);
-    const QVector<int> lifted = liftAlarms(cutoff, one ? detection : AlarmBook::kEachOwnCheck);
+    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck);
     announceRelease(method);
-    if (one) {
-        redetect(detection);
-    } else {
-        for (int d : lifted)
-            redetect(d);
-    }
-    return lifted;
+    const QVector<int> checks = one ? QVector<int>{detection} : lifts.keys().toVector();
+    for (int d : checks)
+        redetect(d);
+    // A check that did not start decides nothing: what was kept for it is its alarm again.
+    for (int d : checks)
+        if (!isBusy(d) && m_book.restore(d))
+            raiseAlarm(d, m_book.entry(d).ngCameras);
+    if (lifted)
+        *lifted = lifts;
+    return lifts.keys().toVector();
 }
 
 void DetectionCycle::countStep(MachineCycle& cycle)

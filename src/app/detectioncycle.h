@@ -79,6 +79,8 @@ public:
     static constexpr int kTimingReportPasses = 200;
     // A release's signal time meaning "now" (monotonic times may be below 0 in a test's clock).
     static constexpr qint64 kNow = std::numeric_limits<qint64>::min();
+    // The detections whose NG a release lifted, each with the cameras (indexes) it stood on.
+    using Lifted = QMap<int, QList<int>>;
 
     DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
     ~DetectionCycle() override;
@@ -125,14 +127,17 @@ public:
     void runDetection(int detection);
     // The decision of one detection step: results of every unit.
     void CheckNG(bool ng);
-    // Lifts the NG alarms that stood at signalMs (monotonic ms): their held
-    // outputs, and once none stands the NG lamp and the alarm page.
-    // method: how it was released (AlarmClearMethod).
-    void clearAlarm(int method = AlarmClearMethod::DontDetect, qint64 signalMs = kNow);
+    // Lifts the NG alarms decided before signalMs (monotonic ms; one of the signal's own
+    // millisecond stands): their held outputs, and once none stands the NG lamp and the
+    // alarm page. method: how it was released (AlarmClearMethod). Returns what it lifted.
+    Lifted clearAlarm(int method = AlarmClearMethod::DontDetect, qint64 signalMs = kNow);
+    // What a release signalled at signalMs would lift.
+    Lifted liftable(qint64 signalMs) const;
     // A release with Re-detect: lifts as clearAlarm does and checks again each detection
     // whose NG it lifted (or `detection` only, which then decides all it lifted). The
-    // lifted outputs stay on until that check decides. Returns the detections it lifted.
-    QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1);
+    // lifted outputs stay on until that check decides; a check that does not start leaves
+    // them its alarm. Returns the detections it lifted (and *lifted what clearAlarm returns).
+    QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1, Lifted* lifted = nullptr);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
     // Whether a detection is counting down, checking or waiting for its recheck.
@@ -178,7 +183,10 @@ private:
     void clearByInput();
     // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
     // (AlarmBook::kEachOwnCheck: each lifted detection's own) or are released (AlarmBook::kReleaseNow).
-    QVector<int> liftAlarms(qint64 cutoff, int handTo);
+    Lifted liftAlarms(qint64 cutoff, int handTo);
+    Lifted camerasOf(const std::vector<AlarmBook::Lift>& lifts) const;
+    // The alarm of the detection's NG on these cameras (unit bits): lamp, page, alarm cameras.
+    void raiseAlarm(int detection, unsigned cameras);
     // The alarm's lamp, page and report once a release has lifted what it could.
     void announceRelease(int method);
     // In the modes of product and mould detections (even and odd indexes).

@@ -99,10 +99,10 @@ void CycleTest::releaseInputs()
     QMetaObject::invokeMethod(io.get(), "SlotIOChange", Qt::DirectConnection, Q_ARG(int, 0));
 }
 
-void CycleTest::reportInputs(int word, qint64 seenAtMs)
+void CycleTest::reportInputs(int word, qint64 seenAtMs, qint64 lastReadMs)
 {
     QMetaObject::invokeMethod(io.get(), "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word),
-                              Q_ARG(qint64, seenAtMs));
+                              Q_ARG(qint64, seenAtMs), Q_ARG(qint64, lastReadMs));
 }
 
 void CycleTest::twoStages(int secondInput)
