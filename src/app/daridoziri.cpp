@@ -844,8 +844,8 @@ void DaRiDoziri::SlotReturn()
     const qint64 tapMs = MonotonicClock::ms() + 1;
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
-        const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
-                               && gpWPara->trigMode != kAllGroupsTrigMode;
+        const int mould = m_cycle ? m_cycle->mouldDetection() : -1;
+        const bool withMould = mould >= 0 && group != mould;
         const int method = AlarmClearBox::choose(this, withMould);
         // Teaching may need the password, as the settings ask.
         const bool guarded = gpWPara
@@ -885,7 +885,7 @@ void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
         if (m_cycle->releaseAndRecheck(method, tapMs).isEmpty())
             m_cycle->redetect(group);
     } else if (method == AlarmClearMethod::SwitchToMould) {
-        m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);
+        m_cycle->releaseAndRecheck(method, tapMs, m_cycle->mouldDetection());
     } else {
         m_cycle->clearAlarm(method, tapMs);
     }

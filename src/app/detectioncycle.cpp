@@ -29,7 +29,6 @@ namespace {
 constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
-constexpr int kMouldDetection = 1;
 static_assert(AlarmBook::kDetections == kMaxDetections, "the alarm book keeps every detection");
 
 unsigned unitMask(const QVector<bool>& flags, bool value)
@@ -224,9 +223,9 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
 {
     const bool running = m_win->runState == kRunRunning && gpWPara;
     const bool door = input == kSafetyDoorInput && gpWPara;
-    if (door && running && gpWPara->prodNgSkipRecheck && holdsProductNg(roseMs)) {
+    if (door && running && gpWPara->prodNgSkipRecheck && mouldDetection() >= 0 && holdsProductNg(roseMs)) {
         // The product taken out at the door: its alarm is skipped and the cavity checked again.
-        releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, kMouldDetection);
+        releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, mouldDetection());
         return;
     }
     // The door lifts the alarms that stood when it opened.
@@ -246,7 +245,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
             confirmRecheckNow(d, QStringLiteral("the next mould came"));
     if (door && gpWPara->safetyDoorTrigger)
-        triggerFromDoor(kMouldDetection);
+        triggerFromDoor();
     // The next mould gives up the open cycle before its detections are chosen:
     // in the two-stage modes the stage changes with it.
     QVector<int> detections = triggeredBy(input);
@@ -500,12 +499,41 @@ void DetectionCycle::trigger(int detection)
     startCheck(detection);
 }
 
-void DetectionCycle::triggerFromDoor(int detection)
+void DetectionCycle::triggerFromDoor()
 {
-    if (!validDetection(detection) || !admit(detection, "safety door check"))
+    QVector<int> detections;
+    for (int d : doorChecks())
+        if (admit(d, "safety door check"))
+            detections << d;
+    if (detections.isEmpty())
         return;
     openCycle(true);
-    startCheck(detection);
+    // All are under way before the first checks: the door's cycle closes with the last.
+    for (int d : detections)
+        enlist(d, Phase::CountingDown);
+    for (int d : detections)
+        startCheck(d);
+}
+
+int DetectionCycle::mouldDetection() const
+{
+    if (!gpWPara || gpWPara->trigMode == kAllGroupsTrigMode)
+        return -1;
+    // Detection 1, in the two-stage modes the second of the stage in use.
+    const int mould = isTwoStage() && !m_win->stageFlag ? 3 : 1;
+    return activeDetections().contains(mould) ? mould : -1;
+}
+
+QVector<int> DetectionCycle::doorChecks() const
+{
+    const int mould = mouldDetection();
+    if (mould >= 0)
+        return {mould};
+    QVector<int> list;
+    for (int d : activeDetections())
+        if (!listensTo(d, kSafetyDoorInput))
+            list << d;
+    return list;
 }
 
 void DetectionCycle::redetect(int detection)

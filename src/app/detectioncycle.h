@@ -116,8 +116,14 @@ public:
 
     // Starts a detection's countdown as its trigger input does.
     void trigger(int detection);
-    // The safety door's check: a cycle of its own.
-    void triggerFromDoor(int detection);
+    // The safety door's check: a cycle of its own, of doorChecks().
+    void triggerFromDoor();
+    // The mould detection (1; in the two-stage modes 1 or 3 by the stage in use), -1 when it
+    // is not in use (trigger mode 3 has none).
+    int mouldDetection() const;
+    // What the safety door's check looks at: the mould detection; in trigger mode 3 (or
+    // without a mould detection in use) every detection in use that the door does not trigger.
+    QVector<int> doorChecks() const;
     // Checks the alarmed cycle again (the alarm box's Re-detect): its result
     // and record change, no further cycle is counted.
     void redetect(int detection);

@@ -529,7 +529,38 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
         EXPECT_EQ(win->alarmClearState[cam->camIndex][0], method) << button;
         EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
     }
+
+    // Two stages, the second in use (stage groups 1): the switch is to detection 4, and an
+    // NG of detection 4 itself is not offered it.
+    const int mode = gpWPara->trigMode, detections = gDNum;
+    gpWPara->trigMode = 1;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        gpWPara->detectEnable[d] = d >= 2 ? 1 : 0;
+    gpWPara->trigInDelay[3] = 10;
+    win->stageFlag = 0;
+    for (const int ng : {2, 3}) {
+        win->cycle()->cancelCountdowns();
+        win->cycle()->clearAlarm();
+        win->checkDetect = ng;
+        cam->camOK = false;
+        win->cycle()->CheckNG(true);
+        bool offered = false;
+        new ModalAnswerer([&](QWidget* modal) {
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                offered = offered || button->objectName() == QLatin1String("switchToMould");
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                if (button->objectName() == QLatin1String(offered ? "switchToMould" : "redetect"))
+                    touch(button);
+        });
+        win->SlotReturn();
+        EXPECT_EQ(offered, ng == 2) << ng;
+        EXPECT_TRUE(win->cycle()->isCounting(3)) << ng;
+        EXPECT_FALSE(win->cycle()->isCounting(1)) << ng;
+    }
     win->cycle()->cancelCountdowns();
+    gpWPara->trigMode = mode;
+    gDNum = detections;
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
