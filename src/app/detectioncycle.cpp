@@ -769,7 +769,8 @@ void DetectionCycle::cancelCountdowns()
     // A Re-detect that will not come decides nothing: what it kept on stays an alarm, shown as one.
     const bool kept = m_book.stop();
     for (int d = 0; kept && d < kMaxDetections; ++d)
-        raiseAlarm(d, m_book.entry(d).ngCameras);
+        if (m_book.holds(d))
+            raiseAlarm(d, m_book.entry(d).ngCameras);
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
@@ -1193,8 +1194,6 @@ DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
 
 void DetectionCycle::raiseAlarm(int detection, unsigned cameras)
 {
-    if (!cameras)
-        return;
     if (m_alarmCameras.isEmpty())
         emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
     for (int i = 0; i < m_units.size(); ++i)
