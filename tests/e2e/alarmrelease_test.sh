@@ -13,7 +13,9 @@
 #   ROIs), a part in every frame, "prod NG skip recheck": the door after the product and mould
 #   NGs checks detection 4 again, which stays NG; with the door trigger, the door's check too;
 # - the board falls silent for 0.5 s while the door opens and the mould's NG is decided: the
-#   door, seen only when the board answers again, may have opened before the NG, which stands.
+#   door, seen only when the board answers again, may have opened before the NG, which stands;
+# - the clearing input's Re-detect (delay 4 s) keeps the outputs on; detection stopped by touch
+#   before that check: the outputs are the alarm again, on the NG lamp and on Modbus.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -206,4 +208,29 @@ e2e_expect "$(e2e_log_count "detection 2: NG, checked in")" "1" "the mould's NG"
 e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after a door seen late that may have opened before the NG"
 e2e_board pulse 1 400 > /dev/null
 e2e_wait_out 0x05 0x00 "$(e2e_slow 3)" || fail "a door opened after the NG did not lift it"
+
+# --- One detection on input 1 (delay 4 s), input 3 clears at once with reset and recheck; Stop
+# Detection (the panel's second row) is tapped while the Re-detect counts down. ---
+fresh
+e2e_demo_data --frames part --delay 0
+e2e_multi_detection 1 "0" "40"
+e2e_rois_to_detection1
+e2e_set_param_item system10 1 15     # inFunc of input 3: clear alarm
+e2e_set_param_item system13 18 0
+e2e_set_param_item system9 17 1
+e2e_start_ready
+registers() { in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 2; }
+e2e_board pulse 0 > /dev/null
+e2e_expect "$(e2e_log_count "detection 1: NG, checked in" 1 "$(e2e_slow 8)")" "1" "the mould's NG"
+e2e_board pulse 2 > /dev/null
+wait_registers() {
+  local i=0
+  while [ "$(registers)" = "$1" ] && [ $i -lt "$(( 30 * $(e2e_load_factor) ))" ]; do sleep 0.1; i=$((i + 1)); done
+}
+wait_registers "1 1"
+e2e_expect "$(( $(e2e_out_word) & 5 )) $(registers)" "5 1 0" "outputs and Modbus (running, NG) while the Re-detect counts down"
+e2e_tap $(( ${E2E_SCREEN%x*} - 120 )) 212
+wait_registers "1 0"
+e2e_expect "$(( $(e2e_out_word) & 5 )) $(registers)" "5 0 1" "outputs and Modbus (running, NG) once detection stopped"
+e2e_expect "$(e2e_log_count "LEDOnOff 7 1" 2)" "2" "the NG lamp's switches on"
 echo "PASS"
