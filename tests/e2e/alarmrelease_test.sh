@@ -65,6 +65,14 @@ for ng in ngs:
 PY
 }
 
+# Trigger mode 3's input function $1 (1: input 3, 2: input 4) clears the alarm $2 tenths of a
+# second after its signal (reInspectionDelay), with "Input signal reset and recheck" $3.
+clearing_input() {
+  e2e_set_param_item system10 "$1" 15
+  e2e_set_param_item system13 18 "$2"
+  e2e_set_param_item system9 17 "$3"
+}
+
 # Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike); the last
 # line must have been waited for (e2e_log_count): the log reaches its file up to a second late.
 checks_logged() {
@@ -90,9 +98,7 @@ for recheck in 0 1; do
   fresh
   e2e_demo_data --frames part --delay 0
   e2e_multi_detection 2 "0" "0 0"
-  e2e_set_param_item system10 1 15     # inFunc of input 3: clear alarm
-  e2e_set_param_item system13 18 20    # reInspectionDelay, tenths
-  e2e_set_param_item system9 17 "$recheck"   # inputResetRecheck
+  clearing_input 1 20 "$recheck"
   e2e_start_ready
   # The clearing input at 0.5 s, the next mould at 1.8 s: its NG comes before the release at 2.5 s.
   e2e_moulds 1 3.5 "0:pulse 0" "0.5:pulse 2" "1.8:pulse 0"
@@ -119,9 +125,7 @@ fresh
 e2e_demo_data --frames part --delay 0
 e2e_multi_detection 2 "0 1" "0 0"
 e2e_rois_to_detection1
-e2e_set_param_item system10 2 15     # inFunc of input 4: clear alarm
-e2e_set_param_item system13 18 5
-e2e_set_param_item system9 17 1
+clearing_input 2 5 1
 e2e_start_ready
 e2e_moulds 1 1 "0:pulse 0" "0.3:pulse 2"
 e2e_log_count "detection 2: OK, checked in" > /dev/null
@@ -215,9 +219,7 @@ fresh
 e2e_demo_data --frames part --delay 0
 e2e_multi_detection 1 "0" "40"
 e2e_rois_to_detection1
-e2e_set_param_item system10 1 15     # inFunc of input 3: clear alarm
-e2e_set_param_item system13 18 0
-e2e_set_param_item system9 17 1
+clearing_input 1 0 1
 e2e_start_ready
 registers() { in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 2; }
 e2e_board pulse 0 > /dev/null
