@@ -519,9 +519,11 @@ int DetectionCycle::mouldDetection() const
 {
     if (!gpWPara || gpWPara->trigMode == kAllGroupsTrigMode)
         return -1;
-    // Detection 1, in the two-stage modes the second of the stage in use.
-    const int mould = isTwoStage() && !m_win->stageFlag ? 3 : 1;
-    return activeDetections().contains(mould) ? mould : -1;
+    // Detection 1, in the two-stage modes the second of the stage whose mould was checked
+    // last: stage groups 2 and 3 move the flag on at a close, while that mould stays open.
+    const int stage = isTwoStage() && m_checkedStage >= 0 ? m_checkedStage : m_win->stageFlag;
+    const int mould = isTwoStage() && !stage ? 3 : 1;
+    return gpWPara->detectEnable[mould] && (isTwoStage() || mould < gDNum) ? mould : -1;
 }
 
 QVector<int> DetectionCycle::doorChecks() const
@@ -610,6 +612,8 @@ bool DetectionCycle::anyAwaitingRecheck(int serial) const
 void DetectionCycle::startCheck(int detection)
 {
     m_win->detectState = kDetectCountingDown;
+    if (isTwoStage())
+        m_checkedStage = detection < 2 ? 1 : 0;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
         enlist(detection, Phase::Checking);

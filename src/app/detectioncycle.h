@@ -298,6 +298,8 @@ private:
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
     bool m_preCut = false;
+    // In the two-stage modes the stage (flag value) of the last check started: its mould is the open one.
+    int m_checkedStage = -1;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
