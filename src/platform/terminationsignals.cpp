@@ -27,6 +27,7 @@ std::atomic<bool> gWatchRunning{false};
 std::atomic<bool> gSignalArmed{false};
 std::atomic<int> gArms{0};
 std::atomic<int> gExitStatus{0};
+std::atomic<int> gBoundedWaits{0};
 std::once_flag gWatchStarted;
 
 void writeStderr(const char* text)
@@ -42,7 +43,7 @@ void watchUntilTheEnd()
     for (int seen = gArms.load();;) {
         std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds));
         const int now = gArms.load();
-        if (now == seen)
+        if (now == seen && (gExiting.load() || gBoundedWaits.load() == 0))
             break;
         seen = now;
     }
@@ -149,6 +150,16 @@ void armExitWatch(int status)
 {
     startWatch();
     arm(status);
+}
+
+BoundedWait::BoundedWait()
+{
+    ++gBoundedWaits;
+}
+
+BoundedWait::~BoundedWait()
+{
+    --gBoundedWaits;
 }
 
 void atExitBegin(void (*hook)())

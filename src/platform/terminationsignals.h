@@ -23,6 +23,17 @@ void watchExit();
 // hooks are ended with status when one of them waits past the grace time.
 void armExitWatch(int status);
 
+// A wait with its own time-out in progress (a program the runner waits for): before exit() the
+// watch lets it end, since it ends anyway (a quit during a package backup stores the package).
+class BoundedWait
+{
+public:
+    BoundedWait();
+    ~BoundedWait();
+    BoundedWait(const BoundedWait&) = delete;
+    BoundedWait& operator=(const BoundedWait&) = delete;
+};
+
 // Run in the order given as exit() begins, before the statics made up to the last watchExit()
 // are destroyed: threads stop while what they use is whole, held log lines reach the files
 // even when the watch has to end the process. At most kMaxExitHooks.

@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -359,4 +360,22 @@ TEST(TerminationSignals, TheHooksRunFirstAndTheWholeEndIsWatched)
         },
         ::testing::ExitedWithCode(4), "exit did not finish in time");
     EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
+
+    // A wait with its own time-out (the runner's package backup) is let end before exit(); the
+    // watch then gives the grace time as before.
+    const auto held = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(6 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            std::thread([] {
+                TerminationSignals::BoundedWait backup;
+                std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds + 2));
+                [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, "backup ended\n", 13);
+            }).detach();
+            TerminationSignals::armExitWatch(4);
+            hangWithinExit();
+        },
+        ::testing::ExitedWithCode(4), "backup ended\nexit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - held, std::chrono::seconds(3 * TerminationSignals::kExitGraceSeconds + 2));
 }
