@@ -75,7 +75,20 @@ int CycleSetup::mouldDetection(int stageFlag) const
         return -1;
     if (fixedMould >= 0)
         return fixedMould;
-    return twoStage() && stageFlag == 0 ? 3 : 1;
+    const int mould = twoStage() && stageFlag == 0 ? 3 : 1;
+    return enable[size_t(mould)] && (twoStage() || mould < detections) ? mould : -1;
+}
+
+QVector<int> CycleSetup::doorChecks(int mouldStage, int stageFlag) const
+{
+    const int mould = mouldDetection(mouldStage);
+    if (mould >= 0)
+        return {mould};
+    QVector<int> list;
+    for (int d : active(stageFlag))
+        if (!triggers(d, 1))
+            list << d;
+    return list;
 }
 
 bool CycleSetup::rechecked(int detection) const
@@ -267,8 +280,11 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     // The product taken out at the door: with a product NG standing its alarm is skipped and the
     // mould checked again, instead of the door's release, its check and the detections it
     // triggers. Whether the cycle still holds one when it takes the edge is not certain.
-    const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && holdsProductNg(riseMs);
-    const int mould = qMax(0, m_setup.mouldDetection(stageFlag));
+    // The stage whose check started last is the one whose mould is open.
+    const int mouldStage = m_setup.twoStage() && m_checkedStage >= 0 ? m_checkedStage : stageFlag;
+    const int mould = qMax(0, m_setup.mouldDetection(mouldStage));
+    const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && m_setup.mouldDetection(mouldStage) >= 0
+                         && holdsProductNg(riseMs);
     if (door && m_running && m_setup.prodNgSkipRecheck && m_setup.trigMode != kAllGroupsTrigMode)
         excuse(kProductDetections, riseMs);   // the product taken out at the door
     if (maySkip) {
@@ -309,15 +325,21 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
             m_releases.back().edgeVisible = visibleMs;
         }
         if (m_setup.doorTrigger) {
-            // The door's check looks at the mould of the stage in use.
-            if (m_setup.mouldDetection(stageFlag) >= 0 && m_setup.enable[size_t(mould)])
-                look(mould, riseMs, visibleMs, certain && !maySkip && !m_setup.prodNgSkipRecheck);
-            count(m_setup.group(1));
+            // The door's check looks at the mould of the stage in use; without one, at every
+            // detection in use that the door does not trigger. Where stages alternate, which
+            // stage's mould is open is not certain to the model.
+            const bool sure = !(m_setup.twoStage() && m_setup.stageGroups >= 2);
+            unsigned ending = 0;
+            for (int d : m_setup.doorChecks(mouldStage, stageFlag)) {
+                look(d, riseMs, visibleMs, certain && sure && !maySkip && !m_setup.prodNgSkipRecheck);
+                count(m_setup.group(d));
+                // It ends a recheck wait of its detection: that NG is confirmed (after the
+                // door's own release, when it clears alarms).
+                if (m_wait[d].on && certain)
+                    ending |= 1u << d;
+            }
+            endWaits(ending, visibleMs);
             m_doorRises.push_back({riseMs, false});
-            // The door's check ends a recheck wait of its detection: that NG is confirmed
-            // (after the door's own release, when it clears alarms).
-            if (m_wait[1].on && certain)
-                endWaits(1u << 1, visibleMs);
         }
     }
     // Which detections an edge triggers is not certain where the door's own check (which may
@@ -335,6 +357,8 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     const bool restage = m_setup.twoStage() && m_setup.stageGroups >= 2 && (triggered & opensAnew);
     const bool plainLook = !maySkip && !(door && (m_setup.prodNgSkipRecheck || m_setup.doorTrigger))
                            && !(input == 2 && m_setup.shieldPin > 0) && !restage && stageSure;
+    if (certain && triggered && !m_setup.shieldPin)
+        m_checkedStage = (triggered & 0x3u) ? 1 : 0;
     bool any = false;
     if (m_setup.twoStage()) {
         for (int g = 0; g < 2; ++g) {
@@ -425,6 +449,8 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
 {
+    if (certain && m_running)
+        m_checkedStage = detection < 2 ? 1 : 0;
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
     m_redetectOpens = true;   // it may open the next cycle itself
@@ -754,8 +780,10 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         m_answeredAt.push_back(now);
         if (d >= 0 && d < 8)
             ++m_told[m_setup.group(d)];
-        if (m.captured(2).startsWith(QLatin1String("safety door check")) && !m_doorRises.empty())
-            m_doorRises.pop_front();   // it opens no cycle
+        // It opens no cycle, unless the door checks other detections too.
+        if (m.captured(2).startsWith(QLatin1String("safety door check")) && !m_doorRises.empty()
+            && m_setup.doorChecks(m_checkedStage >= 0 ? m_checkedStage : m_stage, m_stage).size() == 1)
+            m_doorRises.pop_front();
         return;
     }
     m = kNotInspectedLine.match(text);
@@ -938,7 +966,8 @@ void CycleRules::released(const CycleNote& n, qint64 now)
             m_edges[g] -= m_doorEdge.counted[g];
             m_maybeEdges[g] += m_doorEdge.counted[g];
         }
-        const int mould = qMax(0, m_setup.mouldDetection(m_stage));
+        const int mould = qMax(0, m_setup.mouldDetection(m_checkedStage >= 0 && m_setup.twoStage() ? m_checkedStage
+                                                                                                 : m_stage));
         addRelease(m_doorEdge.rose, now, mould);
         m_edgeEnds.erase(std::remove_if(m_edgeEnds.begin(), m_edgeEnds.end(),
                                         [this](const EdgeEnd& end) { return end.visible == m_doorEdge.visible; }),

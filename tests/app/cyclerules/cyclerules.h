@@ -65,10 +65,14 @@ struct CycleSetup
 
     bool twoStage() const { return trigMode == 1 || trigMode == 2; }
     // The detection that looks at the mould in the stage in use (stage flag 1: detections 1
-    // and 2, 0: detections 3 and 4); -1 in the multi-detection mode, where each is its own.
+    // and 2, 0: detections 3 and 4); -1 in the multi-detection mode, where each is its own,
+    // and where it is not in use.
     int mouldDetection(int stageFlag) const;
     // Set: the mould detection taken as this one whatever the stage (to tell a fault that does so).
     int fixedMould = -1;
+    // What the door's check looks at: the mould of the stage whose check started last, else
+    // every detection of the stage in use the door does not trigger.
+    QVector<int> doorChecks(int mouldStage, int stageFlag) const;
     // A detection that looks at the product taken out rather than at the mould.
     bool productDetection(int detection) const { return trigMode != 3 && detection % 2 == 0; }
     // An NG of this detection that does not stop the machine (a product NG set to sound only).
@@ -363,6 +367,7 @@ private:
     std::vector<std::pair<qint64, qint64>> m_pauses;          // the program's own, end -1 while on
     std::vector<qint64> m_operatorRunChanges;
     std::vector<qint64> m_answeredAt;   // "answered by the check under way"
+    int m_checkedStage = -1;            // two-stage modes: the stage of the check started last
 
     std::vector<RuleFailure> m_failures;
     unsigned m_failedRules = 0;

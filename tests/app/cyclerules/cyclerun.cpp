@@ -92,6 +92,18 @@ qint64 bookHeld(const Cycle&, long)
     return -1;
 }
 
+// The mould detection as the cycle tells it (the box offers and checks that one), where it does.
+template <typename Cycle>
+auto cycleMould(const Cycle& cycle, const CycleSetup&, int, int) -> decltype(cycle.mouldDetection())
+{
+    return cycle.mouldDetection();
+}
+template <typename Cycle>
+int cycleMould(const Cycle&, const CycleSetup& setup, int stageFlag, long)
+{
+    return setup.mouldDetection(stageFlag);
+}
+
 // What a new process raises again of the alarm the old one kept, where the cycle keeps it.
 template <typename Cycle>
 auto keptAlarm(Cycle& cycle, int) -> decltype(cycle.raiseStandingAlarm(cycle.standingAlarm()),
@@ -159,6 +171,7 @@ private:
     qint64 m_boxTap = -1;
     int m_boxGroup = 0;
     int m_boxStage = 0;
+    int m_boxMould = -1;
     bool m_boxCertain = true;
     bool m_paused = false;
     // The statistics as sendRecord feeds them: steps since the last close, and the closes.
@@ -499,6 +512,7 @@ void SequenceRun::apply(const CycleEvent& e)
             return;
         m_boxTap = now;
         m_boxGroup = qBound(0, m_win.checkDetect, kMaxDetections - 1);
+        m_boxMould = cycleMould(*m_cycle, m_seq.setup, m_win.stageFlag, 0);
         m_boxStage = m_win.stageFlag;
         m_boxCertain = m_running && !nearRunChange(now, now);
         return;
@@ -582,10 +596,10 @@ void SequenceRun::confirmBox(const CycleEvent& e)
     const qint64 tap = std::exchange(m_boxTap, -1);
     const int group = m_boxGroup;
     const CycleSetup& s = m_seq.setup;
-    // The mould of the alarmed detection's stage.
-    const int mould = s.twoStage() ? (group >= 2 ? 3 : 1) : s.mouldDetection(m_boxStage);
+    // The switch is offered as the box opens, and goes to the mould detection as it is confirmed.
+    const int mould = cycleMould(*m_cycle, s, m_win.stageFlag, 0);
     int method = e.arg ? e.arg : int(AlarmClearMethod::DontDetect);
-    if (method == AlarmClearMethod::SwitchToMould && (mould < 0 || group == mould))
+    if (method == AlarmClearMethod::SwitchToMould && (m_boxMould < 0 || group == m_boxMould || mould < 0))
         method = AlarmClearMethod::Redetect;   // the box offers the switch away from other detections only
     const bool certain = m_boxCertain && m_running;
     m_operatorActs = true;
