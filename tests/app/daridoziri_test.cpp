@@ -663,6 +663,10 @@ TEST_F(MainWindowTest, TheReturnBoxOffersAndGuardsWhatTheAlarmAsks)
         return offered;
     };
     const int mode = gpWPara->trigMode;
+    // Two stages in use, the first (detections 1 and 2) the one checked.
+    for (int d = 0; d < 4; ++d)
+        gpWPara->detectEnable[d] = 1;
+    win->stageFlag = 1;
     EXPECT_TRUE(offersSwitch(0, 1)) << "over the product's NG";
     EXPECT_FALSE(offersSwitch(1, 1)) << "over the mould's own NG";
     EXPECT_FALSE(offersSwitch(0, kAllGroupsTrigMode)) << "multi-detection: no mould to switch to";
