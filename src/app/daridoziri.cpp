@@ -228,12 +228,7 @@ void DaRiDoziri::createEditingScreens()
     connect(this, &DaRiDoziri::sigOpenRoiEditor, pDrawROIWidget, &DrawROIWidget::Restart);
     m_panelKeeper->watch(pWizardParaWidget);
     m_panelKeeper->watch(pDrawROIWidget);
-    DrawROIWidget::setDetectionPause([this](bool paused) {
-        if (paused)
-            m_cycle->stop();
-        else
-            m_cycle->start();
-    });
+    DrawROIWidget::setDetectionPause([this](bool paused) { m_cycle->setPaused(paused); });
 }
 
 void DaRiDoziri::createSharedDialogs()
@@ -800,7 +795,7 @@ void DaRiDoziri::StopDetect()
 {
     runState = kRunStopped;
     if (m_cycle)
-        m_cycle->cancelCountdowns();
+        m_cycle->stopDetection();
     VEK_NETMN::getInstance()->clear_PeriodRecord();
     if (gpControlIO && gpWPara) {
         if (gpWPara->stopClampOnStop)

@@ -75,7 +75,7 @@ DetectionCycle::~DetectionCycle() = default;
 
 void DetectionCycle::start()
 {
-    // Signals that came while the cycle was paused are stale: they are told, not acted on.
+    // Signals that came before the cycle started are stale: they are told, not acted on.
     for (int input = 0; m_io && !m_started && input < kTriggerInputs; ++input) {
         int stale = 0;
         while (m_io->takeTrigger(input))
@@ -87,7 +87,8 @@ void DetectionCycle::start()
                                         .arg(stale);
     }
     m_started = true;
-    m_runTimer->start(kRunMs);
+    if (!m_paused)
+        m_runTimer->start(kRunMs);
 }
 
 void DetectionCycle::stop()
@@ -100,6 +101,36 @@ void DetectionCycle::stop()
 bool DetectionCycle::isStarted() const
 {
     return m_started;
+}
+
+void DetectionCycle::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    int waiting = 0;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        if (paused) {
+            if (m_recheckTimer[d]->isActive())
+                m_recheckLeftMs[d] = qMax(0, m_recheckTimer[d]->remainingTime());
+            m_recheckTimer[d]->stop();
+            m_delayTimer[d]->stop();
+        } else if (m_steps[d].phase == Phase::CountingDown) {
+            m_delayTimer[d]->start();
+        } else if (m_steps[d].phase == Phase::AwaitingRecheck) {
+            m_recheckTimer[d]->start(m_recheckLeftMs[d]);
+        }
+        waiting += m_steps[d].isBusy() ? 1 : 0;
+    }
+    if (paused) {
+        m_runTimer->stop();
+    } else if (m_started) {
+        m_expectedMs = kIoChangeRunMs;
+        m_runTimer->start(kIoChangeRunMs);
+    }
+    qInfo().noquote() << QStringLiteral("detection %1, %2 detection(s) under way")
+                             .arg(QLatin1String(paused ? "paused" : "resumed"))
+                             .arg(waiting);
 }
 
 bool DetectionCycle::isCounting(int detection) const
@@ -129,7 +160,7 @@ void DetectionCycle::SlotIOChange()
 {
     // An input change is looked at at once instead of at the next pass, also while a
     // camera is lost: the other cameras still check the mould.
-    if (m_started) {
+    if (m_started && !m_paused) {
         m_expectedMs = kIoChangeRunMs;
         m_runTimer->start(kIoChangeRunMs);
     }
@@ -186,7 +217,8 @@ void DetectionCycle::Run()
     // Pulses of several inputs are taken in the order they rose (a door opened before
     // the mould must not clear the mould's NG).
     const qint64 steadyMs = gpWPara ? qMax(0, gpWPara->shakeEraseTime) * kTickMs : 0;
-    while (m_io) {
+    // While paused the pulses stay latched: they are moulds, taken when it ends.
+    while (m_io && !m_paused) {
         const qint64 now = MonotonicClock::ms();
         int first = -1;
         qint64 firstRose = 0;
@@ -201,7 +233,7 @@ void DetectionCycle::Run()
             break;
         handleTrigger(first, firstRose);
     }
-    if (m_started) {
+    if (m_started && !m_paused) {
         m_expectedMs = nextIntervalMs();
         // A pulse that is still too young to count is looked at again when it may.
         for (int input = 0; m_io && input < kTriggerInputs; ++input) {
@@ -585,6 +617,12 @@ void DetectionCycle::startCheck(int detection)
 {
     m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
+    if (m_paused) {
+        // Checked once the pause ends: the models may be half learnt now.
+        enlist(detection, Phase::CountingDown);
+        setCountdown(detection, qMax(0, tenths) * kTickSeconds);
+        return;
+    }
     if (tenths <= 0) {
         enlist(detection, Phase::Checking);
         runDetection(detection);
@@ -733,6 +771,34 @@ void DetectionCycle::updateRecheckActive()
     for (QTimer* timer : m_recheckTimer)
         active = active || timer->isActive();
     m_win->recheckActive = active;
+}
+
+void DetectionCycle::stopDetection()
+{
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::AwaitingRecheck)
+            confirmRecheckNow(d, QStringLiteral("detection stopped"));
+    QVector<int> cut;
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::CountingDown)
+            cut << d;
+    for (int d : qAsConst(cut)) {
+        m_delayTimer[d]->stop();
+        setCountdown(d, -1);
+        holdUninspected(d, QStringLiteral("trigger"), QStringLiteral("detection stopped"));
+    }
+    // Nothing of the cycle is checked any more: it closes with the moulds it dropped.
+    for (int d : qAsConst(cut)) {
+        settle(d);
+        countUninspected(d, d == cut.last() && m_open.isOpen() && !m_open.counted);
+    }
+    if (!cut.isEmpty() && m_open.isOpen() && !m_open.counted) {
+        emit sigCycleFinished(m_open.ng);
+        finishCycle();
+    }
+    if (!cut.isEmpty())
+        m_win->CountWrite();
+    cancelCountdowns();
 }
 
 void DetectionCycle::cancelCountdowns()

@@ -92,6 +92,10 @@ public:
     void start();
     void stop();
     bool isStarted() const;
+    // A pause the program makes on its own (learning): countdowns and rechecks wait,
+    // signals stay latched; all of them go on when it ends.
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
     int nextIntervalMs() const;
 
     // Remaining delay of each detection in seconds; negative when not counting.
@@ -132,6 +136,9 @@ public:
     QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
+    // The operator's stop: a mould still counting down is held and counted as not
+    // inspected and closes its cycle; then every countdown stops.
+    void stopDetection();
     // Whether a detection is counting down, checking or waiting for its recheck.
     bool isBusy(int detection) const;
     // Triggers, door checks and Re-detects turned away since the start ("not inspected").
@@ -273,6 +280,9 @@ private:
     std::array<QTimer*, kMaxDetections> m_delayTimer = {};
     std::array<float, kMaxDetections> m_countdown = {};
     bool m_started = false;
+    bool m_paused = false;
+    // Time left of each recheck's wait while paused.
+    std::array<int, kMaxDetections> m_recheckLeftMs = {};
     bool m_lost = false;
     int m_pass = 0;
     bool m_heartbeat = false;

@@ -271,6 +271,60 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(stats.ngCycles, 1);
     EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1);
     EXPECT_EQ(outputWord() & kStop, 0) << "the OK check answered all three";
+
+    // A pause the program makes (learning) holds the countdown under way and the signals
+    // that come meanwhile: each mould is checked once it ends, none is refused or dropped.
+    para->safetyDoorTrigger = 0;
+    para->trigInDelay[1] = 2;
+    cam1->ok = false;
+    const int checks = cam1->checks;
+    mould();
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->setPaused(true);
+    const float left = cycle->countdown(1);
+    QTest::qWait(400);
+    EXPECT_EQ(cam1->checks, checks) << "no check while paused";
+    EXPECT_FLOAT_EQ(cycle->countdown(1), left) << "the countdown waits";
+    cycle->setPaused(false);
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, checks + 1, 2000);
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    cycle->clearAlarm();
+    QTRY_COMPARE_WITH_TIMEOUT(records, 6, 2000);
+    cycle->setPaused(true);
+    mould();
+    QTest::qWait(300);
+    EXPECT_EQ(cam1->checks, checks + 1) << "the signal stays latched";
+    cycle->setPaused(false);
+    runPass();
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, checks + 2, 2000);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the mould that came during the pause is checked";
+    EXPECT_EQ(cycle->uninspected(), 1);
+    cycle->clearAlarm();
+    QTRY_COMPARE_WITH_TIMEOUT(records, 7, 2000);
+
+    // The operator's stop during a countdown: that mould is held and counted as not
+    // inspected, and its cycle closes NG in every count.
+    cam1->ok = true;
+    para->trigInDelay[1] = 20;
+    const int stopNgCycles = gSyncNGCycleNum;
+    const int stopNgSteps = gSyncNGNum;
+    const int statsCycles = stats.cycles;
+    mould();
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->stopDetection();
+    EXPECT_FALSE(cycle->isCounting(1));
+    EXPECT_EQ(cycle->uninspected(), 2);
+    EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, detection stopped").size(), 1);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the stopped mould holds the machine";
+    EXPECT_EQ(records, 8);
+    EXPECT_EQ(gSyncNGCycleNum, stopNgCycles + 1);
+    EXPECT_EQ(gSyncNGNum, stopNgSteps + 1);
+    EXPECT_EQ(stats.cycles, statsCycles + 1);
+    EXPECT_EQ(win->records.filter("NG: detection 2 not inspected").size(), 2);
+    cycle->stopDetection();
+    EXPECT_EQ(records, 8) << "a stop with nothing under way closes nothing";
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & kStop, 0);
 }
 
 // Every release lifts only the NGs that stood when its signal came: the safety door, the
