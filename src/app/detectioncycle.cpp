@@ -520,6 +520,7 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     for (const DetectionUnit* unit : qAsConst(m_units))
         if (!m_alarmCameras.contains(unit->cameraIndex()))
             m_alarmCameras << unit->cameraIndex();
+    keepStandingAlarm();
     showNgResult();
     m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
     m_win->update();
@@ -820,6 +821,7 @@ void DetectionCycle::cancelCountdowns()
         m_steps[d].outputs |= std::exchange(m_steps[d].heldForCheck, 0u);
         m_steps[d].ngCameras |= std::exchange(m_steps[d].heldCameras, 0u);
     }
+    keepStandingAlarm();
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
@@ -1071,6 +1073,7 @@ void DetectionCycle::CheckNG(bool ng)
             if (!m_alarmCameras.contains(camera))
                 m_alarmCameras << camera;
         }
+        keepStandingAlarm();
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
@@ -1120,6 +1123,7 @@ void DetectionCycle::showOkResult()
     m_win->resultState = 1;
     if (!m_alarmCameras.isEmpty())
         emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), AlarmClearMethod::RedetectOk);
+    keepStandingAlarm();
 }
 
 void DetectionCycle::releaseDetection(int detection)
@@ -1147,6 +1151,83 @@ void DetectionCycle::recomputeAlarmOutputs()
     // Outputs a release with Re-detect keeps for its check are held as any NG's.
     for (const DetectionStep& step : m_steps)
         m_alarmOutputs |= step.outputs | step.heldForCheck;
+    keepStandingAlarm();
+}
+
+void DetectionCycle::keepStandingAlarm()
+{
+    if (m_standing)
+        m_standing->save(standingAlarm());
+}
+
+StandingAlarm::State DetectionCycle::standingAlarm() const
+{
+    StandingAlarm::State state;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        const DetectionStep& step = m_steps[d];
+        StandingAlarm::Detection& kept = state.detections[size_t(d)];
+        // What a pending Re-detect holds stands until its check decides.
+        kept.outputs = step.outputs | step.heldForCheck;
+        const unsigned cameras = step.ngCameras | step.heldCameras;
+        for (int i = 0; i < m_units.size(); ++i)
+            if (cameras & (1u << i))
+                kept.cameras << m_units.at(i)->cameraIndex();
+    }
+    if (state.stands()) {
+        state.cameras = m_alarmCameras;
+        state.position = m_win->curDetectIndex;
+    }
+    return state;
+}
+
+void DetectionCycle::raiseStandingAlarm(const StandingAlarm::State& state)
+{
+    if (!state.stands())
+        return;
+    const qint64 now = MonotonicClock::ms();
+    const unsigned alarmOutputs = (1u << kAlarmOutputCount) - 1;
+    QStringList what;
+    int first = -1;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        const StandingAlarm::Detection& kept = state.detections[size_t(d)];
+        if (kept.cameras.isEmpty() && !kept.outputs)
+            continue;
+        DetectionStep& step = m_steps[d];
+        QStringList cameras;
+        for (int i = 0; i < m_units.size(); ++i) {
+            if (kept.cameras.contains(m_units.at(i)->cameraIndex()))
+                step.ngCameras |= 1u << i;
+        }
+        for (int camera : kept.cameras)
+            cameras << QString::number(camera + 1);
+        step.outputs |= kept.outputs & alarmOutputs;
+        // Only a release signalled from now on lifts it.
+        step.ngAt = now;
+        for (int output = 0; m_io && output < kAlarmOutputCount; ++output)
+            if (step.outputs & (1u << output))
+                m_io->IOSetOut(output, 1);
+        what << QStringLiteral("detection %1 camera %2 outputs 0x%3")
+                    .arg(d + 1)
+                    .arg(cameras.isEmpty() ? QStringLiteral("-") : cameras.join(','))
+                    .arg(kept.outputs & alarmOutputs, 2, 16, QLatin1Char('0'));
+        if (first < 0)
+            first = d;
+    }
+    if (m_io)
+        m_io->IOFlashOut();
+    m_alarmCameras = state.cameras;
+    for (DetectionUnit* unit : qAsConst(m_units))
+        if (m_alarmCameras.contains(unit->cameraIndex()))
+            unit->startAlarmBlink();
+    m_win->curDetectIndex = state.position;
+    m_win->checkDetect = first;
+    recomputeAlarmOutputs();
+    showNgResult();
+    const QString text = QStringLiteral("NG alarm raised again after restart: %1").arg(what.join(QStringLiteral("; ")));
+    qWarning().noquote() << text;
+    m_win->InsertRecord(text, QStringLiteral("operate"));
+    emit sigAlarmStarted(state.position);
+    m_win->update();
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -1305,6 +1386,7 @@ void DetectionCycle::announceRelease(int method)
     for (int camera : qAsConst(holding))
         if (!m_alarmCameras.contains(camera))
             m_alarmCameras << camera;
+    keepStandingAlarm();
     if (!alarmStands()) {
         setLamp(LedDevice::LampNG, false);
         if (m_win->pageState == kPageAlarm)

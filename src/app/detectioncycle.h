@@ -2,6 +2,7 @@
 
 #include "alarmclearmethod.h"
 #include "machinecycle.h"
+#include "standingalarm.h"
 
 #include <QList>
 #include <QObject>
@@ -145,6 +146,13 @@ public:
     int uninspected() const { return m_uninspected; }
     // Whether an NG of this detection is checked again before it alarms.
     bool isRechecked(int detection) const;
+    // Where each change of the standing alarm is kept (none: nothing is kept).
+    void setStandingAlarm(StandingAlarm* store) { m_standing = store; }
+    // The alarm that stands now, as it is kept.
+    StandingAlarm::State standingAlarm() const;
+    // Raises a kept alarm again (at start): its outputs, lamp and page, until a
+    // release or an OK check of its cameras lifts it.
+    void raiseStandingAlarm(const StandingAlarm::State& state);
 
 signals:
     // The first detection of a machine cycle starts / the last one is decided.
@@ -238,6 +246,7 @@ private:
     // The OK of a detection: releases what it held, at once or at its cycle's close.
     void releaseDetection(int detection);
     void recomputeAlarmOutputs();
+    void keepStandingAlarm();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
@@ -293,6 +302,7 @@ private:
     bool m_preCut = false;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
+    StandingAlarm* m_standing = nullptr;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

@@ -10,9 +10,11 @@
 #include "detectioncycle.h"
 #include "globals.h"
 #include "qttesthelpers.h"
+#include "standingalarm.h"
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QFile>
 #include <QTest>
 
 namespace {
@@ -75,6 +77,26 @@ protected:
         QTest::qWait(40);
         runPass();
     }
+    // A new process on the same folder: a fresh board and cycle that raise what alarm.ini keeps.
+    void restart()
+    {
+        cycle.reset();
+        io = std::make_unique<RecordingPort>();
+        gpControlIO = io.get();
+        win = std::make_unique<CycleWindow>();
+        cycle = std::make_unique<DetectionCycle>(win.get(), io.get());
+        win->cycle = cycle.get();
+        cycle->setUnits({cam0, cam1});
+        store = std::make_unique<StandingAlarm>();
+        cycle->raiseStandingAlarm(store->load());
+        cycle->setStandingAlarm(store.get());
+    }
+    static QByteArray alarmFile()
+    {
+        QFile file(StandingAlarm::kFileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    std::unique_ptr<StandingAlarm> store;
 };
 
 // The cycles as the statistics database counts them from the records it is sent.
@@ -460,4 +482,68 @@ TEST_F(CycleSafetyTest, TheStageSwitchesForAGivenUpCycle)
     mould(0);   // the next mould: detection 1's input comes again
     EXPECT_EQ(win->stageFlag, 0) << "the given-up mould switched the stage";
     EXPECT_GE(cam0->checks, 3);
+}
+
+// A standing alarm is on disk from the moment it changes (a power cut loses nothing) and the
+// next start raises it again, until a release signalled after that start or an OK check of
+// its cameras; what a pending Re-detect keeps on is kept too.
+TEST_F(CycleSafetyTest, AStandingAlarmOutlivesARestart)
+{
+    const int ejectorAndAlarm = 0x6;
+    restart();
+    EXPECT_EQ(outputWord(), 0);
+    EXPECT_TRUE(win->records.isEmpty()) << "nothing stood";
+    cam1->ok = false;
+    cam1->outputs = {1};
+    mould();
+    ASSERT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    EXPECT_EQ(alarmFile(), QByteArray("[alarm]\nposition=0\ncameras=2\ndetection2.cameras=2\ndetection2.outputs=6\n"));
+
+    restart();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    EXPECT_EQ(cycle->heldOutputs(), unsigned(ejectorAndAlarm));
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    EXPECT_EQ(win->resultState, 2);
+    EXPECT_EQ(win->checkDetect, 1);
+    EXPECT_EQ(win->records, QStringList{"operate: NG alarm raised again after restart: detection 2 camera 2 outputs 0x06"});
+    // A door that opened before this start does not lift it.
+    cycle->clearAlarm(AlarmClearMethod::DontDetect, MonotonicClock::ms() - 1000);
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    // Camera 2 cannot be checked: camera 1's OK releases nothing; camera 2's OK does.
+    cam1->ok = true;
+    cam1->connected = false;
+    mould();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    cam1->connected = true;
+    mould();
+    EXPECT_EQ(outputWord() & 0xF, 0);
+    EXPECT_FALSE(StandingAlarm().load().stands());
+    restart();
+    EXPECT_EQ(outputWord(), 0);
+    EXPECT_TRUE(win->records.isEmpty());
+
+    // Released with Re-detect, its check still counting down: the outputs it keeps stand.
+    cam1->ok = false;
+    mould();
+    para->trigInDelay[1] = 30;
+    cycle->releaseAndRecheck(AlarmClearMethod::Redetect);
+    ASSERT_TRUE(cycle->isCounting(1));
+    restart();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & 0xF, 0);
+    EXPECT_EQ(win->pageState, kPageLive);
+    EXPECT_FALSE(StandingAlarm().load().stands());
+
+    // A damaged file raises nothing it cannot name; outputs beyond the alarm's are not switched.
+    for (const auto& [text, word] : {std::pair<QByteArray, int>{"junk\ndetection9.outputs=5\ndetection0.cameras=1\n", 0},
+                                     std::pair<QByteArray, int>{"detection1.outputs=65535\ndetection1.cameras=9 x\n", 0x1F}}) {
+        QFile file(StandingAlarm::kFileName);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        restart();
+        EXPECT_EQ(outputWord(), word) << text.constData();
+        cycle->clearAlarm();
+    }
 }

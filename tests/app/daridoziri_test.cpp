@@ -238,6 +238,8 @@ TEST_F(MainWindowTest, RebootAndPowerOffCloseTheDatabasesFirst)
 
 TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
 {
+    win->cycle()->CheckNG(true);
+    ASSERT_EQ(win->controlPort()->IOGetOut(0), 1);
     win->changeLanguage(3);
     EXPECT_EQ(gLan, 3);
     ASSERT_EQ(shell.calls().size(), 1);
@@ -261,6 +263,22 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     QEventLoop after;
     QTimer::singleShot(0, &after, [&after] { after.exit(2); });
     EXPECT_EQ(after.exec(), 2);
+
+    // The program started again raises the NG that stood, before its IO link sends a word.
+    win.reset();
+    win = std::make_unique<DaRiDoziri>();
+    gpWin = win.get();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(2), 1);
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    EXPECT_EQ(win->resultState, 2);
+    QSqlQuery records(win->recordDatabase());
+    ASSERT_TRUE(records.exec("select count(*) from RECORD where recordtype = 'operate' and remarks like "
+                             "'NG alarm raised again after restart: detection %'"));
+    ASSERT_TRUE(records.next());
+    EXPECT_EQ(records.value(0).toInt(), 1);
+    win->cycle()->clearAlarm();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
 }
 
 TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)

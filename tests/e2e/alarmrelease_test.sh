@@ -8,7 +8,9 @@
 # - the clearing input re-detects the detection that alarmed, not the one that checked last;
 # - a second trigger during the countdown is "not inspected" and an NG of the camera in every
 #   count (count.ini, gSync, route, Modbus, pushed records, statistics); the door's check
-#   during the countdown is answered by that check.
+#   during the countdown is answered by that check;
+# - a standing NG survives a restart (SIGTERM and a new start, SIGKILL as a power cut) until
+#   a release after it.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -154,4 +156,47 @@ e2e_expect "$(e2e_pushed 4 | awk '$1 == "record" {print $3}' | sort | uniq -c | 
   "pushed cycle records"
 e2e_stop || fail "unclean exit"
 e2e_expect "$(e2e_stats_cycles)" "4 3" "statistics cycles (all, NG)"
+
+# --- An NG stands (0x05) and the monitor restarts: SIGTERM and a new start, then a power cut
+# (SIGKILL). Each new process keeps the clamp and alarm from its first output word, says so in
+# its log and RECORD.db, until the door lifts the alarm; a start after that raises nothing. ---
+fresh
+e2e_demo_data --frames part --delay 0
+e2e_set_param_item system3 1 1       # safetyDoorClearsAlarm
+e2e_start_ready
+e2e_board pulse 0 > /dev/null
+e2e_wait_out 0x05 0x05 "$(e2e_slow 5)" || fail "no NG"
+e2e_log_count "detection 2: NG, checked in" > /dev/null
+for how in TERM KILL; do
+  mark=$(wc -l < "$APP/io-record.log")
+  if [ "$how" = TERM ]; then
+    e2e_stop || fail "unclean exit"
+  else
+    pid="$(cat "$MM_PID_FILE")"
+    e2e_ours "$pid" && kill -KILL "$pid"
+    wait "$E2E_RUNNER" || true
+    E2E_RUNNER=""
+    e2e_wait_x_gone
+  fi
+  e2e_start
+  e2e_wait_ready || fail "no restart after SIG$how"
+  e2e_expect "$(e2e_log_count "alarm raised again after restart" 1 5)" "1" "the alarm raised again after SIG$how"
+  sleep "$(e2e_slow 0.5)"
+  words="$(tail -n +$((mark + 1)) "$APP/io-record.log" | awk '$3 == "out" {print $4}' | tr '\n' ' ')"
+  for word in $words; do
+    [ $(( word & 5 )) -eq 5 ] || fail "after SIG$how the new process wrote $word (words: $words)"
+  done
+  e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after SIG$how"
+done
+e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 'operate' and remarks like '%alarm raised again after restart%'")" \
+  "2" "operation records of the raised alarm"
+e2e_board pulse 1 > /dev/null
+e2e_wait_out 0x05 0x00 "$(e2e_slow 5)" || fail "the door did not lift the raised alarm"
+e2e_stop || fail "unclean exit"
+e2e_start
+e2e_wait_ready || fail "no start after the release"
+sleep "$(e2e_slow 1)"
+e2e_expect "$(( $(e2e_out_word) & 5 ))" "0" "outputs at a start after the release"
+e2e_expect "$(e2e_log_count "alarm raised again after restart" 0 0)" "0" "alarm raised after its release"
+e2e_stop || fail "unclean exit"
 echo "PASS"
