@@ -20,6 +20,7 @@
 #include "indexbutton.h"
 #include "languagetable.h"
 #include "lostcamerawarnbox.h"
+#include "modbusserver.h"
 #include "modalanswerer.h"
 #include "numberinput.h"
 #include "numcharinput.h"
@@ -433,13 +434,21 @@ TEST_F(MainWindowTest, ScreensGiveThePanelBackAndATouchCallsItDuringAnAlarm)
     EXPECT_TRUE(panel->isVisible()) << "settings left by Confirm and YES";
 
     // The IO page opened over the ROI editor leaves the column to the editor.
+    // The editor leaves the alarm on the outputs, on Modbus and on the views (the alarm image).
+    ModbusServer registers(QHostAddress::LocalHost, 0);
+    ASSERT_EQ(registers.getData().value(1), 1);
     win->SlotAdjustArea();
     ASSERT_TRUE(editor->isVisible());
+    EXPECT_EQ(registers.getData().value(1), 1) << "the NG register while the editor is open";
+    EXPECT_EQ(gSource, kSourceLive) << "the alarm image, whose NG areas blink red";
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
     ModalAnswerer::finishDialog(0);
     win->SlotOpenIoPage();
     EXPECT_FALSE(panel->isVisible());
     editor->SlotReturn();
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(registers.getData().value(1), 1) << "the NG register after the editor";
+    EXPECT_EQ(win->pageState, kPageAlarm);
 
     // The auto-hide may fire while the statistics screen is up.
     ASSERT_TRUE(StatisticsScreen::open());
@@ -467,6 +476,20 @@ TEST_F(MainWindowTest, ScreensGiveThePanelBackAndATouchCallsItDuringAnAlarm)
     EXPECT_FALSE(panel->isVisible());
     settings->reject();
     EXPECT_TRUE(panel->isVisible());
+
+    // With no alarm the editor shows its own state and the template, and gives the OK back;
+    // an NG decided while it is open stays shown after it.
+    win->cycle()->clearAlarm();
+    win->SlotAdjustArea();
+    EXPECT_EQ(win->resultState, 3);
+    EXPECT_EQ(gSource, kSourceEditor);
+    editor->SlotReturn();
+    EXPECT_EQ(win->resultState, 1);
+    win->SlotAdjustArea();
+    win->cycle()->CheckNG(true);
+    editor->SlotReturn();
+    EXPECT_EQ(registers.getData().value(1), 1);
+    win->cycle()->clearAlarm();
 }
 
 // A false NG taught away at the alarm: "don't detect" makes the NG pixels of the
