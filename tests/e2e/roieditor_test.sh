@@ -3,7 +3,8 @@
 # area over cavity 1, draws one over cavity 2 and saves; the left-over part in
 # cavity 1 then passes. A second area drawn around the part makes the next
 # cycle NG, and the editor opened over that NG leaves it on the outputs, on Modbus and on
-# the screen. Touches go through xdotool to the program's own X display.
+# the screen; Resample during a countdown leaves that mould to be checked after the
+# learning. Touches go through xdotool to the program's own X display.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 command -v xdotool > /dev/null || { echo "SKIP: xdotool missing (scripts/install-deps)"; exit 77; }
@@ -87,5 +88,22 @@ e2e_expect "$(register1)" "1" "Modbus register 1 in the editor"
 e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "5" "outputs in the editor"
 e2e_tap $RETURN
 e2e_expect "$(register1)" "1" "Modbus register 1 after the editor"
+e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+
+# Learning pauses detection: a mould whose 8 s countdown runs while Resample learns is
+# checked once the learning ends, not dropped.
+RESAMPLE="1858 374"
+e2e_demo_data --frames part --delay 80
+e2e_start
+e2e_wait_ready
+e2e_board pulse 0 > /dev/null
+sleep 0.5
+edit_mould_group
+e2e_tap $RESAMPLE
+sleep 0.5
+e2e_tap $YES
+e2e_expect "$(e2e_log_count "detection resumed" 1 10)" "1" "detection resumed after the learning"
+e2e_expect "$(e2e_log_count "detection 2: OK, checked in" 1 15)" "1" "the mould checked after the learning"
+e2e_expect "$(e2e_log_count "not inspected" 0 0)" "0" "moulds not inspected"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"
