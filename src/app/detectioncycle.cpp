@@ -520,7 +520,7 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     for (const DetectionUnit* unit : qAsConst(m_units))
         if (!m_alarmCameras.contains(unit->cameraIndex()))
             m_alarmCameras << unit->cameraIndex();
-    keepStandingAlarm();
+    writeStandingAlarm();
     showNgResult();
     m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
     m_win->update();
@@ -1073,7 +1073,7 @@ void DetectionCycle::CheckNG(bool ng)
             if (!m_alarmCameras.contains(camera))
                 m_alarmCameras << camera;
         }
-        keepStandingAlarm();
+        writeStandingAlarm();
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
@@ -1156,8 +1156,26 @@ void DetectionCycle::recomputeAlarmOutputs()
 
 void DetectionCycle::keepStandingAlarm()
 {
+    if (!m_standing || m_keepQueued)
+        return;
+    // Written once this event's outputs are out: the file never delays the machine.
+    m_keepQueued = true;
+    QMetaObject::invokeMethod(this, [this] { writeStandingAlarm(); }, Qt::QueuedConnection);
+}
+
+void DetectionCycle::writeStandingAlarm()
+{
+    m_keepQueued = false;
     if (m_standing)
         m_standing->save(standingAlarm());
+}
+
+void DetectionCycle::setStandingAlarm(StandingAlarm* store)
+{
+    // A change still queued goes where it belonged.
+    if (m_keepQueued)
+        writeStandingAlarm();
+    m_standing = store;
 }
 
 StandingAlarm::State DetectionCycle::standingAlarm() const

@@ -147,7 +147,7 @@ public:
     // Whether an NG of this detection is checked again before it alarms.
     bool isRechecked(int detection) const;
     // Where each change of the standing alarm is kept (none: nothing is kept).
-    void setStandingAlarm(StandingAlarm* store) { m_standing = store; }
+    void setStandingAlarm(StandingAlarm* store);
     // The alarm that stands now, as it is kept.
     StandingAlarm::State standingAlarm() const;
     // Raises a kept alarm again (at start): its outputs, lamp and page, until a
@@ -246,7 +246,9 @@ private:
     // The OK of a detection: releases what it held, at once or at its cycle's close.
     void releaseDetection(int detection);
     void recomputeAlarmOutputs();
+    // Writes the alarm after the event that changed it; writeStandingAlarm at once.
     void keepStandingAlarm();
+    void writeStandingAlarm();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
@@ -303,6 +305,7 @@ private:
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
     StandingAlarm* m_standing = nullptr;
+    bool m_keepQueued = false;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

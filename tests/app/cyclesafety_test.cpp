@@ -14,6 +14,7 @@
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTest>
 
@@ -80,6 +81,7 @@ protected:
     // A new process on the same folder: a fresh board and cycle that raise what alarm.ini keeps.
     void restart()
     {
+        QCoreApplication::processEvents();
         cycle.reset();
         io = std::make_unique<RecordingPort>();
         gpControlIO = io.get();
@@ -517,6 +519,7 @@ TEST_F(CycleSafetyTest, AStandingAlarmOutlivesARestart)
     cam1->connected = true;
     mould();
     EXPECT_EQ(outputWord() & 0xF, 0);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(StandingAlarm().load().stands());
     restart();
     EXPECT_EQ(outputWord(), 0);
@@ -533,11 +536,14 @@ TEST_F(CycleSafetyTest, AStandingAlarmOutlivesARestart)
     cycle->clearAlarm();
     EXPECT_EQ(outputWord() & 0xF, 0);
     EXPECT_EQ(win->pageState, kPageLive);
+    EXPECT_TRUE(StandingAlarm().load().stands()) << "written after the event, not during it";
+    QCoreApplication::processEvents();
     EXPECT_FALSE(StandingAlarm().load().stands());
 
     // A damaged file raises nothing it cannot name; outputs beyond the alarm's are not switched.
     for (const auto& [text, word] : {std::pair<QByteArray, int>{"junk\ndetection9.outputs=5\ndetection0.cameras=1\n", 0},
                                      std::pair<QByteArray, int>{"detection1.outputs=65535\ndetection1.cameras=9 x\n", 0x1F}}) {
+        QCoreApplication::processEvents();
         QFile file(StandingAlarm::kFileName);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text);
