@@ -61,6 +61,10 @@ class QTimer;
 //   machine as an NG does; the next mould's trigger ends a recheck's wait by
 //   confirming its NG. A door check or Re-detect that comes while its
 //   detection counts down or checks is answered by that check.
+// - A pause the program makes (learning) holds the countdowns, rechecks and
+//   latched signals until it ends; the operator's stop holds and counts a mould
+//   still counting down as not inspected.
+// - The standing alarm is kept on disk at each change and raised again at start.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
