@@ -27,7 +27,7 @@ public:
     {
         std::array<Detection, kMaxDetections> detections;
         QList<int> cameras;  // cameras of the running alarm
-        int position = 0;    // where the alarm started in its machine cycle (0: its first detection)
+        int position = 0;    // position in its machine cycle of the NG shown (0: the first detection)
         bool stands() const;
         bool operator==(const State& other) const
         {
