@@ -66,6 +66,7 @@
 namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
+constexpr int kRowSaveFailed = 844;
 constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
 constexpr int kRowStopDetection = 127;
@@ -268,7 +269,7 @@ void DaRiDoziri::createKeypads()
     curEdit = nullptr;
 }
 
-void DaRiDoziri::openDatabases()
+void DaRiDoziri::openParamDatabase()
 {
     QSqlDatabase db = QSqlDatabase::contains(ParamDatabase::kConnectionName)
                           ? QSqlDatabase::database(ParamDatabase::kConnectionName, false)
@@ -276,6 +277,11 @@ void DaRiDoziri::openDatabases()
     db.setDatabaseName(ParamDatabase::kFileName);
     if (!db.open() || !ParamDefaults::ensure(db))
         qCritical() << "PARAM.db cannot be used:" << db.lastError().text();
+}
+
+void DaRiDoziri::openDatabases()
+{
+    openParamDatabase();
     m_records = std::make_unique<RecordStore>();
     m_records->open();
 }
@@ -493,18 +499,38 @@ void DaRiDoziri::FLushAll()
     QThread::msleep(kFlushWaitMs);
 }
 
-void DaRiDoziri::shutDown(const QString& record, const QString& program, const QStringList& args)
+bool DaRiDoziri::shutDown(const QString& record, const QString& program, const QStringList& args)
 {
     InsertRecord(record, QStringLiteral("operate"));
     StopWTD();
     FLushAll();
     runProgram("sync", {});
-    runProgram(program, args);
+    const ShellResult done = runProgram(program, args);
+    // Until the box is down (or when it does not go down) the monitor works on: the board
+    // is driven again and the parameters can be saved (the records reopen themselves).
+    if (m_io)
+        m_io->setWatchdogFlag(true);
+    openParamDatabase();
+    if (!done.ok())
+        qWarning().noquote() << program << args.join(' ') << "failed, exit code" << done.exitCode;
+    return done.ok();
 }
 
 void DaRiDoziri::rebootSystem()
 {
-    shutDown(QStringLiteral("reboot"), "reboot", {});
+    // What waits for the restart (a restored group, a camera order) must not meet the values in
+    // memory: without the reboot the program restarts instead.
+    if (!shutDown(QStringLiteral("reboot"), "reboot", {}))
+        restartProgram();
+}
+
+void DaRiDoziri::restartProgram()
+{
+    FLushAll();
+    ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
+                                          QCoreApplication::arguments().mid(1), QDir::currentPath());
+    // Queued: a quit before the event loop runs (a reboot at start-up) would be lost.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void DaRiDoziri::powerOff()
@@ -516,12 +542,18 @@ void DaRiDoziri::changeLanguage(int language)
 {
     if (language < 0 || language >= kLanguageCount || !gpWPara)
         return;
+    const int before = gLan;
     gLan = language;
-    gpWPara->SaveDatatoFile();
-    FLushAll();
-    ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
-                                          QCoreApplication::arguments().mid(1), QDir::currentPath());
-    QCoreApplication::quit();
+    if (!gpWPara->SaveDatatoFile()) {
+        // A restart would come back in the old language, as if it had been changed.
+        gLan = before;
+        if (gpWarnBox) {
+            gpWarnBox->setText(lanText(kRowSaveFailed));
+            gpWarnBox->show();
+        }
+        return;
+    }
+    restartProgram();
 }
 
 int DaRiDoziri::CheckPassword()

@@ -118,6 +118,7 @@ public:
     void InitIOThread();
     void stampWatchdog();
     void setWatchdogFlag(bool on);
+    bool watchdogFlag() const { return m_watchdogFlag; }
     bool isLinkUp() const { return m_linkUp; }
     IOThread* ioThread() const { return m_thread.get(); }
 

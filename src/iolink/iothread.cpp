@@ -131,9 +131,14 @@ void IOThread::run()
         const qint64 slotEnd = slotStart + interval;
 
         if (!watchdogAlive(slotStart)) {
-            if (m_talking.exchange(false))
-                qWarning() << "IO watchdog: the GUI thread has not stamped for" << m_timing.watchdogMs
-                           << "ms, no more commands to the IO board";
+            // A watchdog switched off before a shutdown is no silent GUI thread.
+            if (m_talking.exchange(false)) {
+                if (m_watchdogFlag.load())
+                    qWarning() << "IO watchdog: the GUI thread has not stamped for" << m_timing.watchdogMs
+                               << "ms, no more commands to the IO board";
+                else
+                    qInfo() << "IO watchdog switched off, no more commands to the IO board";
+            }
             sleepUntilNs(slotEnd * kNsPerMs);
             continue;
         }

@@ -83,6 +83,21 @@ protected:
         return R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"}]})";
     }
 
+    // The program ended itself: every event loop returns at once until the application's
+    // loop has run. Run it once so that later modal dialogs of this process wait for their
+    // answer again.
+    static void expectQuitAsked()
+    {
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
+        EXPECT_NE(loop.exec(), 1) << "the application was asked to quit";
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QEventLoop after;
+        QTimer::singleShot(0, &after, [&after] { after.exit(2); });
+        EXPECT_EQ(after.exec(), 2);
+    }
+
     QString backlight() const
     {
         QFile file(host.root() + kBacklight);
@@ -225,20 +240,60 @@ TEST_F(MainWindowTest, RecordsCarryTheLoginLevelText)
     EXPECT_EQ(sent, (QStringList{lanText(154) + "|learned|operate", lanText(156) + "|note|info"}));
 }
 
-TEST_F(MainWindowTest, RebootAndPowerOffCloseTheDatabasesFirst)
+TEST_F(MainWindowTest, ShutdownsCloseTheStoresFirstAndTheMonitorWorksOnWhenTheyReturn)
 {
+    // What the box has when the program runs: the databases closed, the board no longer driven.
+    QStringList seenByTheBox;
+    shell.setOnRun([&](const FakeShellRunner::Call& call) {
+        if (call.program != "sync")
+            seenByTheBox << QStringLiteral("%1: records %2, parameters %3, board %4")
+                                .arg(call.line())
+                                .arg(int(win->recordDatabase().isOpen()))
+                                .arg(int(ParamDatabase::database().isOpen()))
+                                .arg(int(win->controlPort()->watchdogFlag()));
+    });
     win->rebootSystem();
-    EXPECT_EQ(shell.lines(), (QStringList{"sync", "reboot"}));
-    EXPECT_FALSE(win->recordDatabase().isOpen());
-    EXPECT_FALSE(win->controlPort()->ioThread() && win->controlPort()->ioThread()->isTalking());
-
-    shell.clear();
     win->powerOff();
-    EXPECT_EQ(shell.lines(), (QStringList{"sync", "init 0"}));
+    shell.setOnRun({});
+    EXPECT_EQ(shell.lines(), (QStringList{"sync", "reboot", "sync", "init 0"}));
+    EXPECT_EQ(seenByTheBox, (QStringList{"reboot: records 0, parameters 0, board 0",
+                                         "init 0: records 0, parameters 0, board 0"}));
+
+    // Neither took the box down: the board is driven and parameters and records are stored again.
+    EXPECT_TRUE(win->controlPort()->watchdogFlag());
+    EXPECT_TRUE(gpWPara->SaveDatatoFile());
+    win->InsertRecord("after the reboot", "info");
+    QSqlQuery query(win->recordDatabase());
+    ASSERT_TRUE(query.exec("select count(*) from RECORD where remarks = 'after the reboot'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toInt(), 1);
+    query.finish();
+
+    // A reboot that fails: the program restarts in its place, so what waits for the restart is read.
+    ShellResult failed;
+    failed.started = true;
+    failed.exitCode = 1;
+    shell.setResult("reboot", failed);
+    shell.clear();
+    win->rebootSystem();
+    ASSERT_EQ(shell.calls().size(), 3);
+    EXPECT_TRUE(shell.calls().last().detached);
+    EXPECT_EQ(shell.calls().last().program, QCoreApplication::applicationFilePath());
+    expectQuitAsked();
 }
 
 TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
 {
+    // A store that cannot save keeps the language and says so; nothing restarts.
+    QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+    win->changeLanguage(3);
+    EXPECT_EQ(gLan, 0);
+    EXPECT_TRUE(shell.calls().isEmpty());
+    EXPECT_TRUE(gpWarnBox->isVisible());
+    EXPECT_EQ(gpWarnBox->text(), lanText(844));
+    gpWarnBox->hide();
+    ASSERT_TRUE(QSqlDatabase::database(ParamDatabase::kConnectionName, false).open());
+
     win->cycle()->CheckNG(true);
     ASSERT_EQ(win->controlPort()->IOGetOut(0), 1);
     win->changeLanguage(3);
@@ -252,18 +307,7 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     ASSERT_TRUE(query.exec("select value from sysparam where name = 'system2'"));
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toString().split(' ').value(12), "3");
-
-    // The program ends itself: every event loop returns at once until the
-    // application's loop has run. Run it once so that later modal dialogs of
-    // this process wait for their answer again.
-    QEventLoop loop;
-    QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
-    EXPECT_EQ(loop.exec(), -1) << "the application was asked to quit";
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-    QEventLoop after;
-    QTimer::singleShot(0, &after, [&after] { after.exit(2); });
-    EXPECT_EQ(after.exec(), 2);
+    expectQuitAsked();
 
     // The program started again raises the NG that stood, before its IO link sends a word.
     win.reset();

@@ -787,6 +787,12 @@ TEST_F(IOLinkTest, WatchdogSilencesTheLinkUntilStampedAgain)
     // Clearing the flag silences it at once despite fresh stamps.
     port->setWatchdogFlag(false);
     ASSERT_TRUE(waitFor([&] { return !port->ioThread()->isTalking(); }, 200));
+    // Set again (a shutdown that returned): the board is served again.
+    port->setWatchdogFlag(true);
+    ASSERT_TRUE(waitFor([&] { return port->ioThread()->isTalking(); }));
+    const quint64 framesBack = sim->frames();
+    settle(200);
+    EXPECT_GT(sim->frames(), framesBack + 10);
 }
 
 TEST_F(IOLinkTest, ReopensAfterTheDeviceDisappearsAndResendsOutputs)
