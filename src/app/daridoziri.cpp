@@ -876,12 +876,13 @@ void DaRiDoziri::SlotStartStop()
 void DaRiDoziri::SlotReturn()
 {
     // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
-    // It lifts what stood at the tap: an NG decided while the box was open stands.
-    const qint64 tapMs = MonotonicClock::ms();
+    // It lifts what stood at the tap: an NG decided while the box was open stands. Every NG
+    // this thread decided before the tap stood at it, also one of the tap's own millisecond.
+    const qint64 tapMs = MonotonicClock::ms() + 1;
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
-        const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
-                               && gpWPara->trigMode != kAllGroupsTrigMode;
+        const int mould = m_cycle ? m_cycle->mouldDetection() : -1;
+        const bool withMould = mould >= 0 && group != mould;
         const int method = AlarmClearBox::choose(this, withMould);
         // Teaching may need the password, as the settings ask.
         const bool guarded = gpWPara
@@ -900,19 +901,19 @@ void DaRiDoziri::SlotReturn()
 
 void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
 {
-    // The NG cameras: the camera unit stamps the method on their next pictures.
-    QVector<CammerWidget*> ng;
-    for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
-        if (widget->camOK || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
-            continue;
-        ng << widget;
-        alarmClearState[widget->camIndex][group] = method;
-    }
-    for (CammerWidget* widget : qAsConst(ng)) {
-        if (method == AlarmClearMethod::DontDetect) {
-            widget->IgnoreNgPixels(group);
-        } else if (method == AlarmClearMethod::AddAsTemplate) {
-            reTrain(widget, group);
+    // What the release lifts is what it teaches, and the camera unit stamps the method on
+    // their next pictures: the cameras and detections of the NGs that stood at the tap,
+    // not the cameras' state when the box closes nor the detection checked last.
+    const DetectionCycle::Lifted lifted = m_cycle->liftable(tapMs);
+    for (auto it = lifted.cbegin(); it != lifted.cend(); ++it) {
+        for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
+            if (!it.value().contains(widget->camIndex) || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
+                continue;
+            alarmClearState[widget->camIndex][it.key()] = method;
+            if (method == AlarmClearMethod::DontDetect)
+                widget->IgnoreNgPixels(it.key());
+            else if (method == AlarmClearMethod::AddAsTemplate)
+                reTrain(widget, it.key());
         }
     }
     // A re-detect checks the alarmed detections again, as their trigger input does (with its
@@ -921,7 +922,7 @@ void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
         if (m_cycle->releaseAndRecheck(method, tapMs).isEmpty())
             m_cycle->redetect(group);
     } else if (method == AlarmClearMethod::SwitchToMould) {
-        m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);
+        m_cycle->releaseAndRecheck(method, tapMs, m_cycle->mouldDetection());
     } else {
         m_cycle->clearAlarm(method, tapMs);
     }

@@ -111,8 +111,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The mould detection, the one a re-detect can switch to.
-    static constexpr int kMouldDetection = 1;
     // Lifts the NG alarm of a detection the way the operator chose (AlarmClearMethod).
     // tapMs: when the operator asked for the release (monotonic ms); later NGs stand.
     void clearAlarmBy(int method, int group, qint64 tapMs);

@@ -614,7 +614,38 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
         EXPECT_EQ(win->alarmClearState[cam->camIndex][0], method) << button;
         EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
     }
+
+    // Two stages, the second in use (stage groups 1): the switch is to detection 4, and an
+    // NG of detection 4 itself is not offered it.
+    const int mode = gpWPara->trigMode, detections = gDNum;
+    gpWPara->trigMode = 1;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        gpWPara->detectEnable[d] = d >= 2 ? 1 : 0;
+    gpWPara->trigInDelay[3] = 10;
+    win->stageFlag = 0;
+    for (const int ng : {2, 3}) {
+        win->cycle()->cancelCountdowns();
+        win->cycle()->clearAlarm();
+        win->checkDetect = ng;
+        cam->camOK = false;
+        win->cycle()->CheckNG(true);
+        bool offered = false;
+        new ModalAnswerer([&](QWidget* modal) {
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                offered = offered || button->objectName() == QLatin1String("switchToMould");
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                if (button->objectName() == QLatin1String(offered ? "switchToMould" : "redetect"))
+                    touch(button);
+        });
+        win->SlotReturn();
+        EXPECT_EQ(offered, ng == 2) << ng;
+        EXPECT_TRUE(win->cycle()->isCounting(3)) << ng;
+        EXPECT_FALSE(win->cycle()->isCounting(1)) << ng;
+    }
     win->cycle()->cancelCountdowns();
+    gpWPara->trigMode = mode;
+    gDNum = detections;
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
@@ -733,4 +764,38 @@ TEST_F(TwoCameraWindowTest, TemplateActionsFollowTheCameraScopeSwitches)
     gpWPara->addAllTemplates = 1;
     win->pDrawROIWidget->AddTemp();
     EXPECT_EQ(counts(), (QList<int>{before[0] + 2, before[1] + 1})) << "one press adds a template to every camera";
+}
+
+// The release box teaches what its release lifts: the detection and cameras whose NG stood at
+// the tap, not what a check made of them while the box was open.
+TEST_F(TwoCameraWindowTest, ReleaseBoxTeachesTheNgItLifted)
+{
+    const QVector<CammerWidget*> cams = win->cameraWidgets();
+    ASSERT_EQ(cams.size(), 2);
+    gpWPara->detectEnable[0] = gpWPara->detectEnable[1] = 1;
+    win->checkDetect = 0;
+    win->cycle()->CheckNG(true);
+    ASSERT_TRUE(win->cycle()->alarmStands());
+    for (CammerWidget* cam : cams)
+        cam->reTrainPending[0] = cam->reTrainPending[1] = false;
+
+    // While the box is open camera 1 is seen OK and detection 2 finds an NG of its own.
+    new ModalAnswerer([&](QWidget* modal) {
+        cams[0]->camOK = true;
+        cams[1]->camOK = false;
+        win->checkDetect = 1;
+        win->cycle()->CheckNG(true);
+        for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+            if (button->isVisible() && button->objectName() == QLatin1String("addAsTemplate"))
+                touch(button);
+    });
+    win->SlotReturn();
+    EXPECT_TRUE(cams[0]->reTrainPending[0]) << "camera 1's NG was lifted: it is taught";
+    EXPECT_TRUE(cams[1]->reTrainPending[0]);
+    EXPECT_FALSE(cams[0]->reTrainPending[1]) << "detection 2's NG came after the tap";
+    EXPECT_FALSE(cams[1]->reTrainPending[1]);
+    EXPECT_EQ(win->alarmClearState[cams[0]->camIndex][0], AlarmClearMethod::AddAsTemplate);
+    EXPECT_NE(win->alarmClearState[cams[1]->camIndex][1], AlarmClearMethod::AddAsTemplate);
+    EXPECT_TRUE(win->cycle()->alarmStands()) << "the later NG stands";
+    win->cycle()->cancelCountdowns();
 }
