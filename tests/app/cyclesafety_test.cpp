@@ -350,6 +350,21 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(records, 8) << "a stop with nothing under way closes nothing";
     cycle->clearAlarm();
     EXPECT_EQ(outputWord() & kStop, 0);
+
+    // A Re-detect of a counted mould stopped in its countdown is no new mould: its outputs
+    // are the alarm again, nothing more is counted.
+    cam1->ok = false;
+    para->trigInDelay[1] = 0;
+    mould();
+    const int ngCyclesBefore = gSyncNGCycleNum;
+    para->trigInDelay[1] = 20;
+    cycle->releaseAndRecheck(AlarmClearMethod::Redetect);
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->stopDetection();
+    EXPECT_EQ(cycle->uninspected(), 2);
+    EXPECT_EQ(gSyncNGCycleNum, ngCyclesBefore);
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    cycle->clearAlarm();
 }
 
 // Every release lifts only the NGs that stood when its signal came: the safety door, the
