@@ -60,6 +60,7 @@ struct PushDispatcher::Subscriber
     int dropped[kKinds] = {0, 0};
     int unanswered[kKinds] = {0, 0};
     int unwritten = 0;
+    int unsent[kKinds] = {0, 0};   // still waiting when the dispatcher ends
 };
 
 PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorRetry(new QTimer(this))
@@ -81,6 +82,16 @@ PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorR
 
 PushDispatcher::~PushDispatcher()
 {
+    // A push still open at the end got no answer (its timer cannot tell it from here).
+    for (const auto& entry : m_pushes) {
+        auto subscriber = m_subscribers.find(entry.second->subscriberKey);
+        if (subscriber != m_subscribers.end())
+            countUnanswered(*subscriber->second, *entry.second);
+    }
+    for (const auto& entry : m_subscribers) {
+        for (const Kind kind : {Record, Picture})
+            entry.second->unsent[kind] = int(entry.second->waiting[kind].size());
+    }
     reportTrouble();
     for (const auto& entry : m_pushes)
         entry.second->socket->abort();
@@ -249,8 +260,9 @@ void PushDispatcher::end(quint64 id)
         return;
     const std::unique_ptr<Push> push = std::move(it->second);
     m_pushes.erase(it);
-    // Handed to the system whole: nothing of the message waits in this process.
-    const bool written = !push->send->isPending() && !push->send->isBroken() && push->socket->bytesToWrite() == 0;
+    auto subscriber = m_subscribers.find(push->subscriberKey);
+    if (push->connected && subscriber != m_subscribers.end() && countUnanswered(*subscriber->second, *push))
+        troubleCounted();
     push->send->cancel();
     closeConnection(this, push->socket, push->timer);
     // Each push to a subscriber that cannot be reached is worth a warning; the subscription
@@ -260,17 +272,22 @@ void PushDispatcher::end(quint64 id)
     else if (push->answered)
         qInfo() << "[Subscriber]"
                 << QStringLiteral("++++++++++++++++++++++++ %1 send success! -> %2").arg(push->url, push->address);
-    auto subscriber = m_subscribers.find(push->subscriberKey);
     if (subscriber == m_subscribers.end())
         return;
-    Subscriber& to = *subscriber->second;
-    --to.inFlight[push->kind];
-    if (push->connected && !push->answered) {
-        ++to.unanswered[push->kind];
-        to.unwritten += written ? 0 : 1;
-        troubleCounted();
-    }
-    startWaiting(to);
+    --subscriber->second->inFlight[push->kind];
+    startWaiting(*subscriber->second);
+}
+
+bool PushDispatcher::countUnanswered(Subscriber& subscriber, const Push& push)
+{
+    if (push.answered)
+        return false;
+    ++subscriber.unanswered[push.kind];
+    // Handed to the system whole: nothing of the message waits in this process.
+    const bool written = push.connected && !push.send->isPending() && !push.send->isBroken()
+                         && push.socket->bytesToWrite() == 0;
+    subscriber.unwritten += written ? 0 : 1;
+    return true;
 }
 
 void PushDispatcher::troubleCounted()
@@ -293,20 +310,23 @@ bool PushDispatcher::reportTrouble(Subscriber& subscriber)
 {
     bool told = false;
     // Folded here per subscriber already: the log's limiter would merge the lines of all subscribers.
-    const auto tell = [&](const char* text, const int counts[kKinds], int last) {
+    const auto tell = [&](const char* text, const int counts[kKinds], const QString& tail) {
         if (!counts[Record] && !counts[Picture])
             return;
         qCWarning(LogLimiter::folded).noquote()
             << "[POST_2_APP]"
             << QString::fromLatin1(text).arg(counts[Record]).arg(counts[Picture]).arg(subscriber.address)
-                   .arg(subscriber.port).arg(last);
+                       .arg(subscriber.port)
+                   + tail;
         told = true;
     };
-    tell("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting", subscriber.dropped, kMaxQueued);
-    tell("no answer to %1 records and %2 pictures from %3:%4 (%5 not written in full)", subscriber.unanswered,
-         subscriber.unwritten);
+    tell("dropped %1 records and %2 pictures for %3:%4: more than ", subscriber.dropped,
+         QStringLiteral("%1 waiting").arg(kMaxQueued));
+    tell("no answer to %1 records and %2 pictures from %3:%4", subscriber.unanswered,
+         QStringLiteral(" (%1 not written in full)").arg(subscriber.unwritten));
+    tell("%1 records and %2 pictures for %3:%4 never sent: still waiting at the end", subscriber.unsent, QString());
     for (const Kind kind : {Record, Picture})
-        subscriber.dropped[kind] = subscriber.unanswered[kind] = 0;
+        subscriber.dropped[kind] = subscriber.unanswered[kind] = subscriber.unsent[kind] = 0;
     subscriber.unwritten = 0;
     return told;
 }

@@ -60,6 +60,8 @@ private:
     void start(Subscriber& subscriber, Kind kind, const CTask_FormData& task);
     void onTimeout(Push& push);
     void end(quint64 id);
+    // Counts a push that ends without an answer; false when it was answered.
+    bool countUnanswered(Subscriber& subscriber, const Push& push);
     // A drop or an unanswered push is told at once after a quiet spell, then summed.
     void troubleCounted();
     // Tells the drops and unanswered pushes not told yet, of every subscriber or of one; false

@@ -263,6 +263,7 @@ TEST_F(HostileSubscribers, ASubscriberThatWasDownGetsTheNextPushes)
 
 // However many subscribers drop at once, the log names each with its port and its whole count:
 // the log's limiter, which takes the numbers out to find repeated lines, merges none of them.
+// The pushes still open or waiting at the end are told as such, never as sent.
 TEST_F(HostileSubscribers, EverySubscribersDropsReachTheLogWithItsCount)
 {
     constexpr int kSubscribers = 30;
@@ -300,4 +301,19 @@ TEST_F(HostileSubscribers, EverySubscribersDropsReachTheLogWithItsCount)
         expected[port] = kPushes - PushDispatcher::kRecordsInFlight - PushDispatcher::kMaxQueued;
     EXPECT_EQ(dropped, expected);
     EXPECT_LE(lines, 2 * kSubscribers);   // still folded per subscriber
+
+    const QRegularExpression open("no answer to (\\d+) records and 0 pictures from 127\\.0\\.0\\.1:(\\d+) ");
+    QMap<int, int> unanswered;
+    for (const QString& line : log.written()) {
+        EXPECT_FALSE(line.contains("send success!")) << line.toStdString();
+        const QRegularExpressionMatch match = open.match(line);
+        if (match.hasMatch())
+            unanswered[match.captured(2).toInt()] += match.captured(1).toInt();
+    }
+    for (int& count : expected)
+        count = PushDispatcher::kRecordsInFlight;
+    EXPECT_EQ(unanswered, expected);
+    const QRegularExpression left(QStringLiteral("%1 records and 0 pictures for 127\\.0\\.0\\.1:\\d+ never sent")
+                                      .arg(PushDispatcher::kMaxQueued));
+    EXPECT_EQ(log.written().filter(left).size(), kSubscribers);
 }
