@@ -841,9 +841,10 @@ void DaRiDoziri::StopDetect()
     if (gpControlIO && gpWPara) {
         if (gpWPara->stopClampOnStop)
             gpControlIO->IOSetOut(kClampOutput, 1);
-        if (gpWPara->noEjectorOnStop)
+        // The stop's own settings never open an interlock that a standing NG holds.
+        if (gpWPara->noEjectorOnStop && !isOutputHeld(kEjectorOutput))
             gpControlIO->IOSetOut(kEjectorOutput, 0);
-        if (gpWPara->stopCutOutput4)
+        if (gpWPara->stopCutOutput4 && !isOutputHeld(kOutput4))
             gpControlIO->IOSetOut(kOutput4, 0);
         gpControlIO->IOFlashOut();
     }

@@ -382,6 +382,36 @@ TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
     EXPECT_EQ(texts, (QStringList{lanText(127), lanText(136)}));
 }
 
+// A product NG holding the ejector and a mould NG holding output 4 keep them through a
+// stop whose settings switch those outputs off.
+TEST_F(MainWindowTest, StopSettingsLeaveTheOutputsOfAStandingNg)
+{
+    gpWPara->trigMode = 0;
+    gpWPara->noEjectorOnStop = 1;
+    gpWPara->stopCutOutput4 = 1;
+    gpWPara->cutEjectorOnProdAlarm = 1;
+    gpWPara->noEjectorInProd = 0;
+    gpWPara->prodNgNoEjector = 0;
+    gpWPara->cavityAlarmOutputO4 = 1;
+    gpWPara->ejectorPulse = 0;
+    gpWPara->output4Pulse = 0;
+    win->checkDetect = 0;
+    win->cycle()->CheckNG(true);
+    win->checkDetect = 1;
+    win->cycle()->CheckNG(true);
+    ASSERT_EQ(win->controlPort()->IOGetOut(1), 1);
+    ASSERT_EQ(win->controlPort()->IOGetOut(3), 1);
+    win->SlotStartStop();
+    ASSERT_EQ(win->runState, 3);
+    EXPECT_EQ(win->controlPort()->IOGetOut(1), 1) << "the product NG holds the ejector";
+    EXPECT_EQ(win->controlPort()->IOGetOut(3), 1) << "the mould NG holds output 4";
+    win->cycle()->clearAlarm();
+    win->SlotStartStop();
+    win->SlotStartStop();
+    EXPECT_EQ(win->controlPort()->IOGetOut(1), 0);
+    EXPECT_EQ(win->controlPort()->IOGetOut(3), 0);
+}
+
 TEST_F(MainWindowTest, APressOnTheWindowHidesTheKeypads)
 {
     win->show();
