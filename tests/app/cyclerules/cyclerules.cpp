@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -483,6 +484,11 @@ void CycleRules::worldCamera(int camera, bool connected, qint64 atMs)
         m_reachable[camera].push_back({atMs, connected});
 }
 
+void CycleRules::pausesHold(bool hold)
+{
+    m_pausesHold = hold;
+}
+
 void CycleRules::worldPause(bool paused, qint64 atMs)
 {
     if (paused)
@@ -564,7 +570,12 @@ void CycleRules::checkGuarded(const CycleView& view)
         Look& l = *it;
         const int d = l.detection;
         // The countdown counts passes: a stall puts the check off by its length.
-        const qint64 due = view.stallEndMs >= l.rise ? qMax(l.due, view.stallEndMs + l.span) : l.due;
+        qint64 due = view.stallEndMs >= l.rise ? qMax(l.due, view.stallEndMs + l.span) : l.due;
+        // A pause that holds the countdown puts it off too (one that drops it is a fault).
+        if (m_pausesHold)
+            for (const auto& [from, to] : m_pauses)
+                if (from <= due && (to < 0 || to >= l.rise))
+                    due = to < 0 ? std::numeric_limits<qint64>::max() : qMax(due, to + l.span);
         if (!l.certain || due > now) {
             ++it;
             continue;

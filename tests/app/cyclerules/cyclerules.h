@@ -172,6 +172,8 @@ public:
     void worldParts(int camera, unsigned detections, qint64 atMs);
     void worldCamera(int camera, bool connected, qint64 atMs);
     void worldPause(bool paused, qint64 atMs);
+    // The cycle's pause holds its countdowns (they go on after it) rather than dropping them.
+    void pausesHold(bool hold);
     void lookAgain(int detection, qint64 nowMs, bool certain);
 
     // After the closing moulds and the settle time: rules 3 and 5.
@@ -366,6 +368,7 @@ private:
     std::vector<std::pair<qint64, bool>> m_reachable[8];      // per camera: from then on, connected or not
     std::vector<std::pair<qint64, qint64>> m_pauses;          // the program's own, end -1 while on
     std::vector<qint64> m_operatorRunChanges;
+    bool m_pausesHold = false;
     std::vector<qint64> m_answeredAt;   // "answered by the check under way"
     int m_checkedStage = -1;            // two-stage modes: the stage of the check started last
 

@@ -72,7 +72,9 @@ struct HoldsWhilePaused<Cycle, decltype(std::declval<Cycle&>().setPaused(true), 
 template <typename Cycle>
 auto stopCycle(Cycle& cycle, int) -> decltype(cycle.stopDetection(), void())
 {
+    // Its timers stop too: signals that come while it is stopped are dropped at the start.
     cycle.stopDetection();
+    cycle.stop();
 }
 template <typename Cycle>
 void stopCycle(Cycle& cycle, long)
@@ -255,6 +257,7 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
     gPicNumNG = 5;
     gPicNumOK = 0;
     m_win.runState = kRunRunning;
+    m_rules.pausesHold(HoldsWhilePaused<DetectionCycle>::value);
     for (int c = 0; c < s.cameras; ++c) {
         m_units.push_back(std::make_unique<FakeUnit>(c));
         m_world[c].push_back({m_base, sequence.initialNg[size_t(c)]});
