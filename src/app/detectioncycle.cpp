@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "leddevice.h"
 #include "mainwindowbase.h"
+#include "mouldcount.h"
 #include "productalarmwarnbox.h"
 #include "savefialimagethread.h"
 #include "statecodes.h"
@@ -385,8 +386,13 @@ bool DetectionCycle::startsNextMould(int detection) const
         return true;
     if (isBusy(detection))
         return false;
-    // The first detection opens the next cycle unless the open one has only just begun.
-    return detection == firstDetection() && (m_open.settled != 0 || anyUnderWay(m_open.serial));
+    // The first detection opens the next cycle unless the open one has only just begun
+    // (a check it took over from the cycle before is no beginning).
+    bool begun = m_open.settled != 0;
+    for (int d = 0; d < kMaxDetections; ++d)
+        begun = begun
+                || (m_steps[d].isBusy() && m_steps[d].cycle == m_open.serial && !(m_open.carried & MachineCycle::bit(d)));
+    return detection == firstDetection() && begun;
 }
 
 bool DetectionCycle::admit(int detection, const char* what)
@@ -445,24 +451,10 @@ void DetectionCycle::countUninspected(int detection, bool closes)
     // A cycle already counted (one a Re-detect checks again) cannot count the mould: the next close does.
     MachineCycle& own = cycleOf(detection);
     MachineCycle& cycle = own.counted ? m_carry : own;
-    QList<bool> cameraOK;
-    bool any = false;
-    for (const DetectionUnit* unit : qAsConst(m_units)) {
-        cameraOK << false;
-        const int camera = unit->cameraIndex();
-        if (camera < 0 || camera >= kMaxCameras)
-            continue;
-        ++gAllNum[camera];
-        ++gFailNum[camera];
-        cycle.note(camera, false);
-        any = true;
-    }
-    if (any)
-        ++gSyncNGNum;
-    cycle.ng = true;
+    const StepCount count = MouldCount::refused(cameraIndexes(), cycle);
     // The statistics count the same NG step, and the cycle once, at its close.
     if (!cycle.counted)
-        emit m_win->sendRecord(detection, Clock::now().time().hour(), cameraOK, closes);
+        emit m_win->sendRecord(detection, Clock::now().time().hour(), count.cameraOK, closes);
 }
 
 void DetectionCycle::holdUninspected(int detection, const QString& what, const QString& why)
@@ -542,8 +534,19 @@ void DetectionCycle::openCycle(bool door, bool announce)
             m_win->lastCycleTime = int((now - m_lastStartMs) / 100);
         m_lastStartMs = now;
     }
+    const int given = m_open.serial;
     m_open = MachineCycle();
     m_open.serial = ++m_serial;
+    // A check still to take its frame sees the next mould: it is that cycle's (it decides
+    // its close and counts in it), not one that no store counts any more.
+    for (int d = 0; d < kMaxDetections; ++d) {
+        DetectionStep& step = m_steps[d];
+        if (!door && given != 0 && step.cycle == given
+            && (step.phase == Phase::CountingDown || step.phase == Phase::Checking)) {
+            step.cycle = m_open.serial;
+            m_open.carried |= MachineCycle::bit(d);
+        }
+    }
     m_open.door = door;
     m_open.single = door;
     m_open.absorb(std::exchange(m_carry, MachineCycle()));
@@ -712,7 +715,7 @@ void DetectionCycle::settleWithoutResult(int detection)
 void DetectionCycle::finishCycle()
 {
     if (!m_open.counted) {
-        countCycle(m_open);
+        MouldCount::close(m_open);
         if (!m_open.ng)
             checkProductionAlarm();
         switchStage();
@@ -972,7 +975,7 @@ void DetectionCycle::CheckNG(bool ng)
         emit sigAlarmStarted(m_win->curDetectIndex);
 
     MachineCycle& cycle = cycleOf(d);
-    countStep(cycle);
+    const StepCount count = MouldCount::step(cameraIndexes(), m_stepChecked, m_stepOk, cycle);
     cycle.ng = cycle.ng || ng;
     const bool counted = cycle.counted;
     // The cycle record is closed before any picture is marked for the writer thread,
@@ -986,26 +989,18 @@ void DetectionCycle::CheckNG(bool ng)
     m_win->CountWrite();
     // The statistics count each cycle once, at its own close; a Re-detect of a counted
     // cycle changes its result only.
-    if (!counted) {
-        QList<bool> cameraOK;
-        for (bool ok : qAsConst(m_stepOk))
-            cameraOK << ok;
-        emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, closes);
-    }
+    if (!counted)
+        emit m_win->sendRecord(d, Clock::now().time().hour(), count.cameraOK, closes);
     m_resultTimer->start(kResultShowMs);
 
     if (ng) {
         showNgResult();
-        QStringList cameras;
         for (int i = 0; i < m_units.size(); ++i) {
-            if (m_stepOk.at(i))
-                continue;
             const int camera = m_units.at(i)->cameraIndex();
-            cameras << QString::number(camera + 1);
-            if (!m_alarmCameras.contains(camera))
+            if (!m_stepOk.at(i) && !m_alarmCameras.contains(camera))
                 m_alarmCameras << camera;
         }
-        m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
+        m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(count.ngCameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
         showOkResult();
@@ -1271,36 +1266,12 @@ QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int 
     return lifted;
 }
 
-void DetectionCycle::countStep(MachineCycle& cycle)
+QVector<int> DetectionCycle::cameraIndexes() const
 {
-    bool anyNg = false;
-    for (int i = 0; i < m_units.size(); ++i) {
-        const int camera = m_units.at(i)->cameraIndex();
-        if (camera < 0 || camera >= kMaxCameras || !m_stepChecked.at(i))
-            continue;
-        const bool ok = m_stepOk.at(i);
-        ++gAllNum[camera];
-        if (!ok) {
-            ++gFailNum[camera];
-            anyNg = true;
-        }
-        cycle.note(camera, ok);
-    }
-    if (anyNg)
-        ++gSyncNGNum;
-}
-
-void DetectionCycle::countCycle(const MachineCycle& cycle)
-{
-    for (int camera = 0; camera < kMaxCameras; ++camera) {
-        if (!cycle.cameraChecked[camera])
-            continue;
-        ++gAllCycleNum[camera];
-        if (cycle.cameraNg[camera])
-            ++gFailCycleNum[camera];
-    }
-    if (cycle.ng)
-        ++gSyncNGCycleNum;
+    QVector<int> cameras;
+    for (const DetectionUnit* unit : m_units)
+        cameras << unit->cameraIndex();
+    return cameras;
 }
 
 void DetectionCycle::checkProductionAlarm()

@@ -56,10 +56,11 @@ class QTimer;
 //   OK, kept by the alarm when it closes NG.
 // - Every trigger edge that lasted the shake-erase time is a check. One that
 //   cannot be checked (its detection still counting down or checking) is
-//   logged as "not inspected", counted as an NG of every camera, and stops the
-//   machine as an NG does; the next mould's trigger ends a recheck's wait by
-//   confirming its NG. A door check or Re-detect that comes while its
-//   detection counts down or checks is answered by that check.
+//   logged as "not inspected", counted as an NG step of every camera in the
+//   cycle still under way (MouldCount), and stops the machine as an NG does;
+//   the next mould's trigger ends a recheck's wait by confirming its NG. A
+//   door check or Re-detect that comes while its detection counts down or
+//   checks is answered by that check.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
@@ -232,8 +233,7 @@ private:
     void releaseDetection(int detection);
     void recomputeAlarmOutputs();
     void releaseOutputs(unsigned outputs);
-    void countStep(MachineCycle& cycle);
-    void countCycle(const MachineCycle& cycle);
+    QVector<int> cameraIndexes() const;
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);

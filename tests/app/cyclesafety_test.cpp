@@ -22,6 +22,11 @@ const int kStop = kClampBit | kAlarmBit;
 
 // The clamp's switches as the cycle made them at the port (steady-clock ns), read from
 // the port's record rather than sampled: a thread run late by a loaded machine misses none.
+QVector<int> counters(const int* values)
+{
+    return QVector<int>(values, values + 2);
+}
+
 struct ClampWatch
 {
     explicit ClampWatch(const RecordingPort* port)
@@ -82,7 +87,7 @@ struct StatisticsCycles
 {
     explicit StatisticsCycles(MainWindowBase* win)
     {
-        QObject::connect(win, &MainWindowBase::sendRecord, win, [this](int, int, QList<bool> cameraOK, bool last) {
+        QObject::connect(win, &MainWindowBase::sendRecord, &context, [this](int, int, QList<bool> cameraOK, bool last) {
             for (int c = 0; c < cameraOK.size() && c < 2; ++c)
                 flags[c] = flags[c] && cameraOK[c];
             if (!last)
@@ -96,6 +101,7 @@ struct StatisticsCycles
             lastNg = cameraNg[0] + cameraNg[1];
         });
     }
+    QObject context;   // the counting ends with this
     bool flags[2] = {true, true};
     int cycles = 0;
     int ngCycles = 0;
@@ -123,7 +129,7 @@ TEST_F(CycleSafetyTest, ACameraThatCannotBeCheckedKeepsItsNgWhateverTheOthersSee
     EXPECT_EQ(win->resultState, 2);
     EXPECT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 3) << log.lines.join('\n').toStdString();
     EXPECT_EQ(log.lines.filter("detection 2: camera 2 not checked, its NG holds").size(), 1);
-    EXPECT_EQ(gFailNum[1], 2) << "camera 2 was not checked, so it found nothing more";
+    EXPECT_EQ(gFailNum[1], 3) << "camera 2's held NG is its NG step, as the record says";
     EXPECT_EQ(gSyncNGCycleNum, 3);
 
     cam1->connected = true;
@@ -391,6 +397,96 @@ TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
     QTRY_COMPARE_WITH_TIMEOUT(cycle->openCycleSerial(), 0, 2000);
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(gSyncNGCycleNum, 1);
+}
+
+// What every store says of the moulds it saw: the counters behind count.ini, Modbus and the
+// product-info route, the statistics' cycles, the cycle records pushed and RECORD.db's NG lines.
+struct Stores
+{
+    Stores(MainWindowBase* win, DetectionCycle* cycle) : stats(win)
+    {
+        QObject::connect(cycle, &DetectionCycle::sigCycleFinished, &stats.context, [this](bool ng) {
+            ++finished;
+            ngFinished += ng ? 1 : 0;
+        });
+    }
+    int ngLines(const QStringList& records) const { return records.filter("run: NG").size(); }
+    StatisticsCycles stats;
+    int finished = 0;
+    int ngFinished = 0;
+};
+
+// A mould counts once in every store: a second trigger while the mould detection counts
+// down is an NG step of every camera in the cycle still under way (no cycle of its own),
+// whose check closes it; a lost camera's held NG is that camera's NG step and NG cycle.
+TEST_F(CycleSafetyTest, AMouldCountsTheSameInEveryStore)
+{
+    for (int mode : {0, kAllGroupsTrigMode}) {
+        SCOPED_TRACE(mode == 0 ? "product and mould detections" : "two detections on input 1");
+        resetShellGlobals();
+        win->records.clear();
+        if (mode == 0) {
+            para->detectEnable[0] = 1;   // the product detection, on the same input
+            para->trigInDelay[0] = 0;
+            para->trigInDelay[1] = 3;
+        } else {
+            multi({0, 3});
+        }
+        Stores stores(win.get(), cycle.get());
+        for (int m = 0; m < 3; ++m) {
+            mould();
+            QTest::qWait(100);
+            mould();   // 0.1 s into the mould detection's countdown
+            QTRY_VERIFY_WITH_TIMEOUT(!cycle->isBusy(1), 3000);
+            cycle->clearAlarm();
+        }
+        EXPECT_EQ(cycle->openCycleSerial(), 0) << "the last check closed its cycle";
+        for (int c = 0; c < 2; ++c) {
+            SCOPED_TRACE(c);
+            EXPECT_EQ(gAllNum[c], 12) << "two first-detection steps, the refused one and the check, per mould";
+            EXPECT_EQ(gFailNum[c], 3);
+            EXPECT_EQ(gAllCycleNum[c], 3);
+            EXPECT_EQ(gFailCycleNum[c], 3);
+            EXPECT_EQ(stores.stats.cameraNg[c], 3);
+        }
+        EXPECT_EQ(gSyncNGNum, 3);
+        EXPECT_EQ(gSyncNGCycleNum, 3);
+        EXPECT_EQ(stores.stats.cycles, 3);
+        EXPECT_EQ(stores.stats.ngCycles, 3);
+        EXPECT_EQ(stores.finished, 3);
+        EXPECT_EQ(stores.ngFinished, 3);
+        EXPECT_EQ(stores.ngLines(win->records), 3) << win->records.join('\n').toStdString();
+    }
+
+    // Camera 2 sees a part in every mould and is lost after two of six.
+    resetShellGlobals();
+    win->records.clear();
+    setMultiDetection(*para, {0});
+    para->trigMode = 0;
+    para->detectEnable[0] = 0;
+    para->detectEnable[1] = 1;
+    para->trigInDelay[1] = 0;
+    gDNum = 2;
+    cam1->ok = false;
+    Stores stores(win.get(), cycle.get());
+    for (int m = 0; m < 6; ++m) {
+        if (m == 2) {
+            cam1->connected = false;
+            runPass();
+        }
+        mould();
+    }
+    EXPECT_EQ(counters(gAllNum), (QVector<int>{6, 6}));
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 6})) << "the lost camera's held NG is its NG step";
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{6, 6}));
+    EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 6}));
+    EXPECT_EQ(gSyncNGNum, 6);
+    EXPECT_EQ(gSyncNGCycleNum, 6);
+    EXPECT_EQ(stores.stats.ngCycles, 6);
+    EXPECT_EQ(stores.stats.cameraNg[1], 6);
+    EXPECT_EQ(stores.ngFinished, 6);
+    EXPECT_EQ(win->records.filter("run: NG: camera 2, detection 2").size(), 6);
+    cam1->connected = true;
 }
 
 // Two stages alternate per mould also when a mould is given up during a recheck.

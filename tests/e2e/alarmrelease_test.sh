@@ -8,7 +8,9 @@
 # - the clearing input re-detects the detection that alarmed, not the one that checked last;
 # - a second trigger during the countdown is "not inspected" and an NG of the camera in every
 #   count (count.ini, gSync, route, Modbus, pushed records, statistics); the door's check
-#   during the countdown is answered by that check.
+#   during the countdown is answered by that check;
+# - with the product detection on (delays 0 and 1.0 s), a second trigger 0.4 s into the mould
+#   detection's countdown: each mould one NG cycle in every store, its own check closing it.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -154,4 +156,21 @@ e2e_expect "$(e2e_pushed 4 | awk '$1 == "record" {print $3}' | sort | uniq -c | 
   "pushed cycle records"
 e2e_stop || fail "unclean exit"
 e2e_expect "$(e2e_stats_cycles)" "4 3" "statistics cycles (all, NG)"
+
+# --- Mode 0 with the product detection (delay 0) and the mould detection (delay 1.0 s, the ROIs),
+# an empty mould, a second trigger 0.4 s into the countdown. Per mould the product detection's two
+# steps, the refused one and the mould detection's check; one NG cycle. ---
+fresh
+e2e_demo_data --frames empty --delay 10
+e2e_set_param_item system1 1 1       # enableProdDetect
+e2e_set_param_item trigInDelay 0 0
+e2e_start_subscribed
+e2e_moulds 3 3 "0:pulse 0" "0.4:pulse 0"
+e2e_expect "$(e2e_log_count "trigger not inspected" 3)" "3" "product detection: second triggers not inspected"
+stores="$(e2e_stores 3)"
+echo "product detection: $stores"
+e2e_expect "$stores" \
+  "cycles 3/3 steps 12/3 gSync 3/3 modbus 12/3 route 3/3 pushed 3/3 records 3" "product detection: every store"
+e2e_stop || fail "unclean exit"
+e2e_expect "$(e2e_stats_cycles)" "3 3" "product detection: statistics cycles (all, NG)"
 echo "PASS"
