@@ -177,8 +177,7 @@ void DetectionCycle::Run()
         m_lost = lost;
         emit sigCameraLostChanged(lost);
     }
-    for (DetectionUnit* unit : m_units)
-        unit->updateImage();
+    takeFrames();
     if (m_win->recheckActive)
         m_win->update();
 
@@ -214,6 +213,13 @@ void DetectionCycle::Run()
     }
 }
 
+void DetectionCycle::takeFrames()
+{
+    m_framesAt = MonotonicClock::ms();
+    for (DetectionUnit* unit : m_units)
+        unit->updateImage();
+}
+
 void DetectionCycle::handleTrigger(int input, qint64 roseMs)
 {
     const bool running = m_win->runState == kRunRunning && gpWPara;
@@ -240,7 +246,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
             confirmRecheckNow(d, QStringLiteral("the next mould came"));
     if (door && gpWPara->safetyDoorTrigger)
-        triggerFromDoor(kMouldDetection);
+        triggerFromDoor(kMouldDetection, roseMs);
     // The next mould gives up the open cycle before its detections are chosen:
     // in the two-stage modes the stage changes with it.
     QVector<int> detections = triggeredBy(input);
@@ -258,7 +264,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         }
     }
     for (int d : detections)
-        trigger(d);
+        trigger(d, roseMs);
 }
 
 bool DetectionCycle::shielded(int input)
@@ -395,7 +401,7 @@ bool DetectionCycle::startsNextMould(int detection) const
     return detection == firstDetection() && begun;
 }
 
-bool DetectionCycle::admit(int detection, const char* what)
+bool DetectionCycle::admit(int detection, const char* what, qint64 signalMs)
 {
     switch (m_steps[detection].phase) {
     case Phase::Idle:
@@ -408,16 +414,45 @@ bool DetectionCycle::admit(int detection, const char* what)
     case Phase::Checking:
         break;
     }
-    // The check under way looks at this very mould: it answers a door check or Re-detect.
     // Only a new mould's trigger finds the detection busy with another one.
     if (qstrcmp(what, "trigger") != 0) {
-        qInfo().noquote() << QStringLiteral("detection %1: %2 answered by the check under way")
-                                 .arg(detection + 1)
-                                 .arg(QLatin1String(what));
+        answerUnderWay(detection, what, signalMs);
         return false;
     }
     refuseUninspected(detection, what);
     return false;
+}
+
+void DetectionCycle::answerUnderWay(int detection, const char* what, qint64 signalMs)
+{
+    DetectionStep& step = m_steps[detection];
+    const QString head = QStringLiteral("detection %1: %2").arg(detection + 1).arg(QLatin1String(what));
+    if (step.phase == Phase::Checking) {
+        // Its frames are taken: the door's or Re-detect's own check follows it.
+        qInfo().noquote() << head << "waits for the check under way";
+        const bool door = qstrcmp(what, "safety door check") == 0;
+        QTimer::singleShot(0, this, [this, detection, door, signalMs] {
+            if (door)
+                triggerFromDoor(detection, signalMs);
+            else
+                redetect(detection);
+        });
+        return;
+    }
+    // One check answers both when it takes its frames no earlier than this signal's own
+    // check would (its delay from now): the countdown waits until then. Its frames come
+    // after this signal too.
+    step.signalMs = qMax(step.signalMs, signalMs);
+    const float delay = gpWPara ? gpWPara->trigInDelay[detection] * kTickSeconds : 0;
+    // A tick can come at once: only a full tick beyond the delay is surely late enough.
+    if (m_countdown[detection] + kTickTolerance < delay + kTickSeconds) {
+        setCountdown(detection, qMax(m_countdown[detection], delay));
+        m_delayTimer[detection]->start();
+        qInfo().noquote() << head << QStringLiteral("answered by the check under way, moved to %1 s from now")
+                                         .arg(double(m_countdown[detection]), 0, 'f', 1);
+        return;
+    }
+    qInfo().noquote() << head << "answered by the check under way";
 }
 
 void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
@@ -485,26 +520,29 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     m_win->update();
 }
 
-void DetectionCycle::trigger(int detection)
+void DetectionCycle::trigger(int detection, qint64 signalMs)
 {
-    if (!validDetection(detection) || !admit(detection, "trigger"))
+    signalMs = signalMs == kNow ? MonotonicClock::ms() : signalMs;
+    if (!validDetection(detection) || !admit(detection, "trigger", signalMs))
         return;
     if (startsNextMould(detection))
         openCycle(false);
-    startCheck(detection);
+    startCheck(detection, signalMs);
 }
 
-void DetectionCycle::triggerFromDoor(int detection)
+void DetectionCycle::triggerFromDoor(int detection, qint64 signalMs)
 {
-    if (!validDetection(detection) || !admit(detection, "safety door check"))
+    signalMs = signalMs == kNow ? MonotonicClock::ms() : signalMs;
+    if (!validDetection(detection) || !admit(detection, "safety door check", signalMs))
         return;
     openCycle(true);
-    startCheck(detection);
+    startCheck(detection, signalMs);
 }
 
 void DetectionCycle::redetect(int detection)
 {
-    if (!validDetection(detection) || !admit(detection, "Re-detect"))
+    const qint64 signalMs = MonotonicClock::ms();
+    if (!validDetection(detection) || !admit(detection, "Re-detect", signalMs))
         return;
     if (!m_open.isOpen()) {
         if (m_closed.isOpen()) {
@@ -517,7 +555,7 @@ void DetectionCycle::redetect(int detection)
             openCycle(false);
         }
     }
-    startCheck(detection);
+    startCheck(detection, signalMs);
 }
 
 void DetectionCycle::openCycle(bool door, bool announce)
@@ -584,8 +622,9 @@ bool DetectionCycle::anyAwaitingRecheck(int serial) const
     return false;
 }
 
-void DetectionCycle::startCheck(int detection)
+void DetectionCycle::startCheck(int detection, qint64 signalMs)
 {
+    m_steps[detection].signalMs = signalMs;
     m_win->detectState = kDetectCountingDown;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
@@ -783,6 +822,11 @@ void DetectionCycle::runDetection(int detection)
     const int recheck = m_win->recheckMade[detection];
     QElapsedTimer timer;
     timer.start();
+    // The last pass's frames may predate the signal this check answers (an operator's
+    // Re-detect, a signal seen after the pass took them): the check takes newer ones. A
+    // signal's time is when its rise was read: frames of that millisecond come after it.
+    if (m_framesAt < m_steps[detection].signalMs)
+        takeFrames();
     if (!checkUnits(detection, recheck > 0)) {
         settleWithoutResult(detection);
         return;

@@ -59,8 +59,10 @@ class QTimer;
 //   logged as "not inspected", counted as an NG step of every camera in the
 //   cycle still under way (MouldCount), and stops the machine as an NG does;
 //   the next mould's trigger ends a recheck's wait by confirming its NG. A
-//   door check or Re-detect that comes while its detection counts down or
-//   checks is answered by that check.
+//   door check or Re-detect that comes while its detection counts down is
+//   answered by that check, its countdown moved to end no earlier than the
+//   signal's own check would; one that comes while it checks gets its own
+//   check after it. A check takes frames no older than its signal.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
@@ -110,10 +112,11 @@ public:
     bool isPreCut() const { return m_preCut; }
     bool anyCameraLost() const;
 
-    // Starts a detection's countdown as its trigger input does.
-    void trigger(int detection);
+    // Starts a detection's countdown as its trigger input does; signalMs: when its signal
+    // rose (monotonic ms). Its check takes frames after that.
+    void trigger(int detection, qint64 signalMs = kNow);
     // The safety door's check: a cycle of its own.
-    void triggerFromDoor(int detection);
+    void triggerFromDoor(int detection, qint64 signalMs = kNow);
     // Checks the alarmed cycle again (the alarm box's Re-detect): its result
     // and record change, no further cycle is counted.
     void redetect(int detection);
@@ -191,7 +194,12 @@ private:
     // The guard of every way a check starts: a detection waiting for its recheck has
     // its NG confirmed now and may start; one counting down or checking turns the
     // request away as "not inspected". True when the check may start.
-    bool admit(int detection, const char* what);
+    bool admit(int detection, const char* what, qint64 signalMs);
+    // A door check or Re-detect while the detection counts down or checks: the check under
+    // way answers it when its frames come no earlier than its own check's would (the
+    // countdown is moved to that time if need be); a check that has its frames is followed
+    // by the signal's own check.
+    void answerUnderWay(int detection, const char* what, qint64 signalMs);
     // cause: what ended the wait, as the log line tells it.
     void confirmRecheckNow(int detection, const QString& cause);
     void refuseUninspected(int detection, const char* what);
@@ -205,7 +213,9 @@ private:
     void adoptDecision(int detection);
     // The detection is under way in the open cycle.
     void enlist(int detection, Phase phase);
-    void startCheck(int detection);
+    void startCheck(int detection, qint64 signalMs);
+    // Each camera's newest frame, for the checks that follow.
+    void takeFrames();
     bool anyUnderWay(int serial) const;
     bool anyAwaitingRecheck(int serial) const;
     // The cycle that is to count a check of this detection (the open one when its own has gone).
@@ -280,6 +290,8 @@ private:
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
+    // When the cameras' frames were last taken (monotonic ms).
+    qint64 m_framesAt = 0;
     bool m_preCut = false;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;

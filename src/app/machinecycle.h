@@ -79,6 +79,8 @@ struct DetectionStep
     // Monotonic ms its NG (or stop for an uninspected mould) was last decided: a release
     // lifts it only when its signal came at or after that.
     qint64 ngAt = 0;
+    // Monotonic ms of the latest signal its check answers: its frames are taken after it.
+    qint64 signalMs = 0;
     // Outputs of an alarm released with Re-detect that stay on until this detection's
     // next check decides: released on OK, kept on NG.
     unsigned heldForCheck = 0;

@@ -15,6 +15,8 @@
 
 #include <QTest>
 
+#include <utility>
+
 namespace {
 const int kClampBit = 0x1;
 const int kAlarmBit = 0x4;
@@ -357,6 +359,71 @@ TEST_F(CycleSafetyTest, AReleaseLiftsOnlyTheAlarmsThatStoodWhenItsSignalCame)
     EXPECT_EQ(outputWord() & kStop, kStop) << "the product NG came after the door opened";
 }
 
+// A door check or Re-detect is answered by the check under way only with frames taken no
+// earlier than its own check would take them, and never with frames older than its signal.
+TEST_F(CycleSafetyTest, ADoorOrReDetectIsAnsweredOnlyByFramesTakenAfterIt)
+{
+    MessageLog log;
+    para->safetyDoorTrigger = 1;
+    para->safetyDoorClearsAlarm = 1;
+    para->trigInDelay[1] = 5;
+    QVector<qint64> checkedAt;
+    QVector<int> framesAtCheck;
+    cam0->judge = [&](int) {
+        checkedAt << MonotonicClock::ms();
+        framesAtCheck << cam0->updates;
+        return true;
+    };
+    // The door, then a Re-detect, 0.4 s into a 0.5 s countdown: one check answers the mould and
+    // the signal, its delay after the signal.
+    for (const bool door : {true, false}) {
+        SCOPED_TRACE(door ? "door" : "Re-detect");
+        checkedAt.clear();
+        mould();
+        ASSERT_TRUE(waitUntil([&] { return cycle->countdown(1) >= 0 && cycle->countdown(1) < 0.15f; }, 3000));
+        const qint64 signalAt = MonotonicClock::ms();
+        if (door)
+            mould(DetectionCycle::kSafetyDoorInput);
+        else
+            cycle->redetect(1);
+        ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
+        QTest::qWait(20);
+        ASSERT_EQ(checkedAt.size(), 1) << "one check answers the mould and the " << (door ? "door" : "Re-detect");
+        EXPECT_GE(checkedAt.first(), signalAt + 500) << "checked before its own delay was over";
+    }
+    EXPECT_EQ(log.lines.filter("answered by the check under way, moved to 0.5 s from now").size(), 2);
+    EXPECT_EQ(cycle->uninspected(), 0);
+
+    // Delay 0: a Re-detect takes frames after it; a trigger seen before the pass took its frames
+    // takes that pass's (no second grab for the 8 cameras).
+    para->trigInDelay[1] = 0;
+    framesAtCheck.clear();
+    QTest::qWait(5);   // the operator taps a while after the last pass
+    int before = cam0->updates;
+    cycle->redetect(1);
+    ASSERT_EQ(framesAtCheck.size(), 1);
+    EXPECT_EQ(framesAtCheck.first(), before + 1) << "the Re-detect checked the last pass's frames";
+    before = cam0->updates;
+    mould();
+    ASSERT_EQ(framesAtCheck.size(), 2);
+    EXPECT_EQ(cam0->updates, before + 2) << "one grab per pass";
+
+    // A Re-detect that comes while its detection checks (its frames taken) gets its own check.
+    bool asked = false;
+    cam0->judge = [&](int) {
+        if (!std::exchange(asked, true))
+            cycle->redetect(1);
+        checkedAt << MonotonicClock::ms();
+        return true;
+    };
+    checkedAt.clear();
+    mould();
+    EXPECT_TRUE(waitUntil([&] { return checkedAt.size() == 2; }, 2000));
+    EXPECT_EQ(checkedAt.size(), 2);
+    EXPECT_EQ(log.lines.filter("detection 2: Re-detect waits for the check under way").size(), 1);
+    cam0->judge = nullptr;
+}
+
 // The GUI thread looks late: the pulse is judged by the times the IO thread saw it.
 TEST_F(CycleSafetyTest, APulseSeenLateIsJudgedByItsOwnLength)
 {
@@ -437,7 +504,7 @@ TEST_F(CycleSafetyTest, AMouldCountsTheSameInEveryStore)
             mould();
             QTest::qWait(100);
             mould();   // 0.1 s into the mould detection's countdown
-            QTRY_VERIFY_WITH_TIMEOUT(!cycle->isBusy(1), 3000);
+            ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
             cycle->clearAlarm();
         }
         EXPECT_EQ(cycle->openCycleSerial(), 0) << "the last check closed its cycle";

@@ -11,6 +11,8 @@
 #   during the countdown is answered by that check;
 # - with the product detection on (delays 0 and 1.0 s), a second trigger 0.4 s into the mould
 #   detection's countdown: each mould one NG cycle in every store, its own check closing it.
+# - the door (which triggers a check and lifts alarms) rising 50 ms before a 1.0 s countdown
+#   ends: the countdown's check answers it only with its frames taken 1.0 s after the door.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -57,6 +59,25 @@ for ng in ngs:
     off = next(((t, w) for t, w in words[on:] if w & 5 != 5), None)
     if off:
         print("the NG at %s: outputs 0x%04x at %s, before any release signal after it" % (ng.time(), off[1], off[0].time()))
+PY
+}
+
+# Seconds from each rise of the door (input 2) to the next check the log decides, one word each.
+door_to_check() {
+  python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log <<'PY'
+import datetime, re, sys
+rises, last = [], 0
+for line in open(sys.argv[1]):
+    wall, _, kind, word = line.split()
+    if kind == "in":
+        word = int(word, 16)
+        if word & 2 and not last & 2:
+            rises.append(datetime.datetime.fromisoformat(wall))
+        last = word
+checks = sorted(datetime.datetime.strptime(l[1:22], "%Y%m%d %H:%M:%S.%f")
+                for log in sys.argv[2:] for l in open(log, errors="replace")
+                if re.search(r"detection \d+: (OK|NG), checked in", l))
+print(" ".join("%.2f" % (min([c for c in checks if c > r], default=r) - r).total_seconds() for r in rises))
 PY
 }
 
@@ -173,4 +194,19 @@ e2e_expect "$stores" \
   "cycles 3/3 steps 12/3 gSync 3/3 modbus 12/3 route 3/3 pushed 3/3 records 3" "product detection: every store"
 e2e_stop || fail "unclean exit"
 e2e_expect "$(e2e_stats_cycles)" "3 3" "product detection: statistics cycles (all, NG)"
+
+# --- Delay 1.0 s, an empty mould; the door rises 0.95 s after each of two triggers for 400 ms. ---
+fresh
+e2e_demo_data --frames empty --delay 10
+e2e_set_param_item system3 10 1      # safetyDoorTrigger
+e2e_start_ready
+e2e_moulds 2 4 "0:pulse 0" "0.95:pulse 1 400"
+e2e_expect "$(e2e_log_count "detection 2: OK, checked in" 2)" "2" "late door: one check per mould and door"
+e2e_expect "$(e2e_log_count "safety door check answered by the check under way, moved to 1.0 s" 2)" "2" \
+  "late door: the countdown moved to the door's own delay"
+gaps="$(door_to_check)"
+echo "late door: door to check $gaps s"
+for gap in $gaps; do
+  awk -v g="$gap" 'BEGIN { exit !(g >= 0.95) }' || fail "late door: a check $gap s after the door answered it"
+done
 echo "PASS"
