@@ -12,10 +12,13 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <utility>
+
 namespace {
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)";
 constexpr const char* kBrokenSuffix = ".broken";
+constexpr const char* kUnmergedSuffix = ".unmerged";
 }
 
 RecordStore::~RecordStore()
@@ -39,16 +42,22 @@ bool RecordStore::isOpen() const
     return QSqlDatabase::contains(kConnectionName) && database().isOpen();
 }
 
+QString RecordStore::unmergedPath(const QDate& day)
+{
+    return archivePath(day) + kUnmergedSuffix;
+}
+
 bool RecordStore::open()
 {
-    const QDate today = Clock::now().date();
+    mergeKeptApart();
     const QFileInfo file(kFileName);
+    // Until it is archived the file is its day's: today's rows never join it.
     if (file.exists() && file.size() > 0) {
         const QDate fileDay = file.lastModified().date();
-        if (fileDay.isValid() && fileDay < today)
-            archiveFile(fileDay);
+        if (fileDay.isValid() && fileDay < Clock::now().date())
+            m_day = fileDay;
     }
-    return openFile();
+    return archiveIfDayChanged() && (isOpen() || openFile());
 }
 
 bool RecordStore::openFile()
@@ -86,13 +95,10 @@ void RecordStore::close()
     }
 }
 
-bool RecordStore::archiveFile(const QDate& day)
+bool RecordStore::archiveFile(const QString& file, const QString& target)
 {
-    close();
-    QDir().mkpath(kArchiveDir);
-    const QString target = archivePath(day);
     if (!QFile::exists(target))
-        return QFile::rename(kFileName, target);
+        return QFile::rename(file, target);
 
     // The day was archived before (the clock went back): its rows move to the archive. Added
     // there and taken from the file in one transaction over both files, so that a power cut
@@ -106,7 +112,7 @@ bool RecordStore::archiveFile(const QDate& day)
             QSqlQuery query(db);
             query.exec(kCreateTable);
             query.prepare("ATTACH DATABASE ? AS cur");
-            query.addBindValue(QFileInfo(kFileName).absoluteFilePath());
+            query.addBindValue(QFileInfo(file).absoluteFilePath());
             ok = query.exec() && query.exec("BEGIN") && query.exec("INSERT INTO main.RECORD SELECT * FROM cur.RECORD")
                  && query.exec("DELETE FROM cur.RECORD") && query.exec("COMMIT");
             if (!ok)
@@ -117,19 +123,49 @@ bool RecordStore::archiveFile(const QDate& day)
     }
     QSqlDatabase::removeDatabase(merge);
     if (ok)
-        QFile::remove(kFileName);
-    else
-        qWarning() << "RECORD.db could not be merged into" << target;
+        QFile::remove(file);
     return ok;
 }
 
-void RecordStore::archiveIfDayChanged()
+bool RecordStore::archiveDay(const QDate& day)
+{
+    close();
+    QDir().mkpath(kArchiveDir);
+    if (archiveFile(kFileName, archivePath(day))) {
+        m_archiveFailing = false;
+        return true;
+    }
+    // A damaged or unwritable archive: the day waits apart and joins it once that works.
+    if (archiveFile(kFileName, unmergedPath(day))) {
+        m_archiveFailing = false;
+        qWarning() << "RECORD.db could not be merged into" << archivePath(day) << "; kept apart until it can";
+        return true;
+    }
+    // Retried at every record: told once.
+    if (!std::exchange(m_archiveFailing, true))
+        qWarning() << "RECORD.db could not be archived as" << day.toString(kDayFormat) << "; no record is written until it is";
+    return false;
+}
+
+void RecordStore::mergeKeptApart()
+{
+    const QString suffix = QStringLiteral(".db") + kUnmergedSuffix;
+    for (const QString& name : QDir(kArchiveDir).entryList({QLatin1Char('*') + suffix}, QDir::Files)) {
+        const QDate day = QDate::fromString(name.chopped(suffix.size()), kDayFormat);
+        if (day.isValid() && archiveFile(unmergedPath(day), archivePath(day)))
+            qInfo() << "records of" << day.toString(kDayFormat) << "kept apart are now in their archive";
+    }
+}
+
+bool RecordStore::archiveIfDayChanged()
 {
     const QDate today = Clock::now().date();
     if (!m_day.isValid() || m_day == today)
-        return;
-    archiveFile(m_day);
-    openFile();
+        return true;
+    if (!archiveDay(m_day))
+        return false;
+    mergeKeptApart();
+    return openFile();
 }
 
 QSqlDatabase RecordStore::today()
@@ -142,8 +178,7 @@ QSqlDatabase RecordStore::today()
 
 bool RecordStore::insert(const QString& level, const QString& text, const QString& type)
 {
-    archiveIfDayChanged();
-    if (!isOpen() && !openFile())
+    if (!archiveIfDayChanged() || (!isOpen() && !openFile()))
         return false;
     QSqlQuery query(database());
     query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
