@@ -135,7 +135,6 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
 
     ResStatisticsParam* statistics = ResStatisticsParam::getInstance();
     statistics->init(gpWPara->getCurGroupName(), gDNum);
-    statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
     DiskAndStatsWiring::wire(this, m_ioStatus);
     m_panelKeeper->watch(StatisticsWidget::instance);

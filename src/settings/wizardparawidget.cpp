@@ -19,7 +19,6 @@
 #include "modifytimewidget.h"
 #include "paragroupstore.h"
 #include "paramfield.h"
-#include "resstatisticsparam.h"
 #include "settingsprompt.h"
 #include "touchscroll.h"
 #include "widgetchangecamera.h"
@@ -764,8 +763,6 @@ void WizardParaWidget::accept()
         unit->CameraChangeTrig(gpWPara->externalTrigger != 0);
     if (m_win)
         m_win->CameraSetSpeed();
-    if (before.useStatistics != gpWPara->useStatistics)
-        ResStatisticsParam::getInstance()->setTimer(gpWPara->useStatistics != 0);
     if (acceptedHook())
         acceptedHook()(before);
     for (CammerWidget* unit : qAsConst(m_units)) {

@@ -487,9 +487,9 @@ e2e_stores() {
     "records $(e2e_sql RECORD.db "select count(*) from RECORD where remarks like 'NG%'")"
 }
 
-# Machine cycles (all, NG) of the statistics' live day file, as "all NG".
+# Machine cycles (all, NG) of a statistics day file (default: the live day), as "all NG".
 e2e_stats_cycles() {
-  python3 - "$APP/ResStatistics.db" <<'PY'
+  python3 - "$APP/${1:-ResStatistics.db}" <<'PY'
 import json, sqlite3, sys
 row = sqlite3.connect(sys.argv[1]).execute("select value1 from resstatistics where name='statisticsjson'").fetchone()
 ok = ng = 0
