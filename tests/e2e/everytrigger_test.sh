@@ -18,7 +18,7 @@ e2e_setup
 zero7=", 0, 0, 0, 0, 0, 0, 0"
 
 start() {
-  rm -f "$APP/io-record.log" "$APP/count.ini"
+  rm -f "$APP/io-record.log" "$APP/count.ini" "$APP/alarm.ini"
   e2e_start_subscribed
 }
 
