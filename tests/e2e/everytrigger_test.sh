@@ -18,6 +18,7 @@ e2e_setup
 zero7=", 0, 0, 0, 0, 0, 0, 0"
 
 start() {
+  # A fresh program: no count, and no alarm the last setup left standing to raise again.
   rm -f "$APP/io-record.log" "$APP/count.ini" "$APP/alarm.ini"
   e2e_start_subscribed
 }
