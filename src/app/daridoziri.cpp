@@ -65,8 +65,12 @@
 namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
+constexpr int kRowStoredFileSaved = 901;
 constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
+// Room for the counts, records, templates and masks a stop on a full disk must still write.
+constexpr const char* kStoredFileReserve = ".storedfile.reserve";
+constexpr qint64 kStoredFileReserveBytes = 8LL * 1024 * 1024;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
 constexpr int kRowAdvanced = 154;
@@ -209,6 +213,7 @@ DaRiDoziri::~DaRiDoziri()
     gpProductAlarmWarnBox = nullptr;
     HookWiring::unwire();
     StoredFile::setFailureHandler({});
+    StoredFile::setSavedHandler({});
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -242,15 +247,37 @@ void DaRiDoziri::createSharedDialogs()
     gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
     HookWiring::wire(this);
     // A stored file that cannot be written (full disk) is shown without blocking the
-    // cycle; the writer may be another thread, the box belongs to this one.
-    StoredFile::setFailureHandler([this](const QString& path, const QString&) {
-        QMetaObject::invokeMethod(this, [path] {
+    // cycle, and again once it is saved after all; the writer may be another thread, the box
+    // belongs to this one.
+    const auto show = [this](const QString& path, bool saved) {
+        QMetaObject::invokeMethod(this, [this, path, saved] {
+            // Templates of every camera share a file name: the folder tells them apart.
+            const QString name = QDir::cleanPath(QDir::current().relativeFilePath(path));
+            m_unsavedFiles.removeAll(name);
+            if (!saved)
+                m_unsavedFiles << name;
             if (!gpWarnBox)
                 return;
-            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(QFileInfo(path).fileName()));
+            gpWarnBox->setText(storedFilesNotice(m_unsavedFiles, saved ? name : QString()));
             gpWarnBox->show();
         }, Qt::QueuedConnection);
-    });
+    };
+    StoredFile::setFailureHandler([show](const QString& path, const QString&) { show(path, false); });
+    StoredFile::setSavedHandler([show](const QString& path) { show(path, true); });
+}
+
+QString DaRiDoziri::storedFilesNotice(const QStringList& unsaved, const QString& savedNow)
+{
+    QStringList parts;
+    if (!savedNow.isEmpty())
+        parts << lanText(kRowStoredFileSaved).arg(savedNow);
+    if (!unsaved.isEmpty()) {
+        QStringList names = unsaved.mid(0, kMaxNamedFiles);
+        if (unsaved.size() > kMaxNamedFiles)
+            names << QStringLiteral("... (+%1)").arg(unsaved.size() - kMaxNamedFiles);
+        parts << lanText(kRowStoredFileFailed).arg(names.join(QStringLiteral("\r\n")));
+    }
+    return parts.join(QStringLiteral("\r\n\r\n"));
 }
 
 void DaRiDoziri::createKeypads()
@@ -393,7 +420,13 @@ void DaRiDoziri::createTimers()
     hintTimer->setInterval(kHintMs);
     // Stored files a full disk refused are written again once there is room.
     auto* retry = new QTimer(this);
-    connect(retry, &QTimer::timeout, this, [] { StoredFile::retryPending(); });
+    connect(retry, &QTimer::timeout, this, [this] {
+        StoredFile::retryPending();
+        m_records->writeHeld();
+        if (StoredFile::failingPaths().isEmpty())
+            StoredFile::keepReserve(QString::fromLatin1(kStoredFileReserve), kStoredFileReserveBytes);
+    });
+    StoredFile::keepReserve(QString::fromLatin1(kStoredFileReserve), kStoredFileReserveBytes);
     retry->start(kStoredFileRetryMs);
 }
 
@@ -454,8 +487,9 @@ void DaRiDoziri::InsertRecord(QString text, QString type)
         return;
     }
     const QString level = levelText(loginLevel);
-    if (m_records->insert(level, text, type))
-        emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);
+    // A record a full disk refused is held and written later: it is passed on all the same.
+    m_records->insert(level, text, type);
+    emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);
 }
 
 void DaRiDoziri::CountWrite()
@@ -481,8 +515,15 @@ void DaRiDoziri::FLushAll()
 {
     // The counts since the last minute's save are kept over a stop or a restart.
     ResStatisticsParam::getInstance()->saveNow();
-    if (m_records)
+    // What a full disk refused goes down now, into the room the reserve held for it.
+    if (!StoredFile::failingPaths().isEmpty()) {
+        StoredFile::spendReserve();
+        StoredFile::retryPending();
+    }
+    if (m_records) {
+        m_records->writeHeld();
         m_records->close();
+    }
     if (QSqlDatabase::contains(ParamDatabase::kConnectionName))
         QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
     QThread::msleep(kFlushWaitMs);

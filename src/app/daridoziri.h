@@ -78,6 +78,11 @@ public:
     // Replaces the camera units (tests); the cycle then drives these.
     void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
 
+    // The box text for stored files: the one saved after all (if any), then every file still
+    // unsaved (the first kMaxNamedFiles named).
+    static QString storedFilesNotice(const QStringList& unsaved, const QString& savedNow = QString());
+    static constexpr int kMaxNamedFiles = 10;
+
 signals:
     // Screens of later subsystems open from here.
     void sigOpenSettings();
@@ -153,4 +158,6 @@ private:
     QTimer* m_logoutTimer = nullptr;
     QMetaObject::Connection m_numPadRecreate;
     QMetaObject::Connection m_charPadRecreate;
+    // Stored files a full disk refused, as the box names them, oldest first.
+    QStringList m_unsavedFiles;
 };

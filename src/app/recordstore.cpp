@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "miscfunc.h"
+#include "storedfile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -16,6 +17,7 @@ namespace {
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)";
 constexpr const char* kBrokenSuffix = ".broken";
+constexpr const char* kSqliteFull = "13";
 }
 
 RecordStore::~RecordStore()
@@ -68,6 +70,9 @@ bool RecordStore::openFile()
             }
             qWarning() << "RECORD.db unusable:" << query.lastError().text();
             db.close();
+            // A full disk damages nothing: the file (and one set aside earlier) stays.
+            if (query.lastError().nativeErrorCode() == QLatin1String(kSqliteFull))
+                return false;
         } else {
             qWarning() << "RECORD.db cannot be opened:" << db.lastError().text();
         }
@@ -129,6 +134,8 @@ void RecordStore::archiveIfDayChanged()
     if (!m_day.isValid() || m_day == today)
         return;
     archiveFile(m_day);
+    // Today's rows are today's even while a full disk keeps the new file from being made.
+    m_day = today;
     openFile();
 }
 
@@ -143,17 +150,98 @@ QSqlDatabase RecordStore::today()
 bool RecordStore::insert(const QString& level, const QString& text, const QString& type)
 {
     archiveIfDayChanged();
-    if (!isOpen() && !openFile())
+    const QDateTime now = Clock::now();
+    if (int(m_held.size()) >= kMaxHeldRecords) {
+        m_held.pop_front();
+        ++m_dropped;
+        qWarning().noquote() << QStringLiteral("record dropped, %1 held for a full disk (%2 dropped)")
+                                    .arg(kMaxHeldRecords)
+                                    .arg(m_dropped);
+    }
+    m_held.push_back(Row{now.date(), now.time().toString(kTimeFormat), level, text, type});
+    if (m_held.size() > 1 && MonotonicClock::ms() - m_failedAtMs < kHeldRetryMs)
         return false;
-    QSqlQuery query(database());
-    query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
-    query.addBindValue(Clock::now().time().toString(kTimeFormat));
-    query.addBindValue(level);
-    query.addBindValue(text);
-    query.addBindValue(type);
-    if (!query.exec()) {
-        qWarning() << "record not written:" << query.lastError().text();
+    return writeHeld();
+}
+
+bool RecordStore::writeRows(QSqlDatabase& db, const std::deque<Row>& rows, size_t count, QString* error)
+{
+    // One transaction: a failure keeps every row held, none is written twice.
+    QSqlQuery query(db);
+    if (!db.transaction()) {
+        *error = db.lastError().text();
         return false;
     }
+    query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
+    for (size_t i = 0; i < count; ++i) {
+        const Row& row = rows[i];
+        query.addBindValue(row.time);
+        query.addBindValue(row.level);
+        query.addBindValue(row.text);
+        query.addBindValue(row.type);
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        *error = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool RecordStore::writeEarlierDay(const QDate& day, size_t count, QString* error)
+{
+    const QString connection = QStringLiteral("recordLate");
+    bool ok = false;
+    {
+        QDir().mkpath(kArchiveDir);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+        db.setDatabaseName(archivePath(day));
+        if (db.open() && QSqlQuery(db).exec(kCreateTable))
+            ok = writeRows(db, m_held, count, error);
+        else
+            *error = db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+bool RecordStore::writeHeld()
+{
+    const size_t before = m_held.size();
+    QString error;
+    while (!m_held.empty()) {
+        // The rows of one day at a time; those of a finished day go to its archive.
+        const QDate day = m_held.front().day;
+        size_t count = 0;
+        while (count < m_held.size() && m_held[count].day == day)
+            ++count;
+        bool ok = false;
+        if (day == m_day || !m_day.isValid()) {
+            if (isOpen() || openFile()) {
+                QSqlDatabase db = database();
+                ok = writeRows(db, m_held, count, &error);
+            } else {
+                error = database().lastError().text();
+            }
+        } else {
+            ok = writeEarlierDay(day, count, &error);
+        }
+        if (!ok) {
+            qWarning().noquote() << QStringLiteral("record not written, %1 held:").arg(m_held.size()) << error;
+            StoredFile::reportFailure(QString::fromLatin1(kFileName), error);
+            m_failedAtMs = MonotonicClock::ms();
+            return false;
+        }
+        m_held.erase(m_held.begin(), m_held.begin() + long(count));
+    }
+    if (before > 1)
+        qInfo().noquote() << QStringLiteral("%1 held record(s) written").arg(before);
+    StoredFile::reportSaved(QString::fromLatin1(kFileName));
     return true;
 }

@@ -28,6 +28,7 @@
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
 #include "qttesthelpers.h"
+#include "storedfile.h"
 #include "statisticsscreen.h"
 #include "statecodes.h"
 #include "statisticswidget.h"
@@ -131,6 +132,41 @@ TEST_F(MainWindowTest, ParameterStoresAskAndWarnThroughTheSharedBoxes)
     win.reset();
     gpWin = nullptr;
     EXPECT_FALSE(ConfigPrompts::ask("after the window is gone")) << "no dangling box is used";
+}
+
+// A full disk: the box names every file not saved (a camera's by its folder) and says when one
+// is saved after all; a stop spends the reserve the window keeps for them.
+TEST_F(MainWindowTest, TheBoxNamesEveryFileNotSavedAndTheOneSavedAfterAll)
+{
+    EXPECT_TRUE(QFile::exists(".storedfile.reserve"));
+    StoredFile::reportFailure("count.ini", "No space left on device");
+    StoredFile::reportFailure("./cammer11/template0.bmp", "No space left on device");
+    StoredFile::reportFailure(QDir::current().filePath("cammer21/ignorepoint.bmp"), "No space left on device");
+    StoredFile::reportSaved("count.ini");
+    QCoreApplication::processEvents();
+    QStringList texts = gpWarnBox->waitingTexts();
+    texts.prepend(gpWarnBox->text());
+    ASSERT_EQ(texts.size(), 4) << texts.join("\n---\n").toStdString();
+    EXPECT_EQ(texts.at(0), lanText(900).arg("count.ini"));
+    EXPECT_EQ(texts.at(2), lanText(900).arg("count.ini\r\ncammer11/template0.bmp\r\ncammer21/ignorepoint.bmp"));
+    EXPECT_EQ(texts.at(3), lanText(901).arg("count.ini") + "\r\n\r\n"
+                               + lanText(900).arg("cammer11/template0.bmp\r\ncammer21/ignorepoint.bmp"));
+    StoredFile::reportSaved("./cammer11/template0.bmp");
+    StoredFile::reportSaved(QDir::current().filePath("cammer21/ignorepoint.bmp"));
+    win->FLushAll();
+    EXPECT_TRUE(QFile::exists(".storedfile.reserve")) << "spent with nothing held";
+    StoredFile::reportFailure("RECORD.db", "No space left on device");
+    win->FLushAll();
+    EXPECT_FALSE(QFile::exists(".storedfile.reserve")) << "kept at a stop with a record held";
+    EXPECT_TRUE(StoredFile::failingPaths().isEmpty()) << "the record held was not written at the stop";
+
+    QStringList many;
+    for (int i = 0; i < DaRiDoziri::kMaxNamedFiles + 3; ++i)
+        many << QString("file%1").arg(i);
+    const QString capped = DaRiDoziri::storedFilesNotice(many);
+    EXPECT_TRUE(capped.contains(QString("file%1").arg(DaRiDoziri::kMaxNamedFiles - 1)));
+    EXPECT_FALSE(capped.contains(QString("file%1").arg(DaRiDoziri::kMaxNamedFiles)));
+    EXPECT_TRUE(capped.contains("(+3)"));
 }
 
 TEST_F(MainWindowTest, KeypadsComeBackDuringTheRunButNotAtShutDown)
