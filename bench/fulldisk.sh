@@ -21,7 +21,7 @@ FILL_S="${FULLDISK_FILL_S:-30}"
 RUN_S="${FULLDISK_RUN_S:-45}"
 
 if [ "${FULLDISK_CASE:-}" = "" ] && [ "${3:-}" = appfolder ]; then
-  echo "| phase | triggers so far | cycles in count.ini | NG rows in RECORD.db | template0.bmp learnt while full, stored (of files)" \
+  echo "| phase | triggers so far | cycles in count.ini | rows (NG rows) in RECORD.db | template0.bmp learnt while full, stored (of files)" \
        "| log: grew after the room came back / \"written again\" lines / exit line | load average |"
   echo "|---|---|---|---|---|---|---|"
   . "$SRC/bench/caserows.sh"

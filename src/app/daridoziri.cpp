@@ -253,12 +253,19 @@ void DaRiDoziri::createSharedDialogs()
         QMetaObject::invokeMethod(this, [this, path, saved] {
             // Templates of every camera share a file name: the folder tells them apart.
             const QString name = QDir::cleanPath(QDir::current().relativeFilePath(path));
+            const bool boxOpen = gpWarnBox && !m_storedNotice.isEmpty()
+                                 && ((gpWarnBox->isVisible() && gpWarnBox->text() == m_storedNotice)
+                                     || gpWarnBox->waitingTexts().contains(m_storedNotice));
+            if (!boxOpen)
+                m_savedFiles.clear();
             m_unsavedFiles.removeAll(name);
-            if (!saved)
-                m_unsavedFiles << name;
+            m_savedFiles.removeAll(name);
+            (saved ? m_savedFiles : m_unsavedFiles) << name;
             if (!gpWarnBox)
                 return;
-            gpWarnBox->setText(storedFilesNotice(m_unsavedFiles, saved ? name : QString()));
+            const QString notice = storedFilesNotice(m_unsavedFiles, m_savedFiles);
+            gpWarnBox->replaceText(m_storedNotice, notice);
+            m_storedNotice = notice;
             gpWarnBox->show();
         }, Qt::QueuedConnection);
     };
@@ -266,17 +273,19 @@ void DaRiDoziri::createSharedDialogs()
     StoredFile::setSavedHandler([show](const QString& path) { show(path, true); });
 }
 
-QString DaRiDoziri::storedFilesNotice(const QStringList& unsaved, const QString& savedNow)
+QString DaRiDoziri::storedFilesNotice(const QStringList& unsaved, const QStringList& saved)
 {
+    const auto named = [](int row, const QStringList& files) {
+        QStringList names = files.mid(0, kMaxNamedFiles);
+        if (files.size() > kMaxNamedFiles)
+            names << QStringLiteral("... (+%1)").arg(files.size() - kMaxNamedFiles);
+        return lanText(row).arg(names.join(QStringLiteral("\r\n")));
+    };
     QStringList parts;
-    if (!savedNow.isEmpty())
-        parts << lanText(kRowStoredFileSaved).arg(savedNow);
-    if (!unsaved.isEmpty()) {
-        QStringList names = unsaved.mid(0, kMaxNamedFiles);
-        if (unsaved.size() > kMaxNamedFiles)
-            names << QStringLiteral("... (+%1)").arg(unsaved.size() - kMaxNamedFiles);
-        parts << lanText(kRowStoredFileFailed).arg(names.join(QStringLiteral("\r\n")));
-    }
+    if (!saved.isEmpty())
+        parts << named(kRowStoredFileSaved, saved);
+    if (!unsaved.isEmpty())
+        parts << named(kRowStoredFileFailed, unsaved);
     return parts.join(QStringLiteral("\r\n\r\n"));
 }
 
@@ -524,6 +533,8 @@ void DaRiDoziri::FLushAll()
         m_records->writeHeld();
         m_records->close();
     }
+    for (const QString& path : StoredFile::failingPaths())
+        qWarning().noquote() << "Stored file still not written, its old content stays:" << path;
     if (QSqlDatabase::contains(ParamDatabase::kConnectionName))
         QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
     QThread::msleep(kFlushWaitMs);

@@ -78,9 +78,9 @@ public:
     // Replaces the camera units (tests); the cycle then drives these.
     void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
 
-    // The box text for stored files: the one saved after all (if any), then every file still
-    // unsaved (the first kMaxNamedFiles named).
-    static QString storedFilesNotice(const QStringList& unsaved, const QString& savedNow = QString());
+    // The box text for stored files: those saved after all (if any), then every file still
+    // unsaved (of each list the first kMaxNamedFiles named).
+    static QString storedFilesNotice(const QStringList& unsaved, const QStringList& saved = {});
     static constexpr int kMaxNamedFiles = 10;
 
 signals:
@@ -160,4 +160,8 @@ private:
     QMetaObject::Connection m_charPadRecreate;
     // Stored files a full disk refused, as the box names them, oldest first.
     QStringList m_unsavedFiles;
+    // Those saved after all since the box about them was last closed.
+    QStringList m_savedFiles;
+    // The box's last text about them: the next one takes its place rather than queueing behind it.
+    QString m_storedNotice;
 };
