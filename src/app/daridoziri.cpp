@@ -275,18 +275,19 @@ void DaRiDoziri::createSharedDialogs()
 
 QString DaRiDoziri::storedFilesNotice(const QStringList& unsaved, const QStringList& saved)
 {
-    const auto named = [](int row, const QStringList& files) {
-        QStringList names = files.mid(0, kMaxNamedFiles);
-        if (files.size() > kMaxNamedFiles)
-            names << QStringLiteral("... (+%1)").arg(files.size() - kMaxNamedFiles);
-        return lanText(row).arg(names.join(QStringLiteral("\r\n")));
+    const int most = saved.isEmpty() || unsaved.isEmpty() ? kMaxNamedFiles : 2;
+    const auto named = [most](int row, const QStringList& files) {
+        QString names = files.mid(0, most).join(QStringLiteral(", "));
+        if (files.size() > most)
+            names += QStringLiteral(" (+%1)").arg(files.size() - most);
+        return lanText(row).arg(names);
     };
     QStringList parts;
     if (!saved.isEmpty())
         parts << named(kRowStoredFileSaved, saved);
     if (!unsaved.isEmpty())
         parts << named(kRowStoredFileFailed, unsaved);
-    return parts.join(QStringLiteral("\r\n\r\n"));
+    return parts.join(QStringLiteral("\r\n"));
 }
 
 void DaRiDoziri::createKeypads()

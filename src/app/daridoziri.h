@@ -79,9 +79,10 @@ public:
     void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
 
     // The box text for stored files: those saved after all (if any), then every file still
-    // unsaved (of each list the first kMaxNamedFiles named).
+    // unsaved; so that the box holds them, a list names its first kMaxNamedFiles (two when both
+    // lists are shown) and counts the others.
     static QString storedFilesNotice(const QStringList& unsaved, const QStringList& saved = {});
-    static constexpr int kMaxNamedFiles = 10;
+    static constexpr int kMaxNamedFiles = 3;
 
 signals:
     // Screens of later subsystems open from here.

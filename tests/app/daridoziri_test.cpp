@@ -147,15 +147,15 @@ TEST_F(MainWindowTest, TheBoxNamesEveryFileNotSavedAndThoseSavedAfterAll)
     StoredFile::reportFailure("./cammer11/template0.bmp", "No space left on device");
     StoredFile::reportFailure(QDir::current().filePath("cammer21/ignorepoint.bmp"), "No space left on device");
     QCoreApplication::processEvents();
-    EXPECT_EQ(gpWarnBox->text(), lanText(900).arg("count.ini\r\ncammer11/template0.bmp\r\ncammer21/ignorepoint.bmp"));
+    EXPECT_EQ(gpWarnBox->text(), lanText(900).arg("count.ini, cammer11/template0.bmp, cammer21/ignorepoint.bmp"));
     EXPECT_TRUE(gpWarnBox->waitingTexts().isEmpty()) << gpWarnBox->waitingTexts().join("\n---\n").toStdString();
     StoredFile::reportSaved("count.ini");
     QCoreApplication::processEvents();
-    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini") + "\r\n\r\n"
-                                     + lanText(900).arg("cammer11/template0.bmp\r\ncammer21/ignorepoint.bmp"));
+    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini") + "\r\n"
+                                     + lanText(900).arg("cammer11/template0.bmp, cammer21/ignorepoint.bmp"));
     StoredFile::reportSaved("./cammer11/template0.bmp");
     QCoreApplication::processEvents();
-    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini\r\ncammer11/template0.bmp") + "\r\n\r\n"
+    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini, cammer11/template0.bmp") + "\r\n"
                                      + lanText(900).arg("cammer21/ignorepoint.bmp"));
     // Closed by the operator: the next word comes in a box of its own, naming only what is new.
     gpWarnBox->hide();
@@ -178,6 +178,8 @@ TEST_F(MainWindowTest, TheBoxNamesEveryFileNotSavedAndThoseSavedAfterAll)
         EXPECT_FALSE(capped.contains(QString("file%1").arg(DaRiDoziri::kMaxNamedFiles)));
         EXPECT_TRUE(capped.contains("(+3)"));
     }
+    EXPECT_EQ(DaRiDoziri::storedFilesNotice(many, many.mid(0, 3)),
+              lanText(901).arg("file0, file1 (+1)") + "\r\n" + lanText(900).arg(QString("file0, file1 (+%1)").arg(many.size() - 2)));
 }
 
 TEST_F(MainWindowTest, KeypadsComeBackDuringTheRunButNotAtShutDown)
