@@ -66,6 +66,7 @@ namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
 constexpr int kRowStoredFileSaved = 901;
+constexpr int kRowSaveFailed = 844;
 constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
 // Room for the counts, records, templates and masks a stop on a full disk must still write.
@@ -138,7 +139,6 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
 
     ResStatisticsParam* statistics = ResStatisticsParam::getInstance();
     statistics->init(gpWPara->getCurGroupName(), gDNum);
-    statistics->setTimer(gpWPara->useStatistics != 0);
     connect(this, &MainWindowBase::sendRecord, statistics, &ResStatisticsParam::addRecord);
     DiskAndStatsWiring::wire(this, m_ioStatus);
     m_panelKeeper->watch(StatisticsWidget::instance);
@@ -300,7 +300,7 @@ void DaRiDoziri::createKeypads()
     curEdit = nullptr;
 }
 
-void DaRiDoziri::openDatabases()
+void DaRiDoziri::openParamDatabase()
 {
     QSqlDatabase db = QSqlDatabase::contains(ParamDatabase::kConnectionName)
                           ? QSqlDatabase::database(ParamDatabase::kConnectionName, false)
@@ -308,6 +308,11 @@ void DaRiDoziri::openDatabases()
     db.setDatabaseName(ParamDatabase::kFileName);
     if (!db.open() || !ParamDefaults::ensure(db))
         qCritical() << "PARAM.db cannot be used:" << db.lastError().text();
+}
+
+void DaRiDoziri::openDatabases()
+{
+    openParamDatabase();
     m_records = std::make_unique<RecordStore>();
     m_records->open();
 }
@@ -541,18 +546,38 @@ void DaRiDoziri::FLushAll()
     QThread::msleep(kFlushWaitMs);
 }
 
-void DaRiDoziri::shutDown(const QString& record, const QString& program, const QStringList& args)
+bool DaRiDoziri::shutDown(const QString& record, const QString& program, const QStringList& args)
 {
     InsertRecord(record, QStringLiteral("operate"));
     StopWTD();
     FLushAll();
     runProgram("sync", {});
-    runProgram(program, args);
+    const ShellResult done = runProgram(program, args);
+    // Until the box is down (or when it does not go down) the monitor works on: the board
+    // is driven again and the parameters can be saved (the records reopen themselves).
+    if (m_io)
+        m_io->setWatchdogFlag(true);
+    openParamDatabase();
+    if (!done.ok())
+        qWarning().noquote() << program << args.join(' ') << "failed, exit code" << done.exitCode;
+    return done.ok();
 }
 
 void DaRiDoziri::rebootSystem()
 {
-    shutDown(QStringLiteral("reboot"), "reboot", {});
+    // What waits for the restart (a restored group, a camera order) must not meet the values in
+    // memory: without the reboot the program restarts instead.
+    if (!shutDown(QStringLiteral("reboot"), "reboot", {}))
+        restartProgram();
+}
+
+void DaRiDoziri::restartProgram()
+{
+    FLushAll();
+    ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
+                                          QCoreApplication::arguments().mid(1), QDir::currentPath());
+    // Queued: a quit before the event loop runs (a reboot at start-up) would be lost.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void DaRiDoziri::powerOff()
@@ -564,12 +589,18 @@ void DaRiDoziri::changeLanguage(int language)
 {
     if (language < 0 || language >= kLanguageCount || !gpWPara)
         return;
+    const int before = gLan;
     gLan = language;
-    gpWPara->SaveDatatoFile();
-    FLushAll();
-    ShellRunner::instance().startDetached(QCoreApplication::applicationFilePath(),
-                                          QCoreApplication::arguments().mid(1), QDir::currentPath());
-    QCoreApplication::quit();
+    if (!gpWPara->SaveDatatoFile()) {
+        // A restart would come back in the old language, as if it had been changed.
+        gLan = before;
+        if (gpWarnBox) {
+            gpWarnBox->setText(lanText(kRowSaveFailed));
+            gpWarnBox->show();
+        }
+        return;
+    }
+    restartProgram();
 }
 
 int DaRiDoziri::CheckPassword()
@@ -892,12 +923,13 @@ void DaRiDoziri::SlotStartStop()
 void DaRiDoziri::SlotReturn()
 {
     // The operator's return lifts a standing NG alarm, the way chosen, and brings back all cameras.
-    // It lifts what stood at the tap: an NG decided while the box was open stands.
-    const qint64 tapMs = MonotonicClock::ms();
+    // It lifts what stood at the tap: an NG decided while the box was open stands. Every NG
+    // this thread decided before the tap stood at it, also one of the tap's own millisecond.
+    const qint64 tapMs = MonotonicClock::ms() + 1;
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
-        const bool withMould = gDNum > 1 && group != kMouldDetection && gpWPara
-                               && gpWPara->trigMode != kAllGroupsTrigMode;
+        const int mould = m_cycle ? m_cycle->mouldDetection() : -1;
+        const bool withMould = mould >= 0 && group != mould;
         const int method = AlarmClearBox::choose(this, withMould);
         // Teaching may need the password, as the settings ask.
         const bool guarded = gpWPara
@@ -916,19 +948,19 @@ void DaRiDoziri::SlotReturn()
 
 void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
 {
-    // The NG cameras: the camera unit stamps the method on their next pictures.
-    QVector<CammerWidget*> ng;
-    for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
-        if (widget->camOK || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
-            continue;
-        ng << widget;
-        alarmClearState[widget->camIndex][group] = method;
-    }
-    for (CammerWidget* widget : qAsConst(ng)) {
-        if (method == AlarmClearMethod::DontDetect) {
-            widget->IgnoreNgPixels(group);
-        } else if (method == AlarmClearMethod::AddAsTemplate) {
-            reTrain(widget, group);
+    // What the release lifts is what it teaches, and the camera unit stamps the method on
+    // their next pictures: the cameras and detections of the NGs that stood at the tap,
+    // not the cameras' state when the box closes nor the detection checked last.
+    const DetectionCycle::Lifted lifted = m_cycle->liftable(tapMs);
+    for (auto it = lifted.cbegin(); it != lifted.cend(); ++it) {
+        for (CammerWidget* widget : qAsConst(m_cameraWidgets)) {
+            if (!it.value().contains(widget->camIndex) || widget->camIndex < 0 || widget->camIndex >= kMaxCameras)
+                continue;
+            alarmClearState[widget->camIndex][it.key()] = method;
+            if (method == AlarmClearMethod::DontDetect)
+                widget->IgnoreNgPixels(it.key());
+            else if (method == AlarmClearMethod::AddAsTemplate)
+                reTrain(widget, it.key());
         }
     }
     // A re-detect checks the alarmed detections again, as their trigger input does (with its
@@ -937,7 +969,7 @@ void DaRiDoziri::clearAlarmBy(int method, int group, qint64 tapMs)
         if (m_cycle->releaseAndRecheck(method, tapMs).isEmpty())
             m_cycle->redetect(group);
     } else if (method == AlarmClearMethod::SwitchToMould) {
-        m_cycle->releaseAndRecheck(method, tapMs, kMouldDetection);
+        m_cycle->releaseAndRecheck(method, tapMs, m_cycle->mouldDetection());
     } else {
         m_cycle->clearAlarm(method, tapMs);
     }

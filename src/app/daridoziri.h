@@ -116,8 +116,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The mould detection, the one a re-detect can switch to.
-    static constexpr int kMouldDetection = 1;
     // Lifts the NG alarm of a detection the way the operator chose (AlarmClearMethod).
     // tapMs: when the operator asked for the release (monotonic ms); later NGs stand.
     void clearAlarmBy(int method, int group, qint64 tapMs);
@@ -128,6 +126,10 @@ private:
     void createEditingScreens();
     void createKeypads();
     void openDatabases();
+    // Opens "PARAM.db" on the parameter stores' connection (again after a shutdown that returned).
+    void openParamDatabase();
+    // Starts this program again in its folder and ends this one (the new one reads the stored files).
+    void restartProgram();
     void loadParameters();
     void buildCameras();
     void allocateFailImages();
@@ -141,8 +143,10 @@ private:
     void adoptSharedDialogs();
     void restartUserTimers();
     void updateStartStopText();
-    // Records why, stops the watchdog, closes the databases, then runs the program.
-    void shutDown(const QString& record, const QString& program, const QStringList& args);
+    // Records why, stops the watchdog, closes the databases, then runs the program. Should the
+    // program return (the box not yet down, or not going down), the watchdog and the parameter
+    // database are back; false when the program failed.
+    bool shutDown(const QString& record, const QString& program, const QStringList& args);
     QRect cameraArea() const;
 
     std::unique_ptr<RecordStore> m_records;

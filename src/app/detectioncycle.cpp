@@ -29,10 +29,16 @@ namespace {
 constexpr int kNgOutputCount = 4;         // N1..N4 of a ROI
 constexpr float kTickSeconds = 0.1f;
 constexpr float kTickTolerance = 0.05f;
-constexpr int kMouldDetection = 1;
-// Where liftAlarms hands the outputs it lifts.
-constexpr int kEachOwnCheck = -1;
-constexpr int kReleaseNow = -2;
+static_assert(AlarmBook::kDetections == kMaxDetections, "the alarm book keeps every detection");
+
+unsigned unitMask(const QVector<bool>& flags, bool value)
+{
+    unsigned mask = 0;
+    for (int i = 0; i < flags.size() && i < 32; ++i)
+        if (flags.at(i) == value)
+            mask |= 1u << i;
+    return mask;
+}
 }
 
 DetectionCycle::DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent)
@@ -217,9 +223,9 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
 {
     const bool running = m_win->runState == kRunRunning && gpWPara;
     const bool door = input == kSafetyDoorInput && gpWPara;
-    if (door && running && gpWPara->prodNgSkipRecheck && holdsProductNg(roseMs)) {
+    if (door && running && gpWPara->prodNgSkipRecheck && mouldDetection() >= 0 && holdsProductNg(roseMs)) {
         // The product taken out at the door: its alarm is skipped and the cavity checked again.
-        releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, kMouldDetection);
+        releaseAndRecheck(AlarmClearMethod::SwitchToMould, roseMs, mouldDetection());
         return;
     }
     // The door lifts the alarms that stood when it opened.
@@ -239,7 +245,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
             confirmRecheckNow(d, QStringLiteral("the next mould came"));
     if (door && gpWPara->safetyDoorTrigger)
-        triggerFromDoor(kMouldDetection);
+        triggerFromDoor();
     // The next mould gives up the open cycle before its detections are chosen:
     // in the two-stage modes the stage changes with it.
     QVector<int> detections = triggeredBy(input);
@@ -315,7 +321,7 @@ bool DetectionCycle::isMouldDetection(int detection) const
 bool DetectionCycle::holdsProductNg(qint64 atMs) const
 {
     for (int d = 0; d < kMaxDetections; ++d)
-        if (m_steps[d].ngCameras && m_steps[d].ngAt <= atMs && isProductDetection(d))
+        if (isProductDetection(d) && m_book.ngStoodBefore(d, atMs))
             return true;
     return false;
 }
@@ -474,21 +480,12 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
                                 .arg(m_uninspected);
     // An uninspected mould is an unknown one: it stops the machine until every
     // camera has seen this detection OK again, or the operator releases it.
-    DetectionStep& step = m_steps[detection];
-    step.ngCameras |= allUnitsMask();
     // Outputs kept on for this check's decision stay as part of the stop.
-    step.outputs |= std::exchange(step.heldForCheck, 0u);
-    step.heldCameras = 0;
     unsigned wanted = 1u << kClampOutput;
     if (!gpWPara || !gpWPara->noAlarmSoundOnNg)
         wanted |= 1u << kAlarmOutput;
-    raiseOutputs(detection, wanted);
-    if (m_alarmCameras.isEmpty())
-        emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
-    for (const DetectionUnit* unit : qAsConst(m_units))
-        if (!m_alarmCameras.contains(unit->cameraIndex()))
-            m_alarmCameras << unit->cameraIndex();
-    showNgResult();
+    raiseOutputs(wanted, m_book.uninspected(detection, allUnitsMask(), holdingOutputs(wanted), MonotonicClock::ms()));
+    raiseAlarm(detection, allUnitsMask());
     m_win->InsertRecord(QStringLiteral("NG: detection %1 not inspected").arg(detection + 1), QStringLiteral("run"));
     m_win->update();
 }
@@ -502,12 +499,43 @@ void DetectionCycle::trigger(int detection)
     startCheck(detection);
 }
 
-void DetectionCycle::triggerFromDoor(int detection)
+void DetectionCycle::triggerFromDoor()
 {
-    if (!validDetection(detection) || !admit(detection, "safety door check"))
+    QVector<int> detections;
+    for (int d : doorChecks())
+        if (admit(d, "safety door check"))
+            detections << d;
+    if (detections.isEmpty())
         return;
     openCycle(true);
-    startCheck(detection);
+    // All are under way before the first checks: the door's cycle closes with the last.
+    for (int d : detections)
+        enlist(d, Phase::CountingDown);
+    for (int d : detections)
+        startCheck(d);
+}
+
+int DetectionCycle::mouldDetection() const
+{
+    if (!gpWPara || gpWPara->trigMode == kAllGroupsTrigMode)
+        return -1;
+    // Detection 1, in the two-stage modes the second of the stage whose mould was checked
+    // last: stage groups 2 and 3 move the flag on at a close, while that mould stays open.
+    const int stage = isTwoStage() && m_checkedStage >= 0 ? m_checkedStage : m_win->stageFlag;
+    const int mould = isTwoStage() && !stage ? 3 : 1;
+    return gpWPara->detectEnable[mould] && (isTwoStage() || mould < gDNum) ? mould : -1;
+}
+
+QVector<int> DetectionCycle::doorChecks() const
+{
+    const int mould = mouldDetection();
+    if (mould >= 0)
+        return {mould};
+    QVector<int> list;
+    for (int d : activeDetections())
+        if (!listensTo(d, kSafetyDoorInput))
+            list << d;
+    return list;
 }
 
 void DetectionCycle::redetect(int detection)
@@ -584,6 +612,8 @@ bool DetectionCycle::anyAwaitingRecheck(int serial) const
 void DetectionCycle::startCheck(int detection)
 {
     m_win->detectState = kDetectCountingDown;
+    if (isTwoStage())
+        m_checkedStage = detection < 2 ? 1 : 0;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (tenths <= 0) {
         enlist(detection, Phase::Checking);
@@ -623,21 +653,12 @@ void DetectionCycle::endPreCut(bool ng)
     const unsigned clamp = 1u << kClampOutput;
     // On NG the alarm keeps the clamp (a pulsed clamp ends on its own time instead):
     // each detection that holds an NG holds it, so that only their release lifts it.
-    if (ng && pulseTenths(kClampOutput) <= 0) {
-        bool held = false;
-        for (int d = 0; d < kMaxDetections; ++d) {
-            DetectionStep& step = m_steps[d];
-            if (step.ngCameras && (ngOutputsFor(d, 0) & clamp)) {
-                step.outputs |= clamp;
-                held = true;
-            }
-        }
-        if (held) {
-            recomputeAlarmOutputs();
-            return;
-        }
-    }
-    releaseOutputs(clamp & ~m_alarmOutputs);
+    const bool keep = ng && pulseTenths(kClampOutput) <= 0;
+    unsigned stoppers = 0;
+    for (int d = 0; keep && d < kMaxDetections; ++d)
+        if (ngOutputsFor(d, 0) & clamp)
+            stoppers |= 1u << d;
+    releaseOutputs(m_book.endPreCut(keep, clamp, stoppers).off);
 }
 
 void DetectionCycle::TimerUp(int detection)
@@ -721,9 +742,7 @@ void DetectionCycle::finishCycle()
     m_win->safetyDoorTriggered = 0;
     endPreCut(m_open.ng);
     // What OKs of this cycle released while another detection held an NG.
-    const unsigned deferred = std::exchange(m_releaseAtClose, 0u);
-    recomputeAlarmOutputs();
-    releaseOutputs(deferred & ~m_alarmOutputs);
+    releaseOutputs(m_book.closeCycle().off);
     m_closed = std::exchange(m_open, MachineCycle());
 }
 
@@ -750,10 +769,12 @@ void DetectionCycle::cancelCountdowns()
         m_recheckTimer[d]->stop();
         m_steps[d].phase = Phase::Idle;
         m_steps[d].cycle = 0;
-        // A Re-detect that will not come decides nothing: what it kept on stays an alarm.
-        m_steps[d].outputs |= std::exchange(m_steps[d].heldForCheck, 0u);
-        m_steps[d].ngCameras |= std::exchange(m_steps[d].heldCameras, 0u);
     }
+    // A Re-detect that will not come decides nothing: what it kept on stays an alarm, shown as one.
+    const bool kept = m_book.stop();
+    for (int d = 0; kept && d < kMaxDetections; ++d)
+        if (m_book.holds(d))
+            raiseAlarm(d, m_book.entry(d).ngCameras);
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
@@ -916,22 +937,18 @@ unsigned DetectionCycle::allUnitsMask() const
 
 bool DetectionCycle::holdUncheckedNg(int detection)
 {
-    DetectionStep& step = m_steps[detection];
     // An NG a release with Re-detect handed to this check is held too until the check sees it OK.
-    const unsigned held = step.ngCameras | step.heldCameras;
+    const unsigned held = m_book.holdUnchecked(detection, unitMask(m_stepChecked, true));
     QStringList kept;
-    bool holds = false;
     for (int i = 0; i < m_units.size(); ++i) {
-        if (m_stepChecked.at(i) || !(held & (1u << i)))
+        if (!(held & (1u << i)))
             continue;
-        holds = true;
-        step.ngCameras |= 1u << i;
         if (m_stepOk.at(i))
             kept << QString::number(m_units.at(i)->cameraIndex() + 1);
         m_stepOk[i] = false;
     }
     if (kept.isEmpty())
-        return holds;
+        return held != 0;
     qWarning().noquote() << QStringLiteral("detection %1: camera %2 not checked, its NG holds")
                                 .arg(detection + 1)
                                 .arg(kept.join(','));
@@ -949,24 +966,10 @@ void DetectionCycle::CheckNG(bool ng)
     // A camera that could not be checked is no OK: it keeps the NG it holds.
     ng = holdUncheckedNg(d) || ng;
     // The machine is interlocked (or released) first; pictures, counts and records follow.
-    DetectionStep& step = m_steps[d];
-    for (int i = 0; i < m_units.size(); ++i) {
-        if (!m_stepChecked.at(i))
-            continue;
-        if (m_stepOk.at(i))
-            step.ngCameras &= ~(1u << i);
-        else
-            step.ngCameras |= 1u << i;
-    }
-    if (ng) {
+    if (ng)
         driveNgOutputs(d);
-        // What a release with Re-detect kept on for this check stays on, without a gap.
-        step.outputs |= std::exchange(step.heldForCheck, 0u);
-        step.heldCameras = 0;
-        recomputeAlarmOutputs();
-    } else {
+    else
         releaseDetection(d);
-    }
     // The alarm is announced before the cycle's record and pictures, which belong to it.
     if (ng && m_alarmCameras.isEmpty())
         emit sigAlarmStarted(m_win->curDetectIndex);
@@ -1058,29 +1061,10 @@ void DetectionCycle::showOkResult()
 
 void DetectionCycle::releaseDetection(int detection)
 {
-    DetectionStep& step = m_steps[detection];
-    step.ngCameras = 0;
-    const unsigned outputs = std::exchange(step.outputs, 0u) | std::exchange(step.heldForCheck, 0u);
-    step.heldCameras = 0;
     const MachineCycle& cycle = cycleOf(detection);
-    // Another detection holds an NG, or one of this mould may yet: the machine stays
-    // stopped until the cycle is decided. The detection's own earlier NG is what this
-    // OK answers.
-    bool otherNg = false;
-    for (int d = 0; d < kMaxDetections; ++d)
-        otherNg = otherNg || (d != detection && m_steps[d].holdsAlarm());
-    if (otherNg || anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut))
-        m_releaseAtClose |= outputs;
-    recomputeAlarmOutputs();
-    releaseOutputs(outputs & ~m_alarmOutputs);
-}
-
-void DetectionCycle::recomputeAlarmOutputs()
-{
-    m_alarmOutputs = m_releaseAtClose;
-    // Outputs a release with Re-detect keeps for its check are held as any NG's.
-    for (const DetectionStep& step : m_steps)
-        m_alarmOutputs |= step.outputs | step.heldForCheck;
+    // A detection of this mould may yet find an NG: the machine stays stopped until the cycle is decided.
+    const bool undecided = anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut);
+    releaseOutputs(m_book.ok(detection, undecided).off);
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -1106,7 +1090,10 @@ unsigned DetectionCycle::driveNgOutputs(int detection)
             if (output >= 0 && output < kNgOutputCount)
                 wanted |= 1u << output;
     }
-    return raiseOutputs(detection, ngOutputsFor(detection, wanted));
+    wanted = ngOutputsFor(detection, wanted);
+    raiseOutputs(wanted, m_book.ng(detection, unitMask(m_stepChecked, true), unitMask(m_stepOk, false),
+                                   holdingOutputs(wanted), MonotonicClock::ms()));
+    return wanted;
 }
 
 unsigned DetectionCycle::ngOutputsFor(int detection, unsigned roiOutputs) const
@@ -1138,27 +1125,29 @@ unsigned DetectionCycle::ngOutputsFor(int detection, unsigned roiOutputs) const
     return wanted;
 }
 
-unsigned DetectionCycle::raiseOutputs(int detection, unsigned wanted)
+unsigned DetectionCycle::holdingOutputs(unsigned wanted) const
 {
     unsigned held = 0;
+    for (int output = 0; output < kAlarmOutputCount; ++output)
+        if ((wanted & (1u << output)) && !(m_io && output != kAlarmOutput && pulseTenths(output) > 0))
+            held |= 1u << output;
+    return held;
+}
+
+void DetectionCycle::raiseOutputs(unsigned wanted, const AlarmBook::Change& change)
+{
+    if (!m_io)
+        return;
     for (int output = 0; output < kAlarmOutputCount; ++output) {
         if (!(wanted & (1u << output)))
             continue;
         const int tenths = output == kAlarmOutput ? 0 : pulseTenths(output);
-        if (m_io && tenths > 0) {
+        if (tenths > 0)
             m_io->IOPulseOut(output, 1, tenths);
-        } else {
-            if (m_io)
-                m_io->IOSetOut(output, 1);
-            held |= 1u << output;
-        }
+        else if (change.on & (1u << output))
+            m_io->IOSetOut(output, 1);
     }
-    m_steps[detection].outputs |= held;
-    m_steps[detection].ngAt = MonotonicClock::ms();
-    recomputeAlarmOutputs();
-    if (m_io)
-        m_io->IOFlashOut();
-    return wanted;
+    m_io->IOFlashOut();
 }
 
 void DetectionCycle::releaseOutputs(unsigned outputs)
@@ -1180,47 +1169,41 @@ void DetectionCycle::releaseOutputs(unsigned outputs)
 
 bool DetectionCycle::alarmStands() const
 {
-    for (const DetectionStep& step : m_steps)
-        if (step.ngCameras || step.outputs)
-            return true;
-    return false;
+    return m_book.stands();
 }
 
-QVector<int> DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+DetectionCycle::Lifted DetectionCycle::camerasOf(const std::vector<AlarmBook::Lift>& lifts) const
 {
-    QVector<int> lifted;
-    unsigned released = 0;
-    for (int d = 0; d < kMaxDetections; ++d) {
-        DetectionStep& step = m_steps[d];
-        // An NG decided after the release's signal was not what the release was for.
-        if (!step.holdsAlarm() || step.ngAt > cutoff)
-            continue;
-        const unsigned outputs = step.outputs | step.heldForCheck;
-        const unsigned cameras = step.ngCameras | step.heldCameras;
-        step.outputs = 0;
-        step.heldForCheck = 0;
-        step.ngCameras = 0;
-        step.heldCameras = 0;
-        lifted << d;
-        if (handTo == kReleaseNow) {
-            released |= outputs;
-        } else {
-            DetectionStep& check = m_steps[handTo == kEachOwnCheck ? d : handTo];
-            check.heldForCheck |= outputs;
-            check.heldCameras |= cameras;
-            // A later release signalled before the latest NG handed over does not lift it.
-            check.ngAt = qMax(check.ngAt, step.ngAt);
-        }
+    Lifted lifted;
+    for (const AlarmBook::Lift& lift : lifts) {
+        QList<int>& cameras = lifted[lift.detection];
+        for (int i = 0; i < m_units.size(); ++i)
+            if (lift.cameras & (1u << i))
+                cameras << m_units.at(i)->cameraIndex();
     }
-    // What OKs left on for the cycle's close goes with the last alarm lifted.
-    bool standing = false;
-    for (const DetectionStep& step : m_steps)
-        standing = standing || step.holdsAlarm();
-    if (!standing)
-        released |= std::exchange(m_releaseAtClose, 0u);
-    recomputeAlarmOutputs();
-    releaseOutputs(released & ~m_alarmOutputs);
     return lifted;
+}
+
+DetectionCycle::Lifted DetectionCycle::liftable(qint64 signalMs) const
+{
+    return camerasOf(m_book.liftable(signalMs == kNow ? AlarmBook::kAll : signalMs));
+}
+
+DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+{
+    std::vector<AlarmBook::Lift> lifts;
+    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts).off);
+    return camerasOf(lifts);
+}
+
+void DetectionCycle::raiseAlarm(int detection, unsigned cameras)
+{
+    if (m_alarmCameras.isEmpty())
+        emit sigAlarmStarted(qMax(0, activeDetections().indexOf(detection)));
+    for (int i = 0; i < m_units.size(); ++i)
+        if ((cameras & (1u << i)) && !m_alarmCameras.contains(m_units.at(i)->cameraIndex()))
+            m_alarmCameras << m_units.at(i)->cameraIndex();
+    showNgResult();
 }
 
 void DetectionCycle::announceRelease(int method)
@@ -1228,8 +1211,8 @@ void DetectionCycle::announceRelease(int method)
     // Cameras of an NG that still stands stay in the alarm.
     QList<int> holding;
     for (int i = 0; i < m_units.size(); ++i)
-        for (const DetectionStep& step : m_steps)
-            if (step.ngCameras & (1u << i))
+        for (int d = 0; d < kMaxDetections; ++d)
+            if (m_book.entry(d).ngCameras & (1u << i))
                 holding << m_units.at(i)->cameraIndex();
     QList<int> released;
     for (int camera : qAsConst(m_alarmCameras))
@@ -1250,25 +1233,28 @@ void DetectionCycle::announceRelease(int method)
         emit sigAlarmReleased(released, method);
 }
 
-void DetectionCycle::clearAlarm(int method, qint64 signalMs)
+DetectionCycle::Lifted DetectionCycle::clearAlarm(int method, qint64 signalMs)
 {
-    liftAlarms(signalMs == kNow ? MonotonicClock::ms() : signalMs, kReleaseNow);
+    const Lifted lifted = liftAlarms(signalMs, AlarmBook::kReleaseNow);
     announceRelease(method);
+    return lifted;
 }
 
-QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection)
+QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection, Lifted* lifted)
 {
-    const qint64 cutoff = signalMs == kNow ? MonotonicClock::ms() : signalMs;
     const bool one = validDetection(detection);
-    const QVector<int> lifted = liftAlarms(cutoff, one ? detection : kEachOwnCheck);
+    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck);
     announceRelease(method);
-    if (one) {
-        redetect(detection);
-    } else {
-        for (int d : lifted)
-            redetect(d);
-    }
-    return lifted;
+    const QVector<int> checks = one ? QVector<int>{detection} : lifts.keys().toVector();
+    for (int d : checks)
+        redetect(d);
+    // A check that did not start decides nothing: what was kept for it is its alarm again.
+    for (int d : checks)
+        if (!isBusy(d) && m_book.restore(d))
+            raiseAlarm(d, m_book.entry(d).ngCameras);
+    if (lifted)
+        *lifted = lifts;
+    return lifts.keys().toVector();
 }
 
 void DetectionCycle::countStep(MachineCycle& cycle)

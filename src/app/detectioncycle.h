@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alarmbook.h"
 #include "alarmclearmethod.h"
 #include "machinecycle.h"
 
@@ -78,6 +79,8 @@ public:
     static constexpr int kTimingReportPasses = 200;
     // A release's signal time meaning "now" (monotonic times may be below 0 in a test's clock).
     static constexpr qint64 kNow = std::numeric_limits<qint64>::min();
+    // The detections whose NG a release lifted, each with the cameras (indexes) it stood on.
+    using Lifted = QMap<int, QList<int>>;
 
     DetectionCycle(MainWindowBase* win, ControlPort* io, QObject* parent = nullptr);
     ~DetectionCycle() override;
@@ -101,8 +104,10 @@ public:
     QTimer* runTimer() const { return m_runTimer; }
     QTimer* delayTimer(int detection) const { return m_delayTimer[detection]; }
     // Outputs held by the NG alarm (bit n = output n).
-    unsigned heldOutputs() const { return m_alarmOutputs; }
-    bool isAlarmed() const { return m_alarmOutputs != 0; }
+    unsigned heldOutputs() const { return m_book.held(); }
+    bool isAlarmed() const { return heldOutputs() != 0; }
+    // Who holds which output, for those who check the cycle's outputs against it.
+    const AlarmBook& alarmBook() const { return m_book; }
     // An NG stands that no release has lifted yet (outputs kept for a Re-detect's decision aside).
     bool alarmStands() const;
     // The clamp is interlocked ahead of the last detection's check.
@@ -111,8 +116,14 @@ public:
 
     // Starts a detection's countdown as its trigger input does.
     void trigger(int detection);
-    // The safety door's check: a cycle of its own.
-    void triggerFromDoor(int detection);
+    // The safety door's check: a cycle of its own, of doorChecks().
+    void triggerFromDoor();
+    // The mould detection (1; in the two-stage modes 1 or 3 by the stage in use), -1 when it
+    // is not in use (trigger mode 3 has none).
+    int mouldDetection() const;
+    // What the safety door's check looks at: the mould detection; in trigger mode 3 (or
+    // without a mould detection in use) every detection in use that the door does not trigger.
+    QVector<int> doorChecks() const;
     // Checks the alarmed cycle again (the alarm box's Re-detect): its result
     // and record change, no further cycle is counted.
     void redetect(int detection);
@@ -122,14 +133,17 @@ public:
     void runDetection(int detection);
     // The decision of one detection step: results of every unit.
     void CheckNG(bool ng);
-    // Lifts the NG alarms that stood at signalMs (monotonic ms): their held
-    // outputs, and once none stands the NG lamp and the alarm page.
-    // method: how it was released (AlarmClearMethod).
-    void clearAlarm(int method = AlarmClearMethod::DontDetect, qint64 signalMs = kNow);
+    // Lifts the NG alarms decided before signalMs (monotonic ms; one of the signal's own
+    // millisecond stands): their held outputs, and once none stands the NG lamp and the
+    // alarm page. method: how it was released (AlarmClearMethod). Returns what it lifted.
+    Lifted clearAlarm(int method = AlarmClearMethod::DontDetect, qint64 signalMs = kNow);
+    // What a release signalled at signalMs would lift.
+    Lifted liftable(qint64 signalMs) const;
     // A release with Re-detect: lifts as clearAlarm does and checks again each detection
     // whose NG it lifted (or `detection` only, which then decides all it lifted). The
-    // lifted outputs stay on until that check decides. Returns the detections it lifted.
-    QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1);
+    // lifted outputs stay on until that check decides; a check that does not start leaves
+    // them its alarm. Returns the detections it lifted (and *lifted what clearAlarm returns).
+    QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1, Lifted* lifted = nullptr);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
     // Whether a detection is counting down, checking or waiting for its recheck.
@@ -174,8 +188,11 @@ private:
     // The clearing input's release, reInspectionDelay after its signal.
     void clearByInput();
     // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
-    // (kEachOwnCheck: each lifted detection's own) or are released (kReleaseNow).
-    QVector<int> liftAlarms(qint64 cutoff, int handTo);
+    // (AlarmBook::kEachOwnCheck: each lifted detection's own) or are released (AlarmBook::kReleaseNow).
+    Lifted liftAlarms(qint64 cutoff, int handTo);
+    Lifted camerasOf(const std::vector<AlarmBook::Lift>& lifts) const;
+    // The alarm of the detection's NG on these cameras (unit bits): lamp, page, alarm cameras.
+    void raiseAlarm(int detection, unsigned cameras);
     // The alarm's lamp, page and report once a release has lifted what it could.
     void announceRelease(int method);
     // In the modes of product and mould detections (even and odd indexes).
@@ -227,10 +244,12 @@ private:
     bool holdUncheckedNg(int detection);
     // Switches the outputs of an NG; returns every output it switched on.
     unsigned driveNgOutputs(int detection);
-    unsigned raiseOutputs(int detection, unsigned wanted);
+    // Of the wanted outputs, those the alarm holds (the others pulse and end on their own).
+    unsigned holdingOutputs(unsigned wanted) const;
+    // Pulses the wanted outputs that pulse and switches on what the book holds.
+    void raiseOutputs(unsigned wanted, const AlarmBook::Change& change);
     // The OK of a detection: releases what it held, at once or at its cycle's close.
     void releaseDetection(int detection);
-    void recomputeAlarmOutputs();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
@@ -268,19 +287,19 @@ private:
     MachineCycle m_carry;
     int m_serial = 0;
     int m_uninspected = 0;
-    // Outputs an OK has released that stay on until the open cycle closes.
-    unsigned m_releaseAtClose = 0;
+    AlarmBook m_book;
     std::array<QTimer*, kMaxDetections> m_delayTimer = {};
     std::array<float, kMaxDetections> m_countdown = {};
     bool m_started = false;
     bool m_lost = false;
     int m_pass = 0;
     bool m_heartbeat = false;
-    unsigned m_alarmOutputs = 0;
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
     bool m_preCut = false;
+    // In the two-stage modes the stage (flag value) of the last check started: its mould is the open one.
+    int m_checkedStage = -1;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.

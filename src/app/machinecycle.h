@@ -62,31 +62,17 @@ struct MachineCycle
     }
 };
 
-// One detection as the cycle runs it: where its check stands, the machine
-// cycle that check belongs to, and the NG it holds on the machine.
+// One detection as the cycle runs it: where its check stands and the machine
+// cycle that check belongs to (the NG it holds is kept by the AlarmBook).
 struct DetectionStep
 {
     enum class Phase { Idle, CountingDown, Checking, AwaitingRecheck };
 
     Phase phase = Phase::Idle;
     int cycle = 0;             // serial of the machine cycle its check belongs to
-    // Cameras (bit = unit index) whose NG in this detection holds its outputs until
-    // the operator's release or a later OK check of that camera here.
-    unsigned ngCameras = 0;
-    unsigned outputs = 0;      // outputs its NG holds
-    // Monotonic ms its NG (or stop for an uninspected mould) was last decided: a release
-    // lifts it only when its signal came at or after that.
-    qint64 ngAt = 0;
-    // Outputs of an alarm released with Re-detect that stay on until this detection's
-    // next check decides: released on OK, kept on NG.
-    unsigned heldForCheck = 0;
-    // Cameras (bit = unit index) whose NG that release lifted: the check must see each of
-    // them OK, one it cannot look at keeps the outputs as a stop.
-    unsigned heldCameras = 0;
     // The check that waits for its recheck.
     QVector<bool> recheckOk;
     QVector<bool> recheckChecked;
 
     bool isBusy() const { return phase != Phase::Idle; }
-    bool holdsAlarm() const { return ngCameras || outputs || heldForCheck; }
 };

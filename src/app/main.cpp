@@ -206,9 +206,11 @@ int main(int argc, char* argv[])
     ShellRunner::instance().startDetached("notify-send", {QString::fromUtf8(kDesktopNotice)});
     qInfo().noquote() << "main window shown" << gShowW << "x" << gShowH;
 
-    // After the start-up's statics: the exit watch then starts before their destructors.
+    // After the start-up's statics: another thread's exit() then stops the writers before their destructors.
     TerminationSignals::watchExit();
     const int rc = app.exec();
+    // The window's destructor waits for the writers: a hung disk must not keep the process.
+    TerminationSignals::armExitWatch(rc);
     qInfo() << "exit" << rc;
     StartupServices::stopDiskServices();
     gpWin = nullptr;

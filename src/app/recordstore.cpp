@@ -13,15 +13,19 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <utility>
+
 namespace {
 constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)";
 constexpr const char* kBrokenSuffix = ".broken";
+constexpr const char* kUnmergedSuffix = ".unmerged";
 constexpr const char* kSqliteFull = "13";
 }
 
 RecordStore::~RecordStore()
 {
+    writeHeld();
     close();
     QSqlDatabase::removeDatabase(kConnectionName);
 }
@@ -41,16 +45,22 @@ bool RecordStore::isOpen() const
     return QSqlDatabase::contains(kConnectionName) && database().isOpen();
 }
 
+QString RecordStore::unmergedPath(const QDate& day)
+{
+    return archivePath(day) + kUnmergedSuffix;
+}
+
 bool RecordStore::open()
 {
-    const QDate today = Clock::now().date();
+    mergeKeptApart();
     const QFileInfo file(kFileName);
+    // Until it is archived the file is its day's: today's rows never join it.
     if (file.exists() && file.size() > 0) {
         const QDate fileDay = file.lastModified().date();
-        if (fileDay.isValid() && fileDay < today)
-            archiveFile(fileDay);
+        if (fileDay.isValid() && fileDay < Clock::now().date())
+            m_day = fileDay;
     }
-    return openFile();
+    return archiveIfDayChanged() && (isOpen() || openFile());
 }
 
 bool RecordStore::openFile()
@@ -91,13 +101,10 @@ void RecordStore::close()
     }
 }
 
-bool RecordStore::archiveFile(const QDate& day)
+bool RecordStore::archiveFile(const QString& file, const QString& target)
 {
-    close();
-    QDir().mkpath(kArchiveDir);
-    const QString target = archivePath(day);
     if (!QFile::exists(target))
-        return QFile::rename(kFileName, target);
+        return QFile::rename(file, target);
 
     // The day was archived before (the clock went back): its rows move to the archive. Added
     // there and taken from the file in one transaction over both files, so that a power cut
@@ -111,7 +118,7 @@ bool RecordStore::archiveFile(const QDate& day)
             QSqlQuery query(db);
             query.exec(kCreateTable);
             query.prepare("ATTACH DATABASE ? AS cur");
-            query.addBindValue(QFileInfo(kFileName).absoluteFilePath());
+            query.addBindValue(QFileInfo(file).absoluteFilePath());
             ok = query.exec() && query.exec("BEGIN") && query.exec("INSERT INTO main.RECORD SELECT * FROM cur.RECORD")
                  && query.exec("DELETE FROM cur.RECORD") && query.exec("COMMIT");
             if (!ok)
@@ -122,21 +129,54 @@ bool RecordStore::archiveFile(const QDate& day)
     }
     QSqlDatabase::removeDatabase(merge);
     if (ok)
-        QFile::remove(kFileName);
-    else
-        qWarning() << "RECORD.db could not be merged into" << target;
+        QFile::remove(file);
     return ok;
 }
 
-void RecordStore::archiveIfDayChanged()
+bool RecordStore::archiveDay(const QDate& day)
+{
+    close();
+    // A file that a full disk left without a table holds no rows: nothing to archive.
+    if (QFileInfo(kFileName).size() == 0) {
+        QFile::remove(kFileName);
+        return true;
+    }
+    QDir().mkpath(kArchiveDir);
+    if (archiveFile(kFileName, archivePath(day))) {
+        m_archiveFailing = false;
+        return true;
+    }
+    // A damaged or unwritable archive: the day waits apart and joins it once that works.
+    if (archiveFile(kFileName, unmergedPath(day))) {
+        m_archiveFailing = false;
+        qWarning() << "RECORD.db could not be merged into" << archivePath(day) << "; kept apart until it can";
+        return true;
+    }
+    // Retried at every record: told once.
+    if (!std::exchange(m_archiveFailing, true))
+        qWarning() << "RECORD.db could not be archived as" << day.toString(kDayFormat) << "; no record is written until it is";
+    return false;
+}
+
+void RecordStore::mergeKeptApart()
+{
+    const QString suffix = QStringLiteral(".db") + kUnmergedSuffix;
+    for (const QString& name : QDir(kArchiveDir).entryList({QLatin1Char('*') + suffix}, QDir::Files)) {
+        const QDate day = QDate::fromString(name.chopped(suffix.size()), kDayFormat);
+        if (day.isValid() && archiveFile(unmergedPath(day), archivePath(day)))
+            qInfo() << "records of" << day.toString(kDayFormat) << "kept apart are now in their archive";
+    }
+}
+
+bool RecordStore::archiveIfDayChanged()
 {
     const QDate today = Clock::now().date();
     if (!m_day.isValid() || m_day == today)
-        return;
-    archiveFile(m_day);
-    // Today's rows are today's even while a full disk keeps the new file from being made.
-    m_day = today;
-    openFile();
+        return true;
+    if (!archiveDay(m_day))
+        return false;
+    mergeKeptApart();
+    return openFile();
 }
 
 QSqlDatabase RecordStore::today()
@@ -149,22 +189,19 @@ QSqlDatabase RecordStore::today()
 
 bool RecordStore::insert(const QString& level, const QString& text, const QString& type)
 {
-    archiveIfDayChanged();
     const QDateTime now = Clock::now();
     if (int(m_held.size()) >= kMaxHeldRecords) {
         m_held.pop_front();
         ++m_dropped;
-        qWarning().noquote() << QStringLiteral("record dropped, %1 held for a full disk (%2 dropped)")
-                                    .arg(kMaxHeldRecords)
-                                    .arg(m_dropped);
+        qWarning().noquote() << QStringLiteral("record dropped, %1 held (%2 dropped)").arg(kMaxHeldRecords).arg(m_dropped);
     }
     m_held.push_back(Row{now.date(), now.time().toString(kTimeFormat), level, text, type});
-    if (m_held.size() > 1 && MonotonicClock::ms() - m_failedAtMs < kHeldRetryMs)
+    if (int(m_held.size()) > kHeldTriedAlways && MonotonicClock::ms() - m_failedAtMs < kHeldRetryMs)
         return false;
     return writeHeld();
 }
 
-bool RecordStore::writeRows(QSqlDatabase& db, const std::deque<Row>& rows, size_t count, QString* error)
+bool RecordStore::writeRows(QSqlDatabase& db, size_t count, QString* error) const
 {
     // One transaction: a failure keeps every row held, none is written twice.
     QSqlQuery query(db);
@@ -174,7 +211,7 @@ bool RecordStore::writeRows(QSqlDatabase& db, const std::deque<Row>& rows, size_
     }
     query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
     for (size_t i = 0; i < count; ++i) {
-        const Row& row = rows[i];
+        const Row& row = m_held[i];
         query.addBindValue(row.time);
         query.addBindValue(row.level);
         query.addBindValue(row.text);
@@ -193,52 +230,58 @@ bool RecordStore::writeRows(QSqlDatabase& db, const std::deque<Row>& rows, size_
     return true;
 }
 
-bool RecordStore::writeEarlierDay(const QDate& day, size_t count, QString* error)
+bool RecordStore::writeEarlierDay(const QDate& day, size_t count, QString* error) const
 {
     const QString connection = QStringLiteral("recordLate");
     bool ok = false;
-    {
-        QDir().mkpath(kArchiveDir);
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
-        db.setDatabaseName(archivePath(day));
-        if (db.open() && QSqlQuery(db).exec(kCreateTable))
-            ok = writeRows(db, m_held, count, error);
-        else
-            *error = db.lastError().text();
-        db.close();
+    QDir().mkpath(kArchiveDir);
+    for (const QString& path : {archivePath(day), unmergedPath(day)}) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+            db.setDatabaseName(path);
+            QSqlQuery query(db);
+            if (db.open() && query.exec(kCreateTable))
+                ok = writeRows(db, count, error);
+            else
+                *error = db.isOpen() ? query.lastError().text() : db.lastError().text();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        if (ok)
+            break;
     }
-    QSqlDatabase::removeDatabase(connection);
     return ok;
 }
 
 bool RecordStore::writeHeld()
 {
+    if (m_held.empty()) {
+        StoredFile::reportSaved(QString::fromLatin1(kFileName));
+        return true;
+    }
     const size_t before = m_held.size();
-    QString error;
-    while (!m_held.empty()) {
+    QString error = QStringLiteral("RECORD.db cannot be archived or opened");
+    bool ok = archiveIfDayChanged() && (isOpen() || openFile());
+    while (ok && !m_held.empty()) {
         // The rows of one day at a time; those of a finished day go to its archive.
         const QDate day = m_held.front().day;
         size_t count = 0;
         while (count < m_held.size() && m_held[count].day == day)
             ++count;
-        bool ok = false;
-        if (day == m_day || !m_day.isValid()) {
-            if (isOpen() || openFile()) {
-                QSqlDatabase db = database();
-                ok = writeRows(db, m_held, count, &error);
-            } else {
-                error = database().lastError().text();
-            }
+        if (day == m_day) {
+            QSqlDatabase db = database();
+            ok = writeRows(db, count, &error);
         } else {
             ok = writeEarlierDay(day, count, &error);
         }
-        if (!ok) {
-            qWarning().noquote() << QStringLiteral("record not written, %1 held:").arg(m_held.size()) << error;
-            StoredFile::reportFailure(QString::fromLatin1(kFileName), error);
-            m_failedAtMs = MonotonicClock::ms();
-            return false;
-        }
-        m_held.erase(m_held.begin(), m_held.begin() + long(count));
+        if (ok)
+            m_held.erase(m_held.begin(), m_held.begin() + long(count));
+    }
+    if (!ok) {
+        qWarning().noquote() << QStringLiteral("record not written, %1 held:").arg(m_held.size()) << error;
+        StoredFile::reportFailure(QString::fromLatin1(kFileName), error);
+        m_failedAtMs = MonotonicClock::ms();
+        return false;
     }
     if (before > 1)
         qInfo().noquote() << QStringLiteral("%1 held record(s) written").arg(before);

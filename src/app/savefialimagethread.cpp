@@ -395,19 +395,25 @@ bool SaveFialImageThread::makeRoom(const QString& folder, qint64 needed, int kee
     if (lacking <= 0)
         return true;
     const QFileInfoList files = oldestFirst(folder);
-    qint64 rotating = 0;
-    for (int i = 0; i < files.size() - keep; ++i)
-        rotating += files.at(i).size();
-    if (rotating >= lacking)
-        return true;
+    qint64 most = 0;
+    for (const QFileInfo& file : files)
+        most += SpaceReclaim::mostFreed(file);
     // Another file can take the disk: the folder's pictures then stay, and the new one is lost alone.
-    const SpaceReclaim::Result pruned = SpaceReclaim::removeOldest(files, lacking);
+    if (most < lacking)
+        return false;
+    // What is won is read from the file system after each removal. The oldest beyond keep go
+    // first: the count limit lets them go with this picture anyway, and alone they are not told.
+    const int rotating = qMax(0, files.size() - keep);
+    const SpaceReclaim::Result own = SpaceReclaim::removeUntilFree(files.mid(0, rotating), missing);
+    if (own.enough)
+        return true;
+    const SpaceReclaim::Result pruned = SpaceReclaim::removeUntilFree(files.mid(rotating), missing);
     if (pruned.files > 0)
         qWarning().noquote() << QStringLiteral("pictures removed to keep the free-space reserve: %1 file(s), %2 KiB, oldest first from %3")
-                                    .arg(pruned.files)
-                                    .arg(pruned.bytes / 1024)
+                                    .arg(own.files + pruned.files)
+                                    .arg((own.bytes + pruned.bytes) / 1024)
                                     .arg(folder);
-    return pruned.enough && missing() <= 0;
+    return pruned.enough;
 }
 
 int SaveFialImageThread::saveOnce()

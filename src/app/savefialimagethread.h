@@ -85,8 +85,9 @@ private:
     void reportLosses(bool now);
     void prune(const QString& folder, int keep) const;
     // Removes the fewest of the folder's oldest pictures that bring the reserve plus the next
-    // picture free; none, and false (the picture is skipped), when all of them would not. The
-    // oldest beyond keep, which the count limit lets go after the write, count as room won.
+    // picture free, as the file system counts it; none, and false (the picture is skipped), when
+    // all of them could not. The oldest beyond keep, which the count limit lets go with the
+    // write, go first and are not told.
     bool makeRoom(const QString& folder, qint64 needed, int keep) const;
 
     std::atomic<qint64> m_reserve{kFreeSpaceReserveBytes};

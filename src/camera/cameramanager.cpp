@@ -234,9 +234,11 @@ void CameraManager::checkCameraCount()
         if (ask(kRowCameraCountChanged)) {
             resetCameraSN();
             saveCameraSN();
+            // The window's reboot closes the stores first and gives them back should it return.
             if (gpWin)
-                gpWin->FLushAll();
-            runProgram("reboot", {});
+                gpWin->rebootSystem();
+            else
+                runProgram("reboot", {});
         }
     }
 }

@@ -87,7 +87,9 @@ public:
     void SavePolygon();
     void MUpdateXYV(int x, int y);
     QPoint getPointsCenter() const;
+    // Masks of the active store over the edit masks (with the rows, on a reset).
     void BackMask();
+    // Edit masks over the active ones at a save; a missing or stale one is rebuilt from its shape.
     void RestorMask();
     void setWinSW();
     void setWinSH();

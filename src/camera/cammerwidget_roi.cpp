@@ -1036,8 +1036,16 @@ void CammerWidget::BackMask()
 void CammerWidget::RestorMask()
 {
     for (int g = 0; g < qMin(gDNum, static_cast<int>(kGroups)); ++g)
-        for (int r = 0; r < kRois; ++r)
+        for (int r = 0; r < kRois; ++r) {
+            // A region saved without the mask of its shape would fail every check.
+            if (pSingletonEdit && r < pSingletonEdit->roiCount[g]) {
+                const QRect box = roiImageRect(*pSingletonEdit, g, r);
+                if (roiMaskEdit[g][r].empty() || roiMaskEdit[g][r].size() != cv::Size(box.width(), box.height()))
+                    visitRoiShape(*pSingletonEdit, g, r,
+                                  [this, g, r](const auto& shape) { roiMaskEdit[g][r] = shape.UpdateMask(); });
+            }
             roiMask[g][r] = roiMaskEdit[g][r];
+        }
 }
 
 void CammerWidget::TimerShowAlarm()

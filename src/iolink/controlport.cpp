@@ -242,7 +242,7 @@ bool ControlPort::hasSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs, qin
         const qint64 lasted = (pulse.high ? nowMs : pulse.fellAt) - pulse.roseAt;
         if (lasted >= steadyMs) {
             if (roseAt)
-                *roseAt = pulse.roseAt;
+                *roseAt = pulse.earliest;
             return true;
         }
         if (pulse.high)
@@ -275,7 +275,7 @@ void ControlPort::SlotIOChange(int rawInputs)
     SlotInputsSeen(rawInputs, MonotonicClock::ms());
 }
 
-void ControlPort::SlotInputsSeen(int rawInputs, qint64 seenAtMs)
+void ControlPort::SlotInputsSeen(int rawInputs, qint64 seenAtMs, qint64 lastReadMs)
 {
     m_rawInputs = quint16(rawInputs);
     quint16 inputs = m_rawInputs;
@@ -296,7 +296,7 @@ void ControlPort::SlotInputsSeen(int rawInputs, qint64 seenAtMs)
                                             .arg(kMaxLatchedPulses);
                 pulses.pop_front();
             }
-            pulses.push_back(Pulse{seenAtMs, seenAtMs, true});
+            pulses.push_back(Pulse{seenAtMs, seenAtMs, true, qMin(lastReadMs == kUnknownRead ? seenAtMs : lastReadMs, seenAtMs)});
         } else if (!pulses.empty() && pulses.back().high) {
             pulses.back().fellAt = qMax(seenAtMs, pulses.back().roseAt);
             pulses.back().high = false;

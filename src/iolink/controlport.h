@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -85,8 +86,8 @@ public:
     // nowMs); shorter pulses before it are dropped as flicker. False when none
     // is due (a pulse still high but not yet steady stays latched).
     bool takeSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs);
-    // Whether the oldest pulse is steady, without taking it; *roseAt tells when it rose.
-    // Flicker before it is dropped.
+    // Whether the oldest pulse is steady, without taking it; *roseAt tells the earliest it
+    // can have risen (its length is judged by the times it was seen). Flicker before it is dropped.
     bool hasSteadyTrigger(int input, qint64 steadyMs, qint64 nowMs, qint64* roseAt = nullptr);
     // When the oldest pulse, still high, will have lasted steadyMs; -1 when none waits.
     qint64 steadyAt(int input, qint64 steadyMs) const;
@@ -94,6 +95,8 @@ public:
     void clearTriggers();
     // Pulses kept per input for the GUI thread; an older one is dropped (and logged) beyond this.
     static constexpr int kMaxLatchedPulses = 32;
+    // No read before is known (monotonic times may be below 0 in a test's clock).
+    static constexpr qint64 kUnknownRead = std::numeric_limits<qint64>::min();
 
     // Set-up before InitIOThread: port number, inverted outputs (initial
     // state 1), output 4 and input 4 use, all from the parameter record.
@@ -118,6 +121,7 @@ public:
     void InitIOThread();
     void stampWatchdog();
     void setWatchdogFlag(bool on);
+    bool watchdogFlag() const { return m_watchdogFlag; }
     bool isLinkUp() const { return m_linkUp; }
     IOThread* ioThread() const { return m_thread.get(); }
 
@@ -129,7 +133,8 @@ signals:
 private slots:
     // A change of the board's inputs now / at the time the IO thread read it.
     void SlotIOChange(int rawInputs);
-    void SlotInputsSeen(int rawInputs, qint64 seenAtMs);
+    // lastReadMs: the read before, which showed the old levels (kUnknownRead: seenAtMs is taken).
+    void SlotInputsSeen(int rawInputs, qint64 seenAtMs, qint64 lastReadMs = kUnknownRead);
     void SlotPulseTimeout();
     void SlotLinkChanged(bool up);
 
@@ -165,6 +170,7 @@ private:
         qint64 roseAt = 0;
         qint64 fellAt = 0;
         bool high = true;
+        qint64 earliest = 0;  // the read before its rise: the edge came after it
     };
     std::deque<Pulse> m_pulses[kInputCount];
     bool m_linkUp = false;

@@ -112,6 +112,8 @@ struct IOThread::Link
     qint64 nextOpenAt = 0;
     qint64 lastAnswerAt = 0;
     qint64 lastReadAt = 0;      // the previous answer; 0 after an open or a silence of our own
+    qint64 lastWordAt = 0;      // the last answer read, outages and silences included
+    bool wordRead = false;      // lastWordAt tells one
     qint64 nextSendNs = 0;      // the board takes no command before this
     bool outageLogged = false;  // one warning per outage, however many reopens it takes
 };
@@ -131,9 +133,14 @@ void IOThread::run()
         const qint64 slotEnd = slotStart + interval;
 
         if (!watchdogAlive(slotStart)) {
-            if (m_talking.exchange(false))
-                qWarning() << "IO watchdog: the GUI thread has not stamped for" << m_timing.watchdogMs
-                           << "ms, no more commands to the IO board";
+            // A watchdog switched off before a shutdown is no silent GUI thread.
+            if (m_talking.exchange(false)) {
+                if (m_watchdogFlag.load())
+                    qWarning() << "IO watchdog: the GUI thread has not stamped for" << m_timing.watchdogMs
+                               << "ms, no more commands to the IO board";
+                else
+                    qInfo() << "IO watchdog switched off, no more commands to the IO board";
+            }
             sleepUntilNs(slotEnd * kNsPerMs);
             continue;
         }
@@ -263,8 +270,12 @@ bool IOThread::readAnswers(Link& link, qint64 deadlineNs)
             m_boardOutputs.store(answer.outputs);
             if (answer.inputs != link.lastInputs) {
                 link.lastInputs = answer.inputs;
-                emit sigIOChange(int(answer.inputs), link.lastAnswerAt);
+                // The change came after the answer before, which still showed the old word.
+                emit sigIOChange(int(answer.inputs), link.lastAnswerAt,
+                                 link.wordRead ? link.lastWordAt : link.lastAnswerAt);
             }
+            link.lastWordAt = link.lastAnswerAt;
+            link.wordRead = true;
         }
         const quint64 bad = link.decoder.badSums();
         if (bad != m_badSums.load()) {

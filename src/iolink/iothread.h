@@ -76,8 +76,9 @@ public:
     void stop();
 
 signals:
-    // seenAtMs: the monotonic time the answer carrying the change was read.
-    void sigIOChange(int inputWord, qint64 seenAtMs);
+    // seenAtMs: the monotonic time the answer carrying the change was read;
+    // lastReadMs: the answer before it (the change came after that one).
+    void sigIOChange(int inputWord, qint64 seenAtMs, qint64 lastReadMs);
     void sigLinkChanged(bool up);
 
 protected:

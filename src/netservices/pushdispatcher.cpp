@@ -55,14 +55,19 @@ struct PushDispatcher::Subscriber
     int port = 0;
     std::deque<CTask_FormData> waiting[kKinds];
     int inFlight[kKinds] = {0, 0};
-    int dropped[kKinds] = {0, 0};   // not told yet
+    // Not told yet: pushes dropped from a full queue, and pushes that reached the subscriber
+    // but got no answer (of which some were not even written in full).
+    int dropped[kKinds] = {0, 0};
+    int unanswered[kKinds] = {0, 0};
+    int unwritten = 0;
+    int unsent[kKinds] = {0, 0};   // still waiting when the dispatcher ends
 };
 
 PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorRetry(new QTimer(this))
 {
     m_dropReport->setInterval(kDropReportMs);
     connect(m_dropReport, &QTimer::timeout, this, [this] {
-        if (!reportDrops())
+        if (!reportTrouble())
             m_dropReport->stop();   // a quiet spell: the next drop is told at once
     });
     // A push held back for descriptors may have no later push to start it (the last record
@@ -77,7 +82,17 @@ PushDispatcher::PushDispatcher() : m_dropReport(new QTimer(this)), m_descriptorR
 
 PushDispatcher::~PushDispatcher()
 {
-    reportDrops();
+    // A push still open at the end got no answer (its timer cannot tell it from here).
+    for (const auto& entry : m_pushes) {
+        auto subscriber = m_subscribers.find(entry.second->subscriberKey);
+        if (subscriber != m_subscribers.end())
+            countUnanswered(*subscriber->second, *entry.second);
+    }
+    for (const auto& entry : m_subscribers) {
+        for (const Kind kind : {Record, Picture})
+            entry.second->unsent[kind] = int(entry.second->waiting[kind].size());
+    }
+    reportTrouble();
     for (const auto& entry : m_pushes)
         entry.second->socket->abort();
 }
@@ -97,7 +112,7 @@ void PushDispatcher::retain(const QStringList& addressPortKeys)
                 ++it;
                 continue;
             }
-            reportDrops(*it->second);
+            reportTrouble(*it->second);
             it = m_subscribers.erase(it);
         }
         for (auto it = m_pushes.begin(); it != m_pushes.end();) {
@@ -126,10 +141,7 @@ void PushDispatcher::enqueue(const QString& key, const QString& address, int por
     if (int(waiting.size()) >= kMaxQueued) {
         waiting.pop_front();
         ++slot->dropped[kind];
-        if (!m_dropReport->isActive()) {
-            reportDrops();
-            m_dropReport->start();
-        }
+        troubleCounted();
     }
     waiting.push_back(task);
     startWaiting(*slot);
@@ -202,8 +214,6 @@ void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormDa
     QTcpSocket* socket = push.socket.get();
     connect(socket, &QTcpSocket::connected, this, withPush([this](Push& p) {
         p.connected = true;
-        qInfo() << "[Subscriber]"
-                << QStringLiteral("++++++++++++++++++++++++ %1 send success! -> %2").arg(p.url, p.address);
         p.send->SerializeWrite(p.socket.get());
         if (p.send->isBroken()) {
             end(p.id);
@@ -220,7 +230,9 @@ void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormDa
     }));
     connect(socket, &QTcpSocket::readyRead, this, withPush([this](Push& p) {
         // An answer the framer refuses (another HTTP version, a chunked body) is an answer too.
-        if (!p.framer->feed(p.socket->readAll()) || p.answered)
+        if (!p.framer->feed(p.socket->readAll()))
+            p.answered = true;
+        if (p.answered)
             end(p.id);
     }));
     connect(socket, &QTcpSocket::errorOccurred, this, withPush([this](Push& p) { end(p.id); }));
@@ -248,41 +260,73 @@ void PushDispatcher::end(quint64 id)
         return;
     const std::unique_ptr<Push> push = std::move(it->second);
     m_pushes.erase(it);
+    auto subscriber = m_subscribers.find(push->subscriberKey);
+    if (push->connected && subscriber != m_subscribers.end() && countUnanswered(*subscriber->second, *push))
+        troubleCounted();
     push->send->cancel();
     closeConnection(this, push->socket, push->timer);
     // Each push to a subscriber that cannot be reached is worth a warning; the subscription
     // stays, so the next push tries again.
     if (!push->connected)
         qWarning() << "[POST_2_APP]" << "ERROR NO CONNECTED" << push->url << "->" << push->address;
-    auto subscriber = m_subscribers.find(push->subscriberKey);
+    else if (push->answered)
+        qInfo() << "[Subscriber]"
+                << QStringLiteral("++++++++++++++++++++++++ %1 send success! -> %2").arg(push->url, push->address);
     if (subscriber == m_subscribers.end())
         return;
     --subscriber->second->inFlight[push->kind];
     startWaiting(*subscriber->second);
 }
 
-bool PushDispatcher::reportDrops()
+bool PushDispatcher::countUnanswered(Subscriber& subscriber, const Push& push)
+{
+    if (push.answered)
+        return false;
+    ++subscriber.unanswered[push.kind];
+    // Handed to the system whole: nothing of the message waits in this process.
+    const bool written = push.connected && !push.send->isPending() && !push.send->isBroken()
+                         && push.socket->bytesToWrite() == 0;
+    subscriber.unwritten += written ? 0 : 1;
+    return true;
+}
+
+void PushDispatcher::troubleCounted()
+{
+    if (m_dropReport->isActive())
+        return;
+    reportTrouble();
+    m_dropReport->start();
+}
+
+bool PushDispatcher::reportTrouble()
 {
     bool told = false;
     for (const auto& entry : m_subscribers)
-        told = reportDrops(*entry.second) || told;
+        told = reportTrouble(*entry.second) || told;
     return told;
 }
 
-bool PushDispatcher::reportDrops(Subscriber& subscriber)
+bool PushDispatcher::reportTrouble(Subscriber& subscriber)
 {
-    if (!subscriber.dropped[Record] && !subscriber.dropped[Picture])
-        return false;
+    bool told = false;
     // Folded here per subscriber already: the log's limiter would merge the lines of all subscribers.
-    qCWarning(LogLimiter::folded).noquote()
-        << "[POST_2_APP]"
-        << QStringLiteral("dropped %1 records and %2 pictures for %3:%4: more than %5 waiting")
-               .arg(subscriber.dropped[Record])
-               .arg(subscriber.dropped[Picture])
-               .arg(subscriber.address)
-               .arg(subscriber.port)
-               .arg(kMaxQueued);
-    subscriber.dropped[Record] = 0;
-    subscriber.dropped[Picture] = 0;
-    return true;
+    const auto tell = [&](const char* text, const int counts[kKinds], const QString& tail) {
+        if (!counts[Record] && !counts[Picture])
+            return;
+        qCWarning(LogLimiter::folded).noquote()
+            << "[POST_2_APP]"
+            << QString::fromLatin1(text).arg(counts[Record]).arg(counts[Picture]).arg(subscriber.address)
+                       .arg(subscriber.port)
+                   + tail;
+        told = true;
+    };
+    tell("dropped %1 records and %2 pictures for %3:%4: more than ", subscriber.dropped,
+         QStringLiteral("%1 waiting").arg(kMaxQueued));
+    tell("no answer to %1 records and %2 pictures from %3:%4", subscriber.unanswered,
+         QStringLiteral(" (%1 not written in full)").arg(subscriber.unwritten));
+    tell("%1 records and %2 pictures for %3:%4 never sent: still waiting at the end", subscriber.unsent, QString());
+    for (const Kind kind : {Record, Picture})
+        subscriber.dropped[kind] = subscriber.unanswered[kind] = subscriber.unsent[kind] = 0;
+    subscriber.unwritten = 0;
+    return told;
 }

@@ -15,7 +15,8 @@ class QTimer;
 // its own connection and ends with the subscriber's answer, whatever that holds, with its
 // time-out or with a failed connection: an answer never paces the pushes after it. What one
 // subscriber holds at once is bounded, records apart from pictures, so a subscriber that never
-// answers costs a few sockets and a picture never holds a record back. Lives in its own thread.
+// answers costs a few sockets and a picture never holds a record back. Only an answered push is
+// logged as sent; drops and unanswered pushes are counted per subscriber. Lives in its own thread.
 class PushDispatcher : public QObject
 {
     Q_OBJECT
@@ -36,7 +37,7 @@ public:
     // Pushes of a kind waiting for a connection of their subscriber; when full the oldest
     // waiting one is dropped.
     static constexpr int kMaxQueued = 16;
-    // Drops are told at once, then counted and told at most this often.
+    // Drops and pushes left unanswered are told at once, then counted and told at most this often.
     static constexpr int kDropReportMs = 5000;
     // While too few descriptors are free, waiting pushes are tried again this often: a
     // descriptor freed anywhere in the process, not only by a push of the same subscriber,
@@ -59,9 +60,14 @@ private:
     void start(Subscriber& subscriber, Kind kind, const CTask_FormData& task);
     void onTimeout(Push& push);
     void end(quint64 id);
-    // Tells the drops not told yet, of every subscriber or of one; false when there were none.
-    bool reportDrops();
-    bool reportDrops(Subscriber& subscriber);
+    // Counts a push that ends without an answer; false when it was answered.
+    bool countUnanswered(Subscriber& subscriber, const Push& push);
+    // A drop or an unanswered push is told at once after a quiet spell, then summed.
+    void troubleCounted();
+    // Tells the drops and unanswered pushes not told yet, of every subscriber or of one; false
+    // when there were none.
+    bool reportTrouble();
+    bool reportTrouble(Subscriber& subscriber);
 
     std::map<QString, std::unique_ptr<Subscriber>> m_subscribers;   // by address;port
     std::map<quint64, std::unique_ptr<Push>> m_pushes;

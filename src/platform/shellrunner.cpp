@@ -1,11 +1,13 @@
 #include "shellrunner.h"
 
 #include "childprocess.h"
+#include "terminationsignals.h"
 
 #include <QAtomicPointer>
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <optional>
 #include <signal.h>
 #include <unistd.h>
 
@@ -45,6 +47,8 @@ ShellResult ShellRunner::run(const QString& program, const QStringList& args, in
 {
     ShellResult result;
     BoundProcess process;
+    const std::optional<TerminationSignals::BoundedWait> bounded =
+        timeoutMs > 0 ? std::make_optional<TerminationSignals::BoundedWait>() : std::nullopt;
     if (!launch(process, program, args, timeoutMs, result))
         return result;
     if (!stdinData.isEmpty())
@@ -67,6 +71,8 @@ ShellResult ShellRunner::runLines(const QString& program, const QStringList& arg
     constexpr int kSliceMs = 100;
     ShellResult result;
     BoundProcess process;
+    const std::optional<TerminationSignals::BoundedWait> bounded =
+        timeoutMs > 0 ? std::make_optional<TerminationSignals::BoundedWait>() : std::nullopt;
     if (!launch(process, program, args, timeoutMs, result))
         return result;
     process.closeWriteChannel();

@@ -343,7 +343,6 @@ void DrawROIWidget::SlotChangeSource(int source)
     for (CammerWidget* unit : qAsConst(m_units)) {
         unit->DeselectROI();
         unit->blinkPhase = 0;
-        unit->BackMask();
         unit->updateSyncROIText(group);
     }
     if (source == SourceRecentNg)

@@ -11,6 +11,7 @@
 
 #include <utility>
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,6 +46,7 @@ QString inStaging(const char* name)
 
 ParaGroupStore::StepHook gStepHook;
 int gStep = 0;
+ParaGroupStore::FileCalls gCalls = ParaGroupStore::systemFileCalls();
 
 // False when a test stops the restore at this step.
 bool nextStep()
@@ -108,7 +110,7 @@ quint64 inodeOf(const QString& path)
 bool writeJournal(const QString& path, const QJsonObject& entry, QString* error)
 {
     const int folder = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folder >= 0 && ::syncfs(folder) == 0;
+    const bool synced = folder >= 0 && gCalls.syncfs(folder) == 0;
     if (folder >= 0)
         ::close(folder);
     if (!synced)
@@ -128,17 +130,26 @@ QJsonObject readJournal(const QString& path)
 }
 
 // The folder fresh takes the name target in one step, and what target held goes to fresh.
-// Without that exchange (some file systems) target goes aside first: a start that finds
-// target missing then finishes the move.
+// Without that exchange (an old kernel, some file systems) target goes aside first, and comes
+// back when fresh cannot follow; a start that finds target missing then finishes the move.
+// Any other error (a full disk, an I/O error) leaves both as they were.
 bool swapInto(const QString& fresh, const QString& target, const QString& aside)
 {
     const QByteArray from = QFile::encodeName(fresh);
     const QByteArray to = QFile::encodeName(target);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
+    if (inodeOf(target) == 0)
+        return gCalls.rename(from.constData(), to.constData()) == 0;
+    if (gCalls.exchange(from.constData(), to.constData()) == 0)
         return true;
-    if (inodeOf(target) != 0 && !(removeItem(aside) && ::rename(to.constData(), QFile::encodeName(aside).constData()) == 0))
+    if (errno != ENOSYS && errno != EINVAL)
         return false;
-    return ::rename(from.constData(), to.constData()) == 0;
+    const QByteArray away = QFile::encodeName(aside);
+    if (!(removeItem(aside) && gCalls.rename(to.constData(), away.constData()) == 0))
+        return false;
+    if (gCalls.rename(from.constData(), to.constData()) == 0)
+        return true;
+    gCalls.rename(away.constData(), to.constData());
+    return false;
 }
 }  // namespace
 
@@ -193,6 +204,9 @@ bool ParaGroupStore::backup(const QString& name, QString* error)
     if (!isValidName(name))
         return fail(error, QStringLiteral("invalid group name"));
     recoverGroups();
+    // Its copy holds the only whole set of a group moved aside: it is never written over.
+    if (QFileInfo::exists(inGroups(kBackupStaging)))
+        return fail(error, QStringLiteral("the earlier backup could not be finished"));
     gStep = 0;
     const QString copy = inBackupStaging(kNewFolder);
     const auto dropped = [error](const QString& reason) {
@@ -225,8 +239,13 @@ bool ParaGroupStore::finishBackup(const QString& group, quint64 copyInode, QStri
         if (!nextStep())
             return fail(error, QStringLiteral("backup stopped"));
         const QString copy = inBackupStaging(kNewFolder);
-        if (inodeOf(copy) != copyInode || !swapInto(copy, target, inBackupStaging(kOldFolder)))
+        if (inodeOf(copy) != copyInode || !swapInto(copy, target, inBackupStaging(kOldFolder))) {
+            // The group still holds its earlier backup (or there was none): the copy goes, and
+            // nothing finishes it later. Only a group left aside keeps the copy for the next start.
+            if (inodeOf(target) != 0 || inodeOf(inBackupStaging(kOldFolder)) == 0)
+                QDir(inGroups(kBackupStaging)).removeRecursively();
             return fail(error, QStringLiteral("cannot put %1 in place").arg(target));
+        }
     }
     // The earlier backup (now in the staging folder) goes with it.
     if (!nextStep())
@@ -373,8 +392,21 @@ void ParaGroupStore::setStepHook(StepHook hook)
     gStepHook = std::move(hook);
 }
 
+ParaGroupStore::FileCalls ParaGroupStore::systemFileCalls()
+{
+    return {[](const char* from, const char* to) { return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE); },
+            [](const char* from, const char* to) { return ::rename(from, to); }, [](int fd) { return ::syncfs(fd); }};
+}
+
+void ParaGroupStore::setFileCalls(const FileCalls& calls)
+{
+    gCalls = calls;
+}
+
 bool ParaGroupStore::remove(const QString& name, QString* error)
 {
+    // A backup of it still waiting would bring the group back at the next start.
+    recoverGroups();
     if (!isValidName(name) || indexOf(name) < 0)
         return fail(error, QStringLiteral("no group %1").arg(name));
     // Out of the list in one step: a stop while deleting never leaves half a group to restore.

@@ -45,6 +45,17 @@ public:
     using StepHook = std::function<bool(int step)>;
     static void setStepHook(StepHook hook);
 
+    // The calls that move groups and flush their copies (the system's by default); tests put
+    // in failing ones. exchange swaps two names in one step, as renameat2 with RENAME_EXCHANGE.
+    struct FileCalls
+    {
+        int (*exchange)(const char* from, const char* to);
+        int (*rename)(const char* from, const char* to);
+        int (*syncfs)(int fd);
+    };
+    static FileCalls systemFileCalls();
+    static void setFileCalls(const FileCalls& calls);
+
 private:
     // Finishes the switch a journal lists; safe to run again after a stop at any point.
     static bool finishSwitch(const QString& group, const QStringList& items, QString* error);

@@ -2,6 +2,7 @@
 
 #include "cammerrecongnize.h"
 #include "cammerwidget.h"
+#include "ccomp_diawait.h"
 #include "checkbox.h"
 #include "choosecalinumwidget.h"
 #include "colorbutton.h"
@@ -18,7 +19,6 @@
 #include "modifytimewidget.h"
 #include "paragroupstore.h"
 #include "paramfield.h"
-#include "resstatisticsparam.h"
 #include "settingsprompt.h"
 #include "touchscroll.h"
 #include "widgetchangecamera.h"
@@ -36,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -762,8 +763,6 @@ void WizardParaWidget::accept()
         unit->CameraChangeTrig(gpWPara->externalTrigger != 0);
     if (m_win)
         m_win->CameraSetSpeed();
-    if (before.useStatistics != gpWPara->useStatistics)
-        ResStatisticsParam::getInstance()->setTimer(gpWPara->useStatistics != 0);
     if (acceptedHook())
         acceptedHook()(before);
     for (CammerWidget* unit : qAsConst(m_units)) {
@@ -836,6 +835,16 @@ QString currentGroup()
 {
     return gpWPara ? ParaGroupStore::groups().value(gpWPara->groupIndex) : QString();
 }
+
+// A group's files are copied, flushed to the disk or deleted for seconds: beside the wait
+// indicator, whose event loop keeps the cycle and the IO board going.
+bool groupJob(const std::function<bool(QString*)>& job, QString* error)
+{
+    bool ok = false;
+    CComp_DiaWait wait([&job, &ok, error] { ok = job(error); }, nullptr);
+    wait.exec();
+    return ok;
+}
 }  // namespace
 
 void WizardParaWidget::SlotParaGroupBackup()
@@ -854,7 +863,7 @@ void WizardParaWidget::SlotParaGroupBackup()
         return;
     const QString current = currentGroup();
     QString error;
-    const bool ok = ParaGroupStore::backup(name, &error);
+    const bool ok = groupJob([&name](QString* e) { return ParaGroupStore::backup(name, e); }, &error);
     followCurrentGroup(current);
     if (!ok) {
         SettingsPrompt::warn(lanText(kRowGroupFailed).arg(error));
@@ -873,7 +882,7 @@ void WizardParaWidget::SlotParaGroupRestore()
     if (ParaGroupStore::indexOf(name) < 0 || !SettingsPrompt::ask(lanText(kRowRestoreGroupQuestion).arg(name)))
         return;
     QString error;
-    if (!ParaGroupStore::restore(name, &error)) {
+    if (!groupJob([&name](QString* e) { return ParaGroupStore::restore(name, e); }, &error)) {
         SettingsPrompt::warn(lanText(kRowGroupFailed).arg(error));
         return;
     }
@@ -895,7 +904,7 @@ void WizardParaWidget::SlotParaGroupDelete()
     if (current == name)
         current.clear();
     QString error;
-    const bool ok = ParaGroupStore::remove(name, &error);
+    const bool ok = groupJob([&name](QString* e) { return ParaGroupStore::remove(name, e); }, &error);
     followCurrentGroup(ok ? current : currentGroup());
     if (!ok) {
         SettingsPrompt::warn(lanText(kRowGroupFailed).arg(error));
@@ -933,6 +942,9 @@ void WizardParaWidget::SlotChangeLan(int language)
     }
     if (m_win)
         m_win->changeLanguage(language);
+    // Still here: the change was not stored, the choice shows the language in force.
+    const QSignalBlocker block(m_language);
+    m_language->setCurrentIndex(gLan);
 }
 
 void WizardParaWidget::SlotExportData()

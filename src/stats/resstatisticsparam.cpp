@@ -174,6 +174,9 @@ void ResStatisticsParam::init(QString groupName, int detectCount_)
     timer = new QTimer(this);
     timer->setInterval(kSaveIntervalMs);
     connect(timer, &QTimer::timeout, this, &ResStatisticsParam::checkDate);
+    // The counts are served and kept whatever the screen shows: the day check
+    // runs from the start and pauses only while an export reads the day.
+    timer->start();
     m_quickSave = new QTimer(this);
     m_quickSave->setSingleShot(true);
     m_quickSave->setInterval(kQuickSaveMs);
@@ -319,6 +322,10 @@ void ResStatisticsParam::addRecord(int detect, int /*hour*/, QList<bool> cameraO
         qWarning() << "statistics: detection index out of range:" << detect;
         return;
     }
+    // A cycle after the day-start hour belongs to the new day, not to hour 23 of the last one.
+    if (timer && timer->isActive()
+        && dayIsOver(Clock::now().toSecsSinceEpoch() - static_cast<qint64>(time)))
+        checkDate();
     CountGroup& group = liveGroup();
     const int hour = currentHourIndex();
 

@@ -32,7 +32,7 @@ public:
     static void setScreenHooks(ScreenHooks hooks);
 
     static constexpr int kSaveIntervalMs = 60000;
-    // Counts are saved this soon after they change (while the day check runs), so a
+    // Counts are saved this soon after they change (unless an export pauses it), so a
     // killed program loses at most the cycles of these seconds.
     static constexpr int kQuickSaveMs = 3000;
 
@@ -41,7 +41,9 @@ public:
 
     static ResStatisticsParam* getInstance();
 
+    // Starts the day check and the saves.
     void init(QString groupName, int detectCount);
+    // Pauses (an export running) or resumes the day check and the quick save.
     void setTimer(bool on);
     // Saves the live day and returns once it is on disk: at every stop and before an export.
     void saveNow();

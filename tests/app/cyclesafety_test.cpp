@@ -13,6 +13,7 @@
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -368,6 +369,13 @@ TEST_F(CycleSafetyTest, APulseSeenLateIsJudgedByItsOwnLength)
     EXPECT_EQ(gAllCycleNum[0], 2);
     runPass();
     EXPECT_EQ(cam0->checks, 2);
+
+    // After a stall of the IO thread the pulse may have risen long before it was seen: its
+    // length is still what was seen of it, and a short one stays a flicker.
+    reportInputs(0x1, t0 + 1, t0 - 400);
+    reportInputs(0x0, t0 + 50);
+    runPass();
+    EXPECT_EQ(cam0->checks, 2);
 }
 
 // The statistics count a cycle once, at its own close; a Re-detect changes no count.
@@ -406,4 +414,33 @@ TEST_F(CycleSafetyTest, TheStageSwitchesForAGivenUpCycle)
     mould(0);   // the next mould: detection 1's input comes again
     EXPECT_EQ(win->stageFlag, 0) << "the given-up mould switched the stage";
     EXPECT_GE(cam0->checks, 3);
+}
+
+// Outputs a release with Re-detect keeps on always show their alarm: the check that was to
+// decide them is stopped before it starts, so they are the alarm again, lamp and page too.
+TEST_F(CycleSafetyTest, OutputsKeptForAReDetectThatNeverChecksShowTheirAlarm)
+{
+    QSignalSpy started(cycle.get(), &DetectionCycle::sigAlarmStarted);
+    cam1->ok = false;
+    mould();
+    ASSERT_EQ(outputWord() & kStop, kStop);
+    para->trigInDelay[1] = 5;
+    EXPECT_EQ(cycle->releaseAndRecheck(AlarmClearMethod::Redetect), QVector<int>({1}));
+    ASSERT_TRUE(cycle->isCounting(1));
+    EXPECT_EQ(outputWord() & kStop, kStop) << "kept on for the check";
+    EXPECT_NE(win->pageState, kPageAlarm);
+    const int alarms = started.size();
+
+    MessageLog log;
+    cycle->cancelCountdowns();
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    EXPECT_TRUE(cycle->alarmStands());
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    EXPECT_EQ(log.lines.filter("LEDOnOff 7 1").size(), 1) << "the NG lamp is on again";
+    EXPECT_EQ(started.size(), alarms + 1);
+    QSignalSpy released(cycle.get(), &DetectionCycle::sigAlarmReleased);
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & kStop, 0);
+    ASSERT_EQ(released.size(), 1);
+    EXPECT_EQ(released.first().first().value<QList<int>>(), QList<int>({1})) << "the alarm camera was shown again";
 }

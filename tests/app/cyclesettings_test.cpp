@@ -194,3 +194,103 @@ TEST_F(CycleInputSettingsTest, ProdNgSkipRecheckChecksTheCavityAfterTheDoor)
     pulse(DetectionCycle::kSafetyDoorInput);
     EXPECT_TRUE(cycle->isAlarmed());
 }
+
+// Two stages: the door and the release box mean the mould detection of the stage in use,
+// never detection 2 of the first stage. A part in every frame; detection 2 has no ROIs.
+TEST_F(CycleInputSettingsTest, TheMouldDetectionIsThatOfTheStageInUse)
+{
+    for (int mode : {1, 2}) {
+        for (int groups = 0; groups <= 3; ++groups) {
+            SCOPED_TRACE(QStringLiteral("mode %1, stage groups %2").arg(mode).arg(groups).toStdString());
+            cycle->cancelCountdowns();
+            cycle->clearAlarm();
+            para->trigMode = mode;
+            para->stageGroups = groups;
+            gDNum = 4;
+            // As the settings make them: stage groups 1 uses detections 3 and 4, product on
+            // input 1 and mould on input 4; the others start in the first stage.
+            for (int d = 0; d < 4; ++d)
+                para->detectEnable[d] = groups == 1 ? d >= 2 : groups == 0 ? d < 2 : 1;
+            para->trigInput[0] = 0;
+            para->trigInput[1] = 3;
+            win->stageFlag = groups == 1 ? 0 : 1;
+            const int product = groups == 1 ? 2 : 0;
+            const int mould = product + 1;
+            para->prodNgSkipRecheck = 1;
+            para->safetyDoorTrigger = 0;
+            cam1->judge = [groups](int d) { return groups == 1 && d == 1; };
+
+            MessageLog log;
+            pulse(0);
+            pulse(3);
+            ASSERT_EQ(log.lines.filter(QStringLiteral("detection %1: NG, checked in").arg(mould + 1)).size(), 1);
+            // Stage groups 2 and 3 alternate the stages: the close moved the flag to the other
+            // one, but the mould the door opens on is still the one that was checked.
+            const int door = mould;
+            if (groups >= 2) {
+                EXPECT_EQ(win->stageFlag, 0);
+            }
+            pulse(DetectionCycle::kSafetyDoorInput);
+            EXPECT_EQ(log.lines.filter(QStringLiteral("detection %1: NG, checked in").arg(door + 1)).size(),
+                      door == mould ? 2 : 1)
+                << "the door's skip rechecks the mould of the stage in use";
+            EXPECT_EQ(outputWord() & (C | A), C | A) << "the part is still in the mould";
+            EXPECT_TRUE(cycle->alarmStands());
+            if (groups == 1) {
+                EXPECT_EQ(log.lines.filter("detection 2:").size(), 0) << log.lines.join('\n').toStdString();
+                EXPECT_EQ(product, 2);
+            }
+
+            // The door's own check, with the door trigger on.
+            cycle->clearAlarm();
+            para->prodNgSkipRecheck = 0;
+            para->safetyDoorTrigger = 1;
+            const int before = log.lines.filter(QStringLiteral("detection %1: NG, checked in").arg(door + 1)).size();
+            pulse(DetectionCycle::kSafetyDoorInput);
+            EXPECT_EQ(log.lines.filter(QStringLiteral("detection %1: NG, checked in").arg(door + 1)).size(), before + 1);
+            EXPECT_EQ(outputWord() & (C | A), C | A);
+        }
+    }
+}
+
+// Trigger mode 3 has no mould detection: the door's check looks at every detection in use
+// that the door does not trigger itself, in one cycle of the door's; mode 0 at the mould
+// detection when it is on, at the product detection otherwise.
+TEST_F(CycleInputSettingsTest, WhatTheDoorChecksInModesWithoutTwoStages)
+{
+    QSignalSpy finished(cycle.get(), &DetectionCycle::sigCycleFinished);
+    setMultiDetection(*para, {0, 1, 0, 0}, {0, 0, 2, DetectionCycle::kSafetyDoorInput});
+    para->detectEnable[2] = 0;
+    para->safetyDoorTrigger = 1;
+    cam1->judge = [](int d) { return d != 1; };
+    MessageLog log;
+    pulse(DetectionCycle::kSafetyDoorInput);
+    EXPECT_TRUE(waitUntil([&] { return !finished.isEmpty(); }, 2000));
+    QTest::qWait(150);
+    // Detection 4, triggered by the door, joins the door's cycle.
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished.first().first().toBool(), true) << "the door's cycle waited for detection 2's NG";
+    EXPECT_EQ(log.lines.filter("checked in").size(), 3) << log.lines.join('\n').toStdString();
+    EXPECT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 1);
+    EXPECT_EQ(log.lines.filter("detection 3:").size(), 0) << "not in use";
+    EXPECT_EQ(cycle->uninspected(), 0);
+    EXPECT_EQ(outputWord() & (C | A), C | A);
+
+    // Mode 0: the mould detection, or the product detection when that is the only one on.
+    for (const bool mouldOn : {true, false}) {
+        cycle->clearAlarm();
+        para->trigMode = 0;
+        gDNum = 2;
+        para->detectEnable[0] = 1;
+        para->detectEnable[1] = mouldOn ? 1 : 0;
+        para->trigInput[0] = para->trigInput[1] = 0;
+        para->trigInDelay[1] = 0;
+        cam1->judge = nullptr;
+        cam1->ok = true;
+        const int from = log.linesNow().size();
+        pulse(DetectionCycle::kSafetyDoorInput);
+        const QStringList door = log.linesNow().mid(from);
+        EXPECT_EQ(door.filter(QStringLiteral("detection %1: OK, checked in").arg(mouldOn ? 2 : 1)).size(), 1);
+        EXPECT_EQ(door.filter("checked in").size(), 1) << door.join('\n').toStdString();
+    }
+}

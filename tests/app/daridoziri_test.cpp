@@ -83,6 +83,21 @@ protected:
         return R"({"real": [{"serial": "UNIT-1", "width": 64, "height": 48, "pattern": "gradient"}]})";
     }
 
+    // The program ended itself: every event loop returns at once until the application's
+    // loop has run. Run it once so that later modal dialogs of this process wait for their
+    // answer again.
+    static void expectQuitAsked()
+    {
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
+        EXPECT_NE(loop.exec(), 1) << "the application was asked to quit";
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QEventLoop after;
+        QTimer::singleShot(0, &after, [&after] { after.exit(2); });
+        EXPECT_EQ(after.exec(), 2);
+    }
+
     QString backlight() const
     {
         QFile file(host.root() + kBacklight);
@@ -273,20 +288,60 @@ TEST_F(MainWindowTest, RecordsCarryTheLoginLevelText)
     EXPECT_EQ(sent, (QStringList{lanText(154) + "|learned|operate", lanText(156) + "|note|info"}));
 }
 
-TEST_F(MainWindowTest, RebootAndPowerOffCloseTheDatabasesFirst)
+TEST_F(MainWindowTest, ShutdownsCloseTheStoresFirstAndTheMonitorWorksOnWhenTheyReturn)
 {
+    // What the box has when the program runs: the databases closed, the board no longer driven.
+    QStringList seenByTheBox;
+    shell.setOnRun([&](const FakeShellRunner::Call& call) {
+        if (call.program != "sync")
+            seenByTheBox << QStringLiteral("%1: records %2, parameters %3, board %4")
+                                .arg(call.line())
+                                .arg(int(win->recordDatabase().isOpen()))
+                                .arg(int(ParamDatabase::database().isOpen()))
+                                .arg(int(win->controlPort()->watchdogFlag()));
+    });
     win->rebootSystem();
-    EXPECT_EQ(shell.lines(), (QStringList{"sync", "reboot"}));
-    EXPECT_FALSE(win->recordDatabase().isOpen());
-    EXPECT_FALSE(win->controlPort()->ioThread() && win->controlPort()->ioThread()->isTalking());
-
-    shell.clear();
     win->powerOff();
-    EXPECT_EQ(shell.lines(), (QStringList{"sync", "init 0"}));
+    shell.setOnRun({});
+    EXPECT_EQ(shell.lines(), (QStringList{"sync", "reboot", "sync", "init 0"}));
+    EXPECT_EQ(seenByTheBox, (QStringList{"reboot: records 0, parameters 0, board 0",
+                                         "init 0: records 0, parameters 0, board 0"}));
+
+    // Neither took the box down: the board is driven and parameters and records are stored again.
+    EXPECT_TRUE(win->controlPort()->watchdogFlag());
+    EXPECT_TRUE(gpWPara->SaveDatatoFile());
+    win->InsertRecord("after the reboot", "info");
+    QSqlQuery query(win->recordDatabase());
+    ASSERT_TRUE(query.exec("select count(*) from RECORD where remarks = 'after the reboot'"));
+    ASSERT_TRUE(query.next());
+    EXPECT_EQ(query.value(0).toInt(), 1);
+    query.finish();
+
+    // A reboot that fails: the program restarts in its place, so what waits for the restart is read.
+    ShellResult failed;
+    failed.started = true;
+    failed.exitCode = 1;
+    shell.setResult("reboot", failed);
+    shell.clear();
+    win->rebootSystem();
+    ASSERT_EQ(shell.calls().size(), 3);
+    EXPECT_TRUE(shell.calls().last().detached);
+    EXPECT_EQ(shell.calls().last().program, QCoreApplication::applicationFilePath());
+    expectQuitAsked();
 }
 
 TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
 {
+    // A store that cannot save keeps the language and says so; nothing restarts.
+    QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
+    win->changeLanguage(3);
+    EXPECT_EQ(gLan, 0);
+    EXPECT_TRUE(shell.calls().isEmpty());
+    EXPECT_TRUE(gpWarnBox->isVisible());
+    EXPECT_EQ(gpWarnBox->text(), lanText(844));
+    gpWarnBox->hide();
+    ASSERT_TRUE(QSqlDatabase::database(ParamDatabase::kConnectionName, false).open());
+
     win->changeLanguage(3);
     EXPECT_EQ(gLan, 3);
     ASSERT_EQ(shell.calls().size(), 1);
@@ -298,18 +353,7 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     ASSERT_TRUE(query.exec("select value from sysparam where name = 'system2'"));
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toString().split(' ').value(12), "3");
-
-    // The program ends itself: every event loop returns at once until the
-    // application's loop has run. Run it once so that later modal dialogs of
-    // this process wait for their answer again.
-    QEventLoop loop;
-    QTimer::singleShot(5000, &loop, [&loop] { loop.exit(1); });
-    EXPECT_EQ(loop.exec(), -1) << "the application was asked to quit";
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    QCoreApplication::exec();
-    QEventLoop after;
-    QTimer::singleShot(0, &after, [&after] { after.exit(2); });
-    EXPECT_EQ(after.exec(), 2);
+    expectQuitAsked();
 }
 
 TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
@@ -578,7 +622,38 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
         EXPECT_EQ(win->alarmClearState[cam->camIndex][0], method) << button;
         EXPECT_TRUE(win->cycle()->isCounting(detection)) << button;
     }
+
+    // Two stages, the second in use (stage groups 1): the switch is to detection 4, and an
+    // NG of detection 4 itself is not offered it.
+    const int mode = gpWPara->trigMode, detections = gDNum;
+    gpWPara->trigMode = 1;
+    gDNum = 4;
+    for (int d = 0; d < 4; ++d)
+        gpWPara->detectEnable[d] = d >= 2 ? 1 : 0;
+    gpWPara->trigInDelay[3] = 10;
+    win->stageFlag = 0;
+    for (const int ng : {2, 3}) {
+        win->cycle()->cancelCountdowns();
+        win->cycle()->clearAlarm();
+        win->checkDetect = ng;
+        cam->camOK = false;
+        win->cycle()->CheckNG(true);
+        bool offered = false;
+        new ModalAnswerer([&](QWidget* modal) {
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                offered = offered || button->objectName() == QLatin1String("switchToMould");
+            for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+                if (button->objectName() == QLatin1String(offered ? "switchToMould" : "redetect"))
+                    touch(button);
+        });
+        win->SlotReturn();
+        EXPECT_EQ(offered, ng == 2) << ng;
+        EXPECT_TRUE(win->cycle()->isCounting(3)) << ng;
+        EXPECT_FALSE(win->cycle()->isCounting(1)) << ng;
+    }
     win->cycle()->cancelCountdowns();
+    gpWPara->trigMode = mode;
+    gDNum = detections;
 }
 
 TEST_F(MainWindowTest, OutputsHeldByTheNgAlarmOrThePreCutAreReportedHeld)
@@ -697,4 +772,38 @@ TEST_F(TwoCameraWindowTest, TemplateActionsFollowTheCameraScopeSwitches)
     gpWPara->addAllTemplates = 1;
     win->pDrawROIWidget->AddTemp();
     EXPECT_EQ(counts(), (QList<int>{before[0] + 2, before[1] + 1})) << "one press adds a template to every camera";
+}
+
+// The release box teaches what its release lifts: the detection and cameras whose NG stood at
+// the tap, not what a check made of them while the box was open.
+TEST_F(TwoCameraWindowTest, ReleaseBoxTeachesTheNgItLifted)
+{
+    const QVector<CammerWidget*> cams = win->cameraWidgets();
+    ASSERT_EQ(cams.size(), 2);
+    gpWPara->detectEnable[0] = gpWPara->detectEnable[1] = 1;
+    win->checkDetect = 0;
+    win->cycle()->CheckNG(true);
+    ASSERT_TRUE(win->cycle()->alarmStands());
+    for (CammerWidget* cam : cams)
+        cam->reTrainPending[0] = cam->reTrainPending[1] = false;
+
+    // While the box is open camera 1 is seen OK and detection 2 finds an NG of its own.
+    new ModalAnswerer([&](QWidget* modal) {
+        cams[0]->camOK = true;
+        cams[1]->camOK = false;
+        win->checkDetect = 1;
+        win->cycle()->CheckNG(true);
+        for (QAbstractButton* button : modal->findChildren<QAbstractButton*>())
+            if (button->isVisible() && button->objectName() == QLatin1String("addAsTemplate"))
+                touch(button);
+    });
+    win->SlotReturn();
+    EXPECT_TRUE(cams[0]->reTrainPending[0]) << "camera 1's NG was lifted: it is taught";
+    EXPECT_TRUE(cams[1]->reTrainPending[0]);
+    EXPECT_FALSE(cams[0]->reTrainPending[1]) << "detection 2's NG came after the tap";
+    EXPECT_FALSE(cams[1]->reTrainPending[1]);
+    EXPECT_EQ(win->alarmClearState[cams[0]->camIndex][0], AlarmClearMethod::AddAsTemplate);
+    EXPECT_NE(win->alarmClearState[cams[1]->camIndex][1], AlarmClearMethod::AddAsTemplate);
+    EXPECT_TRUE(win->cycle()->alarmStands()) << "the later NG stands";
+    win->cycle()->cancelCountdowns();
 }

@@ -12,6 +12,7 @@
 #include "recordstore.h"
 #include "resstatisticsparam.h"
 #include "savefialimagethread.h"
+#include "spacereclaim.h"
 #include "storedfile.h"
 #include "versionjson.h"
 #include "wizardpara.h"
@@ -290,6 +291,10 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
         if (before.size() != 20)
             return QStringLiteral("%1 pictures laid, not 20").arg(before.size());
         const qint64 pictureBytes = QFileInfo(before.first()).size();
+        // What a removal wins is what the file system frees (whole pages), not the file's size.
+        const qint64 freedBytes = SpaceReclaim::mostFreed(QFileInfo(before.first()));
+        // The reserve that leaves the next picture of pictureBytes short of what n pictures free.
+        const auto short_ = [&](double pictures) { return freeBytes() + qint64(pictures * freedBytes) - pictureBytes; };
 
         // Each folder's pictures free far less than the reserve lacks: all of them stay.
         if (!fillDisk())
@@ -312,7 +317,7 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
             return QStringLiteral("a pruning was told though none was made: ") + log.lines.join('\n');
 
         // One and a half pictures short: the two oldest of the folder go, the rest stay.
-        writer.setFreeSpaceReserve(freeBytes() + pictureBytes / 2);
+        writer.setFreeSpaceReserve(short_(1.5));
         Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 1, 0)));
         if (saveOne(2) != 1)
             return QStringLiteral("the picture was not written though two old ones made room");
@@ -333,7 +338,7 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
             return QStringLiteral("the pruning was not told with its count and size: ") + told.join('\n');
 
         // Half a picture short: the oldest that the count lets go makes the room, nothing more goes.
-        writer.setFreeSpaceReserve(freeBytes() - pictureBytes / 2);
+        writer.setFreeSpaceReserve(short_(0.5));
         Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 2, 0)));
         if (saveOne(1) != 1)
             return QStringLiteral("the picture was not written though the count's oldest made room");
@@ -347,6 +352,35 @@ TEST(FullDiskTest, StoredPicturesGoOnlyWhereThatBringsTheReserveBack)
             return QStringLiteral("not the count's oldest alone went: ") + sortedAfter.join(',');
         if (log.lines.filter(QStringLiteral("to keep the free-space reserve")).size() != 1)
             return QStringLiteral("the count limit's own removal was told as a pruning: ") + log.lines.join('\n');
+
+        // Removals that free less than the files' sizes: the two oldest linked under another name
+        // (as a copy elsewhere keeps them), and the count's oldest held by a mount (it will not go).
+        // What is won is what the file system tells: the next pictures go, and the reserve holds.
+        const QString folder3 = SaveFialImageThread::folderFor(3, 0, 0) + '/';
+        QDir().mkpath(QStringLiteral("copy"));
+        for (const char* name : {"2026-03-14_09.00.00.jpg", "2026-03-14_09.00.01.jpg"})
+            if (::link(QFile::encodeName(folder3 + name).constData(), QByteArray("copy/") + name) != 0)
+                return QStringLiteral("cannot link %1").arg(name);
+        const QByteArray held = QFile::encodeName(SaveFialImageThread::folderFor(0, 0, 0) + QStringLiteral("/2026-03-14_09.00.00.jpg"));
+        if (mount(held.constData(), held.constData(), nullptr, MS_BIND, nullptr) != 0)
+            return QStringLiteral("cannot hold a picture by a mount");
+        for (const auto& [camera, pictures] : {std::pair<int, double>{0, 0.5}, {3, 1.5}}) {
+            const qint64 reserve = short_(pictures);
+            writer.setFreeSpaceReserve(reserve);
+            Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 3, camera)));
+            if (saveOne(camera) != 1)
+                return QStringLiteral("camera %1: the picture was not written though old ones made room").arg(camera + 1);
+            // The picture itself takes what was kept for it, rounded up to a page.
+            if (freeBytes() + 4096 <= reserve)
+                return QStringLiteral("camera %1: %2 bytes free, below the reserve of %3").arg(camera + 1).arg(freeBytes()).arg(reserve);
+        }
+        const QString folder0 = SaveFialImageThread::folderFor(0, 0, 0) + '/';
+        const QStringList left3 = QDir(folder3).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+        const QStringList left0 = QDir(folder0).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+        if (left3 != QStringList{"2026-03-14_09.00.00.jpg", "2026-03-14_09.00.01.jpg", "2026-03-14_09.00.04.jpg", "2026-03-14_09.03.03.jpg"})
+            return QStringLiteral("the linked pictures were not kept, or not the next two went: ") + left3.join(',');
+        if (!left0.contains(QStringLiteral("2026-03-14_09.00.00.jpg")) || left0.contains(QStringLiteral("2026-03-14_09.00.01.jpg")))
+            return QStringLiteral("not the picture after the held one went: ") + left0.join(',');
 
         for (int camera = 0; camera < 4; ++camera)
             gpFailImage[camera][0][0] = nullptr;
@@ -501,12 +535,8 @@ TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
             if (store.heldCount() != 3 || warned != QStringList{QStringLiteral("RECORD.db")})
                 return QStringLiteral("%1 held, told: %2").arg(store.heldCount()).arg(warned.join(','));
             QFile::remove(QStringLiteral("filler"));
-            // Soon after a failed try a record only joins the queue; the next try writes them all.
             Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, 4)));
-            virtualMs += 1000;
-            if (store.insert("Primary", "ng 4", "run") || store.heldCount() != 4)
-                return QStringLiteral("a try within the retry period");
-            if (!store.writeHeld() || store.heldCount() != 0)
+            if (!store.insert("Primary", "ng 4", "run") || store.heldCount() != 0)
                 return QStringLiteral("held records not written with room");
             const QStringList expected = {"09.00.00 before", "09.00.01 ng 1", "09.00.02 ng 2", "09.00.03 ng 3",
                                           "09.00.04 ng 4"};
@@ -536,15 +566,20 @@ TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
             // The bound: the oldest held go first, counted.
             if (!fillDisk())
                 return QStringLiteral("cannot fill the disk a third time");
+            virtualMs += 6000;
             for (int i = 0; i < RecordStore::kMaxHeldRecords + 2; ++i)
                 store.insert("Primary", QStringLiteral("flood %1").arg(i), "run");
             if (store.heldCount() != RecordStore::kMaxHeldRecords || store.droppedCount() != 2)
                 return QStringLiteral("%1 held, %2 dropped").arg(store.heldCount()).arg(store.droppedCount());
+            // Many held: soon after a failed try a record only joins them; the next try writes them all.
             QFile::remove(QStringLiteral("filler"));
+            if (store.insert("Primary", "flood end", "run") || store.droppedCount() != 3)
+                return QStringLiteral("a try within the retry period");
             if (!store.writeHeld())
                 return QStringLiteral("the flood not written with room");
             const QStringList flood = recordTexts(QStringLiteral("RECORD.db"));
-            if (flood.size() != 1 + RecordStore::kMaxHeldRecords || !flood.at(1).endsWith(QLatin1String(" flood 2")))
+            if (flood.size() != 1 + RecordStore::kMaxHeldRecords || !flood.at(1).endsWith(QLatin1String(" flood 3"))
+                || !flood.last().endsWith(QLatin1String(" flood end")))
                 return QStringLiteral("not the oldest dropped: %1 rows, %2").arg(flood.size()).arg(flood.value(1));
         }
         Clock::reset();

@@ -1,5 +1,6 @@
 #include "shellfixture.h"
 
+#include "clock.h"
 #include "controlport.h"
 #include "detectioncycle.h"
 #include "globals.h"
@@ -90,6 +91,10 @@ void CycleTest::TearDown()
 
 void CycleTest::pressInput(int input)
 {
+    // The press comes after what the test did before it: in a later millisecond than any
+    // NG decided so far (one of the signal's own millisecond may have come after it).
+    for (const qint64 before = MonotonicClock::ms(); MonotonicClock::ms() == before;) {
+    }
     const int word = int(io->inputWord()) | (1 << input);
     QMetaObject::invokeMethod(io.get(), "SlotIOChange", Qt::DirectConnection, Q_ARG(int, word));
 }
@@ -99,10 +104,10 @@ void CycleTest::releaseInputs()
     QMetaObject::invokeMethod(io.get(), "SlotIOChange", Qt::DirectConnection, Q_ARG(int, 0));
 }
 
-void CycleTest::reportInputs(int word, qint64 seenAtMs)
+void CycleTest::reportInputs(int word, qint64 seenAtMs, qint64 lastReadMs)
 {
     QMetaObject::invokeMethod(io.get(), "SlotInputsSeen", Qt::DirectConnection, Q_ARG(int, word),
-                              Q_ARG(qint64, seenAtMs));
+                              Q_ARG(qint64, seenAtMs), Q_ARG(qint64, lastReadMs));
 }
 
 void CycleTest::twoStages(int secondInput)

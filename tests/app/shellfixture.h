@@ -120,8 +120,9 @@ protected:
     // Raises input n as the board would report it (a rising edge).
     void pressInput(int input);
     void releaseInputs();
-    // The board's input word as the IO thread read it at seenAtMs (monotonic ms).
-    void reportInputs(int word, qint64 seenAtMs);
+    // The board's input word as the IO thread read it at seenAtMs (monotonic ms), the read
+    // before having come at lastReadMs.
+    void reportInputs(int word, qint64 seenAtMs, qint64 lastReadMs = ControlPort::kUnknownRead);
     // One pass of the cycle.
     void runPass();
     // Mode 1, stage groups 2: detections 0-3 on, detection 0 on input 0, detection 1 on

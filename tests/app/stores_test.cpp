@@ -210,6 +210,57 @@ TEST_F(RecordStoreTest, AKillDuringAMergeLeavesEveryRowOnce)
     }
 }
 
+// A day whose archive cannot take its rows (damaged, here) waits apart and joins the archive once
+// that works; one that cannot even be kept apart keeps its file, no record written beside it, at
+// the day change and at the start alike. No day's rows are ever archived under another day.
+TEST_F(RecordStoreTest, AFailedMergeKeepsTheDayApartAndNeverArchivesItUnderAnother)
+{
+    const auto damageArchive = [](const char* day) {
+        QDir().mkpath("RECORD");
+        QFile archive(QStringLiteral("RECORD/%1.db").arg(day));
+        ASSERT_TRUE(archive.open(QIODevice::WriteOnly));
+        archive.write(QByteArray(4096, 'x'));
+    };
+    {
+        RecordStore store;
+        ASSERT_TRUE(store.open());
+        store.insert("Primary", "first day", "operate");
+        damageArchive("2026-03-14");
+        // Not even apart: a folder takes the name.
+        ASSERT_TRUE(QDir().mkpath("RECORD/2026-03-14.db.unmerged"));
+        Clock::advance(24 * 3600 * 1000);
+        EXPECT_FALSE(store.insert("Primary", "lost second day", "operate"));
+        store.close();
+        EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), QStringList{"first day"});
+        QFile file("RECORD.db");
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 3, 14), QTime(12, 0)), QFileDevice::FileModificationTime));
+    }
+    {
+        RecordStore store;   // the next start
+        EXPECT_FALSE(store.open());
+        // Held until the day can be put away, then written before the next.
+        EXPECT_FALSE(store.insert("Primary", "held second day", "operate"));
+        ASSERT_TRUE(QDir("RECORD/2026-03-14.db.unmerged").removeRecursively());
+        EXPECT_TRUE(store.insert("Primary", "second day", "operate"));
+        EXPECT_EQ(rows("RECORD/2026-03-14.db.unmerged", "select remarks from RECORD"), QStringList{"first day"});
+        Clock::advance(24 * 3600 * 1000);
+        store.insert("Primary", "third day", "operate");
+        store.close();
+    }
+    EXPECT_EQ(rows("RECORD/2026-03-15.db", "select remarks from RECORD"), (QStringList{"held second day", "second day"}));
+    EXPECT_TRUE(QFile::exists("RECORD/2026-03-14.db.unmerged")) << "the archive is still damaged";
+
+    ASSERT_TRUE(QFile::remove("RECORD/2026-03-14.db"));
+    RecordStore store;
+    ASSERT_TRUE(store.open());
+    store.insert("Primary", "still third day", "operate");
+    store.close();
+    EXPECT_FALSE(QFile::exists("RECORD/2026-03-14.db.unmerged"));
+    EXPECT_EQ(rows("RECORD/2026-03-14.db", "select remarks from RECORD"), QStringList{"first day"});
+    EXPECT_EQ(rows("RECORD.db", "select remarks from RECORD"), (QStringList{"third day", "still third day"}));
+}
+
 TEST_F(RecordStoreTest, ADamagedFileIsSetAsideAndAClosedDatabaseReopens)
 {
     QFile damaged("RECORD.db");

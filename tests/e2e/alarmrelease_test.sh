@@ -8,7 +8,14 @@
 # - the clearing input re-detects the detection that alarmed, not the one that checked last;
 # - a second trigger during the countdown is "not inspected" and an NG of the camera in every
 #   count (count.ini, gSync, route, Modbus, pushed records, statistics); the door's check
-#   during the countdown is answered by that check.
+#   during the countdown is answered by that check;
+# - two stages with the second in use (stage groups 1: detections 3 and 4, detection 2 without
+#   ROIs), a part in every frame, "prod NG skip recheck": the door after the product and mould
+#   NGs checks detection 4 again, which stays NG; with the door trigger, the door's check too;
+# - the board falls silent for 0.5 s while the door opens and the mould's NG is decided: the
+#   door, seen only when the board answers again, may have opened before the NG, which stands;
+# - the clearing input's Re-detect (delay 4 s) keeps the outputs on; detection stopped by touch
+#   before that check: the outputs are the alarm again, on the NG lamp and on Modbus.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -58,6 +65,14 @@ for ng in ngs:
 PY
 }
 
+# Trigger mode 3's input function $1 (1: input 3, 2: input 4) clears the alarm $2 tenths of a
+# second after its signal (reInspectionDelay), with "Input signal reset and recheck" $3.
+clearing_input() {
+  e2e_set_param_item system10 "$1" 15
+  e2e_set_param_item system13 18 "$2"
+  e2e_set_param_item system9 17 "$3"
+}
+
 # Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike); the last
 # line must have been waited for (e2e_log_count): the log reaches its file up to a second late.
 checks_logged() {
@@ -83,9 +98,7 @@ for recheck in 0 1; do
   fresh
   e2e_demo_data --frames part --delay 0
   e2e_multi_detection 2 "0" "0 0"
-  e2e_set_param_item system10 1 15     # inFunc of input 3: clear alarm
-  e2e_set_param_item system13 18 20    # reInspectionDelay, tenths
-  e2e_set_param_item system9 17 "$recheck"   # inputResetRecheck
+  clearing_input 1 20 "$recheck"
   e2e_start_ready
   # The clearing input at 0.5 s, the next mould at 1.8 s: its NG comes before the release at 2.5 s.
   e2e_moulds 1 3.5 "0:pulse 0" "0.5:pulse 2" "1.8:pulse 0"
@@ -112,9 +125,7 @@ fresh
 e2e_demo_data --frames part --delay 0
 e2e_multi_detection 2 "0 1" "0 0"
 e2e_rois_to_detection1
-e2e_set_param_item system10 2 15     # inFunc of input 4: clear alarm
-e2e_set_param_item system13 18 5
-e2e_set_param_item system9 17 1
+clearing_input 2 5 1
 e2e_start_ready
 e2e_moulds 1 1 "0:pulse 0" "0.3:pulse 2"
 e2e_log_count "detection 2: OK, checked in" > /dev/null
@@ -154,4 +165,74 @@ e2e_expect "$(e2e_pushed 4 | awk '$1 == "record" {print $3}' | sort | uniq -c | 
   "pushed cycle records"
 e2e_stop || fail "unclean exit"
 e2e_expect "$(e2e_stats_cycles)" "4 3" "statistics cycles (all, NG)"
+
+# --- Trigger mode 1, stage groups 1: product (detection 3) on input 1, mould (detection 4) on
+# input 4, both with the demo's ROIs; detection 2 has none. The door (input 2) at 1.5 s. ---
+for door_trigger in 0 1; do
+  fresh
+  e2e_demo_data --frames part --delay 0
+  detect1="$(e2e_sql PARAM.db "select value from cammer0 where name = 'detect1'")"
+  e2e_sql PARAM.db "update cammer0 set value = '$detect1' where name in ('detect2', 'detect3');
+    insert into cammer0 select replace(name, 'ROI1-', 'ROI2-'), value from cammer0 where name like 'ROI1-%';
+    update cammer0 set name = replace(name, 'ROI1-', 'ROI3-') where name like 'ROI1-%';
+    update cammer0 set value = '0 0 0 0 0 0 0 0 0' where name = 'detect1'"
+  mkdir -p "$APP/cammer13" "$APP/cammer14"
+  cp "$APP/cammer12/template0.bmp" "$APP/cammer13/"
+  cp "$APP/cammer12/template0.bmp" "$APP/cammer14/"
+  e2e_set_param_item numFailDetect 0 1      # trigMode
+  e2e_set_param_item numFailDetect 1 1      # stageGroups
+  e2e_set_param_item system1 1 1            # enableProdDetect
+  e2e_set_param_item system13 17 1          # prodNgSkipRecheck
+  e2e_set_param_item system3 10 "$door_trigger"   # safetyDoorTrigger
+  e2e_start_ready
+  e2e_moulds 1 3 "0:pulse 0" "0.3:pulse 3" "1.5:pulse 1"
+  e2e_expect "$(e2e_log_count "detection 4: NG, checked in" 2 "$(e2e_slow 4)")" "2" \
+    "the mould detection checked again after the door (door trigger $door_trigger)"
+  sleep "$(e2e_slow 0.3)"
+  e2e_expect "$(checks_logged)" "3 NG 4 NG 4 NG " "checks (door trigger $door_trigger)"
+  e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after the door (door trigger $door_trigger)"
+  broke="$(held_from_each_ng 0)"
+  [ -z "$broke" ] || fail "two stages, stage groups 1 (door trigger $door_trigger): $broke"
+  if [ "$door_trigger" = 1 ]; then
+    # Without a product NG the door's own check is made by detection 4.
+    e2e_board pulse 1 > /dev/null
+    e2e_expect "$(e2e_log_count "detection 4: NG, checked in" 3 "$(e2e_slow 4)")" "3" "the door's own check"
+    e2e_expect "$(e2e_log_count "detection 2:" 0 0)" "0" "checks of detection 2"
+  fi
+done
+
+# --- Delay 0.3 s, the door lifts alarms: the board is mute from 0.1 s to 0.6 s, the door rises
+# at 0.15 s, the NG comes at 0.3 s. ---
+fresh
+e2e_demo_data --frames part --delay 3
+e2e_set_param_item system3 1 1       # safetyDoorClearsAlarm
+e2e_start_ready
+e2e_moulds 1 2 "0:pulse 0" "0.1:mute 1" "0.15:in 1 1" "0.6:mute 0" "1.0:in 1 0"
+e2e_expect "$(e2e_log_count "detection 2: NG, checked in")" "1" "the mould's NG"
+e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after a door seen late that may have opened before the NG"
+e2e_board pulse 1 400 > /dev/null
+e2e_wait_out 0x05 0x00 "$(e2e_slow 3)" || fail "a door opened after the NG did not lift it"
+
+# --- One detection on input 1 (delay 4 s), input 3 clears at once with reset and recheck; Stop
+# Detection (the panel's second row) is tapped while the Re-detect counts down. ---
+fresh
+e2e_demo_data --frames part --delay 0
+e2e_multi_detection 1 "0" "40"
+e2e_rois_to_detection1
+clearing_input 1 0 1
+e2e_start_ready
+registers() { in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 2; }
+e2e_board pulse 0 > /dev/null
+e2e_expect "$(e2e_log_count "detection 1: NG, checked in" 1 "$(e2e_slow 8)")" "1" "the mould's NG"
+e2e_board pulse 2 > /dev/null
+wait_registers() {
+  local i=0
+  while [ "$(registers)" = "$1" ] && [ $i -lt "$(( 30 * $(e2e_load_factor) ))" ]; do sleep 0.1; i=$((i + 1)); done
+}
+wait_registers "1 1"
+e2e_expect "$(( $(e2e_out_word) & 5 )) $(registers)" "5 1 0" "outputs and Modbus (running, NG) while the Re-detect counts down"
+e2e_tap $(( ${E2E_SCREEN%x*} - 120 )) 212
+wait_registers "1 0"
+e2e_expect "$(( $(e2e_out_word) & 5 )) $(registers)" "5 0 1" "outputs and Modbus (running, NG) once detection stopped"
+e2e_expect "$(e2e_log_count "LEDOnOff 7 1" 2)" "2" "the NG lamp's switches on"
 echo "PASS"

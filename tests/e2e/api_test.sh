@@ -102,7 +102,17 @@ e2e_expect "$(echo "$records" | json '[r[2] for r in j["result"]["record"]]')" \
 e2e_expect "$(echo "$records" | json '[r[0][:10] for r in j["result"]["record"]]')" "['$today', '$today']" \
   "API record dates"
 
-e2e_expect "$(in_netns curl -s -o /dev/null -w '%{http_code}' --data-binary '{}' \
-  http://127.0.0.1:10100/v18/http/no_such_route)" "404" "unknown route"
+# Each refusal with its own reason phrase, as curl reads the status line.
+status_line() {
+  in_netns curl -s --max-time 10 -D - -o /dev/null --data-binary '{}' "$@" | head -1 | tr -d '\r'
+}
+route=http://127.0.0.1:10100/v18/http
+e2e_expect "$(status_line "$route/no_such_route")" "HTTP/1.1 404 Not Found" "unknown route"
+e2e_expect "$(status_line -X 'GET X' "$route/get_product_infos")" "HTTP/1.1 400 Bad Request" "bad request line"
+e2e_expect "$(status_line -H 'Transfer-Encoding: chunked' "$route/get_product_infos")" "HTTP/1.1 501 Not Implemented" \
+  "chunked body"
+e2e_expect "$(status_line -H "X-Pad: $(head -c 20000 /dev/zero | tr '\0' a)" "$route/get_product_infos")" \
+  "HTTP/1.1 431 Request Header Fields Too Large" "header too large"
+e2e_expect "$(status_line "$route/get_product_infos")" "HTTP/1.1 200 OK" "served after the refusals"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"

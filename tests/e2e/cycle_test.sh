@@ -47,4 +47,44 @@ e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "0" "outputs after an OK cycle"
 e2e_wait_for "LEDOnOff 6 1" 5
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 e2e_expect "$(e2e_stats_cycles)" "2 1" "statistics cycles after the second stop"
+
+# A power cut with the statistics switch off (the demo's default), the production day having
+# begun 24 hours before the start: the first cycle archives the finished day under its date and
+# counts in the new one, and cycles reach the statistics within seconds, before the cut.
+e2e_expect "$(e2e_param_item system6 9)" "0" "statistics switch off"
+days="$(python3 - "$APP" <<'PY'
+import datetime, json, sqlite3, sys
+app = sys.argv[1]
+now = datetime.datetime.now()
+start = now.replace(hour=8, minute=0, second=0, microsecond=0)
+if start > now:
+    start -= datetime.timedelta(days=1)
+ended = start - datetime.timedelta(days=1)
+json.dump({"time": str(int(ended.timestamp())), "morningsStart": 8, "morningsEnd": 20, "nightStart": 20, "nightEnd": 8},
+          open(app + "/resstatistics.json", "w"))
+db = sqlite3.connect(app + "/ResStatistics.db")
+day = json.loads(db.execute("select value1 from resstatistics where name='statisticsjson'").fetchone()[0])
+day["date"] = ended.strftime("%Y-%m-%d")
+db.execute("update resstatistics set value1 = ? where name='statisticsjson'", (json.dumps(day),))
+db.commit()
+print(ended.strftime("%Y-%m-%d"), start.strftime("%Y-%m-%d"))
+PY
+)"
+ended="${days% *}"; today="${days#* }"
+e2e_start
+e2e_wait_ready
+cycles="$(python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" 6 0.5)"
+e2e_wait_count list_allcyclenum "$((2 + cycles))$zero7" 20
+# The quick save's seconds, stretched by the load; then the cut.
+i=0; limit=$(( 100 * $(e2e_load_factor) ))
+while [ "$(e2e_stats_cycles)" != "$cycles 0" ] && [ $i -lt $limit ]; do sleep 0.1; i=$((i + 1)); done
+pid="$(cat "$MM_PID_FILE")"
+e2e_ours "$pid" && kill -KILL "$pid"
+wait "$E2E_RUNNER" || true
+E2E_RUNNER=""
+e2e_wait_x_gone
+e2e_expect "$(e2e_stats_cycles)" "$cycles 0" "statistics cycles of the new day after a SIGKILL"
+e2e_expect "$(python3 -c 'import json,sys; print(json.loads(sys.stdin.read())["date"])' \
+  <<< "$(e2e_sql ResStatistics.db "select value1 from resstatistics where name='statisticsjson'")")" "$today" "live day"
+e2e_expect "$(e2e_stats_cycles "ResStatistics/$ended.db")" "2 1" "the finished day's archive"
 echo "PASS"

@@ -97,7 +97,7 @@ def main():
         s.close()
     print(json.dumps({'flood': flood, 'held': len(held), 'worst_s': round(worst, 3), 'failed': failed,
                       'big_body': status}), flush=True)
-    return 0 if failed == 0 and worst < 2.0 and ' 413 ' in status + ' ' else 1
+    return 0 if failed == 0 and worst < 2.0 and status == 'HTTP/1.1 413 Content Too Large' else 1
 
 
 if __name__ == '__main__':

@@ -92,4 +92,10 @@ log_lines="$(cat "$APP"/cnt_net/workspace/log/LOG_*.log | wc -l)"
 echo "log lines: $log_lines"
 [ "$log_lines" -lt 20000 ] || { echo "FAIL: the log grew to $log_lines lines"; exit 1; }
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+# Only answered pushes are logged as sent; the hung subscribers' are counted as unanswered.
+logged() { cat "$APP"/cnt_net/workspace/log/LOG_*.log | grep -c -- "$1" || true; }
+sent="$(logged 'send success!')"; taken="$(grep -c '"path"' "$APP/subscriber.out" || true)"
+echo "pushes logged as sent: $sent, taken by the live subscriber: $taken, unanswered lines: $(logged 'no answer to')"
+[ "$sent" -le "$taken" ] || { echo "FAIL: $sent pushes logged as sent, the live subscriber took $taken"; exit 1; }
+[ "$(logged 'no answer to')" -ge 1 ] || { echo "FAIL: the hung subscribers' pushes went untold"; exit 1; }
 echo "PASS"

@@ -177,8 +177,12 @@ e2e_expect() {
 
 # Starts the monitor in its own network namespace under Xvfb at $E2E_SCREEN
 # (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own;
-# MM_E2E_WRAP: words put before the program, e.g. "env LD_PRELOAD=..." for a sanitizer's run).
+# MM_E2E_WRAP: words put before the program, e.g. "env LD_PRELOAD=..." for a sanitizer's run;
+# E2E_KEEPER=1: under the demo's keeper, which stays while the monitor restarts, so that the X server
+# does too; the PID file then names the keeper, e2e_monitor_pid the monitor).
 e2e_start() {
+  local keeper=""
+  [ -n "${E2E_KEEPER:-}" ] && keeper="$(python3 -c 'import sys; print(sys.executable)') $(cd "$SRC" && pwd)/assets/demodata/monitor_keeper.py $APP/.safebin/keeper.pid"
   : > "$APP/stdout.log"; : > "$APP/stderr.log"
   rm -f "$MM_PID_FILE"   # an earlier start's PID names no process of this start
   # Frames the board saw from an earlier run are not this run's (see e2e_wait_ready).
@@ -188,11 +192,21 @@ e2e_start() {
   # The development-machine value skips the start-up waits (E2E_HARDWARE_WAITS=1 keeps them).
   local dev_env=/opt/Qt5.15.7/plugins/platforms
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
-  ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" &&
+  ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" keeper &&
     exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
-      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ${MM_E2E_WRAP:-} ./mould-monitor' \
+      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ${keeper:-} ${MM_E2E_WRAP:-} ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
+}
+
+# The monitor's PID under the keeper (E2E_KEEPER=1): the keeper's child of that name.
+e2e_monitor_pid() {
+  local keeper pid
+  keeper="$(cat "$MM_PID_FILE")"
+  for pid in $(cat "/proc/$keeper/task/$keeper/children" 2>/dev/null); do
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = mould-monitor ] && { echo "$pid"; return 0; }
+  done
+  return 1
 }
 
 # The board simulator and the monitor started, the window shown and the board's port open.
@@ -446,19 +460,20 @@ e2e_rois_to_detection1() {
 
 # The monitor's log lines that contain $1, counted once there are $2 (default 1) or after $3
 # seconds (default 3, stretched by the load): the log reaches its file up to a second after the
-# line was written.
+# line was written. With $4 = all: in the logs of every start (a start archives the one before).
 e2e_log_count() {
-  local i=0 n limit=$(( ${3:-3} * 10 * $(e2e_load_factor) ))
-  while n="$(cat "$APP"/cnt_net/workspace/log/LOG_*.log 2>/dev/null | grep -cF -- "$1" || true)" \
+  local i=0 n limit=$(( ${3:-3} * 10 * $(e2e_load_factor) )) files="LOG_*.log"
+  [ "${4:-}" = all ] && files="*_*"
+  while n="$(cat "$APP"/cnt_net/workspace/log/$files 2>/dev/null | grep -cF -- "$1" || true)" \
     && [ "$n" -lt "${2:-1}" ] && [ $i -lt $limit ]; do
     sleep 0.1; i=$((i + 1))
   done
   echo "$n"
 }
 
-# Machine cycles (all, NG) of the statistics' live day file, as "all NG".
+# Machine cycles (all, NG) of a statistics day file (default: the live day), as "all NG".
 e2e_stats_cycles() {
-  python3 - "$APP/ResStatistics.db" <<'PY'
+  python3 - "$APP/${1:-ResStatistics.db}" <<'PY'
 import json, sqlite3, sys
 row = sqlite3.connect(sys.argv[1]).execute("select value1 from resstatistics where name='statisticsjson'").fetchone()
 ok = ng = 0

@@ -444,6 +444,42 @@ TEST(IOThreadAnswers, ALateAnswerLeavesNoLagBehind)
 // line per such gap, with its length; shorter gaps, and the silence of an outage
 // that has lines of its own, leave none. The threshold is the shake-erase time,
 // at least 50 ms.
+// A rise is stamped with the last answer that still showed the input low: after a stall of
+// the board the edge may have come any time since, and a release must not take it as later.
+TEST(IOThreadAnswers, ARiseIsStampedWithTheLastAnswerThatShowedTheInputLow)
+{
+    std::atomic<bool> stall{false};
+    std::atomic<bool> high{false};
+    PtyBoard board([&](int, const PtyBoard::Write& write) {
+        if (stall.exchange(false)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            high = true;
+            return;
+        }
+        write(PtyBoard::answer(high ? 1 : 0));
+    });
+    ASSERT_FALSE(board.path().isEmpty());
+    IOThread::Timing timing = fastTiming();
+    timing.answerTimeoutMs = 1500;
+    IOThread thread(board.path());
+    thread.setTiming(timing);
+    std::atomic<qint64> seenAt{-1}, lastReadAt{-1};
+    QObject::connect(&thread, &IOThread::sigIOChange, &thread, [&](int word, qint64 seen, qint64 lastRead) {
+        if (word & 1) {
+            seenAt = seen;
+            lastReadAt = lastRead;
+        }
+    }, Qt::DirectConnection);
+    thread.start();
+    EXPECT_TRUE(waitFor([&] { return thread.isLinkUp(); }));
+    stall = true;
+    EXPECT_TRUE(waitFor([&] { return seenAt >= 0; }, 10000));
+    thread.stop();
+    board.stop();
+    // The 300 ms silence lies between the two (less what a loaded machine takes to read an answer).
+    EXPECT_GE(seenAt - lastReadAt, 200) << "stamped when it was seen, not when it may have come";
+}
+
 TEST(IOThreadAnswers, AGapInTheAnswersLongerThanATriggerIsLoggedOnce)
 {
     WizardPara para;
@@ -787,6 +823,12 @@ TEST_F(IOLinkTest, WatchdogSilencesTheLinkUntilStampedAgain)
     // Clearing the flag silences it at once despite fresh stamps.
     port->setWatchdogFlag(false);
     ASSERT_TRUE(waitFor([&] { return !port->ioThread()->isTalking(); }, 200));
+    // Set again (a shutdown that returned): the board is served again.
+    port->setWatchdogFlag(true);
+    ASSERT_TRUE(waitFor([&] { return port->ioThread()->isTalking(); }));
+    const quint64 framesBack = sim->frames();
+    settle(200);
+    EXPECT_GT(sim->frames(), framesBack + 10);
 }
 
 TEST_F(IOLinkTest, ReopensAfterTheDeviceDisappearsAndResendsOutputs)

@@ -41,15 +41,23 @@ TEST(MessageRecord, FirstLines)
     EXPECT_EQ(busy.msg, QString::fromUtf8("服务器忙碌中"));
     EXPECT_EQ(busy.code, -1);
 
-    CTask_FormData forbidden;
-    forbidden.status = 403;
-    EXPECT_EQ(forbidden.getResponseFirstLine(), "HTTP/1.1 403 OK");
-    EXPECT_EQ(forbidden.code, 0);
-    for (const int status : {400, 413, 431, 500, 501}) {
+    // Each status its own phrase; one the table lacks takes its class's first; msg and code stay.
+    const QPair<int, QString> phrases[] = {{200, "OK"},
+                                           {400, "Bad Request"},
+                                           {403, "Forbidden"},
+                                           {413, "Content Too Large"},
+                                           {431, "Request Header Fields Too Large"},
+                                           {500, "Internal Server Error"},
+                                           {501, "Not Implemented"},
+                                           {418, "Bad Request"},
+                                           {299, "OK"},
+                                           {599, "Internal Server Error"}};
+    for (const auto& [status, phrase] : phrases) {
         CTask_FormData other;
         other.status = status;
-        EXPECT_EQ(other.getResponseFirstLine(), QStringLiteral("HTTP/1.1 %1 OK").arg(status));
+        EXPECT_EQ(other.getResponseFirstLine(), QStringLiteral("HTTP/1.1 %1 %2").arg(status).arg(phrase));
         EXPECT_EQ(other.msg, "OK");
+        EXPECT_EQ(other.code, 0);
     }
 
     CTask_FormData req;

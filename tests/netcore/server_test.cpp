@@ -118,14 +118,14 @@ TEST(HttpServer, RefusedRequestsAreAnsweredAndClosed)
         QByteArray firstLine;
     };
     const QList<Case> cases = {
-        {request("POST", "/echo", "{broken"), "HTTP/1.1 400 OK"},
-        {"GET /echo HTTP/1.0\r\nHost: a\r\n\r\n", "HTTP/1.1 400 OK"},
-        {"GET /echo HTTP/1.1\r\n\r\n", "HTTP/1.1 400 OK"},
-        {"GET /echo HTTP/1.1\r\nUser-Agent: a\x01" "b\r\n\r\n", "HTTP/1.1 400 OK"},
-        {"POST /echo HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n", "HTTP/1.1 413 OK"},
-        {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "HTTP/1.1 501 OK"},
+        {request("POST", "/echo", "{broken"), "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.0\r\nHost: a\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"GET /echo HTTP/1.1\r\nUser-Agent: a\x01" "b\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+        {"POST /echo HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n", "HTTP/1.1 413 Content Too Large"},
+        {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", "HTTP/1.1 501 Not Implemented"},
         {"POST /echo HTTP/1.1\r\nX-Pad: " + QByteArray(20000, 'a') + "\r\n\r\n",
-         "HTTP/1.1 431 OK"},
+         "HTTP/1.1 431 Request Header Fields Too Large"},
     };
     for (const Case& k : cases) {
         RawClient c(host.port());
@@ -295,7 +295,7 @@ TEST(HttpServer, PipelinedRepliesKeepRequestOrder)
     EXPECT_FALSE(c.readResponse(300).complete);
     host.service()->holdRelease.release();
     EXPECT_EQ(c.readResponse().firstLine, "HTTP/1.1 200 OK");
-    EXPECT_EQ(c.readResponse().firstLine, "HTTP/1.1 400 OK");
+    EXPECT_EQ(c.readResponse().firstLine, "HTTP/1.1 400 Bad Request");
     EXPECT_TRUE(c.waitClosed(3000));
 }
 

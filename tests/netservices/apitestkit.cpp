@@ -28,36 +28,36 @@ class HubEnvironment : public ::testing::Environment
 
 } // namespace
 
-const char* LogCount::s_text = nullptr;
-QtMsgType LogCount::s_type = QtWarningMsg;
 QMutex LogCount::s_lock;
-QStringList LogCount::s_messages;
+QList<LogCount*> LogCount::s_counting;
 
-LogCount::LogCount(const char* text, QtMsgType type)
+LogCount::LogCount(const char* text, QtMsgType type) : m_text(text), m_type(type)
 {
     QMutexLocker lock(&s_lock);
-    s_text = text;
-    s_type = type;
-    s_messages.clear();
+    s_counting.append(this);
     m_previous = qInstallMessageHandler(&LogCount::handle);
 }
 
 LogCount::~LogCount()
 {
     qInstallMessageHandler(m_previous);
+    QMutexLocker lock(&s_lock);
+    s_counting.removeOne(this);
 }
 
 QStringList LogCount::messages() const
 {
     QMutexLocker lock(&s_lock);
-    return s_messages;
+    return m_messages;
 }
 
 void LogCount::handle(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
     QMutexLocker lock(&s_lock);
-    if (type == s_type && message.contains(QLatin1String(s_text)))
-        s_messages.append(message);
+    for (LogCount* counter : qAsConst(s_counting)) {
+        if (type == counter->m_type && message.contains(QLatin1String(counter->m_text)))
+            counter->m_messages.append(message);
+    }
 }
 
 StandInWindow::StandInWindow()

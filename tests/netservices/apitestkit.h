@@ -16,7 +16,7 @@
 class VEK_NETMN;
 
 // Keeps the messages of a type (warnings by default) that hold a text while it lives; pushes log
-// from their own thread.
+// from their own thread. Several may count at once.
 class LogCount
 {
 public:
@@ -27,10 +27,11 @@ public:
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);
-    static const char* s_text;
-    static QtMsgType s_type;
     static QMutex s_lock;
-    static QStringList s_messages;
+    static QList<LogCount*> s_counting;
+    const char* m_text;
+    QtMsgType m_type;
+    QStringList m_messages;
     QtMessageHandler m_previous = nullptr;
 };
 

@@ -15,6 +15,7 @@
 #include <QMutexLocker>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -195,6 +196,8 @@ TEST_F(HostileSubscribers, SixtyFourHungSubscribersCostOneThreadAndABoundOfSocke
     post("subscriber_baseinfo", subscribe(entries));
     ASSERT_EQ(hub->apiServer()->subscribers().size(), HttpApiServer::kMaxSubscribers);
 
+    LogCount sent("send success!", QtInfoMsg);
+    LogCount unanswered("no answer to");
     runCycle({});
     ASSERT_TRUE(waitUntil([&] { return peers.pushesAnswered() >= 1; }));
     const int fdsBefore = openDescriptors();
@@ -214,6 +217,19 @@ TEST_F(HostileSubscribers, SixtyFourHungSubscribersCostOneThreadAndABoundOfSocke
     EXPECT_LT(worstCycleMs, 200);
     // The live subscriber kept getting the cycles.
     EXPECT_TRUE(waitUntil([&] { return peers.pushesAnswered() >= kCycles / 2; }, 5000)) << peers.answered;
+    // Pushes to peers that never read are not logged as sent: each is counted, a line a peer at a time.
+    EXPECT_TRUE(waitUntil([&] { return sent.count() == peers.pushesAnswered(); }, 3000))
+        << sent.count() << " of " << peers.answered;
+    const auto silentPorts = [&] {
+        QSet<int> ports;
+        for (const QString& line : unanswered.messages())
+            ports << line.section(':', -1).section(' ', 0, 0).toInt();
+        return ports;
+    };
+    const QSet<int> hung(peers.ports.begin(), peers.ports.end());
+    EXPECT_TRUE(waitUntil([&] { return silentPorts() == hung; }, 2 * PushDispatcher::kDropReportMs))
+        << unanswered.messages().join('\n').toStdString();
+    EXPECT_LE(unanswered.count(), HttpApiServer::kMaxSubscribers * 3);
     setrlimit(RLIMIT_NOFILE, &previous);
 }
 
@@ -247,6 +263,7 @@ TEST_F(HostileSubscribers, ASubscriberThatWasDownGetsTheNextPushes)
 
 // However many subscribers drop at once, the log names each with its port and its whole count:
 // the log's limiter, which takes the numbers out to find repeated lines, merges none of them.
+// The pushes still open or waiting at the end are told as such, never as sent.
 TEST_F(HostileSubscribers, EverySubscribersDropsReachTheLogWithItsCount)
 {
     constexpr int kSubscribers = 30;
@@ -284,4 +301,19 @@ TEST_F(HostileSubscribers, EverySubscribersDropsReachTheLogWithItsCount)
         expected[port] = kPushes - PushDispatcher::kRecordsInFlight - PushDispatcher::kMaxQueued;
     EXPECT_EQ(dropped, expected);
     EXPECT_LE(lines, 2 * kSubscribers);   // still folded per subscriber
+
+    const QRegularExpression open("no answer to (\\d+) records and 0 pictures from 127\\.0\\.0\\.1:(\\d+) ");
+    QMap<int, int> unanswered;
+    for (const QString& line : log.written()) {
+        EXPECT_FALSE(line.contains("send success!")) << line.toStdString();
+        const QRegularExpressionMatch match = open.match(line);
+        if (match.hasMatch())
+            unanswered[match.captured(2).toInt()] += match.captured(1).toInt();
+    }
+    for (int& count : expected)
+        count = PushDispatcher::kRecordsInFlight;
+    EXPECT_EQ(unanswered, expected);
+    const QRegularExpression left(QStringLiteral("%1 records and 0 pictures for 127\\.0\\.0\\.1:\\d+ never sent")
+                                      .arg(PushDispatcher::kMaxQueued));
+    EXPECT_EQ(log.written().filter(left).size(), kSubscribers);
 }

@@ -551,6 +551,8 @@ TEST_F(SubscriberPush, EveryKindOfAnswerKeepsPaceWithACycleASecond)
     post("subscriber_baseinfo", subscription(entries));
     layPictures();
     LogCount timed("all-time(ms):", QtInfoMsg);
+    LogCount sent("send success!", QtInfoMsg);
+    LogCount unanswered("no answer to");
 
     constexpr int kCycles = 5;
     QList<qint64> decidedAt;
@@ -567,6 +569,10 @@ TEST_F(SubscriberPush, EveryKindOfAnswerKeepsPaceWithACycleASecond)
         EXPECT_LT(lag.first, 1000);
     }
     EXPECT_EQ(timed.count(), kCycles * (1 + kCameras));   // only the echoed answers are timed
+    // Every kind of answer is a push sent.
+    EXPECT_TRUE(waitUntil([&] { return sent.count() == int(servers.size()) * kCycles * (1 + kCameras); }, 3000))
+        << sent.count();
+    EXPECT_EQ(unanswered.count(), 0);
 }
 
 // A subscriber that takes every push and never answers holds no more connections than its bound,
@@ -579,6 +585,8 @@ TEST_F(SubscriberPush, ASubscriberThatNeverAnswersHoldsItsBoundAndDelaysNothing)
     post("subscriber_baseinfo", subscription({{silent.port, "detected_info"}, {silent.port, "detected_picture"},
                                               {live.port, "detected_info"}, {live.port, "detected_picture"}}));
     LogCount dropped("dropped");
+    LogCount sent("send success!", QtInfoMsg);
+    LogCount unanswered("no answer to");
     layPictures();
 
     // Five cycles a second: the silent subscriber's bounds fill before its first pushes time out.
@@ -623,6 +631,25 @@ TEST_F(SubscriberPush, ASubscriberThatNeverAnswersHoldsItsBoundAndDelaysNothing)
     }, 60000)) << dropped.messages().join('\n').toStdString();
     EXPECT_GT(countedDrops(2), 0);
     EXPECT_LT(dropped.count(), 4);
+
+    // Only the live subscriber's pushes are logged as sent; each one the silent one took is
+    // counted unanswered, in a few lines.
+    const QRegularExpression noAnswer("no answer to (\\d+) records and (\\d+) pictures from 127\\.0\\.0\\.1:(\\d+)");
+    const auto countedUnanswered = [&](int kind) {
+        int sum = 0;
+        for (const QString& message : unanswered.messages()) {
+            const QRegularExpressionMatch match = noAnswer.match(message);
+            EXPECT_EQ(match.captured(3).toInt(), silent.port) << message.toStdString();
+            sum += match.captured(kind).toInt();
+        }
+        return sum;
+    };
+    EXPECT_TRUE(waitUntil([&] {
+        return countedUnanswered(1) == silent.arrivals(kRecordPath).size()
+               && countedUnanswered(2) == silent.arrivals(kPicturePath).size();
+    }, 3 * PushDispatcher::kDropReportMs)) << unanswered.messages().join('\n').toStdString();
+    EXPECT_EQ(sent.count(), kCycles * (1 + kCameras));
+    EXPECT_LT(unanswered.count(), 4);
 }
 
 // A picture still being taken by a slow subscriber after the push's life is not cut off.

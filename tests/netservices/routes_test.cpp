@@ -35,7 +35,7 @@ TEST_F(ApiRoutes, SwitchOffAnswers403OnEveryRouteAndUnknownUrl404)
                               "get_detected_picture", "get_records", "set_clear_curcount", "set_localclock",
                               "subscriber_baseinfo"}) {
         const HttpReply r = post(route);
-        EXPECT_EQ(r.statusLine, QByteArray("HTTP/1.1 403 OK")) << route;
+        EXPECT_EQ(r.statusLine, QByteArray("HTTP/1.1 403 Forbidden")) << route;
         EXPECT_EQ(r.body, bareReply("未启用API服务")) << route;
     }
     gAllNum[0] = 5;
@@ -92,7 +92,7 @@ TEST_F(ApiRoutes, ProductInfos)
 TEST_F(ApiRoutes, LastDetectInfoBeforeAndAfterACycle)
 {
     const HttpReply before = post("get_last_detectinfo");
-    EXPECT_EQ(before.statusLine, QByteArray("HTTP/1.1 403 OK"));
+    EXPECT_EQ(before.statusLine, QByteArray("HTTP/1.1 403 Forbidden"));
     EXPECT_EQ(before.body, bareReply("获取列表为空，需要先检测后获取信息。"));
 
     hub->start_PeriodRecord();

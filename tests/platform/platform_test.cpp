@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -308,4 +309,73 @@ TEST(TerminationSignals, EveryExitEndsWithinItsGraceTime)
         },
         ::testing::ExitedWithCode(7), "exit did not finish in time");
     EXPECT_LT(std::chrono::steady_clock::now() - hooked, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
+}
+
+namespace {
+// A static made after the watch, as Qt's image plug-ins' loader is at the first picture.
+struct MadeLate
+{
+    ~MadeLate() { [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, "late static destroyed\n", 22); }
+};
+void hookReports()
+{
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, "hook ran\n", 9);
+}
+} // namespace
+
+// The hooks run while every static is whole, those made after the watch too; and the watch is
+// armed before exit(): from the first signal that no main thread reads, and from the end of the
+// event loop, whose destructors may wait on a hung disk.
+TEST(TerminationSignals, TheHooksRunFirstAndTheWholeEndIsWatched)
+{
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            TerminationSignals::atExitBegin(hookReports);
+            static MadeLate late;
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(3), "hook ran\nlate static destroyed");
+
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            ::kill(::getpid(), SIGTERM);
+            for (;;)
+                ::pause();   // a main thread that never returns to its event loop
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), "exit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
+
+    const auto ended = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(4 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            TerminationSignals::armExitWatch(4);
+            hangWithinExit();   // a destructor waiting for a writer stuck on the disk
+        },
+        ::testing::ExitedWithCode(4), "exit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - ended, std::chrono::seconds(2 * TerminationSignals::kExitGraceSeconds));
+
+    // A wait with its own time-out (the runner's package backup) is let end before exit(); the
+    // watch then gives the grace time as before.
+    const auto held = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            alarm(6 * TerminationSignals::kExitGraceSeconds);
+            TerminationSignals::install();
+            std::thread([] {
+                TerminationSignals::BoundedWait backup;
+                std::this_thread::sleep_for(std::chrono::seconds(TerminationSignals::kExitGraceSeconds + 2));
+                [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, "backup ended\n", 13);
+            }).detach();
+            TerminationSignals::armExitWatch(4);
+            hangWithinExit();
+        },
+        ::testing::ExitedWithCode(4), "backup ended\nexit did not finish in time");
+    EXPECT_LT(std::chrono::steady_clock::now() - held, std::chrono::seconds(3 * TerminationSignals::kExitGraceSeconds + 2));
 }

@@ -330,3 +330,139 @@ TEST(GroupBackup, AKillAtAnyMomentLeavesTheGroupWholeAfterTheNextStart)
     std::cout << kKills << " kills over a backup of " << backupNs / 1000000 << " ms: "
               << summary.join(", ").toStdString() << std::endl;
 }
+
+namespace {
+// Fake file calls: the exchange and the renames fail with the errno given (0: the system's call),
+// the renames only from the nth call on, as many as given; each flush notes whether the copy was whole and the journal absent.
+int gExchangeErrno = 0;
+int gRenameErrno = 0;
+int gRenameFailsFrom = 0;
+int gRenameFails = 0;
+int gRenames = 0;
+int gSyncErrno = 0;
+QStringList gSyncsSaw;
+
+int failWith(int number)
+{
+    errno = number;
+    return -1;
+}
+
+struct FakeFileCalls
+{
+    explicit FakeFileCalls(int exchangeErrno, int renameErrno = 0, int renameFailsFrom = 0, int renameFails = 1,
+                           int syncErrno = 0)
+    {
+        gExchangeErrno = exchangeErrno;
+        gRenameErrno = renameErrno;
+        gRenameFailsFrom = renameFailsFrom;
+        gRenameFails = renameFails;
+        gRenames = 0;
+        gSyncErrno = syncErrno;
+        gSyncsSaw.clear();
+        ParaGroupStore::FileCalls calls = ParaGroupStore::systemFileCalls();
+        calls.exchange = [](const char* from, const char* to) {
+            return gExchangeErrno ? failWith(gExchangeErrno) : ParaGroupStore::systemFileCalls().exchange(from, to);
+        };
+        calls.rename = [](const char* from, const char* to) {
+            const int call = gRenames++;
+            return gRenameErrno && call >= gRenameFailsFrom && call < gRenameFailsFrom + gRenameFails
+                       ? failWith(gRenameErrno)
+                       : ParaGroupStore::systemFileCalls().rename(from, to);
+        };
+        calls.syncfs = [](int fd) {
+            const QString copy = QFileInfo::exists("paraGroup/.backup") ? "paraGroup/.backup/new/" : ".paraGroupRestore/new/";
+            gSyncsSaw << QStringLiteral("%1 journal %2")
+                             .arg(QFileInfo::exists(copy + "PARAM.db") ? "copy" : "no copy",
+                                  QFileInfo::exists(copy + "../journal") ? "written" : "absent");
+            return gSyncErrno ? failWith(gSyncErrno) : ParaGroupStore::systemFileCalls().syncfs(fd);
+        };
+        ParaGroupStore::setFileCalls(calls);
+    }
+    ~FakeFileCalls() { ParaGroupStore::setFileCalls(ParaGroupStore::systemFileCalls()); }
+};
+} // namespace
+
+// A move into the group that the disk refuses (full, I/O error) leaves the group listed and
+// wholly its earlier backup, with nothing left staged: the next backup works at once. Without
+// the one-step exchange the group goes aside and comes back when the copy cannot follow.
+TEST(GroupBackup, AMoveThatFailsKeepsTheEarlierBackupListedAndTheNextOneWorks)
+{
+    struct Case
+    {
+        const char* what;
+        int exchangeErrno, renameErrno, renameFailsFrom;
+        const char* result;
+    };
+    for (const Case& c : {Case{"a full disk", ENOSPC, 0, 0, "old"}, Case{"an I/O error", EIO, 0, 0, "old"},
+                          Case{"no exchange", ENOSYS, 0, 0, "new"}, Case{"no exchange on this disk", EINVAL, 0, 0, "new"},
+                          Case{"no exchange, the copy not moved", ENOSYS, ENOSPC, 1, "old"}}) {
+        SCOPED_TRACE(c.what);
+        TempAppDir dir;
+        layOutBackup(dir, 16);
+        QString error;
+        {
+            FakeFileCalls calls(c.exchangeErrno, c.renameErrno, c.renameFailsFrom);
+            EXPECT_EQ(ParaGroupStore::backup("g", &error), QByteArray(c.result) == "new") << error.toStdString();
+        }
+        EXPECT_EQ(groupSet(dir), c.result);
+        EXPECT_TRUE(ParaGroupStore::groups().contains("g"));
+        EXPECT_FALSE(QFileInfo::exists("paraGroup/.backup")) << "nothing is finished later";
+        ASSERT_TRUE(ParaGroupStore::backup("g", &error)) << error.toStdString();
+        EXPECT_EQ(groupSet(dir), "new");
+    }
+}
+
+// A group aside (no exchange, and neither the copy nor the group could take its name) keeps the
+// copy: no backup writes over it, and the next start puts it in place. A removal finishes a
+// backup still waiting first, so the group removed stays removed.
+TEST(GroupBackup, AWaitingBackupIsFinishedBeforeAnotherAndNeverBringsBackARemovedGroup)
+{
+    {
+        TempAppDir dir;
+        layOutBackup(dir, 16);
+        QString error;
+        {
+            FakeFileCalls calls(ENOSYS, ENOSPC, 1, 100);   // the group goes aside, nothing comes back
+            EXPECT_FALSE(ParaGroupStore::backup("g", &error));
+            EXPECT_FALSE(ParaGroupStore::groups().contains("g"));
+            EXPECT_FALSE(ParaGroupStore::backup("h", &error));
+            EXPECT_EQ(error, "the earlier backup could not be finished");
+        }
+        EXPECT_EQ(ParaGroupStore::recoverGroups(), ParaGroupStore::Recovery::Finished);
+        EXPECT_EQ(groupSet(dir), "new");
+        EXPECT_FALSE(QFileInfo::exists("paraGroup/.backup"));
+    }
+    TempAppDir dir;
+    layOutBackup(dir, 16);
+    ParaGroupStore::setStepHook([](int) { return !QFileInfo::exists("paraGroup/.backup/journal"); });
+    QString error;
+    EXPECT_FALSE(ParaGroupStore::backup("g", &error));
+    ParaGroupStore::setStepHook({});
+    ASSERT_TRUE(QFileInfo::exists("paraGroup/.backup/journal"));
+    ASSERT_TRUE(ParaGroupStore::remove("g", &error)) << error.toStdString();
+    ParaGroupStore::recoverGroups();   // the next start
+    EXPECT_FALSE(QFileInfo::exists("paraGroup/g"));
+    EXPECT_TRUE(ParaGroupStore::groups().isEmpty());
+}
+
+// The copy reaches the disk before the journal that makes it the group's (a power cut must not
+// leave a journal over copies still in memory); a flush that fails writes no journal and keeps
+// the earlier backup, and the working set for a restore.
+TEST(GroupBackup, TheCopyIsFlushedBeforeItsJournalIsWritten)
+{
+    for (const bool restoring : {false, true}) {
+        SCOPED_TRACE(restoring ? "restore" : "backup");
+        for (const int syncErrno : {0, EIO}) {
+            TempAppDir dir;
+            restoring ? layOut(dir, 16) : layOutBackup(dir, 16);
+            QString error;
+            FakeFileCalls calls(0, 0, 0, 0, syncErrno);
+            const bool done = restoring ? ParaGroupStore::restore("g", &error) : ParaGroupStore::backup("g", &error);
+            EXPECT_EQ(done, syncErrno == 0) << error.toStdString();
+            EXPECT_EQ(gSyncsSaw, QStringList{"copy journal absent"});
+            EXPECT_EQ(restoring ? workingSet(dir) : groupSet(dir), syncErrno ? "old" : "new");
+            EXPECT_FALSE(QFileInfo::exists("paraGroup/.backup") || QFileInfo::exists(".paraGroupRestore"));
+        }
+    }
+}

@@ -10,6 +10,7 @@
 #include "globals.h"
 #include "modalanswerer.h"
 #include "paramdatabase.h"
+#include "roishapevisit.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,6 +33,13 @@ protected:
         ASSERT_NE(makeUnit(unitCamera("SERIAL-ROI01")), nullptr);
         ASSERT_TRUE(unit->isOpen);
         window->curDetect = 0;
+    }
+
+    void drag(QPoint from, QPoint to)
+    {
+        press(from);
+        moveTo(to);
+        release(to);
     }
 
     void tap(QPoint p)
@@ -76,9 +84,7 @@ TEST_F(RoiEditorTest, DrawnAreasAreLearntSavedAndCheckedAfterReturn)
 
     touch(editor->button("drawRect"));
     EXPECT_EQ(window->drawMode, 1);
-    press({200, 200});
-    moveTo({600, 400});
-    release({600, 400});
+    drag({200, 200}, {600, 400});
     ASSERT_EQ(unit->pSingletonEdit->roiCount[0], 1);
     unit->SlotSensitivity(30);
     EXPECT_EQ(unit->pSingletonEdit->roiSensitivity[0][0], 30);
@@ -145,9 +151,7 @@ TEST_F(RoiEditorTest, RefusedSaveAndResetKeepTheAreasInForce)
 {
     editor->Restart();
     touch(editor->button("drawRect"));
-    press({200, 200});
-    moveTo({600, 400});
-    release({600, 400});
+    drag({200, 200}, {600, 400});
     ASSERT_EQ(unit->pSingletonEdit->roiCount[0], 1);
     const QString stored = storedRow("ROI0-0");
 
@@ -166,6 +170,49 @@ TEST_F(RoiEditorTest, RefusedSaveAndResetKeepTheAreasInForce)
     answer({1, 1});
     touch(editor->button("save"));
     EXPECT_EQ(seen, QStringList({lanText(856), lanText(867)}));
+}
+
+// The picture source changes while areas are drawn and not saved: rows and masks stay together,
+// and a save never stores an area without the mask of its shape.
+TEST_F(RoiEditorTest, SourceChangesKeepUnsavedAreasWholeAndSavedAreasChecked)
+{
+    editor->Restart();
+    touch(editor->button("drawRect"));
+    drag({200, 200}, {600, 400});
+    touch(editor->button("drawCircle"));
+    drag({1100, 200}, {1400, 500});
+    ASSERT_EQ(unit->pSingletonEdit->roiCount[0], 2);
+    auto editMaskFits = [this](int r) {
+        const QRect box = roiImageRect(*unit->pSingletonEdit, 0, r);
+        const cv::Mat& mask = unit->roiMaskEdit[0][r];
+        return !mask.empty() && mask.cols == box.width() && mask.rows == box.height() && cv::countNonZero(mask) > 0;
+    };
+    for (int source : {DrawROIWidget::SourceTemplate, DrawROIWidget::SourceLive, DrawROIWidget::SourceTemplate}) {
+        emit editor->sourceChoice()->activated(source);
+        EXPECT_EQ(gSource, source);
+        EXPECT_EQ(unit->pSingletonEdit->roiCount[0], 2);
+        EXPECT_TRUE(editMaskFits(0)) << "source " << source;
+        EXPECT_TRUE(editMaskFits(1)) << "source " << source;
+    }
+
+    // An edit mask lost or left from another shape is rebuilt from the shape the editor shows.
+    unit->roiMaskEdit[0][0] = cv::Mat();
+    unit->roiMaskEdit[0][1] = cv::Mat(3, 3, CV_8UC1, cv::Scalar(255));
+    answer({1});
+    touch(editor->button("resample"));
+    answer({1});
+    touch(editor->button("save"));
+    EXPECT_EQ(unit->pSingleton->roiCount[0], 2);
+    EXPECT_TRUE(editMaskFits(0));
+    EXPECT_TRUE(editMaskFits(1));
+    touch(editor->button("return"));
+
+    // Each saved area finds a part inside it, and the frame without one is OK.
+    EXPECT_TRUE(checkWithPartAt(QRect(10, 10, 20, 20)));
+    EXPECT_FALSE(checkWithPartAt(QRect(120, 120, 40, 40)));
+    EXPECT_TRUE(unit->roiResult[0][1]);
+    EXPECT_FALSE(checkWithPartAt(roiImageRect(*unit->pSingleton, 0, 1).adjusted(20, 20, -20, -20)));
+    EXPECT_TRUE(unit->roiResult[0][0]);
 }
 
 TEST_F(RoiEditorTest, DetectionChoiceFollowsTheDetectionCountOnReset)

@@ -13,6 +13,7 @@
 #include "globals.h"
 #include "indexbutton.h"
 #include "modalanswerer.h"
+#include "paragroupstore.h"
 #include "paramdatabase.h"
 #include "widgetchangecamera.h"
 #include "wizardparawidget.h"
@@ -21,8 +22,12 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QThread>
+#include <QTimer>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <QFile>
 
 namespace {
@@ -176,6 +181,22 @@ TEST_F(SettingsTest, GroupIndexFollowsTheCurrentGroupByName)
     ASSERT_EQ(live->getCurGroupName(), QString("d"));
     openSettings();
 
+    // A group's files are copied, flushed to the disk and switched beside the event loop, so the
+    // cycle and the IO board's watchdog go on meanwhile: each step sees the GUI thread's timer tick.
+    std::atomic<int> ticks{0};
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&ticks] { ++ticks; });
+    beat.start(5);
+    QList<bool> stepsBesideTheLoop;
+    ParaGroupStore::setStepHook([&ticks, &stepsBesideTheLoop](int) {
+        const int before = ticks;
+        for (int i = 0; i < 100 && ticks == before; ++i)
+            QThread::msleep(10);
+        stepsBesideTheLoop << (ticks != before);
+        return true;
+    });
+    const std::unique_ptr<void, void (*)(void*)> hookOff(&ticks, [](void*) { ParaGroupStore::setStepHook({}); });
+
     auto backup = [this](const QString& name) {
         settings->groupNameEdit()->setText(name);
         answer({1});
@@ -189,6 +210,9 @@ TEST_F(SettingsTest, GroupIndexFollowsTheCurrentGroupByName)
     EXPECT_EQ(live->getCurGroupName(), QString("d"));
     EXPECT_EQ(appDir.readFile("sysadd.txt"), QByteArray("2\n"));
     EXPECT_TRUE(QFile::exists("paraGroup/a/PARAM.db"));
+    ASSERT_FALSE(stepsBesideTheLoop.isEmpty());
+    EXPECT_FALSE(stepsBesideTheLoop.contains(false)) << "a backup step held the GUI thread";
+    stepsBesideTheLoop.clear();
     backup("z");
     EXPECT_EQ(live->groupIndex, 2);
     backup("../escape");
@@ -221,6 +245,8 @@ TEST_F(SettingsTest, GroupIndexFollowsTheCurrentGroupByName)
     EXPECT_EQ(live->getCurGroupName(), QString("z"));
     EXPECT_EQ(appDir.readFile("sysadd.txt"), QByteArray("1\n"));
     EXPECT_EQ(window->reboots, 1);
+    ASSERT_FALSE(stepsBesideTheLoop.isEmpty());
+    EXPECT_FALSE(stepsBesideTheLoop.contains(false)) << "a restore step held the GUI thread";
 }
 
 TEST_F(SettingsTest, ClockIsSetThroughTheRunnerAndRecorded)

@@ -1,5 +1,6 @@
 #include "settingsfixture.h"
 
+#include "ccomp_diawait.h"
 #include "editbox.h"
 #include "globals.h"
 #include "modalanswerer.h"
@@ -81,6 +82,11 @@ void SettingsTest::answer(QList<int> results)
         return;
     const int result = results.takeFirst();
     new ModalAnswerer([this, result, results](QWidget* modal) {
+        // The wait indicator of a slow job closes by itself: the answer is for the next dialog.
+        if (qobject_cast<CComp_DiaWait*>(modal)) {
+            answer(QList<int>{result} + results);
+            return;
+        }
         if (auto* warn = dynamic_cast<WarnBox*>(modal))
             seen << warn->text();
         else if (auto* ask = dynamic_cast<ChooseBox*>(modal))

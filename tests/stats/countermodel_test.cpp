@@ -117,7 +117,8 @@ TEST_F(CounterModel, HourIndexIsBoundedToTheDay)
 {
     ResStatisticsParam model;
     start(model);
-    Clock::advance(23 * kHourMs);  // 25 h 30 after the day start, timer stopped
+    model.setTimer(false);  // paused by an export: the day stays
+    Clock::advance(23 * kHourMs);  // 25 h 30 after the day start
     model.addRecord(0, 9, {true, true}, false);
     EXPECT_EQ(model.countList.groups.first().total.detects[0].OK, hourList(23));
 
@@ -503,17 +504,18 @@ TEST_F(CounterModel, ScreenHooksRunAfterCountingAndWhenADayIsArchived)
     ResStatisticsParam::setScreenHooks({});
 }
 
-TEST_F(CounterModel, TimerSavesEveryMinuteOnlyWhileOn)
+// The day check runs from the start, whatever the screen shows; only an export pauses it.
+TEST_F(CounterModel, TheDayCheckRunsFromTheStartUntilPaused)
 {
     ResStatisticsParam model;
     start(model);
     ASSERT_NE(model.timer, nullptr);
-    EXPECT_FALSE(model.timer->isActive());
-    EXPECT_EQ(model.timer->interval(), 60000);
-    model.setTimer(true);
     EXPECT_TRUE(model.timer->isActive());
+    EXPECT_EQ(model.timer->interval(), 60000);
     model.setTimer(false);
     EXPECT_FALSE(model.timer->isActive());
+    model.setTimer(true);
+    EXPECT_TRUE(model.timer->isActive());
 }
 
 TEST_F(CounterModel, MainWindowStepsArriveThroughSendRecord)

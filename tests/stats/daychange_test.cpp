@@ -81,6 +81,34 @@ TEST_F(DayChange, AFallBackNightEndsTheDayAtTheDayStartHourOnce)
     EXPECT_EQ(storedDay("ResStatistics.db").value("date").toString(), QString("2026-10-25"));
 }
 
+// The first cycle after the day-start hour opens the new day before the minute's check
+// comes: the finished day is archived whole and the cycle counts in hour 0 of the new one.
+// Paused by an export, the day waits for the export's end.
+TEST_F(DayChange, TheFirstCycleAfterTheStartHourCountsInTheNewDay)
+{
+    writeDayStart("2026-06-09 08:00:00");
+    Clock::setFixed(at("2026-06-10 07:59:50"));
+    ResStatisticsParam model;
+    model.init(QStringLiteral("default"), 2);
+    ASSERT_EQ(model.getCurDBDate(), QString("2026-06-09"));
+    model.addRecord(0, 0, {true, false}, true);
+
+    Clock::setFixed(at("2026-06-10 08:00:05"));
+    model.setTimer(false);
+    model.addRecord(0, 0, {true, false}, true);
+    EXPECT_EQ(model.getCurDBDate(), QString("2026-06-09")) << "no day change under an export";
+    model.setTimer(true);
+    model.addRecord(0, 0, {false, false}, true);
+    flush(model);
+    EXPECT_EQ(model.getCurDBDate(), QString("2026-06-10"));
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics/2026-06-09.db")).value(23), 2);
+    EXPECT_EQ(model.countList.groups.first().total.cycle.NG.value(0), 1);
+    EXPECT_EQ(model.countList.groups.first().total.cycle.NG.value(23), 0);
+    model.saveNow();
+    EXPECT_EQ(cycleNG(storedDay("ResStatistics.db")).value(0), 1);
+    EXPECT_EQ(storedDay("ResStatistics.db").value("date").toString(), QString("2026-06-10"));
+}
+
 TEST_F(DayChange, ADayStartHourInTheSpringGapStartsWhenTheClocksGoOn)
 {
     LocalZone zone("Europe/Berlin");

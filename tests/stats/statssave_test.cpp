@@ -34,9 +34,9 @@ protected:
     void SetUp() override { makeTemplate(); }
 };
 
-// Counts reach the day file at every stop (day check on or off), and while the day
-// check runs within seconds of changing, long before its minute: a killed program
-// loses only the cycles of those seconds.
+// Counts reach the day file at every stop (day check running or paused), and within
+// seconds of changing, long before the day check's minute and with nothing but init()
+// called: a killed program loses only the cycles of those seconds.
 TEST_F(StatsSave, AStopKeepsEveryCycleAndChangedCountsAreSavedWithinSeconds)
 {
     for (bool dayCheck : {true, false}) {
@@ -53,13 +53,19 @@ TEST_F(StatsSave, AStopKeepsEveryCycleAndChangedCountsAreSavedWithinSeconds)
 
     ResStatisticsParam model;
     model.init(QStringLiteral("default"), 2);
-    model.setTimer(true);
     countCycles(model, 3);
     EXPECT_TRUE(waitUntil([&] { return storedCycles(storedDay("ResStatistics.db")) == 13; },
                           ResStatisticsParam::kQuickSaveMs + 3000));
 
+    // Paused by an export: the export's own save holds the day, nothing writes under it.
+    model.setTimer(false);
+    countCycles(model, 1);
+    EXPECT_FALSE(waitUntil([&] { return storedCycles(storedDay("ResStatistics.db")) == 14; },
+                           ResStatisticsParam::kQuickSaveMs + 1000));
+    model.setTimer(true);
+
     // Before an export: on disk once the call returns.
-    countCycles(model, 2);
+    countCycles(model, 1);
     model.saveNow();
     EXPECT_EQ(storedCycles(storedDay("ResStatistics.db")), 15);
 }

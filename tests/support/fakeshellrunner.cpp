@@ -9,6 +9,13 @@ FakeShellRunner::~FakeShellRunner() { ShellRunner::setInstance(nullptr); }
 
 ShellResult FakeShellRunner::run(const QString& program, const QStringList& args, int, const QByteArray&)
 {
+    std::function<void(const Call&)> onRun;
+    {
+        QMutexLocker lock(&m_mutex);
+        onRun = m_onRun;
+    }
+    if (onRun)
+        onRun({program, args, false});
     QMutexLocker lock(&m_mutex);
     m_calls.append({program, args, false});
     if (m_results.contains(program))
@@ -45,6 +52,12 @@ std::unique_ptr<ChildProcess> FakeShellRunner::startChild(const QString& program
     QMutexLocker lock(&m_mutex);
     m_calls.append({program, args, true});
     return nullptr;
+}
+
+void FakeShellRunner::setOnRun(std::function<void(const Call&)> onRun)
+{
+    QMutexLocker lock(&m_mutex);
+    m_onRun = std::move(onRun);
 }
 
 void FakeShellRunner::setResult(const QString& program, const ShellResult& result)

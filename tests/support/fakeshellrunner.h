@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QMutex>
 
+#include <functional>
+
 // Records every program the code under test would run and answers from a
 // table instead of running anything. Installed for its lifetime.
 class FakeShellRunner : public ShellRunner
@@ -36,6 +38,9 @@ public:
     void setResult(const QString& program, const ShellResult& result);
     void setOutput(const QString& program, const QByteArray& stdOut, int exitCode = 0);
 
+    // Called with each program run (not a detached one) before it is answered, outside the lock.
+    void setOnRun(std::function<void(const Call& call)> onRun);
+
     QList<Call> calls() const;
     QStringList lines() const;
     bool ran(const QString& program) const;
@@ -45,4 +50,5 @@ private:
     mutable QMutex m_mutex;
     QList<Call> m_calls;
     QMap<QString, ShellResult> m_results;
+    std::function<void(const Call&)> m_onRun;
 };
