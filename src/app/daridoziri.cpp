@@ -33,6 +33,7 @@
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
 #include "recordstore.h"
+#include "standingalarm.h"
 #include "resstatisticsparam.h"
 #include "savefialimagethread.h"
 #include "shellrunner.h"
@@ -180,6 +181,11 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
     // The main screen starts with its button panel; it hides itself after a while.
     pIndexButton->show();
     ChangeCammer();
+    // The alarm that stood when the program last ended is raised again before the IO
+    // thread sends its first output word.
+    m_standingAlarm = std::make_unique<StandingAlarm>();
+    m_cycle->raiseStandingAlarm(m_standingAlarm->load());
+    m_cycle->setStandingAlarm(m_standingAlarm.get());
     m_cycle->start();
     splashStep(90);
 
@@ -188,8 +194,10 @@ DaRiDoziri::DaRiDoziri(QWidget* parent)
         connect(app, &MApplication::sigUserActivity, this, &DaRiDoziri::SlotUserActivity);
     adoptSharedDialogs();
     restartUserTimers();
-    LEDOnOff(LedDevice::LampOK, 1);
-    LEDOnOff(LedDevice::LampNG, 0);
+    if (!m_cycle->alarmStands()) {
+        LEDOnOff(LedDevice::LampOK, 1);
+        LEDOnOff(LedDevice::LampNG, 0);
+    }
 }
 
 DaRiDoziri::~DaRiDoziri()
@@ -197,8 +205,10 @@ DaRiDoziri::~DaRiDoziri()
     // The keypads die with this window; they must not come back at shut-down.
     disconnect(m_numPadRecreate);
     disconnect(m_charPadRecreate);
-    if (m_cycle)
+    if (m_cycle) {
         m_cycle->stop();
+        m_cycle->setStandingAlarm(nullptr);
+    }
     DiskAndStatsWiring::unwire();
     DrawROIWidget::setDetectionPause({});
     if (m_imageWriter)
@@ -233,12 +243,7 @@ void DaRiDoziri::createEditingScreens()
     connect(this, &DaRiDoziri::sigOpenRoiEditor, pDrawROIWidget, &DrawROIWidget::Restart);
     m_panelKeeper->watch(pWizardParaWidget);
     m_panelKeeper->watch(pDrawROIWidget);
-    DrawROIWidget::setDetectionPause([this](bool paused) {
-        if (paused)
-            m_cycle->stop();
-        else
-            m_cycle->start();
-    });
+    DrawROIWidget::setDetectionPause([this](bool paused) { m_cycle->setPaused(paused); });
 }
 
 void DaRiDoziri::createSharedDialogs()
@@ -884,14 +889,15 @@ void DaRiDoziri::StopDetect()
 {
     runState = kRunStopped;
     if (m_cycle)
-        m_cycle->cancelCountdowns();
+        m_cycle->stopDetection();
     VEK_NETMN::getInstance()->clear_PeriodRecord();
     if (gpControlIO && gpWPara) {
         if (gpWPara->stopClampOnStop)
             gpControlIO->IOSetOut(kClampOutput, 1);
-        if (gpWPara->noEjectorOnStop)
+        // The stop's own settings never open an interlock that a standing NG holds.
+        if (gpWPara->noEjectorOnStop && !isOutputHeld(kEjectorOutput))
             gpControlIO->IOSetOut(kEjectorOutput, 0);
-        if (gpWPara->stopCutOutput4)
+        if (gpWPara->stopCutOutput4 && !isOutputHeld(kOutput4))
             gpControlIO->IOSetOut(kOutput4, 0);
         gpControlIO->IOFlashOut();
     }

@@ -18,6 +18,7 @@ class IOStatus;
 class PanelKeeper;
 class QEvent;
 class RecordStore;
+class StandingAlarm;
 class SaveFialImageThread;
 
 // The main window: camera views, the button panel, the IO status bar, the
@@ -150,6 +151,7 @@ private:
     QRect cameraArea() const;
 
     std::unique_ptr<RecordStore> m_records;
+    std::unique_ptr<StandingAlarm> m_standingAlarm;
     std::unique_ptr<ControlPort> m_io;
     std::unique_ptr<SaveFialImageThread> m_imageWriter;
     DetectionCycle* m_cycle = nullptr;

@@ -81,7 +81,7 @@ DetectionCycle::~DetectionCycle() = default;
 
 void DetectionCycle::start()
 {
-    // Signals that came while the cycle was paused are stale: they are told, not acted on.
+    // Signals that came before the cycle started are stale: they are told, not acted on.
     for (int input = 0; m_io && !m_started && input < kTriggerInputs; ++input) {
         int stale = 0;
         while (m_io->takeTrigger(input))
@@ -93,7 +93,8 @@ void DetectionCycle::start()
                                         .arg(stale);
     }
     m_started = true;
-    m_runTimer->start(kRunMs);
+    if (!m_paused)
+        m_runTimer->start(kRunMs);
 }
 
 void DetectionCycle::stop()
@@ -106,6 +107,36 @@ void DetectionCycle::stop()
 bool DetectionCycle::isStarted() const
 {
     return m_started;
+}
+
+void DetectionCycle::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    int waiting = 0;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        if (paused) {
+            if (m_recheckTimer[d]->isActive())
+                m_recheckLeftMs[d] = qMax(0, m_recheckTimer[d]->remainingTime());
+            m_recheckTimer[d]->stop();
+            m_delayTimer[d]->stop();
+        } else if (m_steps[d].phase == Phase::CountingDown) {
+            m_delayTimer[d]->start();
+        } else if (m_steps[d].phase == Phase::AwaitingRecheck) {
+            m_recheckTimer[d]->start(m_recheckLeftMs[d]);
+        }
+        waiting += m_steps[d].isBusy() ? 1 : 0;
+    }
+    if (paused) {
+        m_runTimer->stop();
+    } else if (m_started) {
+        m_expectedMs = kIoChangeRunMs;
+        m_runTimer->start(kIoChangeRunMs);
+    }
+    qInfo().noquote() << QStringLiteral("detection %1, %2 detection(s) under way")
+                             .arg(QLatin1String(paused ? "paused" : "resumed"))
+                             .arg(waiting);
 }
 
 bool DetectionCycle::isCounting(int detection) const
@@ -135,7 +166,7 @@ void DetectionCycle::SlotIOChange()
 {
     // An input change is looked at at once instead of at the next pass, also while a
     // camera is lost: the other cameras still check the mould.
-    if (m_started) {
+    if (m_started && !m_paused) {
         m_expectedMs = kIoChangeRunMs;
         m_runTimer->start(kIoChangeRunMs);
     }
@@ -192,7 +223,8 @@ void DetectionCycle::Run()
     // Pulses of several inputs are taken in the order they rose (a door opened before
     // the mould must not clear the mould's NG).
     const qint64 steadyMs = gpWPara ? qMax(0, gpWPara->shakeEraseTime) * kTickMs : 0;
-    while (m_io) {
+    // While paused the pulses stay latched: they are moulds, taken when it ends.
+    while (m_io && !m_paused) {
         const qint64 now = MonotonicClock::ms();
         int first = -1;
         qint64 firstRose = 0;
@@ -207,7 +239,7 @@ void DetectionCycle::Run()
             break;
         handleTrigger(first, firstRose);
     }
-    if (m_started) {
+    if (m_started && !m_paused) {
         m_expectedMs = nextIntervalMs();
         // A pulse that is still too young to count is looked at again when it may.
         for (int input = 0; m_io && input < kTriggerInputs; ++input) {
@@ -615,6 +647,12 @@ void DetectionCycle::startCheck(int detection)
     if (isTwoStage())
         m_checkedStage = detection < 2 ? 1 : 0;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
+    if (m_paused) {
+        // Checked once the pause ends: the models may be half learnt now.
+        enlist(detection, Phase::CountingDown);
+        setCountdown(detection, qMax(0, tenths) * kTickSeconds);
+        return;
+    }
     if (tenths <= 0) {
         enlist(detection, Phase::Checking);
         runDetection(detection);
@@ -754,6 +792,35 @@ void DetectionCycle::updateRecheckActive()
     m_win->recheckActive = active;
 }
 
+void DetectionCycle::stopDetection()
+{
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::AwaitingRecheck)
+            confirmRecheckNow(d, QStringLiteral("detection stopped"));
+    // A Re-detect of a counted mould is no new mould: what it kept on is the alarm again.
+    QVector<int> cut;
+    for (int d = 0; d < kMaxDetections; ++d)
+        if (m_steps[d].phase == Phase::CountingDown && !cycleOf(d).counted)
+            cut << d;
+    for (int d : qAsConst(cut)) {
+        m_delayTimer[d]->stop();
+        setCountdown(d, -1);
+        holdUninspected(d, QStringLiteral("trigger"), QStringLiteral("detection stopped"));
+    }
+    // Nothing of the cycle is checked any more: it closes with the moulds it dropped.
+    for (int d : qAsConst(cut)) {
+        settle(d);
+        countUninspected(d, d == cut.last() && m_open.isOpen() && !m_open.counted);
+    }
+    if (!cut.isEmpty() && m_open.isOpen() && !m_open.counted) {
+        emit sigCycleFinished(m_open.ng);
+        finishCycle();
+    }
+    if (!cut.isEmpty())
+        m_win->CountWrite();
+    cancelCountdowns();
+}
+
 void DetectionCycle::cancelCountdowns()
 {
     // An NG already found is not dropped with the wait for its recheck.
@@ -775,6 +842,7 @@ void DetectionCycle::cancelCountdowns()
     for (int d = 0; kept && d < kMaxDetections; ++d)
         if (m_book.holds(d))
             raiseAlarm(d, m_book.entry(d).ngCameras);
+    keepStandingAlarm();
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
@@ -1008,6 +1076,7 @@ void DetectionCycle::CheckNG(bool ng)
             if (!m_alarmCameras.contains(camera))
                 m_alarmCameras << camera;
         }
+        writeStandingAlarm();
         m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
@@ -1057,6 +1126,7 @@ void DetectionCycle::showOkResult()
     m_win->resultState = 1;
     if (!m_alarmCameras.isEmpty())
         emit sigAlarmReleased(std::exchange(m_alarmCameras, {}), AlarmClearMethod::RedetectOk);
+    keepStandingAlarm();
 }
 
 void DetectionCycle::releaseDetection(int detection)
@@ -1065,6 +1135,98 @@ void DetectionCycle::releaseDetection(int detection)
     // A detection of this mould may yet find an NG: the machine stays stopped until the cycle is decided.
     const bool undecided = anyAwaitingRecheck(cycle.serial) || (cycle.serial == m_open.serial && m_preCut);
     releaseOutputs(m_book.ok(detection, undecided).off);
+}
+
+void DetectionCycle::keepStandingAlarm()
+{
+    if (!m_standing || m_keepQueued)
+        return;
+    // Written once this event's outputs are out: the file never delays the machine.
+    m_keepQueued = true;
+    QMetaObject::invokeMethod(this, [this] { writeStandingAlarm(); }, Qt::QueuedConnection);
+}
+
+void DetectionCycle::writeStandingAlarm()
+{
+    m_keepQueued = false;
+    if (m_standing)
+        m_standing->save(standingAlarm());
+}
+
+void DetectionCycle::setStandingAlarm(StandingAlarm* store)
+{
+    // A change still queued goes where it belonged.
+    if (m_keepQueued)
+        writeStandingAlarm();
+    m_standing = store;
+}
+
+StandingAlarm::State DetectionCycle::standingAlarm() const
+{
+    StandingAlarm::State state;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        const AlarmBook::Entry& entry = m_book.entry(d);
+        StandingAlarm::Detection& kept = state.detections[size_t(d)];
+        // What a pending Re-detect holds stands until its check decides.
+        kept.outputs = entry.outputs | entry.keptOutputs;
+        const unsigned cameras = entry.ngCameras | entry.keptCameras;
+        for (int i = 0; i < m_units.size(); ++i)
+            if (cameras & (1u << i))
+                kept.cameras << m_units.at(i)->cameraIndex();
+    }
+    if (state.stands()) {
+        state.cameras = m_alarmCameras;
+        state.position = m_win->curDetectIndex;
+    }
+    return state;
+}
+
+void DetectionCycle::raiseStandingAlarm(const StandingAlarm::State& state)
+{
+    if (!state.stands())
+        return;
+    const qint64 now = MonotonicClock::ms();
+    const unsigned alarmOutputs = (1u << kAlarmOutputCount) - 1;
+    QStringList what;
+    int first = -1;
+    for (int d = 0; d < kMaxDetections; ++d) {
+        const StandingAlarm::Detection& kept = state.detections[size_t(d)];
+        if (kept.cameras.isEmpty() && !kept.outputs)
+            continue;
+        unsigned units = 0;
+        for (int i = 0; i < m_units.size(); ++i)
+            if (kept.cameras.contains(m_units.at(i)->cameraIndex()))
+                units |= 1u << i;
+        QStringList cameras;
+        for (int camera : kept.cameras)
+            cameras << QString::number(camera + 1);
+        // Only a release signalled from now on lifts it.
+        const unsigned on = m_book.ng(d, units, units, kept.outputs & alarmOutputs, now).on;
+        for (int output = 0; m_io && output < kAlarmOutputCount; ++output)
+            if (on & (1u << output))
+                m_io->IOSetOut(output, 1);
+        what << QStringLiteral("detection %1 camera %2 outputs 0x%3")
+                    .arg(d + 1)
+                    .arg(cameras.isEmpty() ? QStringLiteral("-") : cameras.join(','))
+                    .arg(kept.outputs & alarmOutputs, 2, 16, QLatin1Char('0'));
+        if (first < 0)
+            first = d;
+    }
+    if (m_io)
+        m_io->IOFlashOut();
+    m_alarmCameras = state.cameras;
+    for (DetectionUnit* unit : qAsConst(m_units))
+        if (m_alarmCameras.contains(unit->cameraIndex()))
+            unit->startAlarmBlink();
+    m_win->curDetectIndex = state.position;
+    m_win->checkDetect = first;
+    keepStandingAlarm();
+    showNgResult();
+    const QString text = QStringLiteral("NG alarm raised again after restart: %1").arg(what.join(QStringLiteral("; ")));
+    qWarning().noquote() << text;
+    m_win->InsertRecord(text, QStringLiteral("operate"));
+    emit sigAlarmStarted(state.position);
+    m_win->update();
 }
 
 int DetectionCycle::pulseTenths(int output) const
@@ -1148,10 +1310,13 @@ void DetectionCycle::raiseOutputs(unsigned wanted, const AlarmBook::Change& chan
             m_io->IOSetOut(output, 1);
     }
     m_io->IOFlashOut();
+    keepStandingAlarm();
 }
 
 void DetectionCycle::releaseOutputs(unsigned outputs)
 {
+    // Each change of the book ends in a switch of outputs (none, at times).
+    keepStandingAlarm();
     if (!outputs || !m_io)
         return;
     const bool productionAlarm = gpProductAlarmWarnBox && gpProductAlarmWarnBox->isVisible();
@@ -1203,6 +1368,8 @@ void DetectionCycle::raiseAlarm(int detection, unsigned cameras)
     for (int i = 0; i < m_units.size(); ++i)
         if ((cameras & (1u << i)) && !m_alarmCameras.contains(m_units.at(i)->cameraIndex()))
             m_alarmCameras << m_units.at(i)->cameraIndex();
+    // On disk once the outputs are out, before the pictures and counts.
+    writeStandingAlarm();
     showNgResult();
 }
 
@@ -1222,6 +1389,7 @@ void DetectionCycle::announceRelease(int method)
     for (int camera : qAsConst(holding))
         if (!m_alarmCameras.contains(camera))
             m_alarmCameras << camera;
+    keepStandingAlarm();
     if (!alarmStands()) {
         setLamp(LedDevice::LampNG, false);
         if (m_win->pageState == kPageAlarm)

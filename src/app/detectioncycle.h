@@ -3,6 +3,7 @@
 #include "alarmbook.h"
 #include "alarmclearmethod.h"
 #include "machinecycle.h"
+#include "standingalarm.h"
 
 #include <QList>
 #include <QObject>
@@ -61,6 +62,10 @@ class QTimer;
 //   machine as an NG does; the next mould's trigger ends a recheck's wait by
 //   confirming its NG. A door check or Re-detect that comes while its
 //   detection counts down or checks is answered by that check.
+// - A pause the program makes (learning) holds the countdowns, rechecks and
+//   latched signals until it ends; the operator's stop holds and counts a mould
+//   still counting down as not inspected.
+// - The standing alarm is kept on disk at each change and raised again at start.
 class DetectionCycle : public QObject
 {
     Q_OBJECT
@@ -95,6 +100,10 @@ public:
     void start();
     void stop();
     bool isStarted() const;
+    // A pause the program makes on its own (learning): countdowns and rechecks wait,
+    // signals stay latched; all of them go on when it ends.
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
     int nextIntervalMs() const;
 
     // Remaining delay of each detection in seconds; negative when not counting.
@@ -146,12 +155,22 @@ public:
     QVector<int> releaseAndRecheck(int method, qint64 signalMs = kNow, int detection = -1, Lifted* lifted = nullptr);
     // Stops every countdown and pending re-inspection (detection stopped).
     void cancelCountdowns();
+    // The operator's stop: a mould still counting down is held and counted as not
+    // inspected and closes its cycle; then every countdown stops.
+    void stopDetection();
     // Whether a detection is counting down, checking or waiting for its recheck.
     bool isBusy(int detection) const;
     // Triggers, door checks and Re-detects turned away since the start ("not inspected").
     int uninspected() const { return m_uninspected; }
     // Whether an NG of this detection is checked again before it alarms.
     bool isRechecked(int detection) const;
+    // Where each change of the standing alarm is kept (none: nothing is kept).
+    void setStandingAlarm(StandingAlarm* store);
+    // The alarm that stands now, as it is kept.
+    StandingAlarm::State standingAlarm() const;
+    // Raises a kept alarm again (at start): its outputs, lamp and page, until a
+    // release or an OK check of its cameras lifts it.
+    void raiseStandingAlarm(const StandingAlarm::State& state);
 
 signals:
     // The first detection of a machine cycle starts / the last one is decided.
@@ -250,6 +269,9 @@ private:
     void raiseOutputs(unsigned wanted, const AlarmBook::Change& change);
     // The OK of a detection: releases what it held, at once or at its cycle's close.
     void releaseDetection(int detection);
+    // Writes the alarm after the event that changed it; writeStandingAlarm at once.
+    void keepStandingAlarm();
+    void writeStandingAlarm();
     void releaseOutputs(unsigned outputs);
     void countStep(MachineCycle& cycle);
     void countCycle(const MachineCycle& cycle);
@@ -291,6 +313,9 @@ private:
     std::array<QTimer*, kMaxDetections> m_delayTimer = {};
     std::array<float, kMaxDetections> m_countdown = {};
     bool m_started = false;
+    bool m_paused = false;
+    // Time left of each recheck's wait while paused.
+    std::array<int, kMaxDetections> m_recheckLeftMs = {};
     bool m_lost = false;
     int m_pass = 0;
     bool m_heartbeat = false;
@@ -302,6 +327,8 @@ private:
     int m_checkedStage = -1;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
+    StandingAlarm* m_standing = nullptr;
+    bool m_keepQueued = false;
     // Lateness of the polling timer, reported every kTimingReportPasses passes.
     qint64 m_lastPassMs = 0;
     int m_expectedMs = kRunMs;

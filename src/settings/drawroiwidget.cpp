@@ -11,6 +11,7 @@
 #include "indexbutton.h"
 #include "mainwindowbase.h"
 #include "settingsprompt.h"
+#include "statecodes.h"
 #include "wizardpara.h"
 
 #include <QDateTime>
@@ -27,13 +28,11 @@
 #include <cstring>
 
 namespace {
-constexpr int kDrawRect = 1;
-constexpr int kDrawPolygon = 2;
-constexpr int kDrawCircle = 4;
 constexpr int kBlinkIgnorePoints = 2;
 // The camera views' "setting regions" state while the editor is open.
 constexpr int kResultSettingRegions = 3;
 constexpr int kResultOk = 1;
+constexpr int kResultNgShown = 2;
 
 constexpr int kRowAllMove = 32;
 constexpr int kRowAddTemplate = 48;
@@ -303,11 +302,17 @@ void DrawROIWidget::Restart()
     } else {
         setGeometry(m_win->width() - kWidth, 0, kWidth, m_win->height());
     }
-    m_win->resultState = kResultSettingRegions;
+    // A standing NG alarm stays what the views, the lamp and Modbus show: the editor opens
+    // on the live (alarm) image, whose NG areas blink red.
+    const bool alarm = m_win->resultState == kResultNgShown || m_win->pageState == kPageAlarm;
+    if (!alarm)
+        m_win->resultState = kResultSettingRegions;
     show();
     raise();
     fillCameras();
     Reset(true);
+    if (alarm)
+        SlotChangeSource(SourceLive);
     m_win->ChangeCammer();
 }
 
@@ -682,7 +687,9 @@ void DrawROIWidget::SlotReturn()
     if (!m_win)
         return;
     m_win->drawMode = 0;
-    m_win->resultState = kResultOk;
+    // An NG shown meanwhile (or before) stays shown.
+    if (m_win->resultState == kResultSettingRegions)
+        m_win->resultState = kResultOk;
     if (m_win->pIndexButton)
         m_win->pIndexButton->show();
     // Back to all cameras; a standing NG alarm stays until the operator clears it.

@@ -10,9 +10,12 @@
 #include "detectioncycle.h"
 #include "globals.h"
 #include "qttesthelpers.h"
+#include "standingalarm.h"
 #include "statecodes.h"
 #include "wizardpara.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -76,6 +79,27 @@ protected:
         QTest::qWait(40);
         runPass();
     }
+    // A new process on the same folder: a fresh board and cycle that raise what alarm.ini keeps.
+    void restart()
+    {
+        QCoreApplication::processEvents();
+        cycle.reset();
+        io = std::make_unique<RecordingPort>();
+        gpControlIO = io.get();
+        win = std::make_unique<CycleWindow>();
+        cycle = std::make_unique<DetectionCycle>(win.get(), io.get());
+        win->cycle = cycle.get();
+        cycle->setUnits({cam0, cam1});
+        store = std::make_unique<StandingAlarm>();
+        cycle->raiseStandingAlarm(store->load());
+        cycle->setStandingAlarm(store.get());
+    }
+    static QByteArray alarmFile()
+    {
+        QFile file(StandingAlarm::kFileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    std::unique_ptr<StandingAlarm> store;
 };
 
 // The cycles as the statistics database counts them from the records it is sent.
@@ -272,6 +296,75 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(stats.ngCycles, 1);
     EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1);
     EXPECT_EQ(outputWord() & kStop, 0) << "the OK check answered all three";
+
+    // A pause the program makes (learning) holds the countdown under way and the signals
+    // that come meanwhile: each mould is checked once it ends, none is refused or dropped.
+    para->safetyDoorTrigger = 0;
+    para->trigInDelay[1] = 2;
+    cam1->ok = false;
+    const int checks = cam1->checks;
+    mould();
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->setPaused(true);
+    const float left = cycle->countdown(1);
+    QTest::qWait(400);
+    EXPECT_EQ(cam1->checks, checks) << "no check while paused";
+    EXPECT_FLOAT_EQ(cycle->countdown(1), left) << "the countdown waits";
+    cycle->setPaused(false);
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, checks + 1, 2000);
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    cycle->clearAlarm();
+    QTRY_COMPARE_WITH_TIMEOUT(records, 6, 2000);
+    cycle->setPaused(true);
+    mould();
+    QTest::qWait(300);
+    EXPECT_EQ(cam1->checks, checks + 1) << "the signal stays latched";
+    cycle->setPaused(false);
+    runPass();
+    QTRY_COMPARE_WITH_TIMEOUT(cam1->checks, checks + 2, 2000);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the mould that came during the pause is checked";
+    EXPECT_EQ(cycle->uninspected(), 1);
+    cycle->clearAlarm();
+    QTRY_COMPARE_WITH_TIMEOUT(records, 7, 2000);
+
+    // The operator's stop during a countdown: that mould is held and counted as not
+    // inspected, and its cycle closes NG in every count.
+    cam1->ok = true;
+    para->trigInDelay[1] = 20;
+    const int stopNgCycles = gSyncNGCycleNum;
+    const int stopNgSteps = gSyncNGNum;
+    const int statsCycles = stats.cycles;
+    mould();
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->stopDetection();
+    EXPECT_FALSE(cycle->isCounting(1));
+    EXPECT_EQ(cycle->uninspected(), 2);
+    EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, detection stopped").size(), 1);
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the stopped mould holds the machine";
+    EXPECT_EQ(records, 8);
+    EXPECT_EQ(gSyncNGCycleNum, stopNgCycles + 1);
+    EXPECT_EQ(gSyncNGNum, stopNgSteps + 1);
+    EXPECT_EQ(stats.cycles, statsCycles + 1);
+    EXPECT_EQ(win->records.filter("NG: detection 2 not inspected").size(), 2);
+    cycle->stopDetection();
+    EXPECT_EQ(records, 8) << "a stop with nothing under way closes nothing";
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & kStop, 0);
+
+    // A Re-detect of a counted mould stopped in its countdown is no new mould: its outputs
+    // are the alarm again, nothing more is counted.
+    cam1->ok = false;
+    para->trigInDelay[1] = 0;
+    mould();
+    const int ngCyclesBefore = gSyncNGCycleNum;
+    para->trigInDelay[1] = 20;
+    cycle->releaseAndRecheck(AlarmClearMethod::Redetect);
+    ASSERT_TRUE(cycle->isCounting(1));
+    cycle->stopDetection();
+    EXPECT_EQ(cycle->uninspected(), 2);
+    EXPECT_EQ(gSyncNGCycleNum, ngCyclesBefore);
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    cycle->clearAlarm();
 }
 
 // Every release lifts only the NGs that stood when its signal came: the safety door, the
@@ -414,6 +507,74 @@ TEST_F(CycleSafetyTest, TheStageSwitchesForAGivenUpCycle)
     mould(0);   // the next mould: detection 1's input comes again
     EXPECT_EQ(win->stageFlag, 0) << "the given-up mould switched the stage";
     EXPECT_GE(cam0->checks, 3);
+}
+
+// A standing alarm is on disk from the moment it changes (a power cut loses nothing) and the
+// next start raises it again, until a release signalled after that start or an OK check of
+// its cameras; what a pending Re-detect keeps on is kept too.
+TEST_F(CycleSafetyTest, AStandingAlarmOutlivesARestart)
+{
+    const int ejectorAndAlarm = 0x6;
+    restart();
+    EXPECT_EQ(outputWord(), 0);
+    EXPECT_TRUE(win->records.isEmpty()) << "nothing stood";
+    cam1->ok = false;
+    cam1->outputs = {1};
+    mould();
+    ASSERT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    EXPECT_EQ(alarmFile(), QByteArray("[alarm]\nposition=0\ncameras=2\ndetection2.cameras=2\ndetection2.outputs=6\n"));
+
+    restart();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    EXPECT_EQ(cycle->heldOutputs(), unsigned(ejectorAndAlarm));
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    EXPECT_EQ(win->resultState, 2);
+    EXPECT_EQ(win->checkDetect, 1);
+    EXPECT_EQ(win->records, QStringList{"operate: NG alarm raised again after restart: detection 2 camera 2 outputs 0x06"});
+    // A door that opened before this start does not lift it.
+    cycle->clearAlarm(AlarmClearMethod::DontDetect, MonotonicClock::ms() - 1000);
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    // Camera 2 cannot be checked: camera 1's OK releases nothing; camera 2's OK does.
+    cam1->ok = true;
+    cam1->connected = false;
+    mould();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    cam1->connected = true;
+    mould();
+    EXPECT_EQ(outputWord() & 0xF, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(StandingAlarm().load().stands());
+    restart();
+    EXPECT_EQ(outputWord(), 0);
+    EXPECT_TRUE(win->records.isEmpty());
+
+    // Released with Re-detect, its check still counting down: the outputs it keeps stand.
+    cam1->ok = false;
+    mould();
+    para->trigInDelay[1] = 30;
+    cycle->releaseAndRecheck(AlarmClearMethod::Redetect);
+    ASSERT_TRUE(cycle->isCounting(1));
+    restart();
+    EXPECT_EQ(outputWord() & 0xF, ejectorAndAlarm);
+    cycle->clearAlarm();
+    EXPECT_EQ(outputWord() & 0xF, 0);
+    EXPECT_EQ(win->pageState, kPageLive);
+    EXPECT_TRUE(StandingAlarm().load().stands()) << "written after the event, not during it";
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(StandingAlarm().load().stands());
+
+    // A damaged file raises nothing it cannot name; outputs beyond the alarm's are not switched.
+    for (const auto& [text, word] : {std::pair<QByteArray, int>{"junk\ndetection9.outputs=5\ndetection0.cameras=1\n", 0},
+                                     std::pair<QByteArray, int>{"detection1.outputs=65535\ndetection1.cameras=9 x\n", 0x1F}}) {
+        QCoreApplication::processEvents();
+        QFile file(StandingAlarm::kFileName);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+        file.close();
+        restart();
+        EXPECT_EQ(outputWord(), word) << text.constData();
+        cycle->clearAlarm();
+    }
 }
 
 // Outputs a release with Re-detect keeps on always show their alarm: the check that was to

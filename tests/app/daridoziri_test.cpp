@@ -20,6 +20,7 @@
 #include "indexbutton.h"
 #include "languagetable.h"
 #include "lostcamerawarnbox.h"
+#include "modbusserver.h"
 #include "modalanswerer.h"
 #include "numberinput.h"
 #include "numcharinput.h"
@@ -342,6 +343,8 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     gpWarnBox->hide();
     ASSERT_TRUE(QSqlDatabase::database(ParamDatabase::kConnectionName, false).open());
 
+    win->cycle()->CheckNG(true);
+    ASSERT_EQ(win->controlPort()->IOGetOut(0), 1);
     win->changeLanguage(3);
     EXPECT_EQ(gLan, 3);
     ASSERT_EQ(shell.calls().size(), 1);
@@ -354,6 +357,22 @@ TEST_F(MainWindowTest, LanguageChangeIsStoredAndRestartsTheProgram)
     ASSERT_TRUE(query.next());
     EXPECT_EQ(query.value(0).toString().split(' ').value(12), "3");
     expectQuitAsked();
+
+    // The program started again raises the NG that stood, before its IO link sends a word.
+    win.reset();
+    win = std::make_unique<DaRiDoziri>();
+    gpWin = win.get();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
+    EXPECT_EQ(win->controlPort()->IOGetOut(2), 1);
+    EXPECT_EQ(win->pageState, kPageAlarm);
+    EXPECT_EQ(win->resultState, 2);
+    QSqlQuery records(win->recordDatabase());
+    ASSERT_TRUE(records.exec("select count(*) from RECORD where recordtype = 'operate' and remarks like "
+                             "'NG alarm raised again after restart: detection %'"));
+    ASSERT_TRUE(records.next());
+    EXPECT_EQ(records.value(0).toInt(), 1);
+    win->cycle()->clearAlarm();
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 0);
 }
 
 TEST_F(MainWindowTest, LostCameraInterlocksTheClampUnlessDetectionIsStopped)
@@ -410,6 +429,36 @@ TEST_F(MainWindowTest, StartStopSwitchesTheRunStateAndRecordsIt)
     while (query.next())
         texts << query.value(0).toString();
     EXPECT_EQ(texts, (QStringList{lanText(127), lanText(136)}));
+}
+
+// A product NG holding the ejector and a mould NG holding output 4 keep them through a
+// stop whose settings switch those outputs off.
+TEST_F(MainWindowTest, StopSettingsLeaveTheOutputsOfAStandingNg)
+{
+    gpWPara->trigMode = 0;
+    gpWPara->noEjectorOnStop = 1;
+    gpWPara->stopCutOutput4 = 1;
+    gpWPara->cutEjectorOnProdAlarm = 1;
+    gpWPara->noEjectorInProd = 0;
+    gpWPara->prodNgNoEjector = 0;
+    gpWPara->cavityAlarmOutputO4 = 1;
+    gpWPara->ejectorPulse = 0;
+    gpWPara->output4Pulse = 0;
+    win->checkDetect = 0;
+    win->cycle()->CheckNG(true);
+    win->checkDetect = 1;
+    win->cycle()->CheckNG(true);
+    ASSERT_EQ(win->controlPort()->IOGetOut(1), 1);
+    ASSERT_EQ(win->controlPort()->IOGetOut(3), 1);
+    win->SlotStartStop();
+    ASSERT_EQ(win->runState, 3);
+    EXPECT_EQ(win->controlPort()->IOGetOut(1), 1) << "the product NG holds the ejector";
+    EXPECT_EQ(win->controlPort()->IOGetOut(3), 1) << "the mould NG holds output 4";
+    win->cycle()->clearAlarm();
+    win->SlotStartStop();
+    win->SlotStartStop();
+    EXPECT_EQ(win->controlPort()->IOGetOut(1), 0);
+    EXPECT_EQ(win->controlPort()->IOGetOut(3), 0);
 }
 
 TEST_F(MainWindowTest, APressOnTheWindowHidesTheKeypads)
@@ -508,13 +557,21 @@ TEST_F(MainWindowTest, ScreensGiveThePanelBackAndATouchCallsItDuringAnAlarm)
     EXPECT_TRUE(panel->isVisible()) << "settings left by Confirm and YES";
 
     // The IO page opened over the ROI editor leaves the column to the editor.
+    // The editor leaves the alarm on the outputs, on Modbus and on the views (the alarm image).
+    ModbusServer registers(QHostAddress::LocalHost, 0);
+    ASSERT_EQ(registers.getData().value(1), 1);
     win->SlotAdjustArea();
     ASSERT_TRUE(editor->isVisible());
+    EXPECT_EQ(registers.getData().value(1), 1) << "the NG register while the editor is open";
+    EXPECT_EQ(gSource, kSourceLive) << "the alarm image, whose NG areas blink red";
+    EXPECT_EQ(win->controlPort()->IOGetOut(0), 1);
     ModalAnswerer::finishDialog(0);
     win->SlotOpenIoPage();
     EXPECT_FALSE(panel->isVisible());
     editor->SlotReturn();
     EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(registers.getData().value(1), 1) << "the NG register after the editor";
+    EXPECT_EQ(win->pageState, kPageAlarm);
 
     // The auto-hide may fire while the statistics screen is up.
     ASSERT_TRUE(StatisticsScreen::open());
@@ -542,6 +599,20 @@ TEST_F(MainWindowTest, ScreensGiveThePanelBackAndATouchCallsItDuringAnAlarm)
     EXPECT_FALSE(panel->isVisible());
     settings->reject();
     EXPECT_TRUE(panel->isVisible());
+
+    // With no alarm the editor shows its own state and the template, and gives the OK back;
+    // an NG decided while it is open stays shown after it.
+    win->cycle()->clearAlarm();
+    win->SlotAdjustArea();
+    EXPECT_EQ(win->resultState, 3);
+    EXPECT_EQ(gSource, kSourceEditor);
+    editor->SlotReturn();
+    EXPECT_EQ(win->resultState, 1);
+    win->SlotAdjustArea();
+    win->cycle()->CheckNG(true);
+    editor->SlotReturn();
+    EXPECT_EQ(registers.getData().value(1), 1);
+    win->cycle()->clearAlarm();
 }
 
 // A false NG taught away at the alarm: "don't detect" makes the NG pixels of the

@@ -15,7 +15,9 @@
 # - the board falls silent for 0.5 s while the door opens and the mould's NG is decided: the
 #   door, seen only when the board answers again, may have opened before the NG, which stands;
 # - the clearing input's Re-detect (delay 4 s) keeps the outputs on; detection stopped by touch
-#   before that check: the outputs are the alarm again, on the NG lamp and on Modbus.
+#   before that check: the outputs are the alarm again, on the NG lamp and on Modbus;
+# - a standing NG survives a restart (a language change, SIGTERM and a new start, SIGKILL as a
+#   power cut) until a release after it.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -165,6 +167,77 @@ e2e_expect "$(e2e_pushed 4 | awk '$1 == "record" {print $3}' | sort | uniq -c | 
   "pushed cycle records"
 e2e_stop || fail "unclean exit"
 e2e_expect "$(e2e_stats_cycles)" "4 3" "statistics cycles (all, NG)"
+
+# --- An NG stands (0x05) and the monitor restarts: a language change by touch (the program
+# starts itself again, under the demo's keeper), a new start, SIGTERM and a new start, SIGKILL
+# (a power cut) and a new start. Each new process keeps the clamp and alarm from its first
+# output word and says so in its log and RECORD.db, until the door lifts the alarm; a start
+# after that raises nothing. ---
+# Every output word the board got since line $1 of its record keeps the clamp and alarm on.
+held_since() {
+  local word words
+  words="$(tail -n +$(($1 + 1)) "$APP/io-record.log" | awk '$3 == "out" {print $4}' | tr '\n' ' ')"
+  for word in $words; do
+    [ $(( word & 5 )) -eq 5 ] || fail "after $2 the new process wrote $word (words: $words)"
+  done
+  e2e_expect "$(( $(e2e_out_word) & 5 ))" "5" "outputs after $2"
+}
+fresh
+e2e_demo_data --frames part --delay 0
+e2e_set_param_item system3 1 1       # safetyDoorClearsAlarm
+e2e_start_board
+E2E_KEEPER=1 e2e_start
+e2e_wait_ready
+first="$(e2e_monitor_pid)"
+e2e_board pulse 0 > /dev/null
+e2e_wait_out 0x05 0x05 "$(e2e_slow 5)" || fail "no NG"
+e2e_log_count "detection 2: NG, checked in" > /dev/null
+mark=$(wc -l < "$APP/io-record.log")
+e2e_tap 100 300                      # the panel back over the alarm
+e2e_tap 1800 289; sleep 1.5          # System Param
+e2e_tap 1430 49; sleep 1             # its System page
+e2e_tap 473 128; sleep 0.5           # the language
+e2e_x key Down Return; sleep 0.5
+e2e_tap 810 640                      # YES
+i=0; again=""
+while { [ -z "$again" ] || [ "$again" = "$first" ]; } && [ $i -lt $((600 * $(e2e_load_factor))) ]; do
+  sleep 0.1; i=$((i + 1)); again="$(e2e_monitor_pid || true)"
+done
+[ -n "$again" ] && [ "$again" != "$first" ] || fail "no restart after the language change"
+e2e_expect "$(e2e_log_count "alarm raised again after restart" 1 60 all)" "1" "the alarm raised again after the language change"
+sleep "$(e2e_slow 0.5)"
+held_since "$mark" "the language change"
+e2e_stop || fail "unclean exit"
+e2e_start
+e2e_wait_ready || fail "no start"
+for how in TERM KILL; do
+  mark=$(wc -l < "$APP/io-record.log")
+  if [ "$how" = TERM ]; then
+    e2e_stop || fail "unclean exit"
+  else
+    pid="$(cat "$MM_PID_FILE")"
+    e2e_ours "$pid" && kill -KILL "$pid"
+    wait "$E2E_RUNNER" || true
+    E2E_RUNNER=""
+    e2e_wait_x_gone
+  fi
+  e2e_start
+  e2e_wait_ready || fail "no restart after SIG$how"
+  e2e_expect "$(e2e_log_count "alarm raised again after restart" 1 5)" "1" "the alarm raised again after SIG$how"
+  sleep "$(e2e_slow 0.5)"
+  held_since "$mark" "SIG$how"
+done
+e2e_expect "$(e2e_sql RECORD.db "select count(*) from RECORD where recordtype = 'operate' and remarks like '%alarm raised again after restart%'")" \
+  "4" "operation records of the raised alarm"
+e2e_board pulse 1 > /dev/null
+e2e_wait_out 0x05 0x00 "$(e2e_slow 5)" || fail "the door did not lift the raised alarm"
+e2e_stop || fail "unclean exit"
+e2e_start
+e2e_wait_ready || fail "no start after the release"
+sleep "$(e2e_slow 1)"
+e2e_expect "$(( $(e2e_out_word) & 5 ))" "0" "outputs at a start after the release"
+e2e_expect "$(e2e_log_count "alarm raised again after restart" 0 0)" "0" "alarm raised after its release"
+e2e_stop || fail "unclean exit"
 
 # --- Trigger mode 1, stage groups 1: product (detection 3) on input 1, mould (detection 4) on
 # input 4, both with the demo's ROIs; detection 2 has none. The door (input 2) at 1.5 s. ---

@@ -2,7 +2,9 @@
 # The ROI editor worked by touch on the real program: the operator removes the
 # area over cavity 1, draws one over cavity 2 and saves; the left-over part in
 # cavity 1 then passes. A second area drawn around the part makes the next
-# cycle NG. Touches go through xdotool to the program's own X display.
+# cycle NG, and the editor opened over that NG leaves it on the outputs, on Modbus and on
+# the screen; Resample during a countdown leaves that mould to be checked after the
+# learning. Touches go through xdotool to the program's own X display.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 command -v xdotool > /dev/null || { echo "SKIP: xdotool missing (scripts/install-deps)"; exit 77; }
@@ -60,5 +62,48 @@ save_and_return
 e2e_board pulse 0
 e2e_wait_out 0x0F 0x05 10
 e2e_wait_file "alarmimage/camera1/detect2/NG/*.jpg" 10
+
+# The editor opened over that standing NG leaves it on the outputs, on Modbus (register 1 stays 1)
+# and on the screen: the view shows the alarm image, its NG area filled red at each blink.
+register1() { in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 2 | cut -d' ' -f2; }
+red_pixels() {
+  python3 - "$E2E_FBDIR/Xvfb_screen0" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+h = struct.unpack(">25I", data[:100])
+size, width, height, bpl, ncolors = h[0], h[4], h[5], h[12], h[19]
+px = data[size + ncolors * 12:]
+print(sum(1 for y in range(0, height, 2) for i in range(0, width * 4, 8)
+          if px[y * bpl + i + 2] > 200 and px[y * bpl + i + 1] < 60 and px[y * bpl + i] < 60))
+PY
+}
+sleep 2.5  # past the result's red tint of the main view
+e2e_expect "$(register1)" "1" "Modbus register 1 with the NG standing"
+e2e_tap $AREA_SETTINGS
+# The most of a few looks (the fill blinks); outlines and texts alone make under 1000.
+red=0
+for i in 1 2 3 4 5 6; do n=$(red_pixels); [ "$n" -le "$red" ] || red=$n; sleep 0.25; done
+[ "$red" -gt 2500 ] || { echo "FAIL: no red fill in the editor over the alarm ($red pixels)"; exit 1; }
+e2e_expect "$(register1)" "1" "Modbus register 1 in the editor"
+e2e_expect "$(( $(e2e_out_word) & 0x0F ))" "5" "outputs in the editor"
+e2e_tap $RETURN
+e2e_expect "$(register1)" "1" "Modbus register 1 after the editor"
+e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+
+# Learning pauses detection: a mould whose 8 s countdown runs while Resample learns is
+# checked once the learning ends, not dropped.
+RESAMPLE="1858 374"
+e2e_demo_data --frames part --delay 80
+e2e_start
+e2e_wait_ready
+e2e_board pulse 0 > /dev/null
+sleep 0.5
+edit_mould_group
+e2e_tap $RESAMPLE
+sleep 0.5
+e2e_tap $YES
+e2e_expect "$(e2e_log_count "detection resumed" 1 10)" "1" "detection resumed after the learning"
+e2e_expect "$(e2e_log_count "detection 2: OK, checked in" 1 15)" "1" "the mould checked after the learning"
+e2e_expect "$(e2e_log_count "not inspected" 0 0)" "0" "moulds not inspected"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
 echo "PASS"
