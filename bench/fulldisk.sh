@@ -10,6 +10,8 @@
 # free space after, pictures written after the fill, pictures the log names as not written, the
 # log's pruning lines. A benchmark, not a test.
 #   bench/fulldisk.sh [BUILD] [SRC] [case...]     (default: both)
+#   bench/fulldisk.sh BUILD SRC appfolder         (the whole application folder on a tmpfs: its own
+#                                                  table, see bench/fulldisk_appfolder.sh)
 # FULLDISK_FILL_S (30) and FULLDISK_RUN_S (45) move the fill and the end.
 set -euo pipefail
 BUILD="$(cd "${1:-$(dirname "$0")/../build}" && pwd)"
@@ -18,6 +20,15 @@ ALL_CASES="default large"
 FILL_S="${FULLDISK_FILL_S:-30}"
 RUN_S="${FULLDISK_RUN_S:-45}"
 
+if [ "${FULLDISK_CASE:-}" = "" ] && [ "${3:-}" = appfolder ]; then
+  echo "| phase | triggers so far | cycles in count.ini | rows (NG rows) in RECORD.db | template0.bmp learnt while full, stored (of files)" \
+       "| log: grew after the room came back / \"written again\" lines / exit line | load average |"
+  echo "|---|---|---|---|---|---|---|"
+  . "$SRC/bench/caserows.sh"
+  rc=0
+  bench_case_rows FULLDISK_CASE "appfolder" "$BUILD" "$SRC" || rc=$?
+  exit $rc
+fi
 if [ "${FULLDISK_CASE:-}" = "" ]; then
   shift $(( $# < 2 ? $# : 2 ))
   echo "| case | triggers | pictures stored at the fill | of them deleted after it (last gone) | free after the fill / at the end" \
@@ -31,9 +42,14 @@ fi
 
 . "$SRC/tests/e2e/lib.sh"
 e2e_setup
+if [ "$FULLDISK_CASE" = appfolder ]; then
+  . "$SRC/bench/fulldisk_appfolder.sh"
+  exit 0
+fi
 LOAD_START="$(cut -d' ' -f1 /proc/loadavg)"
 TRIGGERS_PID=""
-trap 'rc=$?; e2e_end_groups $TRIGGERS_PID; (exit $rc); e2e_cleanup' EXIT
+# set +e: under -e the "(exit $rc)" of a failed run would leave the trap before the cleanup.
+trap 'rc=$?; set +e; e2e_end_groups $TRIGGERS_PID; (exit $rc); e2e_cleanup' EXIT
 
 e2e_demo_data --frames part --delay 0 --cameras 8
 if [ "$FULLDISK_CASE" = large ]; then

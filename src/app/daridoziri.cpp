@@ -66,9 +66,13 @@
 namespace {
 constexpr int kRowCameraUnavailable = 39;
 constexpr int kRowStoredFileFailed = 900;
+constexpr int kRowStoredFileSaved = 901;
 constexpr int kRowSaveFailed = 844;
 constexpr int kRowExportTitle = 326;
 constexpr int kStoredFileRetryMs = 30000;
+// Room for the counts, records, templates and masks a stop on a full disk must still write.
+constexpr const char* kStoredFileReserve = ".storedfile.reserve";
+constexpr qint64 kStoredFileReserveBytes = 8LL * 1024 * 1024;
 constexpr int kRowStopDetection = 127;
 constexpr int kRowStartDetection = 136;
 constexpr int kRowAdvanced = 154;
@@ -219,6 +223,7 @@ DaRiDoziri::~DaRiDoziri()
     gpProductAlarmWarnBox = nullptr;
     HookWiring::unwire();
     StoredFile::setFailureHandler({});
+    StoredFile::setSavedHandler({});
     gpWarnBox = nullptr;
     gpChooseBox = nullptr;
     gpPasswordBox = nullptr;
@@ -247,15 +252,47 @@ void DaRiDoziri::createSharedDialogs()
     gpChooseBox = new ChooseBox(nullptr, kChooseBoxWidth, kChooseBoxHeight);
     HookWiring::wire(this);
     // A stored file that cannot be written (full disk) is shown without blocking the
-    // cycle; the writer may be another thread, the box belongs to this one.
-    StoredFile::setFailureHandler([this](const QString& path, const QString&) {
-        QMetaObject::invokeMethod(this, [path] {
+    // cycle, and again once it is saved after all; the writer may be another thread, the box
+    // belongs to this one.
+    const auto show = [this](const QString& path, bool saved) {
+        QMetaObject::invokeMethod(this, [this, path, saved] {
+            // Templates of every camera share a file name: the folder tells them apart.
+            const QString name = QDir::cleanPath(QDir::current().relativeFilePath(path));
+            const bool boxOpen = gpWarnBox && !m_storedNotice.isEmpty()
+                                 && ((gpWarnBox->isVisible() && gpWarnBox->text() == m_storedNotice)
+                                     || gpWarnBox->waitingTexts().contains(m_storedNotice));
+            if (!boxOpen)
+                m_savedFiles.clear();
+            m_unsavedFiles.removeAll(name);
+            m_savedFiles.removeAll(name);
+            (saved ? m_savedFiles : m_unsavedFiles) << name;
             if (!gpWarnBox)
                 return;
-            gpWarnBox->setText(lanText(kRowStoredFileFailed).arg(QFileInfo(path).fileName()));
+            const QString notice = storedFilesNotice(m_unsavedFiles, m_savedFiles);
+            gpWarnBox->replaceText(m_storedNotice, notice);
+            m_storedNotice = notice;
             gpWarnBox->show();
         }, Qt::QueuedConnection);
-    });
+    };
+    StoredFile::setFailureHandler([show](const QString& path, const QString&) { show(path, false); });
+    StoredFile::setSavedHandler([show](const QString& path) { show(path, true); });
+}
+
+QString DaRiDoziri::storedFilesNotice(const QStringList& unsaved, const QStringList& saved)
+{
+    const int most = saved.isEmpty() || unsaved.isEmpty() ? kMaxNamedFiles : 2;
+    const auto named = [most](int row, const QStringList& files) {
+        QString names = files.mid(0, most).join(QStringLiteral(", "));
+        if (files.size() > most)
+            names += QStringLiteral(" (+%1)").arg(files.size() - most);
+        return lanText(row).arg(names);
+    };
+    QStringList parts;
+    if (!saved.isEmpty())
+        parts << named(kRowStoredFileSaved, saved);
+    if (!unsaved.isEmpty())
+        parts << named(kRowStoredFileFailed, unsaved);
+    return parts.join(QStringLiteral("\r\n"));
 }
 
 void DaRiDoziri::createKeypads()
@@ -403,7 +440,13 @@ void DaRiDoziri::createTimers()
     hintTimer->setInterval(kHintMs);
     // Stored files a full disk refused are written again once there is room.
     auto* retry = new QTimer(this);
-    connect(retry, &QTimer::timeout, this, [] { StoredFile::retryPending(); });
+    connect(retry, &QTimer::timeout, this, [this] {
+        StoredFile::retryPending();
+        m_records->writeHeld();
+        if (StoredFile::failingPaths().isEmpty())
+            StoredFile::keepReserve(QString::fromLatin1(kStoredFileReserve), kStoredFileReserveBytes);
+    });
+    StoredFile::keepReserve(QString::fromLatin1(kStoredFileReserve), kStoredFileReserveBytes);
     retry->start(kStoredFileRetryMs);
 }
 
@@ -464,8 +507,9 @@ void DaRiDoziri::InsertRecord(QString text, QString type)
         return;
     }
     const QString level = levelText(loginLevel);
-    if (m_records->insert(level, text, type))
-        emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);
+    // A record a full disk refused is held and written later: it is passed on all the same.
+    m_records->insert(level, text, type);
+    emit sigRecordInserted(Clock::now().time().toString(RecordStore::kTimeFormat), level, text, type);
 }
 
 void DaRiDoziri::CountWrite()
@@ -491,8 +535,17 @@ void DaRiDoziri::FLushAll()
 {
     // The counts since the last minute's save are kept over a stop or a restart.
     ResStatisticsParam::getInstance()->saveNow();
-    if (m_records)
+    // What a full disk refused goes down now, into the room the reserve held for it.
+    if (!StoredFile::failingPaths().isEmpty()) {
+        StoredFile::spendReserve();
+        StoredFile::retryPending();
+    }
+    if (m_records) {
+        m_records->writeHeld();
         m_records->close();
+    }
+    for (const QString& path : StoredFile::failingPaths())
+        qWarning().noquote() << "Stored file still not written, its old content stays:" << path;
     if (QSqlDatabase::contains(ParamDatabase::kConnectionName))
         QSqlDatabase::database(ParamDatabase::kConnectionName, false).close();
     QThread::msleep(kFlushWaitMs);

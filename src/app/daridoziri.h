@@ -79,6 +79,12 @@ public:
     // Replaces the camera units (tests); the cycle then drives these.
     void setDetectionUnits(std::vector<std::unique_ptr<DetectionUnit>> units);
 
+    // The box text for stored files: those saved after all (if any), then every file still
+    // unsaved; so that the box holds them, a list names its first kMaxNamedFiles (two when both
+    // lists are shown) and counts the others.
+    static QString storedFilesNotice(const QStringList& unsaved, const QStringList& saved = {});
+    static constexpr int kMaxNamedFiles = 3;
+
 signals:
     // Screens of later subsystems open from here.
     void sigOpenSettings();
@@ -159,4 +165,10 @@ private:
     QTimer* m_logoutTimer = nullptr;
     QMetaObject::Connection m_numPadRecreate;
     QMetaObject::Connection m_charPadRecreate;
+    // Stored files a full disk refused, as the box names them, oldest first.
+    QStringList m_unsavedFiles;
+    // Those saved after all since the box about them was last closed.
+    QStringList m_savedFiles;
+    // The box's last text about them: the next one takes its place rather than queueing behind it.
+    QString m_storedNotice;
 };

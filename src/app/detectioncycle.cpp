@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "leddevice.h"
 #include "mainwindowbase.h"
+#include "mouldcount.h"
 #include "productalarmwarnbox.h"
 #include "savefialimagethread.h"
 #include "statecodes.h"
@@ -213,8 +214,7 @@ void DetectionCycle::Run()
         m_lost = lost;
         emit sigCameraLostChanged(lost);
     }
-    for (DetectionUnit* unit : m_units)
-        unit->updateImage();
+    takeFrames();
     if (m_win->recheckActive)
         m_win->update();
 
@@ -251,6 +251,13 @@ void DetectionCycle::Run()
     }
 }
 
+void DetectionCycle::takeFrames()
+{
+    m_framesAt = MonotonicClock::ms();
+    for (DetectionUnit* unit : m_units)
+        unit->updateImage();
+}
+
 void DetectionCycle::handleTrigger(int input, qint64 roseMs)
 {
     const bool running = m_win->runState == kRunRunning && gpWPara;
@@ -277,7 +284,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         if (m_steps[d].phase == Phase::AwaitingRecheck && listensTo(d, input))
             confirmRecheckNow(d, QStringLiteral("the next mould came"));
     if (door && gpWPara->safetyDoorTrigger)
-        triggerFromDoor();
+        triggerFromDoor(roseMs);
     // The next mould gives up the open cycle before its detections are chosen:
     // in the two-stage modes the stage changes with it.
     QVector<int> detections = triggeredBy(input);
@@ -295,7 +302,7 @@ void DetectionCycle::handleTrigger(int input, qint64 roseMs)
         }
     }
     for (int d : detections)
-        trigger(d);
+        trigger(d, roseMs);
 }
 
 bool DetectionCycle::shielded(int input)
@@ -423,11 +430,16 @@ bool DetectionCycle::startsNextMould(int detection) const
         return true;
     if (isBusy(detection))
         return false;
-    // The first detection opens the next cycle unless the open one has only just begun.
-    return detection == firstDetection() && (m_open.settled != 0 || anyUnderWay(m_open.serial));
+    // The first detection opens the next cycle unless the open one has only just begun
+    // (a check it took over from the cycle before is no beginning).
+    bool begun = m_open.settled != 0;
+    for (int d = 0; d < kMaxDetections; ++d)
+        begun = begun
+                || (m_steps[d].isBusy() && m_steps[d].cycle == m_open.serial && !(m_open.carried & MachineCycle::bit(d)));
+    return detection == firstDetection() && begun;
 }
 
-bool DetectionCycle::admit(int detection, const char* what)
+bool DetectionCycle::admit(int detection, const char* what, qint64 signalMs)
 {
     switch (m_steps[detection].phase) {
     case Phase::Idle:
@@ -440,16 +452,47 @@ bool DetectionCycle::admit(int detection, const char* what)
     case Phase::Checking:
         break;
     }
-    // The check under way looks at this very mould: it answers a door check or Re-detect.
     // Only a new mould's trigger finds the detection busy with another one.
     if (qstrcmp(what, "trigger") != 0) {
-        qInfo().noquote() << QStringLiteral("detection %1: %2 answered by the check under way")
-                                 .arg(detection + 1)
-                                 .arg(QLatin1String(what));
+        answerUnderWay(detection, what, signalMs);
         return false;
     }
     refuseUninspected(detection, what);
     return false;
+}
+
+void DetectionCycle::answerUnderWay(int detection, const char* what, qint64 signalMs)
+{
+    DetectionStep& step = m_steps[detection];
+    const QString head = QStringLiteral("detection %1: %2").arg(detection + 1).arg(QLatin1String(what));
+    if (step.phase == Phase::Checking) {
+        // Its frames are taken: the door's or Re-detect's own check follows it.
+        qInfo().noquote() << head << "waits for the check under way";
+        const bool door = qstrcmp(what, "safety door check") == 0;
+        QTimer::singleShot(0, this, [this, detection, door, signalMs] {
+            if (!door) {
+                redetect(detection);
+            } else if (admit(detection, "safety door check", signalMs)) {
+                openCycle(true);
+                startCheck(detection, signalMs);
+            }
+        });
+        return;
+    }
+    // One check answers both when it takes its frames no earlier than this signal's own
+    // check would (its delay from now): the countdown waits until then. Its frames come
+    // after this signal too.
+    step.signalMs = qMax(step.signalMs, signalMs);
+    const float delay = gpWPara ? gpWPara->trigInDelay[detection] * kTickSeconds : 0;
+    // A tick can come at once: only a full tick beyond the delay is surely late enough.
+    if (m_countdown[detection] + kTickTolerance < delay + kTickSeconds) {
+        setCountdown(detection, qMax(m_countdown[detection], delay));
+        m_delayTimer[detection]->start();
+        qInfo().noquote() << head << QStringLiteral("answered by the check under way, moved to %1 s from now")
+                                         .arg(double(m_countdown[detection]), 0, 'f', 1);
+        return;
+    }
+    qInfo().noquote() << head << "answered by the check under way";
 }
 
 void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
@@ -483,24 +526,10 @@ void DetectionCycle::countUninspected(int detection, bool closes)
     // A cycle already counted (one a Re-detect checks again) cannot count the mould: the next close does.
     MachineCycle& own = cycleOf(detection);
     MachineCycle& cycle = own.counted ? m_carry : own;
-    QList<bool> cameraOK;
-    bool any = false;
-    for (const DetectionUnit* unit : qAsConst(m_units)) {
-        cameraOK << false;
-        const int camera = unit->cameraIndex();
-        if (camera < 0 || camera >= kMaxCameras)
-            continue;
-        ++gAllNum[camera];
-        ++gFailNum[camera];
-        cycle.note(camera, false);
-        any = true;
-    }
-    if (any)
-        ++gSyncNGNum;
-    cycle.ng = true;
+    const StepCount count = MouldCount::refused(cameraIndexes(), cycle);
     // The statistics count the same NG step, and the cycle once, at its close.
     if (!cycle.counted)
-        emit m_win->sendRecord(detection, Clock::now().time().hour(), cameraOK, closes);
+        emit m_win->sendRecord(detection, Clock::now().time().hour(), count.cameraOK, closes);
 }
 
 void DetectionCycle::holdUninspected(int detection, const QString& what, const QString& why)
@@ -522,20 +551,22 @@ void DetectionCycle::holdUninspected(int detection, const QString& what, const Q
     m_win->update();
 }
 
-void DetectionCycle::trigger(int detection)
+void DetectionCycle::trigger(int detection, qint64 signalMs)
 {
-    if (!validDetection(detection) || !admit(detection, "trigger"))
+    signalMs = signalMs == kNow ? MonotonicClock::ms() : signalMs;
+    if (!validDetection(detection) || !admit(detection, "trigger", signalMs))
         return;
     if (startsNextMould(detection))
         openCycle(false);
-    startCheck(detection);
+    startCheck(detection, signalMs);
 }
 
-void DetectionCycle::triggerFromDoor()
+void DetectionCycle::triggerFromDoor(qint64 signalMs)
 {
+    signalMs = signalMs == kNow ? MonotonicClock::ms() : signalMs;
     QVector<int> detections;
     for (int d : doorChecks())
-        if (admit(d, "safety door check"))
+        if (admit(d, "safety door check", signalMs))
             detections << d;
     if (detections.isEmpty())
         return;
@@ -544,7 +575,7 @@ void DetectionCycle::triggerFromDoor()
     for (int d : detections)
         enlist(d, Phase::CountingDown);
     for (int d : detections)
-        startCheck(d);
+        startCheck(d, signalMs);
 }
 
 int DetectionCycle::mouldDetection() const
@@ -572,7 +603,8 @@ QVector<int> DetectionCycle::doorChecks() const
 
 void DetectionCycle::redetect(int detection)
 {
-    if (!validDetection(detection) || !admit(detection, "Re-detect"))
+    const qint64 signalMs = MonotonicClock::ms();
+    if (!validDetection(detection) || !admit(detection, "Re-detect", signalMs))
         return;
     if (!m_open.isOpen()) {
         if (m_closed.isOpen()) {
@@ -585,7 +617,7 @@ void DetectionCycle::redetect(int detection)
             openCycle(false);
         }
     }
-    startCheck(detection);
+    startCheck(detection, signalMs);
 }
 
 void DetectionCycle::openCycle(bool door, bool announce)
@@ -602,8 +634,19 @@ void DetectionCycle::openCycle(bool door, bool announce)
             m_win->lastCycleTime = int((now - m_lastStartMs) / 100);
         m_lastStartMs = now;
     }
+    const int given = m_open.serial;
     m_open = MachineCycle();
     m_open.serial = ++m_serial;
+    // A check still to take its frame sees the next mould: it is that cycle's (it decides
+    // its close and counts in it), not one that no store counts any more.
+    for (int d = 0; d < kMaxDetections; ++d) {
+        DetectionStep& step = m_steps[d];
+        if (!door && given != 0 && step.cycle == given
+            && (step.phase == Phase::CountingDown || step.phase == Phase::Checking)) {
+            step.cycle = m_open.serial;
+            m_open.carried |= MachineCycle::bit(d);
+        }
+    }
     m_open.door = door;
     m_open.single = door;
     m_open.absorb(std::exchange(m_carry, MachineCycle()));
@@ -641,8 +684,9 @@ bool DetectionCycle::anyAwaitingRecheck(int serial) const
     return false;
 }
 
-void DetectionCycle::startCheck(int detection)
+void DetectionCycle::startCheck(int detection, qint64 signalMs)
 {
+    m_steps[detection].signalMs = signalMs;
     m_win->detectState = kDetectCountingDown;
     if (isTwoStage())
         m_checkedStage = detection < 2 ? 1 : 0;
@@ -771,7 +815,7 @@ void DetectionCycle::settleWithoutResult(int detection)
 void DetectionCycle::finishCycle()
 {
     if (!m_open.counted) {
-        countCycle(m_open);
+        MouldCount::close(m_open);
         if (!m_open.ng)
             checkProductionAlarm();
         switchStage();
@@ -869,6 +913,11 @@ void DetectionCycle::runDetection(int detection)
     const int recheck = m_win->recheckMade[detection];
     QElapsedTimer timer;
     timer.start();
+    // The last pass's frames may predate the signal this check answers (an operator's
+    // Re-detect, a signal seen after the pass took them): the check takes newer ones. A
+    // signal's time is when its rise was read: frames of that millisecond come after it.
+    if (m_framesAt < m_steps[detection].signalMs)
+        takeFrames();
     if (!checkUnits(detection, recheck > 0)) {
         settleWithoutResult(detection);
         return;
@@ -1043,7 +1092,7 @@ void DetectionCycle::CheckNG(bool ng)
         emit sigAlarmStarted(m_win->curDetectIndex);
 
     MachineCycle& cycle = cycleOf(d);
-    countStep(cycle);
+    const StepCount count = MouldCount::step(cameraIndexes(), m_stepChecked, m_stepOk, cycle);
     cycle.ng = cycle.ng || ng;
     const bool counted = cycle.counted;
     // The cycle record is closed before any picture is marked for the writer thread,
@@ -1057,27 +1106,19 @@ void DetectionCycle::CheckNG(bool ng)
     m_win->CountWrite();
     // The statistics count each cycle once, at its own close; a Re-detect of a counted
     // cycle changes its result only.
-    if (!counted) {
-        QList<bool> cameraOK;
-        for (bool ok : qAsConst(m_stepOk))
-            cameraOK << ok;
-        emit m_win->sendRecord(d, Clock::now().time().hour(), cameraOK, closes);
-    }
+    if (!counted)
+        emit m_win->sendRecord(d, Clock::now().time().hour(), count.cameraOK, closes);
     m_resultTimer->start(kResultShowMs);
 
     if (ng) {
         showNgResult();
-        QStringList cameras;
         for (int i = 0; i < m_units.size(); ++i) {
-            if (m_stepOk.at(i))
-                continue;
             const int camera = m_units.at(i)->cameraIndex();
-            cameras << QString::number(camera + 1);
-            if (!m_alarmCameras.contains(camera))
+            if (!m_stepOk.at(i) && !m_alarmCameras.contains(camera))
                 m_alarmCameras << camera;
         }
         writeStandingAlarm();
-        m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(cameras.join(','), QString::number(d + 1)),
+        m_win->InsertRecord(QStringLiteral("NG: camera %1, detection %2").arg(count.ngCameras.join(','), QString::number(d + 1)),
                             QStringLiteral("run"));
     } else {
         showOkResult();
@@ -1425,36 +1466,12 @@ QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int 
     return lifts.keys().toVector();
 }
 
-void DetectionCycle::countStep(MachineCycle& cycle)
+QVector<int> DetectionCycle::cameraIndexes() const
 {
-    bool anyNg = false;
-    for (int i = 0; i < m_units.size(); ++i) {
-        const int camera = m_units.at(i)->cameraIndex();
-        if (camera < 0 || camera >= kMaxCameras || !m_stepChecked.at(i))
-            continue;
-        const bool ok = m_stepOk.at(i);
-        ++gAllNum[camera];
-        if (!ok) {
-            ++gFailNum[camera];
-            anyNg = true;
-        }
-        cycle.note(camera, ok);
-    }
-    if (anyNg)
-        ++gSyncNGNum;
-}
-
-void DetectionCycle::countCycle(const MachineCycle& cycle)
-{
-    for (int camera = 0; camera < kMaxCameras; ++camera) {
-        if (!cycle.cameraChecked[camera])
-            continue;
-        ++gAllCycleNum[camera];
-        if (cycle.cameraNg[camera])
-            ++gFailCycleNum[camera];
-    }
-    if (cycle.ng)
-        ++gSyncNGCycleNum;
+    QVector<int> cameras;
+    for (const DetectionUnit* unit : m_units)
+        cameras << unit->cameraIndex();
+    return cameras;
 }
 
 void DetectionCycle::checkProductionAlarm()

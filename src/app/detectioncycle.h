@@ -58,10 +58,13 @@ class QTimer;
 //   OK, kept by the alarm when it closes NG.
 // - Every trigger edge that lasted the shake-erase time is a check. One that
 //   cannot be checked (its detection still counting down or checking) is
-//   logged as "not inspected", counted as an NG of every camera, and stops the
-//   machine as an NG does; the next mould's trigger ends a recheck's wait by
-//   confirming its NG. A door check or Re-detect that comes while its
-//   detection counts down or checks is answered by that check.
+//   logged as "not inspected", counted as an NG step of every camera in the
+//   cycle still under way (MouldCount), and stops the machine as an NG does;
+//   the next mould's trigger ends a recheck's wait by confirming its NG. A
+//   door check or Re-detect that comes while its detection counts down is
+//   answered by that check, its countdown moved to end no earlier than the
+//   signal's own check would; one that comes while it checks gets its own
+//   check after it. A check takes frames no older than its signal.
 // - A pause the program makes (learning) holds the countdowns, rechecks and
 //   latched signals until it ends; the operator's stop holds and counts a mould
 //   still counting down as not inspected.
@@ -123,10 +126,11 @@ public:
     bool isPreCut() const { return m_preCut; }
     bool anyCameraLost() const;
 
-    // Starts a detection's countdown as its trigger input does.
-    void trigger(int detection);
-    // The safety door's check: a cycle of its own, of doorChecks().
-    void triggerFromDoor();
+    // Starts a detection's countdown as its trigger input does; signalMs: when its signal
+    // rose (monotonic ms). Its check takes frames after that.
+    void trigger(int detection, qint64 signalMs = kNow);
+    // The safety door's check: a cycle of its own, of doorChecks(); signalMs as for trigger.
+    void triggerFromDoor(qint64 signalMs = kNow);
     // The mould detection (1; in the two-stage modes 1 or 3 by the stage in use), -1 when it
     // is not in use (trigger mode 3 has none).
     int mouldDetection() const;
@@ -226,7 +230,12 @@ private:
     // The guard of every way a check starts: a detection waiting for its recheck has
     // its NG confirmed now and may start; one counting down or checking turns the
     // request away as "not inspected". True when the check may start.
-    bool admit(int detection, const char* what);
+    bool admit(int detection, const char* what, qint64 signalMs);
+    // A door check or Re-detect while the detection counts down or checks: the check under
+    // way answers it when its frames come no earlier than its own check's would (the
+    // countdown is moved to that time if need be); a check that has its frames is followed
+    // by the signal's own check.
+    void answerUnderWay(int detection, const char* what, qint64 signalMs);
     // cause: what ended the wait, as the log line tells it.
     void confirmRecheckNow(int detection, const QString& cause);
     void refuseUninspected(int detection, const char* what);
@@ -240,7 +249,9 @@ private:
     void adoptDecision(int detection);
     // The detection is under way in the open cycle.
     void enlist(int detection, Phase phase);
-    void startCheck(int detection);
+    void startCheck(int detection, qint64 signalMs);
+    // Each camera's newest frame, for the checks that follow.
+    void takeFrames();
     bool anyUnderWay(int serial) const;
     bool anyAwaitingRecheck(int serial) const;
     // The cycle that is to count a check of this detection (the open one when its own has gone).
@@ -273,8 +284,7 @@ private:
     void keepStandingAlarm();
     void writeStandingAlarm();
     void releaseOutputs(unsigned outputs);
-    void countStep(MachineCycle& cycle);
-    void countCycle(const MachineCycle& cycle);
+    QVector<int> cameraIndexes() const;
     void checkProductionAlarm();
     int pulseTenths(int output) const;
     void setLamp(int lamp, bool on);
@@ -322,6 +332,8 @@ private:
     QVector<bool> m_stepOk;
     QVector<bool> m_stepChecked;
     qint64 m_lastStartMs = 0;
+    // When the cameras' frames were last taken (monotonic ms).
+    qint64 m_framesAt = 0;
     bool m_preCut = false;
     // In the two-stage modes the stage (flag value) of the last check started: its mould is the open one.
     int m_checkedStage = -1;

@@ -14,11 +14,13 @@ struct MachineCycle
 {
     int serial = 0;           // 0: no cycle
     unsigned settled = 0;     // detections whose check of this cycle is over
+    unsigned carried = 0;     // detections whose check under way it took over from a cycle given up
     bool door = false;        // started by the safety door
     bool single = false;      // checks one detection only (the door's, a Re-detect's)
     bool counted = false;     // its cycle counters were raised (a Re-detect changes only its result)
     bool ng = false;
     std::array<bool, kMaxCameras> cameraNg = {};
+    // Cameras counted in this cycle: checked, or holding an NG they could not be checked for.
     std::array<bool, kMaxCameras> cameraChecked = {};
 
     static unsigned bit(int detection) { return 1u << detection; }
@@ -70,6 +72,8 @@ struct DetectionStep
 
     Phase phase = Phase::Idle;
     int cycle = 0;             // serial of the machine cycle its check belongs to
+    // Monotonic ms of the latest signal its check answers: its frames are taken after it.
+    qint64 signalMs = 0;
     // The check that waits for its recheck.
     QVector<bool> recheckOk;
     QVector<bool> recheckChecked;

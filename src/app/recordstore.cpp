@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "miscfunc.h"
+#include "storedfile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -19,10 +20,12 @@ constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT, recordtype TEXT)";
 constexpr const char* kBrokenSuffix = ".broken";
 constexpr const char* kUnmergedSuffix = ".unmerged";
+constexpr const char* kSqliteFull = "13";
 }
 
 RecordStore::~RecordStore()
 {
+    writeHeld();
     close();
     QSqlDatabase::removeDatabase(kConnectionName);
 }
@@ -77,6 +80,9 @@ bool RecordStore::openFile()
             }
             qWarning() << "RECORD.db unusable:" << query.lastError().text();
             db.close();
+            // A full disk damages nothing: the file (and one set aside earlier) stays.
+            if (query.lastError().nativeErrorCode() == QLatin1String(kSqliteFull))
+                return false;
         } else {
             qWarning() << "RECORD.db cannot be opened:" << db.lastError().text();
         }
@@ -130,6 +136,11 @@ bool RecordStore::archiveFile(const QString& file, const QString& target)
 bool RecordStore::archiveDay(const QDate& day)
 {
     close();
+    // A file that a full disk left without a table holds no rows: nothing to archive.
+    if (QFileInfo(kFileName).size() == 0) {
+        QFile::remove(kFileName);
+        return true;
+    }
     QDir().mkpath(kArchiveDir);
     if (archiveFile(kFileName, archivePath(day))) {
         m_archiveFailing = false;
@@ -178,17 +189,102 @@ QSqlDatabase RecordStore::today()
 
 bool RecordStore::insert(const QString& level, const QString& text, const QString& type)
 {
-    if (!archiveIfDayChanged() || (!isOpen() && !openFile()))
+    const QDateTime now = Clock::now();
+    if (int(m_held.size()) >= kMaxHeldRecords) {
+        m_held.pop_front();
+        ++m_dropped;
+        qWarning().noquote() << QStringLiteral("record dropped, %1 held (%2 dropped)").arg(kMaxHeldRecords).arg(m_dropped);
+    }
+    m_held.push_back(Row{now.date(), now.time().toString(kTimeFormat), level, text, type});
+    if (int(m_held.size()) > kHeldTriedAlways && MonotonicClock::ms() - m_failedAtMs < kHeldRetryMs)
         return false;
-    QSqlQuery query(database());
-    query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
-    query.addBindValue(Clock::now().time().toString(kTimeFormat));
-    query.addBindValue(level);
-    query.addBindValue(text);
-    query.addBindValue(type);
-    if (!query.exec()) {
-        qWarning() << "record not written:" << query.lastError().text();
+    return writeHeld();
+}
+
+bool RecordStore::writeRows(QSqlDatabase& db, size_t count, QString* error) const
+{
+    // One transaction: a failure keeps every row held, none is written twice.
+    QSqlQuery query(db);
+    if (!db.transaction()) {
+        *error = db.lastError().text();
         return false;
     }
+    query.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
+    for (size_t i = 0; i < count; ++i) {
+        const Row& row = m_held[i];
+        query.addBindValue(row.time);
+        query.addBindValue(row.level);
+        query.addBindValue(row.text);
+        query.addBindValue(row.type);
+        if (!query.exec()) {
+            *error = query.lastError().text();
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit()) {
+        *error = db.lastError().text();
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+bool RecordStore::writeEarlierDay(const QDate& day, size_t count, QString* error) const
+{
+    const QString connection = QStringLiteral("recordLate");
+    bool ok = false;
+    QDir().mkpath(kArchiveDir);
+    for (const QString& path : {archivePath(day), unmergedPath(day)}) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+            db.setDatabaseName(path);
+            QSqlQuery query(db);
+            if (db.open() && query.exec(kCreateTable))
+                ok = writeRows(db, count, error);
+            else
+                *error = db.isOpen() ? query.lastError().text() : db.lastError().text();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        if (ok)
+            break;
+    }
+    return ok;
+}
+
+bool RecordStore::writeHeld()
+{
+    if (m_held.empty()) {
+        StoredFile::reportSaved(QString::fromLatin1(kFileName));
+        return true;
+    }
+    const size_t before = m_held.size();
+    QString error = QStringLiteral("RECORD.db cannot be archived or opened");
+    bool ok = archiveIfDayChanged() && (isOpen() || openFile());
+    while (ok && !m_held.empty()) {
+        // The rows of one day at a time; those of a finished day go to its archive.
+        const QDate day = m_held.front().day;
+        size_t count = 0;
+        while (count < m_held.size() && m_held[count].day == day)
+            ++count;
+        if (day == m_day) {
+            QSqlDatabase db = database();
+            ok = writeRows(db, count, &error);
+        } else {
+            ok = writeEarlierDay(day, count, &error);
+        }
+        if (ok)
+            m_held.erase(m_held.begin(), m_held.begin() + long(count));
+    }
+    if (!ok) {
+        qWarning().noquote() << QStringLiteral("record not written, %1 held:").arg(m_held.size()) << error;
+        StoredFile::reportFailure(QString::fromLatin1(kFileName), error);
+        m_failedAtMs = MonotonicClock::ms();
+        return false;
+    }
+    if (before > 1)
+        qInfo().noquote() << QStringLiteral("%1 held record(s) written").arg(before);
+    StoredFile::reportSaved(QString::fromLatin1(kFileName));
     return true;
 }

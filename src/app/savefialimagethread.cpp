@@ -480,7 +480,7 @@ bool SaveFialImageThread::write(WaitingPicture& job)
     prune(folder, keep);
     // Written under a temporary name: the USB copy, the API and a power cut
     // never see half a picture (the temporary name is no "*.jpg").
-    if (!StoredFile::write(path, jpeg))
+    if (!StoredFile::write(path, jpeg, nullptr, StoredFile::Retry::Drop))
         return lost(kNotStored);
     if (job.slot == 0 && Copy2MoveDisk::_instance)
         Copy2MoveDisk::_instance->add_map_actqueue(folder, QFileInfo(path).completeBaseName(), image);

@@ -100,7 +100,10 @@ LogManager::LogManager(QObject* parent) : QObject(parent)
     // the timer below and the exit and crash paths flush them.
     FLAGS_logbufsecs = kFlushSeconds;
     FLAGS_max_log_size = kMaxLogFileMb;
-    FLAGS_stop_logging_if_full_disk = true;
+    // glog's own stop on a full disk lifts only after a flush-free second, which the flush timer
+    // below never leaves: the log would stay stopped once the disk had room again. Writes that
+    // fail are lost, the next ones go on.
+    FLAGS_stop_logging_if_full_disk = false;
     FLAGS_logtostderr = false;
     google::SetLogFilenameExtension(".log");
     for (const Destination& d : kDestinations)

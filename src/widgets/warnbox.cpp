@@ -57,6 +57,23 @@ void WarnBox::setText(const QString& text)
     update();
 }
 
+void WarnBox::replaceText(const QString& previous, const QString& text)
+{
+    if (!previous.isEmpty()) {
+        if (isVisible() && m_text == previous) {
+            m_text = text;
+            update();
+            return;
+        }
+        const int at = m_waiting.indexOf(previous);
+        if (at >= 0) {
+            m_waiting[at] = text;
+            return;
+        }
+    }
+    setText(text);
+}
+
 void WarnBox::hideEvent(QHideEvent* event)
 {
     QDialog::hideEvent(event);

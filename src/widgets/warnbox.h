@@ -16,6 +16,9 @@ public:
     // A text set while another is shown waits until the operator closes that one,
     // then shows (without blocking): no message replaces another unseen.
     void setText(const QString& text);
+    // A text that supersedes one of this box's (shown or waiting) takes its place; another is set
+    // as setText sets it.
+    void replaceText(const QString& previous, const QString& text);
     // The button's text in the language in force (the box may be made before it is loaded).
     void retranslate();
     QString text() const { return m_text; }

@@ -1,5 +1,6 @@
 #include "calibrationhold.h"
 #include "fakeshellrunner.h"
+#include "qttesthelpers.h"
 
 #include <QMouseEvent>
 #include <QSignalSpy>

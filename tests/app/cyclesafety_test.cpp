@@ -19,6 +19,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <utility>
+
 namespace {
 const int kClampBit = 0x1;
 const int kAlarmBit = 0x4;
@@ -26,6 +28,11 @@ const int kStop = kClampBit | kAlarmBit;
 
 // The clamp's switches as the cycle made them at the port (steady-clock ns), read from
 // the port's record rather than sampled: a thread run late by a loaded machine misses none.
+QVector<int> counters(const int* values)
+{
+    return QVector<int>(values, values + 2);
+}
+
 struct ClampWatch
 {
     explicit ClampWatch(const RecordingPort* port)
@@ -107,7 +114,7 @@ struct StatisticsCycles
 {
     explicit StatisticsCycles(MainWindowBase* win)
     {
-        QObject::connect(win, &MainWindowBase::sendRecord, win, [this](int, int, QList<bool> cameraOK, bool last) {
+        QObject::connect(win, &MainWindowBase::sendRecord, &context, [this](int, int, QList<bool> cameraOK, bool last) {
             for (int c = 0; c < cameraOK.size() && c < 2; ++c)
                 flags[c] = flags[c] && cameraOK[c];
             if (!last)
@@ -121,6 +128,7 @@ struct StatisticsCycles
             lastNg = cameraNg[0] + cameraNg[1];
         });
     }
+    QObject context;   // the counting ends with this
     bool flags[2] = {true, true};
     int cycles = 0;
     int ngCycles = 0;
@@ -148,7 +156,7 @@ TEST_F(CycleSafetyTest, ACameraThatCannotBeCheckedKeepsItsNgWhateverTheOthersSee
     EXPECT_EQ(win->resultState, 2);
     EXPECT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 3) << log.lines.join('\n').toStdString();
     EXPECT_EQ(log.lines.filter("detection 2: camera 2 not checked, its NG holds").size(), 1);
-    EXPECT_EQ(gFailNum[1], 2) << "camera 2 was not checked, so it found nothing more";
+    EXPECT_EQ(gFailNum[1], 3) << "camera 2's held NG is its NG step, as the record says";
     EXPECT_EQ(gSyncNGCycleNum, 3);
 
     cam1->connected = true;
@@ -445,6 +453,71 @@ TEST_F(CycleSafetyTest, AReleaseLiftsOnlyTheAlarmsThatStoodWhenItsSignalCame)
     EXPECT_EQ(outputWord() & kStop, kStop) << "the product NG came after the door opened";
 }
 
+// A door check or Re-detect is answered by the check under way only with frames taken no
+// earlier than its own check would take them, and never with frames older than its signal.
+TEST_F(CycleSafetyTest, ADoorOrReDetectIsAnsweredOnlyByFramesTakenAfterIt)
+{
+    MessageLog log;
+    para->safetyDoorTrigger = 1;
+    para->safetyDoorClearsAlarm = 1;
+    para->trigInDelay[1] = 5;
+    QVector<qint64> checkedAt;
+    QVector<int> framesAtCheck;
+    cam0->judge = [&](int) {
+        checkedAt << MonotonicClock::ms();
+        framesAtCheck << cam0->updates;
+        return true;
+    };
+    // The door, then a Re-detect, 0.4 s into a 0.5 s countdown: one check answers the mould and
+    // the signal, its delay after the signal.
+    for (const bool door : {true, false}) {
+        SCOPED_TRACE(door ? "door" : "Re-detect");
+        checkedAt.clear();
+        mould();
+        ASSERT_TRUE(waitUntil([&] { return cycle->countdown(1) >= 0 && cycle->countdown(1) < 0.15f; }, 3000));
+        const qint64 signalAt = MonotonicClock::ms();
+        if (door)
+            mould(DetectionCycle::kSafetyDoorInput);
+        else
+            cycle->redetect(1);
+        ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
+        QTest::qWait(20);
+        ASSERT_EQ(checkedAt.size(), 1) << "one check answers the mould and the " << (door ? "door" : "Re-detect");
+        EXPECT_GE(checkedAt.first(), signalAt + 500) << "checked before its own delay was over";
+    }
+    EXPECT_EQ(log.lines.filter("answered by the check under way, moved to 0.5 s from now").size(), 2);
+    EXPECT_EQ(cycle->uninspected(), 0);
+
+    // Delay 0: a Re-detect takes frames after it; a trigger seen before the pass took its frames
+    // takes that pass's (no second grab for the 8 cameras).
+    para->trigInDelay[1] = 0;
+    framesAtCheck.clear();
+    QTest::qWait(5);   // the operator taps a while after the last pass
+    int before = cam0->updates;
+    cycle->redetect(1);
+    ASSERT_EQ(framesAtCheck.size(), 1);
+    EXPECT_EQ(framesAtCheck.first(), before + 1) << "the Re-detect checked the last pass's frames";
+    before = cam0->updates;
+    mould();
+    ASSERT_EQ(framesAtCheck.size(), 2);
+    EXPECT_EQ(cam0->updates, before + 2) << "one grab per pass";
+
+    // A Re-detect that comes while its detection checks (its frames taken) gets its own check.
+    bool asked = false;
+    cam0->judge = [&](int) {
+        if (!std::exchange(asked, true))
+            cycle->redetect(1);
+        checkedAt << MonotonicClock::ms();
+        return true;
+    };
+    checkedAt.clear();
+    mould();
+    EXPECT_TRUE(waitUntil([&] { return checkedAt.size() == 2; }, 2000));
+    EXPECT_EQ(checkedAt.size(), 2);
+    EXPECT_EQ(log.lines.filter("detection 2: Re-detect waits for the check under way").size(), 1);
+    cam0->judge = nullptr;
+}
+
 // The GUI thread looks late: the pulse is judged by the times the IO thread saw it.
 TEST_F(CycleSafetyTest, APulseSeenLateIsJudgedByItsOwnLength)
 {
@@ -517,6 +590,96 @@ TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
     QTRY_COMPARE_WITH_TIMEOUT(cycle->openCycleSerial(), 0, 2000);
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(gSyncNGCycleNum, 1);
+}
+
+// What every store says of the moulds it saw: the counters behind count.ini, Modbus and the
+// product-info route, the statistics' cycles, the cycle records pushed and RECORD.db's NG lines.
+struct Stores
+{
+    Stores(MainWindowBase* win, DetectionCycle* cycle) : stats(win)
+    {
+        QObject::connect(cycle, &DetectionCycle::sigCycleFinished, &stats.context, [this](bool ng) {
+            ++finished;
+            ngFinished += ng ? 1 : 0;
+        });
+    }
+    int ngLines(const QStringList& records) const { return records.filter("run: NG").size(); }
+    StatisticsCycles stats;
+    int finished = 0;
+    int ngFinished = 0;
+};
+
+// A mould counts once in every store: a second trigger while the mould detection counts
+// down is an NG step of every camera in the cycle still under way (no cycle of its own),
+// whose check closes it; a lost camera's held NG is that camera's NG step and NG cycle.
+TEST_F(CycleSafetyTest, AMouldCountsTheSameInEveryStore)
+{
+    for (int mode : {0, kAllGroupsTrigMode}) {
+        SCOPED_TRACE(mode == 0 ? "product and mould detections" : "two detections on input 1");
+        resetShellGlobals();
+        win->records.clear();
+        if (mode == 0) {
+            para->detectEnable[0] = 1;   // the product detection, on the same input
+            para->trigInDelay[0] = 0;
+            para->trigInDelay[1] = 3;
+        } else {
+            multi({0, 3});
+        }
+        Stores stores(win.get(), cycle.get());
+        for (int m = 0; m < 3; ++m) {
+            mould();
+            QTest::qWait(100);
+            mould();   // 0.1 s into the mould detection's countdown
+            ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
+            cycle->clearAlarm();
+        }
+        EXPECT_EQ(cycle->openCycleSerial(), 0) << "the last check closed its cycle";
+        for (int c = 0; c < 2; ++c) {
+            SCOPED_TRACE(c);
+            EXPECT_EQ(gAllNum[c], 12) << "two first-detection steps, the refused one and the check, per mould";
+            EXPECT_EQ(gFailNum[c], 3);
+            EXPECT_EQ(gAllCycleNum[c], 3);
+            EXPECT_EQ(gFailCycleNum[c], 3);
+            EXPECT_EQ(stores.stats.cameraNg[c], 3);
+        }
+        EXPECT_EQ(gSyncNGNum, 3);
+        EXPECT_EQ(gSyncNGCycleNum, 3);
+        EXPECT_EQ(stores.stats.cycles, 3);
+        EXPECT_EQ(stores.stats.ngCycles, 3);
+        EXPECT_EQ(stores.finished, 3);
+        EXPECT_EQ(stores.ngFinished, 3);
+        EXPECT_EQ(stores.ngLines(win->records), 3) << win->records.join('\n').toStdString();
+    }
+
+    // Camera 2 sees a part in every mould and is lost after two of six.
+    resetShellGlobals();
+    win->records.clear();
+    setMultiDetection(*para, {0});
+    para->trigMode = 0;
+    para->detectEnable[0] = 0;
+    para->detectEnable[1] = 1;
+    para->trigInDelay[1] = 0;
+    gDNum = 2;
+    cam1->ok = false;
+    Stores stores(win.get(), cycle.get());
+    for (int m = 0; m < 6; ++m) {
+        if (m == 2) {
+            cam1->connected = false;
+            runPass();
+        }
+        mould();
+    }
+    EXPECT_EQ(counters(gAllNum), (QVector<int>{6, 6}));
+    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 6})) << "the lost camera's held NG is its NG step";
+    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{6, 6}));
+    EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 6}));
+    EXPECT_EQ(gSyncNGNum, 6);
+    EXPECT_EQ(gSyncNGCycleNum, 6);
+    EXPECT_EQ(stores.stats.ngCycles, 6);
+    EXPECT_EQ(stores.stats.cameraNg[1], 6);
+    EXPECT_EQ(stores.ngFinished, 6);
+    EXPECT_EQ(win->records.filter("run: NG: camera 2, detection 2").size(), 6);
+    cam1->connected = true;
 }
 
 // Two stages alternate per mould also when a mould is given up during a recheck.

@@ -29,6 +29,7 @@
 #include "passwordbox.h"
 #include "productalarmwarnbox.h"
 #include "qttesthelpers.h"
+#include "storedfile.h"
 #include "statisticsscreen.h"
 #include "statecodes.h"
 #include "statisticswidget.h"
@@ -148,6 +149,54 @@ TEST_F(MainWindowTest, ParameterStoresAskAndWarnThroughTheSharedBoxes)
     win.reset();
     gpWin = nullptr;
     EXPECT_FALSE(ConfigPrompts::ask("after the window is gone")) << "no dangling box is used";
+}
+
+// A full disk: one box names every file not saved (a camera's by its folder) and those saved
+// after all; a stop spends the reserve the window keeps for them.
+TEST_F(MainWindowTest, TheBoxNamesEveryFileNotSavedAndThoseSavedAfterAll)
+{
+    EXPECT_TRUE(QFile::exists(".storedfile.reserve"));
+    StoredFile::reportFailure("count.ini", "No space left on device");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(gpWarnBox->text(), lanText(900).arg("count.ini"));
+    EXPECT_TRUE(gpWarnBox->isVisible());
+    // One box, its list growing: the operator is not left closing one box per file.
+    StoredFile::reportFailure("./cammer11/template0.bmp", "No space left on device");
+    StoredFile::reportFailure(QDir::current().filePath("cammer21/ignorepoint.bmp"), "No space left on device");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(gpWarnBox->text(), lanText(900).arg("count.ini, cammer11/template0.bmp, cammer21/ignorepoint.bmp"));
+    EXPECT_TRUE(gpWarnBox->waitingTexts().isEmpty()) << gpWarnBox->waitingTexts().join("\n---\n").toStdString();
+    StoredFile::reportSaved("count.ini");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini") + "\r\n"
+                                     + lanText(900).arg("cammer11/template0.bmp, cammer21/ignorepoint.bmp"));
+    StoredFile::reportSaved("./cammer11/template0.bmp");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("count.ini, cammer11/template0.bmp") + "\r\n"
+                                     + lanText(900).arg("cammer21/ignorepoint.bmp"));
+    // Closed by the operator: the next word comes in a box of its own, naming only what is new.
+    gpWarnBox->hide();
+    StoredFile::reportSaved(QDir::current().filePath("cammer21/ignorepoint.bmp"));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gpWarnBox->isVisible());
+    EXPECT_EQ(gpWarnBox->text(), lanText(901).arg("cammer21/ignorepoint.bmp"));
+    win->FLushAll();
+    EXPECT_TRUE(QFile::exists(".storedfile.reserve")) << "spent with nothing held";
+    StoredFile::reportFailure("RECORD.db", "No space left on device");
+    win->FLushAll();
+    EXPECT_FALSE(QFile::exists(".storedfile.reserve")) << "kept at a stop with a record held";
+    EXPECT_TRUE(StoredFile::failingPaths().isEmpty()) << "the record held was not written at the stop";
+
+    QStringList many;
+    for (int i = 0; i < DaRiDoziri::kMaxNamedFiles + 3; ++i)
+        many << QString("file%1").arg(i);
+    for (const QString& capped : {DaRiDoziri::storedFilesNotice(many), DaRiDoziri::storedFilesNotice({}, many)}) {
+        EXPECT_TRUE(capped.contains(QString("file%1").arg(DaRiDoziri::kMaxNamedFiles - 1)));
+        EXPECT_FALSE(capped.contains(QString("file%1").arg(DaRiDoziri::kMaxNamedFiles)));
+        EXPECT_TRUE(capped.contains("(+3)"));
+    }
+    EXPECT_EQ(DaRiDoziri::storedFilesNotice(many, many.mid(0, 3)),
+              lanText(901).arg("file0, file1 (+1)") + "\r\n" + lanText(900).arg(QString("file0, file1 (+%1)").arg(many.size() - 2)));
 }
 
 TEST_F(MainWindowTest, KeypadsComeBackDuringTheRunButNotAtShutDown)

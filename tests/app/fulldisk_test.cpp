@@ -6,8 +6,10 @@
 #include "countfile.h"
 #include "failpicture.h"
 #include "globals.h"
+#include "logmanager.h"
 #include "paragroupstore.h"
 #include "qttesthelpers.h"
+#include "recordstore.h"
 #include "resstatisticsparam.h"
 #include "savefialimagethread.h"
 #include "spacereclaim.h"
@@ -18,10 +20,15 @@
 #include <QDir>
 #include <QFile>
 #include <QMutexLocker>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStorageInfo>
 #include <QStringList>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <glog/logging.h>
 
 #include <functional>
 #include <sched.h>
@@ -37,7 +44,7 @@ const char kTmpfsOptions[] = "size=768k";
 
 // Runs body with the working folder on a fresh small tmpfs seen by no other process;
 // the body's failure text, empty when everything held.
-QString onSmallTmpfs(const std::function<QString()>& body)
+QString onSmallTmpfs(const std::function<QString()>& body, const char* options = kTmpfsOptions)
 {
     char folder[] = "/tmp/mm-fulldisk-XXXXXX";
     if (!mkdtemp(folder))
@@ -50,7 +57,7 @@ QString onSmallTmpfs(const std::function<QString()>& body)
         close(pipeEnds[0]);
         QByteArray result;
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || mount("tmpfs", folder, "tmpfs", 0, kTmpfsOptions) != 0 || chdir(folder) != 0)
+            || mount("tmpfs", folder, "tmpfs", 0, options) != 0 || chdir(folder) != 0)
             result = kSkipped;
         else
             result = body().toUtf8();
@@ -103,8 +110,12 @@ TEST(FullDiskTest, StoredFilesKeepTheirOldContentWarnOnceAndAreWrittenOnceThereI
 {
     const QString failure = onSmallTmpfs([]() -> QString {
         QStringList warned;
+        QStringList saved;
         StoredFile::setFailureHandler([&warned](const QString& path, const QString&) { warned << path; });
+        StoredFile::setSavedHandler([&saved](const QString& path) { saved << path; });
         WizardPara para;
+        // A learnt template: larger than a settings file, it must be held for the retry all the same.
+        QByteArray picture(280 * 1024, 't');
         ResStatisticsParam statistics;
         const std::vector<StoredCase> cases = {
             {QStringLiteral("count.ini"), [] { return CountFile::write(QStringLiteral("count.ini")); },
@@ -115,7 +126,11 @@ TEST(FullDiskTest, StoredFilesKeepTheirOldContentWarnOnceAndAreWrittenOnceThereI
              [&para](int v) { para.groupIndex = v; }},
             {QStringLiteral("resstatistics.json"), [&statistics] { statistics.saveConfig(); return true; },
              [&statistics](int v) { statistics.morningsStart = v; }},
+            {QStringLiteral("cammer11/template0.bmp"),
+             [&picture] { return StoredFile::write(QStringLiteral("cammer11/template0.bmp"), picture); },
+             [&picture](int v) { picture[0] = char('0' + v); }},
         };
+        QDir().mkpath(QStringLiteral("cammer11"));
         QFile json(QStringLiteral("config.json"));
         if (!json.open(QIODevice::WriteOnly) || json.write("{\"api\": 1}") <= 0)
             return QStringLiteral("cannot lay config.json");
@@ -144,7 +159,9 @@ TEST(FullDiskTest, StoredFilesKeepTheirOldContentWarnOnceAndAreWrittenOnceThereI
         }
         if (warned.size() != int(cases.size()))
             return QStringLiteral("expected one warning per file, got: ") + warned.join(',');
-        if (QDir().entryList(QDir::Files | QDir::Hidden).size() != int(cases.size()) + 1)
+        if (StoredFile::failingPaths() != warned)
+            return QStringLiteral("failing paths not in the order they failed: ") + StoredFile::failingPaths().join(',');
+        if (QDir().entryList(QDir::Files | QDir::Hidden).size() != int(cases.size()))
             return QStringLiteral("temporary files left behind: ") + QDir().entryList(QDir::Files | QDir::Hidden).join(',');
 
         QFile::remove(QStringLiteral("filler"));
@@ -156,6 +173,9 @@ TEST(FullDiskTest, StoredFilesKeepTheirOldContentWarnOnceAndAreWrittenOnceThereI
         }
         if (!StoredFile::failingPaths().isEmpty())
             return QStringLiteral("paths still marked failing");
+        if (saved != warned)
+            return QStringLiteral("not each file told as saved after all, in order: ") + saved.join(',');
+        StoredFile::setSavedHandler({});
         return QString();
     });
     if (failure == QLatin1String(kSkipped))
@@ -404,6 +424,203 @@ TEST(FullDiskTest, AGroupRestoreThatDoesNotFitKeepsTheWorkingParameters)
             return QStringLiteral("PARAM.db lost its content: ") + error;
         if (QFile::exists(QStringLiteral("PARAM.db.part")))
             return QStringLiteral("a partial copy was left behind");
+        return QString();
+    });
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+// Many large files refused: the oldest held content goes past the bound and is counted, its path
+// stays failing. A stop on the full disk spends the reserve on what is held, so the counts of the
+// full period survive it.
+TEST(FullDiskTest, HeldContentKeepsItsBoundAndAStopWritesItIntoTheReserve)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        const qint64 third = StoredFile::kMaxHeldBytes / 3 + 1;
+        if (!StoredFile::keepReserve(QStringLiteral(".reserve"), 1024 * 1024))
+            return QStringLiteral("no reserve on an empty disk");
+        if (!CountFile::write(QStringLiteral("count.ini")))
+            return QStringLiteral("count.ini: first write failed");
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        const QStringList big = {QStringLiteral("a.bmp"), QStringLiteral("b.bmp"), QStringLiteral("c.bmp")};
+        for (const QString& path : big)
+            StoredFile::write(path, QByteArray(int(third), path.at(0).toLatin1()));
+        const QByteArray mask(64 * 1024, 'm');
+        StoredFile::write(QStringLiteral("ignorepoint.bmp"), mask);
+        gAllNum[0] = 4242;
+        if (CountFile::write(QStringLiteral("count.ini")))
+            return QStringLiteral("count.ini written on a full disk");
+        if (StoredFile::droppedCount() != 1)
+            return QStringLiteral("%1 contents dropped, not the oldest alone").arg(StoredFile::droppedCount());
+        if (StoredFile::failingPaths() != big + QStringList{QStringLiteral("ignorepoint.bmp"), QStringLiteral("count.ini")})
+            return QStringLiteral("a dropped path is no longer failing: ") + StoredFile::failingPaths().join(',');
+
+        // The stop: the reserve's room takes the small files held; the large ones still do not fit.
+        if (!StoredFile::spendReserve() || QFile::exists(QStringLiteral(".reserve")))
+            return QStringLiteral("the reserve was not given up");
+        if (StoredFile::retryPending() != 3)
+            return QStringLiteral("not the three pictures alone still failing");
+        if (StoredFile::keepReserve(QStringLiteral(".reserve"), 1024 * 1024) || QFile::exists(QStringLiteral(".reserve")))
+            return QStringLiteral("a reserve was made, or a part of it left, on a full disk");
+        gAllNum[0] = 0;
+        if (!CountFile::read(QStringLiteral("count.ini")) || gAllNum[0] != 4242)
+            return QStringLiteral("the counts of the full period are lost at the stop: %1").arg(gAllNum[0]);
+        if (contentOf(QStringLiteral("ignorepoint.bmp")) != mask)
+            return QStringLiteral("the mask learnt on the full disk is lost at the stop");
+
+        // Room again: the held ones are written, the dropped one waits for its writer.
+        QFile::remove(QStringLiteral("filler"));
+        if (StoredFile::retryPending() != 1 || QFile::exists(QStringLiteral("a.bmp")))
+            return QStringLiteral("the dropped content came back or a held one was not written");
+        if (QFileInfo(QStringLiteral("c.bmp")).size() != third)
+            return QStringLiteral("c.bmp not written whole");
+        if (!StoredFile::write(QStringLiteral("a.bmp"), "new") || !StoredFile::failingPaths().isEmpty())
+            return QStringLiteral("a new write of the dropped path did not clear it");
+        if (!StoredFile::keepReserve(QStringLiteral(".reserve"), 1024 * 1024))
+            return QStringLiteral("the reserve was not made again with room");
+        return QString();
+    }, "size=48m");
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+namespace {
+
+QStringList recordTexts(const QString& file)
+{
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fulldiskPeek");
+        db.setDatabaseName(file);
+        QSqlQuery query(db);
+        if (db.open() && query.exec("select recordtime, remarks from RECORD"))
+            while (query.next())
+                out << query.value(0).toString() + ' ' + query.value(1).toString();
+    }
+    QSqlDatabase::removeDatabase("fulldiskPeek");
+    return out;
+}
+
+} // namespace
+
+// Records a full disk refuses are held in order with their own times, told once, written when
+// there is room (the rows of a finished day into that day's archive), and bounded.
+TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        QStringList warned;
+        QStringList saved;
+        StoredFile::setFailureHandler([&warned](const QString& path, const QString&) { warned << path; });
+        StoredFile::setSavedHandler([&saved](const QString& path) { saved << path; });
+        qint64 virtualMs = 0;
+        MonotonicClock::setSource([&virtualMs] { return virtualMs; });
+        Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, 0)));
+        QString result;
+        {
+            RecordStore store;
+            QDir().mkpath(QString::fromLatin1(RecordStore::kArchiveDir));
+            if (!store.open() || !store.insert("Primary", "before", "run"))
+                return QStringLiteral("cannot lay RECORD.db");
+            if (!fillDisk())
+                return QStringLiteral("cannot fill the disk");
+            for (int i = 1; i <= 3; ++i) {
+                Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, i)));
+                virtualMs += 6000;
+                if (store.insert("Primary", QStringLiteral("ng %1").arg(i), "run"))
+                    return QStringLiteral("a record reported written on a full disk");
+            }
+            if (store.heldCount() != 3 || warned != QStringList{QStringLiteral("RECORD.db")})
+                return QStringLiteral("%1 held, told: %2").arg(store.heldCount()).arg(warned.join(','));
+            QFile::remove(QStringLiteral("filler"));
+            Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(9, 0, 4)));
+            if (!store.insert("Primary", "ng 4", "run") || store.heldCount() != 0)
+                return QStringLiteral("held records not written with room");
+            const QStringList expected = {"09.00.00 before", "09.00.01 ng 1", "09.00.02 ng 2", "09.00.03 ng 3",
+                                          "09.00.04 ng 4"};
+            if (recordTexts(QStringLiteral("RECORD.db")) != expected)
+                return QStringLiteral("rows not in order with their times: ") + recordTexts("RECORD.db").join(',');
+            if (saved != warned)
+                return QStringLiteral("RECORD.db not told as saved after all");
+
+            // Held over midnight: the evening's row goes into its day's archive, not today's file.
+            if (!fillDisk())
+                return QStringLiteral("cannot fill the disk again");
+            Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(23, 59, 59)));
+            virtualMs += 6000;
+            store.insert("Primary", "evening", "run");
+            Clock::setFixed(QDateTime(QDate(2026, 3, 15), QTime(0, 0, 1)));
+            virtualMs += 6000;
+            store.insert("Primary", "morning", "run");
+            QFile::remove(QStringLiteral("filler"));
+            if (!store.writeHeld())
+                return QStringLiteral("held rows of two days not written");
+            const QStringList archived = recordTexts(RecordStore::archivePath(QDate(2026, 3, 14)));
+            if (archived.isEmpty() || archived.last() != QLatin1String("23.59.59 evening"))
+                return QStringLiteral("the evening's row is not in its day: ") + archived.join(',');
+            if (recordTexts(QStringLiteral("RECORD.db")) != QStringList{QStringLiteral("00.00.01 morning")})
+                return QStringLiteral("today's file: ") + recordTexts(QStringLiteral("RECORD.db")).join(',');
+
+            // The bound: the oldest held go first, counted.
+            if (!fillDisk())
+                return QStringLiteral("cannot fill the disk a third time");
+            virtualMs += 6000;
+            for (int i = 0; i < RecordStore::kMaxHeldRecords + 2; ++i)
+                store.insert("Primary", QStringLiteral("flood %1").arg(i), "run");
+            if (store.heldCount() != RecordStore::kMaxHeldRecords || store.droppedCount() != 2)
+                return QStringLiteral("%1 held, %2 dropped").arg(store.heldCount()).arg(store.droppedCount());
+            // Many held: soon after a failed try a record only joins them; the next try writes them all.
+            QFile::remove(QStringLiteral("filler"));
+            if (store.insert("Primary", "flood end", "run") || store.droppedCount() != 3)
+                return QStringLiteral("a try within the retry period");
+            if (!store.writeHeld())
+                return QStringLiteral("the flood not written with room");
+            const QStringList flood = recordTexts(QStringLiteral("RECORD.db"));
+            if (flood.size() != 1 + RecordStore::kMaxHeldRecords || !flood.at(1).endsWith(QLatin1String(" flood 3"))
+                || !flood.last().endsWith(QLatin1String(" flood end")))
+                return QStringLiteral("not the oldest dropped: %1 rows, %2").arg(flood.size()).arg(flood.value(1));
+        }
+        Clock::reset();
+        MonotonicClock::setSource({});
+        StoredFile::setSavedHandler({});
+        return result;
+    }, "size=4m");
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+// The log goes on once the disk that filled under it has room again, though it is flushed
+// every second meanwhile.
+TEST(FullDiskTest, TheLogGoesOnOnceThereIsRoomAgain)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        LogManager::__instance = new LogManager(nullptr);
+        qInfo("before the fill");
+        LogManager::flush();
+        if (!fillDisk())
+            return QStringLiteral("cannot fill the disk");
+        // A burst larger than the stream's buffer: the write itself meets the full disk.
+        for (int i = 0; i < 200; ++i)
+            qInfo("while full %d %s", i, QByteArray(200, 'f').constData());
+        LogManager::flush();
+        QFile::remove(QStringLiteral("filler"));
+        // Lines and the flush timer's flushes, over more than a flush period.
+        for (int i = 0; i < 15; ++i) {
+            qInfo("room again %d", i);
+            LogManager::flush();
+            QThread::msleep(100);
+        }
+        QByteArray all;
+        for (const QFileInfo& file : QDir(LogManager::kLogDir).entryInfoList({QStringLiteral("LOG_*.log")}, QDir::Files))
+            all += contentOf(file.filePath());
+        if (!all.contains("before the fill"))
+            return QStringLiteral("no log at all");
+        for (int i = 0; i < 15; ++i)
+            if (!all.contains(QStringLiteral("room again %1").arg(i).toUtf8()))
+                return QStringLiteral("the log stopped for good: line %1 of the room missing").arg(i);
         return QString();
     });
     if (failure == QLatin1String(kSkipped))

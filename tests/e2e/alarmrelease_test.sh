@@ -16,6 +16,10 @@
 #   door, seen only when the board answers again, may have opened before the NG, which stands;
 # - the clearing input's Re-detect (delay 4 s) keeps the outputs on; detection stopped by touch
 #   before that check: the outputs are the alarm again, on the NG lamp and on Modbus;
+# - with the product detection on (delays 0 and 1.0 s), a second trigger 0.4 s into the mould
+#   detection's countdown: each mould one NG cycle in every store, its own check closing it;
+# - the door (which triggers a check and lifts alarms) rising 50 ms before a 1.0 s countdown
+#   ends: the countdown's check answers it only with its frames taken 1.0 s after the door;
 # - a standing NG survives a restart (a language change, SIGTERM and a new start, SIGKILL as a
 #   power cut) until a release after it.
 BUILD="$1"; SRC="$2"
@@ -73,6 +77,25 @@ clearing_input() {
   e2e_set_param_item system10 "$1" 15
   e2e_set_param_item system13 18 "$2"
   e2e_set_param_item system9 17 "$3"
+}
+
+# Seconds from each rise of the door (input 2) to the next check the log decides, one word each.
+door_to_check() {
+  python3 - "$APP/io-record.log" "$APP"/cnt_net/workspace/log/LOG_*.log <<'PY'
+import datetime, re, sys
+rises, last = [], 0
+for line in open(sys.argv[1]):
+    wall, _, kind, word = line.split()
+    if kind == "in":
+        word = int(word, 16)
+        if word & 2 and not last & 2:
+            rises.append(datetime.datetime.fromisoformat(wall))
+        last = word
+checks = sorted(datetime.datetime.strptime(l[1:22], "%Y%m%d %H:%M:%S.%f")
+                for log in sys.argv[2:] for l in open(log, errors="replace")
+                if re.search(r"detection \d+: (OK|NG), checked in", l))
+print(" ".join("%.2f" % (min([c for c in checks if c > r], default=r) - r).total_seconds() for r in rises))
+PY
 }
 
 # Checks of the log, in order, as "DETECTION RESULT" (rechecks and re-detects alike); the last
@@ -308,4 +331,35 @@ e2e_tap $(( ${E2E_SCREEN%x*} - 120 )) 212
 wait_registers "1 0"
 e2e_expect "$(( $(e2e_out_word) & 5 )) $(registers)" "5 0 1" "outputs and Modbus (running, NG) once detection stopped"
 e2e_expect "$(e2e_log_count "LEDOnOff 7 1" 2)" "2" "the NG lamp's switches on"
+# --- Mode 0 with the product detection (delay 0) and the mould detection (delay 1.0 s, the ROIs),
+# an empty mould, a second trigger 0.4 s into the countdown. Per mould the product detection's two
+# steps, the refused one and the mould detection's check; one NG cycle. ---
+fresh
+e2e_demo_data --frames empty --delay 10
+e2e_set_param_item system1 1 1       # enableProdDetect
+e2e_set_param_item trigInDelay 0 0
+e2e_start_subscribed
+e2e_moulds 3 3 "0:pulse 0" "0.4:pulse 0"
+e2e_expect "$(e2e_log_count "trigger not inspected" 3)" "3" "product detection: second triggers not inspected"
+stores="$(e2e_stores 3)"
+echo "product detection: $stores"
+e2e_expect "$stores" \
+  "cycles 3/3 steps 12/3 gSync 3/3 modbus 12/3 route 3/3 pushed 3/3 records 3" "product detection: every store"
+e2e_stop || fail "unclean exit"
+e2e_expect "$(e2e_stats_cycles)" "3 3" "product detection: statistics cycles (all, NG)"
+
+# --- Delay 1.0 s, an empty mould; the door rises 0.95 s after each of two triggers for 400 ms. ---
+fresh
+e2e_demo_data --frames empty --delay 10
+e2e_set_param_item system3 10 1      # safetyDoorTrigger
+e2e_start_ready
+e2e_moulds 2 4 "0:pulse 0" "0.95:pulse 1 400"
+e2e_expect "$(e2e_log_count "detection 2: OK, checked in" 2)" "2" "late door: one check per mould and door"
+e2e_expect "$(e2e_log_count "safety door check answered by the check under way, moved to 1.0 s" 2)" "2" \
+  "late door: the countdown moved to the door's own delay"
+gaps="$(door_to_check)"
+echo "late door: door to check $gaps s"
+for gap in $gaps; do
+  awk -v g="$gap" 'BEGIN { exit !(g >= 0.95) }' || fail "late door: a check $gap s after the door answered it"
+done
 echo "PASS"

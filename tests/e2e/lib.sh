@@ -471,6 +471,22 @@ e2e_log_count() {
   echo "$n"
 }
 
+# What every store says of the moulds so far, once $1 cycle records were pushed (e2e_pushed) and
+# count.ini's NG cycles read $1 (up to 10 s): count.ini's cycles, NG cycles, steps and NG steps of
+# camera 1, gSyncNGNum and gSyncNGcycleNum; Modbus' inspections and NGs; the product-info route's
+# NG cycles; the pushed records (NG of all); RECORD.db's NG lines. Started with e2e_start_subscribed.
+e2e_stores() {
+  local i=0 limit=$(( 100 * $(e2e_load_factor) ))
+  while [ "$(e2e_count gSyncNGcycleNum 2>/dev/null)" != "$1" ] && [ $i -lt $limit ]; do sleep 0.1; i=$((i + 1)); done
+  local first; first() { e2e_count "$1" | cut -d, -f1; }
+  echo "cycles $(first list_allcyclenum)/$(first list_failcyclenum) steps $(first list_allnum)/$(first list_failnum)" \
+    "gSync $(e2e_count gSyncNGNum)/$(e2e_count gSyncNGcycleNum)" \
+    "modbus $(in_netns python3 "$SRC/tests/e2e/modbus_client.py" 502 read 4 | cut -d' ' -f3- | tr ' ' /)" \
+    "route $(e2e_api get_product_infos | python3 -c 'import json, sys; r = json.load(sys.stdin)["result"]; print("%d/%d" % (r["detect_all"], r["detect_ng"]))')" \
+    "pushed $(e2e_pushed "$1" 5 | awk '$1 == "record" {n++; ng += $3 == "NG"} END {print n + 0 "/" ng + 0}')" \
+    "records $(e2e_sql RECORD.db "select count(*) from RECORD where remarks like 'NG%'")"
+}
+
 # Machine cycles (all, NG) of a statistics day file (default: the live day), as "all NG".
 e2e_stats_cycles() {
   python3 - "$APP/${1:-ResStatistics.db}" <<'PY'

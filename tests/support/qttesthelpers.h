@@ -4,7 +4,9 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 
 // Readable Qt texts in failure messages.
@@ -14,6 +16,17 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 // Polls until the condition holds, serving this thread's events (deferred deletes
 // included) meanwhile; false when it still fails after the time.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// Qt's QTRY macros, timed out in a gtest body, only return from it: the test passed.
+// These fail it.
+#undef QTRY_VERIFY_WITH_TIMEOUT
+#define QTRY_VERIFY_WITH_TIMEOUT(expr, timeout) ASSERT_TRUE(waitUntil([&] { return bool(expr); }, (timeout))) << #expr
+#undef QTRY_COMPARE_WITH_TIMEOUT
+#define QTRY_COMPARE_WITH_TIMEOUT(actual, expected, timeout)                                                          \
+    do {                                                                                                              \
+        waitUntil([&] { return (actual) == (expected); }, (timeout));                                                 \
+        ASSERT_EQ(actual, expected);                                                                                  \
+    } while (false)
 
 class QProcess;
 class QWindow;
