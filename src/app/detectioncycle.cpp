@@ -457,7 +457,7 @@ bool DetectionCycle::admit(int detection, const char* what, qint64 signalMs)
         answerUnderWay(detection, what, signalMs);
         return false;
     }
-    refuseUninspected(detection, what);
+    refuseUninspected(detection, what, signalMs);
     return false;
 }
 
@@ -511,9 +511,13 @@ void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
     m_win->CheckNG(true);
 }
 
-void DetectionCycle::refuseUninspected(int detection, const char* what)
+void DetectionCycle::refuseUninspected(int detection, const char* what, qint64 signalMs)
 {
     const bool counting = m_steps[detection].phase == Phase::CountingDown;
+    // The check under way may release this mould's stop with its OK: it must look at this
+    // mould, with frames taken after its trigger.
+    if (counting)
+        m_steps[detection].signalMs = qMax(m_steps[detection].signalMs, signalMs);
     holdUninspected(detection, QLatin1String(what),
                     QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
     // The mould it belongs to is an NG one: its cycle record and counts say so. The

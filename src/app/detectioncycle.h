@@ -238,7 +238,7 @@ private:
     void answerUnderWay(int detection, const char* what, qint64 signalMs);
     // cause: what ended the wait, as the log line tells it.
     void confirmRecheckNow(int detection, const QString& cause);
-    void refuseUninspected(int detection, const char* what);
+    void refuseUninspected(int detection, const char* what, qint64 signalMs);
     // An uninspected check is an NG of every camera in every count of its cycle.
     void countUninspected(int detection, bool closes);
     // Stops the machine for a mould nobody looked at, and says so.

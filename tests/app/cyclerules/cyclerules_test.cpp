@@ -305,10 +305,8 @@ const KnownFault kKnownFaults[] = {
          // Taken as the cycle takes it, the rule holds.
          return replayHolds(seq, f);
      }},
-    {"a door check or Re-detect answered by a check whose frame predates it", false,
-     [](const CycleSequence&, const RuleFailure& f) {
-         return marked(f, CycleRule::PartGuarded, "[answered]") || marked(f, CycleRule::PartGuarded, "[lost]");
-     }},
+    {"a door check or Re-detect answered by a check whose frame predates it", true,
+     [](const CycleSequence&, const RuleFailure& f) { return marked(f, CycleRule::PartGuarded, "[answered]"); }},
     {"the program's pause drops the mould counting down; a restart drops the standing alarm", true,
      [](const CycleSequence& seq, const RuleFailure& f) {
          if (f.rule == CycleRule::PartGuarded)
@@ -345,10 +343,12 @@ const KnownFault kKnownFaults[] = {
          });
          return paused && f.rule != CycleRule::PartGuarded && f.rule != CycleRule::StoresAgree;
      }},
-    // Found by the world's rules, with no mend under way yet.
+    // Found by the world's rules.
     {"a mould turned away while its detection counts down is let go by the OK of the check under way, whose "
      "frame predates that mould's own", false,
      [](const CycleSequence&, const RuleFailure& f) { return marked(f, CycleRule::PartGuarded, "[busy]"); }},
+    {"while a camera is lost a check may judge frames of the other cameras up to 1 s old", false,
+     [](const CycleSequence&, const RuleFailure& f) { return marked(f, CycleRule::PartGuarded, "[lost]"); }},
 };
 constexpr int kKnownFaultCount = int(sizeof(kKnownFaults) / sizeof(kKnownFaults[0]));
 
@@ -357,7 +357,7 @@ int knownFault(const CycleSequence& seq, const RuleFailure& failure)
 {
     // Cheapest first; the pauses alone, then the mould detection with them (both run the sequence
     // again), before the markers.
-    static const int kCheapestFirst[] = {3, 2, 0, 1, 6, 4, 5};
+    static const int kCheapestFirst[] = {3, 2, 0, 1, 6, 7, 4, 5};
     static_assert(sizeof(kCheapestFirst) / sizeof(kCheapestFirst[0]) == kKnownFaultCount, "every known fault");
     for (int k : kCheapestFirst)
         if (!kKnownFaults[k].mended && kKnownFaults[k].explains(seq, failure))
