@@ -894,9 +894,11 @@ void DetectionCycle::cancelCountdowns()
     m_clearTimer->stop();
     m_shieldedSignals = 0;
     m_win->safetyDoorTriggered = 0;
+    // An NG of a cycle dropped uncounted goes to the next close, as the statistics keep it.
+    if (m_open.isOpen() && !m_open.counted && m_open.ng)
+        m_carry.absorb(m_open);
     m_open = MachineCycle();
     m_closed = MachineCycle();
-    m_carry = MachineCycle();
     if (m_io)
         m_io->clearTriggers();
     if (m_preCut) {

@@ -17,12 +17,15 @@ StepCount step(const QVector<int>& cameras, const QVector<bool>& checked, const 
             count.ngCameras << QString::number(camera + 1);
         if (!counts || camera < 0 || camera >= kMaxCameras)
             continue;
+        cycle.note(camera, good);
+        // A Re-detect of a counted cycle checks the same mould again: no store counts it twice.
+        if (cycle.counted)
+            continue;
         ++gAllNum[camera];
         if (!good) {
             ++gFailNum[camera];
             count.ng = true;
         }
-        cycle.note(camera, good);
     }
     if (count.ng)
         ++gSyncNGNum;

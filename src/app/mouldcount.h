@@ -23,7 +23,8 @@ struct StepCount
 // neither checked nor holding an NG counts nothing (the statistics, which take every
 // camera, count it OK). A trigger its detection could not take (still counting down or
 // checking) is an NG step of every camera in the cycle still under way, which makes that
-// cycle NG; it is no cycle of its own.
+// cycle NG; it is no cycle of its own. A Re-detect of a counted cycle checks the same mould
+// again: it changes the cycle's result and alarm, and no store counts a step or a cycle for it.
 namespace MouldCount {
 
 // cameras: each unit's camera index; checked, ok: the step's verdict per unit.

@@ -680,6 +680,52 @@ TEST_F(CycleSafetyTest, AMouldCountsTheSameInEveryStore)
     EXPECT_EQ(stores.ngFinished, 6);
     EXPECT_EQ(win->records.filter("run: NG: camera 2, detection 2").size(), 6);
     cam1->connected = true;
+    runPass();
+    cycle->clearAlarm();
+
+    // A Re-detect of a counted OK mould checks the same mould again: its NG is the alarm and
+    // its record, and no store counts a step or a cycle for it.
+    cam1->ok = true;
+    mould();
+    ASSERT_TRUE(waitUntil([&] { return cycle->openCycleSerial() == 0; }, 3000));
+    const QVector<int> all = counters(gAllNum), fail = counters(gFailNum);
+    const QVector<int> allCycles = counters(gAllCycleNum), failCycles = counters(gFailCycleNum);
+    const int ngSteps = gSyncNGNum, ngCycles = gSyncNGCycleNum, statsCycles = stores.stats.cycles;
+    const int statsNg = stores.stats.cameraNg[1];
+    cam1->ok = false;
+    cycle->redetect(1);
+    ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1) && cycle->openCycleSerial() == 0; }, 3000));
+    EXPECT_EQ(outputWord() & kStop, kStop);
+    EXPECT_EQ(win->records.filter("run: NG: camera 2, detection 2").size(), 7);
+    EXPECT_EQ(counters(gAllNum), all);
+    EXPECT_EQ(counters(gFailNum), fail) << "no NG step without its NG cycle";
+    EXPECT_EQ(counters(gAllCycleNum), allCycles);
+    EXPECT_EQ(counters(gFailCycleNum), failCycles);
+    EXPECT_EQ(gSyncNGNum, ngSteps);
+    EXPECT_EQ(gSyncNGCycleNum, ngCycles);
+    EXPECT_EQ(stores.stats.cycles, statsCycles);
+    EXPECT_EQ(stores.stats.cameraNg[1], statsNg);
+    cycle->clearAlarm();
+
+    // A stop drops a cycle whose last detection has not come: its NG goes to the next close,
+    // in count.ini as in the statistics.
+    setMultiDetection(*para, {0, 0}, {0, 1});
+    cam1->ok = true;
+    cam1->judge = [](int d) { return d != 0; };
+    mould(0);
+    ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(0); }, 3000));
+    ASSERT_NE(cycle->openCycleSerial(), 0);
+    cycle->stopDetection();
+    cycle->clearAlarm();
+    cam1->judge = nullptr;
+    const int failCycle = gFailCycleNum[1], ngCycle = gSyncNGCycleNum, statsNgCycles = stores.stats.ngCycles;
+    mould(0);
+    mould(1);
+    ASSERT_TRUE(waitUntil([&] { return cycle->openCycleSerial() == 0 && !cycle->isBusy(1); }, 3000));
+    EXPECT_EQ(stores.stats.ngCycles, statsNgCycles + 1);
+    EXPECT_EQ(gSyncNGCycleNum, ngCycle + 1);
+    EXPECT_EQ(gFailCycleNum[1], failCycle + 1);
+    cycle->clearAlarm();
 }
 
 // Two stages alternate per mould also when a mould is given up during a recheck.

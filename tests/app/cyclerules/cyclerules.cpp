@@ -454,6 +454,7 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
         m_checkedStage = detection < 2 ? 1 : 0;
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
+    m_anyRedetect = true;
     m_redetectOpens = true;   // it may open the next cycle itself
     m_checkedInCycle &= ~(1u << detection);   // a Re-detect checks its cycle again
     m_gaveUpOnce = true;   // and its check may land in the next cycle
@@ -647,14 +648,23 @@ void CycleRules::checkStores(const CycleView& view, bool settled)
                  .arg(view.ngCycles).arg(cameraNgCycles));
     if (!settled)
         return;
-    // Once every cycle has closed, an NG counted anywhere is an NG cycle everywhere.
-    if ((view.ngSteps > 0 || view.ngRecords > 0) && view.ngCycles == 0)
+    // Once every cycle has closed, an NG counted anywhere is an NG cycle everywhere. The NG steps
+    // of a cycle a restart ended never reach a close (in no store); a Re-detect of a counted mould
+    // writes its NG record but counts nowhere.
+    if (m_restartDropped)
+        return;
+    if ((view.ngSteps > 0 || (view.ngRecords > 0 && !m_anyRedetect)) && view.ngCycles == 0)
         fail(CycleRule::StoresAgree, now,
              QStringLiteral("gSyncNGNum %1 and %2 NG records, but no NG cycle").arg(view.ngSteps).arg(view.ngRecords));
     for (int c = 0; c < 8; ++c)
         if (view.failSteps[c] > 0 && view.failCycles[c] == 0)
             fail(CycleRule::StoresAgree, now,
                  QStringLiteral("camera %1: %2 NG steps but no NG cycle in count.ini").arg(c + 1).arg(view.failSteps[c]));
+}
+
+void CycleRules::restarted(bool dropped)
+{
+    m_restartDropped = m_restartDropped || dropped;
 }
 
 void CycleRules::cameraBack(qint64 nowMs)

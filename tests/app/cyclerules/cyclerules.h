@@ -164,6 +164,8 @@ public:
     // ranMs: when the cycle last ran its timers (before a stall that queued the stop).
     void stopped(qint64 ranMs);
     void started(qint64 nowMs);
+    // A new process of the program; dropped: it ended a cycle under way.
+    void restarted(bool dropped);
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
     // The world the cycle looks at (rule 8): what each camera would see in each detection from
@@ -322,6 +324,9 @@ private:
     bool m_uninspectedSinceClose = false;
     int m_leastFailCycles[8] = {};
     bool m_redetectSinceClose = false;
+    // Rule 9.
+    bool m_anyRedetect = false;
+    bool m_restartDropped = false;
     int m_redetectsToDecide = 0;
     // Re-detects an opening cycle does not take: the clearing input's, told before the cycle
     // makes them, and all but the first of one release (the first may open a cycle and close it).

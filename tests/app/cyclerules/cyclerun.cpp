@@ -343,8 +343,12 @@ void SequenceRun::restart()
     // To the world a restart is a pause of the program's own: it drops no mould.
     m_rules.worldPause(true, now - m_base);
     m_rules.stopped(now - m_base);
+    m_rules.restarted(m_cycle->openCycleSerial() != 0);
     m_cycle->stop();
     m_cycle.reset();
+    // The statistics' flags of the cycle under way live in memory: a new process starts them afresh.
+    m_statsStepNg = false;
+    m_statsStepCameraNg = 0;
     // A new process: the outputs as at start, the page live.
     for (int output = 0; output < ControlPort::kOutputCount; ++output)
         m_io.IOSetOut(output, 0);
@@ -362,6 +366,9 @@ SequenceRun::~SequenceRun()
     m_clock->setAfterDelivery({});
     m_cycle->stop();
     m_cycle.reset();
+    // The statistics' flags of the cycle under way live in memory: a new process starts them afresh.
+    m_statsStepNg = false;
+    m_statsStepCameraNg = 0;
     gpControlIO = nullptr;
     gpWPara = nullptr;
 }
@@ -426,7 +433,8 @@ CycleView SequenceRun::view() const
     v.statsCycles = m_statsCycles;
     v.statsNgCycles = m_statsNgCycles;
     for (; m_recordsSeen < m_win.records.size(); ++m_recordsSeen)
-        m_ngRecords += m_win.records.at(m_recordsSeen).startsWith(QLatin1String("run: NG")) ? 1 : 0;
+        // A "not inspected" line logs the stop: a check no camera could take counts nowhere, a refused one in gSyncNGNum.
+        m_ngRecords += m_win.records.at(m_recordsSeen).startsWith(QLatin1String("run: NG: camera")) ? 1 : 0;
     v.ngRecords = m_ngRecords;
     return v;
 }
