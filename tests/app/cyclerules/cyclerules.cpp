@@ -649,7 +649,7 @@ void CycleRules::checkStores(const CycleView& view, bool settled)
     if (!settled)
         return;
     // Once every cycle has closed, an NG counted anywhere is an NG cycle everywhere. The NG steps
-    // of a cycle a restart ended never reach a close (in no store); a Re-detect of a counted mould
+    // a restart took from the next close reach none (in no store); a Re-detect of a counted mould
     // writes its NG record but counts nowhere.
     if (m_restartDropped)
         return;
@@ -662,9 +662,9 @@ void CycleRules::checkStores(const CycleView& view, bool settled)
                  QStringLiteral("camera %1: %2 NG steps but no NG cycle in count.ini").arg(c + 1).arg(view.failSteps[c]));
 }
 
-void CycleRules::restarted(bool dropped)
+void CycleRules::restarted()
 {
-    m_restartDropped = m_restartDropped || dropped;
+    m_restartDropped = true;
 }
 
 void CycleRules::cameraBack(qint64 nowMs)

@@ -164,8 +164,8 @@ public:
     // ranMs: when the cycle last ran its timers (before a stall that queued the stop).
     void stopped(qint64 ranMs);
     void started(qint64 nowMs);
-    // A new process of the program; dropped: it ended a cycle under way.
-    void restarted(bool dropped);
+    // A new process of the program: the cycle under way and the NG kept for the next close are gone.
+    void restarted();
     // Everything one delivery did, then the state it left; checks rules 1, 2, 4, 6, 7.
     void delivered(const std::vector<CycleNote>& notes, const CycleView& view);
     // The world the cycle looks at (rule 8): what each camera would see in each detection from

@@ -343,7 +343,7 @@ void SequenceRun::restart()
     // To the world a restart is a pause of the program's own: it drops no mould.
     m_rules.worldPause(true, now - m_base);
     m_rules.stopped(now - m_base);
-    m_rules.restarted(m_cycle->openCycleSerial() != 0);
+    m_rules.restarted();
     m_cycle->stop();
     m_cycle.reset();
     // The statistics' flags of the cycle under way live in memory: a new process starts them afresh.
