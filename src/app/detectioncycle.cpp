@@ -521,14 +521,14 @@ void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
 void DetectionCycle::refuseUninspected(int detection, const char* what, qint64 signalMs)
 {
     const bool counting = m_steps[detection].phase == Phase::CountingDown;
+    holdUninspected(detection, QLatin1String(what),
+                    QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
     // The OK of the check under way releases this mould's stop: it must look at this mould
     // as the mould's own check would, its delay after the trigger (the part may come late).
     if (counting && putOffCountdown(detection, signalMs))
         qInfo().noquote() << QStringLiteral("detection %1: its check moved to %2 s from now")
                                  .arg(detection + 1)
                                  .arg(double(m_countdown[detection]), 0, 'f', 1);
-    holdUninspected(detection, QLatin1String(what),
-                    QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
     // The mould it belongs to is an NG one: its cycle record and counts say so. The
     // detection's own check, still under way, closes the cycle.
     countUninspected(detection, false);
