@@ -480,19 +480,26 @@ void DetectionCycle::answerUnderWay(int detection, const char* what, qint64 sign
         return;
     }
     // One check answers both when it takes its frames no earlier than this signal's own
-    // check would (its delay from now): the countdown waits until then. Its frames come
-    // after this signal too.
-    step.signalMs = qMax(step.signalMs, signalMs);
-    const float delay = gpWPara ? gpWPara->trigInDelay[detection] * kTickSeconds : 0;
-    // A tick can come at once: only a full tick beyond the delay is surely late enough.
-    if (m_countdown[detection] + kTickTolerance < delay + kTickSeconds) {
-        setCountdown(detection, qMax(m_countdown[detection], delay));
-        m_delayTimer[detection]->start();
+    // check would.
+    if (putOffCountdown(detection, signalMs)) {
         qInfo().noquote() << head << QStringLiteral("answered by the check under way, moved to %1 s from now")
                                          .arg(double(m_countdown[detection]), 0, 'f', 1);
         return;
     }
     qInfo().noquote() << head << "answered by the check under way";
+}
+
+bool DetectionCycle::putOffCountdown(int detection, qint64 signalMs)
+{
+    // The check's frames come after this signal, and no earlier than its delay from now.
+    m_steps[detection].signalMs = qMax(m_steps[detection].signalMs, signalMs);
+    const float delay = gpWPara ? gpWPara->trigInDelay[detection] * kTickSeconds : 0;
+    // A tick can come at once: only a full tick beyond the delay is surely late enough.
+    if (m_countdown[detection] + kTickTolerance >= delay + kTickSeconds)
+        return false;
+    setCountdown(detection, qMax(m_countdown[detection], delay));
+    m_delayTimer[detection]->start();
+    return true;
 }
 
 void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
@@ -514,12 +521,14 @@ void DetectionCycle::confirmRecheckNow(int detection, const QString& cause)
 void DetectionCycle::refuseUninspected(int detection, const char* what, qint64 signalMs)
 {
     const bool counting = m_steps[detection].phase == Phase::CountingDown;
-    // The check under way may release this mould's stop with its OK: it must look at this
-    // mould, with frames taken after its trigger.
-    if (counting)
-        m_steps[detection].signalMs = qMax(m_steps[detection].signalMs, signalMs);
     holdUninspected(detection, QLatin1String(what),
                     QLatin1String(counting ? "the detection is still counting down" : "the detection is still checking"));
+    // The OK of the check under way releases this mould's stop: it must look at this mould
+    // as the mould's own check would, its delay after the trigger (the part may come late).
+    if (counting && putOffCountdown(detection, signalMs))
+        qInfo().noquote() << QStringLiteral("detection %1: its check moved to %2 s from now")
+                                 .arg(detection + 1)
+                                 .arg(double(m_countdown[detection]), 0, 'f', 1);
     // The mould it belongs to is an NG one: its cycle record and counts say so. The
     // detection's own check, still under way, closes the cycle.
     countUninspected(detection, false);
@@ -922,7 +931,8 @@ void DetectionCycle::runDetection(int detection)
     // The last pass's frames may predate the signal this check answers (an operator's
     // Re-detect, a signal seen after the pass took them): the check takes newer ones. A
     // signal's time is when its rise was read: frames of that millisecond come after it.
-    if (m_framesAt < m_steps[detection].signalMs)
+    // While a camera is lost the passes are slow: frames older than a normal pass are taken anew.
+    if (m_framesAt < qMax(m_steps[detection].signalMs, MonotonicClock::ms() - kRunMs))
         takeFrames();
     if (!checkUnits(detection, recheck > 0)) {
         settleWithoutResult(detection);

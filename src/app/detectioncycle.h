@@ -239,6 +239,9 @@ private:
     // cause: what ended the wait, as the log line tells it.
     void confirmRecheckNow(int detection, const QString& cause);
     void refuseUninspected(int detection, const char* what, qint64 signalMs);
+    // Makes the detection's countdown end no earlier than a signal's own check would (its
+    // delay from now); false when it already does.
+    bool putOffCountdown(int detection, qint64 signalMs);
     // An uninspected check is an NG of every camera in every count of its cycle.
     void countUninspected(int detection, bool closes);
     // Stops the machine for a mould nobody looked at, and says so.

@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <limits>
 #include <utility>
 
 namespace {
@@ -515,6 +516,47 @@ TEST_F(CycleSafetyTest, ADoorOrReDetectIsAnsweredOnlyByFramesTakenAfterIt)
     EXPECT_TRUE(waitUntil([&] { return checkedAt.size() == 2; }, 2000));
     EXPECT_EQ(checkedAt.size(), 2);
     EXPECT_EQ(log.lines.filter("detection 2: Re-detect waits for the check under way").size(), 1);
+    cam0->judge = nullptr;
+}
+
+// No pass runs during the countdowns here, as while a lost camera slows the passes to one a
+// second: a check takes frames of its own time. A mould turned away during a countdown shows
+// its part only late: the check under way lets it go only if its frames came as late as the
+// mould's own check's would.
+TEST_F(CycleSafetyTest, AChecksFramesAreOfItsOwnTimeAndOfEveryMouldItLetsGo)
+{
+    MessageLog log;
+    para->trigInDelay[1] = 5;
+    qint64 frameAt = 0;
+    qint64 partFrom = std::numeric_limits<qint64>::max();
+    QVector<qint64> checkedAt;
+    QVector<qint64> framesAt;
+    cam0->onFrame = [&] { frameAt = MonotonicClock::ms(); };
+    cam0->judge = [&](int) {
+        checkedAt << MonotonicClock::ms();
+        framesAt << frameAt;
+        return frameAt < partFrom;
+    };
+    mould();
+    ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
+    ASSERT_EQ(checkedAt.size(), 1);
+    EXPECT_GE(framesAt.first(), checkedAt.first() - DetectionCycle::kRunMs) << "judged a frame of the mould's pass";
+    EXPECT_EQ(outputWord() & kStop, 0);
+
+    checkedAt.clear();
+    framesAt.clear();
+    mould();
+    ASSERT_TRUE(waitUntil([&] { return cycle->countdown(1) >= 0 && cycle->countdown(1) < 0.35f; }, 3000));
+    const qint64 refusedAt = MonotonicClock::ms();
+    partFrom = refusedAt + 400;
+    mould();
+    EXPECT_EQ(cycle->uninspected(), 1);
+    EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, the detection is still counting down").size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
+    ASSERT_EQ(checkedAt.size(), 1);
+    EXPECT_GE(framesAt.first(), refusedAt + 500) << "checked before the turned-away mould's delay was over";
+    EXPECT_EQ(outputWord() & kStop, kStop) << "the late part is found";
+    cam0->onFrame = nullptr;
     cam0->judge = nullptr;
 }
 
