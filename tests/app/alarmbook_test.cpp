@@ -20,6 +20,7 @@ TEST(AlarmBookTest, OkReleasesAtOnceOrAtTheCloseWhileTheMouldIsUndecided)
 
     // Detection 1 still holds: what detection 0 released waits for the close.
     EXPECT_EQ(book.ok(0, false).off, 0u);
+    EXPECT_EQ(book.lift(15, AlarmBook::kReleaseNow).off, 0u) << "a release that lifts no NG lets nothing go";
     EXPECT_EQ(book.held(), kClamp | kEjector | kAlarm);
     EXPECT_EQ(book.closeCycle().off, kClamp) << "the alarm output stays with detection 1's NG";
     EXPECT_EQ(book.ok(1, false).off, kEjector | kAlarm);
