@@ -33,6 +33,8 @@ TEST(AlarmBookTest, OkReleasesAtOnceOrAtTheCloseWhileTheMouldIsUndecided)
     EXPECT_EQ(book.held(), kClamp);
     EXPECT_FALSE(book.stands()) << "an OK left waiting for the close is no standing NG";
     EXPECT_EQ(book.closeCycle().off, kClamp);
+    book.ng(3, kCam0, kCam0, 0, 40);
+    EXPECT_TRUE(book.stands()) << "an NG whose outputs are all pulsed still stands";
 }
 
 TEST(AlarmBookTest, ReleaseLiftsOnlyNgsDecidedByItsSignalAndSaysWhatItLifted)
