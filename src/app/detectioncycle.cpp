@@ -571,6 +571,9 @@ void DetectionCycle::trigger(int detection, qint64 signalMs)
         return;
     if (startsNextMould(detection))
         openCycle(false);
+    // The mould presented last, not a Re-detect, tells which stage's mould is open.
+    if (isTwoStage())
+        m_checkedStage = detection < 2 ? 1 : 0;
     startCheck(detection, signalMs);
 }
 
@@ -595,7 +598,7 @@ int DetectionCycle::mouldDetection() const
 {
     if (!gpWPara || gpWPara->trigMode == kAllGroupsTrigMode)
         return -1;
-    // Detection 1, in the two-stage modes the second of the stage whose mould was checked
+    // Detection 1, in the two-stage modes the second of the stage whose mould was presented
     // last: stage groups 2 and 3 move the flag on at a close, while that mould stays open.
     const int stage = isTwoStage() && m_checkedStage >= 0 ? m_checkedStage : m_win->stageFlag;
     const int mould = isTwoStage() && !stage ? 3 : 1;
@@ -701,8 +704,6 @@ void DetectionCycle::startCheck(int detection, qint64 signalMs)
 {
     m_steps[detection].signalMs = signalMs;
     m_win->detectState = kDetectCountingDown;
-    if (isTwoStage())
-        m_checkedStage = detection < 2 ? 1 : 0;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (m_paused) {
         // Checked once the pause ends: the models may be half learnt now.

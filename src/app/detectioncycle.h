@@ -338,7 +338,7 @@ private:
     // When the cameras' frames were last taken (monotonic ms).
     qint64 m_framesAt = 0;
     bool m_preCut = false;
-    // In the two-stage modes the stage (flag value) of the last check started: its mould is the open one.
+    // In the two-stage modes the stage (flag value) of the mould presented last: its mould is the open one.
     int m_checkedStage = -1;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;
