@@ -1412,10 +1412,10 @@ DetectionCycle::Lifted DetectionCycle::liftable(qint64 signalMs) const
     return camerasOf(m_book.liftable(signalMs == kNow ? AlarmBook::kAll : signalMs));
 }
 
-DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo, unsigned spare)
 {
     std::vector<AlarmBook::Lift> lifts;
-    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts).off);
+    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts, spare).off);
     return camerasOf(lifts);
 }
 
@@ -1469,7 +1469,9 @@ DetectionCycle::Lifted DetectionCycle::clearAlarm(int method, qint64 signalMs)
 QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection, Lifted* lifted)
 {
     const bool one = validDetection(detection);
-    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck);
+    // The other stage's mould is not the one handed to: its part stays held.
+    const unsigned spare = one && isTwoStage() && isMouldDetection(detection) ? 1u << (detection ^ 2) : 0u;
+    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck, spare);
     announceRelease(method);
     const QVector<int> checks = one ? QVector<int>{detection} : lifts.keys().toVector();
     for (int d : checks)

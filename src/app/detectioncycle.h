@@ -212,7 +212,7 @@ private:
     void clearByInput();
     // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
     // (AlarmBook::kEachOwnCheck: each lifted detection's own) or are released (AlarmBook::kReleaseNow).
-    Lifted liftAlarms(qint64 cutoff, int handTo);
+    Lifted liftAlarms(qint64 cutoff, int handTo, unsigned spare = 0);
     Lifted camerasOf(const std::vector<AlarmBook::Lift>& lifts) const;
     // The alarm of the detection's NG on these cameras (unit bits): lamp, page, alarm cameras.
     void raiseAlarm(int detection, unsigned cameras);

@@ -274,6 +274,28 @@ TEST_F(CycleInputSettingsTest, AReDetectDoesNotMoveTheMouldToTheOtherStage)
     EXPECT_EQ(outputWord() & (C | A), C | A) << "the part is still in the stage's mould";
 }
 
+// The door's product skip hands the alarms to the mould of the product's stage: the other
+// stage's mould NG is not its to decide and stands with its part.
+TEST_F(CycleInputSettingsTest, TheProductSkipLeavesTheOtherStagesMouldStanding)
+{
+    twoStages(3);
+    para->prodNgSkipRecheck = 1;
+    para->safetyDoorTrigger = 0;
+    cam1->judge = [](int d) { return d == 0 || d == 3; };
+
+    MessageLog log;
+    pulse(0);
+    pulse(3);
+    pulse(0);
+    pulse(3);
+    ASSERT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 1) << log.lines.join('\n').toStdString();
+    ASSERT_EQ(log.lines.filter("detection 3: NG, checked in").size(), 1);
+    pulse(DetectionCycle::kSafetyDoorInput);
+    EXPECT_EQ(log.lines.filter("detection 4: OK").size(), 2) << log.lines.join('\n').toStdString();
+    EXPECT_EQ(outputWord() & (C | A), C | A) << "the part is still in stage 1's mould";
+    EXPECT_TRUE(cycle->alarmStands());
+}
+
 // Trigger mode 3 has no mould detection: the door's check looks at every detection in use
 // that the door does not trigger itself, in one cycle of the door's; mode 0 at the mould
 // detection when it is on, at the product detection otherwise.
