@@ -33,13 +33,13 @@ bool AlarmBook::ngStoodBefore(int detection, std::int64_t atMs) const
     return e.ngCameras && e.ngAt < atMs;
 }
 
-std::vector<AlarmBook::Lift> AlarmBook::liftable(std::int64_t signalMs) const
+std::vector<AlarmBook::Lift> AlarmBook::liftable(std::int64_t signalMs, unsigned spare) const
 {
     std::vector<Lift> lifts;
     for (int d = 0; d < kDetections; ++d) {
         const Entry& e = m_entries[d];
         // An NG decided at or after the release's signal was not what the release was for.
-        if (e.holds() && e.ngAt < signalMs)
+        if (e.holds() && e.ngAt < signalMs && !(spare & (1u << d)))
             lifts.push_back(Lift{d, e.ngCameras | e.keptCameras});
     }
     return lifts;
@@ -104,10 +104,10 @@ AlarmBook::Change AlarmBook::ok(int detection, bool cycleUndecided)
     return release(outputs);
 }
 
-AlarmBook::Change AlarmBook::lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted)
+AlarmBook::Change AlarmBook::lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted, unsigned spare)
 {
     unsigned released = 0;
-    const std::vector<Lift> lifts = liftable(signalMs);
+    const std::vector<Lift> lifts = liftable(signalMs, spare);
     for (const Lift& lift : lifts) {
         Entry& e = m_entries[lift.detection];
         // With what an earlier lift handed to this detection's check.

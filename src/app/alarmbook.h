@@ -54,8 +54,8 @@ public:
     // The detection's NG stands and was decided before atMs (one of the same
     // millisecond may have come after the signal: it stands).
     bool ngStoodBefore(int detection, std::int64_t atMs) const;
-    // What a release signalled at signalMs would lift.
-    std::vector<Lift> liftable(std::int64_t signalMs) const;
+    // What a release signalled at signalMs would lift (the detections in spare stay).
+    std::vector<Lift> liftable(std::int64_t signalMs, unsigned spare = 0) const;
     unsigned waitingForClose() const { return m_atClose; }
 
     // A check that could not look at some cameras: those whose NG stands or is kept
@@ -70,8 +70,8 @@ public:
     // detection holds an NG or the cycle is still undecided (cycleUndecided).
     Change ok(int detection, bool cycleUndecided);
     // A release signalled at signalMs lifts the NGs decided before it: to handTo's next
-    // check (a detection, kEachOwnCheck) or released now (kReleaseNow).
-    Change lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted = nullptr);
+    // check (a detection, kEachOwnCheck) or released now (kReleaseNow); those in spare stand.
+    Change lift(std::int64_t signalMs, int handTo, std::vector<Lift>* lifted = nullptr, unsigned spare = 0);
     // The cycle has closed: what waited for it is released.
     Change closeCycle();
     // No check will come for the detection: what was kept for one is its alarm again.

@@ -571,6 +571,9 @@ void DetectionCycle::trigger(int detection, qint64 signalMs)
         return;
     if (startsNextMould(detection))
         openCycle(false);
+    // The mould presented last, not a Re-detect, tells which stage's mould is open.
+    if (isTwoStage())
+        m_checkedStage = detection < 2 ? 1 : 0;
     startCheck(detection, signalMs);
 }
 
@@ -595,7 +598,7 @@ int DetectionCycle::mouldDetection() const
 {
     if (!gpWPara || gpWPara->trigMode == kAllGroupsTrigMode)
         return -1;
-    // Detection 1, in the two-stage modes the second of the stage whose mould was checked
+    // Detection 1, in the two-stage modes the second of the stage whose mould was presented
     // last: stage groups 2 and 3 move the flag on at a close, while that mould stays open.
     const int stage = isTwoStage() && m_checkedStage >= 0 ? m_checkedStage : m_win->stageFlag;
     const int mould = isTwoStage() && !stage ? 3 : 1;
@@ -701,8 +704,6 @@ void DetectionCycle::startCheck(int detection, qint64 signalMs)
 {
     m_steps[detection].signalMs = signalMs;
     m_win->detectState = kDetectCountingDown;
-    if (isTwoStage())
-        m_checkedStage = detection < 2 ? 1 : 0;
     const int tenths = gpWPara ? gpWPara->trigInDelay[detection] : 0;
     if (m_paused) {
         // Checked once the pause ends: the models may be half learnt now.
@@ -1411,10 +1412,10 @@ DetectionCycle::Lifted DetectionCycle::liftable(qint64 signalMs) const
     return camerasOf(m_book.liftable(signalMs == kNow ? AlarmBook::kAll : signalMs));
 }
 
-DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo)
+DetectionCycle::Lifted DetectionCycle::liftAlarms(qint64 cutoff, int handTo, unsigned spare)
 {
     std::vector<AlarmBook::Lift> lifts;
-    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts).off);
+    releaseOutputs(m_book.lift(cutoff == kNow ? AlarmBook::kAll : cutoff, handTo, &lifts, spare).off);
     return camerasOf(lifts);
 }
 
@@ -1468,7 +1469,9 @@ DetectionCycle::Lifted DetectionCycle::clearAlarm(int method, qint64 signalMs)
 QVector<int> DetectionCycle::releaseAndRecheck(int method, qint64 signalMs, int detection, Lifted* lifted)
 {
     const bool one = validDetection(detection);
-    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck);
+    // The other stage's mould is not the one handed to: its part stays held.
+    const unsigned spare = one && isTwoStage() && isMouldDetection(detection) ? 1u << (detection ^ 2) : 0u;
+    const Lifted lifts = liftAlarms(signalMs, one ? detection : AlarmBook::kEachOwnCheck, spare);
     announceRelease(method);
     const QVector<int> checks = one ? QVector<int>{detection} : lifts.keys().toVector();
     for (int d : checks)

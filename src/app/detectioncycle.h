@@ -212,7 +212,7 @@ private:
     void clearByInput();
     // Lifts the alarms that stood at cutoff; their outputs go to handTo's next check
     // (AlarmBook::kEachOwnCheck: each lifted detection's own) or are released (AlarmBook::kReleaseNow).
-    Lifted liftAlarms(qint64 cutoff, int handTo);
+    Lifted liftAlarms(qint64 cutoff, int handTo, unsigned spare = 0);
     Lifted camerasOf(const std::vector<AlarmBook::Lift>& lifts) const;
     // The alarm of the detection's NG on these cameras (unit bits): lamp, page, alarm cameras.
     void raiseAlarm(int detection, unsigned cameras);
@@ -338,7 +338,7 @@ private:
     // When the cameras' frames were last taken (monotonic ms).
     qint64 m_framesAt = 0;
     bool m_preCut = false;
-    // In the two-stage modes the stage (flag value) of the last check started: its mould is the open one.
+    // In the two-stage modes the stage (flag value) of the mould presented last: its mould is the open one.
     int m_checkedStage = -1;
     // Cameras whose NG the running alarm holds; empty when no alarm runs.
     QList<int> m_alarmCameras;

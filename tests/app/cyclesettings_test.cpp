@@ -253,6 +253,49 @@ TEST_F(CycleInputSettingsTest, TheMouldDetectionIsThatOfTheStageInUse)
     }
 }
 
+// A Re-detect of the other stage's product does not present a mould: the door's product skip
+// still rechecks the mould that was presented last, whose part is still in it.
+TEST_F(CycleInputSettingsTest, AReDetectDoesNotMoveTheMouldToTheOtherStage)
+{
+    twoStages(3);
+    para->prodNgSkipRecheck = 1;
+    para->safetyDoorTrigger = 0;
+    cam1->judge = [](int d) { return d >= 2; };  // OK in stage 0 only
+
+    MessageLog log;
+    pulse(0);
+    pulse(3);
+    ASSERT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 1);
+    cycle->redetect(2);
+    ASSERT_EQ(log.lines.filter("detection 3: OK").size(), 1) << log.lines.join('\n').toStdString();
+    pulse(DetectionCycle::kSafetyDoorInput);
+    EXPECT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 2) << log.lines.join('\n').toStdString();
+    EXPECT_EQ(log.lines.filter("detection 4:").size(), 0);
+    EXPECT_EQ(outputWord() & (C | A), C | A) << "the part is still in the stage's mould";
+}
+
+// The door's product skip hands the alarms to the mould of the product's stage: the other
+// stage's mould NG is not its to decide and stands with its part.
+TEST_F(CycleInputSettingsTest, TheProductSkipLeavesTheOtherStagesMouldStanding)
+{
+    twoStages(3);
+    para->prodNgSkipRecheck = 1;
+    para->safetyDoorTrigger = 0;
+    cam1->judge = [](int d) { return d == 0 || d == 3; };
+
+    MessageLog log;
+    pulse(0);
+    pulse(3);
+    pulse(0);
+    pulse(3);
+    ASSERT_EQ(log.lines.filter("detection 2: NG, checked in").size(), 1) << log.lines.join('\n').toStdString();
+    ASSERT_EQ(log.lines.filter("detection 3: NG, checked in").size(), 1);
+    pulse(DetectionCycle::kSafetyDoorInput);
+    EXPECT_EQ(log.lines.filter("detection 4: OK").size(), 2) << log.lines.join('\n').toStdString();
+    EXPECT_EQ(outputWord() & (C | A), C | A) << "the part is still in stage 1's mould";
+    EXPECT_TRUE(cycle->alarmStands());
+}
+
 // Trigger mode 3 has no mould detection: the door's check looks at every detection in use
 // that the door does not trigger itself, in one cycle of the door's; mode 0 at the mould
 // detection when it is on, at the product detection otherwise.

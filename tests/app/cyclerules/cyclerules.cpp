@@ -281,7 +281,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     // The product taken out at the door: with a product NG standing its alarm is skipped and the
     // mould checked again, instead of the door's release, its check and the detections it
     // triggers. Whether the cycle still holds one when it takes the edge is not certain.
-    // The stage whose check started last is the one whose mould is open.
+    // The stage of the mould presented last (not a Re-detect) is the one whose mould is open.
     const int mouldStage = m_setup.twoStage() && m_checkedStage >= 0 ? m_checkedStage : stageFlag;
     const int mould = qMax(0, m_setup.mouldDetection(mouldStage));
     const bool maySkip = door && m_running && m_setup.prodNgSkipRecheck && m_setup.mouldDetection(mouldStage) >= 0
@@ -450,8 +450,6 @@ void CycleRules::operatorRelease(qint64 nowMs, const QVector<int>& rechecked, in
 
 void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
 {
-    if (certain && m_running)
-        m_checkedStage = detection < 2 ? 1 : 0;
     ++(certain && m_running ? m_edges : m_maybeEdges)[m_setup.group(detection)];
     m_redetectSinceClose = true;
     m_anyRedetect = true;

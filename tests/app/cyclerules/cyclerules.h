@@ -70,7 +70,7 @@ struct CycleSetup
     int mouldDetection(int stageFlag) const;
     // Set: the mould detection taken as this one whatever the stage (to tell a fault that does so).
     int fixedMould = -1;
-    // What the door's check looks at: the mould of the stage whose check started last, else
+    // What the door's check looks at: the mould of the stage presented last, else
     // every detection of the stage in use the door does not trigger.
     QVector<int> doorChecks(int mouldStage, int stageFlag) const;
     // A detection that looks at the product taken out rather than at the mould.
@@ -375,7 +375,7 @@ private:
     std::vector<qint64> m_operatorRunChanges;
     bool m_pausesHold = false;
     std::vector<qint64> m_answeredAt;   // "answered by the check under way"
-    int m_checkedStage = -1;            // two-stage modes: the stage of the check started last
+    int m_checkedStage = -1;            // two-stage modes: the stage of the mould presented last
 
     std::vector<RuleFailure> m_failures;
     unsigned m_failedRules = 0;

@@ -320,7 +320,7 @@ const KnownFault kKnownFaults[] = {
     {"count.ini, gSync*, the statistics and the records count a mould differently", true,
      [](const CycleSequence&, const RuleFailure& f) { return f.rule == CycleRule::StoresAgree; }},
     // The checker's own gap, not the cycle's: in the two-stage modes the mould the door, its
-    // product skip and the switch go to is that of the stage whose check started last, which
+    // product skip and the switch go to is that of the stage whose mould was presented last, which
     // the model follows from the checks it is told of; a Re-detect of a detection out of use
     // and the stage's turn at a close it does not always follow yet.
     {"the model does not follow which stage's mould is open after every Re-detect and close", false,
