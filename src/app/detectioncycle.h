@@ -106,7 +106,6 @@ public:
     // A pause the program makes on its own (learning): countdowns and rechecks wait,
     // signals stay latched; all of them go on when it ends.
     void setPaused(bool paused);
-    bool isPaused() const { return m_paused; }
     int nextIntervalMs() const;
 
     // Remaining delay of each detection in seconds; negative when not counting.
