@@ -24,6 +24,7 @@
 #include <vector>
 
 namespace {
+// LoseCameras: every camera lost, only camera 2 with arg 2.
 // Release: the alarm released with Re-detect; Clear: released without a check; Stop: the
 // operator's stop; Pause: the program's own pause (arg 1) or its end (arg 0); Delay: the mould
 // detection's delay set to arg tenths; Wait: arg ms more; Part: frames taken from arg ms on show
@@ -40,7 +41,18 @@ struct Probe
     FakeUnit* cam;
     CycleWindow* win;
     int outputs;
+    const int* statsCameraNg;   // NG cycles of cameras 1 and 2 as the statistics count them
 };
+
+// Camera 1, that sees no part, counted as camera 2 in every store.
+void countedAlike(const Probe& p)
+{
+    EXPECT_EQ(gAllNum[0], gAllNum[1]);
+    EXPECT_EQ(gFailNum[0], gFailNum[1]);
+    EXPECT_EQ(gAllCycleNum[0], gAllCycleNum[1]);
+    EXPECT_EQ(gFailCycleNum[0], gFailCycleNum[1]);
+    EXPECT_EQ(p.statsCameraNg[0], p.statsCameraNg[1]);
+}
 
 // At `tenths` after the start: an act, and from then on the detections (bits)
 // in which camera 2 sees a part (Part, Wait and Expect leave them).
@@ -217,6 +229,43 @@ const std::vector<Mode>& modes()
          {{0, Act::Mould, 0, 0}, {1, Act::Mould, 0, 0},
           {1, Act::Expect, 0, 0, [](const Probe& p) { EXPECT_EQ(p.outputs & kStop, kStop); }}},
          {1, 1, 1, 1, 1, 1, 1, 0, false, 2, 1, 1, 1, 1, 1, 1, 1}},
+        // Camera 1 counts the uninspected mould as camera 2 does.
+        {"ARefusedMouldIsAnNgOfEveryCamera", [](WizardPara& p) { p.trigInDelay[1] = 5; },
+         {{0, Act::Mould, 0, 0}, {1, Act::Mould, 0, 0}, {9, Act::Expect, 0, 0, countedAlike}},
+         {1, 1, 1, 1, 1, 1, 1, 0, false, 2, 1, 1, 1, 1, 1, 1, 1}},
+        // The door and Re-detect while the detection counts down for that very mould are answered
+        // by its check: nothing is refused, stopped or counted for them.
+        {"DoorAndReDetectInTheMouldsCountdownAreAnsweredByItsCheck",
+         [](WizardPara& p) { p.safetyDoorTrigger = 1; p.trigInDelay[1] = 5; },
+         {{0, Act::Mould, 0, 0}, {1, Act::Door, 0, 0}, {1, Act::Redetect, 1, 0}},
+         {1, 1, 0, 0, 0, 1, 0, 0, false, 1, 1, 0, 0, 1, 0, 0, 0},
+         {{"detection 2: safety door check answered by the check under way", 1},
+          {"detection 2: Re-detect answered by the check under way", 1}}},
+        // A second trigger while the mould detection counts down is an NG step of every camera in
+        // the cycle still under way (no cycle of its own), whose check closes it.
+        {"ARefusedMouldCountsOnceInEveryStore",
+         [](WizardPara& p) { p.detectEnable[0] = 1; p.trigInDelay[1] = 3; },
+         {{0, Act::Mould, 0, 0}, {1, Act::Mould, 0, 0}, {5, Act::Clear, 0, 0}, {6, Act::Mould, 0, 0},
+          {7, Act::Mould, 0, 0}, {11, Act::Clear, 0, 0}, {11, Act::Expect, 0, 0, countedAlike}},
+         {4, 2, 2, 2, 2, 2, 2, 0, false, 8, 2, 2, 2, 6, 2, 2, 2}},
+        {"ARefusedMouldCountsOnceInEveryStoreInMulti", multi({0, 3}),
+         {{0, Act::Mould, 0, 0}, {1, Act::Mould, 0, 0}, {5, Act::Clear, 0, 0}, {6, Act::Mould, 0, 0},
+          {7, Act::Mould, 0, 0}, {11, Act::Clear, 0, 0}, {11, Act::Expect, 0, 0, countedAlike}},
+         {4, 2, 2, 2, 2, 2, 2, 0, false, 8, 2, 2, 2, 6, 2, 2, 2}},
+        // Camera 2 sees a part in every mould and is lost after two of five: its held NG is its
+        // NG step and NG cycle in every store.
+        {"ALostCamerasHeldNgCountsAsItsNg", [](WizardPara&) {},
+         {{0, Act::Mould, 0, D1}, {1, Act::Mould, 0, D1}, {2, Act::LoseCameras, 2, D1}, {2, Act::Mould, 0, D1},
+          {3, Act::Mould, 0, D1}, {4, Act::Mould, 0, D1},
+          {5, Act::Expect, 0, 0,
+           [](const Probe& p) {
+               EXPECT_EQ(gAllNum[0], 5);
+               EXPECT_EQ(gFailNum[0], 0);
+               EXPECT_EQ(gAllCycleNum[0], 5);
+               EXPECT_EQ(p.statsCameraNg[1], 5);
+               EXPECT_EQ(p.win->records.filter("run: NG: camera 2, detection 2").size(), 5);
+           }}},
+         {5, 5, 5, 5, 5, 5, 1, 2, true, 5, 5, 5, 5, 2, 0, 1, 0}},
         // The program's pause (learning) holds the countdown under way and the signals that come
         // meanwhile: each mould is checked once it ends, none is refused or dropped.
         {"APauseHoldsTheCountdownAndTheSignals", [](WizardPara& p) { p.trigInDelay[1] = 2; },
@@ -341,13 +390,17 @@ TEST_P(CycleModesTest, OutputsCountsRecordsAndPictures)
     });
     QObject::connect(cycle.get(), &DetectionCycle::sigAlarmStarted, win.get(), [&] { ++got.alarms; });
     // The statistics take each step's cameras and close a cycle on its last step.
-    bool statsNg = false;
+    bool statsNg[2] = {false, false};
+    int statsCameraNg[2] = {0, 0};
     QObject::connect(win.get(), &MainWindowBase::sendRecord, win.get(), [&](int, int, QList<bool> cameraOK, bool last) {
-        statsNg = statsNg || cameraOK.contains(false);
+        for (int c = 0; c < 2 && c < cameraOK.size(); ++c)
+            statsNg[c] = statsNg[c] || !cameraOK[c];
         if (!last)
             return;
         ++got.statsCycles;
-        got.statsNgCycles += std::exchange(statsNg, false) ? 1 : 0;
+        got.statsNgCycles += statsNg[0] || statsNg[1] ? 1 : 0;
+        for (int c = 0; c < 2; ++c)
+            statsCameraNg[c] += std::exchange(statsNg[c], false) ? 1 : 0;
     });
     bool clamp = false;
     QTimer watch;
@@ -380,7 +433,9 @@ TEST_P(CycleModesTest, OutputsCountsRecordsAndPictures)
             break;
         case Act::LoseCameras:
         case Act::FindCameras:
-            cam0->connected = cam1->connected = step.act == Act::FindCameras;
+            cam1->connected = step.act == Act::FindCameras;
+            if (step.arg != 2)
+                cam0->connected = cam1->connected;
             runPass();
             break;
         case Act::Release:
@@ -412,7 +467,7 @@ TEST_P(CycleModesTest, OutputsCountsRecordsAndPictures)
             redetectInCheck = true;
             break;
         case Act::Expect:
-            step.expect(Probe{cycle.get(), cam1, win.get(), outputWord()});
+            step.expect(Probe{cycle.get(), cam1, win.get(), outputWord(), statsCameraNg});
             break;
         }
     }

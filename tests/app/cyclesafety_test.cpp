@@ -28,11 +28,6 @@ const int kStop = kClampBit | kAlarmBit;
 
 // The clamp's switches as the cycle made them at the port (steady-clock ns), read from
 // the port's record rather than sampled: a thread run late by a loaded machine misses none.
-QVector<int> counters(const int* values)
-{
-    return QVector<int>(values, values + 2);
-}
-
 struct ClampWatch
 {
     explicit ClampWatch(const RecordingPort* port)
@@ -107,33 +102,6 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     std::unique_ptr<StandingAlarm> store;
-};
-
-// The cycles as the statistics database counts them from the records it is sent.
-struct StatisticsCycles
-{
-    explicit StatisticsCycles(MainWindowBase* win)
-    {
-        QObject::connect(win, &MainWindowBase::sendRecord, &context, [this](int, int, QList<bool> cameraOK, bool last) {
-            for (int c = 0; c < cameraOK.size() && c < 2; ++c)
-                flags[c] = flags[c] && cameraOK[c];
-            if (!last)
-                return;
-            ++cycles;
-            for (int c = 0; c < 2; ++c) {
-                cameraNg[c] += flags[c] ? 0 : 1;
-                flags[c] = true;
-            }
-            ngCycles += (cameraNg[0] + cameraNg[1] > lastNg) ? 1 : 0;
-            lastNg = cameraNg[0] + cameraNg[1];
-        });
-    }
-    QObject context;   // the counting ends with this
-    bool flags[2] = {true, true};
-    int cycles = 0;
-    int ngCycles = 0;
-    int cameraNg[2] = {0, 0};
-    int lastNg = 0;
 };
 
 // Camera 2 sees a part, camera 1 an empty mould; camera 2 is lost and comes back.
@@ -265,45 +233,6 @@ TEST_F(CycleSafetyTest, NoTriggerIsDroppedWithoutAWord)
     EXPECT_EQ(outputWord() & kStop, kStop);
     EXPECT_EQ(gSyncNGCycleNum, 3);
     cycle->clearAlarm();
-
-    // A trigger while its detection still counts down cannot be checked: told and stopping,
-    // and its cycle is an NG of every camera in every count.
-    cycle->clearAlarm();
-    StatisticsCycles stats(win.get());
-    const int ngCycles = gSyncNGCycleNum;
-    const int cameraNg[2] = {gFailCycleNum[0], gFailCycleNum[1]};
-    para->recheckTimes = 0;
-    para->trigInDelay[1] = 5;
-    cam1->ok = true;
-    mould();
-    mould();
-    EXPECT_EQ(cycle->uninspected(), 1);
-    EXPECT_EQ(log.lines.filter("detection 2: trigger not inspected, the detection is still counting down").size(), 1);
-    EXPECT_EQ(outputWord() & kStop, kStop) << "an uninspected mould stops the machine";
-    QTRY_COMPARE_WITH_TIMEOUT(records, 4, 2000);
-    EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1) << "its cycle is an NG one";
-    EXPECT_EQ(stats.cycles, 1);
-    EXPECT_EQ(stats.ngCycles, 1) << "the statistics count it NG too";
-    for (int c = 0; c < 2; ++c) {
-        EXPECT_EQ(gFailCycleNum[c], cameraNg[c] + 1) << "camera " << c;
-        EXPECT_EQ(stats.cameraNg[c], 1) << "camera " << c;
-    }
-
-    // The safety door and Re-detect while the detection counts down for that very mould
-    // are answered by its check: nothing is refused, stopped or counted for them.
-    cycle->clearAlarm();
-    para->safetyDoorTrigger = 1;
-    mould();
-    mould(DetectionCycle::kSafetyDoorInput);
-    cycle->redetect(1);
-    EXPECT_EQ(log.lines.filter("detection 2: safety door check answered by the check under way").size(), 1);
-    EXPECT_EQ(log.lines.filter("detection 2: Re-detect answered by the check under way").size(), 1);
-    EXPECT_EQ(cycle->uninspected(), 1);
-    EXPECT_EQ(outputWord() & kStop, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(stats.cycles, 2, 2000);
-    EXPECT_EQ(stats.ngCycles, 1);
-    EXPECT_EQ(gSyncNGCycleNum, ngCycles + 1);
-    EXPECT_EQ(outputWord() & kStop, 0) << "the OK check answered all three";
 }
 
 // Every release lifts only the NGs that stood when its signal came: the safety door, the
@@ -456,98 +385,6 @@ TEST_F(CycleSafetyTest, StatisticsCountEachCycleAtItsClose)
     QTRY_COMPARE_WITH_TIMEOUT(cycle->openCycleSerial(), 0, 2000);
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(gSyncNGCycleNum, 1);
-}
-
-// What every store says of the moulds it saw: the counters behind count.ini, Modbus and the
-// product-info route, the statistics' cycles, the cycle records pushed and RECORD.db's NG lines.
-struct Stores
-{
-    Stores(MainWindowBase* win, DetectionCycle* cycle) : stats(win)
-    {
-        QObject::connect(cycle, &DetectionCycle::sigCycleFinished, &stats.context, [this](bool ng) {
-            ++finished;
-            ngFinished += ng ? 1 : 0;
-        });
-    }
-    int ngLines(const QStringList& records) const { return records.filter("run: NG").size(); }
-    StatisticsCycles stats;
-    int finished = 0;
-    int ngFinished = 0;
-};
-
-// A mould counts once in every store: a second trigger while the mould detection counts
-// down is an NG step of every camera in the cycle still under way (no cycle of its own),
-// whose check closes it; a lost camera's held NG is that camera's NG step and NG cycle.
-TEST_F(CycleSafetyTest, AMouldCountsTheSameInEveryStore)
-{
-    for (int mode : {0, kAllGroupsTrigMode}) {
-        SCOPED_TRACE(mode == 0 ? "product and mould detections" : "two detections on input 1");
-        resetShellGlobals();
-        win->records.clear();
-        if (mode == 0) {
-            para->detectEnable[0] = 1;   // the product detection, on the same input
-            para->trigInDelay[0] = 0;
-            para->trigInDelay[1] = 3;
-        } else {
-            multi({0, 3});
-        }
-        Stores stores(win.get(), cycle.get());
-        for (int m = 0; m < 3; ++m) {
-            mould();
-            QTest::qWait(100);
-            mould();   // 0.1 s into the mould detection's countdown
-            ASSERT_TRUE(waitUntil([&] { return !cycle->isBusy(1); }, 3000));
-            cycle->clearAlarm();
-        }
-        EXPECT_EQ(cycle->openCycleSerial(), 0) << "the last check closed its cycle";
-        for (int c = 0; c < 2; ++c) {
-            SCOPED_TRACE(c);
-            EXPECT_EQ(gAllNum[c], 12) << "two first-detection steps, the refused one and the check, per mould";
-            EXPECT_EQ(gFailNum[c], 3);
-            EXPECT_EQ(gAllCycleNum[c], 3);
-            EXPECT_EQ(gFailCycleNum[c], 3);
-            EXPECT_EQ(stores.stats.cameraNg[c], 3);
-        }
-        EXPECT_EQ(gSyncNGNum, 3);
-        EXPECT_EQ(gSyncNGCycleNum, 3);
-        EXPECT_EQ(stores.stats.cycles, 3);
-        EXPECT_EQ(stores.stats.ngCycles, 3);
-        EXPECT_EQ(stores.finished, 3);
-        EXPECT_EQ(stores.ngFinished, 3);
-        EXPECT_EQ(stores.ngLines(win->records), 3) << win->records.join('\n').toStdString();
-    }
-
-    // Camera 2 sees a part in every mould and is lost after two of six.
-    resetShellGlobals();
-    win->records.clear();
-    setMultiDetection(*para, {0});
-    para->trigMode = 0;
-    para->detectEnable[0] = 0;
-    para->detectEnable[1] = 1;
-    para->trigInDelay[1] = 0;
-    gDNum = 2;
-    cam1->ok = false;
-    Stores stores(win.get(), cycle.get());
-    for (int m = 0; m < 6; ++m) {
-        if (m == 2) {
-            cam1->connected = false;
-            runPass();
-        }
-        mould();
-    }
-    EXPECT_EQ(counters(gAllNum), (QVector<int>{6, 6}));
-    EXPECT_EQ(counters(gFailNum), (QVector<int>{0, 6})) << "the lost camera's held NG is its NG step";
-    EXPECT_EQ(counters(gAllCycleNum), (QVector<int>{6, 6}));
-    EXPECT_EQ(counters(gFailCycleNum), (QVector<int>{0, 6}));
-    EXPECT_EQ(gSyncNGNum, 6);
-    EXPECT_EQ(gSyncNGCycleNum, 6);
-    EXPECT_EQ(stores.stats.ngCycles, 6);
-    EXPECT_EQ(stores.stats.cameraNg[1], 6);
-    EXPECT_EQ(stores.ngFinished, 6);
-    EXPECT_EQ(win->records.filter("run: NG: camera 2, detection 2").size(), 6);
-    cam1->connected = true;
-    runPass();
-    cycle->clearAlarm();
 }
 
 // Two stages alternate per mould also when a mould is given up during a recheck.
