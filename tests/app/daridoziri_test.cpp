@@ -5,6 +5,7 @@
 #include "cammersingleton.h"
 #include "cammerwidget.h"
 #include "choosebox.h"
+#include "clock.h"
 #include "configprompts.h"
 #include "controlport.h"
 #include "copy2movedisk.h"
@@ -660,8 +661,11 @@ TEST_F(MainWindowTest, AlarmClearChoicesTeachTheNgCamera)
     EXPECT_EQ(cam->pIgnoreMask[g][droplet.y() * w + droplet.x()], 0);
     win->loginLevel = 1;
 
+    // Detection 2 checked last: what is taught is the NG the release lifts, detection 1's.
+    win->checkDetect = 1;
     ModalAnswerer::pressButton("dontDetect");
     win->SlotReturn();
+    win->checkDetect = g;
     EXPECT_FALSE(win->cycle()->isAlarmed());
     EXPECT_EQ(win->alarmClearState[cam->camIndex][g], AlarmClearMethod::DontDetect);
     EXPECT_EQ(cam->pIgnoreMask[g][droplet.y() * w + droplet.x()], 255);
@@ -974,4 +978,31 @@ TEST_F(TwoCameraWindowTest, ReleaseBoxTeachesTheNgItLifted)
     EXPECT_NE(win->alarmClearState[cams[1]->camIndex][1], AlarmClearMethod::AddAsTemplate);
     EXPECT_TRUE(win->cycle()->alarmStands()) << "the later NG stands";
     win->cycle()->cancelCountdowns();
+
+    // Camera 2 seen OK by detection 1: its NG alone is lifted, and camera 2 is not taught.
+    win->cycle()->clearAlarm();
+    gpWPara->trigInDelay[0] = 0;
+    const QVector<DetectionUnit*> real = win->cycle()->units();
+    FakeUnit first(cams[0]->camIndex), second(cams[1]->camIndex);
+    first.ok = false;
+    win->cycle()->setUnits({&first, &second});
+    win->cycle()->redetect(0);
+    ASSERT_TRUE(win->cycle()->alarmStands());
+    for (CammerWidget* cam : cams)
+        cam->reTrainPending[0] = false;
+    ModalAnswerer::pressButton("addAsTemplate");
+    win->SlotReturn();
+    EXPECT_TRUE(cams[0]->reTrainPending[0]);
+    EXPECT_FALSE(cams[1]->reTrainPending[0]) << "camera 2's NG was not lifted";
+
+    // An NG decided in the tap's own millisecond came before the tap: it is lifted.
+    win->cycle()->clearAlarm();
+    const qint64 frozenMs = MonotonicClock::ms();
+    MonotonicClock::setSource([frozenMs] { return frozenMs; });
+    win->cycle()->redetect(0);
+    ModalAnswerer::pressButton("dontDetect");
+    win->SlotReturn();
+    MonotonicClock::setSource({});
+    EXPECT_FALSE(win->cycle()->alarmStands());
+    win->cycle()->setUnits(real);
 }
