@@ -38,9 +38,9 @@ enum class Act {
 struct Probe
 {
     DetectionCycle* cycle;
-    FakeUnit* cam;
+    FakeUnit* cam;      // camera 2
     CycleWindow* win;
-    int outputs;
+    int outputs;        // the output word now
     const int* statsCameraNg;   // NG cycles of cameras 1 and 2 as the statistics count them
 };
 
