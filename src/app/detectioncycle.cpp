@@ -498,7 +498,9 @@ bool DetectionCycle::putOffCountdown(int detection, qint64 signalMs)
     if (m_countdown[detection] + kTickTolerance >= delay + kTickSeconds)
         return false;
     setCountdown(detection, qMax(m_countdown[detection], delay));
-    m_delayTimer[detection]->start();
+    // Paused, it counts on once the pause ends.
+    if (!m_paused)
+        m_delayTimer[detection]->start();
     return true;
 }
 

@@ -271,10 +271,11 @@ const std::vector<Mode>& modes()
         {"ARefusedMouldIsAnNgCycleWithNoCamera", [](WizardPara& p) { p.trigInDelay[1] = 5; },
          {{0, Act::Mould, 0, 0}, {1, Act::Mould, 0, 0}},
          {1, 1, 1, 0, 1, 0, 1, 0, true, 0, 1, 0, 2, 0, 2, 2, 0}, {}, {}, true},
-        // The program's pause (learning) holds the countdown under way and the signals that come
-        // meanwhile: each mould is checked once it ends, none is refused or dropped.
+        // The program's pause (learning) holds the countdown under way, also when a Re-detect
+        // moves it, and the signals that come meanwhile: each mould is checked once it ends,
+        // none is refused or dropped.
         {"APauseHoldsTheCountdownAndTheSignals", [](WizardPara& p) { p.trigInDelay[1] = 2; },
-         {{0, Act::Mould, 0, D1}, {0, Act::Pause, 1, D1},
+         {{0, Act::Mould, 0, D1}, {0, Act::Pause, 1, D1}, {1, Act::Redetect, 1, D1},
           {4, Act::Expect, 0, 0,
            [](const Probe& p) {
                EXPECT_TRUE(p.cycle->isCounting(1));
