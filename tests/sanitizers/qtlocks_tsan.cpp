@@ -1,7 +1,8 @@
 // Preloaded into a ThreadSanitizer run (tests/sanitizers/run-tsan, run-e2e): the Debian Qt is not
 // instrumented, so its locks (futex based, out of line) order nothing in TSan's eyes and
-// every field guarded by a QMutex, QSemaphore or QReadWriteLock reads as a race. Each call
-// our code makes goes through here to Qt's own and tells TSan the order it makes.
+// every field guarded by a QMutex, QSemaphore or QReadWriteLock, waited for with a
+// QWaitCondition or left by a QThread that wait() saw end, reads as a race. Each call our code makes goes through here to Qt's own
+// and tells TSan the order it makes.
 #include <dlfcn.h>
 
 #include <QEvent>
@@ -10,7 +11,10 @@
 #include <QObject>
 #include <QReadWriteLock>
 #include <QSemaphore>
+#include <QThread>
 #include <QThreadPool>
+#include <QVariant>
+#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
@@ -102,6 +106,77 @@ void QReadWriteLock::unlock()
     static const auto fn = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock6unlockEv");
     __tsan_release(this);
     fn(this);
+}
+
+// A wait lets go of its lock and takes it again inside Qt, where the calls above do not reach.
+bool QWaitCondition::wait(QMutex* lockedMutex, QDeadlineTimer deadline)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, QMutex*, QDeadlineTimer)>(
+        "_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
+    __tsan_release(lockedMutex);
+    const bool woken = fn(this, lockedMutex, deadline);
+    __tsan_acquire(lockedMutex);
+    return woken;
+}
+
+bool QWaitCondition::wait(QMutex* lockedMutex, unsigned long time)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, QMutex*, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
+    __tsan_release(lockedMutex);
+    const bool woken = fn(this, lockedMutex, time);
+    __tsan_acquire(lockedMutex);
+    return woken;
+}
+
+bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, QDeadlineTimer deadline)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, QReadWriteLock*, QDeadlineTimer)>(
+        "_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer");
+    __tsan_release(lockedReadWriteLock);
+    const bool woken = fn(this, lockedReadWriteLock, deadline);
+    __tsan_acquire(lockedReadWriteLock);
+    return woken;
+}
+
+bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, unsigned long time)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, QReadWriteLock*, unsigned long)>(
+        "_ZN14QWaitCondition4waitEP14QReadWriteLockm");
+    __tsan_release(lockedReadWriteLock);
+    const bool woken = fn(this, lockedReadWriteLock, time);
+    __tsan_acquire(lockedReadWriteLock);
+    return woken;
+}
+
+// A thread's end reaches wait() under Qt's own lock (its threads are detached, never joined):
+// its finished() is a release, a wait() that saw it end an acquire.
+void QThread::start(Priority priority)
+{
+    static const auto fn = real<void (*)(QThread*, Priority)>("_ZN7QThread5startENS_8PriorityE");
+    static const char kWatched[] = "_tsanEndWatched";
+    if (!property(kWatched).toBool()) {
+        setProperty(kWatched, true);
+        connect(this, &QThread::finished, [this] { __tsan_release(this); });
+    }
+    fn(this, priority);
+}
+
+bool QThread::wait(QDeadlineTimer deadline)
+{
+    static const auto fn = real<bool (*)(QThread*, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
+    const bool ended = fn(this, deadline);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
+}
+
+bool QThread::wait(unsigned long time)
+{
+    static const auto fn = real<bool (*)(QThread*, unsigned long)>("_ZN7QThread4waitEm");
+    const bool ended = fn(this, time);
+    if (ended)
+        __tsan_acquire(this);
+    return ended;
 }
 
 // A queued call: invokeMethod copies its arguments (or the functor) in the posting thread and
