@@ -149,7 +149,11 @@ bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, unsigned long tim
 }
 
 // A thread's end reaches wait() under Qt's own lock (its threads are detached, never joined):
-// its finished() is a release, a wait() that saw it end an acquire.
+// its finished() is a release, a wait() that saw it end an acquire. The connection takes the
+// addresses of QThread's meta-object and signal, bound as the preload loads: weak, so that the
+// programs the tests start without Qt (curl, the shells) still load it.
+asm(".weak _ZN7QThread16staticMetaObjectE");
+asm(".weak _ZN7QThread8finishedENS_14QPrivateSignalE");
 void QThread::start(Priority priority)
 {
     static const auto fn = real<void (*)(QThread*, Priority)>("_ZN7QThread5startENS_8PriorityE");
