@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -251,6 +252,57 @@ TEST(ShellRunnerChildren, EveryProgramEndsWhenThisProgramIsKilled)
         ::kill(pid_t(pid), SIGKILL);
     EXPECT_EQ(started.size(), 4);
     EXPECT_TRUE(left.isEmpty()) << left.size() << " programs outlived the program that started them";
+}
+
+// Other threads write while the GUI thread writes and lists what failed: the check threads each
+// their camera's template, which fails until its folder is there, the picture writers pictures
+// that are never held. Each failing file is told once and once more when written after all, and
+// a retry writes the newest content of what is still held.
+TEST(StoredFile, WritersOfSeveralThreadsKeepTheRetryWhole)
+{
+    QTemporaryDir dir;
+    const QString held = dir.filePath("gone/count.ini");   // no folder yet: every write fails
+    std::atomic<int> toldHeld{0};
+    std::atomic<int> toldFailed{0};
+    std::atomic<int> toldSaved{0};
+    std::atomic<int> picturesLost{0};
+    StoredFile::setFailureHandler([&](const QString& path, const QString&) {
+        ++(path == held ? toldHeld : path.endsWith(".bmp") ? toldFailed : picturesLost);
+    });
+    StoredFile::setSavedHandler([&toldSaved](const QString&) { ++toldSaved; });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t) {
+        writers.emplace_back([&dir, &picturesLost, t] {
+            const QString camera = QStringLiteral("cammer%1").arg(t);
+            for (int i = 0; i < 50; ++i) {
+                if (i == 25)
+                    QDir(dir.path()).mkdir(camera);
+                StoredFile::write(dir.filePath(camera + "/template0.bmp"), QByteArray::number(i));
+                const QString picture = dir.filePath(QStringLiteral("%1-%2.jpg").arg(t).arg(i));
+                picturesLost += StoredFile::write(picture, "jpeg", nullptr, StoredFile::Retry::Drop) ? 0 : 1;
+            }
+        });
+    }
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_FALSE(StoredFile::write(held, QByteArray::number(i)));
+        EXPECT_TRUE(StoredFile::failingPaths().contains(held));
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(picturesLost, 0);
+    EXPECT_EQ(toldHeld, 1);
+    EXPECT_EQ(toldFailed, 3);
+    EXPECT_EQ(toldSaved, 3);
+    EXPECT_EQ(StoredFile::failingPaths(), QStringList{held});
+    ASSERT_TRUE(QDir(dir.path()).mkdir("gone"));
+    EXPECT_EQ(StoredFile::retryPending(), 0);
+    StoredFile::setFailureHandler({});
+    StoredFile::setSavedHandler({});
+    EXPECT_EQ(toldSaved, 4);
+    EXPECT_TRUE(StoredFile::failingPaths().isEmpty());
+    QFile file(held);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("49"));
 }
 
 namespace {
