@@ -109,43 +109,35 @@ void QReadWriteLock::unlock()
 }
 
 // A wait lets go of its lock and takes it again inside Qt, where the calls above do not reach.
+// One symbol per instance of the template: its look-up is kept.
+template <typename Lock, typename Time>
+bool waitUnlocked(const char* symbol, QWaitCondition* condition, Lock* locked, Time time)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, Lock*, Time)>(symbol);
+    __tsan_release(locked);
+    const bool woken = fn(condition, locked, time);
+    __tsan_acquire(locked);
+    return woken;
+}
+
 bool QWaitCondition::wait(QMutex* lockedMutex, QDeadlineTimer deadline)
 {
-    static const auto fn = real<bool (*)(QWaitCondition*, QMutex*, QDeadlineTimer)>(
-        "_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer");
-    __tsan_release(lockedMutex);
-    const bool woken = fn(this, lockedMutex, deadline);
-    __tsan_acquire(lockedMutex);
-    return woken;
+    return waitUnlocked("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer", this, lockedMutex, deadline);
 }
 
 bool QWaitCondition::wait(QMutex* lockedMutex, unsigned long time)
 {
-    static const auto fn = real<bool (*)(QWaitCondition*, QMutex*, unsigned long)>("_ZN14QWaitCondition4waitEP6QMutexm");
-    __tsan_release(lockedMutex);
-    const bool woken = fn(this, lockedMutex, time);
-    __tsan_acquire(lockedMutex);
-    return woken;
+    return waitUnlocked("_ZN14QWaitCondition4waitEP6QMutexm", this, lockedMutex, time);
 }
 
 bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, QDeadlineTimer deadline)
 {
-    static const auto fn = real<bool (*)(QWaitCondition*, QReadWriteLock*, QDeadlineTimer)>(
-        "_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer");
-    __tsan_release(lockedReadWriteLock);
-    const bool woken = fn(this, lockedReadWriteLock, deadline);
-    __tsan_acquire(lockedReadWriteLock);
-    return woken;
+    return waitUnlocked("_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer", this, lockedReadWriteLock, deadline);
 }
 
 bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, unsigned long time)
 {
-    static const auto fn = real<bool (*)(QWaitCondition*, QReadWriteLock*, unsigned long)>(
-        "_ZN14QWaitCondition4waitEP14QReadWriteLockm");
-    __tsan_release(lockedReadWriteLock);
-    const bool woken = fn(this, lockedReadWriteLock, time);
-    __tsan_acquire(lockedReadWriteLock);
-    return woken;
+    return waitUnlocked("_ZN14QWaitCondition4waitEP14QReadWriteLockm", this, lockedReadWriteLock, time);
 }
 
 // A thread's end reaches wait() under Qt's own lock (its threads are detached, never joined):
@@ -165,22 +157,24 @@ void QThread::start(Priority priority)
     fn(this, priority);
 }
 
+template <typename Time>
+bool waitForEnd(const char* symbol, QThread* thread, Time time)
+{
+    static const auto fn = real<bool (*)(QThread*, Time)>(symbol);
+    const bool ended = fn(thread, time);
+    if (ended)
+        __tsan_acquire(thread);
+    return ended;
+}
+
 bool QThread::wait(QDeadlineTimer deadline)
 {
-    static const auto fn = real<bool (*)(QThread*, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
-    const bool ended = fn(this, deadline);
-    if (ended)
-        __tsan_acquire(this);
-    return ended;
+    return waitForEnd("_ZN7QThread4waitE14QDeadlineTimer", this, deadline);
 }
 
 bool QThread::wait(unsigned long time)
 {
-    static const auto fn = real<bool (*)(QThread*, unsigned long)>("_ZN7QThread4waitEm");
-    const bool ended = fn(this, time);
-    if (ended)
-        __tsan_acquire(this);
-    return ended;
+    return waitForEnd("_ZN7QThread4waitEm", this, time);
 }
 
 // A queued call: invokeMethod copies its arguments (or the functor) in the posting thread and
