@@ -250,8 +250,19 @@ TEST_P(RenderTest, EveryWidgetPaintsAndItsButtonTextsFit)
                 EXPECT_GE(font.pixelSize(), 24) << message->text().toStdString();
                 // As the box draws it: a line without spaces (Chinese, Japanese) wrapped would
                 // break inside a word.
-                const QRect room(QPoint(0, 5), QPoint(message->width() - 1, 2 * message->height() / 3 + 4));
+                const QRect room = message->messageRoom();
                 const QFont drawn = DialogPainter::messageFont(message->text(), room);
+                // The red text stays off the frame and the button.
+                const QRect button = message->okButton()->geometry();
+                int strayRed = 0;
+                for (int y = 0; y < image.height(); ++y) {
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor c = image.pixelColor(x, y);
+                        const bool red = c.red() > 180 && c.green() < 80 && c.blue() < 80;
+                        strayRed += red && (button.contains(x, y) || y < 3 || y >= image.height() - 3);
+                    }
+                }
+                EXPECT_EQ(strayRed, 0) << message->text().toStdString();
                 for (const QString& line : message->text().split(QRegularExpression("\\r?\\n"))) {
                     if (!line.contains(' ')) {
                         EXPECT_LE(DialogPainter::textWidth(drawn, line), room.width()) << line.toStdString();
