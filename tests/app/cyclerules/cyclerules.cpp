@@ -29,6 +29,7 @@ const QRegularExpression kAnsweredNotRefused(
     QStringLiteral("^detection \\d+: (safety door check|Re-detect) not inspected, the detection is still"));
 const QRegularExpression kAnsweredLine(
     QStringLiteral("^detection (\\d+): (safety door check|Re-detect) answered by the check under way"));
+const QRegularExpression kMovedLine(QStringLiteral("^detection (\\d+): .*moved to (\\d+(\\.\\d+)?) s from now"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
@@ -288,7 +289,10 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
                          && holdsProductNg(riseMs);
     if (door && m_running && m_setup.prodNgSkipRecheck && m_setup.trigMode != kAllGroupsTrigMode)
         excuse(kProductDetections, riseMs);   // the product taken out at the door
+    // Detections the door's own check or its product skip starts, not the edge's trigger.
+    unsigned notByTrigger = 0;
     if (maySkip) {
+        notByTrigger |= 1u << mould;
         certain = false;
         look(mould, riseMs, visibleMs, false);
         addRelease(riseMs, visibleMs + kGraceMs, mould);
@@ -332,6 +336,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
             const bool sure = !(m_setup.twoStage() && m_setup.stageGroups >= 2);
             unsigned ending = 0;
             for (int d : m_setup.doorChecks(mouldStage, stageFlag)) {
+                notByTrigger |= 1u << d;
                 look(d, riseMs, visibleMs, certain && sure && !maySkip && !m_setup.prodNgSkipRecheck);
                 count(m_setup.group(d));
                 // It ends a recheck wait of its detection: that NG is confirmed (after the
@@ -358,8 +363,19 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     const bool restage = m_setup.twoStage() && m_setup.stageGroups >= 2 && (triggered & opensAnew);
     const bool plainLook = !maySkip && !(door && (m_setup.prodNgSkipRecheck || m_setup.doorTrigger))
                            && !(input == 2 && m_setup.shieldPin > 0) && !restage && stageSure;
-    if (certain && triggered && !m_setup.shieldPin)
-        m_checkedStage = (triggered & 0x3u) ? 1 : 0;
+    // The shielded input's signal may be let by; any other edge presents the mould of the
+    // stage it is taken in. Whether it gives up the open cycle, and so which stage takes it, is
+    // the cycle's: the detection it starts tells.
+    // An edge near a stop or start may be taken or not: the same tells.
+    if (m_running && triggered && !(input == 2 && m_setup.shieldPin > 0)) {
+        if (certain)
+            m_checkedStage = (triggered & 0x3u) ? 1 : 0;
+        const bool unsure = !plainLook || !certain;
+        unsigned either = 0;
+        for (int d = 0; d < 4; ++d)
+            either |= (triggered & (1u << d)) && m_setup.enable[size_t(d ^ 2)] ? 1u << d | 1u << (d ^ 2) : 0u;
+        m_stageUnsure = unsure ? StageUnsure{either & ~notByTrigger, visibleMs} : StageUnsure{};
+    }
     bool any = false;
     if (m_setup.twoStage()) {
         for (int g = 0; g < 2; ++g) {
@@ -464,6 +480,33 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
     if (m_wait[detection].on)
         confirm(detection, m_wait[detection].ngCameras, 0, nowMs < 0 ? m_now : nowMs);
     m_wait[detection].on = false;
+}
+
+void CycleRules::followStage(const CycleView& view, bool busyToo)
+{
+    if (!m_stageUnsure.detections || view.nowMs < m_stageUnsure.from || view.catchingUp)
+        return;
+    // The cycle takes the edge at its next pass (after a stall, once it has caught up).
+    if (view.nowMs > qMax(m_stageUnsure.from, m_caughtUpAt) + kGraceMs) {
+        m_stageUnsure = {};
+        return;
+    }
+    const unsigned started = (m_startedNow | (busyToo ? view.busy & ~m_lastBusy : 0u)) & m_stageUnsure.detections;
+    const bool first = started & 0x3u;
+    const bool second = started & 0xcu;
+    if (first == second)
+        return;
+    m_checkedStage = first ? 1 : 0;
+    m_stageUnsure = {};
+}
+
+void CycleRules::putOff(int detection, qint64 checkAt)
+{
+    // The check under way was moved for a later signal: the looks it answers are due after it.
+    const qint64 rechecks = m_setup.rechecked(detection) ? m_setup.recheckTimes * m_setup.recheckDelay * 100 : 0;
+    for (Look& l : m_looks)
+        if (l.detection == detection && !l.resolved)
+            l.due = qMax(l.due, checkAt + rechecks + kLookSlackMs);
 }
 
 void CycleRules::worldParts(int camera, unsigned detections, qint64 atMs)
@@ -663,6 +706,9 @@ void CycleRules::checkStores(const CycleView& view, bool settled)
 void CycleRules::restarted()
 {
     m_restartDropped = true;
+    // A new process has seen no mould presented: the stage flag tells which one is open.
+    m_checkedStage = -1;
+    m_stageUnsure = {};
 }
 
 void CycleRules::cameraBack(qint64 nowMs)
@@ -685,6 +731,7 @@ void CycleRules::stopped(qint64 ranMs)
                                     }),
                      m_releases.end());
     m_running = false;
+    m_stageUnsure = {};
     // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
     // whatever stays open is dropped once the stop's delivery is over. Its checks saw the
     // other cameras OK.
@@ -738,6 +785,9 @@ void CycleRules::started(qint64 nowMs)
 void CycleRules::check(const CycleNote& line, qint64 now)
 {
     const QString& text = line.text;
+    const QRegularExpressionMatch moved = kMovedLine.match(text);
+    if (moved.hasMatch())
+        putOff(moved.captured(1).toInt() - 1, now + qRound64(moved.captured(2).toDouble() * 1000));
     if (kShieldedLine.match(text).hasMatch()) {
         // A signal "Shield pin" lets by is told: it counts for the detections it would trigger.
         for (int d : m_setup.active(m_stage))
@@ -874,6 +924,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         m_causes.okDetections |= 1u << d;
     }
     if (!recheck) {
+        m_startedNow |= 1u << d;
         ++m_told[m_setup.group(d)];
         // A detection that has checked in the open cycle opens the next one when it comes again.
         // (Once a cycle has been given up, a late check of it may land in the next one.)
@@ -1132,10 +1183,15 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_causes = Causes();
     m_stage = view.stageFlag;
     m_now = now;
+    m_startedNow = 0;
     processReleases(now);
 
-    for (const CycleNote& n : notes)
+    for (const CycleNote& n : notes) {
         note(n, now);
+        followStage(view, false);
+    }
+    followStage(view, true);
+    m_lastBusy = view.busy;
     processReleases(now);
     if (m_stopPending) {
         dropOpenCycle();

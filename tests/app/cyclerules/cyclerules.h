@@ -126,6 +126,8 @@ struct CycleView
     int ngRecords = 0;
     // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
+    // The detections counting down or checking.
+    unsigned busy = 0;
     // The outputs the cycle's alarm book holds (-1: it has none): each is applied.
     qint64 bookHeld = -1;
     // The GUI thread's last stall ended then (now while it lasts): its timers ran late.
@@ -376,6 +378,20 @@ private:
     bool m_pausesHold = false;
     std::vector<qint64> m_answeredAt;   // "answered by the check under way"
     int m_checkedStage = -1;            // two-stage modes: the stage of the mould presented last
+    // An edge that may give up the open cycle: which stage took it is told by the detection of
+    // these (both stages of its groups) that it starts, from `from` on.
+    struct StageUnsure
+    {
+        unsigned detections = 0;
+        qint64 from = 0;
+    };
+    StageUnsure m_stageUnsure;
+    unsigned m_startedNow = 0;   // detections whose first check came in this delivery
+    unsigned m_lastBusy = 0;
+    // busyToo: also a detection that became busy since the last delivery.
+    void followStage(const CycleView& view, bool busyToo);
+    // The detection's check was moved to checkAt.
+    void putOff(int detection, qint64 checkAt);
 
     std::vector<RuleFailure> m_failures;
     unsigned m_failedRules = 0;

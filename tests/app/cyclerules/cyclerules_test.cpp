@@ -319,30 +319,6 @@ const KnownFault kKnownFaults[] = {
      }},
     {"count.ini, gSync*, the statistics and the records count a mould differently", true,
      [](const CycleSequence&, const RuleFailure& f) { return f.rule == CycleRule::StoresAgree; }},
-    // The checker's own gap, not the cycle's: in the two-stage modes the mould the door, its
-    // product skip and the switch go to is that of the stage whose mould was presented last, which
-    // the model follows from the checks it is told of; a Re-detect of a detection out of use
-    // and the stage's turn at a close it does not always follow yet.
-    {"the model does not follow which stage's mould is open after every Re-detect and close", false,
-     [](const CycleSequence& seq, const RuleFailure& f) {
-         const bool doorOrSwitch = seq.setup.prodNgSkipRecheck || seq.setup.doorTrigger
-                                   || std::any_of(seq.events.begin(), seq.events.end(), [](const CycleEvent& e) {
-                                          return e.kind == CycleEvent::Redetect
-                                                 || (e.kind == CycleEvent::Release
-                                                     && e.arg == AlarmClearMethod::SwitchToMould);
-                                      });
-         return seq.setup.twoStage() && doorOrSwitch && f.rule != CycleRule::StoresAgree;
-     }},
-    // The checker's own gap too: rules 1-7 follow a pause that stops the cycle and a restart
-    // that drops the alarm, not yet one that holds the countdowns or raises the kept alarm
-    // (rule 8 judges those).
-    {"rules 1-7 do not yet follow a pause that holds, nor a restart that raises the kept alarm", false,
-     [](const CycleSequence& seq, const RuleFailure& f) {
-         const bool paused = std::any_of(seq.events.begin(), seq.events.end(), [](const CycleEvent& e) {
-             return e.kind == CycleEvent::Pause || e.kind == CycleEvent::Restart;
-         });
-         return paused && f.rule != CycleRule::PartGuarded && f.rule != CycleRule::StoresAgree;
-     }},
     // Found by the world's rules.
     {"a mould turned away while its detection counts down is let go by the OK of the check under way, whose "
      "frame predates that mould's own", true,
@@ -357,7 +333,7 @@ int knownFault(const CycleSequence& seq, const RuleFailure& failure)
 {
     // Cheapest first; the pauses alone, then the mould detection with them (both run the sequence
     // again), before the markers.
-    static const int kCheapestFirst[] = {3, 2, 0, 1, 6, 7, 4, 5};
+    static const int kCheapestFirst[] = {3, 2, 0, 1, 4, 5};
     static_assert(sizeof(kCheapestFirst) / sizeof(kCheapestFirst[0]) == kKnownFaultCount, "every known fault");
     for (int k : kCheapestFirst)
         if (!kKnownFaults[k].mended && kKnownFaults[k].explains(seq, failure))
@@ -394,6 +370,16 @@ TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
         10125,
         // A mould turned away while a Re-detect checked a counted cycle again was never counted.
         766895238,
+        // The model took edges latched during a pause that holds as they came, not as it ended;
+        // several at its end may move the stage for the next.
+        6633, 7069, 4703, 6935, 11319,
+        // The model took the stage an edge came in for the one that took it: where it gives up
+        // the open cycle (7199, 8833), comes with the door's check (35897), near a restart
+        // (5260), on a setup with a shielded input (14031); a restart forgets the stage presented
+        // last (11760); a Re-detect's check or a stop tells nothing of it (12756).
+        7199, 8833, 35897, 5260, 14031, 11760, 12756,
+        // Door checks answered by the check under way put its look off (6979).
+        6979,
     };
     for (quint64 seed : seeds) {
         const CycleSequence seq = randomSequence(seed);
@@ -430,11 +416,11 @@ TEST(CycleRules, SeedsOfKnownFaultsKeepEveryRuleOnceMended)
         {4509, 3},
         // Two moulds 0.45 s apart with a delay of 0.9 s: the second is turned away and held, and
         // the first one's OK (its frame before the part came) lets the second go (rule 8).
-        {102247, 6},
-        {103136, 6},
+        {102247, 4},
+        {103136, 4},
         // While a camera is lost the main loop runs each second: a check judged the other
         // cameras' frames taken before its trigger (rule 8).
-        {5433, 7},
+        {5433, 5},
     };
     QStringList waiting;
     for (const Witness& w : witnesses) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 #include <type_traits>
+#include <utility>
 
 namespace {
 constexpr int kStoppedRunState = 3;
@@ -176,6 +177,9 @@ private:
     int m_boxMould = -1;
     bool m_boxCertain = true;
     bool m_paused = false;
+    // Edges that turned steady while a pause held them (input, rise): the cycle takes them as it ends.
+    std::vector<std::pair<int, qint64>> m_heldEdges;
+    bool m_heldMany = false;
     // The statistics as sendRecord feeds them: steps since the last close, and the closes.
     bool m_statsStepNg = false;
     unsigned m_statsStepCameraNg = 0;
@@ -291,9 +295,11 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_statsStepNg = false;
         m_statsStepCameraNg = 0;
     });
+    // A pause that holds drops no edge: it is no change of the run to the edges around it.
+    const bool pauseStops = !HoldsWhilePaused<DetectionCycle>::value;
     for (const CycleEvent& e : sequence.events)
-        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Pause
-            || e.kind == CycleEvent::Resume || e.kind == CycleEvent::Restart)
+        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Restart
+            || (pauseStops && (e.kind == CycleEvent::Pause || e.kind == CycleEvent::Resume)))
             m_runChanges.push_back(m_base + e.atMs);
     m_clock->setAfterDelivery([this] {
         m_timersRanAt = m_clock->now();
@@ -416,6 +422,8 @@ CycleView SequenceRun::view() const
     v.stallEndMs = (m_stallUntil >= 0 ? m_clock->now() : m_lastStallEnd) - m_base;
     v.preCut = m_cycle->isPreCut();
     v.bookHeld = bookHeld(*m_cycle, 0);
+    for (int d = 0; d < kMaxDetections; ++d)
+        v.busy |= m_cycle->isBusy(d) ? 1u << d : 0u;
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
     v.openSerial = m_cycle->openCycleSerial();
@@ -493,6 +501,10 @@ bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 
 void SequenceRun::steady(int input, qint64 rise)
 {
+    if (m_paused && HoldsWhilePaused<DetectionCycle>::value) {
+        m_heldEdges.emplace_back(input, rise);
+        return;
+    }
     const qint64 now = m_clock->now();
     bool paused = false;
     for (const auto& [at, started] : m_runHistory)
@@ -501,7 +513,7 @@ void SequenceRun::steady(int input, qint64 rise)
     const CycleSetup& s = m_seq.setup;
     const bool alternates = s.twoStage() && s.stageGroups >= 2;
     m_rules.steadyEdge(input, rise - m_base, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag,
-                       paused, !(alternates && (m_catchingUp || m_stallUntil >= 0)));
+                       paused, !(alternates && (m_catchingUp || m_stallUntil >= 0 || m_heldMany)));
 }
 
 void SequenceRun::apply(const CycleEvent& e)
@@ -567,6 +579,12 @@ void SequenceRun::apply(const CycleEvent& e)
         if (!m_paused)
             return;
         m_paused = false;
+        // What the pause held is taken now, in the order it rose; where stages alternate, an
+        // earlier one may move the stage the next is taken in.
+        m_heldMany = m_heldEdges.size() > 1;
+        for (const auto& [input, rise] : std::exchange(m_heldEdges, {}))
+            steady(input, rise);
+        m_heldMany = false;
         pauseCycle(*m_cycle, false, 0);
         if (!HoldsWhilePaused<DetectionCycle>::value) {
             m_rules.started(now - m_base);
