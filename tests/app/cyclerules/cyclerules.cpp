@@ -240,6 +240,9 @@ void CycleRules::releaseUpTo(qint64 signal)
         hold.on = hold.on && hold.decided > signal;
     for (qint64& at : m_ngLineAt)
         at = at > signal ? at : -1;
+    // One of the signal's own millisecond may stand (rule 1 lets it go): its recheck is not ruled out.
+    for (qint64& at : m_uninspectedAt)
+        at = at >= signal ? at : -1;
 }
 
 void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput)
@@ -363,18 +366,18 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     const bool restage = m_setup.twoStage() && m_setup.stageGroups >= 2 && (triggered & opensAnew);
     const bool plainLook = !maySkip && !(door && (m_setup.prodNgSkipRecheck || m_setup.doorTrigger))
                            && !(input == 2 && m_setup.shieldPin > 0) && !restage && stageSure;
-    // The shielded input's signal may be let by; any other edge presents the mould of the
-    // stage it is taken in. Whether it gives up the open cycle, and so which stage takes it, is
-    // the cycle's: the detection it starts tells.
-    // An edge near a stop or start may be taken or not: the same tells.
-    if (m_running && triggered && !(input == 2 && m_setup.shieldPin > 0)) {
-        if (certain)
-            m_checkedStage = (triggered & 0x3u) ? 1 : 0;
-        const bool unsure = !plainLook || !certain;
-        unsigned either = 0;
+    // The edge presents the mould of the stage it is taken in. Whether it does (near a stop or
+    // start, the shielded input), whether it gives up the open cycle and so which stage takes
+    // it, are the cycle's: the detection it starts tells.
+    // Until it tells, the stage is the one before: a mould turned away presents none.
+    if (m_running && triggered && plainLook && certain) {
+        m_checkedStage = (triggered & 0x3u) ? 1 : 0;
+        m_stageUnsure = {};
+    } else if (m_running && triggered) {
+        unsigned either = triggered;
         for (int d = 0; d < 4; ++d)
-            either |= (triggered & (1u << d)) && m_setup.enable[size_t(d ^ 2)] ? 1u << d | 1u << (d ^ 2) : 0u;
-        m_stageUnsure = unsure ? StageUnsure{either & ~notByTrigger, visibleMs} : StageUnsure{};
+            either |= (triggered & (1u << d)) && m_setup.enable[size_t(d ^ 2)] ? 1u << (d ^ 2) : 0u;
+        m_stageUnsure = {either & ~notByTrigger, visibleMs};
     }
     bool any = false;
     if (m_setup.twoStage()) {
@@ -482,7 +485,7 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
     m_wait[detection].on = false;
 }
 
-void CycleRules::followStage(const CycleView& view, bool busyToo)
+void CycleRules::followStage(const CycleView& view)
 {
     if (!m_stageUnsure.detections || view.nowMs < m_stageUnsure.from || view.catchingUp)
         return;
@@ -491,7 +494,7 @@ void CycleRules::followStage(const CycleView& view, bool busyToo)
         m_stageUnsure = {};
         return;
     }
-    const unsigned started = (m_startedNow | (busyToo ? view.busy & ~m_lastBusy : 0u)) & m_stageUnsure.detections;
+    const unsigned started = (m_startedNow | (view.busy & ~m_lastBusy)) & m_stageUnsure.detections;
     const bool first = started & 0x3u;
     const bool second = started & 0xcu;
     if (first == second)
@@ -831,14 +834,19 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (!m.captured(2).startsWith(QLatin1String("Re-detect"))) {
             resolveRechecks(d, false, true, okCameras);
         } else {
-            for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
-                if (it->detection != d) {
-                    ++it;
-                    continue;
+            // Also one the model holds as on its way: the cycle made it with this line.
+            auto keepFor = [&](auto& waiting, auto answers) {
+                for (auto it = waiting.begin(); it != waiting.end();) {
+                    if (!answers(*it)) {
+                        ++it;
+                        continue;
+                    }
+                    keepHanded(it->signal, d, okCameras);
+                    it = waiting.erase(it);
                 }
-                keepHanded(it->signal, d, okCameras);
-                it = m_rechecks.erase(it);
-            }
+            };
+            keepFor(m_rechecks, [d](const Recheck& r) { return r.detection == d; });
+            keepFor(m_releases, [d, now](const Release& r) { return r.handTo == d && r.signal <= now; });
         }
         return;
     }
@@ -863,6 +871,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         ++m_told[m_setup.group(d)];
         // A check that reached no camera has decided: its stop stands.
         if (text.contains(QLatin1String("no camera could be checked"))) {
+            m_startedNow |= 1u << d;
             m_ownCheckSignal[d] = -1;
             m_lateUndecided &= ~(1u << d);
         }
@@ -873,6 +882,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         // Re-detect that could not check while detection was stopped does stop the machine.
         if (m_running || !text.endsWith(QLatin1String("detection stopped"))) {
             m_notInspected[d] = {true, now, now};
+            m_uninspectedAt[d] = now;
             // A mould turned away by a busy detection makes its cycle NG; a check that reached
             // no camera is no result.
             if (text.contains(QLatin1String(" is still ")))
@@ -887,6 +897,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             return;
         m_causes.noCamera = true;
         m_causes.anyCheck = true;
+        if (!m_wait[d].on)
+            m_startedNow |= 1u << d;
         // A recheck that saw no camera is the recheck's; its NG stays waiting for the next trigger.
         if (!m_wait[d].on)
             ++m_told[m_setup.group(d)];
@@ -921,6 +933,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         m_ngLineAt[d] = -1;
     if (okCameras && !ngCameras && m.captured(4) == QLatin1String("OK")) {
         m_notInspected[d].on = false;
+        m_uninspectedAt[d] = -1;
         m_causes.okDetections |= 1u << d;
     }
     if (!recheck) {
@@ -1076,6 +1089,7 @@ void CycleRules::recheckByClearingInput(Release& release)
     for (int d = 0; d < 8; ++d) {
         // One waiting for its recheck may still hold an older NG the model took as lifted.
         bool stood = m_wait[d].on || (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= release.signal)
+                     || (m_uninspectedAt[d] >= 0 && m_uninspectedAt[d] <= release.signal)
                      || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
@@ -1125,6 +1139,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         released(n, now);
         break;
     case CycleNote::Started:
+        m_startedNow = 0;   // what checked before is of the cycle before
         ++m_causes.starts;
         m_gaveUpOnce = m_gaveUpOnce || m_cycleOpen;
         m_checkedInCycle = 0;
@@ -1186,11 +1201,9 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_startedNow = 0;
     processReleases(now);
 
-    for (const CycleNote& n : notes) {
+    for (const CycleNote& n : notes)
         note(n, now);
-        followStage(view, false);
-    }
-    followStage(view, true);
+    followStage(view);
     m_lastBusy = view.busy;
     processReleases(now);
     if (m_stopPending) {

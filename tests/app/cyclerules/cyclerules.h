@@ -282,6 +282,8 @@ private:
     // When each detection's last NG was decided (-1: none standing), whoever holds it: a
     // camera that could not be checked holds one the model has no camera for.
     qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    // When each detection's "not inspected" stop was told, until an OK or a release after it.
+    qint64 m_uninspectedAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     // A release with Re-detect lifted each detection's NG decided by then for its own check:
     // until that check decides, the NG does not stand for the door's product skip.
     qint64 m_ownCheckSignal[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
@@ -388,8 +390,9 @@ private:
     StageUnsure m_stageUnsure;
     unsigned m_startedNow = 0;   // detections whose first check came in this delivery
     unsigned m_lastBusy = 0;
-    // busyToo: also a detection that became busy since the last delivery.
-    void followStage(const CycleView& view, bool busyToo);
+    // After a delivery: the detection of an unsure edge's groups that checked since its last
+    // opening cycle, or became busy, tells the stage that took it.
+    void followStage(const CycleView& view);
     // The detection's check was moved to checkAt.
     void putOff(int detection, qint64 checkAt);
 

@@ -225,6 +225,12 @@ TEST(CycleRules, PlainMouldsKeepEveryRule)
     CycleSetup rechecked = mouldOnly;
     rechecked.recheckTimes = 2;
     rechecked.recheckDelay = 1;
+    CycleSetup alternating;
+    alternating.trigMode = 1;
+    alternating.stageGroups = 2;
+    alternating.enable = {1, 1, 1, 1};
+    alternating.trigInput = {0, 2};
+    alternating.prodNgSkipRecheck = true;
     const std::vector<Case> cases = {
         {"mould only: NG, released, OK", mouldOnly,
          {{CycleEvent::Pulse, 0, 0, 150}, {CycleEvent::Release, 600}, {CycleEvent::Verdict, 700, 1, 0, 0},
@@ -233,6 +239,15 @@ TEST(CycleRules, PlainMouldsKeepEveryRule)
          {{CycleEvent::Pulse, 0, 0, 150}, {CycleEvent::Verdict, 700, 1, 0, 0}, {CycleEvent::Pulse, 1000, 0, 150}}},
         {"multi-detection in order", multi, {{CycleEvent::Pulse, 0, 0, 150}, {CycleEvent::Pulse, 1500, 0, 150}}},
         {"a recheck that confirms", rechecked, {{CycleEvent::Pulse, 0, 0, 150}, {CycleEvent::Release, 2000}}},
+        // The pause holds the next mould's edge until it ends; that edge confirms the NG waited on.
+        {"a mould that comes in the program's pause", rechecked,
+         {{CycleEvent::Pulse, 0, 0, 150}, {CycleEvent::Pause, 50}, {CycleEvent::Pulse, 600, 0, 150},
+          {CycleEvent::Resume, 2500}, {CycleEvent::Pulse, 4000, 0, 150}}},
+        // Stage 0's product NG; the next product trigger gives up the open cycle and stage 1
+        // takes it: the door's product skip hands the NG to stage 1's mould check.
+        {"alternating stages, a cycle given up, the door's product skip", alternating,
+         {{CycleEvent::Verdict, 0, 0, 0, 0x4}, {CycleEvent::Verdict, 0, 1, 0, 0}, {CycleEvent::Pulse, 10, 0, 150},
+          {CycleEvent::Pulse, 600, 0, 150}, {CycleEvent::Pulse, 1200, 1, 150}}},
     };
     for (const Case& c : cases) {
         CycleSequence seq;
@@ -380,6 +395,12 @@ TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
         7199, 8833, 35897, 5260, 14031, 11760, 12756,
         // Door checks answered by the check under way put its look off (6979).
         6979,
+        // The same where several edges come out of a stall at once (25273), a mould turned away
+        // presents no stage (29915), a check that reached no camera does (31994); a door's
+        // product skip made with the confirmation of its mould's recheck keeps what it handed
+        // to it but for the cameras that recheck saw OK (24465); a release with its recheck of
+        // the same millisecond as a stop's "not inspected" checks it again (43313).
+        25273, 29915, 31994, 24465, 43313,
     };
     for (quint64 seed : seeds) {
         const CycleSequence seq = randomSequence(seed);
