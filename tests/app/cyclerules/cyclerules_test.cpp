@@ -386,8 +386,10 @@ TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
         // A mould turned away while a Re-detect checked a counted cycle again was never counted.
         766895238,
         // The model took edges latched during a pause that holds as they came, not as it ended;
-        // several at its end may move the stage for the next.
-        6633, 7069, 4703, 6935, 11319,
+        // several at its end may move the stage for the next; a pause queued in a stall, or
+        // at its end, holds the edges queued with it (1001491, 1001598); one at the moment an
+        // edge turns steady may come first (1010065).
+        6633, 7069, 4703, 6935, 11319, 1001491, 1001598, 1010065,
         // The model took the stage an edge came in for the one that took it: where it gives up
         // the open cycle (7199, 8833), comes with the door's check (35897), near a restart
         // (5260), on a setup with a shielded input (14031); a restart forgets the stage presented
