@@ -238,9 +238,10 @@ void CycleRules::releaseUpTo(qint64 signal)
             hold.on = hold.on && hold.decided > signal;
     for (Hold& hold : m_notInspected)
         hold.on = hold.on && hold.decided > signal;
+    // One of the signal's own millisecond may stand (rule 1 lets it go): a product skip or a
+    // recheck of it is not ruled out.
     for (qint64& at : m_ngLineAt)
-        at = at > signal ? at : -1;
-    // One of the signal's own millisecond may stand (rule 1 lets it go): its recheck is not ruled out.
+        at = at >= signal ? at : -1;
     for (qint64& at : m_uninspectedAt)
         at = at >= signal ? at : -1;
 }
@@ -267,6 +268,9 @@ bool CycleRules::holdsProductNg(qint64 at) const
     for (int d = 0; d < 8; d += 2) {
         const qint64 lifted = m_ownCheckSignal[d];
         if (m_notInspected[d].on && m_notInspected[d].decided <= at && m_notInspected[d].decided > lifted)
+            return true;
+        // One a camera that could not be checked holds.
+        if (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= at && m_ngLineAt[d] > lifted)
             return true;
         for (const Hold& hold : m_ng[d])
             if (hold.on && hold.decided <= at && hold.decided > lifted)
@@ -494,7 +498,8 @@ void CycleRules::followStage(const CycleView& view)
         m_stageUnsure = {};
         return;
     }
-    const unsigned started = (m_startedNow | (view.busy & ~m_lastBusy)) & m_stageUnsure.detections;
+    // A check whose countdown ran before was started by an earlier edge.
+    const unsigned started = ((m_startedNow | view.busy) & ~m_lastBusy) & m_stageUnsure.detections;
     const bool first = started & 0x3u;
     const bool second = started & 0xcu;
     if (first == second)

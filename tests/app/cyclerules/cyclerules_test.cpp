@@ -403,6 +403,10 @@ TEST(CycleRules, SeedsThatFoundFaultsKeepEveryRule)
         // to it but for the cameras that recheck saw OK (24465); a release with its recheck of
         // the same millisecond as a stop's "not inspected" checks it again (43313).
         25273, 29915, 31994, 24465, 43313,
+        // A product NG only a camera that could not be checked holds is skipped at the door too
+        // (1007766); an NG of a release's own millisecond stands for the clearing input's recheck
+        // (1051002); a check whose countdown ran before an edge was not started by it (1038597).
+        1007766, 1051002, 1038597,
     };
     for (quint64 seed : seeds) {
         const CycleSequence seq = randomSequence(seed);
