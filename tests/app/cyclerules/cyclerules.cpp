@@ -499,7 +499,7 @@ void CycleRules::followStage(const CycleView& view)
         return;
     }
     // A check whose countdown ran before was started by an earlier edge.
-    const unsigned started = ((m_startedNow | view.busy) & ~m_lastBusy) & m_stageUnsure.detections;
+    const unsigned started = ((m_startedNow | view.busy) & ~m_lastBusy & ~m_refusedNow) & m_stageUnsure.detections;
     const bool first = started & 0x3u;
     const bool second = started & 0xcu;
     if (first == second)
@@ -892,6 +892,9 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             // no camera is no result.
             if (text.contains(QLatin1String(" is still ")))
                 m_ngSinceClose = m_uninspectedSinceClose = true;
+            // A mould turned away presents no stage, whatever its detection does after.
+            if (text.contains(QLatin1String(" is still ")))
+                m_refusedNow |= 1u << d;
         }
         return;
     }
@@ -995,15 +998,18 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
         // Which cameras an uninspected stop still holds the model does not know: the check's
         // next OK ends it.
         // One a plain release on its way may have lifted before the check decided goes with it.
+        // It keeps its own time: a release signalled after it lifts it.
         if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
             m_notInspected[e].on = false;
             if (!releasable(m_notInspected[e].decided))
-                m_notInspected[detection] = {true, m_now, m_now};
+                m_notInspected[detection] = {true, m_now, m_notInspected[e].decided};
         }
+        qint64 decided[8] = {};
         for (int c = 0; c < 8; ++c) {
             Hold& hold = m_ng[e][c];
             if (hold.on && hold.decided <= signal) {
                 hold.on = false;
+                decided[c] = hold.decided;
                 if (!releasable(hold.decided))
                     cameras |= 1u << c;
             }
@@ -1013,7 +1019,7 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
             continue;
         for (int c = 0; c < 8; ++c)
             if ((cameras & ~okCameras) & (1u << c))
-                m_ng[detection][c] = {true, m_now, m_now};
+                m_ng[detection][c] = {true, m_now, qMax(decided[c], m_ng[detection][c].on ? m_ng[detection][c].decided : 0)};
     }
 }
 
@@ -1204,6 +1210,7 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_stage = view.stageFlag;
     m_now = now;
     m_startedNow = 0;
+    m_refusedNow = 0;
     processReleases(now);
 
     for (const CycleNote& n : notes)

@@ -389,6 +389,7 @@ private:
     };
     StageUnsure m_stageUnsure;
     unsigned m_startedNow = 0;   // detections whose first check came in this delivery
+    unsigned m_refusedNow = 0;   // and those that turned a mould away
     unsigned m_lastBusy = 0;
     // After a delivery: the detection of an unsure edge's groups that checked since its last
     // opening cycle, or became busy, tells the stage that took it.
