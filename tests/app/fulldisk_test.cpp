@@ -30,10 +30,14 @@
 
 #include <glog/logging.h>
 
+#include <csignal>
+#include <cstring>
 #include <functional>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -587,6 +591,125 @@ TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
         StoredFile::setSavedHandler({});
         return result;
     }, "size=4m");
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+namespace {
+
+QString integrityOf(const QString& file)
+{
+    QString result;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fulldiskIntegrity");
+        db.setDatabaseName(file);
+        QSqlQuery query(db);
+        if (db.open() && query.exec("pragma integrity_check") && query.next())
+            result = query.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase("fulldiskIntegrity");
+    return result;
+}
+
+// Rollback journals left beside the databases of the folder and of the archive.
+QStringList journalsLeft()
+{
+    QStringList left = QDir().entryList({QStringLiteral("*-journal")}, QDir::Files);
+    for (const QString& name : QDir(RecordStore::kArchiveDir).entryList({QStringLiteral("*-journal")}, QDir::Files))
+        left << QString::fromLatin1(RecordStore::kArchiveDir) + '/' + name;
+    return left;
+}
+
+// A writer holding a full disk's worth of records that gets room back and writes them all in one
+// transaction, killed (SIGKILL, as a power cut) after delayMs, or at its first write into the
+// database file with a negative delay. Returns when it is gone.
+// A status of waitpid: killed or ended by itself.
+int heldWriterKilled(int delayMs)
+{
+    const pid_t writer = fork();
+    if (writer != 0) {
+        int status = 0;
+        waitpid(writer, &status, 0);
+        return status;
+    }
+    Clock::setFixed(QDateTime(QDate(2026, 3, 13), QTime(23, 0, 0)));
+    MonotonicClock::setSource([] { return qint64(0); });
+    RecordStore store;
+    if (!store.open() || !store.insert("Primary", "before", "run") || !fillDisk())
+        _exit(2);
+    for (int i = 0; i < RecordStore::kMaxHeldRecords; ++i)
+        store.insert("Primary", QStringLiteral("held %1").arg(i), "run");
+    QFile::remove(QStringLiteral("filler"));
+    const int watch = inotify_init();
+    if (delayMs < 0 && (watch < 0 || inotify_add_watch(watch, ".", IN_MODIFY) < 0))
+        _exit(2);
+    std::thread([watch, delayMs] {
+        if (delayMs >= 0) {
+            QThread::msleep(unsigned(delayMs));
+            raise(SIGKILL);
+        }
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t length = read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && std::strcmp(event->name, RecordStore::kFileName) == 0)
+                    raise(SIGKILL);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+    }).detach();
+    store.writeHeld();
+    _exit(0);
+}
+
+} // namespace
+
+// The held records' transaction cut at moments spread over it, the next start a day later: the
+// finished day is archived with all of them or none, never with a part or damaged, and today's
+// file starts clean.
+TEST(FullDiskTest, AKillWhileHeldRecordsAreWrittenLeavesAllOrNoneAfterTheNextStart)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        const QString archive = RecordStore::archivePath(QDate(2026, 3, 13));
+        int whole = 0;
+        for (int delayMs : {-1, 0, 1, 2, 5, 10, 20, 40, 80, 160}) {
+            const QString round = QStringLiteral("kill at %1 ms: ").arg(delayMs);
+            for (const QString& name : QDir().entryList(QDir::Files | QDir::Hidden))
+                QFile::remove(name);
+            QDir(RecordStore::kArchiveDir).removeRecursively();
+            const int status = heldWriterKilled(delayMs);
+            if (!WIFSIGNALED(status) && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+                return round + QStringLiteral("the writer failed: %1").arg(status);
+            {
+                QFile file(QString::fromLatin1(RecordStore::kFileName));
+                if (!file.open(QIODevice::ReadWrite)
+                    || !file.setFileTime(QDateTime(QDate(2026, 3, 13), QTime(23, 0)), QFileDevice::FileModificationTime))
+                    return round + QStringLiteral("no RECORD.db");
+            }
+            Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(8, 0, 0)));
+            {
+                RecordStore store;
+                if (!store.open() || !store.insert("Primary", "today", "run"))
+                    return round + QStringLiteral("no start the next day");
+            }
+            const int rows = recordTexts(archive).size();
+            if (rows != 1 && rows != 1 + RecordStore::kMaxHeldRecords)
+                return round + QStringLiteral("%1 rows archived (%2)").arg(rows).arg(integrityOf(archive));
+            whole += rows > 1 ? 1 : 0;
+            if (integrityOf(archive) != QLatin1String("ok"))
+                return round + QStringLiteral("archive damaged: ") + integrityOf(archive);
+            if (recordTexts(QString::fromLatin1(RecordStore::kFileName)) != QStringList{QStringLiteral("08.00.00 today")}
+                || integrityOf(QString::fromLatin1(RecordStore::kFileName)) != QLatin1String("ok"))
+                return round + QStringLiteral("today's file: ") + recordTexts(RecordStore::kFileName).join(',');
+            if (!journalsLeft().isEmpty())
+                return round + QStringLiteral("journals left: ") + journalsLeft().join(',');
+        }
+        Clock::reset();
+        qInfo("held records' transaction: %d of 10 cuts after its commit", whole);
+        return QString();
+    }, "size=8m");
     if (failure == QLatin1String(kSkipped))
         GTEST_SKIP() << "needs root for a private mount namespace";
     EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
