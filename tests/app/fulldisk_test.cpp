@@ -22,6 +22,7 @@
 #include <QMutexLocker>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStorageInfo>
 #include <QStringList>
 #include <QThread>
@@ -493,19 +494,34 @@ TEST(FullDiskTest, HeldContentKeepsItsBoundAndAStopWritesItIntoTheReserve)
 
 namespace {
 
-QStringList recordTexts(const QString& file)
+// The rows sql gives on file, their cells joined by a space.
+QStringList queried(const QString& file, const QString& sql)
 {
     QStringList out;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fulldiskPeek");
         db.setDatabaseName(file);
         QSqlQuery query(db);
-        if (db.open() && query.exec("select recordtime, remarks from RECORD"))
-            while (query.next())
-                out << query.value(0).toString() + ' ' + query.value(1).toString();
+        if (db.open() && query.exec(sql))
+            while (query.next()) {
+                QStringList cells;
+                for (int i = 0; i < query.record().count(); ++i)
+                    cells << query.value(i).toString();
+                out << cells.join(' ');
+            }
     }
     QSqlDatabase::removeDatabase("fulldiskPeek");
     return out;
+}
+
+QStringList recordTexts(const QString& file)
+{
+    return queried(file, QStringLiteral("select recordtime, remarks from RECORD"));
+}
+
+QString integrityOf(const QString& file)
+{
+    return queried(file, QStringLiteral("pragma integrity_check")).join(',');
 }
 
 } // namespace
@@ -597,20 +613,6 @@ TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
 }
 
 namespace {
-
-QString integrityOf(const QString& file)
-{
-    QString result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fulldiskIntegrity");
-        db.setDatabaseName(file);
-        QSqlQuery query(db);
-        if (db.open() && query.exec("pragma integrity_check") && query.next())
-            result = query.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase("fulldiskIntegrity");
-    return result;
-}
 
 // Rollback journals left beside the databases of the folder and of the archive.
 QStringList journalsLeft()

@@ -121,10 +121,9 @@ day = sqlite3.connect(os.path.join(app, "ResStatistics.db")).execute(
 json.loads(day[0])
 records = sqlite3.connect(os.path.join(app, "RECORD.db")).execute(
     "select count(*) from RECORD where remarks like 'NG:%'").fetchone()[0]
-stray = [n for n in os.listdir(app) if re.fullmatch(r"(count\.ini|alarm\.ini|resstatistics\.json)\.(?!lock$).+", n)]
-if stray:
-    fail("files left by a cut write: %s" % stray)
-print(lists[2][0], lists[3][0], ng[1], records, "stands" if "cameras=" in alarm else "none")
+# Parts of writes a cut stopped, left until the next run writes into their folder.
+parts = [n for n in os.listdir(app) if ".storing-" in n]
+print(lists[2][0], lists[3][0], ng[1], records, "stands" if "cameras=" in alarm else "none", len(parts))
 PY
 }
 cuts=${E2E_CUTS:-8}; standing=0
@@ -147,8 +146,8 @@ for cut in $(seq 1 "$cuts"); do
   e2e_wait_x_gone
   outputs=$(( $(e2e_out_word) & 5 ))
   at_cut="$(cut_files)" || { echo "$at_cut after cut $cut"; exit 1; }
-  read -r cycles ng_cycles sync_ng records alarm <<< "$at_cut"
-  echo "cut $cut: cycles $cycles, NG cycles $ng_cycles/$sync_ng, NG records $records, alarm $alarm, outputs $outputs"
+  read -r cycles ng_cycles sync_ng records alarm parts <<< "$at_cut"
+  echo "cut $cut: cycles $cycles, NG cycles $ng_cycles/$sync_ng, NG records $records, alarm $alarm, outputs $outputs, parts left $parts"
   # An alarm the board had on at the cut was kept (one lifted just before it may still be).
   [ "$outputs" -eq 0 ] || [ "$alarm" = stands ] || { echo "FAIL: cut $cut: the outputs were on, no alarm kept"; exit 1; }
   [ "$cycles" -ge "$cycles_before" ] && [ "$cycles" -le $((cycles_before + 3)) ] \
@@ -174,7 +173,8 @@ for cut in $(seq 1 "$cuts"); do
   e2e_board pulse 1 > /dev/null
   e2e_wait_out 0x05 0x00 10 || { echo "FAIL: cut $cut: the door did not lift the alarm"; exit 1; }
   e2e_stop || { echo "FAIL: unclean exit after cut $cut"; exit 1; }
-  read -r cycles_before _ <<< "$(cut_files)"
+  read -r cycles_before _ _ _ _ parts <<< "$(cut_files)"
+  e2e_expect "$parts" "0" "cut $cut: parts of cut writes after a run"
 done
 echo "$cuts cuts, the alarm kept at $standing of them"
 e2e_start
