@@ -175,11 +175,16 @@ for cut in $(seq 1 "$cuts"); do
   e2e_stop || { echo "FAIL: unclean exit after cut $cut"; exit 1; }
   read -r cycles_before _ _ _ _ parts <<< "$(cut_files)"
   e2e_expect "$parts" "0" "cut $cut: parts of cut writes after a run"
+  after="$(e2e_stats_cycles)"
+  [ "${after% *}" -ge "${stats% *}" ] || { echo "FAIL: cut $cut: statistics $stats at the cut, $after after the next run"; exit 1; }
 done
 echo "$cuts cuts, the alarm kept at $standing of them"
+stats="$(e2e_stats_cycles)"
 e2e_start
 e2e_wait_ready
 sent="$(python3 "$SRC/tests/e2e/cycle_triggers.py" "$APP/ioboard.sock" 4)"
 e2e_wait_count list_allcyclenum "$((cycles_before + sent))$zero7" 20
 e2e_stop || { echo "FAIL: unclean exit after the cuts"; exit 1; }
+after="$(e2e_stats_cycles)"
+e2e_expect "$(( ${after% *} - ${stats% *} ))" "$sent" "statistics cycles of the run after the cuts"
 echo "PASS"
