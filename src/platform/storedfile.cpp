@@ -286,6 +286,20 @@ void reportSaved(const QString& path)
     tellSaved(path, handler);
 }
 
+void forgetHeldUnder(const QString& folder)
+{
+    const QString root = QDir::cleanPath(QFileInfo(folder).absoluteFilePath()) + '/';
+    QMutexLocker lock(&g_mutex);
+    for (int i = g_failing.size() - 1; i >= 0; --i) {
+        const QString path = QDir::cleanPath(QFileInfo(g_failing.at(i).path).absoluteFilePath());
+        if (!path.startsWith(root))
+            continue;
+        qInfo().noquote() << "Stored file content not written again, replaced by a restore:" << g_failing.at(i).path;
+        release(g_failing[i]);
+        g_failing.removeAt(i);
+    }
+}
+
 QStringList failingPaths()
 {
     QMutexLocker lock(&g_mutex);

@@ -37,6 +37,10 @@ void setSavedHandler(SavedHandler handler);
 void reportFailure(const QString& path, const QString& reason);
 void reportSaved(const QString& path);
 
+// Forgets what is held for the files inside folder (other files took their place there, as a
+// parameter group's restore puts them): the retry never writes the old content over them.
+void forgetHeldUnder(const QString& folder);
+
 // Paths whose last write failed, in the order they started failing.
 QStringList failingPaths();
 // Contents dropped from the retry to keep within kMaxHeldBytes since the start.

@@ -1,4 +1,5 @@
 #include "paragroupstore.h"
+#include "storedfile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -330,6 +331,10 @@ bool ParaGroupStore::restore(const QString& name, QString* error)
 
 bool ParaGroupStore::finishSwitch(const QString& group, const QStringList& items, QString* error)
 {
+    // A template a full disk kept back belongs to the set going aside: its retry must not
+    // write it over the group's.
+    for (const QString& item : items)
+        StoredFile::forgetHeldUnder(item);
     for (const QString& item : items) {
         const QString fresh = staged(kNewFolder, item);
         if (!QFileInfo::exists(fresh))

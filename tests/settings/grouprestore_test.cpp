@@ -1,6 +1,7 @@
 #include "groupprocess.h"
 #include "paragroupstore.h"
 #include "qttesthelpers.h"
+#include "storedfile.h"
 #include "tempappdir.h"
 
 #include <QDir>
@@ -201,6 +202,24 @@ TEST(GroupRestore, AStopBeforeEachStepIsFinishedOrUndoneAtTheNextStart)
         ASSERT_LT(stopAt, 100);
     }
     EXPECT_TRUE(outcomes.contains("old") && outcomes.contains("new")) << outcomes.join('|').toStdString();
+}
+
+// A template a full disk kept back in the working set is not written over the restored
+// group's by the retry; one of a camera the group does not hold still is.
+TEST(GroupRestore, TheRetryNeverWritesTheSetPutAsideOverTheGroup)
+{
+    TempAppDir dir;
+    layOut(dir, 16);
+    // A folder that is missing fails the write, as a full disk would, and the content is held.
+    EXPECT_FALSE(StoredFile::write("cammer00/held/template0.bmp", "old, held"));
+    EXPECT_FALSE(StoredFile::write("cammer71/held/template0.bmp", "own camera, held"));
+    QString error;
+    ASSERT_TRUE(ParaGroupStore::restore("g", &error)) << error.toStdString();
+    ASSERT_TRUE(QDir().mkpath("cammer00/held") && QDir().mkpath("cammer71/held"));
+    EXPECT_EQ(StoredFile::retryPending(), 0);
+    EXPECT_FALSE(QFileInfo::exists("cammer00/held/template0.bmp"));
+    EXPECT_EQ(dir.readFile("cammer71/held/template0.bmp"), "own camera, held");
+    EXPECT_EQ(workingSet(dir), "new");
 }
 
 // Backing up over a group replaces each of its files in one step: the group never lacks its
