@@ -62,6 +62,7 @@
 #include <QSqlError>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 constexpr int kRowCameraUnavailable = 39;
@@ -935,7 +936,13 @@ void DaRiDoziri::SlotReturn()
     if (pageState == kPageAlarm || (m_cycle && m_cycle->isAlarmed())) {
         const int group = qBound(0, checkDetect, kMaxDetections - 1);
         const int mould = m_cycle ? m_cycle->mouldDetection() : -1;
-        const bool withMould = mould >= 0 && group != mould;
+        // The switch is offered over an NG of another detection than the mould's, whichever
+        // was checked last (the mould's own check may follow the product's on one input).
+        const QList<int> standing = m_cycle ? m_cycle->liftable(tapMs).keys() : QList<int>();
+        const bool withMould = mould >= 0
+                               && (standing.isEmpty() ? group != mould
+                                                      : std::any_of(standing.cbegin(), standing.cend(),
+                                                                    [mould](int d) { return d != mould; }));
         const int method = AlarmClearBox::choose(this, withMould);
         // Teaching may need the password, as the settings ask.
         const bool guarded = gpWPara

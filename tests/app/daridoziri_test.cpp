@@ -772,10 +772,15 @@ TEST_F(MainWindowTest, TheReturnBoxLiftsOnlyWhatStoodAtTheTap)
 TEST_F(MainWindowTest, TheReturnBoxOffersAndGuardsWhatTheAlarmAsks)
 {
     ASSERT_GT(gDNum, 1);
-    const auto offersSwitch = [this](int detection, int mode) {
+    // The NG of `detection`, then (when given) an OK of `okAfter`, the detection checked last.
+    const auto offersSwitch = [this](int detection, int mode, int okAfter = -1) {
         gpWPara->trigMode = mode;
         win->checkDetect = detection;
         win->cycle()->CheckNG(true);
+        if (okAfter >= 0) {
+            win->checkDetect = okAfter;
+            win->cycle()->CheckNG(false);
+        }
         bool offered = false;
         new ModalAnswerer([&offered](QWidget* box) {
             for (QAbstractButton* choice : box->findChildren<QAbstractButton*>())
@@ -793,6 +798,7 @@ TEST_F(MainWindowTest, TheReturnBoxOffersAndGuardsWhatTheAlarmAsks)
     win->stageFlag = 1;
     EXPECT_TRUE(offersSwitch(0, 1)) << "over the product's NG";
     EXPECT_FALSE(offersSwitch(1, 1)) << "over the mould's own NG";
+    EXPECT_TRUE(offersSwitch(0, 1, 1)) << "over the product's NG, the mould checked OK after it on the same input";
     EXPECT_FALSE(offersSwitch(0, kAllGroupsTrigMode)) << "multi-detection: no mould to switch to";
     gpWPara->trigMode = mode;
 
