@@ -162,13 +162,11 @@ def peer_timeouts(picture, slack):
         s.sendall(picture_request * 4)
         return ended(s, TRANSFER_S + slack, bite=0)
 
-    def answer_non_reader():
-        # Requests without end, no answer read: dropped once its unread answers hold reading back.
-        s = opened('127.0.0.26', rcvbuf=4096)
+    def non_reader(s, batch, limit):
+        """Sends batch after batch, reading no answer, until the server ends the connection."""
         s.settimeout(0.2)
         start = time.monotonic()
-        batch = request('get_product_infos') * 100
-        while time.monotonic() - start < MESSAGE_S + slack:
+        while time.monotonic() - start < limit:
             try:
                 s.sendall(batch)
             except socket.timeout:
@@ -179,21 +177,12 @@ def peer_timeouts(picture, slack):
                 return errno_name(e), time.monotonic() - start
         return 'open', time.monotonic() - start
 
+    def answer_non_reader():
+        # Dropped once its unread answers hold reading back.
+        return non_reader(opened('127.0.0.26', rcvbuf=4096), request('get_product_infos') * 100, MESSAGE_S + slack)
+
     def modbus_non_reader():
-        s = opened('127.0.0.31', MODBUS)
-        s.settimeout(0.2)
-        start = time.monotonic()
-        batch = struct.pack('>HHHBBHH', 1, 0, 6, 1, 3, 0, 5) * 200
-        while time.monotonic() - start < slack:
-            try:
-                s.sendall(batch)
-            except socket.timeout:
-                how, _ = ended(s, 0.5, bite=0)
-                if how != 'open':
-                    return how, time.monotonic() - start
-            except OSError as e:
-                return errno_name(e), time.monotonic() - start
-        return 'open', time.monotonic() - start
+        return non_reader(opened('127.0.0.31', MODBUS), struct.pack('>HHHBBHH', 1, 0, 6, 1, 3, 0, 5) * 200, slack)
 
     return [('silent', 'eof', IDLE_S, silent), ('half header', 'eof', HEADER_S, half_header),
             ('trickled header', 'any', HEADER_S, trickled_header), ('half body', 'eof', MESSAGE_S, half_body),
