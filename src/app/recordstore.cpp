@@ -21,6 +21,38 @@ constexpr const char* kCreateTable =
 constexpr const char* kBrokenSuffix = ".broken";
 constexpr const char* kUnmergedSuffix = ".unmerged";
 constexpr const char* kSqliteFull = "13";
+constexpr const char* kJournalSuffix = "-journal";
+
+// A transaction cut by a kill leaves its rollback journal beside the file, and the file
+// with a part of it: moved away from that journal, the file would keep the part (or be
+// damaged) and the journal would be played into whatever file takes the name next. A read
+// lets SQLite roll it back first; false when a journal stays that may still be needed.
+bool settleJournal(const QString& file)
+{
+    if (!QFile::exists(file))
+        return true;
+    const QString connection = QStringLiteral("recordSettle");
+    bool read = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(db);
+            read = query.exec("SELECT count(*) FROM sqlite_master") && query.next();
+            query.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    const QString journal = file + kJournalSuffix;
+    if (!QFile::exists(journal))
+        return true;
+    // Once a read went through, what is left is no hot journal (SQLite keeps an empty one).
+    if (read)
+        return QFile::remove(journal);
+    qWarning() << file << "has a journal that could not be rolled back; not moved";
+    return false;
+}
 }
 
 RecordStore::~RecordStore()
@@ -104,7 +136,7 @@ void RecordStore::close()
 bool RecordStore::archiveFile(const QString& file, const QString& target)
 {
     if (!QFile::exists(target))
-        return QFile::rename(file, target);
+        return settleJournal(file) && QFile::rename(file, target);
 
     // The day was archived before (the clock went back): its rows move to the archive. Added
     // there and taken from the file in one transaction over both files, so that a power cut

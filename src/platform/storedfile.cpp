@@ -4,7 +4,12 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSaveFile>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
 #include <QList>
 #include <QStringList>
 
@@ -111,25 +116,96 @@ void tellSaved(const QString& path, const StoredFile::SavedHandler& handler)
         handler(path);
 }
 
-bool attempt(const QString& path, const QByteArray& bytes, QString* reason)
+// A write goes to "<file>.storing-<pid>-<random>" beside the file first. A kill in the middle
+// leaves that behind; the first write of a later run into the folder removes it.
+constexpr char kPartMarker[] = ".storing-";
+const QDateTime g_started = QDateTime::currentDateTimeUtc();
+QSet<QString> g_swept;
+
+QByteArray partName(const QByteArray& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *reason = file.errorString();
-        return false;
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray word(6, 'x');
+    for (char& c : word)
+        c = kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+    return path + kPartMarker + QByteArray::number(qint64(::getpid())) + '-' + word;
+}
+
+// Parts of an earlier run (another pid, or this pid but older than this run) in the folder of path.
+void sweepLeftovers(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    {
+        QMutexLocker lock(&g_mutex);
+        if (g_swept.contains(folder))
+            return;
+        g_swept.insert(folder);
     }
-    // commit() alone trusts the buffered tail: its flush failing on a full disk still
-    // renames a short file into place, so the flush and the error are checked first.
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        *reason = file.errorString();
-        file.cancelWriting();
-        return false;
+    static const QRegularExpression part(QStringLiteral("\\.storing-(\\d+)-[A-Za-z0-9]{6}$"));
+    const QString ownPid = QString::number(qint64(::getpid()));
+    const QDir dir(folder);
+    for (const QFileInfo& file : dir.entryInfoList({QStringLiteral("*.storing-*")}, QDir::Files | QDir::Hidden)) {
+        const QRegularExpressionMatch match = part.match(file.fileName());
+        if (!match.hasMatch() || (match.captured(1) == ownPid && file.lastModified().toUTC() >= g_started))
+            continue;
+        if (QFile::remove(file.absoluteFilePath()))
+            qInfo().noquote() << "Stored file left by a cut write removed:" << file.absoluteFilePath();
     }
-    if (!file.commit()) {
-        *reason = file.errorString();
-        return false;
+}
+
+QString lastError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
     }
     return true;
+}
+
+bool attempt(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    sweepLeftovers(path);
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray part;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 16; ++tries) {
+        part = partName(target);
+        fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *reason = lastError();
+        return false;
+    }
+    // The file keeps its permissions.
+    struct stat st = {};
+    if (::stat(target.constData(), &st) == 0)
+        (void)::fchmod(fd, st.st_mode & 07777);
+    // Every byte on the disk before the name is given over: a short file never takes its place.
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    if (!ok)
+        *reason = lastError();
+    if (::close(fd) != 0 && ok) {
+        *reason = lastError();
+        ok = false;
+    }
+    if (ok && ::rename(part.constData(), target.constData()) != 0) {
+        *reason = lastError();
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(part.constData());
+    return ok;
 }
 
 } // namespace

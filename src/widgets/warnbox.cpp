@@ -107,7 +107,13 @@ void WarnBox::paintEvent(QPaintEvent*)
     QPainter painter(this);
     DialogPainter::drawBackground(painter, rect());
     painter.setPen(Qt::red);
-    DialogPainter::drawMessage(painter, QRect(QPoint(0, 5), QPoint(width() - 1, 2 * height() / 3 + 4)),
-                               Qt::AlignHCenter | Qt::AlignVCenter, m_text);
+    DialogPainter::drawMessage(painter, messageRoom(), Qt::AlignHCenter | Qt::AlignVCenter, m_text);
     DialogPainter::drawFrame(painter, width(), height());
+}
+
+QRect WarnBox::messageRoom() const
+{
+    // Clear of the frame and of the button, so that a long list shrinks rather than run under it.
+    constexpr int kGap = 6;
+    return QRect(QPoint(kGap, kGap), QPoint(width() - 1 - kGap, m_ok->geometry().top() - kGap));
 }

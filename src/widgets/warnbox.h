@@ -24,6 +24,8 @@ public:
     QString text() const { return m_text; }
     QStringList waitingTexts() const { return m_waiting; }
     ColorButton* okButton() const { return m_ok; }
+    // Where the text is drawn: the width of the box, above its button.
+    QRect messageRoom() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -22,6 +22,7 @@
 #include <QMutexLocker>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStorageInfo>
 #include <QStringList>
 #include <QThread>
@@ -30,10 +31,14 @@
 
 #include <glog/logging.h>
 
+#include <csignal>
+#include <cstring>
 #include <functional>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -489,19 +494,34 @@ TEST(FullDiskTest, HeldContentKeepsItsBoundAndAStopWritesItIntoTheReserve)
 
 namespace {
 
-QStringList recordTexts(const QString& file)
+// The rows sql gives on file, their cells joined by a space.
+QStringList queried(const QString& file, const QString& sql)
 {
     QStringList out;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fulldiskPeek");
         db.setDatabaseName(file);
         QSqlQuery query(db);
-        if (db.open() && query.exec("select recordtime, remarks from RECORD"))
-            while (query.next())
-                out << query.value(0).toString() + ' ' + query.value(1).toString();
+        if (db.open() && query.exec(sql))
+            while (query.next()) {
+                QStringList cells;
+                for (int i = 0; i < query.record().count(); ++i)
+                    cells << query.value(i).toString();
+                out << cells.join(' ');
+            }
     }
     QSqlDatabase::removeDatabase("fulldiskPeek");
     return out;
+}
+
+QStringList recordTexts(const QString& file)
+{
+    return queried(file, QStringLiteral("select recordtime, remarks from RECORD"));
+}
+
+QString integrityOf(const QString& file)
+{
+    return queried(file, QStringLiteral("pragma integrity_check")).join(',');
 }
 
 } // namespace
@@ -587,6 +607,137 @@ TEST(FullDiskTest, RecordsAreHeldInOrderAndWrittenIntoTheirDay)
         StoredFile::setSavedHandler({});
         return result;
     }, "size=4m");
+    if (failure == QLatin1String(kSkipped))
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+namespace {
+
+// Rollback journals left beside the databases of the folder and of the archive.
+QStringList journalsLeft()
+{
+    QStringList left = QDir().entryList({QStringLiteral("*-journal")}, QDir::Files);
+    for (const QString& name : QDir(RecordStore::kArchiveDir).entryList({QStringLiteral("*-journal")}, QDir::Files))
+        left << QString::fromLatin1(RecordStore::kArchiveDir) + '/' + name;
+    return left;
+}
+
+// A writer holding a full disk's worth of records of 13 March that gets room back and writes
+// them all in one transaction, killed (SIGKILL, as a power cut) after delayMs, or at its first
+// write into the database file with a negative delay. With the day's archive damaged, the
+// writer is at 14 March by then: the day's file was kept apart and the held rows go there.
+// Returns the writer's status.
+int heldWriterKilled(int delayMs, bool archiveDamaged)
+{
+    const pid_t writer = fork();
+    if (writer != 0) {
+        int status = 0;
+        waitpid(writer, &status, 0);
+        return status;
+    }
+    Clock::setFixed(QDateTime(QDate(2026, 3, 13), QTime(23, 0, 0)));
+    MonotonicClock::setSource([] { return qint64(0); });
+    RecordStore store;
+    if (!store.open() || !store.insert("Primary", "before", "run") || !fillDisk())
+        _exit(2);
+    for (int i = 0; i < RecordStore::kMaxHeldRecords; ++i)
+        store.insert("Primary", QStringLiteral("held %1").arg(i), "run");
+    QFile::remove(QStringLiteral("filler"));
+    const QDate day(2026, 3, 13);
+    QString written = QString::fromLatin1(RecordStore::kFileName);
+    if (archiveDamaged) {
+        Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(7, 0, 0)));
+        if (!QDir().mkpath(RecordStore::archivePath(day)) || !store.today().isOpen()
+            || !QFile::exists(RecordStore::unmergedPath(day)))
+            _exit(2);
+        written = RecordStore::unmergedPath(day);
+    }
+    const int watch = inotify_init();
+    if (delayMs < 0 && (watch < 0 || inotify_add_watch(watch, QFile::encodeName(QFileInfo(written).path()), IN_MODIFY) < 0))
+        _exit(2);
+    const QByteArray name = QFile::encodeName(QFileInfo(written).fileName());
+    std::thread([watch, delayMs, name] {
+        if (delayMs >= 0) {
+            QThread::msleep(unsigned(delayMs));
+            raise(SIGKILL);
+        }
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t length = read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0 && name == event->name)
+                    raise(SIGKILL);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+    }).detach();
+    store.writeHeld();
+    _exit(0);
+}
+
+} // namespace
+
+// The held records' transaction cut at moments spread over it, the next start a day later: the
+// finished day is archived with all of them or none, never with a part or damaged, and today's
+// file starts clean. The same where the day's archive was damaged and the rows went to the file
+// kept apart: it joins the archive whole once that is mended.
+TEST(FullDiskTest, AKillWhileHeldRecordsAreWrittenLeavesAllOrNoneAfterTheNextStart)
+{
+    const QString failure = onSmallTmpfs([]() -> QString {
+        const QDate day(2026, 3, 13);
+        const QString archive = RecordStore::archivePath(day);
+        const QString file = QString::fromLatin1(RecordStore::kFileName);
+        const QStringList today{QStringLiteral("08.00.00 today")};
+        int whole = 0;
+        int cuts = 0;
+        for (bool damaged : {false, true}) {
+            for (int delayMs : {-1, 0, 1, 2, 5, 10, 20, 40, 80, 160}) {
+                const QString round = QStringLiteral("%1kill at %2 ms: ").arg(damaged ? "damaged archive, " : "").arg(delayMs);
+                for (const QString& name : QDir().entryList(QDir::Files | QDir::Hidden))
+                    QFile::remove(name);
+                QDir(RecordStore::kArchiveDir).removeRecursively();
+                const int status = heldWriterKilled(delayMs, damaged);
+                if (!WIFSIGNALED(status) && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+                    return round + QStringLiteral("the writer failed: %1").arg(status);
+                ++cuts;
+                if (!damaged) {
+                    QFile cut(file);
+                    if (!cut.open(QIODevice::ReadWrite)
+                        || !cut.setFileTime(QDateTime(day, QTime(23, 0)), QFileDevice::FileModificationTime))
+                        return round + QStringLiteral("no RECORD.db");
+                }
+                Clock::setFixed(QDateTime(QDate(2026, 3, 14), QTime(8, 0, 0)));
+                {
+                    RecordStore store;
+                    if (!store.open() || !store.insert("Primary", "today", "run"))
+                        return round + QStringLiteral("no start the next day");
+                }
+                if (damaged) {
+                    if (!QFile::exists(RecordStore::unmergedPath(day)))
+                        return round + QStringLiteral("the day kept apart is gone");
+                    QDir(archive).removeRecursively();
+                    RecordStore store;   // the start after the archive's mend
+                    if (!store.open())
+                        return round + QStringLiteral("no start after the mend");
+                }
+                const int rows = recordTexts(archive).size();
+                if (rows != 1 && rows != 1 + RecordStore::kMaxHeldRecords)
+                    return round + QStringLiteral("%1 rows archived (%2)").arg(rows).arg(integrityOf(archive));
+                whole += rows > 1 ? 1 : 0;
+                if (integrityOf(archive) != QLatin1String("ok"))
+                    return round + QStringLiteral("archive damaged: ") + integrityOf(archive);
+                if (recordTexts(file) != today || integrityOf(file) != QLatin1String("ok"))
+                    return round + QStringLiteral("today's file: ") + recordTexts(file).join(',');
+                if (!journalsLeft().isEmpty() || QFile::exists(RecordStore::unmergedPath(day)))
+                    return round + QStringLiteral("left: ") + journalsLeft().join(',');
+            }
+        }
+        Clock::reset();
+        qInfo("held records' transaction: %d of %d cuts after its commit", whole, cuts);
+        return QString();
+    }, "size=8m");
     if (failure == QLatin1String(kSkipped))
         GTEST_SKIP() << "needs root for a private mount namespace";
     EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();

@@ -177,7 +177,8 @@ e2e_expect() {
 
 # Starts the monitor in its own network namespace under Xvfb at $E2E_SCREEN
 # (E2E_MOUNT_NS=1: in a private mount namespace as well; E2E_UNSHARE="-n -i" adds an IPC namespace of its own;
-# MM_E2E_WRAP: words put before the program, e.g. "env LD_PRELOAD=..." for a sanitizer's run;
+# MM_E2E_WRAP: words put before the program (and its keeper, which knows the monitor by the
+# program's name), e.g. "env LD_PRELOAD=..." for a sanitizer's run;
 # E2E_KEEPER=1: under the demo's keeper, which stays while the monitor restarts, so that the X server
 # does too; the PID file then names the keeper, e2e_monitor_pid the monitor).
 e2e_start() {
@@ -194,7 +195,7 @@ e2e_start() {
   [ -n "${E2E_HARDWARE_WAITS:-}" ] && dev_env=""
   ( cd "$APP" && export PATH="$APP/.safebin:$PATH" MM_IO_DEVICE QT_QPA_PLATFORM_PLUGIN_PATH="$dev_env" keeper &&
     exec unshare ${E2E_UNSHARE:--n} ${E2E_MOUNT_NS:+--mount --propagation private} -- xvfb-run -a -f "$APP/.Xauthority" -s "-screen 0 ${E2E_SCREEN}x24 ${E2E_FBDIR:+-fbdir $E2E_FBDIR}" \
-      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ${keeper:-} ${MM_E2E_WRAP:-} ./mould-monitor' \
+      sh -c '/usr/sbin/ip link set lo up 2>/dev/null; echo $$ > .monitor.pid; exec ${MM_E2E_WRAP:-} ${keeper:-} ./mould-monitor' \
       > "$APP/stdout.log" 2> "$APP/stderr.log" ) &
   E2E_RUNNER=$!
 }

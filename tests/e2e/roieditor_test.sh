@@ -4,7 +4,8 @@
 # cavity 1 then passes. A second area drawn around the part makes the next
 # cycle NG, and the editor opened over that NG leaves it on the outputs, on Modbus and on
 # the screen; Resample during a countdown leaves that mould to be checked after the
-# learning. Touches go through xdotool to the program's own X display.
+# learning, and a power cut while Resample saves leaves the template whole. Touches go
+# through xdotool to the program's own X display.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
 command -v xdotool > /dev/null || { echo "SKIP: xdotool missing (scripts/install-deps)"; exit 77; }
@@ -106,4 +107,49 @@ e2e_expect "$(e2e_log_count "detection resumed" 1 10)" "1" "detection resumed af
 e2e_expect "$(e2e_log_count "detection 2: OK, checked in" 1 15)" "1" "the mould checked after the learning"
 e2e_expect "$(e2e_log_count "not inspected" 0 0)" "0" "moulds not inspected"
 e2e_stop || { echo "FAIL: unclean exit"; exit 1; }
+
+# Power cuts (SIGKILL of the monitor and its children) at random moments after Resample's YES
+# (E2E_CUTS of them, default 4): the template is each time a whole picture of the camera's size,
+# PARAM.db is whole, the next start checks the mould, and its run leaves no part of a cut write.
+template_shape() {
+  python3 - "$APP" <<'PY'
+import os, re, sqlite3, struct, sys
+app = sys.argv[1]
+data = open(os.path.join(app, "cammer12/template0.bmp"), "rb").read()
+if data[:2] != b"BM" or struct.unpack("<I", data[2:6])[0] != len(data):
+    print("damaged %d bytes" % len(data)); sys.exit()
+db = sqlite3.connect(os.path.join(app, "PARAM.db"))
+whole = db.execute("pragma integrity_check").fetchone()[0]
+rois = [r for (r,) in db.execute("select value from cammer0 where name like 'ROI1-%'") if not re.fullmatch(r"[-0-9. ]+", r)]
+parts = [n for d, _, names in os.walk(app) for n in names if ".storing-" in n]
+print("%dx%d" % struct.unpack("<ii", data[18:26]), whole, "rows", "bad" if rois else "ok", "parts", len(parts))
+PY
+}
+e2e_demo_data --frames part --delay 0
+shape="$(template_shape)"
+for cut in $(seq 1 "${E2E_CUTS:-4}"); do
+  e2e_start
+  e2e_wait_ready || { echo "FAIL: no start after cut $((cut - 1))"; exit 1; }
+  edit_mould_group
+  e2e_tap $RESAMPLE
+  sleep 0.5
+  e2e_x mousemove ${YES% *} ${YES#* } click 1
+  sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.2f", 1.5 * r / 32767 }')"
+  pid="$(cat "$MM_PID_FILE")"
+  children="$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)"
+  e2e_ours "$pid" && kill -KILL "$pid"
+  for child in $children; do e2e_ours "$child" && kill -KILL "$child" 2>/dev/null || true; done
+  wait "$E2E_RUNNER" || true
+  E2E_RUNNER=""
+  e2e_wait_x_gone
+  at_cut="$(template_shape)"
+  echo "cut $cut: $(e2e_log_count "detection resumed" 0 0) learning(s) ended before it, template $at_cut"
+  e2e_expect "${at_cut% parts *}" "${shape% parts *}" "cut $cut: template and PARAM.db"
+  e2e_start
+  e2e_wait_ready || { echo "FAIL: no start after cut $cut"; exit 1; }
+  e2e_board pulse 0 > /dev/null
+  e2e_expect "$(e2e_log_count "checked in" 1 15)" "1" "cut $cut: the mould checked after the next start"
+  e2e_stop || { echo "FAIL: unclean exit after cut $cut"; exit 1; }
+  e2e_expect "$(template_shape)" "${shape% parts *} parts 0" "cut $cut: after the next run"
+done
 echo "PASS"

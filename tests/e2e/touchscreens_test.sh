@@ -4,7 +4,8 @@
 # settings page is stored in PARAM.db by Confirm; a page scrolls when dragged;
 # every screen and dialog reached lies on the screen and closes by its own
 # button; with an NG alarm standing, each screen gives the main screen back with
-# its button panel, and a tap on the camera view calls a hidden panel back. Taps go through xdotool to the program's own X display; boxes and
+# its button panel, and a tap on the camera view calls a hidden panel back; a file that cannot
+# be written brings one box that a touch closes. Taps go through xdotool to the program's own X display; boxes and
 # the keypad are found on the frame buffer, so the taps hit at either size.
 BUILD="$1"; SRC="$2"
 . "$(dirname "$0")/lib.sh"
@@ -194,6 +195,43 @@ alarm_round() {
   e2e_wait_out 0x0F 0x00 10 || fail "the door did not lift the alarm"
 }
 
+# A stored file that cannot be written: count.ini's place taken by a folder (the whole program's
+# disk cannot be filled without a mount). The NG's count brings one box, above the main window and
+# inside the screen; once the file is written after all the same box says so, and closes by its
+# Confirm; the door then lifts the alarm.
+fulldisk_round() {
+  local base
+  e2e_wait_file count.ini 10 || fail "no count.ini after the first NG"
+  mv "$APP/count.ini" "$APP/count.ini.kept"; mkdir "$APP/count.ini"
+  base="$(window_count)"
+  e2e_board pulse 0
+  e2e_wait_out 0x0F 0x05 10 || fail "no NG at ${W}x${H} before the full disk"
+  wait_windows -gt "$base" || fail "no full-disk box at ${W}x${H}"
+  sleep 1
+  [ "$(window_count)" -eq $((base + 1)) ] || fail "more than one full-disk box"
+  windows_inside "full-disk box"
+  newest_window
+  e2e_x mousemove $((W / 2)) $((H - 22)); sleep 0.3
+  e2e_screenshot "$APP/fulldisk-$W.png"
+  # Its white frame is drawn: no window lies over the box.
+  [ "$(points pixel $((D_X + 2)) $((D_Y + D_HEIGHT / 2)))" = "255 255 255" ] || fail "the full-disk box is covered"
+  # Written again by the next retry (half a minute): the same box says so in place of its text.
+  local text i=0 limit=$((450 * $(e2e_load_factor)))
+  text="$(points region $((D_X + 10)) $((D_Y + 10)) $((D_WIDTH - 20)) $((D_HEIGHT / 2)))"
+  rmdir "$APP/count.ini"; mv "$APP/count.ini.kept" "$APP/count.ini"
+  while [ "$(points region $((D_X + 10)) $((D_Y + 10)) $((D_WIDTH - 20)) $((D_HEIGHT / 2)))" = "$text" ]; do
+    i=$((i + 1)); [ $i -lt $limit ] || fail "the full-disk box never told count.ini saved after all"
+    sleep 0.1
+  done
+  sleep 0.5
+  [ "$(window_count)" -eq $((base + 1)) ] || fail "the file saved after all brought another box"
+  e2e_screenshot "$APP/fulldisk-saved-$W.png"
+  e2e_tap $((D_X + D_WIDTH / 2)) $((D_Y + D_HEIGHT - 75))  # Confirm
+  wait_windows -eq "$base" || fail "the full-disk box did not close by its Confirm"
+  e2e_board pulse 1
+  e2e_wait_out 0x0F 0x00 10 || fail "the door did not lift the alarm after the full disk"
+}
+
 run_at() {
   W=$1; H=$2
   local page_y sys_x sys_y page
@@ -210,6 +248,7 @@ run_at() {
   sleep 1
   windows_inside "main window"
   alarm_round
+  fulldisk_round
 
   # The panel's column: System Param, then Statistics further down.
   if [ "$W" -ge 1800 ]; then sys_x=1799; sys_y=287; else sys_x=903; sys_y=288; fi

@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QThreadPool>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -28,6 +29,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -135,6 +138,57 @@ TEST(StoredFile, AReplacedFileIsTheOldOrTheNewOneAtEveryMoment)
     EXPECT_FALSE(StoredFile::replace(part, path, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(QFile::exists(path));
+}
+
+// Stored files (counts, the standing alarm, templates) and the reserve written over and over by a
+// child killed (SIGKILL, as a power cut) at moments spread over the writes: each cut leaves the
+// old or the new content, and the next run's first write into the folder leaves nothing beside
+// it; the next start completes the reserve.
+TEST(StoredFile, AKillInTheMiddleLeavesTheOldOrTheNewContentAndNothingElse)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("template0.bmp");
+    const QString reserve = dir.filePath(".storedfile.reserve");
+    constexpr qint64 kReserve = 8 * 1024 * 1024;
+    const QByteArray contents[] = {QByteArray(3 << 20, 'a'), QByteArray(2 << 20, 'b')};
+    // Not through StoredFile: each child is a first run in the folder.
+    ASSERT_TRUE(writeWholeFile(path, contents[0]));
+    int spread = 0;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 1;; ++i) {
+                StoredFile::write(path, contents[i % 2]);
+                ::unlink(QFile::encodeName(reserve).constData());
+                StoredFile::keepReserve(reserve, kReserve);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(250 * round));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        EXPECT_TRUE(content == contents[0] || content == contents[1]) << content.size() << " bytes";
+        spread |= content == contents[1] ? 1 : 2;
+        const pid_t next = fork();
+        ASSERT_GE(next, 0);
+        if (next == 0)
+            _exit(StoredFile::write(path, content) ? 0 : 1);
+        ::waitpid(next, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        names.removeAll(QStringLiteral(".storedfile.reserve"));
+        EXPECT_EQ(names, QStringList{QStringLiteral("template0.bmp")});
+        ASSERT_TRUE(StoredFile::keepReserve(reserve, kReserve));
+        struct stat st = {};
+        ASSERT_EQ(::stat(QFile::encodeName(reserve).constData(), &st), 0);
+        EXPECT_GE(st.st_blocks * 512, kReserve);
+    }
+    EXPECT_EQ(spread, 3) << "cuts after both contents";
 }
 
 namespace {
@@ -251,6 +305,57 @@ TEST(ShellRunnerChildren, EveryProgramEndsWhenThisProgramIsKilled)
         ::kill(pid_t(pid), SIGKILL);
     EXPECT_EQ(started.size(), 4);
     EXPECT_TRUE(left.isEmpty()) << left.size() << " programs outlived the program that started them";
+}
+
+// Other threads write while the GUI thread writes and lists what failed: the check threads each
+// their camera's template, which fails until its folder is there, the picture writers pictures
+// that are never held. Each failing file is told once and once more when written after all, and
+// a retry writes the newest content of what is still held.
+TEST(StoredFile, WritersOfSeveralThreadsKeepTheRetryWhole)
+{
+    QTemporaryDir dir;
+    const QString held = dir.filePath("gone/count.ini");   // no folder yet: every write fails
+    std::atomic<int> toldHeld{0};
+    std::atomic<int> toldFailed{0};
+    std::atomic<int> toldSaved{0};
+    std::atomic<int> picturesLost{0};
+    StoredFile::setFailureHandler([&](const QString& path, const QString&) {
+        ++(path == held ? toldHeld : path.endsWith(".bmp") ? toldFailed : picturesLost);
+    });
+    StoredFile::setSavedHandler([&toldSaved](const QString&) { ++toldSaved; });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t) {
+        writers.emplace_back([&dir, &picturesLost, t] {
+            const QString camera = QStringLiteral("cammer%1").arg(t);
+            for (int i = 0; i < 50; ++i) {
+                if (i == 25)
+                    QDir(dir.path()).mkdir(camera);
+                StoredFile::write(dir.filePath(camera + "/template0.bmp"), QByteArray::number(i));
+                const QString picture = dir.filePath(QStringLiteral("%1-%2.jpg").arg(t).arg(i));
+                picturesLost += StoredFile::write(picture, "jpeg", nullptr, StoredFile::Retry::Drop) ? 0 : 1;
+            }
+        });
+    }
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_FALSE(StoredFile::write(held, QByteArray::number(i)));
+        EXPECT_TRUE(StoredFile::failingPaths().contains(held));
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(picturesLost, 0);
+    EXPECT_EQ(toldHeld, 1);
+    EXPECT_EQ(toldFailed, 3);
+    EXPECT_EQ(toldSaved, 3);
+    EXPECT_EQ(StoredFile::failingPaths(), QStringList{held});
+    ASSERT_TRUE(QDir(dir.path()).mkdir("gone"));
+    EXPECT_EQ(StoredFile::retryPending(), 0);
+    StoredFile::setFailureHandler({});
+    StoredFile::setSavedHandler({});
+    EXPECT_EQ(toldSaved, 4);
+    EXPECT_TRUE(StoredFile::failingPaths().isEmpty());
+    QFile file(held);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("49"));
 }
 
 namespace {

@@ -1,7 +1,8 @@
 // Preloaded into a ThreadSanitizer run (tests/sanitizers/run-tsan, run-e2e): the Debian Qt is not
 // instrumented, so its locks (futex based, out of line) order nothing in TSan's eyes and
-// every field guarded by a QMutex, QSemaphore or QReadWriteLock reads as a race. Each call
-// our code makes goes through here to Qt's own and tells TSan the order it makes.
+// every field guarded by a QMutex, QSemaphore or QReadWriteLock, waited for with a
+// QWaitCondition or left by a QThread that wait() saw end, reads as a race. Each call our code makes goes through here to Qt's own
+// and tells TSan the order it makes.
 #include <dlfcn.h>
 
 #include <QEvent>
@@ -10,7 +11,10 @@
 #include <QObject>
 #include <QReadWriteLock>
 #include <QSemaphore>
+#include <QThread>
 #include <QThreadPool>
+#include <QVariant>
+#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
@@ -102,6 +106,75 @@ void QReadWriteLock::unlock()
     static const auto fn = real<void (*)(QReadWriteLock*)>("_ZN14QReadWriteLock6unlockEv");
     __tsan_release(this);
     fn(this);
+}
+
+// A wait lets go of its lock and takes it again inside Qt, where the calls above do not reach.
+// One symbol per instance of the template: its look-up is kept.
+template <typename Lock, typename Time>
+bool waitUnlocked(const char* symbol, QWaitCondition* condition, Lock* locked, Time time)
+{
+    static const auto fn = real<bool (*)(QWaitCondition*, Lock*, Time)>(symbol);
+    __tsan_release(locked);
+    const bool woken = fn(condition, locked, time);
+    __tsan_acquire(locked);
+    return woken;
+}
+
+bool QWaitCondition::wait(QMutex* lockedMutex, QDeadlineTimer deadline)
+{
+    return waitUnlocked("_ZN14QWaitCondition4waitEP6QMutex14QDeadlineTimer", this, lockedMutex, deadline);
+}
+
+bool QWaitCondition::wait(QMutex* lockedMutex, unsigned long time)
+{
+    return waitUnlocked("_ZN14QWaitCondition4waitEP6QMutexm", this, lockedMutex, time);
+}
+
+bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, QDeadlineTimer deadline)
+{
+    return waitUnlocked("_ZN14QWaitCondition4waitEP14QReadWriteLock14QDeadlineTimer", this, lockedReadWriteLock, deadline);
+}
+
+bool QWaitCondition::wait(QReadWriteLock* lockedReadWriteLock, unsigned long time)
+{
+    return waitUnlocked("_ZN14QWaitCondition4waitEP14QReadWriteLockm", this, lockedReadWriteLock, time);
+}
+
+// A thread's end reaches wait() under Qt's own lock (its threads are detached, never joined):
+// its finished() is a release, a wait() that saw it end an acquire. The connection takes the
+// addresses of QThread's meta-object and signal, bound as the preload loads: weak, so that the
+// programs the tests start without Qt (curl, the shells) still load it.
+asm(".weak _ZN7QThread16staticMetaObjectE");
+asm(".weak _ZN7QThread8finishedENS_14QPrivateSignalE");
+void QThread::start(Priority priority)
+{
+    static const auto fn = real<void (*)(QThread*, Priority)>("_ZN7QThread5startENS_8PriorityE");
+    static const char kWatched[] = "_tsanEndWatched";
+    if (!property(kWatched).toBool()) {
+        setProperty(kWatched, true);
+        connect(this, &QThread::finished, [this] { __tsan_release(this); });
+    }
+    fn(this, priority);
+}
+
+template <typename Time>
+bool waitForEnd(const char* symbol, QThread* thread, Time time)
+{
+    static const auto fn = real<bool (*)(QThread*, Time)>(symbol);
+    const bool ended = fn(thread, time);
+    if (ended)
+        __tsan_acquire(thread);
+    return ended;
+}
+
+bool QThread::wait(QDeadlineTimer deadline)
+{
+    return waitForEnd("_ZN7QThread4waitE14QDeadlineTimer", this, deadline);
+}
+
+bool QThread::wait(unsigned long time)
+{
+    return waitForEnd("_ZN7QThread4waitEm", this, time);
 }
 
 // A queued call: invokeMethod copies its arguments (or the functor) in the posting thread and

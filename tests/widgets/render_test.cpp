@@ -34,6 +34,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QProgressBar>
 #include <QSet>
 #include <QSlider>
@@ -77,6 +78,12 @@ const QVector<QPair<QString, Builder>>& builders()
 {
     static const QVector<QPair<QString, Builder>> table = {
         {"warnbox", [](QWidget*) { return box(new WarnBox(nullptr), lanText(39)); }},
+        // The full-disk box: the files not written, and with them those saved after all.
+        {"fulldisk", [](QWidget*) { return box(new WarnBox(nullptr), lanText(900).arg("cammer12/template0.bmp")); }},
+        {"fulldisksaved", [](QWidget*) {
+             return box(new WarnBox(nullptr), lanText(901).arg("count.ini, alarm.ini (+1)") + "\r\n"
+                                                  + lanText(900).arg("cammer12/template0.bmp, RECORD.db (+2)"));
+         }},
         {"choosebox", [](QWidget*) { return box(new ChooseBox(nullptr, 750, 370), lanText(209)); }},
         {"productalarm", [](QWidget*) { return box(new ProductAlarmWarnBox(nullptr)); }},
         {"lostcamera", [](QWidget*) { return box(new LostCameraWarnBox(nullptr)); }},
@@ -241,6 +248,26 @@ TEST_P(RenderTest, EveryWidgetPaintsAndItsButtonTextsFit)
                 const QFont font = DialogPainter::fittedFont(message->text(), message->width());
                 EXPECT_LE(DialogPainter::textWidth(font, message->text()), message->width() - 10);
                 EXPECT_GE(font.pixelSize(), 24) << message->text().toStdString();
+                // As the box draws it: a line without spaces (Chinese, Japanese) wrapped would
+                // break inside a word.
+                const QRect room = message->messageRoom();
+                const QFont drawn = DialogPainter::messageFont(message->text(), room);
+                // The red text stays off the frame and the button.
+                const QRect button = message->okButton()->geometry();
+                int strayRed = 0;
+                for (int y = 0; y < image.height(); ++y) {
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor c = image.pixelColor(x, y);
+                        const bool red = c.red() > 180 && c.green() < 80 && c.blue() < 80;
+                        strayRed += red && (button.contains(x, y) || y < 3 || y >= image.height() - 3);
+                    }
+                }
+                EXPECT_EQ(strayRed, 0) << message->text().toStdString();
+                for (const QString& line : message->text().split(QRegularExpression("\\r?\\n"))) {
+                    if (!line.contains(' ')) {
+                        EXPECT_LE(DialogPainter::textWidth(drawn, line), room.width()) << line.toStdString();
+                    }
+                }
             }
             // Dialogs that place themselves stay on the screen; none is larger than it.
             const QRect screen(0, 0, gShowW, gShowH);

@@ -29,6 +29,7 @@ const QRegularExpression kAnsweredNotRefused(
     QStringLiteral("^detection \\d+: (safety door check|Re-detect) not inspected, the detection is still"));
 const QRegularExpression kAnsweredLine(
     QStringLiteral("^detection (\\d+): (safety door check|Re-detect) answered by the check under way"));
+const QRegularExpression kMovedLine(QStringLiteral("^detection (\\d+): .*moved to (\\d+(\\.\\d+)?) s from now"));
 const QRegularExpression kShieldedLine(QStringLiteral("^input 3: signal \\d+ of \\d+ shielded"));
 const QRegularExpression kNotInspectedLine(QStringLiteral("detection (\\d+)\\b.*not inspected|not inspected.*detection (\\d+)\\b"));
 
@@ -237,8 +238,12 @@ void CycleRules::releaseUpTo(qint64 signal)
             hold.on = hold.on && hold.decided > signal;
     for (Hold& hold : m_notInspected)
         hold.on = hold.on && hold.decided > signal;
+    // One of the signal's own millisecond may stand (rule 1 lets it go): a product skip or a
+    // recheck of it is not ruled out.
     for (qint64& at : m_ngLineAt)
-        at = at > signal ? at : -1;
+        at = at >= signal ? at : -1;
+    for (qint64& at : m_uninspectedAt)
+        at = at >= signal ? at : -1;
 }
 
 void CycleRules::addRelease(qint64 signal, qint64 due, int handTo, bool byClearingInput)
@@ -264,6 +269,9 @@ bool CycleRules::holdsProductNg(qint64 at) const
         const qint64 lifted = m_ownCheckSignal[d];
         if (m_notInspected[d].on && m_notInspected[d].decided <= at && m_notInspected[d].decided > lifted)
             return true;
+        // One a camera that could not be checked holds.
+        if (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= at && m_ngLineAt[d] > lifted)
+            return true;
         for (const Hold& hold : m_ng[d])
             if (hold.on && hold.decided <= at && hold.decided > lifted)
                 return true;
@@ -288,7 +296,10 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
                          && holdsProductNg(riseMs);
     if (door && m_running && m_setup.prodNgSkipRecheck && m_setup.trigMode != kAllGroupsTrigMode)
         excuse(kProductDetections, riseMs);   // the product taken out at the door
+    // Detections the door's own check or its product skip starts, not the edge's trigger.
+    unsigned notByTrigger = 0;
     if (maySkip) {
+        notByTrigger |= 1u << mould;
         certain = false;
         look(mould, riseMs, visibleMs, false);
         addRelease(riseMs, visibleMs + kGraceMs, mould);
@@ -332,6 +343,7 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
             const bool sure = !(m_setup.twoStage() && m_setup.stageGroups >= 2);
             unsigned ending = 0;
             for (int d : m_setup.doorChecks(mouldStage, stageFlag)) {
+                notByTrigger |= 1u << d;
                 look(d, riseMs, visibleMs, certain && sure && !maySkip && !m_setup.prodNgSkipRecheck);
                 count(m_setup.group(d));
                 // It ends a recheck wait of its detection: that NG is confirmed (after the
@@ -358,8 +370,19 @@ void CycleRules::steadyEdge(int input, qint64 riseMs, qint64 visibleMs, bool cer
     const bool restage = m_setup.twoStage() && m_setup.stageGroups >= 2 && (triggered & opensAnew);
     const bool plainLook = !maySkip && !(door && (m_setup.prodNgSkipRecheck || m_setup.doorTrigger))
                            && !(input == 2 && m_setup.shieldPin > 0) && !restage && stageSure;
-    if (certain && triggered && !m_setup.shieldPin)
+    // The edge presents the mould of the stage it is taken in. Whether it does (near a stop or
+    // start, the shielded input), whether it gives up the open cycle and so which stage takes
+    // it, are the cycle's: the detection it starts tells.
+    // Until it tells, the stage is the one before: a mould turned away presents none.
+    if (m_running && triggered && plainLook && certain) {
         m_checkedStage = (triggered & 0x3u) ? 1 : 0;
+        m_stageUnsure = {};
+    } else if (m_running && triggered) {
+        unsigned either = triggered;
+        for (int d = 0; d < 4; ++d)
+            either |= (triggered & (1u << d)) && m_setup.enable[size_t(d ^ 2)] ? 1u << (d ^ 2) : 0u;
+        m_stageUnsure = {either & ~notByTrigger, visibleMs};
+    }
     bool any = false;
     if (m_setup.twoStage()) {
         for (int g = 0; g < 2; ++g) {
@@ -464,6 +487,34 @@ void CycleRules::redetect(int detection, bool certain, qint64 nowMs)
     if (m_wait[detection].on)
         confirm(detection, m_wait[detection].ngCameras, 0, nowMs < 0 ? m_now : nowMs);
     m_wait[detection].on = false;
+}
+
+void CycleRules::followStage(const CycleView& view)
+{
+    if (!m_stageUnsure.detections || view.nowMs < m_stageUnsure.from || view.catchingUp)
+        return;
+    // The cycle takes the edge at its next pass (after a stall, once it has caught up).
+    if (view.nowMs > qMax(m_stageUnsure.from, m_caughtUpAt) + kGraceMs) {
+        m_stageUnsure = {};
+        return;
+    }
+    // A check whose countdown ran before was started by an earlier edge.
+    const unsigned started = ((m_startedNow | view.busy) & ~m_lastBusy & ~m_refusedNow) & m_stageUnsure.detections;
+    const bool first = started & 0x3u;
+    const bool second = started & 0xcu;
+    if (first == second)
+        return;
+    m_checkedStage = first ? 1 : 0;
+    m_stageUnsure = {};
+}
+
+void CycleRules::putOff(int detection, qint64 checkAt)
+{
+    // The check under way was moved for a later signal: the looks it answers are due after it.
+    const qint64 rechecks = m_setup.rechecked(detection) ? m_setup.recheckTimes * m_setup.recheckDelay * 100 : 0;
+    for (Look& l : m_looks)
+        if (l.detection == detection && !l.resolved)
+            l.due = qMax(l.due, checkAt + rechecks + kLookSlackMs);
 }
 
 void CycleRules::worldParts(int camera, unsigned detections, qint64 atMs)
@@ -663,6 +714,9 @@ void CycleRules::checkStores(const CycleView& view, bool settled)
 void CycleRules::restarted()
 {
     m_restartDropped = true;
+    // A new process has seen no mould presented: the stage flag tells which one is open.
+    m_checkedStage = -1;
+    m_stageUnsure = {};
 }
 
 void CycleRules::cameraBack(qint64 nowMs)
@@ -685,6 +739,7 @@ void CycleRules::stopped(qint64 ranMs)
                                     }),
                      m_releases.end());
     m_running = false;
+    m_stageUnsure = {};
     // An NG waiting for its recheck is confirmed by the stop, which may close its cycle;
     // whatever stays open is dropped once the stop's delivery is over. Its checks saw the
     // other cameras OK.
@@ -738,6 +793,9 @@ void CycleRules::started(qint64 nowMs)
 void CycleRules::check(const CycleNote& line, qint64 now)
 {
     const QString& text = line.text;
+    const QRegularExpressionMatch moved = kMovedLine.match(text);
+    if (moved.hasMatch())
+        putOff(moved.captured(1).toInt() - 1, now + qRound64(moved.captured(2).toDouble() * 1000));
     if (kShieldedLine.match(text).hasMatch()) {
         // A signal "Shield pin" lets by is told: it counts for the detections it would trigger.
         for (int d : m_setup.active(m_stage))
@@ -781,14 +839,19 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         if (!m.captured(2).startsWith(QLatin1String("Re-detect"))) {
             resolveRechecks(d, false, true, okCameras);
         } else {
-            for (auto it = m_rechecks.begin(); it != m_rechecks.end();) {
-                if (it->detection != d) {
-                    ++it;
-                    continue;
+            // Also one the model holds as on its way: the cycle made it with this line.
+            auto keepFor = [&](auto& waiting, auto answers) {
+                for (auto it = waiting.begin(); it != waiting.end();) {
+                    if (!answers(*it)) {
+                        ++it;
+                        continue;
+                    }
+                    keepHanded(it->signal, d, okCameras);
+                    it = waiting.erase(it);
                 }
-                keepHanded(it->signal, d, okCameras);
-                it = m_rechecks.erase(it);
-            }
+            };
+            keepFor(m_rechecks, [d](const Recheck& r) { return r.detection == d; });
+            keepFor(m_releases, [d, now](const Release& r) { return r.handTo == d && r.signal <= now; });
         }
         return;
     }
@@ -813,6 +876,7 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         ++m_told[m_setup.group(d)];
         // A check that reached no camera has decided: its stop stands.
         if (text.contains(QLatin1String("no camera could be checked"))) {
+            m_startedNow |= 1u << d;
             m_ownCheckSignal[d] = -1;
             m_lateUndecided &= ~(1u << d);
         }
@@ -823,10 +887,14 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         // Re-detect that could not check while detection was stopped does stop the machine.
         if (m_running || !text.endsWith(QLatin1String("detection stopped"))) {
             m_notInspected[d] = {true, now, now};
+            m_uninspectedAt[d] = now;
             // A mould turned away by a busy detection makes its cycle NG; a check that reached
             // no camera is no result.
             if (text.contains(QLatin1String(" is still ")))
                 m_ngSinceClose = m_uninspectedSinceClose = true;
+            // A mould turned away presents no stage, whatever its detection does after.
+            if (text.contains(QLatin1String(" is still ")))
+                m_refusedNow |= 1u << d;
         }
         return;
     }
@@ -837,6 +905,8 @@ void CycleRules::check(const CycleNote& line, qint64 now)
             return;
         m_causes.noCamera = true;
         m_causes.anyCheck = true;
+        if (!m_wait[d].on)
+            m_startedNow |= 1u << d;
         // A recheck that saw no camera is the recheck's; its NG stays waiting for the next trigger.
         if (!m_wait[d].on)
             ++m_told[m_setup.group(d)];
@@ -871,9 +941,11 @@ void CycleRules::check(const CycleNote& line, qint64 now)
         m_ngLineAt[d] = -1;
     if (okCameras && !ngCameras && m.captured(4) == QLatin1String("OK")) {
         m_notInspected[d].on = false;
+        m_uninspectedAt[d] = -1;
         m_causes.okDetections |= 1u << d;
     }
     if (!recheck) {
+        m_startedNow |= 1u << d;
         ++m_told[m_setup.group(d)];
         // A detection that has checked in the open cycle opens the next one when it comes again.
         // (Once a cycle has been given up, a late check of it may land in the next one.)
@@ -926,15 +998,18 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
         // Which cameras an uninspected stop still holds the model does not know: the check's
         // next OK ends it.
         // One a plain release on its way may have lifted before the check decided goes with it.
+        // It keeps its own time: a release signalled after it lifts it.
         if (m_notInspected[e].on && m_notInspected[e].decided <= signal) {
             m_notInspected[e].on = false;
             if (!releasable(m_notInspected[e].decided))
-                m_notInspected[detection] = {true, m_now, m_now};
+                m_notInspected[detection] = {true, m_now, m_notInspected[e].decided};
         }
+        qint64 decided[8] = {};
         for (int c = 0; c < 8; ++c) {
             Hold& hold = m_ng[e][c];
             if (hold.on && hold.decided <= signal) {
                 hold.on = false;
+                decided[c] = hold.decided;
                 if (!releasable(hold.decided))
                     cameras |= 1u << c;
             }
@@ -944,7 +1019,7 @@ void CycleRules::keepHanded(qint64 signal, int detection, unsigned okCameras)
             continue;
         for (int c = 0; c < 8; ++c)
             if ((cameras & ~okCameras) & (1u << c))
-                m_ng[detection][c] = {true, m_now, m_now};
+                m_ng[detection][c] = {true, m_now, qMax(decided[c], m_ng[detection][c].on ? m_ng[detection][c].decided : 0)};
     }
 }
 
@@ -1025,6 +1100,7 @@ void CycleRules::recheckByClearingInput(Release& release)
     for (int d = 0; d < 8; ++d) {
         // One waiting for its recheck may still hold an older NG the model took as lifted.
         bool stood = m_wait[d].on || (m_ngLineAt[d] >= 0 && m_ngLineAt[d] <= release.signal)
+                     || (m_uninspectedAt[d] >= 0 && m_uninspectedAt[d] <= release.signal)
                      || (m_notInspected[d].on && m_notInspected[d].decided <= release.signal);
         for (const Hold& hold : m_ng[d])
             stood = stood || (hold.on && hold.decided <= release.signal);
@@ -1074,6 +1150,7 @@ void CycleRules::note(const CycleNote& n, qint64 now)
         released(n, now);
         break;
     case CycleNote::Started:
+        m_startedNow = 0;   // what checked before is of the cycle before
         ++m_causes.starts;
         m_gaveUpOnce = m_gaveUpOnce || m_cycleOpen;
         m_checkedInCycle = 0;
@@ -1132,10 +1209,14 @@ void CycleRules::delivered(const std::vector<CycleNote>& notes, const CycleView&
     m_causes = Causes();
     m_stage = view.stageFlag;
     m_now = now;
+    m_startedNow = 0;
+    m_refusedNow = 0;
     processReleases(now);
 
     for (const CycleNote& n : notes)
         note(n, now);
+    followStage(view);
+    m_lastBusy = view.busy;
     processReleases(now);
     if (m_stopPending) {
         dropOpenCycle();

@@ -126,6 +126,8 @@ struct CycleView
     int ngRecords = 0;
     // The GUI thread is stalled, or what queued up is being handed over: the cycle has not run since.
     bool catchingUp = false;
+    // The detections counting down or checking.
+    unsigned busy = 0;
     // The outputs the cycle's alarm book holds (-1: it has none): each is applied.
     qint64 bookHeld = -1;
     // The GUI thread's last stall ended then (now while it lasts): its timers ran late.
@@ -280,6 +282,8 @@ private:
     // When each detection's last NG was decided (-1: none standing), whoever holds it: a
     // camera that could not be checked holds one the model has no camera for.
     qint64 m_ngLineAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    // When each detection's "not inspected" stop was told, until an OK or a release after it.
+    qint64 m_uninspectedAt[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     // A release with Re-detect lifted each detection's NG decided by then for its own check:
     // until that check decides, the NG does not stand for the door's product skip.
     qint64 m_ownCheckSignal[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
@@ -376,6 +380,22 @@ private:
     bool m_pausesHold = false;
     std::vector<qint64> m_answeredAt;   // "answered by the check under way"
     int m_checkedStage = -1;            // two-stage modes: the stage of the mould presented last
+    // An edge that may give up the open cycle: which stage took it is told by the detection of
+    // these (both stages of its groups) that it starts, from `from` on.
+    struct StageUnsure
+    {
+        unsigned detections = 0;
+        qint64 from = 0;
+    };
+    StageUnsure m_stageUnsure;
+    unsigned m_startedNow = 0;   // detections whose first check came in this delivery
+    unsigned m_refusedNow = 0;   // and those that turned a mould away
+    unsigned m_lastBusy = 0;
+    // After a delivery: the detection of an unsure edge's groups that checked since its last
+    // opening cycle, or became busy, tells the stage that took it.
+    void followStage(const CycleView& view);
+    // The detection's check was moved to checkAt.
+    void putOff(int detection, qint64 checkAt);
 
     std::vector<RuleFailure> m_failures;
     unsigned m_failedRules = 0;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <random>
 #include <type_traits>
+#include <utility>
 
 namespace {
 constexpr int kStoppedRunState = 3;
@@ -151,6 +152,7 @@ private:
     void moveTo(qint64 atMs);
     bool nearRunChange(qint64 from, qint64 to) const;
     void endStall();
+    void resumeHeldEdges();
     void closingMoulds();
     QString pendingWork() const;
 
@@ -176,6 +178,11 @@ private:
     int m_boxMould = -1;
     bool m_boxCertain = true;
     bool m_paused = false;
+    // Edges that turned steady while a pause held them (input, rise): the cycle takes them as it ends.
+    std::vector<std::pair<int, qint64>> m_heldEdges;
+    bool m_heldMany = false;
+    // A pause waits among what a stall queued: the cycle takes no edge of it before the pause.
+    bool m_pauseQueued = false;
     // The statistics as sendRecord feeds them: steps since the last close, and the closes.
     bool m_statsStepNg = false;
     unsigned m_statsStepCameraNg = 0;
@@ -205,6 +212,7 @@ private:
     {
         qint64 at;
         std::function<void()> run;
+        bool pauses = false;   // the program's pause: it comes before the cycle runs again
     };
     std::vector<Stalled> m_stalled;
 };
@@ -291,9 +299,12 @@ SequenceRun::SequenceRun(const CycleSequence& sequence)
         m_statsStepNg = false;
         m_statsStepCameraNg = 0;
     });
+    // A pause that holds drops no edge: only whether one just before it is taken before it or
+    // at its end is not certain.
+    const bool pauseStops = !HoldsWhilePaused<DetectionCycle>::value;
     for (const CycleEvent& e : sequence.events)
-        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Pause
-            || e.kind == CycleEvent::Resume || e.kind == CycleEvent::Restart)
+        if (e.kind == CycleEvent::Stop || e.kind == CycleEvent::Start || e.kind == CycleEvent::Restart
+            || e.kind == CycleEvent::Pause || (pauseStops && e.kind == CycleEvent::Resume))
             m_runChanges.push_back(m_base + e.atMs);
     m_clock->setAfterDelivery([this] {
         m_timersRanAt = m_clock->now();
@@ -416,6 +427,8 @@ CycleView SequenceRun::view() const
     v.stallEndMs = (m_stallUntil >= 0 ? m_clock->now() : m_lastStallEnd) - m_base;
     v.preCut = m_cycle->isPreCut();
     v.bookHeld = bookHeld(*m_cycle, 0);
+    for (int d = 0; d < kMaxDetections; ++d)
+        v.busy |= m_cycle->isBusy(d) ? 1u << d : 0u;
     v.stageFlag = m_win.stageFlag;
     v.doorFlag = m_win.safetyDoorTriggered;
     v.openSerial = m_cycle->openCycleSerial();
@@ -493,6 +506,10 @@ bool SequenceRun::nearRunChange(qint64 from, qint64 to) const
 
 void SequenceRun::steady(int input, qint64 rise)
 {
+    if ((m_paused || m_pauseQueued) && HoldsWhilePaused<DetectionCycle>::value) {
+        m_heldEdges.emplace_back(input, rise);
+        return;
+    }
     const qint64 now = m_clock->now();
     bool paused = false;
     for (const auto& [at, started] : m_runHistory)
@@ -501,7 +518,7 @@ void SequenceRun::steady(int input, qint64 rise)
     const CycleSetup& s = m_seq.setup;
     const bool alternates = s.twoStage() && s.stageGroups >= 2;
     m_rules.steadyEdge(input, rise - m_base, now - m_base, m_running && !nearRunChange(rise, now), m_win.stageFlag,
-                       paused, !(alternates && (m_catchingUp || m_stallUntil >= 0)));
+                       paused, !(alternates && (m_catchingUp || m_stallUntil >= 0 || m_heldMany)));
 }
 
 void SequenceRun::apply(const CycleEvent& e)
@@ -567,6 +584,7 @@ void SequenceRun::apply(const CycleEvent& e)
         if (!m_paused)
             return;
         m_paused = false;
+        resumeHeldEdges();
         pauseCycle(*m_cycle, false, 0);
         if (!HoldsWhilePaused<DetectionCycle>::value) {
             m_rules.started(now - m_base);
@@ -645,6 +663,16 @@ void SequenceRun::moveTo(qint64 atMs)
         m_clock->advance(target - m_clock->now());
 }
 
+void SequenceRun::resumeHeldEdges()
+{
+    // What the pause held is taken now, in the order it rose; where stages alternate, an
+    // earlier one may move the stage the next is taken in.
+    m_heldMany = m_heldEdges.size() > 1;
+    for (const auto& [input, rise] : std::exchange(m_heldEdges, {}))
+        steady(input, rise);
+    m_heldMany = false;
+}
+
 void SequenceRun::endStall()
 {
     m_clock->stall(qMax<qint64>(0, m_stallUntil - m_clock->now()));
@@ -653,10 +681,15 @@ void SequenceRun::endStall()
     std::vector<Stalled> stalled = std::exchange(m_stalled, {});
     std::stable_sort(stalled.begin(), stalled.end(), [](const Stalled& a, const Stalled& b) { return a.at < b.at; });
     m_catchingUp = true;
+    m_pauseQueued = std::any_of(stalled.begin(), stalled.end(), [](const Stalled& item) { return item.pauses; });
     for (const Stalled& item : stalled) {
         item.run();
         deliver();
     }
+    m_pauseQueued = false;
+    // A pause that came and went in the stall held nothing: its edges are taken now.
+    if (!m_paused)
+        resumeHeldEdges();
     m_catchingUp = false;
     m_lastStallEnd = m_clock->now();
     m_clock->deliverDue();
@@ -696,6 +729,12 @@ CycleOutcome SequenceRun::run()
             endStall();
             continue;
         }
+        // So is the program's pause: the cycle takes what the stall queued only after it.
+        if (a.kind == Action::Apply && a.event->kind == CycleEvent::Pause && m_base + a.at == m_stallUntil) {
+            m_stalled.push_back({m_stallUntil - 1, [this, event = a.event] { apply(*event); }, true});
+            endStall();
+            continue;
+        }
         if (m_stallUntil >= 0 && m_base + a.at >= m_stallUntil && !stallGoesOn)
             endStall();
         // A steady edge is told to the model a moment before the cycle can take it.
@@ -726,7 +765,7 @@ CycleOutcome SequenceRun::run()
             } else if (m_stallUntil >= 0 && e.kind != CycleEvent::CameraLost && e.kind != CycleEvent::CameraBack
                        && e.kind != CycleEvent::Verdict) {
                 // The operator's touches wait for the GUI thread like everything else.
-                m_stalled.push_back({m_clock->now(), [this, &e] { apply(e); }});
+                m_stalled.push_back({m_clock->now(), [this, &e] { apply(e); }, e.kind == CycleEvent::Pause});
             } else {
                 apply(e);
             }
