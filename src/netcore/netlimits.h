@@ -23,8 +23,10 @@ constexpr int kMaxPostSyncTimeoutMs = 60000;
 // A reply held back to keep a connection's replies in request order waits at most
 // this long for the answer to an earlier request.
 constexpr int kReplyWaitMs = 30000;
-// Bytes a peer may leave unread before nothing more is read from it.
-constexpr qint64 kMaxSendBacklogBytes = 64LL * 1024 * 1024;
+// Bytes a peer may leave unread before nothing more is read from it (a larger reply still goes
+// out whole). Every connection may hold this much, and the system's buffers hold as much again:
+// peers that never read cannot take the memory of the program.
+constexpr qint64 kMaxSendBacklogBytes = 4LL * 1024 * 1024;
 constexpr qint64 kReadBufferBytes = 1024 * 1024;   // taken from the kernel per connection at most
 constexpr int kMaxReplySlots = 1024;      // requests of one connection awaiting their reply
 // Requests of one connection handed on and not yet answered before nothing more is framed

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "clock.h"
+#include "netaddress.h"
 #include "tcpreactor.h"
 
 #include <QDebug>
@@ -283,8 +284,12 @@ void Session::closeNow(const char* why)
     qInfo() << "Session" << id_ << "closed:" << why;
     releaseBody();
     dropPending();
-    if (socket_)
-        socket_->abort();
+    if (!socket_)
+        return;
+    // Bytes the peer has not taken go with the connection: a peer cut off for reading too
+    // slowly would otherwise go on getting them, on this side's memory, long after.
+    dropUnsentOnClose(int(socket_->socketDescriptor()));
+    socket_->abort();
 }
 
 void Session::dropPending()

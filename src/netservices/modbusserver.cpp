@@ -74,8 +74,7 @@ protected:
 // Closed with a reset: a refused or dropped peer leaves nothing behind on this side.
 void closeAtOnce(int fd)
 {
-    const linger now{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    resetOnClose(fd);
     close(fd);
 }
 

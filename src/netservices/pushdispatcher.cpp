@@ -3,6 +3,7 @@
 #include "descriptorreserve.h"
 #include "httpframer.h"
 #include "loglimiter.h"
+#include "netaddress.h"
 #include "publictools.h"
 #include "sci_execobj_recv.h"
 #include "sci_execobj_send.h"
@@ -25,6 +26,8 @@ void closeConnection(QObject* receiver, std::unique_ptr<QTcpSocket>& socket, std
 {
     timer->stop();
     socket->disconnect(receiver);
+    // A push ended unanswered leaves nothing queued for its subscriber.
+    dropUnsentOnClose(int(socket->socketDescriptor()));
     socket->abort();
     socket.release()->deleteLater();
     timer.release()->deleteLater();
@@ -243,8 +246,11 @@ void PushDispatcher::start(Subscriber& subscriber, Kind kind, const CTask_FormDa
 
 void PushDispatcher::onTimeout(Push& push)
 {
+    // Bytes the system still holds for the subscriber are part of the transfer too: the push's
+    // end would otherwise cut them off.
     const bool transferring = push.socket->state() == QAbstractSocket::ConnectedState
-                              && (push.send->isPending() || push.socket->bytesToWrite() > 0);
+                              && (push.send->isPending() || push.socket->bytesToWrite() > 0
+                                  || unsentBytes(int(push.socket->socketDescriptor())) > 0);
     // A large picture still being taken by a slow subscriber is not cut off at the answer time.
     if (transferring && monotonic_ms() - push.startMs < kTransferLimitMs) {
         push.timer->start(kTransferPollMs);

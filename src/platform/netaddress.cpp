@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,6 +82,24 @@ bool peerHasClosed(int fd)
     char byte;
     const ssize_t got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+int unsentBytes(int fd)
+{
+    int bytes = 0;
+    return ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
+void resetOnClose(int fd)
+{
+    const linger now{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+}
+
+void dropUnsentOnClose(int fd)
+{
+    if (unsentBytes(fd) > 0)
+        resetOnClose(fd);
 }
 
 unsigned short RandPort()

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,6 +88,59 @@ TEST(PublicToolsTest, UuidTextAndNonBlockingSockets)
     EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
     close(fd);
     EXPECT_EQ(set_socket_nonblock(-1), -1);
+}
+
+// A close after everything was taken ends the connection in order; one with bytes the peer
+// has not taken resets it, so they are not handed on after the close.
+TEST(PublicToolsTest, CloseDropsOnlyWhatThePeerHasNotTaken)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    // How the peer's reads end after the other side wrote `bytes` (all it can when -1) and closed.
+    const auto peerEnd = [&](int bytes) {
+        const int peer = socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 4096;
+        setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        EXPECT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const int served = accept(listener, nullptr, nullptr);
+        set_socket_nonblock(served);
+        const QByteArray chunk(65536, 'x');
+        for (int written = 0; bytes < 0 || written < bytes;) {
+            const int part = bytes < 0 ? chunk.size() : qMin(chunk.size(), bytes - written);
+            const ssize_t n = send(served, chunk.constData(), size_t(part), 0);
+            if (n <= 0)
+                break;
+            written += int(n);
+        }
+        if (bytes >= 0) {
+            for (int i = 0; i < 100 && unsentBytes(served) > 0; ++i)
+                usleep(10000);
+            EXPECT_EQ(unsentBytes(served), 0);
+        } else {
+            EXPECT_GT(unsentBytes(served), 0);
+        }
+        dropUnsentOnClose(served);
+        close(served);
+        const timeval patience{5, 0};
+        setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = recv(peer, buffer, sizeof buffer, 0)) > 0) {
+        }
+        const int end = got < 0 ? errno : 0;
+        close(peer);
+        return end;
+    };
+    EXPECT_EQ(peerEnd(1000), 0);
+    EXPECT_EQ(peerEnd(-1), ECONNRESET);
+    close(listener);
+    EXPECT_EQ(unsentBytes(-1), 0);
 }
 
 TEST(PublicToolsTest, DeviceIdFromSerialThenDiskThenTime)

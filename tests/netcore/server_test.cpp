@@ -11,6 +11,12 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 QJsonObject bodyJson(const RawResponse& r)
@@ -257,6 +263,31 @@ TEST(HttpServer, StalledFileTransferIsCutAtItsLimit)
     reader.send(request("GET", "/file?path=" + path.toUtf8()));
     ASSERT_TRUE(waitUntil([&] { return host.service()->handled == 1; }));
     EXPECT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 3000));
+
+    // Cut off means reset: what the system still held for the slow peer goes with it, rather than
+    // reaching it for minutes after the session has ended.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(host.port());
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server), 0);
+    const QByteArray get = request("GET", "/file?path=" + path.toUtf8());
+    ASSERT_EQ(::send(fd, get.constData(), size_t(get.size()), 0), get.size());
+    ASSERT_TRUE(waitUntil([&] { return host.service()->handled == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 0; }, 3000));
+    const timeval patience{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    char chunk[65536];
+    ssize_t got = 0;
+    int error = 0;
+    while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+    }
+    error = got < 0 ? errno : 0;
+    ::close(fd);
+    EXPECT_EQ(error, ECONNRESET);
 }
 
 // A standard client pipelines with one User-Agent for all requests and takes the replies
