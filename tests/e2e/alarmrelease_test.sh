@@ -238,11 +238,7 @@ for how in TERM KILL; do
   if [ "$how" = TERM ]; then
     e2e_stop || fail "unclean exit"
   else
-    pid="$(cat "$MM_PID_FILE")"
-    e2e_ours "$pid" && kill -KILL "$pid"
-    wait "$E2E_RUNNER" || true
-    E2E_RUNNER=""
-    e2e_wait_x_gone
+    e2e_power_cut
   fi
   e2e_start
   e2e_wait_ready || fail "no restart after SIG$how"

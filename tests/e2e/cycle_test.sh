@@ -79,11 +79,7 @@ e2e_wait_count list_allcyclenum "$((2 + cycles))$zero7" 20
 # The quick save's seconds, stretched by the load; then the cut.
 i=0; limit=$(( 100 * $(e2e_load_factor) ))
 while [ "$(e2e_stats_cycles)" != "$cycles 0" ] && [ $i -lt $limit ]; do sleep 0.1; i=$((i + 1)); done
-pid="$(cat "$MM_PID_FILE")"
-e2e_ours "$pid" && kill -KILL "$pid"
-wait "$E2E_RUNNER" || true
-E2E_RUNNER=""
-e2e_wait_x_gone
+e2e_power_cut
 e2e_expect "$(e2e_stats_cycles)" "$cycles 0" "statistics cycles of the new day after a SIGKILL"
 e2e_expect "$(python3 -c 'import json,sys; print(json.loads(sys.stdin.read())["date"])' \
   <<< "$(e2e_sql ResStatistics.db "select value1 from resstatistics where name='statisticsjson'")")" "$today" "live day"
@@ -136,14 +132,8 @@ for cut in $(seq 1 "$cuts"); do
   e2e_moulds 3 2 "0:pulse 0 300" "1.2:pulse 1 300" &
   triggers=$!
   sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.2f", 0.5 + 5 * r / 32767 }')"
-  pid="$(cat "$MM_PID_FILE")"
-  children="$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)"
-  e2e_ours "$pid" && kill -KILL "$pid"
-  for child in $children; do e2e_ours "$child" && kill -KILL "$child" 2>/dev/null || true; done
-  wait "$E2E_RUNNER" || true
-  E2E_RUNNER=""
+  e2e_power_cut
   wait "$triggers"
-  e2e_wait_x_gone
   outputs=$(( $(e2e_out_word) & 5 ))
   at_cut="$(cut_files)" || { echo "$at_cut after cut $cut"; exit 1; }
   read -r cycles ng_cycles sync_ng records alarm parts <<< "$at_cut"

@@ -300,6 +300,18 @@ e2e_stop() {
   return $rc
 }
 
+# A power cut: SIGKILL of the monitor and of the children it has at that moment.
+e2e_power_cut() {
+  local pid children child
+  pid="$(cat "$MM_PID_FILE")"
+  children="$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)"
+  e2e_ours "$pid" && kill -KILL "$pid"
+  for child in $children; do e2e_ours "$child" && kill -KILL "$child" 2>/dev/null || true; done
+  wait "$E2E_RUNNER" || true
+  E2E_RUNNER=""
+  e2e_wait_x_gone
+}
+
 # xvfb-run ends its X server without waiting for it. A server on its way out removes its
 # frame-buffer file, which by then can be the file of the next start's server: the next
 # start waits until this run's server (the one with the test's auth file) has gone.

@@ -135,13 +135,7 @@ for cut in $(seq 1 "${E2E_CUTS:-4}"); do
   sleep 0.5
   e2e_x mousemove ${YES% *} ${YES#* } click 1
   sleep "$(awk -v r="$RANDOM" 'BEGIN { printf "%.2f", 1.5 * r / 32767 }')"
-  pid="$(cat "$MM_PID_FILE")"
-  children="$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)"
-  e2e_ours "$pid" && kill -KILL "$pid"
-  for child in $children; do e2e_ours "$child" && kill -KILL "$child" 2>/dev/null || true; done
-  wait "$E2E_RUNNER" || true
-  E2E_RUNNER=""
-  e2e_wait_x_gone
+  e2e_power_cut
   at_cut="$(template_shape)"
   echo "cut $cut: $(e2e_log_count "detection resumed" 0 0) learning(s) ended before it, template $at_cut"
   e2e_expect "${at_cut% parts *}" "${shape% parts *}" "cut $cut: template and PARAM.db"
