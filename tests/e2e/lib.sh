@@ -1,5 +1,15 @@
 # Shared steps of the whole-program tests. Source it with BUILD and SRC set.
 set -euo pipefail
+# The test runs again in a mount namespace of its own with a terminal file system of its own: the
+# board simulator's terminal then has a name no other test's can have, so a monitor of a parallel
+# test that reopens its lost board's name never reaches this test's board (nor this one theirs).
+# Nothing is mounted outside that namespace.
+if [ -z "${E2E_PRIVATE_PTS:-}" ] && [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+  export E2E_PRIVATE_PTS=1
+  exec unshare --mount --propagation private -- bash -c \
+    'mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts /dev/pts && mount --bind /dev/pts/ptmx /dev/ptmx \
+       && exec bash "$0" "$@"' "$0" "$@"
+fi
 # The tests' screen: the monitor's Xvfb and the demo ROIs laid for it (E2E_SCREEN=1024x768: another size).
 : "${E2E_SCREEN:=1920x1080}"
 # A sanitizer's build runs several times slower than the plant's pace: E2E_SLOW (a whole number,
