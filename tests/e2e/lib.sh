@@ -315,6 +315,7 @@ e2e_power_cut() {
   local pid children child
   pid="$(cat "$MM_PID_FILE")"
   children="$(cat /proc/"$pid"/task/*/children 2>/dev/null || true)"
+  E2E_CUT_AT="$(date +%s.%N)"
   e2e_ours "$pid" && kill -KILL "$pid"
   for child in $children; do e2e_ours "$child" && kill -KILL "$child" 2>/dev/null || true; done
   wait "$E2E_RUNNER" || true
