@@ -25,24 +25,27 @@ void HttpFramer::fail(int status, const QString& text, bool response, const QStr
     errorInResponse_ = response;
     errorUuid_ = uuid;
     buffer_.clear();
+    head_ = 0;
     current_.reset();
 }
 
 // Takes one header block off the buffer; false when it is incomplete or refused.
 bool HttpFramer::startMessage()
 {
-    const int end = buffer_.indexOf(kHeadEnd);
-    if (end < 0) {
-        if (buffer_.size() > limits_.maxHeaderBytes + kHeadEnd.size())
-            fail(431, "header too large", buffer_.startsWith(kStatusLineStart));
+    const bool statusLine = buffer_.mid(head_, kStatusLineStart.size()) == kStatusLineStart;
+    const int found = buffer_.indexOf(kHeadEnd, head_);
+    if (found < 0) {
+        if (unframed() > limits_.maxHeaderBytes + kHeadEnd.size())
+            fail(431, "header too large", statusLine);
         return false;
     }
+    const int end = found - head_;
     if (end > limits_.maxHeaderBytes) {
-        fail(431, "header too large", buffer_.startsWith(kStatusLineStart));
+        fail(431, "header too large", statusLine);
         return false;
     }
-    const QByteArray block = buffer_.left(end);
-    buffer_.remove(0, end + kHeadEnd.size());
+    const QByteArray block = buffer_.mid(head_, end);
+    head_ = found + kHeadEnd.size();
 
     // The start line is the first line naming the version; stray lines before it are skipped.
     // A start line without any header line after it is not a message of this dialect.
@@ -86,20 +89,32 @@ bool HttpFramer::feed(const QByteArray& bytes)
     if (failed())
         return false;
     buffer_.append(bytes);
+    framePending();
+    // What was framed leaves the buffer once per feed, not once per message: a peer's
+    // thousands of pipelined requests in one read cost one copy, not one each.
+    if (head_ > 0) {
+        buffer_.remove(0, head_);
+        head_ = 0;
+    }
+    return !failed();
+}
+
+void HttpFramer::framePending()
+{
     while (!stopped_ && !held_) {
         bool fresh = false;
         if (!current_) {
-            if (buffer_.isEmpty() || !startMessage())
+            if (unframed() == 0 || !startMessage())
                 break;
             fresh = true;
         }
         const int need = current_->getNeedLength();
-        if (need > 0 && !buffer_.isEmpty()) {
+        if (need > 0 && unframed() > 0) {
             if (!fresh && hooks_.body)
                 hooks_.body(*current_);
-            const int take = qMin(need, buffer_.size());
-            current_->addBody(take == buffer_.size() ? buffer_ : buffer_.left(take));
-            buffer_.remove(0, take);
+            const int take = qMin(need, unframed());
+            current_->addBody(head_ == 0 && take == buffer_.size() ? buffer_ : buffer_.mid(head_, take));
+            head_ += take;
         }
         if (current_->getNeedLength() > 0)
             break;
@@ -108,5 +123,4 @@ bool HttpFramer::feed(const QByteArray& bytes)
         if (hooks_.finish)
             hooks_.finish(done);
     }
-    return !failed();
 }

@@ -43,15 +43,17 @@ public:
     QString errorUuid() const { return errorUuid_; }
 
     // Part of a message has arrived and the rest is awaited.
-    bool inProgress() const { return current_ || !buffer_.isEmpty(); }
+    bool inProgress() const { return current_ || unframed() > 0; }
     // Part of a header has arrived, its end has not.
-    bool headerPending() const { return !current_ && !buffer_.isEmpty(); }
+    bool headerPending() const { return !current_ && unframed() > 0; }
     // Refuses the message whose header was just parsed (from the start hook).
     void refuseCurrent(int status, const QString& text);
 
 private:
     void fail(int status, const QString& text, bool response, const QString& uuid = QString());
     bool startMessage();
+    void framePending();
+    int unframed() const { return buffer_.size() - head_; }
 
     int sessionId_;
     NetLimits limits_;
@@ -59,6 +61,7 @@ private:
     quint16 peerPort_ = 0;
     Hooks hooks_;
     QByteArray buffer_;
+    int head_ = 0;   // where the bytes not yet framed start in buffer_
     QSharedPointer<SCI_ExecObj_Recv> current_;
     bool stopped_ = false;
     bool held_ = false;

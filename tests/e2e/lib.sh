@@ -357,7 +357,12 @@ e2e_cleanup() {
     echo "the monitor ended before the test, exit status $status; the end of its output:"
     tail -n 20 "$APP/stderr.log" "$APP/stdout.log" 2>/dev/null || true
   fi
-  [ -n "${KEEP_E2E:-}" ] || rm -rf "$APP"
+  # KEEP_E2E=1 keeps every test's folder, KEEP_E2E=failed only a failed test's.
+  if [ -n "${KEEP_E2E:-}" ] && { [ "$KEEP_E2E" != failed ] || { [ "$rc" -ne 0 ] && [ "$rc" -ne 77 ]; }; }; then
+    echo "the test's folder is kept: $APP"
+  else
+    rm -rf "$APP"
+  fi
 }
 
 # Runs a command in the monitor's network namespace.

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
@@ -82,6 +83,20 @@ TEST(Reader, EveryCompleteMessageOfAReadIsDelivered)
     ASSERT_EQ(c.records.size(), 2);
     EXPECT_EQ(c.records[0].uuid, "one");
     EXPECT_EQ(c.records[1].uuid, "two");
+
+    // A peer's thousands of pipelined requests in one read: each delivered, in order, and
+    // framed in time linear in the read (its own thread's CPU time, whatever the load).
+    QByteArray pipeline;
+    for (int i = 0; i < 30000; ++i)
+        pipeline += request("POST", "/p", "{\"n\":" + QByteArray::number(i) + "}");
+    timespec start{}, end{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    const Collected many = frame({pipeline + two.left(10), two.mid(10)});
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    ASSERT_EQ(many.records.size(), 30001);
+    EXPECT_EQ(many.records[29999].json.value("n").toInt(), 29999);
+    EXPECT_EQ(many.records[30000].uuid, "two");
+    EXPECT_LT((end.tv_sec - start.tv_sec) * 1000 + (end.tv_nsec - start.tv_nsec) / 1000000, 800);
 }
 
 TEST(Reader, SplitDeliveryCountsBodyRounds)
