@@ -16,6 +16,9 @@ namespace {
 constexpr int kQueuePollMs = 1;
 constexpr int kStopWaitStepMs = 100;
 constexpr int kStatusUnavailable = 503;
+// Requests framed from one connection before the other connections of its thread are
+// served: a pipeline of thousands in one read would hold them back for seconds.
+constexpr int kRequestsPerTurn = 32;
 
 // Bodies are decoded here, never on a reactor thread that serves other connections.
 QThreadPool& decodePool()
@@ -68,6 +71,8 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         inProgress_ = false;
         current_.reset();
         messageStartMs_ = MonotonicClock::ms();
+        if (++framedThisTurn_ >= kRequestsPerTurn && !turnPaused_)
+            endTurn();
     };
     framer_.setHooks(hooks);
 
@@ -127,7 +132,7 @@ void Session::onReadyRead()
         socket_->readAll();
         return;
     }
-    if (depthPaused_ || decoding_)
+    if (depthPaused_ || decoding_ || turnPaused_)
         return;   // the socket keeps the bytes; TCP holds the peer back meanwhile
     // A peer that leaves its replies unread is not read from either: TCP then holds it
     // back, and the idle limit ends it if it never reads again.
@@ -151,6 +156,7 @@ void Session::analyseBuffer_Setup1()
         return;
     const QByteArray bytes = recvBuffer_;
     recvBuffer_.clear();
+    framedThisTurn_ = 0;
     if (!framer_.feed(bytes)) {
         refuse();
         return;
@@ -415,7 +421,7 @@ void Session::onOrderTimeout()
 // Frames the requests kept while too many awaited their reply, then reads on.
 void Session::resumeReading()
 {
-    if (!socket_ || closeAfterSend_ || depthPaused_ || decoding_)
+    if (!socket_ || closeAfterSend_ || depthPaused_ || decoding_ || turnPaused_)
         return;
     framer_.hold(false);
     messageStartMs_ = lastActivityMs_ = MonotonicClock::ms();
@@ -427,6 +433,19 @@ void Session::resumeReading()
         return;
     rearmLiveTimer();
     onReadyRead();
+}
+
+// Holds framing until the events already waiting in this thread (the other sessions'
+// reads) are handled, then frames on.
+void Session::endTurn()
+{
+    turnPaused_ = true;
+    framer_.hold(true);
+    QMetaObject::invokeMethod(this, [this] {
+        turnPaused_ = false;
+        framedThisTurn_ = 0;
+        resumeReading();
+    }, Qt::QueuedConnection);
 }
 
 // All of them are queued before any is written: a close after the last reply must not

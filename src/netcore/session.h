@@ -63,6 +63,7 @@ private:
     void flushReplies();
     void onOrderTimeout();
     void resumeReading();
+    void endTurn();
     // Decodes a finished message on the decode pool; the connection frames nothing
     // more meanwhile, so its requests keep their order.
     void decodeElsewhere(const QSharedPointer<SCI_ExecObj_Recv>& msg);
@@ -102,6 +103,8 @@ private:
     bool readPaused_ = false;   // the peer's unread replies passed the backlog limit
     bool depthPaused_ = false;  // too many of its requests await their reply
     bool decoding_ = false;     // a message of it is being decoded on the decode pool
+    bool turnPaused_ = false;   // it had its turn: the thread's other sessions go first
+    int framedThisTurn_ = 0;
     qint64 bodyReserved_ = 0;   // taken from the reactor's body budget by the current message
 
     // A request delivered on this connection whose reply has not left yet.

@@ -130,12 +130,19 @@ TestService::TestService() : HttpManager(VEKT_SERVER)
     });
     routes_.insert("/silent", [this](CTask_FormData) { ++handled; });
     routes_.insert("/where", [this](CTask_FormData task) {
-        QJsonObject out{{"thread", QString::number(quintptr(QThread::currentThread()))}};
+        QJsonObject out{{"thread", QString::number(quintptr(QThread::currentThread()))},
+                        {"before", handled.load()}};
         for (auto it = task.query.cbegin(); it != task.query.cend(); ++it)
             out.insert("q_" + it.key(), it.value());
         reply(task, out);
     });
     arrivalRoutes_.insert("/where");
+    routes_.insert("/stall", [this](CTask_FormData task) {
+        holdEntered.release();
+        holdRelease.acquire();
+        reply(task, QJsonObject());
+    });
+    arrivalRoutes_.insert("/stall");
     routes_.insert("/file", [this](CTask_FormData task) {
         CTask_FormData r;
         r.uuid = task.uuid;

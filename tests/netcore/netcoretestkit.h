@@ -60,7 +60,8 @@ QByteArray request(const QByteArray& method, const QByteArray& target, const QBy
 // A server service on 127.0.0.1:0 running in a thread of its own, so that the
 // test thread may block on clients. Routes: /echo (JSON back with the query),
 // /hold (waits on the latch), /silent (never answers), /file (sends the file named by the query "path"),
-// /where (answered in the network thread: the query back and that thread's address as "thread").
+// /where (answered in the network thread: the query back, that thread's address as "thread" and
+// the count of requests handled before it as "before"), /stall (holds the network thread on the latch).
 class TestService : public HttpManager
 {
     Q_OBJECT

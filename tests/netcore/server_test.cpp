@@ -461,6 +461,32 @@ TEST(HttpServer, PipelineDepthIsBoundedAndEveryRequestAnswered)
     EXPECT_EQ(delivered.load(), 301);
 }
 
+// A pipeline of thousands of requests in one read is framed a turn at a time: the other
+// connections of its network thread, whichever it serves first, are answered in between.
+TEST(HttpServer, APipelineInOneReadLetsTheOtherConnectionsOfItsThreadIn)
+{
+    ServiceHost host(4, NetLimits(), 1);
+    RawClient first(host.port()), flood(host.port()), last(host.port()), stall(host.port());
+    ASSERT_TRUE(waitUntil([&] { return host.sessionCount() == 4; }));
+    stall.send(request("GET", "/stall"));
+    ASSERT_TRUE(host.service()->holdEntered.tryAcquire(1, 5000));
+    QByteArray pipeline;
+    for (int i = 0; i < 20000; ++i)
+        pipeline += request("GET", "/where?n=" + QByteArray::number(i));
+    flood.send(pipeline);
+    while (flood.socket()->bytesToWrite() > 0 && flood.socket()->waitForBytesWritten(500)) {
+    }
+    first.send(request("GET", "/where?n=first"));
+    last.send(request("GET", "/where?n=last"));
+    QThread::msleep(200);   // all of it waits in the kernel for the network thread
+    host.service()->holdRelease.release();
+    for (RawClient* c : {&first, &last}) {
+        const QJsonObject r = bodyJson(c->readResponse(10000)).value("result").toObject();
+        EXPECT_LT(r.value("before").toInt(-1), 500) << r.value("q_n").toString().toStdString();
+        EXPECT_GE(r.value("before").toInt(-1), 0);
+    }
+}
+
 // Replies larger than the kernel takes at once, to a client that lets them wait: the rest
 // follows through the socket's buffer, whole, and the replies after them keep their place.
 TEST(HttpServer, LargeRepliesToAWaitingReaderArriveWholeAndInOrder)
