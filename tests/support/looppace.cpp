@@ -1,5 +1,8 @@
 #include "looppace.h"
 
+#include <QThread>
+#include <cmath>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -48,4 +51,16 @@ qint64 LoopPace::readyWaitNs()
     if (n <= 0 || std::sscanf(text, "%llu %llu", &onCpu, &ready) != 2)
         return -1;
     return qint64(ready);
+}
+
+int LoopPace::runQueuePerCore()
+{
+    double load = 0;
+    FILE* f = std::fopen("/proc/loadavg", "re");
+    if (!f)
+        return 1;
+    const bool read = std::fscanf(f, "%lf", &load) == 1;
+    std::fclose(f);
+    const int cores = qMax(1, QThread::idealThreadCount());
+    return read ? qMax(1, int(std::ceil(load / cores))) : 1;
 }

@@ -26,6 +26,10 @@ public:
     // Time this thread has stood ready to run without a processor (ns); -1 when unknown.
     static qint64 readyWaitNs();
 
+    // The last minute's runnable tasks per processor, rounded up, at least 1: how many times
+    // slower than alone another process (a peer the test talks to) may now answer.
+    static int runQueuePerCore();
+
 private:
     qint64 gapNs() const { return m_since.nsecsElapsed(); }
     qint64 waitedNs() const;
