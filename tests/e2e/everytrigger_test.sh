@@ -10,6 +10,10 @@
 #                 rechecks 1.0 s, a mould every 1.6 s: every mould an NG record
 #   fast moulds   multi-detection, delays 0.5/1.0/1.5 s, 1 recheck 1.0 s, a mould every 2.0 s:
 #                 every mould a record or a logged "not inspected", no picture without a record
+#                 but a given-up cycle's: a mould whose last check the next trigger took over
+#                 (its "not inspected", which stops the machine) goes out under its own id, its
+#                 NG carried into the next record; a loaded machine that lags a countdown by
+#                 0.5 s gives one
 #   door          the safety door checks the mould detection while it still counts down (empty
 #                 mould): that countdown's check answers it, an OK record per mould, no clamp
 BUILD="$1"; SRC="$2"
@@ -95,14 +99,15 @@ while :; do
   refused="$(e2e_log_count "trigger not inspected" 0)"
   orphans="$(echo "$pushed" | awk '$1 == "record" {r[$2] = 1} $1 == "picture" {p[$2] = 1}
     END {n = 0; for (id in p) if (!(id in r)) n++; print n}')"
-  [ $((got + refused)) -ge 10 ] && [ "$orphans" = 0 ] && break
+  [ $((got + refused)) -ge 10 ] && [ "$orphans" -le "$refused" ] && break
   [ $i -lt $limit ] || break
   sleep 0.1; i=$((i + 1))
 done
 echo "fast moulds: $got records, $refused triggers not inspected, $(e2e_log_count "IO board not read for" 0) lines of an unread board"
 [ $((got + refused)) -ge 10 ] || { echo "FAIL: fast moulds: 10 moulds gave $got records and $refused 'not inspected'"; exit 1; }
 e2e_expect "$(echo "$pushed" | awk '$1 == "record" && $3 != "NG"' | wc -l)" "0" "fast moulds: OK records"
-e2e_expect "$orphans" "0" "fast moulds: cycle ids with pictures but no record"
+[ "$orphans" -le "$refused" ] \
+  || { echo "FAIL: fast moulds: $orphans cycle ids with pictures but no record, $refused 'not inspected'"; exit 1; }
 stop "fast moulds"
 
 # --- door
