@@ -123,6 +123,15 @@ bool writeJournal(const QString& path, const QJsonObject& entry, QString* error)
     return true;
 }
 
+// A staging folder, whose files tell a start what was under way, goes in one step: renamed to
+// aside (a name every start drops unread), then removed. Removed in place, a cut could leave it
+// without the file that names its group.
+void dropInOneStep(const QString& folder, const QString& aside)
+{
+    QDir(aside).removeRecursively();
+    QDir(QDir().rename(folder, aside) ? aside : folder).removeRecursively();
+}
+
 // Empty when there is none (the copy was not whole yet).
 QJsonObject readJournal(const QString& path)
 {
@@ -244,14 +253,14 @@ bool ParaGroupStore::finishBackup(const QString& group, quint64 copyInode, QStri
             // The group still holds its earlier backup (or there was none): the copy goes, and
             // nothing finishes it later. Only a group left aside keeps the copy for the next start.
             if (inodeOf(target) != 0 || inodeOf(inBackupStaging(kOldFolder)) == 0)
-                QDir(inGroups(kBackupStaging)).removeRecursively();
+                dropInOneStep(inGroups(kBackupStaging), inGroups(kRemoving));
             return fail(error, QStringLiteral("cannot put %1 in place").arg(target));
         }
     }
     // The earlier backup (now in the staging folder) goes with it.
     if (!nextStep())
         return fail(error, QStringLiteral("backup stopped"));
-    QDir(inGroups(kBackupStaging)).removeRecursively();
+    dropInOneStep(inGroups(kBackupStaging), inGroups(kRemoving));
     qInfo().noquote() << "parameter group" << group << "backed up";
     return true;
 }
@@ -358,7 +367,7 @@ bool ParaGroupStore::finishSwitch(const QString& group, const QStringList& items
             return fail(error, QStringLiteral("restore stopped"));
         removeItem(inStaging(part));
     }
-    QDir(kStaging).removeRecursively();
+    dropInOneStep(kStaging, kStagingDraft);
     qInfo().noquote() << "parameter group" << group << "restored";
     return true;
 }
