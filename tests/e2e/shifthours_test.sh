@@ -83,7 +83,7 @@ e2e_expect "$(shift_hour morningsStart)" 2 "morning start picked by touch"
 e2e_expect "$(shift_hour morningsEnd) $(shift_hour nightStart) $(shift_hour nightEnd)" "20 20 8" "other shift hours"
 
 e2e_stop || fail "unclean exit"
-[ -n "${E2E_SHOTS:-}" ] && mkdir -p "$E2E_SHOTS" && cp "$APP"/*.png "$E2E_SHOTS"/
+if [ -n "${E2E_SHOTS:-}" ]; then mkdir -p "$E2E_SHOTS"; cp "$APP"/*.png "$E2E_SHOTS"/; fi
 e2e_cleanup
 trap - EXIT
 echo "PASS"
