@@ -113,7 +113,7 @@ void HttpFramer::framePending()
             if (!fresh && hooks_.body)
                 hooks_.body(*current_);
             const int take = qMin(need, unframed());
-            current_->addBody(head_ == 0 && take == buffer_.size() ? buffer_ : buffer_.mid(head_, take));
+            current_->addBody(buffer_.mid(head_, take));   // the whole buffer is shared, not copied
             head_ += take;
         }
         if (current_->getNeedLength() > 0)

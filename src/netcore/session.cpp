@@ -71,7 +71,7 @@ Session::Session(void* reactor, QTcpSocket* socket, int id, const NetLimits& lim
         inProgress_ = false;
         current_.reset();
         messageStartMs_ = MonotonicClock::ms();
-        if (++framedThisTurn_ >= kRequestsPerTurn && !turnPaused_)
+        if (++framedThisTurn_ >= kRequestsPerTurn)
             endTurn();
     };
     framer_.setHooks(hooks);
